@@ -1,0 +1,36 @@
+#pragma once
+
+#include <QByteArray>
+#include <QString>
+
+namespace ostrand {
+
+// The serial line as the link code sees it. Only platform/ knows what stands
+// behind it (a tty through QSerialPort, or a test's scripted meter), so every
+// exchange can be checked byte for byte without hardware.
+class SerialPort {
+public:
+    virtual ~SerialPort() = default;
+
+    // Opens COM `portNumber` at `baudText` baud, 8 data bits, no parity, 1 stop bit.
+    // False when the port cannot be opened; errorString() then says why.
+    virtual bool open(int portNumber, const QString &baudText) = 0;
+    virtual bool isOpen() const = 0;
+    virtual void close() = 0;
+
+    // Drops bytes already received and not yet read.
+    virtual void discardInput() = 0;
+    // Drops bytes handed to send() that have not gone out yet.
+    virtual void discardOutput() = 0;
+
+    // Queues bytes for transmission; false when the port is not open or the write failed.
+    virtual bool send(const QByteArray &bytes) = 0;
+    // Bytes received and waiting to be read.
+    virtual int receivedCount() = 0;
+    // Takes up to `count` waiting bytes, oldest first.
+    virtual QByteArray read(int count) = 0;
+
+    virtual QString errorString() const = 0;
+};
+
+} // namespace ostrand
