@@ -2,6 +2,7 @@
 
 #include "app/phone_list.h"
 #include "download/results_grid.h"
+#include "platform/com_port_names.h"
 #include "platform/file_dialogs.h"
 #include "platform/text_value.h"
 
@@ -28,9 +29,12 @@
 #include <QTimer>
 #include <QVBoxLayout>
 
+#include <algorithm>
+
 namespace ostrand {
 namespace {
 
+constexpr int kSettingsTab = 2;
 constexpr int kDisplayTab = 3;
 constexpr int kTwipsPerPixel = 15;
 
@@ -85,7 +89,7 @@ protected:
 } // namespace
 
 DwnLoad1::DwnLoad1(const QString &programDir, Platform platform, QWidget *parent)
-    : QMainWindow(parent), platform_(platform), settings_(programDir)
+    : QMainWindow(parent), platform_(platform), settings_(programDir), programDir_(programDir)
 {
     setObjectName(QStringLiteral("DwnLoad1"));
     setWindowTitle(QStringLiteral("Ostrand Download Revision 1.17"));
@@ -108,6 +112,8 @@ DwnLoad1::DwnLoad1(const QString &programDir, Platform platform, QWidget *parent
         const int left = currentTab_;
         currentTab_ = index;
         SSTab1_Click(left);
+        if (index == kSettingsTab)
+            describePortDevices();
     });
     setCentralWidget(SSTab1);
 
@@ -159,7 +165,6 @@ QWidget *DwnLoad1::buildDownloadTab()
     start->addWidget(Label9, 3, 0, 1, 2);
     start->addWidget(ProgressBar1, 4, 0, 1, 2);
     start->addWidget(Label4, 5, 0, 1, 2);
-    start->setRowStretch(6, 1);
     connect(Check1, &QCheckBox::stateChanged, this, [this] { Check1_Click(); });
 
     Frame6 = groupBox(QStringLiteral("Frame6"), QStringLiteral("DownLoad Filename"));
@@ -191,12 +196,15 @@ QWidget *DwnLoad1::buildDownloadTab()
     for (int i = 0; i < 8; ++i)
         addCountRow(channels, i, QStringLiteral("Channel #%1").arg(i + 1), i);
 
+    channels->setRowStretch(8, 1);
     auto *left = new QVBoxLayout;
-    left->addWidget(Frame7, 1);
+    left->addWidget(Frame7);
     left->addWidget(Frame6);
+    left->addStretch(1);
     auto *right = new QVBoxLayout;
     right->addWidget(Frame5);
-    right->addWidget(Frame4, 1);
+    right->addWidget(Frame4);
+    right->addStretch(1);
     auto *layout = new QHBoxLayout(tab);
     layout->addLayout(left, 1);
     layout->addLayout(right, 1);
@@ -249,6 +257,7 @@ QWidget *DwnLoad1::buildSettingsTab()
     }
     Option2[0]->setChecked(true);
     ports->addStretch(1);
+    describePortDevices();
     connect(option2Group_, &QButtonGroup::idClicked, this, &DwnLoad1::Option2_Click);
 
     Frame3 = groupBox(QStringLiteral("Frame3"), QStringLiteral("Flow Control"));
@@ -575,6 +584,13 @@ void DwnLoad1::Command3_Click()
     shared_.DownloadFileName = *chosen;
 }
 
+void DwnLoad1::describePortDevices()
+{
+    // A COMn link beside the program may have been made or changed since the last look.
+    for (int i = 0; i < 4; ++i)
+        Option2[i]->setToolTip(describeComDevice(programDir_, i + 1));
+}
+
 void DwnLoad1::SSTab1_Click(int previousTab)
 {
     if (previousTab == kDisplayTab) {
@@ -663,8 +679,12 @@ void DwnLoad1::Text5_Change(int index)
 void DwnLoad1::applyPhoneColumnWidths()
 {
     MSHFlexGrid2->verticalHeader()->setMinimumWidth(phoneList_->colWidthTwips(0) / kTwipsPerPixel);
-    for (int col = 1; col < PhoneList::kCols; ++col)
-        MSHFlexGrid2->setColumnWidth(col - 1, phoneList_->colWidthTwips(col) / kTwipsPerPixel);
+    // Twips were sized for an 8-point font; never let a heading be cut off.
+    QHeaderView *header = MSHFlexGrid2->horizontalHeader();
+    for (int col = 1; col < PhoneList::kCols; ++col) {
+        const int twips = phoneList_->colWidthTwips(col) / kTwipsPerPixel;
+        MSHFlexGrid2->setColumnWidth(col - 1, std::max(twips, header->sectionSizeHint(col - 1)));
+    }
 }
 
 void DwnLoad1::showPhoneCurrentCell(int row, int col)

@@ -100,6 +100,7 @@ private:
     QComboBox *unitList(int combo) const;
     void applyPhoneColumnWidths();
     void showPhoneCurrentCell(int row, int col);
+    void describePortDevices();
 
     // SettingsTarget
     void setCommPortNumber(qint16 value) override;
@@ -124,6 +125,7 @@ private:
     Platform platform_;
     SharedState shared_;
     SettingsFile settings_;
+    QString programDir_;
     bool settingsSaved_ = false;
     std::function<void()> exitHandler_;
     int currentTab_ = 3;

@@ -2,6 +2,7 @@
 #include "window_fixture.h"
 
 #include <QCheckBox>
+#include <QDir>
 #include <QComboBox>
 #include <QGroupBox>
 #include <QLabel>
@@ -314,4 +315,13 @@ TEST_F(WindowTest, browsingForThePalmFileSetsThePathThatIsSaved)
     EXPECT_EQ(w.shared().PalmDatabasePath, "/home/op/PLOGR2.PDB");
     closeWindow();
     EXPECT_EQ(settingsLines()[5], "[PalmDatabaseFile]=/home/op/PLOGR2.PDB");
+}
+
+TEST_F(WindowTest, theSettingsTabTellsWhichDeviceEachCommOptionOpens)
+{
+    ASSERT_TRUE(QFile::link(QStringLiteral("/dev/null"), QDir(dir()).filePath(QStringLiteral("COM2"))));
+    openWindow();
+    control<QTabWidget>("SSTab1")->setCurrentIndex(2);
+    EXPECT_TRUE(control<QRadioButton>("Option2(1)")->toolTip().contains("/dev/null"));
+    EXPECT_TRUE(control<QRadioButton>("Option2(0)")->toolTip().contains("/dev/ttyS0"));
 }

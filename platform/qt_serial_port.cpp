@@ -1,0 +1,126 @@
+#include "qt_serial_port.h"
+
+#include "com_port_names.h"
+
+namespace ostrand {
+
+QtSerialPort::QtSerialPort(const QString &programDir) : programDir_(programDir)
+{
+    QObject::connect(&port_, &QSerialPort::errorOccurred, &port_,
+                     [this](QSerialPort::SerialPortError error) { onError(error); });
+}
+
+QtSerialPort::~QtSerialPort()
+{
+    // The port emits errorOccurred while closing; it must not reach a half-destroyed this.
+    QObject::disconnect(&port_, nullptr, &port_, nullptr);
+}
+
+bool QtSerialPort::open(int portNumber, const QString &baudText)
+{
+    if (port_.isOpen())
+        return true;
+    const QString device = resolveComDevice(programDir_, portNumber);
+    if (device.isEmpty()) {
+        error_ = QStringLiteral("No COM port chosen");
+        return false;
+    }
+    bool numeric = false;
+    const int baud = baudText.trimmed().toInt(&numeric);
+    if (!numeric || baud <= 0) {
+        error_ = QStringLiteral("Baud rate \"%1\" is not a positive whole number").arg(baudText);
+        return false;
+    }
+
+    port_.setPortName(device);
+    // Flow control is left as the port has it; this program never chooses one.
+    if (!port_.setBaudRate(baud) || !port_.setDataBits(QSerialPort::Data8)
+        || !port_.setParity(QSerialPort::NoParity) || !port_.setStopBits(QSerialPort::OneStop)) {
+        error_ = QStringLiteral("COM%1 (%2): %3").arg(portNumber).arg(device, port_.errorString());
+        return false;
+    }
+    if (!port_.open(QIODevice::ReadWrite)) {
+        error_ = QStringLiteral("Cannot open COM%1 (%2): %3")
+                     .arg(portNumber)
+                     .arg(device, port_.errorString());
+        return false;
+    }
+    error_.clear();
+    return true;
+}
+
+bool QtSerialPort::isOpen() const
+{
+    return port_.isOpen();
+}
+
+void QtSerialPort::close()
+{
+    if (port_.isOpen())
+        port_.close();
+}
+
+void QtSerialPort::discardInput()
+{
+    if (!port_.isOpen())
+        return;
+    port_.readAll();
+    port_.clear(QSerialPort::Input);
+}
+
+void QtSerialPort::discardOutput()
+{
+    if (port_.isOpen())
+        port_.clear(QSerialPort::Output);
+}
+
+bool QtSerialPort::send(const QByteArray &bytes)
+{
+    if (!port_.isOpen()) {
+        if (error_.isEmpty())
+            error_ = QStringLiteral("Port is not open");
+        return false;
+    }
+    if (port_.write(bytes) != bytes.size()) {
+        error_ = port_.errorString();
+        return false;
+    }
+    // Hand the bytes to the driver now rather than at the next event, so that a
+    // reply timeout counts from when the request really left.
+    port_.flush();
+    return port_.isOpen();
+}
+
+int QtSerialPort::receivedCount()
+{
+    return port_.isOpen() ? static_cast<int>(port_.bytesAvailable()) : 0;
+}
+
+QByteArray QtSerialPort::read(int count)
+{
+    if (!port_.isOpen() || count <= 0)
+        return QByteArray();
+    return port_.read(count);
+}
+
+QString QtSerialPort::errorString() const
+{
+    return error_;
+}
+
+void QtSerialPort::onError(QSerialPort::SerialPortError error)
+{
+    if (error == QSerialPort::NoError)
+        return;
+    error_ = QStringLiteral("%1: %2").arg(port_.portName(), port_.errorString());
+    // A pulled USB adapter hangs the tty up: it then reads as ready forever and
+    // every read fails, which would spin the event loop at full load. Qt calls
+    // that a resource error or, when the read just returns nothing, a read error.
+    // Closing makes the link see a silent meter and lets a later open() find the
+    // adapter once it is back.
+    const bool deviceGone = error == QSerialPort::ResourceError || error == QSerialPort::ReadError;
+    if (deviceGone && port_.isOpen())
+        port_.close();
+}
+
+} // namespace ostrand

@@ -1,0 +1,45 @@
+#pragma once
+
+#include "serial_port.h"
+
+#include <QSerialPort>
+#include <QString>
+
+namespace ostrand {
+
+// SerialPort over a real tty through QSerialPort. COMn is looked up beside the
+// program (see com_port_names.h) each time the port is opened.
+class QtSerialPort : public SerialPort {
+public:
+    // `programDir` is where COMn links are looked for.
+    explicit QtSerialPort(const QString &programDir);
+    ~QtSerialPort() override;
+
+    // Opens COMn at `baudText` baud, 8N1; true at once when already open.
+    bool open(int portNumber, const QString &baudText) override;
+    // False also after the device vanished (adapter pulled) until open() succeeds again.
+    bool isOpen() const override;
+    // Closes the port; harmless when already closed.
+    void close() override;
+    // Drops received bytes, both those Qt buffered and those still in the driver.
+    void discardInput() override;
+    // Drops bytes not yet transmitted.
+    void discardOutput() override;
+    // Writes all of `bytes`; false when closed or the write failed.
+    bool send(const QByteArray &bytes) override;
+    // Bytes Qt has taken from the driver; they arrive while the event pump runs.
+    int receivedCount() override;
+    // Takes up to `count` received bytes.
+    QByteArray read(int count) override;
+    // Why the last open, send or the device itself failed.
+    QString errorString() const override;
+
+private:
+    void onError(QSerialPort::SerialPortError error);
+
+    QString programDir_;
+    QSerialPort port_;
+    QString error_;
+};
+
+} // namespace ostrand

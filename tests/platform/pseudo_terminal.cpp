@@ -1,0 +1,68 @@
+#include "pseudo_terminal.h"
+
+#include <QElapsedTimer>
+#include <fcntl.h>
+#include <poll.h>
+#include <stdlib.h>
+#include <termios.h>
+#include <unistd.h>
+
+namespace ostrand {
+
+PseudoTerminal::PseudoTerminal()
+{
+    const int fd = posix_openpt(O_RDWR | O_NOCTTY);
+    if (fd < 0)
+        return;
+    if (grantpt(fd) != 0 || unlockpt(fd) != 0 || !ptsname(fd)) {
+        ::close(fd);
+        return;
+    }
+    // Raw master: the line discipline must not echo or translate the bytes we check.
+    termios tio{};
+    if (tcgetattr(fd, &tio) == 0) {
+        cfmakeraw(&tio);
+        tcsetattr(fd, TCSANOW, &tio);
+    }
+    master_ = fd;
+    slavePath_ = QString::fromLocal8Bit(ptsname(fd));
+}
+
+PseudoTerminal::~PseudoTerminal()
+{
+    hangUp();
+}
+
+bool PseudoTerminal::write(const QByteArray &bytes)
+{
+    return master_ >= 0 && ::write(master_, bytes.constData(), bytes.size()) == bytes.size();
+}
+
+QByteArray PseudoTerminal::read(int count, int timeoutMs)
+{
+    QByteArray got;
+    QElapsedTimer timer;
+    timer.start();
+    while (master_ >= 0 && got.size() < count && timer.elapsed() < timeoutMs) {
+        pollfd p{master_, POLLIN, 0};
+        const int ready = poll(&p, 1, 20);
+        if (ready > 0 && !(p.revents & POLLIN))
+            usleep(5000); // hung up with no slave open: poll would return at once
+        if (ready <= 0 || !(p.revents & POLLIN))
+            continue;
+        char buf[256];
+        const ssize_t n = ::read(master_, buf, std::min<qsizetype>(sizeof buf, count - got.size()));
+        if (n > 0)
+            got.append(buf, n);
+    }
+    return got;
+}
+
+void PseudoTerminal::hangUp()
+{
+    if (master_ >= 0)
+        ::close(master_);
+    master_ = -1;
+}
+
+} // namespace ostrand

@@ -1,0 +1,32 @@
+#pragma once
+
+#include <QByteArray>
+#include <QString>
+
+namespace ostrand {
+
+// A pseudo-terminal pair standing in for a serial cable: the code under test
+// opens the slave path like any tty, the test reads and writes the master end.
+class PseudoTerminal {
+public:
+    PseudoTerminal();
+    ~PseudoTerminal();
+    PseudoTerminal(const PseudoTerminal &) = delete;
+    PseudoTerminal &operator=(const PseudoTerminal &) = delete;
+
+    bool isValid() const { return master_ >= 0; }
+    // The slave device path, e.g. /dev/pts/3.
+    QString slavePath() const { return slavePath_; }
+    // Writes `bytes` as if the meter sent them.
+    bool write(const QByteArray &bytes);
+    // Reads whatever has come through within `timeoutMs`, up to `count` bytes.
+    QByteArray read(int count, int timeoutMs);
+    // Hangs up the master end, as a pulled adapter does to the slave.
+    void hangUp();
+
+private:
+    int master_ = -1;
+    QString slavePath_;
+};
+
+} // namespace ostrand

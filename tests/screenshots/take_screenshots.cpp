@@ -1,0 +1,58 @@
+// Saves a picture of each tab of the window for the documentation. Run under
+// Xvfb (scripts/screenshots) so the pictures show the real desktop style.
+#include "app/dwnload1.h"
+#include "app/settings_file.h"
+#include "platform/qt_event_pump.h"
+#include "platform/qt_file_dialogs.h"
+#include "platform/qt_serial_port.h"
+#include "platform/system_clock.h"
+
+#include <QApplication>
+#include <QDir>
+#include <QFile>
+#include <QTabWidget>
+#include <QTemporaryDir>
+#include <QTest>
+
+int main(int argc, char **argv)
+{
+    QApplication app(argc, argv);
+    const QString outDir = argc > 1 ? QString::fromLocal8Bit(argv[1]) : QStringLiteral("docs/screenshots");
+    const QString absoluteOut = QDir(outDir).absolutePath();
+    QDir().mkpath(absoluteOut);
+
+    // A program directory with a phone list filled in, so the Dialer tab shows something real.
+    QTemporaryDir programDir;
+    QString settings = QString::fromLatin1(ostrand::defaultSettingsBytes());
+    settings.replace(QStringLiteral("[ItemPhone#]= \r\n[ItemDescription]= \r\n[Item#]= 2"),
+                     QStringLiteral("[ItemPhone#]=1-555-0142\r\n[ItemDescription]=North pump station\r\n[Item#]= 2"));
+    settings.replace(QStringLiteral("[ItemPhone#]= \r\n[ItemDescription]= \r\n[Item#]= 3"),
+                     QStringLiteral("[ItemPhone#]=1-555-0188\r\n[ItemDescription]=River intake, meter 3\r\n[Item#]= 3"));
+    QFile file(QDir(programDir.path()).filePath(ostrand::kSettingsFileName));
+    if (!file.open(QIODevice::WriteOnly))
+        return 1;
+    file.write(settings.toLatin1());
+    file.close();
+
+    ostrand::QtSerialPort port(programDir.path());
+    ostrand::SystemClock clock;
+    ostrand::QtEventPump pump;
+    ostrand::QtFileDialogs dialogs(nullptr);
+    ostrand::DwnLoad1 window(programDir.path(), {port, clock, pump, dialogs});
+    window.Form_Load();
+    window.show();
+    if (!QTest::qWaitForWindowExposed(&window))
+        return 1;
+
+    auto *tabs = window.findChild<QTabWidget *>(QStringLiteral("SSTab1"));
+    const char *const names[] = {"download", "view", "settings", "display-meter", "dialer", "palm-database"};
+    for (int i = 0; i < tabs->count(); ++i) {
+        tabs->setCurrentIndex(i);
+        QTest::qWait(150);
+        const QString path = QStringLiteral("%1/tab-%2-%3.png").arg(absoluteOut).arg(i).arg(QLatin1String(names[i]));
+        if (!window.grab().save(path))
+            return 1;
+        qInfo("%s", qPrintable(path));
+    }
+    return 0;
+}

@@ -1,0 +1,40 @@
+#include "fake_file_dialogs.h"
+
+#include <gtest/gtest.h>
+
+namespace ostrand {
+
+void FakeFileDialogs::answerNext(std::optional<QString> answer)
+{
+    answers_.push_back(std::move(answer));
+}
+
+std::optional<QString> FakeFileDialogs::chooseSaveFile(const QString &title, const QString &filter,
+                                                       const QString &proposedName)
+{
+    return ask(Question{Kind::Save, title, filter, proposedName});
+}
+
+std::optional<QString> FakeFileDialogs::chooseOpenFile(const QString &title, const QString &filter,
+                                                       const QString &proposedName)
+{
+    return ask(Question{Kind::Open, title, filter, proposedName});
+}
+
+std::optional<QString> FakeFileDialogs::ask(Question question)
+{
+    questions_.push_back(question);
+    if (answers_.empty()) {
+        // A dialog the test did not expect is a behaviour change worth seeing.
+        ADD_FAILURE() << "unexpected file dialog \"" << question.title.toStdString() << "\"";
+        return std::nullopt;
+    }
+    const bool cancelled = !answers_.front().has_value();
+    const QString path = answers_.front().value_or(QString());
+    answers_.pop_front();
+    if (cancelled)
+        return std::nullopt;
+    return path;
+}
+
+} // namespace ostrand

@@ -1,0 +1,43 @@
+#pragma once
+
+#include "platform/file_dialogs.h"
+
+#include <QString>
+#include <deque>
+#include <optional>
+#include <vector>
+
+namespace ostrand {
+
+// FileDialogs that answer from a queue the test fills, and remember what was asked.
+// A question with no answer queued fails the running test and is treated as cancelled.
+class FakeFileDialogs : public FileDialogs {
+public:
+    enum class Kind { Save, Open };
+    struct Question {
+        Kind kind;
+        QString title;
+        QString filter;
+        QString proposedName;
+    };
+
+    // Queues the answer to the next question: a path, or std::nullopt for Cancel.
+    void answerNext(std::optional<QString> answer);
+    // Answers not yet used.
+    int answersLeft() const { return static_cast<int>(answers_.size()); }
+    // Every question asked so far, oldest first.
+    const std::vector<Question> &questions() const { return questions_; }
+
+    std::optional<QString> chooseSaveFile(const QString &title, const QString &filter,
+                                          const QString &proposedName) override;
+    std::optional<QString> chooseOpenFile(const QString &title, const QString &filter,
+                                          const QString &proposedName) override;
+
+private:
+    std::optional<QString> ask(Question question);
+
+    std::deque<std::optional<QString>> answers_;
+    std::vector<Question> questions_;
+};
+
+} // namespace ostrand

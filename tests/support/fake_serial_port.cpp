@@ -1,0 +1,179 @@
+#include "fake_serial_port.h"
+
+#include <algorithm>
+
+namespace ostrand {
+
+FakeSerialPort::FakeSerialPort(VirtualClock &clock) : clock_(clock) {}
+
+bool FakeSerialPort::open(int portNumber, const QString &baudText)
+{
+    settle();
+    const auto record = [&](bool ok) {
+        opens_.push_back(OpenCall{portNumber, baudText, clock_.monotonicMs(), ok});
+        return ok;
+    };
+    if (open_)
+        return record(true);
+    bool numeric = false;
+    const int baud = baudText.trimmed().toInt(&numeric);
+    if (portNumber < 1) {
+        error_ = QStringLiteral("No COM port chosen");
+        return record(false);
+    }
+    if (!numeric || baud <= 0) {
+        error_ = QStringLiteral("Baud rate \"%1\" is not a positive whole number").arg(baudText);
+        return record(false);
+    }
+    if (!openFailure_.isEmpty()) {
+        error_ = openFailure_;
+        return record(false);
+    }
+    if (!pluggedIn_) {
+        error_ = QStringLiteral("COM%1: device not found").arg(portNumber);
+        return record(false);
+    }
+    open_ = true;
+    portNumber_ = portNumber;
+    baudText_ = baudText;
+    error_.clear();
+    return record(true);
+}
+
+bool FakeSerialPort::isOpen() const
+{
+    return open_;
+}
+
+void FakeSerialPort::close()
+{
+    settle();
+    ++closes_;
+    open_ = false;
+    received_.clear();
+}
+
+void FakeSerialPort::discardInput()
+{
+    settle();
+    ++discardInputs_;
+    received_.clear();
+}
+
+void FakeSerialPort::discardOutput()
+{
+    // Sent bytes are on the line at once here, so there is never anything to drop.
+    ++discardOutputs_;
+}
+
+bool FakeSerialPort::send(const QByteArray &bytes)
+{
+    settle();
+    if (!open_) {
+        error_ = pluggedIn_ ? QStringLiteral("Port is not open")
+                            : QStringLiteral("COM%1: device vanished").arg(portNumber_);
+        return false;
+    }
+    sends_.push_back(Sent{bytes, clock_.monotonicMs()});
+    if (responder_)
+        responder_(bytes, *this);
+    return true;
+}
+
+int FakeSerialPort::receivedCount()
+{
+    settle();
+    return static_cast<int>(received_.size());
+}
+
+QByteArray FakeSerialPort::read(int count)
+{
+    settle();
+    const int n = std::clamp(count, 0, static_cast<int>(received_.size()));
+    const QByteArray taken = received_.left(n);
+    received_.remove(0, n);
+    return taken;
+}
+
+QString FakeSerialPort::errorString() const
+{
+    return error_;
+}
+
+void FakeSerialPort::failOpenWith(const QString &error)
+{
+    openFailure_ = error.isEmpty() ? QStringLiteral("open failed") : error;
+}
+
+void FakeSerialPort::allowOpen()
+{
+    openFailure_.clear();
+}
+
+void FakeSerialPort::unplug()
+{
+    settle();
+    pluggedIn_ = false;
+    if (open_) {
+        open_ = false;
+        error_ = QStringLiteral("COM%1: device vanished").arg(portNumber_);
+    }
+    received_.clear();
+}
+
+void FakeSerialPort::plugBackIn()
+{
+    settle();
+    pluggedIn_ = true;
+}
+
+void FakeSerialPort::setResponder(Responder responder)
+{
+    responder_ = std::move(responder);
+}
+
+void FakeSerialPort::deliver(const QByteArray &bytes, int delayMs, int bytesPerSecond)
+{
+    settle();
+    if (bytes.isEmpty())
+        return;
+    const std::int64_t startUs =
+        std::max(clock_.monotonicMicros() + std::int64_t(std::max(0, delayMs)) * 1000,
+                 lineFreeAtUs_);
+    // Each byte is complete only once its stop bit is in; the time is worked out
+    // from the start of the delivery so that long replies do not drift.
+    for (int i = 0; i < bytes.size(); ++i) {
+        const std::int64_t atUs =
+            bytesPerSecond > 0 ? startUs + (std::int64_t(i) + 1) * 1'000'000 / bytesPerSecond
+                               : startUs;
+        inFlight_.push_back(Arrival{bytes.at(i), atUs});
+    }
+    lineFreeAtUs_ = inFlight_.back().atUs;
+    settle();
+}
+
+std::int64_t FakeSerialPort::lineIdleAtMs() const
+{
+    const std::int64_t us = std::max(lineFreeAtUs_, clock_.monotonicMicros());
+    return (us + 999) / 1000;
+}
+
+QByteArray FakeSerialPort::allBytesSent() const
+{
+    QByteArray all;
+    for (const Sent &s : sends_)
+        all += s.bytes;
+    return all;
+}
+
+void FakeSerialPort::settle()
+{
+    const std::int64_t now = clock_.monotonicMicros();
+    while (!inFlight_.empty() && inFlight_.front().atUs <= now) {
+        if (open_)
+            received_ += inFlight_.front().byte;
+        inFlight_.pop_front();
+    }
+}
+
+} // namespace ostrand

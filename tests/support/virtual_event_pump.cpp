@@ -1,0 +1,97 @@
+#include "virtual_event_pump.h"
+
+#include <algorithm>
+#include <vector>
+
+namespace ostrand {
+
+VirtualEventPump::VirtualEventPump(VirtualClock &clock, int stepMs) : clock_(clock)
+{
+    setStepMs(stepMs);
+}
+
+void VirtualEventPump::yield(int maxWaitMs)
+{
+    ++yields_;
+    ++nesting_;
+    deepestNesting_ = std::max(deepestNesting_, nesting_);
+    // Even yield(0) lets a millisecond pass: a loop that never waits must still
+    // reach its deadline in a test instead of hanging it.
+    clock_.advance(std::max(1, std::min(stepMs_, maxWaitMs)));
+    runDueHooks();
+    --nesting_;
+}
+
+void VirtualEventPump::sleep(int ms)
+{
+    ++sleeps_;
+    if (ms > 0) {
+        clock_.advance(ms);
+        sleptMs_ += ms;
+    }
+}
+
+void VirtualEventPump::setStepMs(int stepMs)
+{
+    stepMs_ = std::max(1, stepMs);
+}
+
+VirtualEventPump::HookId VirtualEventPump::onEachYield(Hook hook)
+{
+    hooks_[nextId_] = Entry{std::move(hook), std::nullopt, false};
+    return nextId_++;
+}
+
+VirtualEventPump::HookId VirtualEventPump::runAt(std::int64_t monotonicMs, Hook hook)
+{
+    hooks_[nextId_] = Entry{std::move(hook), monotonicMs, false};
+    return nextId_++;
+}
+
+VirtualEventPump::HookId VirtualEventPump::runAfter(std::int64_t delayMs, Hook hook)
+{
+    return runAt(clock_.monotonicMs() + delayMs, std::move(hook));
+}
+
+void VirtualEventPump::removeHook(HookId id)
+{
+    hooks_.erase(id);
+}
+
+void VirtualEventPump::clearHooks()
+{
+    hooks_.clear();
+}
+
+void VirtualEventPump::runDueHooks()
+{
+    // Hooks may add or remove hooks, or yield again; work from a snapshot of ids
+    // and look each one up afresh.
+    std::vector<HookId> ids;
+    ids.reserve(hooks_.size());
+    for (const auto &entry : hooks_)
+        ids.push_back(entry.first);
+
+    for (HookId id : ids) {
+        auto it = hooks_.find(id);
+        // Like a Qt timer, a hook whose handler is still running (it yielded) is not re-entered.
+        if (it == hooks_.end() || it->second.running)
+            continue;
+        if (it->second.dueMs) {
+            if (clock_.monotonicMs() < *it->second.dueMs)
+                continue;
+            Hook once = std::move(it->second.hook);
+            hooks_.erase(it);
+            once();
+            continue;
+        }
+        it->second.running = true;
+        Hook each = it->second.hook; // the entry may be removed while it runs
+        each();
+        it = hooks_.find(id);
+        if (it != hooks_.end())
+            it->second.running = false;
+    }
+}
+
+} // namespace ostrand

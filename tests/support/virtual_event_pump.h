@@ -1,0 +1,72 @@
+#pragma once
+
+#include "platform/event_pump.h"
+#include "virtual_clock.h"
+
+#include <cstdint>
+#include <functional>
+#include <map>
+#include <optional>
+
+namespace ostrand {
+
+// An EventPump on a VirtualClock: each yield lets a little virtual time pass
+// and then runs the test's hooks, which stand in for timer ticks and clicks
+// arriving during the wait. A 30 s wait costs 30000 cheap yields at 1 ms a step.
+class VirtualEventPump : public EventPump {
+public:
+    using Hook = std::function<void()>;
+    using HookId = int;
+
+    // Each yield advances `clock` by min(`stepMs`, its maxWaitMs), at least 1 ms.
+    explicit VirtualEventPump(VirtualClock &clock, int stepMs = 1);
+
+    // Advances the clock by one step, then runs the due hooks (a hook may yield in turn).
+    void yield(int maxWaitMs = 10) override;
+    // Advances the clock by `ms`; runs no hook, as a frozen window handles nothing.
+    void sleep(int ms) override;
+
+    // Changes the step of later yields.
+    void setStepMs(int stepMs);
+    int stepMs() const { return stepMs_; }
+
+    // Runs `hook` on every yield from now on, until removed.
+    HookId onEachYield(Hook hook);
+    // Runs `hook` once, on the first yield at or after monotonic time `monotonicMs`.
+    HookId runAt(std::int64_t monotonicMs, Hook hook);
+    // Runs `hook` once, on the first yield `delayMs` or more from now.
+    HookId runAfter(std::int64_t delayMs, Hook hook);
+    // Forgets one hook; safe from inside any hook, that one included.
+    void removeHook(HookId id);
+    // Forgets every hook.
+    void clearHooks();
+    // Hooks not yet run or removed (each-yield hooks always count).
+    int hookCount() const { return static_cast<int>(hooks_.size()); }
+
+    int yieldCount() const { return yields_; }
+    int sleepCount() const { return sleeps_; }
+    // Virtual milliseconds spent in sleep() altogether.
+    std::int64_t sleptMs() const { return sleptMs_; }
+    // The deepest nesting of yield seen: 1 for plain waits, 2 when a hook waited too.
+    int deepestNesting() const { return deepestNesting_; }
+
+private:
+    struct Entry {
+        Hook hook;
+        std::optional<std::int64_t> dueMs; // once-only when set
+        bool running = false;
+    };
+    void runDueHooks();
+
+    VirtualClock &clock_;
+    int stepMs_;
+    std::map<HookId, Entry> hooks_;
+    HookId nextId_ = 1;
+    int yields_ = 0;
+    int sleeps_ = 0;
+    std::int64_t sleptMs_ = 0;
+    int nesting_ = 0;
+    int deepestNesting_ = 0;
+};
+
+} // namespace ostrand
