@@ -1,0 +1,341 @@
+#include "meter_link.h"
+
+#include "link/crc16.h"
+#include "link/modbus_requests.h"
+#include "link/wait_clock.h"
+
+#include <algorithm>
+
+namespace ostrand {
+
+// Marks the link as in use for the length of one exchange; refuses a second.
+class MeterLink::Exchange {
+public:
+    explicit Exchange(MeterLink &link) : link_(link), entered_(!link.inExchange_)
+    {
+        if (entered_) {
+            link_.inExchange_ = true;
+            link_.link_.markExchangeStart();
+        }
+    }
+    ~Exchange()
+    {
+        if (entered_)
+            link_.inExchange_ = false;
+    }
+    bool entered() const { return entered_; }
+
+private:
+    MeterLink &link_;
+    bool entered_;
+};
+
+namespace {
+
+// The address goes out as one byte; anything else would reach another meter.
+bool validSlave(int slave)
+{
+    return slave >= 0 && slave <= 255;
+}
+
+// Resends are counted from the later of the last send and the last byte seen,
+// so a reply still arriving (a long block at a slow rate) is never cut off.
+// A reply that takes longer on the wire than the wait between resends (a long
+// block at 4800 baud or less, or over a slow modem) gets that much more time
+// before the exchange gives up. Shorter replies, the usual case at 9600 baud
+// and above, leave the meter's timing exactly as it always was.
+double slowLineAllowance(const SerialLink &link, int replyBytes, double resendInterval)
+{
+    return std::max(0.0, link.wireSeconds(replyBytes) - resendInterval);
+}
+
+double resendBase(const WaitClock &clock, const SerialLink &link, double lastSend)
+{
+    if (link.lastByteMs() == SerialLink::kNoByte)
+        return lastSend;
+    return std::max(lastSend, clock.at(link.lastByteMs()));
+}
+
+} // namespace
+
+MeterLink::MeterLink(SerialLink &link) : link_(link) {}
+
+void MeterLink::Crc16Update(int byte)
+{
+    CrcRegister = crc16Step(static_cast<std::uint16_t>(CrcRegister), static_cast<std::uint8_t>(byte));
+}
+
+bool MeterLink::readByte(int &value)
+{
+    if (!link_.ReadBytes(1))
+        return false;
+    value = static_cast<std::uint8_t>(link_.ReceiveBuffer.at(0));
+    return true;
+}
+
+bool MeterLink::readCrcAndCompare()
+{
+    int low = 0;
+    int high = 0;
+    if (!readByte(low) || !readByte(high))
+        return false;
+    return high == static_cast<int>((CrcRegister >> 8) & 0xFF) && low == static_cast<int>(CrcRegister & 0xFF);
+}
+
+bool MeterLink::ReadHoldingRegisters(int slave, int startHigh, int startLow, int count)
+{
+    Exchange exchange(*this);
+    if (!exchange.entered() || !validSlave(slave))
+        return false;
+    link_.yield();
+    if (!link_.OpenPort())
+        return false;
+    link_.DiscardInput();
+    link_.DiscardOutput();
+    link_.yield();
+    const QByteArray frame = request::readHoldingRegisters(slave, startHigh, startLow, count);
+    link_.SendBytes(frame);
+
+    const int expected = reply::holdingRegistersLength(count);
+    const double giveUp = 30 + slowLineAllowance(link_, expected, 1.0);
+    const WaitClock clock(link_.clock());
+    double lastSend = clock.roundedNow();
+    const double firstSend = lastSend;
+    for (;;) {
+        link_.yield();
+        if (link_.ReceivedCount() >= expected)
+            break;
+        const double now = clock.now();
+        if (now - resendBase(clock, link_, lastSend) <= 1.0)
+            continue;
+        if (now - firstSend >= giveUp)
+            return false;
+        // Sent again without a discard: a late first reply is still read.
+        link_.SendBytes(frame);
+        lastSend = now;
+    }
+
+    CrcRegister = kCrcStart;
+    int value = 0;
+    for (int i = 0; i < 2; ++i) {
+        if (!readByte(value))
+            return false;
+        Crc16Update(value);
+    }
+    int length = 0;
+    if (!readByte(length))
+        return false;
+    Crc16Update(length);
+    ReplyData.clear();
+    for (int i = 0; i < length; ++i) {
+        if (!readByte(value))
+            return false;
+        ReplyData.append(static_cast<char>(value));
+        Crc16Update(value);
+    }
+    return readCrcAndCompare();
+}
+
+bool MeterLink::ReadLogBlock(int slave, int p1, int p2, int p3, int count)
+{
+    Exchange exchange(*this);
+    if (!exchange.entered() || !validSlave(slave))
+        return false;
+    link_.yield();
+    if (!link_.OpenPort())
+        return false;
+    const QByteArray frame = request::readLogBlock(slave, p1, p2, p3, count);
+    link_.DiscardInput();
+    link_.DiscardOutput();
+    link_.yield();
+    link_.SendBytes(frame);
+    link_.yield();
+
+    const int expected = reply::logBlockLength(256 * (count / 256) + count % 256);
+    const double giveUp = 5 + slowLineAllowance(link_, expected, 0.5);
+    const WaitClock clock(link_.clock());
+    double lastSend = clock.roundedNow();
+    const double firstSend = lastSend;
+    for (;;) {
+        link_.yield();
+        if (link_.ReceivedCount() >= expected)
+            break;
+        const double now = clock.now();
+        if (now > resendBase(clock, link_, lastSend) + 0.5) {
+            link_.DiscardInput();
+            link_.DiscardOutput();
+            link_.yield();
+            link_.SendBytes(frame);
+            link_.yield();
+            lastSend = clock.now();
+        }
+        if (now > firstSend + giveUp)
+            return false;
+    }
+
+    CrcRegister = kCrcStart;
+    int header[7] = {};
+    for (int &value : header) {
+        if (!readByte(value))
+            return false;
+        Crc16Update(value);
+    }
+    const int length = 256 * header[5] + header[6];
+    ReplyData.clear();
+    for (int i = 0; i < length; ++i) {
+        int value = 0;
+        if (!readByte(value))
+            return false;
+        ReplyData.append(static_cast<char>(value));
+        Crc16Update(value);
+    }
+    return readCrcAndCompare();
+}
+
+bool MeterLink::ReadLastDownloadPointer(int slave)
+{
+    Exchange exchange(*this);
+    if (!exchange.entered() || !validSlave(slave))
+        return false;
+    link_.yield();
+    if (!link_.OpenPort())
+        return false;
+    link_.DiscardInput();
+    link_.DiscardOutput();
+    link_.yield();
+    link_.SendBytes(request::readLastDownloadPointer(slave));
+    link_.yield();
+
+    const double giveUp = 5 + slowLineAllowance(link_, reply::kLastDownloadPointerLength, 0.5);
+    const WaitClock clock(link_.clock());
+    const double start = clock.roundedNow();
+    for (;;) {
+        link_.yield();
+        if (link_.ReceivedCount() >= reply::kLastDownloadPointerLength)
+            break;
+        if (clock.now() > start + giveUp)
+            return false;
+    }
+
+    CrcRegister = kCrcStart;
+    QByteArray pointer;
+    for (int i = 0; i < 5; ++i) {
+        int value = 0;
+        if (!readByte(value))
+            return false;
+        Crc16Update(value);
+        if (i >= 2)
+            pointer.append(static_cast<char>(value));
+    }
+    LastDownloadPointer = pointer;
+    return readCrcAndCompare();
+}
+
+bool MeterLink::ConfirmDownload(int slave)
+{
+    Exchange exchange(*this);
+    if (!exchange.entered() || !validSlave(slave))
+        return false;
+    link_.yield();
+    if (!link_.OpenPort())
+        return false;
+    link_.DiscardInput();
+    link_.DiscardOutput();
+    link_.yield();
+    link_.SendBytes(request::confirmDownload(slave));
+
+    const double giveUp = 4 + slowLineAllowance(link_, 1, 0.5);
+    const WaitClock clock(link_.clock());
+    const double start = clock.roundedNow();
+    for (;;) {
+        link_.yield();
+        if (clock.now() > start + giveUp)
+            return false;
+        if (link_.ReceivedCount() >= 1)
+            return true;
+    }
+}
+
+bool MeterLink::WriteRegisters(int slave, int first, int count, int byteCount)
+{
+    Exchange exchange(*this);
+    if (!exchange.entered() || !validSlave(slave))
+        return false;
+    link_.yield();
+    if (!link_.OpenPort())
+        return false;
+    link_.DiscardInput();
+    link_.DiscardOutput();
+    link_.yield();
+    const QByteArray frame =
+        request::writeRegisters(slave, first, count, byteCount, RegisterHighBytes, RegisterLowBytes);
+    link_.SendBytes(frame);
+
+    const int expected = reply::writeRegistersLength(count, byteCount);
+    const double giveUp = 3 + slowLineAllowance(link_, expected, 1.0);
+    const WaitClock clock(link_.clock());
+    double lastSend = clock.roundedNow();
+    const double firstSend = lastSend;
+    for (;;) {
+        link_.yield();
+        if (link_.ReceivedCount() >= expected)
+            break;
+        const double now = clock.now();
+        if (now - resendBase(clock, link_, lastSend) <= 1.0)
+            continue;
+        if (now - firstSend >= giveUp)
+            return false;
+        link_.SendBytes(frame);
+        lastSend = clock.roundedNow();
+    }
+
+    // Slave, function, register and count are echoed but not compared: any
+    // well-formed 8-byte answer means the meter took the write.
+    CrcRegister = kCrcStart;
+    for (int i = 0; i < 6; ++i) {
+        int value = 0;
+        if (!readByte(value))
+            return false;
+        Crc16Update(value);
+    }
+    return readCrcAndCompare();
+}
+
+bool MeterLink::ReadDisplayBlock(int slave)
+{
+    Exchange exchange(*this);
+    if (!exchange.entered() || !validSlave(slave))
+        return false;
+    link_.yield();
+    if (!link_.OpenPort())
+        return false;
+    link_.DiscardInput();
+    link_.DiscardOutput();
+    link_.yield();
+    link_.SendBytes(request::readDisplayBlock(slave));
+
+    const double giveUp = 1 + slowLineAllowance(link_, reply::kDisplayBlockLength, 0.5);
+    const WaitClock clock(link_.clock());
+    const double sent = clock.roundedNow();
+    for (;;) {
+        link_.yield();
+        if (link_.ReceivedCount() >= reply::kDisplayBlockLength)
+            break;
+        if (clock.now() > sent + giveUp)
+            return false;
+    }
+
+    ReplyData.clear();
+    CrcRegister = kCrcStart;
+    for (int offset = 0; offset < 24; ++offset) {
+        int value = 0;
+        if (!readByte(value))
+            return false;
+        Crc16Update(value);
+        if (offset >= 4)
+            ReplyData.append(static_cast<char>(value));
+    }
+    return readCrcAndCompare();
+}
+
+} // namespace ostrand

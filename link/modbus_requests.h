@@ -1,0 +1,49 @@
+#pragma once
+
+#include <QByteArray>
+#include <array>
+#include <cstdint>
+
+namespace ostrand {
+
+// Request frames of every exchange with the meter, CRC included. The slave
+// address goes out as one byte: only its low 8 bits reach the wire.
+namespace request {
+
+constexpr std::uint8_t kReadHoldingRegisters = 0x03;
+constexpr std::uint8_t kWriteRegisters = 0x10;
+constexpr std::uint8_t kReadLogBlock = 0x60;
+constexpr std::uint8_t kReadLastDownloadPointer = 0x61;
+constexpr std::uint8_t kConfirmDownload = 0x62;
+constexpr std::uint8_t kReadDisplayBlock = 0x63;
+
+// Function 3: `count` registers from register startHigh * 256 + startLow.
+QByteArray readHoldingRegisters(int slave, int startHigh, int startLow, int count);
+// Function 0x60: `count` 16-bit words of meter memory at bank p1, page p2, offset p3.
+QByteArray readLogBlock(int slave, int p1, int p2, int p3, int count);
+// Function 0x61: where the previous download stopped.
+QByteArray readLastDownloadPointer(int slave);
+// Function 0x62: the download was stored.
+QByteArray confirmDownload(int slave);
+// Function 16: `count` registers from `first`, each high byte then low byte.
+QByteArray writeRegisters(int slave, int first, int count, int byteCount,
+                          const std::array<qint16, 36> &highBytes,
+                          const std::array<qint16, 36> &lowBytes);
+// Function 0x63: the 20-byte display block.
+QByteArray readDisplayBlock(int slave);
+
+} // namespace request
+
+// Reply lengths the exchanges wait for before they start reading.
+namespace reply {
+
+// Only the low byte of the count enters: the meter's count field is one byte.
+inline int holdingRegistersLength(int count) { return 2 * (count & 0xFF) + 5; }
+inline int logBlockLength(int count) { return 2 * count + 9; }
+constexpr int kLastDownloadPointerLength = 7;
+inline int writeRegistersLength(int count, int byteCount) { return (count & 0xFF) * byteCount + 6; }
+constexpr int kDisplayBlockLength = 26;
+
+} // namespace reply
+
+} // namespace ostrand

@@ -1,0 +1,62 @@
+#pragma once
+
+#include "platform/shared_state.h"
+
+#include <QByteArray>
+#include <cstdint>
+#include <limits>
+
+namespace ostrand {
+
+class Clock;
+class EventPump;
+class SerialPort;
+
+// The thin layer every exchange uses: open on demand with the configured port
+// and speed, discard, send, count and read with the 2 s byte time-out.
+class SerialLink {
+public:
+    SerialLink(SerialPort &port, const Clock &clock, EventPump &pump, const SharedState &shared);
+
+    // Opens the port with CommPortNumber and BaudRateText unless it is open; true when open.
+    bool OpenPort();
+    void DiscardInput();
+    void DiscardOutput();
+    void SendBytes(const QByteArray &bytes);
+    // Received bytes not yet read.
+    int ReceivedCount();
+    // Waits up to about 2 s for `count` bytes and moves exactly that many into ReceiveBuffer.
+    bool ReadBytes(int count);
+    // Closes the port (the modem hang-up); the next exchange opens it again.
+    void ClosePort();
+
+    // Lets the window run while an exchange waits.
+    void yield();
+
+    // Seconds that `bytes` take on the line at the rate the port was opened with.
+    double wireSeconds(int bytes) const;
+    // Monotonic time of the latest byte seen arriving since markExchangeStart().
+    std::int64_t lastByteMs() const { return lastByteMs_; }
+    void markExchangeStart();
+
+    const Clock &clock() const { return clock_; }
+    SerialPort &port() { return port_; }
+
+    // The bytes taken by the last successful ReadBytes.
+    QByteArray ReceiveBuffer;
+
+    static constexpr std::int64_t kNoByte = std::numeric_limits<std::int64_t>::min();
+
+private:
+    void noteCount(int count);
+
+    SerialPort &port_;
+    const Clock &clock_;
+    EventPump &pump_;
+    const SharedState &shared_;
+    int openedBaud_ = 0;
+    int lastSeenCount_ = 0;
+    std::int64_t lastByteMs_ = kNoByte;
+};
+
+} // namespace ostrand

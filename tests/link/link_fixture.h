@@ -1,0 +1,45 @@
+#pragma once
+
+#include "fake_serial_port.h"
+#include "link/crc16.h"
+#include "link/meter_link.h"
+#include "link/serial_link.h"
+#include "platform/shared_state.h"
+#include "virtual_clock.h"
+#include "virtual_event_pump.h"
+
+#include <gtest/gtest.h>
+
+namespace ostrand::testing {
+
+// A meter on the fake port, the link over it, and time that passes only as the link yields.
+class LinkFixture : public ::testing::Test {
+protected:
+    LinkFixture()
+    {
+        shared.CommPortNumber = 1;
+        shared.BaudRateText = QStringLiteral("38400");
+        shared.SlaveId = 1;
+    }
+
+    static QByteArray hex(const char *text) { return QByteArray::fromHex(text); }
+    // A reply frame from its bytes before the CRC.
+    static QByteArray framed(const char *text) { return appendCrc(hex(text)); }
+
+    // Seconds of virtual time since `startMs`.
+    double secondsSince(std::int64_t startMs) const { return (clock.monotonicMs() - startMs) / 1000.0; }
+
+    void answerEverySendWith(const QByteArray &reply, int delayMs = 0, int bytesPerSecond = 0)
+    {
+        port.setResponder([=](const QByteArray &, FakeSerialPort &p) { p.deliver(reply, delayMs, bytesPerSecond); });
+    }
+
+    SharedState shared;
+    VirtualClock clock;
+    VirtualEventPump pump{clock};
+    FakeSerialPort port{clock};
+    SerialLink serial{port, clock, pump, shared};
+    MeterLink link{serial};
+};
+
+} // namespace ostrand::testing
