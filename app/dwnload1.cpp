@@ -89,7 +89,8 @@ protected:
 } // namespace
 
 DwnLoad1::DwnLoad1(const QString &programDir, Platform platform, QWidget *parent)
-    : QMainWindow(parent), platform_(platform), settings_(programDir), programDir_(programDir)
+    : QMainWindow(parent), platform_(platform), settings_(programDir), programDir_(programDir),
+      serial_(platform.port, platform.clock, platform.pump, shared_), link_(serial_)
 {
     setObjectName(QStringLiteral("DwnLoad1"));
     setWindowTitle(QStringLiteral("Ostrand Download Revision 1.17"));

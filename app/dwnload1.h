@@ -1,6 +1,8 @@
 #pragma once
 
 #include "app/settings_file.h"
+#include "link/meter_link.h"
+#include "link/serial_link.h"
 #include "platform/shared_state.h"
 
 #include <QMainWindow>
@@ -53,6 +55,7 @@ public:
     ResultsGrid &results() { return *results_; }
     PhoneList &phoneList() { return *phoneList_; }
     const SettingsFile &settingsFile() const { return settings_; }
+    MeterLink &meterLink() { return link_; }
 
     // Ends the process after "E&xit" has saved; tests replace it.
     void setExitHandler(std::function<void()> handler) { exitHandler_ = std::move(handler); }
@@ -126,6 +129,8 @@ private:
     SharedState shared_;
     SettingsFile settings_;
     QString programDir_;
+    SerialLink serial_;
+    MeterLink link_;
     bool settingsSaved_ = false;
     std::function<void()> exitHandler_;
     int currentTab_ = 3;

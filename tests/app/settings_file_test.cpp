@@ -183,7 +183,7 @@ TEST_F(SettingsFileTest, badValuesInTheLastLinesStopTheReadingThere)
     lines[39] = QStringLiteral("[FlowUnits]= 14 ");
     lines[38] = QStringLiteral("[MeterType]=5");
     writeSettings(lines);
-    DwnLoad1 &w = openWindow();
+    openWindow();
     EXPECT_TRUE(control<QRadioButton>("Option5(0)")->isChecked());
     EXPECT_EQ(control<QComboBox>("Combo1")->currentText(), "BPH");
     EXPECT_EQ(control<QComboBox>("Combo4")->currentText(), "MPS");

@@ -251,7 +251,7 @@ TEST_F(WindowTest, closingTheWindowSavesOnceAndExitSavesOnceWithoutTheClosePath)
 
 TEST_F(WindowTest, meterTypeSelectionShowsItsControlsAndPortableIsNotKept)
 {
-    DwnLoad1 &w = openWindow();
+    openWindow();
     control<QLineEdit>("Text4(0)")->setText(QStringLiteral("FLOW"));
     control<QRadioButton>("Option5(3)")->click();
     EXPECT_TRUE(control<QTimer>("Timer3")->isActive());
@@ -271,7 +271,7 @@ TEST_F(WindowTest, meterTypeSelectionShowsItsControlsAndPortableIsNotKept)
     openWindow();
     EXPECT_TRUE(control<QRadioButton>("Option5(0)")->isChecked());
     EXPECT_FALSE(control<QTimer>("Timer3")->isActive());
-    (void)w;
+
 }
 
 TEST_F(WindowTest, palmModeFromTheFileShowsItsControlsAndIsWrittenBack)
