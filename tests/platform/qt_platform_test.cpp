@@ -1,0 +1,193 @@
+#include "platform/com_port_names.h"
+#include "platform/qt_event_pump.h"
+#include "platform/qt_serial_port.h"
+#include "pseudo_terminal.h"
+
+#include <QCoreApplication>
+#include <QElapsedTimer>
+#include <QFile>
+#include <QFileInfo>
+#include <QTemporaryDir>
+#include <QTimer>
+#include <functional>
+#include <gtest/gtest.h>
+#include <memory>
+
+namespace ostrand {
+namespace {
+
+// A pretend program folder with COM1 linked to a pty that stands in for the cable.
+class ComLinkedPty : public ::testing::Test {
+protected:
+    void SetUp() override
+    {
+        ASSERT_TRUE(programDir.isValid());
+        plugIn();
+    }
+    void plugIn()
+    {
+        pty = std::make_unique<PseudoTerminal>();
+        ASSERT_TRUE(pty->isValid());
+        QFile::remove(comPath(1));
+        ASSERT_TRUE(QFile::link(pty->slavePath(), comPath(1)));
+    }
+    QString comPath(int n) const { return programDir.filePath(QStringLiteral("COM%1").arg(n)); }
+    QTemporaryDir programDir;
+    std::unique_ptr<PseudoTerminal> pty;
+};
+
+class ComPortNames : public ComLinkedPty {};
+
+TEST_F(ComPortNames, ALinkOrFileNamedComNBesideTheProgramIsTheDeviceForThatNumberOnly)
+{
+    QFile plain(comPath(2));
+    ASSERT_TRUE(plain.open(QIODevice::WriteOnly));
+    const QString device = QFileInfo(pty->slavePath()).canonicalFilePath();
+    EXPECT_EQ(resolveComDevice(programDir.path(), 1), device);
+    EXPECT_EQ(describeComDevice(programDir.path(), 1), QStringLiteral("COM1 → ") + device);
+    EXPECT_EQ(resolveComDevice(programDir.path(), 2), QFileInfo(comPath(2)).canonicalFilePath());
+    EXPECT_NE(resolveComDevice(programDir.path(), 3), device);
+}
+
+TEST_F(ComPortNames, ALinkToAMissingDeviceIsKeptRatherThanFallingBackToAnotherPort)
+{
+    ASSERT_TRUE(QFile::link(programDir.filePath("no-such-adapter"), comPath(4)));
+    EXPECT_EQ(resolveComDevice(programDir.path(), 4), comPath(4));
+    EXPECT_TRUE(describeComDevice(programDir.path(), 4).contains("missing"));
+}
+
+#ifndef Q_OS_WIN
+TEST_F(ComPortNames, WithoutALinkComNIsTheNthBuiltInSerialPort)
+{
+    EXPECT_EQ(resolveComDevice(programDir.path(), 3), "/dev/ttyS2");
+    EXPECT_EQ(describeComDevice(programDir.path(), 5), "COM5 → /dev/ttyS4");
+}
+#endif
+
+class QtSerialPortTest : public ComLinkedPty {
+protected:
+    // Pumps events until `count` bytes are in or the port has closed; the deadline
+    // only guards against a hang.
+    bool receive(int count)
+    {
+        QElapsedTimer timer;
+        timer.start();
+        while (port.receivedCount() < count && port.isOpen() && timer.elapsed() < 5000)
+            pump.yield(20);
+        return port.receivedCount() >= count;
+    }
+    QtSerialPort port{programDir.path()};
+    QtEventPump pump;
+};
+
+TEST_F(QtSerialPortTest, CarriesBytesBothWaysThroughTheComLinkAndDiscardsWhatHasArrived)
+{
+    ASSERT_TRUE(port.open(1, "19200")) << port.errorString().toStdString();
+    const QByteArray request("\x11\x03\x00\x00\x00\x02\xc6\x9b", 8);
+    ASSERT_TRUE(port.send(request));
+    EXPECT_EQ(pty->read(request.size(), 5000), request);
+
+    const QByteArray reply("\x11\x03\x04\x00\x0a\xff\x00", 7);
+    ASSERT_TRUE(pty->write(reply));
+    ASSERT_TRUE(receive(reply.size()));
+    EXPECT_EQ(port.read(3), reply.left(3));
+    EXPECT_EQ(port.read(100), reply.mid(3));
+
+    ASSERT_TRUE(pty->write("stale"));
+    ASSERT_TRUE(receive(5));
+    port.discardInput();
+    EXPECT_EQ(port.receivedCount(), 0);
+    ASSERT_TRUE(pty->write("new"));
+    ASSERT_TRUE(receive(3));
+    EXPECT_EQ(port.read(100), QByteArray("new"));
+}
+
+TEST_F(QtSerialPortTest, RefusesWithAReasonABadBaudRateAMissingDeviceOrNoPort)
+{
+    ASSERT_TRUE(QFile::link(programDir.filePath("gone"), comPath(2)));
+    const struct {
+        int number;
+        const char *baud, *reason;
+    } refused[] = {{1, "", "Baud"},     {1, "fast", "Baud"}, {1, "0", "Baud"}, {1, "-9600", "Baud"},
+                   {1, "96OO", "Baud"}, {2, "9600", "COM2"}, {0, "9600", "COM"}};
+    for (const auto &r : refused) {
+        EXPECT_FALSE(port.open(r.number, r.baud)) << r.number << " " << r.baud;
+        EXPECT_TRUE(port.errorString().contains(r.reason)) << port.errorString().toStdString();
+    }
+}
+
+TEST_F(QtSerialPortTest, ClosesItselfWhenTheDeviceVanishesAndReopensOnceItIsBack)
+{
+    ASSERT_TRUE(port.open(1, "9600"));
+    EXPECT_TRUE(port.open(1, "nonsense")); // already open: kept as it was
+    pty->hangUp();
+    EXPECT_FALSE(receive(1)); // pumps until the port notices
+    EXPECT_FALSE(port.isOpen());
+    EXPECT_FALSE(port.send("x"));
+    EXPECT_FALSE(port.errorString().isEmpty());
+
+    plugIn();
+    ASSERT_TRUE(port.open(1, "9600")) << port.errorString().toStdString();
+    ASSERT_TRUE(port.send("again"));
+    EXPECT_EQ(pty->read(5, 5000), QByteArray("again"));
+    port.close();
+    port.close(); // twice is harmless
+    EXPECT_FALSE(port.send("x"));
+}
+
+// No pump test asserts how long anything took: the clock only bounds the loops,
+// so a faulty pump fails by missing a deadline seconds away instead of hanging.
+class QtEventPumpTest : public ::testing::Test {
+protected:
+    void SetUp() override
+    {
+        QCoreApplication::processEvents(); // leave nothing from earlier tests pending
+        guard.start();
+    }
+    bool inTime() const { return guard.elapsed() < 5000; }
+    void post(const std::function<void()> &handler)
+    {
+        QMetaObject::invokeMethod(QCoreApplication::instance(), handler, Qt::QueuedConnection);
+    }
+    QtEventPump pump;
+    QElapsedTimer guard;
+};
+
+TEST_F(QtEventPumpTest, AYieldWaitsForTheNextEventWithoutSpinningAndEndsWhenItComes)
+{
+    // Ten ticks 20 ms apart: a spinning yield loops thousands of times meanwhile,
+    // and one that sat out its whole second would not see ten before the guard.
+    int ticks = 0;
+    QTimer ticker;
+    QObject::connect(&ticker, &QTimer::timeout, [&] { ++ticks; });
+    ticker.start(20);
+    int yields = 0;
+    for (; ticks < 10 && inTime(); ++yields)
+        pump.yield(1000);
+    EXPECT_GE(ticks, 10);
+    EXPECT_LT(yields, 100);
+}
+
+TEST_F(QtEventPumpTest, AYieldRunsPostedEventsEvenOnesThatYieldInTurnWhileASleepRunsNone)
+{
+    bool handled = false;
+    bool innerDone = false;
+    bool later = false;
+    post([&] { handled = true; });
+    pump.sleep(30);
+    EXPECT_FALSE(handled);
+    post([&] {
+        QTimer::singleShot(10, QCoreApplication::instance(), [&] { later = true; });
+        while (!later && inTime())
+            pump.yield(1000);
+        innerDone = true;
+    });
+    while (!innerDone && inTime())
+        pump.yield(1000);
+    EXPECT_TRUE(handled);
+    EXPECT_TRUE(later);
+    EXPECT_TRUE(innerDone);
+}
+
+} // namespace
+} // namespace ostrand

@@ -1,0 +1,86 @@
+#include "platform/atomic_file.h"
+#include "platform/text_value.h"
+
+#include <QDir>
+#include <QFile>
+#include <QTemporaryDir>
+#include <gtest/gtest.h>
+
+namespace ostrand {
+namespace {
+
+TEST(TextValue, LeadingNumberIsTheNumberAtTheStartWhateverFollowsAndZeroWithoutOne)
+{
+    const std::pair<const char *, double> cases[] = {
+        {"001", 1}, {"12ab", 12}, {" -2.5x", -2.5}, {".5", 0.5}, {"abc", 0}, {"-", 0}, {"x12", 0}};
+    for (const auto &[text, value] : cases)
+        EXPECT_DOUBLE_EQ(leadingNumber(text), value) << text;
+}
+
+TEST(TextValue, RoundingSendsHalvesToTheEvenNeighbourAndEverythingElseToTheNearest)
+{
+    const std::pair<double, double> cases[] = {{2.5, 2}, {3.5, 4}, {-2.5, -2}, {-3.5, -4},
+                                               {2.4, 2}, {2.6, 3}, {-2.6, -3}};
+    for (const auto &[value, rounded] : cases)
+        EXPECT_EQ(roundHalfEven(value), rounded) << value;
+}
+
+TEST(TextValue, SixteenBitValuesAreRoundedIntoRangeOrRefusedButNeverWrapped)
+{
+    const std::optional<qint16> none;
+    const std::pair<const char *, std::optional<qint16>> leading[] = {
+        {"32767", 32767}, {"-32768.5", -32768}, {"12ab", 12},      {"abc", 0},
+        {"32768", none},  {"32767.5", none},    {"1000000", none}, {"-32769", none}};
+    for (const auto &[text, value] : leading)
+        EXPECT_EQ(leadingNumberAsInt16(text), value) << text;
+    const std::pair<const char *, std::optional<qint16>> whole[] = {
+        {" 1", 1},  {"-1", -1},   {"2.5", 2},    {"3.5 ", 4},    {"1x", none},
+        {"", none}, {"  ", none}, {"abc", none}, {"40000", none}};
+    for (const auto &[text, value] : whole)
+        EXPECT_EQ(wholeTextAsInt16(text), value) << text;
+}
+
+QByteArray contentOf(const QString &path)
+{
+    QFile f(path);
+    return f.open(QIODevice::ReadOnly) ? f.readAll() : QByteArray("<unreadable>");
+}
+
+QStringList entriesOf(const QTemporaryDir &dir)
+{
+    return QDir(dir.path()).entryList(QDir::AllEntries | QDir::Hidden | QDir::NoDotAndDotDot);
+}
+
+TEST(AtomicFileWrite, ReplacesTheFileWithExactlyTheBytesGivenAndLeavesNoTemporary)
+{
+    QTemporaryDir dir;
+    ASSERT_TRUE(dir.isValid());
+    const QByteArray bytes("a,b\r\n\0\xff", 7);
+    ASSERT_TRUE(writeFileAtomically(dir.filePath("out.csv"), QByteArray(1000, 'x')));
+    ASSERT_TRUE(writeFileAtomically(dir.filePath("out.csv"), bytes));
+    EXPECT_EQ(contentOf(dir.filePath("out.csv")), bytes);
+    EXPECT_EQ(entriesOf(dir), QStringList{"out.csv"});
+}
+
+TEST(AtomicFileWrite, AFailedWriteGivesAReasonAndLeavesTheOldFileAndFolderAsTheyWere)
+{
+    QTemporaryDir dir;
+    ASSERT_TRUE(dir.isValid());
+    // A name at the length limit has no room for the temporary file's suffix,
+    // so the write fails beside an existing file even for a superuser.
+    const QString longName(255, u'n');
+    QFile old(dir.filePath(longName));
+    ASSERT_TRUE(old.open(QIODevice::WriteOnly));
+    old.write("old content");
+    old.close();
+    for (const QString &path : {dir.filePath(longName), dir.filePath("missing/out.csv")}) {
+        QString error;
+        EXPECT_FALSE(writeFileAtomically(path, "new", &error)) << path.toStdString();
+        EXPECT_FALSE(error.isEmpty()) << path.toStdString();
+    }
+    EXPECT_EQ(contentOf(dir.filePath(longName)), QByteArray("old content"));
+    EXPECT_EQ(entriesOf(dir), QStringList{longName});
+}
+
+} // namespace
+} // namespace ostrand
