@@ -1,6 +1,9 @@
 #include "dwnload1.h"
 
 #include "app/phone_list.h"
+#include "download/download_display.h"
+#include "download/download_engine.h"
+#include "download/download_outcome.h"
 #include "download/results_grid.h"
 #include "platform/com_port_names.h"
 #include "platform/file_dialogs.h"
@@ -167,6 +170,9 @@ QWidget *DwnLoad1::buildDownloadTab()
     start->addWidget(ProgressBar1, 4, 0, 1, 2);
     start->addWidget(Label4, 5, 0, 1, 2);
     connect(Check1, &QCheckBox::stateChanged, this, [this] { Check1_Click(); });
+    connect(Check2, &QCheckBox::clicked, this, &DwnLoad1::Check2_Click);
+    connect(Command2, &QPushButton::clicked, this, &DwnLoad1::Command2_Click);
+    connect(Command7, &QPushButton::clicked, this, &DwnLoad1::Command7_Click);
 
     Frame6 = groupBox(QStringLiteral("Frame6"), QStringLiteral("DownLoad Filename"));
     Label2 = named(new QLabel(QStringLiteral("Store Records into File")), QStringLiteral("Label2"));
@@ -598,6 +604,78 @@ void DwnLoad1::SSTab1_Click(int previousTab)
         Timer1->stop();
         Timer2->stop();
     }
+}
+
+// ---- downloads ----
+
+// The Download tab's status line, progress bar and count boxes.
+class DwnLoad1::DownloadDisplayAdapter : public DownloadDisplay {
+public:
+    explicit DownloadDisplayAdapter(DwnLoad1 &w) : w_(w) {}
+    void setStatus(const QString &text) override { w_.Label4->setText(text); }
+    void setProgress(int percent) override { w_.ProgressBar1->setValue(std::clamp(percent, 0, 100)); }
+    void setRecordsUsed(const QString &text) override { w_.Text3[9]->setText(text); }
+    void setRecordsAvailable(const QString &text) override { w_.Text3[8]->setText(text); }
+    void setChannelLabel(int channel, const QString &text) override
+    {
+        if (channel >= 1 && channel <= 8)
+            w_.Text3[channel - 1]->setText(text);
+    }
+
+private:
+    DwnLoad1 &w_;
+};
+
+void DwnLoad1::Check2_Click()
+{
+    PortableMeter = Check2->isChecked();
+}
+
+void DwnLoad1::Command2_Click()
+{
+    if (Check1->checkState() != Qt::Unchecked)
+        return; // the Palm conversion takes this path once it is built
+    runSerialDownload(false);
+}
+
+void DwnLoad1::Command7_Click()
+{
+    runSerialDownload(true);
+}
+
+void DwnLoad1::runSerialDownload(bool sinceLastTime)
+{
+    // One operation on the link at a time: a second download would spoil the
+    // first, and a click that lands inside a display poll's wait is taken up
+    // again as soon as that poll has finished.
+    if (downloadRunning_)
+        return;
+    if (link_.isBusy()) {
+        QTimer::singleShot(50, this, [this, sinceLastTime] { runSerialDownload(sinceLastTime); });
+        return;
+    }
+    downloadRunning_ = true;
+    MeterLink::Hold hold(link_);
+    SinceLastTimeMode = sinceLastTime;
+    Label4->setText(sinceLastTime ? QStringLiteral("Last Time Downloading") : QStringLiteral("Downloading"));
+    Command2->setEnabled(false);
+    if (sinceLastTime)
+        Command7->setEnabled(false);
+    results_->clear();
+
+    DownloadDisplayAdapter display(*this);
+    DownloadEngine engine(link_, *results_, gridState_, display);
+    DownloadOptions options;
+    options.sinceLastTime = sinceLastTime;
+    options.portableMeter = PortableMeter;
+    options.slave = shared_.SlaveId;
+    const qint16 result = engine.DownloadLog(options);
+    finishDownload(result, *results_, gridState_, shared_.DownloadFileName, display,
+                   [&] { link_.ConfirmDownload(options.slave); });
+
+    Command2->setEnabled(true);
+    Command7->setEnabled(true);
+    downloadRunning_ = false;
 }
 
 // ---- Palm mode and meter type ----

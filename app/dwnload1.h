@@ -1,6 +1,7 @@
 #pragma once
 
 #include "app/settings_file.h"
+#include "download/grid_state.h"
 #include "link/meter_link.h"
 #include "link/serial_link.h"
 #include "platform/shared_state.h"
@@ -56,6 +57,8 @@ public:
     PhoneList &phoneList() { return *phoneList_; }
     const SettingsFile &settingsFile() const { return settings_; }
     MeterLink &meterLink() { return link_; }
+    GridState &gridState() { return gridState_; }
+    bool downloadRunning() const { return downloadRunning_; }
 
     // Ends the process after "E&xit" has saved; tests replace it.
     void setExitHandler(std::function<void()> handler) { exitHandler_ = std::move(handler); }
@@ -75,6 +78,11 @@ public:
     void Text2_Change();
     void Text5_Change(int index);
     void Check1_Click();
+    void Check2_Click();
+    // "Download Data": the whole log (or, in Palm mode, the handheld's file).
+    void Command2_Click();
+    // "Since Last Time": the records logged after the last confirmed download.
+    void Command7_Click();
     void Command3_Click();
     void Command8_Click();
     void MSHFlexGrid2_Click();
@@ -104,6 +112,8 @@ private:
     void applyPhoneColumnWidths();
     void showPhoneCurrentCell(int row, int col);
     void describePortDevices();
+    void runSerialDownload(bool sinceLastTime);
+    class DownloadDisplayAdapter;
 
     // SettingsTarget
     void setCommPortNumber(qint16 value) override;
@@ -131,6 +141,10 @@ private:
     QString programDir_;
     SerialLink serial_;
     MeterLink link_;
+    GridState gridState_;
+    bool SinceLastTimeMode = false;
+    bool PortableMeter = false;
+    bool downloadRunning_ = false;
     bool settingsSaved_ = false;
     std::function<void()> exitHandler_;
     int currentTab_ = 3;

@@ -20,7 +20,8 @@ bool QtSerialPort::open(int portNumber, const QString &baudText)
 {
     if (port_.isOpen())
         return true;
-    const QString device = resolveComDevice(programDir_, portNumber);
+    const QString device =
+        deviceOverride_.isEmpty() ? resolveComDevice(programDir_, portNumber) : deviceOverride_;
     if (device.isEmpty()) {
         error_ = QStringLiteral("No COM port chosen");
         return false;

@@ -15,6 +15,9 @@ public:
     explicit QtSerialPort(const QString &programDir);
     ~QtSerialPort() override;
 
+    // Opens this device whatever COM number is asked for (a tool given a device path).
+    void setDeviceOverride(const QString &device) { deviceOverride_ = device; }
+
     // Opens COMn at `baudText` baud, 8N1; true at once when already open.
     bool open(int portNumber, const QString &baudText) override;
     // False also after the device vanished (adapter pulled) until open() succeeds again.
@@ -38,6 +41,7 @@ private:
     void onError(QSerialPort::SerialPortError error);
 
     QString programDir_;
+    QString deviceOverride_;
     QSerialPort port_;
     QString error_;
 };

@@ -1,0 +1,48 @@
+#include "cli_common.h"
+
+#include <QRegularExpression>
+#include <cstdio>
+
+namespace ostrand::cli {
+
+int usageError(const QString &message)
+{
+    std::fprintf(stderr, "ostrand-cli: %s\nTry 'ostrand-cli --help'.\n", qPrintable(message));
+    return kUsageError;
+}
+
+std::optional<PortChoice> parsePort(const QString &text)
+{
+    static const QRegularExpression com(QStringLiteral("^COM([1-4])$"),
+                                        QRegularExpression::CaseInsensitiveOption);
+    const auto match = com.match(text);
+    if (match.hasMatch())
+        return PortChoice{match.captured(1).toInt(), QString()};
+    if (text.isEmpty() || text.startsWith(u'-'))
+        return std::nullopt;
+    return PortChoice{1, text};
+}
+
+bool isSupportedBaud(const QString &text)
+{
+    static const QStringList rates = {"1200", "2400", "4800", "9600", "14400", "19200", "38400"};
+    return rates.contains(text);
+}
+
+std::optional<int> parseSlave(const QString &text)
+{
+    bool ok = false;
+    const int value = text.toInt(&ok);
+    if (!ok || value < 0 || value > 255)
+        return std::nullopt;
+    return value;
+}
+
+void printLine(const QString &line)
+{
+    std::fputs(line.toLocal8Bit().constData(), stdout);
+    std::fputc('\n', stdout);
+    std::fflush(stdout);
+}
+
+} // namespace ostrand::cli

@@ -1,0 +1,29 @@
+#pragma once
+
+#include <QString>
+#include <QStringList>
+#include <optional>
+
+namespace ostrand::cli {
+
+// Exit status for a command line the tool cannot make sense of (sysexits' EX_USAGE).
+constexpr int kUsageError = 64;
+
+// Prints `message` and a hint to stderr and returns kUsageError.
+int usageError(const QString &message);
+
+// A port given as COM1..COM4 (by number) or as a device path.
+struct PortChoice {
+    int comNumber = 1;
+    QString devicePath; // empty for a COM number
+};
+std::optional<PortChoice> parsePort(const QString &text);
+// One of the seven rates the meters use.
+bool isSupportedBaud(const QString &text);
+// A slave address that fits the frame's one byte.
+std::optional<int> parseSlave(const QString &text);
+
+// Writes one line to stdout at once, so a caller reading a pipe sees each status as it comes.
+void printLine(const QString &line);
+
+} // namespace ostrand::cli

@@ -1,0 +1,127 @@
+#include "download_command.h"
+
+#include "cli_common.h"
+#include "download/download_display.h"
+#include "download/download_engine.h"
+#include "download/download_outcome.h"
+#include "download/grid_state.h"
+#include "download/results_grid.h"
+#include "link/meter_link.h"
+#include "link/serial_link.h"
+#include "platform/qt_event_pump.h"
+#include "platform/qt_serial_port.h"
+#include "platform/shared_state.h"
+#include "platform/system_clock.h"
+
+#include <QCommandLineParser>
+#include <QCoreApplication>
+#include <cstdio>
+#include <unistd.h>
+
+namespace ostrand::cli {
+namespace {
+
+// Status texts to stdout, one a line; progress to stderr only when someone watches it.
+class ConsoleDisplay : public DownloadDisplay {
+public:
+    ConsoleDisplay() : showProgress_(isatty(STDERR_FILENO)) {}
+    ~ConsoleDisplay() override
+    {
+        if (progressShown_)
+            std::fputc('\n', stderr);
+    }
+    void setStatus(const QString &text) override
+    {
+        if (progressShown_) {
+            std::fputc('\n', stderr);
+            progressShown_ = false;
+        }
+        printLine(text);
+    }
+    void setProgress(int percent) override
+    {
+        if (!showProgress_)
+            return;
+        std::fprintf(stderr, "\r%3d%%", percent);
+        progressShown_ = true;
+    }
+    void setRecordsUsed(const QString &) override {}
+    void setRecordsAvailable(const QString &) override {}
+    void setChannelLabel(int, const QString &) override {}
+
+private:
+    bool showProgress_;
+    bool progressShown_ = false;
+};
+
+int exitStatusFor(const QString &finalStatus)
+{
+    if (finalStatus == QLatin1String("Finished. Data in File"))
+        return 0;
+    if (finalStatus == QLatin1String("0 Records Available"))
+        return 1;
+    if (finalStatus == QLatin1String("Error putting into file!!"))
+        return 3;
+    return 4;
+}
+
+} // namespace
+
+int runDownloadCommand(const QStringList &arguments)
+{
+    QCommandLineParser parser;
+    parser.addOption({QStringLiteral("port"), QStringLiteral("COM1 to COM4, or a device path."), QStringLiteral("PORT")});
+    parser.addOption({QStringLiteral("baud"), QStringLiteral("Line speed."), QStringLiteral("RATE"), QStringLiteral("38400")});
+    parser.addOption({QStringLiteral("slave"), QStringLiteral("Modbus slave ID."), QStringLiteral("ID"), QStringLiteral("1")});
+    parser.addOption({QStringLiteral("since-last"), QStringLiteral("Only records since the last download.")});
+    parser.addOption({QStringLiteral("portable"), QStringLiteral("R1900 Portable register layout.")});
+    parser.addOption({QStringLiteral("output"), QStringLiteral("CSV file to write."), QStringLiteral("FILE"),
+                      QStringLiteral("Logdata.csv")});
+    if (!parser.parse(arguments))
+        return usageError(parser.errorText());
+    if (!parser.positionalArguments().isEmpty())
+        return usageError(QStringLiteral("unexpected argument '%1'").arg(parser.positionalArguments().first()));
+    if (!parser.isSet(QStringLiteral("port")))
+        return usageError(QStringLiteral("download needs --port"));
+    const auto port = parsePort(parser.value(QStringLiteral("port")));
+    if (!port)
+        return usageError(QStringLiteral("--port takes COM1 to COM4 or a device path"));
+    const QString baud = parser.value(QStringLiteral("baud"));
+    if (!isSupportedBaud(baud))
+        return usageError(QStringLiteral("--baud takes 1200, 2400, 4800, 9600, 14400, 19200 or 38400"));
+    const auto slave = parseSlave(parser.value(QStringLiteral("slave")));
+    if (!slave)
+        return usageError(QStringLiteral("--slave takes a number from 0 to 255"));
+
+    SharedState shared;
+    shared.CommPortNumber = static_cast<qint16>(port->comNumber);
+    shared.BaudRateText = baud;
+    shared.SlaveId = static_cast<qint16>(*slave);
+    shared.DownloadFileName = parser.value(QStringLiteral("output"));
+
+    QtSerialPort serialPort(QCoreApplication::applicationDirPath());
+    if (!port->devicePath.isEmpty())
+        serialPort.setDeviceOverride(port->devicePath);
+    SystemClock clock;
+    QtEventPump pump;
+    SerialLink serial(serialPort, clock, pump, shared);
+    MeterLink link(serial);
+    ResultsGrid grid;
+    GridState state;
+    ConsoleDisplay display;
+
+    DownloadOptions options;
+    options.sinceLastTime = parser.isSet(QStringLiteral("since-last"));
+    options.portableMeter = parser.isSet(QStringLiteral("portable"));
+    options.slave = *slave;
+
+    display.setStatus(options.sinceLastTime ? QStringLiteral("Last Time Downloading") : QStringLiteral("Downloading"));
+    DownloadEngine engine(link, grid, state, display);
+    const qint16 result = engine.DownloadLog(options);
+    const QString finalStatus = finishDownload(result, grid, state, shared.DownloadFileName, display,
+                                               [&] { link.ConfirmDownload(options.slave); });
+    serialPort.close();
+    return exitStatusFor(finalStatus);
+}
+
+} // namespace ostrand::cli

@@ -1,0 +1,20 @@
+#pragma once
+
+#include <QString>
+
+namespace ostrand {
+
+// What a download shows while it runs: the window's status line, progress
+// bar and count boxes, or the command line's output.
+class DownloadDisplay {
+public:
+    virtual ~DownloadDisplay() = default;
+
+    virtual void setStatus(const QString &text) = 0;            // the status line
+    virtual void setProgress(int percent) = 0;                  // 0 to 100
+    virtual void setRecordsUsed(const QString &text) = 0;       // beside "Records used"
+    virtual void setRecordsAvailable(const QString &text) = 0;  // beside "Records available"
+    virtual void setChannelLabel(int channel, const QString &text) = 0; // channels 1 to 8
+};
+
+} // namespace ostrand

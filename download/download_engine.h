@@ -1,0 +1,66 @@
+#pragma once
+
+#include "download/grid_state.h"
+#include "download/log_address.h"
+
+#include <QString>
+#include <array>
+
+namespace ostrand {
+
+class DownloadDisplay;
+class MeterLink;
+class ResultsGrid;
+
+// Result codes of a download or a Palm conversion; any other than the first
+// three is shown as "Error in Downloading!!".
+namespace download_result {
+constexpr qint16 kComplete = 0;
+constexpr qint16 kNoRecords = 1;
+constexpr qint16 kPalmFileMissing = 2;
+constexpr qint16 kBlockFailed = 4;
+constexpr qint16 kChannelLabelsUnreadable = 5;
+constexpr qint16 kPointersUnreadable = 80;
+} // namespace download_result
+
+struct DownloadOptions {
+    bool sinceLastTime = false; // from the record after the last confirmed download
+    bool portableMeter = false; // the "R1900 Portable" register layout
+    int slave = 1;
+};
+
+// Reads a meter's log into the results grid: the pointer registers, the eight
+// channel labels, then the log block by block.
+class DownloadEngine {
+public:
+    DownloadEngine(MeterLink &link, ResultsGrid &grid, GridState &state, DownloadDisplay &display);
+
+    // One download; returns its result code. The grid is expected cleared.
+    qint16 DownloadLog(const DownloadOptions &options);
+
+    // The labels read from the meter, channels 1 to 8.
+    const std::array<QString, 9> &channelLabels() const { return labels_; }
+
+    // Passes over the channel labels that may bring nothing new before the
+    // download gives up on a meter that stopped answering.
+    static constexpr int kFruitlessLabelPasses = 5;
+    static constexpr int kBlockAttempts = 5;
+
+private:
+    bool readPointers(const DownloadOptions &options, LogAddress &start, LogAddress &end);
+    bool readChannelLabels(int slave);
+    qint16 readLog(int slave, LogAddress address, const LogAddress &end, std::int32_t byteCount);
+    void yield();
+
+    MeterLink &link_;
+    ResultsGrid &grid_;
+    GridState &state_;
+    DownloadDisplay &display_;
+    std::array<QString, 9> labels_;
+};
+
+// Byte count and words of the next block: halves go to the even neighbour,
+// as the meter firmware's own tools did.
+int wordsForBytes(int bytes);
+
+} // namespace ostrand

@@ -1,0 +1,36 @@
+#pragma once
+
+#include <cstdint>
+
+namespace ostrand {
+
+// An address in the meter's circular log: bank A (8 to 23), page B (0x80 to
+// 0xBF), offset C. Each bank holds 64 pages of 256 bytes.
+struct LogAddress {
+    int bank = 0;
+    int page = 0;
+    int offset = 0;
+
+    // A * 65536 + B * 256 + C, the form the byte counts are worked out in.
+    std::int32_t linear() const { return bank * 65536 + page * 256 + offset; }
+    bool operator==(const LogAddress &o) const
+    {
+        return bank == o.bank && page == o.page && offset == o.offset;
+    }
+    bool operator!=(const LogAddress &o) const { return !(*this == o); }
+};
+
+constexpr int kFirstLogBank = 8;
+constexpr int kLastLogBank = 23;
+constexpr int kFirstLogPage = 0x80;
+constexpr int kEndLogPage = 0xC0;
+constexpr int kLogBankBytes = 16384;
+
+// Moves a page past the bank's last page into the next bank, and past bank 23 back to bank 8.
+void wrapLogPage(LogAddress &address);
+// The address `bytes` (0 to 255) further on, carrying into the page and bank.
+LogAddress advancedBy(LogAddress address, int bytes);
+// Bytes of log from `start` to `end`, as the meter counts them (a wrapped log included).
+std::int32_t logByteCount(const LogAddress &start, const LogAddress &end);
+
+} // namespace ostrand

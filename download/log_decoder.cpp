@@ -1,0 +1,205 @@
+#include "log_decoder.h"
+
+#include "download/meter_float.h"
+
+#include <QtEndian>
+
+#include <algorithm>
+#include <array>
+#include <bitset>
+
+namespace ostrand {
+namespace {
+
+constexpr int kRecordSize = 8;
+constexpr int kChannels = 8;
+constexpr int kRowTexts = kChannels + 2;
+constexpr quint8 kErased = 0xFF;
+constexpr quint32 kChannelBits = 0xF0; // of bytes 1 to 4 read little-endian
+
+struct Stamp {
+    bool valid = false;
+    QDate date;
+    QTime time;
+};
+
+// A two-digit BCD field; -1 when a digit is above 9.
+int bcdValue(int field)
+{
+    const int units = field & 0x0F;
+    return units > 9 ? -1 : (field >> 4) * 10 + units;
+}
+
+// Date and time from bytes 1 to 4 of a record; the channel nibble plays no part.
+Stamp decodeStamp(const quint8 *record)
+{
+    const int month = record[0] & 0x0F;
+    const int day = bcdValue(record[1] & 0x3F);
+    const int hour = bcdValue(record[2] & 0x3F);
+    const int minute = bcdValue(record[3] & 0x7F);
+    // The year's five bits are spread over the top bits of bytes 2 to 4.
+    const int year = 2000 + ((record[1] >> 6) << 3) + ((record[2] >> 6) << 1) + (record[3] >> 7);
+    Stamp stamp;
+    const bool digitsValid = day >= 0 && hour >= 0 && minute >= 0;
+    if (!digitsValid || hour > 23 || minute > 59 || !QDate::isValid(year, month, day))
+        return stamp;
+    stamp.valid = true;
+    stamp.date = QDate(year, month, day);
+    stamp.time = QTime(hour, minute);
+    // The meter stamps the end of a day as 00:00 of that same day.
+    if (hour == 0 && minute == 0)
+        stamp.date = stamp.date.addDays(1);
+    return stamp;
+}
+
+char *appendNumber(char *out, int value)
+{
+    char digits[12];
+    int n = 0;
+    do {
+        digits[n++] = char('0' + value % 10);
+        value /= 10;
+    } while (value > 0);
+    while (n > 0)
+        *out++ = digits[--n];
+    return out;
+}
+
+char *appendTwoDigits(char *out, int value)
+{
+    *out++ = char('0' + value / 10);
+    *out++ = char('0' + value % 10);
+    return out;
+}
+
+// The texts of the row being filled, written to the grid in one go: a cell at
+// a time would repack the grid's row for every record.
+class PendingRow {
+public:
+    explicit PendingRow(ResultsGrid &grid) : grid_(grid) {}
+    ~PendingRow() { flush(); }
+
+    int row() const { return row_; }
+    bool inGrid() const { return row_ > 0 && row_ < grid_.rows(); }
+
+    void start(int row)
+    {
+        flush();
+        row_ = row;
+    }
+
+    void set(int col, QString text)
+    {
+        texts_[col] = std::move(text);
+        written_.set(col);
+    }
+
+    void flush()
+    {
+        if (written_.none())
+            return;
+        // Cells this block did not touch keep their texts, as the row may have
+        // begun in an earlier block; a row past the last used one has none.
+        QStringList texts;
+        if (row_ <= grid_.lastUsedRow())
+            texts = grid_.rowTexts(row_);
+        else
+            texts.resize(kRowTexts);
+        for (int col = 0; col < kRowTexts && col < texts.size(); ++col) {
+            if (written_.test(col))
+                texts[col] = std::move(texts_[col]);
+        }
+        grid_.setRowTexts(row_, texts);
+        written_.reset();
+    }
+
+private:
+    ResultsGrid &grid_;
+    int row_ = -1;
+    std::array<QString, kRowTexts> texts_;
+    std::bitset<kRowTexts> written_;
+};
+
+} // namespace
+
+QString stampText(const QDate &date, const QTime &time)
+{
+    if (!date.isValid())
+        return QString();
+    char text[40];
+    char *out = appendNumber(text, date.month());
+    *out++ = '/';
+    out = appendNumber(out, date.day());
+    *out++ = '/';
+    out = appendNumber(out, date.year());
+    if (time.isValid() && time != QTime(0, 0)) {
+        const int hour12 = time.hour() % 12 == 0 ? 12 : time.hour() % 12;
+        *out++ = ' ';
+        out = appendNumber(out, hour12);
+        *out++ = ':';
+        out = appendTwoDigits(out, time.minute());
+        *out++ = ':';
+        out = appendTwoDigits(out, time.second());
+        *out++ = ' ';
+        *out++ = time.hour() < 12 ? 'A' : 'P';
+        *out++ = 'M';
+    }
+    return QString::fromLatin1(text, out - text);
+}
+
+bool DecodeLogBlock(const QByteArray &data, ResultsGrid &grid, GridState &state)
+{
+    ResultsGrid::BulkUpdate bulk(grid);
+    PendingRow pending(grid);
+
+    // The records of one logging instant differ only in the channel nibble,
+    // so the stamp is decoded once per instant.
+    quint32 cachedKey = 0;
+    Stamp cached;
+    bool haveCached = false;
+
+    const auto *bytes = reinterpret_cast<const quint8 *>(data.constData());
+    const qsizetype records = data.size() / kRecordSize;
+    for (qsizetype i = 0; i < records; ++i) {
+        const quint8 *record = bytes + i * kRecordSize;
+        const int channel = record[0] >> 4;
+        if (channel < 1 || channel > kChannels)
+            continue;
+        state.ChannelInUse[channel] = true;
+        if (std::find(record, record + 4, kErased) != record + 4)
+            continue;
+
+        const quint32 key = qFromLittleEndian<quint32>(record) & ~kChannelBits;
+        if (!haveCached || key != cachedKey) {
+            cached = decodeStamp(record);
+            cachedKey = key;
+            haveCached = true;
+        }
+        if (!cached.valid)
+            continue;
+
+        RowStamp &last = state.LastRowStamp;
+        // Date and time both count: rows a whole day apart at the same minute
+        // are different instants.
+        if (last.empty || last.date != cached.date || last.time != cached.time) {
+            ++state.LastGridRow;
+            last = {false, cached.date, cached.time};
+        }
+        if (pending.row() != state.LastGridRow) {
+            pending.start(state.LastGridRow);
+            if (pending.inGrid()) {
+                pending.set(0, QString::number(state.LastGridRow - 1));
+                pending.set(1, stampText(cached.date, cached.time));
+            }
+        }
+        if (!pending.inGrid())
+            continue;
+
+        const double value = DecodeMeterFloat(record[4], record[5], record[6], record[7]);
+        pending.set(channel + 1,
+                    state.ChannelIsTotal[channel - 1] ? totalValueText(value) : valueText(value));
+    }
+    return true;
+}
+
+} // namespace ostrand

@@ -1,0 +1,136 @@
+#pragma once
+
+#include "fake_serial_port.h"
+#include "link/crc16.h"
+
+#include <QDateTime>
+#include <QtEndian>
+#include <cstring>
+#include <functional>
+#include <map>
+#include <set>
+
+namespace ostrand::testing {
+
+// A meter for download tests, played on the fake port: holding registers 76-83,
+// memory for function 0x60, the last-download pointer and the confirmation.
+class FakeMeter {
+public:
+    explicit FakeMeter(FakeSerialPort &port) : port_(port)
+    {
+        port_.setResponder([this](const QByteArray &request, FakeSerialPort &p) { answer(request, p); });
+        for (int k = 1; k <= 8; ++k)
+            setLabel(k, QByteArray());
+    }
+
+    // One 8-byte log record as the meter stores it.
+    static QByteArray record(int channel, const QDateTime &when, float value)
+    {
+        auto bcd = [](int v) { return ((v / 10) << 4) | (v % 10); };
+        const int year = when.date().year() - 2000;
+        QByteArray r(8, '\0');
+        r[0] = static_cast<char>((channel << 4) | when.date().month());
+        r[1] = static_cast<char>(((year >> 3) & 3) << 6 | bcd(when.date().day()));
+        r[2] = static_cast<char>(((year >> 1) & 3) << 6 | bcd(when.time().hour()));
+        r[3] = static_cast<char>((year & 1) << 7 | bcd(when.time().minute()));
+        quint32 bits = 0;
+        std::memcpy(&bits, &value, 4);
+        qToBigEndian(bits, r.data() + 4);
+        return r;
+    }
+
+    static QByteArray meterFloat(float value) { return record(1, QDateTime(QDate(2000, 1, 1), QTime(1, 0)), value).mid(4); }
+
+    // Writes bytes at a log address, carrying across pages and banks as the meter does.
+    void writeLog(int bank, int page, int offset, const QByteArray &bytes)
+    {
+        for (char b : bytes) {
+            memory_[bank * 65536 + page * 256 + offset] = static_cast<char>(b);
+            if (++offset > 255) {
+                offset = 0;
+                if (++page == 0xC0) {
+                    page = 0x80;
+                    if (++bank > 23)
+                        bank = 8;
+                }
+            }
+        }
+    }
+    void setLabel(int channel, const QByteArray &label)
+    {
+        QByteArray block(200, '\xff');
+        block.replace(64, label.size(), label);
+        const int base = 0x18 * 65536 + (0x80 + channel) * 256;
+        for (int i = 0; i < block.size(); ++i)
+            memory_[base + i] = block[i];
+    }
+    // Registers 76-83 in the usual layout (or the portable one, a byte earlier).
+    void setPointers(int a1, int b1, int c1, int a2, int b2, int c2, float used, float available,
+                     bool portable = false)
+    {
+        QByteArray d(16, '\0');
+        const int s = portable ? 0 : 1;
+        d[s] = char(a1), d[s + 1] = char(b1), d[s + 2] = char(c1);
+        d[s + 4] = char(a2), d[s + 5] = char(b2), d[s + 6] = char(c2);
+        d.replace(s + 7, 4, meterFloat(used));
+        d.replace(s + 11, 4, meterFloat(available));
+        registers_ = d;
+    }
+    void setLastDownloadPointer(int a, int b, int c)
+    {
+        lastDownload_ = QByteArray(3, '\0');
+        lastDownload_[0] = char(a), lastDownload_[1] = char(b), lastDownload_[2] = char(c);
+    }
+
+    // Faults: requests at these linear addresses (or with this function) go unanswered.
+    std::set<int> silentAddresses;
+    std::set<int> silentFunctions;
+    // Every 0x60 request, as bank/page/offset/words, and the confirmations.
+    struct BlockRead {
+        int bank, page, offset, words;
+    };
+    std::vector<BlockRead> blockReads;
+    int confirmations = 0;
+
+private:
+    void answer(const QByteArray &q, FakeSerialPort &p)
+    {
+        const int function = static_cast<quint8>(q[1]);
+        if (silentFunctions.count(function))
+            return;
+        QByteArray reply;
+        reply.append(q[0]);
+        reply.append(q[1]);
+        if (function == 0x03) {
+            reply.append(char(registers_.size()));
+            reply.append(registers_);
+        } else if (function == 0x60) {
+            const int bank = quint8(q[2]), page = quint8(q[3]), offset = quint8(q[4]);
+            const int words = quint8(q[5]) * 256 + quint8(q[6]);
+            blockReads.push_back({bank, page, offset, words});
+            if (silentAddresses.count(bank * 65536 + page * 256 + offset))
+                return;
+            QByteArray data;
+            for (int i = 0; i < 2 * words; ++i) {
+                const auto it = memory_.find(bank * 65536 + page * 256 + offset + i);
+                data.append(it == memory_.end() ? '\xff' : it->second);
+            }
+            reply.append(q.mid(2, 3));
+            reply.append(char(data.size() >> 8));
+            reply.append(char(data.size() & 0xFF));
+            reply.append(data);
+        } else if (function == 0x61) {
+            reply.append(lastDownload_);
+        } else if (function == 0x62) {
+            ++confirmations;
+        }
+        p.deliver(appendCrc(reply), 5);
+    }
+
+    FakeSerialPort &port_;
+    std::map<int, char> memory_;
+    QByteArray registers_ = QByteArray(16, '\0');
+    QByteArray lastDownload_ = QByteArray(3, '\0');
+};
+
+} // namespace ostrand::testing

@@ -1,0 +1,153 @@
+#include "download/grid_headings.h"
+#include "download/output_file.h"
+
+#include <QDir>
+#include <QFile>
+#include <QTemporaryDir>
+#include <gtest/gtest.h>
+
+#include <csignal>
+#include <sys/resource.h>
+
+// Failures show texts rather than their UTF-16 units.
+static void PrintTo(const QString &text, std::ostream *os)
+{
+    *os << '"' << text.toStdString() << '"';
+}
+
+namespace ostrand {
+namespace {
+
+struct Log {
+    std::vector<int> channelsInUse;
+    std::array<QString, 9> labels;
+    std::vector<QStringList> rows; // from column 1 on
+};
+
+// A grid as a download leaves it: headings, then one row per instant; every
+// channel column holds a value, in use or not, so a stray one would show.
+void fill(const Log &log, ResultsGrid &grid, GridState &state)
+{
+    for (const int k : log.channelsInUse)
+        state.ChannelInUse[k] = true;
+    SetUpGridHeadings(grid);
+    SetUpChannelHeadings(grid, state, log.labels);
+    for (const QStringList &texts : log.rows) {
+        ++state.LastGridRow;
+        grid.setRowTexts(state.LastGridRow,
+                         QStringList{QString::number(state.LastGridRow - 1)} + texts);
+    }
+}
+
+QByteArray readAll(const QString &path)
+{
+    QFile file(path);
+    return file.open(QIODevice::ReadOnly) ? file.readAll() : QByteArray("<missing>");
+}
+
+const QStringList kRow1 = {"4/15/2000 9:30:00 AM", "100", "2.5", "7", "", "5", "6", "7", "8"};
+const QStringList kRow2 = {"4/15/2000 9:45:00 AM", "101.25", "2.5", "-1E-37", "4"};
+
+TEST(OutputFile, WritesTheStampAndTheChannelsInUseByteForByte)
+{
+    const struct {
+        const char *what;
+        Log log;
+        QByteArray expected;
+    } cases[] = {
+        {"two channels",
+         {{1, 2}, {"", "Flow", "Level"}, {kRow1, kRow2}},
+         "Date / Time,Flow,Level\r\n4/15/2000 9:30:00 AM,100,2.5\r\n"
+         "4/15/2000 9:45:00 AM,101.25,2.5\r\n"},
+        {"channel 2 not in use",
+         {{3, 1}, {"", "Flow", "Not Used", "D\u00e9bit \u20ac"}, {kRow1, kRow2}},
+         "Date / Time,Flow,D\xe9"
+         "bit ?\r\n4/15/2000 9:30:00 AM,100,7\r\n"
+         "4/15/2000 9:45:00 AM,101.25,-1E-37\r\n"},
+        {"no data rows",
+         {{2, 8}, {"", "", "Level", "", "", "", "", "", "Tot"}, {}},
+         "Date / Time,Level,Tot\r\n"},
+        {"no channel in use",
+         {{}, {"", "Flow"}, {kRow1, kRow2}},
+         "Date / Time\r\n4/15/2000 9:30:00 AM\r\n4/15/2000 9:45:00 AM\r\n"},
+        {"a comma in a label",
+         {{4, 5}, {"", "", "", "", "Flow, m3/h", "x"}, {kRow1}},
+         "Date / Time,Flow, m3/h,x\r\n4/15/2000 9:30:00 AM,,5\r\n"},
+    };
+    for (const auto &c : cases) {
+        ResultsGrid grid;
+        GridState state;
+        fill(c.log, grid, state);
+        EXPECT_EQ(outputFileBytes(grid, state), c.expected) << c.what;
+    }
+}
+
+TEST(OutputFile, StopsAtTheGridsLastRowWhenMoreRowsWereBegun)
+{
+    ResultsGrid grid(4, 10);
+    GridState state;
+    fill({{1}, {"", "Flow"}, {kRow1, kRow2}}, grid, state);
+    state.LastGridRow = 7;
+    EXPECT_EQ(outputFileBytes(grid, state),
+              "Date / Time,Flow\r\n4/15/2000 9:30:00 AM,100\r\n4/15/2000 9:45:00 AM,101.25\r\n");
+}
+
+TEST(GridHeadings, HeadTheChannelsInUseAndSetTheColumnWidths)
+{
+    ResultsGrid grid;
+    GridState state;
+    fill({{1, 3}, {"", "Flow", "Not Used", "Level"}, {}}, grid, state);
+    EXPECT_EQ(grid.rowTexts(1).mid(0, 5),
+              QStringList({"Record #", "Date / Time", "Flow", "", "Level"}));
+    const int widths[] = {1000, 1800, 2000, 2000, 2000, 2000, 2000, 2000, 2000, 2000};
+    for (int col = 0; col < 10; ++col)
+        EXPECT_EQ(grid.colWidthTwips(col), widths[col]) << col;
+}
+
+struct WritingTheFile : ::testing::Test {
+    QTemporaryDir dir;
+    QString path = dir.filePath("Logdata.csv");
+    ResultsGrid grid;
+    GridState state;
+    QString error;
+};
+
+TEST_F(WritingTheFile, ReplacesAnExistingFileRatherThanAppending)
+{
+    fill({{1, 2}, {"", "Flow", "Level"}, {kRow1, kRow2}}, grid, state);
+    ASSERT_TRUE(WriteOutputFile(grid, state, path, &error)) << error.toStdString();
+    const QByteArray longer = readAll(path);
+    state.LastGridRow = 2;
+    ASSERT_TRUE(WriteOutputFile(grid, state, path, &error)) << error.toStdString();
+    EXPECT_EQ(readAll(path), "Date / Time,Flow,Level\r\n4/15/2000 9:30:00 AM,100,2.5\r\n");
+    EXPECT_GT(longer.size(), readAll(path).size());
+}
+
+// A file size limit stands in for a full disk, and holds for root as well.
+TEST_F(WritingTheFile, AWriteThatFailsPartWayLeavesThePreviousFileAsItWas)
+{
+    {
+        QFile old(path);
+        ASSERT_TRUE(old.open(QIODevice::WriteOnly));
+        old.write("previous download\r\n");
+    }
+    fill({{1}, {"", "Flow"}, std::vector<QStringList>(2000, kRow1)}, grid, state);
+
+    rlimit saved{};
+    getrlimit(RLIMIT_FSIZE, &saved);
+    rlimit small = saved;
+    small.rlim_cur = 4096;
+    const auto savedHandler = std::signal(SIGXFSZ, SIG_IGN);
+    setrlimit(RLIMIT_FSIZE, &small);
+    const bool written = WriteOutputFile(grid, state, path, &error);
+    setrlimit(RLIMIT_FSIZE, &saved);
+    std::signal(SIGXFSZ, savedHandler);
+
+    EXPECT_FALSE(written);
+    EXPECT_FALSE(error.isEmpty());
+    EXPECT_EQ(readAll(path), "previous download\r\n");
+    EXPECT_EQ(QDir(dir.path()).entryList(QDir::Files), QStringList{"Logdata.csv"});
+}
+
+} // namespace
+} // namespace ostrand
