@@ -70,7 +70,9 @@ bool DownloadEngine::readPointers(const DownloadOptions &options, LogAddress &st
     if (!options.sinceLastTime)
         start = LogAddress{at(d, shift), at(d, shift + 1), at(d, shift + 2)};
     end = LogAddress{at(d, shift + 4), at(d, shift + 5), at(d, shift + 6)};
-    return true;
+    // Pointers outside the log (a wrong layout chosen, a garbled reply that
+    // passed its CRC) would send the reads through unrelated memory.
+    return isInLogArea(start) && isInLogArea(end);
 }
 
 qint16 DownloadEngine::DownloadLog(const DownloadOptions &options)

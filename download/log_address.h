@@ -26,6 +26,13 @@ constexpr int kFirstLogPage = 0x80;
 constexpr int kEndLogPage = 0xC0;
 constexpr int kLogBankBytes = 16384;
 
+// True for an address inside the log area (banks 8-23, pages 0x80-0xBF).
+inline bool isInLogArea(const LogAddress &a)
+{
+    return a.bank >= kFirstLogBank && a.bank <= kLastLogBank && a.page >= kFirstLogPage
+           && a.page < kEndLogPage && a.offset >= 0 && a.offset <= 255;
+}
+
 // Moves a page past the bank's last page into the next bank, and past bank 23 back to bank 8.
 void wrapLogPage(LogAddress &address);
 // The address `bytes` (0 to 255) further on, carrying into the page and bank.

@@ -10,6 +10,8 @@
 #include <QFile>
 #include <QStringList>
 #include <QTemporaryDir>
+#include "qt_printers.h"
+
 #include <gtest/gtest.h>
 #include <memory>
 

@@ -190,6 +190,12 @@ TEST_F(DownloadEngineTest, failuresEndTheDownloadWithTheirCodes)
     EXPECT_EQ(download(), download_result::kPointersUnreadable);
     meter.silentFunctions.clear();
 
+    meter.setPointers(8, 0x80, 0, 24, 0x80, 0, 0, 2048);
+    EXPECT_EQ(download(), download_result::kPointersUnreadable) << "an end pointer outside the log";
+    meter.setPointers(8, 0x7F, 0, 8, 0x80, 0, 0, 2048);
+    EXPECT_EQ(download(), download_result::kPointersUnreadable) << "a start pointer outside the log";
+    EXPECT_TRUE(meter.blockReads.empty());
+
     // Eight pages of log; the fourth never answers.
     logRecords(128);
     meter.setPointers(8, 0x80, 0, 8, 0x88, 0, 256, 2048);

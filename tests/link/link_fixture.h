@@ -8,6 +8,8 @@
 #include "virtual_clock.h"
 #include "virtual_event_pump.h"
 
+#include "qt_printers.h"
+
 #include <gtest/gtest.h>
 
 namespace ostrand::testing {
