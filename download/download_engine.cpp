@@ -51,7 +51,8 @@ void DownloadEngine::yield()
     link_.serial().yield();
 }
 
-bool DownloadEngine::readPointers(const DownloadOptions &options, LogAddress &start, LogAddress &end)
+bool DownloadEngine::readPointers(const DownloadOptions &options, LogAddress &start, LogAddress &countFrom,
+                                  LogAddress &end)
 {
     if (options.sinceLastTime) {
         // Without the pointer there is no start: reading from address zero
@@ -59,7 +60,11 @@ bool DownloadEngine::readPointers(const DownloadOptions &options, LogAddress &st
         if (!link_.ReadLastDownloadPointer(options.slave))
             return false;
         const QByteArray &p = link_.LastDownloadPointer;
-        start = advancedBy(LogAddress{at(p, 0), at(p, 1), at(p, 2)}, 8);
+        // Reading starts at the record after the pointer, but the byte count
+        // runs from the pointer itself: a meter with nothing new since its
+        // last confirmed download then has pointer and end equal.
+        countFrom = LogAddress{at(p, 0), at(p, 1), at(p, 2)};
+        start = advancedBy(countFrom, 8);
     }
     if (!link_.ReadHoldingRegisters(options.slave, 0, kPointerRegister, kPointerRegisterCount))
         return false;
@@ -67,23 +72,26 @@ bool DownloadEngine::readPointers(const DownloadOptions &options, LogAddress &st
     // The portable meter puts everything one byte earlier.
     const QByteArray &d = link_.ReplyData;
     const int shift = options.portableMeter ? 0 : 1;
-    if (!options.sinceLastTime)
+    if (!options.sinceLastTime) {
         start = LogAddress{at(d, shift), at(d, shift + 1), at(d, shift + 2)};
+        countFrom = start;
+    }
     end = LogAddress{at(d, shift + 4), at(d, shift + 5), at(d, shift + 6)};
     // Pointers outside the log (a wrong layout chosen, a garbled reply that
     // passed its CRC) would send the reads through unrelated memory.
-    return isInLogArea(start) && isInLogArea(end);
+    return isInLogArea(start) && isInLogArea(countFrom) && isInLogArea(end);
 }
 
 qint16 DownloadEngine::DownloadLog(const DownloadOptions &options)
 {
     display_.setProgress(0);
     LogAddress start;
+    LogAddress countFrom;
     LogAddress end;
-    if (!readPointers(options, start, end))
+    if (!readPointers(options, start, countFrom, end))
         return download_result::kPointersUnreadable;
 
-    const std::int32_t byteCount = logByteCount(start, end);
+    const std::int32_t byteCount = logByteCount(countFrom, end);
     if (byteCount == 0)
         return download_result::kNoRecords;
 

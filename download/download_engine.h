@@ -47,7 +47,7 @@ public:
     static constexpr int kBlockAttempts = 5;
 
 private:
-    bool readPointers(const DownloadOptions &options, LogAddress &start, LogAddress &end);
+    bool readPointers(const DownloadOptions &options, LogAddress &start, LogAddress &countFrom, LogAddress &end);
     bool readChannelLabels(int slave);
     qint16 readLog(int slave, LogAddress address, const LogAddress &end, std::int32_t byteCount);
     void yield();

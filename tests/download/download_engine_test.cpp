@@ -163,7 +163,12 @@ TEST_F(DownloadEngineTest, sinceLastTimeStartsAfterThePointerAndFailsWithoutIt)
     EXPECT_EQ(display.statuses.back(), "Since Last Time Download");
     EXPECT_EQ(grid.text(2, 1), "12/1/2026 2:00:00 PM") << "the 17th instant is the first after the pointer";
 
+    // Nothing logged since the last confirmed download: the pointer is the end.
     meter.blockReads.clear();
+    meter.setLastDownloadPointer(8, 0x82, 0x80);
+    EXPECT_EQ(download(true), download_result::kNoRecords);
+    EXPECT_TRUE(meter.blockReads.empty());
+
     meter.silentFunctions.insert(0x61);
     EXPECT_EQ(download(true), download_result::kPointersUnreadable);
     EXPECT_TRUE(meter.blockReads.empty()) << "nothing is read from address zero";

@@ -1,0 +1,39 @@
+#pragma once
+
+#include "channel_setup.h"
+#include "circular_log.h"
+#include "meter.h"
+#include "sim_options.h"
+
+#include <QDateTime>
+#include <QVector>
+#include <memory>
+
+namespace ostrand::sim {
+
+// The log and channels an option set describes, before they go into a meter.
+struct MeterContents {
+    QVector<LogRecord> records;
+    QVector<ChannelSetup> channels; // the channels in use, in channel order
+    QDateTime logStart;             // first instant (for totals)
+    QDateTime lastStamp;            // last instant logged (invalid for an empty log)
+};
+
+// Parses a log file (format in the help text) into records; false with `error` naming
+// the file and line when it cannot be read.
+bool readLogFile(const QString &path, QVector<LogRecord> *records, QString *error);
+
+// Makes the log and channel setup of `options`, with `now` (meter time) standing in for
+// the present when no start is given. False with `error` set when the log cannot be made.
+bool makeContents(const SimOptions &options, const QDateTime &now, MeterContents *contents,
+                  QString *error);
+
+// The records of one logging instant: one per channel in use, channel order.
+QVector<LogRecord> recordsAt(const QVector<ChannelSetup> &channels, const QDateTime &stamp,
+                             const QDateTime &logStart);
+
+// A meter holding `contents`, set up as `options` says, started at `now`.
+std::unique_ptr<Meter> makeMeter(const SimOptions &options, const MeterContents &contents,
+                                 const QDateTime &now);
+
+} // namespace ostrand::sim

@@ -1,0 +1,254 @@
+#include "sim_options.h"
+
+#include <QCommandLineParser>
+#include <QRegularExpression>
+
+namespace ostrand::sim {
+
+namespace {
+
+struct OptionInfo {
+    const char *name;
+    const char *valueName; // nullptr for a flag
+    const char *description;
+};
+
+// The order here is the order --help lists them in.
+const OptionInfo kOptions[] = {
+    {"link", "path",
+     "Symbolic link to create to the meter's pseudo-terminal, e.g. BUILD/bin/COM1. A stale "
+     "link there is replaced; the link is removed on exit."},
+    {"slave", "n", "Modbus slave address the meter answers (1-255, default 1)."},
+    {"portable", nullptr,
+     "Behave as an \"R1900 Portable\": pointer registers 76-83 packed one byte earlier."},
+    {"channels", "n", "Channels that log (1-8, default 3, or as many as --labels names)."},
+    {"labels", "list",
+     "Comma-separated channel labels, channel 1 first, up to 32 characters each. A label "
+     "containing \"Tot\" is a totalizer. Default: Flow,Flow Tot,Level,Velocity,"
+     "Temperature,Flow 2,Level 2,Total 2."},
+    {"interval-minutes", "m", "Minutes between logging instants (1-1440, default 15)."},
+    {"records", "r",
+     "Logging instants in the log (default 96); each holds one record per channel."},
+    {"start", "when",
+     "First logging instant, \"YYYY-MM-DD HH:MM\". Default: the log ends at the present."},
+    {"wrap", nullptr,
+     "Lay the log across the end of the log memory, as a meter whose log has wrapped round "
+     "(end pointer below start pointer)."},
+    {"log-file", "file", "Take the log from a text file (format below) instead of making one."},
+    {"log-every-seconds", "s",
+     "Keep logging: add one logging instant every s seconds of real time, stamped one "
+     "interval after the last (0, the default: the log stays as it is)."},
+    {"alarms", "bits",
+     "Alarm bits always on in the display block, 0-63 (1, 2, 4 setpoints; 8 lost signal; "
+     "16, 32 4-20 loops)."},
+    {"modem", nullptr, "Put a Hayes modem in front of the meter (dial before talking)."},
+    {"connect-delay-ms", "ms", "Modem: time from the dial command to CONNECT (default 1500)."},
+    {"guard-ms", "ms", "Modem: silence after \"+++\" before command mode (default 1000)."},
+    {"dial-result", "text",
+     "Modem: what a dial ends in: CONNECT (default), BUSY, NO CARRIER, NO ANSWER ..."},
+    {"silent", nullptr, "Fault: never answer."},
+    {"delay-ms", "n", "Fault: wait n ms before each reply."},
+    {"corrupt-crc", nullptr, "Fault: flip a bit of the CRC of replies."},
+    {"corrupt-every", "k", "Fault: with --corrupt-crc, spoil only every k-th reply."},
+    {"dead-block", "p1:p2:p3",
+     "Fault: block reads (function 0x60) covering this address, in hexadecimal (e.g. "
+     "8:81:0), get no answer. May be given more than once."},
+    {"drop-after", "n",
+     "Fault: drop the line (close the pseudo-terminal) once n reply bytes in all went out, "
+     "even in the middle of a reply; a fresh pseudo-terminal then takes its place."},
+    {"drop-mid-download", nullptr,
+     "Fault: drop the line halfway through the third log block after the pointer registers "
+     "were read."},
+    {"baud", "rate",
+     "Pace the meter's output at this line rate (10 bits a byte), so a download takes its "
+     "real time on the wire."},
+    {"verbose", nullptr, "Log each request and reply in hexadecimal to stderr."},
+};
+
+const char kHelpTail[] = R"(
+Output on stdout (one line each, flushed):
+  ready <link> -> <pty>   listening (again after a dropped line)
+  confirmed               a download was confirmed (function 0x62)
+  dropped                 a fault dropped the line
+
+Log file format (--log-file): one record a line,
+  YYYY-MM-DD HH:MM,channel,value
+e.g. "2026-12-01 00:15,1,2.5". Channel is 1-8, value a decimal number. Records are logged
+in file order; blank lines and lines starting with # are skipped. The channels that occur
+are the ones in use. Give true instants: years 2000-2031 can be stored, and a 00:00
+instant is stored under the day before (the meter closes a day at 24:00).
+
+What the meter answers (Modbus RTU, CRC-16 low byte first):
+  3     holding registers 24-63 (display, 2 characters a register, high byte first),
+        76-83 (start pointer, end pointer, records used, free slots), 208 (last key)
+  16    register 208: a key (the code in both bytes); 8-byte echo
+  0x60  block read: bank 8-23 pages 0x80-0xBF the log ring, bank 0x18 page 0x81-0x88
+        the setup blocks of channels 1-8 (label in bytes 65-96)
+  0x61  last-download pointer; 0x62 download confirmed; 0x63 display block
+
+The log memory holds 32736 records; a longer log keeps its newest records. The log ends on
+a page boundary (its first page may start with erased slots), which lets a download land
+exactly on the end pointer.
+
+Keypad (register 208): digits, '.' Help, 'N' Up/Next, 'L' Down, 'M' Menu, 'E' Enter,
+'F' 2nd. Menu opens the setup menu; Enter opens an item; in a number field digits are typed
+in, Down rubs out, Enter stores; 2nd on the main screen shows a second page.
+
+Examples:
+  ostrand-metersim --link BUILD/bin/COM1 --records 500 --channels 3
+  ostrand-metersim --link BUILD/bin/COM2 --portable --wrap --records 2000 --baud 9600
+  ostrand-metersim --link BUILD/bin/COM1 --modem --log-file site.txt --verbose
+)";
+
+bool toInt(const QString &text, int low, int high, const char *what, int *value, QString *error)
+{
+    bool ok = false;
+    const int parsed = text.trimmed().toInt(&ok);
+    if (!ok || parsed < low || parsed > high) {
+        *error = QStringLiteral("--%1 wants a whole number from %2 to %3, not \"%4\"")
+                     .arg(QLatin1String(what))
+                     .arg(low)
+                     .arg(high)
+                     .arg(text);
+        return false;
+    }
+    *value = parsed;
+    return true;
+}
+
+QList<QCommandLineOption> buildOptions()
+{
+    QList<QCommandLineOption> list;
+    for (const OptionInfo &option : kOptions) {
+        const QString name = QLatin1String(option.name);
+        const QString description = QLatin1String(option.description);
+        if (option.valueName)
+            list << QCommandLineOption(name, description, QLatin1String(option.valueName));
+        else
+            list << QCommandLineOption(name, description);
+    }
+    list << QCommandLineOption(QStringList{QStringLiteral("h"), QStringLiteral("help")},
+                               QStringLiteral("Show this help."));
+    list << QCommandLineOption(QStringLiteral("version"), QStringLiteral("Show the version."));
+    return list;
+}
+
+void setUp(QCommandLineParser &parser)
+{
+    parser.setApplicationDescription(
+        QStringLiteral("Simulated Ostrand flow meter: a Modbus RTU slave on a pseudo-terminal, "
+                       "with a data log, a live display and a keypad, for training, tests and "
+                       "checking a setup without a meter."));
+    parser.setSingleDashWordOptionMode(QCommandLineParser::ParseAsLongOptions);
+    parser.addOptions(buildOptions());
+}
+
+} // namespace
+
+QString defaultLabel(int channel)
+{
+    static const QStringList labels{QStringLiteral("Flow"),        QStringLiteral("Flow Tot"),
+                                    QStringLiteral("Level"),       QStringLiteral("Velocity"),
+                                    QStringLiteral("Temperature"), QStringLiteral("Flow 2"),
+                                    QStringLiteral("Level 2"),     QStringLiteral("Total 2")};
+    return labels.value(channel - 1);
+}
+
+QString helpText()
+{
+    QCommandLineParser parser;
+    setUp(parser);
+    QString text = parser.helpText();
+    text.replace(QRegularExpression(QStringLiteral("^Usage: \\S+")),
+                 QStringLiteral("Usage: ostrand-metersim"));
+    return text + QLatin1String(kHelpTail);
+}
+
+bool parseOptions(const QStringList &arguments, SimOptions *options, QString *error)
+{
+    QCommandLineParser parser;
+    setUp(parser);
+    if (!parser.parse(QStringList{QStringLiteral("ostrand-metersim")} + arguments)) {
+        *error = parser.errorText();
+        return false;
+    }
+    if (!parser.positionalArguments().isEmpty()) {
+        *error =
+            QStringLiteral("Unexpected argument \"%1\"").arg(parser.positionalArguments().first());
+        return false;
+    }
+    SimOptions o;
+    o.showHelp = parser.isSet(QStringLiteral("help"));
+    o.showVersion = parser.isSet(QStringLiteral("version"));
+    const auto value = [&parser](const char *name) { return parser.value(QLatin1String(name)); };
+    const auto isSet = [&parser](const char *name) { return parser.isSet(QLatin1String(name)); };
+    const auto number = [&](const char *name, int low, int high, int *target) {
+        return !isSet(name) || toInt(value(name), low, high, name, target, error);
+    };
+
+    o.linkPath = value("link");
+    o.portable = isSet("portable");
+    o.wrap = isSet("wrap");
+    o.logFile = value("log-file");
+    o.modem = isSet("modem");
+    o.verbose = isSet("verbose");
+    o.faults.silent = isSet("silent");
+    o.faults.corruptCrc = isSet("corrupt-crc");
+    o.faults.dropMidDownload = isSet("drop-mid-download");
+
+    if (isSet("labels")) {
+        for (const QString &label : value("labels").split(QLatin1Char(','))) {
+            const QString trimmed = label.trimmed();
+            if (trimmed.size() > kSetupLabelLength) {
+                *error = QStringLiteral("Label \"%1\" is longer than %2 characters")
+                             .arg(trimmed)
+                             .arg(kSetupLabelLength);
+                return false;
+            }
+            o.labels << trimmed;
+        }
+        o.channels = std::min<int>(o.labels.size(), kChannelCount);
+    }
+    int dropAfter = -1;
+    if (!number("slave", 1, 255, &o.slaveAddress) || !number("channels", 1, 8, &o.channels) ||
+        !number("interval-minutes", 1, 1440, &o.intervalMinutes) ||
+        !number("records", 0, 1000000, &o.records) ||
+        !number("log-every-seconds", 0, 86400, &o.logEverySeconds) ||
+        !number("alarms", 0, 63, &o.alarmBits) ||
+        !number("connect-delay-ms", 0, 600000, &o.modemSettings.connectDelayMs) ||
+        !number("guard-ms", 0, 60000, &o.modemSettings.guardMs) ||
+        !number("delay-ms", 0, 600000, &o.faults.delayMs) ||
+        !number("corrupt-every", 1, 1000000, &o.faults.corruptEvery) ||
+        !number("drop-after", 0, 2000000000, &dropAfter) || !number("baud", 0, 4000000, &o.baud))
+        return false;
+    o.faults.dropAfterBytes = dropAfter;
+    if (isSet("baud"))
+        o.modemSettings.lineSpeed = o.baud > 0 ? o.baud : o.modemSettings.lineSpeed;
+    if (isSet("dial-result"))
+        o.modemSettings.dialResult = value("dial-result").trimmed().toUpper();
+
+    for (const QString &text : parser.values(QStringLiteral("dead-block"))) {
+        LogAddress address;
+        if (!parseLogAddress(text, &address)) {
+            *error = QStringLiteral("--dead-block wants three hexadecimal bytes p1:p2:p3, "
+                                    "not \"%1\"")
+                         .arg(text);
+            return false;
+        }
+        o.faults.deadBlocks << address;
+    }
+    if (isSet("start")) {
+        o.start =
+            QDateTime::fromString(value("start").trimmed(), QStringLiteral("yyyy-MM-dd HH:mm"));
+        if (!o.start.isValid()) {
+            *error = QStringLiteral("--start wants \"YYYY-MM-DD HH:MM\", not \"%1\"")
+                         .arg(value("start"));
+            return false;
+        }
+        o.start = QDateTime(o.start.date(), o.start.time(), Qt::UTC);
+    }
+    *options = o;
+    return true;
+}
+
+} // namespace ostrand::sim

@@ -1,0 +1,45 @@
+#pragma once
+
+#include "fault_policy.h"
+#include "hayes_modem.h"
+
+#include <QDateTime>
+#include <QString>
+#include <QStringList>
+
+namespace ostrand::sim {
+
+// Everything the command line can say.
+struct SimOptions {
+    QString linkPath; // symbolic link to the pseudo-terminal (empty: none)
+    int slaveAddress = 1;
+    bool portable = false; // "R1900 Portable" pointer register layout
+    int channels = 3;
+    QStringList labels; // labels of channels 1.. as given (may be short)
+    int intervalMinutes = 15;
+    int records = 96; // logging instants
+    QDateTime start;  // first instant; invalid: the log ends at the present
+    bool wrap = false;
+    QString logFile;
+    int logEverySeconds = 0; // live logging (0: off)
+    int alarmBits = 0;
+    bool modem = false;
+    ModemSettings modemSettings;
+    FaultSettings faults;
+    int baud = 0; // output pacing (0: none)
+    bool verbose = false;
+    bool showHelp = false;
+    bool showVersion = false;
+};
+
+// Parses the arguments after the program name. False with `error` set when they make no
+// sense; --help and --version only set their flags.
+bool parseOptions(const QStringList &arguments, SimOptions *options, QString *error);
+
+// The full --help text: options, the log file format and examples.
+QString helpText();
+
+// The default label of channel `channel` (1-8).
+QString defaultLabel(int channel);
+
+} // namespace ostrand::sim

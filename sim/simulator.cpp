@@ -1,0 +1,263 @@
+#include "simulator.h"
+
+#include "modbus_frame.h"
+#include "paced_writer.h"
+
+#include <QSocketNotifier>
+#include <cerrno>
+#include <unistd.h>
+
+namespace ostrand::sim {
+
+namespace {
+
+constexpr int kDropLingerMs = 250;
+
+// Modem chatter is text; show it readably, control characters escaped.
+QString printable(const QByteArray &bytes)
+{
+    QString out;
+    for (const char c : bytes) {
+        if (c == '\r')
+            out += QLatin1String("\\r");
+        else if (c == '\n')
+            out += QLatin1String("\\n");
+        else if (static_cast<unsigned char>(c) < 0x20 || static_cast<unsigned char>(c) > 0x7E)
+            out +=
+                QStringLiteral("\\x%1").arg(static_cast<unsigned char>(c), 2, 16, QLatin1Char('0'));
+        else
+            out += QLatin1Char(c);
+    }
+    return out;
+}
+
+} // namespace
+
+Simulator::Simulator(const SimOptions &options, const MeterContents &contents, Printer say,
+                     Printer trace, QObject *parent)
+    : QObject(parent), options_(options), contents_(contents), say_(std::move(say)),
+      trace_(std::move(trace)), faults_(options.faults)
+{
+    clock_.start();
+    meter_ = makeMeter(options_, contents_, meterNow());
+    if (options_.modem)
+        modem_.emplace(options_.modemSettings);
+    writer_ = new PacedWriter(options_.baud, this);
+    connect(writer_, &PacedWriter::dropReached, this, &Simulator::onDropReached);
+
+    modemTimer_.setSingleShot(true);
+    connect(&modemTimer_, &QTimer::timeout, this, [this] {
+        if (modem_)
+            takeModemOutput(modem_->tick(nowMs()));
+    });
+    if (options_.logEverySeconds > 0) {
+        liveLogTimer_.setInterval(options_.logEverySeconds * 1000);
+        connect(&liveLogTimer_, &QTimer::timeout, this, &Simulator::logNextInstant);
+    }
+}
+
+Simulator::~Simulator()
+{
+    stop();
+}
+
+QDateTime Simulator::meterNow() const
+{
+    // The meter's clock shows local wall time and knows nothing of zones.
+    const QDateTime now = QDateTime::currentDateTime();
+    return QDateTime(now.date(), now.time(), Qt::UTC);
+}
+
+void Simulator::trace(const QString &line) const
+{
+    if (options_.verbose && trace_)
+        trace_(QStringLiteral("[%1] %2").arg(nowMs() / 1000.0, 9, 'f', 3).arg(line));
+}
+
+bool Simulator::start(QString *error)
+{
+    if (!openLine(error))
+        return false;
+    if (options_.logEverySeconds > 0)
+        liveLogTimer_.start();
+    return true;
+}
+
+void Simulator::stop()
+{
+    liveLogTimer_.stop();
+    modemTimer_.stop();
+    closeLine();
+    link_.remove();
+}
+
+bool Simulator::openLine(QString *error)
+{
+    if (!line_.open(error))
+        return false;
+    ++lineGeneration_;
+    const QString device = line_.slavePath();
+    if (!options_.linkPath.isEmpty() && !link_.place(options_.linkPath, device, error)) {
+        line_.close();
+        return false;
+    }
+    readable_ = new QSocketNotifier(line_.masterFd(), QSocketNotifier::Read, this);
+    connect(readable_, &QSocketNotifier::activated, this, &Simulator::onReadable);
+    writer_->setFd(line_.masterFd());
+    framer_.reset();
+    if (modem_)
+        modem_->reset();
+    say_(QStringLiteral("ready %1 -> %2")
+             .arg(options_.linkPath.isEmpty() ? device : options_.linkPath, device));
+    trace(QStringLiteral("meter at slave address %1 on %2; log %3 records, start %4, end %5")
+              .arg(meter_->slaveAddress())
+              .arg(device)
+              .arg(meter_->log().recordCount())
+              .arg(toText(meter_->log().startPointer()), toText(meter_->log().endPointer())));
+    return true;
+}
+
+void Simulator::closeLine()
+{
+    delete readable_;
+    readable_ = nullptr;
+    writer_->setFd(-1);
+    line_.close();
+}
+
+void Simulator::onReadable()
+{
+    QByteArray bytes;
+    char buf[4096];
+    for (;;) {
+        const ssize_t n = ::read(line_.masterFd(), buf, sizeof buf);
+        if (n > 0) {
+            bytes.append(buf, int(n));
+            continue;
+        }
+        if (n < 0 && errno == EINTR)
+            continue;
+        break;
+    }
+    if (bytes.isEmpty())
+        return;
+    if (modem_ && !modem_->online()) {
+        trace(QStringLiteral("modem <- \"%1\"").arg(printable(bytes)));
+        takeModemOutput(modem_->receive(bytes, nowMs()));
+        return;
+    }
+    if (modem_) {
+        const ModemOutput out = modem_->receive(bytes, nowMs());
+        takeModemOutput(out);
+        feedMeter(out.toMeter);
+        return;
+    }
+    feedMeter(bytes);
+}
+
+void Simulator::takeModemOutput(const ModemOutput &out)
+{
+    for (const QString &event : out.events)
+        trace(QStringLiteral("modem: %1").arg(event));
+    if (!out.toComputer.isEmpty()) {
+        trace(QStringLiteral("modem -> \"%1\"").arg(printable(out.toComputer)));
+        writer_->write(out.toComputer);
+    }
+    armModemTimer();
+}
+
+void Simulator::armModemTimer()
+{
+    const qint64 due = modem_ ? modem_->nextDeadline() : -1;
+    if (due < 0) {
+        modemTimer_.stop();
+        return;
+    }
+    modemTimer_.start(int(std::max<qint64>(0, due - nowMs())));
+}
+
+void Simulator::feedMeter(const QByteArray &bytes)
+{
+    const qint64 discardedBefore = framer_.discardedBytes();
+    const QList<QByteArray> frames = framer_.feed(bytes, nowMs());
+    const qint64 discarded = framer_.discardedBytes() - discardedBefore;
+    if (discarded > 0)
+        trace(QStringLiteral("skipped %1 byte(s) that make no request").arg(discarded));
+    for (const QByteArray &frame : frames)
+        answer(frame);
+}
+
+void Simulator::answer(const QByteArray &frame)
+{
+    trace(QStringLiteral("<- %1").arg(QString::fromLatin1(hexText(frame))));
+    const Reply reply = meter_->respond(frame, meterNow());
+    if (!reply.addressed) {
+        trace(QStringLiteral("   not for this meter (slave %1)").arg(byteAt(frame, 0)));
+        return;
+    }
+    if (reply.confirmed)
+        say_(QStringLiteral("confirmed"));
+    const FaultOutcome outcome = faults_.apply(reply);
+    if (!outcome.note.isEmpty())
+        trace(QStringLiteral("   %1").arg(outcome.note));
+    if (outcome.bytes.isEmpty())
+        return;
+    const int generation = lineGeneration_;
+    if (options_.faults.delayMs > 0) {
+        QTimer::singleShot(options_.faults.delayMs, this,
+                           [this, outcome, generation] { deliver(outcome, generation); });
+    } else {
+        deliver(outcome, generation);
+    }
+}
+
+void Simulator::deliver(const FaultOutcome &outcome, int generation)
+{
+    // A reply meant for a line that has dropped since, or for a call that has hung up,
+    // goes nowhere.
+    if (generation != lineGeneration_ || (modem_ && !modem_->online()))
+        return;
+    trace(QStringLiteral("-> %1").arg(QString::fromLatin1(hexText(outcome.bytes))));
+    writer_->write(outcome.bytes, outcome.dropAfter);
+}
+
+void Simulator::onDropReached()
+{
+    // Closing the master throws away whatever the other end has not read yet, so the
+    // bytes sent before the break get a moment to arrive; the line is deaf meanwhile.
+    if (readable_)
+        readable_->setEnabled(false);
+    const int generation = lineGeneration_;
+    QTimer::singleShot(kDropLingerMs, this, [this, generation] {
+        if (generation != lineGeneration_)
+            return;
+        trace(QStringLiteral("line dropped"));
+        closeLine();
+        say_(QStringLiteral("dropped"));
+        // Like a cable plugged back in: a fresh line under the same link.
+        QString error;
+        if (!openLine(&error) && trace_)
+            trace_(QStringLiteral("cannot open a new line: %1").arg(error));
+    });
+}
+
+void Simulator::logNextInstant()
+{
+    const QDateTime stamp =
+        contents_.lastStamp.isValid()
+            ? contents_.lastStamp.addSecs(qint64(meter_->intervalMinutes()) * 60)
+            : QDateTime(meterNow().date(),
+                        QTime(meterNow().time().hour(), meterNow().time().minute()), Qt::UTC);
+    if (!isStorableStamp(stamp))
+        return;
+    if (!contents_.logStart.isValid())
+        contents_.logStart = stamp;
+    for (const LogRecord &record : recordsAt(contents_.channels, stamp, contents_.logStart))
+        meter_->log().append(record);
+    contents_.lastStamp = stamp;
+    trace(QStringLiteral("logged %1; end pointer now %2")
+              .arg(stamp.toString(QStringLiteral("yyyy-MM-dd HH:mm")),
+                   toText(meter_->log().endPointer())));
+}
+
+} // namespace ostrand::sim

@@ -1,0 +1,74 @@
+#pragma once
+
+#include "fault_policy.h"
+#include "hayes_modem.h"
+#include "meter.h"
+#include "meter_setup.h"
+#include "pty_line.h"
+#include "request_framer.h"
+#include "sim_options.h"
+
+#include <QElapsedTimer>
+#include <QObject>
+#include <QTimer>
+#include <functional>
+#include <memory>
+#include <optional>
+
+class QSocketNotifier;
+
+namespace ostrand::sim {
+
+class PacedWriter;
+
+// The running simulator: a meter (with its faults and, optionally, a modem in front)
+// on a pseudo-terminal, driven by the Qt event loop. Nothing runs while the line is quiet.
+class Simulator : public QObject {
+    Q_OBJECT
+public:
+    // Line printers for the status lines (stdout) and the verbose trace (stderr).
+    using Printer = std::function<void(const QString &)>;
+
+    Simulator(const SimOptions &options, const MeterContents &contents, Printer say, Printer trace,
+              QObject *parent = nullptr);
+    ~Simulator() override;
+
+    // Opens the line, places the link and says "ready". False with `error` set on failure.
+    bool start(QString *error);
+    // Closes the line and removes the link.
+    void stop();
+
+private:
+    bool openLine(QString *error);
+    void closeLine();
+    void onReadable();
+    void feedMeter(const QByteArray &bytes);
+    void answer(const QByteArray &frame);
+    void deliver(const FaultOutcome &outcome, int generation);
+    void takeModemOutput(const ModemOutput &out);
+    void armModemTimer();
+    void onDropReached();
+    void logNextInstant();
+    qint64 nowMs() const { return clock_.elapsed(); }
+    QDateTime meterNow() const;
+    void trace(const QString &line) const;
+
+    SimOptions options_;
+    MeterContents contents_;
+    Printer say_;
+    Printer trace_;
+    std::unique_ptr<Meter> meter_;
+    FaultPolicy faults_;
+    RequestFramer framer_;
+    std::optional<HayesModem> modem_;
+    PtyLine line_;
+    DeviceLink link_;
+    QSocketNotifier *readable_ = nullptr;
+    PacedWriter *writer_ = nullptr;
+    QTimer modemTimer_;
+    QTimer liveLogTimer_;
+    QElapsedTimer clock_;
+    int lineGeneration_ = 0;
+};
+
+} // namespace ostrand::sim

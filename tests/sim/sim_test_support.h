@@ -1,0 +1,30 @@
+#pragma once
+
+// Small builders shared by the simulator tests.
+
+#include "meter.h"
+#include "meter_setup.h"
+#include "sim_options.h"
+
+#include <QDateTime>
+#include <memory>
+
+namespace ostrand::sim::testing {
+
+// A fixed meter-clock instant for tests.
+inline QDateTime testNow()
+{
+    return QDateTime(QDate(2026, 12, 6), QTime(14, 7, 30), Qt::UTC);
+}
+
+// Options parsed from `arguments` (the test fails loudly on a parse error).
+SimOptions optionsFrom(const QStringList &arguments);
+
+// The contents and meter `arguments` describe, built at testNow().
+struct BuiltMeter {
+    MeterContents contents;
+    std::unique_ptr<Meter> meter;
+};
+BuiltMeter meterFrom(const QStringList &arguments);
+
+} // namespace ostrand::sim::testing
