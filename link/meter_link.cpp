@@ -102,7 +102,7 @@ bool MeterLink::ReadHoldingRegisters(int slave, int startHigh, int startLow, int
     double lastSend = clock.roundedNow();
     const double firstSend = lastSend;
     for (;;) {
-        link_.yield();
+        link_.waitForEvent();
         if (link_.ReceivedCount() >= expected)
             break;
         const double now = clock.now();
@@ -157,7 +157,7 @@ bool MeterLink::ReadLogBlock(int slave, int p1, int p2, int p3, int count)
     double lastSend = clock.roundedNow();
     const double firstSend = lastSend;
     for (;;) {
-        link_.yield();
+        link_.waitForEvent();
         if (link_.ReceivedCount() >= expected)
             break;
         const double now = clock.now();
@@ -210,7 +210,7 @@ bool MeterLink::ReadLastDownloadPointer(int slave)
     const WaitClock clock(link_.clock());
     const double start = clock.roundedNow();
     for (;;) {
-        link_.yield();
+        link_.waitForEvent();
         if (link_.ReceivedCount() >= reply::kLastDownloadPointerLength)
             break;
         if (clock.now() > start + giveUp)
@@ -248,7 +248,7 @@ bool MeterLink::ConfirmDownload(int slave)
     const WaitClock clock(link_.clock());
     const double start = clock.roundedNow();
     for (;;) {
-        link_.yield();
+        link_.waitForEvent();
         if (clock.now() > start + giveUp)
             return false;
         if (link_.ReceivedCount() >= 1)
@@ -277,7 +277,7 @@ bool MeterLink::WriteRegisters(int slave, int first, int count, int byteCount)
     double lastSend = clock.roundedNow();
     const double firstSend = lastSend;
     for (;;) {
-        link_.yield();
+        link_.waitForEvent();
         if (link_.ReceivedCount() >= expected)
             break;
         const double now = clock.now();
@@ -318,7 +318,7 @@ bool MeterLink::ReadDisplayBlock(int slave)
     const WaitClock clock(link_.clock());
     const double sent = clock.roundedNow();
     for (;;) {
-        link_.yield();
+        link_.waitForEvent();
         if (link_.ReceivedCount() >= reply::kDisplayBlockLength)
             break;
         if (clock.now() > sent + giveUp)

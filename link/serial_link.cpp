@@ -64,7 +64,7 @@ bool SerialLink::ReadBytes(int count)
     const WaitClock clock(clock_);
     const double start = clock.roundedNow();
     while (ReceivedCount() < count) {
-        yield();
+        waitForEvent();
         if (clock.now() > start + 2)
             return false;
     }
@@ -83,6 +83,11 @@ void SerialLink::ClosePort()
 }
 
 void SerialLink::yield()
+{
+    pump_.yield(0);
+}
+
+void SerialLink::waitForEvent()
 {
     pump_.yield(kYieldMs);
 }

@@ -30,8 +30,11 @@ public:
     // Closes the port (the modem hang-up); the next exchange opens it again.
     void ClosePort();
 
-    // Lets the window run while an exchange waits.
+    // Lets the window process what is pending, without waiting.
     void yield();
+    // Inside a wait: lets the window run, sleeping until something happens
+    // (a byte arrives, a timer fires) or a few milliseconds pass.
+    void waitForEvent();
 
     // Seconds that `bytes` take on the line at the rate the port was opened with.
     double wireSeconds(int bytes) const;

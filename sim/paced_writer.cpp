@@ -67,7 +67,10 @@ void PacedWriter::pump()
     armWriteNotifier(false);
     if (baud_ > 0) {
         credit_ += sinceLastPump_.restart() * baud_ / 10000.0;
-        credit_ = std::min(credit_, kMaxBurstBytes);
+        // A timer tick that comes late must not cost the line its rate: allow
+        // up to three ticks' worth at once before clipping the burst.
+        const double tickBytes = kPumpIntervalMs * baud_ / 10000.0;
+        credit_ = std::min(credit_, std::max(kMaxBurstBytes, 3 * tickBytes));
     }
     while (fd_ >= 0 && !queue_.isEmpty()) {
         Chunk &chunk = queue_.first();

@@ -1,0 +1,94 @@
+// Peak memory of the window holding a full results grid (65,533 rows of 8
+// channels) shown on the "View" tab. Run: BUILD/bench/window_memory_bench
+#include "app/dwnload1.h"
+#include "download/grid_state.h"
+#include "download/log_decoder.h"
+#include "download/results_grid.h"
+#include "platform/file_dialogs.h"
+#include "platform/qt_event_pump.h"
+#include "platform/qt_serial_port.h"
+#include "platform/system_clock.h"
+
+#include <QApplication>
+#include <QFile>
+#include <QTabWidget>
+#include <QTemporaryDir>
+#include <QTest>
+#include <QtEndian>
+#include <cstdio>
+#include <cstring>
+
+namespace {
+
+long statusKb(const char *field)
+{
+    QFile status(QStringLiteral("/proc/self/status"));
+    if (!status.open(QIODevice::ReadOnly))
+        return -1;
+    for (const QByteArray &line : status.readAll().split('\n')) {
+        if (line.startsWith(field))
+            return line.mid(static_cast<int>(std::strlen(field))).trimmed().split(' ').first().toLong();
+    }
+    return -1;
+}
+
+class NoDialogs : public ostrand::FileDialogs {
+public:
+    std::optional<QString> chooseSaveFile(const QString &, const QString &, const QString &) override { return {}; }
+    std::optional<QString> chooseOpenFile(const QString &, const QString &, const QString &) override { return {}; }
+};
+
+QByteArray record(int channel, const QDateTime &when, float value)
+{
+    auto bcd = [](int v) { return ((v / 10) << 4) | (v % 10); };
+    const int year = when.date().year() - 2000;
+    QByteArray r(8, '\0');
+    r[0] = static_cast<char>((channel << 4) | when.date().month());
+    r[1] = static_cast<char>(((year >> 3) & 3) << 6 | bcd(when.date().day()));
+    r[2] = static_cast<char>(((year >> 1) & 3) << 6 | bcd(when.time().hour()));
+    r[3] = static_cast<char>((year & 1) << 7 | bcd(when.time().minute()));
+    quint32 bits;
+    std::memcpy(&bits, &value, 4);
+    qToBigEndian(bits, r.data() + 4);
+    return r;
+}
+
+} // namespace
+
+int main(int argc, char **argv)
+{
+    QApplication app(argc, argv);
+    QTemporaryDir dir;
+    ostrand::QtSerialPort port(dir.path());
+    ostrand::SystemClock clock;
+    ostrand::QtEventPump pump;
+    NoDialogs dialogs;
+    ostrand::DwnLoad1 window(dir.path(), {port, clock, pump, dialogs});
+    window.Form_Load();
+    window.show();
+    QTest::qWaitForWindowExposed(&window);
+    const long before = statusKb("VmHWM:");
+
+    ostrand::GridState &state = window.gridState();
+    for (int k = 1; k <= 8; ++k)
+        state.ChannelInUse[k] = true;
+    QByteArray block;
+    const QDateTime start(QDate(2025, 1, 1), QTime(0, 15));
+    for (int row = 0; row < 65533; ++row) {
+        const QDateTime when = start.addSecs(900LL * row);
+        for (int k = 1; k <= 8; ++k)
+            block += record(k, when, 100.25f + row % 1000 + k);
+        if (block.size() >= 256) {
+            ostrand::DecodeLogBlock(block, window.results(), state);
+            block.clear();
+        }
+    }
+    ostrand::DecodeLogBlock(block, window.results(), state);
+    window.findChild<QTabWidget *>(QStringLiteral("SSTab1"))->setCurrentIndex(1);
+    QTest::qWait(300);
+
+    std::printf("data rows:       %d\n", state.LastGridRow - 1);
+    std::printf("peak memory:     %.1f MB before the grid was filled, %.1f MB with it shown\n", before / 1024.0,
+                statusKb("VmHWM:") / 1024.0);
+    return 0;
+}
