@@ -8,13 +8,13 @@
 #include "platform/qt_event_pump.h"
 #include "platform/qt_serial_port.h"
 #include "platform/system_clock.h"
+#include "sim/log_record.h"
 
 #include <QApplication>
 #include <QFile>
 #include <QTabWidget>
 #include <QTemporaryDir>
 #include <QTest>
-#include <QtEndian>
 #include <cstdio>
 #include <cstring>
 
@@ -38,19 +38,11 @@ public:
     std::optional<QString> chooseOpenFile(const QString &, const QString &, const QString &) override { return {}; }
 };
 
-QByteArray record(int channel, const QDateTime &when, float value)
+// Records as a meter stores them, by the simulated meter's own encoder.
+QByteArray record(int channel, const QDateTime &when, double value)
 {
-    auto bcd = [](int v) { return ((v / 10) << 4) | (v % 10); };
-    const int year = when.date().year() - 2000;
-    QByteArray r(8, '\0');
-    r[0] = static_cast<char>((channel << 4) | when.date().month());
-    r[1] = static_cast<char>(((year >> 3) & 3) << 6 | bcd(when.date().day()));
-    r[2] = static_cast<char>(((year >> 1) & 3) << 6 | bcd(when.time().hour()));
-    r[3] = static_cast<char>((year & 1) << 7 | bcd(when.time().minute()));
-    quint32 bits;
-    std::memcpy(&bits, &value, 4);
-    qToBigEndian(bits, r.data() + 4);
-    return r;
+    const auto bytes = ostrand::sim::encodeLogRecord({channel, when, value});
+    return QByteArray(reinterpret_cast<const char *>(bytes.data()), static_cast<int>(bytes.size()));
 }
 
 } // namespace

@@ -73,6 +73,32 @@ bool MeterLink::readByte(int &value)
     return true;
 }
 
+bool MeterLink::begin(const Exchange &exchange, int slave)
+{
+    if (!exchange.entered() || !validSlave(slave))
+        return false;
+    link_.yield();
+    if (!link_.OpenPort())
+        return false;
+    link_.DiscardInput();
+    link_.DiscardOutput();
+    link_.yield();
+    return true;
+}
+
+bool MeterLink::readThroughCrc(int count, QByteArray *keep, int keepFrom)
+{
+    for (int i = 0; i < count; ++i) {
+        int value = 0;
+        if (!readByte(value))
+            return false;
+        Crc16Update(value);
+        if (keep && i >= keepFrom)
+            keep->append(static_cast<char>(value));
+    }
+    return true;
+}
+
 bool MeterLink::readCrcAndCompare()
 {
     int low = 0;
@@ -85,14 +111,8 @@ bool MeterLink::readCrcAndCompare()
 bool MeterLink::ReadHoldingRegisters(int slave, int startHigh, int startLow, int count)
 {
     Exchange exchange(*this);
-    if (!exchange.entered() || !validSlave(slave))
+    if (!begin(exchange, slave))
         return false;
-    link_.yield();
-    if (!link_.OpenPort())
-        return false;
-    link_.DiscardInput();
-    link_.DiscardOutput();
-    link_.yield();
     const QByteArray frame = request::readHoldingRegisters(slave, startHigh, startLow, count);
     link_.SendBytes(frame);
 
@@ -116,38 +136,19 @@ bool MeterLink::ReadHoldingRegisters(int slave, int startHigh, int startLow, int
     }
 
     CrcRegister = kCrcStart;
-    int value = 0;
-    for (int i = 0; i < 2; ++i) {
-        if (!readByte(value))
-            return false;
-        Crc16Update(value);
-    }
-    int length = 0;
-    if (!readByte(length))
+    QByteArray header;
+    if (!readThroughCrc(3, &header))
         return false;
-    Crc16Update(length);
     ReplyData.clear();
-    for (int i = 0; i < length; ++i) {
-        if (!readByte(value))
-            return false;
-        ReplyData.append(static_cast<char>(value));
-        Crc16Update(value);
-    }
-    return readCrcAndCompare();
+    return readThroughCrc(static_cast<quint8>(header[2]), &ReplyData) && readCrcAndCompare();
 }
 
 bool MeterLink::ReadLogBlock(int slave, int p1, int p2, int p3, int count)
 {
     Exchange exchange(*this);
-    if (!exchange.entered() || !validSlave(slave))
-        return false;
-    link_.yield();
-    if (!link_.OpenPort())
+    if (!begin(exchange, slave))
         return false;
     const QByteArray frame = request::readLogBlock(slave, p1, p2, p3, count);
-    link_.DiscardInput();
-    link_.DiscardOutput();
-    link_.yield();
     link_.SendBytes(frame);
     link_.yield();
 
@@ -174,35 +175,19 @@ bool MeterLink::ReadLogBlock(int slave, int p1, int p2, int p3, int count)
     }
 
     CrcRegister = kCrcStart;
-    int header[7] = {};
-    for (int &value : header) {
-        if (!readByte(value))
-            return false;
-        Crc16Update(value);
-    }
-    const int length = 256 * header[5] + header[6];
+    QByteArray header;
+    if (!readThroughCrc(7, &header))
+        return false;
+    const int length = 256 * static_cast<quint8>(header[5]) + static_cast<quint8>(header[6]);
     ReplyData.clear();
-    for (int i = 0; i < length; ++i) {
-        int value = 0;
-        if (!readByte(value))
-            return false;
-        ReplyData.append(static_cast<char>(value));
-        Crc16Update(value);
-    }
-    return readCrcAndCompare();
+    return readThroughCrc(length, &ReplyData) && readCrcAndCompare();
 }
 
 bool MeterLink::ReadLastDownloadPointer(int slave)
 {
     Exchange exchange(*this);
-    if (!exchange.entered() || !validSlave(slave))
+    if (!begin(exchange, slave))
         return false;
-    link_.yield();
-    if (!link_.OpenPort())
-        return false;
-    link_.DiscardInput();
-    link_.DiscardOutput();
-    link_.yield();
     link_.SendBytes(request::readLastDownloadPointer(slave));
     link_.yield();
 
@@ -219,14 +204,8 @@ bool MeterLink::ReadLastDownloadPointer(int slave)
 
     CrcRegister = kCrcStart;
     QByteArray pointer;
-    for (int i = 0; i < 5; ++i) {
-        int value = 0;
-        if (!readByte(value))
-            return false;
-        Crc16Update(value);
-        if (i >= 2)
-            pointer.append(static_cast<char>(value));
-    }
+    if (!readThroughCrc(5, &pointer, 2))
+        return false;
     LastDownloadPointer = pointer;
     return readCrcAndCompare();
 }
@@ -234,14 +213,8 @@ bool MeterLink::ReadLastDownloadPointer(int slave)
 bool MeterLink::ConfirmDownload(int slave)
 {
     Exchange exchange(*this);
-    if (!exchange.entered() || !validSlave(slave))
+    if (!begin(exchange, slave))
         return false;
-    link_.yield();
-    if (!link_.OpenPort())
-        return false;
-    link_.DiscardInput();
-    link_.DiscardOutput();
-    link_.yield();
     link_.SendBytes(request::confirmDownload(slave));
 
     const double giveUp = 4 + slowLineAllowance(link_, 1, 0.5);
@@ -259,14 +232,8 @@ bool MeterLink::ConfirmDownload(int slave)
 bool MeterLink::WriteRegisters(int slave, int first, int count, int byteCount)
 {
     Exchange exchange(*this);
-    if (!exchange.entered() || !validSlave(slave))
+    if (!begin(exchange, slave))
         return false;
-    link_.yield();
-    if (!link_.OpenPort())
-        return false;
-    link_.DiscardInput();
-    link_.DiscardOutput();
-    link_.yield();
     const QByteArray frame =
         request::writeRegisters(slave, first, count, byteCount, RegisterHighBytes, RegisterLowBytes);
     link_.SendBytes(frame);
@@ -292,26 +259,14 @@ bool MeterLink::WriteRegisters(int slave, int first, int count, int byteCount)
     // Slave, function, register and count are echoed but not compared: any
     // well-formed 8-byte answer means the meter took the write.
     CrcRegister = kCrcStart;
-    for (int i = 0; i < 6; ++i) {
-        int value = 0;
-        if (!readByte(value))
-            return false;
-        Crc16Update(value);
-    }
-    return readCrcAndCompare();
+    return readThroughCrc(6) && readCrcAndCompare();
 }
 
 bool MeterLink::ReadDisplayBlock(int slave)
 {
     Exchange exchange(*this);
-    if (!exchange.entered() || !validSlave(slave))
+    if (!begin(exchange, slave))
         return false;
-    link_.yield();
-    if (!link_.OpenPort())
-        return false;
-    link_.DiscardInput();
-    link_.DiscardOutput();
-    link_.yield();
     link_.SendBytes(request::readDisplayBlock(slave));
 
     const double giveUp = 1 + slowLineAllowance(link_, reply::kDisplayBlockLength, 0.5);
@@ -327,15 +282,7 @@ bool MeterLink::ReadDisplayBlock(int slave)
 
     ReplyData.clear();
     CrcRegister = kCrcStart;
-    for (int offset = 0; offset < 24; ++offset) {
-        int value = 0;
-        if (!readByte(value))
-            return false;
-        Crc16Update(value);
-        if (offset >= 4)
-            ReplyData.append(static_cast<char>(value));
-    }
-    return readCrcAndCompare();
+    return readThroughCrc(24, &ReplyData, 4) && readCrcAndCompare();
 }
 
 } // namespace ostrand

@@ -61,7 +61,11 @@ public:
 
 private:
     class Exchange;
+    // The steps every exchange starts with: the port opened, stale bytes dropped.
+    bool begin(const Exchange &exchange, int slave);
     bool readByte(int &value);
+    // Reads `count` bytes through the CRC, appending those from `keepFrom` on to *keep.
+    bool readThroughCrc(int count, QByteArray *keep = nullptr, int keepFrom = 0);
     bool readCrcAndCompare();
 
     SerialLink &link_;
