@@ -86,6 +86,27 @@ bool MeterLink::begin(const Exchange &exchange, int slave)
     return true;
 }
 
+bool MeterLink::awaitResendingEverySecond(const QByteArray &frame, int expected, double giveUpSeconds,
+                                          bool roundResendTimes)
+{
+    const double giveUp = giveUpSeconds + slowLineAllowance(link_, expected, 1.0);
+    const WaitClock clock(link_.clock());
+    double lastSend = clock.roundedNow();
+    const double firstSend = lastSend;
+    for (;;) {
+        link_.waitForEvent();
+        if (link_.ReceivedCount() >= expected)
+            return true;
+        const double now = clock.now();
+        if (now - resendBase(clock, link_, lastSend) <= 1.0)
+            continue;
+        if (now - firstSend >= giveUp)
+            return false;
+        link_.SendBytes(frame);
+        lastSend = roundResendTimes ? clock.roundedNow() : now;
+    }
+}
+
 bool MeterLink::readThroughCrc(int count, QByteArray *keep, int keepFrom)
 {
     for (int i = 0; i < count; ++i) {
@@ -116,24 +137,9 @@ bool MeterLink::ReadHoldingRegisters(int slave, int startHigh, int startLow, int
     const QByteArray frame = request::readHoldingRegisters(slave, startHigh, startLow, count);
     link_.SendBytes(frame);
 
-    const int expected = reply::holdingRegistersLength(count);
-    const double giveUp = 30 + slowLineAllowance(link_, expected, 1.0);
-    const WaitClock clock(link_.clock());
-    double lastSend = clock.roundedNow();
-    const double firstSend = lastSend;
-    for (;;) {
-        link_.waitForEvent();
-        if (link_.ReceivedCount() >= expected)
-            break;
-        const double now = clock.now();
-        if (now - resendBase(clock, link_, lastSend) <= 1.0)
-            continue;
-        if (now - firstSend >= giveUp)
-            return false;
-        // Sent again without a discard: a late first reply is still read.
-        link_.SendBytes(frame);
-        lastSend = now;
-    }
+    // Sent again without a discard: a late first reply is still read.
+    if (!awaitResendingEverySecond(frame, reply::holdingRegistersLength(count), 30, false))
+        return false;
 
     CrcRegister = kCrcStart;
     QByteArray header;
@@ -238,23 +244,8 @@ bool MeterLink::WriteRegisters(int slave, int first, int count, int byteCount)
         request::writeRegisters(slave, first, count, byteCount, RegisterHighBytes, RegisterLowBytes);
     link_.SendBytes(frame);
 
-    const int expected = reply::writeRegistersLength(count, byteCount);
-    const double giveUp = 3 + slowLineAllowance(link_, expected, 1.0);
-    const WaitClock clock(link_.clock());
-    double lastSend = clock.roundedNow();
-    const double firstSend = lastSend;
-    for (;;) {
-        link_.waitForEvent();
-        if (link_.ReceivedCount() >= expected)
-            break;
-        const double now = clock.now();
-        if (now - resendBase(clock, link_, lastSend) <= 1.0)
-            continue;
-        if (now - firstSend >= giveUp)
-            return false;
-        link_.SendBytes(frame);
-        lastSend = clock.roundedNow();
-    }
+    if (!awaitResendingEverySecond(frame, reply::writeRegistersLength(count, byteCount), 3, true))
+        return false;
 
     // Slave, function, register and count are echoed but not compared: any
     // well-formed 8-byte answer means the meter took the write.

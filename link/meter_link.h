@@ -64,6 +64,10 @@ private:
     // The steps every exchange starts with: the port opened, stale bytes dropped.
     bool begin(const Exchange &exchange, int slave);
     bool readByte(int &value);
+    // Waits for `expected` bytes, sending `frame` again after each second of
+    // silence, until `giveUpSeconds` (plus a slow line's allowance) have passed.
+    bool awaitResendingEverySecond(const QByteArray &frame, int expected, double giveUpSeconds,
+                                   bool roundResendTimes);
     // Reads `count` bytes through the CRC, appending those from `keepFrom` on to *keep.
     bool readThroughCrc(int count, QByteArray *keep = nullptr, int keepFrom = 0);
     bool readCrcAndCompare();
