@@ -1,6 +1,7 @@
 #include "download_command.h"
 
 #include "cli_common.h"
+#include "command_registry.h"
 #include "download/download_display.h"
 #include "download/download_engine.h"
 #include "download/download_outcome.h"
@@ -53,6 +54,19 @@ private:
     bool showProgress_;
     bool progressShown_ = false;
 };
+
+const RegisterCommand registration{{
+    "download",
+    "  download --port PORT [--baud RATE] [--slave ID] [--since-last] [--portable]\n"
+    "           [--output FILE]\n"
+    "      Downloads the meter's log into FILE (default Logdata.csv), then tells the\n"
+    "      meter the download was stored. RATE: 1200 2400 4800 9600 14400 19200 38400\n"
+    "      (default 38400). ID: slave address 0 to 255 (default 1). --since-last reads\n"
+    "      only what was logged after the last download; --portable reads an R1900\n"
+    "      Portable. Prints each status line as the window shows it; progress goes to\n"
+    "      stderr when that is a terminal. Exit status: 0 Finished. Data in File;\n"
+    "      1 0 Records Available; 3 Error putting into file!!; 4 Error in Downloading!!\n",
+    10, &runDownloadCommand}};
 
 int exitStatusFor(const QString &finalStatus)
 {
