@@ -1,5 +1,3 @@
-#include "download_command.h"
-
 #include "cli_common.h"
 #include "command_registry.h"
 #include "download/download_display.h"
@@ -20,6 +18,9 @@
 #include <unistd.h>
 
 namespace ostrand::cli {
+
+int runDownloadCommand(const QStringList &arguments);
+
 namespace {
 
 // Status texts to stdout, one a line; progress to stderr only when someone watches it.
