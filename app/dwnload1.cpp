@@ -93,7 +93,10 @@ protected:
 
 DwnLoad1::DwnLoad1(const QString &programDir, Platform platform, QWidget *parent)
     : QMainWindow(parent), platform_(platform), settings_(programDir), programDir_(programDir),
-      serial_(platform.port, platform.clock, platform.pump, shared_), link_(serial_)
+      serial_(platform.port, platform.clock, platform.pump, shared_), link_(serial_),
+      dialer_(link_, platform.pump,
+              DialerView{[this] { return Label6->text(); }, [this](const QString &t) { Label6->setText(t); },
+                         [this] { Command5->setVisible(true); }})
 {
     setObjectName(QStringLiteral("DwnLoad1"));
     setWindowTitle(QStringLiteral("Ostrand Download Revision 1.17"));
@@ -419,6 +422,10 @@ QWidget *DwnLoad1::buildDialerTab()
     Command5->setVisible(false);
     Label5 = named(new QLabel(QStringLiteral("Status")), QStringLiteral("Label5"));
     Label6 = named(new QLabel(QStringLiteral("Okay")), QStringLiteral("Label6"));
+    // The modem's own text, line breaks and all, is shown and read back: never as rich text.
+    Label6->setTextFormat(Qt::PlainText);
+    connect(Command4, &QPushButton::clicked, this, &DwnLoad1::Command4_Click);
+    connect(Command5, &QPushButton::clicked, this, &DwnLoad1::Command5_Click);
     Label6->setFrameShape(QFrame::StyledPanel);
     Label6->setMinimumWidth(240);
 
@@ -676,6 +683,20 @@ void DwnLoad1::runSerialDownload(bool sinceLastTime)
     Command2->setEnabled(true);
     Command7->setEnabled(true);
     downloadRunning_ = false;
+}
+
+// ---- dialer ----
+
+void DwnLoad1::Command4_Click()
+{
+    // As with the downloads: a click inside a poll's wait is taken up once the link is free.
+    if (dialer_.DialModem(Text5[0]->text()) == DialResult::Busy)
+        QTimer::singleShot(50, this, &DwnLoad1::Command4_Click);
+}
+
+void DwnLoad1::Command5_Click()
+{
+    dialer_.HangUpModem();
 }
 
 // ---- Palm mode and meter type ----

@@ -3,6 +3,7 @@
 #include "app/settings_file.h"
 #include "download/grid_state.h"
 #include "link/meter_link.h"
+#include "link/modem_dialer.h"
 #include "link/serial_link.h"
 #include "platform/shared_state.h"
 
@@ -83,6 +84,10 @@ public:
     void Command2_Click();
     // "Since Last Time": the records logged after the last confirmed download.
     void Command7_Click();
+    // "Dial this Number": dials the number in the phone box.
+    void Command4_Click();
+    // "Hangup": ends the call (or a dial still waiting) and closes the port.
+    void Command5_Click();
     void Command3_Click();
     void Command8_Click();
     void MSHFlexGrid2_Click();
@@ -141,6 +146,7 @@ private:
     QString programDir_;
     SerialLink serial_;
     MeterLink link_;
+    ModemDialer dialer_;
     GridState gridState_;
     bool SinceLastTimeMode = false;
     bool PortableMeter = false;

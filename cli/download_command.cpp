@@ -6,6 +6,7 @@
 #include "download/grid_state.h"
 #include "download/results_grid.h"
 #include "link/meter_link.h"
+#include "link/modem_dialer.h"
 #include "link/serial_link.h"
 #include "platform/qt_event_pump.h"
 #include "platform/qt_serial_port.h"
@@ -20,6 +21,9 @@
 namespace ostrand::cli {
 
 int runDownloadCommand(const QStringList &arguments);
+// From dial_command.cpp: the dial and the hang-up with their status lines printed.
+DialResult dialAndReport(MeterLink &link, EventPump &pump, const QString &number, bool *dialCommandSent);
+void hangUpAndReport(MeterLink &link, EventPump &pump);
 
 namespace {
 
@@ -59,15 +63,20 @@ private:
 const RegisterCommand registration{{
     "download",
     "  download --port PORT [--baud RATE] [--slave ID] [--since-last] [--portable]\n"
-    "           [--output FILE]\n"
+    "           [--output FILE] [--dial NUMBER]\n"
     "      Downloads the meter's log into FILE (default Logdata.csv), then tells the\n"
     "      meter the download was stored. RATE: 1200 2400 4800 9600 14400 19200 38400\n"
     "      (default 38400). ID: slave address 0 to 255 (default 1). --since-last reads\n"
     "      only what was logged after the last download; --portable reads an R1900\n"
     "      Portable. Prints each status line as the window shows it; progress goes to\n"
-    "      stderr when that is a terminal. Exit status: 0 Finished. Data in File;\n"
-    "      1 0 Records Available; 3 Error putting into file!!; 4 Error in Downloading!!\n",
+    "      stderr when that is a terminal. --dial first dials NUMBER through the modem\n"
+    "      on PORT as the dial command does, downloads over the connection and then\n"
+    "      hangs up. Exit status: 0 Finished. Data in File; 1 0 Records Available;\n"
+    "      3 Error putting into file!!; 4 Error in Downloading!!; 5 the dial did not\n"
+    "      connect (nothing downloaded; a number already dialled is hung up).\n",
     10, &runDownloadCommand}};
+
+constexpr int kDialFailed = 5;
 
 int exitStatusFor(const QString &finalStatus)
 {
@@ -92,6 +101,7 @@ int runDownloadCommand(const QStringList &arguments)
     parser.addOption({QStringLiteral("portable"), QStringLiteral("R1900 Portable register layout.")});
     parser.addOption({QStringLiteral("output"), QStringLiteral("CSV file to write."), QStringLiteral("FILE"),
                       QStringLiteral("Logdata.csv")});
+    parser.addOption({QStringLiteral("dial"), QStringLiteral("Dial through the modem first."), QStringLiteral("NUMBER")});
     if (!parser.parse(arguments))
         return usageError(parser.errorText());
     if (!parser.positionalArguments().isEmpty())
@@ -130,11 +140,25 @@ int runDownloadCommand(const QStringList &arguments)
     options.portableMeter = parser.isSet(QStringLiteral("portable"));
     options.slave = *slave;
 
+    const bool viaModem = parser.isSet(QStringLiteral("dial"));
+    if (viaModem) {
+        bool dialCommandSent = false;
+        if (dialAndReport(link, pump, parser.value(QStringLiteral("dial")), &dialCommandSent)
+            != DialResult::Connected) {
+            // A modem still dialling would otherwise keep the line once we are gone.
+            if (dialCommandSent)
+                hangUpAndReport(link, pump);
+            return kDialFailed;
+        }
+    }
+
     display.setStatus(options.sinceLastTime ? QStringLiteral("Last Time Downloading") : QStringLiteral("Downloading"));
     DownloadEngine engine(link, grid, state, display);
     const qint16 result = engine.DownloadLog(options);
     const QString finalStatus = finishDownload(result, grid, state, shared.DownloadFileName, display,
                                                [&] { link.ConfirmDownload(options.slave); });
+    if (viaModem)
+        hangUpAndReport(link, pump);
     serialPort.close();
     return exitStatusFor(finalStatus);
 }

@@ -1,0 +1,113 @@
+#include "metersim_process.h"
+#include "platform/qt_serial_port.h"
+#include "qt_printers.h"
+
+#include <QCoreApplication>
+#include <QDir>
+#include <QElapsedTimer>
+#include <QFile>
+#include <QProcess>
+#include <QTemporaryDir>
+#include <gtest/gtest.h>
+
+using namespace ostrand;
+using namespace ostrand::testing;
+
+namespace {
+
+struct CliRun {
+    int exitCode = -1;
+    QStringList lines;
+};
+
+CliRun runCli(const QStringList &arguments)
+{
+    QProcess cli;
+    cli.start(QStringLiteral(OSTRAND_CLI), arguments);
+    CliRun run;
+    if (!cli.waitForFinished(120000))
+        return run;
+    run.exitCode = cli.exitCode();
+    run.lines =
+        QString::fromLocal8Bit(cli.readAllStandardOutput()).split(u'\n', Qt::SkipEmptyParts);
+    return run;
+}
+
+// ostrand-metersim behind its Hayes modem; the modem connects a tenth of a second after the dial.
+class DialerEndToEnd : public ::testing::Test {
+protected:
+    void startModem(const QStringList &arguments = {})
+    {
+        ASSERT_TRUE(
+            sim.start(dir.path(), QStringList{"--modem", "--connect-delay-ms", "100"} + arguments));
+    }
+
+    // A modem in command mode answers "AT" itself; online it would pass it to the meter.
+    bool modemAnswersAttention()
+    {
+        QtSerialPort port(dir.path());
+        port.setDeviceOverride(sim.linkPath());
+        if (!port.open(1, QStringLiteral("38400")) || !port.send("AT\r"))
+            return false;
+        QByteArray answer;
+        QElapsedTimer wait;
+        wait.start();
+        while (!answer.contains("OK") && wait.elapsed() < 3000) {
+            QCoreApplication::processEvents(QEventLoop::AllEvents, 20);
+            answer += port.read(64);
+        }
+        return answer.contains("OK");
+    }
+
+    QTemporaryDir dir;
+    MeterSimProcess sim;
+};
+
+} // namespace
+
+TEST_F(DialerEndToEnd, theCommandLineDialsTheModemAndHangsItUpAgain)
+{
+    startModem();
+    const CliRun dial = runCli({"dial", "--port", sim.linkPath(), "--number", "5551234"});
+    EXPECT_EQ(dial.exitCode, 0);
+    ASSERT_EQ(dial.lines.size(), 2) << dial.lines.join(u'|').toStdString();
+    EXPECT_EQ(dial.lines[0], "Dialing 5551234");
+    EXPECT_TRUE(dial.lines[1].contains("CONNECT 9600")) << dial.lines[1].toStdString();
+    EXPECT_FALSE(dial.lines[1].contains(u'\r'));
+
+    const CliRun hangup = runCli({"hangup", "--port", sim.linkPath()});
+    EXPECT_EQ(hangup.exitCode, 0);
+    EXPECT_EQ(hangup.lines, (QStringList{"Hanging up Line", "Okay"}));
+    EXPECT_TRUE(modemAnswersAttention());
+}
+
+TEST_F(DialerEndToEnd, aDownloadWithDialFetchesTheLogOverTheConnectionAndThenHangsUp)
+{
+    startModem({"--records", "20", "--channels", "2"});
+    const QString file = dir.filePath(QStringLiteral("modem.csv"));
+    const CliRun run =
+        runCli({"download", "--port", sim.linkPath(), "--dial", "42", "--output", file});
+    EXPECT_EQ(run.exitCode, 0);
+    ASSERT_GE(run.lines.size(), 6) << run.lines.join(u'|').toStdString();
+    EXPECT_EQ(run.lines[0], "Dialing 42");
+    EXPECT_TRUE(run.lines[1].contains("CONNECT")) << run.lines[1].toStdString();
+    EXPECT_EQ(run.lines[2], "Downloading");
+    EXPECT_EQ(run.lines.mid(run.lines.size() - 3),
+              (QStringList{"Finished. Data in File", "Hanging up Line", "Okay"}));
+    QFile csv(file);
+    ASSERT_TRUE(csv.open(QIODevice::ReadOnly));
+    EXPECT_EQ(csv.readAll().count('\n'), 21) << "a heading and 20 instants";
+    EXPECT_TRUE(modemAnswersAttention());
+}
+
+TEST_F(DialerEndToEnd, badUsageAndAPortThatWillNotOpenGetTheirExitStatus)
+{
+    const QString missing = dir.filePath(QStringLiteral("no-such-port"));
+    EXPECT_EQ(runCli({"dial", "--port", missing}).exitCode, 64);
+    EXPECT_EQ(runCli({"dial", "--port", missing, "--number", "1", "--baud", "115200"}).exitCode,
+              64);
+    EXPECT_EQ(runCli({"hangup"}).exitCode, 64);
+    EXPECT_EQ(runCli({"dial", "--port", missing, "--number", "1"}).exitCode, 2);
+    EXPECT_EQ(runCli({"hangup", "--port", missing}).exitCode, 2);
+    EXPECT_EQ(runCli({"download", "--port", missing, "--dial", "1"}).exitCode, 5);
+}
