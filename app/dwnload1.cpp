@@ -1,7 +1,14 @@
 #include "dwnload1.h"
 
 #include "app/phone_list.h"
+#include "display/display_poller.h"
+#include "display/display_timers.h"
+#include "display/display_view.h"
+#include "display/keypad.h"
+#include "display/meter_type.h"
 #include "download/download_display.h"
+#include "palm/palm_conversion_view.h"
+#include "palm/palm_import.h"
 #include "download/download_engine.h"
 #include "download/download_outcome.h"
 #include "download/results_grid.h"
@@ -28,6 +35,7 @@
 #include <QPushButton>
 #include <QRadioButton>
 #include <QTabWidget>
+#include <QStyledItemDelegate>
 #include <QTableView>
 #include <QTimer>
 #include <QVBoxLayout>
@@ -115,6 +123,10 @@ DwnLoad1::DwnLoad1(const QString &programDir, Platform platform, QWidget *parent
     SSTab1->addTab(buildPalmTab(), QStringLiteral("Palm DataBase"));
     SSTab1->setCurrentIndex(kDisplayTab);
     currentTab_ = kDisplayTab;
+    displayView_ = std::make_unique<DisplayTabView>(*this);
+    poller_ = std::make_unique<DisplayPoller>(link_, shared_, *displayView_);
+    palm_ = std::make_unique<PalmImport>(*results_, gridState_, platform.pump, platform.clock);
+    palmControls_ = std::make_unique<PalmControls>(*this);
     connect(SSTab1, &QTabWidget::currentChanged, this, [this](int index) {
         const int left = currentTab_;
         currentTab_ = index;
@@ -175,6 +187,7 @@ QWidget *DwnLoad1::buildDownloadTab()
     connect(Check1, &QCheckBox::stateChanged, this, [this] { Check1_Click(); });
     connect(Check2, &QCheckBox::clicked, this, &DwnLoad1::Check2_Click);
     connect(Command2, &QPushButton::clicked, this, &DwnLoad1::Command2_Click);
+    connect(Command6, &QPushButton::clicked, this, &DwnLoad1::Command6_Click);
     connect(Command7, &QPushButton::clicked, this, &DwnLoad1::Command7_Click);
 
     Frame6 = groupBox(QStringLiteral("Frame6"), QStringLiteral("DownLoad Filename"));
@@ -221,6 +234,38 @@ QWidget *DwnLoad1::buildDownloadTab()
     return tab;
 }
 
+namespace {
+
+// Row 1 of the results holds the headings; they stand out as headings should.
+class HeadingRowDelegate : public QStyledItemDelegate {
+public:
+    using QStyledItemDelegate::QStyledItemDelegate;
+
+protected:
+    void initStyleOption(QStyleOptionViewItem *option, const QModelIndex &index) const override
+    {
+        QStyledItemDelegate::initStyleOption(option, index);
+        if (index.row() == 0)
+            option->font.setBold(true);
+    }
+};
+
+} // namespace
+
+void DwnLoad1::applyResultColumnWidths()
+{
+    // The widths were chosen for an 8-point font; a stamp must still fit whole.
+    const QFontMetrics metrics = MSHFlexGrid1->fontMetrics();
+    const int stampWidth = metrics.horizontalAdvance(QStringLiteral("12/31/2026 12:00:00 PM")) + 12;
+    MSHFlexGrid1->verticalHeader()->setMinimumWidth(ResultsGrid::twipsToPixels(results_->colWidthTwips(0)));
+    for (int col = 1; col < results_->cols(); ++col) {
+        int width = ResultsGrid::twipsToPixels(results_->colWidthTwips(col));
+        if (col == 1)
+            width = std::max(width, stampWidth);
+        MSHFlexGrid1->setColumnWidth(col - 1, width);
+    }
+}
+
 QWidget *DwnLoad1::buildViewTab()
 {
     auto *tab = new QWidget;
@@ -231,6 +276,13 @@ QWidget *DwnLoad1::buildViewTab()
     MSHFlexGrid1->verticalHeader()->setDefaultSectionSize(
         MSHFlexGrid1->fontMetrics().height() + 6);
     MSHFlexGrid1->horizontalHeader()->setSectionResizeMode(QHeaderView::Interactive);
+    MSHFlexGrid1->setItemDelegate(new HeadingRowDelegate(MSHFlexGrid1));
+    applyResultColumnWidths();
+    connect(results_, &QAbstractItemModel::headerDataChanged, this,
+            [this](Qt::Orientation orientation) {
+                if (orientation == Qt::Horizontal)
+                    applyResultColumnWidths();
+            });
     auto *layout = new QVBoxLayout(tab);
     layout->addWidget(MSHFlexGrid1);
     return tab;
@@ -328,6 +380,12 @@ QWidget *DwnLoad1::buildDisplayTab()
         Text4[i]->setReadOnly(true);
         Text4[i]->setMinimumWidth(QFontMetrics(fixed).horizontalAdvance(QLatin1Char('M')) * 22);
     }
+    // Dark glass and green segments, as on the meter's own panel.
+    Frame8->setStyleSheet(QStringLiteral(
+        "QGroupBox { background: #0f1b12; border: 3px solid #4a4f55; border-radius: 8px; margin-top: 0px; }"
+        "QLineEdit { background: #0f1b12; color: #a6f08e; border: none; padding: 1px 6px; }"));
+    panel->setSpacing(0);
+    panel->setContentsMargins(10, 10, 10, 10);
     for (int i = 0; i < 4; ++i)
         panel->addWidget(Text4[i]);
     Label10 = named(new QLabel(QStringLiteral("Alarms")), QStringLiteral("Label10"));
@@ -361,9 +419,11 @@ QWidget *DwnLoad1::buildDisplayTab()
     Combo4 = unitCombo(QStringLiteral("Combo4"), {"FPS", "MPS"}, QStringLiteral("FPS"));
     const std::pair<QGroupBox *, QComboBox *> unitFrames[] = {
         {Frame12, Combo1}, {Frame13, Combo2}, {Frame14, Combo3}, {Frame15, Combo4}};
-    auto *units = new QHBoxLayout;
+    // Beside the values they qualify: flow, total, format, velocity.
+    auto *units = new QVBoxLayout;
     for (const auto &[frame, combo] : unitFrames) {
         auto *box = new QVBoxLayout(frame);
+        box->setContentsMargins(6, 2, 6, 2);
         box->addWidget(combo);
         frame->setVisible(false);
         units->addWidget(frame);
@@ -376,6 +436,12 @@ QWidget *DwnLoad1::buildDisplayTab()
     Timer2->setInterval(1000);
     Timer3 = named(new QTimer(this), QStringLiteral("Timer3"));
     Timer3->setInterval(1000);
+    connect(Timer1, &QTimer::timeout, this, &DwnLoad1::Timer1_Timer);
+    connect(Timer2, &QTimer::timeout, this, &DwnLoad1::Timer2_Timer);
+    connect(Timer3, &QTimer::timeout, this, &DwnLoad1::Timer3_Timer);
+    connect(Command9, &QPushButton::clicked, this, &DwnLoad1::Command9_Click);
+    for (int i = 0; i < 16; ++i)
+        connect(Command1[i], &QPushButton::clicked, this, [this, i] { Command1_Click(i); });
 
     auto *middle = new QVBoxLayout;
     middle->addWidget(Frame8);
@@ -384,10 +450,10 @@ QWidget *DwnLoad1::buildDisplayTab()
     auto *top = new QHBoxLayout;
     top->addWidget(Frame10);
     top->addLayout(middle, 1);
+    top->addLayout(units);
     top->addWidget(Frame11);
     auto *layout = new QVBoxLayout(tab);
     layout->addLayout(top);
-    layout->addLayout(units);
     layout->addStretch(1);
     return tab;
 }
@@ -485,6 +551,30 @@ QWidget *DwnLoad1::buildPalmTab()
     layout->addStretch(1);
     return tab;
 }
+
+// The "Display Meter" tab as the polls see it.
+class DwnLoad1::DisplayTabView : public DisplayView {
+public:
+    explicit DisplayTabView(DwnLoad1 &w) : w_(w) {}
+    void setLine(int line, const QString &text) override
+    {
+        if (line >= 0 && line < kDisplayLineCount)
+            w_.Text4[line]->setText(text);
+    }
+    DisplaySelection selection() const override
+    {
+        DisplaySelection s;
+        s.type = meterTypeFromIndex(w_.selectedMeterType()).value_or(MeterType::Series7700);
+        s.flowUnits = w_.listPosition(w_.Combo1);
+        s.totalUnits = w_.listPosition(w_.Combo2);
+        s.flowFormat = w_.listPosition(w_.Combo3);
+        s.velocityUnits = w_.listPosition(w_.Combo4);
+        return s;
+    }
+
+private:
+    DwnLoad1 &w_;
+};
 
 // ---- start-up and shut-down ----
 
@@ -608,8 +698,9 @@ void DwnLoad1::describePortDevices()
 void DwnLoad1::SSTab1_Click(int previousTab)
 {
     if (previousTab == kDisplayTab) {
-        Timer1->stop();
-        Timer2->stop();
+        const auto type = meterTypeFromIndex(selectedMeterType()).value_or(MeterType::Series7700);
+        applyDisplayTransition(displayTransition(DisplayEvent::LeftDisplayTab, type), *Timer1, *Timer2,
+                               *Timer3, *displayView_);
     }
 }
 
@@ -638,11 +729,48 @@ void DwnLoad1::Check2_Click()
     PortableMeter = Check2->isChecked();
 }
 
+// The Palm controls of the Download and Palm DataBase tabs, as the conversion sees them.
+class DwnLoad1::PalmControls : public PalmConversionView {
+public:
+    explicit PalmControls(DwnLoad1 &w) : w_(w) {}
+    bool separateByModId() const override { return w_.option4Group_->checkedId() == 0; }
+    QString idListText() const override { return w_.SortList->currentText(); }
+    QStringList idListEntries() const override
+    {
+        QStringList entries;
+        for (int i = 0; i < w_.SortList->count(); ++i)
+            entries << w_.SortList->itemText(i);
+        return entries;
+    }
+    void addIdListEntry(const QString &text) override
+    {
+        // Adding to an editable list must not replace what the user typed.
+        const QString typed = w_.SortList->currentText();
+        w_.SortList->addItem(text);
+        w_.SortList->setEditText(typed);
+    }
+    void setDownloadEnabled(bool enabled) override { w_.Command2->setEnabled(enabled); }
+
+private:
+    DwnLoad1 &w_;
+};
+
 void DwnLoad1::Command2_Click()
 {
-    if (Check1->checkState() != Qt::Unchecked)
-        return; // the Palm conversion takes this path once it is built
-    runSerialDownload(false);
+    if (Check1->checkState() == Qt::Unchecked) {
+        runSerialDownload(false);
+        return;
+    }
+    DownloadDisplayAdapter display(*this);
+    palm_->downloadData(PalmSource{shared_.PalmDatabasePath}, shared_.DownloadFileName, *palmControls_, display);
+}
+
+void DwnLoad1::Command6_Click()
+{
+    if (Check1->checkState() == Qt::Unchecked)
+        return;
+    DownloadDisplayAdapter display(*this);
+    palm_->getIdList(PalmSource{shared_.PalmDatabasePath}, *palmControls_, display);
 }
 
 void DwnLoad1::Command7_Click()
@@ -655,7 +783,7 @@ void DwnLoad1::runSerialDownload(bool sinceLastTime)
     // One operation on the link at a time: a second download would spoil the
     // first, and a click that lands inside a display poll's wait is taken up
     // again as soon as that poll has finished.
-    if (downloadRunning_)
+    if (downloadRunning_ || palm_->busy())
         return;
     if (link_.isBusy()) {
         QTimer::singleShot(50, this, [this, sinceLastTime] { runSerialDownload(sinceLastTime); });
@@ -663,6 +791,8 @@ void DwnLoad1::runSerialDownload(bool sinceLastTime)
     }
     downloadRunning_ = true;
     MeterLink::Hold hold(link_);
+    // The grid is one: a Palm conversion cannot start inside this download either.
+    PalmJobGuard gridInUse(palm_->jobLock());
     SinceLastTimeMode = sinceLastTime;
     Label4->setText(sinceLastTime ? QStringLiteral("Last Time Downloading") : QStringLiteral("Downloading"));
     Command2->setEnabled(false);
@@ -731,24 +861,53 @@ void DwnLoad1::Command8_Click()
 
 void DwnLoad1::Option5_Click(int index)
 {
-    if (index < 0 || index > 3)
+    const auto type = meterTypeFromIndex(index);
+    if (!type)
         return;
-    const bool textMeter = index == 0;
-    Frame11->setVisible(textMeter);
-    if (index != 0)
-        Timer1->stop();
-    if (index != 1 && index != 2)
-        Timer2->stop();
-    if (index == 3)
-        Timer3->start();
-    else
-        Timer3->stop();
-    Text4[4]->setVisible(!textMeter);
-    Label10->setVisible(!textMeter);
+    const MeterTypeInfo &info = meterTypeInfo(*type);
+    Frame11->setVisible(info.keypadVisible);
+    applyDisplayTransition(displayTransition(DisplayEvent::MeterTypeSelected, *type), *Timer1, *Timer2,
+                           *Timer3, *displayView_);
+    Text4[4]->setVisible(info.unitControlsVisible);
+    Label10->setVisible(info.unitControlsVisible);
     for (QGroupBox *frame : {Frame12, Frame13, Frame14, Frame15})
-        frame->setVisible(!textMeter);
-    for (int i = 0; i < 4; ++i)
-        Text4[i]->setText(QString());
+        frame->setVisible(info.unitControlsVisible);
+}
+
+// ---- live display ----
+
+int DwnLoad1::selectedMeterType() const
+{
+    return option5Group_->checkedId();
+}
+
+void DwnLoad1::Command9_Click()
+{
+    const auto type = meterTypeFromIndex(selectedMeterType()).value_or(MeterType::Series7700);
+    applyDisplayTransition(displayTransition(DisplayEvent::Begin, type), *Timer1, *Timer2, *Timer3,
+                           *displayView_);
+}
+
+void DwnLoad1::Command1_Click(int index)
+{
+    poller_->pressKey(index);
+}
+
+// A tick finds the link busy (a download, a dial, or its own last exchange
+// still waiting) and simply passes: the next tick tries again.
+void DwnLoad1::Timer1_Timer()
+{
+    poller_->PollTextDisplay();
+}
+
+void DwnLoad1::Timer2_Timer()
+{
+    poller_->PollDisplayBlock();
+}
+
+void DwnLoad1::Timer3_Timer()
+{
+    poller_->PollDisplayBlock();
 }
 
 // ---- phone list ----

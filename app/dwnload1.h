@@ -10,6 +10,7 @@
 #include <QMainWindow>
 #include <array>
 #include <functional>
+#include <memory>
 
 class QAction;
 class QButtonGroup;
@@ -84,6 +85,15 @@ public:
     void Command2_Click();
     // "Since Last Time": the records logged after the last confirmed download.
     void Command7_Click();
+    // "Begin": starts the poll of the selected meter type.
+    void Command9_Click();
+    // A keypad button: its code joins the keys waiting for the meter.
+    void Command1_Click(int index);
+    void Timer1_Timer();
+    void Timer2_Timer();
+    void Timer3_Timer();
+    // "Get ID List...": the meter IDs found in the handheld's file.
+    void Command6_Click();
     // "Dial this Number": dials the number in the phone box.
     void Command4_Click();
     // "Hangup": ends the call (or a dial still waiting) and closes the port.
@@ -117,8 +127,12 @@ private:
     void applyPhoneColumnWidths();
     void showPhoneCurrentCell(int row, int col);
     void describePortDevices();
+    void applyResultColumnWidths();
     void runSerialDownload(bool sinceLastTime);
     class DownloadDisplayAdapter;
+    class DisplayTabView;
+    class PalmControls;
+    int selectedMeterType() const;
 
     // SettingsTarget
     void setCommPortNumber(qint16 value) override;
@@ -147,6 +161,10 @@ private:
     SerialLink serial_;
     MeterLink link_;
     ModemDialer dialer_;
+    std::unique_ptr<DisplayTabView> displayView_;
+    std::unique_ptr<class DisplayPoller> poller_;
+    std::unique_ptr<class PalmImport> palm_;
+    std::unique_ptr<PalmControls> palmControls_;
     GridState gridState_;
     bool SinceLastTimeMode = false;
     bool PortableMeter = false;

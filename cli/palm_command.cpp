@@ -10,15 +10,18 @@
 
 #include <QCommandLineParser>
 
-namespace ostrand::cli {
+namespace ostrand::cli
+{
 
 int runPalmCommand(const QStringList &arguments);
 int runPalmIdsCommand(const QStringList &arguments);
 
-namespace {
+namespace
+{
 
 // Status texts to stdout, one a line, in the order the window shows them.
-class StatusLines : public DownloadDisplay {
+class StatusLines : public DownloadDisplay
+{
 public:
     void setStatus(const QString &text) override { printLine(text); }
     void setProgress(int) override {}
@@ -29,7 +32,8 @@ public:
 
 // The window's Palm controls as given on the command line. IDs added to the
 // list are printed when `printAdded` is set.
-class CommandLineView : public PalmConversionView {
+class CommandLineView : public PalmConversionView
+{
 public:
     CommandLineView(bool separate, QString listText, bool printAdded)
         : separate_(separate), listText_(std::move(listText)), printAdded_(printAdded)
@@ -62,32 +66,33 @@ struct PalmRun {
     PalmImport import{grid, state, pump, clock};
 };
 
-const RegisterCommand palmRegistration{{
-    "palm",
-    "  palm --pdb FILE (--modid ID | --all) [--output FILE]\n"
-    "      Converts the Palm handheld's database FILE (PLOGR2.PDB from the HotSync\n"
-    "      backup folder) into the CSV file (default Logdata.csv): with --modid only the\n"
-    "      records of the meter with Modbus ID 0 to 255, with --all every meter's records\n"
-    "      merged. Prints each status line as the window shows it. Exit status:\n"
-    "      0 Finished. Data in File; 1 0 Records Available; 2 Could not find Palm\n"
-    "      DataFile!!; 3 Error putting into file!!; 4 Error in Downloading!!\n",
-    20, &runPalmCommand}};
+const RegisterCommand palmRegistration{
+    {"palm",
+     "  palm --pdb FILE (--modid ID | --all) [--output FILE]\n"
+     "      Converts the Palm handheld's database FILE (PLOGR2.PDB from the HotSync\n"
+     "      backup folder) into the CSV file (default Logdata.csv): with --modid only the\n"
+     "      records of the meter with Modbus ID 0 to 255, with --all every meter's records\n"
+     "      merged. Prints each status line as the window shows it. Exit status:\n"
+     "      0 Finished. Data in File; 1 0 Records Available; 2 Could not find Palm\n"
+     "      DataFile!!; 3 Error putting into file!!; 4 Error in Downloading!!\n",
+     20, &runPalmCommand}};
 
-const RegisterCommand palmIdsRegistration{{
-    "palm-ids",
-    "  palm-ids --pdb FILE [--exclude ID]\n"
-    "      Prints the Modbus IDs of the meters whose records the Palm database FILE\n"
-    "      holds, one a line in the order first met (leaving out ID), then the status\n"
-    "      line. Exit status: 0 Finished Reading; 1 0 Records Available; 2 Could not\n"
-    "      find Palm DataFile!!; 4 Error!!\n",
-    21, &runPalmIdsCommand}};
+const RegisterCommand palmIdsRegistration{
+    {"palm-ids",
+     "  palm-ids --pdb FILE [--exclude ID]\n"
+     "      Prints the Modbus IDs of the meters whose records the Palm database FILE\n"
+     "      holds, one a line in the order first met (leaving out ID), then the status\n"
+     "      line. Exit status: 0 Finished Reading; 1 0 Records Available; 2 Could not\n"
+     "      find Palm DataFile!!; 4 Error!!\n",
+     21, &runPalmIdsCommand}};
 
 int exitStatusFor(const QString &finalStatus)
 {
-    static const std::pair<const char *, int> statuses[] = {
-        {"Finished. Data in File", 0},  {"Finished Reading", 0},
-        {"0 Records Available", 1},     {"Could not find Palm DataFile!!", 2},
-        {"Error putting into file!!", 3}};
+    static const std::pair<const char *, int> statuses[] = {{"Finished. Data in File", 0},
+                                                            {"Finished Reading", 0},
+                                                            {"0 Records Available", 1},
+                                                            {"Could not find Palm DataFile!!", 2},
+                                                            {"Error putting into file!!", 3}};
     for (const auto &[status, code] : statuses) {
         if (finalStatus == QLatin1String(status))
             return code;
@@ -97,7 +102,8 @@ int exitStatusFor(const QString &finalStatus)
 
 QCommandLineOption pdbOption()
 {
-    return {QStringLiteral("pdb"), QStringLiteral("The Palm database file."), QStringLiteral("FILE")};
+    return {QStringLiteral("pdb"), QStringLiteral("The Palm database file."),
+            QStringLiteral("FILE")};
 }
 
 // Parses `arguments`; an empty text when they are fine, else what is wrong.
@@ -118,10 +124,11 @@ int runPalmCommand(const QStringList &arguments)
 {
     QCommandLineParser parser;
     parser.addOption(pdbOption());
-    parser.addOption({QStringLiteral("modid"), QStringLiteral("Only this meter's records."), QStringLiteral("ID")});
+    parser.addOption({QStringLiteral("modid"), QStringLiteral("Only this meter's records."),
+                      QStringLiteral("ID")});
     parser.addOption({QStringLiteral("all"), QStringLiteral("Every meter's records.")});
-    parser.addOption({QStringLiteral("output"), QStringLiteral("CSV file to write."), QStringLiteral("FILE"),
-                      QStringLiteral("Logdata.csv")});
+    parser.addOption({QStringLiteral("output"), QStringLiteral("CSV file to write."),
+                      QStringLiteral("FILE"), QStringLiteral("Logdata.csv")});
     const QString wrong = parse(parser, arguments);
     if (!wrong.isEmpty())
         return usageError(wrong);
@@ -135,8 +142,9 @@ int runPalmCommand(const QStringList &arguments)
     PalmRun run;
     CommandLineView view(!all, modId, false);
     StatusLines display;
-    const PalmOutcome outcome = run.import.downloadData(
-        PalmSource{parser.value(QStringLiteral("pdb"))}, parser.value(QStringLiteral("output")), view, display);
+    const PalmOutcome outcome =
+        run.import.downloadData(PalmSource{parser.value(QStringLiteral("pdb"))},
+                                parser.value(QStringLiteral("output")), view, display);
     return exitStatusFor(outcome.status);
 }
 
@@ -144,7 +152,8 @@ int runPalmIdsCommand(const QStringList &arguments)
 {
     QCommandLineParser parser;
     parser.addOption(pdbOption());
-    parser.addOption({QStringLiteral("exclude"), QStringLiteral("An ID to leave out."), QStringLiteral("ID")});
+    parser.addOption(
+        {QStringLiteral("exclude"), QStringLiteral("An ID to leave out."), QStringLiteral("ID")});
     const QString wrong = parse(parser, arguments);
     if (!wrong.isEmpty())
         return usageError(wrong);
@@ -155,7 +164,8 @@ int runPalmIdsCommand(const QStringList &arguments)
     PalmRun run;
     CommandLineView view(true, exclude, true);
     // Only the final status: the IDs are the output, so nothing comes before them.
-    class FinalStatusOnly : public StatusLines {
+    class FinalStatusOnly : public StatusLines
+    {
     public:
         void setStatus(const QString &text) override
         {

@@ -10,6 +10,8 @@
 #include <QApplication>
 #include <QDir>
 #include <QFile>
+#include <QProcess>
+#include <QPushButton>
 #include <QTabWidget>
 #include <QTemporaryDir>
 #include <QTest>
@@ -34,6 +36,14 @@ int main(int argc, char **argv)
     file.write(settings.toLatin1());
     file.close();
 
+    // A simulated meter on COM1, so the pictures show a real download and a live display.
+    QProcess meter;
+    meter.start(QStringLiteral(OSTRAND_METERSIM),
+                {"--link", QDir(programDir.path()).filePath("COM1"), "--records", "300", "--labels",
+                 "Flow,Flow Tot,Level", "--start", "2026-12-01 06:00"});
+    while (meter.waitForReadyRead(5000) && !meter.readAllStandardOutput().contains("ready")) {
+    }
+
     ostrand::QtSerialPort port(programDir.path());
     ostrand::SystemClock clock;
     ostrand::QtEventPump pump;
@@ -45,14 +55,23 @@ int main(int argc, char **argv)
         return 1;
 
     auto *tabs = window.findChild<QTabWidget *>(QStringLiteral("SSTab1"));
+    window.findChild<QPushButton *>(QStringLiteral("Command2"))->click();
+    window.findChild<QPushButton *>(QStringLiteral("Command9"))->click();
+    QTest::qWait(2000);
     const char *const names[] = {"download", "view", "settings", "display-meter", "dialer", "palm-database"};
     for (int i = 0; i < tabs->count(); ++i) {
+        if (i == 3)
+            window.findChild<QPushButton *>(QStringLiteral("Command9"))->click();
         tabs->setCurrentIndex(i);
+        if (i == 3)
+            QTest::qWait(1600);
         QTest::qWait(150);
         const QString path = QStringLiteral("%1/tab-%2-%3.png").arg(absoluteOut).arg(i).arg(QLatin1String(names[i]));
         if (!window.grab().save(path))
             return 1;
         qInfo("%s", qPrintable(path));
     }
+    meter.terminate();
+    meter.waitForFinished(3000);
     return 0;
 }

@@ -1,0 +1,57 @@
+#pragma once
+
+#include "display/display_view.h"
+#include "display/keypad.h"
+#include "display/meter_type.h"
+
+namespace ostrand {
+
+class MeterLink;
+struct SharedState;
+
+// The work of one display timer tick, and the keypad queue the text poll
+// drains. Every exchange goes to SlaveId; the polls never report a failure:
+// what failed is simply not written to the view.
+//
+// A tick is refused, and does nothing, while the link is busy: an exchange of
+// an earlier tick is still waiting (the window runs timer ticks inside those
+// waits), or another operation (a download, a dial) holds the link. A tick
+// holds the link itself for its whole length, so nothing starts between its
+// exchanges either.
+class DisplayPoller {
+public:
+    // All three must outlive the poller.
+    DisplayPoller(MeterLink &link, const SharedState &shared, DisplayView &view);
+
+    // A keypad button (0 to 15) was pressed: its code joins the queue. False
+    // when the press was dropped (no such button, or the queue is full).
+    bool pressKey(int buttonIndex);
+    // The same for a key code ('0'-'9', '.', 'N', 'L', 'M', 'E', 'F').
+    bool queueKey(char code);
+    // The keys not yet taken by the meter (PendingKeys).
+    const KeyQueue &pendingKeys() const { return keys_; }
+
+    // One text-display tick: the oldest queued key written to the key register
+    // (kept for the next tick if the write fails), then each of the four lines
+    // read and shown, a line whose read fails left as it was. False when refused.
+    bool PollTextDisplay();
+    // One display-block tick: the block read and, on success, decoded under the
+    // view's selection as it is after the exchange. False when refused.
+    bool PollDisplayBlock();
+    // The tick of `type`'s poll.
+    bool poll(MeterType type);
+
+    static constexpr int kKeyRegister = 208;
+    static constexpr int kFirstLineRegister = 24;
+    static constexpr int kRegistersPerLine = 10;
+
+private:
+    void sendOldestKey();
+
+    MeterLink &link_;
+    const SharedState &shared_;
+    DisplayView &view_;
+    KeyQueue keys_;
+};
+
+} // namespace ostrand

@@ -1,0 +1,48 @@
+#pragma once
+
+#include "display/meter_type.h"
+
+#include <QString>
+#include <array>
+
+namespace ostrand {
+
+// The five display lines: 0 to 3 the meter's lines top to bottom, 4 the alarm line.
+constexpr int kDisplayLineCount = 5;
+constexpr int kAlarmLine = 4;
+
+// The choices the block decoding reads: the meter type and the positions of
+// the four unit lists (-1 for no selection).
+struct DisplaySelection {
+    MeterType type = MeterType::Series7700;
+    int flowUnits = -1;     // list 1
+    int totalUnits = -1;    // list 2
+    int flowFormat = -1;    // list 3
+    int velocityUnits = -1; // list 4
+};
+
+// The display as the polls see it. The polls write only the lines they have
+// news for, so a failed exchange leaves the display as it was.
+class DisplayView {
+public:
+    virtual ~DisplayView() = default;
+
+    // Shows `text` on `line` (0 to 4); each character stands for one byte (Latin-1).
+    virtual void setLine(int line, const QString &text) = 0;
+    // The type and list positions as they are now; read after each exchange, so
+    // a change made while the poll waited applies to that poll's values.
+    virtual DisplaySelection selection() const = 0;
+};
+
+// A DisplayView that keeps the texts, for the command line and the tests.
+class DisplayLines : public DisplayView {
+public:
+    void setLine(int line, const QString &text) override;
+    DisplaySelection selection() const override { return selected; }
+
+    std::array<QString, kDisplayLineCount> lines;
+    DisplaySelection selected;
+    int writes = 0; // setLine calls so far
+};
+
+} // namespace ostrand

@@ -1,0 +1,40 @@
+#pragma once
+
+#include <QByteArray>
+#include <QString>
+
+namespace ostrand {
+
+// The meter's sixteen keys, as buttons 0 to 15 in rows of four, top left first.
+constexpr int kKeypadButtons = 16;
+
+// The code button `index` sends ('1' ... 'F'); 0 for an index outside 0 to 15.
+char keypadCode(int index);
+// The caption of button `index` ("1", "Help / .", "Up/Next", ...); empty outside 0 to 15.
+QString keypadCaption(int index);
+// True for a code some key sends: digits, '.', 'N', 'L', 'M', 'E', 'F'.
+bool isKeypadCode(char code);
+
+// The codes not yet written to the meter, oldest first (PendingKeys). Bounded,
+// so a meter that never takes a key cannot make the queue grow without end:
+// a press beyond the bound is dropped, the keys already queued keep their order.
+class KeyQueue {
+public:
+    static constexpr int kCapacity = 64;
+
+    // Queues `code` at the end; false when the queue is full or `code` is no key.
+    bool append(char code);
+    bool isEmpty() const { return codes_.isEmpty(); }
+    int size() const { return static_cast<int>(codes_.size()); }
+    // The oldest code; only when not empty.
+    char front() const { return codes_.front(); }
+    // Forgets the oldest code, once the meter took it.
+    void removeFront();
+    // All queued codes, oldest first.
+    const QByteArray &codes() const { return codes_; }
+
+private:
+    QByteArray codes_;
+};
+
+} // namespace ostrand

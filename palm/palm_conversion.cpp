@@ -1,0 +1,148 @@
+#include "palm_conversion.h"
+
+#include "download/download_display.h"
+#include "download/download_engine.h"
+#include "download/grid_headings.h"
+#include "download/grid_state.h"
+#include "download/meter_float.h"
+#include "download/results_grid.h"
+#include "palm/palm_conversion_view.h"
+#include "palm/palm_id_list.h"
+#include "palm/palm_log_reader.h"
+#include "palm/palm_row_buffer.h"
+#include "palm/palm_stamp.h"
+#include "platform/clock.h"
+#include "platform/event_pump.h"
+
+#include <array>
+#include <optional>
+
+namespace ostrand
+{
+namespace
+{
+
+constexpr int kHeadingRow = 1;
+constexpr int kChannels = 8;
+constexpr int kRecordColWidth = 1000;
+constexpr int kOtherColWidth = 1800;
+// Records between two looks at the clock: often enough to keep the wait for
+// the window near kPalmYieldIntervalMs, rarely enough to cost nothing.
+constexpr int kRecordsPerClockCheck = 64;
+
+void prepareGrid(const PalmContext &context)
+{
+    for (int k = 1; k <= kChannels; ++k)
+        context.display.setChannelLabel(k, QString());
+    SetUpGridHeadings(context.grid);
+    context.state.LastGridRow = kHeadingRow;
+    context.grid.setColWidthTwips(0, kRecordColWidth);
+    for (int col = 1; col <= kChannels + 1; ++col)
+        context.grid.setColWidthTwips(col, kOtherColWidth);
+}
+
+// The first kept record of a channel names it; later ones do not.
+void takeChannelName(const PalmContext &context, int k, const PalmLogRecord &record)
+{
+    const QString name = CleanChannelName(
+        QByteArray(reinterpret_cast<const char *>(record.ChannelName), sizeof record.ChannelName));
+    if (name.left(8) == QLatin1String("Not Used")) {
+        context.state.ChannelInUse[k] = false;
+    } else if (!name.isEmpty()) {
+        context.state.ChannelInUse[k] = true;
+        context.grid.setText(kHeadingRow, k + 1, name);
+        context.display.setChannelLabel(k, name);
+        context.state.ChannelIsTotal[k - 1] = name.contains(QLatin1String("Tot"));
+    }
+}
+
+qint16 convertRecords(PalmLogReader &reader, const PalmContext &context)
+{
+    if (!reader.FindFirstRecord())
+        return reader.failed() ? palm_result::kPalmFileUnreadable : download_result::kNoRecords;
+
+    const bool separate = context.view.separateByModId();
+    const double selected = SelectedModId(context.view.idListText());
+    PalmIdList ids(context.view);
+    GridState &state = context.state;
+    PalmRowBuffer row(context.grid);
+    PalmStampReader stamps;
+    std::optional<PalmStamp> previous;
+    std::array<bool, kChannels + 1> headingSeen{};
+    std::int64_t lastYieldMs = context.clock.monotonicMs();
+    int sinceClockCheck = 0;
+
+    PalmLogRecord record;
+    while (reader.ReadNextRecord(record)) {
+        if (++sinceClockCheck == kRecordsPerClockCheck) {
+            sinceClockCheck = 0;
+            if (context.clock.monotonicMs() - lastYieldMs >= kPalmYieldIntervalMs) {
+                row.flush(); // the window may look at the grid while it has its turn
+                context.pump.yield(0);
+                lastYieldMs = context.clock.monotonicMs();
+            }
+        }
+        if (!record.hasSync())
+            continue;
+        if (separate && record.ModID != selected) {
+            ids.add(record.ModID);
+            continue;
+        }
+        const int k = record.channel();
+        if (k == 0)
+            continue;
+        if (!headingSeen[k]) {
+            headingSeen[k] = true;
+            takeChannelName(context, k, record);
+        }
+
+        // Every new stamp begins a row, so no reading ever overwrites another
+        // instant's, and the first one lands on row 2 whatever its time.
+        const PalmStamp stamp = stamps.next(record);
+        if (!previous || stamp != *previous) {
+            previous = stamp;
+            ++state.LastGridRow;
+            row.start(state.LastGridRow);
+            row.set(0, QString::number(state.LastGridRow - 1));
+            row.set(1, palmStampText(stamp));
+        }
+        const double value =
+            DecodeMeterFloat(record.value[0], record.value[1], record.value[2], record.value[3]);
+        row.set(k + 1, state.ChannelIsTotal[k - 1] ? totalValueText(value) : valueText(value));
+    }
+    row.flush();
+    return reader.failed() ? palm_result::kPalmFileUnreadable : download_result::kComplete;
+}
+
+} // namespace
+
+qint16 PalmSource::open(PalmLogReader &reader) const
+{
+    return device ? reader.OpenPalmLog(*device) : reader.OpenPalmLog(path);
+}
+
+qint16 ConvertPalmDatabase(const PalmSource &source, const PalmContext &context)
+{
+    context.display.setProgress(0);
+    context.pump.yield(0);
+    prepareGrid(context);
+    context.pump.yield(0);
+
+    PalmLogReader reader;
+    qint16 result;
+    {
+        // Redrawing off: the grid's views hear of the rows once, at the end.
+        ResultsGrid::BulkUpdate bulk(context.grid);
+        result = source.open(reader);
+        if (result != download_result::kComplete)
+            return result;
+        context.state.LastGridRow = kHeadingRow;
+        result = convertRecords(reader, context);
+    }
+    reader.ClosePalmLog();
+    if (result == download_result::kComplete)
+        context.pump.yield(0);
+    return result;
+}
+
+} // namespace ostrand

@@ -1,0 +1,49 @@
+#pragma once
+
+#include <QString>
+#include <QtGlobal>
+
+class QIODevice;
+
+namespace ostrand
+{
+
+class Clock;
+class DownloadDisplay;
+class EventPump;
+class PalmConversionView;
+class PalmLogReader;
+class ResultsGrid;
+struct GridState;
+
+// The handheld's file: a path, or for tests a device used in its place.
+struct PalmSource {
+    QString path;                // PalmDatabasePath
+    QIODevice *device = nullptr; // read instead of `path` when set; not owned
+
+    // Opens `reader` on the source: 0, 2 (no file) or kPalmFileUnreadable.
+    qint16 open(PalmLogReader &reader) const;
+};
+
+// What a Palm operation reads and writes besides the file.
+struct PalmContext {
+    ResultsGrid &grid;
+    GridState &state;
+    PalmConversionView &view;
+    DownloadDisplay &display; // progress bar and channel boxes
+    EventPump &pump;
+    Clock &clock;
+};
+
+// How long the conversion may keep the window waiting between two yields.
+constexpr int kPalmYieldIntervalMs = 50;
+
+// Fills the results grid from the handheld's log records: the heading row from
+// the records' channel names, one data row per time stamp from row 2 on, only
+// the records of the meter whose ID the list's text holds unless "Dont
+// Separate" is chosen (adding the other meters' IDs to the list). The grid is
+// expected cleared. Returns 0, 1 (no sync pair), 2 (no file) or
+// kPalmFileUnreadable (the file could not be opened or read to its end).
+qint16 ConvertPalmDatabase(const PalmSource &source, const PalmContext &context);
+
+} // namespace ostrand

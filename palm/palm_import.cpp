@@ -1,0 +1,80 @@
+#include "palm_import.h"
+
+#include "download/download_display.h"
+#include "download/download_engine.h"
+#include "download/download_outcome.h"
+#include "download/results_grid.h"
+#include "palm/palm_conversion_view.h"
+#include "palm/palm_meter_ids.h"
+
+namespace ostrand
+{
+namespace
+{
+
+const QString kReading = QStringLiteral("Reading Palm DataBase");
+
+} // namespace
+
+QString palmIdListStatusText(qint16 result)
+{
+    switch (result) {
+    case download_result::kComplete:
+        return QStringLiteral("Finished Reading");
+    case download_result::kNoRecords:
+        return QStringLiteral("0 Records Available");
+    case download_result::kPalmFileMissing:
+        return QStringLiteral("Could not find Palm DataFile!!");
+    default:
+        return QStringLiteral("Error!!");
+    }
+}
+
+PalmImport::PalmImport(ResultsGrid &grid, GridState &state, EventPump &pump, Clock &clock)
+    : grid_(grid), state_(state), pump_(pump), clock_(clock)
+{
+}
+
+PalmContext PalmImport::context(PalmConversionView &view, DownloadDisplay &display)
+{
+    return PalmContext{grid_, state_, view, display, pump_, clock_};
+}
+
+PalmOutcome PalmImport::downloadData(const PalmSource &source, const QString &outputPath,
+                                     PalmConversionView &view, DownloadDisplay &display)
+{
+    PalmJobGuard guard(lock_);
+    if (!guard.acquired())
+        return {};
+    if (view.separateByModId() && view.idListText().isEmpty()) {
+        const QString status = QStringLiteral("Enter ModID");
+        display.setStatus(status);
+        return {PalmOutcome::Start::NeedsModId, -1, status};
+    }
+    display.setStatus(kReading);
+    view.setDownloadEnabled(false);
+    grid_.clear();
+    const qint16 result = ConvertPalmDatabase(source, context(view, display));
+    const QString status = finishDownload(result, grid_, state_, outputPath, display, {});
+    view.setDownloadEnabled(true);
+    return {PalmOutcome::Start::Ran, result, status};
+}
+
+PalmOutcome PalmImport::getIdList(const PalmSource &source, PalmConversionView &view,
+                                  DownloadDisplay &display)
+{
+    PalmJobGuard guard(lock_);
+    if (!guard.acquired())
+        return {};
+    display.setStatus(kReading);
+    view.setDownloadEnabled(false);
+    const qint16 result = ListPalmMeterIds(source, context(view, display));
+    const QString status = palmIdListStatusText(result);
+    display.setStatus(status);
+    if (result == download_result::kComplete)
+        display.setProgress(100);
+    view.setDownloadEnabled(true);
+    return {PalmOutcome::Start::Ran, result, status};
+}
+
+} // namespace ostrand

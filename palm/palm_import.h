@@ -1,0 +1,56 @@
+#pragma once
+
+#include "palm/palm_conversion.h"
+#include "palm/palm_job_guard.h"
+
+#include <QString>
+
+namespace ostrand
+{
+
+// How a Palm button's operation went.
+struct PalmOutcome {
+    enum class Start {
+        Refused,    // another grid operation was running: nothing happened
+        NeedsModId, // "Modbus ID of meter" with an empty list text: "Enter ModID" shown
+        Ran,
+    };
+    Start start = Start::Refused;
+    qint16 result = -1; // the DownloadResult when it ran
+    QString status;     // the last status text shown; empty when refused
+};
+
+// The status text of "Get ID List..." for a result.
+QString palmIdListStatusText(qint16 result);
+
+// The two Palm buttons of the Download tab while "Use Palm DataBase" is ticked,
+// with the lock that keeps a second one from starting while one runs.
+class PalmImport
+{
+public:
+    PalmImport(ResultsGrid &grid, GridState &state, EventPump &pump, Clock &clock);
+
+    // Whether a Palm operation (or another holder of jobLock()) is running.
+    bool busy() const { return lock_.busy(); }
+    // The lock, for a serial download to hold as well.
+    PalmJobLock &jobLock() { return lock_; }
+
+    // "Download Data": clears the grid, converts the file, then writes
+    // `outputPath` as after a serial download (no confirmation: no meter took part).
+    PalmOutcome downloadData(const PalmSource &source, const QString &outputPath,
+                             PalmConversionView &view, DownloadDisplay &display);
+    // "Get ID List...": adds the file's meter IDs to the list.
+    PalmOutcome getIdList(const PalmSource &source, PalmConversionView &view,
+                          DownloadDisplay &display);
+
+private:
+    PalmContext context(PalmConversionView &view, DownloadDisplay &display);
+
+    ResultsGrid &grid_;
+    GridState &state_;
+    EventPump &pump_;
+    Clock &clock_;
+    PalmJobLock lock_;
+};
+
+} // namespace ostrand

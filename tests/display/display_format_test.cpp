@@ -1,0 +1,159 @@
+#include "display/display_block.h"
+#include "display/display_units.h"
+#include "display/flow_pattern.h"
+#include "display/keypad.h"
+#include "display/text_display.h"
+#include "display_test_support.h"
+#include "qt_printers.h"
+
+#include <gtest/gtest.h>
+#include <limits>
+
+using namespace ostrand;
+using namespace ostrand::testing;
+
+TEST(FlowPattern, writesAtMostItsDecimalsRoundingHalvesOfTheShownDigitsAwayFromZero)
+{
+    const struct {
+        double value;
+        int decimals;
+        const char *expected;
+        // clang-format off
+    } rows[] = {
+        {12.375, 2, "12.38"}, {-12.375, 2, "-12.38"}, {12.3, 2, "12.3"}, {12, 2, "12."},
+        {0.25, 2, ".25"}, {0, 2, "."}, {1.5, 0, "2."}, {2.5, 0, "3."}, {-2.5, 0, "-3."},
+        {2.675, 2, "2.68"}, {999.995, 2, "1000."}, {0.0004, 3, "."}, {0.0005, 3, ".001"},
+        {-1e-37, 1, "-."}, {1e37, 0, "10000000000000000000000000000000000000."},
+        {std::numeric_limits<double>::infinity(), 2, "inf"},
+    };
+    // clang-format on
+    for (const auto &row : rows)
+        EXPECT_EQ(formatFlowPattern(row.value, row.decimals), row.expected)
+            << row.value << "/" << row.decimals;
+}
+
+TEST(UnitLists, holdTheirItemsInOrderWithEachFactorAndTheMetersOwnUnitsForNoSelection)
+{
+    const struct {
+        const char *item;
+        double factor;
+    } flows[] = {
+        {"GPM", 448.831},    {"GPD", 646316.8416}, {"MGD", 0.646316},  {"CFS", 1},
+        {"CFM", 60},         {"CFD", 86400},       {"LPS", 28.317016}, {"LPM", 1699.2},
+        {"LPD", 2446590.18}, {"MLD", 2.446589},    {"M3S", 0.02832},   {"M3H", 101.952},
+        {"M3D", 2446.848},   {"IGM", 373.83},      {"BPH", 641.1},
+    };
+    const struct {
+        const char *item;
+        std::optional<double> factor;
+    } totals[] = {{"GAL", 7.480519},    {"MET3", 0.028313}, {"LTRS", 28.317016},
+                  {"IGAL", 6.232082},   {"BARR", 0.1781},   {"CUFT", std::nullopt},
+                  {"ACFT", 0.000022956}};
+    ASSERT_EQ(unitList(1).items.size(), std::size(flows));
+    ASSERT_EQ(unitList(2).items.size(), std::size(totals));
+    for (int i = 0; i < int(std::size(flows)); ++i) {
+        EXPECT_EQ(unitList(1).items[i], flows[i].item);
+        EXPECT_EQ(flowFactor(i), flows[i].factor) << flows[i].item;
+    }
+    for (int i = 0; i < int(std::size(totals)); ++i) {
+        EXPECT_EQ(unitList(2).items[i], totals[i].item);
+        EXPECT_EQ(totalFactor(i), totals[i].factor) << totals[i].item;
+    }
+    EXPECT_EQ(unitList(4).items, (QStringList{"FPS", "MPS"}));
+    EXPECT_EQ(velocityFactor(1), 0.646316) << "the MGD factor, not 0.3048";
+    EXPECT_EQ(flowDecimals(3), 3);
+    for (const int none : {-1, 15, 99}) {
+        EXPECT_EQ(flowFactor(none), 1);
+        EXPECT_EQ(velocityFactor(none), 1);
+        EXPECT_EQ(totalFactor(none), std::nullopt);
+        EXPECT_EQ(flowDecimals(none), 1);
+    }
+}
+
+TEST(DisplayBlockDecoding, labelsEachValueInTheChosenUnitsWithTheSecondTotalByteWeighed4096)
+{
+    using S = DisplaySelection;
+    const auto M8100 = MeterType::Model8100;
+    const struct {
+        QByteArray block;
+        S selection;
+        int line;
+        const char *expected;
+    } rows[] = {
+        {displayBlock(1.5, 0), {M8100, 0, -1, 2, -1}, 0, "Flow = 673.25"},
+        {displayBlock(1.5, 0), {M8100, 3, -1, 0, -1}, 0, "Flow = 2."},
+        {displayBlock(1.5, 0), {M8100, -1, -1, -1, -1}, 0, "Flow = 1.5"},
+        {displayBlock(0, 0), {M8100, 0, -1, 2, -1}, 0, "Flow = ."},
+        {displayBlock(0, 2), {M8100, -1, -1, 0, 1}, 1, "Velocity = 1.292632"},
+        {displayBlock(0, 2), {M8100, -1, -1, 0, 0}, 1, "Velocity = 2"},
+        {displayBlock(0, 0, "00010000"), {M8100, -1, 5, -1, -1}, 2, "Forward Total = 4096"},
+        {displayBlock(0, 0, "00010000"), {M8100, -1, 0, -1, -1}, 2, "Forward Total = 30640.205824"},
+        {displayBlock(0, 0, "01000000"), {M8100, -1, -1, -1, -1}, 2, "Forward Total = 65536"},
+        {displayBlock(0, 0, "FFFFFFFF"), {M8100, -1, -1, -1, -1}, 2, "Forward Total = 17821695"},
+        {displayBlock(0, 0, "00000001"), {M8100, -1, 6, -1, -1}, 2, "Forward Total = 2.2956E-05"},
+        // clang-format off
+        {displayBlock(0, 0, "00000000", "00010000"), {MeterType::Model8300, -1, 0, -1, -1}, 3,
+         "Reverse Total = 30640.205824"},
+        // clang-format on
+    };
+    for (const auto &row : rows) {
+        const auto update = decodeDisplayBlock(row.block, row.selection);
+        EXPECT_EQ(update.lines[row.line].value_or("<not written>"), row.expected);
+    }
+}
+
+TEST(AlarmText, listsTheSetBitsInOrderWithLoop2ForThe8300AndNothingForAValueThatIsNoBitSet)
+{
+    const QString five = " Setpoint 1  Setpoint 2  Setpoint 3  Lost Signal  4-20 Loop#1 ";
+    const struct {
+        double value;
+        QString others, for8300;
+        // clang-format off
+    } rows[] = {
+        {0, "", ""}, {64, "", ""}, {9, " Setpoint 1  Lost Signal ", " Setpoint 1  Lost Signal "},
+        {48, " 4-20 Loop#1 ", " 4-20 Loop#1  4-20 Loop#2 "}, {63, five, five + " 4-20 Loop#2 "},
+        {6.9, " Setpoint 2  Setpoint 3 ", " Setpoint 2  Setpoint 3 "},
+        {2147483647.0, five, five + " 4-20 Loop#2 "},
+        // Beyond 32 bits, and below zero: the meter's negative zero decodes to -1E-37.
+        {2147483648.0, "", ""}, {1e37, "", ""}, {-1e-37, "", ""}, {-63, "", ""},
+    };
+    // clang-format on
+    for (const auto &row : rows) {
+        EXPECT_EQ(alarmText(row.value, MeterType::Model8100), row.others) << row.value;
+        EXPECT_EQ(alarmText(row.value, MeterType::R1900Portable), row.others) << row.value;
+        EXPECT_EQ(alarmText(row.value, MeterType::Model8300), row.for8300) << row.value;
+    }
+    const QByteArray negativeZero = QByteArray(16, '\0') + QByteArray::fromHex("80000000");
+    EXPECT_EQ(decodeDisplayBlock(negativeZero, {MeterType::Model8300}).lines[kAlarmLine], "");
+}
+
+TEST(TextDisplayCleaning, replacesBytesUpTo10AndFrom254WithByte157AndKeepsTheRestAndTheLength)
+{
+    const QByteArray raw("\x00\x01\x0a\x0b Flow\x7f\x9d\xe9\xfd\xfe\xff", 15);
+    EXPECT_EQ(CleanDisplayText(raw),
+              QByteArray("\x9d\x9d\x9d\x0b Flow\x7f\x9d\xe9\xfd\x9d\x9d", 15));
+    EXPECT_EQ(displayLineText(QByteArray("\xe9\xfe", 2)), QString(QChar(0xE9)) + QChar(0x9D));
+}
+
+TEST(Keypad, sendsEachButtonsCodeAndQueuesUpTo64KeysInPressOrder)
+{
+    EXPECT_EQ(QByteArray("123.456N789LM0EF"), [] {
+        QByteArray codes;
+        for (int i = 0; i < kKeypadButtons; ++i)
+            codes += keypadCode(i);
+        return codes;
+    }());
+    EXPECT_EQ(keypadCaption(3), "Help / .");
+    EXPECT_EQ(keypadCode(16), 0);
+
+    KeyQueue queue;
+    const QByteArray presses = QByteArray("1234567890.NLMEF").repeated(4);
+    for (const char code : presses)
+        EXPECT_TRUE(queue.append(code));
+    EXPECT_FALSE(queue.append('E'));
+    EXPECT_EQ(queue.codes(), presses);
+    queue.removeFront();
+    EXPECT_TRUE(queue.append('E')) << "room again once a key went out";
+    EXPECT_EQ(queue.codes(), presses.mid(1) + 'E');
+    EXPECT_FALSE(queue.append('X'));
+}

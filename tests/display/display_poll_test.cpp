@@ -1,0 +1,182 @@
+#include "display/display_poller.h"
+#include "display_test_support.h"
+#include "link_fixture.h"
+
+using namespace ostrand;
+using namespace ostrand::testing;
+
+namespace {
+
+// A meter on the fake port answering what the display polls ask: its text
+// screen (registers 24-63), the key register 208 and the display block.
+class DisplayPollTest : public LinkFixture {
+protected:
+    DisplayPollTest()
+    {
+        port.setResponder([this](const QByteArray &request, FakeSerialPort &p) {
+            const auto function = static_cast<quint8>(request.at(1));
+            QByteArray reply;
+            if (function == 0x03) {
+                const int start = static_cast<quint8>(request.at(3));
+                if (reads.empty() || reads.back() != start) // resends count once
+                    reads.push_back(start);
+                if (start != silentLine)
+                    reply = QByteArray::fromHex("010314") + screen.mid(2 * (start - 24), 20);
+            } else if (function == 0x10) {
+                keyWrites.append(request.at(7));
+                if (writesAnswered)
+                    reply = request.left(6);
+            } else if (function == 0x63) {
+                reply = QByteArray::fromHex("01630000") + block;
+            }
+            if (!reply.isEmpty())
+                p.deliver(appendCrc(reply), replyDelayMs);
+        });
+        for (auto &line : view.lines)
+            line = QStringLiteral("before");
+    }
+    QString shown(int line) const { return view.lines[static_cast<std::size_t>(line)]; }
+
+    QByteArray screen = QByteArray("Line one of screen  Line two of screen  ") +
+                        "Line three of screenLine four...        ";
+    QByteArray block = displayBlock(1.5, 2, "00010000", "00000005", 9);
+    int silentLine = -1;
+    bool writesAnswered = true;
+    int replyDelayMs = 20;
+    std::vector<int> reads;
+    QByteArray keyWrites; // the key of every write request sent, resends included
+
+    DisplayLines view;
+    DisplayPoller poller{link, shared, view};
+};
+
+} // namespace
+
+TEST_F(DisplayPollTest, aTextTickReadsTenRegistersPerLineFrom24AndALineWhoseReadFailsKeepsItsText)
+{
+    silentLine = 34;
+    ASSERT_TRUE(poller.PollTextDisplay());
+    EXPECT_EQ(reads, (std::vector<int>{24, 34, 44, 54}));
+    EXPECT_EQ(port.sends()[0].bytes.toHex(), "01030018000a45ca");
+    EXPECT_EQ(shown(0), "Line one of screen  ");
+    EXPECT_EQ(shown(1), "before");
+    EXPECT_EQ(shown(2), "Line three of screen");
+    EXPECT_EQ(shown(3), "Line four...        ");
+    EXPECT_EQ(shown(4), "before") << "the alarm line is not the text display's";
+    EXPECT_TRUE(keyWrites.isEmpty());
+}
+
+TEST_F(DisplayPollTest, keysGoToRegister208OnePerTickInPressOrderAndAFailedOneIsRetriedFirst)
+{
+    for (const int button : {14, 12, 0}) // "Enter", "Menu", "1"
+        ASSERT_TRUE(poller.pressKey(button));
+    ASSERT_TRUE(poller.PollTextDisplay());
+    EXPECT_EQ(port.sends()[0].bytes.toHex(), "011000d0000102454546a3");
+    EXPECT_EQ(poller.pendingKeys().codes(), "M1");
+
+    writesAnswered = false;
+    keyWrites.clear();
+    pump.runAfter(5, [&] { poller.pressKey(7); }); // pressed while the write waits
+    ASSERT_TRUE(poller.PollTextDisplay());
+    EXPECT_FALSE(keyWrites.isEmpty());
+    EXPECT_EQ(keyWrites, QByteArray(keyWrites.size(), 'M')) << "only the head key is tried";
+    EXPECT_EQ(poller.pendingKeys().codes(), "M1N");
+    EXPECT_EQ(reads.size(), 8u) << "the lines are read whatever became of the key";
+
+    writesAnswered = true;
+    keyWrites.clear();
+    for (int tick = 0; tick < 3; ++tick)
+        ASSERT_TRUE(poller.PollTextDisplay());
+    EXPECT_EQ(keyWrites, "M1N");
+    EXPECT_TRUE(poller.pendingKeys().isEmpty());
+}
+
+TEST_F(DisplayPollTest, aMeterThatNeverTakesAKeyCannotGrowTheQueueBeyond64)
+{
+    writesAnswered = false;
+    for (int i = 0; i < 100; ++i)
+        poller.pressKey(i % kKeypadButtons);
+    ASSERT_TRUE(poller.PollTextDisplay());
+    EXPECT_EQ(poller.pendingKeys().size(), 64);
+    EXPECT_EQ(poller.pendingKeys().front(), '1');
+}
+
+TEST_F(DisplayPollTest, aBlockTickAsksWithFunction99AndShowsTheValuesInTheUnitsChosenDuringItsWait)
+{
+    view.selected = {MeterType::Model8300, -1, -1, -1, -1};
+    replyDelayMs = 300;
+    pump.runAfter(100, [&] { view.selected = {MeterType::Model8300, 0, 0, 2, 1}; });
+    ASSERT_TRUE(poller.PollDisplayBlock());
+    ASSERT_EQ(port.sends().size(), 1u);
+    EXPECT_EQ(port.sends()[0].bytes.toHex(), "01634009");
+    EXPECT_EQ(shown(0), "Flow = 673.25");
+    EXPECT_EQ(shown(1), "Velocity = 1.292632");
+    EXPECT_EQ(shown(2), "Forward Total = 30640.205824");
+    EXPECT_EQ(shown(3), "Reverse Total = 37.402595");
+    EXPECT_EQ(shown(4), " Setpoint 1  Lost Signal ");
+
+    view.selected.type = MeterType::Model8100;
+    view.lines[3] = "";
+    ASSERT_TRUE(poller.PollDisplayBlock());
+    EXPECT_EQ(shown(3), "") << "the 8100 has no reverse total";
+}
+
+TEST_F(DisplayPollTest, aShortOrCorruptedBlockReplyLeavesAllFiveLinesAsTheyWere)
+{
+    view.selected.type = MeterType::Model8300;
+    const QByteArray good = appendCrc(QByteArray::fromHex("01630000") + block);
+    QByteArray badCrc = good;
+    badCrc[25] = static_cast<char>(badCrc[25] ^ 1);
+    QByteArray badData = good;
+    badData[10] = static_cast<char>(badData[10] ^ 1);
+    for (const QByteArray &reply : {good.left(25), badCrc, badData}) {
+        port.setResponder([reply](const QByteArray &, FakeSerialPort &p) { p.deliver(reply); });
+        ASSERT_TRUE(poller.PollDisplayBlock());
+    }
+    EXPECT_EQ(view.writes, 0);
+}
+
+TEST_F(DisplayPollTest, noTickStartsWhileAnotherOperationHoldsTheLink)
+{
+    poller.pressKey(0);
+    {
+        MeterLink::Hold download(link);
+        EXPECT_FALSE(poller.PollTextDisplay());
+        EXPECT_FALSE(poller.PollDisplayBlock());
+    }
+    EXPECT_TRUE(port.sends().empty());
+    EXPECT_EQ(view.writes, 0);
+    EXPECT_TRUE(poller.poll(MeterType::Series7700)) << "polling resumes once the link is free";
+    EXPECT_EQ(keyWrites, "1");
+}
+
+TEST_F(DisplayPollTest, noTickStartsInsideAnotherEvenWhenTheViewLetsEventsRunBetweenItsExchanges)
+{
+    class YieldingView : public DisplayLines {
+    public:
+        explicit YieldingView(EventPump &pump) : pump_(pump) {}
+        void setLine(int line, const QString &text) override
+        {
+            DisplayLines::setLine(line, text);
+            pump_.yield();
+        }
+
+    private:
+        EventPump &pump_;
+    } yielding(pump);
+    DisplayPoller own(link, shared, yielding);
+    own.pressKey(14);
+    int nestedTicks = 0;
+    int nestedRuns = 0;
+    pump.onEachYield([&] {
+        ++nestedTicks;
+        nestedRuns +=
+            own.PollTextDisplay() + own.PollDisplayBlock() + poller.poll(MeterType::R1900Portable);
+    });
+    ASSERT_TRUE(own.PollTextDisplay());
+    pump.clearHooks();
+    EXPECT_GT(nestedTicks, 0);
+    EXPECT_EQ(nestedRuns, 0);
+    EXPECT_EQ(port.sends().size(), 5u) << "one key and four lines, nothing else";
+    EXPECT_TRUE(own.poll(MeterType::Model8100)) << "the next tick runs";
+}

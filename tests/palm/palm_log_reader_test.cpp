@@ -1,0 +1,125 @@
+#include "palm/palm_log_reader.h"
+#include "palm_test_support.h"
+
+#include <QBuffer>
+
+namespace ostrand::testing
+{
+namespace
+{
+
+QByteArray recordOf(int modId, bool sync = true)
+{
+    PalmRecordFields fields;
+    fields.modId = modId;
+    fields.sync = sync;
+    return palmRecord(fields);
+}
+
+PalmDatabaseBuilder databaseOf(std::initializer_list<int> modIds)
+{
+    PalmDatabaseBuilder pdb;
+    for (const int id : modIds)
+        pdb.add(recordOf(id));
+    return pdb;
+}
+
+// The ModID of every record read, negative for one without the sync pair;
+// nothing at all when no first record was found.
+std::vector<int> readAll(const QByteArray &file,
+                         qint64 blockSize = PalmLogReader::kDefaultBlockSize)
+{
+    QBuffer buffer;
+    buffer.setData(file);
+    PalmLogReader reader(blockSize);
+    std::vector<int> ids;
+    EXPECT_EQ(reader.OpenPalmLog(buffer), 0);
+    if (!reader.FindFirstRecord())
+        return ids;
+    PalmLogRecord record;
+    while (reader.ReadNextRecord(record))
+        ids.push_back(record.hasSync() ? record.ModID : -record.ModID);
+    EXPECT_FALSE(reader.failed());
+    return ids;
+}
+
+TEST(PalmLogReader, FindsNoRecordInADatabaseOfHeaderOnlyOrInAnEmptyFile)
+{
+    EXPECT_TRUE(readAll(PalmDatabaseBuilder().build()).empty());
+    EXPECT_TRUE(readAll(QByteArray()).empty());
+}
+
+TEST(PalmLogReader, FindsASyncPairThatStraddlesTheThousandByteBoundary)
+{
+    const QByteArray records = recordOf(4) + recordOf(5);
+    for (const int syncAt : {999, 1000}) {
+        const QByteArray file = QByteArray(syncAt, '\x01') + records;
+        const std::vector<int> expected{4, 5};
+        EXPECT_EQ(readAll(file), expected) << syncAt;
+        EXPECT_EQ(readAll(file, 1000), expected) << "blocks of 1000, sync at " << syncAt;
+    }
+}
+
+TEST(PalmLogReader, ReadsTheSameRecordsWhateverTheSizeOfItsReads)
+{
+    const PalmDatabaseBuilder pdb = databaseOf({1, 2, 3, 4, 5});
+    const std::vector<int> expected{1, 2, 3, 4, 5};
+    for (qint64 blockSize = 1; blockSize <= 70; ++blockSize)
+        EXPECT_EQ(readAll(pdb.build(), blockSize), expected) << blockSize;
+}
+
+TEST(PalmLogReader, IgnoresATrailingPieceShorterThanARecord)
+{
+    PalmDatabaseBuilder pdb = databaseOf({1, 2, 3});
+    pdb.add(recordOf(9).left(5));
+    EXPECT_EQ(readAll(pdb.build()), (std::vector<int>{1, 2, 3}));
+}
+
+TEST(PalmLogReader, HandsOnARecordWithABadSyncAndReadsOnBackToBack)
+{
+    PalmDatabaseBuilder pdb;
+    pdb.add(recordOf(1)).add(recordOf(2, false)).add(recordOf(3));
+    EXPECT_EQ(readAll(pdb.build()), (std::vector<int>{1, -2, 3}));
+}
+
+TEST(PalmLogReader, SkipsADatabaseHeaderAndRecordListThatContainASyncPair)
+{
+    // Unique ID 0x00AA55 puts the pair in the record list, 160 bytes before the first record.
+    PalmDatabaseBuilder pdb = databaseOf({1, 2, 3, 4, 5, 6, 7, 8});
+    pdb.uniqueIdSeed(0x00AA50);
+    const QByteArray file = pdb.build();
+    ASSERT_LT(file.indexOf("\xAA\x55"), file.indexOf(recordOf(1)));
+    EXPECT_EQ(readAll(file), (std::vector<int>{1, 2, 3, 4, 5, 6, 7, 8}));
+}
+
+TEST(PalmLogReader, TellsAMissingFileFromOneThatCannotBeOpened)
+{
+    QTemporaryDir dir;
+    PalmLogReader reader;
+    EXPECT_EQ(reader.OpenPalmLog(dir.filePath("PLOGR2.PDB")), 2);
+    EXPECT_EQ(reader.OpenPalmLog(QString()), 2);
+    const qint16 folder = reader.OpenPalmLog(dir.path());
+    EXPECT_TRUE(isOtherThanZeroOneTwo(folder)) << folder;
+}
+
+TEST(PalmLogReader, ReportsAReadErrorInsteadOfAnEndOfFile)
+{
+    const QByteArray file = databaseOf({1, 2, 3, 4}).build();
+    const qint64 firstRecordAt = file.indexOf(recordOf(1));
+    for (const qint64 failAt : {qint64(0), firstRecordAt + 40}) {
+        FailingDevice device(file, failAt);
+        PalmLogReader reader(16);
+        ASSERT_EQ(reader.OpenPalmLog(device), 0);
+        int records = 0;
+        PalmLogRecord record;
+        if (reader.FindFirstRecord()) {
+            while (reader.ReadNextRecord(record))
+                ++records;
+        }
+        EXPECT_TRUE(reader.failed()) << failAt;
+        EXPECT_LE(records, 1) << failAt;
+    }
+}
+
+} // namespace
+} // namespace ostrand::testing
