@@ -16,12 +16,18 @@ public:
         if (entered_) {
             link_.inExchange_ = true;
             link_.link_.markExchangeStart();
+            link_.request_.clear();
+            link_.reply_.clear();
+            link_.failed_ = false;
         }
     }
     ~Exchange()
     {
-        if (entered_)
-            link_.inExchange_ = false;
+        if (!entered_)
+            return;
+        link_.inExchange_ = false;
+        if (link_.observer_ && !link_.failed_ && !link_.reply_.isEmpty())
+            link_.observer_->replyRead(link_.reply_, true);
     }
     bool entered() const { return entered_; }
 
@@ -68,9 +74,30 @@ void MeterLink::Crc16Update(int byte)
 bool MeterLink::readByte(int &value)
 {
     if (!link_.ReadBytes(1))
-        return false;
+        return fail(LinkFailure::TimedOut);
     value = static_cast<std::uint8_t>(link_.ReceiveBuffer.at(0));
+    if (observer_)
+        reply_.append(static_cast<char>(value));
     return true;
+}
+
+void MeterLink::send(const QByteArray &frame)
+{
+    if (observer_)
+        observer_->requestSent(frame, frame == request_);
+    request_ = frame;
+    link_.SendBytes(frame);
+}
+
+bool MeterLink::fail(LinkFailure why)
+{
+    if (observer_ && !failed_) {
+        if (why == LinkFailure::CrcError)
+            observer_->replyRead(reply_, false);
+        observer_->exchangeFailed(request_, why);
+    }
+    failed_ = true;
+    return false;
 }
 
 bool MeterLink::begin(const Exchange &exchange, int slave)
@@ -79,7 +106,7 @@ bool MeterLink::begin(const Exchange &exchange, int slave)
         return false;
     link_.yield();
     if (!link_.OpenPort())
-        return false;
+        return fail(LinkFailure::PortNotOpen);
     link_.DiscardInput();
     link_.DiscardOutput();
     link_.yield();
@@ -101,8 +128,8 @@ bool MeterLink::awaitResendingEverySecond(const QByteArray &frame, int expected,
         if (now - resendBase(clock, link_, lastSend) <= 1.0)
             continue;
         if (now - firstSend >= giveUp)
-            return false;
-        link_.SendBytes(frame);
+            return fail(LinkFailure::TimedOut);
+        send(frame);
         lastSend = roundResendTimes ? clock.roundedNow() : now;
     }
 }
@@ -126,7 +153,9 @@ bool MeterLink::readCrcAndCompare()
     int high = 0;
     if (!readByte(low) || !readByte(high))
         return false;
-    return high == static_cast<int>((CrcRegister >> 8) & 0xFF) && low == static_cast<int>(CrcRegister & 0xFF);
+    if (high == static_cast<int>((CrcRegister >> 8) & 0xFF) && low == static_cast<int>(CrcRegister & 0xFF))
+        return true;
+    return fail(LinkFailure::CrcError);
 }
 
 bool MeterLink::ReadHoldingRegisters(int slave, int startHigh, int startLow, int count)
@@ -135,7 +164,7 @@ bool MeterLink::ReadHoldingRegisters(int slave, int startHigh, int startLow, int
     if (!begin(exchange, slave))
         return false;
     const QByteArray frame = request::readHoldingRegisters(slave, startHigh, startLow, count);
-    link_.SendBytes(frame);
+    send(frame);
 
     // Sent again without a discard: a late first reply is still read.
     if (!awaitResendingEverySecond(frame, reply::holdingRegistersLength(count), 30, false))
@@ -155,7 +184,7 @@ bool MeterLink::ReadLogBlock(int slave, int p1, int p2, int p3, int count)
     if (!begin(exchange, slave))
         return false;
     const QByteArray frame = request::readLogBlock(slave, p1, p2, p3, count);
-    link_.SendBytes(frame);
+    send(frame);
     link_.yield();
 
     const int expected = reply::logBlockLength(256 * (count / 256) + count % 256);
@@ -172,12 +201,12 @@ bool MeterLink::ReadLogBlock(int slave, int p1, int p2, int p3, int count)
             link_.DiscardInput();
             link_.DiscardOutput();
             link_.yield();
-            link_.SendBytes(frame);
+            send(frame);
             link_.yield();
             lastSend = clock.now();
         }
         if (now > firstSend + giveUp)
-            return false;
+            return fail(LinkFailure::TimedOut);
     }
 
     CrcRegister = kCrcStart;
@@ -194,7 +223,7 @@ bool MeterLink::ReadLastDownloadPointer(int slave)
     Exchange exchange(*this);
     if (!begin(exchange, slave))
         return false;
-    link_.SendBytes(request::readLastDownloadPointer(slave));
+    send(request::readLastDownloadPointer(slave));
     link_.yield();
 
     const double giveUp = 5 + slowLineAllowance(link_, reply::kLastDownloadPointerLength, 0.5);
@@ -205,7 +234,7 @@ bool MeterLink::ReadLastDownloadPointer(int slave)
         if (link_.ReceivedCount() >= reply::kLastDownloadPointerLength)
             break;
         if (clock.now() > start + giveUp)
-            return false;
+            return fail(LinkFailure::TimedOut);
     }
 
     CrcRegister = kCrcStart;
@@ -221,7 +250,7 @@ bool MeterLink::ConfirmDownload(int slave)
     Exchange exchange(*this);
     if (!begin(exchange, slave))
         return false;
-    link_.SendBytes(request::confirmDownload(slave));
+    send(request::confirmDownload(slave));
 
     const double giveUp = 4 + slowLineAllowance(link_, 1, 0.5);
     const WaitClock clock(link_.clock());
@@ -229,7 +258,7 @@ bool MeterLink::ConfirmDownload(int slave)
     for (;;) {
         link_.waitForEvent();
         if (clock.now() > start + giveUp)
-            return false;
+            return fail(LinkFailure::TimedOut);
         if (link_.ReceivedCount() >= 1)
             return true;
     }
@@ -242,7 +271,7 @@ bool MeterLink::WriteRegisters(int slave, int first, int count, int byteCount)
         return false;
     const QByteArray frame =
         request::writeRegisters(slave, first, count, byteCount, RegisterHighBytes, RegisterLowBytes);
-    link_.SendBytes(frame);
+    send(frame);
 
     if (!awaitResendingEverySecond(frame, reply::writeRegistersLength(count, byteCount), 3, true))
         return false;
@@ -258,7 +287,7 @@ bool MeterLink::ReadDisplayBlock(int slave)
     Exchange exchange(*this);
     if (!begin(exchange, slave))
         return false;
-    link_.SendBytes(request::readDisplayBlock(slave));
+    send(request::readDisplayBlock(slave));
 
     const double giveUp = 1 + slowLineAllowance(link_, reply::kDisplayBlockLength, 0.5);
     const WaitClock clock(link_.clock());
@@ -268,7 +297,7 @@ bool MeterLink::ReadDisplayBlock(int slave)
         if (link_.ReceivedCount() >= reply::kDisplayBlockLength)
             break;
         if (clock.now() > sent + giveUp)
-            return false;
+            return fail(LinkFailure::TimedOut);
     }
 
     ReplyData.clear();

@@ -1,5 +1,6 @@
 #pragma once
 
+#include "link/link_observer.h"
 #include "link/serial_link.h"
 
 #include <QByteArray>
@@ -53,6 +54,10 @@ public:
 
     SerialLink &serial() { return link_; }
 
+    // Attaches the communication monitor (nullptr detaches it).
+    void setObserver(LinkObserver *observer) { observer_ = observer; }
+    LinkObserver *observer() const { return observer_; }
+
     QByteArray ReplyData;
     QByteArray LastDownloadPointer;
     std::uint32_t CrcRegister = 0xFFFF;
@@ -71,10 +76,18 @@ private:
     // Reads `count` bytes through the CRC, appending those from `keepFrom` on to *keep.
     bool readThroughCrc(int count, QByteArray *keep = nullptr, int keepFrom = 0);
     bool readCrcAndCompare();
+    // Sends a request, telling the monitor whether it repeats the last one.
+    void send(const QByteArray &frame);
+    bool fail(LinkFailure why);
 
     SerialLink &link_;
     bool inExchange_ = false;
     int holds_ = 0;
+    LinkObserver *observer_ = nullptr;
+    // What the monitor is told at the end of an exchange.
+    QByteArray request_;
+    QByteArray reply_;
+    bool failed_ = false;
 };
 
 } // namespace ostrand

@@ -1,6 +1,7 @@
 #include "link_fixture.h"
 #include "link/modbus_requests.h"
 
+#include <QList>
 #include <cmath>
 #include <utility>
 
@@ -300,4 +301,58 @@ TEST_F(MeterLinkTest, anExchangeStartedWhileAnotherWaitsIsRefusedWithoutTouching
         EXPECT_TRUE(link.isBusy());
     }
     EXPECT_FALSE(link.isBusy());
+}
+
+namespace {
+
+// Records what the communication monitor would be told.
+class RecordingObserver : public LinkObserver {
+public:
+    void requestSent(const QByteArray &frame, bool resend) override
+    {
+        events << (resend ? "resend " : "send ") + frame.toHex();
+    }
+    void replyRead(const QByteArray &frame, bool crcOk) override
+    {
+        events << (crcOk ? "reply " : "bad reply ") + frame.toHex();
+    }
+    void exchangeFailed(const QByteArray &request, LinkFailure why) override
+    {
+        events << QByteArray(why == LinkFailure::TimedOut ? "timed out " : why == LinkFailure::CrcError ? "crc " : "closed ")
+                      + request.toHex();
+    }
+    QList<QByteArray> events;
+};
+
+} // namespace
+
+TEST_F(MeterLinkTest, theMonitorSeesEachRequestReplyResendAndFailure)
+{
+    RecordingObserver monitor;
+    link.setObserver(&monitor);
+    bool first = true;
+    port.setResponder([&](const QByteArray &, FakeSerialPort &p) {
+        if (!std::exchange(first, false))
+            p.deliver(framed("0161" "0a9c40"));
+    });
+    EXPECT_FALSE(link.ReadHoldingRegisters(1, 0, 76, 8));
+    EXPECT_EQ(monitor.events.value(0), "send 0103004c000885db");
+    EXPECT_TRUE(monitor.events.contains("resend 0103004c000885db"));
+    EXPECT_TRUE(monitor.events.back().startsWith("crc ")) << "a 7-byte pointer reply read as registers";
+
+    monitor.events.clear();
+    answerEverySendWith(framed("0161" "0a9c40"));
+    ASSERT_TRUE(link.ReadLastDownloadPointer(1));
+    ASSERT_EQ(monitor.events.size(), 2);
+    EXPECT_EQ(monitor.events[0], "send 0161000000000003b1");
+    EXPECT_EQ(monitor.events[1], "reply " + framed("0161" "0a9c40").toHex());
+
+    monitor.events.clear();
+    port.setResponder(nullptr);
+    EXPECT_FALSE(link.ConfirmDownload(1));
+    EXPECT_EQ(monitor.events.back(), "timed out 016281c9");
+
+    link.setObserver(nullptr);
+    EXPECT_FALSE(link.ConfirmDownload(1));
+    EXPECT_EQ(monitor.events.size(), 2) << "a detached monitor hears nothing";
 }
