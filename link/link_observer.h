@@ -9,6 +9,7 @@ enum class LinkFailure {
     PortNotOpen, // the port could not be opened
     TimedOut,    // no complete reply within the exchange's time
     CrcError,    // a complete reply whose CRC was wrong
+    WrongReply,  // a reply that answers another request (a late one)
 };
 
 // Watches the frames on the link, for the communication monitor. The link

@@ -113,13 +113,16 @@ bool MeterLink::begin(const Exchange &exchange, int slave)
     return true;
 }
 
-bool MeterLink::awaitResendingEverySecond(const QByteArray &frame, int expected, double giveUpSeconds,
-                                          bool roundResendTimes)
+bool MeterLink::awaitResendingEverySecond(const QByteArray &frame, int expected, double giveUpSeconds)
 {
     const double giveUp = giveUpSeconds + slowLineAllowance(link_, expected, 1.0);
     const WaitClock clock(link_.clock());
-    double lastSend = clock.roundedNow();
-    const double firstSend = lastSend;
+    // Give-up times count from the start rounded to a whole second, as the
+    // meters have always been timed; resends count from the real send, since
+    // a rounded one could resend at once and leave a second reply in flight
+    // for the next exchange to take as its own.
+    const double firstSend = clock.roundedNow();
+    double lastSend = clock.now();
     for (;;) {
         link_.waitForEvent();
         if (link_.ReceivedCount() >= expected)
@@ -130,7 +133,7 @@ bool MeterLink::awaitResendingEverySecond(const QByteArray &frame, int expected,
         if (now - firstSend >= giveUp)
             return fail(LinkFailure::TimedOut);
         send(frame);
-        lastSend = roundResendTimes ? clock.roundedNow() : now;
+        lastSend = now;
     }
 }
 
@@ -167,7 +170,7 @@ bool MeterLink::ReadHoldingRegisters(int slave, int startHigh, int startLow, int
     send(frame);
 
     // Sent again without a discard: a late first reply is still read.
-    if (!awaitResendingEverySecond(frame, reply::holdingRegistersLength(count), 30, false))
+    if (!awaitResendingEverySecond(frame, reply::holdingRegistersLength(count), 30))
         return false;
 
     CrcRegister = kCrcStart;
@@ -190,8 +193,8 @@ bool MeterLink::ReadLogBlock(int slave, int p1, int p2, int p3, int count)
     const int expected = reply::logBlockLength(256 * (count / 256) + count % 256);
     const double giveUp = 5 + slowLineAllowance(link_, expected, 0.5);
     const WaitClock clock(link_.clock());
-    double lastSend = clock.roundedNow();
-    const double firstSend = lastSend;
+    const double firstSend = clock.roundedNow();
+    double lastSend = clock.now();
     for (;;) {
         link_.waitForEvent();
         if (link_.ReceivedCount() >= expected)
@@ -213,6 +216,11 @@ bool MeterLink::ReadLogBlock(int slave, int p1, int p2, int p3, int count)
     QByteArray header;
     if (!readThroughCrc(7, &header))
         return false;
+    // A reply to another block (a late answer to an earlier request) must not
+    // be taken for this one: its echoed address tells them apart.
+    const QByteArray echo = frame.mid(0, 5);
+    if (header.left(5) != echo)
+        return fail(LinkFailure::WrongReply);
     const int length = 256 * static_cast<quint8>(header[5]) + static_cast<quint8>(header[6]);
     ReplyData.clear();
     return readThroughCrc(length, &ReplyData) && readCrcAndCompare();
@@ -273,7 +281,7 @@ bool MeterLink::WriteRegisters(int slave, int first, int count, int byteCount)
         request::writeRegisters(slave, first, count, byteCount, RegisterHighBytes, RegisterLowBytes);
     send(frame);
 
-    if (!awaitResendingEverySecond(frame, reply::writeRegistersLength(count, byteCount), 3, true))
+    if (!awaitResendingEverySecond(frame, reply::writeRegistersLength(count, byteCount), 3))
         return false;
 
     // Slave, function, register and count are echoed but not compared: any

@@ -71,8 +71,7 @@ private:
     bool readByte(int &value);
     // Waits for `expected` bytes, sending `frame` again after each second of
     // silence, until `giveUpSeconds` (plus a slow line's allowance) have passed.
-    bool awaitResendingEverySecond(const QByteArray &frame, int expected, double giveUpSeconds,
-                                   bool roundResendTimes);
+    bool awaitResendingEverySecond(const QByteArray &frame, int expected, double giveUpSeconds);
     // Reads `count` bytes through the CRC, appending those from `keepFrom` on to *keep.
     bool readThroughCrc(int count, QByteArray *keep = nullptr, int keepFrom = 0);
     bool readCrcAndCompare();

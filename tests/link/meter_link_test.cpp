@@ -23,10 +23,10 @@ QByteArray holdingReply(const QByteArray &data)
     return appendCrc(frame);
 }
 
-QByteArray logBlockReply(const QByteArray &data, int announcedLength = -1)
+QByteArray logBlockReply(const QByteArray &data, int announcedLength = -1, const char *address = "188100")
 {
     const int length = announcedLength < 0 ? data.size() : announcedLength;
-    QByteArray frame = QByteArray::fromHex("0160188100");
+    QByteArray frame = QByteArray::fromHex(QByteArray("0160") + address);
     frame.append(static_cast<char>(length >> 8));
     frame.append(static_cast<char>(length & 0xFF));
     frame.append(data);
@@ -172,7 +172,7 @@ TEST_F(MeterLinkTest, aLongBlockAtTwelveHundredBaudIsNotCutOffByAResend)
 {
     shared.BaudRateText = QStringLiteral("1200");
     const QByteArray data = pattern(256);
-    answerEverySendWith(logBlockReply(data), 40, FakeSerialPort::bytesPerSecondAt(1200));
+    answerEverySendWith(logBlockReply(data, -1, "088000"), 40, FakeSerialPort::bytesPerSecondAt(1200));
     const std::int64_t start = clock.monotonicMs();
     ASSERT_TRUE(link.ReadLogBlock(1, 0x08, 0x80, 0x00, 128));
     EXPECT_EQ(link.ReplyData, data);
@@ -186,7 +186,7 @@ TEST_F(MeterLinkTest, aSlowReplyThatStallsIsStillResentAndASilentSlowLineGivesUp
     int sendCount = 0;
     port.setResponder([&](const QByteArray &, FakeSerialPort &p) {
         // The first reply breaks off half way; the resend is answered in full.
-        const QByteArray reply = logBlockReply(pattern(256));
+        const QByteArray reply = logBlockReply(pattern(256), -1, "088000");
         p.deliver(++sendCount == 1 ? reply.left(100) : reply, 10, FakeSerialPort::bytesPerSecondAt(1200));
     });
     ASSERT_TRUE(link.ReadLogBlock(1, 0x08, 0x80, 0x00, 128));
@@ -355,4 +355,28 @@ TEST_F(MeterLinkTest, theMonitorSeesEachRequestReplyResendAndFailure)
     link.setObserver(nullptr);
     EXPECT_FALSE(link.ConfirmDownload(1));
     EXPECT_EQ(monitor.events.size(), 2) << "a detached monitor hears nothing";
+}
+
+TEST_F(MeterLinkTest, aLateReplyToAnotherBlockIsNotTakenForThisOne)
+{
+    // The answer to an earlier request for the block before arrives first.
+    answerEverySendWith(logBlockReply(pattern(200), -1, "087f00"));
+    EXPECT_FALSE(link.ReadLogBlock(1, 0x08, 0x80, 0x00, 100));
+
+    answerEverySendWith(logBlockReply(pattern(200), -1, "088000"));
+    ASSERT_TRUE(link.ReadLogBlock(1, 0x08, 0x80, 0x00, 100));
+    EXPECT_EQ(link.ReplyData, pattern(200));
+}
+
+TEST_F(MeterLinkTest, aMeterThatAnswersWithinTheIntervalIsAskedOnceWhateverTheTimeOfDay)
+{
+    // Start times are rounded to whole seconds; a send just before a half
+    // second must not be repeated at once.
+    for (double fraction : {0.45, 0.49, 0.95}) {
+        clock.setTimeOfDay(12 * 3600 + fraction);
+        const size_t before = port.sends().size();
+        answerEverySendWith(logBlockReply(pattern(200)), 400);
+        ASSERT_TRUE(link.ReadLogBlock(1, 0x18, 0x81, 0x00, 100)) << fraction;
+        EXPECT_EQ(port.sends().size() - before, 1u) << fraction;
+    }
 }

@@ -1,0 +1,150 @@
+#include "app/dwnload1.h"
+#include "fake_file_dialogs.h"
+#include "metersim_process.h"
+#include "platform/qt_event_pump.h"
+#include "platform/qt_serial_port.h"
+#include "platform/system_clock.h"
+#include "qt_printers.h"
+
+#include <QCoreApplication>
+#include <QDir>
+#include <QElapsedTimer>
+#include <QFile>
+#include <QLabel>
+#include <QProcess>
+#include <QPushButton>
+#include <QTemporaryDir>
+#include <QTimer>
+#include <gtest/gtest.h>
+
+using namespace ostrand;
+using namespace ostrand::testing;
+
+namespace {
+
+const QStringList kLog = {"--records", "120", "--channels", "3", "--start", "2026-11-30 08:00"};
+const QByteArray kPrevious = "the previous download\r\n";
+
+QByteArray readAll(const QString &path)
+{
+    QFile file(path);
+    return file.open(QIODevice::ReadOnly) ? file.readAll() : QByteArray();
+}
+
+struct CliDownload {
+    int exitCode = -1;
+    QString lastLine;
+    QByteArray file;
+    int confirmations = 0;
+};
+
+// One download with ostrand-cli from a simulated meter started with `faults`,
+// into a file that held an earlier download.
+CliDownload downloadFrom(const QStringList &faults)
+{
+    QTemporaryDir dir;
+    MeterSimProcess sim;
+    CliDownload run;
+    if (!sim.start(dir.path(), kLog + faults))
+        return run;
+    const QString output = dir.filePath(QStringLiteral("out.csv"));
+    QFile previous(output);
+    previous.open(QIODevice::WriteOnly);
+    previous.write(kPrevious);
+    previous.close();
+
+    QProcess cli;
+    cli.start(QStringLiteral(OSTRAND_CLI), {"download", "--port", sim.linkPath(), "--output", output});
+    cli.waitForFinished(180000);
+    run.exitCode = cli.exitCode();
+    const QStringList lines = QString::fromLocal8Bit(cli.readAllStandardOutput()).split(u'\n', Qt::SkipEmptyParts);
+    run.lastLine = lines.value(lines.size() - 1);
+    run.file = readAll(output);
+    QElapsedTimer settle;
+    settle.start();
+    while (settle.elapsed() < 500)
+        QCoreApplication::processEvents(QEventLoop::AllEvents, 50);
+    run.confirmations = sim.count(QStringLiteral("confirmed"));
+    return run;
+}
+
+// Whatever a fault did, nothing is lost: either the whole log was written and
+// confirmed, or the previous file is untouched and the meter was not told.
+void expectNothingLost(const CliDownload &run, const QByteArray &clean)
+{
+    if (run.exitCode == 0) {
+        EXPECT_EQ(run.lastLine, "Finished. Data in File");
+        EXPECT_EQ(run.file, clean);
+        EXPECT_EQ(run.confirmations, 1);
+    } else {
+        EXPECT_EQ(run.exitCode, 4);
+        EXPECT_EQ(run.lastLine, "Error in Downloading!!");
+        EXPECT_EQ(run.file, kPrevious);
+        EXPECT_EQ(run.confirmations, 0);
+    }
+}
+
+class FaultInjection : public ::testing::Test {
+protected:
+    static void SetUpTestSuite() { clean = new QByteArray(downloadFrom({}).file); }
+    static void TearDownTestSuite() { delete clean; }
+    static QByteArray *clean;
+};
+QByteArray *FaultInjection::clean = nullptr;
+
+} // namespace
+
+TEST_F(FaultInjection, corruptedRepliesAreRetriedAndTheFileIsTheSameAsFromAHealthyMeter)
+{
+    ASSERT_TRUE(clean->startsWith("Date / Time,"));
+    const CliDownload run = downloadFrom({"--corrupt-crc", "--corrupt-every", "3"});
+    EXPECT_EQ(run.exitCode, 0);
+    expectNothingLost(run, *clean);
+}
+
+TEST_F(FaultInjection, lateRepliesStillGiveTheWholeLog)
+{
+    const CliDownload run = downloadFrom({"--delay-ms", "300"});
+    EXPECT_EQ(run.exitCode, 0);
+    expectNothingLost(run, *clean);
+}
+
+TEST_F(FaultInjection, aLineDroppedInTheMiddleOfADownloadLosesNothing)
+{
+    expectNothingLost(downloadFrom({"--drop-mid-download"}), *clean);
+    expectNothingLost(downloadFrom({"--drop-after", "700"}), *clean);
+}
+
+TEST_F(FaultInjection, aSilentMeterEndsInTheErrorAndTheWindowStaysResponsive)
+{
+    QTemporaryDir dir;
+    MeterSimProcess sim;
+    ASSERT_TRUE(sim.start(dir.path(), kLog + QStringList{"--silent"}));
+    QFile previous(dir.filePath(QStringLiteral("Logdata.csv")));
+    ASSERT_TRUE(previous.open(QIODevice::WriteOnly));
+    previous.write(kPrevious);
+    previous.close();
+
+    QtSerialPort port(dir.path());
+    SystemClock clock;
+    QtEventPump pump;
+    FakeFileDialogs dialogs;
+    DwnLoad1 window(dir.path(), {port, clock, pump, dialogs});
+    window.Form_Load();
+    // A timer standing in for the user: it must keep being served while the download waits.
+    int ticks = 0;
+    QTimer user;
+    QObject::connect(&user, &QTimer::timeout, [&] { ++ticks; });
+    user.start(100);
+    QElapsedTimer elapsed;
+    elapsed.start();
+    window.findChild<QPushButton *>(QStringLiteral("Command2"))->click();
+    const double seconds = elapsed.elapsed() / 1000.0;
+
+    EXPECT_EQ(window.findChild<QLabel *>(QStringLiteral("Label4"))->text(), "Error in Downloading!!");
+    EXPECT_GT(seconds, 28.0);
+    EXPECT_LT(seconds, 35.0) << "the pointer read gives up after about 30 s";
+    EXPECT_GT(ticks, static_cast<int>(seconds * 10 * 0.8)) << "the window was not served while waiting";
+    EXPECT_EQ(readAll(previous.fileName()), kPrevious);
+    EXPECT_EQ(sim.count(QStringLiteral("confirmed")), 0);
+}
