@@ -17,10 +17,8 @@
 #include <array>
 #include <optional>
 
-namespace ostrand
-{
-namespace
-{
+namespace ostrand {
+namespace {
 
 constexpr int kHeadingRow = 1;
 constexpr int kChannels = 8;

@@ -5,8 +5,7 @@
 
 class QIODevice;
 
-namespace ostrand
-{
+namespace ostrand {
 
 class Clock;
 class DownloadDisplay;

@@ -3,14 +3,12 @@
 #include <QString>
 #include <QStringList>
 
-namespace ostrand
-{
+namespace ostrand {
 
 // The Palm controls of the window as the Palm operations see them: the
 // separation choice, the meter-ID list and the "Download Data" button.
 // Status line, progress bar and channel boxes go through DownloadDisplay.
-class PalmConversionView
-{
+class PalmConversionView {
 public:
     virtual ~PalmConversionView() = default;
 

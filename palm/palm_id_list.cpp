@@ -3,8 +3,7 @@
 #include "palm/palm_conversion_view.h"
 #include "platform/text_value.h"
 
-namespace ostrand
-{
+namespace ostrand {
 
 double SelectedModId(const QString &listText)
 {

@@ -3,8 +3,7 @@
 #include <QString>
 #include <bitset>
 
-namespace ostrand
-{
+namespace ostrand {
 
 class PalmConversionView;
 
@@ -16,8 +15,7 @@ double SelectedModId(const QString &listText);
 // order they are first met. Keeps what the list holds so that a scan of many
 // records need not ask the window each time; only a Palm operation adds
 // entries, and no other can run meanwhile.
-class PalmIdList
-{
+class PalmIdList {
 public:
     // Reads the list's entries.
     explicit PalmIdList(PalmConversionView &view);

@@ -7,10 +7,8 @@
 #include "palm/palm_conversion_view.h"
 #include "palm/palm_meter_ids.h"
 
-namespace ostrand
-{
-namespace
-{
+namespace ostrand {
+namespace {
 
 const QString kReading = QStringLiteral("Reading Palm DataBase");
 

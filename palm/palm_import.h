@@ -5,8 +5,7 @@
 
 #include <QString>
 
-namespace ostrand
-{
+namespace ostrand {
 
 // How a Palm button's operation went.
 struct PalmOutcome {
@@ -25,8 +24,7 @@ QString palmIdListStatusText(qint16 result);
 
 // The two Palm buttons of the Download tab while "Use Palm DataBase" is ticked,
 // with the lock that keeps a second one from starting while one runs.
-class PalmImport
-{
+class PalmImport {
 public:
     PalmImport(ResultsGrid &grid, GridState &state, EventPump &pump, Clock &clock);
 

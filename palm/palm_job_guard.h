@@ -1,13 +1,11 @@
 #pragma once
 
-namespace ostrand
-{
+namespace ostrand {
 
 // Marks that an operation which fills the results grid is running. The
 // operations yield to the window, so without it a click could start a second
 // one inside the first, resetting LastGridRow under it.
-class PalmJobLock
-{
+class PalmJobLock {
 public:
     // Whether an operation holds the lock.
     bool busy() const { return busy_; }
@@ -18,8 +16,7 @@ private:
 };
 
 // Holds a PalmJobLock for its lifetime, if it was free.
-class PalmJobGuard
-{
+class PalmJobGuard {
 public:
     explicit PalmJobGuard(PalmJobLock &lock) : lock_(lock), acquired_(!lock.busy_)
     {

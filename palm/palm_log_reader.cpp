@@ -9,10 +9,8 @@
 #include <algorithm>
 #include <cstring>
 
-namespace ostrand
-{
-namespace
-{
+namespace ostrand {
+namespace {
 
 constexpr quint8 kSync0 = 0xAA;
 constexpr quint8 kSync1 = 0x55;

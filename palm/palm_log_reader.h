@@ -9,11 +9,9 @@
 class QFile;
 class QIODevice;
 
-namespace ostrand
-{
+namespace ostrand {
 
-namespace palm_result
-{
+namespace palm_result {
 // An existing file that cannot be opened or read to its end: unlike "missing"
 // (2) or "no records" (1), its contents are unknown, so nothing may be concluded.
 constexpr qint16 kPalmFileUnreadable = 3;
@@ -22,8 +20,7 @@ constexpr qint16 kPalmFileUnreadable = 3;
 // Reads the handheld's database file: finds the first log record by its sync
 // pair and hands out 32-byte records back to back up to the end of the file.
 // Call OpenPalmLog, FindFirstRecord, ReadNextRecord until false, ClosePalmLog.
-class PalmLogReader
-{
+class PalmLogReader {
 public:
     static constexpr qint64 kDefaultBlockSize = 256 * 1024;
 

@@ -2,8 +2,7 @@
 
 #include <QtGlobal>
 
-namespace ostrand
-{
+namespace ostrand {
 
 // One 32-byte log record of the handheld's database, byte for byte as stored.
 // Every field is a byte or a run of bytes, so no byte order arises.

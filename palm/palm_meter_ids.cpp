@@ -9,8 +9,7 @@
 #include "palm/palm_log_reader.h"
 #include "platform/event_pump.h"
 
-namespace ostrand
-{
+namespace ostrand {
 
 qint16 ListPalmMeterIds(const PalmSource &source, const PalmContext &context)
 {

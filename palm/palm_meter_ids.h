@@ -2,8 +2,7 @@
 
 #include <QtGlobal>
 
-namespace ostrand
-{
+namespace ostrand {
 
 struct PalmContext;
 struct PalmSource;

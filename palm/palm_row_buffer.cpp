@@ -2,8 +2,7 @@
 
 #include "download/results_grid.h"
 
-namespace ostrand
-{
+namespace ostrand {
 
 void PalmRowBuffer::start(int row)
 {

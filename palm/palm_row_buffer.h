@@ -4,16 +4,14 @@
 #include <array>
 #include <bitset>
 
-namespace ostrand
-{
+namespace ostrand {
 
 class ResultsGrid;
 
 // The texts of the grid row being filled, written in one go: writing a cell
 // at a time would repack the grid's row for every record. Rows past the
 // grid's last row are dropped.
-class PalmRowBuffer
-{
+class PalmRowBuffer {
 public:
     static constexpr int kCols = 10;
 

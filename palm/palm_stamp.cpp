@@ -2,10 +2,8 @@
 
 #include <QDate>
 
-namespace ostrand
-{
-namespace
-{
+namespace ostrand {
+namespace {
 
 // A two-digit BCD byte; -1 when a digit is above 9.
 int bcdValue(quint8 byte)

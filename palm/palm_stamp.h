@@ -4,8 +4,7 @@
 
 #include <QString>
 
-namespace ostrand
-{
+namespace ostrand {
 
 // A record's date and time as the conversion compares them.
 struct PalmStamp {
@@ -24,8 +23,7 @@ struct PalmStamp {
 // previous record's, or the zero date (30 December 1899) and midnight before
 // any valid one. A record at 00:00 closes the day before, so it is dated one
 // day later, as the meter's own log is.
-class PalmStampReader
-{
+class PalmStampReader {
 public:
     // The stamp of the next record in file order.
     PalmStamp next(const PalmLogRecord &record);
