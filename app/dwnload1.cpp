@@ -9,6 +9,8 @@
 #include "download/download_display.h"
 #include "palm/palm_conversion_view.h"
 #include "palm/palm_import.h"
+#include "monitor/monitor_view.h"
+#include "monitor/port_panel.h"
 #include "download/download_engine.h"
 #include "download/download_outcome.h"
 #include "download/results_grid.h"
@@ -121,6 +123,9 @@ DwnLoad1::DwnLoad1(const QString &programDir, Platform platform, QWidget *parent
     SSTab1->addTab(buildDisplayTab(), QStringLiteral("Display Meter"));
     SSTab1->addTab(buildDialerTab(), QStringLiteral("Dialer"));
     SSTab1->addTab(buildPalmTab(), QStringLiteral("Palm DataBase"));
+    // After the six tabs the operators know: every frame on the line, for a support request.
+    monitorView_ = named(new MonitorView(link_, platform_.clock, platform_.dialogs), QStringLiteral("Monitor"));
+    SSTab1->addTab(monitorView_, QStringLiteral("Monitor"));
     SSTab1->setCurrentIndex(kDisplayTab);
     currentTab_ = kDisplayTab;
     displayView_ = std::make_unique<DisplayTabView>(*this);
@@ -140,7 +145,11 @@ DwnLoad1::DwnLoad1(const QString &programDir, Platform platform, QWidget *parent
     resize(10950 / kTwipsPerPixel, 8070 / kTwipsPerPixel);
 }
 
-DwnLoad1::~DwnLoad1() = default;
+DwnLoad1::~DwnLoad1()
+{
+    // The monitor watches the link, which goes before the child widgets do.
+    delete monitorView_;
+}
 
 void DwnLoad1::buildMenu()
 {
@@ -342,10 +351,18 @@ QWidget *DwnLoad1::buildSettingsTab()
     groups->addWidget(Frame1);
     groups->addWidget(Frame2);
     groups->addWidget(Frame3);
+    // Which device each Comm option opens, the adapters present, and COMn pointed at one.
+    auto *portPanel = named(new PortPanel(programDir_), QStringLiteral("PortPanel"));
+    connect(portPanel, &PortPanel::comLinkChanged, this, [this](int) {
+        describePortDevices();
+        // The next exchange opens the device the link now names.
+        if (!link_.isBusy())
+            link_.serial().ClosePort();
+    });
     auto *layout = new QVBoxLayout(tab);
     layout->addLayout(slave);
     layout->addLayout(groups);
-    layout->addStretch(1);
+    layout->addWidget(portPanel, 1);
     return tab;
 }
 

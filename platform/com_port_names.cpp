@@ -1,7 +1,15 @@
 #include "com_port_names.h"
 
 #include <QDir>
+#include <QFile>
 #include <QFileInfo>
+
+#ifndef Q_OS_WIN
+#include <cerrno>
+#include <cstdio>
+#include <cstring>
+#include <unistd.h>
+#endif
 
 namespace ostrand {
 namespace {
@@ -25,6 +33,12 @@ QString systemDeviceName(int portNumber)
 #else
     return QStringLiteral("/dev/ttyS%1").arg(portNumber - 1);
 #endif
+}
+
+void setError(QString *error, const QString &text)
+{
+    if (error)
+        *error = text;
 }
 
 } // namespace
@@ -53,6 +67,60 @@ QString describeComDevice(const QString &programDir, int portNumber)
     if (device == comName(portNumber))
         return device;
     return QStringLiteral("%1 → %2").arg(comName(portNumber), device);
+}
+
+bool linkComPort(const QString &programDir, int portNumber, const QString &device, QString *error)
+{
+    if (portNumber < 1) {
+        setError(error, QStringLiteral("No COM port chosen"));
+        return false;
+    }
+    if (device.isEmpty()) {
+        setError(error, QStringLiteral("No device chosen for %1").arg(comName(portNumber)));
+        return false;
+    }
+#ifdef Q_OS_WIN
+    setError(error, QStringLiteral("COM ports are set up in the Device Manager on Windows"));
+    return false;
+#else
+    const QDir dir(programDir);
+    const QString linkPath = dir.filePath(comName(portNumber));
+    const QFileInfo existing(linkPath);
+    if (linkOrFilePresent(existing) && !existing.isSymLink()) {
+        setError(error,
+                 QStringLiteral("%1 is a %2, not a link to a device; it was left as it is. "
+                                "Move it away to point %3 at a device here.")
+                     .arg(QDir::toNativeSeparators(linkPath),
+                          existing.isDir() ? QStringLiteral("folder") : QStringLiteral("file"),
+                          comName(portNumber)));
+        return false;
+    }
+
+    const QByteArray target = QFile::encodeName(device);
+    QByteArray temporary;
+    for (int attempt = 0;; ++attempt) {
+        temporary = QFile::encodeName(dir.filePath(
+            QStringLiteral(".%1.%2.%3.new").arg(comName(portNumber)).arg(::getpid()).arg(attempt)));
+        if (::symlink(target.constData(), temporary.constData()) == 0)
+            break;
+        // Another attempt only for a leftover of the same name; anything else will not pass either.
+        if (errno != EEXIST || attempt >= 20) {
+            setError(error, QStringLiteral("Could not write a link in %1: %2")
+                                .arg(QDir::toNativeSeparators(programDir),
+                                     QString::fromLocal8Bit(std::strerror(errno))));
+            return false;
+        }
+    }
+    if (std::rename(temporary.constData(), QFile::encodeName(linkPath).constData()) != 0) {
+        const int why = errno;
+        ::unlink(temporary.constData());
+        setError(error, QStringLiteral("Could not replace %1: %2")
+                            .arg(QDir::toNativeSeparators(linkPath),
+                                 QString::fromLocal8Bit(std::strerror(why))));
+        return false;
+    }
+    return true;
+#endif
 }
 
 } // namespace ostrand

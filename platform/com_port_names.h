@@ -12,4 +12,11 @@ QString resolveComDevice(const QString &programDir, int portNumber);
 // One line for a tooltip telling which device COMn stands for, e.g. "COM1 → /dev/ttyUSB0".
 QString describeComDevice(const QString &programDir, int portNumber);
 
+// Points COM `portNumber` at `device` by writing the COMn link in `programDir`.
+// An earlier link is replaced in one step (a new link renamed over it), so a
+// reader never finds COMn missing. Anything there that is not a link is left
+// alone: someone put it there on purpose. False with *error set on failure.
+bool linkComPort(const QString &programDir, int portNumber, const QString &device,
+                 QString *error = nullptr);
+
 } // namespace ostrand

@@ -38,8 +38,9 @@ TEST_F(WindowTest, opensOnDisplayMeterWithTheLoadedDefaultsAndNothingRunning)
     EXPECT_EQ(w.windowTitle(), "Ostrand Download Revision 1.17");
     EXPECT_EQ(w.objectName(), "DwnLoad1");
     auto *tabs = control<QTabWidget>("SSTab1");
+    // The six tabs operators know, in their order; the monitor comes after them.
     EXPECT_EQ(tabTexts(tabs), QStringList({"Download", "View", "Settings", "Display Meter", "Dialer",
-                                           "Palm DataBase"}));
+                                           "Palm DataBase", "Monitor"}));
     EXPECT_EQ(tabs->currentIndex(), 3);
 
     const QList<QAction *> menu = w.menuBar()->actions();
