@@ -9,6 +9,7 @@
 #include "download/download_display.h"
 #include "palm/palm_conversion_view.h"
 #include "palm/palm_import.h"
+#include "chart/log_chart_view.h"
 #include "monitor/monitor_view.h"
 #include "monitor/port_panel.h"
 #include "download/download_engine.h"
@@ -37,6 +38,7 @@
 #include <QPushButton>
 #include <QRadioButton>
 #include <QTabWidget>
+#include <QStackedWidget>
 #include <QStyledItemDelegate>
 #include <QTableView>
 #include <QTimer>
@@ -292,8 +294,25 @@ QWidget *DwnLoad1::buildViewTab()
                 if (orientation == Qt::Horizontal)
                     applyResultColumnWidths();
             });
+    // The grid stays as it is; a chart of the same rows sits beside it, one at a time.
+    chartView_ = named(new LogChartView(*results_, gridState_, platform_.dialogs), QStringLiteral("LogChart"));
+    auto *pages = new QStackedWidget;
+    pages->addWidget(MSHFlexGrid1);
+    pages->addWidget(chartView_);
+    auto *showChart = named(new QPushButton(QStringLiteral("Show Chart")), QStringLiteral("ShowChartButton"));
+    showChart->setCheckable(true);
+    connect(showChart, &QPushButton::toggled, this, [this, pages, showChart](bool chart) {
+        if (chart)
+            chartView_->refresh();
+        pages->setCurrentIndex(chart ? 1 : 0);
+        showChart->setText(chart ? QStringLiteral("Show Grid") : QStringLiteral("Show Chart"));
+    });
+    auto *bar = new QHBoxLayout;
+    bar->addStretch(1);
+    bar->addWidget(showChart);
     auto *layout = new QVBoxLayout(tab);
-    layout->addWidget(MSHFlexGrid1);
+    layout->addLayout(bar);
+    layout->addWidget(pages, 1);
     return tab;
 }
 
@@ -780,6 +799,8 @@ void DwnLoad1::Command2_Click()
     }
     DownloadDisplayAdapter display(*this);
     palm_->downloadData(PalmSource{shared_.PalmDatabasePath}, shared_.DownloadFileName, *palmControls_, display);
+    if (chartView_->isVisible())
+        chartView_->refresh();
 }
 
 void DwnLoad1::Command6_Click()
@@ -830,6 +851,8 @@ void DwnLoad1::runSerialDownload(bool sinceLastTime)
     Command2->setEnabled(true);
     Command7->setEnabled(true);
     downloadRunning_ = false;
+    if (chartView_->isVisible())
+        chartView_->refresh();
 }
 
 // ---- dialer ----

@@ -166,6 +166,7 @@ private:
     std::unique_ptr<class PalmImport> palm_;
     std::unique_ptr<PalmControls> palmControls_;
     class MonitorView *monitorView_ = nullptr;
+    class LogChartView *chartView_ = nullptr;
     GridState gridState_;
     bool SinceLastTimeMode = false;
     bool PortableMeter = false;

@@ -1,3 +1,4 @@
+#include "chart/log_chart_view.h"
 #include "download/results_grid.h"
 #include "fake_meter.h"
 #include "window_fixture.h"
@@ -95,4 +96,15 @@ TEST_F(DownloadButtonsTest, thePortableBoxChangesWhereThePointersAreRead)
     EXPECT_EQ(control<QLabel>("Label4")->text(), "Finished. Data in File");
     EXPECT_EQ(control<QLineEdit>("Text3(9)")->text(), "16");
     EXPECT_EQ(window_->results().text(9, 0), "8");
+}
+
+TEST_F(DownloadButtonsTest, theViewTabSwitchesBetweenTheGridAndAChartOfTheSameRows)
+{
+    control<QPushButton>("Command2")->click();
+    auto *chart = window_->findChild<LogChartView *>(QStringLiteral("LogChart"));
+    ASSERT_NE(chart, nullptr);
+    EXPECT_FALSE(chart->hasData()) << "the chart reads the grid only when shown";
+    control<QPushButton>("ShowChartButton")->click();
+    EXPECT_TRUE(chart->hasData());
+    EXPECT_EQ(control<QPushButton>("ShowChartButton")->text(), "Show Grid");
 }
