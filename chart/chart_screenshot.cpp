@@ -64,8 +64,7 @@ void fillSampleLog(ostrand::ResultsGrid &grid, ostrand::GridState &state)
         const int row = i + 1;
         grid.setRowTexts(row, {QString::number(i), stampText(when.date(), when.time()),
                                valueText(std::round(flow * 100) / 100),
-                               valueText(std::round(pressure * 100) / 100),
-                               totalValueText(total)});
+                               valueText(std::round(pressure * 100) / 100), totalValueText(total)});
         state.LastGridRow = row;
     }
 }

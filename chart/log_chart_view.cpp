@@ -87,7 +87,10 @@ LogChartView::LogChartView(const ResultsGrid &grid, const GridState &state, File
            "arrows: pan · Home: whole log"),
         this);
     hint->setObjectName(QStringLiteral("chartHint"));
+    hint->setToolTip(hint->text());
+    // Greyed, and free to be cut short so the buttons keep their room.
     hint->setEnabled(false);
+    hint->setSizePolicy(QSizePolicy::Ignored, QSizePolicy::Preferred);
     status_ = new QLabel(this);
     status_->setObjectName(QStringLiteral("chartStatusLabel"));
     resetButton_ = new QPushButton(tr("Reset zoom"), this);

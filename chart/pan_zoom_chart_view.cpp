@@ -4,6 +4,7 @@
 #include <QMouseEvent>
 #include <QWheelEvent>
 
+#include <algorithm>
 #include <cmath>
 
 namespace ostrand {
@@ -11,6 +12,7 @@ namespace {
 
 // One wheel notch (120 eighths of a degree) shows 80% of the span.
 constexpr double kZoomPerNotch = 0.8;
+constexpr double kMaxNotches = 5;
 constexpr double kKeyZoom = 0.8;
 // Arrow keys move by a tenth of the plot.
 constexpr double kKeyPanFraction = 0.1;
@@ -41,7 +43,9 @@ void PanZoomChartView::zoomAround(double factor, double anchorX, double anchorY,
 
 void PanZoomChartView::wheelEvent(QWheelEvent *event)
 {
-    const double notches = event->angleDelta().y() / 120.0;
+    // A value axis lays out the ticks of the new range at the old interval
+    // before it can be told a new one, so one event may not zoom out too far.
+    const double notches = std::clamp(event->angleDelta().y() / 120.0, -kMaxNotches, kMaxNotches);
     if (notches == 0) {
         event->ignore();
         return;

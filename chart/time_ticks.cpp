@@ -16,6 +16,8 @@ constexpr qint64 kDay = 24 * kHour;
 // 5 January 1970 was a Monday; weekly marks fall on Mondays.
 constexpr qint64 kFirstMonday = 4 * kDay;
 
+// What a mark reads as: a time of day to the second or to the minute, a day,
+// a month or a year.
 enum class Unit { Seconds, Minutes, Days, Months, Years };
 
 struct Step {
@@ -24,6 +26,7 @@ struct Step {
     qint64 origin = 0;
 };
 
+// clang-format off
 constexpr std::array<Step, 25> kSteps{{
     {Unit::Seconds, 1 * kSecond},  {Unit::Seconds, 2 * kSecond},  {Unit::Seconds, 5 * kSecond},
     {Unit::Seconds, 10 * kSecond}, {Unit::Seconds, 15 * kSecond}, {Unit::Seconds, 30 * kSecond},
@@ -36,6 +39,7 @@ constexpr std::array<Step, 25> kSteps{{
     {Unit::Months, 1},             {Unit::Months, 2},             {Unit::Months, 3},
     {Unit::Months, 6},
 }};
+// clang-format on
 
 // A rough length of a month or year step, only to choose the step.
 constexpr double kAverageMonth = 30.44 * kDay;

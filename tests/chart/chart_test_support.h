@@ -46,8 +46,7 @@ struct LogGrid {
                               start.addSecs(qint64(r) * 900).toString("M/d/yyyy h:mm:ss AP")};
             const auto spike = spikesByRow.find(r);
             for (int k = 1; k <= 8; ++k)
-                texts << QString::number(spike != spikesByRow.end() ? spike->second
-                                                                     : k * 1000 + r);
+                texts << QString::number(spike != spikesByRow.end() ? spike->second : k * 1000 + r);
             grid.setRowTexts(r, texts);
         }
         state.LastGridRow = grid.rows() - 1;
@@ -56,8 +55,8 @@ struct LogGrid {
 
 inline double msecs(int year, int month, int day, int hour = 0, int minute = 0, int second = 0)
 {
-    return double(
-        QDateTime(QDate(year, month, day), QTime(hour, minute, second), Qt::UTC).toMSecsSinceEpoch());
+    return double(QDateTime(QDate(year, month, day), QTime(hour, minute, second), Qt::UTC)
+                      .toMSecsSinceEpoch());
 }
 
 } // namespace ostrand

@@ -17,7 +17,7 @@ QDateTime wallClock(int y, int mo, int d, int h, int mi, int s = 0)
     return QDateTime(QDate(y, mo, d), QTime(h, mi, s), Qt::UTC);
 }
 
-TEST(StampText, ReadsTheStampsOfSerialDownloadsOnATwelveHourClock)
+TEST(ParseStampText, ReadsTheStampsOfSerialDownloadsOnATwelveHourClock)
 {
     EXPECT_EQ(parseStampText("3/15/2004 2:30:00 PM"), wallClock(2004, 3, 15, 14, 30));
     EXPECT_EQ(parseStampText("3/15/2004 12:05:00 AM"), wallClock(2004, 3, 15, 0, 5));
@@ -25,27 +25,27 @@ TEST(StampText, ReadsTheStampsOfSerialDownloadsOnATwelveHourClock)
     EXPECT_EQ(parseStampText(" 11/1/2004 9:00:00 am "), wallClock(2004, 11, 1, 9, 0));
 }
 
-TEST(StampText, TakesADateAloneAsMidnight)
+TEST(ParseStampText, TakesADateAloneAsMidnight)
 {
     EXPECT_EQ(parseStampText("3/16/2004"), wallClock(2004, 3, 16, 0, 0));
 }
 
-TEST(StampText, ReadsPalmStampsOnATwentyFourHourClockMonthFirst)
+TEST(ParseStampText, ReadsPalmStampsOnATwentyFourHourClockMonthFirst)
 {
     EXPECT_EQ(parseStampText("12/05/2007 09:30"), wallClock(2007, 12, 5, 9, 30));
     EXPECT_EQ(parseStampText("02/01/2008 23:59"), wallClock(2008, 2, 1, 23, 59));
 }
 
-TEST(StampText, RefusesTextsThatAreNoStamp)
+TEST(ParseStampText, RefusesTextsThatAreNoStamp)
 {
-    for (const char *text : {"", "Date / Time", "13/01/2004", "2/30/2004", "3/15/04",
-                             "3/15/2004 13:00:00 PM", "3/15/2004 0:30 AM", "3/15/2004 24:00",
-                             "3/15/2004 9:60", "3/15/2004 2:30 XM", "3/15/2004 2:30:00 PM x",
-                             "3/15/2004 2", "3/15/20041", "3/15/2004x"})
+    for (const char *text :
+         {"", "Date / Time", "13/01/2004", "2/30/2004", "3/15/04", "3/15/2004 13:00:00 PM",
+          "3/15/2004 0:30 AM", "3/15/2004 24:00", "3/15/2004 9:60", "3/15/2004 2:30 XM",
+          "3/15/2004 2:30:00 PM x", "3/15/2004 2", "3/15/20041", "3/15/2004x"})
         EXPECT_FALSE(parseStampText(text)) << text;
 }
 
-TEST(StampText, SpacesStampsEvenlyAcrossADaylightSavingChange)
+TEST(ParseStampText, SpacesStampsEvenlyAcrossADaylightSavingChange)
 {
     // US clocks skipped 2:00 to 3:00 that night; a meter's clock does not.
     const QByteArray oldTz = qgetenv("TZ");
@@ -62,7 +62,7 @@ TEST(StampText, SpacesStampsEvenlyAcrossADaylightSavingChange)
     EXPECT_EQ(after->toMSecsSinceEpoch() - within->toMSecsSinceEpoch(), 15 * 60 * 1000);
 }
 
-TEST(ValueText, ReadsTheDecimalTextsOfTheGrid)
+TEST(ParseValueText, ReadsTheDecimalTextsOfTheGrid)
 {
     EXPECT_EQ(parseValueText("1.5"), 1.5);
     EXPECT_EQ(parseValueText("1E+37"), 1e37);
@@ -104,8 +104,7 @@ TEST(SeriesFromGrid, ReadsEveryDataRowUpToTheLastGridRowExactly)
     const auto series = seriesFromGrid(log.grid, log.state);
     const double t0 = msecs(2004, 3, 15, 14, 30);
     EXPECT_EQ(series[0].points, (std::vector<QPointF>{{t0, 1.5}, {t0 + 900000, 1e37}}));
-    EXPECT_EQ(series[1].points,
-              (std::vector<QPointF>{{t0, -2.5e-5}, {msecs(2004, 3, 16), 3}}));
+    EXPECT_EQ(series[1].points, (std::vector<QPointF>{{t0, -2.5e-5}, {msecs(2004, 3, 16), 3}}));
 }
 
 TEST(SeriesFromGrid, ReadsTheStampsAndValuesAsTheDownloadWritesThem)
@@ -113,17 +112,16 @@ TEST(SeriesFromGrid, ReadsTheStampsAndValuesAsTheDownloadWritesThem)
     LogGrid log;
     log.channel(1, "Flow");
     log.channel(2, "Total", true);
-    const QDate day(2004, 3, 15);
-    const std::vector<QTime> times{QTime(23, 45), QTime(0, 0), QTime(12, 0), QTime(13, 15)};
-    for (std::size_t i = 0; i < times.size(); ++i) {
-        const QDate date = i == 0 ? day : day.addDays(1);
-        log.row(stampText(date, times[i]), {{1, valueText(0.125 * i)}, {2, totalValueText(1e6 + i)}});
-    }
+    const std::vector<QDateTime> stamps{wallClock(2004, 3, 15, 23, 45),
+                                        wallClock(2004, 3, 16, 0, 0), wallClock(2004, 3, 16, 12, 0),
+                                        wallClock(2004, 3, 16, 13, 15)};
+    for (std::size_t i = 0; i < stamps.size(); ++i)
+        log.row(stampText(stamps[i].date(), stamps[i].time()),
+                {{1, valueText(0.125 * i)}, {2, totalValueText(1e6 + i)}});
     const auto series = seriesFromGrid(log.grid, log.state);
-    ASSERT_EQ(series[0].points.size(), times.size());
-    for (std::size_t i = 0; i < times.size(); ++i) {
-        const QDate date = i == 0 ? day : day.addDays(1);
-        const double x = double(QDateTime(date, times[i], Qt::UTC).toMSecsSinceEpoch());
+    ASSERT_EQ(series[0].points.size(), stamps.size());
+    for (std::size_t i = 0; i < stamps.size(); ++i) {
+        const double x = double(stamps[i].toMSecsSinceEpoch());
         EXPECT_EQ(series[0].points[i], QPointF(x, 0.125 * i));
         EXPECT_EQ(series[1].points[i], QPointF(x, 1e6 + i));
     }

@@ -17,9 +17,9 @@ QStringList labels(const std::vector<TimeTick> &ticks)
 TEST(TimeTicks, MarksRoundTimesGivingTheDateOnlyWhereItChanges)
 {
     const auto ticks = timeTicks(msecs(2004, 3, 15, 0, 15), msecs(2004, 3, 18), 7);
-    EXPECT_EQ(labels(ticks), QStringList({"12:00 PM | 3/15/2004", "12:00 AM | 3/16/2004", "12:00 PM",
-                                          "12:00 AM | 3/17/2004", "12:00 PM",
-                                          "12:00 AM | 3/18/2004"}));
+    EXPECT_EQ(labels(ticks),
+              QStringList({"12:00 PM | 3/15/2004", "12:00 AM | 3/16/2004", "12:00 PM",
+                           "12:00 AM | 3/17/2004", "12:00 PM", "12:00 AM | 3/18/2004"}));
     EXPECT_EQ(ticks.front().x, msecs(2004, 3, 15, 12));
     EXPECT_EQ(ticks.back().x, msecs(2004, 3, 18));
 }
