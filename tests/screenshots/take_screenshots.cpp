@@ -58,7 +58,7 @@ int main(int argc, char **argv)
     window.findChild<QPushButton *>(QStringLiteral("Command2"))->click();
     window.findChild<QPushButton *>(QStringLiteral("Command9"))->click();
     QTest::qWait(2000);
-    const char *const names[] = {"download", "view", "settings", "display-meter", "dialer", "palm-database"};
+    const char *const names[] = {"download", "view", "settings", "display-meter", "dialer", "palm-database", "monitor"};
     for (int i = 0; i < tabs->count(); ++i) {
         if (i == 3)
             window.findChild<QPushButton *>(QStringLiteral("Command9"))->click();
