@@ -1,3 +1,4 @@
+#include "cli_run.h"
 #include "metersim_process.h"
 #include "platform/qt_serial_port.h"
 #include "qt_printers.h"
@@ -15,23 +16,6 @@ using namespace ostrand::testing;
 
 namespace {
 
-struct CliRun {
-    int exitCode = -1;
-    QStringList lines;
-};
-
-CliRun runCli(const QStringList &arguments)
-{
-    QProcess cli;
-    cli.start(QStringLiteral(OSTRAND_CLI), arguments);
-    CliRun run;
-    if (!cli.waitForFinished(120000))
-        return run;
-    run.exitCode = cli.exitCode();
-    run.lines =
-        QString::fromLocal8Bit(cli.readAllStandardOutput()).split(u'\n', Qt::SkipEmptyParts);
-    return run;
-}
 
 // ostrand-metersim behind its Hayes modem; the modem connects a tenth of a second after the dial.
 class DialerEndToEnd : public ::testing::Test {

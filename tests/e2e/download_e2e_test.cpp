@@ -1,5 +1,6 @@
 #include "app/dwnload1.h"
 #include "fake_file_dialogs.h"
+#include "cli_run.h"
 #include "metersim_process.h"
 #include "platform/qt_event_pump.h"
 #include "platform/qt_serial_port.h"
@@ -27,23 +28,6 @@ QByteArray readAll(const QString &path)
     return file.open(QIODevice::ReadOnly) ? file.readAll() : QByteArray();
 }
 
-// Runs ostrand-cli to its end; its stdout lines and exit status.
-struct CliRun {
-    int exitCode = -1;
-    QStringList lines;
-};
-
-CliRun runCli(const QStringList &arguments)
-{
-    QProcess cli;
-    cli.start(QStringLiteral(OSTRAND_CLI), arguments);
-    CliRun run;
-    if (!cli.waitForFinished(120000))
-        return run;
-    run.exitCode = cli.exitCode();
-    run.lines = QString::fromLocal8Bit(cli.readAllStandardOutput()).split(u'\n', Qt::SkipEmptyParts);
-    return run;
-}
 
 void waitForConfirmations(MeterSimProcess &sim, int expected)
 {
