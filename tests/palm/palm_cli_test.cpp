@@ -40,17 +40,13 @@ protected:
     }
 };
 
-TEST_F(PalmCommandLine, ConvertsOneMetersRecordsIntoTheOutputFile)
+TEST_F(PalmCommandLine, ConvertsOneMeterIntoTheOutputFileOrEveryMeterIntoLogdata)
 {
     const CliRun done = run({"palm", "--pdb", pdbPath(), "--modid", "3", "--output", "north.csv"});
     EXPECT_EQ(done.exitCode, 0);
     EXPECT_EQ(done.lines, QStringList({"Reading Palm DataBase", "Completed Download.",
                                        "Finished. Data in File"}));
     EXPECT_EQ(csv("north.csv"), "Date / Time,Flow\r\n12/05/2007 10:03,3\r\n");
-}
-
-TEST_F(PalmCommandLine, ConvertsEveryMeterWithAllIntoLogdataByDefault)
-{
     EXPECT_EQ(run({"palm", "--pdb", pdbPath(), "--all"}).exitCode, 0);
     // 10:03, 10:07, 10:03, 10:12: each stamp differs from the one before it.
     EXPECT_EQ(csv().count("\r\n"), 1 + 4);

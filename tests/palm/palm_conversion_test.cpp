@@ -33,42 +33,30 @@ QByteArray meter(int modId, const QDateTime &when, float value)
     return palmRecord(modId, 1, "Flow", when, value);
 }
 
-TEST_F(PalmConversion, GivesEachTimeStampOneRowWithItsRecordNumber)
+TEST_F(PalmConversion, GivesEachTimeStampOneRowWithItsRecordNumberAndATwentyFourHourStamp)
 {
+    PalmRecordFields yearEnd{1, 0x10, "Flow", 0x99, 12, 0x31, 0x23, 0x59};
+    PalmRecordFields badDay{1, 0x10, "Flow", 0x99, 12, 0x1A, 0x10, 0x15};
+    PalmRecordFields afternoon{1, 0x10, "Flow", 0x00, 1, 0x01, 0x13, 0x05};
     convert({rec(1, at(5, 10, 0), 1.5f), rec(2, at(5, 10, 0), 2, "Level"),
              rec(3, at(5, 10, 0), -3, "Temp"), rec(1, at(5, 10, 15), 4.25f),
-             rec(2, at(5, 10, 15), 5, "Level"), rec(3, at(5, 10, 15), 6, "Temp")});
-    EXPECT_EQ(state.LastGridRow, 3);
+             palmRecord(yearEnd), palmRecord(badDay), palmRecord(afternoon)});
     EXPECT_EQ(row(2), QStringList({"1", "12/05/2007 10:00", "1.5", "2", "-3"}));
-    EXPECT_EQ(row(3), QStringList({"2", "12/05/2007 10:15", "4.25", "5", "6"}));
+    EXPECT_EQ(row(3), QStringList({"2", "12/05/2007 10:15", "4.25", "", ""}));
+    EXPECT_EQ(grid.text(4, 1), "12/31/2099 23:59");
+    EXPECT_EQ(grid.text(5, 1), "12/31/2099 10:15") << "an impossible day keeps the one before";
+    EXPECT_EQ(grid.text(6, 1), "01/01/2000 13:05");
+    EXPECT_EQ(state.LastGridRow, 6);
 }
 
-TEST_F(PalmConversion, WritesTheStampAsTwoDigitMonthAndDayAndTwentyFourHourTime)
-{
-    PalmRecordFields worked; // year 0x07, month 0x0C, day 0x05, 09:30
-    PalmRecordFields yearEnd{1, 0x10, "Flow", 0x99, 12, 0x31, 0x23, 0x59};
-    PalmRecordFields afternoon{1, 0x10, "Flow", 0x00, 1, 0x01, 0x13, 0x05};
-    convert({palmRecord(worked), palmRecord(yearEnd), palmRecord(afternoon)});
-    EXPECT_EQ(grid.text(2, 1), "12/05/2007 09:30");
-    EXPECT_EQ(grid.text(3, 1), "12/31/2099 23:59");
-    EXPECT_EQ(grid.text(4, 1), "01/01/2000 13:05");
-}
-
-TEST_F(PalmConversion, GivesAMidnightRecordARowOfItsOwnDatedTheNextDay)
+TEST_F(PalmConversion, GivesMidnightARowDatedTheNextDayAndSplitsTheSameMinuteOnAnotherDate)
 {
     const QDateTime midnight(QDate(2007, 12, 5), QTime(0, 0)); // the meter's end of the 5th
     convert({rec(1, at(5, 23, 45), 1), rec(1, midnight, 2), rec(2, midnight, 7),
-             rec(1, at(6, 0, 15), 3)});
+             rec(1, at(6, 23, 45), 3)});
     EXPECT_EQ(row(2), QStringList({"1", "12/05/2007 23:45", "1", "", ""}));
     EXPECT_EQ(row(3), QStringList({"2", "12/06/2007 00:00", "2", "7", ""}));
-    EXPECT_EQ(row(4), QStringList({"3", "12/06/2007 00:15", "3", "", ""}));
-}
-
-TEST_F(PalmConversion, BeginsANewRowForTheSameHourAndMinuteOnAnotherDate)
-{
-    convert({rec(1, at(5, 10, 0), 1), rec(1, at(6, 10, 0), 2)});
-    EXPECT_EQ(row(2), QStringList({"1", "12/05/2007 10:00", "1", "", ""}));
-    EXPECT_EQ(row(3), QStringList({"2", "12/06/2007 10:00", "2", "", ""}));
+    EXPECT_EQ(row(4), QStringList({"3", "12/06/2007 23:45", "3", "", ""}));
 }
 
 TEST_F(PalmConversion, PutsAFirstRecordStampedMidnightOnRowTwoAndLeavesTheHeadingsAlone)
@@ -79,67 +67,35 @@ TEST_F(PalmConversion, PutsAFirstRecordStampedMidnightOnRowTwoAndLeavesTheHeadin
     EXPECT_EQ(state.LastGridRow, 2);
 }
 
-TEST_F(PalmConversion, TakesAnImpossibleDateOrTimeFromThePreviousRecord)
+TEST_F(PalmConversion, NamesChannelsFromTheirFirstRecordWithTotNotUsedAndFillerNames)
 {
-    PalmRecordFields badDay{1, 0x10, "Flow", 0x07, 12, 0x1A, 0x10, 0x15};
-    PalmRecordFields badHour{1, 0x10, "Flow", 0x07, 12, 0x07, 0x24, 0x00};
-    PalmRecordFields april31{1, 0x10, "Flow", 0x08, 4, 0x31, 0x11, 0x00};
-    convert(
-        {rec(1, at(5, 10, 0), 1), palmRecord(badDay), palmRecord(badHour), palmRecord(april31)});
-    EXPECT_EQ(grid.text(3, 1), "12/05/2007 10:15");
-    EXPECT_EQ(grid.text(4, 1), "12/07/2007 10:15");
-    EXPECT_EQ(grid.text(5, 1), "12/07/2007 11:00");
-}
-
-TEST_F(PalmConversion, NamesEachChannelFromItsFirstRecordOnly)
-{
-    convert({rec(1, at(5, 10, 0), 1, "Flow"), rec(2, at(5, 10, 0), 2, "Level"),
-             rec(1, at(5, 10, 15), 3, "Renamed")});
-    EXPECT_EQ(heading(1), "Flow");
-    EXPECT_EQ(heading(2), "Level");
-    EXPECT_EQ(display.labels[1], "Flow");
+    state.ChannelInUse[4] = state.ChannelInUse[5] = true;
+    state.ChannelIsTotal[2] = state.ChannelIsTotal[4] = true;
+    display.labels[7] = "From before";
+    convert({rec(1, at(5, 10, 0), 1234.9f, "Flow Tot"), rec(2, at(5, 10, 0), 2, "Level"),
+             rec(3, at(5, 10, 0), 1234.5f, "flow total"), rec(4, at(5, 10, 0), 5, "Not Used  "),
+             rec(5, at(5, 10, 0), 2.5f, QByteArray(10, char(0xFF))),
+             rec(2, at(5, 10, 15), 3, "Renamed")});
+    EXPECT_EQ(row(1), QStringList({"Record #", "Date / Time", "Flow Tot", "Level", "flow total"}));
     EXPECT_EQ(display.labels[2], "Level");
-    EXPECT_TRUE(state.ChannelInUse[1] && state.ChannelInUse[2]);
-    EXPECT_FALSE(state.ChannelInUse[3]);
-}
-
-TEST_F(PalmConversion, TreatsAChannelNamedWithTotAsATotaliserButNotOneWithLowerCaseTot)
-{
-    state.ChannelIsTotal[1] = true;
-    convert(
-        {rec(1, at(5, 10, 0), 1234.9f, "Flow Tot"), rec(2, at(5, 10, 0), 1234.5f, "flow total")});
+    EXPECT_EQ(display.labels[7], "");
     EXPECT_TRUE(state.ChannelIsTotal[0]);
-    EXPECT_FALSE(state.ChannelIsTotal[1]);
+    EXPECT_FALSE(state.ChannelIsTotal[2]) << "lower-case tot is no totaliser";
     EXPECT_EQ(grid.text(2, 2), "1234");
-    EXPECT_EQ(grid.text(2, 3), "1234.5");
-}
-
-TEST_F(PalmConversion, GivesANotUsedChannelNoHeadingButStillWritesItsValues)
-{
-    state.ChannelInUse[3] = true;
-    convert({rec(3, at(5, 10, 0), 5, "Not Used  ")});
-    EXPECT_FALSE(state.ChannelInUse[3]);
-    EXPECT_EQ(heading(3), "");
-    EXPECT_EQ(display.labels[3], "");
-    EXPECT_EQ(grid.text(2, 4), "5");
-}
-
-TEST_F(PalmConversion, LeavesTheHeadingAndFlagsAsTheyWereForANameOfFillerBytes)
-{
-    state.ChannelInUse[2] = true;
-    state.ChannelIsTotal[1] = true;
-    convert({rec(2, at(5, 10, 0), 2.5f, QByteArray(10, char(0xFF)))});
-    EXPECT_TRUE(state.ChannelInUse[2]);
-    EXPECT_TRUE(state.ChannelIsTotal[1]);
-    EXPECT_EQ(heading(2), "");
-    EXPECT_EQ(grid.text(2, 3), "2");
+    EXPECT_EQ(grid.text(2, 4), "1234.5");
+    EXPECT_FALSE(state.ChannelInUse[4]) << "Not Used";
+    EXPECT_EQ(heading(4), "");
+    EXPECT_EQ(grid.text(2, 5), "5");
+    EXPECT_TRUE(state.ChannelInUse[5]) << "a name of 0xFF filler changes nothing";
+    EXPECT_TRUE(state.ChannelIsTotal[4]);
+    EXPECT_EQ(heading(5), "");
+    EXPECT_EQ(grid.text(2, 6), "2");
 }
 
 TEST_F(PalmConversion, SkipsRecordsWithoutSyncOrWithAnUnknownChannelCode)
 {
-    PalmRecordFields noSync;
+    PalmRecordFields noSync, unknown[3];
     noSync.sync = false;
-    PalmRecordFields unknown[3];
     unknown[0].channelCode = 0x90;
     unknown[1].channelCode = 0x15;
     unknown[2].channelCode = 0x00;
@@ -148,16 +104,6 @@ TEST_F(PalmConversion, SkipsRecordsWithoutSyncOrWithAnUnknownChannelCode)
     EXPECT_EQ(state.LastGridRow, 2);
     EXPECT_EQ(row(2), QStringList({"1", "12/05/2007 10:00", "", "1", ""}));
     EXPECT_FALSE(state.ChannelInUse[1]);
-}
-
-TEST_F(PalmConversion, EmptiesTheChannelBoxesAndSetsTheColumnWidthsFirst)
-{
-    display.labels[5] = "From before";
-    convert({rec(1, at(5, 10, 0), 1)});
-    EXPECT_EQ(display.labels[5], "");
-    EXPECT_EQ(grid.colWidthTwips(0), 1000);
-    for (int col = 1; col <= 9; ++col)
-        EXPECT_EQ(grid.colWidthTwips(col), 1800) << col;
 }
 
 TEST_F(PalmConversion, KeepsOnlyTheSelectedMetersRecordsAndListsTheOtherIds)
@@ -170,6 +116,10 @@ TEST_F(PalmConversion, KeepsOnlyTheSelectedMetersRecordsAndListsTheOtherIds)
     EXPECT_EQ(row(2), QStringList({"1", "12/05/2007 10:00", "1", "", ""}));
     EXPECT_EQ(row(3), QStringList({"2", "12/05/2007 10:15", "3", "", ""}));
     EXPECT_EQ(view.entries, QStringList({"7", "12"}));
+    view.listText = "99";
+    view.entries.clear();
+    convert({meter(3, at(5, 10, 0), 1)});
+    EXPECT_EQ(state.LastGridRow, 1) << "an id no record carries leaves only the headings";
 }
 
 TEST_F(PalmConversion, MergesEveryMeterWhenNotSeparatingAndListsNone)
@@ -180,15 +130,6 @@ TEST_F(PalmConversion, MergesEveryMeterWhenNotSeparatingAndListsNone)
     EXPECT_EQ(row(2), QStringList({"1", "12/05/2007 10:00", "2", "", ""}));
     EXPECT_EQ(row(3), QStringList({"2", "12/05/2007 10:15", "", "3", ""}));
     EXPECT_TRUE(view.entries.isEmpty());
-}
-
-TEST_F(PalmConversion, KeepsOnlyTheHeadingRowForAnIdThatNoRecordCarries)
-{
-    view.separate = true;
-    view.listText = "99";
-    convert({meter(3, at(5, 10, 0), 1)});
-    EXPECT_EQ(state.LastGridRow, 1);
-    EXPECT_EQ(grid.lastUsedRow(), 1);
 }
 
 TEST_F(PalmConversion, LeavesOutRowsPastTheGridsLastRowAndStillCompletes)

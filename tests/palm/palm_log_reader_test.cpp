@@ -43,51 +43,31 @@ std::vector<int> readAll(const QByteArray &file,
     return ids;
 }
 
-TEST(PalmLogReader, FindsNoRecordInADatabaseOfHeaderOnlyOrInAnEmptyFile)
-{
-    EXPECT_TRUE(readAll(PalmDatabaseBuilder().build()).empty());
-    EXPECT_TRUE(readAll(QByteArray()).empty());
-}
-
-TEST(PalmLogReader, FindsASyncPairThatStraddlesTheThousandByteBoundary)
+TEST(PalmLogReader, FindsASyncPairThatStraddlesTheThousandByteBoundaryWhateverTheReadSize)
 {
     const QByteArray records = recordOf(4) + recordOf(5);
     for (const int syncAt : {999, 1000}) {
         const QByteArray file = QByteArray(syncAt, '\x01') + records;
-        const std::vector<int> expected{4, 5};
-        EXPECT_EQ(readAll(file), expected) << syncAt;
-        EXPECT_EQ(readAll(file, 1000), expected) << "blocks of 1000, sync at " << syncAt;
+        EXPECT_EQ(readAll(file), (std::vector<int>{4, 5})) << syncAt;
+        EXPECT_EQ(readAll(file, 1000), (std::vector<int>{4, 5})) << "blocks of 1000, " << syncAt;
     }
-}
-
-TEST(PalmLogReader, ReadsTheSameRecordsWhateverTheSizeOfItsReads)
-{
-    const PalmDatabaseBuilder pdb = databaseOf({1, 2, 3, 4, 5});
-    const std::vector<int> expected{1, 2, 3, 4, 5};
+    const QByteArray five = databaseOf({1, 2, 3, 4, 5}).build();
     for (qint64 blockSize = 1; blockSize <= 70; ++blockSize)
-        EXPECT_EQ(readAll(pdb.build(), blockSize), expected) << blockSize;
+        EXPECT_EQ(readAll(five, blockSize), (std::vector<int>{1, 2, 3, 4, 5})) << blockSize;
 }
 
-TEST(PalmLogReader, IgnoresATrailingPieceShorterThanARecord)
+TEST(PalmLogReader, SkipsHeaderAndPartialRecordsAndHandsOnABadSyncInTheMiddle)
 {
-    PalmDatabaseBuilder pdb = databaseOf({1, 2, 3});
-    pdb.add(recordOf(9).left(5));
-    EXPECT_EQ(readAll(pdb.build()), (std::vector<int>{1, 2, 3}));
-}
-
-TEST(PalmLogReader, HandsOnARecordWithABadSyncAndReadsOnBackToBack)
-{
-    PalmDatabaseBuilder pdb;
-    pdb.add(recordOf(1)).add(recordOf(2, false)).add(recordOf(3));
-    EXPECT_EQ(readAll(pdb.build()), (std::vector<int>{1, -2, 3}));
-}
-
-TEST(PalmLogReader, SkipsADatabaseHeaderAndRecordListThatContainASyncPair)
-{
-    // Unique ID 0x00AA55 puts the pair in the record list, 160 bytes before the first record.
-    PalmDatabaseBuilder pdb = databaseOf({1, 2, 3, 4, 5, 6, 7, 8});
-    pdb.uniqueIdSeed(0x00AA50);
-    const QByteArray file = pdb.build();
+    EXPECT_TRUE(readAll(PalmDatabaseBuilder().build()).empty()) << "header only";
+    EXPECT_TRUE(readAll(QByteArray()).empty());
+    PalmDatabaseBuilder trailing = databaseOf({1, 2, 3});
+    EXPECT_EQ(readAll(trailing.add(recordOf(9).left(5)).build()), (std::vector<int>{1, 2, 3}));
+    PalmDatabaseBuilder badSync;
+    badSync.add(recordOf(1)).add(recordOf(2, false)).add(recordOf(3));
+    EXPECT_EQ(readAll(badSync.build()), (std::vector<int>{1, -2, 3}));
+    // Unique ID 0x00AA55 puts a sync pair in the record list, before the first record.
+    PalmDatabaseBuilder listed = databaseOf({1, 2, 3, 4, 5, 6, 7, 8});
+    const QByteArray file = listed.uniqueIdSeed(0x00AA50).build();
     ASSERT_LT(file.indexOf("\xAA\x55"), file.indexOf(recordOf(1)));
     EXPECT_EQ(readAll(file), (std::vector<int>{1, 2, 3, 4, 5, 6, 7, 8}));
 }

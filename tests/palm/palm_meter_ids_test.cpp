@@ -20,7 +20,7 @@ protected:
     qint16 list() { return ListPalmMeterIds(source(), context()); }
 };
 
-TEST_F(PalmMeterIds, ListsEachIdOnceInTheOrderFirstMet)
+TEST_F(PalmMeterIds, ListsEachIdOnceInTheOrderFirstMetLeavingOutTheSelectedAndListedOnes)
 {
     writeIds({3, 7, 3, 12});
     state.LastGridRow = 40;
@@ -29,10 +29,6 @@ TEST_F(PalmMeterIds, ListsEachIdOnceInTheOrderFirstMet)
     EXPECT_EQ(state.LastGridRow, 1);
     EXPECT_EQ(list(), 0);
     EXPECT_EQ(view.entries, QStringList({"3", "7", "12"}));
-}
-
-TEST_F(PalmMeterIds, LeavesOutTheIdThatTheListTextSelectsAndThoseAlreadyListed)
-{
     writeIds({3, 7, 3, 12, 0});
     view.listText = "7";
     view.entries = QStringList({"12"});

@@ -68,23 +68,19 @@ TEST(Faults, ADeadBlockSwallowsEveryReadCoveringItAndNoOther)
     EXPECT_FALSE(meter.send(request(1, 0x63)).bytes.isEmpty());
 }
 
-TEST(Faults, DropAfterCutsTheLineOnceInsideTheReplyThatCrossesTheCount)
+TEST(Faults, DropsTheLineOnceAfterAByteCountOrInTheThirdLogBlockOfADownload)
 {
     FaultyMeter meter({"--drop-after", "30"});
     EXPECT_EQ(meter.send(request(1, 0x63)).dropAfter, -1); // 26 bytes
     EXPECT_EQ(meter.send(request(1, 0x63)).dropAfter, 4);
     EXPECT_EQ(meter.send(request(1, 0x63)).dropAfter, -1) << "the line drops once";
-}
-
-TEST(Faults, DropMidDownloadCutsTheThirdLogBlockAfterAPointerRead)
-{
-    FaultyMeter meter({"--drop-mid-download"});
+    FaultyMeter midDownload({"--drop-mid-download"});
     for (int k = 1; k <= 8; ++k)
-        EXPECT_EQ(meter.block(0x18, 0x80 + k, 0, 100).dropAfter, -1) << "labels are not log blocks";
+        EXPECT_EQ(midDownload.block(0x18, 0x80 + k, 0, 100).dropAfter, -1) << "labels are not log blocks";
     for (int page = 0x80; page < 0x84; ++page)
-        EXPECT_EQ(meter.block(8, page, 0, 128).dropAfter, -1) << "no download has started";
-    meter.send(QByteArray::fromHex("0103004C000885DB"));
-    EXPECT_EQ(meter.block(8, 0x80, 0, 128).dropAfter, -1);
-    EXPECT_EQ(meter.block(8, 0x81, 0, 128).dropAfter, -1);
-    EXPECT_EQ(meter.block(8, 0x82, 0, 128).dropAfter, (256 + 9) / 2);
+        EXPECT_EQ(midDownload.block(8, page, 0, 128).dropAfter, -1) << "no download has started";
+    midDownload.send(QByteArray::fromHex("0103004C000885DB"));
+    EXPECT_EQ(midDownload.block(8, 0x80, 0, 128).dropAfter, -1);
+    EXPECT_EQ(midDownload.block(8, 0x81, 0, 128).dropAfter, -1);
+    EXPECT_EQ(midDownload.block(8, 0x82, 0, 128).dropAfter, (256 + 9) / 2);
 }

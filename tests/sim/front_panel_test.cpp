@@ -92,29 +92,21 @@ TEST(FrontPanel, DigitsTypedIntoAFieldShowUpDownRubsOutAndEnterStoresOnlyWhatIsI
     EXPECT_EQ(keypad.meter().intervalMinutes(), 45);
 }
 
-TEST(FrontPanel, ANewModbusAddressTakesEffectAfterTheKeysReply)
+TEST(FrontPanel, ClearsTotalsChangesUnitsAndTakesANewAddressAfterTheKeysReply)
 {
     Keypad keypad;
     keypad.type("ME12");
     EXPECT_TRUE(keypad.press('E')) << "Enter itself is still answered on address 1";
     EXPECT_TRUE(keypad.meter().respond(request(1, 0x63), testNow()).bytes.isEmpty());
     EXPECT_EQ(keypad.meter().respond(request(12, 0x63), testNow()).bytes.size(), 26);
-}
-
-TEST(FrontPanel, FlowUnitsChosenOnTheKeypadConvertTheMainScreenFlow)
-{
-    Keypad keypad;
+    keypad = Keypad();
     const double cfs = keypad.line(0).mid(5, 10).toDouble();
     keypad.type("M3EL");
     EXPECT_TRUE(keypad.line(2).contains("< GPM >"));
     keypad.type("EM");
     EXPECT_TRUE(keypad.text(0).endsWith("GPM"));
     EXPECT_NEAR(keypad.line(0).mid(5, 10).toDouble(), cfs * 448.831, 1.0);
-}
-
-TEST(FrontPanel, ClearTotalsZeroesTheTotalizerOnlyAfterEnter)
-{
-    Keypad keypad;
+    keypad = Keypad();
     keypad.type("M4EMM");
     EXPECT_TRUE(keypad.line(2).contains("152340")) << "Menu backs out without clearing";
     keypad.type("M4EE");

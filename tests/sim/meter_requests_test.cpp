@@ -34,7 +34,7 @@ int totalAt(const QByteArray &block, int at)
 
 } // namespace
 
-TEST(RegisterRead, AnswersThePointerExampleWithPaddedPointersAndTheCounts)
+TEST(RegisterRead, AnswersThePointerRequestWithPointersAndCountsPackedTighterOnThePortable)
 {
     BuiltMeter built = meterFrom({"--records", "500", "--channels", "3"});
     const CircularLog &log = built.meter->log();
@@ -49,16 +49,11 @@ TEST(RegisterRead, AnswersThePointerExampleWithPaddedPointersAndTheCounts)
     EXPECT_EQ(decodeMeterFloat(data.mid(12, 4)), double(CircularLog::kCapacity - 1500)) << "free";
     EXPECT_EQ(logOffsetOf(log.endPointer()) - logOffsetOf(log.startPointer()), 1504 * 8)
         << "whole pages";
-}
-
-TEST(RegisterRead, PacksThePointersOneByteEarlierForThePortable)
-{
-    const QByteArray u = ask(*meterFrom({"--records", "60"}).meter, kPointerRequest).mid(3, 16);
     const QByteArray p =
-        ask(*meterFrom({"--records", "60", "--portable"}).meter, kPointerRequest).mid(3, 16);
-    EXPECT_EQ(p.left(3), u.mid(1, 3)) << "start pointer";
-    EXPECT_EQ(p.mid(4, 3), u.mid(5, 3)) << "end pointer";
-    EXPECT_EQ(p.mid(7, 8), u.mid(8, 8)) << "records used and free";
+        ask(*meterFrom({"--records", "500", "--channels", "3", "--portable"}).meter,
+            kPointerRequest).mid(3, 16);
+    EXPECT_EQ(p.left(3) + p.mid(4, 3), data.mid(1, 3) + data.mid(5, 3)) << "the portable packs one byte earlier";
+    EXPECT_EQ(p.mid(7, 8), data.mid(8, 8));
 }
 
 TEST(Requests, OutsideWhatTheMeterHasGetExceptionReplies)
@@ -77,34 +72,18 @@ TEST(Requests, OutsideWhatTheMeterHasGetExceptionReplies)
               exception(0x60, 3));
 }
 
-TEST(KeyWrite, EchoesRegisterAndCountInAnEightByteReplyAndKeepsTheKey)
+TEST(BlockRead, ReturnsChannelSetupBlocksLabelledInBytes65To96AndNotUsedBeyondTheChannels)
 {
-    BuiltMeter built = meterFrom({});
-    EXPECT_EQ(ask(*built.meter, QByteArray::fromHex("011000D0000102454546A3")),
-              request(1, 0x10, QByteArray::fromHex("00D00001")));
-    EXPECT_EQ(ask(*built.meter, request(1, 3, QByteArray::fromHex("00D00001"))).mid(3, 2),
-              QByteArray::fromHex("4545"));
-}
-
-TEST(BlockRead, ReturnsAChannelSetupBlockWithItsLabelInBytes65To96)
-{
-    BuiltMeter built = meterFrom({"--labels", "Inflow,Inflow Tot,Wet Well"});
+    BuiltMeter built = meterFrom({"--labels", "Inflow,Inflow Tot"});
     const QByteArray reply = ask(*built.meter, QByteArray::fromHex("016018810000640BB5"));
     ASSERT_EQ(reply.size(), 2 * 100 + 9);
     EXPECT_TRUE(hasValidCrc(reply));
-    EXPECT_EQ(reply.mid(2, 5), QByteArray::fromHex("18810000C8"))
-        << "address echoed, then 200 bytes";
-    EXPECT_EQ(reply.mid(7 + 64, 32), QByteArray("Inflow") + QByteArray(26, char(0xFF)));
-}
-
-TEST(BlockRead, LabelsChannelsBeyondTheOnesInUseNotUsed)
-{
-    BuiltMeter built = meterFrom({"--channels", "2"});
+    EXPECT_EQ(reply.mid(2, 5), QByteArray::fromHex("18810000C8")) << "address, then 200 bytes";
     for (int k = 1; k <= 8; ++k) {
         const QByteArray at = QByteArray(1, char(0x18)) + char(0x80 + k) + '\0' + '\0' + char(100);
         const QByteArray label = ask(*built.meter, request(1, 0x60, at)).mid(7 + 64, 32);
-        EXPECT_EQ(label.left(label.indexOf(char(0xFF))),
-                  k <= 2 ? defaultLabel(k).toLatin1() : "Not Used")
+        EXPECT_EQ(label, QByteArray(k == 1 ? "Inflow" : k == 2 ? "Inflow Tot" : "Not Used")
+                             .leftJustified(32, char(0xFF)))
             << k;
     }
 }

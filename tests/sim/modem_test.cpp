@@ -42,7 +42,7 @@ TEST(HayesModem, PassesDataToTheMeterWhileConnectedWithoutEcho)
     EXPECT_TRUE(out.toComputer.isEmpty());
 }
 
-TEST(HayesModem, EscapesWithPlusPlusPlusAfterTheGuardTimeAndHangsUpOnAth0)
+TEST(HayesModem, EscapesOnlyWithPlusPlusPlusAloneForTheGuardTimeAndHangsUpOnAth0)
 {
     HayesModem modem = onlineModem();
     modem.receive("+++", 9000);
@@ -51,11 +51,7 @@ TEST(HayesModem, EscapesWithPlusPlusPlusAfterTheGuardTimeAndHangsUpOnAth0)
     EXPECT_TRUE(modem.receive("ATH0\r", 11000).toComputer.endsWith("\r\nOK\r\n"));
     EXPECT_EQ(modem.state(), HayesModem::State::Command);
     EXPECT_TRUE(modem.receive(QByteArray::fromHex("0103004C000885DB"), 12000).toMeter.isEmpty());
-}
-
-TEST(HayesModem, NeitherPlusesInsideAFrameNorPlusesFollowedByDataEscape)
-{
-    HayesModem modem = onlineModem();
+    modem = onlineModem();
     modem.receive(QByteArray::fromHex("01102B2B2B"), 9000);
     EXPECT_TRUE(modem.tick(12000).toComputer.isEmpty());
     modem.receive("+++", 13000);
@@ -64,7 +60,7 @@ TEST(HayesModem, NeitherPlusesInsideAFrameNorPlusesFollowedByDataEscape)
     EXPECT_TRUE(modem.online());
 }
 
-TEST(HayesModem, ReportsAConfiguredFailureAndAKeyAbortsADial)
+TEST(HayesModem, ReportsAConfiguredFailureLetsAKeyAbortADialAndIgnoresNoiseBeforeAt)
 {
     ModemSettings busy;
     busy.dialResult = QStringLiteral("BUSY");
@@ -74,11 +70,7 @@ TEST(HayesModem, ReportsAConfiguredFailureAndAKeyAbortsADial)
     modem.receive("ATDT 1\r", 2000);
     EXPECT_EQ(modem.receive("\r", 2500).toComputer, QByteArray("\r\nNO CARRIER\r\n"));
     EXPECT_EQ(modem.nextDeadline(), -1);
-}
-
-TEST(HayesModem, IgnoresNoiseBeforeTheAtPrefixAndTakesAte0InLowerCase)
-{
-    HayesModem modem{ModemSettings{}};
+    modem = HayesModem{ModemSettings{}};
     EXPECT_TRUE(modem.receive(QByteArray::fromHex("01634009") + "AT\r", 0)
                     .toComputer.endsWith("\r\nOK\r\n"));
     EXPECT_EQ(modem.receive("ate0\r", 10).toComputer, QByteArray("ate0\r\r\nOK\r\n"));

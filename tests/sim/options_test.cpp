@@ -55,20 +55,6 @@ TEST(Options, RejectsNonsenseWithAMessageNamingTheOption)
     EXPECT_FALSE(parseError({"stray"}).isEmpty());
 }
 
-TEST(Options, HelpDocumentsEveryOptionTheLogFormatAndTheExample)
-{
-    const QString help = helpText();
-    const QString options = QStringLiteral(
-        "--link --slave --portable --channels --labels --interval-minutes --records --start "
-        "--wrap --log-file --log-every-seconds --alarms --modem --connect-delay-ms --guard-ms "
-        "--dial-result --silent --delay-ms --corrupt-crc --corrupt-every --dead-block "
-        "--drop-after --drop-mid-download --baud --verbose");
-    for (const QString &option : options.split(QLatin1Char(' ')))
-        EXPECT_TRUE(help.contains(option + QLatin1Char(' '))) << option.toStdString();
-    EXPECT_TRUE(help.contains("YYYY-MM-DD HH:MM,channel,value"));
-    EXPECT_TRUE(help.contains("ostrand-metersim --link BUILD/bin/COM1 --records 500 --channels 3"));
-}
-
 TEST(LogContents, MakesOneRecordPerChannelPerInstantEndingAtThePresentWithoutAStart)
 {
     BuiltMeter built = meterFrom({"--records", "4", "--channels", "2", "--interval-minutes", "30"});

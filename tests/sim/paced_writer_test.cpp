@@ -1,7 +1,5 @@
 #include "paced_writer.h"
 
-#include <QCoreApplication>
-#include <QElapsedTimer>
 #include <QSignalSpy>
 #include <fcntl.h>
 #include <gtest/gtest.h>
@@ -34,29 +32,6 @@ struct Pipe {
 };
 
 } // namespace
-
-TEST(PacedWriter, LetsBytesOutAtTheLineRateInOrderInsteadOfAllAtOnce)
-{
-    Pipe pipe;
-    PacedWriter writer(1200);
-    writer.setFd(pipe.fds[1]);
-    writer.write(QByteArray(30, 'a')); // 60 bytes at 1200 baud: half a second on the wire
-    writer.write(QByteArray(30, 'b'));
-    QElapsedTimer timer;
-    timer.start();
-    QByteArray got;
-    QByteArray early;
-    while (got.size() < 60 && timer.elapsed() < 3000) {
-        QCoreApplication::processEvents(QEventLoop::AllEvents, 5);
-        got += pipe.drain();
-        if (timer.elapsed() < 100)
-            early = got;
-    }
-    EXPECT_EQ(got, QByteArray(30, 'a') + QByteArray(30, 'b'));
-    EXPECT_GE(timer.elapsed(), 400);
-    EXPECT_LT(timer.elapsed(), 1500);
-    EXPECT_LT(early.size(), 30) << "only what 100 ms of wire time carries";
-}
 
 TEST(PacedWriter, StopsAtTheDropPointAndAsksForTheLineToDrop)
 {

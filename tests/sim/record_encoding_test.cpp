@@ -22,45 +22,29 @@ QDateTime at(int y, int mo, int d, int h, int mi)
 
 } // namespace
 
-TEST(MeterFloat, EncodesTheReadersExampleValues)
+TEST(MeterFloat, EncodesExampleValuesReadsThemBackClampsAtTheLimitsAndNeverStoresANegativeZero)
 {
     EXPECT_EQ(bytesOf(encodeMeterFloat(1.5)), QByteArray::fromHex("3FC00000"));
     EXPECT_EQ(bytesOf(encodeMeterFloat(10.0)), QByteArray::fromHex("41200000"));
     EXPECT_EQ(bytesOf(encodeMeterFloat(-100.0)), QByteArray::fromHex("C2C80000"));
     EXPECT_EQ(bytesOf(encodeMeterFloat(0.0)), QByteArray::fromHex("00000000"));
-}
-
-TEST(MeterFloat, ReadsBackOrdinaryValuesToSinglePrecisionAndClampsAtTheReadersLimits)
-{
     for (const double value : {0.25, 3.14159, -2.5e-3, 12345.678, -7.75e20, 2.0e-30})
         EXPECT_EQ(decodeMeterFloat(bytesOf(encodeMeterFloat(value))), double(float(value)))
             << value;
     EXPECT_NEAR(decodeMeterFloat(bytesOf(encodeMeterFloat(5e38))), 1e37, 1e30);
     EXPECT_NEAR(decodeMeterFloat(bytesOf(encodeMeterFloat(-5e38))), -1e37, 1e30);
-}
-
-TEST(MeterFloat, NeverStoresANegativeZeroThatWouldReadAsMinus1EMinus37)
-{
     EXPECT_EQ(decodeMeterFloat(QByteArray::fromHex("80000000")), -1e-37) << "the reader's rule";
     EXPECT_EQ(decodeMeterFloat(bytesOf(encodeMeterFloat(-0.0))), 0.0);
     EXPECT_EQ(decodeMeterFloat(bytesOf(encodeMeterFloat(-1e-39))), 0.0);
 }
 
-TEST(LogRecord, EncodesTheWorkedRecordByteForByte)
+TEST(LogRecord, EncodesRecordsByteForByteWithTheYearSpreadAndMidnightUnderTheDayBefore)
 {
     EXPECT_EQ(bytesOf(encodeLogRecord({1, at(2000, 4, 15, 9, 30), 100.0})),
               QByteArray::fromHex("1415093042C80000"));
-}
-
-TEST(LogRecord, SpreadsTheYearOverTheTopBitsOfDayHourAndMinute)
-{
     // 2027: year field 27 = 0b11011 -> day byte 0b11, hour byte 0b01, minute byte 0b1.
     EXPECT_EQ(bytesOf(encodeLogRecord({3, at(2027, 11, 29, 23, 59), 1.0})).left(4),
               QByteArray::fromHex("3BE963D9"));
-}
-
-TEST(LogRecord, StoresAMidnightInstantUnderTheDayBeforeSoReadersGetItBack)
-{
     const RecordBytes b = encodeLogRecord({2, at(2004, 4, 1, 0, 0), 5.0});
     EXPECT_EQ(bytesOf(b).left(4), QByteArray::fromHex("23318000")) << "March 31st, 00:00 (year 4)";
     EXPECT_EQ(decodeRecord(bytesOf(b))->stamp, at(2004, 4, 1, 0, 0));
