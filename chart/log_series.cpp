@@ -226,11 +226,13 @@ std::vector<QPointF> downsampleMinMax(const std::vector<QPointF> &points, double
             if (it->y() > high->y())
                 high = it;
         }
-        std::array<decltype(it), 4> picks{begin, low, high, it - 1};
+        // Positions rather than iterators: sorted and compared as plain numbers.
+        std::array<std::ptrdiff_t, 4> picks{begin - points.begin(), low - points.begin(),
+                                            high - points.begin(), (it - 1) - points.begin()};
         std::sort(picks.begin(), picks.end());
-        for (auto pick = picks.begin(); pick != picks.end(); ++pick) {
-            if (pick == picks.begin() || *pick != *(pick - 1))
-                out.push_back(**pick);
+        for (std::size_t i = 0; i < picks.size(); ++i) {
+            if (i == 0 || picks[i] != picks[i - 1])
+                out.push_back(points[static_cast<std::size_t>(picks[i])]);
         }
     }
     return out;
