@@ -41,6 +41,7 @@
 #include <QStackedWidget>
 #include <QStyledItemDelegate>
 #include <QTableView>
+#include <QStatusBar>
 #include <QTimer>
 #include <QVBoxLayout>
 
@@ -755,6 +756,7 @@ public:
         if (channel >= 1 && channel <= 8)
             w_.Text3[channel - 1]->setText(text);
     }
+    void showDetail(const QString &text) override { w_.statusBar()->showMessage(text); }
 
 private:
     DwnLoad1 &w_;

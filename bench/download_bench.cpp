@@ -71,6 +71,7 @@ public:
     void setRecordsUsed(const QString &) override {}
     void setRecordsAvailable(const QString &) override {}
     void setChannelLabel(int, const QString &) override {}
+    void showDetail(const QString &) override {}
 };
 
 } // namespace

@@ -45,4 +45,11 @@ void printLine(const QString &line)
     std::fflush(stdout);
 }
 
+void printDetail(const QString &line)
+{
+    std::fflush(stdout);
+    std::fputs(line.toLocal8Bit().constData(), stderr);
+    std::fputc('\n', stderr);
+}
+
 } // namespace ostrand::cli

@@ -25,5 +25,7 @@ std::optional<int> parseSlave(const QString &text);
 
 // Writes one line to stdout at once, so a caller reading a pipe sees each status as it comes.
 void printLine(const QString &line);
+// Writes one line to stderr: the reason behind a status line, or a warning.
+void printDetail(const QString &line);
 
 } // namespace ostrand::cli

@@ -54,6 +54,14 @@ public:
     void setRecordsUsed(const QString &) override {}
     void setRecordsAvailable(const QString &) override {}
     void setChannelLabel(int, const QString &) override {}
+    void showDetail(const QString &text) override
+    {
+        if (progressShown_) {
+            std::fputc('\n', stderr);
+            progressShown_ = false;
+        }
+        std::fprintf(stderr, "%s\n", qPrintable(text));
+    }
 
 private:
     bool showProgress_;

@@ -28,6 +28,7 @@ public:
     void setRecordsUsed(const QString &) override {}
     void setRecordsAvailable(const QString &) override {}
     void setChannelLabel(int, const QString &) override {}
+    void showDetail(const QString &text) override { printDetail(text); }
 };
 
 // The window's Palm controls as given on the command line. IDs added to the

@@ -15,6 +15,10 @@ public:
     virtual void setRecordsUsed(const QString &text) = 0;       // beside "Records used"
     virtual void setRecordsAvailable(const QString &text) = 0;  // beside "Records available"
     virtual void setChannelLabel(int channel, const QString &text) = 0; // channels 1 to 8
+    // A line beside the status: why something failed or what was left out
+    // (the window's status bar, the command line's stderr). The status texts
+    // stay the ones operators know; this is where the detail goes.
+    virtual void showDetail(const QString &text) = 0;
 };
 
 } // namespace ostrand

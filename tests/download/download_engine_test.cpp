@@ -25,8 +25,10 @@ public:
     void setRecordsUsed(const QString &text) override { used = text; }
     void setRecordsAvailable(const QString &text) override { available = text; }
     void setChannelLabel(int channel, const QString &text) override { labels[channel] = text; }
+    void showDetail(const QString &text) override { details << text; }
 
     QStringList statuses;
+    QStringList details;
     std::vector<int> progress;
     QString used, available;
     std::array<QString, 9> labels;

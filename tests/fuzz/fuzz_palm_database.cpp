@@ -37,6 +37,7 @@ public:
     }
     void setRecordsUsed(const QString &) override {}
     void setRecordsAvailable(const QString &) override {}
+    void showDetail(const QString &) override {}
     void setChannelLabel(int channel, const QString &) override
     {
         if (channel < 1 || channel > 8)

@@ -50,8 +50,10 @@ public:
     void setRecordsUsed(const QString &) override {}
     void setRecordsAvailable(const QString &) override {}
     void setChannelLabel(int channel, const QString &text) override { labels[channel] = text; }
+    void showDetail(const QString &text) override { details << text; }
 
     QStringList statuses;
+    QStringList details;
     std::vector<int> progress;
     std::array<QString, 9> labels;
 };
