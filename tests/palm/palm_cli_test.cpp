@@ -58,9 +58,6 @@ TEST_F(PalmCommandLine, ExitsWithTheCodeOfEachFailure)
     const std::tuple<QStringList, int, const char *> cases[] = {
         {{"--pdb", "empty.pdb", "--all"}, 1, "0 Records Available"},
         {{"--pdb", "none.pdb", "--all"}, 2, "Could not find Palm DataFile!!"},
-        {{"--pdb", pdbPath(), "--all", "--output", "no/such/dir.csv"},
-         3,
-         "Error putting into file!!"},
         {{"--pdb", dir.path(), "--all"}, 4, "Error in Downloading!!"}};
     for (const auto &[arguments, code, status] : cases) {
         const CliRun failed = run(QStringList{"palm"} + arguments);

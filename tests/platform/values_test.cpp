@@ -1,4 +1,4 @@
-#include "platform/atomic_file.h"
+#include "platform/save_file.h"
 #include "platform/text_value.h"
 
 #include <QDir>
@@ -56,8 +56,8 @@ TEST(AtomicFileWrite, ReplacesTheFileWithExactlyTheBytesGivenAndLeavesNoTemporar
     QTemporaryDir dir;
     ASSERT_TRUE(dir.isValid());
     const QByteArray bytes("a,b\r\n\0\xff", 7);
-    ASSERT_TRUE(writeFileAtomically(dir.filePath("out.csv"), QByteArray(1000, 'x')));
-    ASSERT_TRUE(writeFileAtomically(dir.filePath("out.csv"), bytes));
+    ASSERT_TRUE(saveFile(dir.filePath("out.csv"), QByteArray(1000, 'x')));
+    ASSERT_TRUE(saveFile(dir.filePath("out.csv"), bytes));
     EXPECT_EQ(contentOf(dir.filePath("out.csv")), bytes);
     EXPECT_EQ(entriesOf(dir), QStringList{"out.csv"});
 }
@@ -75,7 +75,7 @@ TEST(AtomicFileWrite, AFailedWriteGivesAReasonAndLeavesTheOldFileAndFolderAsThey
     old.close();
     for (const QString &path : {dir.filePath(longName), dir.filePath("missing/out.csv")}) {
         QString error;
-        EXPECT_FALSE(writeFileAtomically(path, "new", &error)) << path.toStdString();
+        EXPECT_FALSE(saveFile(path, "new", &error)) << path.toStdString();
         EXPECT_FALSE(error.isEmpty()) << path.toStdString();
     }
     EXPECT_EQ(contentOf(dir.filePath(longName)), QByteArray("old content"));
