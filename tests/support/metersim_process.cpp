@@ -75,6 +75,11 @@ QStringList MeterSimProcess::lines()
 
 QStringList MeterSimProcess::trace()
 {
+    // The trace is asked for after the fact: collect until it has been quiet for a moment.
+    process_.setReadChannel(QProcess::StandardError);
+    while (process_.state() == QProcess::Running && process_.waitForReadyRead(100))
+        partialTrace_ += process_.readAllStandardError();
+    process_.setReadChannel(QProcess::StandardOutput);
     partialTrace_ += process_.readAllStandardError();
     splitLines(partialTrace_, trace_);
     return trace_;
