@@ -27,7 +27,8 @@ protected:
     void put(const QString &name, const QByteArray &bytes)
     {
         QFile file(dir.filePath(name));
-        ASSERT_TRUE(file.open(QIODevice::WriteOnly) && file.write(bytes) == bytes.size()) << name.toStdString();
+        ASSERT_TRUE(file.open(QIODevice::WriteOnly) && file.write(bytes) == bytes.size())
+            << name.toStdString();
     }
     QByteArray csv(const QString &name = "Logdata.csv") const
     {
