@@ -1,9 +1,11 @@
+#include "app/download_tab.h"
 #include "chart/log_chart_view.h"
 #include "download/results_grid.h"
 #include "fake_meter.h"
 #include "window_fixture.h"
 
 #include <QCheckBox>
+#include <QDir>
 #include <QLabel>
 #include <QLineEdit>
 #include <QProgressBar>
@@ -14,7 +16,7 @@ using namespace ostrand::testing;
 
 namespace {
 
-class DownloadButtonsTest : public WindowFixture {
+class DownloadTabTest : public WindowFixture {
 protected:
     void SetUp() override
     {
@@ -30,34 +32,39 @@ protected:
         openWindow();
     }
 
+    // The bare name of the settings file: beside the program, not in the current folder.
     QString csv() const
     {
         QFile file(QDir(dir()).filePath(QStringLiteral("Logdata.csv")));
         return file.open(QIODevice::ReadOnly) ? QString::fromLatin1(file.readAll()) : QString();
     }
+    QString text(const char *box) const { return control<QLineEdit>(box)->text(); }
 
     FakeMeter meter{port_};
 };
 
 } // namespace
 
-TEST_F(DownloadButtonsTest, downloadDataFillsTheTabTheGridAndTheFileThenConfirms)
+TEST_F(DownloadTabTest, downloadDataFillsTheTabTheGridAndTheFileThenConfirms)
 {
     control<QPushButton>("Command2")->click();
     EXPECT_EQ(control<QLabel>("Label4")->text(), "Finished. Data in File");
     EXPECT_EQ(control<QProgressBar>("ProgressBar1")->value(), 100);
-    EXPECT_EQ(control<QLineEdit>("Text3(0)")->text(), "Flow");
-    EXPECT_EQ(control<QLineEdit>("Text3(1)")->text(), "Level");
-    EXPECT_EQ(control<QLineEdit>("Text3(9)")->text(), "16");
-    EXPECT_EQ(control<QLineEdit>("Text3(8)")->text(), "4096");
+    EXPECT_EQ(QStringList({text("Text3(0)"), text("Text3(1)"), text("Text3(9)"), text("Text3(8)")}),
+              QStringList({"Flow", "Level", "16", "4096"}));
     EXPECT_TRUE(control<QPushButton>("Command2")->isEnabled());
     EXPECT_EQ(window_->results().text(9, 2), "17");
     EXPECT_EQ(meter.confirmations, 1);
     EXPECT_TRUE(csv().startsWith("Date / Time,Flow,Level\r\n12/1/2026 9:00:00 AM,10,2.5\r\n"));
     EXPECT_EQ(csv().count(QStringLiteral("\r\n")), 9);
+
+    auto *chart = window_->findChild<LogChartView *>(QStringLiteral("LogChart"));
+    EXPECT_FALSE(chart->hasData()) << "the chart reads the grid only when shown";
+    control<QPushButton>("ShowChartButton")->click();
+    EXPECT_TRUE(chart->hasData());
 }
 
-TEST_F(DownloadButtonsTest, aSilentMeterShowsTheErrorWritesNothingAndConfirmsNothing)
+TEST_F(DownloadTabTest, aSilentMeterShowsTheErrorWritesNothingAndConfirmsNothing)
 {
     meter.silentFunctions = {0x03};
     control<QPushButton>("Command7")->click();
@@ -67,44 +74,30 @@ TEST_F(DownloadButtonsTest, aSilentMeterShowsTheErrorWritesNothingAndConfirmsNot
     EXPECT_TRUE(control<QPushButton>("Command7")->isEnabled());
 }
 
-TEST_F(DownloadButtonsTest, sinceLastTimeCannotStartWhileDownloadDataRuns)
+TEST_F(DownloadTabTest, noSecondDownloadStartsWhileOneRuns)
 {
     int nestedClicks = 0;
     pump_.runAfter(2, [&] {
         EXPECT_FALSE(control<QPushButton>("Command2")->isEnabled());
-        EXPECT_TRUE(window_->downloadRunning());
-        window_->Command7_Click();
-        window_->Command2_Click();
+        EXPECT_TRUE(window_->downloadTab().downloadRunning());
+        window_->downloadTab().onSinceLastTimeClicked();
+        window_->downloadTab().onDownloadClicked();
         ++nestedClicks;
     });
     control<QPushButton>("Command2")->click();
     EXPECT_EQ(nestedClicks, 1);
     EXPECT_EQ(meter.confirmations, 1) << "only the first download ran";
-    int pointerReads = 0;
     for (const auto &sent : port_.sends())
-        pointerReads += static_cast<quint8>(sent.bytes[1]) == 0x61 ? 1 : 0;
-    EXPECT_EQ(pointerReads, 0);
+        EXPECT_NE(static_cast<quint8>(sent.bytes[1]), 0x61) << "no pointer read of a since-last-time download";
 }
 
-TEST_F(DownloadButtonsTest, thePortableBoxChangesWhereThePointersAreRead)
+TEST_F(DownloadTabTest, thePortableBoxChangesWhereThePointersAreRead)
 {
     meter.setPointers(8, 0x80, 0, 8, 0x80, 0x80, 16, 4096, true);
     control<QPushButton>("Command2")->click();
-    EXPECT_NE(control<QLineEdit>("Text3(9)")->text(), "16") << "read a byte late, the counts are wrong";
+    EXPECT_NE(text("Text3(9)"), "16") << "read a byte late, the counts are wrong";
     control<QCheckBox>("Check2")->click();
     control<QPushButton>("Command2")->click();
     EXPECT_EQ(control<QLabel>("Label4")->text(), "Finished. Data in File");
-    EXPECT_EQ(control<QLineEdit>("Text3(9)")->text(), "16");
-    EXPECT_EQ(window_->results().text(9, 0), "8");
-}
-
-TEST_F(DownloadButtonsTest, theViewTabSwitchesBetweenTheGridAndAChartOfTheSameRows)
-{
-    control<QPushButton>("Command2")->click();
-    auto *chart = window_->findChild<LogChartView *>(QStringLiteral("LogChart"));
-    ASSERT_NE(chart, nullptr);
-    EXPECT_FALSE(chart->hasData()) << "the chart reads the grid only when shown";
-    control<QPushButton>("ShowChartButton")->click();
-    EXPECT_TRUE(chart->hasData());
-    EXPECT_EQ(control<QPushButton>("ShowChartButton")->text(), "Show Grid");
+    EXPECT_EQ(text("Text3(9)"), "16");
 }
