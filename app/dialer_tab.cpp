@@ -21,10 +21,12 @@ namespace ostrand {
 DialerTab::DialerTab(MeterLink &link, EventPump &pump, QWidget *parent)
     : QWidget(parent), phoneList_(new PhoneList(this)),
       dialer_(link, pump,
-              DialerView{[this] { return statusLabel_->text(); }, [this](const QString &t) { statusLabel_->setText(t); },
+              DialerView{[this] { return statusLabel_->text(); },
+                         [this](const QString &t) { statusLabel_->setText(t); },
                          [this] { hangUpButton_->setVisible(true); }})
 {
-    auto *listLabel = named(new QLabel(QStringLiteral("List of Numbers")), QStringLiteral("Label7"));
+    auto *listLabel =
+        named(new QLabel(QStringLiteral("List of Numbers")), QStringLiteral("Label7"));
     listView_ = named(new QTableView, QStringLiteral("MSHFlexGrid2"));
     listView_->setModel(phoneList_);
     listView_->setSelectionMode(QAbstractItemView::SingleSelection);
@@ -44,9 +46,12 @@ DialerTab::DialerTab(MeterLink &link, EventPump &pump, QWidget *parent)
 
     phoneBox_ = named(new QLineEdit(QStringLiteral("Phone #")), elementName("Text5", 0));
     descriptionBox_ = named(new QLineEdit(QStringLiteral("Description")), elementName("Text5", 1));
-    connect(phoneBox_, &QLineEdit::textChanged, this, [this] { onEntryEdited(PhoneList::kPhoneCol); });
-    connect(descriptionBox_, &QLineEdit::textChanged, this, [this] { onEntryEdited(PhoneList::kDescriptionCol); });
-    auto *dialButton = named(new QPushButton(QStringLiteral("Dial this Number")), QStringLiteral("Command4"));
+    connect(phoneBox_, &QLineEdit::textChanged, this,
+            [this] { onEntryEdited(PhoneList::kPhoneCol); });
+    connect(descriptionBox_, &QLineEdit::textChanged, this,
+            [this] { onEntryEdited(PhoneList::kDescriptionCol); });
+    auto *dialButton =
+        named(new QPushButton(QStringLiteral("Dial this Number")), QStringLiteral("Command4"));
     hangUpButton_ = named(new QPushButton(QStringLiteral("Hangup")), QStringLiteral("Command5"));
     hangUpButton_->setVisible(false);
     auto *statusCaption = named(new QLabel(QStringLiteral("Status")), QStringLiteral("Label5"));
@@ -103,7 +108,8 @@ void DialerTab::onListClicked()
 void DialerTab::onEntryEdited(int col)
 {
     phoneList_->setCurrentCol(col);
-    phoneList_->setCurrentText(col == PhoneList::kPhoneCol ? phoneBox_->text() : descriptionBox_->text());
+    phoneList_->setCurrentText(col == PhoneList::kPhoneCol ? phoneBox_->text()
+                                                           : descriptionBox_->text());
 }
 
 void DialerTab::selectFirstEntry()

@@ -2,9 +2,9 @@
 
 #include "app/settings_file.h"
 #include "app/tab_widgets.h"
-#include "app/unit_lists.h"
 #include "display/display_poller.h"
 #include "display/display_timers.h"
+#include "display/display_units.h"
 #include "display/meter_type.h"
 
 #include <QComboBox>
@@ -22,14 +22,14 @@ namespace ostrand {
 namespace {
 
 // The unit lists are editable, and show their initial text until one entry is chosen.
-QComboBox *unitList(const QString &name, const QStringList &items, const QString &initialText)
+QComboBox *unitCombo(const UnitList &list)
 {
-    auto *combo = named(new QComboBox, name);
+    auto *combo = named(new QComboBox, list.name);
     combo->setEditable(true);
     combo->setInsertPolicy(QComboBox::NoInsert);
-    combo->addItems(items);
+    combo->addItems(list.items);
     combo->setCurrentIndex(-1);
-    combo->setEditText(initialText);
+    combo->setEditText(list.initialText);
     return combo;
 }
 
@@ -42,21 +42,16 @@ int listPosition(const QComboBox *combo)
     return index;
 }
 
-void setListPosition(QComboBox *combo, const std::optional<int> &position)
-{
-    if (position)
-        combo->setCurrentIndex(*position);
-}
-
 } // namespace
 
-DisplayTab::DisplayTab(MeterLink &link, const SharedState &linkState, QWidget *parent) : QWidget(parent)
+DisplayTab::DisplayTab(MeterLink &link, const SharedState &linkState, QWidget *parent)
+    : QWidget(parent)
 {
     auto *typeFrame = groupBox(QStringLiteral("Frame10"), QStringLiteral("Meter Type"));
     meterTypeGroup_ = new QButtonGroup(this);
     auto *types = new QVBoxLayout(typeFrame);
-    const QString typeCaptions[] = {QStringLiteral("7700 Series"), QStringLiteral("8100 "), QStringLiteral("8300 "),
-                                    QStringLiteral("R1900 Portable")};
+    const QString typeCaptions[] = {QStringLiteral("7700 Series"), QStringLiteral("8100 "),
+                                    QStringLiteral("8300 "), QStringLiteral("R1900 Portable")};
     for (int i = 0; i < 4; ++i) {
         auto *button = named(new QRadioButton(typeCaptions[i]), elementName("Option5", i));
         meterTypeGroup_->addButton(button, i);
@@ -77,11 +72,13 @@ DisplayTab::DisplayTab(MeterLink &link, const SharedState &linkState, QWidget *p
         lineBoxes_[i] = named(new QLineEdit, elementName("Text4", i));
         lineBoxes_[i]->setFont(fixed);
         lineBoxes_[i]->setReadOnly(true);
-        lineBoxes_[i]->setMinimumWidth(QFontMetrics(fixed).horizontalAdvance(QLatin1Char('M')) * 22);
+        lineBoxes_[i]->setMinimumWidth(QFontMetrics(fixed).horizontalAdvance(QLatin1Char('M')) *
+                                       22);
     }
     // Dark glass and green segments, as on the meter's own panel.
     panelFrame->setStyleSheet(QStringLiteral(
-        "QGroupBox { background: #0f1b12; border: 3px solid #4a4f55; border-radius: 8px; margin-top: 0px; }"
+        "QGroupBox { background: #0f1b12; border: 3px solid #4a4f55; border-radius: 8px; "
+        "margin-top: 0px; }"
         "QLineEdit { background: #0f1b12; color: #a6f08e; border: none; padding: 1px 6px; }"));
     panel->setSpacing(0);
     panel->setContentsMargins(10, 10, 10, 10);
@@ -96,31 +93,26 @@ DisplayTab::DisplayTab(MeterLink &link, const SharedState &linkState, QWidget *p
 
     keypadFrame_ = groupBox(QStringLiteral("Frame11"), QString());
     auto *keypad = new QGridLayout(keypadFrame_);
-    const char *const keyCaptions[16] = {"1", "2", "3", "Help / .", "4", "5", "6", "Up/Next",
+    const char *const keyCaptions[16] = {"1", "2", "3", "Help / .", "4",    "5", "6",     "Up/Next",
                                          "7", "8", "9", "Down",     "Menu", "0", "Enter", "2nd"};
     for (int i = 0; i < 16; ++i) {
-        auto *key = named(new QPushButton(QLatin1String(keyCaptions[i])), elementName("Command1", i));
+        auto *key =
+            named(new QPushButton(QLatin1String(keyCaptions[i])), elementName("Command1", i));
         key->setSizePolicy(QSizePolicy::Preferred, QSizePolicy::Preferred);
         keypad->addWidget(key, i / 4, i % 4);
         // The key's code joins the keys waiting for the meter.
         connect(key, &QPushButton::clicked, this, [this, i] { poller_->pressKey(i); });
     }
 
-    unitFrames_ = {groupBox(QStringLiteral("Frame12"), QStringLiteral("Flow Units")),
-                   groupBox(QStringLiteral("Frame13"), QStringLiteral("Total Units")),
-                   groupBox(QStringLiteral("Frame14"), QStringLiteral("Flow Format")),
-                   groupBox(QStringLiteral("Frame15"), QStringLiteral("Velocity Units"))};
-    flowUnitsList_ = unitList(QStringLiteral("Combo1"), flowUnitNames(), QStringLiteral("CFS"));
-    totalUnitsList_ = unitList(QStringLiteral("Combo2"), totalUnitNames(), QStringLiteral("CUFT"));
-    flowFormatList_ = unitList(QStringLiteral("Combo3"), flowFormatNames(), QStringLiteral("#.##"));
-    velocityUnitsList_ = unitList(QStringLiteral("Combo4"), velocityUnitNames(), QStringLiteral("FPS"));
-    QComboBox *const lists[] = {flowUnitsList_, totalUnitsList_, flowFormatList_, velocityUnitsList_};
     // Beside the values they qualify: flow, total, format, velocity.
     auto *units = new QVBoxLayout;
     for (int i = 0; i < 4; ++i) {
+        const UnitList &list = unitList(i + 1);
+        unitLists_[i] = unitCombo(list);
+        unitFrames_[i] = groupBox(QStringLiteral("Frame%1").arg(12 + i), list.frameCaption);
         auto *box = new QVBoxLayout(unitFrames_[i]);
         box->setContentsMargins(6, 2, 6, 2);
-        box->addWidget(lists[i]);
+        box->addWidget(unitLists_[i]);
         unitFrames_[i]->setVisible(false);
         units->addWidget(unitFrames_[i]);
     }
@@ -164,14 +156,14 @@ MeterType DisplayTab::meterType() const
 
 void DisplayTab::leave()
 {
-    applyDisplayTransition(displayTransition(DisplayEvent::LeftDisplayTab, meterType()), *textTimer_, *blockTimer_,
-                           *portableTimer_, *this);
+    applyDisplayTransition(displayTransition(DisplayEvent::LeftDisplayTab, meterType()),
+                           *textTimer_, *blockTimer_, *portableTimer_, *this);
 }
 
 void DisplayTab::onBeginClicked()
 {
-    applyDisplayTransition(displayTransition(DisplayEvent::Begin, meterType()), *textTimer_, *blockTimer_,
-                           *portableTimer_, *this);
+    applyDisplayTransition(displayTransition(DisplayEvent::Begin, meterType()), *textTimer_,
+                           *blockTimer_, *portableTimer_, *this);
 }
 
 void DisplayTab::onMeterTypeClicked(int index)
@@ -181,8 +173,8 @@ void DisplayTab::onMeterTypeClicked(int index)
         return;
     const MeterTypeInfo &info = meterTypeInfo(*type);
     keypadFrame_->setVisible(info.keypadVisible);
-    applyDisplayTransition(displayTransition(DisplayEvent::MeterTypeSelected, *type), *textTimer_, *blockTimer_,
-                           *portableTimer_, *this);
+    applyDisplayTransition(displayTransition(DisplayEvent::MeterTypeSelected, *type), *textTimer_,
+                           *blockTimer_, *portableTimer_, *this);
     lineBoxes_[kAlarmLine]->setVisible(info.unitControlsVisible);
     alarmsLabel_->setVisible(info.unitControlsVisible);
     for (QGroupBox *frame : unitFrames_)
@@ -209,10 +201,10 @@ DisplaySelection DisplayTab::selection() const
 {
     DisplaySelection s;
     s.type = meterType();
-    s.flowUnits = listPosition(flowUnitsList_);
-    s.totalUnits = listPosition(totalUnitsList_);
-    s.flowFormat = listPosition(flowFormatList_);
-    s.velocityUnits = listPosition(velocityUnitsList_);
+    s.flowUnits = listPosition(unitLists_[0]);
+    s.totalUnits = listPosition(unitLists_[1]);
+    s.flowFormat = listPosition(unitLists_[2]);
+    s.velocityUnits = listPosition(unitLists_[3]);
     return s;
 }
 
@@ -222,19 +214,22 @@ void DisplayTab::apply(const Settings &settings)
         selectOption(meterTypeGroup_, *settings.meterTypeIndex);
         onMeterTypeClicked(*settings.meterTypeIndex);
     }
-    setListPosition(flowUnitsList_, settings.flowUnits);
-    setListPosition(flowFormatList_, settings.flowFormat);
-    setListPosition(velocityUnitsList_, settings.velocityUnits);
-    setListPosition(totalUnitsList_, settings.totalUnits);
+    const std::optional<int> positions[] = {settings.flowUnits, settings.totalUnits,
+                                            settings.flowFormat, settings.velocityUnits};
+    for (int i = 0; i < 4; ++i) {
+        if (positions[i])
+            unitLists_[i]->setCurrentIndex(*positions[i]);
+    }
 }
 
 void DisplayTab::store(Settings &settings) const
 {
     settings.meterTypeIndex = checkedOption(meterTypeGroup_);
-    settings.flowUnits = listPosition(flowUnitsList_);
-    settings.flowFormat = listPosition(flowFormatList_);
-    settings.velocityUnits = listPosition(velocityUnitsList_);
-    settings.totalUnits = listPosition(totalUnitsList_);
+    const DisplaySelection lists = selection();
+    settings.flowUnits = lists.flowUnits;
+    settings.flowFormat = lists.flowFormat;
+    settings.velocityUnits = lists.velocityUnits;
+    settings.totalUnits = lists.totalUnits;
 }
 
 } // namespace ostrand

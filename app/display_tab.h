@@ -48,11 +48,9 @@ private:
     std::array<QLineEdit *, kDisplayLineCount> lineBoxes_{};
     QLabel *alarmsLabel_ = nullptr;
     QGroupBox *keypadFrame_ = nullptr;
+    // Flow units, total units, flow format, velocity units.
     std::array<QGroupBox *, 4> unitFrames_{};
-    QComboBox *flowUnitsList_ = nullptr;
-    QComboBox *totalUnitsList_ = nullptr;
-    QComboBox *flowFormatList_ = nullptr;
-    QComboBox *velocityUnitsList_ = nullptr;
+    std::array<QComboBox *, 4> unitLists_{};
     QTimer *textTimer_ = nullptr;
     QTimer *blockTimer_ = nullptr;
     QTimer *portableTimer_ = nullptr;

@@ -29,7 +29,8 @@
 namespace ostrand {
 namespace {
 
-const QString kSlaveIdRefused = QStringLiteral("Slave ID out of range (0 to 255): nothing downloaded");
+const QString kSlaveIdRefused =
+    QStringLiteral("Slave ID out of range (0 to 255): nothing downloaded");
 
 // A tick box the user can only tick or untick; the greyed state is set by the
 // program alone (from the settings file), as operators know it.
@@ -38,26 +39,35 @@ public:
     using QCheckBox::QCheckBox;
 
 protected:
-    void nextCheckState() override { setCheckState(checkState() == Qt::Checked ? Qt::Unchecked : Qt::Checked); }
+    void nextCheckState() override
+    {
+        setCheckState(checkState() == Qt::Checked ? Qt::Unchecked : Qt::Checked);
+    }
 };
 
 } // namespace
 
 DownloadTab::DownloadTab(DownloadSources sources, QWidget *parent)
     : QWidget(parent), sources_(sources),
-      palm_(std::make_unique<PalmImport>(sources.results, sources.gridState, sources.pump, sources.clock)),
+      palm_(std::make_unique<PalmImport>(sources.results, sources.gridState, sources.pump,
+                                         sources.clock)),
       outputFile_(QStringLiteral("Logdata.csv"))
 {
     auto *startFrame = groupBox(QStringLiteral("Frame7"), QStringLiteral("Start Download"));
     portableBox_ = named(new QCheckBox(QStringLiteral("R1900 Portable")), QStringLiteral("Check2"));
-    sinceLastTimeButton_ = named(new QPushButton(QStringLiteral("Since Last Time")), QStringLiteral("Command7"));
-    downloadButton_ = named(new QPushButton(QStringLiteral("Download Data")), QStringLiteral("Command2"));
-    palmModeBox_ = named(new TwoStateByHandCheckBox(QStringLiteral("Use Palm DataBase")), QStringLiteral("Check1"));
-    idListButton_ = named(new QPushButton(QStringLiteral("Get ID List...")), QStringLiteral("Command6"));
+    sinceLastTimeButton_ =
+        named(new QPushButton(QStringLiteral("Since Last Time")), QStringLiteral("Command7"));
+    downloadButton_ =
+        named(new QPushButton(QStringLiteral("Download Data")), QStringLiteral("Command2"));
+    palmModeBox_ = named(new TwoStateByHandCheckBox(QStringLiteral("Use Palm DataBase")),
+                         QStringLiteral("Check1"));
+    idListButton_ =
+        named(new QPushButton(QStringLiteral("Get ID List...")), QStringLiteral("Command6"));
     idList_ = named(new QComboBox, QStringLiteral("SortList"));
     idList_->setEditable(true);
     idList_->setInsertPolicy(QComboBox::NoInsert);
-    separationLabel_ = named(new QLabel(QStringLiteral("Files separated by ModID")), QStringLiteral("Label9"));
+    separationLabel_ =
+        named(new QLabel(QStringLiteral("Files separated by ModID")), QStringLiteral("Label9"));
     progressBar_ = named(new QProgressBar, QStringLiteral("ProgressBar1"));
     progressBar_->setRange(0, 100);
     progressBar_->setValue(0);
@@ -81,17 +91,21 @@ DownloadTab::DownloadTab(DownloadSources sources, QWidget *parent)
     connect(palmModeBox_, &QCheckBox::stateChanged, this, &DownloadTab::onPalmModeChanged);
     connect(downloadButton_, &QPushButton::clicked, this, &DownloadTab::onDownloadClicked);
     connect(idListButton_, &QPushButton::clicked, this, &DownloadTab::onGetIdListClicked);
-    connect(sinceLastTimeButton_, &QPushButton::clicked, this, &DownloadTab::onSinceLastTimeClicked);
+    connect(sinceLastTimeButton_, &QPushButton::clicked, this,
+            &DownloadTab::onSinceLastTimeClicked);
 
     auto *fileFrame = groupBox(QStringLiteral("Frame6"), QStringLiteral("DownLoad Filename"));
-    auto *fileLabel = named(new QLabel(QStringLiteral("Store Records into File")), QStringLiteral("Label2"));
+    auto *fileLabel =
+        named(new QLabel(QStringLiteral("Store Records into File")), QStringLiteral("Label2"));
     fileNameBox_ = named(new QLineEdit(outputFile_), QStringLiteral("Text2"));
-    auto *changeFileButton = named(new QPushButton(QStringLiteral("Change Filename")), QStringLiteral("Command3"));
+    auto *changeFileButton =
+        named(new QPushButton(QStringLiteral("Change Filename")), QStringLiteral("Command3"));
     auto *file = new QGridLayout(fileFrame);
     file->addWidget(fileLabel, 0, 0);
     file->addWidget(fileNameBox_, 1, 0);
     file->addWidget(changeFileButton, 1, 1);
-    connect(fileNameBox_, &QLineEdit::textChanged, this, [this](const QString &text) { outputFile_ = text; });
+    connect(fileNameBox_, &QLineEdit::textChanged, this,
+            [this](const QString &text) { outputFile_ = text; });
     connect(changeFileButton, &QPushButton::clicked, this, &DownloadTab::onChangeFileClicked);
 
     auto addCountRow = [](QGridLayout *grid, int index, const QString &caption, int row) {
@@ -172,7 +186,8 @@ void DownloadTab::runSerialDownload(bool sinceLastTime)
     MeterLink::Hold hold(sources_.link);
     // The grid is one: a Palm conversion cannot start inside this download either.
     PalmJobGuard gridInUse(palm_->jobLock());
-    statusLabel_->setText(sinceLastTime ? QStringLiteral("Last Time Downloading") : QStringLiteral("Downloading"));
+    statusLabel_->setText(sinceLastTime ? QStringLiteral("Last Time Downloading")
+                                        : QStringLiteral("Downloading"));
     downloadButton_->setEnabled(false);
     if (sinceLastTime)
         sinceLastTimeButton_->setEnabled(false);
@@ -195,8 +210,8 @@ void DownloadTab::runSerialDownload(bool sinceLastTime)
 
 void DownloadTab::runPalmConversion()
 {
-    palm_->downloadData(PalmSource{inProgramDir(sources_.palmTab.databasePath())}, inProgramDir(outputFile_), *this,
-                        *this);
+    palm_->downloadData(PalmSource{inProgramDir(sources_.palmTab.databasePath())},
+                        inProgramDir(outputFile_), *this, *this);
     emit resultsChanged();
 }
 
@@ -209,8 +224,9 @@ void DownloadTab::onGetIdListClicked()
 
 void DownloadTab::onChangeFileClicked()
 {
-    const auto chosen = sources_.dialogs.chooseSaveFile(QStringLiteral("Data Filename Selection"),
-                                                        QStringLiteral("*.csv"), QStringLiteral("Logdata.csv"));
+    const auto chosen =
+        sources_.dialogs.chooseSaveFile(QStringLiteral("Data Filename Selection"),
+                                        QStringLiteral("*.csv"), QStringLiteral("Logdata.csv"));
     if (!chosen || chosen->isEmpty())
         return;
     // The box (and so the settings file) keeps the bare name; this run writes to the full path.
@@ -243,7 +259,9 @@ void DownloadTab::apply(const Settings &settings)
     }
     if (settings.palmCheckState) {
         const int state = *settings.palmCheckState;
-        palmModeBox_->setCheckState(state == 1 ? Qt::Checked : state == 2 ? Qt::PartiallyChecked : Qt::Unchecked);
+        palmModeBox_->setCheckState(state == 1   ? Qt::Checked
+                                    : state == 2 ? Qt::PartiallyChecked
+                                                 : Qt::Unchecked);
         onPalmModeChanged();
     }
 }

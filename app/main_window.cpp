@@ -26,31 +26,31 @@ constexpr int kDisplayTab = 3;
 } // namespace
 
 MainWindow::MainWindow(const QString &programDir, Platform platform, QWidget *parent)
-    : QMainWindow(parent), platform_(platform), settingsFile_(programDir),
+    : QMainWindow(parent), settingsFile_(programDir),
       serial_(platform.port, platform.clock, platform.pump, linkState_), link_(serial_)
 {
     setObjectName(QStringLiteral("DwnLoad1"));
     setWindowTitle(QStringLiteral("Ostrand Download Revision 1.17"));
     exitHandler_ = [] { QCoreApplication::exit(0); };
 
-    auto *exitAction = named(new QAction(QStringLiteral("E&xit"), this), QStringLiteral("File_mnu"));
+    auto *exitAction =
+        named(new QAction(QStringLiteral("E&xit"), this), QStringLiteral("File_mnu"));
     menuBar()->addAction(exitAction);
     connect(exitAction, &QAction::triggered, this, &MainWindow::onExitTriggered);
 
     results_ = new ResultsGrid(ResultsGrid::kDefaultRows, ResultsGrid::kDefaultCols, this);
     settingsTab_ = new SettingsTab(programDir, link_);
     palmTab_ = new PalmTab(platform.dialogs);
-    downloadTab_ = new DownloadTab({programDir, link_, *results_, gridState_, *settingsTab_, *palmTab_,
-                                    platform.dialogs, platform.pump, platform.clock});
+    downloadTab_ = new DownloadTab({programDir, link_, *results_, gridState_, *settingsTab_,
+                                    *palmTab_, platform.dialogs, platform.pump, platform.clock});
     auto *viewTab = new ViewTab(*results_, gridState_, platform.dialogs);
     displayTab_ = new DisplayTab(link_, linkState_);
     dialerTab_ = new DialerTab(link_, platform.pump);
     connect(settingsTab_, &SettingsTab::linkSettingsChanged, this, &MainWindow::copyLinkSettings);
     connect(palmTab_, &PalmTab::separationChanged, downloadTab_, &DownloadTab::showSeparation);
     connect(downloadTab_, &DownloadTab::resultsChanged, viewTab, &ViewTab::refreshChartIfShown);
-    connect(downloadTab_, &DownloadTab::detailShown, this, [this](const QString &text) {
-        statusBar()->showMessage(text);
-    });
+    connect(downloadTab_, &DownloadTab::detailShown, this,
+            [this](const QString &text) { statusBar()->showMessage(text); });
 
     tabs_ = named(new QTabWidget, QStringLiteral("SSTab1"));
     tabs_->addTab(downloadTab_, QStringLiteral("Download"));
@@ -60,7 +60,8 @@ MainWindow::MainWindow(const QString &programDir, Platform platform, QWidget *pa
     tabs_->addTab(dialerTab_, QStringLiteral("Dialer"));
     tabs_->addTab(palmTab_, QStringLiteral("Palm DataBase"));
     // After the six tabs the operators know.
-    tabs_->addTab(new MonitorTab(link_, platform.clock, platform.dialogs), QStringLiteral("Monitor"));
+    tabs_->addTab(new MonitorTab(link_, platform.clock, platform.dialogs),
+                  QStringLiteral("Monitor"));
     tabs_->setCurrentIndex(kDisplayTab);
     currentTab_ = kDisplayTab;
     connect(tabs_, &QTabWidget::currentChanged, this, &MainWindow::onTabChanged);

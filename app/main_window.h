@@ -63,7 +63,6 @@ private:
     void copyLinkSettings();
     void saveSettingsOnce();
 
-    Platform platform_;
     SettingsFile settingsFile_;
     // Read by the link (and the display polls) at each exchange; the Settings tab
     // is its only source.

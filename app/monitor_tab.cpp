@@ -7,7 +7,8 @@
 
 namespace ostrand {
 
-MonitorTab::MonitorTab(MeterLink &link, const Clock &clock, FileDialogs &dialogs, QWidget *parent) : QWidget(parent)
+MonitorTab::MonitorTab(MeterLink &link, const Clock &clock, FileDialogs &dialogs, QWidget *parent)
+    : QWidget(parent)
 {
     auto *layout = new QVBoxLayout(this);
     layout->setContentsMargins(0, 0, 0, 0);

@@ -12,7 +12,8 @@ class MeterLink;
 class MonitorTab : public QWidget {
     Q_OBJECT
 public:
-    MonitorTab(MeterLink &link, const Clock &clock, FileDialogs &dialogs, QWidget *parent = nullptr);
+    MonitorTab(MeterLink &link, const Clock &clock, FileDialogs &dialogs,
+               QWidget *parent = nullptr);
 };
 
 } // namespace ostrand

@@ -15,12 +15,15 @@ namespace ostrand {
 
 PalmTab::PalmTab(FileDialogs &dialogs, QWidget *parent) : QWidget(parent), dialogs_(dialogs)
 {
-    auto *frame = groupBox(QStringLiteral("Frame9"),
-                           QStringLiteral("Separate the different Download Files in Palm Database by....."));
+    auto *frame =
+        groupBox(QStringLiteral("Frame9"),
+                 QStringLiteral("Separate the different Download Files in Palm Database by....."));
     separationGroup_ = new QButtonGroup(this);
     // There is no element 1: the settings file's values are 0 and 2.
-    auto *byMeterId = named(new QRadioButton(QStringLiteral("Modbus ID of meter")), elementName("Option4", 0));
-    auto *together = named(new QRadioButton(QStringLiteral("Dont Separate")), elementName("Option4", 2));
+    auto *byMeterId =
+        named(new QRadioButton(QStringLiteral("Modbus ID of meter")), elementName("Option4", 0));
+    auto *together =
+        named(new QRadioButton(QStringLiteral("Dont Separate")), elementName("Option4", 2));
     separationGroup_->addButton(byMeterId, 0);
     separationGroup_->addButton(together, 2);
     byMeterId->setChecked(true);
@@ -29,14 +32,17 @@ PalmTab::PalmTab(FileDialogs &dialogs, QWidget *parent) : QWidget(parent), dialo
     separation->addWidget(byMeterId);
     separation->addWidget(together);
 
-    auto *browseButton = named(new QPushButton(QStringLiteral("Browse for Palm Database")), QStringLiteral("Command8"));
+    auto *browseButton = named(new QPushButton(QStringLiteral("Browse for Palm Database")),
+                               QStringLiteral("Command8"));
     connect(browseButton, &QPushButton::clicked, this, &PalmTab::onBrowseClicked);
-    pathBox_ = named(new QLineEdit(QStringLiteral("C:\\PALM\\TALVERN\\BACKUP\\PLOGR2.PDB")), QStringLiteral("Text6"));
+    pathBox_ = named(new QLineEdit(QStringLiteral("C:\\PALM\\TALVERN\\BACKUP\\PLOGR2.PDB")),
+                     QStringLiteral("Text6"));
     pathBox_->setStyleSheet(QStringLiteral("QLineEdit { background: white; }"));
-    auto *hint = named(new QLabel(QStringLiteral(
-                           "Select the PLOGR2.PDB which is stored in Palm UserName backup directory after "
-                           "downloading from meter and performing a Hotsync.")),
-                       QStringLiteral("Label8"));
+    auto *hint =
+        named(new QLabel(QStringLiteral(
+                  "Select the PLOGR2.PDB which is stored in Palm UserName backup directory after "
+                  "downloading from meter and performing a Hotsync.")),
+              QStringLiteral("Label8"));
     hint->setWordWrap(true);
 
     auto *file = new QHBoxLayout;
@@ -56,8 +62,9 @@ bool PalmTab::separateByMeterId() const
 
 void PalmTab::onBrowseClicked()
 {
-    const auto chosen = dialogs_.chooseOpenFile(QStringLiteral("Palm Database Selection"), QStringLiteral("*.pdb"),
-                                                QStringLiteral("PLOGR2.PDB"));
+    const auto chosen =
+        dialogs_.chooseOpenFile(QStringLiteral("Palm Database Selection"), QStringLiteral("*.pdb"),
+                                QStringLiteral("PLOGR2.PDB"));
     if (!chosen || chosen->isEmpty())
         return;
     pathBox_->setText(*chosen);

@@ -1,6 +1,6 @@
 #include "settings_file.h"
 
-#include "app/unit_lists.h"
+#include "display/display_units.h"
 #include "platform/atomic_file.h"
 #include "platform/baud_rates.h"
 #include "platform/text_value.h"
@@ -161,22 +161,22 @@ bool readLines(PositionalReader &in, Settings &s)
         s.meterTypeIndex = *type == 1 || *type == 2 ? *type : 0;
     }
 
+    // Stored in this order: flow units, flow format, velocity units, total units.
     const struct {
-        const char *key;
+        int list;
         std::optional<int> Settings::*position;
-        qsizetype entries;
-    } lists[] = {{"[FlowUnits]", &Settings::flowUnits, flowUnitNames().size()},
-                 {"[FlowFormat]", &Settings::flowFormat, flowFormatNames().size()},
-                 {"[VelocityUnits]", &Settings::velocityUnits, velocityUnitNames().size()},
-                 {"[TotalUnits]", &Settings::totalUnits, totalUnitNames().size()}};
-    for (const auto &list : lists) {
+    } lists[] = {{1, &Settings::flowUnits},
+                 {3, &Settings::flowFormat},
+                 {4, &Settings::velocityUnits},
+                 {2, &Settings::totalUnits}};
+    for (const auto &[list, position] : lists) {
         if (!in.next())
             return false;
-        if (in.matches(QLatin1String(list.key))) {
-            const auto position = wholeTextAsInt16(in.value());
-            if (!position || *position < -1 || *position >= list.entries)
+        if (in.matches(unitList(list).settingsKey)) {
+            const auto value = wholeTextAsInt16(in.value());
+            if (!value || *value < -1 || *value >= unitList(list).items.size())
                 return in.fail(QStringLiteral("the list has no such position"));
-            s.*list.position = *position;
+            s.*position = *value;
         }
     }
     return true;
@@ -247,7 +247,9 @@ Settings readSettings(const QByteArray &bytes)
     return settings;
 }
 
-SettingsFile::SettingsFile(QString programDir) : programDir_(std::move(programDir)) {}
+SettingsFile::SettingsFile(QString programDir) : programDir_(std::move(programDir))
+{
+}
 
 QString SettingsFile::path() const
 {

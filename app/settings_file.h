@@ -12,13 +12,13 @@ namespace ostrand {
 // which the window then leaves as it is; on writing, an empty group choice
 // leaves its line out and an empty text is written empty.
 struct Settings {
-    std::optional<int> portIndex;      // Comm1..Comm4 as 0..3
-    std::optional<int> baudIndex;      // into kBaudRates
-    std::optional<int> handshakeIndex; // 0 None, 1 Hardware; written, never read back
+    std::optional<int> portIndex;       // Comm1..Comm4 as 0..3
+    std::optional<int> baudIndex;       // into kBaudRates
+    std::optional<int> handshakeIndex;  // 0 None, 1 Hardware; written, never read back
     std::optional<QString> slaveIdText; // as typed, valid or not
     std::optional<QString> downloadFileText;
     std::optional<QString> palmDatabasePath;
-    std::optional<int> palmCheckState; // 0 unticked, 1 ticked, 2 greyed
+    std::optional<int> palmCheckState;  // 0 unticked, 1 ticked, 2 greyed
     std::optional<int> separationIndex; // 0 by meter ID, 2 not separated
     // The reading reached the phone list, whose headings are then set up.
     bool phoneListReached = false;
@@ -38,7 +38,8 @@ struct Settings {
 
 constexpr int kSettingsLineCount = 43;
 inline const QString kSettingsFileName = QStringLiteral("7700dwn.ini");
-inline const QString kDefaultPalmDatabasePath = QStringLiteral("c:\\Palm\\UserName\\Backup\\PLOGR2.pdb");
+inline const QString kDefaultPalmDatabasePath =
+    QStringLiteral("c:\\Palm\\UserName\\Backup\\PLOGR2.pdb");
 
 // The 43 lines written when no settings file exists.
 QByteArray defaultSettingsBytes();

@@ -42,7 +42,8 @@ SettingsTab::SettingsTab(const QString &programDir, MeterLink &link, QWidget *pa
     baudGroup_ = new QButtonGroup(this);
     auto *baud = new QVBoxLayout(baudFrame);
     for (int i = 0; i < int(kBaudRates.size()); ++i) {
-        auto *button = named(new QRadioButton(QLatin1String(kBaudRates[i])), elementName("Option1", i));
+        auto *button =
+            named(new QRadioButton(QLatin1String(kBaudRates[i])), elementName("Option1", i));
         baudGroup_->addButton(button, i);
         baud->addWidget(button);
     }
@@ -53,7 +54,8 @@ SettingsTab::SettingsTab(const QString &programDir, MeterLink &link, QWidget *pa
     portGroup_ = new QButtonGroup(this);
     auto *ports = new QVBoxLayout(portFrame);
     for (int i = 0; i < 4; ++i) {
-        portButtons_[i] = named(new QRadioButton(QStringLiteral("Comm%1").arg(i + 1)), elementName("Option2", i));
+        portButtons_[i] =
+            named(new QRadioButton(QStringLiteral("Comm%1").arg(i + 1)), elementName("Option2", i));
         portGroup_->addButton(portButtons_[i], i);
         ports->addWidget(portButtons_[i]);
     }
@@ -124,7 +126,8 @@ void SettingsTab::onSlaveIdEdited()
         slaveIdBox_->setToolTip(QString());
     } else {
         slaveIdBox_->setStyleSheet(kSlaveIdInvalidStyle);
-        slaveIdBox_->setToolTip(QStringLiteral("Slave ID out of range: still using %1").arg(slaveId_));
+        slaveIdBox_->setToolTip(
+            QStringLiteral("Slave ID out of range: still using %1").arg(slaveId_));
     }
     slaveIdBox_->setProperty("invalid", !slaveIdValid_);
     emit linkSettingsChanged();

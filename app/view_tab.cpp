@@ -44,16 +44,18 @@ ViewTab::ViewTab(ResultsGrid &results, GridState &gridState, FileDialogs &dialog
     resultsView_->horizontalHeader()->setSectionResizeMode(QHeaderView::Interactive);
     resultsView_->setItemDelegate(new HeadingRowDelegate(resultsView_));
     applyColumnWidths();
-    connect(&results_, &QAbstractItemModel::headerDataChanged, this, [this](Qt::Orientation orientation) {
-        if (orientation == Qt::Horizontal)
-            applyColumnWidths();
-    });
+    connect(&results_, &QAbstractItemModel::headerDataChanged, this,
+            [this](Qt::Orientation orientation) {
+                if (orientation == Qt::Horizontal)
+                    applyColumnWidths();
+            });
     // The grid stays as it is; a chart of the same rows sits beside it, one at a time.
     chartView_ = named(new LogChartView(results_, gridState, dialogs), QStringLiteral("LogChart"));
     auto *pages = new QStackedWidget;
     pages->addWidget(resultsView_);
     pages->addWidget(chartView_);
-    auto *chartButton = named(new QPushButton(QStringLiteral("Show Chart")), QStringLiteral("ShowChartButton"));
+    auto *chartButton =
+        named(new QPushButton(QStringLiteral("Show Chart")), QStringLiteral("ShowChartButton"));
     chartButton->setCheckable(true);
     connect(chartButton, &QPushButton::toggled, this, [this, pages, chartButton](bool chart) {
         if (chart)
@@ -80,7 +82,8 @@ void ViewTab::applyColumnWidths()
     // The widths were chosen for an 8-point font; a stamp must still fit whole.
     const QFontMetrics metrics = resultsView_->fontMetrics();
     const int stampWidth = metrics.horizontalAdvance(QStringLiteral("12/31/2026 12:00:00 PM")) + 12;
-    resultsView_->verticalHeader()->setMinimumWidth(ResultsGrid::twipsToPixels(results_.colWidthTwips(0)));
+    resultsView_->verticalHeader()->setMinimumWidth(
+        ResultsGrid::twipsToPixels(results_.colWidthTwips(0)));
     for (int col = 1; col < results_.cols(); ++col) {
         int width = ResultsGrid::twipsToPixels(results_.colWidthTwips(col));
         if (col == 1)

@@ -15,7 +15,8 @@ struct GridState;
 class ViewTab : public QWidget {
     Q_OBJECT
 public:
-    ViewTab(ResultsGrid &results, GridState &gridState, FileDialogs &dialogs, QWidget *parent = nullptr);
+    ViewTab(ResultsGrid &results, GridState &gridState, FileDialogs &dialogs,
+            QWidget *parent = nullptr);
 
     // The chart reads the grid only when shown; a new download redraws a chart on screen.
     void refreshChartIfShown();

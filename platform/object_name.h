@@ -6,8 +6,7 @@
 namespace ostrand {
 
 // Names an object as it is built, so tests and support notes can find it by name.
-template <typename T>
-T *named(T *object, const QString &name)
+template <typename T> T *named(T *object, const QString &name)
 {
     object->setObjectName(name);
     return object;

@@ -8,8 +8,9 @@
 #include "virtual_clock.h"
 #include "virtual_event_pump.h"
 
+#include <QAbstractButton>
+#include <QDir>
 #include <QFile>
-#include <QStringList>
 #include <QTemporaryDir>
 
 #include <gtest/gtest.h>
@@ -19,12 +20,12 @@ namespace ostrand::testing {
 
 inline QStringList splitLines(const QByteArray &bytes)
 {
-    QStringList lines = QString::fromLatin1(bytes).split(QStringLiteral("\r\n"));
-    if (!lines.isEmpty() && lines.last().isEmpty())
-        lines.removeLast();
-    return lines;
+    return QString::fromLatin1(bytes).split(QStringLiteral("\r\n"), Qt::SkipEmptyParts);
 }
-
+inline QByteArray joinLines(const QStringList &lines)
+{
+    return lines.join(QStringLiteral("\r\n")).toLatin1() + "\r\n";
+}
 // The 43 lines of a fresh settings file, for tests that change one or two.
 inline QStringList defaultSettingsLines()
 {
@@ -36,21 +37,21 @@ inline QStringList defaultSettingsLines()
 class WindowFixture : public ::testing::Test {
 protected:
     QString dir() const { return tempDir_.path(); }
-    QString settingsPath() const { return tempDir_.filePath(QStringLiteral("7700dwn.ini")); }
-
-    void writeSettings(const QStringList &lines) { writeSettingsBytes(lines.join(QStringLiteral("\r\n")).toLatin1() + "\r\n"); }
-    void writeSettingsBytes(const QByteArray &bytes)
+    QString inDir(const QString &name) const { return QDir(dir()).filePath(name); }
+    QString settingsPath() const { return inDir(QStringLiteral("7700dwn.ini")); }
+    void writeSettings(const QStringList &lines) { writeFile(settingsPath(), joinLines(lines)); }
+    static void writeFile(const QString &path, const QByteArray &bytes)
     {
-        QFile file(settingsPath());
+        QFile file(path);
         ASSERT_TRUE(file.open(QIODevice::WriteOnly));
         file.write(bytes);
     }
-    QByteArray settingsBytes() const
+    QByteArray readFile(const QString &path) const
     {
-        QFile file(settingsPath());
+        QFile file(path);
         return file.open(QIODevice::ReadOnly) ? file.readAll() : QByteArray();
     }
-    QStringList settingsLines() const { return splitLines(settingsBytes()); }
+    QStringList settingsLines() const { return splitLines(readFile(settingsPath())); }
 
     // A new window, loaded as at start-up.
     MainWindow &openWindow()
@@ -66,14 +67,14 @@ protected:
         window_->close();
         window_.reset();
     }
-
-    template <typename W>
-    W *control(const QString &name) const
+    template <typename W = QWidget> W *control(const QString &name) const
     {
         W *widget = window_->findChild<W *>(name);
         EXPECT_NE(widget, nullptr) << "no control named " << name.toStdString();
         return widget;
     }
+    void click(const char *button) { control<QAbstractButton>(button)->click(); }
+    bool shown(const char *name) const { return !control(name)->isHidden(); }
 
     QTemporaryDir tempDir_;
     VirtualClock clock_;
