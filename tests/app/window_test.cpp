@@ -45,14 +45,12 @@ TEST_F(WindowTest, opensOnDisplayMeterWithTheLoadedDefaultsAndNothingRunning)
     EXPECT_TRUE(shown("Command7") && shown("Frame11"));
 }
 
-TEST_F(WindowTest, aFileCutShortLeavesTheRestOfTheWindowAsBuilt)
+TEST_F(WindowTest, aFileCutShortKeepsWhatWasReadAndChoosesNoPhoneEntry)
 {
-    writeSettings(defaultSettingsLines().mid(0, 5));
+    writeSettings(defaultSettingsLines().mid(0, 38));
     openWindow();
-    EXPECT_EQ(control<QLineEdit>("Text6")->text(), kDefaultPalmDatabasePath);
-    EXPECT_EQ(window_->phoneList().text(0, PhoneList::kItemCol), "")
-        << "no headings: the cut came first";
-    EXPECT_EQ(control<QLineEdit>("Text5(0)")->text(), "Phone #") << "no entry chosen";
+    EXPECT_EQ(window_->phoneList().text(10, PhoneList::kItemCol), " 10");
+    EXPECT_EQ(control<QLineEdit>("Text5(0)")->text(), "Phone #");
 }
 
 TEST_F(WindowTest, theSlaveIdBoxTakesMeterAddressesOnlyAndKeepsTheLastGoodOne)
