@@ -1,4 +1,4 @@
-#include "app/dwnload1.h"
+#include "app/main_window.h"
 #include "platform/qt_event_pump.h"
 #include "platform/qt_file_dialogs.h"
 #include "platform/qt_serial_port.h"
@@ -22,8 +22,8 @@ int main(int argc, char **argv)
     ostrand::QtEventPump pump;
     ostrand::QtFileDialogs dialogs(nullptr);
 
-    ostrand::DwnLoad1 window(programDir, {port, clock, pump, dialogs});
-    window.Form_Load();
+    ostrand::MainWindow window(programDir, {port, clock, pump, dialogs});
+    window.load();
     window.show();
     return app.exec();
 }

@@ -1,5 +1,7 @@
 #include "settings_file.h"
 
+#include "display/display_units.h"
+#include "platform/baud_rates.h"
 #include "platform/save_file.h"
 #include "platform/text_value.h"
 
@@ -9,8 +11,6 @@
 
 namespace ostrand {
 namespace {
-
-const char *const kBaudCaptions[] = {"1200", "2400", "4800", "9600", "14400", "19200", "38400"};
 
 // The file is single-byte text; Latin-1 keeps every byte as it was, so a
 // value read and written back is the same bytes whatever it holds.
@@ -47,13 +47,13 @@ QString signedPlace(int value)
 // passed over without resynchronising, and the first failure ends the reading.
 class PositionalReader {
 public:
-    explicit PositionalReader(const QStringList &lines) : lines_(lines) {}
+    PositionalReader(const QStringList &lines, Settings &out) : lines_(lines), out_(out) {}
 
     // Reads the line at the next position. False when the file has ended.
     bool next()
     {
         if (position_ >= lines_.size()) {
-            failedAt_ = position_ + 1;
+            stop(position_ + 1, QStringLiteral("the file ends before this line"));
             return false;
         }
         current_ = lines_[position_++];
@@ -65,114 +65,90 @@ public:
         const int eq = current_.indexOf(u'=');
         return eq < 0 ? current_ : current_.mid(eq + 1);
     }
-    void fail() { failedAt_ = position_; }
-    int failedAt() const { return failedAt_; }
+    // Ends the reading at the current line.
+    bool fail(const QString &reason)
+    {
+        stop(position_, reason);
+        return false;
+    }
 
 private:
+    void stop(int line, const QString &reason)
+    {
+        out_.stoppedAtLine = line;
+        out_.stopReason = reason;
+    }
+
     const QStringList &lines_;
+    Settings &out_;
     int position_ = 0;
     QString current_;
-    int failedAt_ = 0;
 };
 
-bool applyLines(PositionalReader &in, SettingsTarget &target)
+bool readLines(PositionalReader &in, Settings &s)
 {
     if (!in.next())
         return false;
     if (in.matches(QStringLiteral("[Commport]"))) {
         const auto port = leadingNumberAsInt16(in.value());
-        if (port && *port >= 1 && *port <= 4) {
-            target.setCommPortNumber(*port);
-            target.selectPortOption(*port - 1);
-        } else {
-            target.selectPortOption(0);
-            target.setCommPortNumber(1);
-        }
+        s.portIndex = port && *port >= 1 && *port <= 4 ? *port - 1 : 0;
     }
 
     if (!in.next())
         return false;
     if (in.matches(QStringLiteral("[CommBaud]"))) {
-        const QString baud = QString::number(leadingNumber(in.value()), 'g', 15);
-        int index = -1;
-        for (int i = 0; i < 7; ++i) {
-            if (baud == QLatin1String(kBaudCaptions[i]))
-                index = i;
-        }
-        if (index >= 0) {
-            target.setBaudRateText(baud);
-            target.selectBaudOption(index);
-        } else {
-            target.setBaudRateText(QStringLiteral("38400"));
-            target.selectBaudOption(6);
-        }
+        const int index = baudRateIndex(QString::number(leadingNumber(in.value()), 'g', 15));
+        s.baudIndex = index >= 0 ? index : int(kBaudRates.size()) - 1;
     }
 
-    // Line 3, the flow control, is never applied: the port keeps its handshaking.
+    // Line 3, the flow control, is never read back: the port keeps its handshaking.
     if (!in.next())
         return false;
 
     if (!in.next())
         return false;
-    if (in.matches(QStringLiteral("[CommSlaveID]"))) {
-        target.setSlaveIdText(in.value());
-        target.setSlaveIdFromText(in.value());
-    }
+    if (in.matches(QStringLiteral("[CommSlaveID]")))
+        s.slaveIdText = in.value();
 
     if (!in.next())
         return false;
-    if (in.matches(QStringLiteral("[DownloadSaveFile]"))) {
-        target.setDownloadFileName(in.value());
-        target.setDownloadFileText(in.value());
-    }
+    if (in.matches(QStringLiteral("[DownloadSaveFile]")))
+        s.downloadFileText = in.value();
 
     if (!in.next()) {
         // A file cut short at the Palm path still leaves a usable path behind.
-        target.setPalmDatabasePath(kDefaultPalmDatabasePath);
-        target.setPalmPathText(kDefaultPalmDatabasePath);
+        s.palmDatabasePath = kDefaultPalmDatabasePath;
         return false;
     }
-    if (in.matches(QStringLiteral("[PalmDatabaseFile]"))) {
-        target.setPalmDatabasePath(in.value());
-        target.setPalmPathText(in.value());
-    }
+    if (in.matches(QStringLiteral("[PalmDatabaseFile]")))
+        s.palmDatabasePath = in.value();
 
     if (!in.next())
         return false;
     if (in.matches(QStringLiteral("[USEPalmDatabase]"))) {
         const QString v = in.value();
-        if (v == QLatin1String("1")) {
-            target.setPalmCheckState(1);
-            target.setPalmIdListVisible(true);
-        } else if (v == QLatin1String("2")) {
-            target.setPalmCheckState(2);
-        } else {
-            target.setPalmCheckState(0);
-            target.setPalmIdListVisible(false);
-        }
+        s.palmCheckState = v == QLatin1String("1") ? 1 : v == QLatin1String("2") ? 2 : 0;
     }
 
     if (!in.next())
         return false;
     if (in.matches(QStringLiteral("[PalmFileSep]"))) {
         const QString v = in.value();
-        if (v == QLatin1String("1")) {
-            // There is no separation option 1: older versions stopped here too.
-            in.fail();
-            return false;
-        }
-        target.selectSeparationOption(v == QLatin1String("2") ? 2 : 0);
+        // There is no separation option 1: older versions stopped here too.
+        if (v == QLatin1String("1"))
+            return in.fail(QStringLiteral("there is no file separation 1"));
+        s.separationIndex = v == QLatin1String("2") ? 2 : 0;
     }
 
-    target.setUpPhoneListHeadings();
+    s.phoneListReached = true;
     const QString phoneKeys[3] = {QStringLiteral("[Item#]"), QStringLiteral("[ItemPhone#]"),
                                   QStringLiteral("[ItemDescription]")};
-    for (int row = 1; row <= 10; ++row) {
-        for (int col = 1; col <= 3; ++col) {
+    for (auto &entry : s.phoneList) {
+        for (int col = 0; col < 3; ++col) {
             if (!in.next())
                 return false;
-            if (in.matches(phoneKeys[col - 1]))
-                target.setPhoneListCell(row, col, in.value());
+            if (in.matches(phoneKeys[col]))
+                entry[col] = in.value();
         }
     }
 
@@ -180,26 +156,27 @@ bool applyLines(PositionalReader &in, SettingsTarget &target)
         return false;
     if (in.matches(QStringLiteral("[MeterType]"))) {
         const auto type = wholeTextAsInt16(in.value());
-        if (!type) {
-            in.fail();
-            return false;
-        }
-        target.selectMeterTypeOption(*type == 1 || *type == 2 ? *type : 0);
+        if (!type)
+            return in.fail(QStringLiteral("the meter type is not a whole number"));
+        s.meterTypeIndex = *type == 1 || *type == 2 ? *type : 0;
     }
 
+    // Stored in this order: flow units, flow format, velocity units, total units.
     const struct {
-        const char *key;
-        int combo;
-    } lists[] = {{"[FlowUnits]", 1}, {"[FlowFormat]", 3}, {"[VelocityUnits]", 4}, {"[TotalUnits]", 2}};
-    for (const auto &list : lists) {
+        int list;
+        std::optional<int> Settings::*position;
+    } lists[] = {{1, &Settings::flowUnits},
+                 {3, &Settings::flowFormat},
+                 {4, &Settings::velocityUnits},
+                 {2, &Settings::totalUnits}};
+    for (const auto &[list, position] : lists) {
         if (!in.next())
             return false;
-        if (in.matches(QLatin1String(list.key))) {
-            const auto position = wholeTextAsInt16(in.value());
-            if (!position || !target.setUnitListPosition(list.combo, *position)) {
-                in.fail();
-                return false;
-            }
+        if (in.matches(unitList(list).settingsKey)) {
+            const auto value = wholeTextAsInt16(in.value());
+            if (!value || *value < -1 || *value >= unitList(list).items.size())
+                return in.fail(QStringLiteral("the list has no such position"));
+            s.*position = *value;
         }
     }
     return true;
@@ -229,52 +206,50 @@ QByteArray defaultSettingsBytes()
     return encodeLines(lines);
 }
 
-QByteArray settingsBytes(const SettingsSnapshot &s)
+QByteArray settingsBytes(const Settings &s)
 {
     QStringList lines;
-    if (s.portIndex >= 0 && s.portIndex <= 3)
-        lines << QStringLiteral("[Commport]=%1").arg(s.portIndex + 1);
-    if (!s.baudCaption.isEmpty())
-        lines << QStringLiteral("[CommBaud]=") + s.baudCaption;
+    if (s.portIndex && *s.portIndex >= 0 && *s.portIndex <= 3)
+        lines << QStringLiteral("[Commport]=%1").arg(*s.portIndex + 1);
+    if (s.baudIndex && *s.baudIndex >= 0 && *s.baudIndex < int(kBaudRates.size()))
+        lines << QStringLiteral("[CommBaud]=") + QLatin1String(kBaudRates[*s.baudIndex]);
     if (s.handshakeIndex == 0)
         lines << QStringLiteral("[CommHandshaking]=none");
     else if (s.handshakeIndex == 1)
         lines << QStringLiteral("[CommHandshaking]=Hardware");
-    lines << QStringLiteral("[CommSlaveID]=") + s.slaveIdText;
-    lines << QStringLiteral("[DownloadSaveFile]=") + s.downloadFileText;
-    lines << QStringLiteral("[PalmDatabaseFile]=") + s.palmDatabasePath;
-    lines << QStringLiteral("[USEPalmDatabase]=%1").arg(s.palmCheckState);
+    lines << QStringLiteral("[CommSlaveID]=") + s.slaveIdText.value_or(QString());
+    lines << QStringLiteral("[DownloadSaveFile]=") + s.downloadFileText.value_or(QString());
+    lines << QStringLiteral("[PalmDatabaseFile]=") + s.palmDatabasePath.value_or(QString());
+    lines << QStringLiteral("[USEPalmDatabase]=%1").arg(s.palmCheckState.value_or(0));
     if (s.separationIndex == 0 || s.separationIndex == 2)
-        lines << QStringLiteral("[PalmFileSep]=%1").arg(s.separationIndex);
+        lines << QStringLiteral("[PalmFileSep]=%1").arg(*s.separationIndex);
     for (const auto &entry : s.phoneList) {
-        lines << QStringLiteral("[Item#]=") + entry[0] << QStringLiteral("[ItemPhone#]=") + entry[1]
-              << QStringLiteral("[ItemDescription]=") + entry[2];
+        lines << QStringLiteral("[Item#]=") + entry[0].value_or(QString())
+              << QStringLiteral("[ItemPhone#]=") + entry[1].value_or(QString())
+              << QStringLiteral("[ItemDescription]=") + entry[2].value_or(QString());
     }
     // "R1900 Portable" is not kept: it would start polling unasked at the next start.
-    const int meterType = s.meterTypeIndex >= 0 && s.meterTypeIndex <= 2 ? s.meterTypeIndex : 0;
-    lines << QStringLiteral("[MeterType]=%1").arg(meterType);
-    lines << QStringLiteral("[FlowUnits]=") + signedPlace(s.flowUnits)
-          << QStringLiteral("[FlowFormat]=") + signedPlace(s.flowFormat)
-          << QStringLiteral("[VelocityUnits]=") + signedPlace(s.velocityUnits)
-          << QStringLiteral("[TotalUnits]=") + signedPlace(s.totalUnits);
+    const int meterType = s.meterTypeIndex.value_or(0);
+    lines << QStringLiteral("[MeterType]=%1").arg(meterType >= 0 && meterType <= 2 ? meterType : 0);
+    lines << QStringLiteral("[FlowUnits]=") + signedPlace(s.flowUnits.value_or(-1))
+          << QStringLiteral("[FlowFormat]=") + signedPlace(s.flowFormat.value_or(-1))
+          << QStringLiteral("[VelocityUnits]=") + signedPlace(s.velocityUnits.value_or(-1))
+          << QStringLiteral("[TotalUnits]=") + signedPlace(s.totalUnits.value_or(-1));
     return encodeLines(lines);
 }
 
-SettingsLoadOutcome applySettings(const QByteArray &bytes, SettingsTarget &target)
+Settings readSettings(const QByteArray &bytes)
 {
     const QStringList lines = decodeLines(bytes);
-    PositionalReader reader(lines);
-    SettingsLoadOutcome outcome;
-    outcome.opened = true;
-    outcome.complete = applyLines(reader, target);
-    if (outcome.complete)
-        target.selectFirstPhoneEntry();
-    else
-        outcome.stoppedAtLine = reader.failedAt();
-    return outcome;
+    Settings settings;
+    PositionalReader reader(lines, settings);
+    readLines(reader, settings);
+    return settings;
 }
 
-SettingsFile::SettingsFile(QString programDir) : programDir_(std::move(programDir)) {}
+SettingsFile::SettingsFile(QString programDir) : programDir_(std::move(programDir))
+{
+}
 
 QString SettingsFile::path() const
 {
@@ -291,25 +266,20 @@ bool SettingsFile::createDefault()
     return saveFile(path(), defaultSettingsBytes(), &lastError_);
 }
 
-SettingsLoadOutcome SettingsFile::load(SettingsTarget &target)
+std::optional<Settings> SettingsFile::load()
 {
-    // Later bare file names (the output file) resolve in the program's directory.
-    QDir::setCurrent(programDir_);
     QFile file(path());
     if (!file.open(QIODevice::ReadOnly)) {
         lastError_ = file.errorString();
-        return {};
+        return std::nullopt;
     }
-    const QByteArray bytes = file.readAll();
-    file.close();
-    const SettingsLoadOutcome outcome = applySettings(bytes, target);
-    keepDamagedCopy_ = !outcome.complete;
-    return outcome;
+    const Settings settings = readSettings(file.readAll());
+    keepDamagedCopy_ = !settings.complete();
+    return settings;
 }
 
-bool SettingsFile::save(const SettingsSnapshot &snapshot)
+bool SettingsFile::save(const Settings &settings)
 {
-    QDir::setCurrent(programDir_);
     if (keepDamagedCopy_) {
         // The save below would replace a file that could not be read to its end,
         // phone list and all; keep it so a damaged line never silently costs that.
@@ -318,7 +288,7 @@ bool SettingsFile::save(const SettingsSnapshot &snapshot)
         if (QFile::copy(path(), backup))
             keepDamagedCopy_ = false;
     }
-    return saveFile(path(), settingsBytes(snapshot), &lastError_);
+    return saveFile(path(), settingsBytes(settings), &lastError_);
 }
 
 } // namespace ostrand

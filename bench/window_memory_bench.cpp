@@ -1,6 +1,6 @@
 // Peak memory of the window holding a full results grid (65,533 rows of 8
 // channels) shown on the "View" tab. Run: BUILD/bench/window_memory_bench
-#include "app/dwnload1.h"
+#include "app/main_window.h"
 #include "download/grid_state.h"
 #include "download/log_decoder.h"
 #include "download/results_grid.h"
@@ -55,8 +55,8 @@ int main(int argc, char **argv)
     ostrand::SystemClock clock;
     ostrand::QtEventPump pump;
     NoDialogs dialogs;
-    ostrand::DwnLoad1 window(dir.path(), {port, clock, pump, dialogs});
-    window.Form_Load();
+    ostrand::MainWindow window(dir.path(), {port, clock, pump, dialogs});
+    window.load();
     window.show();
     QTest::qWaitForWindowExposed(&window);
     const long before = statusKb("VmHWM:");

@@ -1,5 +1,7 @@
 #include "cli_common.h"
 
+#include "platform/baud_rates.h"
+
 #include <QRegularExpression>
 #include <cstdio>
 
@@ -25,8 +27,7 @@ std::optional<PortChoice> parsePort(const QString &text)
 
 bool isSupportedBaud(const QString &text)
 {
-    static const QStringList rates = {"1200", "2400", "4800", "9600", "14400", "19200", "38400"};
-    return rates.contains(text);
+    return baudRateIndex(text) >= 0;
 }
 
 std::optional<int> parseSlave(const QString &text)

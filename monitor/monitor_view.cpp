@@ -2,6 +2,7 @@
 
 #include "link/meter_link.h"
 #include "platform/file_dialogs.h"
+#include "platform/object_name.h"
 
 #include <QFontDatabase>
 #include <QHBoxLayout>
@@ -13,20 +14,11 @@
 #include <QVBoxLayout>
 
 namespace ostrand {
-namespace {
-
-template <typename W> W *named(W *widget, const char *name)
-{
-    widget->setObjectName(QLatin1String(name));
-    return widget;
-}
-
-} // namespace
 
 MonitorView::MonitorView(MeterLink &link, const Clock &clock, FileDialogs &dialogs, QWidget *parent)
     : QWidget(parent), link_(link), dialogs_(dialogs), monitor_(clock)
 {
-    table_ = named(new QTableView, "monitorTable");
+    table_ = named(new QTableView, QStringLiteral("monitorTable"));
     table_->setModel(&monitor_);
     table_->setSelectionBehavior(QAbstractItemView::SelectRows);
     table_->setAlternatingRowColors(true);
@@ -47,11 +39,11 @@ MonitorView::MonitorView(MeterLink &link, const Clock &clock, FileDialogs &dialo
                                16);
     table_->horizontalHeader()->setStretchLastSection(true);
 
-    counters_ = named(new QLabel, "monitorCounters");
-    status_ = named(new QLabel, "monitorStatus");
-    pause_ = named(new QPushButton(QStringLiteral("Pause")), "monitorPauseButton");
-    clear_ = named(new QPushButton(QStringLiteral("Clear")), "monitorClearButton");
-    save_ = named(new QPushButton(QStringLiteral("Save as text")), "monitorSaveButton");
+    counters_ = named(new QLabel, QStringLiteral("monitorCounters"));
+    status_ = named(new QLabel, QStringLiteral("monitorStatus"));
+    pause_ = named(new QPushButton(QStringLiteral("Pause")), QStringLiteral("monitorPauseButton"));
+    clear_ = named(new QPushButton(QStringLiteral("Clear")), QStringLiteral("monitorClearButton"));
+    save_ = named(new QPushButton(QStringLiteral("Save as text")), QStringLiteral("monitorSaveButton"));
 
     auto *buttons = new QHBoxLayout;
     buttons->addWidget(counters_, 1);

@@ -1,6 +1,7 @@
 #include "port_panel.h"
 
 #include "platform/com_port_names.h"
+#include "platform/object_name.h"
 
 #include <QComboBox>
 #include <QGridLayout>
@@ -12,15 +13,6 @@
 #include <QVBoxLayout>
 
 namespace ostrand {
-namespace {
-
-template <typename W> W *named(W *widget, const char *name)
-{
-    widget->setObjectName(QLatin1String(name));
-    return widget;
-}
-
-} // namespace
 
 PortPanel::PortPanel(const QString &programDir, QWidget *parent)
     : PortPanel(programDir, systemSerialDevices, parent)
@@ -30,15 +22,15 @@ PortPanel::PortPanel(const QString &programDir, QWidget *parent)
 PortPanel::PortPanel(const QString &programDir, DeviceSource source, QWidget *parent)
     : QWidget(parent), programDir_(programDir), source_(std::move(source))
 {
-    deviceList_ = named(new QListWidget, "portDeviceList");
-    comPorts_ = named(new QLabel, "portComMap");
+    deviceList_ = named(new QListWidget, QStringLiteral("portDeviceList"));
+    comPorts_ = named(new QLabel, QStringLiteral("portComMap"));
     comPorts_->setTextInteractionFlags(Qt::TextSelectableByMouse);
-    comChoice_ = named(new QComboBox, "portComChoice");
+    comChoice_ = named(new QComboBox, QStringLiteral("portComChoice"));
     for (int n = 1; n <= kComPorts; ++n)
         comChoice_->addItem(QStringLiteral("COM%1").arg(n), n);
-    assign_ = named(new QPushButton(QStringLiteral("Use selected device")), "portAssignButton");
-    refresh_ = named(new QPushButton(QStringLiteral("Refresh")), "portRefreshButton");
-    status_ = named(new QLabel, "portStatus");
+    assign_ = named(new QPushButton(QStringLiteral("Use selected device")), QStringLiteral("portAssignButton"));
+    refresh_ = named(new QPushButton(QStringLiteral("Refresh")), QStringLiteral("portRefreshButton"));
+    status_ = named(new QLabel, QStringLiteral("portStatus"));
     status_->setWordWrap(true);
 
     auto *box = new QGroupBox(QStringLiteral("Serial Devices"));

@@ -1,10 +1,8 @@
 #include "window_fixture.h"
 
-#include <QCheckBox>
 #include <QComboBox>
 #include <QLabel>
-#include <QPushButton>
-#include <QRadioButton>
+#include <QLineEdit>
 
 using namespace ostrand;
 using namespace ostrand::testing;
@@ -17,65 +15,56 @@ protected:
     void SetUp() override
     {
         openWindow();
+        control<QLineEdit>("Text6")->setText(QStringLiteral("typed by hand, not used"));
         dialogs_.answerNext(QStringLiteral(OSTRAND_SAMPLE_PDB));
-        control<QPushButton>("Command8")->click();
-        control<QCheckBox>("Check1")->click();
+        click("Command8");
+        click("Check1");
     }
     QString csvHeading() const
     {
-        QFile file(QDir(dir()).filePath(QStringLiteral("Logdata.csv")));
-        return file.open(QIODevice::ReadOnly) ? QString::fromLatin1(file.readLine()).trimmed() : QString();
+        return QString::fromLatin1(readFile(inDir(QStringLiteral("Logdata.csv"))))
+            .section(u'\r', 0, 0);
     }
     QString status() const { return control<QLabel>("Label4")->text(); }
+    QComboBox *idList() const { return control<QComboBox>("SortList"); }
 };
 
 } // namespace
 
-TEST_F(PalmWindowTest, getIdListFillsTheListOnceAndOnlyInPalmMode)
+TEST_F(PalmWindowTest, getIdListFillsTheListOnceThenDownloadConvertsOneMeterOrAll)
 {
-    control<QPushButton>("Command6")->click();
+    click("Command6");
     EXPECT_EQ(status(), "Finished Reading");
-    auto *list = control<QComboBox>("SortList");
-    ASSERT_EQ(list->count(), 2);
-    EXPECT_EQ(list->itemText(0), "3");
-    EXPECT_EQ(list->itemText(1), "7");
-    control<QPushButton>("Command6")->click();
-    EXPECT_EQ(list->count(), 2) << "a second reading adds nothing new";
+    click("Command6");
+    ASSERT_EQ(idList()->count(), 2) << "a second reading adds nothing new";
+    EXPECT_EQ(idList()->itemText(0) + idList()->itemText(1), "37");
 
-    control<QCheckBox>("Check1")->click();
-    EXPECT_TRUE(control<QPushButton>("Command6")->isHidden());
-    EXPECT_EQ(list->count(), 2) << "leaving Palm mode keeps the list";
-}
-
-TEST_F(PalmWindowTest, downloadDataConvertsOneMeterOrAllOfThem)
-{
-    control<QComboBox>("SortList")->setEditText(QStringLiteral("7"));
-    control<QPushButton>("Command2")->click();
+    idList()->setEditText(QStringLiteral("7"));
+    click("Command2");
     EXPECT_EQ(status(), "Finished. Data in File");
     EXPECT_EQ(csvHeading(), "Date / Time,Flow,Velocity");
-    EXPECT_TRUE(control<QPushButton>("Command2")->isEnabled());
+    EXPECT_TRUE(control<QAbstractButton>("Command2")->isEnabled());
     EXPECT_TRUE(port_.sends().empty()) << "a conversion tells no meter anything";
 
-    control<QRadioButton>("Option4(2)")->click();
+    click("Option4(2)");
     EXPECT_EQ(control<QLabel>("Label9")->text(), "Files not separated");
-    control<QPushButton>("Command2")->click();
-    EXPECT_EQ(status(), "Finished. Data in File");
+    click("Command2");
     // Each channel keeps the first name met: meter 3 comes first in the file.
     EXPECT_EQ(csvHeading(), "Date / Time,Flow,Level,Flow Tot");
+    closeWindow();
+    EXPECT_EQ(settingsLines()[5], "[PalmDatabaseFile]=" OSTRAND_SAMPLE_PDB);
 }
 
 TEST_F(PalmWindowTest, aMissingFileAndAMissingIdAreReported)
 {
-    control<QRadioButton>("Option4(0)")->click();
-    control<QComboBox>("SortList")->setEditText(QString());
-    control<QPushButton>("Command2")->click();
+    idList()->setEditText(QString());
+    click("Command2");
     EXPECT_EQ(status(), "Enter ModID");
-
-    dialogs_.answerNext(dir() + QStringLiteral("/nowhere/PLOGR2.PDB"));
-    control<QPushButton>("Command8")->click();
-    control<QComboBox>("SortList")->setEditText(QStringLiteral("3"));
-    control<QPushButton>("Command2")->click();
+    dialogs_.answerNext(inDir(QStringLiteral("nowhere/PLOGR2.PDB")));
+    click("Command8");
+    idList()->setEditText(QStringLiteral("3"));
+    click("Command2");
     EXPECT_EQ(status(), "Could not find Palm DataFile!!");
-    control<QPushButton>("Command6")->click();
+    click("Command6");
     EXPECT_EQ(status(), "Could not find Palm DataFile!!");
 }

@@ -1,266 +1,141 @@
-#include "app/phone_list.h"
-#include "app/settings_file.h"
 #include "window_fixture.h"
 
-#include <QButtonGroup>
-#include <QCheckBox>
-#include <QComboBox>
-#include <QDir>
-#include <QLineEdit>
-#include <QRadioButton>
+#include <QFileInfo>
+#include <functional>
 
 using namespace ostrand;
 using namespace ostrand::testing;
 
 namespace {
 
-QByteArray expectedDefaultFile()
+// What a reading gave, in one line: "-" for a value the file did not give.
+QString summary(const Settings &s)
 {
-    QByteArray bytes = "[Commport]=1\r\n"
-                       "[CommBaud]=38400\r\n"
-                       "[CommFlow]=Hardware\r\n"
-                       "[CommSlaveID]=001\r\n"
-                       "[DownloadSaveFile]=Logdata.csv\r\n"
-                       "[PalmDatabaseFile]=c:\\Palm\\UserName\\Backup\\PLOGR2.pdb\r\n"
-                       "[USEPalmDatabase]=0\r\n"
-                       "[PalmFileSep]=0\r\n";
-    for (int k = 1; k <= 10; ++k)
-        bytes += "[Item#]= " + QByteArray::number(k) + "\r\n[ItemPhone#]= \r\n[ItemDescription]= \r\n";
-    bytes += "[MeterType]=0\r\n[FlowUnits]=1\r\n[FlowFormat]=1\r\n[VelocityUnits]=1\r\n[TotalUnits]=1\r\n";
-    return bytes;
+    const auto o = [](const auto &v) { return v ? QVariant(*v).toString() : QStringLiteral("-"); };
+    const QString item10 = s.phoneListReached ? o(s.phoneList[9][0]) : QStringLiteral("no");
+    QString palm = o(s.palmDatabasePath).replace(kDefaultPalmDatabasePath, QStringLiteral("DEF"));
+    return QStringLiteral(
+               "port %1 baud %2 slave %3 file %4 palm %5 use %6 sep %7 item10 %8 type %9")
+               .arg(o(s.portIndex), o(s.baudIndex), o(s.slaveIdText), o(s.downloadFileText), palm,
+                    o(s.palmCheckState), o(s.separationIndex), item10, o(s.meterTypeIndex)) +
+           QStringLiteral(" lists %1/%2/%3/%4 stop %5")
+               .arg(o(s.flowUnits), o(s.flowFormat), o(s.velocityUnits), o(s.totalUnits))
+               .arg(s.stoppedAtLine);
 }
-
-using SettingsFileTest = WindowFixture;
 
 } // namespace
 
-TEST_F(SettingsFileTest, aFirstStartWritesTheDefaultFileByteForByte)
+TEST(SettingsReading, eachDamagedOrReorderedLineHasItsOwnEffect)
 {
-    ASSERT_FALSE(QFile::exists(settingsPath()));
-    openWindow();
-    EXPECT_EQ(settingsBytes(), expectedDefaultFile());
-    EXPECT_EQ(QDir::current().canonicalPath(), QDir(dir()).canonicalPath())
-        << "a bare output file name must resolve in the program's directory";
-}
-
-TEST_F(SettingsFileTest, savingUnchangedDefaultsAltersOnlyTheFlowLineAndTheListPositions)
-{
-    openWindow();
-    closeWindow();
-    QStringList expected = defaultSettingsLines();
-    expected[2] = QStringLiteral("[CommHandshaking]=Hardware");
-    expected[39] = QStringLiteral("[FlowUnits]= 1");
-    expected[40] = QStringLiteral("[FlowFormat]= 1");
-    expected[41] = QStringLiteral("[VelocityUnits]= 1");
-    expected[42] = QStringLiteral("[TotalUnits]= 1");
-    EXPECT_EQ(settingsLines(), expected);
-    EXPECT_TRUE(settingsBytes().endsWith("[TotalUnits]= 1\r\n"));
-}
-
-TEST_F(SettingsFileTest, whatTheUserChoseComesBackAfterARestart)
-{
-    DwnLoad1 &w = openWindow();
-    control<QRadioButton>("Option2(2)")->click();
-    control<QRadioButton>("Option1(3)")->click();
-    control<QRadioButton>("Option3(0)")->click();
-    control<QLineEdit>("Text1")->setText(QStringLiteral("017"));
-    control<QLineEdit>("Text2")->setText(QStringLiteral("north.csv"));
-    control<QRadioButton>("Option5(2)")->click();
-    control<QComboBox>("Combo1")->setCurrentIndex(7);
-    control<QComboBox>("Combo2")->setCurrentIndex(-1);
-    w.phoneList().setCurrentCell(5, PhoneList::kPhoneCol);
-    control<QLineEdit>("Text5(0)")->setText(QStringLiteral("555-0199"));
-    closeWindow();
-
-    const QStringList lines = settingsLines();
-    ASSERT_EQ(lines.size(), kSettingsLineCount);
-    EXPECT_EQ(lines[0], "[Commport]=3");
-    EXPECT_EQ(lines[1], "[CommBaud]=9600");
-    EXPECT_EQ(lines[2], "[CommHandshaking]=none");
-    EXPECT_EQ(lines[3], "[CommSlaveID]=017");
-    EXPECT_EQ(lines[4], "[DownloadSaveFile]=north.csv");
-    EXPECT_EQ(lines[8 + 3 * 4 + 1], "[ItemPhone#]=555-0199");
-    EXPECT_EQ(lines[38], "[MeterType]=2");
-    EXPECT_EQ(lines[39], "[FlowUnits]= 7");
-    EXPECT_EQ(lines[42], "[TotalUnits]=-1");
-
-    DwnLoad1 &again = openWindow();
-    EXPECT_EQ(again.shared().CommPortNumber, 3);
-    EXPECT_EQ(again.shared().BaudRateText, "9600");
-    EXPECT_EQ(again.shared().SlaveId, 17);
-    EXPECT_EQ(control<QLineEdit>("Text1")->text(), "017");
-    EXPECT_EQ(again.shared().DownloadFileName, "north.csv");
-    EXPECT_TRUE(control<QRadioButton>("Option5(2)")->isChecked());
-    EXPECT_EQ(control<QComboBox>("Combo1")->currentText(), "LPM");
-    EXPECT_EQ(again.listPosition(control<QComboBox>("Combo2")), -1);
-    EXPECT_EQ(again.phoneList().text(5, PhoneList::kPhoneCol), "555-0199");
-    // The flow control is not read back: it always starts as "Hardware (Cts/Rts)".
-    EXPECT_TRUE(control<QRadioButton>("Option3(1)")->isChecked());
-}
-
-TEST_F(SettingsFileTest, portAndBaudLinesTakeTheirNumberOrFallBack)
-{
-    struct Case {
-        const char *port;
-        const char *baud;
-        int portIndex;
-        const char *baudText;
+    using Edit = std::function<void(QStringList &)>;
+    const auto set = [](int line, const char *text) -> Edit {
+        return [=](QStringList &l) { l[line] = QLatin1String(text); };
     };
-    const Case cases[] = {
-        {"[Commport]=7", "[CommBaud]=115200", 0, "38400"},
-        {"[Commport]=3", "[CommBaud]=09600", 2, "9600"},
-        {"[Commport]=abc", "[CommBaud]=abc", 0, "38400"},
-        {"[Commport]=99999", "[CommBaud]=1200.0", 0, "1200"},
-        {"x[Commport]=2", "  [CommBaud]=2400 baud", 1, "2400"},
+    const auto set2 = [](int a, const char *ta, int b, const char *tb) -> Edit {
+        return [=](QStringList &l) { l[a] = QLatin1String(ta), l[b] = QLatin1String(tb); };
     };
-    for (const Case &c : cases) {
+    const QString rest = QStringLiteral("file Logdata.csv palm DEF use 0 sep 0 item10  10 type 0 "
+                                        "lists 1/1/1/1 stop 0");
+    const std::pair<Edit, QString> rows[] = {
+        {[](QStringList &) {}, "port 0 baud 6 slave 001 " + rest},
+        {set2(0, "[Commport]=7", 1, "[CommBaud]=115200"), "port 0 baud 6 "},
+        {set2(0, "[Commport]=3", 1, "[CommBaud]=09600"), "port 2 baud 3 "},
+        {set2(0, "[Commport]=abc", 1, "[CommBaud]=abc"), "port 0 baud 6 "},
+        {set2(0, "[Commport]=99999", 1, "[CommBaud]=1200.0"), "port 0 baud 0 "},
+        {set2(0, "x[Commport]=2", 1, "  [CommBaud]=2400 baud"), "port 1 baud 1 "},
+        // Keys are matched by position and case, nothing resynchronises, and what follows applies.
+        {set2(0, "[CommBaud]=1200", 3, "[commslaveid]=042"), "port - baud 6 slave - " + rest},
+        {[](QStringList &l) { l.swapItemsAt(0, 1); }, "port - baud - slave 001 " + rest},
+        {[](QStringList &l) { l = l.mid(0, 5); },
+         "file Logdata.csv palm DEF use - sep - item10 no type - lists -/-/-/- stop 6"},
+        {[](QStringList &l) { l = l.mid(0, 4); }, "file - palm - use - sep - item10 no type -"},
+        {set(6, "[USEPalmDatabase]=2"), "use 2 sep 0"},
+        {set(6, "[USEPalmDatabase]=x"), "use 0 sep 0"},
+        {set2(7, "[PalmFileSep]=1", 38, "[MeterType]=2"),
+         "sep - item10 no type - lists -/-/-/- stop 8"},
+        {set(7, "[PalmFileSep]=2"), "sep 2 item10  10"},
+        {set(10, "[Phone#]=555"), "item10  10 type 0 lists 1/1/1/1 stop 0"},
+        {set2(38, "[MeterType]=5", 39, "[FlowUnits]= 14 "), "type 0 lists 14/1/1/1 stop 0"},
+        {set(42, "[TotalUnits]=9"), "lists 1/1/1/- stop 43"},
+        {set2(38, "[MeterType]=two", 39, "[FlowUnits]=3"), "type - lists -/-/-/- stop 39"},
+        {set(38, "[MeterType]=1"), "type 1 lists"},
+        {set(40, "[FlowFormat]=-2"), "lists 1/-/-/- stop 41"},
+    };
+    for (const auto &[edit, expected] : rows) {
         QStringList lines = defaultSettingsLines();
-        lines[0] = QLatin1String(c.port);
-        lines[1] = QLatin1String(c.baud);
-        writeSettings(lines);
-        DwnLoad1 &w = openWindow();
-        SCOPED_TRACE(c.port);
-        EXPECT_EQ(w.shared().CommPortNumber, c.portIndex + 1);
-        EXPECT_TRUE(control<QRadioButton>(QStringLiteral("Option2(%1)").arg(c.portIndex).toLatin1())->isChecked());
-        EXPECT_EQ(w.shared().BaudRateText, QLatin1String(c.baudText));
+        edit(lines);
+        const QString got = summary(readSettings(joinLines(lines)));
+        EXPECT_TRUE(got.contains(expected))
+            << got.toStdString() << "\n  wanted " << expected.toStdString();
+        // Lines ended by line feeds alone read the same.
+        EXPECT_EQ(summary(readSettings(joinLines(lines).replace("\r\n", "\n"))), got);
     }
 }
 
-TEST_F(SettingsFileTest, aLineWithoutItsKeyIsPassedOverWithoutResynchronising)
+TEST(SettingsWriting, theDefaultFileAndAWrittenValueAreByteExact)
 {
-    QStringList lines = defaultSettingsLines();
-    lines.swapItemsAt(0, 1);
-    lines[3] = QStringLiteral("[commslaveid]=042"); // keys are case-sensitive
-    writeSettings(lines);
-    DwnLoad1 &w = openWindow();
-    EXPECT_EQ(w.shared().CommPortNumber, 0);
-    EXPECT_EQ(w.shared().BaudRateText, "");
-    EXPECT_TRUE(control<QRadioButton>("Option2(0)")->isChecked());
-    EXPECT_TRUE(control<QRadioButton>("Option1(6)")->isChecked());
-    EXPECT_EQ(control<QLineEdit>("Text1")->text(), "001");
-    EXPECT_EQ(w.shared().SlaveId, 0);
-    // Everything after the unmatched lines is still applied.
-    EXPECT_EQ(w.shared().DownloadFileName, "Logdata.csv");
-    EXPECT_EQ(w.phoneList().text(10, PhoneList::kItemCol), " 10");
+    QByteArray expected =
+        "[Commport]=1\r\n[CommBaud]=38400\r\n[CommFlow]=Hardware\r\n[CommSlaveID]=001\r\n"
+        "[DownloadSaveFile]=Logdata.csv\r\n"
+        "[PalmDatabaseFile]=c:\\Palm\\UserName\\Backup\\PLOGR2.pdb\r\n"
+        "[USEPalmDatabase]=0\r\n[PalmFileSep]=0\r\n";
+    for (int k = 1; k <= 10; ++k)
+        expected +=
+            "[Item#]= " + QByteArray::number(k) + "\r\n[ItemPhone#]= \r\n[ItemDescription]= \r\n";
+    expected += "[MeterType]=0\r\n[FlowUnits]=1\r\n[FlowFormat]=1\r\n[VelocityUnits]=1\r\n["
+                "TotalUnits]=1\r\n";
+    EXPECT_EQ(defaultSettingsBytes(), expected);
+
+    Settings s;
+    s.baudIndex = 0; // no port chosen: its line is left out
+    s.handshakeIndex = 0;
+    s.separationIndex = 1; // no such option: left out
+    s.meterTypeIndex = 3;  // the portable is not kept
+    s.flowUnits = 7;
+    s.totalUnits = -1;
+    s.phoneList[0] = {QStringLiteral(" 1"), QStringLiteral("555"),
+                      QString::fromLatin1("Pump \xe9 north ")};
+    const QByteArray bytes = settingsBytes(s);
+    EXPECT_TRUE(bytes.startsWith(
+        "[CommBaud]=1200\r\n[CommHandshaking]=none\r\n[CommSlaveID]=\r\n"
+        "[DownloadSaveFile]=\r\n[PalmDatabaseFile]=\r\n[USEPalmDatabase]=0\r\n"
+        "[Item#]= 1\r\n[ItemPhone#]=555\r\n[ItemDescription]=Pump \xe9 north \r\n"));
+    EXPECT_TRUE(bytes.endsWith("[MeterType]=0\r\n[FlowUnits]= 7\r\n[FlowFormat]=-1\r\n"
+                               "[VelocityUnits]=-1\r\n[TotalUnits]=-1\r\n"));
 }
 
-TEST_F(SettingsFileTest, aFileCutShortKeepsWhatWasReadAndAUsablePalmPath)
-{
-    writeSettings(defaultSettingsLines().mid(0, 5));
-    DwnLoad1 &w = openWindow();
-    EXPECT_EQ(w.shared().DownloadFileName, "Logdata.csv");
-    EXPECT_EQ(w.shared().PalmDatabasePath, kDefaultPalmDatabasePath);
-    EXPECT_EQ(control<QLineEdit>("Text6")->text(), kDefaultPalmDatabasePath);
-    EXPECT_EQ(w.phoneList().text(0, PhoneList::kItemCol), "") << "headings come after the cut";
-    EXPECT_EQ(control<QLineEdit>("Text5(0)")->text(), "Phone #");
-    closeWindow();
-
-    writeSettings(defaultSettingsLines().mid(0, 4));
-    DwnLoad1 &four = openWindow();
-    EXPECT_EQ(four.shared().DownloadFileName, "");
-    EXPECT_EQ(four.shared().PalmDatabasePath, "");
-    EXPECT_EQ(control<QLineEdit>("Text2")->text(), "Logdata.csv");
-    EXPECT_EQ(control<QLineEdit>("Text6")->text(), "C:\\PALM\\TALVERN\\BACKUP\\PLOGR2.PDB");
-}
-
-TEST_F(SettingsFileTest, separationValueOneStopsTheReadingBeforeThePhoneList)
-{
-    QStringList lines = defaultSettingsLines();
-    lines[7] = QStringLiteral("[PalmFileSep]=1");
-    lines[38] = QStringLiteral("[MeterType]=2");
-    writeSettings(lines);
-    DwnLoad1 &w = openWindow();
-    EXPECT_EQ(w.phoneList().text(0, PhoneList::kPhoneCol), "");
-    EXPECT_EQ(w.phoneList().text(1, PhoneList::kItemCol), "");
-    EXPECT_TRUE(control<QRadioButton>("Option5(0)")->isChecked());
-    EXPECT_EQ(control<QComboBox>("Combo1")->currentText(), "CFS");
-}
-
-TEST_F(SettingsFileTest, badValuesInTheLastLinesStopTheReadingThere)
-{
-    QStringList lines = defaultSettingsLines();
-    lines[42] = QStringLiteral("[TotalUnits]=9");
-    lines[39] = QStringLiteral("[FlowUnits]= 14 ");
-    lines[38] = QStringLiteral("[MeterType]=5");
-    writeSettings(lines);
-    openWindow();
-    EXPECT_TRUE(control<QRadioButton>("Option5(0)")->isChecked());
-    EXPECT_EQ(control<QComboBox>("Combo1")->currentText(), "BPH");
-    EXPECT_EQ(control<QComboBox>("Combo4")->currentText(), "MPS");
-    EXPECT_EQ(control<QComboBox>("Combo2")->currentText(), "CUFT") << "position 9 is past the list";
-    // Reading stopped before the phone list was made current.
-    EXPECT_EQ(control<QLineEdit>("Text5(0)")->text(), "Phone #");
-    closeWindow();
-
-    lines = defaultSettingsLines();
-    lines[38] = QStringLiteral("[MeterType]=two");
-    lines[39] = QStringLiteral("[FlowUnits]=3");
-    writeSettings(lines);
-    openWindow();
-    EXPECT_EQ(control<QComboBox>("Combo1")->currentText(), "CFS");
-}
+using SettingsFileTest = WindowFixture;
 
 TEST_F(SettingsFileTest, aDamagedFileIsKeptAsBackupBeforeItIsReplaced)
 {
     QStringList lines = defaultSettingsLines();
     lines[7] = QStringLiteral("[PalmFileSep]=1");
-    lines[10] = QStringLiteral("[ItemPhone#]=555-0100");
     writeSettings(lines);
-    const QByteArray damaged = settingsBytes();
-    openWindow();
-    closeWindow();
-    QFile backup(settingsPath() + QStringLiteral(".bak"));
-    ASSERT_TRUE(backup.open(QIODevice::ReadOnly));
-    EXPECT_EQ(backup.readAll(), damaged);
-    EXPECT_EQ(settingsLines().size(), kSettingsLineCount);
+    SettingsFile file(dir());
+    const auto read = file.load();
+    ASSERT_EQ(read->stoppedAtLine, 8);
+    EXPECT_EQ(read->stopReason, "there is no file separation 1");
+    ASSERT_TRUE(file.save(Settings{}));
+    EXPECT_EQ(readFile(settingsPath() + ".bak"), joinLines(lines));
 
     // A file that reads to its end leaves no backup behind.
-    backup.close();
-    QFile::remove(backup.fileName());
-    openWindow();
-    closeWindow();
-    EXPECT_FALSE(QFile::exists(backup.fileName()));
+    QFile::remove(settingsPath() + ".bak");
+    writeFile(settingsPath(), defaultSettingsBytes());
+    SettingsFile whole(dir());
+    ASSERT_TRUE(whole.load()->complete());
+    ASSERT_TRUE(whole.save(Settings{}));
+    EXPECT_FALSE(QFile::exists(settingsPath() + ".bak"));
 }
 
-TEST_F(SettingsFileTest, aSettingsFileThatCannotBeWrittenLeavesTheOldOneAndFailsQuietly)
+TEST_F(SettingsFileTest, aSettingsFileThatCannotBeReadOrWrittenFailsQuietly)
 {
-    SettingsFile nowhere(dir() + QStringLiteral("/no/such/folder"));
-    EXPECT_FALSE(nowhere.save(SettingsSnapshot{}));
+    SettingsFile nowhere(inDir(QStringLiteral("no/such/folder")));
+    EXPECT_FALSE(nowhere.save(Settings{}));
     EXPECT_FALSE(nowhere.lastError().isEmpty());
 
     // A settings file that is a folder cannot be replaced; the program carries on.
     QDir(dir()).mkdir(QStringLiteral("7700dwn.ini"));
-    DwnLoad1 &w = openWindow();
-    EXPECT_EQ(w.shared().CommPortNumber, 0);
+    openWindow();
     closeWindow();
     EXPECT_TRUE(QFileInfo(settingsPath()).isDir());
-}
-
-TEST_F(SettingsFileTest, linesEndedByLineFeedsAloneReadTheSame)
-{
-    QByteArray bytes = expectedDefaultFile();
-    bytes.replace("\r\n", "\n");
-    bytes.replace("[Commport]=1", "[Commport]=4");
-    writeSettingsBytes(bytes);
-    DwnLoad1 &w = openWindow();
-    EXPECT_EQ(w.shared().CommPortNumber, 4);
-    EXPECT_EQ(w.phoneList().text(10, PhoneList::kItemCol), " 10");
-}
-
-TEST(SettingsBytes, aGroupWithNothingSelectedLeavesItsLineOut)
-{
-    SettingsSnapshot s;
-    s.portIndex = -1;
-    s.baudCaption = QStringLiteral("1200");
-    const QStringList lines = QString::fromLatin1(settingsBytes(s)).split(QStringLiteral("\r\n"));
-    EXPECT_EQ(lines[0], "[CommBaud]=1200");
-    EXPECT_EQ(lines.size() - 1, kSettingsLineCount - 1);
-}
-
-TEST(SettingsBytes, valuesKeepEveryByteOfTheSingleByteCodePage)
-{
-    SettingsSnapshot s;
-    s.phoneList[0][2] = QString::fromLatin1("Pump \xe9 \xb0 north ");
-    const QByteArray bytes = settingsBytes(s);
-    EXPECT_TRUE(bytes.contains("[ItemDescription]=Pump \xe9 \xb0 north \r\n"));
 }

@@ -1,62 +1,64 @@
 #pragma once
 
-#include "app/dwnload1.h"
+#include "app/main_window.h"
+#include "app/settings_file.h"
 #include "fake_file_dialogs.h"
 #include "fake_serial_port.h"
+#include "qt_printers.h"
 #include "virtual_clock.h"
 #include "virtual_event_pump.h"
 
-#include <QByteArray>
+#include <QAbstractButton>
+#include <QDir>
 #include <QFile>
-#include <QStringList>
 #include <QTemporaryDir>
-#include "qt_printers.h"
 
 #include <gtest/gtest.h>
 #include <memory>
 
 namespace ostrand::testing {
 
+inline QStringList splitLines(const QByteArray &bytes)
+{
+    return QString::fromLatin1(bytes).split(QStringLiteral("\r\n"), Qt::SkipEmptyParts);
+}
+inline QByteArray joinLines(const QStringList &lines)
+{
+    return lines.join(QStringLiteral("\r\n")).toLatin1() + "\r\n";
+}
+// The 43 lines of a fresh settings file, for tests that change one or two.
+inline QStringList defaultSettingsLines()
+{
+    return splitLines(defaultSettingsBytes());
+}
+
 // A program directory of its own and the window built on test doubles, so each
 // test starts from whatever settings file it writes there.
 class WindowFixture : public ::testing::Test {
 protected:
     QString dir() const { return tempDir_.path(); }
-    QString settingsPath() const { return tempDir_.filePath(QStringLiteral("7700dwn.ini")); }
-
-    void writeSettings(const QStringList &lines)
+    QString inDir(const QString &name) const { return QDir(dir()).filePath(name); }
+    QString settingsPath() const { return inDir(QStringLiteral("7700dwn.ini")); }
+    void writeSettings(const QStringList &lines) { writeFile(settingsPath(), joinLines(lines)); }
+    static void writeFile(const QString &path, const QByteArray &bytes)
     {
-        QByteArray bytes;
-        for (const QString &line : lines)
-            bytes += line.toLatin1() + "\r\n";
-        writeSettingsBytes(bytes);
-    }
-    void writeSettingsBytes(const QByteArray &bytes)
-    {
-        QFile file(settingsPath());
+        QFile file(path);
         ASSERT_TRUE(file.open(QIODevice::WriteOnly));
         file.write(bytes);
     }
-    QByteArray settingsBytes() const
+    QByteArray readFile(const QString &path) const
     {
-        QFile file(settingsPath());
+        QFile file(path);
         return file.open(QIODevice::ReadOnly) ? file.readAll() : QByteArray();
     }
-    QStringList settingsLines() const
-    {
-        QStringList lines = QString::fromLatin1(settingsBytes()).split(QStringLiteral("\r\n"));
-        if (!lines.isEmpty() && lines.last().isEmpty())
-            lines.removeLast();
-        return lines;
-    }
+    QStringList settingsLines() const { return splitLines(readFile(settingsPath())); }
 
-    // A new window, loaded as at start-up (or not, for start-state checks).
-    DwnLoad1 &openWindow(bool load = true)
+    // A new window, loaded as at start-up.
+    MainWindow &openWindow()
     {
-        window_ = std::make_unique<DwnLoad1>(dir(), Platform{port_, clock_, pump_, dialogs_});
+        window_ = std::make_unique<MainWindow>(dir(), Platform{port_, clock_, pump_, dialogs_});
         window_->setExitHandler([this] { ++exits_; });
-        if (load)
-            window_->Form_Load();
+        window_->load();
         return *window_;
     }
     // Closes the window the way the user does, which saves the settings.
@@ -65,25 +67,22 @@ protected:
         window_->close();
         window_.reset();
     }
-
-    template <typename W>
-    W *control(const char *name) const
+    template <typename W = QWidget> W *control(const QString &name) const
     {
-        W *widget = window_->findChild<W *>(QLatin1String(name));
-        EXPECT_NE(widget, nullptr) << "no control named " << name;
+        W *widget = window_->findChild<W *>(name);
+        EXPECT_NE(widget, nullptr) << "no control named " << name.toStdString();
         return widget;
     }
+    void click(const char *button) { control<QAbstractButton>(button)->click(); }
+    bool shown(const char *name) const { return !control(name)->isHidden(); }
 
     QTemporaryDir tempDir_;
     VirtualClock clock_;
     VirtualEventPump pump_{clock_};
     FakeSerialPort port_{clock_};
     FakeFileDialogs dialogs_;
-    std::unique_ptr<DwnLoad1> window_;
+    std::unique_ptr<MainWindow> window_;
     int exits_ = 0;
 };
-
-// The 43 lines of a fresh settings file, for tests that change one or two.
-QStringList defaultSettingsLines();
 
 } // namespace ostrand::testing

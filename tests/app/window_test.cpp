@@ -1,18 +1,15 @@
+#include "app/download_tab.h"
 #include "app/phone_list.h"
+#include "app/settings_tab.h"
 #include "window_fixture.h"
 
+#include <QAction>
 #include <QCheckBox>
-#include <QDir>
 #include <QComboBox>
-#include <QGroupBox>
 #include <QLabel>
 #include <QLineEdit>
-#include <QMenuBar>
-#include <QProgressBar>
-#include <QPushButton>
 #include <QRadioButton>
 #include <QTabWidget>
-#include <QTableView>
 #include <QTimer>
 
 using namespace ostrand;
@@ -20,259 +17,132 @@ using namespace ostrand::testing;
 
 namespace {
 
-using WindowTest = WindowFixture;
-
-QStringList tabTexts(QTabWidget *tabs)
-{
-    QStringList texts;
-    for (int i = 0; i < tabs->count(); ++i)
-        texts << tabs->tabText(i);
-    return texts;
-}
+class WindowTest : public WindowFixture {
+protected:
+    bool checked(const char *name) const { return control<QAbstractButton>(name)->isChecked(); }
+    SettingsTab &link() const { return *window_->findChild<SettingsTab *>(); }
+    QTimer *timer(int n) const { return control<QTimer>(QStringLiteral("Timer%1").arg(n)); }
+};
 
 } // namespace
 
 TEST_F(WindowTest, opensOnDisplayMeterWithTheLoadedDefaultsAndNothingRunning)
 {
-    DwnLoad1 &w = openWindow();
-    EXPECT_EQ(w.windowTitle(), "Ostrand Download Revision 1.17");
-    EXPECT_EQ(w.objectName(), "DwnLoad1");
-    auto *tabs = control<QTabWidget>("SSTab1");
-    // The six tabs operators know, in their order; the monitor comes after them.
-    EXPECT_EQ(tabTexts(tabs), QStringList({"Download", "View", "Settings", "Display Meter", "Dialer",
-                                           "Palm DataBase", "Monitor"}));
-    EXPECT_EQ(tabs->currentIndex(), 3);
-
-    const QList<QAction *> menu = w.menuBar()->actions();
-    ASSERT_EQ(menu.size(), 1);
-    EXPECT_EQ(menu[0]->objectName(), "File_mnu");
-    EXPECT_EQ(menu[0]->text(), "E&xit");
-    EXPECT_EQ(menu[0]->menu(), nullptr);
-
-    EXPECT_TRUE(control<QRadioButton>("Option2(0)")->isChecked());
-    EXPECT_TRUE(control<QRadioButton>("Option1(6)")->isChecked());
-    EXPECT_TRUE(control<QRadioButton>("Option3(1)")->isChecked());
-    EXPECT_EQ(control<QLineEdit>("Text1")->text(), "001");
-    EXPECT_EQ(control<QLineEdit>("Text2")->text(), "Logdata.csv");
-    EXPECT_TRUE(control<QRadioButton>("Option5(0)")->isChecked());
-    EXPECT_EQ(w.shared().CommPortNumber, 1);
-    EXPECT_EQ(w.shared().BaudRateText, "38400");
-    EXPECT_EQ(w.shared().SlaveId, 1);
-    EXPECT_EQ(w.shared().DownloadFileName, "Logdata.csv");
-    EXPECT_EQ(w.shared().PalmDatabasePath, "c:\\Palm\\UserName\\Backup\\PLOGR2.pdb");
-
+    openWindow();
+    EXPECT_EQ(control<QTabWidget>("SSTab1")->currentIndex(), 3);
+    EXPECT_EQ(link().portNumber(), 1);
+    EXPECT_EQ(link().baudRateText(), "38400");
+    EXPECT_EQ(link().slaveId(), 1);
+    for (const char *option : {"Option2(0)", "Option1(6)", "Option3(1)", "Option5(0)"})
+        EXPECT_TRUE(checked(option)) << option;
+    EXPECT_EQ(control<QLineEdit>("Text5(0)")->text(), " ") << "the first phone entry is chosen";
     EXPECT_TRUE(port_.opens().empty()) << "the port opens on the first exchange, not at start";
-    for (const char *timer : {"Timer1", "Timer2", "Timer3"})
-        EXPECT_FALSE(control<QTimer>(timer)->isActive()) << timer;
-    EXPECT_EQ(control<QTimer>("Timer1")->interval(), 750);
-    EXPECT_EQ(control<QTimer>("Timer2")->interval(), 1000);
-    EXPECT_EQ(control<QTimer>("Timer3")->interval(), 1000);
-
-    EXPECT_TRUE(control<QPushButton>("Command5")->isHidden());
-    EXPECT_TRUE(control<QLabel>("Label9")->isHidden());
-    EXPECT_TRUE(control<QComboBox>("SortList")->isHidden());
-    EXPECT_FALSE(control<QPushButton>("Command7")->isHidden());
-    EXPECT_FALSE(control<QGroupBox>("Frame11")->isHidden());
-    for (const char *hidden : {"Frame12", "Frame13", "Frame14", "Frame15"})
-        EXPECT_TRUE(control<QGroupBox>(hidden)->isHidden()) << hidden;
-    EXPECT_TRUE(control<QLineEdit>("Text4(4)")->isHidden());
-    EXPECT_TRUE(control<QLabel>("Label10")->isHidden());
-    EXPECT_EQ(control<QLabel>("Label6")->text(), "Okay");
+    for (int n = 1; n <= 3; ++n)
+        EXPECT_FALSE(timer(n)->isActive()) << n;
+    for (const char *hidden : {"Command5", "Label9", "SortList", "Command6", "Frame12", "Frame15",
+                               "Text4(4)", "Label10"})
+        EXPECT_FALSE(shown(hidden)) << hidden;
+    EXPECT_TRUE(shown("Command7") && shown("Frame11"));
 }
 
-TEST_F(WindowTest, everyControlCarriesItsNameAndCaption)
+TEST_F(WindowTest, aFileCutShortKeepsWhatWasReadAndChoosesNoPhoneEntry)
 {
-    openWindow(false);
-    const std::pair<const char *, const char *> buttons[] = {
-        {"Command2", "Download Data"}, {"Command3", "Change Filename"},
-        {"Command4", "Dial this Number"}, {"Command5", "Hangup"},
-        {"Command6", "Get ID List..."}, {"Command7", "Since Last Time"},
-        {"Command8", "Browse for Palm Database"}, {"Command9", "Begin"},
-        {"Command1(3)", "Help / ."}, {"Command1(7)", "Up/Next"}, {"Command1(11)", "Down"},
-        {"Command1(12)", "Menu"}, {"Command1(13)", "0"}, {"Command1(14)", "Enter"},
-        {"Command1(15)", "2nd"}};
-    for (const auto &[name, caption] : buttons)
-        EXPECT_EQ(control<QPushButton>(name)->text(), QLatin1String(caption)) << name;
-
-    const std::pair<const char *, const char *> labels[] = {
-        {"Label1", "Slave ID"}, {"Label2", "Store Records into File"},
-        {"Label3(0)", "Channel #1"}, {"Label3(7)", "Channel #8"},
-        {"Label3(8)", "Records available"}, {"Label3(9)", "Records used"},
-        {"Label5", "Status"}, {"Label7", "List of Numbers"}, {"Label10", "Alarms"}};
-    for (const auto &[name, caption] : labels)
-        EXPECT_EQ(control<QLabel>(name)->text(), QLatin1String(caption)) << name;
-    for (int i = 0; i < 10; ++i)
-        control<QLineEdit>(QStringLiteral("Text3(%1)").arg(i).toLatin1());
-
-    const std::pair<const char *, const char *> options[] = {
-        {"Option1(0)", "1200"}, {"Option1(4)", "14400"}, {"Option2(3)", "Comm4"},
-        {"Option3(0)", "None"}, {"Option3(1)", "Hardware (Cts/Rts)"},
-        {"Option4(0)", "Modbus ID of meter"}, {"Option4(2)", "Dont Separate"},
-        {"Option5(1)", "8100 "}, {"Option5(2)", "8300 "}, {"Option5(3)", "R1900 Portable"}};
-    for (const auto &[name, caption] : options)
-        EXPECT_EQ(control<QRadioButton>(name)->text(), QLatin1String(caption)) << name;
-
-    EXPECT_EQ(window_->findChild<QRadioButton *>(QStringLiteral("Option4(1)")), nullptr);
-
-    const std::pair<const char *, const char *> frames[] = {
-        {"Frame1", "Baud Rate"}, {"Frame2", "Communication Port"}, {"Frame3", "Flow Control"},
-        {"Frame4", "Channels"}, {"Frame5", "Status"}, {"Frame6", "DownLoad Filename"},
-        {"Frame7", "Start Download"}, {"Frame8(0)", ""}, {"Frame10", "Meter Type"},
-        {"Frame11", ""}, {"Frame12", "Flow Units"}, {"Frame13", "Total Units"},
-        {"Frame14", "Flow Format"}, {"Frame15", "Velocity Units"}};
-    for (const auto &[name, caption] : frames)
-        EXPECT_EQ(control<QGroupBox>(name)->title(), QLatin1String(caption)) << name;
-
-    EXPECT_EQ(control<QCheckBox>("Check1")->text(), "Use Palm DataBase");
-    EXPECT_EQ(control<QCheckBox>("Check2")->text(), "R1900 Portable");
-    EXPECT_EQ(control<QComboBox>("Combo1")->currentText(), "CFS");
-    EXPECT_EQ(control<QComboBox>("Combo1")->count(), 15);
-    EXPECT_EQ(control<QComboBox>("Combo2")->currentText(), "CUFT");
-    EXPECT_EQ(control<QComboBox>("Combo3")->currentText(), "#.##");
-    EXPECT_EQ(control<QComboBox>("Combo4")->currentText(), "FPS");
+    writeSettings(defaultSettingsLines().mid(0, 38));
+    openWindow();
+    EXPECT_EQ(window_->phoneList().text(10, PhoneList::kItemCol), " 10");
     EXPECT_EQ(control<QLineEdit>("Text5(0)")->text(), "Phone #");
-    EXPECT_EQ(control<QLineEdit>("Text5(1)")->text(), "Description");
-    EXPECT_EQ(control<QLineEdit>("Text6")->text(), "C:\\PALM\\TALVERN\\BACKUP\\PLOGR2.PDB");
-    control<QProgressBar>("ProgressBar1");
-
-    auto *grid = control<QTableView>("MSHFlexGrid1");
-    EXPECT_EQ(grid->model()->rowCount(), 65534) << "65535 rows, the first fixed";
-    EXPECT_EQ(grid->model()->columnCount(), 9) << "10 columns, the first fixed";
-    auto *phones = control<QTableView>("MSHFlexGrid2");
-    EXPECT_EQ(phones->model()->rowCount(), 10);
-    EXPECT_EQ(phones->model()->columnCount(), 3);
 }
 
-TEST_F(WindowTest, leavingDisplayMeterStopsTheTwoPollsAndOtherMovesChangeNothing)
+TEST_F(WindowTest, theSlaveIdBoxTakesMeterAddressesOnlyAndKeepsTheLastGoodOne)
 {
     openWindow();
-    auto *tabs = control<QTabWidget>("SSTab1");
-    QTimer *t1 = control<QTimer>("Timer1");
-    QTimer *t2 = control<QTimer>("Timer2");
-    QTimer *t3 = control<QTimer>("Timer3");
-    t1->start();
-    t2->start();
-    t3->start();
-    tabs->setCurrentIndex(0);
-    EXPECT_FALSE(t1->isActive());
-    EXPECT_FALSE(t2->isActive());
-    EXPECT_TRUE(t3->isActive()) << "the portable's poll goes on";
-
-    t1->start();
-    t2->start();
-    tabs->setCurrentIndex(4);
-    tabs->setCurrentIndex(2);
-    EXPECT_TRUE(t1->isActive());
-    EXPECT_TRUE(t2->isActive());
-    tabs->setCurrentIndex(3);
-    EXPECT_TRUE(t1->isActive()) << "returning does not restart or stop anything";
+    auto *box = control<QLineEdit>("Text1");
+    const std::pair<const char *, int> rows[] = {{"abc", 0},   {"2.5", 2},    {"3.5", 4},
+                                                 {"12ab", 12}, {"255", 255},  {"256", -1},
+                                                 {" -7", -1},  {"70000", -1}, {"5", 5}};
+    int lastGood = 1;
+    for (const auto &[text, id] : rows) {
+        box->setText(QLatin1String(text));
+        lastGood = id >= 0 ? id : lastGood;
+        EXPECT_EQ(link().slaveId(), lastGood) << text;
+        EXPECT_EQ(box->property("invalid").toBool(), id < 0) << text;
+    }
 }
 
-TEST_F(WindowTest, settingsOptionsAndSlaveIdFeedTheSharedVariables)
-{
-    DwnLoad1 &w = openWindow();
-    control<QRadioButton>("Option1(0)")->click();
-    EXPECT_EQ(w.shared().BaudRateText, "1200");
-    control<QRadioButton>("Option2(3)")->click();
-    EXPECT_EQ(w.shared().CommPortNumber, 4);
-
-    auto *slave = control<QLineEdit>("Text1");
-    const std::pair<const char *, int> values[] = {
-        {"001", 1}, {"abc", 0}, {"2.5", 2}, {"3.5", 4}, {"12ab", 12}, {" -7", -7}, {"32767", 32767}};
-    for (const auto &[text, id] : values) {
-        slave->setText(QLatin1String(text));
-        EXPECT_EQ(w.shared().SlaveId, id) << text;
-        EXPECT_FALSE(slave->property("invalid").toBool()) << text;
-    }
-    slave->setText(QStringLiteral("40"));
-    for (const char *tooBig : {"32768", "99999", "-32769", "3276800000000000000000"}) {
-        slave->setText(QLatin1String(tooBig));
-        EXPECT_EQ(w.shared().SlaveId, 40) << tooBig << " must not wrap";
-        EXPECT_TRUE(slave->property("invalid").toBool()) << tooBig;
-    }
-    slave->setText(QStringLiteral("5"));
-    EXPECT_EQ(w.shared().SlaveId, 5);
-    EXPECT_FALSE(slave->property("invalid").toBool());
-}
-
-TEST_F(WindowTest, aSlaveIdTooLargeInTheFileKeepsLoadingAndIsWrittenBackAsTyped)
+TEST_F(WindowTest, aDownloadForASlaveIdOutOfRangeIsRefusedAndTheTextIsKept)
 {
     QStringList lines = defaultSettingsLines();
-    lines[3] = QStringLiteral("[CommSlaveID]=70000");
+    lines[3] = QStringLiteral("[CommSlaveID]=300");
     writeSettings(lines);
-    DwnLoad1 &w = openWindow();
-    EXPECT_EQ(w.shared().SlaveId, 0);
+    openWindow();
     EXPECT_TRUE(control<QLineEdit>("Text1")->property("invalid").toBool());
-    EXPECT_EQ(w.phoneList().text(1, PhoneList::kItemCol), " 1");
+    click("Command2");
+    click("Command7");
+    EXPECT_TRUE(control<QLabel>("Label4")->text().startsWith("Slave ID out of range (0 to 255)"));
+    EXPECT_TRUE(port_.sends().empty());
     closeWindow();
-    EXPECT_EQ(settingsLines()[3], "[CommSlaveID]=70000");
-}
-
-TEST_F(WindowTest, changeFilenameUsesTheFullPathUntilExitAndKeepsTheBareName)
-{
-    DwnLoad1 &w = openWindow();
-    dialogs_.answerNext(QStringLiteral("/data/meters/north.csv"));
-    control<QPushButton>("Command3")->click();
-    ASSERT_EQ(dialogs_.questions().size(), 1u);
-    EXPECT_EQ(dialogs_.questions()[0].title, "Data Filename Selection");
-    EXPECT_EQ(dialogs_.questions()[0].filter, "*.csv");
-    EXPECT_EQ(dialogs_.questions()[0].proposedName, "Logdata.csv");
-    EXPECT_EQ(control<QLineEdit>("Text2")->text(), "north.csv");
-    EXPECT_EQ(w.shared().DownloadFileName, "/data/meters/north.csv");
-
-    dialogs_.answerNext(std::nullopt);
-    control<QPushButton>("Command3")->click();
-    EXPECT_EQ(w.shared().DownloadFileName, "/data/meters/north.csv") << "cancel changes nothing";
-    closeWindow();
-
-    EXPECT_EQ(settingsLines()[4], "[DownloadSaveFile]=north.csv");
-    EXPECT_EQ(openWindow().shared().DownloadFileName, "north.csv");
+    EXPECT_EQ(settingsLines()[3], "[CommSlaveID]=300");
 }
 
 TEST_F(WindowTest, closingTheWindowSavesOnceAndExitSavesOnceWithoutTheClosePath)
 {
-    openWindow();
-    control<QRadioButton>("Option2(1)")->click();
-    window_->close();
-    EXPECT_EQ(settingsLines()[0], "[Commport]=2");
-    writeSettingsBytes("sentinel\r\n");
-    window_->close();
-    EXPECT_EQ(settingsBytes(), "sentinel\r\n") << "a second close must not save again";
-    window_.reset();
-
-    openWindow();
-    control<QRadioButton>("Option2(3)")->click();
-    window_->findChild<QAction *>(QStringLiteral("File_mnu"))->trigger();
-    EXPECT_EQ(exits_, 1);
-    EXPECT_EQ(settingsLines()[0], "[Commport]=4");
-    writeSettingsBytes("sentinel\r\n");
-    window_->close();
-    EXPECT_EQ(settingsBytes(), "sentinel\r\n");
+    for (bool byMenu : {false, true}) {
+        openWindow();
+        click(byMenu ? "Option2(3)" : "Option2(1)");
+        if (byMenu)
+            window_->findChild<QAction *>(QStringLiteral("File_mnu"))->trigger();
+        else
+            window_->close();
+        EXPECT_EQ(exits_, byMenu ? 1 : 0);
+        EXPECT_EQ(settingsLines()[0], byMenu ? "[Commport]=4" : "[Commport]=2");
+        writeFile(settingsPath(), "sentinel\r\n");
+        window_->close();
+        EXPECT_EQ(readFile(settingsPath()), "sentinel\r\n") << "saved once, by menu " << byMenu;
+    }
 }
 
-TEST_F(WindowTest, meterTypeSelectionShowsItsControlsAndPortableIsNotKept)
+TEST_F(WindowTest, whatTheUserChoseIsSavedAndComesBackAfterARestart)
 {
     openWindow();
-    control<QLineEdit>("Text4(0)")->setText(QStringLiteral("FLOW"));
-    control<QRadioButton>("Option5(3)")->click();
-    EXPECT_TRUE(control<QTimer>("Timer3")->isActive());
-    EXPECT_TRUE(control<QGroupBox>("Frame11")->isHidden());
-    EXPECT_FALSE(control<QGroupBox>("Frame12")->isHidden());
-    EXPECT_FALSE(control<QLabel>("Label10")->isHidden());
-    EXPECT_EQ(control<QLineEdit>("Text4(0)")->text(), "");
-
-    control<QTimer>("Timer2")->start();
-    control<QRadioButton>("Option5(1)")->click();
-    EXPECT_FALSE(control<QTimer>("Timer3")->isActive());
-    EXPECT_TRUE(control<QTimer>("Timer2")->isActive()) << "a poll of the same kind goes on";
-
-    control<QRadioButton>("Option5(3)")->click();
     closeWindow();
-    EXPECT_EQ(settingsLines()[38], "[MeterType]=0");
-    openWindow();
-    EXPECT_TRUE(control<QRadioButton>("Option5(0)")->isChecked());
-    EXPECT_FALSE(control<QTimer>("Timer3")->isActive());
+    QStringList expected = defaultSettingsLines();
+    expected[2] = QStringLiteral("[CommHandshaking]=Hardware");
+    for (int line = 39; line < 43; ++line)
+        expected[line].replace(QStringLiteral("=1"), QStringLiteral("= 1"));
+    EXPECT_EQ(settingsLines(), expected)
+        << "unchanged, only the flow line and the list positions differ";
 
+    openWindow();
+    for (const char *option : {"Option2(2)", "Option1(3)", "Option3(0)", "Option5(2)"})
+        click(option);
+    control<QLineEdit>("Text1")->setText(QStringLiteral("017"));
+    dialogs_.answerNext(QStringLiteral("/data/meters/north.csv"));
+    click("Command3");
+    EXPECT_EQ(window_->downloadTab().outputFile(), "/data/meters/north.csv")
+        << "this run: the full path";
+    control<QComboBox>("Combo1")->setCurrentIndex(7);
+    control<QComboBox>("Combo2")->setCurrentIndex(-1);
+    window_->phoneList().setCurrentCell(5, PhoneList::kPhoneCol);
+    control<QLineEdit>("Text5(0)")->setText(QStringLiteral("555-0199"));
+    closeWindow();
+    const QStringList lines = settingsLines();
+    ASSERT_EQ(lines.size(), kSettingsLineCount);
+    EXPECT_EQ(lines.mid(0, 5),
+              QStringList({"[Commport]=3", "[CommBaud]=9600", "[CommHandshaking]=none",
+                           "[CommSlaveID]=017", "[DownloadSaveFile]=north.csv"}));
+    EXPECT_EQ(lines[8 + 3 * 4 + 1], "[ItemPhone#]=555-0199");
+    EXPECT_EQ(lines.mid(38), QStringList({"[MeterType]=2", "[FlowUnits]= 7", "[FlowFormat]= 1",
+                                          "[VelocityUnits]= 1", "[TotalUnits]=-1"}));
+
+    openWindow();
+    EXPECT_EQ(link().portNumber(), 3);
+    EXPECT_EQ(link().baudRateText(), "9600");
+    EXPECT_EQ(link().slaveId(), 17);
+    EXPECT_EQ(window_->downloadTab().outputFile(), "north.csv");
+    EXPECT_TRUE(checked("Option5(2)"));
+    EXPECT_EQ(control<QComboBox>("Combo1")->currentText(), "LPM");
+    EXPECT_EQ(window_->phoneList().text(5, PhoneList::kPhoneCol), "555-0199");
+    EXPECT_TRUE(checked("Option3(1)")) << "the flow control is never read back";
 }
 
 TEST_F(WindowTest, palmModeFromTheFileShowsItsControlsAndIsWrittenBack)
@@ -283,46 +153,16 @@ TEST_F(WindowTest, palmModeFromTheFileShowsItsControlsAndIsWrittenBack)
         lines[7] = QStringLiteral("[PalmFileSep]=2");
         writeSettings(lines);
         openWindow();
-        SCOPED_TRACE(state);
-        EXPECT_FALSE(control<QLabel>("Label9")->isHidden());
-        EXPECT_FALSE(control<QComboBox>("SortList")->isHidden());
-        EXPECT_FALSE(control<QPushButton>("Command6")->isHidden());
-        EXPECT_TRUE(control<QPushButton>("Command7")->isHidden());
+        EXPECT_TRUE(shown("Label9") && shown("SortList") && shown("Command6") &&
+                    !shown("Command7"));
         EXPECT_EQ(control<QLabel>("Label9")->text(), "Files not separated");
         closeWindow();
-        EXPECT_EQ(settingsLines()[6], QStringLiteral("[USEPalmDatabase]=") + QLatin1String(state));
-        EXPECT_EQ(settingsLines()[7], "[PalmFileSep]=2");
+        EXPECT_EQ(settingsLines().mid(6, 2), lines.mid(6, 2)) << state;
     }
     openWindow();
-    control<QCheckBox>("Check1")->click();
-    EXPECT_EQ(control<QCheckBox>("Check1")->checkState(), Qt::Checked) << "by hand: greyed goes to ticked";
-    control<QCheckBox>("Check1")->click();
-    EXPECT_TRUE(control<QLabel>("Label9")->isHidden());
-    EXPECT_FALSE(control<QPushButton>("Command7")->isHidden());
-}
-
-TEST_F(WindowTest, browsingForThePalmFileSetsThePathThatIsSaved)
-{
-    DwnLoad1 &w = openWindow();
-    control<QLineEdit>("Text6")->setText(QStringLiteral("typed by hand"));
-    EXPECT_EQ(w.shared().PalmDatabasePath, "c:\\Palm\\UserName\\Backup\\PLOGR2.pdb");
-    dialogs_.answerNext(std::nullopt);
-    control<QPushButton>("Command8")->click();
-    EXPECT_EQ(control<QLineEdit>("Text6")->text(), "typed by hand");
-    dialogs_.answerNext(QStringLiteral("/home/op/PLOGR2.PDB"));
-    control<QPushButton>("Command8")->click();
-    EXPECT_EQ(dialogs_.questions().back().title, "Palm Database Selection");
-    EXPECT_EQ(dialogs_.questions().back().kind, FakeFileDialogs::Kind::Open);
-    EXPECT_EQ(w.shared().PalmDatabasePath, "/home/op/PLOGR2.PDB");
-    closeWindow();
-    EXPECT_EQ(settingsLines()[5], "[PalmDatabaseFile]=/home/op/PLOGR2.PDB");
-}
-
-TEST_F(WindowTest, theSettingsTabTellsWhichDeviceEachCommOptionOpens)
-{
-    ASSERT_TRUE(QFile::link(QStringLiteral("/dev/null"), QDir(dir()).filePath(QStringLiteral("COM2"))));
-    openWindow();
-    control<QTabWidget>("SSTab1")->setCurrentIndex(2);
-    EXPECT_TRUE(control<QRadioButton>("Option2(1)")->toolTip().contains("/dev/null"));
-    EXPECT_TRUE(control<QRadioButton>("Option2(0)")->toolTip().contains("/dev/ttyS0"));
+    click("Check1");
+    EXPECT_EQ(control<QCheckBox>("Check1")->checkState(), Qt::Checked)
+        << "by hand: greyed goes to ticked";
+    click("Check1");
+    EXPECT_TRUE(!shown("Label9") && shown("Command7"));
 }

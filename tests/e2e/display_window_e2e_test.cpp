@@ -1,4 +1,4 @@
-#include "app/dwnload1.h"
+#include "app/main_window.h"
 #include "fake_file_dialogs.h"
 #include "metersim_process.h"
 #include "platform/qt_event_pump.h"
@@ -29,8 +29,8 @@ protected:
     void SetUp() override
     {
         ASSERT_TRUE(sim.start(dir.path(), {"--records", "20", "--alarms", "8"}));
-        window = std::make_unique<DwnLoad1>(dir.path(), Platform{port, clock, pump, dialogs});
-        window->Form_Load();
+        window = std::make_unique<MainWindow>(dir.path(), Platform{port, clock, pump, dialogs});
+        window->load();
     }
     template <typename W>
     W *control(const char *name)
@@ -54,7 +54,7 @@ protected:
     SystemClock clock;
     QtEventPump pump;
     FakeFileDialogs dialogs;
-    std::unique_ptr<DwnLoad1> window;
+    std::unique_ptr<MainWindow> window;
 };
 
 } // namespace

@@ -1,4 +1,4 @@
-#include "app/dwnload1.h"
+#include "app/main_window.h"
 #include "fake_file_dialogs.h"
 #include "cli_run.h"
 #include "metersim_process.h"
@@ -54,8 +54,8 @@ TEST_F(DownloadEndToEnd, theWindowAndTheCommandLineWriteTheSameFileAndEachConfir
     SystemClock clock;
     QtEventPump pump;
     FakeFileDialogs dialogs;
-    DwnLoad1 window(dir.path(), {port, clock, pump, dialogs});
-    window.Form_Load();
+    MainWindow window(dir.path(), {port, clock, pump, dialogs});
+    window.load();
     window.findChild<QPushButton *>(QStringLiteral("Command2"))->click();
     EXPECT_EQ(window.findChild<QLabel *>(QStringLiteral("Label4"))->text(), "Finished. Data in File");
     port.close(); // the command line needs the line to itself

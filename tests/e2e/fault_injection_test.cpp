@@ -1,4 +1,4 @@
-#include "app/dwnload1.h"
+#include "app/main_window.h"
 #include "fake_file_dialogs.h"
 #include "metersim_process.h"
 #include "platform/qt_event_pump.h"
@@ -129,8 +129,8 @@ TEST_F(FaultInjection, aSilentMeterEndsInTheErrorAndTheWindowStaysResponsive)
     SystemClock clock;
     QtEventPump pump;
     FakeFileDialogs dialogs;
-    DwnLoad1 window(dir.path(), {port, clock, pump, dialogs});
-    window.Form_Load();
+    MainWindow window(dir.path(), {port, clock, pump, dialogs});
+    window.load();
     // A timer standing in for the user: it must keep being served while the download waits.
     int ticks = 0;
     QTimer user;

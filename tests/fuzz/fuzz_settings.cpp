@@ -1,4 +1,5 @@
-// Any bytes as a settings file: the reader must stop or finish, never crash.
+// Any bytes as a settings file: the reader must stop or finish, never crash,
+// and hand back only values the window has a control for.
 #include "app/settings_file.h"
 
 #include <cstddef>
@@ -6,52 +7,28 @@
 
 namespace {
 
-// Holds what a window would, with the unit lists' real lengths.
-class Target : public ostrand::SettingsTarget {
-public:
-    void setCommPortNumber(qint16) override {}
-    void selectPortOption(int index) override { check(index, 0, 3); }
-    void setBaudRateText(const QString &) override {}
-    void selectBaudOption(int index) override { check(index, 0, 6); }
-    void setSlaveIdText(const QString &) override {}
-    void setSlaveIdFromText(const QString &) override {}
-    void setDownloadFileName(const QString &) override {}
-    void setDownloadFileText(const QString &) override {}
-    void setPalmDatabasePath(const QString &) override {}
-    void setPalmPathText(const QString &) override {}
-    void setPalmCheckState(int state) override { check(state, 0, 2); }
-    void setPalmIdListVisible(bool) override {}
-    void selectSeparationOption(int index) override { check(index == 1 ? -1 : index, 0, 2); }
-    void setUpPhoneListHeadings() override {}
-    void setPhoneListCell(int row, int col, const QString &) override
-    {
-        check(row, 1, 10);
-        check(col, 1, 3);
-    }
-    void selectMeterTypeOption(int index) override { check(index, 0, 2); }
-    bool setUnitListPosition(int combo, int position) override
-    {
-        static const int sizes[] = {0, 15, 7, 4, 2};
-        check(combo, 1, 4);
-        return position >= -1 && position < sizes[combo];
-    }
-    void selectFirstPhoneEntry() override {}
-
-private:
-    static void check(int value, int low, int high)
-    {
-        if (value < low || value > high)
-            __builtin_trap();
-    }
-};
+void check(const std::optional<int> &value, int low, int high)
+{
+    if (value && (*value < low || *value > high))
+        __builtin_trap();
+}
 
 } // namespace
 
 extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t *data, std::size_t size)
 {
-    Target target;
-    const auto outcome = ostrand::applySettings(QByteArray(reinterpret_cast<const char *>(data), int(size)), target);
-    if (!outcome.complete && (outcome.stoppedAtLine < 1 || outcome.stoppedAtLine > ostrand::kSettingsLineCount))
+    const ostrand::Settings s =
+        ostrand::readSettings(QByteArray(reinterpret_cast<const char *>(data), int(size)));
+    check(s.portIndex, 0, 3);
+    check(s.baudIndex, 0, 6);
+    check(s.palmCheckState, 0, 2);
+    check(s.separationIndex == 1 ? std::optional<int>(-1) : s.separationIndex, 0, 2);
+    check(s.meterTypeIndex, 0, 2);
+    check(s.flowUnits, -1, 14);
+    check(s.totalUnits, -1, 6);
+    check(s.flowFormat, -1, 3);
+    check(s.velocityUnits, -1, 1);
+    if (!s.complete() && (s.stoppedAtLine < 1 || s.stoppedAtLine > ostrand::kSettingsLineCount))
         __builtin_trap();
     return 0;
 }

@@ -28,10 +28,13 @@ void fillGrid(ostrand::ResultsGrid &grid, ostrand::GridState &state, int variant
     state.LastGridRow = 19999;
 }
 
-ostrand::SettingsSnapshot snapshot(int variant)
+ostrand::Settings snapshot(int variant)
 {
-    ostrand::SettingsSnapshot s;
-    s.baudCaption = variant ? QStringLiteral("9600") : QStringLiteral("38400");
+    ostrand::Settings s;
+    s.portIndex = 0;
+    s.handshakeIndex = 1;
+    s.separationIndex = 0;
+    s.baudIndex = variant ? 3 : 6;
     s.slaveIdText = QStringLiteral("00%1").arg(variant + 1);
     for (auto &entry : s.phoneList)
         entry = {QStringLiteral(" x"), QString(200, QLatin1Char(variant ? 'b' : 'a')), QStringLiteral("desc")};

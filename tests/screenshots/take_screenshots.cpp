@@ -1,6 +1,6 @@
 // Saves a picture of each tab of the window for the documentation. Run under
 // Xvfb (scripts/screenshots) so the pictures show the real desktop style.
-#include "app/dwnload1.h"
+#include "app/main_window.h"
 #include "app/settings_file.h"
 #include "platform/qt_event_pump.h"
 #include "platform/qt_file_dialogs.h"
@@ -48,8 +48,8 @@ int main(int argc, char **argv)
     ostrand::SystemClock clock;
     ostrand::QtEventPump pump;
     ostrand::QtFileDialogs dialogs(nullptr);
-    ostrand::DwnLoad1 window(programDir.path(), {port, clock, pump, dialogs});
-    window.Form_Load();
+    ostrand::MainWindow window(programDir.path(), {port, clock, pump, dialogs});
+    window.load();
     window.show();
     if (!QTest::qWaitForWindowExposed(&window))
         return 1;

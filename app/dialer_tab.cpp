@@ -1,0 +1,167 @@
+#include "dialer_tab.h"
+
+#include "app/phone_list.h"
+#include "app/settings_file.h"
+#include "app/tab_widgets.h"
+
+#include <QGridLayout>
+#include <QHBoxLayout>
+#include <QHeaderView>
+#include <QLabel>
+#include <QLineEdit>
+#include <QPushButton>
+#include <QTableView>
+#include <QTimer>
+#include <QVBoxLayout>
+
+#include <algorithm>
+
+namespace ostrand {
+
+DialerTab::DialerTab(MeterLink &link, EventPump &pump, QWidget *parent)
+    : QWidget(parent), phoneList_(new PhoneList(this)),
+      dialer_(link, pump,
+              DialerView{[this] { return statusLabel_->text(); },
+                         [this](const QString &t) { statusLabel_->setText(t); },
+                         [this] { hangUpButton_->setVisible(true); }})
+{
+    auto *listLabel =
+        named(new QLabel(QStringLiteral("List of Numbers")), QStringLiteral("Label7"));
+    listView_ = named(new QTableView, QStringLiteral("MSHFlexGrid2"));
+    listView_->setModel(phoneList_);
+    listView_->setSelectionMode(QAbstractItemView::SingleSelection);
+    listView_->setSelectionBehavior(QAbstractItemView::SelectItems);
+    listView_->setEditTriggers(QAbstractItemView::NoEditTriggers);
+    listView_->verticalHeader()->setSectionResizeMode(QHeaderView::Fixed);
+    listView_->horizontalHeader()->setStretchLastSection(true);
+    listLabel->setBuddy(listView_);
+    connect(phoneList_, &PhoneList::columnWidthsChanged, this, &DialerTab::applyColumnWidths);
+    connect(phoneList_, &PhoneList::currentCellChanged, this, &DialerTab::showCurrentCell);
+    // Only the user's click chooses an entry: the edit boxes move the current
+    // cell themselves, and must not have their text replaced while typing.
+    connect(listView_, &QTableView::clicked, this, [this](const QModelIndex &index) {
+        phoneList_->setCurrentCell(index.row() + 1, index.column() + 1);
+        onListClicked();
+    });
+
+    phoneBox_ = named(new QLineEdit(QStringLiteral("Phone #")), elementName("Text5", 0));
+    descriptionBox_ = named(new QLineEdit(QStringLiteral("Description")), elementName("Text5", 1));
+    connect(phoneBox_, &QLineEdit::textChanged, this,
+            [this] { onEntryEdited(PhoneList::kPhoneCol); });
+    connect(descriptionBox_, &QLineEdit::textChanged, this,
+            [this] { onEntryEdited(PhoneList::kDescriptionCol); });
+    auto *dialButton =
+        named(new QPushButton(QStringLiteral("Dial this Number")), QStringLiteral("Command4"));
+    hangUpButton_ = named(new QPushButton(QStringLiteral("Hangup")), QStringLiteral("Command5"));
+    hangUpButton_->setVisible(false);
+    auto *statusCaption = named(new QLabel(QStringLiteral("Status")), QStringLiteral("Label5"));
+    statusLabel_ = named(new QLabel(QStringLiteral("Okay")), QStringLiteral("Label6"));
+    // The modem's own text, line breaks and all, is shown and read back: never as rich text.
+    statusLabel_->setTextFormat(Qt::PlainText);
+    connect(dialButton, &QPushButton::clicked, this, &DialerTab::onDialClicked);
+    connect(hangUpButton_, &QPushButton::clicked, this, &DialerTab::onHangUpClicked);
+    statusLabel_->setFrameShape(QFrame::StyledPanel);
+    statusLabel_->setMinimumWidth(240);
+
+    auto *entry = new QGridLayout;
+    entry->addWidget(phoneBox_, 0, 0);
+    entry->addWidget(descriptionBox_, 0, 1);
+    entry->setColumnStretch(1, 2);
+    entry->setColumnStretch(0, 1);
+    auto *buttons = new QHBoxLayout;
+    buttons->addWidget(dialButton);
+    buttons->addWidget(hangUpButton_);
+    buttons->addSpacing(16);
+    buttons->addWidget(statusCaption);
+    buttons->addWidget(statusLabel_, 1);
+    auto *layout = new QVBoxLayout(this);
+    layout->addWidget(listLabel);
+    layout->addWidget(listView_, 1);
+    layout->addLayout(entry);
+    layout->addLayout(buttons);
+}
+
+void DialerTab::onDialClicked()
+{
+    // A click inside a display poll's wait is taken up once the link is free.
+    if (dialer_.DialModem(phoneBox_->text()) == DialResult::Busy)
+        QTimer::singleShot(50, this, &DialerTab::onDialClicked);
+}
+
+void DialerTab::onHangUpClicked()
+{
+    dialer_.HangUpModem();
+}
+
+void DialerTab::onListClicked()
+{
+    const int col = phoneList_->currentCol();
+    if (col != PhoneList::kPhoneCol && col != PhoneList::kDescriptionCol)
+        return;
+    const int row = phoneList_->currentRow();
+    phoneBox_->setText(phoneList_->text(row, PhoneList::kPhoneCol));
+    descriptionBox_->setText(phoneList_->text(row, PhoneList::kDescriptionCol));
+    if (col == PhoneList::kPhoneCol)
+        phoneList_->setCurrentCol(PhoneList::kPhoneCol);
+}
+
+void DialerTab::onEntryEdited(int col)
+{
+    phoneList_->setCurrentCol(col);
+    phoneList_->setCurrentText(col == PhoneList::kPhoneCol ? phoneBox_->text()
+                                                           : descriptionBox_->text());
+}
+
+void DialerTab::selectFirstEntry()
+{
+    phoneList_->setCurrentCell(1, PhoneList::kPhoneCol);
+    phoneBox_->setText(phoneList_->text(1, PhoneList::kPhoneCol));
+    descriptionBox_->setText(phoneList_->text(1, PhoneList::kDescriptionCol));
+    phoneList_->setCurrentCol(PhoneList::kPhoneCol);
+}
+
+void DialerTab::applyColumnWidths()
+{
+    listView_->verticalHeader()->setMinimumWidth(phoneList_->colWidthTwips(0) / kTwipsPerPixel);
+    // Twips were sized for an 8-point font; never let a heading be cut off.
+    QHeaderView *header = listView_->horizontalHeader();
+    for (int col = 1; col < PhoneList::kCols; ++col) {
+        const int width = phoneList_->colWidthTwips(col) / kTwipsPerPixel;
+        listView_->setColumnWidth(col - 1, std::max(width, header->sectionSizeHint(col - 1)));
+    }
+}
+
+void DialerTab::showCurrentCell(int row, int col)
+{
+    if (row >= 1 && col >= 1)
+        listView_->setCurrentIndex(phoneList_->index(row - 1, col - 1));
+}
+
+void DialerTab::apply(const Settings &settings)
+{
+    if (!settings.phoneListReached)
+        return;
+    phoneList_->setUpHeadings();
+    // Cell by cell as the file gives them: a reading that stopped inside the
+    // list leaves the current cell where it stopped.
+    for (int row = 1; row <= 10; ++row) {
+        for (int col = 1; col <= 3; ++col) {
+            if (const auto &text = settings.phoneList[row - 1][col - 1]) {
+                phoneList_->setCurrentCell(row, col);
+                phoneList_->setCurrentText(*text);
+            }
+        }
+    }
+    if (settings.complete())
+        selectFirstEntry();
+}
+
+void DialerTab::store(Settings &settings) const
+{
+    for (int row = 1; row <= 10; ++row) {
+        for (int col = 1; col <= 3; ++col)
+            settings.phoneList[row - 1][col - 1] = phoneList_->text(row, col);
+    }
+}
+
+} // namespace ostrand

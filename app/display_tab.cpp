@@ -1,0 +1,235 @@
+#include "display_tab.h"
+
+#include "app/settings_file.h"
+#include "app/tab_widgets.h"
+#include "display/display_poller.h"
+#include "display/display_timers.h"
+#include "display/display_units.h"
+#include "display/meter_type.h"
+
+#include <QComboBox>
+#include <QFontDatabase>
+#include <QGridLayout>
+#include <QHBoxLayout>
+#include <QLabel>
+#include <QLineEdit>
+#include <QPushButton>
+#include <QRadioButton>
+#include <QTimer>
+#include <QVBoxLayout>
+
+namespace ostrand {
+namespace {
+
+// The unit lists are editable, and show their initial text until one entry is chosen.
+QComboBox *unitCombo(const UnitList &list)
+{
+    auto *combo = named(new QComboBox, list.name);
+    combo->setEditable(true);
+    combo->setInsertPolicy(QComboBox::NoInsert);
+    combo->addItems(list.items);
+    combo->setCurrentIndex(-1);
+    combo->setEditText(list.initialText);
+    return combo;
+}
+
+// A unit list's position: its selected entry, -1 when its text names none.
+int listPosition(const QComboBox *combo)
+{
+    const int index = combo->currentIndex();
+    if (index < 0 || combo->currentText() != combo->itemText(index))
+        return -1;
+    return index;
+}
+
+} // namespace
+
+DisplayTab::DisplayTab(MeterLink &link, const SharedState &linkState, QWidget *parent)
+    : QWidget(parent)
+{
+    auto *typeFrame = groupBox(QStringLiteral("Frame10"), QStringLiteral("Meter Type"));
+    meterTypeGroup_ = new QButtonGroup(this);
+    auto *types = new QVBoxLayout(typeFrame);
+    const QString typeCaptions[] = {QStringLiteral("7700 Series"), QStringLiteral("8100 "),
+                                    QStringLiteral("8300 "), QStringLiteral("R1900 Portable")};
+    for (int i = 0; i < 4; ++i) {
+        auto *button = named(new QRadioButton(typeCaptions[i]), elementName("Option5", i));
+        meterTypeGroup_->addButton(button, i);
+        types->addWidget(button);
+    }
+    meterTypeGroup_->button(0)->setChecked(true);
+    connect(meterTypeGroup_, &QButtonGroup::idClicked, this, &DisplayTab::onMeterTypeClicked);
+    auto *beginButton = named(new QPushButton(QStringLiteral("Begin")), QStringLiteral("Command9"));
+    types->addWidget(beginButton);
+    types->addStretch(1);
+
+    // The meter's four-line panel: fixed pitch, so columns line up as on the meter.
+    auto *panelFrame = groupBox(elementName("Frame8", 0), QString());
+    auto *panel = new QVBoxLayout(panelFrame);
+    QFont fixed = QFontDatabase::systemFont(QFontDatabase::FixedFont);
+    fixed.setPointSizeF(fixed.pointSizeF() * 1.25);
+    for (int i = 0; i < kDisplayLineCount; ++i) {
+        lineBoxes_[i] = named(new QLineEdit, elementName("Text4", i));
+        lineBoxes_[i]->setFont(fixed);
+        lineBoxes_[i]->setReadOnly(true);
+        lineBoxes_[i]->setMinimumWidth(QFontMetrics(fixed).horizontalAdvance(QLatin1Char('M')) *
+                                       22);
+    }
+    // Dark glass and green segments, as on the meter's own panel.
+    panelFrame->setStyleSheet(QStringLiteral(
+        "QGroupBox { background: #0f1b12; border: 3px solid #4a4f55; border-radius: 8px; "
+        "margin-top: 0px; }"
+        "QLineEdit { background: #0f1b12; color: #a6f08e; border: none; padding: 1px 6px; }"));
+    panel->setSpacing(0);
+    panel->setContentsMargins(10, 10, 10, 10);
+    for (int i = 0; i < kAlarmLine; ++i)
+        panel->addWidget(lineBoxes_[i]);
+    alarmsLabel_ = named(new QLabel(QStringLiteral("Alarms")), QStringLiteral("Label10"));
+    alarmsLabel_->setVisible(false);
+    lineBoxes_[kAlarmLine]->setVisible(false);
+    auto *alarms = new QHBoxLayout;
+    alarms->addWidget(alarmsLabel_);
+    alarms->addWidget(lineBoxes_[kAlarmLine], 1);
+
+    keypadFrame_ = groupBox(QStringLiteral("Frame11"), QString());
+    auto *keypad = new QGridLayout(keypadFrame_);
+    const char *const keyCaptions[16] = {"1", "2", "3", "Help / .", "4",    "5", "6",     "Up/Next",
+                                         "7", "8", "9", "Down",     "Menu", "0", "Enter", "2nd"};
+    for (int i = 0; i < 16; ++i) {
+        auto *key =
+            named(new QPushButton(QLatin1String(keyCaptions[i])), elementName("Command1", i));
+        key->setSizePolicy(QSizePolicy::Preferred, QSizePolicy::Preferred);
+        keypad->addWidget(key, i / 4, i % 4);
+        // The key's code joins the keys waiting for the meter.
+        connect(key, &QPushButton::clicked, this, [this, i] { poller_->pressKey(i); });
+    }
+
+    // Beside the values they qualify: flow, total, format, velocity.
+    auto *units = new QVBoxLayout;
+    for (int i = 0; i < 4; ++i) {
+        const UnitList &list = unitList(i + 1);
+        unitLists_[i] = unitCombo(list);
+        unitFrames_[i] = groupBox(QStringLiteral("Frame%1").arg(12 + i), list.frameCaption);
+        auto *box = new QVBoxLayout(unitFrames_[i]);
+        box->setContentsMargins(6, 2, 6, 2);
+        box->addWidget(unitLists_[i]);
+        unitFrames_[i]->setVisible(false);
+        units->addWidget(unitFrames_[i]);
+    }
+    units->addStretch(1);
+
+    textTimer_ = named(new QTimer(this), QStringLiteral("Timer1"));
+    textTimer_->setInterval(750);
+    blockTimer_ = named(new QTimer(this), QStringLiteral("Timer2"));
+    blockTimer_->setInterval(1000);
+    portableTimer_ = named(new QTimer(this), QStringLiteral("Timer3"));
+    portableTimer_->setInterval(1000);
+    // A tick finds the link busy (a download, a dial, or its own last exchange
+    // still waiting) and simply passes: the next tick tries again.
+    connect(textTimer_, &QTimer::timeout, this, &DisplayTab::onTextTimer);
+    connect(blockTimer_, &QTimer::timeout, this, &DisplayTab::onBlockTimer);
+    connect(portableTimer_, &QTimer::timeout, this, &DisplayTab::onBlockTimer);
+    connect(beginButton, &QPushButton::clicked, this, &DisplayTab::onBeginClicked);
+
+    auto *middle = new QVBoxLayout;
+    middle->addWidget(panelFrame);
+    middle->addLayout(alarms);
+    middle->addStretch(1);
+    auto *top = new QHBoxLayout;
+    top->addWidget(typeFrame);
+    top->addLayout(middle, 1);
+    top->addLayout(units);
+    top->addWidget(keypadFrame_);
+    auto *layout = new QVBoxLayout(this);
+    layout->addLayout(top);
+    layout->addStretch(1);
+
+    poller_ = std::make_unique<DisplayPoller>(link, linkState, static_cast<DisplayView &>(*this));
+}
+
+DisplayTab::~DisplayTab() = default;
+
+MeterType DisplayTab::meterType() const
+{
+    return meterTypeFromIndex(meterTypeGroup_->checkedId()).value_or(MeterType::Series7700);
+}
+
+void DisplayTab::leave()
+{
+    applyDisplayTransition(displayTransition(DisplayEvent::LeftDisplayTab, meterType()),
+                           *textTimer_, *blockTimer_, *portableTimer_, *this);
+}
+
+void DisplayTab::onBeginClicked()
+{
+    applyDisplayTransition(displayTransition(DisplayEvent::Begin, meterType()), *textTimer_,
+                           *blockTimer_, *portableTimer_, *this);
+}
+
+void DisplayTab::onMeterTypeClicked(int index)
+{
+    const auto type = meterTypeFromIndex(index);
+    if (!type)
+        return;
+    const MeterTypeInfo &info = meterTypeInfo(*type);
+    keypadFrame_->setVisible(info.keypadVisible);
+    applyDisplayTransition(displayTransition(DisplayEvent::MeterTypeSelected, *type), *textTimer_,
+                           *blockTimer_, *portableTimer_, *this);
+    lineBoxes_[kAlarmLine]->setVisible(info.unitControlsVisible);
+    alarmsLabel_->setVisible(info.unitControlsVisible);
+    for (QGroupBox *frame : unitFrames_)
+        frame->setVisible(info.unitControlsVisible);
+}
+
+void DisplayTab::onTextTimer()
+{
+    poller_->PollTextDisplay();
+}
+
+void DisplayTab::onBlockTimer()
+{
+    poller_->PollDisplayBlock();
+}
+
+void DisplayTab::setLine(int line, const QString &text)
+{
+    if (line >= 0 && line < kDisplayLineCount)
+        lineBoxes_[line]->setText(text);
+}
+
+DisplaySelection DisplayTab::selection() const
+{
+    DisplaySelection s;
+    s.type = meterType();
+    s.flowUnits = listPosition(unitLists_[0]);
+    s.totalUnits = listPosition(unitLists_[1]);
+    s.flowFormat = listPosition(unitLists_[2]);
+    s.velocityUnits = listPosition(unitLists_[3]);
+    return s;
+}
+
+void DisplayTab::apply(const Settings &settings)
+{
+    if (settings.meterTypeIndex) {
+        selectOption(meterTypeGroup_, *settings.meterTypeIndex);
+        onMeterTypeClicked(*settings.meterTypeIndex);
+    }
+    const std::optional<int> positions[] = {settings.flowUnits, settings.totalUnits,
+                                            settings.flowFormat, settings.velocityUnits};
+    for (int i = 0; i < 4; ++i) {
+        if (positions[i])
+            unitLists_[i]->setCurrentIndex(*positions[i]);
+    }
+}
+
+void DisplayTab::store(Settings &settings) const
+{
+    settings.meterTypeIndex = checkedOption(meterTypeGroup_);
+    const DisplaySelection lists = selection();
+    settings.flowUnits = lists.flowUnits;
+    settings.flowFormat = lists.flowFormat;
+    settings.velocityUnits = lists.velocityUnits;
+    settings.totalUnits = lists.totalUnits;
+}
+
+} // namespace ostrand

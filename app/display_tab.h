@@ -1,0 +1,59 @@
+#pragma once
+
+#include "display/display_view.h"
+
+#include <QWidget>
+#include <array>
+#include <memory>
+
+class QButtonGroup;
+class QComboBox;
+class QGroupBox;
+class QLabel;
+class QLineEdit;
+class QTimer;
+
+namespace ostrand {
+
+class DisplayPoller;
+class MeterLink;
+struct Settings;
+struct SharedState;
+
+// "Display Meter": the meter's own panel, polled live, with its keypad and,
+// for the portable meter, the units its values are shown in.
+class DisplayTab : public QWidget, private DisplayView {
+    Q_OBJECT
+public:
+    DisplayTab(MeterLink &link, const SharedState &linkState, QWidget *parent = nullptr);
+    ~DisplayTab() override;
+
+    // The tab was left: the polls that only this tab shows stop.
+    void leave();
+
+    void apply(const Settings &settings);
+    void store(Settings &settings) const;
+
+private:
+    void onMeterTypeClicked(int index);
+    void onBeginClicked();
+    void onTextTimer();
+    void onBlockTimer();
+    MeterType meterType() const;
+    void setLine(int line, const QString &text) override;
+    DisplaySelection selection() const override;
+
+    std::unique_ptr<DisplayPoller> poller_;
+    QButtonGroup *meterTypeGroup_ = nullptr;
+    std::array<QLineEdit *, kDisplayLineCount> lineBoxes_{};
+    QLabel *alarmsLabel_ = nullptr;
+    QGroupBox *keypadFrame_ = nullptr;
+    // Flow units, total units, flow format, velocity units.
+    std::array<QGroupBox *, 4> unitFrames_{};
+    std::array<QComboBox *, 4> unitLists_{};
+    QTimer *textTimer_ = nullptr;
+    QTimer *blockTimer_ = nullptr;
+    QTimer *portableTimer_ = nullptr;
+};
+
+} // namespace ostrand

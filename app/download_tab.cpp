@@ -1,0 +1,342 @@
+#include "download_tab.h"
+
+#include "app/palm_tab.h"
+#include "app/settings_file.h"
+#include "app/settings_tab.h"
+#include "app/tab_widgets.h"
+#include "download/download_engine.h"
+#include "download/download_outcome.h"
+#include "download/results_grid.h"
+#include "link/meter_link.h"
+#include "palm/palm_import.h"
+#include "platform/file_dialogs.h"
+
+#include <QCheckBox>
+#include <QComboBox>
+#include <QDir>
+#include <QFileInfo>
+#include <QGridLayout>
+#include <QHBoxLayout>
+#include <QLabel>
+#include <QLineEdit>
+#include <QProgressBar>
+#include <QPushButton>
+#include <QTimer>
+#include <QVBoxLayout>
+
+#include <algorithm>
+
+namespace ostrand {
+namespace {
+
+const QString kSlaveIdRefused =
+    QStringLiteral("Slave ID out of range (0 to 255): nothing downloaded");
+
+// A tick box the user can only tick or untick; the greyed state is set by the
+// program alone (from the settings file), as operators know it.
+class TwoStateByHandCheckBox : public QCheckBox {
+public:
+    using QCheckBox::QCheckBox;
+
+protected:
+    void nextCheckState() override
+    {
+        setCheckState(checkState() == Qt::Checked ? Qt::Unchecked : Qt::Checked);
+    }
+};
+
+} // namespace
+
+DownloadTab::DownloadTab(DownloadSources sources, QWidget *parent)
+    : QWidget(parent), sources_(sources),
+      palm_(std::make_unique<PalmImport>(sources.results, sources.gridState, sources.pump,
+                                         sources.clock)),
+      outputFile_(QStringLiteral("Logdata.csv"))
+{
+    auto *startFrame = groupBox(QStringLiteral("Frame7"), QStringLiteral("Start Download"));
+    portableBox_ = named(new QCheckBox(QStringLiteral("R1900 Portable")), QStringLiteral("Check2"));
+    sinceLastTimeButton_ =
+        named(new QPushButton(QStringLiteral("Since Last Time")), QStringLiteral("Command7"));
+    downloadButton_ =
+        named(new QPushButton(QStringLiteral("Download Data")), QStringLiteral("Command2"));
+    palmModeBox_ = named(new TwoStateByHandCheckBox(QStringLiteral("Use Palm DataBase")),
+                         QStringLiteral("Check1"));
+    idListButton_ =
+        named(new QPushButton(QStringLiteral("Get ID List...")), QStringLiteral("Command6"));
+    idList_ = named(new QComboBox, QStringLiteral("SortList"));
+    idList_->setEditable(true);
+    idList_->setInsertPolicy(QComboBox::NoInsert);
+    separationLabel_ =
+        named(new QLabel(QStringLiteral("Files separated by ModID")), QStringLiteral("Label9"));
+    progressBar_ = named(new QProgressBar, QStringLiteral("ProgressBar1"));
+    progressBar_->setRange(0, 100);
+    progressBar_->setValue(0);
+    statusLabel_ = named(new QLabel, QStringLiteral("Label4"));
+    statusLabel_->setMinimumWidth(200);
+    // Palm mode is off at start: its controls appear when "Use Palm DataBase" is ticked.
+    idListButton_->setVisible(false);
+    idList_->setVisible(false);
+    separationLabel_->setVisible(false);
+
+    auto *start = new QGridLayout(startFrame);
+    start->addWidget(portableBox_, 0, 0);
+    start->addWidget(sinceLastTimeButton_, 0, 1);
+    start->addWidget(downloadButton_, 1, 1);
+    start->addWidget(palmModeBox_, 1, 0);
+    start->addWidget(idListButton_, 2, 0);
+    start->addWidget(idList_, 2, 1);
+    start->addWidget(separationLabel_, 3, 0, 1, 2);
+    start->addWidget(progressBar_, 4, 0, 1, 2);
+    start->addWidget(statusLabel_, 5, 0, 1, 2);
+    connect(palmModeBox_, &QCheckBox::stateChanged, this, &DownloadTab::onPalmModeChanged);
+    connect(downloadButton_, &QPushButton::clicked, this, &DownloadTab::onDownloadClicked);
+    connect(idListButton_, &QPushButton::clicked, this, &DownloadTab::onGetIdListClicked);
+    connect(sinceLastTimeButton_, &QPushButton::clicked, this,
+            &DownloadTab::onSinceLastTimeClicked);
+
+    auto *fileFrame = groupBox(QStringLiteral("Frame6"), QStringLiteral("DownLoad Filename"));
+    auto *fileLabel =
+        named(new QLabel(QStringLiteral("Store Records into File")), QStringLiteral("Label2"));
+    fileNameBox_ = named(new QLineEdit(outputFile_), QStringLiteral("Text2"));
+    auto *changeFileButton =
+        named(new QPushButton(QStringLiteral("Change Filename")), QStringLiteral("Command3"));
+    auto *file = new QGridLayout(fileFrame);
+    file->addWidget(fileLabel, 0, 0);
+    file->addWidget(fileNameBox_, 1, 0);
+    file->addWidget(changeFileButton, 1, 1);
+    connect(fileNameBox_, &QLineEdit::textChanged, this,
+            [this](const QString &text) { outputFile_ = text; });
+    connect(changeFileButton, &QPushButton::clicked, this, &DownloadTab::onChangeFileClicked);
+
+    auto addCountRow = [](QGridLayout *grid, int index, const QString &caption, int row) {
+        auto *label = named(new QLabel(caption), elementName("Label3", index));
+        auto *box = named(new QLineEdit, elementName("Text3", index));
+        box->setReadOnly(true);
+        label->setBuddy(box);
+        grid->addWidget(label, row, 0);
+        grid->addWidget(box, row, 1);
+        return box;
+    };
+    auto *statusFrame = groupBox(QStringLiteral("Frame5"), QStringLiteral("Status"));
+    auto *status = new QGridLayout(statusFrame);
+    recordsAvailableBox_ = addCountRow(status, 8, QStringLiteral("Records available"), 0);
+    recordsUsedBox_ = addCountRow(status, 9, QStringLiteral("Records used"), 1);
+
+    auto *channelFrame = groupBox(QStringLiteral("Frame4"), QStringLiteral("Channels"));
+    auto *channels = new QGridLayout(channelFrame);
+    for (int i = 0; i < 8; ++i)
+        channelBoxes_[i] = addCountRow(channels, i, QStringLiteral("Channel #%1").arg(i + 1), i);
+    channels->setRowStretch(8, 1);
+
+    auto *left = new QVBoxLayout;
+    left->addWidget(startFrame);
+    left->addWidget(fileFrame);
+    left->addStretch(1);
+    auto *right = new QVBoxLayout;
+    right->addWidget(statusFrame);
+    right->addWidget(channelFrame);
+    right->addStretch(1);
+    auto *layout = new QHBoxLayout(this);
+    layout->addLayout(left, 1);
+    layout->addLayout(right, 1);
+}
+
+DownloadTab::~DownloadTab() = default;
+
+QString DownloadTab::inProgramDir(const QString &name) const
+{
+    // A bare name lives beside the program, wherever the program was started from.
+    return name.isEmpty() ? name : QDir(sources_.programDir).filePath(name);
+}
+
+bool DownloadTab::palmMode() const
+{
+    return palmModeBox_->checkState() != Qt::Unchecked;
+}
+
+void DownloadTab::onDownloadClicked()
+{
+    if (palmMode())
+        runPalmConversion();
+    else
+        runSerialDownload(false);
+}
+
+void DownloadTab::onSinceLastTimeClicked()
+{
+    runSerialDownload(true);
+}
+
+void DownloadTab::runSerialDownload(bool sinceLastTime)
+{
+    // One operation on the link at a time: a second download would spoil the
+    // first, and a click that lands inside a display poll's wait is taken up
+    // again as soon as that poll has finished.
+    if (downloadRunning_ || palm_->busy())
+        return;
+    if (!sources_.settingsTab.slaveIdValid()) {
+        statusLabel_->setText(kSlaveIdRefused);
+        return;
+    }
+    if (sources_.link.isBusy()) {
+        QTimer::singleShot(50, this, [this, sinceLastTime] { runSerialDownload(sinceLastTime); });
+        return;
+    }
+    if (!checkOutputBeforeStart(inProgramDir(outputFile_), *this))
+        return;
+    downloadRunning_ = true;
+    MeterLink::Hold hold(sources_.link);
+    // The grid is one: a Palm conversion cannot start inside this download either.
+    PalmJobGuard gridInUse(palm_->jobLock());
+    statusLabel_->setText(sinceLastTime ? QStringLiteral("Last Time Downloading")
+                                        : QStringLiteral("Downloading"));
+    downloadButton_->setEnabled(false);
+    if (sinceLastTime)
+        sinceLastTimeButton_->setEnabled(false);
+    sources_.results.clear();
+
+    DownloadEngine engine(sources_.link, sources_.results, sources_.gridState, *this);
+    DownloadOptions options;
+    options.sinceLastTime = sinceLastTime;
+    options.portableMeter = portableBox_->isChecked();
+    options.slave = sources_.settingsTab.slaveId();
+    const qint16 result = engine.DownloadLog(options);
+    finishDownload(result, sources_.results, sources_.gridState, inProgramDir(outputFile_), *this,
+                   [&] { sources_.link.ConfirmDownload(options.slave); });
+
+    downloadButton_->setEnabled(true);
+    sinceLastTimeButton_->setEnabled(true);
+    downloadRunning_ = false;
+    emit resultsChanged();
+}
+
+void DownloadTab::runPalmConversion()
+{
+    if (!palm_->busy() && !checkOutputBeforeStart(inProgramDir(outputFile_), *this))
+        return;
+    palm_->downloadData(PalmSource{inProgramDir(sources_.palmTab.databasePath())},
+                        inProgramDir(outputFile_), *this, *this);
+    emit resultsChanged();
+}
+
+void DownloadTab::onGetIdListClicked()
+{
+    if (!palmMode())
+        return;
+    palm_->getIdList(PalmSource{inProgramDir(sources_.palmTab.databasePath())}, *this, *this);
+}
+
+void DownloadTab::onChangeFileClicked()
+{
+    const auto chosen =
+        sources_.dialogs.chooseSaveFile(QStringLiteral("Data Filename Selection"),
+                                        QStringLiteral("*.csv"), QStringLiteral("Logdata.csv"));
+    if (!chosen || chosen->isEmpty())
+        return;
+    // The box (and so the settings file) keeps the bare name; this run writes to the full path.
+    fileNameBox_->setText(QFileInfo(*chosen).fileName());
+    outputFile_ = *chosen;
+}
+
+void DownloadTab::onPalmModeChanged()
+{
+    const bool palm = palmMode();
+    separationLabel_->setVisible(palm);
+    idList_->setVisible(palm);
+    idListButton_->setVisible(palm);
+    sinceLastTimeButton_->setVisible(!palm);
+}
+
+void DownloadTab::showSeparation(int index)
+{
+    if (index == 0)
+        separationLabel_->setText(QStringLiteral("Files separated by ModID"));
+    else if (index == 2)
+        separationLabel_->setText(QStringLiteral("Files not separated"));
+}
+
+void DownloadTab::apply(const Settings &settings)
+{
+    if (settings.downloadFileText) {
+        fileNameBox_->setText(*settings.downloadFileText);
+        outputFile_ = *settings.downloadFileText;
+    }
+    if (settings.palmCheckState) {
+        const int state = *settings.palmCheckState;
+        palmModeBox_->setCheckState(state == 1   ? Qt::Checked
+                                    : state == 2 ? Qt::PartiallyChecked
+                                                 : Qt::Unchecked);
+        onPalmModeChanged();
+    }
+}
+
+void DownloadTab::store(Settings &settings) const
+{
+    settings.downloadFileText = fileNameBox_->text();
+    const Qt::CheckState state = palmModeBox_->checkState();
+    settings.palmCheckState = state == Qt::Checked ? 1 : state == Qt::PartiallyChecked ? 2 : 0;
+}
+
+void DownloadTab::setStatus(const QString &text)
+{
+    statusLabel_->setText(text);
+}
+
+void DownloadTab::setProgress(int percent)
+{
+    progressBar_->setValue(std::clamp(percent, 0, 100));
+}
+
+void DownloadTab::setRecordsUsed(const QString &text)
+{
+    recordsUsedBox_->setText(text);
+}
+
+void DownloadTab::setRecordsAvailable(const QString &text)
+{
+    recordsAvailableBox_->setText(text);
+}
+
+void DownloadTab::setChannelLabel(int channel, const QString &text)
+{
+    if (channel >= 1 && channel <= 8)
+        channelBoxes_[channel - 1]->setText(text);
+}
+
+void DownloadTab::showDetail(const QString &text)
+{
+    emit detailShown(text);
+}
+
+bool DownloadTab::separateByModId() const
+{
+    return sources_.palmTab.separateByMeterId();
+}
+
+QString DownloadTab::idListText() const
+{
+    return idList_->currentText();
+}
+
+QStringList DownloadTab::idListEntries() const
+{
+    QStringList entries;
+    for (int i = 0; i < idList_->count(); ++i)
+        entries << idList_->itemText(i);
+    return entries;
+}
+
+void DownloadTab::addIdListEntry(const QString &text)
+{
+    // Adding to an editable list must not replace what the user typed.
+    const QString typed = idList_->currentText();
+    idList_->addItem(text);
+    idList_->setEditText(typed);
+}
+
+void DownloadTab::setDownloadEnabled(bool enabled)
+{
+    downloadButton_->setEnabled(enabled);
+}
+
+} // namespace ostrand

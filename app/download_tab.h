@@ -1,0 +1,115 @@
+#pragma once
+
+#include "download/download_display.h"
+#include "palm/palm_conversion_view.h"
+
+#include <QString>
+#include <QWidget>
+#include <array>
+#include <memory>
+
+class QCheckBox;
+class QComboBox;
+class QLabel;
+class QLineEdit;
+class QProgressBar;
+class QPushButton;
+
+namespace ostrand {
+
+class Clock;
+class EventPump;
+class FileDialogs;
+class MeterLink;
+class PalmImport;
+class PalmTab;
+class ResultsGrid;
+class SettingsTab;
+struct GridState;
+struct Settings;
+
+// What a download reaches beyond its own tab.
+struct DownloadSources {
+    QString programDir; // where a bare file name lives
+    MeterLink &link;
+    ResultsGrid &results;
+    GridState &gridState;
+    const SettingsTab &settingsTab; // the slave address
+    const PalmTab &palmTab;         // the handheld's file and its separation
+    FileDialogs &dialogs;
+    EventPump &pump;
+    Clock &clock;
+};
+
+// "Download": the meter's log (or the handheld's file) into the grid and the
+// output file, with its progress, counts and channel names.
+class DownloadTab : public QWidget, private DownloadDisplay, private PalmConversionView {
+    Q_OBJECT
+public:
+    explicit DownloadTab(DownloadSources sources, QWidget *parent = nullptr);
+    ~DownloadTab() override;
+
+    bool downloadRunning() const { return downloadRunning_; }
+    // The output file for this run: the bare name of the settings, or the full
+    // path chosen with "Change Filename".
+    QString outputFile() const { return outputFile_; }
+
+    // "Download Data": the whole log, or in Palm mode the handheld's file.
+    void onDownloadClicked();
+    // "Since Last Time": the records logged after the last confirmed download.
+    void onSinceLastTimeClicked();
+    // "Get ID List...": the meter IDs found in the handheld's file.
+    void onGetIdListClicked();
+    // The Palm tab's separation, as the caption under the ID list tells it.
+    void showSeparation(int index);
+
+    void apply(const Settings &settings);
+    void store(Settings &settings) const;
+
+signals:
+    void resultsChanged();
+    void detailShown(const QString &text);
+
+private:
+    void runSerialDownload(bool sinceLastTime);
+    void runPalmConversion();
+    void onChangeFileClicked();
+    void onPalmModeChanged();
+    bool palmMode() const;
+    QString inProgramDir(const QString &name) const;
+
+    // DownloadDisplay
+    void setStatus(const QString &text) override;
+    void setProgress(int percent) override;
+    void setRecordsUsed(const QString &text) override;
+    void setRecordsAvailable(const QString &text) override;
+    void setChannelLabel(int channel, const QString &text) override;
+    void showDetail(const QString &text) override;
+    // PalmConversionView
+    bool separateByModId() const override;
+    QString idListText() const override;
+    QStringList idListEntries() const override;
+    void addIdListEntry(const QString &text) override;
+    void setDownloadEnabled(bool enabled) override;
+
+    DownloadSources sources_;
+    std::unique_ptr<PalmImport> palm_;
+    QString outputFile_;
+    bool downloadRunning_ = false;
+
+    QCheckBox *portableBox_ = nullptr;
+    QPushButton *sinceLastTimeButton_ = nullptr;
+    QPushButton *downloadButton_ = nullptr;
+    QCheckBox *palmModeBox_ = nullptr;
+    QPushButton *idListButton_ = nullptr;
+    QComboBox *idList_ = nullptr;
+    QLabel *separationLabel_ = nullptr;
+    QProgressBar *progressBar_ = nullptr;
+    QLabel *statusLabel_ = nullptr;
+    QLineEdit *fileNameBox_ = nullptr;
+    std::array<QLineEdit *, 8> channelBoxes_{};
+    QLineEdit *recordsAvailableBox_ = nullptr;
+    QLineEdit *recordsUsedBox_ = nullptr;
+};
+
+} // namespace ostrand

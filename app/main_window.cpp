@@ -1,0 +1,154 @@
+#include "main_window.h"
+
+#include "app/dialer_tab.h"
+#include "app/display_tab.h"
+#include "app/download_tab.h"
+#include "app/monitor_tab.h"
+#include "app/palm_tab.h"
+#include "app/settings_tab.h"
+#include "app/tab_widgets.h"
+#include "app/view_tab.h"
+#include "download/results_grid.h"
+
+#include <QAction>
+#include <QCloseEvent>
+#include <QCoreApplication>
+#include <QMenuBar>
+#include <QStatusBar>
+#include <QTabWidget>
+
+namespace ostrand {
+namespace {
+
+constexpr int kSettingsTab = 2;
+constexpr int kDisplayTab = 3;
+
+} // namespace
+
+MainWindow::MainWindow(const QString &programDir, Platform platform, QWidget *parent)
+    : QMainWindow(parent), settingsFile_(programDir),
+      serial_(platform.port, platform.clock, platform.pump, linkState_), link_(serial_)
+{
+    setObjectName(QStringLiteral("DwnLoad1"));
+    setWindowTitle(QStringLiteral("Ostrand Download Revision 1.17"));
+    exitHandler_ = [] { QCoreApplication::exit(0); };
+
+    auto *exitAction =
+        named(new QAction(QStringLiteral("E&xit"), this), QStringLiteral("File_mnu"));
+    menuBar()->addAction(exitAction);
+    connect(exitAction, &QAction::triggered, this, &MainWindow::onExitTriggered);
+
+    results_ = new ResultsGrid(ResultsGrid::kDefaultRows, ResultsGrid::kDefaultCols, this);
+    settingsTab_ = new SettingsTab(programDir, link_);
+    palmTab_ = new PalmTab(platform.dialogs);
+    downloadTab_ = new DownloadTab({programDir, link_, *results_, gridState_, *settingsTab_,
+                                    *palmTab_, platform.dialogs, platform.pump, platform.clock});
+    auto *viewTab = new ViewTab(*results_, gridState_, platform.dialogs);
+    displayTab_ = new DisplayTab(link_, linkState_);
+    dialerTab_ = new DialerTab(link_, platform.pump);
+    connect(settingsTab_, &SettingsTab::linkSettingsChanged, this, &MainWindow::copyLinkSettings);
+    connect(palmTab_, &PalmTab::separationChanged, downloadTab_, &DownloadTab::showSeparation);
+    connect(downloadTab_, &DownloadTab::resultsChanged, viewTab, &ViewTab::refreshChartIfShown);
+    connect(downloadTab_, &DownloadTab::detailShown, this,
+            [this](const QString &text) { statusBar()->showMessage(text); });
+
+    tabs_ = named(new QTabWidget, QStringLiteral("SSTab1"));
+    tabs_->addTab(downloadTab_, QStringLiteral("Download"));
+    tabs_->addTab(viewTab, QStringLiteral("View"));
+    tabs_->addTab(settingsTab_, QStringLiteral("Settings"));
+    tabs_->addTab(displayTab_, QStringLiteral("Display Meter"));
+    tabs_->addTab(dialerTab_, QStringLiteral("Dialer"));
+    tabs_->addTab(palmTab_, QStringLiteral("Palm DataBase"));
+    // After the six tabs the operators know.
+    tabs_->addTab(new MonitorTab(link_, platform.clock, platform.dialogs),
+                  QStringLiteral("Monitor"));
+    tabs_->setCurrentIndex(kDisplayTab);
+    currentTab_ = kDisplayTab;
+    connect(tabs_, &QTabWidget::currentChanged, this, &MainWindow::onTabChanged);
+    setCentralWidget(tabs_);
+
+    // 10950 by 8070 twips, the size operators are used to.
+    resize(10950 / kTwipsPerPixel, 8070 / kTwipsPerPixel);
+}
+
+MainWindow::~MainWindow()
+{
+    // The tabs watch and use the link, which goes before the child widgets would.
+    delete tabs_;
+}
+
+PhoneList &MainWindow::phoneList()
+{
+    return dialerTab_->phoneList();
+}
+
+void MainWindow::copyLinkSettings()
+{
+    linkState_.CommPortNumber = static_cast<qint16>(settingsTab_->portNumber());
+    linkState_.BaudRateText = settingsTab_->baudRateText();
+    linkState_.SlaveId = static_cast<qint16>(settingsTab_->slaveId());
+}
+
+void MainWindow::onTabChanged(int index)
+{
+    const int left = currentTab_;
+    currentTab_ = index;
+    if (left == kDisplayTab)
+        displayTab_->leave();
+    if (index == kSettingsTab)
+        settingsTab_->describePortDevices();
+}
+
+void MainWindow::load()
+{
+    if (!settingsFile_.exists())
+        settingsFile_.createDefault();
+    if (const auto settings = settingsFile_.load())
+        applySettings(*settings);
+}
+
+void MainWindow::applySettings(const Settings &settings)
+{
+    settingsTab_->apply(settings);
+    downloadTab_->apply(settings);
+    palmTab_->apply(settings);
+    dialerTab_->apply(settings);
+    displayTab_->apply(settings);
+}
+
+Settings MainWindow::settings() const
+{
+    Settings settings;
+    settingsTab_->store(settings);
+    downloadTab_->store(settings);
+    palmTab_->store(settings);
+    dialerTab_->store(settings);
+    displayTab_->store(settings);
+    return settings;
+}
+
+void MainWindow::saveSettingsOnce()
+{
+    // Both exit paths may run in one shutdown (menu, then the window going away).
+    if (settingsSaved_)
+        return;
+    settingsSaved_ = true;
+    settingsFile_.save(settings());
+}
+
+void MainWindow::closeEvent(QCloseEvent *event)
+{
+    saveSettingsOnce();
+    event->accept();
+}
+
+void MainWindow::onExitTriggered()
+{
+    // Saves, then ends the process without the close path.
+    saveSettingsOnce();
+    hide();
+    if (exitHandler_)
+        exitHandler_();
+}
+
+} // namespace ostrand

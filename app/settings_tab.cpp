@@ -1,0 +1,167 @@
+#include "settings_tab.h"
+
+#include "app/settings_file.h"
+#include "app/tab_widgets.h"
+#include "link/meter_link.h"
+#include "monitor/port_panel.h"
+#include "platform/baud_rates.h"
+#include "platform/com_port_names.h"
+#include "platform/text_value.h"
+
+#include <QHBoxLayout>
+#include <QLabel>
+#include <QLineEdit>
+#include <QRadioButton>
+#include <QVBoxLayout>
+
+namespace ostrand {
+namespace {
+
+const QString kSlaveIdNormalStyle = QStringLiteral("QLineEdit { background: #E0E0E0; }");
+const QString kSlaveIdInvalidStyle = QStringLiteral("QLineEdit { background: #F4C7C3; }");
+
+// One byte on the wire: anything else would reach some other meter, or none.
+bool isSlaveAddress(int value)
+{
+    return value >= 0 && value <= 255;
+}
+
+} // namespace
+
+SettingsTab::SettingsTab(const QString &programDir, MeterLink &link, QWidget *parent)
+    : QWidget(parent), programDir_(programDir), link_(link)
+{
+    auto *slaveLabel = named(new QLabel(QStringLiteral("Slave ID")), QStringLiteral("Label1"));
+    slaveIdBox_ = named(new QLineEdit(QStringLiteral("001")), QStringLiteral("Text1"));
+    slaveIdBox_->setStyleSheet(kSlaveIdNormalStyle);
+    slaveIdBox_->setMaximumWidth(120);
+    slaveLabel->setBuddy(slaveIdBox_);
+    connect(slaveIdBox_, &QLineEdit::textChanged, this, &SettingsTab::onSlaveIdEdited);
+
+    auto *baudFrame = groupBox(QStringLiteral("Frame1"), QStringLiteral("Baud Rate"));
+    baudGroup_ = new QButtonGroup(this);
+    auto *baud = new QVBoxLayout(baudFrame);
+    for (int i = 0; i < int(kBaudRates.size()); ++i) {
+        auto *button =
+            named(new QRadioButton(QLatin1String(kBaudRates[i])), elementName("Option1", i));
+        baudGroup_->addButton(button, i);
+        baud->addWidget(button);
+    }
+    baudGroup_->button(6)->setChecked(true);
+    connect(baudGroup_, &QButtonGroup::idClicked, this, &SettingsTab::onBaudClicked);
+
+    auto *portFrame = groupBox(QStringLiteral("Frame2"), QStringLiteral("Communication Port"));
+    portGroup_ = new QButtonGroup(this);
+    auto *ports = new QVBoxLayout(portFrame);
+    for (int i = 0; i < 4; ++i) {
+        portButtons_[i] =
+            named(new QRadioButton(QStringLiteral("Comm%1").arg(i + 1)), elementName("Option2", i));
+        portGroup_->addButton(portButtons_[i], i);
+        ports->addWidget(portButtons_[i]);
+    }
+    portButtons_[0]->setChecked(true);
+    ports->addStretch(1);
+    describePortDevices();
+    connect(portGroup_, &QButtonGroup::idClicked, this, &SettingsTab::onPortClicked);
+
+    auto *flowFrame = groupBox(QStringLiteral("Frame3"), QStringLiteral("Flow Control"));
+    flowGroup_ = new QButtonGroup(this);
+    auto *flow = new QVBoxLayout(flowFrame);
+    const QString flowCaptions[] = {QStringLiteral("None"), QStringLiteral("Hardware (Cts/Rts)")};
+    for (int i = 0; i < 2; ++i) {
+        auto *button = named(new QRadioButton(flowCaptions[i]), elementName("Option3", i));
+        flowGroup_->addButton(button, i);
+        flow->addWidget(button);
+    }
+    flowGroup_->button(1)->setChecked(true);
+    flow->addStretch(1);
+
+    auto *slave = new QHBoxLayout;
+    slave->addWidget(slaveLabel);
+    slave->addWidget(slaveIdBox_);
+    slave->addStretch(1);
+    auto *groups = new QHBoxLayout;
+    groups->addWidget(baudFrame);
+    groups->addWidget(portFrame);
+    groups->addWidget(flowFrame);
+    // Which device each Comm option opens, the adapters present, and COMn pointed at one.
+    auto *portPanel = named(new PortPanel(programDir_), QStringLiteral("PortPanel"));
+    connect(portPanel, &PortPanel::comLinkChanged, this, [this](int) {
+        describePortDevices();
+        // The next exchange opens the device the link now names.
+        if (!link_.isBusy())
+            link_.serial().ClosePort();
+    });
+    auto *layout = new QVBoxLayout(this);
+    layout->addLayout(slave);
+    layout->addLayout(groups);
+    layout->addWidget(portPanel, 1);
+}
+
+void SettingsTab::onBaudClicked(int index)
+{
+    if (index < 0 || index >= int(kBaudRates.size()))
+        return;
+    baudRateText_ = QLatin1String(kBaudRates[index]);
+    emit linkSettingsChanged();
+}
+
+void SettingsTab::onPortClicked(int index)
+{
+    if (index < 0 || index >= 4)
+        return;
+    portNumber_ = index + 1;
+    emit linkSettingsChanged();
+}
+
+void SettingsTab::onSlaveIdEdited()
+{
+    // An address a meter cannot have is not used: keep the last good one and
+    // show the box as wrong; a download refuses to start until it is put right.
+    const auto value = leadingNumberAsInt16(slaveIdBox_->text());
+    slaveIdValid_ = value && isSlaveAddress(*value);
+    if (slaveIdValid_) {
+        slaveId_ = *value;
+        slaveIdBox_->setStyleSheet(kSlaveIdNormalStyle);
+        slaveIdBox_->setToolTip(QString());
+    } else {
+        slaveIdBox_->setStyleSheet(kSlaveIdInvalidStyle);
+        slaveIdBox_->setToolTip(
+            QStringLiteral("Slave ID out of range: still using %1").arg(slaveId_));
+    }
+    slaveIdBox_->setProperty("invalid", !slaveIdValid_);
+    emit linkSettingsChanged();
+}
+
+void SettingsTab::describePortDevices()
+{
+    for (int i = 0; i < 4; ++i)
+        portButtons_[i]->setToolTip(describeComDevice(programDir_, i + 1));
+}
+
+void SettingsTab::apply(const Settings &settings)
+{
+    if (settings.portIndex) {
+        selectOption(portGroup_, *settings.portIndex);
+        onPortClicked(*settings.portIndex);
+    }
+    if (settings.baudIndex) {
+        selectOption(baudGroup_, *settings.baudIndex);
+        onBaudClicked(*settings.baudIndex);
+    }
+    if (settings.slaveIdText) {
+        slaveIdBox_->setText(*settings.slaveIdText);
+        // The same text as before raises no change, and must still be taken up.
+        onSlaveIdEdited();
+    }
+}
+
+void SettingsTab::store(Settings &settings) const
+{
+    settings.portIndex = checkedOption(portGroup_);
+    settings.baudIndex = checkedOption(baudGroup_);
+    settings.handshakeIndex = checkedOption(flowGroup_);
+    settings.slaveIdText = slaveIdBox_->text();
+}
+
+} // namespace ostrand

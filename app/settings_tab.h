@@ -1,0 +1,58 @@
+#pragma once
+
+#include <QString>
+#include <QWidget>
+#include <array>
+#include <optional>
+
+class QButtonGroup;
+class QLineEdit;
+class QRadioButton;
+
+namespace ostrand {
+
+class MeterLink;
+struct Settings;
+
+// "Settings": the slave address, baud rate, port and flow control, and the
+// serial devices present.
+class SettingsTab : public QWidget {
+    Q_OBJECT
+public:
+    SettingsTab(const QString &programDir, MeterLink &link, QWidget *parent = nullptr);
+
+    // What the link is to use. The port is 0 and the rate empty until a setting
+    // or a click chose one; the slave address is the last valid one typed.
+    int portNumber() const { return portNumber_; }
+    QString baudRateText() const { return baudRateText_; }
+    int slaveId() const { return slaveId_; }
+    // Whether the Slave ID box holds an address a meter can have.
+    bool slaveIdValid() const { return slaveIdValid_; }
+
+    void apply(const Settings &settings);
+    void store(Settings &settings) const;
+    // A COMn link beside the program may have been made or changed since the last look.
+    void describePortDevices();
+
+signals:
+    void linkSettingsChanged();
+
+private:
+    void onBaudClicked(int index);
+    void onPortClicked(int index);
+    void onSlaveIdEdited();
+
+    QString programDir_;
+    MeterLink &link_;
+    QLineEdit *slaveIdBox_ = nullptr;
+    QButtonGroup *baudGroup_ = nullptr;
+    QButtonGroup *portGroup_ = nullptr;
+    QButtonGroup *flowGroup_ = nullptr;
+    std::array<QRadioButton *, 4> portButtons_{};
+    int portNumber_ = 0;
+    QString baudRateText_;
+    int slaveId_ = 0;
+    bool slaveIdValid_ = true;
+};
+
+} // namespace ostrand

@@ -1,0 +1,32 @@
+#pragma once
+
+#include <QWidget>
+
+class QTableView;
+
+namespace ostrand {
+
+class FileDialogs;
+class LogChartView;
+class ResultsGrid;
+struct GridState;
+
+// "View": the downloaded rows as a grid, or as a chart of the same rows.
+class ViewTab : public QWidget {
+    Q_OBJECT
+public:
+    ViewTab(ResultsGrid &results, GridState &gridState, FileDialogs &dialogs,
+            QWidget *parent = nullptr);
+
+    // The chart reads the grid only when shown; a new download redraws a chart on screen.
+    void refreshChartIfShown();
+
+private:
+    void applyColumnWidths();
+
+    ResultsGrid &results_;
+    QTableView *resultsView_ = nullptr;
+    LogChartView *chartView_ = nullptr;
+};
+
+} // namespace ostrand

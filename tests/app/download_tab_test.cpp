@@ -1,0 +1,103 @@
+#include "app/download_tab.h"
+#include "chart/log_chart_view.h"
+#include "download/results_grid.h"
+#include "fake_meter.h"
+#include "window_fixture.h"
+
+#include <QLabel>
+#include <QLineEdit>
+#include <QProgressBar>
+#include <QStatusBar>
+
+using namespace ostrand;
+using namespace ostrand::testing;
+
+namespace {
+
+class DownloadTabTest : public WindowFixture {
+protected:
+    void SetUp() override
+    {
+        meter.setLabel(1, "Flow");
+        meter.setLabel(2, "Level");
+        QByteArray log;
+        for (int i = 0; i < 8; ++i) {
+            const QDateTime when(QDate(2026, 12, 1), QTime(9, 0).addSecs(900 * i));
+            log += FakeMeter::record(1, when, 10.0f + i) + FakeMeter::record(2, when, 2.5f);
+        }
+        meter.writeLog(8, 0x80, 0, log);
+        meter.setPointers(8, 0x80, 0, 8, 0x80, 0x80, 16, 4096);
+        openWindow();
+    }
+    // The bare name of the settings: beside the program, wherever the test runs from.
+    QString csv() const
+    {
+        return QString::fromLatin1(readFile(inDir(QStringLiteral("Logdata.csv"))));
+    }
+    QString text(const char *name) const { return control<QLineEdit>(name)->text(); }
+    QString status() const { return control<QLabel>("Label4")->text(); }
+
+    FakeMeter meter{port_};
+};
+
+} // namespace
+
+TEST_F(DownloadTabTest, downloadDataFillsTheTabTheGridAndTheFileThenConfirms)
+{
+    click("Command2");
+    EXPECT_EQ(status(), "Finished. Data in File");
+    EXPECT_EQ(control<QProgressBar>("ProgressBar1")->value(), 100);
+    EXPECT_EQ(QStringList({text("Text3(0)"), text("Text3(1)"), text("Text3(9)"), text("Text3(8)")}),
+              QStringList({"Flow", "Level", "16", "4096"}));
+    EXPECT_TRUE(control<QAbstractButton>("Command2")->isEnabled());
+    EXPECT_EQ(window_->results().text(9, 2), "17");
+    EXPECT_EQ(meter.confirmations, 1);
+    EXPECT_TRUE(csv().startsWith("Date / Time,Flow,Level\r\n12/1/2026 9:00:00 AM,10,2.5\r\n"));
+    EXPECT_EQ(csv().count(QStringLiteral("\r\n")), 9);
+
+    auto *chart = control<LogChartView>("LogChart");
+    EXPECT_FALSE(chart->hasData()) << "the chart reads the grid only when shown";
+    click("ShowChartButton");
+    EXPECT_TRUE(chart->hasData());
+}
+
+TEST_F(DownloadTabTest, noSecondDownloadStartsWhileOneRuns)
+{
+    int nestedClicks = 0;
+    pump_.runAfter(2, [&] {
+        EXPECT_TRUE(window_->downloadTab().downloadRunning());
+        EXPECT_FALSE(control<QAbstractButton>("Command2")->isEnabled());
+        window_->downloadTab().onSinceLastTimeClicked();
+        window_->downloadTab().onDownloadClicked();
+        ++nestedClicks;
+    });
+    click("Command2");
+    EXPECT_EQ(nestedClicks, 1);
+    EXPECT_EQ(meter.confirmations, 1) << "only the first download ran";
+    for (const auto &sent : port_.sends())
+        EXPECT_NE(static_cast<quint8>(sent.bytes[1]), 0x61) << "no since-last-time pointer read";
+}
+
+TEST_F(DownloadTabTest, thePortableBoxChangesWhereThePointersAreRead)
+{
+    meter.setPointers(8, 0x80, 0, 8, 0x80, 0x80, 16, 4096, true);
+    click("Command2");
+    EXPECT_NE(text("Text3(9)"), "16") << "read a byte late, the counts are wrong";
+    click("Check2");
+    click("Command2");
+    EXPECT_EQ(status(), "Finished. Data in File");
+    EXPECT_EQ(text("Text3(9)"), "16");
+}
+
+TEST_F(DownloadTabTest, anOutputThatCannotBeWrittenIsRefusedBeforeTheMeterOrTheFileIsRead)
+{
+    control<QLineEdit>("Text2")->setText(QStringLiteral("no/such/folder/x.csv"));
+    for (const char *tick : {"", "Check1"}) {
+        if (*tick)
+            click(tick);
+        click("Command2");
+        EXPECT_EQ(status(), "Error putting into file!!") << "Palm mode: " << *tick;
+        EXPECT_TRUE(window_->statusBar()->currentMessage().contains("does not exist"));
+    }
+    EXPECT_TRUE(port_.sends().empty());
+}
