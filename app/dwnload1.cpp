@@ -848,7 +848,7 @@ void DwnLoad1::runSerialDownload(bool sinceLastTime)
     options.slave = shared_.SlaveId;
     const qint16 result = engine.DownloadLog(options);
     finishDownload(result, *results_, gridState_, shared_.DownloadFileName, display,
-                   [&] { link_.ConfirmDownload(options.slave); });
+                   [&] { engine.ConfirmDownload(); });
 
     Command2->setEnabled(true);
     Command7->setEnabled(true);
