@@ -77,7 +77,8 @@ bool DownloadEngine::readPointers(const DownloadOptions &options, LogAddress &st
         start = advancedBy(countFrom, 8);
     }
     if (!link_.ReadHoldingRegisters(options.slave, 0, kPointerRegister, kPointerRegisterCount)) {
-        display_.showDetail(QStringLiteral("could not read the meter's log pointers: %1").arg(link_.lastFailureText()));
+        display_.showDetail(QStringLiteral("could not read the meter's log pointers: %1")
+                                .arg(link_.lastFailureText()));
         return false;
     }
 
@@ -183,9 +184,12 @@ qint16 DownloadEngine::checkSameMeter()
 {
     while (link_.serial().openCount() != checkedOpens_) {
         checkedOpens_ = link_.serial().openCount();
-        if (!link_.ReadHoldingRegisters(options_.slave, 0, kPointerRegister, kPointerRegisterCount)) {
-            display_.showDetail(QStringLiteral("could not read the meter's log pointers after the line was reopened: %1")
-                                    .arg(link_.lastFailureText()));
+        if (!link_.ReadHoldingRegisters(options_.slave, 0, kPointerRegister,
+                                        kPointerRegisterCount)) {
+            display_.showDetail(
+                QStringLiteral(
+                    "could not read the meter's log pointers after the line was reopened: %1")
+                    .arg(link_.lastFailureText()));
             return download_result::kPointersUnreadable;
         }
         const LogAddress start = startPointerIn(link_.ReplyData, options_.portableMeter);
@@ -193,7 +197,8 @@ qint16 DownloadEngine::checkSameMeter()
         if (!readChannelLabels(options_.slave, labels))
             return download_result::kChannelLabelsUnreadable;
         if (!(start == meterStart_) || labels != meterLabels_) {
-            display_.showDetail(QStringLiteral("a different meter answered after the line was reopened"));
+            display_.showDetail(
+                QStringLiteral("a different meter answered after the line was reopened"));
             return download_result::kDifferentMeter;
         }
     }
@@ -208,8 +213,9 @@ void DownloadEngine::ConfirmDownload()
     if (checkSameMeter() != download_result::kComplete)
         return;
     if (!link_.ConfirmDownload(options_.slave))
-        display_.showDetail(QStringLiteral("the meter did not acknowledge the download confirmation: %1")
-                                .arg(link_.lastFailureText()));
+        display_.showDetail(
+            QStringLiteral("the meter did not acknowledge the download confirmation: %1")
+                .arg(link_.lastFailureText()));
 }
 
 qint16 DownloadEngine::readLog(int slave, LogAddress address, const LogAddress &end, std::int32_t byteCount)
@@ -262,7 +268,8 @@ qint16 DownloadEngine::readLog(int slave, LogAddress address, const LogAddress &
             break;
     }
     if (result == download_result::kComplete && recordsLeftOut > 0)
-        display_.showDetail(QStringLiteral("%1 records past the grid's last row were not stored").arg(recordsLeftOut));
+        display_.showDetail(QStringLiteral("%1 records past the grid's last row were not stored")
+                                .arg(recordsLeftOut));
     return result;
 }
 

@@ -147,7 +147,8 @@ QString stampText(const QDate &date, const QTime &time)
     return QString::fromLatin1(text, out - text);
 }
 
-bool DecodeLogBlock(const QByteArray &data, ResultsGrid &grid, GridState &state, int *recordsLeftOut)
+bool DecodeLogBlock(const QByteArray &data, ResultsGrid &grid, GridState &state,
+                    int *recordsLeftOut)
 {
     ResultsGrid::BulkUpdate bulk(grid);
     PendingRow pending(grid);

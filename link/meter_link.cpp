@@ -110,9 +110,12 @@ QString MeterLink::lastFailureText() const
         return reason.isEmpty() ? QStringLiteral("the port would not open")
                                 : QStringLiteral("the port would not open: %1").arg(reason);
     }
-    case LinkFailure::TimedOut: return QStringLiteral("no reply in time");
-    case LinkFailure::CrcError: return QStringLiteral("the reply's CRC was wrong");
-    case LinkFailure::WrongReply: return QStringLiteral("the reply answered another request");
+    case LinkFailure::TimedOut:
+        return QStringLiteral("no reply in time");
+    case LinkFailure::CrcError:
+        return QStringLiteral("the reply's CRC was wrong");
+    case LinkFailure::WrongReply:
+        return QStringLiteral("the reply answered another request");
     }
     return QStringLiteral("the exchange failed");
 }

@@ -65,7 +65,8 @@ bool QtSerialPort::open(int portNumber, const QString &baudText)
 {
     if (port_.isOpen())
         return true;
-    QString device = deviceOverride_.isEmpty() ? resolveComDevice(programDir_, portNumber) : deviceOverride_;
+    QString device =
+        deviceOverride_.isEmpty() ? resolveComDevice(programDir_, portNumber) : deviceOverride_;
     // QSerialPort's lock file is keyed on the name it is given: COM1 and the
     // device it links to would get two locks for one line.
     const QString canonical = QFileInfo(device).canonicalFilePath();
