@@ -800,6 +800,8 @@ void DwnLoad1::Command2_Click()
         return;
     }
     DownloadDisplayAdapter display(*this);
+    if (!palm_->busy() && !checkOutputBeforeStart(shared_.DownloadFileName, display))
+        return;
     palm_->downloadData(PalmSource{shared_.PalmDatabasePath}, shared_.DownloadFileName, *palmControls_, display);
     if (chartView_->isVisible())
         chartView_->refresh();
@@ -829,6 +831,9 @@ void DwnLoad1::runSerialDownload(bool sinceLastTime)
         QTimer::singleShot(50, this, [this, sinceLastTime] { runSerialDownload(sinceLastTime); });
         return;
     }
+    DownloadDisplayAdapter display(*this);
+    if (!checkOutputBeforeStart(shared_.DownloadFileName, display))
+        return;
     downloadRunning_ = true;
     MeterLink::Hold hold(link_);
     // The grid is one: a Palm conversion cannot start inside this download either.
@@ -840,7 +845,6 @@ void DwnLoad1::runSerialDownload(bool sinceLastTime)
         Command7->setEnabled(false);
     results_->clear();
 
-    DownloadDisplayAdapter display(*this);
     DownloadEngine engine(link_, *results_, gridState_, display);
     DownloadOptions options;
     options.sinceLastTime = sinceLastTime;

@@ -5,10 +5,14 @@
 #include "platform/system_clock.h"
 
 #include <QApplication>
+#include <csignal>
 
 int main(int argc, char **argv)
 {
     QApplication app(argc, argv);
+    // Past a file-size limit (ulimit -f) the kernel would kill us mid-write;
+    // ignored, the write fails with EFBIG and the old file is kept with a reason.
+    std::signal(SIGXFSZ, SIG_IGN);
     QApplication::setApplicationName(QStringLiteral("Ostrand Download"));
 
     // Settings and COMn links live beside the program, wherever it was started from.

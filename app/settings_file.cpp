@@ -1,6 +1,6 @@
 #include "settings_file.h"
 
-#include "platform/atomic_file.h"
+#include "platform/save_file.h"
 #include "platform/text_value.h"
 
 #include <QDir>
@@ -288,7 +288,7 @@ bool SettingsFile::exists() const
 
 bool SettingsFile::createDefault()
 {
-    return writeFileAtomically(path(), defaultSettingsBytes(), &lastError_);
+    return saveFile(path(), defaultSettingsBytes(), &lastError_);
 }
 
 SettingsLoadOutcome SettingsFile::load(SettingsTarget &target)
@@ -318,7 +318,7 @@ bool SettingsFile::save(const SettingsSnapshot &snapshot)
         if (QFile::copy(path(), backup))
             keepDamagedCopy_ = false;
     }
-    return writeFileAtomically(path(), settingsBytes(snapshot), &lastError_);
+    return saveFile(path(), settingsBytes(snapshot), &lastError_);
 }
 
 } // namespace ostrand

@@ -85,6 +85,7 @@ const RegisterCommand registration{{
     10, &runDownloadCommand}};
 
 constexpr int kDialFailed = 5;
+constexpr int kFileStatus = 3;
 
 int exitStatusFor(const QString &finalStatus)
 {
@@ -93,7 +94,7 @@ int exitStatusFor(const QString &finalStatus)
     if (finalStatus == QLatin1String("0 Records Available"))
         return 1;
     if (finalStatus == QLatin1String("Error putting into file!!"))
-        return 3;
+        return kFileStatus;
     return 4;
 }
 
@@ -126,6 +127,10 @@ int runDownloadCommand(const QStringList &arguments)
     if (!slave)
         return usageError(QStringLiteral("--slave takes a number from 0 to 255"));
 
+    const QString output = parser.value(QStringLiteral("output"));
+    if (output.isEmpty())
+        return usageError(QStringLiteral("--output needs a file name"));
+
     SharedState shared;
     shared.CommPortNumber = static_cast<qint16>(port->comNumber);
     shared.BaudRateText = baud;
@@ -147,6 +152,10 @@ int runDownloadCommand(const QStringList &arguments)
     options.sinceLastTime = parser.isSet(QStringLiteral("since-last"));
     options.portableMeter = parser.isSet(QStringLiteral("portable"));
     options.slave = *slave;
+
+    // Before the modem or the meter is asked anything.
+    if (!checkOutputBeforeStart(output, display))
+        return kFileStatus;
 
     const bool viaModem = parser.isSet(QStringLiteral("dial"));
     if (viaModem) {

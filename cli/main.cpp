@@ -5,6 +5,7 @@
 
 #include <QCoreApplication>
 #include <cstdio>
+#include <csignal>
 
 namespace {
 
@@ -25,6 +26,9 @@ void printHelp()
 int main(int argc, char **argv)
 {
     QCoreApplication app(argc, argv);
+    // Past a file-size limit (ulimit -f) the kernel would kill us mid-write;
+    // ignored, the write fails with EFBIG and the old file is kept with a reason.
+    std::signal(SIGXFSZ, SIG_IGN);
     QCoreApplication::setApplicationName(QStringLiteral("ostrand-cli"));
     const QStringList args = QCoreApplication::arguments();
     if (args.size() < 2)

@@ -1,6 +1,7 @@
 #include "cli_common.h"
 #include "command_registry.h"
 #include "download/download_display.h"
+#include "download/download_outcome.h"
 #include "download/grid_state.h"
 #include "download/results_grid.h"
 #include "palm/palm_conversion_view.h"
@@ -140,12 +141,18 @@ int runPalmCommand(const QStringList &arguments)
     if (!all && !parseSlave(modId))
         return usageError(QStringLiteral("--modid takes a number from 0 to 255"));
 
+    const QString output = parser.value(QStringLiteral("output"));
+    if (output.isEmpty())
+        return usageError(QStringLiteral("--output needs a file name"));
+
     PalmRun run;
     CommandLineView view(!all, modId, false);
     StatusLines display;
+    if (!checkOutputBeforeStart(output, display))
+        return exitStatusFor(QStringLiteral("Error putting into file!!"));
     const PalmOutcome outcome =
         run.import.downloadData(PalmSource{parser.value(QStringLiteral("pdb"))},
-                                parser.value(QStringLiteral("output")), view, display);
+                                output, view, display);
     return exitStatusFor(outcome.status);
 }
 

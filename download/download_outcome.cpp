@@ -3,6 +3,7 @@
 #include "download/download_display.h"
 #include "download/download_engine.h"
 #include "download/output_file.h"
+#include "platform/save_file.h"
 
 namespace ostrand {
 
@@ -14,6 +15,20 @@ QString resultStatusText(qint16 result)
     case download_result::kPalmFileMissing: return QStringLiteral("Could not find Palm DataFile!!");
     default: return QStringLiteral("Error in Downloading!!");
     }
+}
+
+namespace {
+const QString kFileError = QStringLiteral("Error putting into file!!");
+} // namespace
+
+bool checkOutputBeforeStart(const QString &outputPath, DownloadDisplay &display)
+{
+    const QString problem = outputPathProblem(outputPath);
+    if (problem.isEmpty())
+        return true;
+    display.setStatus(kFileError);
+    display.showDetail(problem);
+    return false;
 }
 
 QString finishDownload(qint16 result, const ResultsGrid &grid, const GridState &state,
@@ -28,9 +43,9 @@ QString finishDownload(qint16 result, const ResultsGrid &grid, const GridState &
     display.setProgress(100);
     QString error;
     if (!WriteOutputFile(grid, state, outputPath, &error)) {
-        display.setStatus(error);
-        status = QStringLiteral("Error putting into file!!");
+        status = kFileError;
         display.setStatus(status);
+        display.showDetail(error);
         return status;
     }
     status = QStringLiteral("Finished. Data in File");

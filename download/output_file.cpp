@@ -1,6 +1,6 @@
 #include "output_file.h"
 
-#include "platform/atomic_file.h"
+#include "platform/save_file.h"
 
 #include <algorithm>
 
@@ -51,7 +51,7 @@ bool WriteOutputFile(const ResultsGrid &grid, const GridState &state, const QStr
                      QString *error)
 {
     QString reason;
-    if (writeFileAtomically(path, outputFileBytes(grid, state), &reason))
+    if (saveFile(path, outputFileBytes(grid, state), &reason))
         return true;
     if (error)
         *error = reason.isEmpty() ? QStringLiteral("Cannot write %1").arg(path) : reason;

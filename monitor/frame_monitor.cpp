@@ -1,7 +1,7 @@
 #include "frame_monitor.h"
 
 #include "monitor/frame_reading.h"
-#include "platform/atomic_file.h"
+#include "platform/save_file.h"
 #include "platform/clock.h"
 
 #include <QBrush>
@@ -287,7 +287,7 @@ QString FrameMonitor::asText() const
 
 bool FrameMonitor::saveAsText(const QString &path, QString *error) const
 {
-    return writeFileAtomically(path, asText().toUtf8(), error);
+    return saveFile(path, asText().toUtf8(), error);
 }
 
 } // namespace ostrand

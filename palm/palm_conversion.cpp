@@ -54,6 +54,11 @@ void takeChannelName(const PalmContext &context, int k, const PalmLogRecord &rec
     }
 }
 
+QString recordCount(qint64 n)
+{
+    return n == 1 ? QStringLiteral("1 record") : QStringLiteral("%1 records").arg(n);
+}
+
 qint16 convertRecords(PalmLogReader &reader, const PalmContext &context)
 {
     if (!reader.FindFirstRecord())
@@ -69,6 +74,7 @@ qint16 convertRecords(PalmLogReader &reader, const PalmContext &context)
     std::array<bool, kChannels + 1> headingSeen{};
     std::int64_t lastYieldMs = context.clock.monotonicMs();
     int sinceClockCheck = 0;
+    qint64 pastGrid = 0;
 
     PalmLogRecord record;
     while (reader.ReadNextRecord(record)) {
@@ -107,16 +113,43 @@ qint16 convertRecords(PalmLogReader &reader, const PalmContext &context)
         const double value =
             DecodeMeterFloat(record.value[0], record.value[1], record.value[2], record.value[3]);
         row.set(k + 1, state.ChannelIsTotal[k - 1] ? totalValueText(value) : valueText(value));
+        if (state.LastGridRow >= context.grid.rows())
+            ++pastGrid;
     }
     row.flush();
-    return reader.failed() ? palm_result::kPalmFileUnreadable : download_result::kComplete;
+    if (reader.failed())
+        return palm_result::kPalmFileUnreadable;
+
+    DownloadDisplay &display = context.display;
+    if (const int cut = reader.recordsCutOff())
+        display.showDetail(QStringLiteral("the file ends inside a record: %1 not converted")
+                               .arg(recordCount(cut)));
+    // Nothing to write must not replace the last good file with a bare heading line.
+    if (state.LastGridRow == kHeadingRow) {
+        if (separate)
+            display.showDetail(QStringLiteral("no record of meter %1 in the file").arg(selected));
+        return download_result::kNoRecords;
+    }
+    if (pastGrid > 0)
+        display.showDetail(QStringLiteral("%1 did not fit in the grid and %2 not converted")
+                               .arg(recordCount(pastGrid), pastGrid == 1 ? "was" : "were"));
+    return download_result::kComplete;
 }
 
 } // namespace
 
-qint16 PalmSource::open(PalmLogReader &reader) const
+qint16 PalmSource::open(PalmLogReader &reader, DownloadDisplay &display) const
 {
-    return device ? reader.OpenPalmLog(*device) : reader.OpenPalmLog(path);
+    const qint16 result = device ? reader.OpenPalmLog(*device) : reader.OpenPalmLog(path);
+    if (result != download_result::kComplete) {
+        if (!reader.errorString().isEmpty())
+            display.showDetail(reader.errorString());
+    } else if (!reader.looksLikeDatabase()) {
+        // Damaged copies of real files still give what they can, so go on.
+        display.showDetail(
+            QStringLiteral("not a handheld log database: results may be meaningless"));
+    }
+    return result;
 }
 
 qint16 ConvertPalmDatabase(const PalmSource &source, const PalmContext &context)
@@ -131,7 +164,7 @@ qint16 ConvertPalmDatabase(const PalmSource &source, const PalmContext &context)
     {
         // Redrawing off: the grid's views hear of the rows once, at the end.
         ResultsGrid::BulkUpdate bulk(context.grid);
-        result = source.open(reader);
+        result = source.open(reader, context.display);
         if (result != download_result::kComplete)
             return result;
         context.state.LastGridRow = kHeadingRow;

@@ -8,6 +8,7 @@
 
 #include <algorithm>
 #include <cstring>
+#include <limits>
 
 namespace ostrand {
 namespace {
@@ -17,8 +18,15 @@ constexpr quint8 kSync1 = 0x55;
 
 // The Palm OS database header and the entries of its record list.
 constexpr qint64 kHeaderSize = 78;
+constexpr size_t kNameSize = 32;
+constexpr qint64 kAttributesAt = 32;
+constexpr qint64 kAppInfoAt = 52;
+constexpr qint64 kTypeAt = 60;
 constexpr qint64 kNumRecordsAt = 76;
 constexpr qint64 kListEntrySize = 8;
+// A resource database (its list entries are laid out otherwise) and bits no
+// Palm OS version assigns.
+constexpr quint16 kForeignAttributes = 0x0001 | 0x7000;
 
 } // namespace
 
@@ -34,26 +42,42 @@ PalmLogReader::~PalmLogReader()
 qint16 PalmLogReader::OpenPalmLog(const QString &path)
 {
     ClosePalmLog();
-    if (path.isEmpty() || !QFileInfo::exists(path))
+    const QFileInfo info(path);
+    if (path.isEmpty() || !info.exists()) {
+        error_ = QStringLiteral("%1: no such file").arg(path);
         return download_result::kPalmFileMissing;
+    }
+    if (!info.isFile()) {
+        error_ = QStringLiteral("%1 is not a regular file (%2)")
+                     .arg(path, info.isDir() ? QStringLiteral("a folder")
+                                             : QStringLiteral("a device, pipe or socket"));
+        return download_result::kPalmFileMissing;
+    }
     auto file = std::make_unique<QFile>(path);
-    if (!file->open(QIODevice::ReadOnly))
-        return palm_result::kPalmFileUnreadable;
+    if (!file->open(QIODevice::ReadOnly)) {
+        error_ = QStringLiteral("%1 cannot be read: %2").arg(path, file->errorString());
+        return download_result::kPalmFileMissing;
+    }
     file_ = std::move(file);
     device_ = file_.get();
-    reset();
-    return download_result::kComplete;
+    return opened();
 }
 
 qint16 PalmLogReader::OpenPalmLog(QIODevice &device)
 {
     ClosePalmLog();
-    if (!device.isOpen() && !device.open(QIODevice::ReadOnly))
+    if ((!device.isOpen() && !device.open(QIODevice::ReadOnly)) || !device.isReadable()) {
+        error_ = device.errorString();
         return palm_result::kPalmFileUnreadable;
-    if (!device.isReadable())
-        return palm_result::kPalmFileUnreadable;
+    }
     device_ = &device;
+    return opened();
+}
+
+qint16 PalmLogReader::opened()
+{
     reset();
+    inspectHeader();
     return download_result::kComplete;
 }
 
@@ -65,6 +89,9 @@ void PalmLogReader::ClosePalmLog()
     file_.reset();
     buffer_.clear();
     pos_ = end_ = 0;
+    error_.clear();
+    header_ = Header();
+    size_ = 0;
 }
 
 void PalmLogReader::reset()
@@ -75,31 +102,76 @@ void PalmLogReader::reset()
     failed_ = false;
 }
 
-// Where the log records can begin. A database header and record list that
-// hold together are skipped: their offsets and unique IDs can contain the
+namespace {
+
+// A name of printable characters ended by a NUL within its 32 bytes.
+bool isDatabaseName(const uchar *name)
+{
+    const uchar *nul = static_cast<const uchar *>(std::memchr(name, 0, kNameSize));
+    return nul && nul != name &&
+           std::all_of(name, nul, [](uchar c) { return c >= 0x20 && c != 0x7F; });
+}
+
+// Type and creator: four printable ASCII characters each.
+bool isTypeAndCreator(const uchar *codes)
+{
+    return std::all_of(codes, codes + 8, [](uchar c) { return c >= 0x20 && c < 0x7F; });
+}
+
+} // namespace
+
+// Looks at the database header and the record list. One that holds together
+// is skipped by the sync search: their offsets and unique IDs can contain the
 // sync pair (a record list entry reads 00 AA 55 xx in any file above 11 MB),
 // and reading 32-byte records from there would never meet a real sync again.
-// Anything else is searched from its first byte.
-qint64 PalmLogReader::firstRecordOffset()
+// Offsets past the end are allowed: a copy cut short keeps its whole list,
+// which then says how much is missing.
+void PalmLogReader::inspectHeader()
 {
     if (device_->isSequential())
-        return 0;
-    const qint64 size = device_->size();
-    uchar header[kHeaderSize + kListEntrySize];
-    if (size < qint64(sizeof header) || !device_->seek(0) ||
-        device_->read(reinterpret_cast<char *>(header), sizeof header) != qint64(sizeof header))
-        return 0;
+        return;
+    size_ = device_->size();
+    header_.known = true;
+    uchar header[kHeaderSize];
+    if (size_ < kHeaderSize || !device_->seek(0) ||
+        device_->read(reinterpret_cast<char *>(header), kHeaderSize) != kHeaderSize)
+        return;
     const qint64 records = qFromBigEndian<quint16>(header + kNumRecordsAt);
     const qint64 listEnd = kHeaderSize + records * kListEntrySize;
-    const qint64 first = qFromBigEndian<quint32>(header + kHeaderSize);
-    if (records == 0 || listEnd > size || first < listEnd || first >= size)
+    const qint64 appInfo = qFromBigEndian<quint32>(header + kAppInfoAt);
+    if (!isDatabaseName(header) ||
+        (qFromBigEndian<quint16>(header + kAttributesAt) & kForeignAttributes) ||
+        !isTypeAndCreator(header + kTypeAt) || listEnd > size_ ||
+        (appInfo != 0 && (appInfo < listEnd || appInfo >= size_)))
+        return;
+    const QByteArray list = device_->read(listEnd - kHeaderSize);
+    if (list.size() != listEnd - kHeaderSize)
+        return;
+    qint64 previous = listEnd;
+    for (qint64 i = 0; i < records; ++i) {
+        const qint64 offset = qFromBigEndian<quint32>(
+            reinterpret_cast<const uchar *>(list.constData()) + i * kListEntrySize);
+        if (offset < previous)
+            return;
+        previous = offset;
+    }
+    header_.database = true;
+    if (records > 0) {
+        header_.firstRecord =
+            qFromBigEndian<quint32>(reinterpret_cast<const uchar *>(list.constData()));
+        header_.declaredEnd = previous + kPalmLogRecordSize;
+    }
+}
+
+int PalmLogReader::recordsCutOff() const
+{
+    if (!device_ || failed_ || !atEnd_)
         return 0;
-    uchar last[kListEntrySize];
-    if (!device_->seek(listEnd - kListEntrySize) ||
-        device_->read(reinterpret_cast<char *>(last), sizeof last) != qint64(sizeof last))
-        return 0;
-    const qint64 lastOffset = qFromBigEndian<quint32>(last);
-    return lastOffset >= first && lastOffset <= size ? first : 0;
+    qint64 missing = end_ > pos_ ? 1 : 0;
+    if (header_.database && header_.declaredEnd > size_)
+        missing = std::max(missing, (header_.declaredEnd - size_ + kPalmLogRecordSize - 1) /
+                                        kPalmLogRecordSize);
+    return int(std::min<qint64>(missing, std::numeric_limits<int>::max()));
 }
 
 bool PalmLogReader::seekTo(qint64 offset)
@@ -135,7 +207,8 @@ bool PalmLogReader::fill()
 
 bool PalmLogReader::FindFirstRecord()
 {
-    if (!device_ || !seekTo(firstRecordOffset()))
+    const qint64 start = header_.database && header_.firstRecord < size_ ? header_.firstRecord : 0;
+    if (!device_ || !seekTo(start))
         return false;
     for (;;) {
         const auto *bytes = reinterpret_cast<const uchar *>(buffer_.constData());

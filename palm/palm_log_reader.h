@@ -30,8 +30,10 @@ public:
     PalmLogReader(const PalmLogReader &) = delete;
     PalmLogReader &operator=(const PalmLogReader &) = delete;
 
-    // Opens the file at `path`: 0, 2 when no file exists there, kPalmFileUnreadable
-    // when one exists but cannot be opened (a folder, no permission).
+    // Opens the file at `path`: 0, or 2 when no regular file there can be read
+    // (none at all, a folder, a device or pipe, no permission). Anything but a
+    // regular file is refused before it is opened: a pipe would block the open
+    // and a device like /dev/zero would never end.
     qint16 OpenPalmLog(const QString &path);
     // Reads from `device` (not owned), opening it read-only when it is closed:
     // 0, or kPalmFileUnreadable when it cannot be read.
@@ -46,9 +48,27 @@ public:
 
     // Whether a read failed since opening, so that "no more records" meant "unreadable".
     bool failed() const { return failed_; }
+    // Why the last OpenPalmLog failed; empty after a successful one.
+    QString errorString() const { return error_; }
+    // Whether the file starts with a Palm database header whose record list
+    // fits the file; also true when the device cannot be looked at ahead.
+    bool looksLikeDatabase() const { return !header_.known || header_.database; }
+    // After ReadNextRecord returned false: how many log records the file was
+    // cut off before, counting one started at its end and those its record
+    // list places beyond it (0 when the file is whole).
+    int recordsCutOff() const;
 
 private:
-    qint64 firstRecordOffset();
+    // What the file's header says, read once when the file is opened.
+    struct Header {
+        bool known = false;     // the device could be read from its start
+        bool database = false;  // a Palm database header and record list that hold together
+        qint64 firstRecord = 0; // where its record list puts the first record
+        qint64 declaredEnd = 0; // where its last record (one log record at least) would end
+    };
+
+    qint16 opened();
+    void inspectHeader();
     bool seekTo(qint64 offset);
     bool fill();
     void reset();
@@ -61,6 +81,9 @@ private:
     qsizetype end_ = 0; // end of the bytes read into buffer_
     bool atEnd_ = false;
     bool failed_ = false;
+    QString error_;
+    Header header_;
+    qint64 size_ = 0;
 };
 
 } // namespace ostrand

@@ -18,7 +18,7 @@ qint16 ListPalmMeterIds(const PalmSource &source, const PalmContext &context)
     context.state.LastGridRow = 1;
 
     PalmLogReader reader;
-    const qint16 opened = source.open(reader);
+    const qint16 opened = source.open(reader, context.display);
     if (opened != download_result::kComplete)
         return opened;
     if (!reader.FindFirstRecord()) {

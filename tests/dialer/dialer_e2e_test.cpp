@@ -1,13 +1,8 @@
 #include "cli_run.h"
 #include "metersim_process.h"
-#include "platform/qt_serial_port.h"
 #include "qt_printers.h"
 
-#include <QCoreApplication>
-#include <QDir>
-#include <QElapsedTimer>
 #include <QFile>
-#include <QProcess>
 #include <QTemporaryDir>
 #include <gtest/gtest.h>
 
@@ -16,32 +11,15 @@ using namespace ostrand::testing;
 
 namespace {
 
-
 // ostrand-metersim behind its Hayes modem; the modem connects a tenth of a second after the dial.
 class DialerEndToEnd : public ::testing::Test {
 protected:
     void startModem(const QStringList &arguments = {})
     {
-        ASSERT_TRUE(
-            sim.start(dir.path(), QStringList{"--modem", "--connect-delay-ms", "100"} + arguments));
+        ASSERT_TRUE(sim.start(QStringList{"--modem", "--connect-delay-ms", "100"} + arguments));
     }
-
-    // A modem in command mode answers "AT" itself; online it would pass it to the meter.
-    bool modemAnswersAttention()
-    {
-        QtSerialPort port(dir.path());
-        port.setDeviceOverride(sim.linkPath());
-        if (!port.open(1, QStringLiteral("38400")) || !port.send("AT\r"))
-            return false;
-        QByteArray answer;
-        QElapsedTimer wait;
-        wait.start();
-        while (!answer.contains("OK") && wait.elapsed() < 3000) {
-            QCoreApplication::processEvents(QEventLoop::AllEvents, 20);
-            answer += port.read(64);
-        }
-        return answer.contains("OK");
-    }
+    // A modem in command mode echoes "AT" and answers it; online it would pass it to the meter.
+    bool modemAnswersAttention() { return sim.exchange("AT\r", 9).contains("OK"); }
 
     QTemporaryDir dir;
     MeterSimProcess sim;

@@ -3,7 +3,6 @@
 
 #include <QProcess>
 #include <QRegularExpression>
-#include <QTemporaryDir>
 #include <gtest/gtest.h>
 
 using namespace ostrand::testing;
@@ -46,9 +45,8 @@ bool matches(const QByteArray &text, const char *pattern)
 
 TEST(DisplayEndToEnd, the7700TicksShowItsFourLinesAndAQueuedKeyReachesTheMeterOnce)
 {
-    QTemporaryDir dir;
     MeterSimProcess sim;
-    ASSERT_TRUE(sim.start(dir.path(), {"--records", "20"}));
+    ASSERT_TRUE(sim.start({"--records", "20"}));
     const DisplayRun plain = runDisplay({"--port", sim.linkPath(), "--type", "7700"});
     ASSERT_EQ(plain.exitCode, 0);
     ASSERT_EQ(plain.ticks.size(), 1);
@@ -60,13 +58,13 @@ TEST(DisplayEndToEnd, the7700TicksShowItsFourLinesAndAQueuedKeyReachesTheMeterOn
     ASSERT_EQ(menu.ticks.size(), 2);
     EXPECT_NE(menu.ticks[0][0], plain.ticks[0][0]) << "the menu key changed the screen";
     EXPECT_EQ(menu.ticks[1][0], menu.ticks[0][0]) << "and was not sent again";
+    EXPECT_EQ(sim.trace().filter(QStringLiteral("<- 01 10 00 D0")).size(), 1) << "one key frame on the wire";
 }
 
 TEST(DisplayEndToEnd, eachBlockTypeShowsItsValuesAndItsAlarmsAndASilentMeterNothing)
 {
-    QTemporaryDir dir;
     MeterSimProcess sim;
-    ASSERT_TRUE(sim.start(dir.path(), {"--records", "20", "--alarms", "63"}));
+    ASSERT_TRUE(sim.start({"--records", "20", "--alarms", "63"}));
     const QByteArray five = " Setpoint 1  Setpoint 2  Setpoint 3  Lost Signal  4-20 Loop#1 ";
     for (const char *type : {"8100", "8300", "r1900"}) {
         const DisplayRun run = runDisplay(
@@ -82,9 +80,8 @@ TEST(DisplayEndToEnd, eachBlockTypeShowsItsValuesAndItsAlarmsAndASilentMeterNoth
         EXPECT_EQ(l[4], is8300 ? five + " 4-20 Loop#2 " : five) << type;
     }
 
-    QTemporaryDir silentDir;
     MeterSimProcess silent;
-    ASSERT_TRUE(silent.start(silentDir.path(), {"--silent"}));
+    ASSERT_TRUE(silent.start({"--silent"}));
     const DisplayRun run = runDisplay({"--port", silent.linkPath(), "--type", "8100"});
     EXPECT_EQ(run.exitCode, 0);
     EXPECT_EQ(run.ticks, (QList<QList<QByteArray>>{{"", "", "", "", ""}}));

@@ -28,15 +28,6 @@ protected:
     PseudoTerminal pty;
 };
 
-TEST_F(ComLink, aWrittenLinkMakesTheComPortResolveToTheDevice)
-{
-    QString error;
-    ASSERT_TRUE(linkComPort(programDir.path(), 2, pty.slavePath(), &error)) << error.toStdString();
-    EXPECT_TRUE(QFileInfo(comPath(2)).isSymLink());
-    EXPECT_EQ(QFileInfo(comPath(2)).symLinkTarget(), device());
-    EXPECT_EQ(resolveComDevice(programDir.path(), 2), device());
-}
-
 TEST_F(ComLink, anEarlierLinkIsReplacedAndNoTemporaryIsLeftBehind)
 {
     ASSERT_TRUE(linkComPort(programDir.path(), 1, programDir.filePath("unplugged-adapter")));

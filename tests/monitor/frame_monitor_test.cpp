@@ -6,6 +6,7 @@
 #include <QFile>
 #include <QSignalSpy>
 #include <QTemporaryDir>
+#include <functional>
 
 using namespace ostrand;
 using namespace ostrand::testing;
@@ -37,65 +38,42 @@ protected:
                                         QAbstractItemModelTester::FailureReportingMode::Fatal};
 };
 
-TEST_F(MonitoredLink, aLateReplyCountsOneRequestOneResendAndOneReply)
+// Each row: how the meter answers one exchange, and the counters and readings it leaves.
+TEST_F(MonitoredLink, eachExchangeIsCountedAndReadRowByRow)
 {
-    bool first = true;
-    port.setResponder([&](const QByteArray &, FakeSerialPort &p) {
-        if (std::exchange(first, false))
-            p.deliver(holdingReply(), 1500);
-    });
-    ASSERT_TRUE(link.ReadHoldingRegisters(1, 0, 76, 8));
-
-    MonitorCounters expected;
-    expected.requests = 2;
-    expected.resends = 1;
-    expected.replies = 1;
-    EXPECT_EQ(monitor.counters(), expected) << countersText(monitor.counters()).toStdString();
-    EXPECT_EQ(column(FrameMonitor::DirectionColumn), QStringList({"sent", "resent", "received"}));
-    EXPECT_EQ(column(FrameMonitor::ReadingColumn),
-              QStringList({"read holding registers 76-83", "read holding registers 76-83",
-                           "16 bytes: registers 76-83"}));
-    EXPECT_EQ(monitor.cellText(0, FrameMonitor::HexColumn), "01 03 00 4C 00 08 85 DB");
-}
-
-TEST_F(MonitoredLink, aSilentMeterCountsATimeOutAndNoReply)
-{
-    EXPECT_FALSE(link.ReadDisplayBlock(1));
-    MonitorCounters expected;
-    expected.requests = 1;
-    expected.timeOuts = 1;
-    EXPECT_EQ(monitor.counters(), expected);
-    EXPECT_EQ(column(FrameMonitor::DirectionColumn), QStringList({"sent", "failed"}));
-    EXPECT_EQ(monitor.cellText(1, FrameMonitor::ReadingColumn),
-              "time-out: no reply to display block");
-    EXPECT_EQ(monitor.cellText(1, FrameMonitor::HexColumn), "");
-}
-
-TEST_F(MonitoredLink, aWrongCrcCountsOneReplyAndOneCrcErrorOnASingleRow)
-{
-    QByteArray reply = appendCrc(QByteArray::fromHex("01610885F8"));
-    reply[6] = static_cast<char>(reply[6] ^ 0x40);
-    answerEverySendWith(reply);
-    EXPECT_FALSE(link.ReadLastDownloadPointer(1));
-
-    MonitorCounters expected;
-    expected.requests = 1;
-    expected.replies = 1;
-    expected.crcErrors = 1;
-    EXPECT_EQ(monitor.counters(), expected);
-    EXPECT_EQ(column(FrameMonitor::ReadingColumn),
-              QStringList({"last-download pointer", "reply CRC wrong"}));
-    EXPECT_EQ(monitor.cellText(1, FrameMonitor::HexColumn),
-              QString::fromLatin1(reply.toHex(' ').toUpper()));
-}
-
-TEST_F(MonitoredLink, aPortThatWillNotOpenIsCountedApart)
-{
-    port.failOpenWith(QStringLiteral("no such device"));
-    EXPECT_FALSE(link.ReadDisplayBlock(1));
-    EXPECT_EQ(monitor.counters().portFailures, 1);
-    EXPECT_EQ(monitor.counters().requests, 0);
-    EXPECT_EQ(column(FrameMonitor::ReadingColumn), QStringList({"port would not open"}));
+    QByteArray badCrc = appendCrc(QByteArray::fromHex("01610885F8"));
+    badCrc[6] = char(badCrc[6] ^ 0x40);
+    const struct {
+        const char *what;
+        std::function<void()> meter;
+        std::function<bool()> exchange;
+        MonitorCounters counters; // requests, replies, resends, time-outs, CRC errors, port failures
+        QStringList directions, readings;
+    } rows[] = {
+        {"a late reply", [&] {
+             port.setResponder([first = true](const QByteArray &, FakeSerialPort &p) mutable {
+                 if (std::exchange(first, false))
+                     p.deliver(holdingReply(), 1500);
+             });
+         }, [&] { return link.ReadHoldingRegisters(1, 0, 76, 8); }, {2, 1, 1, 0, 0, 0, 0},
+         {"sent", "resent", "received"},
+         {"read holding registers 76-83", "read holding registers 76-83", "16 bytes: registers 76-83"}},
+        {"a silent meter", [] {}, [&] { return link.ReadDisplayBlock(1); }, {1, 0, 0, 1, 0, 0, 0},
+         {"sent", "failed"}, {"display block", "time-out: no reply to display block"}},
+        {"a wrong CRC", [&] { answerEverySendWith(badCrc); }, [&] { return link.ReadLastDownloadPointer(1); },
+         {1, 1, 0, 0, 1, 0, 0}, {"sent", "received"}, {"last-download pointer", "reply CRC wrong"}},
+        {"a port that will not open", [&] { port.close(); port.failOpenWith(QStringLiteral("no such device")); },
+         [&] { return link.ReadDisplayBlock(1); }, {0, 0, 0, 0, 0, 1, 0}, {"failed"}, {"port would not open"}},
+    };
+    for (const auto &row : rows) {
+        monitor.clear();
+        row.meter();
+        row.exchange();
+        EXPECT_EQ(monitor.counters(), row.counters) << row.what << ": " << countersText(monitor.counters()).toStdString();
+        EXPECT_EQ(column(FrameMonitor::DirectionColumn), row.directions) << row.what;
+        EXPECT_EQ(column(FrameMonitor::ReadingColumn), row.readings) << row.what;
+    }
+    EXPECT_EQ(monitor.cellText(0, FrameMonitor::HexColumn), "") << "nothing went out";
 }
 
 TEST_F(MonitoredLink, whilePausedNothingIsRecordedAndAfterResumeTheReplyStillPairsWithItsRequest)
@@ -109,18 +87,6 @@ TEST_F(MonitoredLink, whilePausedNothingIsRecordedAndAfterResumeTheReplyStillPai
     monitor.setPaused(false);
     monitor.replyRead(holdingReply(), true);
     EXPECT_EQ(column(FrameMonitor::ReadingColumn), QStringList({"16 bytes: registers 76-83"}));
-}
-
-TEST_F(MonitoredLink, clearForgetsRowsAndCountersAndSaysSo)
-{
-    answerEverySendWith(holdingReply());
-    ASSERT_TRUE(link.ReadHoldingRegisters(1, 0, 76, 8));
-    QSignalSpy spy(&monitor, &FrameMonitor::countersChanged);
-    monitor.clear();
-    EXPECT_EQ(monitor.rowCount(), 0);
-    EXPECT_EQ(monitor.counters(), MonitorCounters());
-    ASSERT_EQ(spy.count(), 1);
-    EXPECT_EQ(spy.at(0).at(0).value<MonitorCounters>(), MonitorCounters());
 }
 
 TEST_F(MonitoredLink, theTextForASupportRequestHasTheCountersThenALineAFrame)
@@ -187,16 +153,10 @@ TEST(FrameMonitorRows, beyondTheCapTheOldestRowsGoAndTheTextSaysHowMany)
     monitor.setRowCap(1);
     EXPECT_EQ(monitor.rowCount(), 1);
     EXPECT_EQ(monitor.cellText(0, FrameMonitor::ReadingColumn), "log block 08 84 00, 128 words");
-}
 
-TEST(FrameMonitorRows, aReplyTheLinkVouchedForButWhoseStartWasMissedIsNotCalledACrcError)
-{
-    StoppedClock clock;
-    FrameMonitor monitor(clock);
-    const QByteArray whole = appendCrc(QByteArray::fromHex("01610885F8"));
-    monitor.replyRead(whole.mid(3), true);
-    EXPECT_EQ(monitor.cellText(0, FrameMonitor::ReadingColumn),
-              "end of a reply begun before the monitor was opened");
+    monitor.replyRead(appendCrc(QByteArray::fromHex("01610885F8")).mid(3), true);
+    EXPECT_EQ(monitor.cellText(0, FrameMonitor::ReadingColumn), "end of a reply begun before the monitor was opened")
+        << "a reply the link vouched for but whose start was missed is no CRC error";
     EXPECT_EQ(monitor.counters().crcErrors, 0);
 }
 

@@ -66,20 +66,6 @@ TEST_F(MonitorViewTest, aViewDestroyedWhileWatchingLeavesTheLinkUnwatched)
     EXPECT_FALSE(link.ReadDisplayBlock(1)) << "and the link runs on without it";
 }
 
-TEST_F(MonitorViewTest, exchangesFillTheTableAndTheCountersAndClearEmptiesBoth)
-{
-    view->show();
-    EXPECT_FALSE(link.ReadDisplayBlock(1));
-    EXPECT_EQ(child<QTableView>("monitorTable")->model()->rowCount(), 2);
-    EXPECT_TRUE(child<QLabel>("monitorCounters")
-                    ->text()
-                    .startsWith("Requests 1 · Replies 0 · Resends 0 · Time-outs 1"));
-
-    child<QPushButton>("monitorClearButton")->click();
-    EXPECT_EQ(child<QTableView>("monitorTable")->model()->rowCount(), 0);
-    EXPECT_TRUE(child<QLabel>("monitorCounters")->text().startsWith("Requests 0 "));
-}
-
 TEST_F(MonitorViewTest, saveAsTextWritesTheRecordWhereTheOperatorChoseAndCancelWritesNothing)
 {
     QTemporaryDir dir;

@@ -30,16 +30,6 @@ SerialDevice adapter(const QString &location, const QString &serial)
     return d;
 }
 
-TEST(PortDiscovery, aUsbAdapterIsSummedUpByNameMakerSerialNumberAndIds)
-{
-    EXPECT_EQ(deviceSummary(adapter("/dev/ttyUSB0", "A12345")),
-              "ttyUSB0 — FT232R USB UART, FTDI, serial A12345, 0403:6001");
-    SerialDevice builtIn;
-    builtIn.portName = "ttyS0";
-    builtIn.systemLocation = "/dev/ttyS0";
-    EXPECT_EQ(deviceSummary(builtIn), "ttyS0");
-}
-
 TEST(PortDiscovery, adaptersPluggedInOrOutAreToldApartEvenOnTheSamePortName)
 {
     const SerialDevice a = adapter("/dev/ttyUSB0", "A1");
@@ -114,33 +104,6 @@ TEST_F(PortPanelTest, aRegularFileInTheWayIsReportedAndKept)
     EXPECT_TRUE(child<QLabel>("portStatus")->text().contains("not a link"));
     EXPECT_FALSE(QFileInfo(comPath(1)).isSymLink());
     EXPECT_EQ(changed.count(), 0);
-}
-
-TEST_F(PortPanelTest, aLookAfterAnAdapterIsPluggedInOrOutUpdatesTheListAndSaysWhatChanged)
-{
-    auto *list = child<QListWidget>("portDeviceList");
-    ASSERT_EQ(list->count(), 1);
-    EXPECT_TRUE(list->item(0)->text().contains("serial A12345"));
-
-    present << adapter("/dev/ttyUSB7", "B777");
-    child<QPushButton>("portRefreshButton")->click();
-    EXPECT_EQ(list->count(), 2);
-    EXPECT_EQ(child<QLabel>("portStatus")->text(),
-              "Plugged in: ttyUSB7 (FT232R USB UART, serial B777).");
-
-    present.clear();
-    panel->refresh();
-    ASSERT_EQ(list->count(), 1);
-    EXPECT_FALSE(list->item(0)->flags() & Qt::ItemIsSelectable)
-        << "the 'none found' line cannot be assigned";
-    EXPECT_TRUE(child<QLabel>("portStatus")->text().startsWith("Unplugged: "));
-}
-
-TEST_F(PortPanelTest, aLinkChangedOutsideTheProgramShowsOnTheNextLook)
-{
-    ASSERT_TRUE(QFile::link(programDir.filePath("gone"), comPath(3)));
-    panel->refresh();
-    EXPECT_TRUE(comLine(3).endsWith("(missing)")) << comLine(3).toStdString();
 }
 
 } // namespace

@@ -72,14 +72,30 @@ TEST(PalmLogReader, SkipsHeaderAndPartialRecordsAndHandsOnABadSyncInTheMiddle)
     EXPECT_EQ(readAll(file), (std::vector<int>{1, 2, 3, 4, 5, 6, 7, 8}));
 }
 
-TEST(PalmLogReader, TellsAMissingFileFromOneThatCannotBeOpened)
+TEST(PalmLogReader, TakesOnlyAHeaderWhoseFieldsAndRecordListFitTheFileForADatabase)
 {
-    QTemporaryDir dir;
-    PalmLogReader reader;
-    EXPECT_EQ(reader.OpenPalmLog(dir.filePath("PLOGR2.PDB")), 2);
-    EXPECT_EQ(reader.OpenPalmLog(QString()), 2);
-    const qint16 folder = reader.OpenPalmLog(dir.path());
-    EXPECT_TRUE(isOtherThanZeroOneTwo(folder)) << folder;
+    const QByteArray good = databaseOf({1, 2, 3}).build();
+    const auto changed = [&](int at, QByteArray bytes) {
+        return QByteArray(good).replace(at, bytes.size(), bytes);
+    };
+    const std::pair<QByteArray, bool> cases[] = {
+        {good, true},
+        {good.left(good.size() - 40), true}, // cut short: the list is whole
+        {PalmDatabaseBuilder().build(), true},
+        {changed(0, QByteArray(32, 'P')), false},        // name without its NUL
+        {changed(33, "\x01"), false},                    // a resource database
+        {changed(60, "DAT\x01"), false},                 // type not text
+        {changed(76, QByteArray("\x00\xFF", 2)), false}, // list longer than the file
+        {changed(78 + 8 + 3, "\x01"), false},            // second offset before the first
+        {good.left(77), false},
+        {QByteArray(4000, char(0xAA)), false}};
+    for (const auto &[file, database] : cases) {
+        QBuffer buffer;
+        buffer.setData(file);
+        PalmLogReader reader;
+        ASSERT_EQ(reader.OpenPalmLog(buffer), 0);
+        EXPECT_EQ(reader.looksLikeDatabase(), database) << file.left(80).toHex().toStdString();
+    }
 }
 
 TEST(PalmLogReader, ReportsAReadErrorInsteadOfAnEndOfFile)

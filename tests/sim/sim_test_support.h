@@ -1,7 +1,6 @@
 #pragma once
 
-// Small builders shared by the simulator tests.
-
+#include "crc16.h"
 #include "meter.h"
 #include "meter_setup.h"
 #include "sim_options.h"
@@ -15,6 +14,14 @@ namespace ostrand::sim::testing {
 inline QDateTime testNow()
 {
     return QDateTime(QDate(2026, 12, 6), QTime(14, 7, 30), Qt::UTC);
+}
+
+// Hex text as bytes with the frame's CRC appended.
+inline QByteArray framed(const char *hex)
+{
+    QByteArray frame = QByteArray::fromHex(hex);
+    appendCrc(frame);
+    return frame;
 }
 
 // Options parsed from `arguments` (the test fails loudly on a parse error).

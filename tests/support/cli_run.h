@@ -8,20 +8,26 @@ namespace ostrand::testing {
 
 // What one run of ostrand-cli printed and how it ended.
 struct CliRun {
-    int exitCode = -1;
+    int exitCode = -1; // -1 also when it had to be killed
     QStringList lines;
+    QString errors; // stderr
 };
 
-// Runs ostrand-cli (OSTRAND_CLI) to its end, two minutes at the most.
-inline CliRun runCli(const QStringList &arguments)
+// Runs ostrand-cli (OSTRAND_CLI) in `workingDir` (this process's when empty)
+// to its end, killing it after `timeoutMs`.
+inline CliRun runCli(const QStringList &arguments, const QString &workingDir = {},
+                     int timeoutMs = 120000)
 {
     QProcess cli;
+    cli.setWorkingDirectory(workingDir);
     cli.start(QStringLiteral(OSTRAND_CLI), arguments);
     CliRun run;
-    if (!cli.waitForFinished(120000))
+    if (!cli.waitForFinished(timeoutMs))
         return run;
     run.exitCode = cli.exitCode();
-    run.lines = QString::fromLocal8Bit(cli.readAllStandardOutput()).split(u'\n', Qt::SkipEmptyParts);
+    run.lines =
+        QString::fromLocal8Bit(cli.readAllStandardOutput()).split(u'\n', Qt::SkipEmptyParts);
+    run.errors = QString::fromLocal8Bit(cli.readAllStandardError());
     return run;
 }
 

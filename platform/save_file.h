@@ -1,0 +1,23 @@
+#pragma once
+
+#include <QByteArray>
+#include <QString>
+
+namespace ostrand {
+
+// What is wrong with `path` as the place for a file the program writes, or an
+// empty text when it can take one. Asked before a download or a conversion, so
+// that a bad name is refused before the meter or the handheld's file is read.
+QString outputPathProblem(const QString &path);
+
+// Puts `bytes` into the file at `path`. A regular file (or a new one) is
+// replaced through a temporary file in the same folder, every write, the flush
+// and the sync checked, and renamed only when all of them succeeded: a failure
+// or a kill part-way leaves the old file or the new one, never a truncated mix.
+// A pipe or character device (a script's FIFO, /dev/stdout) is written in
+// place, since renaming over it would replace the node. Anything else, and a
+// read-only file, is refused. On failure returns false and sets *error (if
+// given) to what happened and the system's reason.
+bool saveFile(const QString &path, const QByteArray &bytes, QString *error = nullptr);
+
+} // namespace ostrand

@@ -1,0 +1,193 @@
+// Outputs that cannot take the file, or are not files at all: the program must
+// say so, keep what was there and never replace a node it did not create.
+#include <QDir>
+#include <QFile>
+#include <QFileInfo>
+#include <QProcess>
+#include <QTemporaryDir>
+#include <gtest/gtest.h>
+#include <fcntl.h>
+#include <sys/mount.h>
+#include <sys/resource.h>
+#include <sys/stat.h>
+#include <sys/sysmacros.h>
+#include <cerrno>
+#include <cstring>
+#include <unistd.h>
+
+namespace {
+
+struct CliOutcome {
+    int exitCode = -1;
+    QString out;
+    QString err;
+};
+
+CliOutcome runCli(const QStringList &arguments, rlim_t fileSizeLimit = RLIM_INFINITY)
+{
+    QProcess cli;
+    cli.setChildProcessModifier([fileSizeLimit] {
+        const rlimit limit{fileSizeLimit, fileSizeLimit};
+        ::setrlimit(RLIMIT_FSIZE, &limit);
+    });
+    cli.start(QStringLiteral(OSTRAND_CLI), arguments);
+    CliOutcome run;
+    if (!cli.waitForFinished(60000))
+        return run;
+    run.exitCode = cli.exitStatus() == QProcess::NormalExit ? cli.exitCode() : -2;
+    run.out = QString::fromLocal8Bit(cli.readAllStandardOutput());
+    run.err = QString::fromLocal8Bit(cli.readAllStandardError());
+    return run;
+}
+
+CliOutcome convertTo(const QString &output, rlim_t fileSizeLimit = RLIM_INFINITY)
+{
+    return runCli({"palm", "--pdb", OSTRAND_SAMPLE_PDB, "--modid", "3", "--output", output},
+                  fileSizeLimit);
+}
+
+QByteArray readAll(const QString &path)
+{
+    QFile file(path);
+    return file.open(QIODevice::ReadOnly) ? file.readAll() : QByteArray("<missing>");
+}
+
+void writeOld(const QString &path)
+{
+    QFile file(path);
+    ASSERT_TRUE(file.open(QIODevice::WriteOnly));
+    file.write("previous download\r\n");
+}
+
+class OutputRefusal : public ::testing::Test {
+protected:
+    void SetUp() override
+    {
+        ASSERT_TRUE(dir.isValid());
+        const CliOutcome reference = convertTo(dir.filePath("reference.csv"));
+        ASSERT_EQ(reference.exitCode, 0) << reference.err.toStdString();
+        expected = readAll(dir.filePath("reference.csv"));
+        ASSERT_GT(expected.size(), 8192) << "the sample must be larger than the limits below";
+    }
+    QStringList leftovers(const QString &folder, const QString &keep) const
+    {
+        QStringList names = QDir(folder).entryList(QDir::Files | QDir::Hidden);
+        names.removeAll(keep);
+        names.removeAll(QStringLiteral("reference.csv"));
+        return names;
+    }
+
+    QTemporaryDir dir;
+    QByteArray expected;
+};
+
+TEST_F(OutputRefusal, aWriteThatFailsPartWayKeepsThePreviousFileWholeAndSaysWhy)
+{
+    const QString path = dir.filePath("limited.csv");
+    writeOld(path);
+    const CliOutcome run = convertTo(path, 4096);
+    EXPECT_EQ(run.exitCode, 3);
+    EXPECT_TRUE(run.out.endsWith("Error putting into file!!\n")) << run.out.toStdString();
+    EXPECT_TRUE(run.err.contains("File too large")) << run.err.toStdString();
+    EXPECT_EQ(readAll(path), "previous download\r\n");
+    EXPECT_EQ(leftovers(dir.path(), "limited.csv"), QStringList());
+}
+
+TEST_F(OutputRefusal, aFullFileSystemKeepsThePreviousFileWhole)
+{
+    const QString mountPoint = dir.filePath("small");
+    ASSERT_TRUE(QDir().mkpath(mountPoint));
+    if (::mount("tmpfs", QFile::encodeName(mountPoint).constData(), "tmpfs", 0, "size=64k") != 0)
+        GTEST_SKIP() << "cannot mount a small tmpfs here (needs root): " << std::strerror(errno);
+    struct Unmount {
+        QByteArray at;
+        ~Unmount() { ::umount(at.constData()); }
+    } unmount{QFile::encodeName(mountPoint)};
+    const QString path = mountPoint + "/x.csv";
+    writeOld(path);
+    // Leave 8 KB free: less than the output, more than a block.
+    QFile filler(mountPoint + "/filler");
+    ASSERT_TRUE(filler.open(QIODevice::WriteOnly));
+    filler.write(QByteArray(56 * 1024, '\0'));
+    filler.close();
+    for (const bool full : {false, true}) {
+        if (full) {
+            QFile more(mountPoint + "/filler2");
+            ASSERT_TRUE(more.open(QIODevice::WriteOnly));
+            more.write(QByteArray(64 * 1024, '\0'));
+        }
+        const CliOutcome run = convertTo(path);
+        EXPECT_EQ(run.exitCode, 3) << "full " << full;
+        EXPECT_TRUE(run.err.contains("No space left on device")) << run.err.toStdString();
+        EXPECT_EQ(readAll(path), "previous download\r\n") << "full " << full;
+        EXPECT_EQ(leftovers(mountPoint, "x.csv"), QStringList({"filler", "filler2"}).mid(0, full ? 2 : 1));
+    }
+}
+
+// Names that are refused before anything is read, each with its exit status.
+TEST_F(OutputRefusal, namesThatCannotTakeTheFileAreRefusedBeforeAnyWork)
+{
+    const QString readOnly = dir.filePath("read-only.csv");
+    writeOld(readOnly);
+    ASSERT_TRUE(QFile::setPermissions(readOnly, QFile::ReadOwner | QFile::ReadGroup));
+    ASSERT_TRUE(QDir(dir.path()).mkdir("folder.csv"));
+    const struct {
+        const char *what;
+        QString path;
+        int exitCode;
+        const char *reason;
+    } cases[] = {
+        {"an empty name", QString(), 64, "needs a file name"},
+        {"a folder", dir.filePath("folder.csv"), 3, "is a folder"},
+        {"a missing folder", dir.filePath("no/such/x.csv"), 3, "does not exist"},
+        {"a read-only file, even for root", readOnly, 3, "read-only"},
+    };
+    for (const auto &c : cases) {
+        const CliOutcome palm = convertTo(c.path);
+        EXPECT_EQ(palm.exitCode, c.exitCode) << c.what;
+        EXPECT_TRUE(palm.err.contains(c.reason)) << c.what << ": " << palm.err.toStdString();
+        EXPECT_FALSE(palm.out.contains("Reading Palm DataBase")) << c.what;
+        // A port that does not exist: only a check made before the meter is
+        // asked can end in the file's status rather than the download's.
+        const CliOutcome download = runCli({"download", "--port", dir.filePath("no-such-tty"), "--output", c.path});
+        EXPECT_EQ(download.exitCode, c.exitCode) << c.what;
+        EXPECT_FALSE(download.out.contains("Downloading")) << c.what;
+    }
+    EXPECT_EQ(readAll(readOnly), "previous download\r\n");
+    EXPECT_EQ(QFileInfo(readOnly).permissions() & QFile::WriteOwner, 0);
+}
+
+TEST_F(OutputRefusal, aPipeIsWrittenInPlaceForTheProgramReadingIt)
+{
+    const QString fifo = dir.filePath("pipe");
+    ASSERT_EQ(::mkfifo(QFile::encodeName(fifo).constData(), 0600), 0);
+    // The read end is open before the program starts and the output fits the
+    // pipe's buffer, so nothing waits on anything and a regression cannot hang.
+    const int readEnd = ::open(QFile::encodeName(fifo).constData(), O_RDONLY | O_NONBLOCK);
+    ASSERT_GE(readEnd, 0);
+    const CliOutcome run = convertTo(fifo);
+    QByteArray received(256 * 1024, '\0');
+    const ssize_t got = ::read(readEnd, received.data(), size_t(received.size()));
+    ::close(readEnd);
+    received.resize(got > 0 ? got : 0);
+    EXPECT_EQ(run.exitCode, 0) << run.err.toStdString();
+    EXPECT_EQ(received, expected);
+    struct stat st {};
+    ASSERT_EQ(::stat(QFile::encodeName(fifo).constData(), &st), 0);
+    EXPECT_TRUE(S_ISFIFO(st.st_mode)) << "the pipe was replaced by a file";
+}
+
+TEST_F(OutputRefusal, aCharacterDeviceIsWrittenInPlaceNotReplaced)
+{
+    // A private null device, so that a regression replaces this one and not /dev/null.
+    const QString device = dir.filePath("null");
+    if (::mknod(QFile::encodeName(device).constData(), S_IFCHR | 0666, makedev(1, 3)) != 0)
+        GTEST_SKIP() << "cannot make a device node here: " << std::strerror(errno);
+    const CliOutcome run = convertTo(device);
+    EXPECT_EQ(run.exitCode, 0) << run.err.toStdString();
+    struct stat st {};
+    ASSERT_EQ(::stat(QFile::encodeName(device).constData(), &st), 0);
+    EXPECT_TRUE(S_ISCHR(st.st_mode)) << "the device node was replaced by a file";
+}
+
+} // namespace
