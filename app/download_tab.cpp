@@ -202,7 +202,7 @@ void DownloadTab::runSerialDownload(bool sinceLastTime)
     options.slave = sources_.settingsTab.slaveId();
     const qint16 result = engine.DownloadLog(options);
     finishDownload(result, sources_.results, sources_.gridState, inProgramDir(outputFile_), *this,
-                   [&] { sources_.link.ConfirmDownload(options.slave); });
+                   [&] { engine.ConfirmDownload(); });
 
     downloadButton_->setEnabled(true);
     sinceLastTimeButton_->setEnabled(true);

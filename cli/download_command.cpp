@@ -173,7 +173,7 @@ int runDownloadCommand(const QStringList &arguments)
     DownloadEngine engine(link, grid, state, display);
     const qint16 result = engine.DownloadLog(options);
     const QString finalStatus = finishDownload(result, grid, state, shared.DownloadFileName, display,
-                                               [&] { link.ConfirmDownload(options.slave); });
+                                               [&] { engine.ConfirmDownload(); });
     if (viaModem)
         hangUpAndReport(link, pump);
     serialPort.close();

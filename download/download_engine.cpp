@@ -34,6 +34,13 @@ QString countText(const QByteArray &bytes, int first)
     return QString::number(static_cast<qint64>(std::floor(value)));
 }
 
+LogAddress startPointerIn(const QByteArray &registers, bool portable)
+{
+    // The portable meter puts everything one byte earlier.
+    const int shift = portable ? 0 : 1;
+    return LogAddress{at(registers, shift), at(registers, shift + 1), at(registers, shift + 2)};
+}
+
 } // namespace
 
 int wordsForBytes(int bytes)
@@ -57,8 +64,11 @@ bool DownloadEngine::readPointers(const DownloadOptions &options, LogAddress &st
     if (options.sinceLastTime) {
         // Without the pointer there is no start: reading from address zero
         // would download memory that is not log at all.
-        if (!link_.ReadLastDownloadPointer(options.slave))
+        if (!link_.ReadLastDownloadPointer(options.slave)) {
+            display_.showDetail(QStringLiteral("could not read where the last download stopped: %1")
+                                    .arg(link_.lastFailureText()));
             return false;
+        }
         const QByteArray &p = link_.LastDownloadPointer;
         // Reading starts at the record after the pointer, but the byte count
         // runs from the pointer itself: a meter with nothing new since its
@@ -66,16 +76,19 @@ bool DownloadEngine::readPointers(const DownloadOptions &options, LogAddress &st
         countFrom = LogAddress{at(p, 0), at(p, 1), at(p, 2)};
         start = advancedBy(countFrom, 8);
     }
-    if (!link_.ReadHoldingRegisters(options.slave, 0, kPointerRegister, kPointerRegisterCount))
+    if (!link_.ReadHoldingRegisters(options.slave, 0, kPointerRegister, kPointerRegisterCount)) {
+        display_.showDetail(QStringLiteral("could not read the meter's log pointers: %1")
+                                .arg(link_.lastFailureText()));
         return false;
+    }
 
-    // The portable meter puts everything one byte earlier.
     const QByteArray &d = link_.ReplyData;
-    const int shift = options.portableMeter ? 0 : 1;
+    meterStart_ = startPointerIn(d, options.portableMeter);
     if (!options.sinceLastTime) {
-        start = LogAddress{at(d, shift), at(d, shift + 1), at(d, shift + 2)};
+        start = meterStart_;
         countFrom = start;
     }
+    const int shift = options.portableMeter ? 0 : 1;
     end = LogAddress{at(d, shift + 4), at(d, shift + 5), at(d, shift + 6)};
     // Pointers outside the log (a wrong layout chosen, a garbled reply that
     // passed its CRC) would send the reads through unrelated memory.
@@ -84,12 +97,16 @@ bool DownloadEngine::readPointers(const DownloadOptions &options, LogAddress &st
 
 qint16 DownloadEngine::DownloadLog(const DownloadOptions &options)
 {
+    options_ = options;
     display_.setProgress(0);
     LogAddress start;
     LogAddress countFrom;
     LogAddress end;
     if (!readPointers(options, start, countFrom, end))
         return download_result::kPointersUnreadable;
+    // Opens before this point belong to the start; a later one means the line
+    // went away and came back, perhaps with another meter on it.
+    checkedOpens_ = link_.serial().openCount();
 
     const std::int32_t byteCount = logByteCount(countFrom, end);
     if (byteCount == 0)
@@ -108,8 +125,14 @@ qint16 DownloadEngine::DownloadLog(const DownloadOptions &options)
     state_.LastGridRow = 1;
     state_.LastRowStamp = RowStamp{};
 
-    if (!readChannelLabels(options.slave))
+    meterLabels_ = {};
+    if (!readChannelLabels(options.slave, meterLabels_))
         return download_result::kChannelLabelsUnreadable;
+    // Labels read across a reopen may come from two meters: they are checked
+    // before they become the file's headings.
+    if (const qint16 same = checkSameMeter(); same != download_result::kComplete)
+        return same;
+    takeChannelLabels(meterLabels_);
     SetUpChannelHeadings(grid_, state_, labels_);
     yield();
 
@@ -118,7 +141,7 @@ qint16 DownloadEngine::DownloadLog(const DownloadOptions &options)
     return readLog(options.slave, start, end, byteCount);
 }
 
-bool DownloadEngine::readChannelLabels(int slave)
+bool DownloadEngine::readChannelLabels(int slave, Labels &labels)
 {
     std::array<bool, 9> read{};
     int unread = 8;
@@ -131,16 +154,7 @@ bool DownloadEngine::readChannelLabels(int slave)
             read[k] = true;
             --unread;
             progress = true;
-            const QString label = CleanChannelName(link_.ReplyData.mid(kLabelOffset, kLabelLength));
-            if (label == QLatin1String("Not Used")) {
-                state_.ChannelInUse[k] = false;
-            } else if (!label.isEmpty()) {
-                // An empty label leaves the channel's flags as an earlier download set them.
-                state_.ChannelInUse[k] = true;
-                state_.ChannelIsTotal[k - 1] = label.contains(QLatin1String("Tot"));
-                labels_[k] = label;
-                display_.setChannelLabel(k, label);
-            }
+            labels[k] = CleanChannelName(link_.ReplyData.mid(kLabelOffset, kLabelLength));
         }
         yield();
         fruitless = progress ? 0 : fruitless + 1;
@@ -148,6 +162,60 @@ bool DownloadEngine::readChannelLabels(int slave)
             return false;
     }
     return true;
+}
+
+void DownloadEngine::takeChannelLabels(const Labels &labels)
+{
+    for (int k = 1; k <= 8; ++k) {
+        const QString &label = labels[k];
+        if (label == QLatin1String("Not Used")) {
+            state_.ChannelInUse[k] = false;
+        } else if (!label.isEmpty()) {
+            // An empty label leaves the channel's flags as an earlier download set them.
+            state_.ChannelInUse[k] = true;
+            state_.ChannelIsTotal[k - 1] = label.contains(QLatin1String("Tot"));
+            labels_[k] = label;
+            display_.setChannelLabel(k, label);
+        }
+    }
+}
+
+qint16 DownloadEngine::checkSameMeter()
+{
+    while (link_.serial().openCount() != checkedOpens_) {
+        checkedOpens_ = link_.serial().openCount();
+        if (!link_.ReadHoldingRegisters(options_.slave, 0, kPointerRegister,
+                                        kPointerRegisterCount)) {
+            display_.showDetail(
+                QStringLiteral(
+                    "could not read the meter's log pointers after the line was reopened: %1")
+                    .arg(link_.lastFailureText()));
+            return download_result::kPointersUnreadable;
+        }
+        const LogAddress start = startPointerIn(link_.ReplyData, options_.portableMeter);
+        Labels labels;
+        if (!readChannelLabels(options_.slave, labels))
+            return download_result::kChannelLabelsUnreadable;
+        if (!(start == meterStart_) || labels != meterLabels_) {
+            display_.showDetail(
+                QStringLiteral("a different meter answered after the line was reopened"));
+            return download_result::kDifferentMeter;
+        }
+    }
+    return download_result::kComplete;
+}
+
+void DownloadEngine::ConfirmDownload()
+{
+    // Opening is all the confirmation's own exchange would do first; done here,
+    // a reopen is seen before the meter on the line is told anything.
+    link_.serial().OpenPort();
+    if (checkSameMeter() != download_result::kComplete)
+        return;
+    if (!link_.ConfirmDownload(options_.slave))
+        display_.showDetail(
+            QStringLiteral("the meter did not acknowledge the download confirmation: %1")
+                .arg(link_.lastFailureText()));
 }
 
 qint16 DownloadEngine::readLog(int slave, LogAddress address, const LogAddress &end, std::int32_t byteCount)
@@ -159,6 +227,7 @@ qint16 DownloadEngine::readLog(int slave, LogAddress address, const LogAddress &
 
     qint16 result = download_result::kComplete;
     std::int32_t done = 0;
+    int recordsLeftOut = 0;
     for (;;) {
         yield();
         const int words = wordsForBytes(size);
@@ -170,7 +239,13 @@ qint16 DownloadEngine::readLog(int slave, LogAddress address, const LogAddress &
         display_.setProgress(static_cast<int>(std::floor(done * 100.0 / byteCount)));
         if (!read)
             break;
-        DecodeLogBlock(link_.ReplyData, grid_, state_);
+        // A block that came over a reopened line is decoded only once the
+        // meter that sent it is known to be the one the download began with.
+        const QByteArray block = link_.ReplyData;
+        result = checkSameMeter();
+        if (result != download_result::kComplete)
+            break;
+        DecodeLogBlock(block, grid_, state_, &recordsLeftOut);
 
         if (done + kBlockBytes <= byteCount) {
             done += kBlockBytes;
@@ -192,6 +267,9 @@ qint16 DownloadEngine::readLog(int slave, LogAddress address, const LogAddress &
         if (address == end)
             break;
     }
+    if (result == download_result::kComplete && recordsLeftOut > 0)
+        display_.showDetail(QStringLiteral("%1 records past the grid's last row were not stored")
+                                .arg(recordsLeftOut));
     return result;
 }
 

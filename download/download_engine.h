@@ -20,6 +20,7 @@ constexpr qint16 kNoRecords = 1;
 constexpr qint16 kPalmFileMissing = 2;
 constexpr qint16 kBlockFailed = 4;
 constexpr qint16 kChannelLabelsUnreadable = 5;
+constexpr qint16 kDifferentMeter = 6; // another meter answered after the line was reopened
 constexpr qint16 kPointersUnreadable = 80;
 } // namespace download_result
 
@@ -38,6 +39,11 @@ public:
     // One download; returns its result code. The grid is expected cleared.
     qint16 DownloadLog(const DownloadOptions &options);
 
+    // Function 0x62 once the file is safe. A confirmation the meter did not
+    // acknowledge, or one that would go to a different meter after a reopen,
+    // is reported beside the status; the result of the download stands.
+    void ConfirmDownload();
+
     // The labels read from the meter, channels 1 to 8.
     const std::array<QString, 9> &channelLabels() const { return labels_; }
 
@@ -47,8 +53,15 @@ public:
     static constexpr int kBlockAttempts = 5;
 
 private:
+    using Labels = std::array<QString, 9>;
+
     bool readPointers(const DownloadOptions &options, LogAddress &start, LogAddress &countFrom, LogAddress &end);
-    bool readChannelLabels(int slave);
+    // All eight labels as the meter has them ("Not Used" and empty ones too).
+    bool readChannelLabels(int slave, Labels &labels);
+    void takeChannelLabels(const Labels &labels);
+    // After the line was reopened: the pointer registers and labels read again
+    // and compared with those of the start. Sends nothing when no reopen happened.
+    qint16 checkSameMeter();
     qint16 readLog(int slave, LogAddress address, const LogAddress &end, std::int32_t byteCount);
     void yield();
 
@@ -57,6 +70,11 @@ private:
     GridState &state_;
     DownloadDisplay &display_;
     std::array<QString, 9> labels_;
+    DownloadOptions options_;
+    // What identifies the meter this download began with.
+    LogAddress meterStart_;
+    Labels meterLabels_;
+    int checkedOpens_ = 0;
 };
 
 // Byte count and words of the next block: halves go to the even neighbour,

@@ -147,7 +147,8 @@ QString stampText(const QDate &date, const QTime &time)
     return QString::fromLatin1(text, out - text);
 }
 
-bool DecodeLogBlock(const QByteArray &data, ResultsGrid &grid, GridState &state)
+bool DecodeLogBlock(const QByteArray &data, ResultsGrid &grid, GridState &state,
+                    int *recordsLeftOut)
 {
     ResultsGrid::BulkUpdate bulk(grid);
     PendingRow pending(grid);
@@ -192,8 +193,11 @@ bool DecodeLogBlock(const QByteArray &data, ResultsGrid &grid, GridState &state)
                 pending.set(1, stampText(cached.date, cached.time));
             }
         }
-        if (!pending.inGrid())
+        if (!pending.inGrid()) {
+            if (recordsLeftOut)
+                ++*recordsLeftOut;
             continue;
+        }
 
         const double value = DecodeMeterFloat(record[4], record[5], record[6], record[7]);
         pending.set(channel + 1,

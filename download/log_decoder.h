@@ -15,8 +15,10 @@ namespace ostrand {
 // from the previous record's), record number in column 0, stamp in column 1,
 // channel k's value in column k + 1. Erased, impossible and channel-less
 // records are skipped, a trailing part shorter than a record is ignored, and
-// cells past the grid's last row are left out. Always returns true.
-bool DecodeLogBlock(const QByteArray &data, ResultsGrid &grid, GridState &state);
+// cells past the grid's last row are left out (counted in *recordsLeftOut
+// when given, so the loss can be reported). Always returns true.
+bool DecodeLogBlock(const QByteArray &data, ResultsGrid &grid, GridState &state,
+                    int *recordsLeftOut = nullptr);
 
 // A record's stamp as "3/15/2004 2:30:00 PM", or the date alone at exactly
 // midnight ("3/16/2004"), in that form whatever the machine's locale; empty

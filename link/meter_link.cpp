@@ -3,6 +3,7 @@
 #include "link/crc16.h"
 #include "link/modbus_requests.h"
 #include "link/wait_clock.h"
+#include "platform/serial_port.h"
 
 #include <algorithm>
 
@@ -91,6 +92,7 @@ void MeterLink::send(const QByteArray &frame)
 
 bool MeterLink::fail(LinkFailure why)
 {
+    lastFailure_ = why;
     if (observer_ && !failed_) {
         if (why == LinkFailure::CrcError)
             observer_->replyRead(reply_, false);
@@ -98,6 +100,24 @@ bool MeterLink::fail(LinkFailure why)
     }
     failed_ = true;
     return false;
+}
+
+QString MeterLink::lastFailureText() const
+{
+    switch (lastFailure_) {
+    case LinkFailure::PortNotOpen: {
+        const QString reason = link_.port().errorString();
+        return reason.isEmpty() ? QStringLiteral("the port would not open")
+                                : QStringLiteral("the port would not open: %1").arg(reason);
+    }
+    case LinkFailure::TimedOut:
+        return QStringLiteral("no reply in time");
+    case LinkFailure::CrcError:
+        return QStringLiteral("the reply's CRC was wrong");
+    case LinkFailure::WrongReply:
+        return QStringLiteral("the reply answered another request");
+    }
+    return QStringLiteral("the exchange failed");
 }
 
 bool MeterLink::begin(const Exchange &exchange, int slave)

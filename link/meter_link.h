@@ -4,6 +4,7 @@
 #include "link/serial_link.h"
 
 #include <QByteArray>
+#include <QString>
 #include <array>
 #include <cstdint>
 
@@ -54,6 +55,10 @@ public:
 
     SerialLink &serial() { return link_; }
 
+    // Why the last failed exchange failed, in words for the operator (the
+    // port's own reason when it would not open).
+    QString lastFailureText() const;
+
     // Attaches the communication monitor (nullptr detaches it).
     void setObserver(LinkObserver *observer) { observer_ = observer; }
     LinkObserver *observer() const { return observer_; }
@@ -87,6 +92,7 @@ private:
     QByteArray request_;
     QByteArray reply_;
     bool failed_ = false;
+    LinkFailure lastFailure_ = LinkFailure::TimedOut;
 };
 
 } // namespace ostrand

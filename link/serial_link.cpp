@@ -23,8 +23,10 @@ bool SerialLink::OpenPort()
 {
     if (port_.isOpen())
         return true;
-    if (port_.open(shared_.CommPortNumber, shared_.BaudRateText))
+    if (port_.open(shared_.CommPortNumber, shared_.BaudRateText)) {
         openedBaud_ = shared_.BaudRateText.toInt();
+        ++openCount_;
+    }
     lastSeenCount_ = 0;
     return port_.isOpen();
 }

@@ -42,6 +42,11 @@ public:
     std::int64_t lastByteMs() const { return lastByteMs_; }
     void markExchangeStart();
 
+    // Times the port went from closed to open: a caller that sees it change
+    // across its exchanges knows the line was reopened (and another device may
+    // now be on it).
+    int openCount() const { return openCount_; }
+
     const Clock &clock() const { return clock_; }
     SerialPort &port() { return port_; }
 
@@ -58,6 +63,7 @@ private:
     EventPump &pump_;
     const SharedState &shared_;
     int openedBaud_ = 0;
+    int openCount_ = 0;
     int lastSeenCount_ = 0;
     std::int64_t lastByteMs_ = kNoByte;
 };

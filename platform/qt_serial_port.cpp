@@ -2,6 +2,15 @@
 
 #include "com_port_names.h"
 
+#include <QFile>
+#include <QFileInfo>
+
+#include <cerrno>
+#include <cstring>
+#include <fcntl.h>
+#include <sys/file.h>
+#include <unistd.h>
+
 namespace ostrand {
 
 QtSerialPort::QtSerialPort(const QString &programDir) : programDir_(programDir)
@@ -14,14 +23,55 @@ QtSerialPort::~QtSerialPort()
 {
     // The port emits errorOccurred while closing; it must not reach a half-destroyed this.
     QObject::disconnect(&port_, nullptr, &port_, nullptr);
+    unlockDevice();
+}
+
+bool QtSerialPort::lockDevice(const QString &device, int portNumber)
+{
+    const auto refuse = [&](const QString &why) {
+        error_ = QStringLiteral("Cannot open COM%1 (%2): %3").arg(portNumber).arg(device, why);
+        return false;
+    };
+    // A descriptor of our own carries the lock, so it is in place before
+    // QSerialPort touches the line and is not lost if the port closes itself.
+    const QByteArray path = QFile::encodeName(device);
+    const int fd = ::open(path.constData(), O_RDWR | O_NOCTTY | O_NONBLOCK | O_CLOEXEC);
+    if (fd < 0) {
+        // A tty put in exclusive mode by another program refuses further opens.
+        // Any other refusal (no such device, no permission) QSerialPort meets
+        // as well, and its report of it is the one operators know.
+        return errno == EBUSY ? refuse(QStringLiteral("port in use by another program")) : true;
+    }
+    // flock() binds root as well, which the tty's exclusive mode does not.
+    if (::flock(fd, LOCK_EX | LOCK_NB) != 0) {
+        const int error = errno;
+        ::close(fd);
+        return refuse(error == EWOULDBLOCK ? QStringLiteral("port in use by another program")
+                                           : QString::fromLocal8Bit(std::strerror(error)));
+    }
+    lockFd_ = fd;
+    return true;
+}
+
+void QtSerialPort::unlockDevice()
+{
+    if (lockFd_ >= 0) {
+        ::close(lockFd_); // closing drops the flock
+        lockFd_ = -1;
+    }
 }
 
 bool QtSerialPort::open(int portNumber, const QString &baudText)
 {
     if (port_.isOpen())
         return true;
-    const QString device =
+    QString device =
         deviceOverride_.isEmpty() ? resolveComDevice(programDir_, portNumber) : deviceOverride_;
+    // QSerialPort's lock file is keyed on the name it is given: COM1 and the
+    // device it links to would get two locks for one line.
+    const QString canonical = QFileInfo(device).canonicalFilePath();
+    if (!canonical.isEmpty())
+        device = canonical;
     if (device.isEmpty()) {
         error_ = QStringLiteral("No COM port chosen");
         return false;
@@ -40,10 +90,14 @@ bool QtSerialPort::open(int portNumber, const QString &baudText)
         error_ = QStringLiteral("COM%1 (%2): %3").arg(portNumber).arg(device, port_.errorString());
         return false;
     }
+    unlockDevice();
+    if (!lockDevice(device, portNumber))
+        return false;
     if (!port_.open(QIODevice::ReadWrite)) {
         error_ = QStringLiteral("Cannot open COM%1 (%2): %3")
                      .arg(portNumber)
                      .arg(device, port_.errorString());
+        unlockDevice();
         return false;
     }
     error_.clear();
@@ -59,6 +113,7 @@ void QtSerialPort::close()
 {
     if (port_.isOpen())
         port_.close();
+    unlockDevice();
 }
 
 void QtSerialPort::discardInput()
@@ -120,8 +175,10 @@ void QtSerialPort::onError(QSerialPort::SerialPortError error)
     // Closing makes the link see a silent meter and lets a later open() find the
     // adapter once it is back.
     const bool deviceGone = error == QSerialPort::ResourceError || error == QSerialPort::ReadError;
-    if (deviceGone && port_.isOpen())
+    if (deviceGone && port_.isOpen()) {
         port_.close();
+        unlockDevice();
+    }
 }
 
 } // namespace ostrand

@@ -18,7 +18,10 @@ public:
     // Opens this device whatever COM number is asked for (a tool given a device path).
     void setDeviceOverride(const QString &device) { deviceOverride_ = device; }
 
-    // Opens COMn at `baudText` baud, 8N1; true at once when already open.
+    // Opens COMn at `baudText` baud, 8N1; true at once when already open. The
+    // device is taken by its real path, whatever link or name led to it, and
+    // held with an exclusive flock() while open, so a second program reaching
+    // it by any name is refused ("port in use by another program").
     bool open(int portNumber, const QString &baudText) override;
     // False also after the device vanished (adapter pulled) until open() succeeds again.
     bool isOpen() const override;
@@ -39,11 +42,16 @@ public:
 
 private:
     void onError(QSerialPort::SerialPortError error);
+    // Takes the device's flock() through a descriptor of our own; false with
+    // error_ set when another program holds the device.
+    bool lockDevice(const QString &device, int portNumber);
+    void unlockDevice();
 
     QString programDir_;
     QString deviceOverride_;
     QSerialPort port_;
     QString error_;
+    int lockFd_ = -1;
 };
 
 } // namespace ostrand

@@ -56,6 +56,13 @@ FaultOutcome FaultPolicy::apply(const Reply &reply)
         return out;
     }
 
+    if (reply.confirmed && settings_.dropBeforeConfirmReply) {
+        out.bytes = reply.bytes;
+        out.dropAfter = 0;
+        out.note = QStringLiteral("line drops before the confirmation's reply");
+        return out;
+    }
+
     out.bytes = reply.bytes;
     ++repliesSent_;
     if (settings_.corruptCrc && repliesSent_ % settings_.corruptEvery == 0) {

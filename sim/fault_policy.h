@@ -18,6 +18,7 @@ struct FaultSettings {
     QVector<LogAddress> deadBlocks; // block reads covering these addresses get no answer
     qint64 dropAfterBytes = -1;     // drop the line once this many reply bytes went out
     bool dropMidDownload = false;   // drop the line halfway through the third log block
+    bool dropBeforeConfirmReply = false; // take a confirmation, then drop the line unanswered
 };
 
 // What to do with one reply.

@@ -59,6 +59,9 @@ const OptionInfo kOptions[] = {
     {"drop-mid-download", nullptr,
      "Fault: drop the line halfway through the third log block after the pointer registers "
      "were read."},
+    {"drop-before-confirm-reply", nullptr,
+     "Fault: take each download confirmation (function 0x62), then drop the line before "
+     "its reply goes out."},
     {"baud", "rate",
      "Pace the meter's output at this line rate (10 bits a byte), so a download takes its "
      "real time on the wire."},
@@ -195,6 +198,7 @@ bool parseOptions(const QStringList &arguments, SimOptions *options, QString *er
     o.faults.silent = isSet("silent");
     o.faults.corruptCrc = isSet("corrupt-crc");
     o.faults.dropMidDownload = isSet("drop-mid-download");
+    o.faults.dropBeforeConfirmReply = isSet("drop-before-confirm-reply");
 
     if (isSet("labels")) {
         for (const QString &label : value("labels").split(QLatin1Char(','))) {

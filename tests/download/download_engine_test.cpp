@@ -4,6 +4,7 @@
 #include "download/log_address.h"
 #include "download/results_grid.h"
 #include "fake_meter.h"
+#include "qt_printers.h"
 #include "link/meter_link.h"
 #include "link/serial_link.h"
 #include "platform/shared_state.h"
@@ -263,4 +264,72 @@ TEST_F(DownloadEngineTest, theFileIsWrittenAndTheMeterToldOnlyAfterACompleteDown
     EXPECT_EQ(display.statuses.size(), 3);
     EXPECT_EQ(display.details.size(), 1) << "the system's own reason goes beside the status";
     EXPECT_EQ(confirms, 1) << "no confirmation without a file";
+}
+
+TEST_F(DownloadEngineTest, whatHappenedOnTheLineIsToldBesideTheStatusAndAnotherMeterAfterAReopenStopsAll)
+{
+    enum Reopen { None, MidLog, BeforeConfirming };
+    const struct {
+        const char *what;
+        Reopen reopen;
+        std::function<void()> change;
+        bool confirmAnswered;
+        int gridRows;
+        const char *status, *detail;
+        int pointerReads, confirmations;
+    } cases[] = {
+        {"no reopen: not a frame more", None, {}, true, ResultsGrid::kDefaultRows, "Finished. Data in File", "", 1, 1},
+        {"the same meter back", MidLog, [] {}, true, ResultsGrid::kDefaultRows, "Finished. Data in File", "", 2, 1},
+        {"other labels", MidLog, [&] { meter.setLabel(1, "Level"); }, true, ResultsGrid::kDefaultRows,
+         "Error in Downloading!!", "a different meter answered after the line was reopened", 2, 0},
+        {"another start pointer", MidLog, [&] { meter.setPointers(8, 0x80, 8, 8, 0x82, 0, 63, 2048); }, true,
+         ResultsGrid::kDefaultRows, "Error in Downloading!!", "a different meter answered after the line was reopened",
+         2, 0},
+        {"another meter to confirm", BeforeConfirming, [&] { meter.setLabel(1, "Level"); }, true,
+         ResultsGrid::kDefaultRows, "Finished. Data in File", "a different meter answered after the line was reopened",
+         2, 0},
+        {"an unanswered confirmation", None, {}, false, ResultsGrid::kDefaultRows, "Finished. Data in File",
+         "the meter did not acknowledge the download confirmation: no reply in time", 1, 0},
+        {"a grid of eight data rows", None, {}, true, 10, "Finished. Data in File",
+         "48 records past the grid's last row were not stored", 1, 1},
+    };
+    QTemporaryDir dir;
+    const QString path = dir.filePath(QStringLiteral("log.csv"));
+    logRecords(32);
+    for (const auto &c : cases) {
+        meter.setLabel(1, "Flow");
+        meter.setPointers(8, 0x80, 0, 8, 0x82, 0, 64, 2048);
+        meter.silentFunctions.clear();
+        if (!c.confirmAnswered)
+            meter.silentFunctions.insert(0x62);
+        const auto pullAndChange = [&] {
+            port.unplug();
+            port.plugBackIn();
+            c.change();
+        };
+        meter.onRequest = [&](const QByteArray &q) {
+            if (c.reopen == MidLog && q.startsWith("\x01\x60\x08\x81") && std::exchange(meter.onRequest, nullptr))
+                pullAndChange();
+        };
+        grid.clear();
+        grid.setRows(c.gridRows);
+        QFile::remove(path);
+        display.details.clear();
+        const size_t sendsBefore = port.sends().size();
+        const int confirmationsBefore = meter.confirmations;
+
+        DownloadEngine engine(link, grid, state, display);
+        const qint16 result = engine.DownloadLog({});
+        if (c.reopen == BeforeConfirming)
+            pullAndChange();
+        EXPECT_EQ(finishDownload(result, grid, state, path, display, [&] { engine.ConfirmDownload(); }), c.status)
+            << c.what;
+
+        EXPECT_EQ(display.details.join('|'), c.detail) << c.what;
+        EXPECT_EQ(QFile::exists(path), QLatin1String(c.status) == "Finished. Data in File") << c.what;
+        EXPECT_EQ(meter.confirmations - confirmationsBefore, c.confirmations) << c.what;
+        const auto pointerReads = std::count_if(port.sends().begin() + sendsBefore, port.sends().end(),
+                                                [](const auto &sent) { return sent.bytes[1] == 0x03; });
+        EXPECT_EQ(pointerReads, c.pointerReads) << c.what;
+    }
 }

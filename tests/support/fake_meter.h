@@ -91,10 +91,14 @@ public:
     };
     std::vector<BlockRead> blockReads;
     int confirmations = 0;
+    // Runs as each request reaches the meter, before it answers (to pull the adapter, say).
+    std::function<void(const QByteArray &request)> onRequest;
 
 private:
     void answer(const QByteArray &q, FakeSerialPort &p)
     {
+        if (onRequest)
+            onRequest(q);
         const int function = static_cast<quint8>(q[1]);
         if (silentFunctions.count(function))
             return;
