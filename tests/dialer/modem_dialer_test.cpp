@@ -41,10 +41,7 @@ protected:
                 return s.atMs;
         return -1;
     }
-    DialResult dial(const char *number = "1")
-    {
-        return dialer.DialModem(QString::fromLatin1(number));
-    }
+    DialResult dial(const char *number = "1") { return dialer.DialModem(QString::fromLatin1(number)); }
 
     bool modemAttached = true;
     QByteArray okReply = "\r\nOK\r\n";
@@ -61,13 +58,72 @@ protected:
                                   [this] { hangupShownAfter.push_back(port.sends().size()); }}};
 };
 
-using DialingAModem = DialerTest;
-using TimingTheWaits = DialerTest;
-using HangingUp = DialerTest;
+struct DialRow {
+    const char *what;
+    bool attached;
+    const char *ok, *connect; // the modem's spellings; connect empty: the dial is never answered
+    int connectDelayMs, hangUpAtMs;
+    bool nearMidnight; // and the clock set back to 1:00 while waiting
+    DialResult result;
+    Commands commands;
+    const char *status;
+    QByteArray timedFrom; // the command the dial's length is measured from
+    int minMs, maxMs;
+};
+void PrintTo(const DialRow &row, std::ostream *os)
+{
+    *os << row.what;
+}
 
-} // namespace
+const Commands kDialled{"\r", "AT\r", "ATDT 1\r"}, kWoken{"\r", "AT\r"};
+const char *const kConnected = "\r\nATDT 1\r\r\nCONNECT 9600\r\n", *const kFailed = "Could not connect";
+const DialRow kDialRows[] = {
+    {"connects", true, "OK", "CONNECT", 2000, 0, false, DialResult::Connected, kDialled, kConnected, "ATDT 1\r", 5000, 5100},
+    {"Ok/Connect", true, "Ok", "Connect", 2000, 0, false, DialResult::Connected, kDialled, nullptr, "", 0, 0},
+    {"ok/CONNECT", true, "ok", "CONNECT", 2000, 0, false, DialResult::Connected, kDialled, nullptr, "", 0, 0},
+    {"oK is no OK", true, "oK", "CONNECT", 2000, 0, false, DialResult::CouldNotConnect, kWoken, kFailed, "", 0, 0},
+    {"connect is no CONNECT", true, "OK", "connect", 2000, 0, false, DialResult::CouldNotConnect, kDialled, kFailed, "", 0, 0},
+    {"no OK in 90 s", false, "OK", "CONNECT", 0, 0, false, DialResult::CouldNotConnect, kWoken, kFailed, "AT\r", 90001, 90020},
+    {"a refusal is only shown", true, "OK", "NO CARRIER", 30000, 0, false, DialResult::CouldNotConnect, kDialled, kFailed, "ATDT 1\r", 90001, 90030},
+    {"a connect just before 90 s", true, "OK", "CONNECT", 89000, 0, false, DialResult::Connected, kDialled, kConnected, "ATDT 1\r", 92001, 92100},
+    {"midnight", false, "OK", "CONNECT", 0, 200000, true, DialResult::CouldNotConnect, kWoken, kFailed, "AT\r", 90001, 90020},
+    {"hang-up waiting for OK", false, "OK", "CONNECT", 0, 10000, false, DialResult::HungUp, {"\r", "AT\r", "+++", "ATH0\r"}, "Okay", "AT\r", 0, 20000},
+    {"hang-up waiting for CONNECT", true, "OK", "", 0, 10000, false, DialResult::HungUp, {"\r", "AT\r", "ATDT 1\r", "+++", "ATH0\r"}, "Okay", "AT\r", 0, 20000},
+};
 
-TEST_F(DialingAModem, wakesItAsksForAttentionDialsAndConnectsWithTheWindowFrozenAfterTheWake)
+class DialOutcome : public DialerTest, public ::testing::WithParamInterface<DialRow> {};
+
+// Each row: how the modem answers (or the operator hangs up, or the clock jumps), and how the
+// dial ends: its result, every command sent, the status line and its length from one command.
+TEST_P(DialOutcome, endsAsTheModemsAnswersTheNinetySecondWaitsOrAHangUpDecide)
+{
+    const DialRow &row = GetParam();
+    modemAttached = row.attached;
+    okReply = QByteArray("\r\n") + row.ok + "\r\n";
+    dialResult = *row.connect ? QByteArray("\r\n") + row.connect + " 9600\r\n" : QByteArray();
+    connectDelayMs = row.connectDelayMs;
+    if (row.nearMidnight) {
+        clock.setTimeOfDay(86400 - 30);
+        pump.runAfter(40000, [&] { clock.setTimeOfDay(3600); });
+    }
+    // A wait that would not end by itself ends with the hang-up, and the row fails instead of hanging.
+    if (row.hangUpAtMs)
+        pump.runAfter(row.hangUpAtMs, [&] { dialer.HangUpModem(); });
+    EXPECT_EQ(dial(), row.result);
+    EXPECT_EQ(sent(), row.commands);
+    if (row.status)
+        EXPECT_EQ(label, row.status);
+    if (!row.timedFrom.isEmpty()) {
+        EXPECT_GE(clock.monotonicMs() - sentAtMs(row.timedFrom), row.minMs);
+        EXPECT_LE(clock.monotonicMs() - sentAtMs(row.timedFrom), row.maxMs);
+    }
+    EXPECT_EQ(port.isOpen(), row.result != DialResult::HungUp) << "only a hang-up closes the port";
+    const bool numberSent = std::count(row.commands.begin(), row.commands.end(), "ATDT 1\r") > 0;
+    EXPECT_EQ(hangupShownAfter.empty(), !numberSent) << "\"Hangup\" is offered once the number went out";
+}
+INSTANTIATE_TEST_SUITE_P(Rows, DialOutcome, ::testing::ValuesIn(kDialRows));
+
+TEST_F(DialerTest, wakesAsksForAttentionAndDialsWithTheWindowFrozenAfterTheWake)
 {
     std::size_t sentWhenHandled = 0;
     pump.runAfter(100, [&] { sentWhenHandled = port.sends().size(); });
@@ -80,20 +136,13 @@ TEST_F(DialingAModem, wakesItAsksForAttentionDialsAndConnectsWithTheWindowFrozen
     const auto dialing = std::find(statuses.begin(), statuses.end(), "Dialing 5551234");
     ASSERT_NE(dialing, statuses.end());
     EXPECT_EQ(*(dialing - 1), "AT\r\r\nOK") << "the dial goes on once OK stands complete";
-    EXPECT_EQ(label, "\r\nATDT 5551234\r\r\nCONNECT 9600\r\n");
     EXPECT_EQ(hangupShownAfter, std::vector<std::size_t>{3}) << "shown once the number went out";
-    EXPECT_TRUE(port.isOpen());
-    EXPECT_EQ(port.discardInputCount(), 2);
-    EXPECT_EQ(port.discardOutputCount(), 2);
-}
-
-TEST_F(DialingAModem, dialsTheBareCommandFromAnEmptyPhoneBox)
-{
+    EXPECT_EQ(std::make_pair(port.discardInputCount(), port.discardOutputCount()), std::make_pair(2, 2));
     EXPECT_EQ(dial(""), DialResult::Connected);
-    EXPECT_EQ(sent().back(), "ATDT \r");
+    EXPECT_EQ(sent().back(), "ATDT \r") << "the bare command from an empty phone box";
 }
 
-TEST_F(DialingAModem, growsTheStatusLineByteByByteAndWaitsThreeSecondsFromTheWholeConnectWord)
+TEST_F(DialerTest, growsTheStatusLineByteByByteAndWaitsThreeSecondsFromTheWholeConnectWord)
 {
     bytesPerSecond = 4;
     std::int64_t connectSeenMs = -1;
@@ -111,25 +160,13 @@ TEST_F(DialingAModem, growsTheStatusLineByteByByteAndWaitsThreeSecondsFromTheWho
     EXPECT_LE(clock.monotonicMs() - connectSeenMs, 3020);
 }
 
-TEST_F(DialingAModem, endsAtOnceLeavingTheStatusLineWhenThePortWillNotOpen)
+TEST_F(DialerTest, endsAtOnceWhenThePortWillNotOpenOrAnotherOperationHoldsTheLink)
 {
     port.failOpenWith(QStringLiteral("in use"));
     EXPECT_EQ(dial(), DialResult::PortNotOpen);
-    EXPECT_TRUE(port.sends().empty());
-    EXPECT_TRUE(statuses.empty());
+    EXPECT_TRUE(port.sends().empty() && statuses.empty());
     EXPECT_EQ(clock.monotonicMs(), 0);
-}
-
-TEST_F(DialingAModem, findsTheModemsAnswerOnTheStatusLineWhoeverWroteIt)
-{
-    modemAttached = false;
-    pump.runAfter(5000, [&] { label = QStringLiteral("OK"); });
-    EXPECT_EQ(dial(), DialResult::CouldNotConnect);
-    EXPECT_EQ(sent().back(), "ATDT 1\r");
-}
-
-TEST_F(DialingAModem, isRefusedWhileAnotherDialOrOperationHoldsTheLink)
-{
+    port.allowOpen();
     DialResult nested = DialResult::Connected;
     pump.runAfter(1500, [&] {
         EXPECT_TRUE(link.isBusy()) << "display polls must stay off the line during a dial";
@@ -142,88 +179,21 @@ TEST_F(DialingAModem, isRefusedWhileAnotherDialOrOperationHoldsTheLink)
     EXPECT_EQ(port.sends().size(), 3u);
 }
 
-struct Words {
-    const char *ok;
-    const char *connect;
-    bool connects;
-};
-void PrintTo(const Words &w, std::ostream *os)
-{
-    *os << w.ok << '/' << w.connect;
-}
-
-class TheModemsAnswers : public DialerTest, public ::testing::WithParamInterface<Words> {};
-
-TEST_P(TheModemsAnswers, countOnlyInTheSpellingsTheDialKnows)
-{
-    okReply = QByteArray("\r\n") + GetParam().ok + "\r\n";
-    dialResult = QByteArray("\r\n") + GetParam().connect + " 9600\r\n";
-    EXPECT_EQ(dial(), GetParam().connects ? DialResult::Connected : DialResult::CouldNotConnect);
-    EXPECT_EQ(label == "Could not connect", !GetParam().connects);
-}
-INSTANTIATE_TEST_SUITE_P(
-    Spellings, TheModemsAnswers,
-    ::testing::Values(Words{"OK", "CONNECT", true}, Words{"Ok", "Connect", true},
-                      Words{"ok", "CONNECT", true}, Words{"oK", "CONNECT", false},
-                      Words{"OK", "connect", false}),
-    [](const auto &info) { return std::string(info.param.ok) + "Then" + info.param.connect; });
-
-TEST_F(TimingTheWaits, giveUpOnTheAttentionCommandAfterNinetySecondsLeavingThePortOpen)
+TEST_F(DialerTest, findsTheModemsAnswerOnTheStatusLineWhoeverWroteIt)
 {
     modemAttached = false;
+    pump.runAfter(5000, [&] { label = QStringLiteral("OK"); });
     EXPECT_EQ(dial(), DialResult::CouldNotConnect);
-    EXPECT_EQ(label, "Could not connect");
-    EXPECT_GT(clock.monotonicMs() - sentAtMs("AT\r"), 90000);
-    EXPECT_LE(clock.monotonicMs() - sentAtMs("AT\r"), 90020);
-    EXPECT_EQ(port.sends().size(), 2u);
-    EXPECT_TRUE(port.isOpen());
-    EXPECT_EQ(port.discardInputCount(), 1) << "nothing more is discarded";
-    EXPECT_TRUE(hangupShownAfter.empty());
+    EXPECT_EQ(sent().back(), "ATDT 1\r");
 }
 
-TEST_F(TimingTheWaits, giveUpOnTheNumberAfterNinetySecondsShowingWhatTheModemSaidMeanwhile)
+TEST_F(DialerTest, hangingUpEscapesWaitsOutTheGuardTimesFrozenEvenAcrossMidnightAndClosesThePort)
 {
-    dialResult = "\r\nNO CARRIER\r\n";
-    connectDelayMs = 30000;
-    QString shownAt60s;
-    pump.runAfter(60000, [&] { shownAt60s = label; });
-    EXPECT_EQ(dial(), DialResult::CouldNotConnect);
-    EXPECT_TRUE(shownAt60s.endsWith("NO CARRIER\r\n")) << "a refusal is only shown";
-    EXPECT_GT(clock.monotonicMs() - sentAtMs("ATDT 1\r"), 90000);
-    EXPECT_LE(clock.monotonicMs() - sentAtMs("ATDT 1\r"), 90030);
-    EXPECT_EQ(label, "Could not connect");
-    EXPECT_TRUE(port.isOpen());
-    EXPECT_EQ(port.discardInputCount(), 2);
-}
-
-TEST_F(TimingTheWaits, stillGiveAConnectReportJustBeforeTheNinetySecondsItsThreeSeconds)
-{
-    connectDelayMs = 89000;
-    EXPECT_EQ(dial(), DialResult::Connected);
-    EXPECT_TRUE(label.endsWith("CONNECT 9600\r\n"));
-    EXPECT_GT(clock.monotonicMs() - sentAtMs("ATDT 1\r"), 89000 + 3000);
-}
-
-TEST_F(TimingTheWaits, endOnTimeAcrossMidnightAndWhenTheClockIsSetBack)
-{
-    modemAttached = false;
-    clock.setTimeOfDay(86400 - 30);
-    pump.runAfter(40000, [&] { clock.setTimeOfDay(3600); });
-    // Should the wait not end by itself, the user gives up and the test fails instead of hanging.
-    pump.runAfter(200000, [&] { dialer.HangUpModem(); });
-    EXPECT_EQ(dial(), DialResult::CouldNotConnect);
-    EXPECT_LE(clock.monotonicMs() - sentAtMs("AT\r"), 90020);
-
-    clock.setTimeOfDay(86400 - 1);
-    const std::int64_t start = clock.monotonicMs();
     dialer.HangUpModem();
-    EXPECT_GT(clock.monotonicMs() - start, 6000);
-    EXPECT_LE(clock.monotonicMs() - start, 6010);
-}
-
-TEST_F(HangingUp, escapesWaitsOutTheGuardTimeHangsUpAndClosesThePortWithTheWindowFrozen)
-{
+    EXPECT_TRUE(port.opens().empty() && port.sends().empty()) << "a closed port is left alone";
+    EXPECT_EQ(clock.monotonicMs(), 0);
     ASSERT_TRUE(serial.OpenPort());
+    clock.setTimeOfDay(86400 - 1);
     std::size_t sentWhenHandled = 0;
     pump.runAfter(500, [&] {
         sentWhenHandled = port.sends().size();
@@ -233,41 +203,12 @@ TEST_F(HangingUp, escapesWaitsOutTheGuardTimeHangsUpAndClosesThePortWithTheWindo
     EXPECT_EQ(sent(), (Commands{"+++", "ATH0\r"}));
     EXPECT_GT(sentAtMs("ATH0\r") - sentAtMs("+++"), 2000);
     EXPECT_EQ(sentWhenHandled, 2u) << "the guard time lets no handler run";
-    EXPECT_EQ(statuses, (std::vector<QString>{"Hanging up Line", "Okay"}));
+    EXPECT_EQ(statuses, (std::vector<QString>{"Okay", "Hanging up Line", "Okay"}));
     EXPECT_EQ(port.closeCount(), 1);
     EXPECT_FALSE(port.isOpen());
     EXPECT_GT(clock.monotonicMs(), 6000);
+    EXPECT_LE(clock.monotonicMs(), 6010);
     EXPECT_GE(pump.sleptMs(), 6000);
 }
 
-TEST_F(HangingUp, withThePortClosedNeitherOpensNorSendsNorWaits)
-{
-    dialer.HangUpModem();
-    EXPECT_TRUE(port.opens().empty());
-    EXPECT_TRUE(port.sends().empty());
-    EXPECT_EQ(statuses, std::vector<QString>{"Okay"});
-    EXPECT_EQ(clock.monotonicMs(), 0);
-}
-
-TEST_F(HangingUp, duringTheWaitForTheConnectReportEndsTheDialWithoutTouchingTheClosedPort)
-{
-    dialResult.clear();
-    pump.runAfter(10000, [&] { dialer.HangUpModem(); });
-    EXPECT_EQ(dial(), DialResult::HungUp);
-    EXPECT_EQ(sent(), (Commands{"\r", "AT\r", "ATDT 1\r", "+++", "ATH0\r"}));
-    EXPECT_EQ(label, "Okay");
-    EXPECT_FALSE(port.isOpen());
-    EXPECT_EQ(port.opens().size(), 1u);
-    EXPECT_EQ(port.discardInputCount(), 1);
-    EXPECT_LT(clock.monotonicMs(), 20000);
-}
-
-TEST_F(HangingUp, duringTheWaitForTheModemsAnswerIsNotMistakenForItsOk)
-{
-    modemAttached = false;
-    pump.runAfter(10000, [&] { dialer.HangUpModem(); });
-    EXPECT_EQ(dial(), DialResult::HungUp);
-    EXPECT_EQ(sent(), (Commands{"\r", "AT\r", "+++", "ATH0\r"}));
-    EXPECT_EQ(label, "Okay");
-    EXPECT_TRUE(hangupShownAfter.empty());
-}
+} // namespace

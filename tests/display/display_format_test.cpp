@@ -34,51 +34,34 @@ TEST(FlowPattern, writesAtMostItsDecimalsRoundingHalvesOfTheShownDigitsAwayFromZ
 
 TEST(UnitLists, holdTheirItemsInOrderWithEachFactorAndTheMetersOwnUnitsForNoSelection)
 {
-    const struct {
-        const char *item;
-        double factor;
-    } flows[] = {
-        {"GPM", 448.831},    {"GPD", 646316.8416}, {"MGD", 0.646316},  {"CFS", 1},
-        {"CFM", 60},         {"CFD", 86400},       {"LPS", 28.317016}, {"LPM", 1699.2},
-        {"LPD", 2446590.18}, {"MLD", 2.446589},    {"M3S", 0.02832},   {"M3H", 101.952},
-        {"M3D", 2446.848},   {"IGM", 373.83},      {"BPH", 641.1},
-    };
-    const struct {
-        const char *item;
-        std::optional<double> factor;
-    } totals[] = {{"GAL", 7.480519},    {"MET3", 0.028313}, {"LTRS", 28.317016},
-                  {"IGAL", 6.232082},   {"BARR", 0.1781},   {"CUFT", std::nullopt},
-                  {"ACFT", 0.000022956}};
-    ASSERT_EQ(unitList(1).items.size(), std::size(flows));
-    ASSERT_EQ(unitList(2).items.size(), std::size(totals));
-    for (int i = 0; i < int(std::size(flows)); ++i) {
-        EXPECT_EQ(unitList(1).items[i], flows[i].item);
-        EXPECT_EQ(flowFactor(i), flows[i].factor) << flows[i].item;
-    }
-    for (int i = 0; i < int(std::size(totals)); ++i) {
-        EXPECT_EQ(unitList(2).items[i], totals[i].item);
-        EXPECT_EQ(totalFactor(i), totals[i].factor) << totals[i].item;
-    }
+    EXPECT_EQ(unitList(1).items, QStringList({"GPM", "GPD", "MGD", "CFS", "CFM", "CFD", "LPS", "LPM",
+                                              "LPD", "MLD", "M3S", "M3H", "M3D", "IGM", "BPH"}));
+    const double flows[] = {448.831, 646316.8416, 0.646316, 1, 60, 86400, 28.317016, 1699.2,
+                            2446590.18, 2.446589, 0.02832, 101.952, 2446.848, 373.83, 641.1};
+    for (int i = 0; i < int(std::size(flows)); ++i)
+        EXPECT_EQ(flowFactor(i), flows[i]) << i;
+    EXPECT_EQ(unitList(2).items, QStringList({"GAL", "MET3", "LTRS", "IGAL", "BARR", "CUFT", "ACFT"}));
+    const std::optional<double> totals[] = {7.480519, 0.028313, 28.317016, 6.232082, 0.1781, std::nullopt, 0.000022956};
+    for (int i = 0; i < int(std::size(totals)); ++i)
+        EXPECT_EQ(totalFactor(i), totals[i]) << i;
     EXPECT_EQ(unitList(4).items, (QStringList{"FPS", "MPS"}));
     EXPECT_EQ(velocityFactor(1), 0.646316) << "the MGD factor, not 0.3048";
     EXPECT_EQ(flowDecimals(3), 3);
-    for (const int none : {-1, 15, 99}) {
-        EXPECT_EQ(flowFactor(none), 1);
-        EXPECT_EQ(velocityFactor(none), 1);
-        EXPECT_EQ(totalFactor(none), std::nullopt);
-        EXPECT_EQ(flowDecimals(none), 1);
-    }
+    for (const int none : {-1, 15, 99})
+        EXPECT_EQ(std::make_tuple(flowFactor(none), velocityFactor(none), totalFactor(none), flowDecimals(none)),
+                  std::make_tuple(1.0, 1.0, std::optional<double>(), 1)) << none;
 }
 
-TEST(DisplayBlockDecoding, labelsEachValueInTheChosenUnitsWithTheSecondTotalByteWeighed4096)
+TEST(DisplayBlockDecoding, labelsEachValueInTheChosenUnitsAndListsTheSetAlarmBits)
 {
     using S = DisplaySelection;
-    const auto M8100 = MeterType::Model8100;
+    const auto M8100 = MeterType::Model8100, M8300 = MeterType::Model8300, R1900 = MeterType::R1900Portable;
+    const QString five = " Setpoint 1  Setpoint 2  Setpoint 3  Lost Signal  4-20 Loop#1 ";
     const struct {
         QByteArray block;
         S selection;
         int line;
-        const char *expected;
+        QString expected;
     } rows[] = {
         {displayBlock(1.5, 0), {M8100, 0, -1, 2, -1}, 0, "Flow = 673.25"},
         {displayBlock(1.5, 0), {M8100, 3, -1, 0, -1}, 0, "Flow = 2."},
@@ -86,45 +69,30 @@ TEST(DisplayBlockDecoding, labelsEachValueInTheChosenUnitsWithTheSecondTotalByte
         {displayBlock(0, 0), {M8100, 0, -1, 2, -1}, 0, "Flow = ."},
         {displayBlock(0, 2), {M8100, -1, -1, 0, 1}, 1, "Velocity = 1.292632"},
         {displayBlock(0, 2), {M8100, -1, -1, 0, 0}, 1, "Velocity = 2"},
+        // The second total byte weighs 4096.
         {displayBlock(0, 0, "00010000"), {M8100, -1, 5, -1, -1}, 2, "Forward Total = 4096"},
         {displayBlock(0, 0, "00010000"), {M8100, -1, 0, -1, -1}, 2, "Forward Total = 30640.205824"},
         {displayBlock(0, 0, "01000000"), {M8100, -1, -1, -1, -1}, 2, "Forward Total = 65536"},
         {displayBlock(0, 0, "FFFFFFFF"), {M8100, -1, -1, -1, -1}, 2, "Forward Total = 17821695"},
         {displayBlock(0, 0, "00000001"), {M8100, -1, 6, -1, -1}, 2, "Forward Total = 2.2956E-05"},
-        // clang-format off
-        {displayBlock(0, 0, "00000000", "00010000"), {MeterType::Model8300, -1, 0, -1, -1}, 3,
-         "Reverse Total = 30640.205824"},
-        // clang-format on
+        {displayBlock(0, 0, "00000000", "00010000"), {M8300, -1, 0, -1, -1}, 3, "Reverse Total = 30640.205824"},
+        {displayBlock(0, 0, "00000000", "00000000", 0), {M8100}, kAlarmLine, ""},
+        {displayBlock(0, 0, "00000000", "00000000", 64), {M8100}, kAlarmLine, ""},
+        {displayBlock(0, 0, "00000000", "00000000", 9), {R1900}, kAlarmLine, " Setpoint 1  Lost Signal "},
+        {displayBlock(0, 0, "00000000", "00000000", 6.9f), {M8100}, kAlarmLine, " Setpoint 2  Setpoint 3 "},
+        {displayBlock(0, 0, "00000000", "00000000", 48), {M8100}, kAlarmLine, " 4-20 Loop#1 "},
+        {displayBlock(0, 0, "00000000", "00000000", 48), {M8300}, kAlarmLine, " 4-20 Loop#1  4-20 Loop#2 "},
+        {displayBlock(0, 0, "00000000", "00000000", 63), {R1900}, kAlarmLine, five},
+        {displayBlock(0, 0, "00000000", "00000000", 63), {M8300}, kAlarmLine, five + " 4-20 Loop#2 "},
+        // Beyond 32 bits, and below zero (the meter's negative zero is -1E-37): no bit is set.
+        {displayBlock(0, 0, "00000000", "00000000", 2147483648.0f), {M8300}, kAlarmLine, ""},
+        {displayBlock(0, 0, "00000000", "00000000", 1e37f), {M8300}, kAlarmLine, ""},
+        {displayBlock(0, 0, "00000000", "00000000", -0.0f), {M8300}, kAlarmLine, ""},
+        {displayBlock(0, 0, "00000000", "00000000", -63), {M8100}, kAlarmLine, ""},
     };
-    for (const auto &row : rows) {
-        const auto update = decodeDisplayBlock(row.block, row.selection);
-        EXPECT_EQ(update.lines[row.line].value_or("<not written>"), row.expected);
-    }
-}
-
-TEST(AlarmText, listsTheSetBitsInOrderWithLoop2ForThe8300AndNothingForAValueThatIsNoBitSet)
-{
-    const QString five = " Setpoint 1  Setpoint 2  Setpoint 3  Lost Signal  4-20 Loop#1 ";
-    const struct {
-        double value;
-        QString others, for8300;
-        // clang-format off
-    } rows[] = {
-        {0, "", ""}, {64, "", ""}, {9, " Setpoint 1  Lost Signal ", " Setpoint 1  Lost Signal "},
-        {48, " 4-20 Loop#1 ", " 4-20 Loop#1  4-20 Loop#2 "}, {63, five, five + " 4-20 Loop#2 "},
-        {6.9, " Setpoint 2  Setpoint 3 ", " Setpoint 2  Setpoint 3 "},
-        {2147483647.0, five, five + " 4-20 Loop#2 "},
-        // Beyond 32 bits, and below zero: the meter's negative zero decodes to -1E-37.
-        {2147483648.0, "", ""}, {1e37, "", ""}, {-1e-37, "", ""}, {-63, "", ""},
-    };
-    // clang-format on
-    for (const auto &row : rows) {
-        EXPECT_EQ(alarmText(row.value, MeterType::Model8100), row.others) << row.value;
-        EXPECT_EQ(alarmText(row.value, MeterType::R1900Portable), row.others) << row.value;
-        EXPECT_EQ(alarmText(row.value, MeterType::Model8300), row.for8300) << row.value;
-    }
-    const QByteArray negativeZero = QByteArray(16, '\0') + QByteArray::fromHex("80000000");
-    EXPECT_EQ(decodeDisplayBlock(negativeZero, {MeterType::Model8300}).lines[kAlarmLine], "");
+    for (const auto &row : rows)
+        EXPECT_EQ(decodeDisplayBlock(row.block, row.selection).lines[row.line].value_or("<not written>"), row.expected)
+            << row.expected.toStdString();
 }
 
 TEST(TextDisplayCleaning, replacesBytesUpTo10AndFrom254WithByte157AndKeepsTheRestAndTheLength)

@@ -1,10 +1,13 @@
+#include "fake_file_dialogs.h"
 #include "link/modbus_requests.h"
 #include "link_fixture.h"
 #include "monitor/frame_monitor.h"
+#include "monitor/monitor_view.h"
 
 #include <QAbstractItemModelTester>
 #include <QFile>
-#include <QSignalSpy>
+#include <QPushButton>
+#include <QTabWidget>
 #include <QTemporaryDir>
 #include <functional>
 
@@ -13,11 +16,14 @@ using namespace ostrand::testing;
 
 namespace {
 
-const QByteArray kPointerRegisters = QByteArray::fromHex("0880000008BF00F800100FF0001001F4");
+const QByteArray kHoldingReply = appendCrc(QByteArray::fromHex("0103100880000008BF00F800100FF0001001F4"));
 
-QByteArray holdingReply()
+QStringList column(const FrameMonitor &monitor, int column)
 {
-    return appendCrc(QByteArray::fromHex("010310") + kPointerRegisters);
+    QStringList cells;
+    for (int row = 0; row < monitor.rowCount(); ++row)
+        cells << monitor.cellText(row, column);
+    return cells;
 }
 
 // The monitor attached to a real link on the fake port, as the window attaches it.
@@ -25,17 +31,8 @@ class MonitoredLink : public LinkFixture {
 protected:
     MonitoredLink() { link.setObserver(&monitor); }
 
-    QStringList column(int column) const
-    {
-        QStringList cells;
-        for (int row = 0; row < monitor.rowCount(); ++row)
-            cells << monitor.cellText(row, column);
-        return cells;
-    }
-
     FrameMonitor monitor{clock};
-    QAbstractItemModelTester modelCheck{&monitor,
-                                        QAbstractItemModelTester::FailureReportingMode::Fatal};
+    QAbstractItemModelTester modelCheck{&monitor, QAbstractItemModelTester::FailureReportingMode::Fatal};
 };
 
 // Each row: how the meter answers one exchange, and the counters and readings it leaves.
@@ -43,6 +40,7 @@ TEST_F(MonitoredLink, eachExchangeIsCountedAndReadRowByRow)
 {
     QByteArray badCrc = appendCrc(QByteArray::fromHex("01610885F8"));
     badCrc[6] = char(badCrc[6] ^ 0x40);
+    const auto readRegisters = [&] { return link.ReadHoldingRegisters(1, 0, 76, 8); };
     const struct {
         const char *what;
         std::function<void()> meter;
@@ -53,10 +51,9 @@ TEST_F(MonitoredLink, eachExchangeIsCountedAndReadRowByRow)
         {"a late reply", [&] {
              port.setResponder([first = true](const QByteArray &, FakeSerialPort &p) mutable {
                  if (std::exchange(first, false))
-                     p.deliver(holdingReply(), 1500);
+                     p.deliver(kHoldingReply, 1500);
              });
-         }, [&] { return link.ReadHoldingRegisters(1, 0, 76, 8); }, {2, 1, 1, 0, 0, 0, 0},
-         {"sent", "resent", "received"},
+         }, readRegisters, {2, 1, 1, 0, 0, 0, 0}, {"sent", "resent", "received"},
          {"read holding registers 76-83", "read holding registers 76-83", "16 bytes: registers 76-83"}},
         {"a silent meter", [] {}, [&] { return link.ReadDisplayBlock(1); }, {1, 0, 0, 1, 0, 0, 0},
          {"sent", "failed"}, {"display block", "time-out: no reply to display block"}},
@@ -64,55 +61,65 @@ TEST_F(MonitoredLink, eachExchangeIsCountedAndReadRowByRow)
          {1, 1, 0, 0, 1, 0, 0}, {"sent", "received"}, {"last-download pointer", "reply CRC wrong"}},
         {"a port that will not open", [&] { port.close(); port.failOpenWith(QStringLiteral("no such device")); },
          [&] { return link.ReadDisplayBlock(1); }, {0, 0, 0, 0, 0, 1, 0}, {"failed"}, {"port would not open"}},
+        {"a pause", [&] { port.allowOpen(), answerEverySendWith(kHoldingReply), monitor.setPaused(true); }, readRegisters,
+         {}, {}, {}},
     };
     for (const auto &row : rows) {
         monitor.clear();
         row.meter();
         row.exchange();
         EXPECT_EQ(monitor.counters(), row.counters) << row.what << ": " << countersText(monitor.counters()).toStdString();
-        EXPECT_EQ(column(FrameMonitor::DirectionColumn), row.directions) << row.what;
-        EXPECT_EQ(column(FrameMonitor::ReadingColumn), row.readings) << row.what;
+        EXPECT_EQ(column(monitor, FrameMonitor::DirectionColumn), row.directions) << row.what;
+        EXPECT_EQ(column(monitor, FrameMonitor::ReadingColumn), row.readings) << row.what;
     }
-    EXPECT_EQ(monitor.cellText(0, FrameMonitor::HexColumn), "") << "nothing went out";
-}
-
-TEST_F(MonitoredLink, whilePausedNothingIsRecordedAndAfterResumeTheReplyStillPairsWithItsRequest)
-{
-    answerEverySendWith(holdingReply());
-    monitor.setPaused(true);
-    ASSERT_TRUE(link.ReadHoldingRegisters(1, 0, 76, 8));
-    EXPECT_EQ(monitor.rowCount(), 0);
-    EXPECT_EQ(monitor.counters(), MonitorCounters());
-
     monitor.setPaused(false);
-    monitor.replyRead(holdingReply(), true);
-    EXPECT_EQ(column(FrameMonitor::ReadingColumn), QStringList({"16 bytes: registers 76-83"}));
+    monitor.replyRead(kHoldingReply, true);
+    EXPECT_EQ(column(monitor, FrameMonitor::ReadingColumn), QStringList({"16 bytes: registers 76-83"}))
+        << "after a resume a reply still pairs with the request sent during the pause";
 }
 
-TEST_F(MonitoredLink, theTextForASupportRequestHasTheCountersThenALineAFrame)
+TEST_F(MonitoredLink, theTextForASupportRequestHasTheCountersThenALineAFrameAndIsSavedWhole)
 {
-    answerEverySendWith(holdingReply());
+    answerEverySendWith(kHoldingReply);
     ASSERT_TRUE(link.ReadHoldingRegisters(1, 0, 76, 8));
     const QStringList lines = monitor.asText().split('\n');
     ASSERT_GE(lines.size(), 6);
     EXPECT_EQ(lines[1], "Requests 1 · Replies 1 · Resends 0 · Time-outs 0 · CRC errors 0");
     EXPECT_EQ(lines[2], "Frames: 2");
-    EXPECT_TRUE(
-        lines[4].endsWith("sent     read holding registers 76-83  [01 03 00 4C 00 08 85 DB]"))
-        << lines[4].toStdString();
-    EXPECT_TRUE(lines[5].contains("received 16 bytes: registers 76-83  [01 03 10 08 80"))
-        << lines[5].toStdString();
+    EXPECT_TRUE(lines[4].endsWith("sent     read holding registers 76-83  [01 03 00 4C 00 08 85 DB]")) << lines[4].toStdString();
+    EXPECT_TRUE(lines[5].contains("received 16 bytes: registers 76-83  [01 03 10 08 80")) << lines[5].toStdString();
 
     QTemporaryDir dir;
-    const QString path = dir.filePath("monitor.txt");
-    ASSERT_TRUE(monitor.saveAsText(path));
-    QFile file(path);
-    ASSERT_TRUE(file.open(QIODevice::ReadOnly));
-    EXPECT_EQ(QString::fromUtf8(file.readAll()), monitor.asText());
-
     QString error;
+    ASSERT_TRUE(monitor.saveAsText(dir.filePath("monitor.txt")));
+    QFile file(dir.filePath("monitor.txt"));
+    EXPECT_TRUE(file.open(QIODevice::ReadOnly) && QString::fromUtf8(file.readAll()) == monitor.asText());
     EXPECT_FALSE(monitor.saveAsText(dir.filePath("no-such-folder/monitor.txt"), &error));
     EXPECT_FALSE(error.isEmpty());
+}
+
+// Watching costs the link time on every frame: only while the view can be seen and is not paused.
+TEST_F(LinkFixture, theMonitorViewWatchesTheLinkOnlyWhileShownOnItsTabAndNotPaused)
+{
+    FakeFileDialogs dialogs;
+    QTabWidget tabs;
+    auto *view = new MonitorView(link, clock, dialogs);
+    tabs.addTab(new QWidget, QStringLiteral("Download"));
+    tabs.addTab(view, QStringLiteral("Monitor"));
+    tabs.show();
+    auto *pause = view->findChild<QPushButton *>("monitorPauseButton");
+    const auto watchedAfter = [&](std::function<void()> step) { step(); return link.observer() == &view->monitor(); };
+    EXPECT_FALSE(watchedAfter([] {}));
+    EXPECT_TRUE(watchedAfter([&] { tabs.setCurrentIndex(1); }));
+    EXPECT_FALSE(watchedAfter([&] { tabs.setCurrentIndex(0); }));
+    EXPECT_FALSE(watchedAfter([&] { tabs.setCurrentIndex(1), pause->click(); }));
+    EXPECT_FALSE(watchedAfter([&] { tabs.setCurrentIndex(0), tabs.setCurrentIndex(1); })) << "shown yet paused";
+    EXPECT_TRUE(watchedAfter([&] { pause->click(); }));
+    EXPECT_FALSE(watchedAfter([&] { tabs.hide(); })) << "a closed window is not watching either";
+    tabs.show();
+    delete view;
+    EXPECT_EQ(link.observer(), nullptr);
+    EXPECT_FALSE(link.ReadDisplayBlock(1)) << "and the link runs on without it";
 }
 
 // Time stamps from a clock that stays where it is put.
@@ -123,36 +130,27 @@ public:
     double seconds = 0;
 };
 
-TEST(FrameMonitorRows, timeStampsReadAsHoursMinutesSecondsAndMilliseconds)
-{
-    StoppedClock clock;
-    FrameMonitor monitor(clock);
-    clock.seconds = 13 * 3600 + 5 * 60 + 9.25;
-    monitor.requestSent(request::readDisplayBlock(1), false);
-    clock.seconds = 86399.9996; // rounds up to midnight, not to a 24th hour
-    monitor.requestSent(request::readDisplayBlock(1), false);
-    EXPECT_EQ(monitor.cellText(0, FrameMonitor::TimeColumn), "13:05:09.250");
-    EXPECT_EQ(monitor.cellText(1, FrameMonitor::TimeColumn), "00:00:00.000");
-}
-
-TEST(FrameMonitorRows, beyondTheCapTheOldestRowsGoAndTheTextSaysHowMany)
+TEST(FrameMonitorRows, areStampedToTheMillisecondAndBeyondTheCapTheOldestGoAndTheTextSaysHowMany)
 {
     StoppedClock clock;
     FrameMonitor monitor(clock);
     QAbstractItemModelTester check(&monitor, QAbstractItemModelTester::FailureReportingMode::Fatal);
+    clock.seconds = 86399.9996; // rounds up to midnight, not to a 24th hour
+    monitor.requestSent(request::readDisplayBlock(1), false);
+    clock.seconds = 13 * 3600 + 5 * 60 + 9.25;
+    monitor.requestSent(request::readDisplayBlock(1), false);
+    EXPECT_EQ(column(monitor, FrameMonitor::TimeColumn), QStringList({"00:00:00.000", "13:05:09.250"}));
+
+    monitor.clear();
     monitor.setRowCap(3);
-    for (int block = 0; block < 5; ++block) {
+    for (int block = 0; block < 5; ++block)
         monitor.requestSent(request::readLogBlock(1, 8, 0x80 + block, 0, 128), false);
-        EXPECT_EQ(monitor.rowCount(), std::min(block + 1, 3));
-    }
-    EXPECT_EQ(monitor.droppedRows(), 2);
+    EXPECT_EQ(monitor.rowCount(), 3);
     EXPECT_EQ(monitor.cellText(0, FrameMonitor::ReadingColumn), "log block 08 82 00, 128 words");
     EXPECT_EQ(monitor.counters().requests, 5) << "counters count what the cap dropped";
     EXPECT_TRUE(monitor.asText().contains("Frames: 3 (the 2 oldest dropped)"));
-
     monitor.setRowCap(1);
-    EXPECT_EQ(monitor.rowCount(), 1);
-    EXPECT_EQ(monitor.cellText(0, FrameMonitor::ReadingColumn), "log block 08 84 00, 128 words");
+    EXPECT_EQ(column(monitor, FrameMonitor::ReadingColumn), QStringList({"log block 08 84 00, 128 words"}));
 
     monitor.replyRead(appendCrc(QByteArray::fromHex("01610885F8")).mid(3), true);
     EXPECT_EQ(monitor.cellText(0, FrameMonitor::ReadingColumn), "end of a reply begun before the monitor was opened")
