@@ -55,18 +55,6 @@ DisplayTransition displayTransition(DisplayEvent event, MeterType selected)
     return {};
 }
 
-TimerStates timersAfter(const TimerStates &before, const DisplayTransition &transition)
-{
-    TimerStates after = before;
-    for (std::size_t i = 0; i < after.size(); ++i) {
-        if (transition.timers[i] == TimerChange::Start)
-            after[i] = true;
-        else if (transition.timers[i] == TimerChange::Stop)
-            after[i] = false;
-    }
-    return after;
-}
-
 void applyDisplayTransition(const DisplayTransition &transition, QTimer &timer1, QTimer &timer2,
                             QTimer &timer3, DisplayView &view)
 {

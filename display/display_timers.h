@@ -32,9 +32,6 @@ using TimerStates = std::array<bool, 3>;
 // The transition for `event` while `selected` is (or has just become) the meter type.
 DisplayTransition displayTransition(DisplayEvent event, MeterType selected);
 
-// The timer states after `transition`.
-TimerStates timersAfter(const TimerStates &before, const DisplayTransition &transition);
-
 // Applies `transition` to the window's timers and lines. A timer told to start
 // while it runs keeps running undisturbed; the timers' periods are not touched.
 void applyDisplayTransition(const DisplayTransition &transition, QTimer &timer1, QTimer &timer2,

@@ -28,13 +28,6 @@ char keypadCode(int index)
     return kKeys[static_cast<std::size_t>(index)].code;
 }
 
-QString keypadCaption(int index)
-{
-    if (index < 0 || index >= kKeypadButtons)
-        return QString();
-    return QString::fromLatin1(kKeys[static_cast<std::size_t>(index)].caption);
-}
-
 bool isKeypadCode(char code)
 {
     for (const Key &key : kKeys) {

@@ -10,8 +10,6 @@ constexpr int kKeypadButtons = 16;
 
 // The code button `index` sends ('1' ... 'F'); 0 for an index outside 0 to 15.
 char keypadCode(int index);
-// The caption of button `index` ("1", "Help / .", "Up/Next", ...); empty outside 0 to 15.
-QString keypadCaption(int index);
 // True for a code some key sends: digits, '.', 'N', 'L', 'M', 'E', 'F'.
 bool isKeypadCode(char code);
 

@@ -28,24 +28,4 @@ std::optional<MeterType> meterTypeFromIndex(int index)
     return static_cast<MeterType>(index);
 }
 
-MeterType meterTypeFromSetting(int value)
-{
-    if (value == 1 || value == 2)
-        return static_cast<MeterType>(value);
-    return MeterType::Series7700;
-}
-
-int displayTimerPeriodMs(int timer)
-{
-    switch (timer) {
-    case 1:
-        return 750;
-    case 2:
-    case 3:
-        return 1000;
-    default:
-        return 0;
-    }
-}
-
 } // namespace ostrand

@@ -32,10 +32,4 @@ const MeterTypeInfo &meterTypeInfo(MeterType type);
 // The type of option `index` (0 to 3); nothing for any other index.
 std::optional<MeterType> meterTypeFromIndex(int index);
 
-// The type a stored "[MeterType]" value selects: 0, 1 or 2, anything else the "7700 Series".
-MeterType meterTypeFromSetting(int value);
-
-// The period of window timer 1, 2 or 3 (0 for another number).
-int displayTimerPeriodMs(int timer);
-
 } // namespace ostrand

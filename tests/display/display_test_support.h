@@ -11,15 +11,13 @@ namespace ostrand::testing {
 inline QByteArray displayBlock(float flow, float velocity, const char *forwardHex = "00000000",
                                const char *reverseHex = "00000000", float alarms = 0)
 {
-    QByteArray block;
-    for (const float value : {flow, velocity, alarms}) {
-        quint32 bits = 0;
-        std::memcpy(&bits, &value, sizeof bits);
-        block.append(QByteArray(4, '\0'));
-        qToBigEndian(bits, block.data() + block.size() - 4);
-    }
-    return block.left(8) + QByteArray::fromHex(forwardHex) + QByteArray::fromHex(reverseHex) +
-           block.right(4);
+    const auto bytes = [](float value) {
+        QByteArray out(4, '\0');
+        qToBigEndian(qFromUnaligned<quint32>(&value), out.data());
+        return out;
+    };
+    return bytes(flow) + bytes(velocity) + QByteArray::fromHex(forwardHex) + QByteArray::fromHex(reverseHex) +
+           bytes(alarms);
 }
 
 } // namespace ostrand::testing
