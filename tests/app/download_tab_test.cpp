@@ -42,8 +42,13 @@ protected:
 
 } // namespace
 
-TEST_F(DownloadTabTest, downloadDataFillsTheTabTheGridAndTheFileThenConfirms)
+TEST_F(DownloadTabTest, downloadDataFillsTheTabTheGridAndTheFileThenConfirmsAndStartsNothingMoreMeanwhile)
 {
+    pump_.runAfter(2, [&] {
+        EXPECT_FALSE(control<QAbstractButton>("Command2")->isEnabled());
+        window_->downloadTab().onSinceLastTimeClicked();
+        window_->downloadTab().onDownloadClicked();
+    });
     click("Command2");
     EXPECT_EQ(status(), "Finished. Data in File");
     EXPECT_EQ(control<QProgressBar>("ProgressBar1")->value(), 100);
@@ -51,7 +56,9 @@ TEST_F(DownloadTabTest, downloadDataFillsTheTabTheGridAndTheFileThenConfirms)
               QStringList({"Flow", "Level", "16", "4096"}));
     EXPECT_TRUE(control<QAbstractButton>("Command2")->isEnabled());
     EXPECT_EQ(window_->results().text(9, 2), "17");
-    EXPECT_EQ(meter.confirmations, 1);
+    EXPECT_EQ(meter.confirmations, 1) << "only the first download ran";
+    for (const auto &sent : port_.sends())
+        EXPECT_NE(static_cast<quint8>(sent.bytes[1]), 0x61) << "no since-last-time pointer read";
     EXPECT_TRUE(csv().startsWith("Date / Time,Flow,Level\r\n12/1/2026 9:00:00 AM,10,2.5\r\n"));
     EXPECT_EQ(csv().count(QStringLiteral("\r\n")), 9);
 
@@ -59,34 +66,6 @@ TEST_F(DownloadTabTest, downloadDataFillsTheTabTheGridAndTheFileThenConfirms)
     EXPECT_FALSE(chart->hasData()) << "the chart reads the grid only when shown";
     click("ShowChartButton");
     EXPECT_TRUE(chart->hasData());
-}
-
-TEST_F(DownloadTabTest, noSecondDownloadStartsWhileOneRuns)
-{
-    int nestedClicks = 0;
-    pump_.runAfter(2, [&] {
-        EXPECT_TRUE(window_->downloadTab().downloadRunning());
-        EXPECT_FALSE(control<QAbstractButton>("Command2")->isEnabled());
-        window_->downloadTab().onSinceLastTimeClicked();
-        window_->downloadTab().onDownloadClicked();
-        ++nestedClicks;
-    });
-    click("Command2");
-    EXPECT_EQ(nestedClicks, 1);
-    EXPECT_EQ(meter.confirmations, 1) << "only the first download ran";
-    for (const auto &sent : port_.sends())
-        EXPECT_NE(static_cast<quint8>(sent.bytes[1]), 0x61) << "no since-last-time pointer read";
-}
-
-TEST_F(DownloadTabTest, thePortableBoxChangesWhereThePointersAreRead)
-{
-    meter.setPointers(8, 0x80, 0, 8, 0x80, 0x80, 16, 4096, true);
-    click("Command2");
-    EXPECT_NE(text("Text3(9)"), "16") << "read a byte late, the counts are wrong";
-    click("Check2");
-    click("Command2");
-    EXPECT_EQ(status(), "Finished. Data in File");
-    EXPECT_EQ(text("Text3(9)"), "16");
 }
 
 TEST_F(DownloadTabTest, anOutputThatCannotBeWrittenIsRefusedBeforeTheMeterOrTheFileIsRead)

@@ -65,11 +65,7 @@ TEST_F(DialerEndToEnd, aDownloadWithDialFetchesTheLogOverTheConnectionAndThenHan
 TEST_F(DialerEndToEnd, badUsageAndAPortThatWillNotOpenGetTheirExitStatus)
 {
     const QString missing = dir.filePath(QStringLiteral("no-such-port"));
-    EXPECT_EQ(runCli({"dial", "--port", missing}).exitCode, 64);
-    EXPECT_EQ(runCli({"dial", "--port", missing, "--number", "1", "--baud", "115200"}).exitCode,
-              64);
-    EXPECT_EQ(runCli({"hangup"}).exitCode, 64);
-    EXPECT_EQ(runCli({"dial", "--port", missing, "--number", "1"}).exitCode, 2);
+    EXPECT_EQ(runCli({"dial", "--port", missing}).exitCode, 64) << "no number";
     EXPECT_EQ(runCli({"hangup", "--port", missing}).exitCode, 2);
     EXPECT_EQ(runCli({"download", "--port", missing, "--dial", "1"}).exitCode, 5);
 }

@@ -70,10 +70,6 @@ struct DialRow {
     QByteArray timedFrom; // the command the dial's length is measured from
     int minMs, maxMs;
 };
-void PrintTo(const DialRow &row, std::ostream *os)
-{
-    *os << row.what;
-}
 
 const Commands kDialled{"\r", "AT\r", "ATDT 1\r"}, kWoken{"\r", "AT\r"};
 const char *const kConnected = "\r\nATDT 1\r\r\nCONNECT 9600\r\n", *const kFailed = "Could not connect";
@@ -98,6 +94,7 @@ class DialOutcome : public DialerTest, public ::testing::WithParamInterface<Dial
 TEST_P(DialOutcome, endsAsTheModemsAnswersTheNinetySecondWaitsOrAHangUpDecide)
 {
     const DialRow &row = GetParam();
+    SCOPED_TRACE(row.what);
     modemAttached = row.attached;
     okReply = QByteArray("\r\n") + row.ok + "\r\n";
     dialResult = *row.connect ? QByteArray("\r\n") + row.connect + " 9600\r\n" : QByteArray();

@@ -19,15 +19,8 @@ namespace {
 
 SerialDevice adapter(const QString &location, const QString &serial)
 {
-    SerialDevice d;
-    d.portName = QFileInfo(location).fileName();
-    d.systemLocation = location;
-    d.description = QStringLiteral("FT232R USB UART");
-    d.manufacturer = QStringLiteral("FTDI");
-    d.serialNumber = serial;
-    d.vendorId = 0x0403;
-    d.productId = 0x6001;
-    return d;
+    return {QFileInfo(location).fileName(), location, QStringLiteral("FT232R USB UART"), QStringLiteral("FTDI"), serial,
+            0x0403, 0x6001};
 }
 
 // A program folder and a pseudo-terminal standing in for a USB adapter.
@@ -51,18 +44,16 @@ TEST_F(ComPorts, aLinkIsReplacedWithNoTemporaryLeftButAFileOrFolderNamedComNNeve
     EXPECT_EQ(QDir(dir).entryList(QDir::AllEntries | QDir::Hidden | QDir::System | QDir::NoDotAndDotDot),
               QStringList({"COM1"}));
 
+    // A file or a folder in the way is someone's, never replaced.
     QFile plain(comPath(3));
-    ASSERT_TRUE(plain.open(QIODevice::WriteOnly) && plain.write("kept") == 4);
+    ASSERT_TRUE(plain.open(QIODevice::WriteOnly) && plain.write("kept") == 4 && QDir(dir).mkdir("COM4"));
     plain.close();
-    QString error;
-    EXPECT_FALSE(linkComPort(dir, 3, pty.slavePath(), &error));
-    EXPECT_TRUE(error.contains("COM3") && error.contains("not a link")) << error.toStdString();
-    ASSERT_TRUE(plain.open(QIODevice::ReadOnly));
-    EXPECT_EQ(plain.readAll(), "kept");
-    ASSERT_TRUE(QDir(dir).mkdir("COM4"));
-    EXPECT_FALSE(linkComPort(dir, 4, pty.slavePath(), &error));
-    EXPECT_TRUE(error.contains("folder")) << error.toStdString();
-    EXPECT_TRUE(QFileInfo(comPath(4)).isDir());
+    for (const auto &[n, reason] : {std::pair{3, "not a link"}, {4, "folder"}}) {
+        QString error;
+        EXPECT_FALSE(linkComPort(dir, n, pty.slavePath(), &error));
+        EXPECT_TRUE(error.contains(QStringLiteral("COM%1").arg(n)) && error.contains(reason)) << error.toStdString();
+    }
+    EXPECT_TRUE(plain.open(QIODevice::ReadOnly) && plain.readAll() == "kept" && QFileInfo(comPath(4)).isDir());
 }
 
 TEST_F(ComPorts, theReplugProofNameOfADeviceIsFoundAndALinkToItResolvesToTheDevice)

@@ -1,9 +1,9 @@
 // Outputs that cannot take the file, or are not files at all: the program must
 // say so, keep what was there and never replace a node it did not create.
+#include "cli_run.h"
+
 #include <QDir>
-#include <QFile>
 #include <QFileInfo>
-#include <QProcess>
 #include <QTemporaryDir>
 #include <gtest/gtest.h>
 #include <fcntl.h>
@@ -15,48 +15,23 @@
 #include <cstring>
 #include <unistd.h>
 
+using namespace ostrand::testing;
+
 namespace {
 
-struct CliOutcome {
-    int exitCode = -1;
-    QString out;
-    QString err;
-};
-
-CliOutcome runCli(const QStringList &arguments, rlim_t fileSizeLimit = RLIM_INFINITY)
+CliRun convertTo(const QString &output, rlim_t fileSizeLimit = RLIM_INFINITY)
 {
-    QProcess cli;
-    cli.setChildProcessModifier([fileSizeLimit] {
-        const rlimit limit{fileSizeLimit, fileSizeLimit};
-        ::setrlimit(RLIMIT_FSIZE, &limit);
-    });
-    cli.start(QStringLiteral(OSTRAND_CLI), arguments);
-    CliOutcome run;
-    if (!cli.waitForFinished(60000))
-        return run;
-    run.exitCode = cli.exitStatus() == QProcess::NormalExit ? cli.exitCode() : -2;
-    run.out = QString::fromLocal8Bit(cli.readAllStandardOutput());
-    run.err = QString::fromLocal8Bit(cli.readAllStandardError());
-    return run;
-}
-
-CliOutcome convertTo(const QString &output, rlim_t fileSizeLimit = RLIM_INFINITY)
-{
-    return runCli({"palm", "--pdb", OSTRAND_SAMPLE_PDB, "--modid", "3", "--output", output},
-                  fileSizeLimit);
-}
-
-QByteArray readAll(const QString &path)
-{
-    QFile file(path);
-    return file.open(QIODevice::ReadOnly) ? file.readAll() : QByteArray("<missing>");
+    return runCli({"palm", "--pdb", OSTRAND_SAMPLE_PDB, "--modid", "3", "--output", output}, {}, 60000,
+                  [fileSizeLimit] {
+                      const rlimit limit{fileSizeLimit, fileSizeLimit};
+                      ::setrlimit(RLIMIT_FSIZE, &limit);
+                  });
 }
 
 void writeOld(const QString &path)
 {
     QFile file(path);
-    ASSERT_TRUE(file.open(QIODevice::WriteOnly));
-    file.write("previous download\r\n");
+    ASSERT_TRUE(file.open(QIODevice::WriteOnly) && file.write("previous download\r\n") > 0);
 }
 
 class OutputRefusal : public ::testing::Test {
@@ -64,9 +39,9 @@ protected:
     void SetUp() override
     {
         ASSERT_TRUE(dir.isValid());
-        const CliOutcome reference = convertTo(dir.filePath("reference.csv"));
-        ASSERT_EQ(reference.exitCode, 0) << reference.err.toStdString();
-        expected = readAll(dir.filePath("reference.csv"));
+        const CliRun reference = convertTo(dir.filePath("reference.csv"));
+        ASSERT_EQ(reference.exitCode, 0) << reference.errors.toStdString();
+        expected = readFileBytes(dir.filePath("reference.csv"));
         ASSERT_GT(expected.size(), 8192) << "the sample must be larger than the limits below";
     }
     QStringList leftovers(const QString &folder, const QString &keep) const
@@ -85,11 +60,11 @@ TEST_F(OutputRefusal, aWriteThatFailsPartWayKeepsThePreviousFileWholeAndSaysWhy)
 {
     const QString path = dir.filePath("limited.csv");
     writeOld(path);
-    const CliOutcome run = convertTo(path, 4096);
+    const CliRun run = convertTo(path, 4096);
     EXPECT_EQ(run.exitCode, 3);
-    EXPECT_TRUE(run.out.endsWith("Error putting into file!!\n")) << run.out.toStdString();
-    EXPECT_TRUE(run.err.contains("File too large")) << run.err.toStdString();
-    EXPECT_EQ(readAll(path), "previous download\r\n");
+    EXPECT_EQ(run.lines.value(run.lines.size() - 1), "Error putting into file!!");
+    EXPECT_TRUE(run.errors.contains("File too large")) << run.errors.toStdString();
+    EXPECT_EQ(readFileBytes(path), "previous download\r\n");
     EXPECT_EQ(leftovers(dir.path(), "limited.csv"), QStringList());
 }
 
@@ -106,20 +81,15 @@ TEST_F(OutputRefusal, aFullFileSystemKeepsThePreviousFileWhole)
     const QString path = mountPoint + "/x.csv";
     writeOld(path);
     // Leave 8 KB free: less than the output, more than a block.
-    QFile filler(mountPoint + "/filler");
-    ASSERT_TRUE(filler.open(QIODevice::WriteOnly));
-    filler.write(QByteArray(56 * 1024, '\0'));
-    filler.close();
     for (const bool full : {false, true}) {
-        if (full) {
-            QFile more(mountPoint + "/filler2");
-            ASSERT_TRUE(more.open(QIODevice::WriteOnly));
-            more.write(QByteArray(64 * 1024, '\0'));
-        }
-        const CliOutcome run = convertTo(path);
+        QFile filler(mountPoint + (full ? "/filler2" : "/filler"));
+        ASSERT_TRUE(filler.open(QIODevice::WriteOnly));
+        filler.write(QByteArray((full ? 64 : 56) * 1024, '\0'));
+        filler.close();
+        const CliRun run = convertTo(path);
         EXPECT_EQ(run.exitCode, 3) << "full " << full;
-        EXPECT_TRUE(run.err.contains("No space left on device")) << run.err.toStdString();
-        EXPECT_EQ(readAll(path), "previous download\r\n") << "full " << full;
+        EXPECT_TRUE(run.errors.contains("No space left on device")) << run.errors.toStdString();
+        EXPECT_EQ(readFileBytes(path), "previous download\r\n") << "full " << full;
         EXPECT_EQ(leftovers(mountPoint, "x.csv"), QStringList({"filler", "filler2"}).mid(0, full ? 2 : 1));
     }
 }
@@ -143,17 +113,17 @@ TEST_F(OutputRefusal, namesThatCannotTakeTheFileAreRefusedBeforeAnyWork)
         {"a read-only file, even for root", readOnly, 3, "read-only"},
     };
     for (const auto &c : cases) {
-        const CliOutcome palm = convertTo(c.path);
+        const CliRun palm = convertTo(c.path);
         EXPECT_EQ(palm.exitCode, c.exitCode) << c.what;
-        EXPECT_TRUE(palm.err.contains(c.reason)) << c.what << ": " << palm.err.toStdString();
-        EXPECT_FALSE(palm.out.contains("Reading Palm DataBase")) << c.what;
+        EXPECT_TRUE(palm.errors.contains(c.reason)) << c.what << ": " << palm.errors.toStdString();
+        EXPECT_FALSE(palm.lines.contains("Reading Palm DataBase")) << c.what;
         // A port that does not exist: only a check made before the meter is
         // asked can end in the file's status rather than the download's.
-        const CliOutcome download = runCli({"download", "--port", dir.filePath("no-such-tty"), "--output", c.path});
+        const CliRun download = runCli({"download", "--port", dir.filePath("no-such-tty"), "--output", c.path});
         EXPECT_EQ(download.exitCode, c.exitCode) << c.what;
-        EXPECT_FALSE(download.out.contains("Downloading")) << c.what;
+        EXPECT_FALSE(download.lines.contains("Downloading")) << c.what;
     }
-    EXPECT_EQ(readAll(readOnly), "previous download\r\n");
+    EXPECT_EQ(readFileBytes(readOnly), "previous download\r\n");
     EXPECT_EQ(QFileInfo(readOnly).permissions() & QFile::WriteOwner, 0);
 }
 
@@ -165,12 +135,12 @@ TEST_F(OutputRefusal, aPipeIsWrittenInPlaceForTheProgramReadingIt)
     // pipe's buffer, so nothing waits on anything and a regression cannot hang.
     const int readEnd = ::open(QFile::encodeName(fifo).constData(), O_RDONLY | O_NONBLOCK);
     ASSERT_GE(readEnd, 0);
-    const CliOutcome run = convertTo(fifo);
+    const CliRun run = convertTo(fifo);
     QByteArray received(256 * 1024, '\0');
     const ssize_t got = ::read(readEnd, received.data(), size_t(received.size()));
     ::close(readEnd);
     received.resize(got > 0 ? got : 0);
-    EXPECT_EQ(run.exitCode, 0) << run.err.toStdString();
+    EXPECT_EQ(run.exitCode, 0) << run.errors.toStdString();
     EXPECT_EQ(received, expected);
     struct stat st {};
     ASSERT_EQ(::stat(QFile::encodeName(fifo).constData(), &st), 0);
@@ -183,8 +153,8 @@ TEST_F(OutputRefusal, aCharacterDeviceIsWrittenInPlaceNotReplaced)
     const QString device = dir.filePath("null");
     if (::mknod(QFile::encodeName(device).constData(), S_IFCHR | 0666, makedev(1, 3)) != 0)
         GTEST_SKIP() << "cannot make a device node here: " << std::strerror(errno);
-    const CliOutcome run = convertTo(device);
-    EXPECT_EQ(run.exitCode, 0) << run.err.toStdString();
+    const CliRun run = convertTo(device);
+    EXPECT_EQ(run.exitCode, 0) << run.errors.toStdString();
     struct stat st {};
     ASSERT_EQ(::stat(QFile::encodeName(device).constData(), &st), 0);
     EXPECT_TRUE(S_ISCHR(st.st_mode)) << "the device node was replaced by a file";

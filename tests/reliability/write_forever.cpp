@@ -41,13 +41,6 @@ ostrand::Settings snapshot(int variant)
     return s;
 }
 
-void writeExpected(const QString &path, const QByteArray &bytes)
-{
-    QFile file(path);
-    file.open(QIODevice::WriteOnly);
-    file.write(bytes);
-}
-
 } // namespace
 
 int main(int argc, char **argv)
@@ -58,20 +51,20 @@ int main(int argc, char **argv)
     const bool output = QByteArray(argv[1]) == "output";
     const QDir dir(QString::fromLocal8Bit(argv[2]));
 
-    ostrand::ResultsGrid grid0;
-    ostrand::ResultsGrid grid1;
-    ostrand::ResultsGrid *grids[2] = {&grid0, &grid1};
+    ostrand::ResultsGrid grids[2];
     ostrand::GridState states[2];
     ostrand::SettingsFile settings(dir.path());
     for (int v = 0; v < 2; ++v) {
-        fillGrid(*grids[v], states[v], v);
-        writeExpected(dir.filePath(QStringLiteral("expected-%1").arg(v)),
-                      output ? ostrand::outputFileBytes(*grids[v], states[v]) : ostrand::settingsBytes(snapshot(v)));
+        fillGrid(grids[v], states[v], v);
+        QFile expected(dir.filePath(QStringLiteral("expected-%1").arg(v)));
+        if (!expected.open(QIODevice::WriteOnly))
+            return 1;
+        expected.write(output ? ostrand::outputFileBytes(grids[v], states[v]) : ostrand::settingsBytes(snapshot(v)));
     }
     const QString target = output ? dir.filePath(QStringLiteral("Logdata.csv")) : settings.path();
     for (long i = 0;; ++i) {
         const int v = int(i % 2);
-        const bool ok = output ? ostrand::WriteOutputFile(*grids[v], states[v], target, nullptr)
+        const bool ok = output ? ostrand::WriteOutputFile(grids[v], states[v], target, nullptr)
                                : settings.save(snapshot(v));
         if (!ok)
             return 1;

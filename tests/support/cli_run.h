@@ -3,6 +3,7 @@
 #include <QFile>
 #include <QProcess>
 #include <QStringList>
+#include <functional>
 
 namespace ostrand::testing {
 
@@ -14,17 +15,19 @@ struct CliRun {
 };
 
 // Runs ostrand-cli (OSTRAND_CLI) in `workingDir` (this process's when empty)
-// to its end, killing it after `timeoutMs`.
+// to its end, killing it after `timeoutMs`; `inChild` runs in the child before it starts.
 inline CliRun runCli(const QStringList &arguments, const QString &workingDir = {},
-                     int timeoutMs = 120000)
+                     int timeoutMs = 120000, const std::function<void()> &inChild = {})
 {
     QProcess cli;
     cli.setWorkingDirectory(workingDir);
+    if (inChild)
+        cli.setChildProcessModifier(inChild);
     cli.start(QStringLiteral(OSTRAND_CLI), arguments);
     CliRun run;
     if (!cli.waitForFinished(timeoutMs))
         return run;
-    run.exitCode = cli.exitCode();
+    run.exitCode = cli.exitStatus() == QProcess::NormalExit ? cli.exitCode() : -1;
     run.lines =
         QString::fromLocal8Bit(cli.readAllStandardOutput()).split(u'\n', Qt::SkipEmptyParts);
     run.errors = QString::fromLocal8Bit(cli.readAllStandardError());

@@ -1,4 +1,5 @@
 #include "metersim_process.h"
+#include "pseudo_terminal.h"
 
 #include <QCoreApplication>
 #include <QDir>
@@ -6,7 +7,6 @@
 #include <QFile>
 #include <algorithm>
 #include <fcntl.h>
-#include <poll.h>
 #include <termios.h>
 #include <unistd.h>
 
@@ -110,20 +110,8 @@ QByteArray MeterSimProcess::exchange(const QByteArray &request, int replyBytes, 
     cfmakeraw(&tio);
     tcsetattr(fd, TCSANOW, &tio);
     QByteArray got;
-    if (::write(fd, request.constData(), size_t(request.size())) == request.size()) {
-        QElapsedTimer timer;
-        timer.start();
-        while (got.size() < replyBytes && timer.elapsed() < timeoutMs) {
-            pollfd p{fd, POLLIN, 0};
-            char buf[512];
-            if (poll(&p, 1, 20) <= 0)
-                continue;
-            const ssize_t n = ::read(fd, buf, sizeof buf);
-            if (n <= 0)
-                break; // hung up
-            got.append(buf, int(n));
-        }
-    }
+    if (::write(fd, request.constData(), size_t(request.size())) == request.size())
+        got = readFor(fd, replyBytes, timeoutMs, true);
     ::close(fd);
     return got;
 }

@@ -9,6 +9,31 @@
 
 namespace ostrand {
 
+QByteArray readFor(int fd, int count, int timeoutMs, bool stopOnHangUp)
+{
+    QByteArray got;
+    QElapsedTimer timer;
+    timer.start();
+    while (fd >= 0 && got.size() < count && timer.elapsed() < timeoutMs) {
+        pollfd p{fd, POLLIN, 0};
+        const int ready = poll(&p, 1, 20);
+        if (ready > 0 && !(p.revents & POLLIN)) {
+            if (stopOnHangUp)
+                break;
+            usleep(5000); // hung up with no other end open: poll would return at once
+        }
+        if (ready <= 0 || !(p.revents & POLLIN))
+            continue;
+        char buf[256];
+        const ssize_t n = ::read(fd, buf, std::min<qsizetype>(sizeof buf, count - got.size()));
+        if (n > 0)
+            got.append(buf, n);
+        else if (stopOnHangUp)
+            break;
+    }
+    return got;
+}
+
 PseudoTerminal::PseudoTerminal()
 {
     const int fd = posix_openpt(O_RDWR | O_NOCTTY);
@@ -40,22 +65,7 @@ bool PseudoTerminal::write(const QByteArray &bytes)
 
 QByteArray PseudoTerminal::read(int count, int timeoutMs)
 {
-    QByteArray got;
-    QElapsedTimer timer;
-    timer.start();
-    while (master_ >= 0 && got.size() < count && timer.elapsed() < timeoutMs) {
-        pollfd p{master_, POLLIN, 0};
-        const int ready = poll(&p, 1, 20);
-        if (ready > 0 && !(p.revents & POLLIN))
-            usleep(5000); // hung up with no slave open: poll would return at once
-        if (ready <= 0 || !(p.revents & POLLIN))
-            continue;
-        char buf[256];
-        const ssize_t n = ::read(master_, buf, std::min<qsizetype>(sizeof buf, count - got.size()));
-        if (n > 0)
-            got.append(buf, n);
-    }
-    return got;
+    return readFor(master_, count, timeoutMs);
 }
 
 void PseudoTerminal::hangUp()

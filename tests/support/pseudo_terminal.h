@@ -5,6 +5,10 @@
 
 namespace ostrand {
 
+// Reads from `fd` whatever comes within `timeoutMs`, up to `count` bytes. A hang-up ends the
+// read when `stopOnHangUp`; otherwise it waits on, for a device that may be opened again.
+QByteArray readFor(int fd, int count, int timeoutMs, bool stopOnHangUp = false);
+
 // A pseudo-terminal pair standing in for a serial cable: the code under test
 // opens the slave path like any tty, the test reads and writes the master end.
 class PseudoTerminal {
