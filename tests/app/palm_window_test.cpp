@@ -63,8 +63,8 @@ TEST_F(PalmWindowTest, aMissingFileAndAMissingIdAreReported)
     dialogs_.answerNext(inDir(QStringLiteral("nowhere/PLOGR2.PDB")));
     click("Command8");
     idList()->setEditText(QStringLiteral("3"));
-    click("Command2");
-    EXPECT_EQ(status(), "Could not find Palm DataFile!!");
-    click("Command6");
-    EXPECT_EQ(status(), "Could not find Palm DataFile!!");
+    for (const char *button : {"Command2", "Command6"}) {
+        click(button);
+        EXPECT_EQ(status(), "Could not find Palm DataFile!!") << button;
+    }
 }

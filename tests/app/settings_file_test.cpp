@@ -127,12 +127,10 @@ TEST_F(SettingsFileTest, aDamagedFileIsKeptAsBackupBeforeItIsReplaced)
     EXPECT_FALSE(QFile::exists(settingsPath() + ".bak"));
 }
 
-TEST_F(SettingsFileTest, aSettingsFileThatCannotBeReadOrWrittenFailsQuietly)
+TEST_F(SettingsFileTest, aSettingsFileThatCannotBeWrittenFailsQuietly)
 {
     SettingsFile nowhere(inDir(QStringLiteral("no/such/folder")));
-    EXPECT_FALSE(nowhere.save(Settings{}));
-    EXPECT_FALSE(nowhere.lastError().isEmpty());
-
+    EXPECT_FALSE(nowhere.save(Settings{}) || nowhere.lastError().isEmpty());
     // A settings file that is a folder cannot be replaced; the program carries on.
     QDir(dir()).mkdir(QStringLiteral("7700dwn.ini"));
     openWindow();

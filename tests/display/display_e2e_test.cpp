@@ -20,7 +20,8 @@ QList<QStringList> displayTicks(const QStringList &arguments)
     for (int i = 0; i < run.lines.size(); ++i) {
         if (i % 5 == 0)
             ticks.append(QStringList());
-        EXPECT_TRUE(run.lines[i].startsWith(QLatin1String(tags[i % 5]))) << run.lines[i].toStdString();
+        EXPECT_TRUE(run.lines[i].startsWith(QLatin1String(tags[i % 5])))
+            << run.lines[i].toStdString();
         ticks.back() << run.lines[i].mid(3);
     }
     return ticks;
@@ -33,21 +34,27 @@ TEST(DisplayEndToEnd, showsThe7700sTextSendingAQueuedKeyOnceAndThe8300sValuesAnd
     MeterSimProcess sim;
     ASSERT_TRUE(sim.start({"--records", "20", "--alarms", "63"}));
     const auto plain = displayTicks({"--port", sim.linkPath(), "--type", "7700"});
-    const auto menu = displayTicks({"--port", sim.linkPath(), "--type", "7700", "--keys", "M", "--ticks", "2"});
+    const auto menu =
+        displayTicks({"--port", sim.linkPath(), "--type", "7700", "--keys", "M", "--ticks", "2"});
     ASSERT_EQ(plain.size(), 1);
     ASSERT_EQ(menu.size(), 2);
     for (int line = 0; line < 4; ++line)
         EXPECT_EQ(plain[0][line].size(), 20) << line;
     EXPECT_NE(menu[0][0], plain[0][0]) << "the menu key changed the screen";
     EXPECT_EQ(menu[1][0], menu[0][0]) << "and was not sent again";
-    EXPECT_EQ(sim.trace().filter(QStringLiteral("<- 01 10 00 D0")).size(), 1) << "one key frame on the wire";
+    EXPECT_EQ(sim.trace().filter(QStringLiteral("<- 01 10 00 D0")).size(), 1)
+        << "one key frame on the wire";
 
-    const auto block =
-        displayTicks({"--port", sim.linkPath(), "--type", "8300", "--flow-units", "0", "--flow-format", "0"});
+    const auto block = displayTicks(
+        {"--port", sim.linkPath(), "--type", "8300", "--flow-units", "0", "--flow-format", "0"});
     ASSERT_EQ(block.size(), 1);
-    EXPECT_TRUE(QRegularExpression(QStringLiteral("^Flow = \\d+\\.$")).match(block[0][0]).hasMatch()) << block[0][0].toStdString();
-    EXPECT_TRUE(block[0][3].startsWith(QLatin1String("Reverse Total = "))) << block[0][3].toStdString();
-    EXPECT_EQ(block[0][4], " Setpoint 1  Setpoint 2  Setpoint 3  Lost Signal  4-20 Loop#1  4-20 Loop#2 ");
+    EXPECT_TRUE(
+        QRegularExpression(QStringLiteral("^Flow = \\d+\\.$")).match(block[0][0]).hasMatch())
+        << block[0][0].toStdString();
+    EXPECT_TRUE(block[0][3].startsWith(QLatin1String("Reverse Total = ")))
+        << block[0][3].toStdString();
+    EXPECT_EQ(block[0][4],
+              " Setpoint 1  Setpoint 2  Setpoint 3  Lost Signal  4-20 Loop#1  4-20 Loop#2 ");
 }
 
 TEST(DisplayEndToEnd, badUsageExitsWith64)
@@ -58,5 +65,6 @@ TEST(DisplayEndToEnd, badUsageExitsWith64)
         {"--port", "COM1", "--type", "8100", "--keys", "E"},
     };
     for (const QStringList &arguments : rows)
-        EXPECT_EQ(runCli(QStringList{"display"} + arguments).exitCode, 64) << arguments.join(u' ').toStdString();
+        EXPECT_EQ(runCli(QStringList{"display"} + arguments).exitCode, 64)
+            << arguments.join(u' ').toStdString();
 }

@@ -16,8 +16,8 @@ inline QByteArray displayBlock(float flow, float velocity, const char *forwardHe
         qToBigEndian(qFromUnaligned<quint32>(&value), out.data());
         return out;
     };
-    return bytes(flow) + bytes(velocity) + QByteArray::fromHex(forwardHex) + QByteArray::fromHex(reverseHex) +
-           bytes(alarms);
+    return bytes(flow) + bytes(velocity) + QByteArray::fromHex(forwardHex) +
+           QByteArray::fromHex(reverseHex) + bytes(alarms);
 }
 
 } // namespace ostrand::testing

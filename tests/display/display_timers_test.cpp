@@ -14,19 +14,19 @@ TEST(DisplayTimers, runOnlyTheSelectedTypesTimerKeepingARunningOneAndTheAlarmLin
                leave = DisplayEvent::LeftDisplayTab;
     const auto M7700 = MeterType::Series7700, M8100 = MeterType::Model8100,
                M8300 = MeterType::Model8300, R1900 = MeterType::R1900Portable;
-    // An operator's session in order: each event, the type then selected, the timers running after it.
+    // An operator's session: each event, the type then selected, the timers running after it.
     const struct {
         DisplayEvent event;
         MeterType type;
         TimerStates running;
         bool emptied;
     } rows[] = {
-        {begin, M7700, {true, false, false}, true},  {begin, M7700, {true, false, false}, true},
+        {begin, M7700, {true, false, false}, true},   {begin, M7700, {true, false, false}, true},
         {leave, M7700, {false, false, false}, false}, {select, M8300, {false, false, false}, true},
-        {begin, M8300, {false, true, false}, true},  {select, M8100, {false, true, false}, true},
+        {begin, M8300, {false, true, false}, true},   {select, M8100, {false, true, false}, true},
         {leave, M8100, {false, false, false}, false}, {begin, M8100, {false, true, false}, true},
-        {select, R1900, {false, false, true}, true}, {leave, R1900, {false, false, true}, false},
-        {begin, R1900, {false, false, true}, true},  {select, M7700, {false, false, false}, true},
+        {select, R1900, {false, false, true}, true},  {leave, R1900, {false, false, true}, false},
+        {begin, R1900, {false, false, true}, true},   {select, M7700, {false, false, false}, true},
         {begin, M7700, {true, false, false}, true},
     };
     QTimer timers[3];
@@ -35,9 +35,12 @@ TEST(DisplayTimers, runOnlyTheSelectedTypesTimerKeepingARunningOneAndTheAlarmLin
     DisplayLines lines;
     for (const auto &row : rows) {
         lines.lines = {"x", "x", "x", "x", "alarm"};
-        applyDisplayTransition(displayTransition(row.event, row.type), timers[0], timers[1], timers[2], lines);
+        applyDisplayTransition(displayTransition(row.event, row.type), timers[0], timers[1],
+                               timers[2], lines);
         const int at = int(&row - rows);
-        EXPECT_EQ((TimerStates{timers[0].isActive(), timers[1].isActive(), timers[2].isActive()}), row.running) << at;
+        EXPECT_EQ((TimerStates{timers[0].isActive(), timers[1].isActive(), timers[2].isActive()}),
+                  row.running)
+            << at;
         const QString left = row.emptied ? "" : "x";
         EXPECT_EQ(lines.lines, (std::array<QString, 5>{left, left, left, left, "alarm"})) << at;
     }
@@ -48,12 +51,14 @@ TEST(DisplayTimers, runOnlyTheSelectedTypesTimerKeepingARunningOneAndTheAlarmLin
 TEST(MeterTypes, decideThePollItsPeriodAndTheControlsShown)
 {
     // Polls the text display, period, keypad shown, unit controls shown.
-    const std::tuple<bool, int, bool, bool> rows[] = {
-        {true, 750, true, false}, {false, 1000, false, true}, {false, 1000, false, true}, {false, 1000, false, true}};
+    const std::tuple<bool, int, bool, bool> rows[] = {{true, 750, true, false},
+                                                      {false, 1000, false, true},
+                                                      {false, 1000, false, true},
+                                                      {false, 1000, false, true}};
     for (int i = 0; i < kMeterTypeCount; ++i) {
         const MeterTypeInfo &info = meterTypeInfo(*meterTypeFromIndex(i));
-        EXPECT_EQ(std::make_tuple(info.poll == PollKind::TextDisplay, info.periodMs, info.keypadVisible,
-                                  info.unitControlsVisible),
+        EXPECT_EQ(std::make_tuple(info.poll == PollKind::TextDisplay, info.periodMs,
+                                  info.keypadVisible, info.unitControlsVisible),
                   rows[i])
             << i;
     }

@@ -28,7 +28,8 @@ void killRepeatedly(const char *mode, const char *fileName)
         ::kill(static_cast<pid_t>(writer.processId()), SIGKILL);
         writer.waitForFinished(5000);
         const QByteArray left = readAll(dir.filePath(QLatin1String(fileName)));
-        EXPECT_TRUE(left == readAll(dir.filePath("expected-0")) || left == readAll(dir.filePath("expected-1")))
+        EXPECT_TRUE(left == readAll(dir.filePath("expected-0")) ||
+                    left == readAll(dir.filePath("expected-1")))
             << mode << " round " << round << ": " << left.size() << " bytes left";
     }
 }
