@@ -43,7 +43,7 @@ protected:
     }
     DialResult dial(const char *number = "1")
     {
-        return dialer.DialModem(QString::fromLatin1(number));
+        return dialer.dialModem(QString::fromLatin1(number));
     }
 
     bool modemAttached = true;
@@ -210,26 +210,26 @@ TEST_F(TimingTheWaits, endOnTimeAcrossMidnightAndWhenTheClockIsSetBack)
     clock.setTimeOfDay(86400 - 30);
     pump.runAfter(40000, [&] { clock.setTimeOfDay(3600); });
     // Should the wait not end by itself, the user gives up and the test fails instead of hanging.
-    pump.runAfter(200000, [&] { dialer.HangUpModem(); });
+    pump.runAfter(200000, [&] { dialer.hangUpModem(); });
     EXPECT_EQ(dial(), DialResult::CouldNotConnect);
     EXPECT_LE(clock.monotonicMs() - sentAtMs("AT\r"), 90020);
 
     clock.setTimeOfDay(86400 - 1);
     const std::int64_t start = clock.monotonicMs();
-    dialer.HangUpModem();
+    dialer.hangUpModem();
     EXPECT_GT(clock.monotonicMs() - start, 6000);
     EXPECT_LE(clock.monotonicMs() - start, 6010);
 }
 
 TEST_F(HangingUp, escapesWaitsOutTheGuardTimeHangsUpAndClosesThePortWithTheWindowFrozen)
 {
-    ASSERT_TRUE(serial.OpenPort());
+    ASSERT_TRUE(serial.openPort());
     std::size_t sentWhenHandled = 0;
     pump.runAfter(500, [&] {
         sentWhenHandled = port.sends().size();
-        dialer.HangUpModem(); // a second click while the first hang-up runs
+        dialer.hangUpModem(); // a second click while the first hang-up runs
     });
-    dialer.HangUpModem();
+    dialer.hangUpModem();
     EXPECT_EQ(sent(), (Commands{"+++", "ATH0\r"}));
     EXPECT_GT(sentAtMs("ATH0\r") - sentAtMs("+++"), 2000);
     EXPECT_EQ(sentWhenHandled, 2u) << "the guard time lets no handler run";
@@ -242,7 +242,7 @@ TEST_F(HangingUp, escapesWaitsOutTheGuardTimeHangsUpAndClosesThePortWithTheWindo
 
 TEST_F(HangingUp, withThePortClosedNeitherOpensNorSendsNorWaits)
 {
-    dialer.HangUpModem();
+    dialer.hangUpModem();
     EXPECT_TRUE(port.opens().empty());
     EXPECT_TRUE(port.sends().empty());
     EXPECT_EQ(statuses, std::vector<QString>{"Okay"});
@@ -252,7 +252,7 @@ TEST_F(HangingUp, withThePortClosedNeitherOpensNorSendsNorWaits)
 TEST_F(HangingUp, duringTheWaitForTheConnectReportEndsTheDialWithoutTouchingTheClosedPort)
 {
     dialResult.clear();
-    pump.runAfter(10000, [&] { dialer.HangUpModem(); });
+    pump.runAfter(10000, [&] { dialer.hangUpModem(); });
     EXPECT_EQ(dial(), DialResult::HungUp);
     EXPECT_EQ(sent(), (Commands{"\r", "AT\r", "ATDT 1\r", "+++", "ATH0\r"}));
     EXPECT_EQ(label, "Okay");
@@ -265,7 +265,7 @@ TEST_F(HangingUp, duringTheWaitForTheConnectReportEndsTheDialWithoutTouchingTheC
 TEST_F(HangingUp, duringTheWaitForTheModemsAnswerIsNotMistakenForItsOk)
 {
     modemAttached = false;
-    pump.runAfter(10000, [&] { dialer.HangUpModem(); });
+    pump.runAfter(10000, [&] { dialer.hangUpModem(); });
     EXPECT_EQ(dial(), DialResult::HungUp);
     EXPECT_EQ(sent(), (Commands{"\r", "AT\r", "+++", "ATH0\r"}));
     EXPECT_EQ(label, "Okay");

@@ -47,7 +47,7 @@ protected:
     QByteArray keyWrites; // the key of every write request sent, resends included
 
     DisplayLines view;
-    DisplayPoller poller{link, shared, view};
+    DisplayPoller poller{link, view};
 };
 
 } // namespace
@@ -55,7 +55,7 @@ protected:
 TEST_F(DisplayPollTest, aTextTickReadsTenRegistersPerLineFrom24AndALineWhoseReadFailsKeepsItsText)
 {
     silentLine = 34;
-    ASSERT_TRUE(poller.PollTextDisplay());
+    ASSERT_TRUE(poller.pollTextDisplay());
     EXPECT_EQ(reads, (std::vector<int>{24, 34, 44, 54}));
     EXPECT_EQ(port.sends()[0].bytes.toHex(), "01030018000a45ca");
     EXPECT_EQ(shown(0), "Line one of screen  ");
@@ -70,14 +70,14 @@ TEST_F(DisplayPollTest, keysGoToRegister208OnePerTickInPressOrderAndAFailedOneIs
 {
     for (const int button : {14, 12, 0}) // "Enter", "Menu", "1"
         ASSERT_TRUE(poller.pressKey(button));
-    ASSERT_TRUE(poller.PollTextDisplay());
+    ASSERT_TRUE(poller.pollTextDisplay());
     EXPECT_EQ(port.sends()[0].bytes.toHex(), "011000d0000102454546a3");
     EXPECT_EQ(poller.pendingKeys().codes(), "M1");
 
     writesAnswered = false;
     keyWrites.clear();
     pump.runAfter(5, [&] { poller.pressKey(7); }); // pressed while the write waits
-    ASSERT_TRUE(poller.PollTextDisplay());
+    ASSERT_TRUE(poller.pollTextDisplay());
     EXPECT_FALSE(keyWrites.isEmpty());
     EXPECT_EQ(keyWrites, QByteArray(keyWrites.size(), 'M')) << "only the head key is tried";
     EXPECT_EQ(poller.pendingKeys().codes(), "M1N");
@@ -86,7 +86,7 @@ TEST_F(DisplayPollTest, keysGoToRegister208OnePerTickInPressOrderAndAFailedOneIs
     writesAnswered = true;
     keyWrites.clear();
     for (int tick = 0; tick < 3; ++tick)
-        ASSERT_TRUE(poller.PollTextDisplay());
+        ASSERT_TRUE(poller.pollTextDisplay());
     EXPECT_EQ(keyWrites, "M1N");
     EXPECT_TRUE(poller.pendingKeys().isEmpty());
 }
@@ -96,7 +96,7 @@ TEST_F(DisplayPollTest, aMeterThatNeverTakesAKeyCannotGrowTheQueueBeyond64)
     writesAnswered = false;
     for (int i = 0; i < 100; ++i)
         poller.pressKey(i % kKeypadButtons);
-    ASSERT_TRUE(poller.PollTextDisplay());
+    ASSERT_TRUE(poller.pollTextDisplay());
     EXPECT_EQ(poller.pendingKeys().size(), 64);
     EXPECT_EQ(poller.pendingKeys().front(), '1');
 }
@@ -106,7 +106,7 @@ TEST_F(DisplayPollTest, aBlockTickAsksWithFunction99AndShowsTheValuesInTheUnitsC
     view.selected = {MeterType::Model8300, -1, -1, -1, -1};
     replyDelayMs = 300;
     pump.runAfter(100, [&] { view.selected = {MeterType::Model8300, 0, 0, 2, 1}; });
-    ASSERT_TRUE(poller.PollDisplayBlock());
+    ASSERT_TRUE(poller.pollDisplayBlock());
     ASSERT_EQ(port.sends().size(), 1u);
     EXPECT_EQ(port.sends()[0].bytes.toHex(), "01634009");
     EXPECT_EQ(shown(0), "Flow = 673.25");
@@ -117,7 +117,7 @@ TEST_F(DisplayPollTest, aBlockTickAsksWithFunction99AndShowsTheValuesInTheUnitsC
 
     view.selected.type = MeterType::Model8100;
     view.lines[3] = "";
-    ASSERT_TRUE(poller.PollDisplayBlock());
+    ASSERT_TRUE(poller.pollDisplayBlock());
     EXPECT_EQ(shown(3), "") << "the 8100 has no reverse total";
 }
 
@@ -131,7 +131,7 @@ TEST_F(DisplayPollTest, aShortOrCorruptedBlockReplyLeavesAllFiveLinesAsTheyWere)
     badData[10] = static_cast<char>(badData[10] ^ 1);
     for (const QByteArray &reply : {good.left(25), badCrc, badData}) {
         port.setResponder([reply](const QByteArray &, FakeSerialPort &p) { p.deliver(reply); });
-        ASSERT_TRUE(poller.PollDisplayBlock());
+        ASSERT_TRUE(poller.pollDisplayBlock());
     }
     EXPECT_EQ(view.writes, 0);
 }
@@ -141,8 +141,8 @@ TEST_F(DisplayPollTest, noTickStartsWhileAnotherOperationHoldsTheLink)
     poller.pressKey(0);
     {
         MeterLink::Hold download(link);
-        EXPECT_FALSE(poller.PollTextDisplay());
-        EXPECT_FALSE(poller.PollDisplayBlock());
+        EXPECT_FALSE(poller.pollTextDisplay());
+        EXPECT_FALSE(poller.pollDisplayBlock());
     }
     EXPECT_TRUE(port.sends().empty());
     EXPECT_EQ(view.writes, 0);
@@ -164,16 +164,16 @@ TEST_F(DisplayPollTest, noTickStartsInsideAnotherEvenWhenTheViewLetsEventsRunBet
     private:
         EventPump &pump_;
     } yielding(pump);
-    DisplayPoller own(link, shared, yielding);
+    DisplayPoller own(link, yielding);
     own.pressKey(14);
     int nestedTicks = 0;
     int nestedRuns = 0;
     pump.onEachYield([&] {
         ++nestedTicks;
         nestedRuns +=
-            own.PollTextDisplay() + own.PollDisplayBlock() + poller.poll(MeterType::R1900Portable);
+            own.pollTextDisplay() + own.pollDisplayBlock() + poller.poll(MeterType::R1900Portable);
     });
-    ASSERT_TRUE(own.PollTextDisplay());
+    ASSERT_TRUE(own.pollTextDisplay());
     pump.clearHooks();
     EXPECT_GT(nestedTicks, 0);
     EXPECT_EQ(nestedRuns, 0);

@@ -55,15 +55,15 @@ TEST_F(MonitoredLink, eachExchangeIsCountedAndReadRowByRow)
                  if (std::exchange(first, false))
                      p.deliver(holdingReply(), 1500);
              });
-         }, [&] { return link.ReadHoldingRegisters(1, 0, 76, 8); }, {2, 1, 1, 0, 0, 0, 0},
+         }, [&] { return link.readHoldingRegisters(1, 76, 8).ok(); }, {2, 1, 1, 0, 0, 0, 0},
          {"sent", "resent", "received"},
          {"read holding registers 76-83", "read holding registers 76-83", "16 bytes: registers 76-83"}},
-        {"a silent meter", [] {}, [&] { return link.ReadDisplayBlock(1); }, {1, 0, 0, 1, 0, 0, 0},
+        {"a silent meter", [] {}, [&] { return link.readDisplayBlock(1).ok(); }, {1, 0, 0, 1, 0, 0, 0},
          {"sent", "failed"}, {"display block", "time-out: no reply to display block"}},
-        {"a wrong CRC", [&] { answerEverySendWith(badCrc); }, [&] { return link.ReadLastDownloadPointer(1); },
+        {"a wrong CRC", [&] { answerEverySendWith(badCrc); }, [&] { return link.readLastDownloadPointer(1).ok(); },
          {1, 1, 0, 0, 1, 0, 0}, {"sent", "received"}, {"last-download pointer", "reply CRC wrong"}},
         {"a port that will not open", [&] { port.close(); port.failOpenWith(QStringLiteral("no such device")); },
-         [&] { return link.ReadDisplayBlock(1); }, {0, 0, 0, 0, 0, 1, 0}, {"failed"}, {"port would not open"}},
+         [&] { return link.readDisplayBlock(1).ok(); }, {0, 0, 0, 0, 0, 1, 0}, {"failed"}, {"port would not open"}},
     };
     for (const auto &row : rows) {
         monitor.clear();
@@ -80,7 +80,7 @@ TEST_F(MonitoredLink, whilePausedNothingIsRecordedAndAfterResumeTheReplyStillPai
 {
     answerEverySendWith(holdingReply());
     monitor.setPaused(true);
-    ASSERT_TRUE(link.ReadHoldingRegisters(1, 0, 76, 8));
+    ASSERT_TRUE(link.readHoldingRegisters(1, 76, 8).ok());
     EXPECT_EQ(monitor.rowCount(), 0);
     EXPECT_EQ(monitor.counters(), MonitorCounters());
 
@@ -92,7 +92,7 @@ TEST_F(MonitoredLink, whilePausedNothingIsRecordedAndAfterResumeTheReplyStillPai
 TEST_F(MonitoredLink, theTextForASupportRequestHasTheCountersThenALineAFrame)
 {
     answerEverySendWith(holdingReply());
-    ASSERT_TRUE(link.ReadHoldingRegisters(1, 0, 76, 8));
+    ASSERT_TRUE(link.readHoldingRegisters(1, 76, 8).ok());
     const QStringList lines = monitor.asText().split('\n');
     ASSERT_GE(lines.size(), 6);
     EXPECT_EQ(lines[1], "Requests 1 · Replies 1 · Resends 0 · Time-outs 0 · CRC errors 0");

@@ -7,7 +7,7 @@
 #include "platform/qt_event_pump.h"
 #include "platform/qt_file_dialogs.h"
 #include "platform/qt_serial_port.h"
-#include "platform/shared_state.h"
+#include "link/link_settings.h"
 #include "platform/system_clock.h"
 
 #include <QApplication>
@@ -31,14 +31,11 @@ int main(int argc, char **argv)
     while (meter.waitForReadyRead(5000) && !meter.readAllStandardOutput().contains("ready")) {
     }
 
-    ostrand::SharedState shared;
-    shared.CommPortNumber = 1;
-    shared.BaudRateText = QStringLiteral("38400");
-    shared.SlaveId = 1;
     ostrand::QtSerialPort port(programDir.path());
     ostrand::SystemClock clock;
     ostrand::QtEventPump pump;
-    ostrand::SerialLink serial(port, clock, pump, shared);
+    ostrand::SerialLink serial(port, clock, pump);
+    serial.setSettings({1, QStringLiteral("38400"), 1});
     ostrand::MeterLink link(serial);
     ostrand::QtFileDialogs dialogs(nullptr);
 
@@ -50,20 +47,19 @@ int main(int argc, char **argv)
         return 1;
 
     // A download's opening exchanges, then the live display, as the window runs them.
-    link.ReadHoldingRegisters(1, 0, 76, 8);
-    link.ReadLastDownloadPointer(1);
-    link.ReadLogBlock(1, 0x18, 0x81, 0x00, 100);
-    link.ReadLogBlock(1, 0x08, 0x80, 0x00, 128);
-    link.ReadLogBlock(1, 0x08, 0x81, 0x00, 128);
-    link.ReadLogBlock(1, 0x08, 0x82, 0x00, 128);
-    link.ConfirmDownload(1);
-    link.RegisterHighBytes[0] = link.RegisterLowBytes[0] = 'E';
-    link.WriteRegisters(1, 208, 1, 2);
-    link.ReadHoldingRegisters(1, 0, 24, 10);
-    link.ReadDisplayBlock(1);
+    link.readHoldingRegisters(1, 76, 8);
+    link.readLastDownloadPointer(1);
+    link.readLogBlock(1, 0x18, 0x81, 0x00, 100);
+    link.readLogBlock(1, 0x08, 0x80, 0x00, 128);
+    link.readLogBlock(1, 0x08, 0x81, 0x00, 128);
+    link.readLogBlock(1, 0x08, 0x82, 0x00, 128);
+    link.confirmDownload(1);
+    link.writeRegisters(1, 208, {0x4545});
+    link.readHoldingRegisters(1, 24, 10);
+    link.readDisplayBlock(1);
     // A wrong slave address: the meter stays silent and the key write gives up.
-    link.WriteRegisters(2, 208, 1, 2);
-    link.ReadDisplayBlock(1);
+    link.writeRegisters(2, 208, {0x4545});
+    link.readDisplayBlock(1);
 
     QTest::qWait(400);
     const bool saved = view.grab().save(out);

@@ -63,14 +63,14 @@ TEST_F(MonitorViewTest, aViewDestroyedWhileWatchingLeavesTheLinkUnwatched)
     view->show();
     view.reset();
     EXPECT_EQ(link.observer(), nullptr);
-    EXPECT_FALSE(link.ReadDisplayBlock(1)) << "and the link runs on without it";
+    EXPECT_FALSE(link.readDisplayBlock(1).ok()) << "and the link runs on without it";
 }
 
 TEST_F(MonitorViewTest, saveAsTextWritesTheRecordWhereTheOperatorChoseAndCancelWritesNothing)
 {
     QTemporaryDir dir;
     view->show();
-    EXPECT_FALSE(link.ReadDisplayBlock(1));
+    EXPECT_FALSE(link.readDisplayBlock(1).ok());
     const QString path = dir.filePath("support.txt");
     dialogs.answerNext(path);
     child<QPushButton>("monitorSaveButton")->click();
