@@ -84,13 +84,13 @@ DialerTab::DialerTab(MeterLink &link, EventPump &pump, QWidget *parent)
 void DialerTab::onDialClicked()
 {
     // A click inside a display poll's wait is taken up once the link is free.
-    if (dialer_.DialModem(phoneBox_->text()) == DialResult::Busy)
+    if (dialer_.dialModem(phoneBox_->text()) == DialResult::Busy)
         QTimer::singleShot(50, this, &DialerTab::onDialClicked);
 }
 
 void DialerTab::onHangUpClicked()
 {
-    dialer_.HangUpModem();
+    dialer_.hangUpModem();
 }
 
 void DialerTab::onListClicked()

@@ -44,7 +44,7 @@ int listPosition(const QComboBox *combo)
 
 } // namespace
 
-DisplayTab::DisplayTab(MeterLink &link, const SharedState &linkState, QWidget *parent)
+DisplayTab::DisplayTab(MeterLink &link, QWidget *parent)
     : QWidget(parent)
 {
     auto *typeFrame = groupBox(QStringLiteral("Frame10"), QStringLiteral("Meter Type"));
@@ -144,7 +144,7 @@ DisplayTab::DisplayTab(MeterLink &link, const SharedState &linkState, QWidget *p
     layout->addLayout(top);
     layout->addStretch(1);
 
-    poller_ = std::make_unique<DisplayPoller>(link, linkState, static_cast<DisplayView &>(*this));
+    poller_ = std::make_unique<DisplayPoller>(link, static_cast<DisplayView &>(*this));
 }
 
 DisplayTab::~DisplayTab() = default;
@@ -183,12 +183,12 @@ void DisplayTab::onMeterTypeClicked(int index)
 
 void DisplayTab::onTextTimer()
 {
-    poller_->PollTextDisplay();
+    poller_->pollTextDisplay();
 }
 
 void DisplayTab::onBlockTimer()
 {
-    poller_->PollDisplayBlock();
+    poller_->pollDisplayBlock();
 }
 
 void DisplayTab::setLine(int line, const QString &text)

@@ -18,14 +18,13 @@ namespace ostrand {
 class DisplayPoller;
 class MeterLink;
 struct Settings;
-struct SharedState;
 
 // "Display Meter": the meter's own panel, polled live, with its keypad and,
 // for the portable meter, the units its values are shown in.
 class DisplayTab : public QWidget, private DisplayView {
     Q_OBJECT
 public:
-    DisplayTab(MeterLink &link, const SharedState &linkState, QWidget *parent = nullptr);
+    DisplayTab(MeterLink &link, QWidget *parent = nullptr);
     ~DisplayTab() override;
 
     // The tab was left: the polls that only this tab shows stop.

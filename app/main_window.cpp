@@ -27,7 +27,7 @@ constexpr int kDisplayTab = 3;
 
 MainWindow::MainWindow(const QString &programDir, Platform platform, QWidget *parent)
     : QMainWindow(parent), settingsFile_(programDir),
-      serial_(platform.port, platform.clock, platform.pump, linkState_), link_(serial_)
+      serial_(platform.port, platform.clock, platform.pump), link_(serial_)
 {
     setObjectName(QStringLiteral("DwnLoad1"));
     setWindowTitle(QStringLiteral("Ostrand Download Revision 1.17"));
@@ -44,7 +44,7 @@ MainWindow::MainWindow(const QString &programDir, Platform platform, QWidget *pa
     downloadTab_ = new DownloadTab({programDir, link_, *results_, gridState_, *settingsTab_,
                                     *palmTab_, platform.dialogs, platform.pump, platform.clock});
     auto *viewTab = new ViewTab(*results_, gridState_, platform.dialogs);
-    displayTab_ = new DisplayTab(link_, linkState_);
+    displayTab_ = new DisplayTab(link_);
     dialerTab_ = new DialerTab(link_, platform.pump);
     connect(settingsTab_, &SettingsTab::linkSettingsChanged, this, &MainWindow::copyLinkSettings);
     connect(palmTab_, &PalmTab::separationChanged, downloadTab_, &DownloadTab::showSeparation);
@@ -84,9 +84,8 @@ PhoneList &MainWindow::phoneList()
 
 void MainWindow::copyLinkSettings()
 {
-    linkState_.CommPortNumber = static_cast<qint16>(settingsTab_->portNumber());
-    linkState_.BaudRateText = settingsTab_->baudRateText();
-    linkState_.SlaveId = static_cast<qint16>(settingsTab_->slaveId());
+    // The Settings tab is the link's only source of where the meter is.
+    serial_.setSettings({settingsTab_->portNumber(), settingsTab_->baudRateText(), settingsTab_->slaveId()});
 }
 
 void MainWindow::onTabChanged(int index)

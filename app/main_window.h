@@ -4,7 +4,6 @@
 #include "download/grid_state.h"
 #include "link/meter_link.h"
 #include "link/serial_link.h"
-#include "platform/shared_state.h"
 
 #include <QMainWindow>
 #include <functional>
@@ -64,9 +63,6 @@ private:
     void saveSettingsOnce();
 
     SettingsFile settingsFile_;
-    // Read by the link (and the display polls) at each exchange; the Settings tab
-    // is its only source.
-    SharedState linkState_;
     SerialLink serial_;
     MeterLink link_;
     GridState gridState_;

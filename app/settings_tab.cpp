@@ -2,6 +2,7 @@
 
 #include "app/settings_file.h"
 #include "app/tab_widgets.h"
+#include "link/link_settings.h"
 #include "link/meter_link.h"
 #include "monitor/port_panel.h"
 #include "platform/baud_rates.h"
@@ -19,12 +20,6 @@ namespace {
 
 const QString kSlaveIdNormalStyle = QStringLiteral("QLineEdit { background: #E0E0E0; }");
 const QString kSlaveIdInvalidStyle = QStringLiteral("QLineEdit { background: #F4C7C3; }");
-
-// One byte on the wire: anything else would reach some other meter, or none.
-bool isSlaveAddress(int value)
-{
-    return value >= 0 && value <= 255;
-}
 
 } // namespace
 
@@ -90,7 +85,7 @@ SettingsTab::SettingsTab(const QString &programDir, MeterLink &link, QWidget *pa
         describePortDevices();
         // The next exchange opens the device the link now names.
         if (!link_.isBusy())
-            link_.serial().ClosePort();
+            link_.serial().closePort();
     });
     auto *layout = new QVBoxLayout(this);
     layout->addLayout(slave);
@@ -119,7 +114,7 @@ void SettingsTab::onSlaveIdEdited()
     // An address a meter cannot have is not used: keep the last good one and
     // show the box as wrong; a download refuses to start until it is put right.
     const auto value = leadingNumberAsInt16(slaveIdBox_->text());
-    slaveIdValid_ = value && isSlaveAddress(*value);
+    slaveIdValid_ = value && LinkSettings::isValidSlave(*value);
     if (slaveIdValid_) {
         slaveId_ = *value;
         slaveIdBox_->setStyleSheet(kSlaveIdNormalStyle);

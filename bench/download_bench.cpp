@@ -11,7 +11,7 @@
 #include "link/serial_link.h"
 #include "platform/qt_event_pump.h"
 #include "platform/qt_serial_port.h"
-#include "platform/shared_state.h"
+#include "link/link_settings.h"
 #include "platform/system_clock.h"
 
 #include <QCoreApplication>
@@ -87,14 +87,12 @@ int main(int argc, char **argv)
     while (sim.waitForReadyRead(10000) && !sim.readAllStandardOutput().contains("ready")) {
     }
 
-    ostrand::SharedState shared;
-    shared.CommPortNumber = 1;
-    shared.BaudRateText = QStringLiteral("38400");
     ostrand::QtSerialPort realPort(dir.path());
     CountingPort port(realPort);
     ostrand::SystemClock clock;
     ostrand::QtEventPump pump;
-    ostrand::SerialLink serial(port, clock, pump, shared);
+    ostrand::SerialLink serial(port, clock, pump);
+    serial.setSettings({1, QStringLiteral("38400"), 1});
     ostrand::MeterLink link(serial);
     ostrand::ResultsGrid grid;
     ostrand::GridState state;

@@ -7,7 +7,7 @@
 #include "link/serial_link.h"
 #include "platform/qt_event_pump.h"
 #include "platform/qt_serial_port.h"
-#include "platform/shared_state.h"
+#include "link/link_settings.h"
 #include "platform/system_clock.h"
 
 #include <QCoreApplication>
@@ -45,19 +45,17 @@ int main(int argc, char **argv)
     QTemporaryDir dir;
     QFile::link(QString::fromLocal8Bit(ptsname(master)), dir.filePath(QStringLiteral("COM1")));
 
-    ostrand::SharedState shared;
-    shared.CommPortNumber = 1;
-    shared.BaudRateText = QStringLiteral("38400");
     ostrand::QtSerialPort port(dir.path());
     ostrand::SystemClock clock;
     ostrand::QtEventPump pump;
-    ostrand::SerialLink serial(port, clock, pump, shared);
+    ostrand::SerialLink serial(port, clock, pump);
+    serial.setSettings({1, QStringLiteral("38400"), 1});
     ostrand::MeterLink link(serial);
 
     QElapsedTimer wall;
     wall.start();
     const double cpuBefore = cpuSeconds();
-    const bool answered = logBlock ? link.ReadLogBlock(1, 8, 0x80, 0, 128) : link.ReadHoldingRegisters(1, 0, 76, 8);
+    const bool answered = logBlock ? link.readLogBlock(1, 8, 0x80, 0, 128).ok() : link.readHoldingRegisters(1, 76, 8).ok();
     const double cpu = cpuSeconds() - cpuBefore;
     const double seconds = wall.elapsed() / 1000.0;
 

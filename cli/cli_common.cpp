@@ -1,5 +1,6 @@
 #include "cli_common.h"
 
+#include "link/link_settings.h"
 #include "platform/baud_rates.h"
 
 #include <QRegularExpression>
@@ -34,7 +35,7 @@ std::optional<int> parseSlave(const QString &text)
 {
     bool ok = false;
     const int value = text.toInt(&ok);
-    if (!ok || value < 0 || value > 255)
+    if (!ok || !LinkSettings::isValidSlave(value))
         return std::nullopt;
     return value;
 }

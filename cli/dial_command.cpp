@@ -1,11 +1,11 @@
 #include "cli_common.h"
 #include "command_registry.h"
+#include "link/link_settings.h"
 #include "link/meter_link.h"
 #include "link/modem_dialer.h"
 #include "link/serial_link.h"
 #include "platform/qt_event_pump.h"
 #include "platform/qt_serial_port.h"
-#include "platform/shared_state.h"
 #include "platform/system_clock.h"
 
 #include <QCommandLineParser>
@@ -55,7 +55,7 @@ int reportPortNotOpen(MeterLink &link)
 }
 
 struct LineChoice {
-    SharedState shared;
+    LinkSettings settings;
     QString device; // empty for a COM number
 };
 
@@ -85,8 +85,8 @@ std::optional<LineChoice> parseLine(QCommandLineParser &parser, const QStringLis
     }
     const PortChoice port = *parsePort(parser.value(QStringLiteral("port")));
     LineChoice choice;
-    choice.shared.CommPortNumber = static_cast<qint16>(port.comNumber);
-    choice.shared.BaudRateText = parser.value(QStringLiteral("baud"));
+    choice.settings.portNumber = port.comNumber;
+    choice.settings.baudRate = parser.value(QStringLiteral("baud"));
     choice.device = port.devicePath;
     return choice;
 }
@@ -94,16 +94,16 @@ std::optional<LineChoice> parseLine(QCommandLineParser &parser, const QStringLis
 // The port, the link and the waits the window would use.
 struct ModemLine {
     explicit ModemLine(const LineChoice &choice)
-        : shared(choice.shared), serialPort(QCoreApplication::applicationDirPath())
+        : serialPort(QCoreApplication::applicationDirPath())
     {
+        serial.setSettings(choice.settings);
         if (!choice.device.isEmpty())
             serialPort.setDeviceOverride(choice.device);
     }
-    SharedState shared;
     QtSerialPort serialPort;
     SystemClock clock;
     QtEventPump pump;
-    SerialLink serial{serialPort, clock, pump, shared};
+    SerialLink serial{serialPort, clock, pump};
     MeterLink link{serial};
 };
 
@@ -124,7 +124,7 @@ DialResult dialAndReport(MeterLink &link, EventPump &pump, const QString &number
                                           printLine(text);
                                   },
                                   [&] { *dialCommandSent = true; }});
-    const DialResult result = dialer.DialModem(number);
+    const DialResult result = dialer.dialModem(number);
     if (result == DialResult::PortNotOpen)
         reportPortNotOpen(link);
     else
@@ -143,7 +143,7 @@ void hangUpAndReport(MeterLink &link, EventPump &pump)
                                   },
                                   [] {}});
     pump.sleep(kEscapeLeadInMs);
-    dialer.HangUpModem();
+    dialer.hangUpModem();
 }
 
 int runDialCommand(const QStringList &arguments)
@@ -177,7 +177,7 @@ int runHangUpCommand(const QStringList &arguments)
         return kUsageError;
     ModemLine line(*choice);
     // A fresh process finds the port closed, and a hang-up leaves a closed port alone.
-    if (!line.serial.OpenPort())
+    if (!line.serial.openPort())
         return reportPortNotOpen(line.link);
     hangUpAndReport(line.link, line.pump);
     return 0;

@@ -9,7 +9,6 @@
 #include "link/serial_link.h"
 #include "platform/qt_event_pump.h"
 #include "platform/qt_serial_port.h"
-#include "platform/shared_state.h"
 #include "platform/system_clock.h"
 
 #include <QCommandLineParser>
@@ -210,21 +209,17 @@ int runDisplayCommand(const QStringList &arguments)
     if (!request)
         return status;
 
-    SharedState shared;
-    shared.CommPortNumber = static_cast<qint16>(request->port.comNumber);
-    shared.BaudRateText = request->baud;
-    shared.SlaveId = static_cast<qint16>(request->slave);
-
     QtSerialPort serialPort(QCoreApplication::applicationDirPath());
     if (!request->port.devicePath.isEmpty())
         serialPort.setDeviceOverride(request->port.devicePath);
     SystemClock clock;
     QtEventPump pump;
-    SerialLink serial(serialPort, clock, pump, shared);
+    SerialLink serial(serialPort, clock, pump);
+    serial.setSettings({request->port.comNumber, request->baud, request->slave});
     MeterLink link(serial);
     DisplayLines view;
     view.selected = request->selection;
-    DisplayPoller poller(link, shared, view);
+    DisplayPoller poller(link, view);
     for (const char code : request->keys)
         poller.queueKey(code);
 

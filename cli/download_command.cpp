@@ -10,7 +10,6 @@
 #include "link/serial_link.h"
 #include "platform/qt_event_pump.h"
 #include "platform/qt_serial_port.h"
-#include "platform/shared_state.h"
 #include "platform/system_clock.h"
 
 #include <QCommandLineParser>
@@ -131,18 +130,14 @@ int runDownloadCommand(const QStringList &arguments)
     if (output.isEmpty())
         return usageError(QStringLiteral("--output needs a file name"));
 
-    SharedState shared;
-    shared.CommPortNumber = static_cast<qint16>(port->comNumber);
-    shared.BaudRateText = baud;
-    shared.SlaveId = static_cast<qint16>(*slave);
-    shared.DownloadFileName = parser.value(QStringLiteral("output"));
 
     QtSerialPort serialPort(QCoreApplication::applicationDirPath());
     if (!port->devicePath.isEmpty())
         serialPort.setDeviceOverride(port->devicePath);
     SystemClock clock;
     QtEventPump pump;
-    SerialLink serial(serialPort, clock, pump, shared);
+    SerialLink serial(serialPort, clock, pump);
+    serial.setSettings({port->comNumber, baud, *slave});
     MeterLink link(serial);
     ResultsGrid grid;
     GridState state;
@@ -172,7 +167,7 @@ int runDownloadCommand(const QStringList &arguments)
     display.setStatus(options.sinceLastTime ? QStringLiteral("Last Time Downloading") : QStringLiteral("Downloading"));
     DownloadEngine engine(link, grid, state, display);
     const qint16 result = engine.DownloadLog(options);
-    const QString finalStatus = finishDownload(result, grid, state, shared.DownloadFileName, display,
+    const QString finalStatus = finishDownload(result, grid, state, output, display,
                                                [&] { engine.ConfirmDownload(); });
     if (viaModem)
         hangUpAndReport(link, pump);

@@ -3,18 +3,21 @@
 #include "display/display_block.h"
 #include "display/text_display.h"
 #include "link/meter_link.h"
-#include "platform/shared_state.h"
 
 namespace ostrand {
 
-DisplayPoller::DisplayPoller(MeterLink &link, const SharedState &shared, DisplayView &view)
-    : link_(link), shared_(shared), view_(view)
+DisplayPoller::DisplayPoller(MeterLink &link, DisplayView &view) : link_(link), view_(view)
 {
 }
 
 bool DisplayPoller::pressKey(int buttonIndex)
 {
     return queueKey(keypadCode(buttonIndex));
+}
+
+int DisplayPoller::slave() const
+{
+    return link_.serial().settings().slave;
 }
 
 bool DisplayPoller::queueKey(char code)
@@ -28,13 +31,13 @@ void DisplayPoller::sendOldestKey()
         return;
     // Copied before the write: keys pressed during its wait join the queue meanwhile.
     const char code = keys_.front();
-    link_.RegisterHighBytes[0] = static_cast<unsigned char>(code);
-    link_.RegisterLowBytes[0] = static_cast<unsigned char>(code);
-    if (link_.WriteRegisters(shared_.SlaveId, kKeyRegister, 1, 2))
+    // The key code goes out in both bytes of the register.
+    const auto byte = static_cast<quint16>(static_cast<unsigned char>(code));
+    if (link_.writeRegisters(slave(), kKeyRegister, {static_cast<quint16>(byte << 8 | byte)}))
         keys_.removeFront();
 }
 
-bool DisplayPoller::PollTextDisplay()
+bool DisplayPoller::pollTextDisplay()
 {
     if (link_.isBusy())
         return false;
@@ -43,29 +46,27 @@ bool DisplayPoller::PollTextDisplay()
     // Each line on its own: one failed read must not cost the others their update.
     for (int line = 0; line < 4; ++line) {
         const int start = kFirstLineRegister + kRegistersPerLine * line;
-        if (link_.ReadHoldingRegisters(shared_.SlaveId, start / 256, start % 256,
-                                       kRegistersPerLine)) {
-            view_.setLine(line, displayLineText(link_.ReplyData));
-        }
+        if (const auto text = link_.readHoldingRegisters(slave(), start, kRegistersPerLine))
+            view_.setLine(line, displayLineText(*text));
     }
     return true;
 }
 
-bool DisplayPoller::PollDisplayBlock()
+bool DisplayPoller::pollDisplayBlock()
 {
     if (link_.isBusy())
         return false;
     MeterLink::Hold hold(link_);
-    if (link_.ReadDisplayBlock(shared_.SlaveId))
-        applyDisplayUpdate(decodeDisplayBlock(link_.ReplyData, view_.selection()), view_);
+    if (const auto block = link_.readDisplayBlock(slave()))
+        applyDisplayUpdate(decodeDisplayBlock(*block, view_.selection()), view_);
     return true;
 }
 
 bool DisplayPoller::poll(MeterType type)
 {
     if (meterTypeInfo(type).poll == PollKind::TextDisplay)
-        return PollTextDisplay();
-    return PollDisplayBlock();
+        return pollTextDisplay();
+    return pollDisplayBlock();
 }
 
 } // namespace ostrand

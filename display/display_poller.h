@@ -7,10 +7,9 @@
 namespace ostrand {
 
 class MeterLink;
-struct SharedState;
 
 // The work of one display timer tick, and the keypad queue the text poll
-// drains. Every exchange goes to SlaveId; the polls never report a failure:
+// drains. Every exchange goes to the slave the link is set to; the polls never report a failure:
 // what failed is simply not written to the view.
 //
 // A tick is refused, and does nothing, while the link is busy: an exchange of
@@ -20,24 +19,24 @@ struct SharedState;
 // exchanges either.
 class DisplayPoller {
 public:
-    // All three must outlive the poller.
-    DisplayPoller(MeterLink &link, const SharedState &shared, DisplayView &view);
+    // Both must outlive the poller.
+    DisplayPoller(MeterLink &link, DisplayView &view);
 
     // A keypad button (0 to 15) was pressed: its code joins the queue. False
     // when the press was dropped (no such button, or the queue is full).
     bool pressKey(int buttonIndex);
     // The same for a key code ('0'-'9', '.', 'N', 'L', 'M', 'E', 'F').
     bool queueKey(char code);
-    // The keys not yet taken by the meter (PendingKeys).
+    // The keys not yet taken by the meter.
     const KeyQueue &pendingKeys() const { return keys_; }
 
     // One text-display tick: the oldest queued key written to the key register
     // (kept for the next tick if the write fails), then each of the four lines
     // read and shown, a line whose read fails left as it was. False when refused.
-    bool PollTextDisplay();
+    bool pollTextDisplay();
     // One display-block tick: the block read and, on success, decoded under the
     // view's selection as it is after the exchange. False when refused.
-    bool PollDisplayBlock();
+    bool pollDisplayBlock();
     // The tick of `type`'s poll.
     bool poll(MeterType type);
 
@@ -47,9 +46,9 @@ public:
 
 private:
     void sendOldestKey();
+    int slave() const;
 
     MeterLink &link_;
-    const SharedState &shared_;
     DisplayView &view_;
     KeyQueue keys_;
 };

@@ -64,25 +64,28 @@ bool DownloadEngine::readPointers(const DownloadOptions &options, LogAddress &st
     if (options.sinceLastTime) {
         // Without the pointer there is no start: reading from address zero
         // would download memory that is not log at all.
-        if (!link_.ReadLastDownloadPointer(options.slave)) {
+        const auto pointer = link_.readLastDownloadPointer(options.slave);
+        if (!pointer) {
             display_.showDetail(QStringLiteral("could not read where the last download stopped: %1")
-                                    .arg(link_.lastFailureText()));
+                                    .arg(link_.failureText(pointer.error())));
             return false;
         }
-        const QByteArray &p = link_.LastDownloadPointer;
+        const QByteArray &p = *pointer;
         // Reading starts at the record after the pointer, but the byte count
         // runs from the pointer itself: a meter with nothing new since its
         // last confirmed download then has pointer and end equal.
         countFrom = LogAddress{at(p, 0), at(p, 1), at(p, 2)};
         start = advancedBy(countFrom, 8);
     }
-    if (!link_.ReadHoldingRegisters(options.slave, 0, kPointerRegister, kPointerRegisterCount)) {
+    const auto registers = link_.readHoldingRegisters(options.slave, kPointerRegister, kPointerRegisterCount);
+    if (!registers) {
         display_.showDetail(QStringLiteral("could not read the meter's log pointers: %1")
-                                .arg(link_.lastFailureText()));
+                                .arg(link_.failureText(registers.error())));
         return false;
     }
 
-    const QByteArray &d = link_.ReplyData;
+    pointerRegisters_ = *registers;
+    const QByteArray &d = pointerRegisters_;
     meterStart_ = startPointerIn(d, options.portableMeter);
     if (!options.sinceLastTime) {
         start = meterStart_;
@@ -112,7 +115,7 @@ qint16 DownloadEngine::DownloadLog(const DownloadOptions &options)
     if (byteCount == 0)
         return download_result::kNoRecords;
 
-    const QByteArray &d = link_.ReplyData;
+    const QByteArray &d = pointerRegisters_;
     const int shift = options.portableMeter ? 0 : 1;
     display_.setRecordsUsed(countText(d, shift + 7));
     display_.setRecordsAvailable(countText(d, shift + 11));
@@ -149,12 +152,15 @@ bool DownloadEngine::readChannelLabels(int slave, Labels &labels)
     while (unread > 0) {
         bool progress = false;
         for (int k = 1; k <= 8; ++k) {
-            if (read[k] || !link_.ReadLogBlock(slave, kChannelSetupBank, 0x80 + k, 0x00, kChannelSetupWords))
+            if (read[k])
+                continue;
+            const auto setup = link_.readLogBlock(slave, kChannelSetupBank, 0x80 + k, 0x00, kChannelSetupWords);
+            if (!setup)
                 continue;
             read[k] = true;
             --unread;
             progress = true;
-            labels[k] = CleanChannelName(link_.ReplyData.mid(kLabelOffset, kLabelLength));
+            labels[k] = CleanChannelName(setup->mid(kLabelOffset, kLabelLength));
         }
         yield();
         fruitless = progress ? 0 : fruitless + 1;
@@ -184,15 +190,15 @@ qint16 DownloadEngine::checkSameMeter()
 {
     while (link_.serial().openCount() != checkedOpens_) {
         checkedOpens_ = link_.serial().openCount();
-        if (!link_.ReadHoldingRegisters(options_.slave, 0, kPointerRegister,
-                                        kPointerRegisterCount)) {
+        const auto registers = link_.readHoldingRegisters(options_.slave, kPointerRegister, kPointerRegisterCount);
+        if (!registers) {
             display_.showDetail(
                 QStringLiteral(
                     "could not read the meter's log pointers after the line was reopened: %1")
-                    .arg(link_.lastFailureText()));
+                    .arg(link_.failureText(registers.error())));
             return download_result::kPointersUnreadable;
         }
-        const LogAddress start = startPointerIn(link_.ReplyData, options_.portableMeter);
+        const LogAddress start = startPointerIn(*registers, options_.portableMeter);
         Labels labels;
         if (!readChannelLabels(options_.slave, labels))
             return download_result::kChannelLabelsUnreadable;
@@ -209,13 +215,13 @@ void DownloadEngine::ConfirmDownload()
 {
     // Opening is all the confirmation's own exchange would do first; done here,
     // a reopen is seen before the meter on the line is told anything.
-    link_.serial().OpenPort();
+    link_.serial().openPort();
     if (checkSameMeter() != download_result::kComplete)
         return;
-    if (!link_.ConfirmDownload(options_.slave))
+    if (const auto confirmed = link_.confirmDownload(options_.slave); !confirmed)
         display_.showDetail(
             QStringLiteral("the meter did not acknowledge the download confirmation: %1")
-                .arg(link_.lastFailureText()));
+                .arg(link_.failureText(confirmed.error())));
 }
 
 qint16 DownloadEngine::readLog(int slave, LogAddress address, const LogAddress &end, std::int32_t byteCount)
@@ -231,9 +237,10 @@ qint16 DownloadEngine::readLog(int slave, LogAddress address, const LogAddress &
     for (;;) {
         yield();
         const int words = wordsForBytes(size);
-        bool read = false;
-        for (int attempt = 0; attempt < kBlockAttempts && !read; ++attempt)
-            read = link_.ReadLogBlock(slave, address.bank, address.page, address.offset, words);
+        Result<QByteArray> reply = LinkError::TimedOut;
+        for (int attempt = 0; attempt < kBlockAttempts && !reply; ++attempt)
+            reply = link_.readLogBlock(slave, address.bank, address.page, address.offset, words);
+        const bool read = reply.ok();
         if (!read)
             result = download_result::kBlockFailed;
         display_.setProgress(static_cast<int>(std::floor(done * 100.0 / byteCount)));
@@ -241,7 +248,7 @@ qint16 DownloadEngine::readLog(int slave, LogAddress address, const LogAddress &
             break;
         // A block that came over a reopened line is decoded only once the
         // meter that sent it is known to be the one the download began with.
-        const QByteArray block = link_.ReplyData;
+        const QByteArray block = *reply;
         result = checkSameMeter();
         if (result != download_result::kComplete)
             break;

@@ -72,6 +72,8 @@ private:
     std::array<QString, 9> labels_;
     DownloadOptions options_;
     // What identifies the meter this download began with.
+    // The pointer registers as read at the start.
+    QByteArray pointerRegisters_;
     LogAddress meterStart_;
     Labels meterLabels_;
     int checkedOpens_ = 0;

@@ -1,16 +1,10 @@
 #pragma once
 
+#include "link/link_error.h"
+
 #include <QByteArray>
 
 namespace ostrand {
-
-// Why an exchange with the meter came to nothing.
-enum class LinkFailure {
-    PortNotOpen, // the port could not be opened
-    TimedOut,    // no complete reply within the exchange's time
-    CrcError,    // a complete reply whose CRC was wrong
-    WrongReply,  // a reply that answers another request (a late one)
-};
 
 // Watches the frames on the link, for the communication monitor. The link
 // calls it only while one is attached, so an unwatched link pays nothing.
@@ -23,7 +17,7 @@ public:
     // The bytes of a reply as read, CRC included, and whether the CRC was right.
     virtual void replyRead(const QByteArray &frame, bool crcOk) = 0;
     // The exchange for `request` failed (for a port that would not open, `request` is empty).
-    virtual void exchangeFailed(const QByteArray &request, LinkFailure why) = 0;
+    virtual void exchangeFailed(const QByteArray &request, LinkError why) = 0;
 };
 
 } // namespace ostrand

@@ -1,11 +1,14 @@
 #include "meter_link.h"
 
 #include "link/crc16.h"
+#include "link/exchange_timings.h"
+#include "link/link_settings.h"
 #include "link/modbus_requests.h"
 #include "link/wait_clock.h"
 #include "platform/serial_port.h"
 
 #include <algorithm>
+#include <array>
 
 namespace ostrand {
 
@@ -39,23 +42,17 @@ private:
 
 namespace {
 
-// The address goes out as one byte; anything else would reach another meter.
-bool validSlave(int slave)
-{
-    return slave >= 0 && slave <= 255;
-}
-
-// Resends are counted from the later of the last send and the last byte seen,
-// so a reply still arriving (a long block at a slow rate) is never cut off.
 // A reply that takes longer on the wire than the wait between resends (a long
 // block at 4800 baud or less, or over a slow modem) gets that much more time
 // before the exchange gives up. Shorter replies, the usual case at 9600 baud
 // and above, leave the meter's timing exactly as it always was.
-double slowLineAllowance(const SerialLink &link, int replyBytes, double resendInterval)
+double slowLineAllowance(const SerialLink &link, int replyBytes, double slowLine)
 {
-    return std::max(0.0, link.wireSeconds(replyBytes) - resendInterval);
+    return std::max(0.0, link.wireSeconds(replyBytes) - slowLine);
 }
 
+// Resends are counted from the later of the last send and the last byte seen,
+// so a reply still arriving (a long block at a slow rate) is never cut off.
 double resendBase(const WaitClock &clock, const SerialLink &link, double lastSend)
 {
     if (link.lastByteMs() == SerialLink::kNoByte)
@@ -67,75 +64,69 @@ double resendBase(const WaitClock &clock, const SerialLink &link, double lastSen
 
 MeterLink::MeterLink(SerialLink &link) : link_(link) {}
 
-void MeterLink::Crc16Update(int byte)
-{
-    CrcRegister = crc16Step(static_cast<std::uint16_t>(CrcRegister), static_cast<std::uint8_t>(byte));
-}
-
-bool MeterLink::readByte(int &value)
-{
-    if (!link_.ReadBytes(1))
-        return fail(LinkFailure::TimedOut);
-    value = static_cast<std::uint8_t>(link_.ReceiveBuffer.at(0));
-    if (observer_)
-        reply_.append(static_cast<char>(value));
-    return true;
-}
-
 void MeterLink::send(const QByteArray &frame)
 {
     if (observer_)
         observer_->requestSent(frame, frame == request_);
     request_ = frame;
-    link_.SendBytes(frame);
+    link_.sendBytes(frame);
 }
 
-bool MeterLink::fail(LinkFailure why)
+LinkError MeterLink::fail(LinkError why)
 {
-    lastFailure_ = why;
     if (observer_ && !failed_) {
-        if (why == LinkFailure::CrcError)
+        if (why == LinkError::CrcError)
             observer_->replyRead(reply_, false);
         observer_->exchangeFailed(request_, why);
     }
     failed_ = true;
-    return false;
+    return why;
 }
 
-QString MeterLink::lastFailureText() const
+QString MeterLink::failureText(LinkError error) const
 {
-    switch (lastFailure_) {
-    case LinkFailure::PortNotOpen: {
+    switch (error) {
+    case LinkError::PortNotOpen: {
         const QString reason = link_.port().errorString();
         return reason.isEmpty() ? QStringLiteral("the port would not open")
                                 : QStringLiteral("the port would not open: %1").arg(reason);
     }
-    case LinkFailure::TimedOut:
+    case LinkError::TimedOut:
         return QStringLiteral("no reply in time");
-    case LinkFailure::CrcError:
+    case LinkError::CrcError:
         return QStringLiteral("the reply's CRC was wrong");
-    case LinkFailure::WrongReply:
+    case LinkError::WrongReply:
         return QStringLiteral("the reply answered another request");
+    case LinkError::Busy:
+        return QStringLiteral("the link was busy with another exchange");
+    case LinkError::SlaveOutOfRange:
+        return QStringLiteral("the slave address is not between 0 and 255");
     }
     return QStringLiteral("the exchange failed");
 }
 
-bool MeterLink::begin(const Exchange &exchange, int slave)
+Result<void> MeterLink::begin(const Exchange &exchange, int slave)
 {
-    if (!exchange.entered() || !validSlave(slave))
-        return false;
+    // Neither refusal touches the port, so the monitor is not told of them.
+    if (!exchange.entered())
+        return LinkError::Busy;
+    if (!LinkSettings::isValidSlave(slave))
+        return LinkError::SlaveOutOfRange;
     link_.yield();
-    if (!link_.OpenPort())
-        return fail(LinkFailure::PortNotOpen);
-    link_.DiscardInput();
-    link_.DiscardOutput();
+    if (!link_.openPort())
+        return fail(LinkError::PortNotOpen);
+    link_.discardInput();
+    link_.discardOutput();
     link_.yield();
-    return true;
+    return {};
 }
 
-bool MeterLink::awaitResendingEverySecond(const QByteArray &frame, int expected, double giveUpSeconds)
+Result<void> MeterLink::sendAndAwait(const QByteArray &frame, int expected, const ExchangeTiming &timing)
 {
-    const double giveUp = giveUpSeconds + slowLineAllowance(link_, expected, 1.0);
+    send(frame);
+    if (timing.yieldAfterSend)
+        link_.yield();
+    const double giveUp = timing.giveUp + slowLineAllowance(link_, expected, timing.slowLine);
     const WaitClock clock(link_.clock());
     // Give-up times count from the start rounded to a whole second, as the
     // meters have always been timed; resends count from the real send, since
@@ -145,192 +136,176 @@ bool MeterLink::awaitResendingEverySecond(const QByteArray &frame, int expected,
     double lastSend = clock.now();
     for (;;) {
         link_.waitForEvent();
-        if (link_.ReceivedCount() >= expected)
-            return true;
         const double now = clock.now();
-        if (now - resendBase(clock, link_, lastSend) <= 1.0)
-            continue;
-        if (now - firstSend >= giveUp)
-            return fail(LinkFailure::TimedOut);
-        send(frame);
-        lastSend = now;
-    }
-}
-
-bool MeterLink::readThroughCrc(int count, QByteArray *keep, int keepFrom)
-{
-    for (int i = 0; i < count; ++i) {
-        int value = 0;
-        if (!readByte(value))
-            return false;
-        Crc16Update(value);
-        if (keep && i >= keepFrom)
-            keep->append(static_cast<char>(value));
-    }
-    return true;
-}
-
-bool MeterLink::readCrcAndCompare()
-{
-    int low = 0;
-    int high = 0;
-    if (!readByte(low) || !readByte(high))
-        return false;
-    if (high == static_cast<int>((CrcRegister >> 8) & 0xFF) && low == static_cast<int>(CrcRegister & 0xFF))
-        return true;
-    return fail(LinkFailure::CrcError);
-}
-
-bool MeterLink::ReadHoldingRegisters(int slave, int startHigh, int startLow, int count)
-{
-    Exchange exchange(*this);
-    if (!begin(exchange, slave))
-        return false;
-    const QByteArray frame = request::readHoldingRegisters(slave, startHigh, startLow, count);
-    send(frame);
-
-    // Sent again without a discard: a late first reply is still read.
-    if (!awaitResendingEverySecond(frame, reply::holdingRegistersLength(count), 30))
-        return false;
-
-    CrcRegister = kCrcStart;
-    QByteArray header;
-    if (!readThroughCrc(3, &header))
-        return false;
-    ReplyData.clear();
-    return readThroughCrc(static_cast<quint8>(header[2]), &ReplyData) && readCrcAndCompare();
-}
-
-bool MeterLink::ReadLogBlock(int slave, int p1, int p2, int p3, int count)
-{
-    Exchange exchange(*this);
-    if (!begin(exchange, slave))
-        return false;
-    const QByteArray frame = request::readLogBlock(slave, p1, p2, p3, count);
-    send(frame);
-    link_.yield();
-
-    const int expected = reply::logBlockLength(256 * (count / 256) + count % 256);
-    const double giveUp = 5 + slowLineAllowance(link_, expected, 0.5);
-    const WaitClock clock(link_.clock());
-    const double firstSend = clock.roundedNow();
-    double lastSend = clock.now();
-    for (;;) {
-        link_.waitForEvent();
-        if (link_.ReceivedCount() >= expected)
-            break;
-        const double now = clock.now();
-        if (now > resendBase(clock, link_, lastSend) + 0.5) {
-            link_.DiscardInput();
-            link_.DiscardOutput();
-            link_.yield();
+        if (timing.check == GiveUpCheck::BeforeReply && now > firstSend + giveUp)
+            return fail(LinkError::TimedOut);
+        if (link_.receivedCount() >= expected)
+            return {};
+        if (timing.resend > 0 && now > resendBase(clock, link_, lastSend) + timing.resend) {
+            if (timing.check == GiveUpCheck::WhenResendDue && now - firstSend >= giveUp)
+                return fail(LinkError::TimedOut);
+            if (timing.discardFirst) {
+                link_.discardInput();
+                link_.discardOutput();
+                link_.yield();
+            }
             send(frame);
-            link_.yield();
+            if (timing.yieldAfterSend)
+                link_.yield();
             lastSend = clock.now();
         }
-        if (now > firstSend + giveUp)
-            return fail(LinkFailure::TimedOut);
+        if (timing.check == GiveUpCheck::AfterResend && now > firstSend + giveUp)
+            return fail(LinkError::TimedOut);
     }
+}
 
-    CrcRegister = kCrcStart;
+Result<void> MeterLink::readThroughCrc(int count, std::uint16_t &crc, QByteArray *keep, int keepFrom)
+{
+    for (int i = 0; i < count; ++i) {
+        const auto byte = link_.readBytes(1);
+        if (!byte)
+            return fail(LinkError::TimedOut);
+        const char value = byte->at(0);
+        if (observer_)
+            reply_.append(value);
+        crc = crc16Step(crc, static_cast<std::uint8_t>(value));
+        if (keep && i >= keepFrom)
+            keep->append(value);
+    }
+    return {};
+}
+
+Result<void> MeterLink::readCrcAndCompare(std::uint16_t crc)
+{
+    QByteArray sent;
+    std::uint16_t ignored = kCrcStart;
+    if (auto read = readThroughCrc(2, ignored, &sent); !read)
+        return read;
+    if (static_cast<std::uint8_t>(sent[0]) == (crc & 0xFF) && static_cast<std::uint8_t>(sent[1]) == (crc >> 8))
+        return {};
+    return fail(LinkError::CrcError);
+}
+
+Result<QByteArray> MeterLink::readHoldingRegisters(int slave, int first, int count)
+{
+    Exchange exchange(*this);
+    if (auto ready = begin(exchange, slave); !ready)
+        return ready.error();
+    const QByteArray frame = request::readHoldingRegisters(slave, first / 256, first % 256, count);
+    // Sent again without a discard: a late first reply is still read.
+    if (auto waited = sendAndAwait(frame, reply::holdingRegistersLength(count), timing::kHoldingRegisters); !waited)
+        return waited.error();
+
+    std::uint16_t crc = kCrcStart;
     QByteArray header;
-    if (!readThroughCrc(7, &header))
-        return false;
+    QByteArray data;
+    if (auto read = readThroughCrc(3, crc, &header); !read)
+        return read.error();
+    if (auto read = readThroughCrc(static_cast<quint8>(header[2]), crc, &data); !read)
+        return read.error();
+    if (auto checked = readCrcAndCompare(crc); !checked)
+        return checked.error();
+    return data;
+}
+
+Result<QByteArray> MeterLink::readLogBlock(int slave, int bank, int page, int offset, int words)
+{
+    Exchange exchange(*this);
+    if (auto ready = begin(exchange, slave); !ready)
+        return ready.error();
+    const QByteArray frame = request::readLogBlock(slave, bank, page, offset, words);
+    const int expected = reply::logBlockLength(256 * (words / 256) + words % 256);
+    if (auto waited = sendAndAwait(frame, expected, timing::kLogBlock); !waited)
+        return waited.error();
+
+    std::uint16_t crc = kCrcStart;
+    QByteArray header;
+    if (auto read = readThroughCrc(7, crc, &header); !read)
+        return read.error();
     // A reply to another block (a late answer to an earlier request) must not
     // be taken for this one: its echoed address tells them apart.
-    const QByteArray echo = frame.mid(0, 5);
-    if (header.left(5) != echo)
-        return fail(LinkFailure::WrongReply);
+    if (header.left(5) != frame.left(5))
+        return fail(LinkError::WrongReply);
     const int length = 256 * static_cast<quint8>(header[5]) + static_cast<quint8>(header[6]);
-    ReplyData.clear();
-    return readThroughCrc(length, &ReplyData) && readCrcAndCompare();
+    QByteArray data;
+    if (auto read = readThroughCrc(length, crc, &data); !read)
+        return read.error();
+    if (auto checked = readCrcAndCompare(crc); !checked)
+        return checked.error();
+    return data;
 }
 
-bool MeterLink::ReadLastDownloadPointer(int slave)
+Result<QByteArray> MeterLink::readLastDownloadPointer(int slave)
 {
     Exchange exchange(*this);
-    if (!begin(exchange, slave))
-        return false;
-    send(request::readLastDownloadPointer(slave));
-    link_.yield();
+    if (auto ready = begin(exchange, slave); !ready)
+        return ready.error();
+    if (auto waited = sendAndAwait(request::readLastDownloadPointer(slave), reply::kLastDownloadPointerLength,
+                                   timing::kLastDownloadPointer);
+        !waited)
+        return waited.error();
 
-    const double giveUp = 5 + slowLineAllowance(link_, reply::kLastDownloadPointerLength, 0.5);
-    const WaitClock clock(link_.clock());
-    const double start = clock.roundedNow();
-    for (;;) {
-        link_.waitForEvent();
-        if (link_.ReceivedCount() >= reply::kLastDownloadPointerLength)
-            break;
-        if (clock.now() > start + giveUp)
-            return fail(LinkFailure::TimedOut);
-    }
-
-    CrcRegister = kCrcStart;
+    std::uint16_t crc = kCrcStart;
     QByteArray pointer;
-    if (!readThroughCrc(5, &pointer, 2))
-        return false;
-    LastDownloadPointer = pointer;
-    return readCrcAndCompare();
+    if (auto read = readThroughCrc(5, crc, &pointer, 2); !read)
+        return read.error();
+    if (auto checked = readCrcAndCompare(crc); !checked)
+        return checked.error();
+    return pointer;
 }
 
-bool MeterLink::ConfirmDownload(int slave)
+Result<void> MeterLink::confirmDownload(int slave)
 {
     Exchange exchange(*this);
-    if (!begin(exchange, slave))
-        return false;
-    send(request::confirmDownload(slave));
+    if (auto ready = begin(exchange, slave); !ready)
+        return ready;
+    // One byte of any kind is the acknowledgement; it is left unread.
+    return sendAndAwait(request::confirmDownload(slave), 1, timing::kConfirmDownload);
+}
 
-    const double giveUp = 4 + slowLineAllowance(link_, 1, 0.5);
-    const WaitClock clock(link_.clock());
-    const double start = clock.roundedNow();
-    for (;;) {
-        link_.waitForEvent();
-        if (clock.now() > start + giveUp)
-            return fail(LinkFailure::TimedOut);
-        if (link_.ReceivedCount() >= 1)
-            return true;
+Result<void> MeterLink::writeRegisters(int slave, int first, const QVector<quint16> &values)
+{
+    Exchange exchange(*this);
+    if (auto ready = begin(exchange, slave); !ready)
+        return ready;
+    std::array<qint16, 36> high{};
+    std::array<qint16, 36> low{};
+    const int count = static_cast<int>(std::min<qsizetype>(values.size(), 36));
+    for (int i = 0; i < count; ++i) {
+        high[i] = static_cast<qint16>(values[i] >> 8);
+        low[i] = static_cast<qint16>(values[i] & 0xFF);
     }
-}
-
-bool MeterLink::WriteRegisters(int slave, int first, int count, int byteCount)
-{
-    Exchange exchange(*this);
-    if (!begin(exchange, slave))
-        return false;
-    const QByteArray frame =
-        request::writeRegisters(slave, first, count, byteCount, RegisterHighBytes, RegisterLowBytes);
-    send(frame);
-
-    if (!awaitResendingEverySecond(frame, reply::writeRegistersLength(count, byteCount), 3))
-        return false;
+    const int byteCount = 2 * count;
+    const QByteArray frame = request::writeRegisters(slave, first, count, byteCount, high, low);
+    if (auto waited = sendAndAwait(frame, reply::writeRegistersLength(count, byteCount), timing::kWriteRegisters);
+        !waited)
+        return waited;
 
     // Slave, function, register and count are echoed but not compared: any
     // well-formed 8-byte answer means the meter took the write.
-    CrcRegister = kCrcStart;
-    return readThroughCrc(6) && readCrcAndCompare();
+    std::uint16_t crc = kCrcStart;
+    if (auto read = readThroughCrc(6, crc); !read)
+        return read;
+    return readCrcAndCompare(crc);
 }
 
-bool MeterLink::ReadDisplayBlock(int slave)
+Result<QByteArray> MeterLink::readDisplayBlock(int slave)
 {
     Exchange exchange(*this);
-    if (!begin(exchange, slave))
-        return false;
-    send(request::readDisplayBlock(slave));
+    if (auto ready = begin(exchange, slave); !ready)
+        return ready.error();
+    if (auto waited = sendAndAwait(request::readDisplayBlock(slave), reply::kDisplayBlockLength,
+                                   timing::kDisplayBlock);
+        !waited)
+        return waited.error();
 
-    const double giveUp = 1 + slowLineAllowance(link_, reply::kDisplayBlockLength, 0.5);
-    const WaitClock clock(link_.clock());
-    const double sent = clock.roundedNow();
-    for (;;) {
-        link_.waitForEvent();
-        if (link_.ReceivedCount() >= reply::kDisplayBlockLength)
-            break;
-        if (clock.now() > sent + giveUp)
-            return fail(LinkFailure::TimedOut);
-    }
-
-    ReplyData.clear();
-    CrcRegister = kCrcStart;
-    return readThroughCrc(24, &ReplyData, 4) && readCrcAndCompare();
+    std::uint16_t crc = kCrcStart;
+    QByteArray block;
+    if (auto read = readThroughCrc(24, crc, &block, 4); !read)
+        return read.error();
+    if (auto checked = readCrcAndCompare(crc); !checked)
+        return checked.error();
+    return block;
 }
 
 } // namespace ostrand

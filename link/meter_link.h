@@ -1,18 +1,21 @@
 #pragma once
 
 #include "link/link_observer.h"
+#include "link/link_result.h"
 #include "link/serial_link.h"
 
 #include <QByteArray>
 #include <QString>
-#include <array>
+#include <QVector>
 #include <cstdint>
 
 namespace ostrand {
 
+struct ExchangeTiming;
+
 // Every Modbus exchange with the meter. Each call sends its request, waits
 // (yielding to the window) by the meter's timing rules, checks the reply's
-// CRC and leaves the data in ReplyData or LastDownloadPointer.
+// CRC and returns the reply's data or why there is none.
 //
 // Only one exchange runs at a time: a call made while another is waiting (a
 // timer tick nested in a download's wait, say) fails at once without touching
@@ -21,21 +24,18 @@ class MeterLink {
 public:
     explicit MeterLink(SerialLink &link);
 
-    // Function 3: `count` holding registers from startHigh * 256 + startLow.
-    bool ReadHoldingRegisters(int slave, int startHigh, int startLow, int count);
-    // Function 0x60: `count` words of meter memory at p1/p2/p3.
-    bool ReadLogBlock(int slave, int p1, int p2, int p3, int count);
+    // Function 3: the data bytes of `count` holding registers from `first`.
+    Result<QByteArray> readHoldingRegisters(int slave, int first, int count);
+    // Function 0x60: the data bytes of `words` words of meter memory at bank/page/offset.
+    Result<QByteArray> readLogBlock(int slave, int bank, int page, int offset, int words);
     // Function 0x61: the three bytes of the last-download pointer.
-    bool ReadLastDownloadPointer(int slave);
-    // Function 0x62: true when the meter answered at all.
-    bool ConfirmDownload(int slave);
-    // Function 16: `count` registers from `first`, from RegisterHighBytes and RegisterLowBytes.
-    bool WriteRegisters(int slave, int first, int count, int byteCount);
-    // Function 0x63: the 20-byte display block into ReplyData.
-    bool ReadDisplayBlock(int slave);
-
-    // One CRC step on CrcRegister.
-    void Crc16Update(int byte);
+    Result<QByteArray> readLastDownloadPointer(int slave);
+    // Function 0x62: succeeds when the meter answered at all.
+    Result<void> confirmDownload(int slave);
+    // Function 16: `values` into consecutive registers from `first`.
+    Result<void> writeRegisters(int slave, int first, const QVector<quint16> &values);
+    // Function 0x63: the 20 bytes of the display block.
+    Result<QByteArray> readDisplayBlock(int slave);
 
     // True while an exchange waits or an operation holds the link.
     bool isBusy() const { return inExchange_ || holds_ > 0; }
@@ -55,34 +55,26 @@ public:
 
     SerialLink &serial() { return link_; }
 
-    // Why the last failed exchange failed, in words for the operator (the
-    // port's own reason when it would not open).
-    QString lastFailureText() const;
+    // `error` in words for the operator (the port's own reason when it would not open).
+    QString failureText(LinkError error) const;
 
     // Attaches the communication monitor (nullptr detaches it).
     void setObserver(LinkObserver *observer) { observer_ = observer; }
     LinkObserver *observer() const { return observer_; }
 
-    QByteArray ReplyData;
-    QByteArray LastDownloadPointer;
-    std::uint32_t CrcRegister = 0xFFFF;
-    std::array<qint16, 36> RegisterHighBytes{};
-    std::array<qint16, 36> RegisterLowBytes{};
-
 private:
     class Exchange;
     // The steps every exchange starts with: the port opened, stale bytes dropped.
-    bool begin(const Exchange &exchange, int slave);
-    bool readByte(int &value);
-    // Waits for `expected` bytes, sending `frame` again after each second of
-    // silence, until `giveUpSeconds` (plus a slow line's allowance) have passed.
-    bool awaitResendingEverySecond(const QByteArray &frame, int expected, double giveUpSeconds);
-    // Reads `count` bytes through the CRC, appending those from `keepFrom` on to *keep.
-    bool readThroughCrc(int count, QByteArray *keep = nullptr, int keepFrom = 0);
-    bool readCrcAndCompare();
+    Result<void> begin(const Exchange &exchange, int slave);
+    // Sends `frame` and waits for `expected` bytes by `timing`'s rules.
+    Result<void> sendAndAwait(const QByteArray &frame, int expected, const ExchangeTiming &timing);
+    // Reads `count` bytes into the running `crc`, appending those from `keepFrom` on to *keep.
+    Result<void> readThroughCrc(int count, std::uint16_t &crc, QByteArray *keep = nullptr,
+                                int keepFrom = 0);
+    Result<void> readCrcAndCompare(std::uint16_t crc);
     // Sends a request, telling the monitor whether it repeats the last one.
     void send(const QByteArray &frame);
-    bool fail(LinkFailure why);
+    LinkError fail(LinkError why);
 
     SerialLink &link_;
     bool inExchange_ = false;
@@ -92,7 +84,6 @@ private:
     QByteArray request_;
     QByteArray reply_;
     bool failed_ = false;
-    LinkFailure lastFailure_ = LinkFailure::TimedOut;
 };
 
 } // namespace ostrand

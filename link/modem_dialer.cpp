@@ -48,14 +48,14 @@ QString ModemDialer::dialingStatus(const QString &phoneNumber)
     return QStringLiteral("Dialing ") + phoneNumber;
 }
 
-DialResult ModemDialer::DialModem(const QString &phoneNumber)
+DialResult ModemDialer::dialModem(const QString &phoneNumber)
 {
     // A second dial, or a dial inside a hang-up, a download or a poll (all of
     // which hold the link), would read the other's answers and put modem
     // commands into the middle of its exchanges.
     if (link_.isBusy())
         return DialResult::Busy;
-    if (!serial_.OpenPort())
+    if (!serial_.openPort())
         return DialResult::PortNotOpen;
     const MeterLink::Hold hold(link_);
     const QScopedValueRollback<bool> dialing(dialing_, true);
@@ -66,13 +66,13 @@ DialResult ModemDialer::DialModem(const QString &phoneNumber)
 DialResult ModemDialer::dial(const QString &phoneNumber)
 {
     view_.setStatus(QString());
-    serial_.SendBytes(QByteArrayLiteral("\r"));
+    serial_.sendBytes(QByteArrayLiteral("\r"));
     busyWaitMoreThan(kWakeMs);
-    serial_.DiscardInput();
-    serial_.DiscardOutput();
+    serial_.discardInput();
+    serial_.discardOutput();
     if (!serviceWindow())
         return DialResult::HungUp;
-    serial_.SendBytes(QByteArrayLiteral("AT\r"));
+    serial_.sendBytes(QByteArrayLiteral("AT\r"));
     if (!serviceWindow())
         return DialResult::HungUp;
 
@@ -93,7 +93,7 @@ DialResult ModemDialer::dial(const QString &phoneNumber)
     view_.setStatus(dialingStatus(phoneNumber));
     if (!serviceWindow())
         return DialResult::HungUp;
-    serial_.SendBytes(QByteArrayLiteral("ATDT ") + phoneNumber.toLatin1() + '\r');
+    serial_.sendBytes(QByteArrayLiteral("ATDT ") + phoneNumber.toLatin1() + '\r');
     view_.showHangup();
     if (!serviceWindow())
         return DialResult::HungUp;
@@ -101,8 +101,8 @@ DialResult ModemDialer::dial(const QString &phoneNumber)
     const DialResult result = awaitConnectReport();
     if (result == DialResult::HungUp)
         return result;
-    serial_.DiscardInput();
-    serial_.DiscardOutput();
+    serial_.discardInput();
+    serial_.discardOutput();
     return serviceWindow() ? result : DialResult::HungUp;
 }
 
@@ -131,7 +131,7 @@ DialResult ModemDialer::awaitConnectReport()
     }
 }
 
-void ModemDialer::HangUpModem()
+void ModemDialer::hangUpModem()
 {
     if (dialing_)
         hungUpDuringDial_ = true;
@@ -153,20 +153,20 @@ void ModemDialer::HangUpModem()
     sendIfOpen(QByteArrayLiteral("ATH0\r"));
     serial_.yield();
     busyWaitMoreThan(kHangUpStepMs);
-    serial_.ClosePort();
+    serial_.closePort();
     busyWaitMoreThan(kHangUpStepMs);
     view_.setStatus(kIdle);
 }
 
 bool ModemDialer::takeOneByte(QString &reply)
 {
-    if (serial_.ReceivedCount() < 1)
+    if (serial_.receivedCount() < 1)
         return false;
-    if (serial_.ReadBytes(1)) {
-        reply.append(QChar(static_cast<uchar>(serial_.ReceiveBuffer.at(0))));
+    if (const auto byte = serial_.readBytes(1)) {
+        reply.append(QChar(static_cast<uchar>(byte->at(0))));
         view_.setStatus(reply);
     }
-    return serial_.ReceivedCount() > 0;
+    return serial_.receivedCount() > 0;
 }
 
 bool ModemDialer::serviceWindow(bool bytesWaiting)
@@ -191,7 +191,7 @@ void ModemDialer::sendIfOpen(const QByteArray &bytes)
 {
     // A handler run during the hang-up's yields may have closed the port.
     if (serial_.port().isOpen())
-        serial_.SendBytes(bytes);
+        serial_.sendBytes(bytes);
 }
 
 std::int64_t ModemDialer::nowMs() const

@@ -41,10 +41,10 @@ public:
     ModemDialer(MeterLink &link, EventPump &pump, DialerView view);
 
     // "Dial this Number": dials `phoneNumber` exactly as given (any text the modem takes).
-    DialResult DialModem(const QString &phoneNumber);
+    DialResult dialModem(const QString &phoneNumber);
     // "Hangup": back to command mode, hang up, close the port; ends a dial that is waiting.
     // With the port closed it sends nothing and only shows "Okay".
-    void HangUpModem();
+    void hangUpModem();
 
     // The status line's text while the dial command goes out.
     static QString dialingStatus(const QString &phoneNumber);

@@ -14,40 +14,40 @@ constexpr int kYieldMs = 10;
 
 } // namespace
 
-SerialLink::SerialLink(SerialPort &port, const Clock &clock, EventPump &pump, const SharedState &shared)
-    : port_(port), clock_(clock), pump_(pump), shared_(shared)
+SerialLink::SerialLink(SerialPort &port, const Clock &clock, EventPump &pump)
+    : port_(port), clock_(clock), pump_(pump)
 {
 }
 
-bool SerialLink::OpenPort()
+bool SerialLink::openPort()
 {
     if (port_.isOpen())
         return true;
-    if (port_.open(shared_.CommPortNumber, shared_.BaudRateText)) {
-        openedBaud_ = shared_.BaudRateText.toInt();
+    if (port_.open(settings_.portNumber, settings_.baudRate)) {
+        openedBaud_ = settings_.baudRate.toInt();
         ++openCount_;
     }
     lastSeenCount_ = 0;
     return port_.isOpen();
 }
 
-void SerialLink::DiscardInput()
+void SerialLink::discardInput()
 {
     port_.discardInput();
     lastSeenCount_ = port_.receivedCount();
 }
 
-void SerialLink::DiscardOutput()
+void SerialLink::discardOutput()
 {
     port_.discardOutput();
 }
 
-void SerialLink::SendBytes(const QByteArray &bytes)
+void SerialLink::sendBytes(const QByteArray &bytes)
 {
     port_.send(bytes);
 }
 
-int SerialLink::ReceivedCount()
+int SerialLink::receivedCount()
 {
     const int count = port_.receivedCount();
     noteCount(count);
@@ -61,24 +61,23 @@ void SerialLink::noteCount(int count)
     lastSeenCount_ = count;
 }
 
-bool SerialLink::ReadBytes(int count)
+std::optional<QByteArray> SerialLink::readBytes(int count)
 {
     const WaitClock clock(clock_);
     const double start = clock.roundedNow();
-    while (ReceivedCount() < count) {
+    while (receivedCount() < count) {
         waitForEvent();
         if (clock.now() > start + 2)
-            return false;
+            return std::nullopt;
     }
     QByteArray bytes = port_.read(count);
     lastSeenCount_ = port_.receivedCount();
     if (bytes.size() < count)
-        return false; // the device went away between counting and reading
-    ReceiveBuffer = bytes;
-    return true;
+        return std::nullopt; // the device went away between counting and reading
+    return bytes;
 }
 
-void SerialLink::ClosePort()
+void SerialLink::closePort()
 {
     port_.close();
     lastSeenCount_ = 0;

@@ -1,10 +1,11 @@
 #pragma once
 
-#include "platform/shared_state.h"
+#include "link/link_settings.h"
 
 #include <QByteArray>
 #include <cstdint>
 #include <limits>
+#include <optional>
 
 namespace ostrand {
 
@@ -16,19 +17,23 @@ class SerialPort;
 // and speed, discard, send, count and read with the 2 s byte time-out.
 class SerialLink {
 public:
-    SerialLink(SerialPort &port, const Clock &clock, EventPump &pump, const SharedState &shared);
+    SerialLink(SerialPort &port, const Clock &clock, EventPump &pump);
 
-    // Opens the port with CommPortNumber and BaudRateText unless it is open; true when open.
-    bool OpenPort();
-    void DiscardInput();
-    void DiscardOutput();
-    void SendBytes(const QByteArray &bytes);
+    // The port and speed the next open uses; an open port keeps its own until closed.
+    void setSettings(const LinkSettings &settings) { settings_ = settings; }
+    const LinkSettings &settings() const { return settings_; }
+
+    // Opens the port with the settings' port and speed unless it is open; true when open.
+    bool openPort();
+    void discardInput();
+    void discardOutput();
+    void sendBytes(const QByteArray &bytes);
     // Received bytes not yet read.
-    int ReceivedCount();
-    // Waits up to about 2 s for `count` bytes and moves exactly that many into ReceiveBuffer.
-    bool ReadBytes(int count);
+    int receivedCount();
+    // Waits up to about 2 s for `count` bytes and takes exactly that many.
+    std::optional<QByteArray> readBytes(int count);
     // Closes the port (the modem hang-up); the next exchange opens it again.
-    void ClosePort();
+    void closePort();
 
     // Lets the window process what is pending, without waiting.
     void yield();
@@ -50,9 +55,6 @@ public:
     const Clock &clock() const { return clock_; }
     SerialPort &port() { return port_; }
 
-    // The bytes taken by the last successful ReadBytes.
-    QByteArray ReceiveBuffer;
-
     static constexpr std::int64_t kNoByte = std::numeric_limits<std::int64_t>::min();
 
 private:
@@ -61,7 +63,7 @@ private:
     SerialPort &port_;
     const Clock &clock_;
     EventPump &pump_;
-    const SharedState &shared_;
+    LinkSettings settings_;
     int openedBaud_ = 0;
     int openCount_ = 0;
     int lastSeenCount_ = 0;

@@ -137,20 +137,20 @@ void FrameMonitor::replyRead(const QByteArray &frame, bool crcOk)
     append(tail ? Kind::ReplyTail : Kind::Reply, frame, lastRequest_);
 }
 
-void FrameMonitor::exchangeFailed(const QByteArray &request, LinkFailure why)
+void FrameMonitor::exchangeFailed(const QByteArray &request, LinkError why)
 {
     if (paused_)
         return;
     switch (why) {
-    case LinkFailure::CrcError:
+    case LinkError::CrcError:
         // The reply's own row already says so; a second row would double the trouble.
         ++counters_.crcErrors;
         emit countersChanged(counters_);
         return;
-    case LinkFailure::TimedOut:
+    case LinkError::TimedOut:
         ++counters_.timeOuts;
         break;
-    case LinkFailure::PortNotOpen:
+    case LinkError::PortNotOpen:
         ++counters_.portFailures;
         break;
     default:
@@ -162,7 +162,7 @@ void FrameMonitor::exchangeFailed(const QByteArray &request, LinkFailure why)
 }
 
 void FrameMonitor::append(Kind kind, const QByteArray &frame, const QByteArray &request,
-                          LinkFailure failure)
+                          LinkError failure)
 {
     if (static_cast<int>(rows_.size()) >= rowCap_)
         dropOldest(static_cast<int>(rows_.size()) - rowCap_ + 1);
@@ -214,11 +214,11 @@ QString FrameMonitor::reading(const Row &row) const
         break;
     }
     switch (row.failure) {
-    case LinkFailure::PortNotOpen:
+    case LinkError::PortNotOpen:
         return QStringLiteral("port would not open");
-    case LinkFailure::CrcError:
+    case LinkError::CrcError:
         return QStringLiteral("reply CRC wrong");
-    case LinkFailure::TimedOut:
+    case LinkError::TimedOut:
         break;
     default:
         return row.request.isEmpty()

@@ -50,7 +50,7 @@ public:
 
     void requestSent(const QByteArray &frame, bool resend) override;
     void replyRead(const QByteArray &frame, bool crcOk) override;
-    void exchangeFailed(const QByteArray &request, LinkFailure why) override;
+    void exchangeFailed(const QByteArray &request, LinkError why) override;
 
     // While paused nothing is recorded or counted.
     void setPaused(bool paused) { paused_ = paused; }
@@ -84,11 +84,11 @@ private:
         QByteArray frame;
         QByteArray
             request; // for a reply, the request it answers; for a failure, the one that failed
-        LinkFailure failure;
+        LinkError failure;
     };
 
     void append(Kind kind, const QByteArray &frame, const QByteArray &request,
-                LinkFailure failure = LinkFailure::TimedOut);
+                LinkError failure = LinkError::TimedOut);
     void dropOldest(int count);
     QString reading(const Row &row) const;
     bool isTrouble(const Row &row) const;

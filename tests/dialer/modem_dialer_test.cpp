@@ -41,7 +41,7 @@ protected:
                 return s.atMs;
         return -1;
     }
-    DialResult dial(const char *number = "1") { return dialer.DialModem(QString::fromLatin1(number)); }
+    DialResult dial(const char *number = "1") { return dialer.dialModem(QString::fromLatin1(number)); }
 
     bool modemAttached = true;
     QByteArray okReply = "\r\nOK\r\n";
@@ -105,7 +105,7 @@ TEST_P(DialOutcome, endsAsTheModemsAnswersTheNinetySecondWaitsOrAHangUpDecide)
     }
     // A wait that would not end by itself ends with the hang-up, and the row fails instead of hanging.
     if (row.hangUpAtMs)
-        pump.runAfter(row.hangUpAtMs, [&] { dialer.HangUpModem(); });
+        pump.runAfter(row.hangUpAtMs, [&] { dialer.hangUpModem(); });
     EXPECT_EQ(dial(), row.result);
     EXPECT_EQ(sent(), row.commands);
     if (row.status)
@@ -186,17 +186,17 @@ TEST_F(DialerTest, findsTheModemsAnswerOnTheStatusLineWhoeverWroteIt)
 
 TEST_F(DialerTest, hangingUpEscapesWaitsOutTheGuardTimesFrozenEvenAcrossMidnightAndClosesThePort)
 {
-    dialer.HangUpModem();
+    dialer.hangUpModem();
     EXPECT_TRUE(port.opens().empty() && port.sends().empty()) << "a closed port is left alone";
     EXPECT_EQ(clock.monotonicMs(), 0);
-    ASSERT_TRUE(serial.OpenPort());
+    ASSERT_TRUE(serial.openPort());
     clock.setTimeOfDay(86400 - 1);
     std::size_t sentWhenHandled = 0;
     pump.runAfter(500, [&] {
         sentWhenHandled = port.sends().size();
-        dialer.HangUpModem(); // a second click while the first hang-up runs
+        dialer.hangUpModem(); // a second click while the first hang-up runs
     });
-    dialer.HangUpModem();
+    dialer.hangUpModem();
     EXPECT_EQ(sent(), (Commands{"+++", "ATH0\r"}));
     EXPECT_GT(sentAtMs("ATH0\r") - sentAtMs("+++"), 2000);
     EXPECT_EQ(sentWhenHandled, 2u) << "the guard time lets no handler run";

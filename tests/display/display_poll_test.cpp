@@ -52,7 +52,7 @@ protected:
         void setLine(int line, const QString &text) override { DisplayLines::setLine(line, text), pump.yield(); }
         EventPump &pump;
     } view{pump};
-    DisplayPoller poller{link, shared, view};
+    DisplayPoller poller{link, view};
 };
 
 } // namespace
@@ -60,7 +60,7 @@ protected:
 TEST_F(DisplayPollTest, aTextTickReadsTenRegistersPerLineFrom24AndALineWhoseReadFailsKeepsItsText)
 {
     silentLine = 34;
-    ASSERT_TRUE(poller.PollTextDisplay());
+    ASSERT_TRUE(poller.pollTextDisplay());
     EXPECT_EQ(reads, (std::vector<int>{24, 34, 44, 54}));
     EXPECT_EQ(port.sends()[0].bytes.toHex(), "01030018000a45ca");
     EXPECT_EQ(view.lines, (Lines{"Line one of screen  ", "before", "Line three of screen", "Line four...        ",
@@ -72,14 +72,14 @@ TEST_F(DisplayPollTest, keysGoToRegister208OnePerTickInPressOrderAndAFailedOneIs
 {
     for (const int button : {14, 12, 0}) // "Enter", "Menu", "1"
         ASSERT_TRUE(poller.pressKey(button));
-    ASSERT_TRUE(poller.PollTextDisplay());
+    ASSERT_TRUE(poller.pollTextDisplay());
     EXPECT_EQ(port.sends()[0].bytes.toHex(), "011000d0000102454546a3");
     EXPECT_EQ(poller.pendingKeys().codes(), "M1");
 
     writesAnswered = false;
     keyWrites.clear();
     pump.runAfter(5, [&] { poller.pressKey(7); }); // pressed while the write waits
-    ASSERT_TRUE(poller.PollTextDisplay());
+    ASSERT_TRUE(poller.pollTextDisplay());
     EXPECT_FALSE(keyWrites.isEmpty());
     EXPECT_EQ(keyWrites, QByteArray(keyWrites.size(), 'M')) << "only the head key is tried";
     EXPECT_EQ(poller.pendingKeys().codes(), "M1N");
@@ -88,14 +88,14 @@ TEST_F(DisplayPollTest, keysGoToRegister208OnePerTickInPressOrderAndAFailedOneIs
     writesAnswered = true;
     keyWrites.clear();
     for (int tick = 0; tick < 3; ++tick)
-        ASSERT_TRUE(poller.PollTextDisplay());
+        ASSERT_TRUE(poller.pollTextDisplay());
     EXPECT_EQ(keyWrites, "M1N");
     EXPECT_TRUE(poller.pendingKeys().isEmpty());
 
     writesAnswered = false; // a meter that never takes a key cannot grow the queue beyond 64
     for (int i = 0; i < 100; ++i)
         poller.pressKey(i % kKeypadButtons);
-    ASSERT_TRUE(poller.PollTextDisplay());
+    ASSERT_TRUE(poller.pollTextDisplay());
     EXPECT_EQ(poller.pendingKeys().size(), 64);
     EXPECT_EQ(poller.pendingKeys().front(), '1');
 }
@@ -105,7 +105,7 @@ TEST_F(DisplayPollTest, aBlockTickAsksWithFunction99AndShowsTheValuesInTheUnitsC
     view.selected = {MeterType::Model8300, -1, -1, -1, -1};
     replyDelayMs = 300;
     pump.runAfter(100, [&] { view.selected = {MeterType::Model8300, 0, 0, 2, 1}; });
-    ASSERT_TRUE(poller.PollDisplayBlock());
+    ASSERT_TRUE(poller.pollDisplayBlock());
     ASSERT_EQ(port.sends().size(), 1u);
     EXPECT_EQ(port.sends()[0].bytes.toHex(), "01634009");
     EXPECT_EQ(view.lines, (Lines{"Flow = 673.25", "Velocity = 1.292632", "Forward Total = 30640.205824",
@@ -113,7 +113,7 @@ TEST_F(DisplayPollTest, aBlockTickAsksWithFunction99AndShowsTheValuesInTheUnitsC
 
     view.selected.type = MeterType::Model8100;
     view.lines[3] = "";
-    ASSERT_TRUE(poller.PollDisplayBlock());
+    ASSERT_TRUE(poller.pollDisplayBlock());
     EXPECT_EQ(view.lines[3], "") << "the 8100 has no reverse total";
 }
 
@@ -125,7 +125,7 @@ TEST_F(DisplayPollTest, aShortOrCorruptedBlockReplyLeavesAllFiveLinesAsTheyWere)
     badData[10] = static_cast<char>(badData[10] ^ 1);
     for (const QByteArray &reply : {good.left(25), badData}) {
         port.setResponder([reply](const QByteArray &, FakeSerialPort &p) { p.deliver(reply); });
-        ASSERT_TRUE(poller.PollDisplayBlock());
+        ASSERT_TRUE(poller.pollDisplayBlock());
     }
     EXPECT_EQ(view.writes, 0);
 }
@@ -135,20 +135,20 @@ TEST_F(DisplayPollTest, noTickStartsWhileADownloadOrAnotherTickHoldsTheLinkEvenB
     poller.pressKey(14);
     {
         MeterLink::Hold download(link);
-        EXPECT_FALSE(poller.PollTextDisplay() || poller.PollDisplayBlock());
+        EXPECT_FALSE(poller.pollTextDisplay() || poller.pollDisplayBlock());
     }
     EXPECT_TRUE(port.sends().empty());
     EXPECT_EQ(view.writes, 0);
 
     // The window's view lets events run as it shows each line, so a timer tick can come between exchanges.
     DisplayLines plain;
-    DisplayPoller other(link, shared, plain);
+    DisplayPoller other(link, plain);
     int nestedTicks = 0, nestedRuns = 0;
     pump.onEachYield([&] {
         ++nestedTicks;
-        nestedRuns += poller.PollTextDisplay() + poller.PollDisplayBlock() + other.poll(MeterType::R1900Portable);
+        nestedRuns += poller.pollTextDisplay() + poller.pollDisplayBlock() + other.poll(MeterType::R1900Portable);
     });
-    ASSERT_TRUE(poller.PollTextDisplay());
+    ASSERT_TRUE(poller.pollTextDisplay());
     pump.clearHooks();
     EXPECT_GE(nestedTicks, 4);
     EXPECT_EQ(nestedRuns, 0);

@@ -7,7 +7,6 @@
 #include "qt_printers.h"
 #include "link/meter_link.h"
 #include "link/serial_link.h"
-#include "platform/shared_state.h"
 #include "virtual_event_pump.h"
 
 #include <QFile>
@@ -39,8 +38,7 @@ class DownloadEngineTest : public ::testing::Test {
 protected:
     DownloadEngineTest()
     {
-        shared.CommPortNumber = 1;
-        shared.BaudRateText = QStringLiteral("38400");
+        serial.setSettings({1, QStringLiteral("38400"), 1});
         meter.setLabel(1, "Flow");
         meter.setLabel(2, "Not Used");
         meter.setLabel(3, "Flow Tot");
@@ -68,12 +66,11 @@ protected:
         return engine.DownloadLog(options);
     }
 
-    SharedState shared;
     VirtualClock clock;
     VirtualEventPump pump{clock};
     FakeSerialPort port{clock};
     FakeMeter meter{port};
-    SerialLink serial{port, clock, pump, shared};
+    SerialLink serial{port, clock, pump};
     MeterLink link{serial};
     ResultsGrid grid;
     GridState state;

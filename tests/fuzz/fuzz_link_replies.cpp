@@ -3,7 +3,6 @@
 #include "fake_serial_port.h"
 #include "link/meter_link.h"
 #include "link/serial_link.h"
-#include "platform/shared_state.h"
 #include "virtual_clock.h"
 #include "virtual_event_pump.h"
 
@@ -14,25 +13,23 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t *data, std::size_t size
 {
     if (size < 2)
         return 0;
-    ostrand::SharedState shared;
-    shared.CommPortNumber = 1;
-    shared.BaudRateText = (data[1] & 1) ? QStringLiteral("1200") : QStringLiteral("38400");
     ostrand::VirtualClock clock(86395 + (data[1] >> 4)); // some runs cross midnight
     ostrand::VirtualEventPump pump(clock, 5);
     ostrand::FakeSerialPort port(clock);
-    ostrand::SerialLink serial(port, clock, pump, shared);
+    ostrand::SerialLink serial(port, clock, pump);
+    serial.setSettings({1, (data[1] & 1) ? QStringLiteral("1200") : QStringLiteral("38400"), 1});
     ostrand::MeterLink link(serial);
 
     const QByteArray reply(reinterpret_cast<const char *>(data + 2), int(size - 2));
     port.setResponder([&](const QByteArray &, ostrand::FakeSerialPort &p) { p.deliver(reply, data[1] & 0x0E); });
     const std::int64_t start = clock.monotonicMs();
     switch (data[0] % 6) {
-    case 0: link.ReadHoldingRegisters(1, 0, 76, 8); break;
-    case 1: link.ReadLogBlock(1, 8, 0x80, 0, data[0] >> 3); break;
-    case 2: link.ReadLastDownloadPointer(1); break;
-    case 3: link.ConfirmDownload(1); break;
-    case 4: link.WriteRegisters(1, 208, 1, 2); break;
-    default: link.ReadDisplayBlock(1); break;
+    case 0: link.readHoldingRegisters(1, 76, 8); break;
+    case 1: link.readLogBlock(1, 8, 0x80, 0, data[0] >> 3); break;
+    case 2: link.readLastDownloadPointer(1); break;
+    case 3: link.confirmDownload(1); break;
+    case 4: link.writeRegisters(1, 208, {0}); break;
+    default: link.readDisplayBlock(1); break;
     }
     // The longest wait is 30 s plus a slow line's allowance; reading a reply
     // byte by byte adds at most 2 s a byte, and no reply has more than 65535.

@@ -1,5 +1,4 @@
 #include "link/crc16.h"
-#include "link/meter_link.h"
 #include "link/modbus_requests.h"
 
 #include <gtest/gtest.h>
@@ -11,15 +10,6 @@ TEST(Crc16, matchesThePublishedCheckValueAndAKnownFrame)
     EXPECT_EQ(crc16(QByteArray("123456789")), 0x4B37);
     EXPECT_EQ(crc16(QByteArray::fromHex("0103004C0008")), 0xDB85);
     EXPECT_EQ(crc16(QByteArray()), 0xFFFF);
-}
-
-TEST(Crc16, theByteStepOnTheSharedRegisterAgreesWithTheWholeFrameCrc)
-{
-    const QByteArray frame = QByteArray::fromHex("0160188100006400FF7F");
-    std::uint16_t crc = kCrcStart;
-    for (char c : frame)
-        crc = crc16Step(crc, static_cast<std::uint8_t>(c));
-    EXPECT_EQ(crc, crc16(frame));
 }
 
 TEST(ModbusRequests, everyRequestGoesOutByteForByte)

@@ -4,7 +4,6 @@
 #include "link/crc16.h"
 #include "link/meter_link.h"
 #include "link/serial_link.h"
-#include "platform/shared_state.h"
 #include "virtual_clock.h"
 #include "virtual_event_pump.h"
 
@@ -19,9 +18,7 @@ class LinkFixture : public ::testing::Test {
 protected:
     LinkFixture()
     {
-        shared.CommPortNumber = 1;
-        shared.BaudRateText = QStringLiteral("38400");
-        shared.SlaveId = 1;
+        serial.setSettings({1, QStringLiteral("38400"), 1});
     }
 
     static QByteArray hex(const char *text) { return QByteArray::fromHex(text); }
@@ -36,11 +33,10 @@ protected:
         port.setResponder([=](const QByteArray &, FakeSerialPort &p) { p.deliver(reply, delayMs, bytesPerSecond); });
     }
 
-    SharedState shared;
     VirtualClock clock;
     VirtualEventPump pump{clock};
     FakeSerialPort port{clock};
-    SerialLink serial{port, clock, pump, shared};
+    SerialLink serial{port, clock, pump};
     MeterLink link{serial};
 };
 

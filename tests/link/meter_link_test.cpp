@@ -1,38 +1,42 @@
 #include "link_fixture.h"
 #include "link/modbus_requests.h"
 
-#include <QList>
 #include <cmath>
-#include <utility>
+#include <functional>
+#include <optional>
 
 using namespace ostrand;
 using namespace ostrand::testing;
 
 namespace {
 
-using MeterLinkTest = LinkFixture;
+// What an exchange returned, whatever its kind.
+struct Outcome {
+    std::optional<LinkError> error; // nullopt when it succeeded
+    QByteArray data;
+};
+Outcome outcome(const Result<QByteArray> &r) { return r ? Outcome{std::nullopt, *r} : Outcome{r.error(), {}}; }
+Outcome outcome(const Result<void> &r) { return r ? Outcome{} : Outcome{r.error(), {}}; }
 
-// Registers 76-83 as a meter answers them: 8 registers, 16 data bytes.
-const QByteArray kPointerRegisters = QByteArray::fromHex("0880000008BF00F800100FF0001001F4");
-
-QByteArray holdingReply(const QByteArray &data)
+// The meter's answer to the n-th send (from 1).
+using Answer = std::function<void(int n, FakeSerialPort &)>;
+Answer every(const QByteArray &reply, int delayMs = 0, int bytesPerSecond = 0)
 {
-    QByteArray frame = QByteArray::fromHex("0103");
-    frame.append(static_cast<char>(data.size()));
-    frame.append(data);
-    return appendCrc(frame);
+    return [=](int, FakeSerialPort &p) { p.deliver(reply, delayMs, bytesPerSecond); };
 }
-
-QByteArray logBlockReply(const QByteArray &data, int announcedLength = -1, const char *address = "188100")
+Answer only(int send, const QByteArray &reply, int delayMs = 0)
 {
-    const int length = announcedLength < 0 ? data.size() : announcedLength;
-    QByteArray frame = QByteArray::fromHex(QByteArray("0160") + address);
-    frame.append(static_cast<char>(length >> 8));
-    frame.append(static_cast<char>(length & 0xFF));
-    frame.append(data);
-    return appendCrc(frame);
+    return [=](int n, FakeSerialPort &p) { if (n == send) p.deliver(reply, delayMs); };
 }
+const Answer kSilent = [](int, FakeSerialPort &) {};
 
+constexpr double kNoon = 12 * 3600;
+const QByteArray kRegisters = QByteArray::fromHex("0880000008BF00F800100FF0001001F4");
+
+QByteArray frameOf(const QByteArray &hexBefore, const QByteArray &data = {})
+{
+    return appendCrc(QByteArray::fromHex(hexBefore) + data);
+}
 QByteArray pattern(int size)
 {
     QByteArray bytes;
@@ -40,262 +44,174 @@ QByteArray pattern(int size)
         bytes.append(static_cast<char>((i * 37 + 11) & 0xFF));
     return bytes;
 }
+QByteArray spoiled(QByteArray frame, int at)
+{
+    frame[at] = static_cast<char>(frame[at] ^ 0x41);
+    return frame;
+}
+QByteArray logReply(const QByteArray &data, const char *address = "188100", const char *head = "0160", int announced = -1)
+{
+    const int length = announced < 0 ? data.size() : announced;
+    QByteArray frame = QByteArray::fromHex(QByteArray(head) + address);
+    frame.append(static_cast<char>(length >> 8)).append(static_cast<char>(length & 0xFF)).append(data);
+    return appendCrc(frame);
+}
+
+struct Row {
+    const char *what;
+    Answer answer;
+    int sends;
+    double seconds; // from the first send to the result; < 0: not checked
+    std::optional<LinkError> error;
+    QByteArray data = {};
+    double timeOfDay = kNoon;
+    const char *baud = "38400";
+};
+
+class MeterLinkTest : public LinkFixture {
+protected:
+    // Runs each row against `exchange`; every send must be `request`, byte for byte.
+    void run(const char *request, const std::function<Outcome()> &exchange, std::initializer_list<Row> rows)
+    {
+        for (const Row &row : rows) {
+            SCOPED_TRACE(row.what);
+            serial.closePort();
+            serial.setSettings({1, QString::fromLatin1(row.baud), 1});
+            clock.setTimeOfDay(row.timeOfDay);
+            const size_t before = port.sends().size();
+            int n = 0;
+            port.setResponder([&](const QByteArray &, FakeSerialPort &p) { row.answer(++n, p); });
+            const std::int64_t start = clock.monotonicMs();
+            const Outcome got = exchange();
+            EXPECT_EQ(got.error, row.error);
+            EXPECT_EQ(got.data, row.data);
+            EXPECT_EQ(static_cast<int>(port.sends().size() - before), row.sends);
+            for (size_t i = before; i < port.sends().size(); ++i)
+                EXPECT_EQ(port.sends()[i].bytes.toHex(), QByteArray(request));
+            if (row.seconds >= 0)
+                EXPECT_NEAR(secondsSince(start), row.seconds, 0.1);
+        }
+        port.setResponder(nullptr);
+    }
+};
+
+constexpr auto kTimedOut = LinkError::TimedOut;
+constexpr auto kCrc = LinkError::CrcError;
+constexpr auto kWrong = LinkError::WrongReply;
 
 } // namespace
 
-TEST_F(MeterLinkTest, holdingRegistersArriveInReplyData)
+TEST_F(MeterLinkTest, holdingRegisters)
 {
-    answerEverySendWith(holdingReply(kPointerRegisters), 20);
-    ASSERT_TRUE(link.ReadHoldingRegisters(1, 0, 76, 8));
-    EXPECT_EQ(link.ReplyData, kPointerRegisters);
-    ASSERT_EQ(port.sends().size(), 1u);
-    EXPECT_EQ(port.sends()[0].bytes.toHex(), "0103004c000885db");
-    EXPECT_EQ(port.discardInputCount(), 1);
-    EXPECT_EQ(port.discardOutputCount(), 1);
-}
-
-TEST_F(MeterLinkTest, aHoldingReplyOneAndAHalfSecondsLateIsReadAfterOneResend)
-{
-    bool first = true;
-    port.setResponder([&](const QByteArray &, FakeSerialPort &p) {
-        if (first)
-            p.deliver(holdingReply(kPointerRegisters), 1500);
-        first = false;
+    const QByteArray reply = frameOf("010310", kRegisters);
+    run("0103004c000885db", [&] { return outcome(link.readHoldingRegisters(1, 76, 8)); }, {
+        {"answered", every(reply, 20), 1, 0.02, {}, kRegisters},
+        // Sent again without a discard: the late first reply is still read.
+        {"answered 1.5 s late", only(1, reply, 1500), 2, 1.5, {}, kRegisters},
+        {"silent", kSilent, 30, 30, kTimedOut},
+        {"silent across midnight", kSilent, 30, 30, kTimedOut, {}, 86400 - 15},
+        {"a corrupted byte: read once, not resent", every(spoiled(reply, 5)), 1, -1, kCrc},
+        {"the first reply breaks off", only(1, reply.left(15)), 30, 30, kTimedOut},
+        // Neither slave nor function is compared: another slave's answer is taken.
+        {"another slave's reply", every(frameOf("020310", kRegisters)), 1, -1, {}, kRegisters},
+        {"a reply to another function", every(frameOf("01610a9c40")), 3, -1, kCrc},
     });
-    ASSERT_TRUE(link.ReadHoldingRegisters(1, 0, 76, 8));
-    EXPECT_EQ(port.sends().size(), 2u);
-    EXPECT_EQ(port.sends()[1].bytes, port.sends()[0].bytes);
-    EXPECT_EQ(port.discardInputCount(), 1) << "the resend must not throw the late reply away";
-    EXPECT_EQ(link.ReplyData, kPointerRegisters);
+    EXPECT_EQ(port.discardInputCount(), 8) << "one discard an exchange, none on a resend";
 }
 
-TEST_F(MeterLinkTest, aSilentMeterIsGivenUpByEachExchangeAfterItsOwnTime)
-{
-    const struct {
-        const char *what;
-        std::function<bool()> exchange;
-        double seconds;
-        int minSends;
-        int maxSends;
-    } cases[] = {
-        {"holding registers", [&] { return link.ReadHoldingRegisters(1, 0, 76, 8); }, 30, 29, 31},
-        {"log block", [&] { return link.ReadLogBlock(1, 0x18, 0x81, 0, 100); }, 5, 9, 11},
-        {"last-download pointer", [&] { return link.ReadLastDownloadPointer(1); }, 5, 1, 1},
-        {"download stored", [&] { return link.ConfirmDownload(1); }, 4, 1, 1},
-        {"key write", [&] { return link.WriteRegisters(1, 208, 1, 2); }, 3, 3, 3},
-        {"display block", [&] { return link.ReadDisplayBlock(1); }, 1, 1, 1},
-    };
-    for (const auto &c : cases) {
-        SCOPED_TRACE(c.what);
-        clock.setTimeOfDay(12 * 3600);
-        const size_t sendsBefore = port.sends().size();
-        const std::int64_t start = clock.monotonicMs();
-        EXPECT_FALSE(c.exchange());
-        EXPECT_NEAR(secondsSince(start), c.seconds, 0.1);
-        const int sends = static_cast<int>(port.sends().size() - sendsBefore);
-        EXPECT_GE(sends, c.minSends);
-        EXPECT_LE(sends, c.maxSends);
-    }
-}
-
-TEST_F(MeterLinkTest, waitsThatCrossMidnightEndOnTime)
-{
-    const struct {
-        const char *what;
-        std::function<bool()> exchange;
-        double seconds;
-    } cases[] = {
-        {"holding registers", [&] { return link.ReadHoldingRegisters(1, 0, 76, 8); }, 30},
-        {"log block", [&] { return link.ReadLogBlock(1, 0x18, 0x81, 0, 100); }, 5},
-        {"last-download pointer", [&] { return link.ReadLastDownloadPointer(1); }, 5},
-        {"download stored", [&] { return link.ConfirmDownload(1); }, 4},
-        {"key write", [&] { return link.WriteRegisters(1, 208, 1, 2); }, 3},
-        {"display block", [&] { return link.ReadDisplayBlock(1); }, 1},
-    };
-    for (const auto &c : cases) {
-        SCOPED_TRACE(c.what);
-        clock.setTimeOfDay(86400 - std::ceil(c.seconds / 2));
-        const std::int64_t start = clock.monotonicMs();
-        EXPECT_FALSE(c.exchange());
-        EXPECT_NEAR(secondsSince(start), c.seconds, 0.1);
-    }
-}
-
-TEST_F(MeterLinkTest, aCorruptedByteAShortReplyAndAWrongCrcAllFail)
-{
-    QByteArray corrupted = holdingReply(kPointerRegisters);
-    corrupted[5] = static_cast<char>(corrupted[5] ^ 0x01);
-    answerEverySendWith(corrupted);
-    EXPECT_FALSE(link.ReadHoldingRegisters(1, 0, 76, 8));
-    EXPECT_EQ(port.sends().size(), 1u) << "a complete reply is read once, right or wrong";
-
-    QByteArray wrongCrc = logBlockReply(pattern(200));
-    wrongCrc[wrongCrc.size() - 1] = static_cast<char>(wrongCrc.back() ^ 0x80);
-    answerEverySendWith(wrongCrc);
-    EXPECT_FALSE(link.ReadLogBlock(1, 0x18, 0x81, 0, 100));
-    EXPECT_EQ(link.ReplyData, pattern(200)) << "the data read stays for whoever looks";
-
-    // Only the first request is answered, and only in part.
-    bool answered = false;
-    port.setResponder([&](const QByteArray &, FakeSerialPort &p) {
-        if (!std::exchange(answered, true))
-            p.deliver(holdingReply(kPointerRegisters).left(15));
-    });
-    clock.setTimeOfDay(12 * 3600);
-    const std::int64_t start = clock.monotonicMs();
-    EXPECT_FALSE(link.ReadHoldingRegisters(1, 0, 76, 8));
-    EXPECT_NEAR(secondsSince(start), 30, 0.1);
-}
-
-TEST_F(MeterLinkTest, aLogBlockIsReadWithItsAnnouncedLength)
+TEST_F(MeterLinkTest, logBlock)
 {
     const QByteArray data = pattern(200);
-    answerEverySendWith(logBlockReply(data), 30);
-    ASSERT_TRUE(link.ReadLogBlock(1, 0x18, 0x81, 0x00, 100));
-    EXPECT_EQ(link.ReplyData, data);
-    ASSERT_EQ(port.sends().size(), 1u);
-    EXPECT_EQ(port.sends()[0].bytes.toHex(), "016018810000640bb5");
-}
-
-TEST_F(MeterLinkTest, aLengthThatPromisesMoreThanArrivesFailsTwoSecondsAfterTheLastByte)
-{
-    // Enough bytes for the wait to end, but the length field asks for 40 more.
-    const QByteArray reply = logBlockReply(pattern(200), 240);
-    answerEverySendWith(reply);
-    ASSERT_FALSE(link.ReadLogBlock(1, 0x18, 0x81, 0x00, 100));
-    const std::int64_t lastByte = port.sends().back().atMs;
-    EXPECT_NEAR(secondsSince(lastByte), 2.0, 0.6);
-    EXPECT_EQ(port.sends().size(), 1u);
-}
-
-TEST_F(MeterLinkTest, aLongBlockAtTwelveHundredBaudIsNotCutOffByAResend)
-{
-    shared.BaudRateText = QStringLiteral("1200");
-    const QByteArray data = pattern(256);
-    answerEverySendWith(logBlockReply(data, -1, "088000"), 40, FakeSerialPort::bytesPerSecondAt(1200));
-    const std::int64_t start = clock.monotonicMs();
-    ASSERT_TRUE(link.ReadLogBlock(1, 0x08, 0x80, 0x00, 128));
-    EXPECT_EQ(link.ReplyData, data);
-    EXPECT_EQ(port.sends().size(), 1u);
-    EXPECT_GT(secondsSince(start), 2.2) << "265 bytes take 2.2 s at 1200 baud";
-}
-
-TEST_F(MeterLinkTest, aSlowReplyThatStallsIsStillResentAndASilentSlowLineGivesUpLater)
-{
-    shared.BaudRateText = QStringLiteral("1200");
-    int sendCount = 0;
-    port.setResponder([&](const QByteArray &, FakeSerialPort &p) {
-        // The first reply breaks off half way; the resend is answered in full.
-        const QByteArray reply = logBlockReply(pattern(256), -1, "088000");
-        p.deliver(++sendCount == 1 ? reply.left(100) : reply, 10, FakeSerialPort::bytesPerSecondAt(1200));
+    run("016018810000640bb5", [&] { return outcome(link.readLogBlock(1, 0x18, 0x81, 0x00, 100)); }, {
+        {"answered", every(logReply(data), 30), 1, 0.03, {}, data},
+        {"silent", kSilent, 10, 5, kTimedOut},
+        {"silent across midnight", kSilent, 10, 5, kTimedOut, {}, 86400 - 3},
+        {"a wrong CRC", every(spoiled(logReply(data), 208)), 1, -1, kCrc},
+        {"a length promising 40 bytes more: 2 s after the last byte", every(logReply(data, "188100", "0160", 240)),
+         1, 2, kTimedOut},
+        // A late answer to an earlier request must not be taken for this block.
+        {"a reply for another block", every(logReply(data, "187f00")), 1, -1, kWrong},
+        {"another slave's reply", every(logReply(data, "188100", "0260")), 1, -1, kWrong},
+        {"another function's reply", every(logReply(data, "188100", "0161")), 1, -1, kWrong},
+        // Start times are rounded: a send just before a half second is not repeated at once.
+        {"0.45 s past the second", every(logReply(data), 400), 1, 0.4, {}, data, kNoon + 0.45},
+        {"0.49 s past the second", every(logReply(data), 400), 1, 0.4, {}, data, kNoon + 0.49},
+        {"0.95 s past the second", every(logReply(data), 400), 1, 0.4, {}, data, kNoon + 0.95},
     });
-    ASSERT_TRUE(link.ReadLogBlock(1, 0x08, 0x80, 0x00, 128));
-    EXPECT_EQ(sendCount, 2);
-    EXPECT_EQ(link.ReplyData, pattern(256));
-
-    port.setResponder(nullptr);
-    clock.setTimeOfDay(12 * 3600);
-    const std::int64_t start = clock.monotonicMs();
-    EXPECT_FALSE(link.ReadLogBlock(1, 0x08, 0x80, 0x00, 128));
-    EXPECT_NEAR(secondsSince(start), 5 + 265 * 10.0 / 1200 - 0.5, 0.1);
 }
 
-TEST_F(MeterLinkTest, theLastDownloadPointerKeepsItsThreeDataBytes)
+TEST_F(MeterLinkTest, aLongBlockAtTwelveHundredBaud)
 {
-    answerEverySendWith(framed("0161" "0a9c40"), 100);
-    ASSERT_TRUE(link.ReadLastDownloadPointer(1));
-    EXPECT_EQ(link.LastDownloadPointer, hex("0a9c40"));
-    EXPECT_EQ(port.sends()[0].bytes.toHex(), "016100000000000" "3b1");
-
-    QByteArray bad = framed("0161" "0b9d48");
-    bad[6] = static_cast<char>(bad[6] ^ 0x10);
-    answerEverySendWith(bad);
-    EXPECT_FALSE(link.ReadLastDownloadPointer(1));
-}
-
-TEST_F(MeterLinkTest, aConfirmationNeedsOnlyOneByteAndLeavesItUnread)
-{
-    answerEverySendWith(hex("06"), 800);
-    const std::int64_t start = clock.monotonicMs();
-    ASSERT_TRUE(link.ConfirmDownload(1));
-    EXPECT_NEAR(secondsSince(start), 0.8, 0.02);
-    EXPECT_EQ(port.sends()[0].bytes.toHex(), "016281c9");
-    EXPECT_EQ(serial.ReceivedCount(), 1);
-}
-
-TEST_F(MeterLinkTest, aKeyWriteSucceedsOnAnyWellFormedEchoAndIsResentWhileUnanswered)
-{
-    link.RegisterHighBytes[0] = link.RegisterLowBytes[0] = 'E';
-    answerEverySendWith(framed("0210" "00d10001"));
-    ASSERT_TRUE(link.WriteRegisters(1, 208, 1, 2));
-    EXPECT_EQ(port.sends()[0].bytes.toHex(), "011000d00001024545" "46a3");
-
-    int sends = 0;
-    port.setResponder([&](const QByteArray &, FakeSerialPort &p) {
-        if (++sends == 3)
-            p.deliver(framed("011000d00001"));
+    const int rate = FakeSerialPort::bytesPerSecondAt(1200);
+    const QByteArray reply = logReply(pattern(256), "088000");
+    run("01600880000080cbc1", [&] { return outcome(link.readLogBlock(1, 0x08, 0x80, 0x00, 128)); }, {
+        // 265 bytes take 2.2 s: resends count from the last byte seen.
+        {"arriving slowly is not cut off", every(reply, 40, rate), 1, 2.25, {}, pattern(256), kNoon, "1200"},
+        {"breaking off half way, then resent", [&](int n, FakeSerialPort &p) {
+             p.deliver(n == 1 ? reply.left(100) : reply, 10, rate);
+         }, 2, -1, {}, pattern(256), kNoon, "1200"},
+        {"silent: the wire time is allowed", kSilent, 14, 5 + 265 * 10.0 / 1200 - 0.5, kTimedOut, {}, kNoon, "1200"},
     });
-    ASSERT_TRUE(link.WriteRegisters(1, 208, 1, 2));
-    EXPECT_EQ(sends, 3);
-
-    // An exception reply never reaches eight bytes.
-    answerEverySendWith(framed("0190" "02"));
-    EXPECT_FALSE(link.WriteRegisters(1, 208, 1, 2));
 }
 
-TEST_F(MeterLinkTest, theDisplayBlockLeavesItsTwentyBytesEvenWhenTheCrcIsWrong)
+TEST_F(MeterLinkTest, lastDownloadPointerConfirmationAndDisplayBlock)
 {
+    const QByteArray pointer = frameOf("01610a9c40");
+    run("0161000000000003b1", [&] { return outcome(link.readLastDownloadPointer(1)); }, {
+        {"answered", every(pointer, 100), 1, 0.1, {}, QByteArray::fromHex("0a9c40")},
+        {"a wrong CRC", every(spoiled(pointer, 6)), 1, -1, kCrc},
+        {"silent", kSilent, 1, 5, kTimedOut},
+        {"silent across midnight", kSilent, 1, 5, kTimedOut, {}, 86400 - 3},
+    });
+    // One byte of any kind acknowledges the confirmation.
+    run("016281c9", [&] { return outcome(link.confirmDownload(1)); }, {
+        {"acknowledged", every(QByteArray::fromHex("06"), 800), 1, 0.8, {}},
+        {"silent", kSilent, 1, 4, kTimedOut},
+        {"silent across midnight", kSilent, 1, 4, kTimedOut, {}, 86400 - 2},
+    });
     const QByteArray block = pattern(20);
-    const QByteArray reply = appendCrc(hex("01630000") + block);
-    answerEverySendWith(reply, 200);
-    ASSERT_TRUE(link.ReadDisplayBlock(1));
-    EXPECT_EQ(link.ReplyData, block);
-
-    QByteArray bad = reply;
-    bad[24] = static_cast<char>(bad[24] ^ 0xFF);
-    answerEverySendWith(bad);
-    EXPECT_FALSE(link.ReadDisplayBlock(1));
-    EXPECT_EQ(link.ReplyData, block);
+    const QByteArray reply = frameOf("01630000", block);
+    run("0163" "4009", [&] { return outcome(link.readDisplayBlock(1)); }, {
+        {"answered", every(reply, 200), 1, 0.2, {}, block},
+        {"a wrong CRC", every(spoiled(reply, 24)), 1, -1, kCrc},
+        {"another slave's reply", every(frameOf("02630000", block)), 1, -1, {}, block},
+        {"silent", kSilent, 1, 1, kTimedOut},
+        {"silent across midnight", kSilent, 1, 1, kTimedOut, {}, 86400 - 1},
+    });
 }
 
-TEST_F(MeterLinkTest, nothingIsSentWhenThePortWillNotOpenOrTheAddressDoesNotFitAByte)
+TEST_F(MeterLinkTest, keyWrite)
+{
+    run("011000d00001024545" "46a3", [&] { return outcome(link.writeRegisters(1, 208, {0x4545})); }, {
+        // The echo is not compared: any well-formed 8-byte answer means the meter took the write.
+        {"another slave's echo", every(frameOf("021000d10001")), 1, -1, {}},
+        {"answered on the third send", only(3, frameOf("011000d00001")), 3, -1, {}},
+        {"exception replies pile up into eight bytes with a wrong CRC", every(frameOf("019002")), 2, 1, kCrc},
+        {"silent", kSilent, 3, 3, kTimedOut},
+        {"silent across midnight", kSilent, 3, 3, kTimedOut, {}, 86400 - 2},
+    });
+}
+
+TEST_F(MeterLinkTest, nothingIsSentWhenThePortWillNotOpenTheAddressDoesNotFitOrTheLinkIsBusy)
 {
     port.failOpenWith(QStringLiteral("Permission denied"));
     const std::int64_t start = clock.monotonicMs();
-    EXPECT_FALSE(link.ReadHoldingRegisters(1, 0, 76, 8));
-    EXPECT_FALSE(link.ReadLogBlock(1, 8, 0x80, 0, 128));
-    EXPECT_FALSE(link.ConfirmDownload(1));
+    EXPECT_EQ(link.readLogBlock(1, 8, 0x80, 0, 128).error(), LinkError::PortNotOpen);
+    EXPECT_EQ(link.confirmDownload(1).error(), LinkError::PortNotOpen);
     EXPECT_LT(secondsSince(start), 0.05) << "fails at once";
+    EXPECT_TRUE(link.failureText(LinkError::PortNotOpen).endsWith("Permission denied"));
     port.allowOpen();
     for (int slave : {-1, 256, 300})
-        EXPECT_FALSE(link.ReadHoldingRegisters(slave, 0, 76, 8)) << slave;
+        EXPECT_EQ(link.readHoldingRegisters(slave, 76, 8).error(), LinkError::SlaveOutOfRange) << slave;
     EXPECT_TRUE(port.sends().empty());
-}
 
-TEST_F(MeterLinkTest, anAdapterPulledOutFailsLikeASilentMeterAndWorksAgainOncePluggedIn)
-{
-    answerEverySendWith(holdingReply(kPointerRegisters));
-    ASSERT_TRUE(link.ReadHoldingRegisters(1, 0, 76, 8));
-    port.unplug();
-    EXPECT_FALSE(link.ReadHoldingRegisters(1, 0, 76, 8));
-    port.plugBackIn();
-    EXPECT_TRUE(link.ReadHoldingRegisters(1, 0, 76, 8));
-    EXPECT_EQ(port.opens().size(), 3u);
-}
-
-TEST_F(MeterLinkTest, anExchangeStartedWhileAnotherWaitsIsRefusedWithoutTouchingThePort)
-{
-    answerEverySendWith(holdingReply(kPointerRegisters), 300);
-    int nestedResults = 0;
-    pump.runAfter(100, [&] {
-        EXPECT_TRUE(link.isBusy());
-        nestedResults += link.ReadDisplayBlock(1) ? 1 : 0;
-        nestedResults += link.ConfirmDownload(1) ? 1 : 0;
-    });
-    ASSERT_TRUE(link.ReadHoldingRegisters(1, 0, 76, 8));
-    EXPECT_EQ(nestedResults, 0);
+    // A timer tick nested in an exchange's wait is refused without touching the port.
+    port.setResponder([](const QByteArray &, FakeSerialPort &p) { p.deliver(frameOf("010310", kRegisters), 300); });
+    std::optional<LinkError> nested;
+    pump.runAfter(100, [&] { nested = link.readDisplayBlock(1).error(); });
+    ASSERT_TRUE(link.readHoldingRegisters(1, 76, 8));
+    EXPECT_EQ(nested, LinkError::Busy);
     EXPECT_EQ(port.sends().size(), 1u);
-    EXPECT_FALSE(link.isBusy());
     {
         MeterLink::Hold hold(link);
         EXPECT_TRUE(link.isBusy());
@@ -303,80 +219,13 @@ TEST_F(MeterLinkTest, anExchangeStartedWhileAnotherWaitsIsRefusedWithoutTouching
     EXPECT_FALSE(link.isBusy());
 }
 
-namespace {
-
-// Records what the communication monitor would be told.
-class RecordingObserver : public LinkObserver {
-public:
-    void requestSent(const QByteArray &frame, bool resend) override
-    {
-        events << (resend ? "resend " : "send ") + frame.toHex();
-    }
-    void replyRead(const QByteArray &frame, bool crcOk) override
-    {
-        events << (crcOk ? "reply " : "bad reply ") + frame.toHex();
-    }
-    void exchangeFailed(const QByteArray &request, LinkFailure why) override
-    {
-        events << QByteArray(why == LinkFailure::TimedOut ? "timed out " : why == LinkFailure::CrcError ? "crc " : "closed ")
-                      + request.toHex();
-    }
-    QList<QByteArray> events;
-};
-
-} // namespace
-
-TEST_F(MeterLinkTest, theMonitorSeesEachRequestReplyResendAndFailure)
+TEST_F(MeterLinkTest, anAdapterPulledOutFailsAndWorksAgainOncePluggedIn)
 {
-    RecordingObserver monitor;
-    link.setObserver(&monitor);
-    bool first = true;
-    port.setResponder([&](const QByteArray &, FakeSerialPort &p) {
-        if (!std::exchange(first, false))
-            p.deliver(framed("0161" "0a9c40"));
-    });
-    EXPECT_FALSE(link.ReadHoldingRegisters(1, 0, 76, 8));
-    EXPECT_EQ(monitor.events.value(0), "send 0103004c000885db");
-    EXPECT_TRUE(monitor.events.contains("resend 0103004c000885db"));
-    EXPECT_TRUE(monitor.events.back().startsWith("crc ")) << "a 7-byte pointer reply read as registers";
-
-    monitor.events.clear();
-    answerEverySendWith(framed("0161" "0a9c40"));
-    ASSERT_TRUE(link.ReadLastDownloadPointer(1));
-    ASSERT_EQ(monitor.events.size(), 2);
-    EXPECT_EQ(monitor.events[0], "send 0161000000000003b1");
-    EXPECT_EQ(monitor.events[1], "reply " + framed("0161" "0a9c40").toHex());
-
-    monitor.events.clear();
-    port.setResponder(nullptr);
-    EXPECT_FALSE(link.ConfirmDownload(1));
-    EXPECT_EQ(monitor.events.back(), "timed out 016281c9");
-
-    link.setObserver(nullptr);
-    EXPECT_FALSE(link.ConfirmDownload(1));
-    EXPECT_EQ(monitor.events.size(), 2) << "a detached monitor hears nothing";
-}
-
-TEST_F(MeterLinkTest, aLateReplyToAnotherBlockIsNotTakenForThisOne)
-{
-    // The answer to an earlier request for the block before arrives first.
-    answerEverySendWith(logBlockReply(pattern(200), -1, "087f00"));
-    EXPECT_FALSE(link.ReadLogBlock(1, 0x08, 0x80, 0x00, 100));
-
-    answerEverySendWith(logBlockReply(pattern(200), -1, "088000"));
-    ASSERT_TRUE(link.ReadLogBlock(1, 0x08, 0x80, 0x00, 100));
-    EXPECT_EQ(link.ReplyData, pattern(200));
-}
-
-TEST_F(MeterLinkTest, aMeterThatAnswersWithinTheIntervalIsAskedOnceWhateverTheTimeOfDay)
-{
-    // Start times are rounded to whole seconds; a send just before a half
-    // second must not be repeated at once.
-    for (double fraction : {0.45, 0.49, 0.95}) {
-        clock.setTimeOfDay(12 * 3600 + fraction);
-        const size_t before = port.sends().size();
-        answerEverySendWith(logBlockReply(pattern(200)), 400);
-        ASSERT_TRUE(link.ReadLogBlock(1, 0x18, 0x81, 0x00, 100)) << fraction;
-        EXPECT_EQ(port.sends().size() - before, 1u) << fraction;
-    }
+    answerEverySendWith(frameOf("010310", kRegisters));
+    ASSERT_TRUE(link.readHoldingRegisters(1, 76, 8));
+    port.unplug();
+    EXPECT_EQ(link.readHoldingRegisters(1, 76, 8).error(), LinkError::PortNotOpen);
+    port.plugBackIn();
+    EXPECT_TRUE(link.readHoldingRegisters(1, 76, 8));
+    EXPECT_EQ(port.opens().size(), 3u);
 }

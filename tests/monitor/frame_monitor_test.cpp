@@ -40,7 +40,7 @@ TEST_F(MonitoredLink, eachExchangeIsCountedAndReadRowByRow)
 {
     QByteArray badCrc = appendCrc(QByteArray::fromHex("01610885F8"));
     badCrc[6] = char(badCrc[6] ^ 0x40);
-    const auto readRegisters = [&] { return link.ReadHoldingRegisters(1, 0, 76, 8); };
+    const auto readRegisters = [&] { return link.readHoldingRegisters(1, 76, 8).ok(); };
     const struct {
         const char *what;
         std::function<void()> meter;
@@ -55,12 +55,12 @@ TEST_F(MonitoredLink, eachExchangeIsCountedAndReadRowByRow)
              });
          }, readRegisters, {2, 1, 1, 0, 0, 0, 0}, {"sent", "resent", "received"},
          {"read holding registers 76-83", "read holding registers 76-83", "16 bytes: registers 76-83"}},
-        {"a silent meter", [] {}, [&] { return link.ReadDisplayBlock(1); }, {1, 0, 0, 1, 0, 0, 0},
+        {"a silent meter", [] {}, [&] { return link.readDisplayBlock(1).ok(); }, {1, 0, 0, 1, 0, 0, 0},
          {"sent", "failed"}, {"display block", "time-out: no reply to display block"}},
-        {"a wrong CRC", [&] { answerEverySendWith(badCrc); }, [&] { return link.ReadLastDownloadPointer(1); },
+        {"a wrong CRC", [&] { answerEverySendWith(badCrc); }, [&] { return link.readLastDownloadPointer(1).ok(); },
          {1, 1, 0, 0, 1, 0, 0}, {"sent", "received"}, {"last-download pointer", "reply CRC wrong"}},
         {"a port that will not open", [&] { port.close(); port.failOpenWith(QStringLiteral("no such device")); },
-         [&] { return link.ReadDisplayBlock(1); }, {0, 0, 0, 0, 0, 1, 0}, {"failed"}, {"port would not open"}},
+         [&] { return link.readDisplayBlock(1).ok(); }, {0, 0, 0, 0, 0, 1, 0}, {"failed"}, {"port would not open"}},
         {"a pause", [&] { port.allowOpen(), answerEverySendWith(kHoldingReply), monitor.setPaused(true); }, readRegisters,
          {}, {}, {}},
     };
@@ -81,7 +81,7 @@ TEST_F(MonitoredLink, eachExchangeIsCountedAndReadRowByRow)
 TEST_F(MonitoredLink, theTextForASupportRequestHasTheCountersThenALineAFrameAndIsSavedWhole)
 {
     answerEverySendWith(kHoldingReply);
-    ASSERT_TRUE(link.ReadHoldingRegisters(1, 0, 76, 8));
+    ASSERT_TRUE(link.readHoldingRegisters(1, 76, 8).ok());
     const QStringList lines = monitor.asText().split('\n');
     ASSERT_GE(lines.size(), 6);
     EXPECT_EQ(lines[1], "Requests 1 · Replies 1 · Resends 0 · Time-outs 0 · CRC errors 0");
@@ -118,7 +118,7 @@ TEST_F(LinkFixture, theMonitorViewWatchesTheLinkOnlyWhileShownOnItsTabAndNotPaus
     tabs.show();
     delete view;
     EXPECT_EQ(link.observer(), nullptr);
-    EXPECT_FALSE(link.ReadDisplayBlock(1)) << "and the link runs on without it";
+    EXPECT_FALSE(link.readDisplayBlock(1).ok()) << "and the link runs on without it";
 }
 
 // Time stamps from a clock that stays where it is put.

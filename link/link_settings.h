@@ -1,0 +1,17 @@
+#pragma once
+
+#include <QString>
+
+namespace ostrand {
+
+// Where the meter is: the port, its speed, and the meter's address on the line.
+struct LinkSettings {
+    int portNumber = 0; // COM1 to COM4 by number; 0 until a setting or a click chose one
+    QString baudRate;   // "1200" ... "38400", as the port is opened with it
+    int slave = 0;      // Modbus slave address
+
+    // The address goes out as one byte; anything else would reach another meter.
+    static bool isValidSlave(int slave) { return slave >= 0 && slave <= 255; }
+};
+
+} // namespace ostrand
