@@ -200,7 +200,7 @@ void DownloadTab::runSerialDownload(bool sinceLastTime)
     options.sinceLastTime = sinceLastTime;
     options.portableMeter = portableBox_->isChecked();
     options.slave = sources_.settingsTab.slaveId();
-    const qint16 result = engine.DownloadLog(options);
+    const DownloadResult result = engine.DownloadLog(options);
     finishDownload(result, sources_.results, sources_.gridState, inProgramDir(outputFile_), *this,
                    [&] { engine.ConfirmDownload(); });
 

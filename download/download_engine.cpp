@@ -95,7 +95,7 @@ bool DownloadEngine::readPointers(const DownloadOptions &options, LogAddress &st
     return isInLogArea(start) && isInLogArea(countFrom) && isInLogArea(end);
 }
 
-qint16 DownloadEngine::DownloadLog(const DownloadOptions &options)
+DownloadResult DownloadEngine::DownloadLog(const DownloadOptions &options)
 {
     options_ = options;
     display_.setProgress(0);
@@ -103,14 +103,14 @@ qint16 DownloadEngine::DownloadLog(const DownloadOptions &options)
     LogAddress countFrom;
     LogAddress end;
     if (!readPointers(options, start, countFrom, end))
-        return download_result::kPointersUnreadable;
+        return DownloadResult::PointersUnreadable;
     // Opens before this point belong to the start; a later one means the line
     // went away and came back, perhaps with another meter on it.
     checkedOpens_ = link_.serial().openCount();
 
     const std::int32_t byteCount = logByteCount(countFrom, end);
     if (byteCount == 0)
-        return download_result::kNoRecords;
+        return DownloadResult::NoRecords;
 
     const QByteArray &d = link_.ReplyData;
     const int shift = options.portableMeter ? 0 : 1;
@@ -127,10 +127,10 @@ qint16 DownloadEngine::DownloadLog(const DownloadOptions &options)
 
     meterLabels_ = {};
     if (!readChannelLabels(options.slave, meterLabels_))
-        return download_result::kChannelLabelsUnreadable;
+        return DownloadResult::ChannelLabelsUnreadable;
     // Labels read across a reopen may come from two meters: they are checked
     // before they become the file's headings.
-    if (const qint16 same = checkSameMeter(); same != download_result::kComplete)
+    if (const DownloadResult same = checkSameMeter(); same != DownloadResult::Complete)
         return same;
     takeChannelLabels(meterLabels_);
     SetUpChannelHeadings(grid_, state_, labels_);
@@ -180,7 +180,7 @@ void DownloadEngine::takeChannelLabels(const Labels &labels)
     }
 }
 
-qint16 DownloadEngine::checkSameMeter()
+DownloadResult DownloadEngine::checkSameMeter()
 {
     while (link_.serial().openCount() != checkedOpens_) {
         checkedOpens_ = link_.serial().openCount();
@@ -190,19 +190,19 @@ qint16 DownloadEngine::checkSameMeter()
                 QStringLiteral(
                     "could not read the meter's log pointers after the line was reopened: %1")
                     .arg(link_.lastFailureText()));
-            return download_result::kPointersUnreadable;
+            return DownloadResult::PointersUnreadable;
         }
         const LogAddress start = startPointerIn(link_.ReplyData, options_.portableMeter);
         Labels labels;
         if (!readChannelLabels(options_.slave, labels))
-            return download_result::kChannelLabelsUnreadable;
+            return DownloadResult::ChannelLabelsUnreadable;
         if (!(start == meterStart_) || labels != meterLabels_) {
             display_.showDetail(
                 QStringLiteral("a different meter answered after the line was reopened"));
-            return download_result::kDifferentMeter;
+            return DownloadResult::DifferentMeter;
         }
     }
-    return download_result::kComplete;
+    return DownloadResult::Complete;
 }
 
 void DownloadEngine::ConfirmDownload()
@@ -210,7 +210,7 @@ void DownloadEngine::ConfirmDownload()
     // Opening is all the confirmation's own exchange would do first; done here,
     // a reopen is seen before the meter on the line is told anything.
     link_.serial().OpenPort();
-    if (checkSameMeter() != download_result::kComplete)
+    if (checkSameMeter() != DownloadResult::Complete)
         return;
     if (!link_.ConfirmDownload(options_.slave))
         display_.showDetail(
@@ -218,14 +218,14 @@ void DownloadEngine::ConfirmDownload()
                 .arg(link_.lastFailureText()));
 }
 
-qint16 DownloadEngine::readLog(int slave, LogAddress address, const LogAddress &end, std::int32_t byteCount)
+DownloadResult DownloadEngine::readLog(int slave, LogAddress address, const LogAddress &end, std::int32_t byteCount)
 {
     int size = byteCount <= kBlockBytes ? byteCount : kBlockBytes;
     // The grid is not redrawn while blocks are decoded; it is painted once at the end.
     ResultsGrid::BulkUpdate quietGrid(grid_);
     yield();
 
-    qint16 result = download_result::kComplete;
+    DownloadResult result = DownloadResult::Complete;
     std::int32_t done = 0;
     int recordsLeftOut = 0;
     for (;;) {
@@ -235,7 +235,7 @@ qint16 DownloadEngine::readLog(int slave, LogAddress address, const LogAddress &
         for (int attempt = 0; attempt < kBlockAttempts && !read; ++attempt)
             read = link_.ReadLogBlock(slave, address.bank, address.page, address.offset, words);
         if (!read)
-            result = download_result::kBlockFailed;
+            result = DownloadResult::BlockFailed;
         display_.setProgress(static_cast<int>(std::floor(done * 100.0 / byteCount)));
         if (!read)
             break;
@@ -243,7 +243,7 @@ qint16 DownloadEngine::readLog(int slave, LogAddress address, const LogAddress &
         // meter that sent it is known to be the one the download began with.
         const QByteArray block = link_.ReplyData;
         result = checkSameMeter();
-        if (result != download_result::kComplete)
+        if (result != DownloadResult::Complete)
             break;
         DecodeLogBlock(block, grid_, state_, &recordsLeftOut);
 
@@ -267,7 +267,7 @@ qint16 DownloadEngine::readLog(int slave, LogAddress address, const LogAddress &
         if (address == end)
             break;
     }
-    if (result == download_result::kComplete && recordsLeftOut > 0)
+    if (result == DownloadResult::Complete && recordsLeftOut > 0)
         display_.showDetail(QStringLiteral("%1 records past the grid's last row were not stored")
                                 .arg(recordsLeftOut));
     return result;

@@ -1,7 +1,7 @@
 #include "palm_conversion.h"
 
 #include "download/download_display.h"
-#include "download/download_engine.h"
+#include "download/download_result.h"
 #include "download/grid_headings.h"
 #include "download/grid_state.h"
 #include "download/meter_float.h"
@@ -59,10 +59,10 @@ QString recordCount(qint64 n)
     return n == 1 ? QStringLiteral("1 record") : QStringLiteral("%1 records").arg(n);
 }
 
-qint16 convertRecords(PalmLogReader &reader, const PalmContext &context)
+DownloadResult convertRecords(PalmLogReader &reader, const PalmContext &context)
 {
     if (!reader.FindFirstRecord())
-        return reader.failed() ? palm_result::kPalmFileUnreadable : download_result::kNoRecords;
+        return reader.failed() ? DownloadResult::PalmFileUnreadable : DownloadResult::NoRecords;
 
     const bool separate = context.view.separateByModId();
     const double selected = SelectedModId(context.view.idListText());
@@ -118,7 +118,7 @@ qint16 convertRecords(PalmLogReader &reader, const PalmContext &context)
     }
     row.flush();
     if (reader.failed())
-        return palm_result::kPalmFileUnreadable;
+        return DownloadResult::PalmFileUnreadable;
 
     DownloadDisplay &display = context.display;
     if (const int cut = reader.recordsCutOff())
@@ -128,20 +128,20 @@ qint16 convertRecords(PalmLogReader &reader, const PalmContext &context)
     if (state.LastGridRow == kHeadingRow) {
         if (separate)
             display.showDetail(QStringLiteral("no record of meter %1 in the file").arg(selected));
-        return download_result::kNoRecords;
+        return DownloadResult::NoRecords;
     }
     if (pastGrid > 0)
         display.showDetail(QStringLiteral("%1 did not fit in the grid and %2 not converted")
                                .arg(recordCount(pastGrid), pastGrid == 1 ? "was" : "were"));
-    return download_result::kComplete;
+    return DownloadResult::Complete;
 }
 
 } // namespace
 
-qint16 PalmSource::open(PalmLogReader &reader, DownloadDisplay &display) const
+DownloadResult PalmSource::open(PalmLogReader &reader, DownloadDisplay &display) const
 {
-    const qint16 result = device ? reader.OpenPalmLog(*device) : reader.OpenPalmLog(path);
-    if (result != download_result::kComplete) {
+    const DownloadResult result = device ? reader.OpenPalmLog(*device) : reader.OpenPalmLog(path);
+    if (result != DownloadResult::Complete) {
         if (!reader.errorString().isEmpty())
             display.showDetail(reader.errorString());
     } else if (!reader.looksLikeDatabase()) {
@@ -152,7 +152,7 @@ qint16 PalmSource::open(PalmLogReader &reader, DownloadDisplay &display) const
     return result;
 }
 
-qint16 ConvertPalmDatabase(const PalmSource &source, const PalmContext &context)
+DownloadResult ConvertPalmDatabase(const PalmSource &source, const PalmContext &context)
 {
     context.display.setProgress(0);
     context.pump.yield(0);
@@ -160,18 +160,18 @@ qint16 ConvertPalmDatabase(const PalmSource &source, const PalmContext &context)
     context.pump.yield(0);
 
     PalmLogReader reader;
-    qint16 result;
+    DownloadResult result;
     {
         // Redrawing off: the grid's views hear of the rows once, at the end.
         ResultsGrid::BulkUpdate bulk(context.grid);
         result = source.open(reader, context.display);
-        if (result != download_result::kComplete)
+        if (result != DownloadResult::Complete)
             return result;
         context.state.LastGridRow = kHeadingRow;
         result = convertRecords(reader, context);
     }
     reader.ClosePalmLog();
-    if (result == download_result::kComplete)
+    if (result == DownloadResult::Complete)
         context.pump.yield(0);
     return result;
 }

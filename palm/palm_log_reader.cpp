@@ -1,6 +1,6 @@
 #include "palm_log_reader.h"
 
-#include "download/download_engine.h"
+#include "download/download_result.h"
 
 #include <QFile>
 #include <QFileInfo>
@@ -39,46 +39,46 @@ PalmLogReader::~PalmLogReader()
     ClosePalmLog();
 }
 
-qint16 PalmLogReader::OpenPalmLog(const QString &path)
+DownloadResult PalmLogReader::OpenPalmLog(const QString &path)
 {
     ClosePalmLog();
     const QFileInfo info(path);
     if (path.isEmpty() || !info.exists()) {
         error_ = QStringLiteral("%1: no such file").arg(path);
-        return download_result::kPalmFileMissing;
+        return DownloadResult::PalmFileMissing;
     }
     if (!info.isFile()) {
         error_ = QStringLiteral("%1 is not a regular file (%2)")
                      .arg(path, info.isDir() ? QStringLiteral("a folder")
                                              : QStringLiteral("a device, pipe or socket"));
-        return download_result::kPalmFileMissing;
+        return DownloadResult::PalmFileMissing;
     }
     auto file = std::make_unique<QFile>(path);
     if (!file->open(QIODevice::ReadOnly)) {
         error_ = QStringLiteral("%1 cannot be read: %2").arg(path, file->errorString());
-        return download_result::kPalmFileMissing;
+        return DownloadResult::PalmFileMissing;
     }
     file_ = std::move(file);
     device_ = file_.get();
     return opened();
 }
 
-qint16 PalmLogReader::OpenPalmLog(QIODevice &device)
+DownloadResult PalmLogReader::OpenPalmLog(QIODevice &device)
 {
     ClosePalmLog();
     if ((!device.isOpen() && !device.open(QIODevice::ReadOnly)) || !device.isReadable()) {
         error_ = device.errorString();
-        return palm_result::kPalmFileUnreadable;
+        return DownloadResult::PalmFileUnreadable;
     }
     device_ = &device;
     return opened();
 }
 
-qint16 PalmLogReader::opened()
+DownloadResult PalmLogReader::opened()
 {
     reset();
     inspectHeader();
-    return download_result::kComplete;
+    return DownloadResult::Complete;
 }
 
 void PalmLogReader::ClosePalmLog()

@@ -17,7 +17,7 @@ protected:
         for (const QByteArray &record : records)
             pdb.add(record);
         write(pdb);
-        ASSERT_EQ(ConvertPalmDatabase(source(), context()), 0);
+        ASSERT_EQ(ConvertPalmDatabase(source(), context()), DownloadResult::Complete);
     }
     QString heading(int k) const { return grid.text(1, k + 1); }
 };
@@ -118,7 +118,7 @@ TEST_F(PalmConversion, KeepsOnlyTheSelectedMetersRecordsAndListsTheOtherIds)
     EXPECT_EQ(view.entries, QStringList({"7", "12"}));
     view.listText = "99";
     write(PalmDatabaseBuilder().add(meter(3, at(5, 10, 0), 1)));
-    EXPECT_EQ(ConvertPalmDatabase(source(), context()), 1) << "an id no record carries: nothing";
+    EXPECT_EQ(ConvertPalmDatabase(source(), context()), DownloadResult::NoRecords) << "an id no record carries: nothing";
     EXPECT_EQ(state.LastGridRow, 1);
 }
 
@@ -139,7 +139,7 @@ TEST_F(PalmConversion, LeavesOutRowsPastTheGridsLastRowAndSaysHowManyRecords)
     for (int i = 0; i < 4; ++i)
         pdb.add(rec(1, at(5, 10, i), float(i)));
     write(pdb);
-    EXPECT_EQ(ConvertPalmDatabase(source(), {small, state, view, display, pump, clock}), 0);
+    EXPECT_EQ(ConvertPalmDatabase(source(), {small, state, view, display, pump, clock}), DownloadResult::Complete);
     EXPECT_EQ(state.LastGridRow, 5);
     EXPECT_EQ(small.text(3, 0), "2");
     EXPECT_EQ(small.lastUsedRow(), 3);
@@ -149,9 +149,9 @@ TEST_F(PalmConversion, LeavesOutRowsPastTheGridsLastRowAndSaysHowManyRecords)
 
 TEST_F(PalmConversion, ReportsAMissingAnEmptyAndAnUnreadableFileApart)
 {
-    EXPECT_EQ(ConvertPalmDatabase(source(), context()), 2);
+    EXPECT_EQ(ConvertPalmDatabase(source(), context()), DownloadResult::PalmFileMissing);
     write(PalmDatabaseBuilder());
-    EXPECT_EQ(ConvertPalmDatabase(source(), context()), 1);
+    EXPECT_EQ(ConvertPalmDatabase(source(), context()), DownloadResult::NoRecords);
 
     PalmDatabaseBuilder pdb;
     for (int i = 0; i < 10; ++i)
@@ -177,7 +177,7 @@ TEST_F(PalmConversion, YieldsByElapsedTimeRatherThanAfterEveryRecord)
         longestWaitMs = std::max(longestWaitMs, now - lastYieldMs);
         lastYieldMs = now;
     });
-    ASSERT_EQ(ConvertPalmDatabase(source(), context()), 0);
+    ASSERT_EQ(ConvertPalmDatabase(source(), context()), DownloadResult::Complete);
     EXPECT_EQ(state.LastGridRow, 1 + records / 8);
     int incompleteRows = 0; // a row the grid got in parts around a yield must keep every part
     for (int r = 2; r <= state.LastGridRow; ++r)

@@ -33,7 +33,7 @@ std::vector<int> readAll(const QByteArray &file,
     buffer.setData(file);
     PalmLogReader reader(blockSize);
     std::vector<int> ids;
-    EXPECT_EQ(reader.OpenPalmLog(buffer), 0);
+    EXPECT_EQ(reader.OpenPalmLog(buffer), DownloadResult::Complete);
     if (!reader.FindFirstRecord())
         return ids;
     PalmLogRecord record;
@@ -93,7 +93,7 @@ TEST(PalmLogReader, TakesOnlyAHeaderWhoseFieldsAndRecordListFitTheFileForADataba
         QBuffer buffer;
         buffer.setData(file);
         PalmLogReader reader;
-        ASSERT_EQ(reader.OpenPalmLog(buffer), 0);
+        ASSERT_EQ(reader.OpenPalmLog(buffer), DownloadResult::Complete);
         EXPECT_EQ(reader.looksLikeDatabase(), database) << file.left(80).toHex().toStdString();
     }
 }
@@ -105,7 +105,7 @@ TEST(PalmLogReader, ReportsAReadErrorInsteadOfAnEndOfFile)
     for (const qint64 failAt : {qint64(0), firstRecordAt + 40}) {
         FailingDevice device(file, failAt);
         PalmLogReader reader(16);
-        ASSERT_EQ(reader.OpenPalmLog(device), 0);
+        ASSERT_EQ(reader.OpenPalmLog(device), DownloadResult::Complete);
         int records = 0;
         PalmLogRecord record;
         if (reader.FindFirstRecord()) {
