@@ -158,9 +158,9 @@ int runDownloadCommand(const QStringList &arguments)
 
     display.setStatus(options.sinceLastTime ? QStringLiteral("Last Time Downloading") : QStringLiteral("Downloading"));
     DownloadEngine engine(link, grid, state, display);
-    const DownloadResult result = engine.DownloadLog(options);
+    const DownloadResult result = engine.downloadLog(options);
     const DownloadEnd end = finishDownload(result, grid, state, shared.DownloadFileName, display,
-                                               [&] { engine.ConfirmDownload(); });
+                                               [&] { engine.confirmDownload(); });
     if (viaModem)
         hangUpAndReport(link, pump);
     serialPort.close();

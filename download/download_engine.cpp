@@ -3,6 +3,7 @@
 #include "download/download_display.h"
 #include "download/grid_headings.h"
 #include "download/log_decoder.h"
+#include "download/channel_name.h"
 #include "download/meter_float.h"
 #include "download/results_grid.h"
 #include "link/meter_link.h"
@@ -27,7 +28,7 @@ quint8 at(const QByteArray &bytes, int index)
 
 QString countText(const QByteArray &bytes, int first)
 {
-    const double value = DecodeMeterFloat(at(bytes, first), at(bytes, first + 1), at(bytes, first + 2),
+    const double value = decodeMeterFloat(at(bytes, first), at(bytes, first + 1), at(bytes, first + 2),
                                           at(bytes, first + 3));
     if (value > 65536 || value < -65536)
         return QStringLiteral("Error");
@@ -95,7 +96,7 @@ bool DownloadEngine::readPointers(const DownloadOptions &options, LogAddress &st
     return isInLogArea(start) && isInLogArea(countFrom) && isInLogArea(end);
 }
 
-DownloadResult DownloadEngine::DownloadLog(const DownloadOptions &options)
+DownloadResult DownloadEngine::downloadLog(const DownloadOptions &options)
 {
     options_ = options;
     display_.setProgress(0);
@@ -121,9 +122,9 @@ DownloadResult DownloadEngine::DownloadLog(const DownloadOptions &options)
     for (int k = 1; k <= 8; ++k)
         display_.setChannelLabel(k, QString());
     labels_ = {};
-    SetUpGridHeadings(grid_);
-    state_.LastGridRow = 1;
-    state_.LastRowStamp = RowStamp{};
+    setUpGridHeadings(grid_);
+    state_.lastGridRow = 1;
+    state_.lastRowStamp = RowStamp{};
 
     meterLabels_ = {};
     if (!readChannelLabels(options.slave, meterLabels_))
@@ -133,7 +134,7 @@ DownloadResult DownloadEngine::DownloadLog(const DownloadOptions &options)
     if (const DownloadResult same = checkSameMeter(); same != DownloadResult::Complete)
         return same;
     takeChannelLabels(meterLabels_);
-    SetUpChannelHeadings(grid_, state_, labels_);
+    setUpChannelHeadings(grid_, state_, labels_);
     yield();
 
     display_.setStatus(options.sinceLastTime ? QStringLiteral("Since Last Time Download")
@@ -154,7 +155,7 @@ bool DownloadEngine::readChannelLabels(int slave, Labels &labels)
             read[k] = true;
             --unread;
             progress = true;
-            labels[k] = CleanChannelName(link_.ReplyData.mid(kLabelOffset, kLabelLength));
+            labels[k] = cleanChannelName(link_.ReplyData.mid(kLabelOffset, kLabelLength));
         }
         yield();
         fruitless = progress ? 0 : fruitless + 1;
@@ -169,11 +170,11 @@ void DownloadEngine::takeChannelLabels(const Labels &labels)
     for (int k = 1; k <= 8; ++k) {
         const QString &label = labels[k];
         if (label == QLatin1String("Not Used")) {
-            state_.ChannelInUse[k] = false;
+            state_.channelInUse[k] = false;
         } else if (!label.isEmpty()) {
             // An empty label leaves the channel's flags as an earlier download set them.
-            state_.ChannelInUse[k] = true;
-            state_.ChannelIsTotal[k - 1] = label.contains(QLatin1String("Tot"));
+            state_.channelInUse[k] = true;
+            state_.channelIsTotal[k - 1] = label.contains(QLatin1String("Tot"));
             labels_[k] = label;
             display_.setChannelLabel(k, label);
         }
@@ -205,7 +206,7 @@ DownloadResult DownloadEngine::checkSameMeter()
     return DownloadResult::Complete;
 }
 
-void DownloadEngine::ConfirmDownload()
+void DownloadEngine::confirmDownload()
 {
     // Opening is all the confirmation's own exchange would do first; done here,
     // a reopen is seen before the meter on the line is told anything.
@@ -245,7 +246,7 @@ DownloadResult DownloadEngine::readLog(int slave, LogAddress address, const LogA
         result = checkSameMeter();
         if (result != DownloadResult::Complete)
             break;
-        DecodeLogBlock(block, grid_, state_, &recordsLeftOut);
+        decodeLogBlock(block, grid_, state_, &recordsLeftOut);
 
         if (done + kBlockBytes <= byteCount) {
             done += kBlockBytes;

@@ -26,12 +26,12 @@ public:
     DownloadEngine(MeterLink &link, ResultsGrid &grid, GridState &state, DownloadDisplay &display);
 
     // One download and how it ended. The grid is expected cleared.
-    DownloadResult DownloadLog(const DownloadOptions &options);
+    DownloadResult downloadLog(const DownloadOptions &options);
 
     // Function 0x62 once the file is safe. A confirmation the meter did not
     // acknowledge, or one that would go to a different meter after a reopen,
     // is reported beside the status; the result of the download stands.
-    void ConfirmDownload();
+    void confirmDownload();
 
     // The labels read from the meter, channels 1 to 8.
     const std::array<QString, 9> &channelLabels() const { return labels_; }

@@ -31,7 +31,7 @@ DownloadEnd finishDownload(DownloadResult result, const ResultsGrid &grid, const
 
     display.setProgress(100);
     QString error;
-    if (!WriteOutputFile(grid, state, outputPath, &error)) {
+    if (!writeOutputFile(grid, state, outputPath, &error)) {
         end.fileFailed = true;
         end.status = kFileError;
         display.setStatus(end.status);

@@ -147,7 +147,7 @@ QString stampText(const QDate &date, const QTime &time)
     return QString::fromLatin1(text, out - text);
 }
 
-bool DecodeLogBlock(const QByteArray &data, ResultsGrid &grid, GridState &state,
+bool decodeLogBlock(const QByteArray &data, ResultsGrid &grid, GridState &state,
                     int *recordsLeftOut)
 {
     ResultsGrid::BulkUpdate bulk(grid);
@@ -166,7 +166,7 @@ bool DecodeLogBlock(const QByteArray &data, ResultsGrid &grid, GridState &state,
         const int channel = record[0] >> 4;
         if (channel < 1 || channel > kChannels)
             continue;
-        state.ChannelInUse[channel] = true;
+        state.channelInUse[channel] = true;
         if (std::find(record, record + 4, kErased) != record + 4)
             continue;
 
@@ -179,17 +179,17 @@ bool DecodeLogBlock(const QByteArray &data, ResultsGrid &grid, GridState &state,
         if (!cached.valid)
             continue;
 
-        RowStamp &last = state.LastRowStamp;
+        RowStamp &last = state.lastRowStamp;
         // Date and time both count: rows a whole day apart at the same minute
         // are different instants.
         if (last.empty || last.date != cached.date || last.time != cached.time) {
-            ++state.LastGridRow;
+            ++state.lastGridRow;
             last = {false, cached.date, cached.time};
         }
-        if (pending.row() != state.LastGridRow) {
-            pending.start(state.LastGridRow);
+        if (pending.row() != state.lastGridRow) {
+            pending.start(state.lastGridRow);
             if (pending.inGrid()) {
-                pending.set(0, QString::number(state.LastGridRow - 1));
+                pending.set(0, QString::number(state.lastGridRow - 1));
                 pending.set(1, stampText(cached.date, cached.time));
             }
         }
@@ -199,9 +199,9 @@ bool DecodeLogBlock(const QByteArray &data, ResultsGrid &grid, GridState &state,
             continue;
         }
 
-        const double value = DecodeMeterFloat(record[4], record[5], record[6], record[7]);
+        const double value = decodeMeterFloat(record[4], record[5], record[6], record[7]);
         pending.set(channel + 1,
-                    state.ChannelIsTotal[channel - 1] ? totalValueText(value) : valueText(value));
+                    state.channelIsTotal[channel - 1] ? totalValueText(value) : valueText(value));
     }
     return true;
 }

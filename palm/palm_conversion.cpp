@@ -4,6 +4,7 @@
 #include "download/download_result.h"
 #include "download/grid_headings.h"
 #include "download/grid_state.h"
+#include "download/channel_name.h"
 #include "download/meter_float.h"
 #include "download/results_grid.h"
 #include "palm/palm_conversion_view.h"
@@ -32,8 +33,8 @@ void prepareGrid(const PalmContext &context)
 {
     for (int k = 1; k <= kChannels; ++k)
         context.display.setChannelLabel(k, QString());
-    SetUpGridHeadings(context.grid);
-    context.state.LastGridRow = kHeadingRow;
+    setUpGridHeadings(context.grid);
+    context.state.lastGridRow = kHeadingRow;
     context.grid.setColWidthTwips(0, kRecordColWidth);
     for (int col = 1; col <= kChannels + 1; ++col)
         context.grid.setColWidthTwips(col, kOtherColWidth);
@@ -42,15 +43,15 @@ void prepareGrid(const PalmContext &context)
 // The first kept record of a channel names it; later ones do not.
 void takeChannelName(const PalmContext &context, int k, const PalmLogRecord &record)
 {
-    const QString name = CleanChannelName(
-        QByteArray(reinterpret_cast<const char *>(record.ChannelName), sizeof record.ChannelName));
+    const QString name = cleanChannelName(
+        QByteArray(reinterpret_cast<const char *>(record.channelName), sizeof record.channelName));
     if (name.left(8) == QLatin1String("Not Used")) {
-        context.state.ChannelInUse[k] = false;
+        context.state.channelInUse[k] = false;
     } else if (!name.isEmpty()) {
-        context.state.ChannelInUse[k] = true;
+        context.state.channelInUse[k] = true;
         context.grid.setText(kHeadingRow, k + 1, name);
         context.display.setChannelLabel(k, name);
-        context.state.ChannelIsTotal[k - 1] = name.contains(QLatin1String("Tot"));
+        context.state.channelIsTotal[k - 1] = name.contains(QLatin1String("Tot"));
     }
 }
 
@@ -61,11 +62,11 @@ QString recordCount(qint64 n)
 
 DownloadResult convertRecords(PalmLogReader &reader, const PalmContext &context)
 {
-    if (!reader.FindFirstRecord())
+    if (!reader.findFirstRecord())
         return reader.failed() ? DownloadResult::PalmFileUnreadable : DownloadResult::NoRecords;
 
     const bool separate = context.view.separateByModId();
-    const double selected = SelectedModId(context.view.idListText());
+    const double selected = selectedModId(context.view.idListText());
     PalmIdList ids(context.view);
     GridState &state = context.state;
     PalmRowBuffer row(context.grid);
@@ -77,7 +78,7 @@ DownloadResult convertRecords(PalmLogReader &reader, const PalmContext &context)
     qint64 pastGrid = 0;
 
     PalmLogRecord record;
-    while (reader.ReadNextRecord(record)) {
+    while (reader.readNextRecord(record)) {
         if (++sinceClockCheck == kRecordsPerClockCheck) {
             sinceClockCheck = 0;
             if (context.clock.monotonicMs() - lastYieldMs >= kPalmYieldIntervalMs) {
@@ -88,8 +89,8 @@ DownloadResult convertRecords(PalmLogReader &reader, const PalmContext &context)
         }
         if (!record.hasSync())
             continue;
-        if (separate && record.ModID != selected) {
-            ids.add(record.ModID);
+        if (separate && record.modId != selected) {
+            ids.add(record.modId);
             continue;
         }
         const int k = record.channel();
@@ -105,15 +106,15 @@ DownloadResult convertRecords(PalmLogReader &reader, const PalmContext &context)
         const PalmStamp stamp = stamps.next(record);
         if (!previous || stamp != *previous) {
             previous = stamp;
-            ++state.LastGridRow;
-            row.start(state.LastGridRow);
-            row.set(0, QString::number(state.LastGridRow - 1));
+            ++state.lastGridRow;
+            row.start(state.lastGridRow);
+            row.set(0, QString::number(state.lastGridRow - 1));
             row.set(1, palmStampText(stamp));
         }
         const double value =
-            DecodeMeterFloat(record.value[0], record.value[1], record.value[2], record.value[3]);
-        row.set(k + 1, state.ChannelIsTotal[k - 1] ? totalValueText(value) : valueText(value));
-        if (state.LastGridRow >= context.grid.rows())
+            decodeMeterFloat(record.value[0], record.value[1], record.value[2], record.value[3]);
+        row.set(k + 1, state.channelIsTotal[k - 1] ? totalValueText(value) : valueText(value));
+        if (state.lastGridRow >= context.grid.rows())
             ++pastGrid;
     }
     row.flush();
@@ -125,7 +126,7 @@ DownloadResult convertRecords(PalmLogReader &reader, const PalmContext &context)
         display.showDetail(QStringLiteral("the file ends inside a record: %1 not converted")
                                .arg(recordCount(cut)));
     // Nothing to write must not replace the last good file with a bare heading line.
-    if (state.LastGridRow == kHeadingRow) {
+    if (state.lastGridRow == kHeadingRow) {
         if (separate)
             display.showDetail(QStringLiteral("no record of meter %1 in the file").arg(selected));
         return DownloadResult::NoRecords;
@@ -140,7 +141,7 @@ DownloadResult convertRecords(PalmLogReader &reader, const PalmContext &context)
 
 DownloadResult PalmSource::open(PalmLogReader &reader, DownloadDisplay &display) const
 {
-    const DownloadResult result = device ? reader.OpenPalmLog(*device) : reader.OpenPalmLog(path);
+    const DownloadResult result = device ? reader.open(*device) : reader.open(path);
     if (result != DownloadResult::Complete) {
         if (!reader.errorString().isEmpty())
             display.showDetail(reader.errorString());
@@ -152,7 +153,7 @@ DownloadResult PalmSource::open(PalmLogReader &reader, DownloadDisplay &display)
     return result;
 }
 
-DownloadResult ConvertPalmDatabase(const PalmSource &source, const PalmContext &context)
+DownloadResult convertPalmDatabase(const PalmSource &source, const PalmContext &context)
 {
     context.display.setProgress(0);
     context.pump.yield(0);
@@ -167,10 +168,10 @@ DownloadResult ConvertPalmDatabase(const PalmSource &source, const PalmContext &
         result = source.open(reader, context.display);
         if (result != DownloadResult::Complete)
             return result;
-        context.state.LastGridRow = kHeadingRow;
+        context.state.lastGridRow = kHeadingRow;
         result = convertRecords(reader, context);
     }
-    reader.ClosePalmLog();
+    reader.close();
     if (result == DownloadResult::Complete)
         context.pump.yield(0);
     return result;

@@ -49,6 +49,6 @@ constexpr int kPalmYieldIntervalMs = 50;
 // PalmFileMissing or PalmFileUnreadable (the file could not be read to its end). Records left
 // out of a complete conversion (past the grid's last row, or cut off at the
 // file's end) are counted on the display's detail line.
-DownloadResult ConvertPalmDatabase(const PalmSource &source, const PalmContext &context);
+DownloadResult convertPalmDatabase(const PalmSource &source, const PalmContext &context);
 
 } // namespace ostrand

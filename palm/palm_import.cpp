@@ -37,7 +37,7 @@ PalmOutcome PalmImport::downloadData(const PalmSource &source, const QString &ou
     display.setStatus(kReading);
     view.setDownloadEnabled(false);
     grid_.clear();
-    const DownloadResult result = ConvertPalmDatabase(source, context(view, display));
+    const DownloadResult result = convertPalmDatabase(source, context(view, display));
     const DownloadEnd end = finishDownload(result, grid_, state_, outputPath, display, {});
     view.setDownloadEnabled(true);
     return {PalmOutcome::Start::Ran, result, end.fileFailed, end.status};
@@ -51,7 +51,7 @@ PalmOutcome PalmImport::getIdList(const PalmSource &source, PalmConversionView &
         return {};
     display.setStatus(kReading);
     view.setDownloadEnabled(false);
-    const DownloadResult result = ListPalmMeterIds(source, context(view, display));
+    const DownloadResult result = listPalmMeterIds(source, context(view, display));
     const QString status = idListStatusText(result);
     display.setStatus(status);
     if (result == DownloadResult::Complete)

@@ -36,12 +36,12 @@ PalmLogReader::PalmLogReader(qint64 blockSize) : blockSize_(std::max<qint64>(blo
 
 PalmLogReader::~PalmLogReader()
 {
-    ClosePalmLog();
+    close();
 }
 
-DownloadResult PalmLogReader::OpenPalmLog(const QString &path)
+DownloadResult PalmLogReader::open(const QString &path)
 {
-    ClosePalmLog();
+    close();
     const QFileInfo info(path);
     if (path.isEmpty() || !info.exists()) {
         error_ = QStringLiteral("%1: no such file").arg(path);
@@ -63,9 +63,9 @@ DownloadResult PalmLogReader::OpenPalmLog(const QString &path)
     return opened();
 }
 
-DownloadResult PalmLogReader::OpenPalmLog(QIODevice &device)
+DownloadResult PalmLogReader::open(QIODevice &device)
 {
-    ClosePalmLog();
+    close();
     if ((!device.isOpen() && !device.open(QIODevice::ReadOnly)) || !device.isReadable()) {
         error_ = device.errorString();
         return DownloadResult::PalmFileUnreadable;
@@ -81,7 +81,7 @@ DownloadResult PalmLogReader::opened()
     return DownloadResult::Complete;
 }
 
-void PalmLogReader::ClosePalmLog()
+void PalmLogReader::close()
 {
     if (device_)
         device_->close();
@@ -205,7 +205,7 @@ bool PalmLogReader::fill()
     return true;
 }
 
-bool PalmLogReader::FindFirstRecord()
+bool PalmLogReader::findFirstRecord()
 {
     const qint64 start = header_.database && header_.firstRecord < size_ ? header_.firstRecord : 0;
     if (!device_ || !seekTo(start))
@@ -232,7 +232,7 @@ bool PalmLogReader::FindFirstRecord()
     }
 }
 
-bool PalmLogReader::ReadNextRecord(PalmLogRecord &record)
+bool PalmLogReader::readNextRecord(PalmLogRecord &record)
 {
     if (!device_)
         return false;

@@ -14,7 +14,7 @@ namespace ostrand {
 
 // Reads the handheld's database file: finds the first log record by its sync
 // pair and hands out 32-byte records back to back up to the end of the file.
-// Call OpenPalmLog, FindFirstRecord, ReadNextRecord until false, ClosePalmLog.
+// Call open, findFirstRecord, readNextRecord until false, close.
 class PalmLogReader {
 public:
     static constexpr qint64 kDefaultBlockSize = 256 * 1024;
@@ -29,26 +29,26 @@ public:
     // (none at all, a folder, a device or pipe, no permission). Anything but a
     // regular file is refused before it is opened: a pipe would block the open
     // and a device like /dev/zero would never end.
-    DownloadResult OpenPalmLog(const QString &path);
+    DownloadResult open(const QString &path);
     // Reads from `device` (not owned), opening it read-only when it is closed:
     // Complete, or PalmFileUnreadable when it cannot be read.
-    DownloadResult OpenPalmLog(QIODevice &device);
+    DownloadResult open(QIODevice &device);
     // Leaves the read position on the 0xAA of the first sync pair, wherever it
     // lies; false when there is none or the file failed to read.
-    bool FindFirstRecord();
+    bool findFirstRecord();
     // The next 32 bytes, sync or not; false when no complete record remains.
-    bool ReadNextRecord(PalmLogRecord &record);
-    // Closes the file (or the device given to OpenPalmLog).
-    void ClosePalmLog();
+    bool readNextRecord(PalmLogRecord &record);
+    // Closes the file (or the device given to open).
+    void close();
 
     // Whether a read failed since opening, so that "no more records" meant "unreadable".
     bool failed() const { return failed_; }
-    // Why the last OpenPalmLog failed; empty after a successful one.
+    // Why the last open failed; empty after a successful one.
     QString errorString() const { return error_; }
     // Whether the file starts with a Palm database header whose record list
     // fits the file; also true when the device cannot be looked at ahead.
     bool looksLikeDatabase() const { return !header_.known || header_.database; }
-    // After ReadNextRecord returned false: how many log records the file was
+    // After readNextRecord returned false: how many log records the file was
     // cut off before, counting one started at its end and those its record
     // list places beyond it (0 when the file is whole).
     int recordsCutOff() const;

@@ -11,35 +11,35 @@
 
 namespace ostrand {
 
-DownloadResult ListPalmMeterIds(const PalmSource &source, const PalmContext &context)
+DownloadResult listPalmMeterIds(const PalmSource &source, const PalmContext &context)
 {
     context.display.setProgress(0);
     context.pump.yield(0);
-    context.state.LastGridRow = 1;
+    context.state.lastGridRow = 1;
 
     PalmLogReader reader;
     const DownloadResult opened = source.open(reader, context.display);
     if (opened != DownloadResult::Complete)
         return opened;
-    if (!reader.FindFirstRecord()) {
+    if (!reader.findFirstRecord()) {
         const bool failed = reader.failed();
-        reader.ClosePalmLog();
+        reader.close();
         return failed ? DownloadResult::PalmFileUnreadable : DownloadResult::NoRecords;
     }
 
-    const double selected = SelectedModId(context.view.idListText());
+    const double selected = selectedModId(context.view.idListText());
     PalmIdList ids(context.view);
     PalmLogRecord record;
-    while (reader.ReadNextRecord(record)) {
-        if (record.hasSync() && record.ModID != selected)
-            ids.add(record.ModID);
+    while (reader.readNextRecord(record)) {
+        if (record.hasSync() && record.modId != selected)
+            ids.add(record.modId);
     }
     if (reader.failed()) {
-        reader.ClosePalmLog();
+        reader.close();
         return DownloadResult::PalmFileUnreadable;
     }
     context.pump.yield(0);
-    reader.ClosePalmLog();
+    reader.close();
     return DownloadResult::Complete;
 }
 

@@ -18,15 +18,15 @@ struct LogGrid {
 
     void channel(int k, const QString &label, bool total = false)
     {
-        state.ChannelInUse[k] = true;
-        state.ChannelIsTotal[k - 1] = total;
+        state.channelInUse[k] = true;
+        state.channelIsTotal[k - 1] = total;
         grid.setText(1, k + 1, label);
     }
 
     // The next data row: its stamp and the values of some channels.
     void row(const QString &stamp, const std::map<int, QString> &values)
     {
-        const int r = ++state.LastGridRow;
+        const int r = ++state.lastGridRow;
         grid.setText(r, 0, QString::number(r - 1));
         grid.setText(r, 1, stamp);
         for (const auto &[k, text] : values)
@@ -49,7 +49,7 @@ struct LogGrid {
                 texts << QString::number(spike != spikesByRow.end() ? spike->second : k * 1000 + r);
             grid.setRowTexts(r, texts);
         }
-        state.LastGridRow = grid.rows() - 1;
+        state.lastGridRow = grid.rows() - 1;
     }
 };
 

@@ -77,7 +77,7 @@ TEST(SeriesFromGrid, GivesEachChannelInUseInOrderWithItsHeadingAndTotalFlag)
     LogGrid log;
     log.channel(8, "Total Gal", true);
     log.channel(1, "Flow GPM");
-    log.state.ChannelInUse[3] = true;
+    log.state.channelInUse[3] = true;
     const auto series = seriesFromGrid(log.grid, log.state);
     ASSERT_EQ(series.size(), 3u);
     EXPECT_EQ(series[0].channel, 1);
@@ -99,7 +99,7 @@ TEST(SeriesFromGrid, ReadsEveryDataRowUpToTheLastGridRowExactly)
     log.row("not a stamp", {{1, "7"}, {2, "7"}});
     log.row("3/16/2004", {{1, "bad"}, {2, "3"}});
     // Left over from a longer earlier log, past the rows this one began.
-    log.grid.setRowTexts(log.state.LastGridRow + 1, {"5", "3/17/2004", "9", "9"});
+    log.grid.setRowTexts(log.state.lastGridRow + 1, {"5", "3/17/2004", "9", "9"});
 
     const auto series = seriesFromGrid(log.grid, log.state);
     const double t0 = msecs(2004, 3, 15, 14, 30);

@@ -65,7 +65,7 @@ protected:
         options.sinceLastTime = sinceLast;
         options.portableMeter = portable;
         options.slave = 1;
-        return engine.DownloadLog(options);
+        return engine.downloadLog(options);
     }
 
     SharedState shared;
@@ -121,10 +121,10 @@ TEST_F(DownloadEngineTest, aOnePageLogIsReadInOneBlockWithLabelsCountsAndRows)
     EXPECT_EQ(display.labels[3], "Flow Tot");
     EXPECT_EQ(display.statuses, QStringList{"All Data Download"});
 
-    EXPECT_EQ(state.LastGridRow, 17);
-    EXPECT_TRUE(state.ChannelInUse[1]);
-    EXPECT_FALSE(state.ChannelInUse[2]);
-    EXPECT_TRUE(state.ChannelIsTotal[2]);
+    EXPECT_EQ(state.lastGridRow, 17);
+    EXPECT_TRUE(state.channelInUse[1]);
+    EXPECT_FALSE(state.channelInUse[2]);
+    EXPECT_TRUE(state.channelIsTotal[2]);
     EXPECT_EQ(grid.text(1, 0), "Record #");
     EXPECT_EQ(grid.text(1, 2), "Flow");
     EXPECT_EQ(grid.text(1, 4), "Flow Tot");
@@ -141,7 +141,7 @@ TEST_F(DownloadEngineTest, aWrappedLogAndALogAcrossBanksReadEachBlockOnce)
     ASSERT_EQ(download(), DownloadResult::Complete);
     ASSERT_EQ(meter.blockReads.size(), 9u);
     EXPECT_EQ(meter.blockReads.back().bank, 0x17);
-    EXPECT_EQ(state.LastGridRow, 17);
+    EXPECT_EQ(state.lastGridRow, 17);
 
     meter.blockReads.clear();
     grid.clear();
@@ -152,7 +152,7 @@ TEST_F(DownloadEngineTest, aWrappedLogAndALogAcrossBanksReadEachBlockOnce)
     EXPECT_EQ(meter.blockReads[9].bank, 9);
     EXPECT_EQ(meter.blockReads[10].offset, 0x48);
     EXPECT_EQ(meter.blockReads[10].words, 36);
-    EXPECT_EQ(state.LastGridRow, 21) << "no record is read twice";
+    EXPECT_EQ(state.lastGridRow, 21) << "no record is read twice";
 }
 
 TEST_F(DownloadEngineTest, sinceLastTimeStartsAfterThePointerAndFailsWithoutIt)
@@ -184,7 +184,7 @@ TEST_F(DownloadEngineTest, thePortableMeterIsReadOneByteEarlier)
     ASSERT_EQ(download(false, true), DownloadResult::Complete);
     EXPECT_EQ(display.used, "Error") << "a count beyond 65536 cannot be right";
     EXPECT_EQ(display.available, "2048");
-    EXPECT_EQ(state.LastGridRow, 17);
+    EXPECT_EQ(state.lastGridRow, 17);
 }
 
 TEST_F(DownloadEngineTest, failuresEndTheDownloadWithTheirCodes)
@@ -219,7 +219,7 @@ TEST_F(DownloadEngineTest, failuresEndTheDownloadWithTheirCodes)
     // Each of the five attempts sends its request about twice a second for 5 s.
     EXPECT_GE(attemptsAtFailingBlock, 5 * 9);
     EXPECT_LE(attemptsAtFailingBlock, 5 * 11);
-    EXPECT_EQ(state.LastGridRow, 1 + 48) << "the records before that block stay";
+    EXPECT_EQ(state.lastGridRow, 1 + 48) << "the records before that block stay";
 }
 
 TEST_F(DownloadEngineTest, labelsThatNeverAnswerEndTheDownloadInsteadOfWaitingForEver)
@@ -319,10 +319,10 @@ TEST_F(DownloadEngineTest, whatHappenedOnTheLineIsToldBesideTheStatusAndAnotherM
         const int confirmationsBefore = meter.confirmations;
 
         DownloadEngine engine(link, grid, state, display);
-        const DownloadResult result = engine.DownloadLog({});
+        const DownloadResult result = engine.downloadLog({});
         if (c.reopen == BeforeConfirming)
             pullAndChange();
-        EXPECT_EQ(finishDownload(result, grid, state, path, display, [&] { engine.ConfirmDownload(); }).status, c.status)
+        EXPECT_EQ(finishDownload(result, grid, state, path, display, [&] { engine.confirmDownload(); }).status, c.status)
             << c.what;
 
         EXPECT_EQ(display.details.join('|'), c.detail) << c.what;

@@ -17,16 +17,16 @@ protected:
             pdb.add(palmRecord(id, 1, "Flow", at(5, 10, 0), 1));
         write(pdb);
     }
-    DownloadResult list() { return ListPalmMeterIds(source(), context()); }
+    DownloadResult list() { return listPalmMeterIds(source(), context()); }
 };
 
 TEST_F(PalmMeterIds, ListsEachIdOnceInTheOrderFirstMetLeavingOutTheSelectedAndListedOnes)
 {
     writeIds({3, 7, 3, 12});
-    state.LastGridRow = 40;
+    state.lastGridRow = 40;
     EXPECT_EQ(list(), DownloadResult::Complete);
     EXPECT_EQ(view.entries, QStringList({"3", "7", "12"}));
-    EXPECT_EQ(state.LastGridRow, 1);
+    EXPECT_EQ(state.lastGridRow, 1);
     EXPECT_EQ(list(), DownloadResult::Complete);
     EXPECT_EQ(view.entries, QStringList({"3", "7", "12"}));
     writeIds({3, 7, 3, 12, 0});
