@@ -1,19 +1,17 @@
 #include "log_decoder.h"
 
+#include "download/grid_row_buffer.h"
 #include "download/meter_float.h"
 
 #include <QtEndian>
 
 #include <algorithm>
-#include <array>
-#include <bitset>
 
 namespace ostrand {
 namespace {
 
 constexpr int kRecordSize = 8;
 constexpr int kChannels = 8;
-constexpr int kRowTexts = kChannels + 2;
 constexpr quint8 kErased = 0xFF;
 constexpr quint32 kChannelBits = 0xF0; // of bytes 1 to 4 read little-endian
 
@@ -72,54 +70,6 @@ char *appendTwoDigits(char *out, int value)
     return out;
 }
 
-// The texts of the row being filled, written to the grid in one go: a cell at
-// a time would repack the grid's row for every record.
-class PendingRow {
-public:
-    explicit PendingRow(ResultsGrid &grid) : grid_(grid) {}
-    ~PendingRow() { flush(); }
-
-    int row() const { return row_; }
-    bool inGrid() const { return row_ > 0 && row_ < grid_.rows(); }
-
-    void start(int row)
-    {
-        flush();
-        row_ = row;
-    }
-
-    void set(int col, QString text)
-    {
-        texts_[col] = std::move(text);
-        written_.set(col);
-    }
-
-    void flush()
-    {
-        if (written_.none())
-            return;
-        // Cells this block did not touch keep their texts, as the row may have
-        // begun in an earlier block; a row past the last used one has none.
-        QStringList texts;
-        if (row_ <= grid_.lastUsedRow())
-            texts = grid_.rowTexts(row_);
-        else
-            texts.resize(kRowTexts);
-        for (int col = 0; col < kRowTexts && col < texts.size(); ++col) {
-            if (written_.test(col))
-                texts[col] = std::move(texts_[col]);
-        }
-        grid_.setRowTexts(row_, texts);
-        written_.reset();
-    }
-
-private:
-    ResultsGrid &grid_;
-    int row_ = -1;
-    std::array<QString, kRowTexts> texts_;
-    std::bitset<kRowTexts> written_;
-};
-
 } // namespace
 
 QString stampText(const QDate &date, const QTime &time)
@@ -151,7 +101,7 @@ bool decodeLogBlock(const QByteArray &data, ResultsGrid &grid, GridState &state,
                     int *recordsLeftOut)
 {
     ResultsGrid::BulkUpdate bulk(grid);
-    PendingRow pending(grid);
+    GridRowBuffer pending(grid);
 
     // The records of one logging instant differ only in the channel nibble,
     // so the stamp is decoded once per instant.

@@ -3,6 +3,7 @@
 #include "download/download_display.h"
 #include "download/download_result.h"
 #include "download/grid_headings.h"
+#include "download/grid_row_buffer.h"
 #include "download/grid_state.h"
 #include "download/channel_name.h"
 #include "download/meter_float.h"
@@ -10,7 +11,6 @@
 #include "palm/palm_conversion_view.h"
 #include "palm/palm_id_list.h"
 #include "palm/palm_log_reader.h"
-#include "palm/palm_row_buffer.h"
 #include "palm/palm_stamp.h"
 #include "platform/clock.h"
 #include "platform/event_pump.h"
@@ -69,7 +69,7 @@ DownloadResult convertRecords(PalmLogReader &reader, const PalmContext &context)
     const double selected = selectedModId(context.view.idListText());
     PalmIdList ids(context.view);
     GridState &state = context.state;
-    PalmRowBuffer row(context.grid);
+    GridRowBuffer row(context.grid);
     PalmStampReader stamps;
     std::optional<PalmStamp> previous;
     std::array<bool, kChannels + 1> headingSeen{};
