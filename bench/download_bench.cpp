@@ -120,5 +120,5 @@ int main(int argc, char **argv)
     std::printf("CPU:             %.2f s, %.2f %% of one core\n", cpu, 100 * cpu / seconds);
     sim.terminate();
     sim.waitForFinished(3000);
-    return result == 0 && written ? 0 : 1;
+    return result == ostrand::DownloadResult::Complete && written ? 0 : 1;
 }
