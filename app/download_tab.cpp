@@ -200,9 +200,9 @@ void DownloadTab::runSerialDownload(bool sinceLastTime)
     options.sinceLastTime = sinceLastTime;
     options.portableMeter = portableBox_->isChecked();
     options.slave = sources_.settingsTab.slaveId();
-    const qint16 result = engine.DownloadLog(options);
+    const DownloadResult result = engine.downloadLog(options);
     finishDownload(result, sources_.results, sources_.gridState, inProgramDir(outputFile_), *this,
-                   [&] { engine.ConfirmDownload(); });
+                   [&] { engine.confirmDownload(); });
 
     downloadButton_->setEnabled(true);
     sinceLastTimeButton_->setEnabled(true);

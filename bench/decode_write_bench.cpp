@@ -75,15 +75,15 @@ void decodeAll(ResultsGrid &grid, GridState &state, const std::vector<QByteArray
 {
     grid.clear();
     state = GridState();
-    state.ChannelIsTotal[7] = true;
-    SetUpGridHeadings(grid);
+    state.channelIsTotal[7] = true;
+    setUpGridHeadings(grid);
     std::array<QString, 9> labels;
     for (int k = 1; k <= kChannels; ++k)
         labels[k] = QStringLiteral("Channel %1").arg(k);
-    std::fill(state.ChannelInUse.begin() + 1, state.ChannelInUse.end(), true);
-    SetUpChannelHeadings(grid, state, labels);
+    std::fill(state.channelInUse.begin() + 1, state.channelInUse.end(), true);
+    setUpChannelHeadings(grid, state, labels);
     for (const QByteArray &block : blocks)
-        DecodeLogBlock(block, grid, state);
+        decodeLogBlock(block, grid, state);
 }
 
 struct Timing {
@@ -116,7 +116,7 @@ int main(int argc, char **argv)
         decodeAll(grid, state, blocks);
         const double decoded = timer.nsecsElapsed() / 1e6;
         QString error;
-        if (!WriteOutputFile(grid, state, path, &error)) {
+        if (!writeOutputFile(grid, state, path, &error)) {
             std::fprintf(stderr, "write failed: %s\n", qPrintable(error));
             return 1;
         }
@@ -130,8 +130,8 @@ int main(int argc, char **argv)
         const QByteArray bytes = outputFileBytes(grid, state);
         textMs.push_back(timer.nsecsElapsed() / 1e6);
     }
-    if (state.LastGridRow != kInstants + 1) {
-        std::fprintf(stderr, "unexpected: LastGridRow %d\n", state.LastGridRow);
+    if (state.lastGridRow != kInstants + 1) {
+        std::fprintf(stderr, "unexpected: lastGridRow %d\n", state.lastGridRow);
         return 1;
     }
 
@@ -145,6 +145,6 @@ int main(int argc, char **argv)
     print("  of which the CSV text", summarise(textMs));
     print("both", summarise(totalMs));
     std::printf("  file size %lld bytes; last line: %s\n", QFileInfo(path).size(),
-                qPrintable(grid.text(state.LastGridRow, 1)));
+                qPrintable(grid.text(state.lastGridRow, 1)));
     return 0;
 }

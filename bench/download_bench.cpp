@@ -102,15 +102,15 @@ int main(int argc, char **argv)
     QElapsedTimer wall;
     wall.start();
     const double cpuBefore = cpuSeconds();
-    const qint16 result = engine.DownloadLog({});
+    const auto result = engine.downloadLog({});
     QString error;
-    const bool written = ostrand::WriteOutputFile(grid, state, dir.filePath("Logdata.csv"), &error);
+    const bool written = ostrand::writeOutputFile(grid, state, dir.filePath("Logdata.csv"), &error);
     const double seconds = wall.elapsed() / 1000.0;
     const double cpu = cpuSeconds() - cpuBefore;
     const double wire = (port.sent + port.received) * 10.0 / 38400;
 
-    std::printf("result:          %d, file %s, %d data rows\n", result, written ? "written" : "NOT written",
-                state.LastGridRow - 1);
+    std::printf("result:          %d, file %s, %d data rows\n", static_cast<int>(result), written ? "written" : "NOT written",
+                state.lastGridRow - 1);
     std::printf("bytes on wire:   %lld sent, %lld received\n", static_cast<long long>(port.sent),
                 static_cast<long long>(port.received));
     std::printf("wire time:       %.2f s at 38400 baud\n", wire);
@@ -118,5 +118,5 @@ int main(int argc, char **argv)
     std::printf("CPU:             %.2f s, %.2f %% of one core\n", cpu, 100 * cpu / seconds);
     sim.terminate();
     sim.waitForFinished(3000);
-    return result == 0 && written ? 0 : 1;
+    return result == ostrand::DownloadResult::Complete && written ? 0 : 1;
 }

@@ -167,9 +167,9 @@ int main(int argc, char **argv)
     const double convertMs =
         bestMs(repeats, [&] { import.downloadData(PalmSource{pdbPath}, csvPath, view, display); });
     if (display.last != QLatin1String("Finished. Data in File") ||
-        state.LastGridRow != kInstants + 1) {
-        std::fprintf(stderr, "unexpected: %s, LastGridRow %d\n", qPrintable(display.last),
-                     state.LastGridRow);
+        state.lastGridRow != kInstants + 1) {
+        std::fprintf(stderr, "unexpected: %s, lastGridRow %d\n", qPrintable(display.last),
+                     state.lastGridRow);
         return 1;
     }
     const double copyMs = bestMs(repeats, [&] {
@@ -192,6 +192,6 @@ int main(int argc, char **argv)
     std::printf("  read it whole, write it     %8.1f ms   ratio %5.1f\n", readWriteMs,
                 convertMs / readWriteMs);
     std::printf("  last row: %s\n",
-                qPrintable(grid.rowTexts(state.LastGridRow).join(QLatin1Char(','))));
+                qPrintable(grid.rowTexts(state.lastGridRow).join(QLatin1Char(','))));
     return 0;
 }

@@ -63,7 +63,7 @@ int main(int argc, char **argv)
 
     ostrand::GridState &state = window.gridState();
     for (int k = 1; k <= 8; ++k)
-        state.ChannelInUse[k] = true;
+        state.channelInUse[k] = true;
     QByteArray block;
     const QDateTime start(QDate(2025, 1, 1), QTime(0, 15));
     for (int row = 0; row < 65533; ++row) {
@@ -71,15 +71,15 @@ int main(int argc, char **argv)
         for (int k = 1; k <= 8; ++k)
             block += record(k, when, 100.25f + row % 1000 + k);
         if (block.size() >= 256) {
-            ostrand::DecodeLogBlock(block, window.results(), state);
+            ostrand::decodeLogBlock(block, window.results(), state);
             block.clear();
         }
     }
-    ostrand::DecodeLogBlock(block, window.results(), state);
+    ostrand::decodeLogBlock(block, window.results(), state);
     window.findChild<QTabWidget *>(QStringLiteral("SSTab1"))->setCurrentIndex(1);
     QTest::qWait(300);
 
-    std::printf("data rows:       %d\n", state.LastGridRow - 1);
+    std::printf("data rows:       %d\n", state.lastGridRow - 1);
     std::printf("peak memory:     %.1f MB before the grid was filled, %.1f MB with it shown\n", before / 1024.0,
                 statusKb("VmHWM:") / 1024.0);
     return 0;

@@ -38,10 +38,10 @@ void fillSampleLog(ostrand::ResultsGrid &grid, ostrand::GridState &state)
     constexpr int kMinutesPerRow = 15;
     constexpr double kPi = 3.14159265358979;
 
-    state.ChannelInUse[1] = state.ChannelInUse[2] = state.ChannelInUse[3] = true;
-    state.ChannelIsTotal[2] = true;
-    SetUpGridHeadings(grid);
-    SetUpChannelHeadings(grid, state,
+    state.channelInUse[1] = state.channelInUse[2] = state.channelInUse[3] = true;
+    state.channelIsTotal[2] = true;
+    setUpGridHeadings(grid);
+    setUpChannelHeadings(grid, state,
                          {QString(), QStringLiteral("Flow GPM"), QStringLiteral("Pressure PSI"),
                           QStringLiteral("Total Gal")});
 
@@ -65,7 +65,7 @@ void fillSampleLog(ostrand::ResultsGrid &grid, ostrand::GridState &state)
         grid.setRowTexts(row, {QString::number(i), stampText(when.date(), when.time()),
                                valueText(std::round(flow * 100) / 100),
                                valueText(std::round(pressure * 100) / 100), totalValueText(total)});
-        state.LastGridRow = row;
+        state.lastGridRow = row;
     }
 }
 

@@ -155,20 +155,20 @@ std::vector<ChannelSeries> seriesFromGrid(const ResultsGrid &grid, const GridSta
 {
     std::vector<ChannelSeries> result;
     for (int k = 1; k <= kChannels; ++k) {
-        if (!state.ChannelInUse[k])
+        if (!state.channelInUse[k])
             continue;
         ChannelSeries series;
         series.channel = k;
         series.label = grid.text(kHeadingRow, k + 1).trimmed();
         if (series.label.isEmpty())
             series.label = QStringLiteral("Channel %1").arg(k);
-        series.total = state.ChannelIsTotal[k - 1];
+        series.total = state.channelIsTotal[k - 1];
         result.push_back(std::move(series));
     }
     if (result.empty())
         return result;
 
-    const int lastRow = std::min(state.LastGridRow, grid.rows() - 1);
+    const int lastRow = std::min(state.lastGridRow, grid.rows() - 1);
     for (int row = kFirstDataRow; row <= lastRow; ++row) {
         const std::optional<QDateTime> stamp = parseStampText(grid.text(row, kStampCol));
         if (!stamp)

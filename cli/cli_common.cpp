@@ -54,4 +54,16 @@ void printDetail(const QString &line)
     std::fputc('\n', stderr);
 }
 
+int exitStatusFor(DownloadResult result, bool fileFailed)
+{
+    if (fileFailed)
+        return kFileFailedStatus;
+    switch (result) {
+    case DownloadResult::Complete: return 0;
+    case DownloadResult::NoRecords: return 1;
+    case DownloadResult::PalmFileMissing: return 2;
+    default: return kOtherFailureStatus;
+    }
+}
+
 } // namespace ostrand::cli

@@ -1,5 +1,7 @@
 #pragma once
 
+#include "download/download_result.h"
+
 #include <QString>
 #include <QStringList>
 #include <optional>
@@ -8,6 +10,12 @@ namespace ostrand::cli {
 
 // Exit status for a command line the tool cannot make sense of (sysexits' EX_USAGE).
 constexpr int kUsageError = 64;
+
+// Exit status of a download or conversion: 0 done, 1 no records, 2 no Palm
+// file, 3 the output file could not be written, 4 any other failure.
+int exitStatusFor(DownloadResult result, bool fileFailed = false);
+constexpr int kFileFailedStatus = 3;
+constexpr int kOtherFailureStatus = 4;
 
 // Prints `message` and a hint to stderr and returns kUsageError.
 int usageError(const QString &message);

@@ -84,19 +84,6 @@ const RegisterCommand registration{{
     10, &runDownloadCommand}};
 
 constexpr int kDialFailed = 5;
-constexpr int kFileStatus = 3;
-
-int exitStatusFor(const QString &finalStatus)
-{
-    if (finalStatus == QLatin1String("Finished. Data in File"))
-        return 0;
-    if (finalStatus == QLatin1String("0 Records Available"))
-        return 1;
-    if (finalStatus == QLatin1String("Error putting into file!!"))
-        return kFileStatus;
-    return 4;
-}
-
 } // namespace
 
 int runDownloadCommand(const QStringList &arguments)
@@ -150,7 +137,7 @@ int runDownloadCommand(const QStringList &arguments)
 
     // Before the modem or the meter is asked anything.
     if (!checkOutputBeforeStart(output, display))
-        return kFileStatus;
+        return kFileFailedStatus;
 
     const bool viaModem = parser.isSet(QStringLiteral("dial"));
     if (viaModem) {
@@ -166,13 +153,13 @@ int runDownloadCommand(const QStringList &arguments)
 
     display.setStatus(options.sinceLastTime ? QStringLiteral("Last Time Downloading") : QStringLiteral("Downloading"));
     DownloadEngine engine(link, grid, state, display);
-    const qint16 result = engine.DownloadLog(options);
-    const QString finalStatus = finishDownload(result, grid, state, output, display,
-                                               [&] { engine.ConfirmDownload(); });
+    const DownloadResult result = engine.downloadLog(options);
+    const DownloadEnd end = finishDownload(result, grid, state, output, display,
+                                           [&] { engine.confirmDownload(); });
     if (viaModem)
         hangUpAndReport(link, pump);
     serialPort.close();
-    return exitStatusFor(finalStatus);
+    return exitStatusFor(end.result, end.fileFailed);
 }
 
 } // namespace ostrand::cli

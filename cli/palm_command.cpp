@@ -88,20 +88,6 @@ const RegisterCommand palmIdsRegistration{
      "      find Palm DataFile!!; 4 Error!!\n",
      21, &runPalmIdsCommand}};
 
-int exitStatusFor(const QString &finalStatus)
-{
-    static const std::pair<const char *, int> statuses[] = {{"Finished. Data in File", 0},
-                                                            {"Finished Reading", 0},
-                                                            {"0 Records Available", 1},
-                                                            {"Could not find Palm DataFile!!", 2},
-                                                            {"Error putting into file!!", 3}};
-    for (const auto &[status, code] : statuses) {
-        if (finalStatus == QLatin1String(status))
-            return code;
-    }
-    return 4;
-}
-
 QCommandLineOption pdbOption()
 {
     return {QStringLiteral("pdb"), QStringLiteral("The Palm database file."),
@@ -149,11 +135,13 @@ int runPalmCommand(const QStringList &arguments)
     CommandLineView view(!all, modId, false);
     StatusLines display;
     if (!checkOutputBeforeStart(output, display))
-        return exitStatusFor(QStringLiteral("Error putting into file!!"));
+        return kFileFailedStatus;
     const PalmOutcome outcome =
         run.import.downloadData(PalmSource{parser.value(QStringLiteral("pdb"))},
                                 output, view, display);
-    return exitStatusFor(outcome.status);
+    if (outcome.start != PalmOutcome::Start::Ran)
+        return kOtherFailureStatus;
+    return exitStatusFor(outcome.result, outcome.fileFailed);
 }
 
 int runPalmIdsCommand(const QStringList &arguments)
@@ -183,7 +171,7 @@ int runPalmIdsCommand(const QStringList &arguments)
     } display;
     const PalmOutcome outcome =
         run.import.getIdList(PalmSource{parser.value(QStringLiteral("pdb"))}, view, display);
-    return exitStatusFor(outcome.status);
+    return exitStatusFor(outcome.result, outcome.fileFailed);
 }
 
 } // namespace ostrand::cli

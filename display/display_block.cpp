@@ -34,7 +34,7 @@ int byteAt(const QByteArray &block, int offset)
 
 double meterFloatAt(const QByteArray &block, int offset)
 {
-    return DecodeMeterFloat(byteAt(block, offset), byteAt(block, offset + 1),
+    return decodeMeterFloat(byteAt(block, offset), byteAt(block, offset + 1),
                             byteAt(block, offset + 2), byteAt(block, offset + 3));
 }
 

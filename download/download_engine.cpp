@@ -3,6 +3,7 @@
 #include "download/download_display.h"
 #include "download/grid_headings.h"
 #include "download/log_decoder.h"
+#include "download/channel_name.h"
 #include "download/meter_float.h"
 #include "download/results_grid.h"
 #include "link/meter_link.h"
@@ -27,7 +28,7 @@ quint8 at(const QByteArray &bytes, int index)
 
 QString countText(const QByteArray &bytes, int first)
 {
-    const double value = DecodeMeterFloat(at(bytes, first), at(bytes, first + 1), at(bytes, first + 2),
+    const double value = decodeMeterFloat(at(bytes, first), at(bytes, first + 1), at(bytes, first + 2),
                                           at(bytes, first + 3));
     if (value > 65536 || value < -65536)
         return QStringLiteral("Error");
@@ -98,7 +99,7 @@ bool DownloadEngine::readPointers(const DownloadOptions &options, LogAddress &st
     return isInLogArea(start) && isInLogArea(countFrom) && isInLogArea(end);
 }
 
-qint16 DownloadEngine::DownloadLog(const DownloadOptions &options)
+DownloadResult DownloadEngine::downloadLog(const DownloadOptions &options)
 {
     options_ = options;
     display_.setProgress(0);
@@ -106,14 +107,14 @@ qint16 DownloadEngine::DownloadLog(const DownloadOptions &options)
     LogAddress countFrom;
     LogAddress end;
     if (!readPointers(options, start, countFrom, end))
-        return download_result::kPointersUnreadable;
+        return DownloadResult::PointersUnreadable;
     // Opens before this point belong to the start; a later one means the line
     // went away and came back, perhaps with another meter on it.
     checkedOpens_ = link_.serial().openCount();
 
     const std::int32_t byteCount = logByteCount(countFrom, end);
     if (byteCount == 0)
-        return download_result::kNoRecords;
+        return DownloadResult::NoRecords;
 
     const QByteArray &d = pointerRegisters_;
     const int shift = options.portableMeter ? 0 : 1;
@@ -124,19 +125,19 @@ qint16 DownloadEngine::DownloadLog(const DownloadOptions &options)
     for (int k = 1; k <= 8; ++k)
         display_.setChannelLabel(k, QString());
     labels_ = {};
-    SetUpGridHeadings(grid_);
-    state_.LastGridRow = 1;
-    state_.LastRowStamp = RowStamp{};
+    setUpGridHeadings(grid_);
+    state_.lastGridRow = 1;
+    state_.lastRowStamp = RowStamp{};
 
     meterLabels_ = {};
     if (!readChannelLabels(options.slave, meterLabels_))
-        return download_result::kChannelLabelsUnreadable;
+        return DownloadResult::ChannelLabelsUnreadable;
     // Labels read across a reopen may come from two meters: they are checked
     // before they become the file's headings.
-    if (const qint16 same = checkSameMeter(); same != download_result::kComplete)
+    if (const DownloadResult same = checkSameMeter(); same != DownloadResult::Complete)
         return same;
     takeChannelLabels(meterLabels_);
-    SetUpChannelHeadings(grid_, state_, labels_);
+    setUpChannelHeadings(grid_, state_, labels_);
     yield();
 
     display_.setStatus(options.sinceLastTime ? QStringLiteral("Since Last Time Download")
@@ -160,7 +161,7 @@ bool DownloadEngine::readChannelLabels(int slave, Labels &labels)
             read[k] = true;
             --unread;
             progress = true;
-            labels[k] = CleanChannelName(setup->mid(kLabelOffset, kLabelLength));
+            labels[k] = cleanChannelName(setup->mid(kLabelOffset, kLabelLength));
         }
         yield();
         fruitless = progress ? 0 : fruitless + 1;
@@ -175,18 +176,18 @@ void DownloadEngine::takeChannelLabels(const Labels &labels)
     for (int k = 1; k <= 8; ++k) {
         const QString &label = labels[k];
         if (label == QLatin1String("Not Used")) {
-            state_.ChannelInUse[k] = false;
+            state_.channelInUse[k] = false;
         } else if (!label.isEmpty()) {
             // An empty label leaves the channel's flags as an earlier download set them.
-            state_.ChannelInUse[k] = true;
-            state_.ChannelIsTotal[k - 1] = label.contains(QLatin1String("Tot"));
+            state_.channelInUse[k] = true;
+            state_.channelIsTotal[k - 1] = label.contains(QLatin1String("Tot"));
             labels_[k] = label;
             display_.setChannelLabel(k, label);
         }
     }
 }
 
-qint16 DownloadEngine::checkSameMeter()
+DownloadResult DownloadEngine::checkSameMeter()
 {
     while (link_.serial().openCount() != checkedOpens_) {
         checkedOpens_ = link_.serial().openCount();
@@ -196,27 +197,27 @@ qint16 DownloadEngine::checkSameMeter()
                 QStringLiteral(
                     "could not read the meter's log pointers after the line was reopened: %1")
                     .arg(link_.failureText(registers.error())));
-            return download_result::kPointersUnreadable;
+            return DownloadResult::PointersUnreadable;
         }
         const LogAddress start = startPointerIn(*registers, options_.portableMeter);
         Labels labels;
         if (!readChannelLabels(options_.slave, labels))
-            return download_result::kChannelLabelsUnreadable;
+            return DownloadResult::ChannelLabelsUnreadable;
         if (!(start == meterStart_) || labels != meterLabels_) {
             display_.showDetail(
                 QStringLiteral("a different meter answered after the line was reopened"));
-            return download_result::kDifferentMeter;
+            return DownloadResult::DifferentMeter;
         }
     }
-    return download_result::kComplete;
+    return DownloadResult::Complete;
 }
 
-void DownloadEngine::ConfirmDownload()
+void DownloadEngine::confirmDownload()
 {
     // Opening is all the confirmation's own exchange would do first; done here,
     // a reopen is seen before the meter on the line is told anything.
     link_.serial().openPort();
-    if (checkSameMeter() != download_result::kComplete)
+    if (checkSameMeter() != DownloadResult::Complete)
         return;
     if (const auto confirmed = link_.confirmDownload(options_.slave); !confirmed)
         display_.showDetail(
@@ -224,14 +225,14 @@ void DownloadEngine::ConfirmDownload()
                 .arg(link_.failureText(confirmed.error())));
 }
 
-qint16 DownloadEngine::readLog(int slave, LogAddress address, const LogAddress &end, std::int32_t byteCount)
+DownloadResult DownloadEngine::readLog(int slave, LogAddress address, const LogAddress &end, std::int32_t byteCount)
 {
     int size = byteCount <= kBlockBytes ? byteCount : kBlockBytes;
     // The grid is not redrawn while blocks are decoded; it is painted once at the end.
     ResultsGrid::BulkUpdate quietGrid(grid_);
     yield();
 
-    qint16 result = download_result::kComplete;
+    DownloadResult result = DownloadResult::Complete;
     std::int32_t done = 0;
     int recordsLeftOut = 0;
     for (;;) {
@@ -242,7 +243,7 @@ qint16 DownloadEngine::readLog(int slave, LogAddress address, const LogAddress &
             reply = link_.readLogBlock(slave, address.bank, address.page, address.offset, words);
         const bool read = reply.ok();
         if (!read)
-            result = download_result::kBlockFailed;
+            result = DownloadResult::BlockFailed;
         display_.setProgress(static_cast<int>(std::floor(done * 100.0 / byteCount)));
         if (!read)
             break;
@@ -250,9 +251,9 @@ qint16 DownloadEngine::readLog(int slave, LogAddress address, const LogAddress &
         // meter that sent it is known to be the one the download began with.
         const QByteArray block = *reply;
         result = checkSameMeter();
-        if (result != download_result::kComplete)
+        if (result != DownloadResult::Complete)
             break;
-        DecodeLogBlock(block, grid_, state_, &recordsLeftOut);
+        decodeLogBlock(block, grid_, state_, &recordsLeftOut);
 
         if (done + kBlockBytes <= byteCount) {
             done += kBlockBytes;
@@ -274,7 +275,7 @@ qint16 DownloadEngine::readLog(int slave, LogAddress address, const LogAddress &
         if (address == end)
             break;
     }
-    if (result == download_result::kComplete && recordsLeftOut > 0)
+    if (result == DownloadResult::Complete && recordsLeftOut > 0)
         display_.showDetail(QStringLiteral("%1 records past the grid's last row were not stored")
                                 .arg(recordsLeftOut));
     return result;

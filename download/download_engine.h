@@ -1,5 +1,6 @@
 #pragma once
 
+#include "download/download_result.h"
 #include "download/grid_state.h"
 #include "download/log_address.h"
 
@@ -11,18 +12,6 @@ namespace ostrand {
 class DownloadDisplay;
 class MeterLink;
 class ResultsGrid;
-
-// Result codes of a download or a Palm conversion; any other than the first
-// three is shown as "Error in Downloading!!".
-namespace download_result {
-constexpr qint16 kComplete = 0;
-constexpr qint16 kNoRecords = 1;
-constexpr qint16 kPalmFileMissing = 2;
-constexpr qint16 kBlockFailed = 4;
-constexpr qint16 kChannelLabelsUnreadable = 5;
-constexpr qint16 kDifferentMeter = 6; // another meter answered after the line was reopened
-constexpr qint16 kPointersUnreadable = 80;
-} // namespace download_result
 
 struct DownloadOptions {
     bool sinceLastTime = false; // from the record after the last confirmed download
@@ -36,13 +25,13 @@ class DownloadEngine {
 public:
     DownloadEngine(MeterLink &link, ResultsGrid &grid, GridState &state, DownloadDisplay &display);
 
-    // One download; returns its result code. The grid is expected cleared.
-    qint16 DownloadLog(const DownloadOptions &options);
+    // One download and how it ended. The grid is expected cleared.
+    DownloadResult downloadLog(const DownloadOptions &options);
 
     // Function 0x62 once the file is safe. A confirmation the meter did not
     // acknowledge, or one that would go to a different meter after a reopen,
     // is reported beside the status; the result of the download stands.
-    void ConfirmDownload();
+    void confirmDownload();
 
     // The labels read from the meter, channels 1 to 8.
     const std::array<QString, 9> &channelLabels() const { return labels_; }
@@ -61,8 +50,8 @@ private:
     void takeChannelLabels(const Labels &labels);
     // After the line was reopened: the pointer registers and labels read again
     // and compared with those of the start. Sends nothing when no reopen happened.
-    qint16 checkSameMeter();
-    qint16 readLog(int slave, LogAddress address, const LogAddress &end, std::int32_t byteCount);
+    DownloadResult checkSameMeter();
+    DownloadResult readLog(int slave, LogAddress address, const LogAddress &end, std::int32_t byteCount);
     void yield();
 
     MeterLink &link_;

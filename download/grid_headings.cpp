@@ -10,17 +10,17 @@ constexpr int kChannelColWidth = 2000;
 
 } // namespace
 
-void SetUpGridHeadings(ResultsGrid &grid)
+void setUpGridHeadings(ResultsGrid &grid)
 {
     grid.setText(kHeadingRow, 0, QStringLiteral("Record #"));
     grid.setText(kHeadingRow, 1, QStringLiteral("Date / Time"));
 }
 
-void SetUpChannelHeadings(ResultsGrid &grid, const GridState &state,
+void setUpChannelHeadings(ResultsGrid &grid, const GridState &state,
                           const std::array<QString, 9> &labels)
 {
     for (int k = 1; k <= 8; ++k) {
-        if (state.ChannelInUse[k])
+        if (state.channelInUse[k])
             grid.setText(kHeadingRow, k + 1, labels[k]);
     }
     grid.setColWidthTwips(0, kRecordColWidth);

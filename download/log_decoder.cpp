@@ -1,19 +1,17 @@
 #include "log_decoder.h"
 
+#include "download/grid_row_buffer.h"
 #include "download/meter_float.h"
 
 #include <QtEndian>
 
 #include <algorithm>
-#include <array>
-#include <bitset>
 
 namespace ostrand {
 namespace {
 
 constexpr int kRecordSize = 8;
 constexpr int kChannels = 8;
-constexpr int kRowTexts = kChannels + 2;
 constexpr quint8 kErased = 0xFF;
 constexpr quint32 kChannelBits = 0xF0; // of bytes 1 to 4 read little-endian
 
@@ -72,54 +70,6 @@ char *appendTwoDigits(char *out, int value)
     return out;
 }
 
-// The texts of the row being filled, written to the grid in one go: a cell at
-// a time would repack the grid's row for every record.
-class PendingRow {
-public:
-    explicit PendingRow(ResultsGrid &grid) : grid_(grid) {}
-    ~PendingRow() { flush(); }
-
-    int row() const { return row_; }
-    bool inGrid() const { return row_ > 0 && row_ < grid_.rows(); }
-
-    void start(int row)
-    {
-        flush();
-        row_ = row;
-    }
-
-    void set(int col, QString text)
-    {
-        texts_[col] = std::move(text);
-        written_.set(col);
-    }
-
-    void flush()
-    {
-        if (written_.none())
-            return;
-        // Cells this block did not touch keep their texts, as the row may have
-        // begun in an earlier block; a row past the last used one has none.
-        QStringList texts;
-        if (row_ <= grid_.lastUsedRow())
-            texts = grid_.rowTexts(row_);
-        else
-            texts.resize(kRowTexts);
-        for (int col = 0; col < kRowTexts && col < texts.size(); ++col) {
-            if (written_.test(col))
-                texts[col] = std::move(texts_[col]);
-        }
-        grid_.setRowTexts(row_, texts);
-        written_.reset();
-    }
-
-private:
-    ResultsGrid &grid_;
-    int row_ = -1;
-    std::array<QString, kRowTexts> texts_;
-    std::bitset<kRowTexts> written_;
-};
-
 } // namespace
 
 QString stampText(const QDate &date, const QTime &time)
@@ -147,11 +97,11 @@ QString stampText(const QDate &date, const QTime &time)
     return QString::fromLatin1(text, out - text);
 }
 
-bool DecodeLogBlock(const QByteArray &data, ResultsGrid &grid, GridState &state,
+bool decodeLogBlock(const QByteArray &data, ResultsGrid &grid, GridState &state,
                     int *recordsLeftOut)
 {
     ResultsGrid::BulkUpdate bulk(grid);
-    PendingRow pending(grid);
+    GridRowBuffer pending(grid);
 
     // The records of one logging instant differ only in the channel nibble,
     // so the stamp is decoded once per instant.
@@ -166,7 +116,7 @@ bool DecodeLogBlock(const QByteArray &data, ResultsGrid &grid, GridState &state,
         const int channel = record[0] >> 4;
         if (channel < 1 || channel > kChannels)
             continue;
-        state.ChannelInUse[channel] = true;
+        state.channelInUse[channel] = true;
         if (std::find(record, record + 4, kErased) != record + 4)
             continue;
 
@@ -179,17 +129,17 @@ bool DecodeLogBlock(const QByteArray &data, ResultsGrid &grid, GridState &state,
         if (!cached.valid)
             continue;
 
-        RowStamp &last = state.LastRowStamp;
+        RowStamp &last = state.lastRowStamp;
         // Date and time both count: rows a whole day apart at the same minute
         // are different instants.
         if (last.empty || last.date != cached.date || last.time != cached.time) {
-            ++state.LastGridRow;
+            ++state.lastGridRow;
             last = {false, cached.date, cached.time};
         }
-        if (pending.row() != state.LastGridRow) {
-            pending.start(state.LastGridRow);
+        if (pending.row() != state.lastGridRow) {
+            pending.start(state.lastGridRow);
             if (pending.inGrid()) {
-                pending.set(0, QString::number(state.LastGridRow - 1));
+                pending.set(0, QString::number(state.lastGridRow - 1));
                 pending.set(1, stampText(cached.date, cached.time));
             }
         }
@@ -199,9 +149,9 @@ bool DecodeLogBlock(const QByteArray &data, ResultsGrid &grid, GridState &state,
             continue;
         }
 
-        const double value = DecodeMeterFloat(record[4], record[5], record[6], record[7]);
+        const double value = decodeMeterFloat(record[4], record[5], record[6], record[7]);
         pending.set(channel + 1,
-                    state.ChannelIsTotal[channel - 1] ? totalValueText(value) : valueText(value));
+                    state.channelIsTotal[channel - 1] ? totalValueText(value) : valueText(value));
     }
     return true;
 }

@@ -17,7 +17,7 @@ namespace ostrand {
 // records are skipped, a trailing part shorter than a record is ignored, and
 // cells past the grid's last row are left out (counted in *recordsLeftOut
 // when given, so the loss can be reported). Always returns true.
-bool DecodeLogBlock(const QByteArray &data, ResultsGrid &grid, GridState &state,
+bool decodeLogBlock(const QByteArray &data, ResultsGrid &grid, GridState &state,
                     int *recordsLeftOut = nullptr);
 
 // A record's stamp as "3/15/2004 2:30:00 PM", or the date alone at exactly

@@ -9,16 +9,9 @@ namespace {
 constexpr double kMeterLimit = 1e37;
 constexpr double kNegativeTiny = -1e-37;
 
-// A label's unwritten tail is erased memory, which reads as 0xFF; 0xFE goes
-// with it so that only the characters written into the label remain.
-bool isFiller(unsigned code)
-{
-    return code == 254 || code == 255;
-}
-
 } // namespace
 
-double DecodeMeterFloat(int b1, int b2, int b3, int b4)
+double decodeMeterFloat(int b1, int b2, int b3, int b4)
 {
     b1 &= 0xFF;
     b2 &= 0xFF;
@@ -59,29 +52,6 @@ QString valueText(double value)
 QString totalValueText(double value)
 {
     return valueText(std::floor(value));
-}
-
-QString CleanChannelName(const QByteArray &raw)
-{
-    QString name;
-    name.reserve(raw.size());
-    for (const char byte : raw) {
-        const auto code = static_cast<unsigned char>(byte);
-        if (!isFiller(code))
-            name.append(QChar(char16_t(code)));
-    }
-    return name;
-}
-
-QString CleanChannelName(const QString &raw)
-{
-    QString name;
-    name.reserve(raw.size());
-    for (const QChar c : raw) {
-        if (!isFiller(c.unicode()))
-            name.append(c);
-    }
-    return name;
 }
 
 } // namespace ostrand

@@ -9,7 +9,7 @@ namespace ostrand {
 // argument count), with the meter's limits: a tiny exponent gives 0, or -1E-37
 // when the sign is set; a huge one gives +/-1E37; a positive value above 1E37
 // is held at 1E37.
-double DecodeMeterFloat(int b1, int b2, int b3, int b4);
+double decodeMeterFloat(int b1, int b2, int b3, int b4);
 
 // The general decimal text of a value, as every machine writes it: up to 15
 // significant digits, '.' as the point, exponent form ("1E+37", "2.5E-05")
@@ -18,12 +18,5 @@ QString valueText(double value);
 
 // The text of a total: the value rounded down to a whole number, then as valueText.
 QString totalValueText(double value);
-
-// A channel label read from meter memory: bytes 254 and 255 (erased memory)
-// dropped, the rest taken as Latin-1 characters.
-QString CleanChannelName(const QByteArray &raw);
-
-// The same for a label already held as text: characters U+00FE and U+00FF dropped.
-QString CleanChannelName(const QString &raw);
 
 } // namespace ostrand

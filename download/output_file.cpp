@@ -29,15 +29,15 @@ void appendLatin1(QByteArray &out, const QString &text)
 
 QByteArray outputFileBytes(const ResultsGrid &grid, const GridState &state)
 {
-    const int lastRow = std::min(state.LastGridRow, grid.rows() - 1);
-    const int inUse = int(std::count(state.ChannelInUse.begin() + 1,
-                                     state.ChannelInUse.begin() + 1 + kChannels, true));
+    const int lastRow = std::min(state.lastGridRow, grid.rows() - 1);
+    const int inUse = int(std::count(state.channelInUse.begin() + 1,
+                                     state.channelInUse.begin() + 1 + kChannels, true));
     QByteArray bytes;
     bytes.reserve(qsizetype(std::max(lastRow, 0)) * (kBytesPerStamp + inUse * kBytesPerValue));
     for (int row = kHeadingRow; row <= lastRow; ++row) {
         appendLatin1(bytes, grid.text(row, kStampCol));
         for (int k = 1; k <= kChannels; ++k) {
-            if (state.ChannelInUse[k]) {
+            if (state.channelInUse[k]) {
                 bytes += ',';
                 appendLatin1(bytes, grid.text(row, k + 1));
             }
@@ -47,7 +47,7 @@ QByteArray outputFileBytes(const ResultsGrid &grid, const GridState &state)
     return bytes;
 }
 
-bool WriteOutputFile(const ResultsGrid &grid, const GridState &state, const QString &path,
+bool writeOutputFile(const ResultsGrid &grid, const GridState &state, const QString &path,
                      QString *error)
 {
     QString reason;

@@ -1,15 +1,16 @@
 #include "palm_conversion.h"
 
 #include "download/download_display.h"
-#include "download/download_engine.h"
+#include "download/download_result.h"
 #include "download/grid_headings.h"
+#include "download/grid_row_buffer.h"
 #include "download/grid_state.h"
+#include "download/channel_name.h"
 #include "download/meter_float.h"
 #include "download/results_grid.h"
 #include "palm/palm_conversion_view.h"
 #include "palm/palm_id_list.h"
 #include "palm/palm_log_reader.h"
-#include "palm/palm_row_buffer.h"
 #include "palm/palm_stamp.h"
 #include "platform/clock.h"
 #include "platform/event_pump.h"
@@ -32,8 +33,8 @@ void prepareGrid(const PalmContext &context)
 {
     for (int k = 1; k <= kChannels; ++k)
         context.display.setChannelLabel(k, QString());
-    SetUpGridHeadings(context.grid);
-    context.state.LastGridRow = kHeadingRow;
+    setUpGridHeadings(context.grid);
+    context.state.lastGridRow = kHeadingRow;
     context.grid.setColWidthTwips(0, kRecordColWidth);
     for (int col = 1; col <= kChannels + 1; ++col)
         context.grid.setColWidthTwips(col, kOtherColWidth);
@@ -42,15 +43,15 @@ void prepareGrid(const PalmContext &context)
 // The first kept record of a channel names it; later ones do not.
 void takeChannelName(const PalmContext &context, int k, const PalmLogRecord &record)
 {
-    const QString name = CleanChannelName(
-        QByteArray(reinterpret_cast<const char *>(record.ChannelName), sizeof record.ChannelName));
+    const QString name = cleanChannelName(
+        QByteArray(reinterpret_cast<const char *>(record.channelName), sizeof record.channelName));
     if (name.left(8) == QLatin1String("Not Used")) {
-        context.state.ChannelInUse[k] = false;
+        context.state.channelInUse[k] = false;
     } else if (!name.isEmpty()) {
-        context.state.ChannelInUse[k] = true;
+        context.state.channelInUse[k] = true;
         context.grid.setText(kHeadingRow, k + 1, name);
         context.display.setChannelLabel(k, name);
-        context.state.ChannelIsTotal[k - 1] = name.contains(QLatin1String("Tot"));
+        context.state.channelIsTotal[k - 1] = name.contains(QLatin1String("Tot"));
     }
 }
 
@@ -59,16 +60,16 @@ QString recordCount(qint64 n)
     return n == 1 ? QStringLiteral("1 record") : QStringLiteral("%1 records").arg(n);
 }
 
-qint16 convertRecords(PalmLogReader &reader, const PalmContext &context)
+DownloadResult convertRecords(PalmLogReader &reader, const PalmContext &context)
 {
-    if (!reader.FindFirstRecord())
-        return reader.failed() ? palm_result::kPalmFileUnreadable : download_result::kNoRecords;
+    if (!reader.findFirstRecord())
+        return reader.failed() ? DownloadResult::PalmFileUnreadable : DownloadResult::NoRecords;
 
     const bool separate = context.view.separateByModId();
-    const double selected = SelectedModId(context.view.idListText());
+    const double selected = selectedModId(context.view.idListText());
     PalmIdList ids(context.view);
     GridState &state = context.state;
-    PalmRowBuffer row(context.grid);
+    GridRowBuffer row(context.grid);
     PalmStampReader stamps;
     std::optional<PalmStamp> previous;
     std::array<bool, kChannels + 1> headingSeen{};
@@ -77,7 +78,7 @@ qint16 convertRecords(PalmLogReader &reader, const PalmContext &context)
     qint64 pastGrid = 0;
 
     PalmLogRecord record;
-    while (reader.ReadNextRecord(record)) {
+    while (reader.readNextRecord(record)) {
         if (++sinceClockCheck == kRecordsPerClockCheck) {
             sinceClockCheck = 0;
             if (context.clock.monotonicMs() - lastYieldMs >= kPalmYieldIntervalMs) {
@@ -88,8 +89,8 @@ qint16 convertRecords(PalmLogReader &reader, const PalmContext &context)
         }
         if (!record.hasSync())
             continue;
-        if (separate && record.ModID != selected) {
-            ids.add(record.ModID);
+        if (separate && record.modId != selected) {
+            ids.add(record.modId);
             continue;
         }
         const int k = record.channel();
@@ -105,43 +106,43 @@ qint16 convertRecords(PalmLogReader &reader, const PalmContext &context)
         const PalmStamp stamp = stamps.next(record);
         if (!previous || stamp != *previous) {
             previous = stamp;
-            ++state.LastGridRow;
-            row.start(state.LastGridRow);
-            row.set(0, QString::number(state.LastGridRow - 1));
+            ++state.lastGridRow;
+            row.start(state.lastGridRow);
+            row.set(0, QString::number(state.lastGridRow - 1));
             row.set(1, palmStampText(stamp));
         }
         const double value =
-            DecodeMeterFloat(record.value[0], record.value[1], record.value[2], record.value[3]);
-        row.set(k + 1, state.ChannelIsTotal[k - 1] ? totalValueText(value) : valueText(value));
-        if (state.LastGridRow >= context.grid.rows())
+            decodeMeterFloat(record.value[0], record.value[1], record.value[2], record.value[3]);
+        row.set(k + 1, state.channelIsTotal[k - 1] ? totalValueText(value) : valueText(value));
+        if (state.lastGridRow >= context.grid.rows())
             ++pastGrid;
     }
     row.flush();
     if (reader.failed())
-        return palm_result::kPalmFileUnreadable;
+        return DownloadResult::PalmFileUnreadable;
 
     DownloadDisplay &display = context.display;
     if (const int cut = reader.recordsCutOff())
         display.showDetail(QStringLiteral("the file ends inside a record: %1 not converted")
                                .arg(recordCount(cut)));
     // Nothing to write must not replace the last good file with a bare heading line.
-    if (state.LastGridRow == kHeadingRow) {
+    if (state.lastGridRow == kHeadingRow) {
         if (separate)
             display.showDetail(QStringLiteral("no record of meter %1 in the file").arg(selected));
-        return download_result::kNoRecords;
+        return DownloadResult::NoRecords;
     }
     if (pastGrid > 0)
         display.showDetail(QStringLiteral("%1 did not fit in the grid and %2 not converted")
                                .arg(recordCount(pastGrid), pastGrid == 1 ? "was" : "were"));
-    return download_result::kComplete;
+    return DownloadResult::Complete;
 }
 
 } // namespace
 
-qint16 PalmSource::open(PalmLogReader &reader, DownloadDisplay &display) const
+DownloadResult PalmSource::open(PalmLogReader &reader, DownloadDisplay &display) const
 {
-    const qint16 result = device ? reader.OpenPalmLog(*device) : reader.OpenPalmLog(path);
-    if (result != download_result::kComplete) {
+    const DownloadResult result = device ? reader.open(*device) : reader.open(path);
+    if (result != DownloadResult::Complete) {
         if (!reader.errorString().isEmpty())
             display.showDetail(reader.errorString());
     } else if (!reader.looksLikeDatabase()) {
@@ -152,7 +153,7 @@ qint16 PalmSource::open(PalmLogReader &reader, DownloadDisplay &display) const
     return result;
 }
 
-qint16 ConvertPalmDatabase(const PalmSource &source, const PalmContext &context)
+DownloadResult convertPalmDatabase(const PalmSource &source, const PalmContext &context)
 {
     context.display.setProgress(0);
     context.pump.yield(0);
@@ -160,18 +161,18 @@ qint16 ConvertPalmDatabase(const PalmSource &source, const PalmContext &context)
     context.pump.yield(0);
 
     PalmLogReader reader;
-    qint16 result;
+    DownloadResult result;
     {
         // Redrawing off: the grid's views hear of the rows once, at the end.
         ResultsGrid::BulkUpdate bulk(context.grid);
         result = source.open(reader, context.display);
-        if (result != download_result::kComplete)
+        if (result != DownloadResult::Complete)
             return result;
-        context.state.LastGridRow = kHeadingRow;
+        context.state.lastGridRow = kHeadingRow;
         result = convertRecords(reader, context);
     }
-    reader.ClosePalmLog();
-    if (result == download_result::kComplete)
+    reader.close();
+    if (result == DownloadResult::Complete)
         context.pump.yield(0);
     return result;
 }

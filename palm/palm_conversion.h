@@ -1,5 +1,7 @@
 #pragma once
 
+#include "download/download_result.h"
+
 #include <QString>
 #include <QtGlobal>
 
@@ -20,10 +22,10 @@ struct PalmSource {
     QString path;                // PalmDatabasePath
     QIODevice *device = nullptr; // read instead of `path` when set; not owned
 
-    // Opens `reader` on the source: 0, 2 (no readable regular file) or
-    // kPalmFileUnreadable. Tells `display` why it failed, or that what opened
+    // Opens `reader` on the source: Complete, PalmFileMissing (no readable
+    // regular file) or PalmFileUnreadable. Tells `display` why it failed, or that what opened
     // does not look like a handheld database.
-    qint16 open(PalmLogReader &reader, DownloadDisplay &display) const;
+    DownloadResult open(PalmLogReader &reader, DownloadDisplay &display) const;
 };
 
 // What a Palm operation reads and writes besides the file.
@@ -43,10 +45,10 @@ constexpr int kPalmYieldIntervalMs = 50;
 // the records' channel names, one data row per time stamp from row 2 on, only
 // the records of the meter whose ID the list's text holds unless "Dont
 // Separate" is chosen (adding the other meters' IDs to the list). The grid is
-// expected cleared. Returns 0, 1 (no record converted), 2 (no file) or
-// kPalmFileUnreadable (the file could not be read to its end). Records left
+// expected cleared. Returns Complete, NoRecords (no record converted),
+// PalmFileMissing or PalmFileUnreadable (the file could not be read to its end). Records left
 // out of a complete conversion (past the grid's last row, or cut off at the
 // file's end) are counted on the display's detail line.
-qint16 ConvertPalmDatabase(const PalmSource &source, const PalmContext &context);
+DownloadResult convertPalmDatabase(const PalmSource &source, const PalmContext &context);
 
 } // namespace ostrand

@@ -5,7 +5,7 @@
 
 namespace ostrand {
 
-double SelectedModId(const QString &listText)
+double selectedModId(const QString &listText)
 {
     return roundHalfEven(leadingNumber(listText));
 }

@@ -9,7 +9,7 @@ class PalmConversionView;
 
 // The meter ID a list text selects: its leading number rounded to a whole
 // one (halves to even), 0 when it has none.
-double SelectedModId(const QString &listText);
+double selectedModId(const QString &listText);
 
 // Adds meter IDs met in the file to the window's ID list, each once, in the
 // order they are first met. Keeps what the list holds so that a scan of many

@@ -1,7 +1,6 @@
 #include "palm_import.h"
 
 #include "download/download_display.h"
-#include "download/download_engine.h"
 #include "download/download_outcome.h"
 #include "download/results_grid.h"
 #include "palm/palm_conversion_view.h"
@@ -13,20 +12,6 @@ namespace {
 const QString kReading = QStringLiteral("Reading Palm DataBase");
 
 } // namespace
-
-QString palmIdListStatusText(qint16 result)
-{
-    switch (result) {
-    case download_result::kComplete:
-        return QStringLiteral("Finished Reading");
-    case download_result::kNoRecords:
-        return QStringLiteral("0 Records Available");
-    case download_result::kPalmFileMissing:
-        return QStringLiteral("Could not find Palm DataFile!!");
-    default:
-        return QStringLiteral("Error!!");
-    }
-}
 
 PalmImport::PalmImport(ResultsGrid &grid, GridState &state, EventPump &pump, Clock &clock)
     : grid_(grid), state_(state), pump_(pump), clock_(clock)
@@ -47,15 +32,15 @@ PalmOutcome PalmImport::downloadData(const PalmSource &source, const QString &ou
     if (view.separateByModId() && view.idListText().isEmpty()) {
         const QString status = QStringLiteral("Enter ModID");
         display.setStatus(status);
-        return {PalmOutcome::Start::NeedsModId, -1, status};
+        return {PalmOutcome::Start::NeedsModId, DownloadResult::Complete, false, status};
     }
     display.setStatus(kReading);
     view.setDownloadEnabled(false);
     grid_.clear();
-    const qint16 result = ConvertPalmDatabase(source, context(view, display));
-    const QString status = finishDownload(result, grid_, state_, outputPath, display, {});
+    const DownloadResult result = convertPalmDatabase(source, context(view, display));
+    const DownloadEnd end = finishDownload(result, grid_, state_, outputPath, display, {});
     view.setDownloadEnabled(true);
-    return {PalmOutcome::Start::Ran, result, status};
+    return {PalmOutcome::Start::Ran, result, end.fileFailed, end.status};
 }
 
 PalmOutcome PalmImport::getIdList(const PalmSource &source, PalmConversionView &view,
@@ -66,13 +51,13 @@ PalmOutcome PalmImport::getIdList(const PalmSource &source, PalmConversionView &
         return {};
     display.setStatus(kReading);
     view.setDownloadEnabled(false);
-    const qint16 result = ListPalmMeterIds(source, context(view, display));
-    const QString status = palmIdListStatusText(result);
+    const DownloadResult result = listPalmMeterIds(source, context(view, display));
+    const QString status = idListStatusText(result);
     display.setStatus(status);
-    if (result == download_result::kComplete)
+    if (result == DownloadResult::Complete)
         display.setProgress(100);
     view.setDownloadEnabled(true);
-    return {PalmOutcome::Start::Ran, result, status};
+    return {PalmOutcome::Start::Ran, result, false, status};
 }
 
 } // namespace ostrand

@@ -15,12 +15,10 @@ struct PalmOutcome {
         Ran,
     };
     Start start = Start::Refused;
-    qint16 result = -1; // the DownloadResult when it ran
-    QString status;     // the last status text shown; empty when refused
+    DownloadResult result = DownloadResult::Complete; // when it ran
+    bool fileFailed = false; // converted, but the output file could not be written
+    QString status;          // the last status text shown; empty when refused
 };
-
-// The status text of "Get ID List..." for a result.
-QString palmIdListStatusText(qint16 result);
 
 // The two Palm buttons of the Download tab while "Use Palm DataBase" is ticked,
 // with the lock that keeps a second one from starting while one runs.

@@ -4,7 +4,7 @@ namespace ostrand {
 
 // Marks that an operation which fills the results grid is running. The
 // operations yield to the window, so without it a click could start a second
-// one inside the first, resetting LastGridRow under it.
+// one inside the first, resetting lastGridRow under it.
 class PalmJobLock {
 public:
     // Whether an operation holds the lock.

@@ -1,6 +1,6 @@
 #include "palm_log_reader.h"
 
-#include "download/download_engine.h"
+#include "download/download_result.h"
 
 #include <QFile>
 #include <QFileInfo>
@@ -36,52 +36,52 @@ PalmLogReader::PalmLogReader(qint64 blockSize) : blockSize_(std::max<qint64>(blo
 
 PalmLogReader::~PalmLogReader()
 {
-    ClosePalmLog();
+    close();
 }
 
-qint16 PalmLogReader::OpenPalmLog(const QString &path)
+DownloadResult PalmLogReader::open(const QString &path)
 {
-    ClosePalmLog();
+    close();
     const QFileInfo info(path);
     if (path.isEmpty() || !info.exists()) {
         error_ = QStringLiteral("%1: no such file").arg(path);
-        return download_result::kPalmFileMissing;
+        return DownloadResult::PalmFileMissing;
     }
     if (!info.isFile()) {
         error_ = QStringLiteral("%1 is not a regular file (%2)")
                      .arg(path, info.isDir() ? QStringLiteral("a folder")
                                              : QStringLiteral("a device, pipe or socket"));
-        return download_result::kPalmFileMissing;
+        return DownloadResult::PalmFileMissing;
     }
     auto file = std::make_unique<QFile>(path);
     if (!file->open(QIODevice::ReadOnly)) {
         error_ = QStringLiteral("%1 cannot be read: %2").arg(path, file->errorString());
-        return download_result::kPalmFileMissing;
+        return DownloadResult::PalmFileMissing;
     }
     file_ = std::move(file);
     device_ = file_.get();
     return opened();
 }
 
-qint16 PalmLogReader::OpenPalmLog(QIODevice &device)
+DownloadResult PalmLogReader::open(QIODevice &device)
 {
-    ClosePalmLog();
+    close();
     if ((!device.isOpen() && !device.open(QIODevice::ReadOnly)) || !device.isReadable()) {
         error_ = device.errorString();
-        return palm_result::kPalmFileUnreadable;
+        return DownloadResult::PalmFileUnreadable;
     }
     device_ = &device;
     return opened();
 }
 
-qint16 PalmLogReader::opened()
+DownloadResult PalmLogReader::opened()
 {
     reset();
     inspectHeader();
-    return download_result::kComplete;
+    return DownloadResult::Complete;
 }
 
-void PalmLogReader::ClosePalmLog()
+void PalmLogReader::close()
 {
     if (device_)
         device_->close();
@@ -205,7 +205,7 @@ bool PalmLogReader::fill()
     return true;
 }
 
-bool PalmLogReader::FindFirstRecord()
+bool PalmLogReader::findFirstRecord()
 {
     const qint64 start = header_.database && header_.firstRecord < size_ ? header_.firstRecord : 0;
     if (!device_ || !seekTo(start))
@@ -232,7 +232,7 @@ bool PalmLogReader::FindFirstRecord()
     }
 }
 
-bool PalmLogReader::ReadNextRecord(PalmLogRecord &record)
+bool PalmLogReader::readNextRecord(PalmLogRecord &record)
 {
     if (!device_)
         return false;

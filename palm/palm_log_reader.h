@@ -1,5 +1,6 @@
 #pragma once
 
+#include "download/download_result.h"
 #include "palm/palm_log_record.h"
 
 #include <QByteArray>
@@ -11,15 +12,9 @@ class QIODevice;
 
 namespace ostrand {
 
-namespace palm_result {
-// An existing file that cannot be opened or read to its end: unlike "missing"
-// (2) or "no records" (1), its contents are unknown, so nothing may be concluded.
-constexpr qint16 kPalmFileUnreadable = 3;
-} // namespace palm_result
-
 // Reads the handheld's database file: finds the first log record by its sync
 // pair and hands out 32-byte records back to back up to the end of the file.
-// Call OpenPalmLog, FindFirstRecord, ReadNextRecord until false, ClosePalmLog.
+// Call open, findFirstRecord, readNextRecord until false, close.
 class PalmLogReader {
 public:
     static constexpr qint64 kDefaultBlockSize = 256 * 1024;
@@ -30,30 +25,30 @@ public:
     PalmLogReader(const PalmLogReader &) = delete;
     PalmLogReader &operator=(const PalmLogReader &) = delete;
 
-    // Opens the file at `path`: 0, or 2 when no regular file there can be read
+    // Opens the file at `path`: Complete, or PalmFileMissing when no regular file there can be read
     // (none at all, a folder, a device or pipe, no permission). Anything but a
     // regular file is refused before it is opened: a pipe would block the open
     // and a device like /dev/zero would never end.
-    qint16 OpenPalmLog(const QString &path);
+    DownloadResult open(const QString &path);
     // Reads from `device` (not owned), opening it read-only when it is closed:
-    // 0, or kPalmFileUnreadable when it cannot be read.
-    qint16 OpenPalmLog(QIODevice &device);
+    // Complete, or PalmFileUnreadable when it cannot be read.
+    DownloadResult open(QIODevice &device);
     // Leaves the read position on the 0xAA of the first sync pair, wherever it
     // lies; false when there is none or the file failed to read.
-    bool FindFirstRecord();
+    bool findFirstRecord();
     // The next 32 bytes, sync or not; false when no complete record remains.
-    bool ReadNextRecord(PalmLogRecord &record);
-    // Closes the file (or the device given to OpenPalmLog).
-    void ClosePalmLog();
+    bool readNextRecord(PalmLogRecord &record);
+    // Closes the file (or the device given to open).
+    void close();
 
     // Whether a read failed since opening, so that "no more records" meant "unreadable".
     bool failed() const { return failed_; }
-    // Why the last OpenPalmLog failed; empty after a successful one.
+    // Why the last open failed; empty after a successful one.
     QString errorString() const { return error_; }
     // Whether the file starts with a Palm database header whose record list
     // fits the file; also true when the device cannot be looked at ahead.
     bool looksLikeDatabase() const { return !header_.known || header_.database; }
-    // After ReadNextRecord returned false: how many log records the file was
+    // After readNextRecord returned false: how many log records the file was
     // cut off before, counting one started at its end and those its record
     // list places beyond it (0 when the file is whole).
     int recordsCutOff() const;
@@ -67,7 +62,7 @@ private:
         qint64 declaredEnd = 0; // where its last record (one log record at least) would end
     };
 
-    qint16 opened();
+    DownloadResult opened();
     void inspectHeader();
     bool seekTo(qint64 offset);
     bool fill();

@@ -9,9 +9,9 @@ namespace ostrand {
 struct PalmLogRecord {
     quint8 sync[2]; // 0xAA 0x55 on a log record
     quint8 unused1[4];
-    quint8 ModID;           // the meter's Modbus slave ID
-    quint8 ChannelCode;     // 0x10 x channel number (1 to 8); anything else is ignored
-    quint8 ChannelName[10]; // 8-bit characters; 254 and 255 are filler
+    quint8 modId;           // the meter's Modbus slave ID
+    quint8 channelCode;     // 0x10 x channel number (1 to 8); anything else is ignored
+    quint8 channelName[10]; // 8-bit characters; 254 and 255 are filler
     quint8 unused2[4];
     quint8 year;     // two BCD digits, 20YY
     quint8 month;    // plain binary 1 to 12
@@ -26,8 +26,8 @@ struct PalmLogRecord {
     // The channel (1 to 8) its code names, or 0 for a code the conversion ignores.
     int channel() const
     {
-        const int k = ChannelCode >> 4;
-        return (ChannelCode & 0x0F) == 0 && k >= 1 && k <= 8 ? k : 0;
+        const int k = channelCode >> 4;
+        return (channelCode & 0x0F) == 0 && k >= 1 && k <= 8 ? k : 0;
     }
 };
 

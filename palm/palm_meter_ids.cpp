@@ -1,7 +1,7 @@
 #include "palm_meter_ids.h"
 
 #include "download/download_display.h"
-#include "download/download_engine.h"
+#include "download/download_result.h"
 #include "download/grid_state.h"
 #include "palm/palm_conversion.h"
 #include "palm/palm_conversion_view.h"
@@ -11,36 +11,36 @@
 
 namespace ostrand {
 
-qint16 ListPalmMeterIds(const PalmSource &source, const PalmContext &context)
+DownloadResult listPalmMeterIds(const PalmSource &source, const PalmContext &context)
 {
     context.display.setProgress(0);
     context.pump.yield(0);
-    context.state.LastGridRow = 1;
+    context.state.lastGridRow = 1;
 
     PalmLogReader reader;
-    const qint16 opened = source.open(reader, context.display);
-    if (opened != download_result::kComplete)
+    const DownloadResult opened = source.open(reader, context.display);
+    if (opened != DownloadResult::Complete)
         return opened;
-    if (!reader.FindFirstRecord()) {
+    if (!reader.findFirstRecord()) {
         const bool failed = reader.failed();
-        reader.ClosePalmLog();
-        return failed ? palm_result::kPalmFileUnreadable : download_result::kNoRecords;
+        reader.close();
+        return failed ? DownloadResult::PalmFileUnreadable : DownloadResult::NoRecords;
     }
 
-    const double selected = SelectedModId(context.view.idListText());
+    const double selected = selectedModId(context.view.idListText());
     PalmIdList ids(context.view);
     PalmLogRecord record;
-    while (reader.ReadNextRecord(record)) {
-        if (record.hasSync() && record.ModID != selected)
-            ids.add(record.ModID);
+    while (reader.readNextRecord(record)) {
+        if (record.hasSync() && record.modId != selected)
+            ids.add(record.modId);
     }
     if (reader.failed()) {
-        reader.ClosePalmLog();
-        return palm_result::kPalmFileUnreadable;
+        reader.close();
+        return DownloadResult::PalmFileUnreadable;
     }
     context.pump.yield(0);
-    reader.ClosePalmLog();
-    return download_result::kComplete;
+    reader.close();
+    return DownloadResult::Complete;
 }
 
 } // namespace ostrand

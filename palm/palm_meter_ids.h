@@ -1,6 +1,6 @@
 #pragma once
 
-#include <QtGlobal>
+#include "download/download_result.h"
 
 namespace ostrand {
 
@@ -9,8 +9,8 @@ struct PalmSource;
 
 // "Get ID List...": appends to the window's ID list every meter ID of the
 // file's log records that it lacks, in the order first met, leaving out the
-// ID that the list's text selects. Sets LastGridRow to 1. Returns 0, 1 (no
-// sync pair), 2 (no file) or kPalmFileUnreadable.
-qint16 ListPalmMeterIds(const PalmSource &source, const PalmContext &context);
+// ID that the list's text selects. Sets lastGridRow to 1. Returns Complete,
+// NoRecords (no sync pair), PalmFileMissing or PalmFileUnreadable.
+DownloadResult listPalmMeterIds(const PalmSource &source, const PalmContext &context);
 
 } // namespace ostrand

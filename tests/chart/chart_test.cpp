@@ -36,16 +36,16 @@ struct LogGrid {
 
     void channel(int k, const QString &label, bool total = false)
     {
-        state.ChannelInUse[k] = true;
-        state.ChannelIsTotal[k - 1] = total;
+        state.channelInUse[k] = true;
+        state.channelIsTotal[k - 1] = total;
         grid.setText(1, k + 1, label);
     }
     void row(const QString &stamp, const std::map<int, QString> &values)
     {
-        QStringList texts{QString::number(state.LastGridRow), stamp};
+        QStringList texts{QString::number(state.lastGridRow), stamp};
         for (int k = 1; k <= 8; ++k)
             texts << (values.count(k) ? values.at(k) : QString());
-        grid.setRowTexts(++state.LastGridRow, texts);
+        grid.setRowTexts(++state.lastGridRow, texts);
     }
     // Every row of the grid a 15-minute sample of eight channels: k * 1000 + row, or a spike.
     void fillAllRows(const std::map<int, double> &spikes)
@@ -54,8 +54,8 @@ struct LogGrid {
         for (int k = 1; k <= 8; ++k)
             channel(k, QStringLiteral("Ch%1").arg(k));
         const QDateTime start(QDate(2004, 3, 15), QTime(0, 0), Qt::UTC);
-        while (state.LastGridRow + 1 < grid.rows()) {
-            const int r = state.LastGridRow + 1;
+        while (state.lastGridRow + 1 < grid.rows()) {
+            const int r = state.lastGridRow + 1;
             std::map<int, QString> values;
             for (int k = 1; k <= 8; ++k)
                 values[k] = QString::number(spikes.count(r) ? spikes.at(r) : k * 1000 + r);
@@ -101,7 +101,7 @@ TEST(SeriesFromGrid, readsEachChannelInUseRowByRowUpToTheLastGridRowInTimeOrder)
     LogGrid log;
     log.channel(8, "Total", true);
     log.channel(1, "Flow");
-    log.state.ChannelInUse[3] = true;
+    log.state.channelInUse[3] = true;
     // As the download writes them, midnight included; the meter's clock set back once.
     log.row(stampText(QDate(2004, 3, 15), QTime(23, 45)),
             {{1, valueText(0.125)}, {8, totalValueText(1e6 + 0.5)}});
@@ -110,7 +110,7 @@ TEST(SeriesFromGrid, readsEachChannelInUseRowByRowUpToTheLastGridRowInTimeOrder)
     log.row("3/15/2004 11:00:00 PM", {{1, "bad"}, {8, "-2.5E-05"}});
     log.row("3/16/2004", {{1, "4"}});
     // Left over from a longer earlier log, past the rows this one began.
-    log.grid.setRowTexts(log.state.LastGridRow + 1, {"5", "3/17/2004", "9", "9"});
+    log.grid.setRowTexts(log.state.lastGridRow + 1, {"5", "3/17/2004", "9", "9"});
 
     const auto series = seriesFromGrid(log.grid, log.state);
     ASSERT_EQ(series.size(), 3u);

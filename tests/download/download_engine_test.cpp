@@ -56,14 +56,14 @@ protected:
         meter.writeLog(bank, page, offset, bytes);
     }
 
-    qint16 download(bool sinceLast = false, bool portable = false)
+    DownloadResult download(bool sinceLast = false, bool portable = false)
     {
         DownloadEngine engine(link, grid, state, display);
         DownloadOptions options;
         options.sinceLastTime = sinceLast;
         options.portableMeter = portable;
         options.slave = 1;
-        return engine.DownloadLog(options);
+        return engine.downloadLog(options);
     }
 
     VirtualClock clock;
@@ -104,7 +104,7 @@ TEST_F(DownloadEngineTest, aOnePageLogIsReadInOneBlockWithLabelsCountsAndRows)
 {
     logRecords(16);
     meter.setPointers(8, 0x80, 0, 8, 0x81, 0, 32, 2048);
-    EXPECT_EQ(download(), download_result::kComplete);
+    EXPECT_EQ(download(), DownloadResult::Complete);
 
     ASSERT_EQ(meter.blockReads.size(), 9u) << "eight labels and one block";
     const auto &block = meter.blockReads.back();
@@ -118,10 +118,10 @@ TEST_F(DownloadEngineTest, aOnePageLogIsReadInOneBlockWithLabelsCountsAndRows)
     EXPECT_EQ(display.labels[3], "Flow Tot");
     EXPECT_EQ(display.statuses, QStringList{"All Data Download"});
 
-    EXPECT_EQ(state.LastGridRow, 17);
-    EXPECT_TRUE(state.ChannelInUse[1]);
-    EXPECT_FALSE(state.ChannelInUse[2]);
-    EXPECT_TRUE(state.ChannelIsTotal[2]);
+    EXPECT_EQ(state.lastGridRow, 17);
+    EXPECT_TRUE(state.channelInUse[1]);
+    EXPECT_FALSE(state.channelInUse[2]);
+    EXPECT_TRUE(state.channelIsTotal[2]);
     EXPECT_EQ(grid.text(1, 0), "Record #");
     EXPECT_EQ(grid.text(1, 2), "Flow");
     EXPECT_EQ(grid.text(1, 4), "Flow Tot");
@@ -135,21 +135,21 @@ TEST_F(DownloadEngineTest, aWrappedLogAndALogAcrossBanksReadEachBlockOnce)
 {
     meter.setPointers(0x17, 0xBF, 0, 8, 0x80, 0, 32, 2048);
     logRecords(16, 0x17, 0xBF, 0);
-    ASSERT_EQ(download(), download_result::kComplete);
+    ASSERT_EQ(download(), DownloadResult::Complete);
     ASSERT_EQ(meter.blockReads.size(), 9u);
     EXPECT_EQ(meter.blockReads.back().bank, 0x17);
-    EXPECT_EQ(state.LastGridRow, 17);
+    EXPECT_EQ(state.lastGridRow, 17);
 
     meter.blockReads.clear();
     grid.clear();
     logRecords(20, 8, 0xBF, 0);
     meter.setPointers(8, 0xBF, 0, 9, 0x80, 0x40, 40, 2048);
-    ASSERT_EQ(download(), download_result::kComplete);
+    ASSERT_EQ(download(), DownloadResult::Complete);
     ASSERT_EQ(meter.blockReads.size(), 11u) << "two full blocks and one short one after the labels";
     EXPECT_EQ(meter.blockReads[9].bank, 9);
     EXPECT_EQ(meter.blockReads[10].offset, 0x48);
     EXPECT_EQ(meter.blockReads[10].words, 36);
-    EXPECT_EQ(state.LastGridRow, 21) << "no record is read twice";
+    EXPECT_EQ(state.lastGridRow, 21) << "no record is read twice";
 }
 
 TEST_F(DownloadEngineTest, sinceLastTimeStartsAfterThePointerAndFailsWithoutIt)
@@ -157,7 +157,7 @@ TEST_F(DownloadEngineTest, sinceLastTimeStartsAfterThePointerAndFailsWithoutIt)
     logRecords(40);
     meter.setPointers(8, 0x80, 0, 8, 0x82, 0x80, 80, 2048);
     meter.setLastDownloadPointer(8, 0x80, 0xF8);
-    ASSERT_EQ(download(true), download_result::kComplete);
+    ASSERT_EQ(download(true), DownloadResult::Complete);
     EXPECT_EQ(meter.blockReads[8].page, 0x81);
     EXPECT_EQ(meter.blockReads[8].offset, 0);
     EXPECT_EQ(display.statuses.back(), "Since Last Time Download");
@@ -166,11 +166,11 @@ TEST_F(DownloadEngineTest, sinceLastTimeStartsAfterThePointerAndFailsWithoutIt)
     // Nothing logged since the last confirmed download: the pointer is the end.
     meter.blockReads.clear();
     meter.setLastDownloadPointer(8, 0x82, 0x80);
-    EXPECT_EQ(download(true), download_result::kNoRecords);
+    EXPECT_EQ(download(true), DownloadResult::NoRecords);
     EXPECT_TRUE(meter.blockReads.empty());
 
     meter.silentFunctions.insert(0x61);
-    EXPECT_EQ(download(true), download_result::kPointersUnreadable);
+    EXPECT_EQ(download(true), DownloadResult::PointersUnreadable);
     EXPECT_TRUE(meter.blockReads.empty()) << "nothing is read from address zero";
 }
 
@@ -178,27 +178,27 @@ TEST_F(DownloadEngineTest, thePortableMeterIsReadOneByteEarlier)
 {
     logRecords(16);
     meter.setPointers(8, 0x80, 0, 8, 0x81, 0, 70000, 2048, true);
-    ASSERT_EQ(download(false, true), download_result::kComplete);
+    ASSERT_EQ(download(false, true), DownloadResult::Complete);
     EXPECT_EQ(display.used, "Error") << "a count beyond 65536 cannot be right";
     EXPECT_EQ(display.available, "2048");
-    EXPECT_EQ(state.LastGridRow, 17);
+    EXPECT_EQ(state.lastGridRow, 17);
 }
 
 TEST_F(DownloadEngineTest, failuresEndTheDownloadWithTheirCodes)
 {
     meter.setPointers(8, 0x80, 0x40, 8, 0x80, 0x40, 0, 2048);
-    EXPECT_EQ(download(), download_result::kNoRecords);
+    EXPECT_EQ(download(), DownloadResult::NoRecords);
     EXPECT_TRUE(meter.blockReads.empty());
     EXPECT_EQ(display.progress, std::vector<int>{0});
 
     meter.silentFunctions.insert(0x03);
-    EXPECT_EQ(download(), download_result::kPointersUnreadable);
+    EXPECT_EQ(download(), DownloadResult::PointersUnreadable);
     meter.silentFunctions.clear();
 
     meter.setPointers(8, 0x80, 0, 24, 0x80, 0, 0, 2048);
-    EXPECT_EQ(download(), download_result::kPointersUnreadable) << "an end pointer outside the log";
+    EXPECT_EQ(download(), DownloadResult::PointersUnreadable) << "an end pointer outside the log";
     meter.setPointers(8, 0x7F, 0, 8, 0x80, 0, 0, 2048);
-    EXPECT_EQ(download(), download_result::kPointersUnreadable) << "a start pointer outside the log";
+    EXPECT_EQ(download(), DownloadResult::PointersUnreadable) << "a start pointer outside the log";
     EXPECT_TRUE(meter.blockReads.empty());
 
     // Eight pages of log; the fourth never answers.
@@ -206,7 +206,7 @@ TEST_F(DownloadEngineTest, failuresEndTheDownloadWithTheirCodes)
     meter.setPointers(8, 0x80, 0, 8, 0x88, 0, 256, 2048);
     meter.silentAddresses.insert(8 * 65536 + 0x83 * 256);
     meter.blockReads.clear();
-    EXPECT_EQ(download(), download_result::kBlockFailed);
+    EXPECT_EQ(download(), DownloadResult::BlockFailed);
     int attemptsAtFailingBlock = 0;
     for (const auto &read : meter.blockReads) {
         if (read.bank == 8)
@@ -216,7 +216,7 @@ TEST_F(DownloadEngineTest, failuresEndTheDownloadWithTheirCodes)
     // Each of the five attempts sends its request about twice a second for 5 s.
     EXPECT_GE(attemptsAtFailingBlock, 5 * 9);
     EXPECT_LE(attemptsAtFailingBlock, 5 * 11);
-    EXPECT_EQ(state.LastGridRow, 1 + 48) << "the records before that block stay";
+    EXPECT_EQ(state.lastGridRow, 1 + 48) << "the records before that block stay";
 }
 
 TEST_F(DownloadEngineTest, labelsThatNeverAnswerEndTheDownloadInsteadOfWaitingForEver)
@@ -225,12 +225,12 @@ TEST_F(DownloadEngineTest, labelsThatNeverAnswerEndTheDownloadInsteadOfWaitingFo
     for (int k = 1; k <= 8; ++k)
         meter.silentAddresses.insert(0x18 * 65536 + (0x80 + k) * 256);
     const std::int64_t start = clock.monotonicMs();
-    EXPECT_EQ(download(), download_result::kChannelLabelsUnreadable);
+    EXPECT_EQ(download(), DownloadResult::ChannelLabelsUnreadable);
     for (const auto &read : meter.blockReads)
         EXPECT_EQ(read.bank, 0x18) << "no log block is read without the labels";
     // Five passes of eight 5 s waits, then it stops.
     EXPECT_NEAR((clock.monotonicMs() - start) / 1000.0, 8 * 5.0 * DownloadEngine::kFruitlessLabelPasses, 25);
-    EXPECT_EQ(resultStatusText(download_result::kChannelLabelsUnreadable), "Error in Downloading!!");
+    EXPECT_EQ(downloadStatusText(DownloadResult::ChannelLabelsUnreadable), "Error in Downloading!!");
 }
 
 TEST_F(DownloadEngineTest, theFileIsWrittenAndTheMeterToldOnlyAfterACompleteDownload)
@@ -241,13 +241,13 @@ TEST_F(DownloadEngineTest, theFileIsWrittenAndTheMeterToldOnlyAfterACompleteDown
     auto confirm = [&] { ++confirms; };
 
     meter.setPointers(8, 0x80, 0, 8, 0x80, 0, 0, 0);
-    EXPECT_EQ(finishDownload(download(), grid, state, path, display, confirm), "0 Records Available");
+    EXPECT_EQ(finishDownload(download(), grid, state, path, display, confirm).status, "0 Records Available");
     EXPECT_FALSE(QFile::exists(path));
 
     logRecords(4);
     meter.setPointers(8, 0x80, 0, 8, 0x80, 0x40, 8, 2048);
     display.statuses.clear();
-    EXPECT_EQ(finishDownload(download(), grid, state, path, display, confirm), "Finished. Data in File");
+    EXPECT_EQ(finishDownload(download(), grid, state, path, display, confirm).status, "Finished. Data in File");
     EXPECT_EQ(display.statuses,
               (QStringList{"All Data Download", "Completed Download.", "Finished. Data in File"}));
     EXPECT_EQ(confirms, 1);
@@ -257,7 +257,7 @@ TEST_F(DownloadEngineTest, theFileIsWrittenAndTheMeterToldOnlyAfterACompleteDown
 
     display.statuses.clear();
     const QString unwritable = dir.filePath(QStringLiteral("missing/log.csv"));
-    EXPECT_EQ(finishDownload(download(), grid, state, unwritable, display, confirm), "Error putting into file!!");
+    EXPECT_EQ(finishDownload(download(), grid, state, unwritable, display, confirm).status, "Error putting into file!!");
     EXPECT_EQ(display.statuses.size(), 3);
     EXPECT_EQ(display.details.size(), 1) << "the system's own reason goes beside the status";
     EXPECT_EQ(confirms, 1) << "no confirmation without a file";
@@ -316,10 +316,10 @@ TEST_F(DownloadEngineTest, whatHappenedOnTheLineIsToldBesideTheStatusAndAnotherM
         const int confirmationsBefore = meter.confirmations;
 
         DownloadEngine engine(link, grid, state, display);
-        const qint16 result = engine.DownloadLog({});
+        const DownloadResult result = engine.downloadLog({});
         if (c.reopen == BeforeConfirming)
             pullAndChange();
-        EXPECT_EQ(finishDownload(result, grid, state, path, display, [&] { engine.ConfirmDownload(); }), c.status)
+        EXPECT_EQ(finishDownload(result, grid, state, path, display, [&] { engine.confirmDownload(); }).status, c.status)
             << c.what;
 
         EXPECT_EQ(display.details.join('|'), c.detail) << c.what;

@@ -1,4 +1,5 @@
 #include "download/log_decoder.h"
+#include "download/channel_name.h"
 #include "download/meter_float.h"
 
 #include <QLocale>
@@ -50,7 +51,7 @@ QByteArray raw(std::initializer_list<int> bytes)
 struct Decoding : ::testing::Test {
     ResultsGrid grid;
     GridState state;
-    void decode(const QByteArray &data) { EXPECT_TRUE(DecodeLogBlock(data, grid, state)); }
+    void decode(const QByteArray &data) { EXPECT_TRUE(decodeLogBlock(data, grid, state)); }
     QString cell(int row, int col) const { return grid.text(row, col); }
 };
 
@@ -67,7 +68,7 @@ TEST(MeterFloatDecoding, DecodesTheMetersFloatsAndHoldsThemWithinItsLimits)
         {0x7E, 0x00, 0, 0, 1e37},  {0x7F, 0x7F, 0xFF, 0xFF, 1e37},  {0xFF, 0x80, 0, 0, -1e37},
         {0xFE, 0x00, 0, 0, -0x1p125}};
     for (const auto &c : cases)
-        EXPECT_EQ(DecodeMeterFloat(c.b1, c.b2, c.b3, c.b4), c.expected)
+        EXPECT_EQ(decodeMeterFloat(c.b1, c.b2, c.b3, c.b4), c.expected)
             << std::hex << c.b1 << ' ' << c.b2 << ' ' << c.b3 << ' ' << c.b4;
 }
 
@@ -94,11 +95,11 @@ TEST(ValueText, WritesTotalsRoundedDown)
 
 TEST(ChannelName, DropsErasedBytesAndKeepsEveryOtherCharacter)
 {
-    EXPECT_EQ(CleanChannelName(QByteArray("Flow") + QByteArray(12, char(0xFF))), "Flow");
-    EXPECT_EQ(CleanChannelName(QByteArray("D\xE9\xFE"
+    EXPECT_EQ(cleanChannelName(QByteArray("Flow") + QByteArray(12, char(0xFF))), "Flow");
+    EXPECT_EQ(cleanChannelName(QByteArray("D\xE9\xFE"
                                           "bit\xFF 2")),
               QString::fromUtf8("Débit 2"));
-    EXPECT_EQ(CleanChannelName(QString::fromUtf8("Lev\u00FEel\u00FF \u20AC")), "Level \u20AC");
+    EXPECT_EQ(cleanChannelName(QString::fromUtf8("Lev\u00FEel\u00FF \u20AC")), "Level \u20AC");
 }
 
 TEST(StampText, WritesUsEnglishStampsAndTheDateAloneAtMidnight)
@@ -117,9 +118,9 @@ TEST_F(Decoding, TheWorkedRecordBeginsRowTwo)
     const QByteArray worked = raw({0x14, 0x15, 0x09, 0x30, 0x42, 0xC8, 0x00, 0x00});
     ASSERT_EQ(record(1, 2000, 4, 15, 9, 30), worked);
     decode(worked);
-    EXPECT_EQ(state.LastGridRow, 2);
+    EXPECT_EQ(state.lastGridRow, 2);
     EXPECT_EQ(grid.rowTexts(2).mid(0, 4), QStringList({"1", "4/15/2000 9:30:00 AM", "100", ""}));
-    EXPECT_TRUE(state.ChannelInUse[1]);
+    EXPECT_TRUE(state.channelInUse[1]);
 }
 
 TEST_F(Decoding, RecordsThatCannotBeDatedAreSkippedButMarkTheirChannelInUse)
@@ -140,10 +141,10 @@ TEST_F(Decoding, RecordsThatCannotBeDatedAreSkippedButMarkTheirChannelInUse)
     for (const auto &[what, bytes] : cases) {
         ResultsGrid grid;
         GridState state;
-        DecodeLogBlock(bytes, grid, state);
-        EXPECT_EQ(state.LastGridRow, 1) << what;
+        decodeLogBlock(bytes, grid, state);
+        EXPECT_EQ(state.lastGridRow, 1) << what;
         EXPECT_EQ(grid.lastUsedRow(), -1) << what;
-        EXPECT_TRUE(state.ChannelInUse[3]) << what;
+        EXPECT_TRUE(state.channelInUse[3]) << what;
     }
 }
 
@@ -152,16 +153,16 @@ TEST_F(Decoding, RecordsWithoutAChannelOneToEightAreSkippedAndMarkNothing)
     for (const int channel : {0, 9, 10, 11, 12, 13, 14, 15})
         decode(record(channel, 2004, 4, 15, 9, 30));
     decode(QByteArray(8, char(0xFF)));
-    EXPECT_EQ(state.LastGridRow, 1);
+    EXPECT_EQ(state.lastGridRow, 1);
     EXPECT_EQ(grid.lastUsedRow(), -1);
-    EXPECT_EQ(state.ChannelInUse, GridState().ChannelInUse);
+    EXPECT_EQ(state.channelInUse, GridState().channelInUse);
 }
 
 TEST_F(Decoding, AnErasedByteInTheValueDoesNotStopTheRecord)
 {
     decode(raw({0x14, 0x15, 0x09, 0x30, 0x42, 0xFF, 0x00, 0x00}) + QByteArray(5, 'x'));
     EXPECT_EQ(cell(2, 2), "127.5");
-    EXPECT_EQ(state.LastGridRow, 2);
+    EXPECT_EQ(state.lastGridRow, 2);
 }
 
 TEST_F(Decoding, EachInstantGetsOneRowAcrossBlocksAndALaterValueReplacesAnEarlierOne)
@@ -170,7 +171,7 @@ TEST_F(Decoding, EachInstantGetsOneRowAcrossBlocksAndALaterValueReplacesAnEarlie
            record(3, 2004, 5, 2, 10, 0, 0x41200000) + record(1, 2004, 5, 2, 10, 15));
     decode(record(2, 2004, 5, 2, 10, 15, 0xC2C80000) + record(3, 2004, 5, 2, 10, 15));
     decode(record(3, 2004, 5, 2, 10, 15, 0x41200000));
-    EXPECT_EQ(state.LastGridRow, 3);
+    EXPECT_EQ(state.lastGridRow, 3);
     EXPECT_EQ(grid.rowTexts(2).mid(0, 5),
               QStringList({"1", "5/2/2004 10:00:00 AM", "1.5", "100", "10"}));
     EXPECT_EQ(grid.rowTexts(3).mid(0, 5),
@@ -180,7 +181,7 @@ TEST_F(Decoding, EachInstantGetsOneRowAcrossBlocksAndALaterValueReplacesAnEarlie
 TEST_F(Decoding, RecordsADayApartAtTheSameMinuteBeginSeparateRows)
 {
     decode(record(1, 2004, 5, 2, 10, 0) + record(1, 2004, 5, 3, 10, 0, 0x41200000));
-    EXPECT_EQ(state.LastGridRow, 3);
+    EXPECT_EQ(state.lastGridRow, 3);
     EXPECT_EQ(cell(2, 1), "5/2/2004 10:00:00 AM");
     EXPECT_EQ(cell(3, 1), "5/3/2004 10:00:00 AM");
     EXPECT_EQ(cell(3, 2), "10");
@@ -193,14 +194,14 @@ TEST_F(Decoding, AMidnightRecordIsDatedTheNextDayAndShowsTheDateAlone)
     EXPECT_EQ(cell(2, 1), "3/30/2004 11:45:00 PM");
     EXPECT_EQ(cell(3, 1), "4/1/2004");
     EXPECT_EQ(cell(4, 1), "1/1/2016");
-    EXPECT_EQ(state.LastRowStamp.date, QDate(2016, 1, 1));
+    EXPECT_EQ(state.lastRowStamp.date, QDate(2016, 1, 1));
 }
 
 TEST_F(Decoding, TheFiveYearBitsCountFrom2000To2031)
 {
     for (const int year : {2000, 2001, 2002, 2008, 2015, 2016, 2024, 2031})
         decode(record(1, year, 7, 4, 8, 0));
-    EXPECT_EQ(state.LastGridRow, 9);
+    EXPECT_EQ(state.lastGridRow, 9);
     const char *stamps[] = {"7/4/2000", "7/4/2001", "7/4/2002", "7/4/2008",
                             "7/4/2015", "7/4/2016", "7/4/2024", "7/4/2031"};
     for (int i = 0; i < 8; ++i)
@@ -209,7 +210,7 @@ TEST_F(Decoding, TheFiveYearBitsCountFrom2000To2031)
 
 TEST_F(Decoding, TotalChannelsShowWholeNumbersRoundedDown)
 {
-    state.ChannelIsTotal[2] = true;
+    state.channelIsTotal[2] = true;
     decode(record(3, 2004, 5, 2, 10, 0, 0x4640E79A) + record(4, 2004, 5, 2, 10, 0, 0x4640E79A) +
            record(3, 2004, 5, 2, 10, 15, 0xBF000000));
     EXPECT_EQ(cell(2, 4), "12345");
@@ -219,17 +220,17 @@ TEST_F(Decoding, TotalChannelsShowWholeNumbersRoundedDown)
 
 TEST_F(Decoding, RowsPastTheGridsLastRowAreLeftOutAndDecodingGoesOn)
 {
-    state.LastGridRow = 65532;
+    state.lastGridRow = 65532;
     QByteArray block;
     for (int minute = 0; minute < 4; ++minute)
         block += record(1, 2004, 5, 2, 10, minute) + record(2, 2004, 5, 2, 10, minute);
     decode(block);
-    EXPECT_EQ(state.LastGridRow, 65536);
+    EXPECT_EQ(state.lastGridRow, 65536);
     EXPECT_EQ(grid.lastUsedRow(), 65534);
     EXPECT_EQ(grid.rowTexts(65534).mid(0, 4),
               QStringList({"65533", "5/2/2004 10:01:00 AM", "100", "100"}));
     decode(record(3, 2004, 5, 2, 10, 3));
-    EXPECT_TRUE(state.ChannelInUse[3]);
+    EXPECT_TRUE(state.channelInUse[3]);
     EXPECT_EQ(grid.lastUsedRow(), 65534);
 }
 
@@ -238,7 +239,7 @@ void expectUsEnglishTexts()
 {
     ResultsGrid grid;
     GridState state;
-    DecodeLogBlock(record(1, 2004, 3, 15, 14, 30, 0x40200000) +
+    decodeLogBlock(record(1, 2004, 3, 15, 14, 30, 0x40200000) +
                        record(2, 2004, 3, 15, 14, 30, 0x49969B44) +
                        record(3, 2004, 3, 15, 14, 30, 0x3727C5AC),
                    grid, state);

@@ -29,13 +29,13 @@ struct Log {
 void fill(const Log &log, ResultsGrid &grid, GridState &state)
 {
     for (const int k : log.channelsInUse)
-        state.ChannelInUse[k] = true;
-    SetUpGridHeadings(grid);
-    SetUpChannelHeadings(grid, state, log.labels);
+        state.channelInUse[k] = true;
+    setUpGridHeadings(grid);
+    setUpChannelHeadings(grid, state, log.labels);
     for (const QStringList &texts : log.rows) {
-        ++state.LastGridRow;
-        grid.setRowTexts(state.LastGridRow,
-                         QStringList{QString::number(state.LastGridRow - 1)} + texts);
+        ++state.lastGridRow;
+        grid.setRowTexts(state.lastGridRow,
+                         QStringList{QString::number(state.lastGridRow - 1)} + texts);
     }
 }
 
@@ -87,7 +87,7 @@ TEST(OutputFile, StopsAtTheGridsLastRowWhenMoreRowsWereBegun)
     ResultsGrid grid(4, 10);
     GridState state;
     fill({{1}, {"", "Flow"}, {kRow1, kRow2}}, grid, state);
-    state.LastGridRow = 7;
+    state.lastGridRow = 7;
     EXPECT_EQ(outputFileBytes(grid, state),
               "Date / Time,Flow\r\n4/15/2000 9:30:00 AM,100\r\n4/15/2000 9:45:00 AM,101.25\r\n");
 }
@@ -115,10 +115,10 @@ struct WritingTheFile : ::testing::Test {
 TEST_F(WritingTheFile, ReplacesAnExistingFileRatherThanAppending)
 {
     fill({{1, 2}, {"", "Flow", "Level"}, {kRow1, kRow2}}, grid, state);
-    ASSERT_TRUE(WriteOutputFile(grid, state, path, &error)) << error.toStdString();
+    ASSERT_TRUE(writeOutputFile(grid, state, path, &error)) << error.toStdString();
     const QByteArray longer = readAll(path);
-    state.LastGridRow = 2;
-    ASSERT_TRUE(WriteOutputFile(grid, state, path, &error)) << error.toStdString();
+    state.lastGridRow = 2;
+    ASSERT_TRUE(writeOutputFile(grid, state, path, &error)) << error.toStdString();
     EXPECT_EQ(readAll(path), "Date / Time,Flow,Level\r\n4/15/2000 9:30:00 AM,100,2.5\r\n");
     EXPECT_GT(longer.size(), readAll(path).size());
 }
@@ -139,7 +139,7 @@ TEST_F(WritingTheFile, AWriteThatFailsPartWayLeavesThePreviousFileAsItWas)
     small.rlim_cur = 4096;
     const auto savedHandler = std::signal(SIGXFSZ, SIG_IGN);
     setrlimit(RLIMIT_FSIZE, &small);
-    const bool written = WriteOutputFile(grid, state, path, &error);
+    const bool written = writeOutputFile(grid, state, path, &error);
     setrlimit(RLIMIT_FSIZE, &saved);
     std::signal(SIGXFSZ, savedHandler);
 

@@ -12,9 +12,9 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t *data, std::size_t size
     ostrand::GridState state;
     // Total channels round down; fuzz both ways from the first byte.
     if (size > 0)
-        state.ChannelIsTotal.fill(data[0] & 1);
-    ostrand::DecodeLogBlock(QByteArray(reinterpret_cast<const char *>(data), int(size)), grid, state);
-    if (state.LastGridRow < 1)
+        state.channelIsTotal.fill(data[0] & 1);
+    ostrand::decodeLogBlock(QByteArray(reinterpret_cast<const char *>(data), int(size)), grid, state);
+    if (state.lastGridRow < 1)
         __builtin_trap();
     grid.clear();
     return 0;

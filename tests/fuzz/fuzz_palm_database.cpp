@@ -60,8 +60,8 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t *data, std::size_t size
     Display display;
     ostrand::PalmSource source;
     source.device = &file;
-    const qint16 result = ostrand::ConvertPalmDatabase(source, {grid, state, view, display, pump, clock});
-    if (result < 0 || state.LastGridRow < 1)
+    const auto result = ostrand::convertPalmDatabase(source, {grid, state, view, display, pump, clock});
+    if (static_cast<int>(result) < 0 || state.lastGridRow < 1)
         __builtin_trap();
     grid.clear();
     return 0;

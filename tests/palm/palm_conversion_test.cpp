@@ -17,7 +17,7 @@ protected:
         for (const QByteArray &record : records)
             pdb.add(record);
         write(pdb);
-        ASSERT_EQ(ConvertPalmDatabase(source(), context()), 0);
+        ASSERT_EQ(convertPalmDatabase(source(), context()), DownloadResult::Complete);
     }
     QString heading(int k) const { return grid.text(1, k + 1); }
 };
@@ -46,7 +46,7 @@ TEST_F(PalmConversion, GivesEachTimeStampOneRowWithItsRecordNumberAndATwentyFour
     EXPECT_EQ(grid.text(4, 1), "12/31/2099 23:59");
     EXPECT_EQ(grid.text(5, 1), "12/31/2099 10:15") << "an impossible day keeps the one before";
     EXPECT_EQ(grid.text(6, 1), "01/01/2000 13:05");
-    EXPECT_EQ(state.LastGridRow, 6);
+    EXPECT_EQ(state.lastGridRow, 6);
 }
 
 TEST_F(PalmConversion, GivesMidnightARowDatedTheNextDayAndSplitsTheSameMinuteOnAnotherDate)
@@ -64,13 +64,13 @@ TEST_F(PalmConversion, PutsAFirstRecordStampedMidnightOnRowTwoAndLeavesTheHeadin
     convert({rec(1, QDateTime(QDate(2007, 12, 5), QTime(0, 0)), 9)});
     EXPECT_EQ(row(1), QStringList({"Record #", "Date / Time", "Flow", "", ""}));
     EXPECT_EQ(row(2), QStringList({"1", "12/06/2007 00:00", "9", "", ""}));
-    EXPECT_EQ(state.LastGridRow, 2);
+    EXPECT_EQ(state.lastGridRow, 2);
 }
 
 TEST_F(PalmConversion, NamesChannelsFromTheirFirstRecordWithTotNotUsedAndFillerNames)
 {
-    state.ChannelInUse[4] = state.ChannelInUse[5] = true;
-    state.ChannelIsTotal[2] = state.ChannelIsTotal[4] = true;
+    state.channelInUse[4] = state.channelInUse[5] = true;
+    state.channelIsTotal[2] = state.channelIsTotal[4] = true;
     display.labels[7] = "From before";
     convert({rec(1, at(5, 10, 0), 1234.9f, "Flow Tot"), rec(2, at(5, 10, 0), 2, "Level"),
              rec(3, at(5, 10, 0), 1234.5f, "flow total"), rec(4, at(5, 10, 0), 5, "Not Used  "),
@@ -79,15 +79,15 @@ TEST_F(PalmConversion, NamesChannelsFromTheirFirstRecordWithTotNotUsedAndFillerN
     EXPECT_EQ(row(1), QStringList({"Record #", "Date / Time", "Flow Tot", "Level", "flow total"}));
     EXPECT_EQ(display.labels[2], "Level");
     EXPECT_EQ(display.labels[7], "");
-    EXPECT_TRUE(state.ChannelIsTotal[0]);
-    EXPECT_FALSE(state.ChannelIsTotal[2]) << "lower-case tot is no totaliser";
+    EXPECT_TRUE(state.channelIsTotal[0]);
+    EXPECT_FALSE(state.channelIsTotal[2]) << "lower-case tot is no totaliser";
     EXPECT_EQ(grid.text(2, 2), "1234");
     EXPECT_EQ(grid.text(2, 4), "1234.5");
-    EXPECT_FALSE(state.ChannelInUse[4]) << "Not Used";
+    EXPECT_FALSE(state.channelInUse[4]) << "Not Used";
     EXPECT_EQ(heading(4), "");
     EXPECT_EQ(grid.text(2, 5), "5");
-    EXPECT_TRUE(state.ChannelInUse[5]) << "a name of 0xFF filler changes nothing";
-    EXPECT_TRUE(state.ChannelIsTotal[4]);
+    EXPECT_TRUE(state.channelInUse[5]) << "a name of 0xFF filler changes nothing";
+    EXPECT_TRUE(state.channelIsTotal[4]);
     EXPECT_EQ(heading(5), "");
     EXPECT_EQ(grid.text(2, 6), "2");
 }
@@ -101,9 +101,9 @@ TEST_F(PalmConversion, SkipsRecordsWithoutSyncOrWithAnUnknownChannelCode)
     unknown[2].channelCode = 0x00;
     convert({palmRecord(noSync), palmRecord(unknown[0]), palmRecord(unknown[1]),
              palmRecord(unknown[2]), rec(2, at(5, 10, 0), 1, "Level")});
-    EXPECT_EQ(state.LastGridRow, 2);
+    EXPECT_EQ(state.lastGridRow, 2);
     EXPECT_EQ(row(2), QStringList({"1", "12/05/2007 10:00", "", "1", ""}));
-    EXPECT_FALSE(state.ChannelInUse[1]);
+    EXPECT_FALSE(state.channelInUse[1]);
 }
 
 TEST_F(PalmConversion, KeepsOnlyTheSelectedMetersRecordsAndListsTheOtherIds)
@@ -112,14 +112,14 @@ TEST_F(PalmConversion, KeepsOnlyTheSelectedMetersRecordsAndListsTheOtherIds)
     view.listText = "3 north";
     convert({meter(3, at(5, 10, 0), 1), meter(7, at(5, 10, 0), 2), meter(3, at(5, 10, 15), 3),
              meter(12, at(5, 10, 30), 4)});
-    EXPECT_EQ(state.LastGridRow, 3);
+    EXPECT_EQ(state.lastGridRow, 3);
     EXPECT_EQ(row(2), QStringList({"1", "12/05/2007 10:00", "1", "", ""}));
     EXPECT_EQ(row(3), QStringList({"2", "12/05/2007 10:15", "3", "", ""}));
     EXPECT_EQ(view.entries, QStringList({"7", "12"}));
     view.listText = "99";
     write(PalmDatabaseBuilder().add(meter(3, at(5, 10, 0), 1)));
-    EXPECT_EQ(ConvertPalmDatabase(source(), context()), 1) << "an id no record carries: nothing";
-    EXPECT_EQ(state.LastGridRow, 1);
+    EXPECT_EQ(convertPalmDatabase(source(), context()), DownloadResult::NoRecords) << "an id no record carries: nothing";
+    EXPECT_EQ(state.lastGridRow, 1);
 }
 
 TEST_F(PalmConversion, MergesEveryMeterWhenNotSeparatingAndListsNone)
@@ -139,8 +139,8 @@ TEST_F(PalmConversion, LeavesOutRowsPastTheGridsLastRowAndSaysHowManyRecords)
     for (int i = 0; i < 4; ++i)
         pdb.add(rec(1, at(5, 10, i), float(i)));
     write(pdb);
-    EXPECT_EQ(ConvertPalmDatabase(source(), {small, state, view, display, pump, clock}), 0);
-    EXPECT_EQ(state.LastGridRow, 5);
+    EXPECT_EQ(convertPalmDatabase(source(), {small, state, view, display, pump, clock}), DownloadResult::Complete);
+    EXPECT_EQ(state.lastGridRow, 5);
     EXPECT_EQ(small.text(3, 0), "2");
     EXPECT_EQ(small.lastUsedRow(), 3);
     EXPECT_EQ(display.details,
@@ -149,15 +149,15 @@ TEST_F(PalmConversion, LeavesOutRowsPastTheGridsLastRowAndSaysHowManyRecords)
 
 TEST_F(PalmConversion, ReportsAMissingAnEmptyAndAnUnreadableFileApart)
 {
-    EXPECT_EQ(ConvertPalmDatabase(source(), context()), 2);
+    EXPECT_EQ(convertPalmDatabase(source(), context()), DownloadResult::PalmFileMissing);
     write(PalmDatabaseBuilder());
-    EXPECT_EQ(ConvertPalmDatabase(source(), context()), 1);
+    EXPECT_EQ(convertPalmDatabase(source(), context()), DownloadResult::NoRecords);
 
     PalmDatabaseBuilder pdb;
     for (int i = 0; i < 10; ++i)
         pdb.add(rec(1, at(5, 10, i), 1));
     FailingDevice device(pdb.build(), pdb.build().size() - 40);
-    EXPECT_TRUE(isOtherThanZeroOneTwo(ConvertPalmDatabase({QString(), &device}, context())));
+    EXPECT_TRUE(isOtherThanZeroOneTwo(convertPalmDatabase({QString(), &device}, context())));
 }
 
 TEST_F(PalmConversion, YieldsByElapsedTimeRatherThanAfterEveryRecord)
@@ -171,16 +171,16 @@ TEST_F(PalmConversion, YieldsByElapsedTimeRatherThanAfterEveryRecord)
     std::int64_t lastYieldMs = clock.monotonicMicros() / 1000;
     int rowsMissingWhileYielding = 0;
     pump.onEachYield([&] {
-        if (state.LastGridRow > 1 && grid.text(state.LastGridRow, 0).isEmpty())
+        if (state.lastGridRow > 1 && grid.text(state.lastGridRow, 0).isEmpty())
             ++rowsMissingWhileYielding;
         const std::int64_t now = clock.monotonicMicros() / 1000;
         longestWaitMs = std::max(longestWaitMs, now - lastYieldMs);
         lastYieldMs = now;
     });
-    ASSERT_EQ(ConvertPalmDatabase(source(), context()), 0);
-    EXPECT_EQ(state.LastGridRow, 1 + records / 8);
+    ASSERT_EQ(convertPalmDatabase(source(), context()), DownloadResult::Complete);
+    EXPECT_EQ(state.lastGridRow, 1 + records / 8);
     int incompleteRows = 0; // a row the grid got in parts around a yield must keep every part
-    for (int r = 2; r <= state.LastGridRow; ++r)
+    for (int r = 2; r <= state.lastGridRow; ++r)
         incompleteRows += grid.rowTexts(r).mid(2).count("1") != 8;
     EXPECT_EQ(incompleteRows, 0);
     EXPECT_EQ(rowsMissingWhileYielding, 0);

@@ -66,7 +66,7 @@ TEST_F(PalmImportTest, DownloadDataShowsWhyNothingWasConvertedOrWritten)
 {
     const PalmOutcome unwritable =
         import.downloadData(source(), dir.filePath("missing/Logdata.csv"), view, display);
-    EXPECT_EQ(unwritable.result, 0);
+    EXPECT_EQ(unwritable.result, DownloadResult::Complete);
     EXPECT_EQ(unwritable.status, "Error putting into file!!");
     write(PalmDatabaseBuilder());
     const std::pair<PalmSource, const char *> cases[] = {

@@ -33,12 +33,12 @@ std::vector<int> readAll(const QByteArray &file,
     buffer.setData(file);
     PalmLogReader reader(blockSize);
     std::vector<int> ids;
-    EXPECT_EQ(reader.OpenPalmLog(buffer), 0);
-    if (!reader.FindFirstRecord())
+    EXPECT_EQ(reader.open(buffer), DownloadResult::Complete);
+    if (!reader.findFirstRecord())
         return ids;
     PalmLogRecord record;
-    while (reader.ReadNextRecord(record))
-        ids.push_back(record.hasSync() ? record.ModID : -record.ModID);
+    while (reader.readNextRecord(record))
+        ids.push_back(record.hasSync() ? record.modId : -record.modId);
     EXPECT_FALSE(reader.failed());
     return ids;
 }
@@ -93,7 +93,7 @@ TEST(PalmLogReader, TakesOnlyAHeaderWhoseFieldsAndRecordListFitTheFileForADataba
         QBuffer buffer;
         buffer.setData(file);
         PalmLogReader reader;
-        ASSERT_EQ(reader.OpenPalmLog(buffer), 0);
+        ASSERT_EQ(reader.open(buffer), DownloadResult::Complete);
         EXPECT_EQ(reader.looksLikeDatabase(), database) << file.left(80).toHex().toStdString();
     }
 }
@@ -105,11 +105,11 @@ TEST(PalmLogReader, ReportsAReadErrorInsteadOfAnEndOfFile)
     for (const qint64 failAt : {qint64(0), firstRecordAt + 40}) {
         FailingDevice device(file, failAt);
         PalmLogReader reader(16);
-        ASSERT_EQ(reader.OpenPalmLog(device), 0);
+        ASSERT_EQ(reader.open(device), DownloadResult::Complete);
         int records = 0;
         PalmLogRecord record;
-        if (reader.FindFirstRecord()) {
-            while (reader.ReadNextRecord(record))
+        if (reader.findFirstRecord()) {
+            while (reader.readNextRecord(record))
                 ++records;
         }
         EXPECT_TRUE(reader.failed()) << failAt;

@@ -17,22 +17,22 @@ protected:
             pdb.add(palmRecord(id, 1, "Flow", at(5, 10, 0), 1));
         write(pdb);
     }
-    qint16 list() { return ListPalmMeterIds(source(), context()); }
+    DownloadResult list() { return listPalmMeterIds(source(), context()); }
 };
 
 TEST_F(PalmMeterIds, ListsEachIdOnceInTheOrderFirstMetLeavingOutTheSelectedAndListedOnes)
 {
     writeIds({3, 7, 3, 12});
-    state.LastGridRow = 40;
-    EXPECT_EQ(list(), 0);
+    state.lastGridRow = 40;
+    EXPECT_EQ(list(), DownloadResult::Complete);
     EXPECT_EQ(view.entries, QStringList({"3", "7", "12"}));
-    EXPECT_EQ(state.LastGridRow, 1);
-    EXPECT_EQ(list(), 0);
+    EXPECT_EQ(state.lastGridRow, 1);
+    EXPECT_EQ(list(), DownloadResult::Complete);
     EXPECT_EQ(view.entries, QStringList({"3", "7", "12"}));
     writeIds({3, 7, 3, 12, 0});
     view.listText = "7";
     view.entries = QStringList({"12"});
-    EXPECT_EQ(list(), 0);
+    EXPECT_EQ(list(), DownloadResult::Complete);
     EXPECT_EQ(view.entries, QStringList({"12", "3", "0"}));
 }
 
@@ -46,7 +46,7 @@ TEST_F(PalmMeterIds, CountsRecordsOfAnyChannelCodeButNotThoseWithoutSync)
     view.listText = "1";
     PalmDatabaseBuilder pdb;
     write(pdb.add(palmRecord(noSync)).add(palmRecord(noChannel)));
-    EXPECT_EQ(list(), 0);
+    EXPECT_EQ(list(), DownloadResult::Complete);
     EXPECT_EQ(view.entries, QStringList({"9"}));
 }
 

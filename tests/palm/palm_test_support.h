@@ -95,9 +95,10 @@ private:
     qint64 at_ = 0;
 };
 
-inline bool isOtherThanZeroOneTwo(qint16 result)
+inline bool isOtherThanZeroOneTwo(DownloadResult result)
 {
-    return result != 0 && result != 1 && result != 2;
+    return result != DownloadResult::Complete && result != DownloadResult::NoRecords
+        && result != DownloadResult::PalmFileMissing;
 }
 
 // A Palm file in a temporary folder and everything an operation on it touches.

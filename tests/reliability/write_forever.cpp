@@ -16,16 +16,16 @@ namespace {
 
 void fillGrid(ostrand::ResultsGrid &grid, ostrand::GridState &state, int variant)
 {
-    state.ChannelInUse.fill(false);
+    state.channelInUse.fill(false);
     for (int k = 1; k <= 8; ++k)
-        state.ChannelInUse[k] = true;
+        state.channelInUse[k] = true;
     grid.setText(1, 1, QStringLiteral("Date / Time"));
     for (int row = 2; row < 20000; ++row) {
         grid.setText(row, 1, QStringLiteral("12/%1/2026 10:00:00 AM").arg(variant + 1));
         for (int col = 2; col <= 9; ++col)
             grid.setText(row, col, QString::number(row * 10 + col + variant * 1000000));
     }
-    state.LastGridRow = 19999;
+    state.lastGridRow = 19999;
 }
 
 ostrand::Settings snapshot(int variant)
@@ -64,7 +64,7 @@ int main(int argc, char **argv)
     const QString target = output ? dir.filePath(QStringLiteral("Logdata.csv")) : settings.path();
     for (long i = 0;; ++i) {
         const int v = int(i % 2);
-        const bool ok = output ? ostrand::WriteOutputFile(grids[v], states[v], target, nullptr)
+        const bool ok = output ? ostrand::writeOutputFile(grids[v], states[v], target, nullptr)
                                : settings.save(snapshot(v));
         if (!ok)
             return 1;

@@ -1,16 +1,21 @@
-#include "palm_row_buffer.h"
+#include "grid_row_buffer.h"
 
 #include "download/results_grid.h"
 
 namespace ostrand {
 
-void PalmRowBuffer::start(int row)
+bool GridRowBuffer::inGrid() const
+{
+    return row_ >= 1 && row_ < grid_.rows();
+}
+
+void GridRowBuffer::start(int row)
 {
     flush();
     row_ = row;
 }
 
-void PalmRowBuffer::set(int col, QString text)
+void GridRowBuffer::set(int col, QString text)
 {
     if (col < 0 || col >= kCols)
         return;
@@ -18,13 +23,13 @@ void PalmRowBuffer::set(int col, QString text)
     written_.set(col);
 }
 
-void PalmRowBuffer::flush()
+void GridRowBuffer::flush()
 {
     if (written_.none())
         return;
-    if (row_ >= 1 && row_ < grid_.rows()) {
-        // A row read back only when it already holds text: the conversion
-        // flushes part-way through a row before it yields.
+    if (inGrid()) {
+        // Read back only a row that already holds text: a row past the last
+        // used one has none.
         QStringList texts;
         if (row_ <= grid_.lastUsedRow())
             texts = grid_.rowTexts(row_);
