@@ -58,7 +58,10 @@ int main(int argc, char **argv)
     ostrand::MainWindow window(dir.path(), {port, clock, pump, dialogs});
     window.load();
     window.show();
-    QTest::qWaitForWindowExposed(&window);
+    if (!QTest::qWaitForWindowExposed(&window)) {
+        std::fprintf(stderr, "the window was never shown\n");
+        return 1;
+    }
     const long before = statusKb("VmHWM:");
 
     ostrand::GridState &state = window.gridState();

@@ -2,7 +2,7 @@
 
 namespace ostrand {
 
-QByteArray CleanDisplayText(const QByteArray &raw)
+QByteArray cleanDisplayText(const QByteArray &raw)
 {
     QByteArray clean = raw;
     for (char &byte : clean) {
@@ -15,7 +15,7 @@ QByteArray CleanDisplayText(const QByteArray &raw)
 
 QString displayLineText(const QByteArray &raw)
 {
-    return QString::fromLatin1(CleanDisplayText(raw));
+    return QString::fromLatin1(cleanDisplayText(raw));
 }
 
 } // namespace ostrand

@@ -90,7 +90,7 @@ TEST(DisplayBlockDecoding, labelsEachValueInTheChosenUnitsAndListsTheSetAlarmBit
 TEST(TextDisplayCleaning, replacesBytesUpTo10AndFrom254WithByte157AndKeepsTheRestAndTheLength)
 {
     const QByteArray raw("\x00\x01\x0a\x0b Flow\x7f\x9d\xe9\xfd\xfe\xff", 15);
-    EXPECT_EQ(CleanDisplayText(raw),
+    EXPECT_EQ(cleanDisplayText(raw),
               QByteArray("\x9d\x9d\x9d\x0b Flow\x7f\x9d\xe9\xfd\x9d\x9d", 15));
     EXPECT_EQ(displayLineText(QByteArray("\xe9\xfe", 2)), QString(QChar(0xE9)) + QChar(0x9D));
 }
