@@ -4,6 +4,7 @@
 #include "download/grid_state.h"
 #include "link/meter_link.h"
 #include "link/serial_link.h"
+#include "platform/file_locations.h"
 #include "platform/shared_state.h"
 
 #include <QMainWindow>
@@ -37,7 +38,9 @@ struct Platform {
 class MainWindow : public QMainWindow {
     Q_OBJECT
 public:
+    // Everything in `programDir`, as a portable installation keeps it.
     MainWindow(const QString &programDir, Platform platform, QWidget *parent = nullptr);
+    MainWindow(const FileLocations &locations, Platform platform, QWidget *parent = nullptr);
     ~MainWindow() override;
 
     // Start-up: creates the settings file when missing, then applies it.
@@ -59,10 +62,12 @@ protected:
 
 private:
     void onExitTriggered();
+    void showAbout();
     void onTabChanged(int index);
     void copyLinkSettings();
     void saveSettingsOnce();
 
+    FileLocations locations_;
     SettingsFile settingsFile_;
     // Read by the link (and the display polls) at each exchange; the Settings tab
     // is its only source.

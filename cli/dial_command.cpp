@@ -3,6 +3,7 @@
 #include "link/meter_link.h"
 #include "link/modem_dialer.h"
 #include "link/serial_link.h"
+#include "platform/file_locations.h"
 #include "platform/qt_event_pump.h"
 #include "platform/qt_serial_port.h"
 #include "platform/shared_state.h"
@@ -94,7 +95,7 @@ std::optional<LineChoice> parseLine(QCommandLineParser &parser, const QStringLis
 // The port, the link and the waits the window would use.
 struct ModemLine {
     explicit ModemLine(const LineChoice &choice)
-        : shared(choice.shared), serialPort(QCoreApplication::applicationDirPath())
+        : shared(choice.shared), serialPort(fileLocationsAtStartUp().comLinkDirs())
     {
         if (!choice.device.isEmpty())
             serialPort.setDeviceOverride(choice.device);

@@ -8,6 +8,7 @@
 #include "link/meter_link.h"
 #include "link/modem_dialer.h"
 #include "link/serial_link.h"
+#include "platform/file_locations.h"
 #include "platform/qt_event_pump.h"
 #include "platform/qt_serial_port.h"
 #include "platform/shared_state.h"
@@ -137,7 +138,7 @@ int runDownloadCommand(const QStringList &arguments)
     shared.SlaveId = static_cast<qint16>(*slave);
     shared.DownloadFileName = parser.value(QStringLiteral("output"));
 
-    QtSerialPort serialPort(QCoreApplication::applicationDirPath());
+    QtSerialPort serialPort(fileLocationsAtStartUp().comLinkDirs());
     if (!port->devicePath.isEmpty())
         serialPort.setDeviceOverride(port->devicePath);
     SystemClock clock;
