@@ -4,8 +4,10 @@
 
 #include <QList>
 #include <QString>
+#include <QStringList>
 #include <QTimer>
 #include <QWidget>
+#include <utility>
 
 class QComboBox;
 class QLabel;
@@ -29,6 +31,10 @@ public:
     explicit PortPanel(const QStringList &linkDirs, QWidget *parent = nullptr);
     // The same with the devices from `source` (tests, or another listing).
     PortPanel(const QStringList &linkDirs, DeviceSource source, QWidget *parent = nullptr);
+    PortPanel(const QString &linkDir, DeviceSource source, QWidget *parent = nullptr)
+        : PortPanel(QStringList{linkDir}, std::move(source), parent)
+    {
+    }
 
     // The devices as last listed.
     const QList<SerialDevice> &devices() const { return devices_; }

@@ -14,6 +14,16 @@ QString resolveComDevice(const QStringList &linkDirs, int portNumber);
 // One line for a tooltip telling which device COMn stands for, e.g. "COM1 → /dev/ttyUSB0".
 QString describeComDevice(const QStringList &linkDirs, int portNumber);
 
+// The same with links in one folder only, as a portable installation keeps them.
+inline QString resolveComDevice(const QString &linkDir, int portNumber)
+{
+    return resolveComDevice(QStringList{linkDir}, portNumber);
+}
+inline QString describeComDevice(const QString &linkDir, int portNumber)
+{
+    return describeComDevice(QStringList{linkDir}, portNumber);
+}
+
 // Points COM `portNumber` at `device` by writing the COMn link in `programDir`.
 // An earlier link is replaced in one step (a new link renamed over it), so a
 // reader never finds COMn missing. Anything there that is not a link is left

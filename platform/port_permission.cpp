@@ -11,7 +11,7 @@ QString permissionAdvice(const QString &device)
     QString group = QFileInfo(device).group();
     if (group.isEmpty() || group == QLatin1String("root"))
         group = QStringLiteral("dialout");
-    return QStringLiteral("Using %1 needs membership of the group \"%2\" that owns it: "
+    return QStringLiteral("Using %1 needs membership of the group \"%2\": "
                           "run sudo adduser $USER %2, then log out and log in again.")
         .arg(device, group);
 }

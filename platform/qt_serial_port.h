@@ -14,6 +14,7 @@ class QtSerialPort : public SerialPort {
 public:
     // `linkDirs` are where COMn links are looked for, in order.
     explicit QtSerialPort(const QStringList &linkDirs);
+    explicit QtSerialPort(const QString &linkDir) : QtSerialPort(QStringList{linkDir}) {}
     ~QtSerialPort() override;
 
     // Opens this device whatever COM number is asked for (a tool given a device path).

@@ -86,8 +86,9 @@ TEST(FileLocations, PortableWhenTheProgramsFolderIsWritableOrHoldsTheSettingsEls
         const FileLocations at = chooseFileLocations(program.path(), user.path(), "/home/op");
         QFile::setPermissions(program.path(), mode);
         EXPECT_EQ(at.portable, r.portable) << r.writable << r.holdsSettings;
-        EXPECT_EQ(at.comLinkDirs(), r.portable ? QStringList{program.path()}
-                                               : QStringList{user.path(), program.path()});
+        const QStringList linkDirs =
+            r.portable ? QStringList{program.path()} : QStringList{user.path(), program.path()};
+        EXPECT_EQ(at.comLinkDirs(), linkDirs);
         EXPECT_EQ(at.dataDir, r.portable ? program.path() : "/home/op");
     }
 }
