@@ -13,11 +13,13 @@ install(FILES packaging/ostrand-download.png
 # Debian wants man pages and changelogs compressed, and without a time stamp so
 # that two builds of the same sources give the same bytes.
 set(OSTRAND_PACKAGING_DIR ${CMAKE_BINARY_DIR}/packaging)
-configure_file(packaging/changelog.Debian.in ${OSTRAND_PACKAGING_DIR}/changelog.Debian @ONLY)
-set(OSTRAND_GZIPPED ${OSTRAND_PACKAGING_DIR}/changelog.Debian.gz)
-add_custom_command(OUTPUT ${OSTRAND_PACKAGING_DIR}/changelog.Debian.gz
-    COMMAND gzip -9nfk ${OSTRAND_PACKAGING_DIR}/changelog.Debian
-    DEPENDS ${OSTRAND_PACKAGING_DIR}/changelog.Debian)
+# The version has no Debian revision, which makes this a native package: its
+# changelog is changelog.gz, not changelog.Debian.gz.
+configure_file(packaging/changelog.in ${OSTRAND_PACKAGING_DIR}/changelog @ONLY)
+set(OSTRAND_GZIPPED ${OSTRAND_PACKAGING_DIR}/changelog.gz)
+add_custom_command(OUTPUT ${OSTRAND_PACKAGING_DIR}/changelog.gz
+    COMMAND gzip -9nfk ${OSTRAND_PACKAGING_DIR}/changelog
+    DEPENDS ${OSTRAND_PACKAGING_DIR}/changelog)
 foreach(program ostrand-download ostrand-cli ostrand-metersim)
     set(page ${OSTRAND_PACKAGING_DIR}/${program}.1.gz)
     add_custom_command(OUTPUT ${page}
@@ -29,7 +31,7 @@ endforeach()
 add_custom_target(ostrand_packaging_files ALL DEPENDS ${OSTRAND_GZIPPED})
 
 set(OSTRAND_DOCDIR ${CMAKE_INSTALL_DATADIR}/doc/ostrand-download)
-install(FILES README.md packaging/copyright ${OSTRAND_PACKAGING_DIR}/changelog.Debian.gz
+install(FILES README.md packaging/copyright ${OSTRAND_PACKAGING_DIR}/changelog.gz
         DESTINATION ${OSTRAND_DOCDIR})
 install(FILES docs/sample/PLOGR2.PDB docs/sample/README.md DESTINATION ${OSTRAND_DOCDIR}/sample)
 
@@ -40,14 +42,13 @@ set(CPACK_PACKAGING_INSTALL_PREFIX /usr)
 set(CPACK_PACKAGE_CONTACT "Ostrand Download developers <support@ostrand-download.invalid>")
 set(CPACK_DEBIAN_PACKAGE_MAINTAINER "${CPACK_PACKAGE_CONTACT}")
 set(CPACK_PACKAGE_DESCRIPTION_SUMMARY "download the data logs of Ostrand flow meters")
-# The extended description, one space-indented paragraph as dpkg expects.
-set(CPACK_DEBIAN_PACKAGE_DESCRIPTION "${CPACK_PACKAGE_DESCRIPTION_SUMMARY}
- Ostrand Download talks Modbus RTU over a serial line, direct or through a
- dial-up modem, to the 7700 Series, 8100, 8300 and R1900 Portable flow meters.
- It downloads a meter's data log into a grid and a CSV file, converts the logs
- a Palm handheld collected into the same CSV, mirrors the meter's display with
- a remote keypad and dials meters from a phone list. The package holds the
- window, the ostrand-cli batch tool and the ostrand-metersim simulated meter.")
+# The lines under the summary; CPack indents them as dpkg expects.
+set(CPACK_DEBIAN_PACKAGE_DESCRIPTION "Ostrand Download talks Modbus RTU over a serial line, direct or through a
+dial-up modem, to the 7700 Series, 8100, 8300 and R1900 Portable flow meters.
+It downloads a meter's data log into a grid and a CSV file, converts the logs
+a Palm handheld collected into the same CSV, mirrors the meter's display with
+a remote keypad and dials meters from a phone list. The package holds the
+window, the ostrand-cli batch tool and the ostrand-metersim simulated meter.")
 set(CPACK_DEBIAN_PACKAGE_SECTION electronics)
 set(CPACK_DEBIAN_PACKAGE_PRIORITY optional)
 set(CPACK_DEBIAN_PACKAGE_SHLIBDEPS ON)
