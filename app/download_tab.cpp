@@ -145,7 +145,7 @@ DownloadTab::~DownloadTab() = default;
 
 QString DownloadTab::inProgramDir(const QString &name) const
 {
-    // A bare name lives beside the program, wherever the program was started from.
+    // A bare name lives beside the program when it runs portable, else in the home folder.
     return name.isEmpty() ? name : QDir(sources_.programDir).filePath(name);
 }
 

@@ -30,7 +30,7 @@ struct Settings;
 
 // What a download reaches beyond its own tab.
 struct DownloadSources {
-    QString programDir; // where a bare file name lives
+    QString programDir; // where a bare file name lives: beside a portable program, else home
     MeterLink &link;
     ResultsGrid &results;
     GridState &gridState;

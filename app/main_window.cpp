@@ -9,11 +9,14 @@
 #include "app/tab_widgets.h"
 #include "app/view_tab.h"
 #include "download/results_grid.h"
+#include "ostrand_version.h"
 
 #include <QAction>
 #include <QCloseEvent>
 #include <QCoreApplication>
+#include <QDir>
 #include <QMenuBar>
+#include <QMessageBox>
 #include <QStatusBar>
 #include <QTabWidget>
 
@@ -26,22 +29,31 @@ constexpr int kDisplayTab = 3;
 } // namespace
 
 MainWindow::MainWindow(const QString &programDir, Platform platform, QWidget *parent)
-    : QMainWindow(parent), settingsFile_(programDir),
+    : MainWindow(portableLocations(programDir), platform, parent)
+{
+}
+
+MainWindow::MainWindow(const FileLocations &locations, Platform platform, QWidget *parent)
+    : QMainWindow(parent), locations_(locations), settingsFile_(locations.settingsDir),
       serial_(platform.port, platform.clock, platform.pump), link_(serial_)
 {
     setObjectName(QStringLiteral("DwnLoad1"));
-    setWindowTitle(QStringLiteral("Ostrand Download Revision 1.17"));
+    setWindowTitle(QStringLiteral("Ostrand Download Revision " OSTRAND_VERSION));
     exitHandler_ = [] { QCoreApplication::exit(0); };
 
     auto *exitAction =
         named(new QAction(QStringLiteral("E&xit"), this), QStringLiteral("File_mnu"));
     menuBar()->addAction(exitAction);
     connect(exitAction, &QAction::triggered, this, &MainWindow::onExitTriggered);
+    auto *aboutAction =
+        named(new QAction(QStringLiteral("&About"), this), QStringLiteral("About_mnu"));
+    menuBar()->addAction(aboutAction);
+    connect(aboutAction, &QAction::triggered, this, &MainWindow::showAbout);
 
     results_ = new ResultsGrid(ResultsGrid::kDefaultRows, ResultsGrid::kDefaultCols, this);
-    settingsTab_ = new SettingsTab(programDir, link_);
+    settingsTab_ = new SettingsTab(locations.comLinkDirs(), link_);
     palmTab_ = new PalmTab(platform.dialogs);
-    downloadTab_ = new DownloadTab({programDir, link_, *results_, gridState_, *settingsTab_,
+    downloadTab_ = new DownloadTab({locations.dataDir, link_, *results_, gridState_, *settingsTab_,
                                     *palmTab_, platform.dialogs, platform.pump, platform.clock});
     auto *viewTab = new ViewTab(*results_, gridState_, platform.dialogs);
     displayTab_ = new DisplayTab(link_);
@@ -139,6 +151,20 @@ void MainWindow::closeEvent(QCloseEvent *event)
 {
     saveSettingsOnce();
     event->accept();
+}
+
+void MainWindow::showAbout()
+{
+    const QString where = locations_.portable
+                              ? QStringLiteral("beside the program (portable)")
+                              : QStringLiteral("in your configuration folder");
+    const QString text =
+        QStringLiteral("Ostrand Download %1\n\nQt %2 (built with %3)\nMIT License\n\n"
+                       "Settings (%4) and COM1 to COM4 links are kept %5:\n%6")
+            .arg(QStringLiteral(OSTRAND_VERSION), QString::fromLatin1(qVersion()),
+                 QStringLiteral(QT_VERSION_STR), kSettingsFileName, where,
+                 QDir::toNativeSeparators(locations_.settingsDir));
+    QMessageBox::about(this, QStringLiteral("About Ostrand Download"), text);
 }
 
 void MainWindow::onExitTriggered()

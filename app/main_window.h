@@ -4,6 +4,7 @@
 #include "download/grid_state.h"
 #include "link/meter_link.h"
 #include "link/serial_link.h"
+#include "platform/file_locations.h"
 
 #include <QMainWindow>
 #include <functional>
@@ -36,7 +37,9 @@ struct Platform {
 class MainWindow : public QMainWindow {
     Q_OBJECT
 public:
+    // Everything in `programDir`, as a portable installation keeps it.
     MainWindow(const QString &programDir, Platform platform, QWidget *parent = nullptr);
+    MainWindow(const FileLocations &locations, Platform platform, QWidget *parent = nullptr);
     ~MainWindow() override;
 
     // Start-up: creates the settings file when missing, then applies it.
@@ -58,10 +61,12 @@ protected:
 
 private:
     void onExitTriggered();
+    void showAbout();
     void onTabChanged(int index);
     void copyLinkSettings();
     void saveSettingsOnce();
 
+    FileLocations locations_;
     SettingsFile settingsFile_;
     SerialLink serial_;
     MeterLink link_;

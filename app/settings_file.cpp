@@ -247,13 +247,13 @@ Settings readSettings(const QByteArray &bytes)
     return settings;
 }
 
-SettingsFile::SettingsFile(QString programDir) : programDir_(std::move(programDir))
+SettingsFile::SettingsFile(QString dir) : dir_(std::move(dir))
 {
 }
 
 QString SettingsFile::path() const
 {
-    return QDir(programDir_).filePath(kSettingsFileName);
+    return QDir(dir_).filePath(kSettingsFileName);
 }
 
 bool SettingsFile::exists() const

@@ -1,5 +1,7 @@
 #pragma once
 
+#include "platform/file_locations.h"
+
 #include <QByteArray>
 #include <QString>
 #include <array>
@@ -37,7 +39,6 @@ struct Settings {
 };
 
 constexpr int kSettingsLineCount = 43;
-inline const QString kSettingsFileName = QStringLiteral("7700dwn.ini");
 inline const QString kDefaultPalmDatabasePath =
     QStringLiteral("c:\\Palm\\UserName\\Backup\\PLOGR2.pdb");
 
@@ -48,10 +49,10 @@ QByteArray settingsBytes(const Settings &settings);
 // Reads `bytes` line by line by position, stopping at the first failure.
 Settings readSettings(const QByteArray &bytes);
 
-// The settings file in the program's own directory.
+// The settings file in the folder chosen at start-up.
 class SettingsFile {
 public:
-    explicit SettingsFile(QString programDir);
+    explicit SettingsFile(QString dir);
 
     QString path() const;
     bool exists() const;
@@ -64,7 +65,7 @@ public:
     QString lastError() const { return lastError_; }
 
 private:
-    QString programDir_;
+    QString dir_;
     QString lastError_;
     bool keepDamagedCopy_ = false;
 };

@@ -23,8 +23,8 @@ const QString kSlaveIdInvalidStyle = QStringLiteral("QLineEdit { background: #F4
 
 } // namespace
 
-SettingsTab::SettingsTab(const QString &programDir, MeterLink &link, QWidget *parent)
-    : QWidget(parent), programDir_(programDir), link_(link)
+SettingsTab::SettingsTab(const QStringList &comLinkDirs, MeterLink &link, QWidget *parent)
+    : QWidget(parent), comLinkDirs_(comLinkDirs), link_(link)
 {
     auto *slaveLabel = named(new QLabel(QStringLiteral("Slave ID")), QStringLiteral("Label1"));
     slaveIdBox_ = named(new QLineEdit(QStringLiteral("001")), QStringLiteral("Text1"));
@@ -80,7 +80,7 @@ SettingsTab::SettingsTab(const QString &programDir, MeterLink &link, QWidget *pa
     groups->addWidget(portFrame);
     groups->addWidget(flowFrame);
     // Which device each Comm option opens, the adapters present, and COMn pointed at one.
-    auto *portPanel = named(new PortPanel(programDir_), QStringLiteral("PortPanel"));
+    auto *portPanel = named(new PortPanel(comLinkDirs_), QStringLiteral("PortPanel"));
     connect(portPanel, &PortPanel::comLinkChanged, this, [this](int) {
         describePortDevices();
         // The next exchange opens the device the link now names.
@@ -131,7 +131,7 @@ void SettingsTab::onSlaveIdEdited()
 void SettingsTab::describePortDevices()
 {
     for (int i = 0; i < 4; ++i)
-        portButtons_[i]->setToolTip(describeComDevice(programDir_, i + 1));
+        portButtons_[i]->setToolTip(describeComDevice(comLinkDirs_, i + 1));
 }
 
 void SettingsTab::apply(const Settings &settings)

@@ -1,6 +1,7 @@
 #pragma once
 
 #include <QString>
+#include <QStringList>
 #include <QWidget>
 #include <array>
 #include <optional>
@@ -19,7 +20,7 @@ struct Settings;
 class SettingsTab : public QWidget {
     Q_OBJECT
 public:
-    SettingsTab(const QString &programDir, MeterLink &link, QWidget *parent = nullptr);
+    SettingsTab(const QStringList &comLinkDirs, MeterLink &link, QWidget *parent = nullptr);
 
     // What the link is to use. The port is 0 and the rate empty until a setting
     // or a click chose one; the slave address is the last valid one typed.
@@ -31,7 +32,7 @@ public:
 
     void apply(const Settings &settings);
     void store(Settings &settings) const;
-    // A COMn link beside the program may have been made or changed since the last look.
+    // A COMn link may have been made or changed since the last look.
     void describePortDevices();
 
 signals:
@@ -42,7 +43,7 @@ private:
     void onPortClicked(int index);
     void onSlaveIdEdited();
 
-    QString programDir_;
+    QStringList comLinkDirs_;
     MeterLink &link_;
     QLineEdit *slaveIdBox_ = nullptr;
     QButtonGroup *baudGroup_ = nullptr;

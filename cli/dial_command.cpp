@@ -4,6 +4,7 @@
 #include "link/meter_link.h"
 #include "link/modem_dialer.h"
 #include "link/serial_link.h"
+#include "platform/file_locations.h"
 #include "platform/qt_event_pump.h"
 #include "platform/qt_serial_port.h"
 #include "platform/system_clock.h"
@@ -94,7 +95,7 @@ std::optional<LineChoice> parseLine(QCommandLineParser &parser, const QStringLis
 // The port, the link and the waits the window would use.
 struct ModemLine {
     explicit ModemLine(const LineChoice &choice)
-        : serialPort(QCoreApplication::applicationDirPath())
+        : serialPort(fileLocationsAtStartUp().comLinkDirs())
     {
         serial.setSettings(choice.settings);
         if (!choice.device.isEmpty())

@@ -7,6 +7,7 @@
 #include "display/meter_type.h"
 #include "link/meter_link.h"
 #include "link/serial_link.h"
+#include "platform/file_locations.h"
 #include "platform/qt_event_pump.h"
 #include "platform/qt_serial_port.h"
 #include "platform/system_clock.h"
@@ -209,7 +210,7 @@ int runDisplayCommand(const QStringList &arguments)
     if (!request)
         return status;
 
-    QtSerialPort serialPort(QCoreApplication::applicationDirPath());
+    QtSerialPort serialPort(fileLocationsAtStartUp().comLinkDirs());
     if (!request->port.devicePath.isEmpty())
         serialPort.setDeviceOverride(request->port.devicePath);
     SystemClock clock;

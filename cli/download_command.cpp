@@ -8,6 +8,7 @@
 #include "link/meter_link.h"
 #include "link/modem_dialer.h"
 #include "link/serial_link.h"
+#include "platform/file_locations.h"
 #include "platform/qt_event_pump.h"
 #include "platform/qt_serial_port.h"
 #include "platform/system_clock.h"
@@ -118,7 +119,7 @@ int runDownloadCommand(const QStringList &arguments)
         return usageError(QStringLiteral("--output needs a file name"));
 
 
-    QtSerialPort serialPort(QCoreApplication::applicationDirPath());
+    QtSerialPort serialPort(fileLocationsAtStartUp().comLinkDirs());
     if (!port->devicePath.isEmpty())
         serialPort.setDeviceOverride(port->devicePath);
     SystemClock clock;

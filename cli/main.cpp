@@ -2,6 +2,7 @@
 // without the window, for scheduled and scripted work.
 #include "cli_common.h"
 #include "command_registry.h"
+#include "ostrand_version.h"
 
 #include <QCoreApplication>
 #include <cstdio>
@@ -16,8 +17,10 @@ void printHelp()
         std::fputs(command.help, stdout);
         std::fputc('\n', stdout);
     }
-    std::fputs("PORT is COM1 to COM4 (resolved as the window resolves them: a COMn link beside the\n"
-               "program, else /dev/ttyS0 to /dev/ttyS3) or a device path. Bad usage exits with 64.\n",
+    std::fputs("PORT is COM1 to COM4 (resolved as the window resolves them: a COMn link in\n"
+               "~/.config/ostrand-download/ when the program's folder is not writable, else beside\n"
+               "the program, else /dev/ttyS0 to /dev/ttyS3) or a device path. Bad usage exits with\n"
+               "64. --version prints the version.\n",
                stdout);
 }
 
@@ -36,6 +39,10 @@ int main(int argc, char **argv)
     const QString name = args.at(1);
     if (name == QLatin1String("--help") || name == QLatin1String("-h") || name == QLatin1String("help")) {
         printHelp();
+        return 0;
+    }
+    if (name == QLatin1String("--version")) {
+        std::printf("ostrand-cli %s (Qt %s)\n", OSTRAND_VERSION, qVersion());
         return 0;
     }
     // QCommandLineParser expects the program name first.

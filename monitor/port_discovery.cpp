@@ -114,9 +114,9 @@ QString deviceSummary(const SerialDevice &device)
     return QStringLiteral("%1 — %2").arg(device.portName, parts.join(QStringLiteral(", ")));
 }
 
-int deviceForComPort(const QList<SerialDevice> &devices, const QString &programDir, int portNumber)
+int deviceForComPort(const QList<SerialDevice> &devices, const QStringList &linkDirs, int portNumber)
 {
-    const QString resolved = resolveComDevice(programDir, portNumber);
+    const QString resolved = resolveComDevice(linkDirs, portNumber);
     if (resolved.isEmpty())
         return -1;
     const QString target = canonical(resolved);
@@ -127,16 +127,16 @@ int deviceForComPort(const QList<SerialDevice> &devices, const QString &programD
     return -1;
 }
 
-QString comPortLine(const QList<SerialDevice> &devices, const QString &programDir, int portNumber)
+QString comPortLine(const QList<SerialDevice> &devices, const QStringList &linkDirs, int portNumber)
 {
-    QString line = describeComDevice(programDir, portNumber);
-    const int index = deviceForComPort(devices, programDir, portNumber);
+    QString line = describeComDevice(linkDirs, portNumber);
+    const int index = deviceForComPort(devices, linkDirs, portNumber);
     if (index >= 0) {
         const QString identity = shortIdentity(devices[index]);
         if (!identity.isEmpty())
             line += QStringLiteral(" (%1)").arg(identity);
     } else if (!line.endsWith(QLatin1String("(missing)"))) {
-        const QString device = resolveComDevice(programDir, portNumber);
+        const QString device = resolveComDevice(linkDirs, portNumber);
         if (!device.isEmpty() && !QFileInfo::exists(device))
             line += QStringLiteral(" (not present)");
     }

@@ -2,6 +2,7 @@
 
 #include <QList>
 #include <QString>
+#include <QStringList>
 #include <functional>
 
 namespace ostrand {
@@ -42,11 +43,11 @@ QString linkTargetFor(const SerialDevice &device);
 QString deviceSummary(const SerialDevice &device);
 
 // The index in `devices` of the device COM `portNumber` resolves to; -1 for none of them.
-int deviceForComPort(const QList<SerialDevice> &devices, const QString &programDir, int portNumber);
+int deviceForComPort(const QList<SerialDevice> &devices, const QStringList &linkDirs, int portNumber);
 
 // "COM3 → /dev/ttyUSB0 (FT232R USB UART, serial A12345)": where COMn leads and, when it is
 // a listed device, which one.
-QString comPortLine(const QList<SerialDevice> &devices, const QString &programDir, int portNumber);
+QString comPortLine(const QList<SerialDevice> &devices, const QStringList &linkDirs, int portNumber);
 
 // Devices that came and went between two looks, matched by location and serial number.
 struct DeviceChanges {

@@ -14,13 +14,13 @@
 
 namespace ostrand {
 
-PortPanel::PortPanel(const QString &programDir, QWidget *parent)
-    : PortPanel(programDir, systemSerialDevices, parent)
+PortPanel::PortPanel(const QStringList &linkDirs, QWidget *parent)
+    : PortPanel(linkDirs, systemSerialDevices, parent)
 {
 }
 
-PortPanel::PortPanel(const QString &programDir, DeviceSource source, QWidget *parent)
-    : QWidget(parent), programDir_(programDir), source_(std::move(source))
+PortPanel::PortPanel(const QStringList &linkDirs, DeviceSource source, QWidget *parent)
+    : QWidget(parent), linkDirs_(linkDirs), source_(std::move(source))
 {
     deviceList_ = named(new QListWidget, QStringLiteral("portDeviceList"));
     comPorts_ = named(new QLabel, QStringLiteral("portComMap"));
@@ -91,7 +91,7 @@ void PortPanel::fillDeviceList()
     for (int i = 0; i < devices_.size(); ++i) {
         QStringList ports;
         for (int n = 1; n <= kComPorts; ++n) {
-            if (deviceForComPort(devices_, programDir_, n) == i)
+            if (deviceForComPort(devices_, linkDirs_, n) == i)
                 ports << QStringLiteral("COM%1").arg(n);
         }
         QString text = deviceSummary(devices_[i]);
@@ -124,7 +124,7 @@ void PortPanel::showComPorts()
 {
     QStringList lines;
     for (int n = 1; n <= kComPorts; ++n)
-        lines << comPortLine(devices_, programDir_, n);
+        lines << comPortLine(devices_, linkDirs_, n);
     comPorts_->setText(lines.join(QLatin1Char('\n')));
 }
 
@@ -136,7 +136,7 @@ bool PortPanel::assign(int portNumber, int deviceIndex)
     }
     const QString target = linkTargetFor(devices_[deviceIndex]);
     QString error;
-    if (!linkComPort(programDir_, portNumber, target, &error)) {
+    if (!linkComPort(linkDirs_.value(0), portNumber, target, &error)) {
         showStatus(error, true);
         return false;
     }

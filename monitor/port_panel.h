@@ -4,8 +4,10 @@
 
 #include <QList>
 #include <QString>
+#include <QStringList>
 #include <QTimer>
 #include <QWidget>
+#include <utility>
 
 class QComboBox;
 class QLabel;
@@ -25,10 +27,14 @@ public:
     // it, rarely enough that the listing's cost goes unseen.
     static constexpr int kPollMs = 2000;
 
-    // COMn links live in `programDir`; the devices come from the system.
-    explicit PortPanel(const QString &programDir, QWidget *parent = nullptr);
+    // COMn links are looked for in `linkDirs` and written to the first; the devices come from the system.
+    explicit PortPanel(const QStringList &linkDirs, QWidget *parent = nullptr);
     // The same with the devices from `source` (tests, or another listing).
-    PortPanel(const QString &programDir, DeviceSource source, QWidget *parent = nullptr);
+    PortPanel(const QStringList &linkDirs, DeviceSource source, QWidget *parent = nullptr);
+    PortPanel(const QString &linkDir, DeviceSource source, QWidget *parent = nullptr)
+        : PortPanel(QStringList{linkDir}, std::move(source), parent)
+    {
+    }
 
     // The devices as last listed.
     const QList<SerialDevice> &devices() const { return devices_; }
@@ -53,7 +59,7 @@ private:
     void showStatus(const QString &text, bool trouble);
     void updateAssignButton();
 
-    QString programDir_;
+    QStringList linkDirs_;
     DeviceSource source_;
     QList<SerialDevice> devices_;
     bool listed_ = false;

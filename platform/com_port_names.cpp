@@ -35,6 +35,17 @@ QString systemDeviceName(int portNumber)
 #endif
 }
 
+// The COMn entry of the first folder that has one; a null QFileInfo when none does.
+QFileInfo comLink(const QStringList &linkDirs, int portNumber)
+{
+    for (const QString &dir : linkDirs) {
+        const QFileInfo link(QDir(dir).filePath(comName(portNumber)));
+        if (linkOrFilePresent(link))
+            return link;
+    }
+    return QFileInfo();
+}
+
 void setError(QString *error, const QString &text)
 {
     if (error)
@@ -43,12 +54,12 @@ void setError(QString *error, const QString &text)
 
 } // namespace
 
-QString resolveComDevice(const QString &programDir, int portNumber)
+QString resolveComDevice(const QStringList &linkDirs, int portNumber)
 {
     if (portNumber < 1)
         return QString();
-    const QFileInfo link(QDir(programDir).filePath(comName(portNumber)));
-    if (linkOrFilePresent(link)) {
+    const QFileInfo link = comLink(linkDirs, portNumber);
+    if (!link.filePath().isEmpty()) {
         // A dangling link keeps its own path, so the open error names what the user set up.
         const QString target = link.canonicalFilePath();
         return target.isEmpty() ? link.filePath() : target;
@@ -56,14 +67,14 @@ QString resolveComDevice(const QString &programDir, int portNumber)
     return systemDeviceName(portNumber);
 }
 
-QString describeComDevice(const QString &programDir, int portNumber)
+QString describeComDevice(const QStringList &linkDirs, int portNumber)
 {
     if (portNumber < 1)
         return QStringLiteral("No COM port chosen");
-    const QFileInfo link(QDir(programDir).filePath(comName(portNumber)));
+    const QFileInfo link = comLink(linkDirs, portNumber);
     if (link.isSymLink() && link.canonicalFilePath().isEmpty())
         return QStringLiteral("%1 → %2 (missing)").arg(comName(portNumber), link.symLinkTarget());
-    const QString device = resolveComDevice(programDir, portNumber);
+    const QString device = resolveComDevice(linkDirs, portNumber);
     if (device == comName(portNumber))
         return device;
     return QStringLiteral("%1 → %2").arg(comName(portNumber), device);

@@ -1,16 +1,28 @@
 #pragma once
 
 #include <QString>
+#include <QStringList>
 
 namespace ostrand {
 
-// The device behind COM `portNumber`: a link (or file) named COMn in `programDir`
-// wins, so a USB adapter can be given a COM number; otherwise the system's own
-// name for that port. Empty when `portNumber` is not a port number (below 1).
-QString resolveComDevice(const QString &programDir, int portNumber);
+// The device behind COM `portNumber`: a link (or file) named COMn in the first of
+// `linkDirs` that has one wins, so a USB adapter can be given a COM number;
+// otherwise the system's own name for that port. Empty when `portNumber` is not
+// a port number (below 1).
+QString resolveComDevice(const QStringList &linkDirs, int portNumber);
 
 // One line for a tooltip telling which device COMn stands for, e.g. "COM1 → /dev/ttyUSB0".
-QString describeComDevice(const QString &programDir, int portNumber);
+QString describeComDevice(const QStringList &linkDirs, int portNumber);
+
+// The same with links in one folder only, as a portable installation keeps them.
+inline QString resolveComDevice(const QString &linkDir, int portNumber)
+{
+    return resolveComDevice(QStringList{linkDir}, portNumber);
+}
+inline QString describeComDevice(const QString &linkDir, int portNumber)
+{
+    return describeComDevice(QStringList{linkDir}, portNumber);
+}
 
 // Points COM `portNumber` at `device` by writing the COMn link in `programDir`.
 // An earlier link is replaced in one step (a new link renamed over it), so a

@@ -1,6 +1,7 @@
 #include "qt_serial_port.h"
 
 #include "com_port_names.h"
+#include "port_permission.h"
 
 #include <QFile>
 #include <QFileInfo>
@@ -13,7 +14,7 @@
 
 namespace ostrand {
 
-QtSerialPort::QtSerialPort(const QString &programDir) : programDir_(programDir)
+QtSerialPort::QtSerialPort(const QStringList &linkDirs) : linkDirs_(linkDirs)
 {
     QObject::connect(&port_, &QSerialPort::errorOccurred, &port_,
                      [this](QSerialPort::SerialPortError error) { onError(error); });
@@ -38,9 +39,13 @@ bool QtSerialPort::lockDevice(const QString &device, int portNumber)
     const int fd = ::open(path.constData(), O_RDWR | O_NOCTTY | O_NONBLOCK | O_CLOEXEC);
     if (fd < 0) {
         // A tty put in exclusive mode by another program refuses further opens.
-        // Any other refusal (no such device, no permission) QSerialPort meets
-        // as well, and its report of it is the one operators know.
-        return errno == EBUSY ? refuse(QStringLiteral("port in use by another program")) : true;
+        // A missing device QSerialPort meets as well, and its report of it is the
+        // one operators know; for a refused one they need to know what to do.
+        const int error = errno;
+        if (error == EACCES || error == EPERM)
+            return refuse(QStringLiteral("%1. %2").arg(QString::fromLocal8Bit(std::strerror(error)),
+                                                       permissionAdvice(device)));
+        return error == EBUSY ? refuse(QStringLiteral("port in use by another program")) : true;
     }
     // flock() binds root as well, which the tty's exclusive mode does not.
     if (::flock(fd, LOCK_EX | LOCK_NB) != 0) {
@@ -66,7 +71,7 @@ bool QtSerialPort::open(int portNumber, const QString &baudText)
     if (port_.isOpen())
         return true;
     QString device =
-        deviceOverride_.isEmpty() ? resolveComDevice(programDir_, portNumber) : deviceOverride_;
+        deviceOverride_.isEmpty() ? resolveComDevice(linkDirs_, portNumber) : deviceOverride_;
     // QSerialPort's lock file is keyed on the name it is given: COM1 and the
     // device it links to would get two locks for one line.
     const QString canonical = QFileInfo(device).canonicalFilePath();

@@ -4,15 +4,17 @@
 
 #include <QSerialPort>
 #include <QString>
+#include <QStringList>
 
 namespace ostrand {
 
-// SerialPort over a real tty through QSerialPort. COMn is looked up beside the
-// program (see com_port_names.h) each time the port is opened.
+// SerialPort over a real tty through QSerialPort. COMn is looked up in the
+// link folders (see com_port_names.h) each time the port is opened.
 class QtSerialPort : public SerialPort {
 public:
-    // `programDir` is where COMn links are looked for.
-    explicit QtSerialPort(const QString &programDir);
+    // `linkDirs` are where COMn links are looked for, in order.
+    explicit QtSerialPort(const QStringList &linkDirs);
+    explicit QtSerialPort(const QString &linkDir) : QtSerialPort(QStringList{linkDir}) {}
     ~QtSerialPort() override;
 
     // Opens this device whatever COM number is asked for (a tool given a device path).
@@ -21,7 +23,8 @@ public:
     // Opens COMn at `baudText` baud, 8N1; true at once when already open. The
     // device is taken by its real path, whatever link or name led to it, and
     // held with an exclusive flock() while open, so a second program reaching
-    // it by any name is refused ("port in use by another program").
+    // it by any name is refused ("port in use by another program"). A device
+    // the user may not open is refused with the group to join and how.
     bool open(int portNumber, const QString &baudText) override;
     // False also after the device vanished (adapter pulled) until open() succeeds again.
     bool isOpen() const override;
@@ -47,7 +50,7 @@ private:
     bool lockDevice(const QString &device, int portNumber);
     void unlockDevice();
 
-    QString programDir_;
+    QStringList linkDirs_;
     QString deviceOverride_;
     QSerialPort port_;
     QString error_;

@@ -1,4 +1,5 @@
 #include "meter_setup.h"
+#include "ostrand_version.h"
 #include "sim_options.h"
 #include "simulator.h"
 #include "termination_signals.h"
@@ -23,7 +24,7 @@ int main(int argc, char **argv)
 {
     QCoreApplication app(argc, argv);
     QCoreApplication::setApplicationName(QStringLiteral("ostrand-metersim"));
-    QCoreApplication::setApplicationVersion(QStringLiteral("1.17"));
+    QCoreApplication::setApplicationVersion(QStringLiteral(OSTRAND_VERSION));
 
     SimOptions options;
     QString error;
@@ -37,7 +38,7 @@ int main(int argc, char **argv)
         return 0;
     }
     if (options.showVersion) {
-        printLine(stdout, QStringLiteral("ostrand-metersim 1.17"));
+        printLine(stdout, QStringLiteral("ostrand-metersim " OSTRAND_VERSION));
         return 0;
     }
 

@@ -1,19 +1,28 @@
+#include "cli_run.h"
 #include "platform/com_port_names.h"
+#include "platform/file_locations.h"
 #include "platform/qt_event_pump.h"
 #include "platform/qt_serial_port.h"
 #include "pseudo_terminal.h"
 
 #include <QCoreApplication>
+#include <QDir>
 #include <QElapsedTimer>
 #include <QFile>
 #include <QFileInfo>
 #include <QTemporaryDir>
 #include <QTimer>
 #include <gtest/gtest.h>
+#include <cerrno>
+#include <cstring>
 #include <memory>
+#include <unistd.h>
 
 namespace ostrand {
 namespace {
+
+using testing::CliRun;
+using testing::runCli;
 
 // A pretend program folder with COM1 linked to a pty that stands in for the cable.
 class ComLinkedPty : public ::testing::Test {
@@ -49,6 +58,39 @@ TEST_F(ComPortNames, ALinkOrFileBesideTheProgramIsThatPortsDeviceAMissingTargetI
     EXPECT_EQ(resolveComDevice(programDir.path(), 4), comPath(4)) << "no fall-back to another port";
     EXPECT_TRUE(describeComDevice(programDir.path(), 4).contains("missing"));
     EXPECT_EQ(resolveComDevice(programDir.path(), 3), "/dev/ttyS2");
+
+    // An installed program looks in the user's folder first, then beside itself.
+    QTemporaryDir userDir;
+    ASSERT_TRUE(QFile::link("/dev/null", userDir.filePath("COM2")));
+    EXPECT_EQ(resolveComDevice({userDir.path(), programDir.path()}, 2), "/dev/null");
+    EXPECT_EQ(resolveComDevice({userDir.path(), programDir.path()}, 1), device);
+}
+
+// Permissions do not bind root: those rows run when the suite runs as an ordinary user, as CI does.
+TEST(FileLocations, PortableWhenTheProgramsFolderIsWritableOrHoldsTheSettingsElsePerUser)
+{
+    const struct {
+        bool writable, holdsSettings, portable;
+    } rows[] = {{true, false, true}, {false, true, true}, {false, false, false}};
+    for (const auto &r : rows) {
+        if (!r.writable && ::geteuid() == 0)
+            continue;
+        QTemporaryDir program, user;
+        if (r.holdsSettings) {
+            QFile settings(QDir(program.path()).filePath("7700dwn.ini"));
+            ASSERT_TRUE(settings.open(QIODevice::WriteOnly));
+        }
+        const auto mode = QFile::permissions(program.path());
+        if (!r.writable)
+            ASSERT_TRUE(QFile::setPermissions(program.path(), QFile::ReadOwner | QFile::ExeOwner));
+        const FileLocations at = chooseFileLocations(program.path(), user.path(), "/home/op");
+        QFile::setPermissions(program.path(), mode);
+        EXPECT_EQ(at.portable, r.portable) << r.writable << r.holdsSettings;
+        const QStringList linkDirs =
+            r.portable ? QStringList{program.path()} : QStringList{user.path(), program.path()};
+        EXPECT_EQ(at.comLinkDirs(), linkDirs);
+        EXPECT_EQ(at.dataDir, r.portable ? program.path() : "/home/op");
+    }
 }
 
 class QtSerialPortTest : public ComLinkedPty {
@@ -123,6 +165,26 @@ TEST_F(QtSerialPortTest, ClosesItselfWhenTheDeviceVanishesAndReopensOnceItIsBack
 }
 
 // The clock only bounds the loops, so a faulty pump fails by missing a deadline instead of hanging.
+TEST_F(QtSerialPortTest, ADeviceTheUserMayNotOpenNamesTheGroupToJoinInTheWindowAndOnTheCommandLine)
+{
+    if (::geteuid() == 0)
+        GTEST_SKIP() << "permissions do not bind root";
+    const QString device = programDir.filePath("ttyLocked");
+    QFile locked(device);
+    ASSERT_TRUE(locked.open(QIODevice::WriteOnly));
+    ASSERT_TRUE(locked.setPermissions({}));
+    port.setDeviceOverride(device);
+    EXPECT_FALSE(port.open(1, "9600"));
+    const CliRun run =
+        runCli({"download", "--port", device, "--output", programDir.filePath("x.csv")});
+    for (const QString &said : {port.errorString(), run.errors}) {
+        for (const QString &part : {device, QString::fromLocal8Bit(std::strerror(EACCES)),
+                                    QStringLiteral("sudo adduser $USER "),
+                                    QStringLiteral("log in again")})
+            EXPECT_TRUE(said.contains(part)) << said.toStdString();
+    }
+}
+
 TEST(QtEventPumpTest, AYieldSleepsUntilTheNextEventAndRunsNestedYieldsWhileASleepRunsNothing)
 {
     QtEventPump pump;
