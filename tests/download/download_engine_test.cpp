@@ -4,9 +4,9 @@
 #include "download/log_address.h"
 #include "download/results_grid.h"
 #include "fake_meter.h"
-#include "qt_printers.h"
 #include "link/meter_link.h"
 #include "link/serial_link.h"
+#include "qt_printers.h"
 #include "virtual_event_pump.h"
 
 #include <QFile>
@@ -20,17 +20,15 @@ namespace {
 
 class RecordingDisplay : public DownloadDisplay {
 public:
-    void setStatus(const QString &text) override { statuses << text; }
-    void setProgress(int percent) override { progress.push_back(percent); }
+    void setStatus(const QString &) override {}
+    void setProgress(int) override {}
     void setRecordsUsed(const QString &text) override { used = text; }
-    void setRecordsAvailable(const QString &text) override { available = text; }
+    void setRecordsAvailable(const QString &) override {}
     void setChannelLabel(int channel, const QString &text) override { labels[channel] = text; }
     void showDetail(const QString &text) override { details << text; }
 
-    QStringList statuses;
     QStringList details;
-    std::vector<int> progress;
-    QString used, available;
+    QString used;
     std::array<QString, 9> labels;
 };
 
@@ -44,7 +42,7 @@ protected:
         meter.setLabel(3, "Flow Tot");
     }
 
-    // Records of channels 1 and 3 every 15 minutes from 10:00 on 12/1/2026, from the log's first address.
+    // Records of channels 1 and 3 every 15 minutes from 10:00 on 12/1/2026.
     void logRecords(int instants, int bank = 8, int page = 0x80, int offset = 0)
     {
         QByteArray bytes;
@@ -93,119 +91,83 @@ TEST(LogAddress, byteCountsFollowTheLogsPagesAcrossBanksAndTheWrap)
         {{12, 0x90, 0x10}, {9, 0x81, 0}, (23 - 12) * 16384 + 16384 - 0x1010 + 16384 + 256},
     };
     for (const auto &c : cases)
-        EXPECT_EQ(logByteCount(c.start, c.end), c.bytes) << c.start.bank << "/" << c.start.page << " to "
-                                                          << c.end.bank << "/" << c.end.page;
+        EXPECT_EQ(logByteCount(c.start, c.end), c.bytes)
+            << c.start.bank << "/" << c.start.page << " to " << c.end.bank << "/" << c.end.page;
     EXPECT_EQ(advancedBy({8, 0x85, 0xF8}, 8), (LogAddress{8, 0x86, 0}));
     EXPECT_EQ(advancedBy({8, 0xBF, 0xF8}, 8), (LogAddress{9, 0x80, 0}));
     EXPECT_EQ(advancedBy({23, 0xBF, 0xF8}, 8), (LogAddress{8, 0x80, 0}));
 }
 
-TEST_F(DownloadEngineTest, aOnePageLogIsReadInOneBlockWithLabelsCountsAndRows)
+TEST_F(DownloadEngineTest, theLogBetweenThePointersIsReadOnceInBlocksWhateverItsLayout)
 {
-    logRecords(16);
-    meter.setPointers(8, 0x80, 0, 8, 0x81, 0, 32, 2048);
-    EXPECT_EQ(download(), DownloadResult::Complete);
-
-    ASSERT_EQ(meter.blockReads.size(), 9u) << "eight labels and one block";
-    const auto &block = meter.blockReads.back();
-    EXPECT_EQ(block.bank, 8);
-    EXPECT_EQ(block.page, 0x80);
-    EXPECT_EQ(block.words, 128);
-    EXPECT_EQ(display.used, "32");
-    EXPECT_EQ(display.available, "2048");
-    EXPECT_EQ(display.labels[1], "Flow");
-    EXPECT_EQ(display.labels[2], "");
-    EXPECT_EQ(display.labels[3], "Flow Tot");
-    EXPECT_EQ(display.statuses, QStringList{"All Data Download"});
-
-    EXPECT_EQ(state.lastGridRow, 17);
-    EXPECT_TRUE(state.channelInUse[1]);
-    EXPECT_FALSE(state.channelInUse[2]);
-    EXPECT_TRUE(state.channelIsTotal[2]);
-    EXPECT_EQ(grid.text(1, 0), "Record #");
-    EXPECT_EQ(grid.text(1, 2), "Flow");
-    EXPECT_EQ(grid.text(1, 4), "Flow Tot");
-    EXPECT_EQ(grid.text(2, 1), "12/1/2026 10:00:00 AM");
-    EXPECT_EQ(grid.text(2, 2), "1.5");
-    EXPECT_EQ(grid.text(2, 4), "1000") << "totals are shown whole";
-    EXPECT_EQ(grid.text(17, 0), "16");
+    const LogAddress none{0, 0, 0};
+    const auto ok = DownloadResult::Complete, empty = DownloadResult::NoRecords,
+               unreadable = DownloadResult::PointersUnreadable;
+    const char *tenOClock = "12/1/2026 10:00:00 AM,1.5,,1000";
+    const struct {
+        const char *what;
+        LogAddress start, end, lastDownload;
+        int instants, used;
+        bool portable;
+        int silentFunction;
+        DownloadResult result;
+        const char *blocks, *firstRow;
+        int lastRow;
+    } cases[] = {
+        // clang-format off
+        {"one page", {8, 0x80, 0}, {8, 0x81, 0}, none, 16, 32, false, 0, ok, "8/128/0/128", tenOClock, 17},
+        {"wrapped from the last page", {0x17, 0xBF, 0}, {8, 0x80, 0}, none, 16, 32, false, 0, ok,
+         "23/191/0/128", tenOClock, 17},
+        {"across banks", {8, 0xBF, 0}, {9, 0x80, 0x40}, none, 20, 40, false, 0, ok,
+         "8/191/0/128 9/128/0/128 9/128/72/36", tenOClock, 21},
+        {"a portable meter, its count beyond reason", {8, 0x80, 0}, {8, 0x81, 0}, none, 16, 70000, true,
+         0, ok, "8/128/0/128", tenOClock, 17},
+        {"since the last download", {8, 0x80, 0}, {8, 0x82, 0x80}, {8, 0x80, 0xF8}, 40, 80, false, 0, ok,
+         "8/129/0/128 8/130/0/128 8/130/144/72", "12/1/2026 2:00:00 PM,17.5,,1016", 25},
+        {"nothing since the last download", {8, 0x80, 0}, {8, 0x82, 0x80}, {8, 0x82, 0x80}, 40, 80, false,
+         0, empty, "", "", 1},
+        {"the last download's pointer unanswered", {8, 0x80, 0}, {8, 0x82, 0x80}, {8, 0x80, 0xF8}, 40, 80,
+         false, 0x61, unreadable, "", "", 1},
+        {"nothing logged", {8, 0x80, 0x40}, {8, 0x80, 0x40}, none, 0, 0, false, 0, empty, "", "", 1},
+        {"pointers unanswered", {8, 0x80, 0}, {8, 0x81, 0}, none, 16, 32, false, 3, unreadable, "", "", 1},
+        {"an end pointer outside the log", {8, 0x80, 0}, {24, 0x80, 0}, none, 0, 0, false, 0, unreadable,
+         "", "", 1},
+        {"a start pointer outside the log", {8, 0x7F, 0}, {8, 0x80, 0}, none, 0, 0, false, 0, unreadable,
+         "", "", 1},
+        // clang-format on
+    };
+    for (const auto &c : cases) {
+        logRecords(c.instants, c.start.bank, c.start.page, c.start.offset);
+        meter.setPointers(c.start.bank, c.start.page, c.start.offset, c.end.bank, c.end.page,
+                          c.end.offset, c.used, 2048, c.portable);
+        meter.setLastDownloadPointer(c.lastDownload.bank, c.lastDownload.page,
+                                     c.lastDownload.offset);
+        meter.silentFunctions = {c.silentFunction};
+        meter.blockReads.clear();
+        grid.clear();
+        EXPECT_EQ(download(c.lastDownload.bank != 0, c.portable), c.result) << c.what;
+        QStringList blocks;
+        for (const auto &read : meter.blockReads)
+            if (read.bank != 0x18)
+                blocks << QString::asprintf("%d/%d/%d/%d", read.bank, read.page, read.offset,
+                                            read.words);
+        EXPECT_EQ(blocks.join(' '), c.blocks) << c.what;
+        if (c.result != DownloadResult::Complete)
+            continue;
+        EXPECT_EQ(state.lastGridRow, c.lastRow) << c.what;
+        EXPECT_EQ(grid.rowTexts(2).mid(1, 4).join(','), c.firstRow) << c.what;
+        EXPECT_EQ(display.used, c.used > 65536 ? "Error" : QString::number(c.used)) << c.what;
+        EXPECT_EQ(display.labels[1] + display.labels[2] + display.labels[3], "FlowFlow Tot")
+            << c.what;
+    }
 }
 
-TEST_F(DownloadEngineTest, aWrappedLogAndALogAcrossBanksReadEachBlockOnce)
+TEST_F(DownloadEngineTest, aBlockIsTriedFiveTimesAndLabelsFivePassesThenTheDownloadStops)
 {
-    meter.setPointers(0x17, 0xBF, 0, 8, 0x80, 0, 32, 2048);
-    logRecords(16, 0x17, 0xBF, 0);
-    ASSERT_EQ(download(), DownloadResult::Complete);
-    ASSERT_EQ(meter.blockReads.size(), 9u);
-    EXPECT_EQ(meter.blockReads.back().bank, 0x17);
-    EXPECT_EQ(state.lastGridRow, 17);
-
-    meter.blockReads.clear();
-    grid.clear();
-    logRecords(20, 8, 0xBF, 0);
-    meter.setPointers(8, 0xBF, 0, 9, 0x80, 0x40, 40, 2048);
-    ASSERT_EQ(download(), DownloadResult::Complete);
-    ASSERT_EQ(meter.blockReads.size(), 11u) << "two full blocks and one short one after the labels";
-    EXPECT_EQ(meter.blockReads[9].bank, 9);
-    EXPECT_EQ(meter.blockReads[10].offset, 0x48);
-    EXPECT_EQ(meter.blockReads[10].words, 36);
-    EXPECT_EQ(state.lastGridRow, 21) << "no record is read twice";
-}
-
-TEST_F(DownloadEngineTest, sinceLastTimeStartsAfterThePointerAndFailsWithoutIt)
-{
-    logRecords(40);
-    meter.setPointers(8, 0x80, 0, 8, 0x82, 0x80, 80, 2048);
-    meter.setLastDownloadPointer(8, 0x80, 0xF8);
-    ASSERT_EQ(download(true), DownloadResult::Complete);
-    EXPECT_EQ(meter.blockReads[8].page, 0x81);
-    EXPECT_EQ(meter.blockReads[8].offset, 0);
-    EXPECT_EQ(display.statuses.back(), "Since Last Time Download");
-    EXPECT_EQ(grid.text(2, 1), "12/1/2026 2:00:00 PM") << "the 17th instant is the first after the pointer";
-
-    // Nothing logged since the last confirmed download: the pointer is the end.
-    meter.blockReads.clear();
-    meter.setLastDownloadPointer(8, 0x82, 0x80);
-    EXPECT_EQ(download(true), DownloadResult::NoRecords);
-    EXPECT_TRUE(meter.blockReads.empty());
-
-    meter.silentFunctions.insert(0x61);
-    EXPECT_EQ(download(true), DownloadResult::PointersUnreadable);
-    EXPECT_TRUE(meter.blockReads.empty()) << "nothing is read from address zero";
-}
-
-TEST_F(DownloadEngineTest, thePortableMeterIsReadOneByteEarlier)
-{
-    logRecords(16);
-    meter.setPointers(8, 0x80, 0, 8, 0x81, 0, 70000, 2048, true);
-    ASSERT_EQ(download(false, true), DownloadResult::Complete);
-    EXPECT_EQ(display.used, "Error") << "a count beyond 65536 cannot be right";
-    EXPECT_EQ(display.available, "2048");
-    EXPECT_EQ(state.lastGridRow, 17);
-}
-
-TEST_F(DownloadEngineTest, failuresEndTheDownloadWithTheirCodes)
-{
-    meter.setPointers(8, 0x80, 0x40, 8, 0x80, 0x40, 0, 2048);
-    EXPECT_EQ(download(), DownloadResult::NoRecords);
-    EXPECT_TRUE(meter.blockReads.empty());
-    EXPECT_EQ(display.progress, std::vector<int>{0});
-
-    meter.silentFunctions.insert(0x03);
-    EXPECT_EQ(download(), DownloadResult::PointersUnreadable);
-    meter.silentFunctions.clear();
-
-    meter.setPointers(8, 0x80, 0, 24, 0x80, 0, 0, 2048);
-    EXPECT_EQ(download(), DownloadResult::PointersUnreadable) << "an end pointer outside the log";
-    meter.setPointers(8, 0x7F, 0, 8, 0x80, 0, 0, 2048);
-    EXPECT_EQ(download(), DownloadResult::PointersUnreadable) << "a start pointer outside the log";
-    EXPECT_TRUE(meter.blockReads.empty());
-
     // Eight pages of log; the fourth never answers.
     logRecords(128);
     meter.setPointers(8, 0x80, 0, 8, 0x88, 0, 256, 2048);
     meter.silentAddresses.insert(8 * 65536 + 0x83 * 256);
-    meter.blockReads.clear();
     EXPECT_EQ(download(), DownloadResult::BlockFailed);
     int attemptsAtFailingBlock = 0;
     for (const auto &read : meter.blockReads) {
@@ -217,11 +179,8 @@ TEST_F(DownloadEngineTest, failuresEndTheDownloadWithTheirCodes)
     EXPECT_GE(attemptsAtFailingBlock, 5 * 9);
     EXPECT_LE(attemptsAtFailingBlock, 5 * 11);
     EXPECT_EQ(state.lastGridRow, 1 + 48) << "the records before that block stay";
-}
 
-TEST_F(DownloadEngineTest, labelsThatNeverAnswerEndTheDownloadInsteadOfWaitingForEver)
-{
-    meter.setPointers(8, 0x80, 0, 8, 0x81, 0, 32, 2048);
+    meter.blockReads.clear();
     for (int k = 1; k <= 8; ++k)
         meter.silentAddresses.insert(0x18 * 65536 + (0x80 + k) * 256);
     const std::int64_t start = clock.monotonicMs();
@@ -229,43 +188,34 @@ TEST_F(DownloadEngineTest, labelsThatNeverAnswerEndTheDownloadInsteadOfWaitingFo
     for (const auto &read : meter.blockReads)
         EXPECT_EQ(read.bank, 0x18) << "no log block is read without the labels";
     // Five passes of eight 5 s waits, then it stops.
-    EXPECT_NEAR((clock.monotonicMs() - start) / 1000.0, 8 * 5.0 * DownloadEngine::kFruitlessLabelPasses, 25);
-    EXPECT_EQ(downloadStatusText(DownloadResult::ChannelLabelsUnreadable), "Error in Downloading!!");
+    EXPECT_NEAR((clock.monotonicMs() - start) / 1000.0, 8 * 5.0 * 5, 25);
 }
 
-TEST_F(DownloadEngineTest, theFileIsWrittenAndTheMeterToldOnlyAfterACompleteDownload)
+TEST_F(DownloadEngineTest, theMeterIsToldOnlyOfADownloadWrittenToItsFile)
 {
     QTemporaryDir dir;
-    const QString path = dir.filePath(QStringLiteral("log.csv"));
     int confirms = 0;
-    auto confirm = [&] { ++confirms; };
-
+    const auto finish = [&](const QString &name) {
+        return finishDownload(download(), grid, state, dir.filePath(name), display,
+                              [&] { ++confirms; })
+            .status;
+    };
     meter.setPointers(8, 0x80, 0, 8, 0x80, 0, 0, 0);
-    EXPECT_EQ(finishDownload(download(), grid, state, path, display, confirm).status, "0 Records Available");
-    EXPECT_FALSE(QFile::exists(path));
-
+    EXPECT_EQ(finish("log.csv"), "0 Records Available");
+    EXPECT_FALSE(QFile::exists(dir.filePath("log.csv")));
     logRecords(4);
     meter.setPointers(8, 0x80, 0, 8, 0x80, 0x40, 8, 2048);
-    display.statuses.clear();
-    EXPECT_EQ(finishDownload(download(), grid, state, path, display, confirm).status, "Finished. Data in File");
-    EXPECT_EQ(display.statuses,
-              (QStringList{"All Data Download", "Completed Download.", "Finished. Data in File"}));
-    EXPECT_EQ(confirms, 1);
-    QFile file(path);
-    ASSERT_TRUE(file.open(QIODevice::ReadOnly));
-    EXPECT_TRUE(file.readAll().startsWith("Date / Time,Flow,Flow Tot\r\n12/1/2026 10:00:00 AM,1.5,1000\r\n"));
-
-    display.statuses.clear();
-    const QString unwritable = dir.filePath(QStringLiteral("missing/log.csv"));
-    EXPECT_EQ(finishDownload(download(), grid, state, unwritable, display, confirm).status, "Error putting into file!!");
-    EXPECT_EQ(display.statuses.size(), 3);
+    EXPECT_EQ(finish("missing/log.csv"), "Error putting into file!!");
     EXPECT_EQ(display.details.size(), 1) << "the system's own reason goes beside the status";
-    EXPECT_EQ(confirms, 1) << "no confirmation without a file";
+    EXPECT_EQ(confirms, 0);
 }
 
-TEST_F(DownloadEngineTest, whatHappenedOnTheLineIsToldBesideTheStatusAndAnotherMeterAfterAReopenStopsAll)
+TEST_F(DownloadEngineTest, whatHappenedOnTheLineIsToldAndAnotherMeterAfterAReopenStopsAll)
 {
     enum Reopen { None, MidLog, BeforeConfirming };
+    const int rows = ResultsGrid::kDefaultRows;
+    const char *done = "Finished. Data in File",
+               *other = "a different meter answered after the line was reopened";
     const struct {
         const char *what;
         Reopen reopen;
@@ -275,20 +225,17 @@ TEST_F(DownloadEngineTest, whatHappenedOnTheLineIsToldBesideTheStatusAndAnotherM
         const char *status, *detail;
         int pointerReads, confirmations;
     } cases[] = {
-        {"no reopen: not a frame more", None, {}, true, ResultsGrid::kDefaultRows, "Finished. Data in File", "", 1, 1},
-        {"the same meter back", MidLog, [] {}, true, ResultsGrid::kDefaultRows, "Finished. Data in File", "", 2, 1},
-        {"other labels", MidLog, [&] { meter.setLabel(1, "Level"); }, true, ResultsGrid::kDefaultRows,
-         "Error in Downloading!!", "a different meter answered after the line was reopened", 2, 0},
-        {"another start pointer", MidLog, [&] { meter.setPointers(8, 0x80, 8, 8, 0x82, 0, 63, 2048); }, true,
-         ResultsGrid::kDefaultRows, "Error in Downloading!!", "a different meter answered after the line was reopened",
-         2, 0},
-        {"another meter to confirm", BeforeConfirming, [&] { meter.setLabel(1, "Level"); }, true,
-         ResultsGrid::kDefaultRows, "Finished. Data in File", "a different meter answered after the line was reopened",
-         2, 0},
-        {"an unanswered confirmation", None, {}, false, ResultsGrid::kDefaultRows, "Finished. Data in File",
+        // clang-format off
+        {"no reopen: not a frame more", None, {}, true, rows, done, "", 1, 1},
+        {"the same meter back", MidLog, [] {}, true, rows, done, "", 2, 1},
+        {"other labels", MidLog, [&] { meter.setLabel(1, "Level"); }, true, rows, "Error in Downloading!!", other, 2, 0},
+        {"another start pointer", MidLog, [&] { meter.setPointers(8, 0x80, 8, 8, 0x82, 0, 63, 2048); }, true, rows,
+         "Error in Downloading!!", other, 2, 0},
+        {"another meter to confirm", BeforeConfirming, [&] { meter.setLabel(1, "Level"); }, true, rows, done, other, 2, 0},
+        {"an unanswered confirmation", None, {}, false, rows, done,
          "the meter did not acknowledge the download confirmation: no reply in time", 1, 0},
-        {"a grid of eight data rows", None, {}, true, 10, "Finished. Data in File",
-         "48 records past the grid's last row were not stored", 1, 1},
+        {"a grid of eight data rows", None, {}, true, 10, done, "48 records past the grid's last row were not stored", 1, 1},
+        // clang-format on
     };
     QTemporaryDir dir;
     const QString path = dir.filePath(QStringLiteral("log.csv"));
@@ -305,7 +252,8 @@ TEST_F(DownloadEngineTest, whatHappenedOnTheLineIsToldBesideTheStatusAndAnotherM
             c.change();
         };
         meter.onRequest = [&](const QByteArray &q) {
-            if (c.reopen == MidLog && q.startsWith("\x01\x60\x08\x81") && std::exchange(meter.onRequest, nullptr))
+            if (c.reopen == MidLog && q.startsWith("\x01\x60\x08\x81") &&
+                std::exchange(meter.onRequest, nullptr))
                 pullAndChange();
         };
         grid.clear();
@@ -319,14 +267,17 @@ TEST_F(DownloadEngineTest, whatHappenedOnTheLineIsToldBesideTheStatusAndAnotherM
         const DownloadResult result = engine.downloadLog({});
         if (c.reopen == BeforeConfirming)
             pullAndChange();
-        EXPECT_EQ(finishDownload(result, grid, state, path, display, [&] { engine.confirmDownload(); }).status, c.status)
+        EXPECT_EQ(
+            finishDownload(result, grid, state, path, display, [&] { engine.confirmDownload(); })
+                .status,
+            c.status)
             << c.what;
-
         EXPECT_EQ(display.details.join('|'), c.detail) << c.what;
-        EXPECT_EQ(QFile::exists(path), QLatin1String(c.status) == "Finished. Data in File") << c.what;
+        EXPECT_EQ(QFile::exists(path), c.status == done) << c.what;
         EXPECT_EQ(meter.confirmations - confirmationsBefore, c.confirmations) << c.what;
-        const auto pointerReads = std::count_if(port.sends().begin() + sendsBefore, port.sends().end(),
-                                                [](const auto &sent) { return sent.bytes[1] == 0x03; });
-        EXPECT_EQ(pointerReads, c.pointerReads) << c.what;
+        EXPECT_EQ(std::count_if(port.sends().begin() + sendsBefore, port.sends().end(),
+                                [](const auto &sent) { return sent.bytes[1] == 0x03; }),
+                  c.pointerReads)
+            << c.what;
     }
 }

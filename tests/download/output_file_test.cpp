@@ -1,5 +1,6 @@
 #include "download/grid_headings.h"
 #include "download/output_file.h"
+#include "qt_printers.h"
 
 #include <QDir>
 #include <QFile>
@@ -9,12 +10,6 @@
 #include <csignal>
 #include <sys/resource.h>
 
-// Failures show texts rather than their UTF-16 units.
-static void PrintTo(const QString &text, std::ostream *os)
-{
-    *os << '"' << text.toStdString() << '"';
-}
-
 namespace ostrand {
 namespace {
 
@@ -22,6 +17,7 @@ struct Log {
     std::vector<int> channelsInUse;
     std::array<QString, 9> labels;
     std::vector<QStringList> rows; // from column 1 on
+    int lastGridRow = 0;           // when more rows were begun than the grid holds
 };
 
 // A grid as a download leaves it: headings, then one row per instant; every
@@ -70,83 +66,52 @@ TEST(OutputFile, WritesTheStampAndTheChannelsInUseByteForByte)
         {"no channel in use",
          {{}, {"", "Flow"}, {kRow1, kRow2}},
          "Date / Time\r\n4/15/2000 9:30:00 AM\r\n4/15/2000 9:45:00 AM\r\n"},
+        {"rows begun past the grid's last row",
+         {{1}, {"", "Flow"}, {kRow1, kRow2}, 7},
+         "Date / Time,Flow\r\n4/15/2000 9:30:00 AM,100\r\n4/15/2000 9:45:00 AM,101.25\r\n"},
         {"a comma in a label",
          {{4, 5}, {"", "", "", "", "Flow, m3/h", "x"}, {kRow1}},
          "Date / Time,Flow, m3/h,x\r\n4/15/2000 9:30:00 AM,,5\r\n"},
     };
     for (const auto &c : cases) {
-        ResultsGrid grid;
+        ResultsGrid grid(4, 10);
         GridState state;
         fill(c.log, grid, state);
+        state.lastGridRow = std::max(state.lastGridRow, c.log.lastGridRow);
         EXPECT_EQ(outputFileBytes(grid, state), c.expected) << c.what;
     }
 }
 
-TEST(OutputFile, StopsAtTheGridsLastRowWhenMoreRowsWereBegun)
-{
-    ResultsGrid grid(4, 10);
-    GridState state;
-    fill({{1}, {"", "Flow"}, {kRow1, kRow2}}, grid, state);
-    state.lastGridRow = 7;
-    EXPECT_EQ(outputFileBytes(grid, state),
-              "Date / Time,Flow\r\n4/15/2000 9:30:00 AM,100\r\n4/15/2000 9:45:00 AM,101.25\r\n");
-}
-
-TEST(GridHeadings, HeadTheChannelsInUseAndSetTheColumnWidths)
-{
-    ResultsGrid grid;
-    GridState state;
-    fill({{1, 3}, {"", "Flow", "Not Used", "Level"}, {}}, grid, state);
-    EXPECT_EQ(grid.rowTexts(1).mid(0, 5),
-              QStringList({"Record #", "Date / Time", "Flow", "", "Level"}));
-    const int widths[] = {1000, 1800, 2000, 2000, 2000, 2000, 2000, 2000, 2000, 2000};
-    for (int col = 0; col < 10; ++col)
-        EXPECT_EQ(grid.colWidthTwips(col), widths[col]) << col;
-}
-
-struct WritingTheFile : ::testing::Test {
-    QTemporaryDir dir;
-    QString path = dir.filePath("Logdata.csv");
-    ResultsGrid grid;
-    GridState state;
-    QString error;
-};
-
-TEST_F(WritingTheFile, ReplacesAnExistingFileRatherThanAppending)
-{
-    fill({{1, 2}, {"", "Flow", "Level"}, {kRow1, kRow2}}, grid, state);
-    ASSERT_TRUE(writeOutputFile(grid, state, path, &error)) << error.toStdString();
-    const QByteArray longer = readAll(path);
-    state.lastGridRow = 2;
-    ASSERT_TRUE(writeOutputFile(grid, state, path, &error)) << error.toStdString();
-    EXPECT_EQ(readAll(path), "Date / Time,Flow,Level\r\n4/15/2000 9:30:00 AM,100,2.5\r\n");
-    EXPECT_GT(longer.size(), readAll(path).size());
-}
-
 // A file size limit stands in for a full disk, and holds for root as well.
-TEST_F(WritingTheFile, AWriteThatFailsPartWayLeavesThePreviousFileAsItWas)
+TEST(OutputFile, AFailedWriteLeavesThePreviousFileAndASuccessfulOneReplacesIt)
 {
-    {
-        QFile old(path);
-        ASSERT_TRUE(old.open(QIODevice::WriteOnly));
-        old.write("previous download\r\n");
-    }
+    QTemporaryDir dir;
+    const QString path = dir.filePath("Logdata.csv");
+    QFile old(path);
+    ASSERT_TRUE(old.open(QIODevice::WriteOnly) &&
+                old.write("previous download, longer than the next\r\n") > 0);
+    old.close();
+    ResultsGrid grid;
+    GridState state;
     fill({{1}, {"", "Flow"}, std::vector<QStringList>(2000, kRow1)}, grid, state);
-
     rlimit saved{};
     getrlimit(RLIMIT_FSIZE, &saved);
     rlimit small = saved;
     small.rlim_cur = 4096;
     const auto savedHandler = std::signal(SIGXFSZ, SIG_IGN);
     setrlimit(RLIMIT_FSIZE, &small);
+    QString error;
     const bool written = writeOutputFile(grid, state, path, &error);
     setrlimit(RLIMIT_FSIZE, &saved);
     std::signal(SIGXFSZ, savedHandler);
-
     EXPECT_FALSE(written);
     EXPECT_FALSE(error.isEmpty());
-    EXPECT_EQ(readAll(path), "previous download\r\n");
+    EXPECT_EQ(readAll(path), "previous download, longer than the next\r\n");
     EXPECT_EQ(QDir(dir.path()).entryList(QDir::Files), QStringList{"Logdata.csv"});
+
+    state.lastGridRow = 2;
+    ASSERT_TRUE(writeOutputFile(grid, state, path, &error)) << error.toStdString();
+    EXPECT_EQ(readAll(path), "Date / Time,Flow\r\n4/15/2000 9:30:00 AM,100\r\n");
 }
 
 } // namespace
