@@ -108,15 +108,14 @@ using SettingsFileTest = WindowFixture;
 
 TEST_F(SettingsFileTest, aDamagedFileIsKeptAsBackupBeforeItIsReplaced)
 {
-    QStringList lines = defaultSettingsLines();
-    lines[7] = QStringLiteral("[PalmFileSep]=1");
-    writeSettings(lines);
+    writeSettings({{7, "[PalmFileSep]=1"}});
+    const QByteArray damaged = readFile(settingsPath());
     SettingsFile file(dir());
     const auto read = file.load();
     ASSERT_EQ(read->stoppedAtLine, 8);
     EXPECT_EQ(read->stopReason, "there is no file separation 1");
     ASSERT_TRUE(file.save(Settings{}));
-    EXPECT_EQ(readFile(settingsPath() + ".bak"), joinLines(lines));
+    EXPECT_EQ(readFile(settingsPath() + ".bak"), damaged);
 
     // A file that reads to its end leaves no backup behind.
     QFile::remove(settingsPath() + ".bak");

@@ -14,6 +14,7 @@
 #include <QTemporaryDir>
 
 #include <gtest/gtest.h>
+#include <map>
 #include <memory>
 
 namespace ostrand::testing {
@@ -26,7 +27,7 @@ inline QByteArray joinLines(const QStringList &lines)
 {
     return lines.join(QStringLiteral("\r\n")).toLatin1() + "\r\n";
 }
-// The 43 lines of a fresh settings file, for tests that change one or two.
+// The 43 lines of a fresh settings file.
 inline QStringList defaultSettingsLines()
 {
     return splitLines(defaultSettingsBytes());
@@ -38,15 +39,21 @@ class WindowFixture : public ::testing::Test {
 protected:
     QString dir() const { return tempDir_.path(); }
     QString inDir(const QString &name) const { return QDir(dir()).filePath(name); }
-    QString settingsPath() const { return inDir(QStringLiteral("7700dwn.ini")); }
-    void writeSettings(const QStringList &lines) { writeFile(settingsPath(), joinLines(lines)); }
+    QString settingsPath() const { return inDir(kSettingsFileName); }
+    // The default file with some lines replaced, as a user's editor or a damaged disk left it.
+    void writeSettings(const std::map<int, QString> &changes)
+    {
+        QStringList lines = defaultSettingsLines();
+        for (const auto &[line, text] : changes)
+            lines[line] = text;
+        writeFile(settingsPath(), joinLines(lines));
+    }
     static void writeFile(const QString &path, const QByteArray &bytes)
     {
         QFile file(path);
-        ASSERT_TRUE(file.open(QIODevice::WriteOnly));
-        file.write(bytes);
+        ASSERT_TRUE(file.open(QIODevice::WriteOnly) && file.write(bytes) == bytes.size());
     }
-    QByteArray readFile(const QString &path) const
+    static QByteArray readFile(const QString &path)
     {
         QFile file(path);
         return file.open(QIODevice::ReadOnly) ? file.readAll() : QByteArray();
@@ -54,14 +61,13 @@ protected:
     QStringList settingsLines() const { return splitLines(readFile(settingsPath())); }
 
     // A new window, loaded as at start-up.
-    MainWindow &openWindow()
+    void openWindow()
     {
         window_ = std::make_unique<MainWindow>(dir(), Platform{port_, clock_, pump_, dialogs_});
         window_->setExitHandler([this] { ++exits_; });
         window_->load();
-        return *window_;
     }
-    // Closes the window the way the user does, which saves the settings.
+    // The way the user closes it, which saves the settings.
     void closeWindow()
     {
         window_->close();

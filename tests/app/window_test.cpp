@@ -8,23 +8,16 @@
 #include <QComboBox>
 #include <QLabel>
 #include <QLineEdit>
-#include <QRadioButton>
 #include <QTabWidget>
 #include <QTimer>
 
 using namespace ostrand;
 using namespace ostrand::testing;
 
-namespace {
-
 class WindowTest : public WindowFixture {
 protected:
-    bool checked(const char *name) const { return control<QAbstractButton>(name)->isChecked(); }
     SettingsTab &link() const { return *window_->findChild<SettingsTab *>(); }
-    QTimer *timer(int n) const { return control<QTimer>(QStringLiteral("Timer%1").arg(n)); }
 };
-
-} // namespace
 
 TEST_F(WindowTest, opensOnDisplayMeterWithTheLoadedDefaultsAndNothingRunning)
 {
@@ -34,11 +27,11 @@ TEST_F(WindowTest, opensOnDisplayMeterWithTheLoadedDefaultsAndNothingRunning)
     EXPECT_EQ(link().baudRateText(), "38400");
     EXPECT_EQ(link().slaveId(), 1);
     for (const char *option : {"Option2(0)", "Option1(6)", "Option3(1)", "Option5(0)"})
-        EXPECT_TRUE(checked(option)) << option;
+        EXPECT_TRUE(control<QAbstractButton>(option)->isChecked()) << option;
     EXPECT_EQ(control<QLineEdit>("Text5(0)")->text(), " ") << "the first phone entry is chosen";
     EXPECT_TRUE(port_.opens().empty()) << "the port opens on the first exchange, not at start";
     for (int n = 1; n <= 3; ++n)
-        EXPECT_FALSE(timer(n)->isActive()) << n;
+        EXPECT_FALSE(control<QTimer>(QStringLiteral("Timer%1").arg(n))->isActive()) << n;
     for (const char *hidden : {"Command5", "Label9", "SortList", "Command6", "Frame12", "Frame15",
                                "Text4(4)", "Label10"})
         EXPECT_FALSE(shown(hidden)) << hidden;
@@ -47,9 +40,7 @@ TEST_F(WindowTest, opensOnDisplayMeterWithTheLoadedDefaultsAndNothingRunning)
 
 TEST_F(WindowTest, aSlaveIdOutOfRangeRefusesADownloadAndIsKeptAndTheBoxKeepsTheLastGoodOne)
 {
-    QStringList lines = defaultSettingsLines();
-    lines[3] = QStringLiteral("[CommSlaveID]=300");
-    writeSettings(lines);
+    writeSettings({{3, "[CommSlaveID]=300"}});
     openWindow();
     auto *box = control<QLineEdit>("Text1");
     EXPECT_TRUE(box->property("invalid").toBool());
@@ -98,8 +89,7 @@ TEST_F(WindowTest, whatTheUserChoseIsSavedByteForByte)
     expected[2] = QStringLiteral("[CommHandshaking]=Hardware");
     for (int line = 39; line < 43; ++line)
         expected[line].replace(QStringLiteral("=1"), QStringLiteral("= 1"));
-    EXPECT_EQ(settingsLines(), expected)
-        << "unchanged, only the flow line and the list positions differ";
+    EXPECT_EQ(settingsLines(), expected) << "unchanged, only the flow line and the list positions differ";
 
     openWindow();
     for (const char *option : {"Option2(2)", "Option1(3)", "Option3(0)", "Option5(2)"})
@@ -107,8 +97,7 @@ TEST_F(WindowTest, whatTheUserChoseIsSavedByteForByte)
     control<QLineEdit>("Text1")->setText(QStringLiteral("017"));
     dialogs_.answerNext(QStringLiteral("/data/meters/north.csv"));
     click("Command3");
-    EXPECT_EQ(window_->downloadTab().outputFile(), "/data/meters/north.csv")
-        << "this run: the full path";
+    EXPECT_EQ(window_->downloadTab().outputFile(), "/data/meters/north.csv") << "this run: the full path";
     control<QComboBox>("Combo1")->setCurrentIndex(7);
     control<QComboBox>("Combo2")->setCurrentIndex(-1);
     window_->phoneList().setCurrentCell(5, PhoneList::kPhoneCol);
@@ -127,21 +116,17 @@ TEST_F(WindowTest, whatTheUserChoseIsSavedByteForByte)
 TEST_F(WindowTest, palmModeFromTheFileShowsItsControlsAndIsWrittenBack)
 {
     for (const char *state : {"1", "2"}) {
-        QStringList lines = defaultSettingsLines();
-        lines[6] = QStringLiteral("[USEPalmDatabase]=") + QLatin1String(state);
-        lines[7] = QStringLiteral("[PalmFileSep]=2");
-        writeSettings(lines);
+        const QStringList palmLines{QStringLiteral("[USEPalmDatabase]=") + state, "[PalmFileSep]=2"};
+        writeSettings({{6, palmLines[0]}, {7, palmLines[1]}});
         openWindow();
-        EXPECT_TRUE(shown("Label9") && shown("SortList") && shown("Command6") &&
-                    !shown("Command7"));
+        EXPECT_TRUE(shown("Label9") && shown("SortList") && shown("Command6") && !shown("Command7"));
         EXPECT_EQ(control<QLabel>("Label9")->text(), "Files not separated");
         closeWindow();
-        EXPECT_EQ(settingsLines().mid(6, 2), lines.mid(6, 2)) << state;
+        EXPECT_EQ(settingsLines().mid(6, 2), palmLines) << state;
     }
     openWindow();
     click("Check1");
-    EXPECT_EQ(control<QCheckBox>("Check1")->checkState(), Qt::Checked)
-        << "by hand: greyed goes to ticked";
+    EXPECT_EQ(control<QCheckBox>("Check1")->checkState(), Qt::Checked) << "by hand: greyed goes to ticked";
     click("Check1");
     EXPECT_TRUE(!shown("Label9") && shown("Command7"));
 }

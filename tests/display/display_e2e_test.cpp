@@ -56,15 +56,3 @@ TEST(DisplayEndToEnd, showsThe7700sTextSendingAQueuedKeyOnceAndThe8300sValuesAnd
     EXPECT_EQ(block[0][4],
               " Setpoint 1  Setpoint 2  Setpoint 3  Lost Signal  4-20 Loop#1  4-20 Loop#2 ");
 }
-
-TEST(DisplayEndToEnd, badUsageExitsWith64)
-{
-    const QStringList rows[] = {
-        {},
-        {"--port", "COM1", "--type", "9000"},
-        {"--port", "COM1", "--type", "8100", "--keys", "E"},
-    };
-    for (const QStringList &arguments : rows)
-        EXPECT_EQ(runCli(QStringList{"display"} + arguments).exitCode, 64)
-            << arguments.join(u' ').toStdString();
-}

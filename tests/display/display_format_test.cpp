@@ -1,7 +1,5 @@
 #include "display/display_block.h"
-#include "display/display_units.h"
 #include "display/flow_pattern.h"
-#include "display/keypad.h"
 #include "display/text_display.h"
 #include "display_test_support.h"
 #include "qt_printers.h"
@@ -32,22 +30,6 @@ TEST(FlowPattern, writesAtMostItsDecimalsRoundingHalvesOfTheShownDigitsAwayFromZ
             << row.value << "/" << row.decimals;
 }
 
-TEST(UnitLists, giveEachItemItsFactorAndTheMetersOwnUnitsForNoSelection)
-{
-    const double flows[] = {448.831, 646316.8416, 0.646316, 1, 60, 86400, 28.317016, 1699.2,
-                            2446590.18, 2.446589, 0.02832, 101.952, 2446.848, 373.83, 641.1};
-    for (int i = 0; i < int(std::size(flows)); ++i)
-        EXPECT_EQ(flowFactor(i), flows[i]) << i;
-    const std::optional<double> totals[] = {7.480519, 0.028313, 28.317016, 6.232082, 0.1781, std::nullopt, 0.000022956};
-    for (int i = 0; i < int(std::size(totals)); ++i)
-        EXPECT_EQ(totalFactor(i), totals[i]) << i;
-    EXPECT_EQ(velocityFactor(1), 0.646316) << "the MGD factor, not 0.3048";
-    EXPECT_EQ(flowDecimals(3), 3);
-    for (const int none : {-1, 15, 99})
-        EXPECT_EQ(std::make_tuple(flowFactor(none), velocityFactor(none), totalFactor(none), flowDecimals(none)),
-                  std::make_tuple(1.0, 1.0, std::optional<double>(), 1)) << none;
-}
-
 TEST(DisplayBlockDecoding, labelsEachValueInTheChosenUnitsAndListsTheSetAlarmBits)
 {
     using S = DisplaySelection;
@@ -61,13 +43,13 @@ TEST(DisplayBlockDecoding, labelsEachValueInTheChosenUnitsAndListsTheSetAlarmBit
     } rows[] = {
         {displayBlock(1.5, 0), {M8100, 0, -1, 2, -1}, 0, "Flow = 673.25"},
         {displayBlock(1.5, 0), {M8100, 3, -1, 0, -1}, 0, "Flow = 2."},
-        {displayBlock(1.5, 0), {M8100, -1, -1, -1, -1}, 0, "Flow = 1.5"},
+        {displayBlock(1.5, 0), {M8100, 15, -1, 99, -1}, 0, "Flow = 1.5"}, // beyond the lists: as -1
         {displayBlock(0, 0), {M8100, 0, -1, 2, -1}, 0, "Flow = ."},
         {displayBlock(0, 2), {M8100, -1, -1, 0, 1}, 1, "Velocity = 1.292632"},
         // The second total byte weighs 4096.
         {displayBlock(0, 0, "00010000"), {M8100, -1, 5, -1, -1}, 2, "Forward Total = 4096"},
         {displayBlock(0, 0, "00010000"), {M8100, -1, 0, -1, -1}, 2, "Forward Total = 30640.205824"},
-        {displayBlock(0, 0, "01000000"), {M8100, -1, -1, -1, -1}, 2, "Forward Total = 65536"},
+        {displayBlock(0, 0, "01000000"), {M8100, -1, 99, -1, -1}, 2, "Forward Total = 65536"},
         {displayBlock(0, 0, "FFFFFFFF"), {M8100, -1, -1, -1, -1}, 2, "Forward Total = 17821695"},
         {displayBlock(0, 0, "00000001"), {M8100, -1, 6, -1, -1}, 2, "Forward Total = 2.2956E-05"},
         {displayBlock(0, 0, "00000000", "00010000"), {M8300, -1, 0, -1, -1}, 3, "Reverse Total = 30640.205824"},
@@ -93,12 +75,4 @@ TEST(TextDisplayCleaning, replacesBytesUpTo10AndFrom254WithByte157AndKeepsTheRes
     EXPECT_EQ(cleanDisplayText(raw),
               QByteArray("\x9d\x9d\x9d\x0b Flow\x7f\x9d\xe9\xfd\x9d\x9d", 15));
     EXPECT_EQ(displayLineText(QByteArray("\xe9\xfe", 2)), QString(QChar(0xE9)) + QChar(0x9D));
-}
-
-TEST(Keypad, sendsEachButtonsCode)
-{
-    QByteArray codes;
-    for (int i = 0; i <= kKeypadButtons; ++i)
-        codes += keypadCode(i);
-    EXPECT_EQ(codes, QByteArray("123.456N789LM0EF", 17)) << "and nothing past the last button";
 }

@@ -34,8 +34,7 @@ protected:
             if (!reply.isEmpty())
                 p.deliver(appendCrc(reply), replyDelayMs);
         });
-        for (auto &line : view.lines)
-            line = QStringLiteral("before");
+        view.lines.fill(QStringLiteral("before"));
     }
 
     QByteArray screen = QByteArray("Line one of screen  Line two of screen  ") +

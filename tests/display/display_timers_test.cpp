@@ -47,20 +47,3 @@ TEST(DisplayTimers, runOnlyTheSelectedTypesTimerKeepingARunningOneAndTheAlarmLin
     for (int i = 0; i < 3; ++i)
         EXPECT_EQ(timers[i].interval(), 750 + i) << "the periods are the window's";
 }
-
-TEST(MeterTypes, decideThePollItsPeriodAndTheControlsShown)
-{
-    // Polls the text display, period, keypad shown, unit controls shown.
-    const std::tuple<bool, int, bool, bool> rows[] = {{true, 750, true, false},
-                                                      {false, 1000, false, true},
-                                                      {false, 1000, false, true},
-                                                      {false, 1000, false, true}};
-    for (int i = 0; i < kMeterTypeCount; ++i) {
-        const MeterTypeInfo &info = meterTypeInfo(*meterTypeFromIndex(i));
-        EXPECT_EQ(std::make_tuple(info.poll == PollKind::TextDisplay, info.periodMs,
-                                  info.keypadVisible, info.unitControlsVisible),
-                  rows[i])
-            << i;
-    }
-    EXPECT_EQ(meterTypeFromIndex(4), std::nullopt);
-}

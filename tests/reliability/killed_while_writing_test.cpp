@@ -1,5 +1,3 @@
-#include "qt_printers.h"
-
 #include <QFile>
 #include <QProcess>
 #include <QRandomGenerator>
@@ -8,40 +6,25 @@
 #include <gtest/gtest.h>
 #include <signal.h>
 
-namespace {
-
-QByteArray readAll(const QString &path)
+// Kills the writer at random moments, many times over: each time it left one of its two contents, whole.
+TEST(KilledWhileWriting, theOutputAndTheSettingsFileAreAlwaysTheOldOneOrTheCompleteNewOne)
 {
-    QFile file(path);
-    return file.open(QIODevice::ReadOnly) ? file.readAll() : QByteArray("<missing>");
-}
-
-// Kills the writer at random moments, many times over; it left one of its two contents, whole.
-void killRepeatedly(const char *mode, const char *fileName)
-{
-    QTemporaryDir dir;
-    for (int round = 0; round < 12; ++round) {
-        QProcess writer;
-        writer.start(QStringLiteral(OSTRAND_WRITE_FOREVER), {QLatin1String(mode), dir.path()});
-        ASSERT_TRUE(writer.waitForReadyRead(20000)) << "the writer never wrote";
-        QThread::msleep(QRandomGenerator::global()->bounded(1, 60));
-        ::kill(static_cast<pid_t>(writer.processId()), SIGKILL);
-        writer.waitForFinished(5000);
-        const QByteArray left = readAll(dir.filePath(QLatin1String(fileName)));
-        EXPECT_TRUE(left == readAll(dir.filePath("expected-0")) ||
-                    left == readAll(dir.filePath("expected-1")))
-            << mode << " round " << round << ": " << left.size() << " bytes left";
+    const auto readAll = [](const QString &path) {
+        QFile file(path);
+        return file.open(QIODevice::ReadOnly) ? file.readAll() : QByteArray("<missing>");
+    };
+    for (const auto &[mode, fileName] : {std::pair{"output", "Logdata.csv"}, {"settings", "7700dwn.ini"}}) {
+        QTemporaryDir dir;
+        for (int round = 0; round < 12; ++round) {
+            QProcess writer;
+            writer.start(QStringLiteral(OSTRAND_WRITE_FOREVER), {QLatin1String(mode), dir.path()});
+            ASSERT_TRUE(writer.waitForReadyRead(20000)) << "the writer never wrote";
+            QThread::msleep(QRandomGenerator::global()->bounded(1, 60));
+            ::kill(static_cast<pid_t>(writer.processId()), SIGKILL);
+            writer.waitForFinished(5000);
+            const QByteArray left = readAll(dir.filePath(QLatin1String(fileName)));
+            EXPECT_TRUE(left == readAll(dir.filePath("expected-0")) || left == readAll(dir.filePath("expected-1")))
+                << mode << " round " << round << ": " << left.size() << " bytes left";
+        }
     }
-}
-
-} // namespace
-
-TEST(KilledWhileWriting, theOutputFileIsAlwaysTheOldOneOrTheCompleteNewOne)
-{
-    killRepeatedly("output", "Logdata.csv");
-}
-
-TEST(KilledWhileWriting, theSettingsFileIsAlwaysTheOldOneOrTheCompleteNewOne)
-{
-    killRepeatedly("settings", "7700dwn.ini");
 }
