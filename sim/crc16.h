@@ -5,6 +5,8 @@
 
 namespace ostrand::sim {
 
+// Written apart from link/'s CRC on purpose (bitwise here, so the two share no
+// code or table): the simulator is the program's independent peer.
 // CRC-16/MODBUS of `bytes` (register from 0xFFFF, reflected polynomial 0xA001).
 std::uint16_t crc16(const QByteArray &bytes);
 

@@ -5,6 +5,9 @@
 
 namespace ostrand::sim {
 
+// The simulator frames its replies with its own code, not link/'s: a shared
+// mistake would then make the program and its test peer agree on wrong bytes.
+
 // Function codes the meter answers.
 constexpr std::uint8_t kReadHoldingRegisters = 0x03;
 constexpr std::uint8_t kWriteRegisters = 0x10;
