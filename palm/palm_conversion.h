@@ -19,7 +19,7 @@ struct GridState;
 
 // The handheld's file: a path, or for tests a device used in its place.
 struct PalmSource {
-    QString path;                // PalmDatabasePath
+    QString path;                // the handheld file the operator chose
     QIODevice *device = nullptr; // read instead of `path` when set; not owned
 
     // Opens `reader` on the source: Complete, PalmFileMissing (no readable
