@@ -56,12 +56,7 @@ protected:
 
     DownloadResult download(bool sinceLast = false, bool portable = false)
     {
-        DownloadEngine engine(link, grid, state, display);
-        DownloadOptions options;
-        options.sinceLastTime = sinceLast;
-        options.portableMeter = portable;
-        options.slave = 1;
-        return engine.downloadLog(options);
+        return DownloadEngine(link, grid, state, display).downloadLog({sinceLast, portable});
     }
 
     VirtualClock clock;
@@ -171,8 +166,9 @@ TEST_F(DownloadEngineTest, aBlockIsTriedFiveTimesAndLabelsFivePassesThenTheDownl
     EXPECT_EQ(download(), DownloadResult::BlockFailed);
     int attemptsAtFailingBlock = 0;
     for (const auto &read : meter.blockReads) {
-        if (read.bank == 8)
+        if (read.bank == 8) {
             EXPECT_LT(read.page, 0x84) << "nothing is read past the failing block";
+        }
         attemptsAtFailingBlock += read.bank == 8 && read.page == 0x83 ? 1 : 0;
     }
     // Each of the five attempts sends its request about twice a second for 5 s.
@@ -191,25 +187,6 @@ TEST_F(DownloadEngineTest, aBlockIsTriedFiveTimesAndLabelsFivePassesThenTheDownl
     EXPECT_NEAR((clock.monotonicMs() - start) / 1000.0, 8 * 5.0 * 5, 25);
 }
 
-TEST_F(DownloadEngineTest, theMeterIsToldOnlyOfADownloadWrittenToItsFile)
-{
-    QTemporaryDir dir;
-    int confirms = 0;
-    const auto finish = [&](const QString &name) {
-        return finishDownload(download(), grid, state, dir.filePath(name), display,
-                              [&] { ++confirms; })
-            .status;
-    };
-    meter.setPointers(8, 0x80, 0, 8, 0x80, 0, 0, 0);
-    EXPECT_EQ(finish("log.csv"), "0 Records Available");
-    EXPECT_FALSE(QFile::exists(dir.filePath("log.csv")));
-    logRecords(4);
-    meter.setPointers(8, 0x80, 0, 8, 0x80, 0x40, 8, 2048);
-    EXPECT_EQ(finish("missing/log.csv"), "Error putting into file!!");
-    EXPECT_EQ(display.details.size(), 1) << "the system's own reason goes beside the status";
-    EXPECT_EQ(confirms, 0);
-}
-
 TEST_F(DownloadEngineTest, whatHappenedOnTheLineIsToldAndAnotherMeterAfterAReopenStopsAll)
 {
     enum Reopen { None, MidLog, BeforeConfirming };
@@ -224,6 +201,7 @@ TEST_F(DownloadEngineTest, whatHappenedOnTheLineIsToldAndAnotherMeterAfterAReope
         int gridRows;
         const char *status, *detail;
         int pointerReads, confirmations;
+        const char *file = "log.csv";
     } cases[] = {
         // clang-format off
         {"no reopen: not a frame more", None, {}, true, rows, done, "", 1, 1},
@@ -235,10 +213,14 @@ TEST_F(DownloadEngineTest, whatHappenedOnTheLineIsToldAndAnotherMeterAfterAReope
         {"an unanswered confirmation", None, {}, false, rows, done,
          "the meter did not acknowledge the download confirmation: no reply in time", 1, 0},
         {"a grid of eight data rows", None, {}, true, 10, done, "48 records past the grid's last row were not stored", 1, 1},
+        {"nothing logged: no file", None, [&] { meter.setPointers(8, 0x80, 0, 8, 0x80, 0, 0, 0); }, true, rows,
+         "0 Records Available", "", 1, 0},
+        {"a file that cannot be written", None, {}, true, rows, "Error putting into file!!", 
+         "Cannot write DIR/missing/log.csv: the folder DIR/missing does not exist (No such file or directory)", 1, 0,
+         "missing/log.csv"},
         // clang-format on
     };
     QTemporaryDir dir;
-    const QString path = dir.filePath(QStringLiteral("log.csv"));
     logRecords(32);
     for (const auto &c : cases) {
         meter.setLabel(1, "Flow");
@@ -256,8 +238,11 @@ TEST_F(DownloadEngineTest, whatHappenedOnTheLineIsToldAndAnotherMeterAfterAReope
                 std::exchange(meter.onRequest, nullptr))
                 pullAndChange();
         };
+        if (c.reopen == None && c.change)
+            c.change();
         grid.clear();
         grid.setRows(c.gridRows);
+        const QString path = dir.filePath(c.file);
         QFile::remove(path);
         display.details.clear();
         const size_t sendsBefore = port.sends().size();
@@ -272,7 +257,7 @@ TEST_F(DownloadEngineTest, whatHappenedOnTheLineIsToldAndAnotherMeterAfterAReope
                 .status,
             c.status)
             << c.what;
-        EXPECT_EQ(display.details.join('|'), c.detail) << c.what;
+        EXPECT_EQ(display.details.join('|').replace(dir.path(), "DIR"), c.detail) << c.what;
         EXPECT_EQ(QFile::exists(path), c.status == done) << c.what;
         EXPECT_EQ(meter.confirmations - confirmationsBefore, c.confirmations) << c.what;
         EXPECT_EQ(std::count_if(port.sends().begin() + sendsBefore, port.sends().end(),

@@ -81,14 +81,9 @@ TEST(LogDecoding, BeginsARowWheneverDateOrTimeChangesAndSkipsWhatCannotBeDated)
         {"an erased byte in the value is no erased record", {with(rec(1, 2004, 5, 2, 10, 0), 5, 0xFF)},
          {"1,5/2/2004 10:00:00 AM,127.5,,,"}},
         {"records that cannot be dated, or of no channel, and a short tail",
-         {with(rec(3, 2004, 4, 15, 9, 30), 1, 0xFF) + with(rec(3, 2004, 4, 15, 9, 30), 2, 0xFF) +
-              with(rec(3, 2004, 4, 15, 9, 30), 3, 0xFF) + with(rec(3, 2004, 4, 15, 9, 30), 1, 0x1A) +
-              with(rec(3, 2004, 4, 15, 9, 30), 1, 0x00) + with(rec(3, 2004, 2, 15, 9, 30), 1, 0x30) +
-              with(rec(3, 2005, 2, 15, 9, 30), 1, 0x29) + with(rec(3, 2004, 4, 15, 9, 30), 0, 0x30) +
-              with(rec(3, 2004, 4, 15, 9, 30), 0, 0x3D) + with(rec(3, 2004, 4, 15, 9, 30), 2, 0x24) +
-              with(rec(3, 2004, 4, 15, 9, 30), 3, 0x60) + with(rec(3, 2004, 4, 15, 9, 30), 3, 0x2A) +
-              with(rec(1, 2004, 4, 15, 9, 30), 0, 0x04) + with(rec(1, 2004, 4, 15, 9, 30), 0, 0x94) +
-              QByteArray(8, char(0xFF)) + rec(2, 2004, 4, 15, 9, 45) + "shor"},
+         {with(rec(3, 2005, 2, 15, 9, 30), 1, 0x29) + with(rec(3, 2004, 4, 15, 9, 30), 0, 0x3D) +
+              with(rec(3, 2004, 4, 15, 9, 30), 2, 0x24) + with(rec(3, 2004, 4, 15, 9, 30), 3, 0x2A) +
+              with(rec(1, 2004, 4, 15, 9, 30), 0, 0x94) + QByteArray(8, char(0xFF)) + rec(2, 2004, 4, 15, 9, 45) + "shor"},
          {"1,4/15/2004 9:45:00 AM,,100,,"}},
     };
     for (const auto &c : cases) {

@@ -1,7 +1,6 @@
 #include "palm/palm_conversion.h"
+#include "palm/palm_import.h"
 #include "palm_test_support.h"
-
-#include <cstring>
 
 namespace ostrand::testing {
 namespace {
@@ -18,24 +17,6 @@ QByteArray with(QByteArray record, int at, int byte)
     return record;
 }
 
-// Hands out `data` until `failAt`, then reports a read error.
-struct FailingDevice : QIODevice {
-    FailingDevice(QByteArray data, qint64 failAt) : data(std::move(data)), failAt(failAt) {}
-    bool isSequential() const override { return true; }
-    qint64 readData(char *out, qint64 max) override
-    {
-        const qint64 n = std::min({max, failAt - at, qint64(data.size()) - at});
-        if (n <= 0)
-            return at >= failAt ? -1 : 0;
-        std::memcpy(out, data.constData() + at, size_t(n));
-        at += n;
-        return n;
-    }
-    qint64 writeData(const char *, qint64) override { return -1; }
-    QByteArray data;
-    qint64 failAt, at = 0;
-};
-
 class PalmConversion : public PalmTest {
 protected:
     DownloadResult convert(std::vector<QByteArray> records, ResultsGrid *into = nullptr)
@@ -44,68 +25,47 @@ protected:
         return convertPalmDatabase({pdbPath()},
                                    {into ? *into : grid, state, view, display, pump, clock});
     }
-    // Rows 2 to the last begun, record number to channel 3.
-    QStringList rows() const
-    {
-        QStringList texts;
-        for (int r = 2; r <= state.lastGridRow; ++r)
-            texts << grid.rowTexts(r).mid(0, 5).join(',');
-        return texts;
-    }
 };
 
 TEST_F(PalmConversion, GivesEachTimeStampItsOwnRowAndKeepsTheSelectedMetersRecords)
 {
     const QDateTime midnight(QDate(2007, 12, 5), QTime(0, 0)); // the meter's end of the 5th
-    const QDateTime yearEnd(QDate(2099, 12, 31), QTime(23, 59));
     const struct {
         const char *what;
         std::vector<QByteArray> records;
-        const char *selected; // null: every meter
-        QStringList rows, listed;
+        QStringList rows;               // record number to channel 3
+        const char *selected = nullptr; // null: every meter
+        QStringList listed = {};
     } cases[] = {
         {"channels of one stamp share a row",
          {rec(1, at(5, 10, 0), 1.5f), rec(2, at(5, 10, 0), 2, "Level"), rec(3, at(5, 10, 0), -3),
           rec(1, at(5, 10, 15), 4.25f)},
-         nullptr,
-         {"1,12/05/2007 10:00,1.5,2,-3", "2,12/05/2007 10:15,4.25,,"},
-         {}},
+         {"1,12/05/2007 10:00,1.5,2,-3", "2,12/05/2007 10:15,4.25,,"}},
         {"an impossible day keeps the date before",
-         {rec(1, yearEnd, 1), with(rec(1, at(5, 10, 15), 2), 24, 0x1A),
+         {rec(1, QDateTime(QDate(2099, 12, 31), QTime(23, 59)), 1),
+          with(rec(1, at(5, 10, 15), 2), 24, 0x1A),
           rec(1, QDateTime(QDate(2000, 1, 1), QTime(13, 5)), 3)},
-         nullptr,
-         {"1,12/31/2099 23:59,1,,", "2,12/31/2099 10:15,2,,", "3,01/01/2000 13:05,3,,"},
-         {}},
+         {"1,12/31/2099 23:59,1,,", "2,12/31/2099 10:15,2,,", "3,01/01/2000 13:05,3,,"}},
         {"midnight is dated the next day, the same minute a day later is a new row",
          {rec(1, at(5, 23, 45), 1), rec(1, midnight, 2), rec(2, midnight, 7),
           rec(1, at(6, 23, 45), 3)},
-         nullptr,
-         {"1,12/05/2007 23:45,1,,", "2,12/06/2007 00:00,2,7,", "3,12/06/2007 23:45,3,,"},
-         {}},
-        {"a first record at midnight",
-         {rec(1, midnight, 9)},
-         nullptr,
-         {"1,12/06/2007 00:00,9,,"},
-         {}},
+         {"1,12/05/2007 23:45,1,,", "2,12/06/2007 00:00,2,7,", "3,12/06/2007 23:45,3,,"}},
+        {"a first record at midnight", {rec(1, midnight, 9)}, {"1,12/06/2007 00:00,9,,"}},
         {"no sync or an unknown channel code: skipped",
          {with(rec(1, at(5, 9, 0), 1), 0, 0xAB), with(rec(1, at(5, 9, 1), 1), 7, 0x90),
           with(rec(1, at(5, 9, 2), 1), 7, 0x15), with(rec(1, at(5, 9, 3), 1), 7, 0),
           rec(2, at(5, 10, 0), 1)},
-         nullptr,
-         {"1,12/05/2007 10:00,,1,"},
-         {}},
+         {"1,12/05/2007 10:00,,1,"}},
         {"one meter kept, the others listed",
          {rec(1, at(5, 10, 0), 1, "Flow", 3), rec(1, at(5, 10, 0), 2, "Flow", 7),
           rec(1, at(5, 10, 15), 3, "Flow", 3), rec(1, at(5, 10, 30), 4, "Flow", 12)},
-         "3 north",
          {"1,12/05/2007 10:00,1,,", "2,12/05/2007 10:15,3,,"},
+         "3 north",
          {"7", "12"}},
         {"every meter merged, none listed",
          {rec(1, at(5, 10, 0), 1, "Flow", 3), rec(1, at(5, 10, 0), 2, "Other", 7),
           rec(2, at(5, 10, 15), 3, "Level", 7)},
-         nullptr,
-         {"1,12/05/2007 10:00,2,,", "2,12/05/2007 10:15,,3,"},
-         {}},
+         {"1,12/05/2007 10:00,2,,", "2,12/05/2007 10:15,,3,"}},
     };
     for (const auto &c : cases) {
         grid.clear();
@@ -114,7 +74,10 @@ TEST_F(PalmConversion, GivesEachTimeStampItsOwnRowAndKeepsTheSelectedMetersRecor
         view.listText = c.selected;
         view.entries.clear();
         EXPECT_EQ(convert(c.records), DownloadResult::Complete) << c.what;
-        EXPECT_EQ(rows(), c.rows) << c.what;
+        QStringList rows;
+        for (int r = 2; r <= state.lastGridRow; ++r)
+            rows << grid.rowTexts(r).mid(0, 5).join(',');
+        EXPECT_EQ(rows, c.rows) << c.what;
         EXPECT_EQ(view.entries, c.listed) << c.what;
     }
 }
@@ -150,9 +113,42 @@ TEST_F(PalmConversion, CountsTheRecordsPastTheGridsLastRowAndTellsAReadErrorFrom
 
     const QByteArray file =
         PalmDatabaseBuilder{std::vector<QByteArray>(10, rec(1, at(5, 10, 0), 1))}.build();
-    FailingDevice device(file, file.size() - 40);
+    SplitBuffer device(file, file.size() - 40, true);
     EXPECT_EQ(convertPalmDatabase({QString(), &device}, context()),
               DownloadResult::PalmFileUnreadable);
+}
+
+TEST_F(PalmConversion, EveryPalmOperationIsRefusedWhileAConversionRunsOrAnotherHolderHasTheLock)
+{
+    write(PalmDatabaseBuilder()
+              .add(rec(1, at(5, 10, 0), 1.5f, "Flow", 3))
+              .add(rec(1, at(5, 10, 15), 8, "Flow", 7)));
+    PalmImport import{grid, state, pump, clock};
+    const QString output = dir.filePath("Logdata.csv");
+    view.separate = true;
+    view.listText = "3";
+    std::vector<PalmOutcome::Start> nested;
+    pump.onEachYield([&] {
+        if (nested.empty())
+            nested = {import.getIdList({pdbPath()}, view, display).start,
+                      import.downloadData({pdbPath()}, output, view, display).start};
+    });
+    EXPECT_EQ(import.downloadData({pdbPath()}, output, view, display).status,
+              "Finished. Data in File");
+    pump.clearHooks();
+    EXPECT_EQ(nested, std::vector(2, PalmOutcome::Start::Refused));
+    QFile file(output);
+    EXPECT_TRUE(file.open(QIODevice::ReadOnly));
+    EXPECT_EQ(file.readAll(), "Date / Time,Flow\r\n12/05/2007 10:00,1.5\r\n");
+    EXPECT_EQ(view.entries, QStringList({"7"}));
+    EXPECT_EQ(view.downloadEnabled, (std::vector<bool>{false, true}));
+    EXPECT_EQ(import.getIdList({pdbPath()}, view, display).start, PalmOutcome::Start::Ran);
+
+    PalmJobGuard serialDownload(import.jobLock());
+    ASSERT_TRUE(serialDownload.acquired());
+    EXPECT_EQ(import.downloadData({pdbPath()}, output, view, display).start,
+              PalmOutcome::Start::Refused);
+    EXPECT_EQ(import.getIdList({pdbPath()}, view, display).start, PalmOutcome::Start::Refused);
 }
 
 } // namespace

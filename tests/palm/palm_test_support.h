@@ -9,6 +9,7 @@
 #include "qt_printers.h"
 #include "virtual_event_pump.h"
 
+#include <QBuffer>
 #include <QTemporaryDir>
 #include <gtest/gtest.h>
 
@@ -56,6 +57,25 @@ protected:
     RecordingDisplay display;
     VirtualClock clock;
     VirtualEventPump pump{clock};
+};
+
+// A file whose reads stop short at `split`, as a pipe's do, and fail there
+// when `fails`.
+struct SplitBuffer : QBuffer {
+    SplitBuffer(const QByteArray &bytes, qint64 splitAt, bool failsThere = false)
+        : split(splitAt), fails(failsThere)
+    {
+        setData(bytes);
+        open(QIODevice::ReadOnly | QIODevice::Unbuffered);
+    }
+    qint64 readData(char *out, qint64 max) override
+    {
+        if (fails && pos() >= split)
+            return -1;
+        return QBuffer::readData(out, pos() < split ? std::min(max, split - pos()) : max);
+    }
+    qint64 split;
+    bool fails;
 };
 
 // 2007-12-`day` at hour:minute.
