@@ -2,13 +2,8 @@
 #include "download/output_file.h"
 #include "qt_printers.h"
 
-#include <QDir>
-#include <QFile>
-#include <QTemporaryDir>
 #include <gtest/gtest.h>
 
-#include <csignal>
-#include <sys/resource.h>
 
 namespace ostrand {
 namespace {
@@ -33,12 +28,6 @@ void fill(const Log &log, ResultsGrid &grid, GridState &state)
         grid.setRowTexts(state.lastGridRow,
                          QStringList{QString::number(state.lastGridRow - 1)} + texts);
     }
-}
-
-QByteArray readAll(const QString &path)
-{
-    QFile file(path);
-    return file.open(QIODevice::ReadOnly) ? file.readAll() : QByteArray("<missing>");
 }
 
 const QStringList kRow1 = {"4/15/2000 9:30:00 AM", "100", "2.5", "7", "", "5", "6", "7", "8"};
@@ -80,38 +69,6 @@ TEST(OutputFile, WritesTheStampAndTheChannelsInUseByteForByte)
         state.lastGridRow = std::max(state.lastGridRow, c.log.lastGridRow);
         EXPECT_EQ(outputFileBytes(grid, state), c.expected) << c.what;
     }
-}
-
-// A file size limit stands in for a full disk, and holds for root as well.
-TEST(OutputFile, AFailedWriteLeavesThePreviousFileAndASuccessfulOneReplacesIt)
-{
-    QTemporaryDir dir;
-    const QString path = dir.filePath("Logdata.csv");
-    QFile old(path);
-    ASSERT_TRUE(old.open(QIODevice::WriteOnly) &&
-                old.write("previous download, longer than the next\r\n") > 0);
-    old.close();
-    ResultsGrid grid;
-    GridState state;
-    fill({{1}, {"", "Flow"}, std::vector<QStringList>(2000, kRow1)}, grid, state);
-    rlimit saved{};
-    getrlimit(RLIMIT_FSIZE, &saved);
-    rlimit small = saved;
-    small.rlim_cur = 4096;
-    const auto savedHandler = std::signal(SIGXFSZ, SIG_IGN);
-    setrlimit(RLIMIT_FSIZE, &small);
-    QString error;
-    const bool written = writeOutputFile(grid, state, path, &error);
-    setrlimit(RLIMIT_FSIZE, &saved);
-    std::signal(SIGXFSZ, savedHandler);
-    EXPECT_FALSE(written);
-    EXPECT_FALSE(error.isEmpty());
-    EXPECT_EQ(readAll(path), "previous download, longer than the next\r\n");
-    EXPECT_EQ(QDir(dir.path()).entryList(QDir::Files), QStringList{"Logdata.csv"});
-
-    state.lastGridRow = 2;
-    ASSERT_TRUE(writeOutputFile(grid, state, path, &error)) << error.toStdString();
-    EXPECT_EQ(readAll(path), "Date / Time,Flow\r\n4/15/2000 9:30:00 AM,100\r\n");
 }
 
 } // namespace
