@@ -19,7 +19,7 @@ namespace {
 SerialDevice adapter(const QString &location, const QString &serial)
 {
     return {QFileInfo(location).fileName(), location, QStringLiteral("FT232R USB UART"), QStringLiteral("FTDI"), serial,
-            0x0403, 0x6001};
+            0x0403, 0x6001, {}};
 }
 
 // A program folder and a pseudo-terminal standing in for a USB adapter.

@@ -7,13 +7,10 @@
 #include <QTemporaryDir>
 #include <gtest/gtest.h>
 #include <fcntl.h>
-#include <sys/mount.h>
 #include <sys/resource.h>
 #include <sys/stat.h>
 #include <sys/sysmacros.h>
-#include <cerrno>
 #include <algorithm>
-#include <cstring>
 #include <unistd.h>
 
 using namespace ostrand::testing;
@@ -67,32 +64,6 @@ TEST_F(OutputRefusal, aWriteThatFailsPartWayKeepsThePreviousFileWholeAndSaysWhy)
     EXPECT_TRUE(run.errors.contains("File too large")) << run.errors.toStdString();
     EXPECT_EQ(readFileBytes(path), "previous download\r\n");
     EXPECT_EQ(leftovers(dir.path(), "limited.csv"), QStringList());
-}
-
-TEST_F(OutputRefusal, aFullFileSystemKeepsThePreviousFileWhole)
-{
-    const QString mountPoint = dir.filePath("small");
-    ASSERT_TRUE(QDir().mkpath(mountPoint));
-    if (::mount("tmpfs", QFile::encodeName(mountPoint).constData(), "tmpfs", 0, "size=64k") != 0)
-        GTEST_SKIP() << "cannot mount a small tmpfs here (needs root): " << std::strerror(errno);
-    struct Unmount {
-        QByteArray at;
-        ~Unmount() { ::umount(at.constData()); }
-    } unmount{QFile::encodeName(mountPoint)};
-    const QString path = mountPoint + "/x.csv";
-    writeOld(path);
-    // Leave 8 KB free: less than the output, more than a block.
-    for (const bool full : {false, true}) {
-        QFile filler(mountPoint + (full ? "/filler2" : "/filler"));
-        ASSERT_TRUE(filler.open(QIODevice::WriteOnly));
-        filler.write(QByteArray((full ? 64 : 56) * 1024, '\0'));
-        filler.close();
-        const CliRun run = convertTo(path);
-        EXPECT_EQ(run.exitCode, 3) << "full " << full;
-        EXPECT_TRUE(run.errors.contains("No space left on device")) << run.errors.toStdString();
-        EXPECT_EQ(readFileBytes(path), "previous download\r\n") << "full " << full;
-        EXPECT_EQ(leftovers(mountPoint, "x.csv"), QStringList({"filler", "filler2"}).mid(0, full ? 2 : 1));
-    }
 }
 
 // Names that are refused before anything is read, each with its exit status.
