@@ -18,10 +18,9 @@ namespace {
 class View : public ostrand::PalmConversionView {
 public:
     bool separate = true;
-    QString text = QStringLiteral("3");
     QStringList entries;
     bool separateByModId() const override { return separate; }
-    QString idListText() const override { return text; }
+    QString idListText() const override { return QStringLiteral("3"); }
     QStringList idListEntries() const override { return entries; }
     void addIdListEntry(const QString &entry) override { entries << entry; }
     void setDownloadEnabled(bool) override {}

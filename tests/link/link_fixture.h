@@ -21,10 +21,6 @@ protected:
         serial.setSettings({1, QStringLiteral("38400"), 1});
     }
 
-    static QByteArray hex(const char *text) { return QByteArray::fromHex(text); }
-    // A reply frame from its bytes before the CRC.
-    static QByteArray framed(const char *text) { return appendCrc(hex(text)); }
-
     // Seconds of virtual time since `startMs`.
     double secondsSince(std::int64_t startMs) const { return (clock.monotonicMs() - startMs) / 1000.0; }
 

@@ -9,7 +9,7 @@
 namespace ostrand {
 namespace {
 
-TEST(TextValue, LeadingNumberIsTheNumberAtTheStartOrZeroAndHalvesRoundToTheEvenNeighbour)
+TEST(TextValue, NumbersAreReadFromTheStartAndHalvesRoundToTheEvenNeighbour)
 {
     const std::pair<const char *, double> cases[] = {
         {"001", 1}, {"12ab", 12}, {" -2.5x", -2.5}, {".5", 0.5}, {"abc", 0}, {"-", 0}, {"x12", 0}};
@@ -19,10 +19,7 @@ TEST(TextValue, LeadingNumberIsTheNumberAtTheStartOrZeroAndHalvesRoundToTheEvenN
                                                {2.4, 2}, {2.6, 3}, {-2.6, -3}};
     for (const auto &[value, rounded] : rounding)
         EXPECT_EQ(roundHalfEven(value), rounded) << value;
-}
-
-TEST(TextValue, SixteenBitValuesAreRoundedIntoRangeOrRefusedButNeverWrapped)
-{
+    // Sixteen-bit values are rounded into range or refused, never wrapped.
     const std::optional<qint16> none;
     const std::pair<const char *, std::optional<qint16>> leading[] = {
         {"32767", 32767}, {"-32768.5", -32768}, {"12ab", 12},      {"abc", 0},

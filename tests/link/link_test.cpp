@@ -1,7 +1,5 @@
 #include "link_fixture.h"
-#include "link/modbus_requests.h"
 
-#include <cmath>
 #include <functional>
 #include <optional>
 
@@ -68,7 +66,7 @@ struct Row {
     const char *baud = "38400";
 };
 
-class MeterLinkTest : public LinkFixture {
+class LinkTest : public LinkFixture {
 protected:
     // Runs each row against `exchange`; every send must be `request`, byte for byte.
     void run(const char *request, const std::function<Outcome()> &exchange, std::initializer_list<Row> rows)
@@ -101,7 +99,7 @@ constexpr auto kWrong = LinkError::WrongReply;
 
 } // namespace
 
-TEST_F(MeterLinkTest, holdingRegisters)
+TEST_F(LinkTest, holdingRegisters)
 {
     const QByteArray reply = frameOf("010310", kRegisters);
     run("0103004c000885db", [&] { return outcome(link.readHoldingRegisters(1, 76, 8)); }, {
@@ -119,7 +117,7 @@ TEST_F(MeterLinkTest, holdingRegisters)
     EXPECT_EQ(port.discardInputCount(), 8) << "one discard an exchange, none on a resend";
 }
 
-TEST_F(MeterLinkTest, logBlock)
+TEST_F(LinkTest, logBlock)
 {
     const QByteArray data = pattern(200);
     run("016018810000640bb5", [&] { return outcome(link.readLogBlock(1, 0x18, 0x81, 0x00, 100)); }, {
@@ -140,7 +138,7 @@ TEST_F(MeterLinkTest, logBlock)
     });
 }
 
-TEST_F(MeterLinkTest, aLongBlockAtTwelveHundredBaud)
+TEST_F(LinkTest, aLongBlockAtTwelveHundredBaud)
 {
     const int rate = FakeSerialPort::bytesPerSecondAt(1200);
     const QByteArray reply = logReply(pattern(256), "088000");
@@ -154,7 +152,7 @@ TEST_F(MeterLinkTest, aLongBlockAtTwelveHundredBaud)
     });
 }
 
-TEST_F(MeterLinkTest, lastDownloadPointerConfirmationAndDisplayBlock)
+TEST_F(LinkTest, lastDownloadPointerConfirmationAndDisplayBlock)
 {
     const QByteArray pointer = frameOf("01610a9c40");
     run("0161000000000003b1", [&] { return outcome(link.readLastDownloadPointer(1)); }, {
@@ -180,7 +178,7 @@ TEST_F(MeterLinkTest, lastDownloadPointerConfirmationAndDisplayBlock)
     });
 }
 
-TEST_F(MeterLinkTest, keyWrite)
+TEST_F(LinkTest, keyWrite)
 {
     run("011000d00001024545" "46a3", [&] { return outcome(link.writeRegisters(1, 208, {0x4545})); }, {
         // The echo is not compared: any well-formed 8-byte answer means the meter took the write.
@@ -192,7 +190,7 @@ TEST_F(MeterLinkTest, keyWrite)
     });
 }
 
-TEST_F(MeterLinkTest, nothingIsSentWhenThePortWillNotOpenTheAddressDoesNotFitOrTheLinkIsBusy)
+TEST_F(LinkTest, nothingIsSentWhenThePortWillNotOpenTheAddressDoesNotFitOrTheLinkIsBusy)
 {
     port.failOpenWith(QStringLiteral("Permission denied"));
     const std::int64_t start = clock.monotonicMs();
@@ -212,20 +210,60 @@ TEST_F(MeterLinkTest, nothingIsSentWhenThePortWillNotOpenTheAddressDoesNotFitOrT
     ASSERT_TRUE(link.readHoldingRegisters(1, 76, 8));
     EXPECT_EQ(nested, LinkError::Busy);
     EXPECT_EQ(port.sends().size(), 1u);
-    {
-        MeterLink::Hold hold(link);
-        EXPECT_TRUE(link.isBusy());
-    }
-    EXPECT_FALSE(link.isBusy());
 }
 
-TEST_F(MeterLinkTest, anAdapterPulledOutFailsAndWorksAgainOncePluggedIn)
+TEST_F(LinkTest, opensTheConfiguredPortOnceAndAgainAfterTheAdapterCameBack)
 {
+    serial.setSettings({3, QStringLiteral("9600"), 1});
     answerEverySendWith(frameOf("010310", kRegisters));
+    ASSERT_TRUE(link.readHoldingRegisters(1, 76, 8));
+    serial.setSettings({3, QStringLiteral("1200"), 1});
     ASSERT_TRUE(link.readHoldingRegisters(1, 76, 8));
     port.unplug();
     EXPECT_EQ(link.readHoldingRegisters(1, 76, 8).error(), LinkError::PortNotOpen);
     port.plugBackIn();
     EXPECT_TRUE(link.readHoldingRegisters(1, 76, 8));
-    EXPECT_EQ(port.opens().size(), 3u);
+    ASSERT_EQ(port.opens().size(), 3u) << "an open port is kept, settings and all";
+    EXPECT_EQ(port.opens()[0].portNumber, 3);
+    EXPECT_EQ(port.opens()[0].baudText, "9600");
+    EXPECT_EQ(port.opens()[2].baudText, "1200");
+}
+
+TEST_F(LinkTest, aByteWaitEndsWhenEnoughCameOrTwoSecondsAfterAStartRoundedToWholeSeconds)
+{
+    const struct {
+        const char *what;
+        double timeOfDay;
+        const char *delivered;
+        int delayMs, bytesPerSecond, count;
+        const char *taken; // nullptr: the wait ran out
+        double seconds;
+        int left;
+    } rows[] = {
+        {"enough waiting: taken at once, the rest left", kNoon, "0a0b0c", 0, 0, 1, "0a", 0, 2},
+        {"too few: nothing taken", kNoon, "0a0b0c", 0, 0, 4, nullptr, 2, 3},
+        {"started 0.6 s past: rounded up", kNoon + 0.6, "", 0, 0, 1, nullptr, 2.4, 0},
+        {"started 0.4 s past: rounded down", kNoon + 0.4, "", 0, 0, 1, nullptr, 1.6, 0},
+        {"across midnight", 86399.2, "", 0, 0, 1, nullptr, 1.8, 0},
+        {"arriving during the wait", kNoon, "01020304", 300, 10, 2, "0102", 0.5, 0},
+    };
+    for (const auto &row : rows) {
+        SCOPED_TRACE(row.what);
+        ASSERT_TRUE(serial.openPort());
+        port.discardInput();
+        clock.setTimeOfDay(row.timeOfDay);
+        port.deliver(QByteArray::fromHex(row.delivered), row.delayMs, row.bytesPerSecond);
+        const std::int64_t start = clock.monotonicMs();
+        const auto got = serial.readBytes(row.count);
+        EXPECT_EQ(got, row.taken ? std::optional(QByteArray::fromHex(row.taken)) : std::nullopt);
+        EXPECT_NEAR(secondsSince(start), row.seconds, 0.02);
+        EXPECT_EQ(serial.receivedCount(), row.left);
+        clock.advance(1000); // lets anything still on the line arrive before the next row
+    }
+}
+
+TEST(Crc16, matchesThePublishedCheckValueAndAKnownFrame)
+{
+    EXPECT_EQ(crc16(QByteArray("123456789")), 0x4B37);
+    EXPECT_EQ(crc16(QByteArray::fromHex("0103004C0008")), 0xDB85);
 }

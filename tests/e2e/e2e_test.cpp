@@ -1,0 +1,236 @@
+#include "app/main_window.h"
+#include "cli_run.h"
+#include "fake_file_dialogs.h"
+#include "metersim_process.h"
+#include "platform/qt_event_pump.h"
+#include "platform/qt_serial_port.h"
+#include "platform/system_clock.h"
+#include "qt_printers.h"
+
+#include <QElapsedTimer>
+#include <QFileInfo>
+#include <QLabel>
+#include <QLineEdit>
+#include <QPushButton>
+#include <QRadioButton>
+#include <QTabWidget>
+#include <QTemporaryDir>
+#include <QTest>
+#include <QTimer>
+#include <gtest/gtest.h>
+#include <functional>
+#include <memory>
+
+using namespace ostrand;
+using namespace ostrand::testing;
+
+namespace {
+
+const QStringList kLog = {"--records", "120", "--channels", "3", "--start", "2026-11-30 08:00"};
+const QByteArray kPrevious = "the previous download\r\n";
+
+void writePrevious(const QString &path)
+{
+    QFile file(path);
+    ASSERT_TRUE(file.open(QIODevice::WriteOnly) && file.write(kPrevious) == kPrevious.size());
+}
+
+// The window in real time beside the simulated meter's COM1.
+class EndToEnd : public ::testing::Test {
+protected:
+    void startWindow(const QStringList &meter)
+    {
+        ASSERT_TRUE(sim.start(dir.path(), meter));
+        window = std::make_unique<MainWindow>(dir.path(), Platform{port, clock, pump, dialogs});
+        window->load();
+    }
+    template <typename W>
+    W *control(const char *name)
+    {
+        return window->findChild<W *>(QLatin1String(name));
+    }
+    QLineEdit *lineEdit(int i) { return control<QLineEdit>(QStringLiteral("Text4(%1)").arg(i).toLatin1()); }
+    QString line(int i) { return lineEdit(i)->text(); }
+    // Lets the timers tick until `done` holds or a few seconds pass.
+    bool waitFor(const std::function<bool()> &done)
+    {
+        QElapsedTimer timer;
+        timer.start();
+        while (!done() && timer.elapsed() < 5000)
+            QTest::qWait(50);
+        return done();
+    }
+
+    QTemporaryDir dir;
+    MeterSimProcess sim;
+    QtSerialPort port{dir.path()};
+    SystemClock clock;
+    QtEventPump pump;
+    FakeFileDialogs dialogs;
+    std::unique_ptr<MainWindow> window;
+};
+
+} // namespace
+
+TEST_F(EndToEnd, theWindowAndTheCommandLineWriteTheSameFileAndEachConfirmsOnce)
+{
+    startWindow({"--records", "300", "--channels", "3", "--start", "2026-11-28 00:00", "--labels",
+                 "Flow,Flow Tot,Level", "--wrap"});
+    control<QPushButton>("Command2")->click();
+    EXPECT_EQ(control<QLabel>("Label4")->text(), "Finished. Data in File");
+    port.close(); // the command line needs the line to itself
+    const QByteArray fromWindow = readFileBytes(dir.filePath(QStringLiteral("Logdata.csv")));
+    EXPECT_TRUE(sim.waitFor(QStringLiteral("confirmed")));
+
+    const QString cliFile = dir.filePath(QStringLiteral("cli.csv"));
+    const CliRun run = runCli({"download", "--port", sim.linkPath(), "--output", cliFile});
+    EXPECT_EQ(run.exitCode, 0);
+    EXPECT_EQ(run.lines, (QStringList{"Downloading", "All Data Download", "Completed Download.",
+                                      "Finished. Data in File"}));
+    EXPECT_EQ(readFileBytes(cliFile), fromWindow);
+    EXPECT_TRUE(sim.waitFor(QStringLiteral("confirmed"), 2));
+    EXPECT_EQ(sim.confirmations(), 2);
+
+    const QList<QByteArray> lines = fromWindow.split('\n');
+    ASSERT_EQ(lines.size(), 302) << "a heading, 300 instants and the last line's end";
+    EXPECT_EQ(lines[0], "Date / Time,Flow,Flow Tot,Level\r");
+    // Midnight closes the day before; a midnight stamp is written as the date alone.
+    EXPECT_TRUE(lines[1].startsWith("11/28/2026,")) << lines[1].toStdString();
+    EXPECT_TRUE(lines[2].startsWith("11/28/2026 12:15:00 AM,")) << lines[2].toStdString();
+
+    for (const QStringList &usage : {QStringList{"download"}, {"download", "--port", "COM1", "--baud", "115200"},
+                                     {"download", "--port", "COM1", "--slave", "300"}, {"upload"}})
+        EXPECT_EQ(runCli(usage).exitCode, 64) << usage.join(u' ').toStdString();
+}
+
+// Each row: ostrand-cli downloads from a meter with a fault into a file holding an earlier
+// download. Nothing is lost: either the whole log is written and confirmed (a dropped line
+// is reopened and the download goes on), or the earlier file stands and the meter was not told.
+TEST(FaultInjection, aFaultyMeterOrLineLosesNothing)
+{
+    // Runs once the download has begun, with the meter and the folder its link is in.
+    using During = std::function<void(std::unique_ptr<MeterSimProcess> &, const QString &)>;
+    const During anotherMeterTakesOver = [](std::unique_ptr<MeterSimProcess> &sim, const QString &dir) {
+        auto second = std::make_unique<MeterSimProcess>();
+        ASSERT_TRUE(second->start(dir, {"--records", "500", "--channels", "3", "--labels", "Level,Velocity,Flow"}));
+        sim = std::move(second); // the first one's line goes dead
+    };
+    const During aSecondProgramByAnotherName = [](std::unique_ptr<MeterSimProcess> &sim, const QString &dir) {
+        QElapsedTimer elapsed;
+        elapsed.start();
+        const QString output = dir + QStringLiteral("/second.csv");
+        const CliRun second = runCli(
+            {"download", "--port", QFileInfo(sim->linkPath()).canonicalFilePath(), "--output", output}, {}, 30000);
+        EXPECT_LT(elapsed.elapsed(), 3000);
+        EXPECT_EQ(second.exitCode, 4);
+        EXPECT_TRUE(second.errors.contains("port in use by another program")) << second.errors.toStdString();
+        EXPECT_FALSE(QFile::exists(output));
+    };
+    const struct {
+        const char *what;
+        QStringList faults;
+        int exitCode;
+        const char *error = nullptr;
+        During during = {};
+    } rows[] = {
+        {"a healthy meter", {}, 0},
+        {"corrupted CRCs are retried", {"--corrupt-crc", "--corrupt-every", "3"}, 0},
+        {"late replies", {"--delay-ms", "300"}, 0},
+        {"the line dropped mid-download", {"--drop-mid-download"}, 0},
+        {"the line dropped after 700 bytes", {"--drop-after", "700"}, 0},
+        {"a dead block", {"--dead-block", "8:80:0"}, 4},
+        {"an unanswered confirmation is told while the file stands", {"--drop-before-confirm-reply"}, 0,
+         "the meter did not acknowledge the download confirmation: "},
+        {"another meter after a reopen", {"--records", "2000", "--baud", "9600"}, 4,
+         "a different meter answered after the line was reopened", anotherMeterTakesOver},
+        {"a second program on the port, refused at once", {"--baud", "9600"}, 0, nullptr,
+         aSecondProgramByAnotherName},
+    };
+    QByteArray clean;
+    for (const auto &row : rows) {
+        SCOPED_TRACE(row.what);
+        QTemporaryDir dir;
+        auto sim = std::make_unique<MeterSimProcess>();
+        ASSERT_TRUE(sim->start(dir.path(), kLog + row.faults));
+        const QString output = dir.filePath(QStringLiteral("out.csv"));
+        writePrevious(output);
+        QProcess cli;
+        cli.start(QStringLiteral(OSTRAND_CLI), {"download", "--port", sim->linkPath(), "--output", output});
+        QByteArray printed;
+        if (row.during) {
+            while (!printed.contains("All Data Download\n") && cli.waitForReadyRead(30000))
+                printed += cli.readAllStandardOutput();
+            row.during(sim, dir.path());
+        }
+        ASSERT_TRUE(cli.waitForFinished(180000));
+        printed += cli.readAllStandardOutput();
+        const QString errors = QString::fromLocal8Bit(cli.readAllStandardError());
+        sim->waitFor(QStringLiteral("confirmed"), 1, 500);
+        const QByteArray file = readFileBytes(output);
+        if (clean.isEmpty())
+            clean = file;
+
+        EXPECT_EQ(cli.exitCode(), row.exitCode) << errors.toStdString();
+        const bool whole = row.exitCode == 0;
+        EXPECT_TRUE(printed.trimmed().endsWith(whole ? "Finished. Data in File" : "Error in Downloading!!"))
+            << printed.toStdString();
+        EXPECT_EQ(file, whole ? clean : kPrevious);
+        EXPECT_EQ(sim->confirmations(), whole ? 1 : 0);
+        EXPECT_TRUE(!row.error || errors.contains(row.error)) << errors.toStdString();
+    }
+    EXPECT_TRUE(clean.startsWith("Date / Time,"));
+}
+
+TEST_F(EndToEnd, aSilentMeterEndsInTheErrorWhileTheWindowStaysResponsive)
+{
+    startWindow(kLog + QStringList{"--silent"});
+    writePrevious(dir.filePath(QStringLiteral("Logdata.csv")));
+    // A timer standing in for the user: it must keep being served while the download waits.
+    int ticks = 0;
+    QTimer user;
+    QObject::connect(&user, &QTimer::timeout, [&] { ++ticks; });
+    user.start(100);
+    QElapsedTimer elapsed;
+    elapsed.start();
+    control<QPushButton>("Command2")->click();
+    const double seconds = elapsed.elapsed() / 1000.0;
+
+    EXPECT_EQ(control<QLabel>("Label4")->text(), "Error in Downloading!!");
+    EXPECT_GT(seconds, 28.0);
+    EXPECT_LT(seconds, 35.0) << "the pointer read gives up after about 30 s";
+    EXPECT_GT(ticks, static_cast<int>(seconds * 10 * 0.8)) << "the window was not served while waiting";
+    EXPECT_EQ(readFileBytes(dir.filePath(QStringLiteral("Logdata.csv"))), kPrevious);
+    EXPECT_EQ(sim.confirmations(), 0);
+}
+
+TEST_F(EndToEnd, theMetersShowTheirLinesTakeKeysAndThePortableKeepsPollingThroughADownload)
+{
+    startWindow({"--records", "20", "--alarms", "8"});
+    control<QPushButton>("Command9")->click();
+    ASSERT_TRUE(waitFor([&] { return !line(0).trimmed().isEmpty(); }));
+    const QString before = line(0) + line(1) + line(2) + line(3);
+    control<QPushButton>("Command1(12)")->click(); // Menu
+    EXPECT_TRUE(waitFor([&] { return line(0) + line(1) + line(2) + line(3) != before; }));
+    QTabWidget *tabs = control<QTabWidget>("SSTab1");
+    const int displayTab = tabs->currentIndex();
+    tabs->setCurrentIndex(0);
+    EXPECT_FALSE(control<QTimer>("Timer1")->isActive()) << "leaving the tab stops the text poll";
+    tabs->setCurrentIndex(displayTab);
+
+    for (int type : {1, 2, 3}) {
+        SCOPED_TRACE(type);
+        for (int i = 0; i < 5; ++i)
+            lineEdit(i)->clear();
+        control<QRadioButton>(QStringLiteral("Option5(%1)").arg(type).toLatin1())->click();
+        if (type != 3)
+            control<QPushButton>("Command9")->click();
+        EXPECT_TRUE(waitFor([&] { return !line(0).isEmpty() && !line(2).isEmpty(); }));
+        EXPECT_FALSE(line(4).isEmpty()) << "the lost-signal alarm is on";
+        EXPECT_TRUE(type != 2 || !line(3).isEmpty()) << "the 8300 shows the reverse total";
+    }
+    // The portable polls on every tab; its ticks are refused while the download holds the link.
+    tabs->setCurrentIndex(0);
+    control<QPushButton>("Command2")->click();
+    EXPECT_EQ(control<QLabel>("Label4")->text(), "Finished. Data in File");
+    EXPECT_TRUE(control<QTimer>("Timer3")->isActive());
+}
