@@ -86,8 +86,9 @@ protected:
             EXPECT_EQ(static_cast<int>(port.sends().size() - before), row.sends);
             for (size_t i = before; i < port.sends().size(); ++i)
                 EXPECT_EQ(port.sends()[i].bytes.toHex(), QByteArray(request));
-            if (row.seconds >= 0)
+            if (row.seconds >= 0) {
                 EXPECT_NEAR(secondsSince(start), row.seconds, 0.1);
+            }
         }
         port.setResponder(nullptr);
     }
