@@ -7,6 +7,7 @@
 #include <QLabel>
 #include <QLineEdit>
 #include <QProgressBar>
+#include <QStatusBar>
 
 using namespace ostrand;
 using namespace ostrand::testing;
@@ -65,4 +66,17 @@ TEST_F(DownloadTabTest, downloadDataFillsTheTabTheGridAndTheFileThenConfirmsAndS
     EXPECT_FALSE(chart->hasData()) << "the chart reads the grid only when shown";
     click("ShowChartButton");
     EXPECT_TRUE(chart->hasData());
+}
+
+TEST_F(DownloadTabTest, anOutputThatCannotBeWrittenIsRefusedBeforeTheMeterOrTheFileIsRead)
+{
+    control<QLineEdit>("Text2")->setText(QStringLiteral("no/such/folder/x.csv"));
+    for (const char *tick : {"", "Check1"}) {
+        if (*tick)
+            click(tick);
+        click("Command2");
+        EXPECT_EQ(status(), "Error putting into file!!") << "Palm mode: " << *tick;
+        EXPECT_TRUE(window_->statusBar()->currentMessage().contains("does not exist"));
+    }
+    EXPECT_TRUE(port_.sends().empty());
 }
