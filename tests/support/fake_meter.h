@@ -97,8 +97,9 @@ public:
 private:
     void answer(const QByteArray &q, FakeSerialPort &p)
     {
-        if (onRequest)
-            onRequest(q);
+        // A copy runs, so a hook may clear itself without destroying what it is running.
+        if (const auto hook = onRequest)
+            hook(q);
         const int function = static_cast<quint8>(q[1]);
         if (silentFunctions.count(function))
             return;
