@@ -55,16 +55,9 @@ TEST_F(PalmWindowTest, getIdListFillsTheListOnceThenDownloadConvertsOneMeterOrAl
     EXPECT_EQ(settingsLines()[5], "[PalmDatabaseFile]=" OSTRAND_SAMPLE_PDB);
 }
 
-TEST_F(PalmWindowTest, aMissingFileAndAMissingIdAreReported)
+TEST_F(PalmWindowTest, aMissingIdIsReported)
 {
     idList()->setEditText(QString());
     click("Command2");
     EXPECT_EQ(status(), "Enter ModID");
-    dialogs_.answerNext(inDir(QStringLiteral("nowhere/PLOGR2.PDB")));
-    click("Command8");
-    idList()->setEditText(QStringLiteral("3"));
-    for (const char *button : {"Command2", "Command6"}) {
-        click(button);
-        EXPECT_EQ(status(), "Could not find Palm DataFile!!") << button;
-    }
 }

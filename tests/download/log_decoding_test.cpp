@@ -101,20 +101,6 @@ TEST(LogDecoding, BeginsARowWheneverDateOrTimeChangesAndSkipsWhatCannotBeDated)
 }
 // clang-format on
 
-TEST(LogDecoding, MarksTheChannelsLoggedEvenUndatedOnesAndShowsTotalsWhole)
-{
-    ResultsGrid grid;
-    GridState state;
-    state.channelIsTotal[2] = true;
-    decodeLogBlock(rec(3, 2004, 5, 2, 10, 0, 12345.9f) + rec(4, 2004, 5, 2, 10, 0, 12345.9f) +
-                       with(rec(6, 2004, 5, 2, 10, 0), 1, 0xFF) + rec(12, 2004, 5, 2, 10, 0),
-                   grid, state);
-    EXPECT_EQ(grid.rowTexts(2).mid(4, 2), QStringList({"12345", "12345.900390625"}));
-    const bool inUse[] = {false, false, false, true, true, false, true, false, false};
-    for (int k = 1; k <= 8; ++k)
-        EXPECT_EQ(state.channelInUse[k], inUse[k]) << k;
-}
-
 // The same block must give the same texts under any locale settings.
 TEST(LogDecoding, TextsAreUsEnglishUnderAGermanDefaultAndNumericLocale)
 {

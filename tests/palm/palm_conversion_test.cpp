@@ -62,10 +62,6 @@ TEST_F(PalmConversion, GivesEachTimeStampItsOwnRowAndKeepsTheSelectedMetersRecor
          {"1,12/05/2007 10:00,1,,", "2,12/05/2007 10:15,3,,"},
          "3 north",
          {"7", "12"}},
-        {"every meter merged, none listed",
-         {rec(1, at(5, 10, 0), 1, "Flow", 3), rec(1, at(5, 10, 0), 2, "Other", 7),
-          rec(2, at(5, 10, 15), 3, "Level", 7)},
-         {"1,12/05/2007 10:00,2,,", "2,12/05/2007 10:15,,3,"}},
     };
     for (const auto &c : cases) {
         grid.clear();
@@ -137,10 +133,6 @@ TEST_F(PalmConversion, EveryPalmOperationIsRefusedWhileAConversionRunsOrAnotherH
               "Finished. Data in File");
     pump.clearHooks();
     EXPECT_EQ(nested, std::vector(2, PalmOutcome::Start::Refused));
-    QFile file(output);
-    EXPECT_TRUE(file.open(QIODevice::ReadOnly));
-    EXPECT_EQ(file.readAll(), "Date / Time,Flow\r\n12/05/2007 10:00,1.5\r\n");
-    EXPECT_EQ(view.entries, QStringList({"7"}));
     EXPECT_EQ(view.downloadEnabled, (std::vector<bool>{false, true}));
     EXPECT_EQ(import.getIdList({pdbPath()}, view, display).start, PalmOutcome::Start::Ran);
 

@@ -1,6 +1,6 @@
 #pragma once
 
-#include "download/download_display.h"
+#include "tests/download/recording_display.h"
 #include "download/grid_state.h"
 #include "download/results_grid.h"
 #include "palm/palm_conversion.h"
@@ -28,19 +28,6 @@ public:
     QString listText;
     QStringList entries;
     std::vector<bool> downloadEnabled;
-};
-
-class RecordingDisplay : public DownloadDisplay {
-public:
-    void setStatus(const QString &text) override { statuses << text; }
-    void setProgress(int) override {}
-    void setRecordsUsed(const QString &) override {}
-    void setRecordsAvailable(const QString &) override {}
-    void setChannelLabel(int channel, const QString &text) override { labels[channel] = text; }
-    void showDetail(const QString &text) override { details << text; }
-
-    QStringList statuses, details;
-    std::array<QString, 9> labels;
 };
 
 // A Palm file in a temporary folder and everything a conversion touches.
