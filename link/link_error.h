@@ -18,6 +18,12 @@ enum class LinkError {
     Refused,            // any other exception code that is not "try again"
 };
 
+// The meter answered that it will not do this: asking again cannot help.
+inline bool isRefusal(LinkError error)
+{
+    return error >= LinkError::IllegalFunction && error <= LinkError::Refused;
+}
+
 // The exception code behind a refusal; 0 for any other failure.
 inline int exceptionCode(LinkError error)
 {

@@ -78,8 +78,9 @@ void MeterLink::send(const QByteArray &frame)
 LinkError MeterLink::fail(LinkError why)
 {
     if (observer_ && !failed_) {
-        if (why == LinkError::CrcError)
-            observer_->replyRead(reply_, false);
+        // The monitor shows the frame that was turned down, decoded as it came.
+        if (why == LinkError::CrcError || why == LinkError::WrongReply)
+            observer_->replyRead(reply_, why != LinkError::CrcError);
         observer_->exchangeFailed(request_, why);
     }
     failed_ = true;

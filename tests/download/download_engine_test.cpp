@@ -211,7 +211,8 @@ TEST_F(DownloadEngineTest, whatHappenedOnTheLineIsToldAndAnotherMeterAfterAReope
          "Error in Downloading!!", other, 2, 0},
         {"another meter to confirm", BeforeConfirming, [&] { meter.setLabel(1, "Level"); }, true, rows, done, other, 2, 0},
         {"an unanswered confirmation", None, {}, false, rows, done,
-         "the meter did not acknowledge the download confirmation: no reply in time", 1, 0},
+         "the meter did not acknowledge the download confirmation: No answer from address 1 on COM1 at 38400 baud "
+         "within 4 s: check the cable, the baud rate and the address", 1, 0},
         {"a grid of eight data rows", None, {}, true, 10, done, "48 records past the grid's last row were not stored", 1, 1},
         {"nothing logged: no file", None, [&] { meter.setPointers(8, 0x80, 0, 8, 0x80, 0, 0, 0); }, true, rows,
          "0 Records Available", "", 1, 0},
