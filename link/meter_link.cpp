@@ -127,14 +127,17 @@ QString MeterLink::failureText(LinkError error) const
                                 : QStringLiteral("the port would not open: %1").arg(reason);
     }
     case LinkError::TimedOut: {
+        // A port given by its device path (the command line's --port) has no COM number.
         const QString device = link_.port().deviceName();
-        return QStringLiteral("No answer from address %1 on COM%2%3 at %4 baud within %5 s: check the "
+        const int number = link_.settings().portNumber;
+        QString where = number > 0 ? QStringLiteral("COM%1").arg(number) : device;
+        if (number > 0 && !device.isEmpty())
+            where += QStringLiteral(" (%1)").arg(device);
+        return QStringLiteral("No answer from address %1 on %2 at %3 baud within %4 s: check the "
                               "cable, the baud rate and the address")
             .arg(lastSlave_)
-            .arg(link_.settings().portNumber)
-            .arg(device.isEmpty() ? QString() : QStringLiteral(" (%1)").arg(device))
-            .arg(link_.settings().baudRate)
-            .arg(lastGiveUp_);
+            .arg(where, link_.settings().baudRate)
+            .arg(lastGiveUp_, 0, 'g', 3);
     }
     case LinkError::CrcError:
         return QStringLiteral("the reply's CRC was wrong");
