@@ -67,8 +67,7 @@ bool DownloadEngine::readPointers(const DownloadOptions &options, LogAddress &st
         // would download memory that is not log at all.
         const auto pointer = link_.readLastDownloadPointer(options.slave);
         if (!pointer) {
-            display_.showDetail(QStringLiteral("could not read where the last download stopped: %1")
-                                    .arg(link_.failureText(pointer.error())));
+            display_.showDetail(link_.failureText(pointer.error()));
             return false;
         }
         const QByteArray &p = *pointer;
@@ -80,8 +79,7 @@ bool DownloadEngine::readPointers(const DownloadOptions &options, LogAddress &st
     }
     const auto registers = link_.readHoldingRegisters(options.slave, kPointerRegister, kPointerRegisterCount);
     if (!registers) {
-        display_.showDetail(QStringLiteral("could not read the meter's log pointers: %1")
-                                .arg(link_.failureText(registers.error())));
+        display_.showDetail(link_.failureText(registers.error()));
         return false;
     }
 
@@ -150,14 +148,21 @@ bool DownloadEngine::readChannelLabels(int slave, Labels &labels)
     std::array<bool, 9> read{};
     int unread = 8;
     int fruitless = 0;
+    LinkError lastFailure = LinkError::TimedOut;
     while (unread > 0) {
         bool progress = false;
         for (int k = 1; k <= 8; ++k) {
             if (read[k])
                 continue;
             const auto setup = link_.readLogBlock(slave, kChannelSetupBank, 0x80 + k, 0x00, kChannelSetupWords);
-            if (!setup)
+            if (!setup && isRefusal(setup.error())) {
+                display_.showDetail(link_.failureText(setup.error()));
+                return false;
+            }
+            if (!setup) {
+                lastFailure = setup.error();
                 continue;
+            }
             read[k] = true;
             --unread;
             progress = true;
@@ -165,8 +170,10 @@ bool DownloadEngine::readChannelLabels(int slave, Labels &labels)
         }
         yield();
         fruitless = progress ? 0 : fruitless + 1;
-        if (fruitless >= kFruitlessLabelPasses)
+        if (fruitless >= kFruitlessLabelPasses) {
+            display_.showDetail(link_.failureText(lastFailure));
             return false;
+        }
     }
     return true;
 }
@@ -239,11 +246,14 @@ DownloadResult DownloadEngine::readLog(int slave, LogAddress address, const LogA
         yield();
         const int words = wordsForBytes(size);
         Result<QByteArray> reply = LinkError::TimedOut;
-        for (int attempt = 0; attempt < kBlockAttempts && !reply; ++attempt)
+        // A refusal is the meter's final word on this block: no more attempts.
+        for (int attempt = 0; attempt < kBlockAttempts && !reply && !isRefusal(reply.error()); ++attempt)
             reply = link_.readLogBlock(slave, address.bank, address.page, address.offset, words);
         const bool read = reply.ok();
-        if (!read)
+        if (!read) {
             result = DownloadResult::BlockFailed;
+            display_.showDetail(link_.failureText(reply.error()));
+        }
         display_.setProgress(static_cast<int>(std::floor(done * 100.0 / byteCount)));
         if (!read)
             break;

@@ -10,6 +10,30 @@ enum class LinkError {
     WrongReply,      // a reply that answers another request (a late one)
     Busy,            // another exchange was waiting; the port was not touched
     SlaveOutOfRange, // the address does not fit the frame's one byte; nothing was sent
+    // The meter answered with a Modbus exception: it will not do what was asked.
+    IllegalFunction,    // exception 1
+    IllegalDataAddress, // exception 2
+    IllegalDataValue,   // exception 3
+    SlaveDeviceFailure, // exception 4
+    Refused,            // any other exception code that is not "try again"
 };
+
+// The meter answered that it will not do this: asking again cannot help.
+inline bool isRefusal(LinkError error)
+{
+    return error >= LinkError::IllegalFunction && error <= LinkError::Refused;
+}
+
+// The exception code behind a refusal; 0 for any other failure.
+inline int exceptionCode(LinkError error)
+{
+    switch (error) {
+    case LinkError::IllegalFunction: return 1;
+    case LinkError::IllegalDataAddress: return 2;
+    case LinkError::IllegalDataValue: return 3;
+    case LinkError::SlaveDeviceFailure: return 4;
+    default: return 0;
+    }
+}
 
 } // namespace ostrand

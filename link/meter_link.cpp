@@ -66,6 +66,9 @@ MeterLink::MeterLink(SerialLink &link) : link_(link) {}
 
 void MeterLink::send(const QByteArray &frame)
 {
+    // A slave that frames by silence would take a request hard on the heels
+    // of the last reply as part of it.
+    link_.awaitInterFrameGap();
     if (observer_)
         observer_->requestSent(frame, frame == request_);
     request_ = frame;
@@ -75,13 +78,45 @@ void MeterLink::send(const QByteArray &frame)
 LinkError MeterLink::fail(LinkError why)
 {
     if (observer_ && !failed_) {
-        if (why == LinkError::CrcError)
-            observer_->replyRead(reply_, false);
+        // The monitor shows the frame that was turned down, decoded as it came.
+        if (why == LinkError::CrcError || why == LinkError::WrongReply)
+            observer_->replyRead(reply_, why != LinkError::CrcError);
         observer_->exchangeFailed(request_, why);
     }
     failed_ = true;
     return why;
 }
+
+namespace {
+
+QString exceptionMeaning(int code)
+{
+    switch (code) {
+    case 1: return QStringLiteral("illegal function");
+    case 2: return QStringLiteral("illegal data address");
+    case 3: return QStringLiteral("illegal data value");
+    case 4: return QStringLiteral("slave device failure");
+    default: return QStringLiteral("exception %1").arg(code);
+    }
+}
+
+LinkError refusalFor(int code)
+{
+    switch (code) {
+    case 1: return LinkError::IllegalFunction;
+    case 2: return LinkError::IllegalDataAddress;
+    case 3: return LinkError::IllegalDataValue;
+    case 4: return LinkError::SlaveDeviceFailure;
+    default: return LinkError::Refused;
+    }
+}
+
+QString hexFunction(int function)
+{
+    return QStringLiteral("0x%1").arg(function, 2, 16, QLatin1Char('0'));
+}
+
+} // namespace
 
 QString MeterLink::failureText(LinkError error) const
 {
@@ -91,8 +126,19 @@ QString MeterLink::failureText(LinkError error) const
         return reason.isEmpty() ? QStringLiteral("the port would not open")
                                 : QStringLiteral("the port would not open: %1").arg(reason);
     }
-    case LinkError::TimedOut:
-        return QStringLiteral("no reply in time");
+    case LinkError::TimedOut: {
+        // A port given by its device path (the command line's --port) has no COM number.
+        const QString device = link_.port().deviceName();
+        const int number = link_.settings().portNumber;
+        QString where = number > 0 ? QStringLiteral("COM%1").arg(number) : device;
+        if (number > 0 && !device.isEmpty())
+            where += QStringLiteral(" (%1)").arg(device);
+        return QStringLiteral("No answer from address %1 on %2 at %3 baud within %4 s: check the "
+                              "cable, the baud rate and the address")
+            .arg(lastSlave_)
+            .arg(where, link_.settings().baudRate)
+            .arg(lastGiveUp_, 0, 'g', 3);
+    }
     case LinkError::CrcError:
         return QStringLiteral("the reply's CRC was wrong");
     case LinkError::WrongReply:
@@ -101,6 +147,15 @@ QString MeterLink::failureText(LinkError error) const
         return QStringLiteral("the link was busy with another exchange");
     case LinkError::SlaveOutOfRange:
         return QStringLiteral("the slave address is not between 0 and 255");
+    case LinkError::IllegalFunction:
+    case LinkError::IllegalDataAddress:
+    case LinkError::IllegalDataValue:
+    case LinkError::SlaveDeviceFailure:
+    case LinkError::Refused:
+        return QStringLiteral("The meter at address %1 refused function %2 (%3): is this the right meter "
+                              "type and address?")
+            .arg(lastSlave_)
+            .arg(hexFunction(lastFunction_), exceptionMeaning(lastException_));
     }
     return QStringLiteral("the exchange failed");
 }
@@ -112,6 +167,7 @@ Result<void> MeterLink::begin(const Exchange &exchange, int slave)
         return LinkError::Busy;
     if (!LinkSettings::isValidSlave(slave))
         return LinkError::SlaveOutOfRange;
+    lastSlave_ = slave;
     link_.yield();
     if (!link_.openPort())
         return fail(LinkError::PortNotOpen);
@@ -123,24 +179,65 @@ Result<void> MeterLink::begin(const Exchange &exchange, int slave)
 
 Result<void> MeterLink::sendAndAwait(const QByteArray &frame, int expected, const ExchangeTiming &timing)
 {
+    const WaitClock clock(link_.clock());
+    return sendAndAwait(frame, expected, timing, clock, -1);
+}
+
+std::optional<int> MeterLink::takeException(const QByteArray &frame)
+{
+    const QByteArray head = link_.peek(5);
+    if (head.size() < 5 || head[0] != frame[0] || static_cast<quint8>(head[1]) != (static_cast<quint8>(frame[1]) | 0x80))
+        return std::nullopt;
+    if (appendCrc(head.left(3)) != head)
+        return std::nullopt;
+    link_.readBytes(5);
+    if (observer_)
+        observer_->replyRead(head, true);
+    return static_cast<quint8>(head[2]);
+}
+
+Result<void> MeterLink::sendAndAwait(const QByteArray &frame, int expected, const ExchangeTiming &timing,
+                                     const WaitClock &clock, double firstSendOrNone)
+{
+    lastFunction_ = static_cast<quint8>(frame[1]);
     send(frame);
     if (timing.yieldAfterSend)
         link_.yield();
     const double giveUp = timing.giveUp + slowLineAllowance(link_, expected, timing.slowLine);
-    const WaitClock clock(link_.clock());
+    lastGiveUp_ = giveUp;
     // Give-up times count from the start rounded to a whole second, as the
     // meters have always been timed; resends count from the real send, since
     // a rounded one could resend at once and leave a second reply in flight
     // for the next exchange to take as its own.
-    const double firstSend = clock.roundedNow();
+    const double firstSend = firstSendOrNone < 0 ? clock.roundedNow() : firstSendOrNone;
     double lastSend = clock.now();
+    // An exception reply is five bytes, shorter than any reply it stands for
+    // but the confirmation's single byte; that byte waits until the line has
+    // been quiet long enough to be sure no exception is on its way.
+    const double exceptionQuiet = std::max(0.05, link_.wireSeconds(5));
     for (;;) {
         link_.waitForEvent();
         const double now = clock.now();
         if (timing.check == GiveUpCheck::BeforeReply && now > firstSend + giveUp)
             return fail(LinkError::TimedOut);
-        if (link_.receivedCount() >= expected)
-            return {};
+        const int received = link_.receivedCount();
+        if (received >= 5) {
+            if (const auto code = takeException(frame)) {
+                // Acknowledge and busy ask to be asked again later: as after silence.
+                if (*code != 5 && *code != 6) {
+                    lastException_ = *code;
+                    return fail(refusalFor(*code));
+                }
+                continue;
+            }
+        }
+        if (received >= expected) {
+            const QByteArray head = link_.peek(2);
+            const bool mayBeException = received < 5 && head[0] == frame[0]
+                                        && (head.size() < 2 || static_cast<quint8>(head[1]) == (static_cast<quint8>(frame[1]) | 0x80));
+            if (!mayBeException || now > clock.at(link_.lastByteMs()) + exceptionQuiet)
+                return {};
+        }
         if (timing.resend > 0 && now > resendBase(clock, link_, lastSend) + timing.resend) {
             if (timing.check == GiveUpCheck::WhenResendDue && now - firstSend >= giveUp)
                 return fail(LinkError::TimedOut);
@@ -157,6 +254,13 @@ Result<void> MeterLink::sendAndAwait(const QByteArray &frame, int expected, cons
         if (timing.check == GiveUpCheck::AfterResend && now > firstSend + giveUp)
             return fail(LinkError::TimedOut);
     }
+}
+
+Result<void> MeterLink::checkEcho(const QByteArray &header, const QByteArray &frame)
+{
+    if (header.left(2) != frame.left(2))
+        return fail(LinkError::WrongReply);
+    return {};
 }
 
 Result<void> MeterLink::readThroughCrc(int count, std::uint16_t &crc, QByteArray *keep, int keepFrom)
@@ -192,10 +296,29 @@ Result<QByteArray> MeterLink::readHoldingRegisters(int slave, int first, int cou
     if (auto ready = begin(exchange, slave); !ready)
         return ready.error();
     const QByteArray frame = request::readHoldingRegisters(slave, first / 256, first % 256, count);
-    // Sent again without a discard: a late first reply is still read.
-    if (auto waited = sendAndAwait(frame, reply::holdingRegistersLength(count), timing::kHoldingRegisters); !waited)
-        return waited.error();
+    const WaitClock clock(link_.clock());
+    const double firstSend = clock.roundedNow();
+    for (;;) {
+        // Sent again without a discard: a late first reply is still read.
+        if (auto waited = sendAndAwait(frame, reply::holdingRegistersLength(count), timing::kHoldingRegisters,
+                                       clock, firstSend);
+            !waited)
+            return waited.error();
+        Result<QByteArray> got = readHoldingReply(frame);
+        // Nothing above this read asks again, so a reply spoilt by noise or
+        // meant for another slave counts as none: the request goes out again
+        // at once, within the same give-up time.
+        const bool noise = !got && (got.error() == LinkError::CrcError || got.error() == LinkError::WrongReply);
+        if (!noise || clock.now() - firstSend >= timing::kHoldingRegisters.giveUp)
+            return got;
+        link_.discardInput();
+        reply_.clear();
+        failed_ = false;
+    }
+}
 
+Result<QByteArray> MeterLink::readHoldingReply(const QByteArray &frame)
+{
     std::uint16_t crc = kCrcStart;
     QByteArray header;
     QByteArray data;
@@ -205,6 +328,8 @@ Result<QByteArray> MeterLink::readHoldingRegisters(int slave, int first, int cou
         return read.error();
     if (auto checked = readCrcAndCompare(crc); !checked)
         return checked.error();
+    if (auto echo = checkEcho(header, frame); !echo)
+        return echo.error();
     return data;
 }
 
@@ -240,18 +365,19 @@ Result<QByteArray> MeterLink::readLastDownloadPointer(int slave)
     Exchange exchange(*this);
     if (auto ready = begin(exchange, slave); !ready)
         return ready.error();
-    if (auto waited = sendAndAwait(request::readLastDownloadPointer(slave), reply::kLastDownloadPointerLength,
-                                   timing::kLastDownloadPointer);
-        !waited)
+    const QByteArray frame = request::readLastDownloadPointer(slave);
+    if (auto waited = sendAndAwait(frame, reply::kLastDownloadPointerLength, timing::kLastDownloadPointer); !waited)
         return waited.error();
 
     std::uint16_t crc = kCrcStart;
-    QByteArray pointer;
-    if (auto read = readThroughCrc(5, crc, &pointer, 2); !read)
+    QByteArray head;
+    if (auto read = readThroughCrc(5, crc, &head); !read)
         return read.error();
     if (auto checked = readCrcAndCompare(crc); !checked)
         return checked.error();
-    return pointer;
+    if (auto echo = checkEcho(head, frame); !echo)
+        return echo.error();
+    return head.mid(2);
 }
 
 Result<void> MeterLink::confirmDownload(int slave)
@@ -281,12 +407,15 @@ Result<void> MeterLink::writeRegisters(int slave, int first, const QVector<quint
         !waited)
         return waited;
 
-    // Slave, function, register and count are echoed but not compared: any
-    // well-formed 8-byte answer means the meter took the write.
+    // Register and count are echoed but not compared: an answer from this
+    // slave to this function means the meter took the write.
     std::uint16_t crc = kCrcStart;
-    if (auto read = readThroughCrc(6, crc); !read)
+    QByteArray echo;
+    if (auto read = readThroughCrc(6, crc, &echo); !read)
         return read;
-    return readCrcAndCompare(crc);
+    if (auto checked = readCrcAndCompare(crc); !checked)
+        return checked;
+    return checkEcho(echo, frame);
 }
 
 Result<QByteArray> MeterLink::readDisplayBlock(int slave)
@@ -294,18 +423,19 @@ Result<QByteArray> MeterLink::readDisplayBlock(int slave)
     Exchange exchange(*this);
     if (auto ready = begin(exchange, slave); !ready)
         return ready.error();
-    if (auto waited = sendAndAwait(request::readDisplayBlock(slave), reply::kDisplayBlockLength,
-                                   timing::kDisplayBlock);
-        !waited)
+    const QByteArray frame = request::readDisplayBlock(slave);
+    if (auto waited = sendAndAwait(frame, reply::kDisplayBlockLength, timing::kDisplayBlock); !waited)
         return waited.error();
 
     std::uint16_t crc = kCrcStart;
-    QByteArray block;
-    if (auto read = readThroughCrc(24, crc, &block, 4); !read)
+    QByteArray head;
+    if (auto read = readThroughCrc(24, crc, &head); !read)
         return read.error();
     if (auto checked = readCrcAndCompare(crc); !checked)
         return checked.error();
-    return block;
+    if (auto echo = checkEcho(head, frame); !echo)
+        return echo.error();
+    return head.mid(4);
 }
 
 } // namespace ostrand

@@ -8,10 +8,12 @@
 #include <QString>
 #include <QVector>
 #include <cstdint>
+#include <optional>
 
 namespace ostrand {
 
 struct ExchangeTiming;
+class WaitClock;
 
 // Every Modbus exchange with the meter. Each call sends its request, waits
 // (yielding to the window) by the meter's timing rules, checks the reply's
@@ -55,7 +57,8 @@ public:
 
     SerialLink &serial() { return link_; }
 
-    // `error` in words for the operator (the port's own reason when it would not open).
+    // `error` of the last exchange in words for the operator: what the meter
+    // refused, where nobody answered, or the port's own reason when it would not open.
     QString failureText(LinkError error) const;
 
     // Attaches the communication monitor (nullptr detaches it).
@@ -66,8 +69,17 @@ private:
     class Exchange;
     // The steps every exchange starts with: the port opened, stale bytes dropped.
     Result<void> begin(const Exchange &exchange, int slave);
-    // Sends `frame` and waits for `expected` bytes by `timing`'s rules.
+    // Sends `frame` and waits for `expected` bytes by `timing`'s rules, giving
+    // up by `firstSend` on `clock` when given (a request asked again after noise).
     Result<void> sendAndAwait(const QByteArray &frame, int expected, const ExchangeTiming &timing);
+    Result<void> sendAndAwait(const QByteArray &frame, int expected, const ExchangeTiming &timing,
+                              const WaitClock &clock, double firstSend);
+    // Takes a complete, sound exception reply to `frame` off the line, if one is there.
+    std::optional<int> takeException(const QByteArray &frame);
+    // Fails with WrongReply when `header` is not from `frame`'s slave and function.
+    Result<void> checkEcho(const QByteArray &header, const QByteArray &frame);
+    // The function-3 reply to `frame` after its bytes are in.
+    Result<QByteArray> readHoldingReply(const QByteArray &frame);
     // Reads `count` bytes into the running `crc`, appending those from `keepFrom` on to *keep.
     Result<void> readThroughCrc(int count, std::uint16_t &crc, QByteArray *keep = nullptr,
                                 int keepFrom = 0);
@@ -84,6 +96,11 @@ private:
     QByteArray request_;
     QByteArray reply_;
     bool failed_ = false;
+    // What the last exchange asked and how long it waited, for failureText().
+    int lastSlave_ = 0;
+    int lastFunction_ = 0;
+    double lastGiveUp_ = 0;
+    int lastException_ = 0;
 };
 
 } // namespace ostrand

@@ -5,6 +5,9 @@
 #include "platform/event_pump.h"
 #include "platform/serial_port.h"
 
+#include <algorithm>
+#include <cmath>
+
 namespace ostrand {
 namespace {
 
@@ -23,6 +26,7 @@ bool SerialLink::openPort()
 {
     if (port_.isOpen())
         return true;
+    held_.clear();
     if (port_.open(settings_.portNumber, settings_.baudRate)) {
         openedBaud_ = settings_.baudRate.toInt();
         ++openCount_;
@@ -33,6 +37,8 @@ bool SerialLink::openPort()
 
 void SerialLink::discardInput()
 {
+    receivedCount(); // bytes dropped unread still kept the line busy
+    held_.clear();
     port_.discardInput();
     lastSeenCount_ = port_.receivedCount();
 }
@@ -45,20 +51,52 @@ void SerialLink::discardOutput()
 void SerialLink::sendBytes(const QByteArray &bytes)
 {
     port_.send(bytes);
+    const double lastByteOutMs = clock_.monotonicMs() + wireSeconds(static_cast<int>(bytes.size())) * 1000.0;
+    lineQuietFromMs_ = std::max(lineQuietFromMs_, lastByteOutMs);
 }
 
 int SerialLink::receivedCount()
 {
     const int count = port_.receivedCount();
     noteCount(count);
-    return count;
+    return static_cast<int>(held_.size()) + count;
 }
 
 void SerialLink::noteCount(int count)
 {
-    if (count > lastSeenCount_)
+    if (count > lastSeenCount_) {
         lastByteMs_ = clock_.monotonicMs();
+        lineQuietFromMs_ = std::max(lineQuietFromMs_, static_cast<double>(lastByteMs_));
+    }
     lastSeenCount_ = count;
+}
+
+QByteArray SerialLink::peek(int count)
+{
+    receivedCount();
+    if (held_.size() < count) {
+        held_.append(port_.read(count - static_cast<int>(held_.size())));
+        lastSeenCount_ = port_.receivedCount();
+    }
+    return held_.left(count);
+}
+
+double SerialLink::interFrameGapMs() const
+{
+    if (openedBaud_ <= 0)
+        return 0.0;
+    return openedBaud_ > 19200 ? 1.75 : 3.5 * 11 * 1000.0 / openedBaud_;
+}
+
+void SerialLink::awaitInterFrameGap()
+{
+    for (;;) {
+        receivedCount();
+        const double waitMs = lineQuietFromMs_ + interFrameGapMs() - static_cast<double>(clock_.monotonicMs());
+        if (waitMs <= 0)
+            return;
+        pump_.yield(static_cast<int>(std::ceil(waitMs)));
+    }
 }
 
 std::optional<QByteArray> SerialLink::readBytes(int count)
@@ -70,7 +108,9 @@ std::optional<QByteArray> SerialLink::readBytes(int count)
         if (clock.now() > start + 2)
             return std::nullopt;
     }
-    QByteArray bytes = port_.read(count);
+    QByteArray bytes = held_.left(count);
+    held_.remove(0, bytes.size());
+    bytes.append(port_.read(count - static_cast<int>(bytes.size())));
     lastSeenCount_ = port_.receivedCount();
     if (bytes.size() < count)
         return std::nullopt; // the device went away between counting and reading
@@ -79,6 +119,7 @@ std::optional<QByteArray> SerialLink::readBytes(int count)
 
 void SerialLink::closePort()
 {
+    held_.clear();
     port_.close();
     lastSeenCount_ = 0;
 }

@@ -32,6 +32,15 @@ public:
     int receivedCount();
     // Waits up to about 2 s for `count` bytes and takes exactly that many.
     std::optional<QByteArray> readBytes(int count);
+    // Up to `count` of the received bytes not yet read, leaving them unread.
+    QByteArray peek(int count);
+    // Lets the window run until the line has been quiet, in both directions,
+    // for the silence that ends a Modbus RTU frame at the open rate.
+    void awaitInterFrameGap();
+    // That silence in milliseconds: 3.5 characters of 11 bits (start, 8 data,
+    // parity or second stop, stop: the Modbus worst case, so a slave framed
+    // for 8E1 or 8N2 still sees it), never under 1.75 ms above 19200 baud.
+    double interFrameGapMs() const;
     // Closes the port (the modem hang-up); the next exchange opens it again.
     void closePort();
 
@@ -68,6 +77,9 @@ private:
     int openCount_ = 0;
     int lastSeenCount_ = 0;
     std::int64_t lastByteMs_ = kNoByte;
+    // When the line last carried a byte either way, for the inter-frame gap.
+    double lineQuietFromMs_ = -1e18;
+    QByteArray held_; // bytes taken from the port by peek(), still unread
 };
 
 } // namespace ostrand

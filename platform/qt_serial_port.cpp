@@ -89,6 +89,7 @@ bool QtSerialPort::open(int portNumber, const QString &baudText)
     }
 
     port_.setPortName(device);
+    device_ = device;
     // Flow control is left as the port has it; this program never chooses one.
     if (!port_.setBaudRate(baud) || !port_.setDataBits(QSerialPort::Data8)
         || !port_.setParity(QSerialPort::NoParity) || !port_.setStopBits(QSerialPort::OneStop)) {

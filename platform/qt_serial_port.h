@@ -42,6 +42,7 @@ public:
     QByteArray read(int count) override;
     // Why the last open, send or the device itself failed.
     QString errorString() const override;
+    QString deviceName() const override { return device_; }
 
 private:
     void onError(QSerialPort::SerialPortError error);
@@ -52,6 +53,7 @@ private:
 
     QStringList linkDirs_;
     QString deviceOverride_;
+    QString device_;
     QSerialPort port_;
     QString error_;
     int lockFd_ = -1;

@@ -31,6 +31,8 @@ public:
     virtual QByteArray read(int count) = 0;
 
     virtual QString errorString() const = 0;
+    // The system's device behind the port last opened ("/dev/ttyUSB0"); empty when unknown.
+    virtual QString deviceName() const { return QString(); }
 };
 
 } // namespace ostrand

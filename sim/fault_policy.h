@@ -4,6 +4,7 @@
 #include "meter.h"
 
 #include <QByteArray>
+#include <QMap>
 #include <QString>
 #include <QVector>
 
@@ -19,6 +20,7 @@ struct FaultSettings {
     qint64 dropAfterBytes = -1;     // drop the line once this many reply bytes went out
     bool dropMidDownload = false;   // drop the line halfway through the third log block
     bool dropBeforeConfirmReply = false; // take a confirmation, then drop the line unanswered
+    QMap<int, int> refusals;        // function code -> the exception code it is answered with
 };
 
 // What to do with one reply.

@@ -62,6 +62,10 @@ const OptionInfo kOptions[] = {
     {"drop-before-confirm-reply", nullptr,
      "Fault: take each download confirmation (function 0x62), then drop the line before "
      "its reply goes out."},
+    {"refuse-function", "fn:code",
+     "Fault: answer requests of function fn with a Modbus exception reply carrying code "
+     "(both decimal or 0x hexadecimal, e.g. 0x60:1), as a slave without that function "
+     "does. May be given more than once."},
     {"baud", "rate",
      "Pace the meter's output at this line rate (10 bits a byte), so a download takes its "
      "real time on the wire."},
@@ -240,6 +244,21 @@ bool parseOptions(const QStringList &arguments, SimOptions *options, QString *er
             return false;
         }
         o.faults.deadBlocks << address;
+    }
+    for (const QString &text : parser.values(QStringLiteral("refuse-function"))) {
+        const QStringList parts = text.split(QLatin1Char(':'));
+        bool functionOk = false;
+        bool codeOk = false;
+        const int function = parts.value(0).trimmed().toInt(&functionOk, 0);
+        const int code = parts.value(1).trimmed().toInt(&codeOk, 0);
+        if (parts.size() != 2 || !functionOk || !codeOk || function < 1 || function > 0x7F ||
+            code < 1 || code > 255) {
+            *error = QStringLiteral("--refuse-function wants a function 1-0x7F and an exception "
+                                    "code 1-255 as fn:code, not \"%1\"")
+                         .arg(text);
+            return false;
+        }
+        o.faults.refusals.insert(function, code);
     }
     if (isSet("start")) {
         o.start =

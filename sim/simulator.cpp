@@ -1,5 +1,6 @@
 #include "simulator.h"
 
+#include "crc16.h"
 #include "modbus_frame.h"
 #include "paced_writer.h"
 
@@ -190,6 +191,17 @@ void Simulator::feedMeter(const QByteArray &bytes)
 void Simulator::answer(const QByteArray &frame)
 {
     trace(QStringLiteral("<- %1").arg(QString::fromLatin1(hexText(frame))));
+    const auto refusal = options_.faults.refusals.constFind(byteAt(frame, 1));
+    if (byteAt(frame, 0) == options_.slaveAddress && refusal != options_.faults.refusals.cend()) {
+        // A slave without the function answers with an exception and does nothing.
+        QByteArray exception;
+        exception.append(frame.at(0)).append(static_cast<char>(byteAt(frame, 1) | 0x80));
+        exception.append(static_cast<char>(refusal.value()));
+        appendCrc(exception);
+        trace(QStringLiteral("   refused with exception %1").arg(refusal.value()));
+        deliver(FaultOutcome{exception, -1, QString()}, lineGeneration_);
+        return;
+    }
     const Reply reply = meter_->respond(frame, meterNow());
     if (!reply.addressed) {
         trace(QStringLiteral("   not for this meter (slave %1)").arg(byteAt(frame, 0)));

@@ -133,6 +133,7 @@ TEST(FaultInjection, aFaultyMeterOrLineLosesNothing)
         int exitCode;
         const char *error = nullptr;
         During during = {};
+        int withinMs = 180000;
     } rows[] = {
         {"a healthy meter", {}, 0},
         {"corrupted CRCs are retried", {"--corrupt-crc", "--corrupt-every", "3"}, 0},
@@ -147,6 +148,9 @@ TEST(FaultInjection, aFaultyMeterOrLineLosesNothing)
          "a different meter answered after the line was reopened", anotherMeterTakesOver},
         {"a second program on the port, refused at once", {"--baud", "9600"}, 0, nullptr,
          aSecondProgramByAnotherName},
+        {"a meter refusing the block read, at once and saying why", {"--refuse-function", "0x60:1"}, 4,
+         "The meter at address 1 refused function 0x60 (illegal function): is this the right meter type and address?",
+         {}, 5000},
     };
     QByteArray clean;
     for (const auto &row : rows) {
@@ -157,6 +161,8 @@ TEST(FaultInjection, aFaultyMeterOrLineLosesNothing)
         const QString output = dir.filePath(QStringLiteral("out.csv"));
         writePrevious(output);
         QProcess cli;
+        QElapsedTimer took;
+        took.start();
         cli.start(QStringLiteral(OSTRAND_CLI), {"download", "--port", sim->linkPath(), "--output", output});
         QByteArray printed;
         if (row.during) {
@@ -165,6 +171,7 @@ TEST(FaultInjection, aFaultyMeterOrLineLosesNothing)
             row.during(sim, dir.path());
         }
         ASSERT_TRUE(cli.waitForFinished(180000));
+        EXPECT_LT(took.elapsed(), row.withinMs);
         printed += cli.readAllStandardOutput();
         const QString errors = QString::fromLocal8Bit(cli.readAllStandardError());
         sim->waitFor(QStringLiteral("confirmed"), 1, 500);

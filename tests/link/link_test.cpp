@@ -27,6 +27,10 @@ Answer only(int send, const QByteArray &reply, int delayMs = 0)
     return [=](int n, FakeSerialPort &p) { if (n == send) p.deliver(reply, delayMs); };
 }
 const Answer kSilent = [](int, FakeSerialPort &) {};
+Answer first(const QByteArray &reply, const QByteArray &later)
+{
+    return [=](int n, FakeSerialPort &p) { p.deliver(n == 1 ? reply : later); };
+}
 
 constexpr double kNoon = 12 * 3600;
 const QByteArray kRegisters = QByteArray::fromHex("0880000008BF00F800100FF0001001F4");
@@ -109,13 +113,14 @@ TEST_F(LinkTest, holdingRegisters)
         {"answered 1.5 s late", only(1, reply, 1500), 2, 1.5, {}, kRegisters},
         {"silent", kSilent, 30, 30, kTimedOut},
         {"silent across midnight", kSilent, 30, 30, kTimedOut, {}, 86400 - 15},
-        {"a corrupted byte: read once, not resent", every(spoiled(reply, 5)), 1, -1, kCrc},
+        // Noise, or another slave's answer, counts as no answer: asked again at once.
+        {"a corrupted byte, then answered", first(spoiled(reply, 5), reply), 2, 0, {}, kRegisters},
+        {"another slave's reply, then answered", first(frameOf("020310", kRegisters), reply), 2, 0, {}, kRegisters},
         {"the first reply breaks off", only(1, reply.left(15)), 30, 30, kTimedOut},
-        // Neither slave nor function is compared: another slave's answer is taken.
-        {"another slave's reply", every(frameOf("020310", kRegisters)), 1, -1, {}, kRegisters},
-        {"a reply to another function", every(frameOf("01610a9c40")), 3, -1, kCrc},
+        {"refused as an illegal function", every(frameOf("018301")), 1, 0, LinkError::IllegalFunction},
+        {"busy, then answered", first(frameOf("018306"), reply), 2, 1, {}, kRegisters},
     });
-    EXPECT_EQ(port.discardInputCount(), 8) << "one discard an exchange, none on a resend";
+    EXPECT_EQ(port.discardInputCount(), 11) << "one discard an exchange and one before asking again after noise, none on a resend";
 }
 
 TEST_F(LinkTest, logBlock)
@@ -132,6 +137,7 @@ TEST_F(LinkTest, logBlock)
         {"a reply for another block", every(logReply(data, "187f00")), 1, -1, kWrong},
         {"another slave's reply", every(logReply(data, "188100", "0260")), 1, -1, kWrong},
         {"another function's reply", every(logReply(data, "188100", "0161")), 1, -1, kWrong},
+        {"refused: illegal data address", every(frameOf("01e002"), 20), 1, 0.02, LinkError::IllegalDataAddress},
         // Start times are rounded: a send just before a half second is not repeated at once.
         {"0.45 s past the second", every(logReply(data), 400), 1, 0.4, {}, data, kNoon + 0.45},
         {"0.49 s past the second", every(logReply(data), 400), 1, 0.4, {}, data, kNoon + 0.49},
@@ -159,12 +165,15 @@ TEST_F(LinkTest, lastDownloadPointerConfirmationAndDisplayBlock)
     run("0161000000000003b1", [&] { return outcome(link.readLastDownloadPointer(1)); }, {
         {"answered", every(pointer, 100), 1, 0.1, {}, QByteArray::fromHex("0a9c40")},
         {"a wrong CRC", every(spoiled(pointer, 6)), 1, -1, kCrc},
+        {"refused: illegal data value", every(frameOf("01e103")), 1, 0, LinkError::IllegalDataValue},
         {"silent", kSilent, 1, 5, kTimedOut},
         {"silent across midnight", kSilent, 1, 5, kTimedOut, {}, 86400 - 3},
     });
     // One byte of any kind acknowledges the confirmation.
     run("016281c9", [&] { return outcome(link.confirmDownload(1)); }, {
         {"acknowledged", every(QByteArray::fromHex("06"), 800), 1, 0.8, {}},
+        {"acknowledged by a lone slave byte", every(QByteArray::fromHex("01"), 800), 1, 0.85, {}},
+        {"refused: slave device failure", every(frameOf("01e204")), 1, 0, LinkError::SlaveDeviceFailure},
         {"silent", kSilent, 1, 4, kTimedOut},
         {"silent across midnight", kSilent, 1, 4, kTimedOut, {}, 86400 - 2},
     });
@@ -173,7 +182,8 @@ TEST_F(LinkTest, lastDownloadPointerConfirmationAndDisplayBlock)
     run("0163" "4009", [&] { return outcome(link.readDisplayBlock(1)); }, {
         {"answered", every(reply, 200), 1, 0.2, {}, block},
         {"a wrong CRC", every(spoiled(reply, 24)), 1, -1, kCrc},
-        {"another slave's reply", every(frameOf("02630000", block)), 1, -1, {}, block},
+        {"another slave's reply", every(frameOf("02630000", block)), 1, -1, kWrong},
+        {"refused with exception 11", every(frameOf("01e30b")), 1, 0, LinkError::Refused},
         {"silent", kSilent, 1, 1, kTimedOut},
         {"silent across midnight", kSilent, 1, 1, kTimedOut, {}, 86400 - 1},
     });
@@ -182,10 +192,9 @@ TEST_F(LinkTest, lastDownloadPointerConfirmationAndDisplayBlock)
 TEST_F(LinkTest, keyWrite)
 {
     run("011000d00001024545" "46a3", [&] { return outcome(link.writeRegisters(1, 208, {0x4545})); }, {
-        // The echo is not compared: any well-formed 8-byte answer means the meter took the write.
-        {"another slave's echo", every(frameOf("021000d10001")), 1, -1, {}},
+        {"another slave's echo", every(frameOf("021000d10001")), 1, -1, kWrong},
         {"answered on the third send", only(3, frameOf("011000d00001")), 3, -1, {}},
-        {"exception replies pile up into eight bytes with a wrong CRC", every(frameOf("019002")), 2, 1, kCrc},
+        {"refused: illegal data address", every(frameOf("019002")), 1, 0, LinkError::IllegalDataAddress},
         {"silent", kSilent, 3, 3, kTimedOut},
         {"silent across midnight", kSilent, 3, 3, kTimedOut, {}, 86400 - 2},
     });
@@ -211,6 +220,25 @@ TEST_F(LinkTest, nothingIsSentWhenThePortWillNotOpenTheAddressDoesNotFitOrTheLin
     ASSERT_TRUE(link.readHoldingRegisters(1, 76, 8));
     EXPECT_EQ(nested, LinkError::Busy);
     EXPECT_EQ(port.sends().size(), 1u);
+}
+
+TEST_F(LinkTest, aRequestGoesOutOnlyAfterThreeAndAHalfCharactersOfSilence)
+{
+    const QByteArray reply = frameOf("010310", kRegisters);
+    for (const auto &[baud, gapMs] : {std::pair{1200, 33}, std::pair{38400, 2}}) {
+        serial.closePort();
+        serial.setSettings({1, QString::number(baud), 1});
+        std::int64_t replyEndMs = 0;
+        port.setResponder([&, baud = baud](const QByteArray &, FakeSerialPort &p) {
+            p.deliver(reply, 0, FakeSerialPort::bytesPerSecondAt(baud));
+            replyEndMs = p.lineIdleAtMs();
+        });
+        ASSERT_TRUE(link.readHoldingRegisters(1, 76, 8));
+        const std::int64_t previousEnd = replyEndMs;
+        ASSERT_TRUE(link.readHoldingRegisters(1, 76, 8));
+        EXPECT_GE(port.sends().back().atMs - previousEnd, gapMs) << baud;
+        EXPECT_LE(port.sends().back().atMs - previousEnd, gapMs + 3) << baud;
+    }
 }
 
 TEST_F(LinkTest, opensTheConfiguredPortOnceAndAgainAfterTheAdapterCameBack)

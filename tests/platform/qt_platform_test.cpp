@@ -81,8 +81,9 @@ TEST(FileLocations, PortableWhenTheProgramsFolderIsWritableOrHoldsTheSettingsEls
             ASSERT_TRUE(settings.open(QIODevice::WriteOnly));
         }
         const auto mode = QFile::permissions(program.path());
-        if (!r.writable)
+        if (!r.writable) {
             ASSERT_TRUE(QFile::setPermissions(program.path(), QFile::ReadOwner | QFile::ExeOwner));
+        }
         const FileLocations at = chooseFileLocations(program.path(), user.path(), "/home/op");
         QFile::setPermissions(program.path(), mode);
         EXPECT_EQ(at.portable, r.portable) << r.writable << r.holdsSettings;
