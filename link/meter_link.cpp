@@ -89,17 +89,6 @@ LinkError MeterLink::fail(LinkError why)
 
 namespace {
 
-QString exceptionMeaning(int code)
-{
-    switch (code) {
-    case 1: return QStringLiteral("illegal function");
-    case 2: return QStringLiteral("illegal data address");
-    case 3: return QStringLiteral("illegal data value");
-    case 4: return QStringLiteral("slave device failure");
-    default: return QStringLiteral("exception %1").arg(code);
-    }
-}
-
 LinkError refusalFor(int code)
 {
     switch (code) {
@@ -111,54 +100,7 @@ LinkError refusalFor(int code)
     }
 }
 
-QString hexFunction(int function)
-{
-    return QStringLiteral("0x%1").arg(function, 2, 16, QLatin1Char('0'));
-}
-
 } // namespace
-
-QString MeterLink::failureText(LinkError error) const
-{
-    switch (error) {
-    case LinkError::PortNotOpen: {
-        const QString reason = link_.port().errorString();
-        return reason.isEmpty() ? QStringLiteral("the port would not open")
-                                : QStringLiteral("the port would not open: %1").arg(reason);
-    }
-    case LinkError::TimedOut: {
-        // A port given by its device path (the command line's --port) has no COM number.
-        const QString device = link_.port().deviceName();
-        const int number = link_.settings().portNumber;
-        QString where = number > 0 ? QStringLiteral("COM%1").arg(number) : device;
-        if (number > 0 && !device.isEmpty())
-            where += QStringLiteral(" (%1)").arg(device);
-        return QStringLiteral("No answer from address %1 on %2 at %3 baud within %4 s: check the "
-                              "cable, the baud rate and the address")
-            .arg(lastSlave_)
-            .arg(where, link_.settings().baudRate)
-            .arg(lastGiveUp_, 0, 'g', 3);
-    }
-    case LinkError::CrcError:
-        return QStringLiteral("the reply's CRC was wrong");
-    case LinkError::WrongReply:
-        return QStringLiteral("the reply answered another request");
-    case LinkError::Busy:
-        return QStringLiteral("the link was busy with another exchange");
-    case LinkError::SlaveOutOfRange:
-        return QStringLiteral("the slave address is not between 0 and 255");
-    case LinkError::IllegalFunction:
-    case LinkError::IllegalDataAddress:
-    case LinkError::IllegalDataValue:
-    case LinkError::SlaveDeviceFailure:
-    case LinkError::Refused:
-        return QStringLiteral("The meter at address %1 refused function %2 (%3): is this the right meter "
-                              "type and address?")
-            .arg(lastSlave_)
-            .arg(hexFunction(lastFunction_), exceptionMeaning(lastException_));
-    }
-    return QStringLiteral("the exchange failed");
-}
 
 Result<void> MeterLink::begin(const Exchange &exchange, int slave)
 {
