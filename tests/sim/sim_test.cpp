@@ -124,7 +124,7 @@ TEST(SimReplies, AnswerEachRequestByteForByte)
 }
 
 // Each row: fault options, requests in turn, and what each got: g a good reply, X a spoilt
-// CRC, d a reply after which the line drops.
+// CRC, - nothing, d a reply after which the line drops.
 TEST(SimFaults, SpoilOrDropExactlyTheRepliesTheyAreFor)
 {
     struct Row {
