@@ -86,8 +86,32 @@ TEST(FileLocations, PortableWhenTheProgramsFolderIsWritableOrHoldsTheSettingsEls
 
 class QtSerialPortTest : public ComLinkedPty {
 protected:
+    // Pumps events until `count` bytes are in or the port has closed; the deadline
+    // only guards against a hang.
+    bool receive(int count)
+    {
+        QElapsedTimer timer;
+        timer.start();
+        while (port.receivedCount() < count && port.isOpen() && timer.elapsed() < 5000)
+            pump.yield(20);
+        return port.receivedCount() >= count;
+    }
     QtSerialPort port{programDir.path()};
+    QtEventPump pump;
 };
+
+// The round trip itself is left to the end-to-end downloads, which cannot tell a discard that does nothing.
+TEST_F(QtSerialPortTest, DiscardsWhatHasArrivedButNotWhatComesAfter)
+{
+    ASSERT_TRUE(port.open(1, "19200")) << port.errorString().toStdString();
+    ASSERT_TRUE(pty.write("stale"));
+    ASSERT_TRUE(receive(5));
+    port.discardInput();
+    EXPECT_EQ(port.receivedCount(), 0);
+    ASSERT_TRUE(pty.write("new"));
+    ASSERT_TRUE(receive(3));
+    EXPECT_EQ(port.read(100), QByteArray("new"));
+}
 
 TEST_F(QtSerialPortTest, RefusesWithAReasonABadBaudRateAMissingDeviceOrNoPort)
 {
