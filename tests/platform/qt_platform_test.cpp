@@ -5,7 +5,6 @@
 #include "platform/qt_serial_port.h"
 #include "pseudo_terminal.h"
 
-#include <QCoreApplication>
 #include <QDir>
 #include <QElapsedTimer>
 #include <QFile>
@@ -15,7 +14,6 @@
 #include <gtest/gtest.h>
 #include <cerrno>
 #include <cstring>
-#include <memory>
 #include <unistd.h>
 
 namespace ostrand {
@@ -29,19 +27,12 @@ class ComLinkedPty : public ::testing::Test {
 protected:
     void SetUp() override
     {
-        ASSERT_TRUE(programDir.isValid());
-        plugIn();
-    }
-    void plugIn()
-    {
-        pty = std::make_unique<PseudoTerminal>();
-        ASSERT_TRUE(pty->isValid());
-        QFile::remove(comPath(1));
-        ASSERT_TRUE(QFile::link(pty->slavePath(), comPath(1)));
+        ASSERT_TRUE(programDir.isValid() && pty.isValid());
+        ASSERT_TRUE(QFile::link(pty.slavePath(), comPath(1)));
     }
     QString comPath(int n) const { return programDir.filePath(QStringLiteral("COM%1").arg(n)); }
     QTemporaryDir programDir;
-    std::unique_ptr<PseudoTerminal> pty;
+    PseudoTerminal pty;
 };
 
 using ComPortNames = ComLinkedPty;
@@ -51,7 +42,7 @@ TEST_F(ComPortNames, ALinkOrFileBesideTheProgramIsThatPortsDeviceAMissingTargetI
     QFile plain(comPath(2));
     ASSERT_TRUE(plain.open(QIODevice::WriteOnly));
     ASSERT_TRUE(QFile::link(programDir.filePath("no-such-adapter"), comPath(4)));
-    const QString device = QFileInfo(pty->slavePath()).canonicalFilePath();
+    const QString device = QFileInfo(pty.slavePath()).canonicalFilePath();
     EXPECT_EQ(resolveComDevice(programDir.path(), 1), device);
     EXPECT_EQ(describeComDevice(programDir.path(), 1), QStringLiteral("COM1 → ") + device);
     EXPECT_EQ(resolveComDevice(programDir.path(), 2), QFileInfo(comPath(2)).canonicalFilePath());
@@ -110,24 +101,15 @@ protected:
     QtEventPump pump;
 };
 
-TEST_F(QtSerialPortTest, CarriesBytesBothWaysThroughTheComLinkAndDiscardsWhatHasArrived)
+// The round trip itself is left to the end-to-end downloads, which cannot tell a discard that does nothing.
+TEST_F(QtSerialPortTest, DiscardsWhatHasArrivedButNotWhatComesAfter)
 {
     ASSERT_TRUE(port.open(1, "19200")) << port.errorString().toStdString();
-    const QByteArray request("\x11\x03\x00\x00\x00\x02\xc6\x9b", 8);
-    ASSERT_TRUE(port.send(request));
-    EXPECT_EQ(pty->read(request.size(), 5000), request);
-
-    const QByteArray reply("\x11\x03\x04\x00\x0a\xff\x00", 7);
-    ASSERT_TRUE(pty->write(reply));
-    ASSERT_TRUE(receive(reply.size()));
-    EXPECT_EQ(port.read(3), reply.left(3));
-    EXPECT_EQ(port.read(100), reply.mid(3));
-
-    ASSERT_TRUE(pty->write("stale"));
+    ASSERT_TRUE(pty.write("stale"));
     ASSERT_TRUE(receive(5));
     port.discardInput();
     EXPECT_EQ(port.receivedCount(), 0);
-    ASSERT_TRUE(pty->write("new"));
+    ASSERT_TRUE(pty.write("new"));
     ASSERT_TRUE(receive(3));
     EXPECT_EQ(port.read(100), QByteArray("new"));
 }
@@ -146,26 +128,6 @@ TEST_F(QtSerialPortTest, RefusesWithAReasonABadBaudRateAMissingDeviceOrNoPort)
     }
 }
 
-TEST_F(QtSerialPortTest, ClosesItselfWhenTheDeviceVanishesAndReopensOnceItIsBack)
-{
-    ASSERT_TRUE(port.open(1, "9600"));
-    EXPECT_TRUE(port.open(1, "nonsense")); // already open: kept as it was
-    pty->hangUp();
-    EXPECT_FALSE(receive(1)); // pumps until the port notices
-    EXPECT_FALSE(port.isOpen());
-    EXPECT_FALSE(port.send("x"));
-    EXPECT_FALSE(port.errorString().isEmpty());
-
-    plugIn();
-    ASSERT_TRUE(port.open(1, "9600")) << port.errorString().toStdString();
-    ASSERT_TRUE(port.send("again"));
-    EXPECT_EQ(pty->read(5, 5000), QByteArray("again"));
-    port.close();
-    port.close(); // twice is harmless
-    EXPECT_FALSE(port.send("x"));
-}
-
-// The clock only bounds the loops, so a faulty pump fails by missing a deadline instead of hanging.
 TEST_F(QtSerialPortTest, ADeviceTheUserMayNotOpenNamesTheGroupToJoinInTheWindowAndOnTheCommandLine)
 {
     if (::geteuid() == 0)
@@ -186,6 +148,7 @@ TEST_F(QtSerialPortTest, ADeviceTheUserMayNotOpenNamesTheGroupToJoinInTheWindowA
     }
 }
 
+// The clock only bounds the loops, so a faulty pump fails by missing a deadline instead of hanging.
 TEST(QtEventPumpTest, AYieldSleepsUntilTheNextEventAndRunsNestedYieldsWhileASleepRunsNothing)
 {
     QtEventPump pump;
