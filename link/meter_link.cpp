@@ -302,6 +302,19 @@ Result<QByteArray> MeterLink::readLogBlock(int slave, int bank, int page, int of
     return data;
 }
 
+Result<QByteArray> MeterLink::readFixedReply(const QByteArray &frame, int length, int dataFrom)
+{
+    std::uint16_t crc = kCrcStart;
+    QByteArray head;
+    if (auto read = readThroughCrc(length, crc, &head); !read)
+        return read.error();
+    if (auto checked = readCrcAndCompare(crc); !checked)
+        return checked.error();
+    if (auto echo = checkEcho(head, frame); !echo)
+        return echo.error();
+    return head.mid(dataFrom);
+}
+
 Result<QByteArray> MeterLink::readLastDownloadPointer(int slave)
 {
     Exchange exchange(*this);
@@ -310,16 +323,7 @@ Result<QByteArray> MeterLink::readLastDownloadPointer(int slave)
     const QByteArray frame = request::readLastDownloadPointer(slave);
     if (auto waited = sendAndAwait(frame, reply::kLastDownloadPointerLength, timing::kLastDownloadPointer); !waited)
         return waited.error();
-
-    std::uint16_t crc = kCrcStart;
-    QByteArray head;
-    if (auto read = readThroughCrc(5, crc, &head); !read)
-        return read.error();
-    if (auto checked = readCrcAndCompare(crc); !checked)
-        return checked.error();
-    if (auto echo = checkEcho(head, frame); !echo)
-        return echo.error();
-    return head.mid(2);
+    return readFixedReply(frame, 5, 2);
 }
 
 Result<void> MeterLink::confirmDownload(int slave)
@@ -368,16 +372,7 @@ Result<QByteArray> MeterLink::readDisplayBlock(int slave)
     const QByteArray frame = request::readDisplayBlock(slave);
     if (auto waited = sendAndAwait(frame, reply::kDisplayBlockLength, timing::kDisplayBlock); !waited)
         return waited.error();
-
-    std::uint16_t crc = kCrcStart;
-    QByteArray head;
-    if (auto read = readThroughCrc(24, crc, &head); !read)
-        return read.error();
-    if (auto checked = readCrcAndCompare(crc); !checked)
-        return checked.error();
-    if (auto echo = checkEcho(head, frame); !echo)
-        return echo.error();
-    return head.mid(4);
+    return readFixedReply(frame, 24, 4);
 }
 
 } // namespace ostrand

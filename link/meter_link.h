@@ -78,6 +78,9 @@ private:
     std::optional<int> takeException(const QByteArray &frame);
     // Fails with WrongReply when `header` is not from `frame`'s slave and function.
     Result<void> checkEcho(const QByteArray &header, const QByteArray &frame);
+    // A reply of known length read through its CRC, compared and its echo checked;
+    // its bytes from `dataFrom` on.
+    Result<QByteArray> readFixedReply(const QByteArray &frame, int length, int dataFrom);
     // The function-3 reply to `frame` after its bytes are in.
     Result<QByteArray> readHoldingReply(const QByteArray &frame);
     // Reads `count` bytes into the running `crc`, appending those from `keepFrom` on to *keep.
