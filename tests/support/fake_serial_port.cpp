@@ -35,7 +35,6 @@ bool FakeSerialPort::open(int portNumber, const QString &baudText)
     }
     open_ = true;
     portNumber_ = portNumber;
-    baudText_ = baudText;
     error_.clear();
     return record(true);
 }
@@ -63,7 +62,6 @@ void FakeSerialPort::discardInput()
 void FakeSerialPort::discardOutput()
 {
     // Sent bytes are on the line at once here, so there is never anything to drop.
-    ++discardOutputs_;
 }
 
 bool FakeSerialPort::send(const QByteArray &bytes)
@@ -156,14 +154,6 @@ std::int64_t FakeSerialPort::lineIdleAtMs() const
 {
     const std::int64_t us = std::max(lineFreeAtUs_, clock_.monotonicMicros());
     return (us + 999) / 1000;
-}
-
-QByteArray FakeSerialPort::allBytesSent() const
-{
-    QByteArray all;
-    for (const Sent &s : sends_)
-        all += s.bytes;
-    return all;
 }
 
 void FakeSerialPort::settle()

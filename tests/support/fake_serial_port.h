@@ -60,15 +60,12 @@ public:
     // sends fail and open() fails until plugBackIn().
     void unplug();
     void plugBackIn();
-    bool isPluggedIn() const { return pluggedIn_; }
 
     void setResponder(Responder responder);
     // The far end puts `bytes` on the line: the first starts `delayMs` from now,
     // then one arrives every 1/`bytesPerSecond` s (0: all at once). A delivery
     // never overtakes one still on the line.
     void deliver(const QByteArray &bytes, int delayMs = 0, int bytesPerSecond = 0);
-    // Bytes delivered that have not arrived yet.
-    int bytesInFlight() const { return static_cast<int>(inFlight_.size()); }
     // Monotonic ms by which everything delivered will have arrived (now if nothing is in flight).
     std::int64_t lineIdleAtMs() const;
 
@@ -76,14 +73,8 @@ public:
 
     const std::vector<OpenCall> &opens() const { return opens_; }
     const std::vector<Sent> &sends() const { return sends_; }
-    // Everything sent, in order, as one byte string.
-    QByteArray allBytesSent() const;
     int discardInputCount() const { return discardInputs_; }
-    int discardOutputCount() const { return discardOutputs_; }
     int closeCount() const { return closes_; }
-    // The port number and baud text of the open port (or of the last opening).
-    int openPortNumber() const { return portNumber_; }
-    QString openBaudText() const { return baudText_; }
 
 private:
     struct Arrival {
@@ -104,11 +95,9 @@ private:
     QString openFailure_;
     QString error_;
     int portNumber_ = 0;
-    QString baudText_;
     std::vector<OpenCall> opens_;
     std::vector<Sent> sends_;
     int discardInputs_ = 0;
-    int discardOutputs_ = 0;
     int closes_ = 0;
 };
 
