@@ -340,28 +340,17 @@ Result<void> MeterLink::writeRegisters(int slave, int first, const QVector<quint
     Exchange exchange(*this);
     if (auto ready = begin(exchange, slave); !ready)
         return ready;
-    std::array<qint16, 36> high{};
-    std::array<qint16, 36> low{};
-    const int count = static_cast<int>(std::min<qsizetype>(values.size(), 36));
-    for (int i = 0; i < count; ++i) {
-        high[i] = static_cast<qint16>(values[i] >> 8);
-        low[i] = static_cast<qint16>(values[i] & 0xFF);
-    }
-    const int byteCount = 2 * count;
-    const QByteArray frame = request::writeRegisters(slave, first, count, byteCount, high, low);
-    if (auto waited = sendAndAwait(frame, reply::writeRegistersLength(count, byteCount), timing::kWriteRegisters);
+    const int count = static_cast<int>(std::min<qsizetype>(values.size(), request::kMaxWrittenRegisters));
+    const QByteArray frame = request::writeRegisters(slave, first, values);
+    if (auto waited = sendAndAwait(frame, reply::writeRegistersLength(count, 2 * count), timing::kWriteRegisters);
         !waited)
         return waited;
 
     // Register and count are echoed but not compared: an answer from this
     // slave to this function means the meter took the write.
-    std::uint16_t crc = kCrcStart;
-    QByteArray echo;
-    if (auto read = readThroughCrc(6, crc, &echo); !read)
-        return read;
-    if (auto checked = readCrcAndCompare(crc); !checked)
-        return checked;
-    return checkEcho(echo, frame);
+    if (auto echo = readFixedReply(frame, 6, 0); !echo)
+        return echo.error();
+    return {};
 }
 
 Result<QByteArray> MeterLink::readDisplayBlock(int slave)

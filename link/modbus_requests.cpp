@@ -2,6 +2,8 @@
 
 #include "crc16.h"
 
+#include <algorithm>
+
 namespace ostrand::request {
 namespace {
 
@@ -53,20 +55,18 @@ QByteArray confirmDownload(int slave)
     return appendCrc(frame(slave, kConfirmDownload));
 }
 
-QByteArray writeRegisters(int slave, int first, int count, int byteCount,
-                          const std::array<qint16, 36> &highBytes,
-                          const std::array<qint16, 36> &lowBytes)
+QByteArray writeRegisters(int slave, int first, const QVector<quint16> &values)
 {
+    const int count = static_cast<int>(std::min<qsizetype>(values.size(), kMaxWrittenRegisters));
     QByteArray bytes = frame(slave, kWriteRegisters);
     bytes.append(byte(first / 256));
     bytes.append(byte(first));
     bytes.append(byte(count / 256));
     bytes.append(byte(count));
-    bytes.append(byte(byteCount));
-    const int registers = count < 0 ? 0 : (count > 36 ? 36 : count);
-    for (int i = 0; i < registers; ++i) {
-        bytes.append(byte(highBytes[i]));
-        bytes.append(byte(lowBytes[i]));
+    bytes.append(byte(2 * count));
+    for (int i = 0; i < count; ++i) {
+        bytes.append(byte(values[i] >> 8));
+        bytes.append(byte(values[i]));
     }
     return appendCrc(bytes);
 }

@@ -1,6 +1,7 @@
 #pragma once
 
 #include <QByteArray>
+#include <QVector>
 #include <array>
 #include <cstdint>
 
@@ -25,10 +26,11 @@ QByteArray readLogBlock(int slave, int p1, int p2, int p3, int count);
 QByteArray readLastDownloadPointer(int slave);
 // Function 0x62: the download was stored.
 QByteArray confirmDownload(int slave);
-// Function 16: `count` registers from `first`, each high byte then low byte.
-QByteArray writeRegisters(int slave, int first, int count, int byteCount,
-                          const std::array<qint16, 36> &highBytes,
-                          const std::array<qint16, 36> &lowBytes);
+// Function 16: `values` (at most the first 36) into the registers from `first`,
+// each high byte then low byte.
+QByteArray writeRegisters(int slave, int first, const QVector<quint16> &values);
+// The registers writeRegisters puts in one frame.
+constexpr int kMaxWrittenRegisters = 36;
 // Function 0x63: the 20-byte display block.
 QByteArray readDisplayBlock(int slave);
 

@@ -16,16 +16,14 @@ QByteArray framed(const char *hex)
 
 QByteArray withKey(char key)
 {
-    std::array<qint16, 36> high{}, low{};
-    high[0] = low[0] = key;
-    return request::writeRegisters(1, 208, 1, 2, high, low);
+    const auto code = static_cast<quint16>(static_cast<quint8>(key));
+    return request::writeRegisters(1, 208, {static_cast<quint16>(code << 8 | code)});
 }
 
 // Frames the monitor's own table shows (a register read, a log block request, a wrong CRC) are
 // checked in frame_monitor_test.
 TEST(FrameReading, eachRequestAndEachReplyAgainstItsRequestReadsAsOneLine)
 {
-    const std::array<qint16, 36> none{};
     const QByteArray registers = request::readHoldingRegisters(1, 0, 76, 8);
     const QByteArray block = appendCrc(QByteArray::fromHex("01600880000100") + QByteArray(256, '\x11'));
     const struct {
@@ -36,7 +34,7 @@ TEST(FrameReading, eachRequestAndEachReplyAgainstItsRequestReadsAsOneLine)
         {request::confirmDownload(1), {}, "download stored"},
         {withKey('E'), {}, "write register 208: key 'E'"},
         {withKey('\x05'), {}, "write register 208: key code 05"},
-        {request::writeRegisters(1, 300, 2, 4, none, none), {}, "write registers 300-301, 4 bytes"},
+        {request::writeRegisters(1, 300, {0, 0}), {}, "write registers 300-301, 4 bytes"},
         {framed("0145"), {}, "function 45"},
         {QByteArray::fromHex("0103004C"), {}, "function 03 request, 4 bytes too short"},
         {{}, framed("0103100880000008BF00F800100FF0001001F4"), "16 bytes of registers"},
