@@ -15,21 +15,6 @@
 
 namespace ostrand::testing {
 
-// The window's Palm controls and status line, recorded.
-class RecordingView : public PalmConversionView {
-public:
-    bool separateByModId() const override { return separate; }
-    QString idListText() const override { return listText; }
-    QStringList idListEntries() const override { return entries; }
-    void addIdListEntry(const QString &text) override { entries << text; }
-    void setDownloadEnabled(bool enabled) override { downloadEnabled.push_back(enabled); }
-
-    bool separate = false;
-    QString listText;
-    QStringList entries;
-    std::vector<bool> downloadEnabled;
-};
-
 // A Palm file in a temporary folder and everything a conversion touches.
 class PalmTest : public ::testing::Test {
 protected:
