@@ -15,6 +15,7 @@
 #include <QLineEdit>
 #include <QPushButton>
 #include <QRadioButton>
+#include <QStyle>
 #include <QTimer>
 #include <QVBoxLayout>
 
@@ -79,11 +80,15 @@ DisplayTab::DisplayTab(MeterLink &link, QWidget *parent)
     panelFrame->setStyleSheet(QStringLiteral(
         "QGroupBox { background: #0f1b12; border: 3px solid #4a4f55; border-radius: 8px; "
         "margin-top: 0px; }"
-        "QLineEdit { background: #0f1b12; color: #a6f08e; border: none; padding: 1px 6px; }"));
+        "QLineEdit { background: #0f1b12; color: #a6f08e; border: none; padding: 1px 6px; }"
+        "QLineEdit[stale=\"true\"] { color: #55704c; }"
+        "QLabel { color: #f0c36e; background: transparent; }"));
     panel->setSpacing(0);
     panel->setContentsMargins(10, 10, 10, 10);
     for (int i = 0; i < kAlarmLine; ++i)
         panel->addWidget(lineBoxes_[i]);
+    replyLabel_ = named(new QLabel, QStringLiteral("DisplayReply"));
+    panel->addWidget(replyLabel_);
     alarmsLabel_ = named(new QLabel(QStringLiteral("Alarms")), QStringLiteral("Label10"));
     alarmsLabel_->setVisible(false);
     lineBoxes_[kAlarmLine]->setVisible(false);
@@ -160,8 +165,16 @@ void DisplayTab::leave()
                            *textTimer_, *blockTimer_, *portableTimer_, *this);
 }
 
+void DisplayTab::startFresh()
+{
+    lastAnsweredTick_ = ticks_;
+    replyLabel_->clear();
+    afterTick();
+}
+
 void DisplayTab::onBeginClicked()
 {
+    startFresh();
     applyDisplayTransition(displayTransition(DisplayEvent::Begin, meterType()), *textTimer_,
                            *blockTimer_, *portableTimer_, *this);
 }
@@ -172,6 +185,7 @@ void DisplayTab::onMeterTypeClicked(int index)
     if (!type)
         return;
     const MeterTypeInfo &info = meterTypeInfo(*type);
+    startFresh();
     keypadFrame_->setVisible(info.keypadVisible);
     applyDisplayTransition(displayTransition(DisplayEvent::MeterTypeSelected, *type), *textTimer_,
                            *blockTimer_, *portableTimer_, *this);
@@ -183,12 +197,38 @@ void DisplayTab::onMeterTypeClicked(int index)
 
 void DisplayTab::onTextTimer()
 {
+    ++ticks_;
     poller_->pollTextDisplay();
+    afterTick();
 }
 
 void DisplayTab::onBlockTimer()
 {
+    ++ticks_;
     poller_->pollDisplayBlock();
+    afterTick();
+}
+
+void DisplayTab::pollEnded(bool answered)
+{
+    if (answered)
+        lastAnsweredTick_ = ticks_;
+    replyLabel_->setText(answered ? QString() : QStringLiteral("No reply from meter"));
+}
+
+void DisplayTab::afterTick()
+{
+    // Values two periods old (no answer, or ticks passed while the link was
+    // busy) no longer describe the meter: they are dimmed, not cleared, so the
+    // last known reading stays legible.
+    const bool stale = ticks_ - lastAnsweredTick_ >= 2;
+    for (QLineEdit *box : lineBoxes_) {
+        if (box->property("stale").toBool() == stale)
+            continue;
+        box->setProperty("stale", stale);
+        box->style()->unpolish(box);
+        box->style()->polish(box);
+    }
 }
 
 void DisplayTab::setLine(int line, const QString &text)

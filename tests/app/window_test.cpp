@@ -122,3 +122,15 @@ TEST_F(WindowTest, palmModeFromTheFileShowsItsControlsAndIsWrittenBack)
     click("Check1");
     EXPECT_TRUE(!shown("Label9") && shown("Command7"));
 }
+
+TEST_F(WindowTest, aSilentMeterIsNamedOnThePanelAndItsValuesDimAfterTwoPollPeriods)
+{
+    openWindow();
+    click("Option5(1)");
+    click("Command9");
+    for (bool stale : {false, true}) {
+        QMetaObject::invokeMethod(control<QTimer>("Timer2"), "timeout");
+        EXPECT_EQ(control<QLabel>("DisplayReply")->text(), "No reply from meter");
+        EXPECT_EQ(control("Text4(0)")->property("stale").toBool(), stale);
+    }
+}
