@@ -99,10 +99,16 @@ TEST_F(WindowTest, whatTheUserChoseIsSavedByteForByte)
     ASSERT_EQ(lines.size(), kSettingsLineCount);
     EXPECT_EQ(lines.mid(0, 5),
               QStringList({"[Commport]=3", "[CommBaud]=9600", "[CommHandshaking]=none",
-                           "[CommSlaveID]=017", "[DownloadSaveFile]=north.csv"}));
+                           "[CommSlaveID]=017", "[DownloadSaveFile]=/data/meters/north.csv"}));
     EXPECT_EQ(lines[8 + 3 * 4 + 1], "[ItemPhone#]=555-0199");
     EXPECT_EQ(lines.mid(38), QStringList({"[MeterType]=2", "[FlowUnits]= 7", "[FlowFormat]= 1",
                                           "[VelocityUnits]= 1", "[TotalUnits]=-1"}));
+    openWindow();
+    EXPECT_EQ(window_->downloadTab().outputFile(), "/data/meters/north.csv") << "after a restart";
+    EXPECT_EQ(control("Text2")->toolTip(), QDir::toNativeSeparators("/data/meters/north.csv"));
+    dialogs_.answerNext(std::nullopt);
+    click("Command3");
+    EXPECT_EQ(dialogs_.questions().back().proposedName, "/data/meters/north.csv");
 }
 
 TEST_F(WindowTest, palmModeFromTheFileShowsItsControlsAndIsWrittenBack)
