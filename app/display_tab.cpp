@@ -51,8 +51,8 @@ DisplayTab::DisplayTab(MeterLink &link, QWidget *parent)
     auto *typeFrame = groupBox(QStringLiteral("Frame10"), QStringLiteral("Meter Type"));
     meterTypeGroup_ = new QButtonGroup(this);
     auto *types = new QVBoxLayout(typeFrame);
-    const QString typeCaptions[] = {QStringLiteral("7700 Series"), QStringLiteral("8100 "),
-                                    QStringLiteral("8300 "), QStringLiteral("R1900 Portable")};
+    const QString typeCaptions[] = {QStringLiteral("7700 &Series"), QStringLiteral("&8100 "),
+                                    QStringLiteral("8&300 "), QStringLiteral("&R1900 Portable")};
     for (int i = 0; i < 4; ++i) {
         auto *button = named(new QRadioButton(typeCaptions[i]), elementName("Option5", i));
         meterTypeGroup_->addButton(button, i);
@@ -60,7 +60,7 @@ DisplayTab::DisplayTab(MeterLink &link, QWidget *parent)
     }
     meterTypeGroup_->button(0)->setChecked(true);
     connect(meterTypeGroup_, &QButtonGroup::idClicked, this, &DisplayTab::onMeterTypeClicked);
-    auto *beginButton = named(new QPushButton(QStringLiteral("Begin")), QStringLiteral("Command9"));
+    auto *beginButton = named(new QPushButton(QStringLiteral("&Begin")), QStringLiteral("Command9"));
     types->addWidget(beginButton);
     types->addStretch(1);
 
@@ -100,11 +100,15 @@ DisplayTab::DisplayTab(MeterLink &link, QWidget *parent)
     auto *keypad = new QGridLayout(keypadFrame_);
     const char *const keyCaptions[16] = {"1", "2", "3", "Help / .", "4",    "5", "6",     "Up/Next",
                                          "7", "8", "9", "Down",     "Menu", "0", "Enter", "2nd"};
+    const char *const keyShortcuts[16] = {"1", "2", "3", ".",    "4", "5", "6",      "PgUp",
+                                          "7", "8", "9", "PgDown", "M", "0", "Return", "N"};
     for (int i = 0; i < 16; ++i) {
         auto *key =
             named(new QPushButton(QLatin1String(keyCaptions[i])), elementName("Command1", i));
         key->setSizePolicy(QSizePolicy::Preferred, QSizePolicy::Preferred);
         keypad->addWidget(key, i / 4, i % 4);
+        // The keyboard stands in for the meter's keys while the keypad is shown.
+        key->setShortcut(QKeySequence(QLatin1String(keyShortcuts[i])));
         // The key's code joins the keys waiting for the meter.
         connect(key, &QPushButton::clicked, this, [this, i] { poller_->pressKey(i); });
     }
@@ -148,6 +152,16 @@ DisplayTab::DisplayTab(MeterLink &link, QWidget *parent)
     auto *layout = new QVBoxLayout(this);
     layout->addLayout(top);
     layout->addStretch(1);
+
+    // The work runs type, start, units, keys; the read-only lines come last.
+    QList<QWidget *> order;
+    for (QAbstractButton *type : meterTypeGroup_->buttons())
+        order << type;
+    order << beginButton;
+    order.append({unitLists_.begin(), unitLists_.end()});
+    order.append(keypadFrame_->findChildren<QWidget *>(Qt::FindDirectChildrenOnly));
+    order.append({lineBoxes_.begin(), lineBoxes_.end()});
+    chainTabOrder(order);
 
     poller_ = std::make_unique<DisplayPoller>(link, static_cast<DisplayView &>(*this));
 }

@@ -85,15 +85,15 @@ DownloadTab::DownloadTab(DownloadSources sources, QWidget *parent)
       outputFile_(QStringLiteral("Logdata.csv"))
 {
     auto *startFrame = groupBox(QStringLiteral("Frame7"), QStringLiteral("Start Download"));
-    portableBox_ = named(new QCheckBox(QStringLiteral("R1900 Portable")), QStringLiteral("Check2"));
+    portableBox_ = named(new QCheckBox(QStringLiteral("R1900 &Portable")), QStringLiteral("Check2"));
     sinceLastTimeButton_ =
-        named(new QPushButton(QStringLiteral("Since Last Time")), QStringLiteral("Command7"));
+        named(new QPushButton(QStringLiteral("Since &Last Time")), QStringLiteral("Command7"));
     downloadButton_ =
-        named(new QPushButton(QStringLiteral("Download Data")), QStringLiteral("Command2"));
-    palmModeBox_ = named(new TwoStateByHandCheckBox(QStringLiteral("Use Palm DataBase")),
+        named(new QPushButton(QStringLiteral("&Download Data")), QStringLiteral("Command2"));
+    palmModeBox_ = named(new TwoStateByHandCheckBox(QStringLiteral("&Use Palm DataBase")),
                          QStringLiteral("Check1"));
     idListButton_ =
-        named(new QPushButton(QStringLiteral("Get ID List...")), QStringLiteral("Command6"));
+        named(new QPushButton(QStringLiteral("Get &ID List...")), QStringLiteral("Command6"));
     idList_ = named(new QComboBox, QStringLiteral("SortList"));
     idList_->setEditable(true);
     idList_->setInsertPolicy(QComboBox::NoInsert);
@@ -120,7 +120,7 @@ DownloadTab::DownloadTab(DownloadSources sources, QWidget *parent)
     start->addWidget(progressBar_, 4, 0, 1, 2);
     start->addWidget(statusLabel_, 5, 0, 1, 2);
     showInFolderButton_ =
-        named(new QPushButton(QStringLiteral("Show in folder")), QStringLiteral("ShowInFolder"));
+        named(new QPushButton(QStringLiteral("Show in &folder")), QStringLiteral("ShowInFolder"));
     showInFolderButton_->setVisible(false);
     start->addWidget(showInFolderButton_, 6, 1);
     connect(showInFolderButton_, &QPushButton::clicked, this, &DownloadTab::onShowInFolderClicked);
@@ -136,7 +136,7 @@ DownloadTab::DownloadTab(DownloadSources sources, QWidget *parent)
     fileNameBox_ = named(new PathLineEdit(outputFile_), QStringLiteral("Text2"));
     fileNameBox_->setToolTip(QDir::toNativeSeparators(inProgramDir(outputFile_)));
     auto *changeFileButton =
-        named(new QPushButton(QStringLiteral("Change Filename")), QStringLiteral("Command3"));
+        named(new QPushButton(QStringLiteral("&Change Filename")), QStringLiteral("Command3"));
     auto *file = new QGridLayout(fileFrame);
     file->addWidget(fileLabel, 0, 0);
     file->addWidget(fileNameBox_, 1, 0);
@@ -167,6 +167,14 @@ DownloadTab::DownloadTab(DownloadSources sources, QWidget *parent)
     for (int i = 0; i < 8; ++i)
         channelBoxes_[i] = addCountRow(channels, i, QStringLiteral("Channel #%1").arg(i + 1), i);
     channels->setRowStretch(8, 1);
+
+    // Tab goes first to the downloads, then the file, then the boxes that only report.
+    QList<QWidget *> order{downloadButton_, sinceLastTimeButton_, portableBox_, palmModeBox_,
+                           idListButton_,   idList_,              showInFolderButton_,
+                           fileNameBox_,    changeFileButton,     recordsAvailableBox_,
+                           recordsUsedBox_};
+    order.append({channelBoxes_.begin(), channelBoxes_.end()});
+    chainTabOrder(order);
 
     auto *left = new QVBoxLayout;
     left->addWidget(startFrame);

@@ -93,9 +93,9 @@ LogChartView::LogChartView(const ResultsGrid &grid, const GridState &state, File
     hint->setSizePolicy(QSizePolicy::Ignored, QSizePolicy::Preferred);
     status_ = new QLabel(this);
     status_->setObjectName(QStringLiteral("chartStatusLabel"));
-    resetButton_ = new QPushButton(tr("Reset zoom"), this);
+    resetButton_ = new QPushButton(tr("&Reset zoom"), this);
     resetButton_->setObjectName(QStringLiteral("chartResetZoomButton"));
-    saveButton_ = new QPushButton(tr("Save as PNG..."), this);
+    saveButton_ = new QPushButton(tr("Save as &PNG..."), this);
     saveButton_->setObjectName(QStringLiteral("chartSaveButton"));
     connect(resetButton_, &QPushButton::clicked, this, &LogChartView::resetZoom);
     connect(saveButton_, &QPushButton::clicked, this, &LogChartView::onSaveClicked);

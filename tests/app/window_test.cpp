@@ -140,3 +140,20 @@ TEST_F(WindowTest, aSilentMeterIsNamedOnThePanelAndItsValuesDimAfterTwoPollPerio
         EXPECT_EQ(control("Text4(0)")->property("stale").toBool(), stale);
     }
 }
+
+TEST_F(WindowTest, everyCaptionedButtonHasItsOwnKeyOnItsTabAndTheDownloadsComeFirst)
+{
+    openWindow();
+    auto *tabs = control<QTabWidget>("SSTab1");
+    for (int tab = 0; tab < tabs->count(); ++tab) {
+        QSet<QKeySequence> keys;
+        for (auto *button : tabs->widget(tab)->findChildren<QAbstractButton *>()) {
+            if (button->text().isEmpty())
+                continue;
+            EXPECT_FALSE(button->shortcut().isEmpty()) << button->objectName().toStdString();
+            EXPECT_TRUE(!keys.contains(button->shortcut())) << button->objectName().toStdString();
+            keys.insert(button->shortcut());
+        }
+    }
+    EXPECT_EQ(control("Command2")->nextInFocusChain(), control("Command7"));
+}
