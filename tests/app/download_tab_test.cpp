@@ -17,10 +17,8 @@ namespace {
 
 class UrlCatcher : public QObject {
     Q_OBJECT
-public slots:
-    void open(const QUrl &url) { opened = url; }
-
 public:
+    Q_INVOKABLE void open(const QUrl &url) { opened = url; }
     QUrl opened;
 };
 
