@@ -51,8 +51,8 @@ DialerTab::DialerTab(MeterLink &link, EventPump &pump, QWidget *parent)
     connect(descriptionBox_, &QLineEdit::textChanged, this,
             [this] { onEntryEdited(PhoneList::kDescriptionCol); });
     auto *dialButton =
-        named(new QPushButton(QStringLiteral("Dial this Number")), QStringLiteral("Command4"));
-    hangUpButton_ = named(new QPushButton(QStringLiteral("Hangup")), QStringLiteral("Command5"));
+        named(new QPushButton(QStringLiteral("&Dial this Number")), QStringLiteral("Command4"));
+    hangUpButton_ = named(new QPushButton(QStringLiteral("Hang&up")), QStringLiteral("Command5"));
     hangUpButton_->setVisible(false);
     auto *statusCaption = named(new QLabel(QStringLiteral("Status")), QStringLiteral("Label5"));
     statusLabel_ = named(new QLabel(QStringLiteral("Okay")), QStringLiteral("Label6"));

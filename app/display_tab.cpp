@@ -15,6 +15,7 @@
 #include <QLineEdit>
 #include <QPushButton>
 #include <QRadioButton>
+#include <QStyle>
 #include <QTimer>
 #include <QVBoxLayout>
 
@@ -50,8 +51,8 @@ DisplayTab::DisplayTab(MeterLink &link, QWidget *parent)
     auto *typeFrame = groupBox(QStringLiteral("Frame10"), QStringLiteral("Meter Type"));
     meterTypeGroup_ = new QButtonGroup(this);
     auto *types = new QVBoxLayout(typeFrame);
-    const QString typeCaptions[] = {QStringLiteral("7700 Series"), QStringLiteral("8100 "),
-                                    QStringLiteral("8300 "), QStringLiteral("R1900 Portable")};
+    const QString typeCaptions[] = {QStringLiteral("7700 &Series"), QStringLiteral("&8100 "),
+                                    QStringLiteral("8&300 "), QStringLiteral("&R1900 Portable")};
     for (int i = 0; i < 4; ++i) {
         auto *button = named(new QRadioButton(typeCaptions[i]), elementName("Option5", i));
         meterTypeGroup_->addButton(button, i);
@@ -59,7 +60,7 @@ DisplayTab::DisplayTab(MeterLink &link, QWidget *parent)
     }
     meterTypeGroup_->button(0)->setChecked(true);
     connect(meterTypeGroup_, &QButtonGroup::idClicked, this, &DisplayTab::onMeterTypeClicked);
-    auto *beginButton = named(new QPushButton(QStringLiteral("Begin")), QStringLiteral("Command9"));
+    auto *beginButton = named(new QPushButton(QStringLiteral("&Begin")), QStringLiteral("Command9"));
     types->addWidget(beginButton);
     types->addStretch(1);
 
@@ -79,11 +80,15 @@ DisplayTab::DisplayTab(MeterLink &link, QWidget *parent)
     panelFrame->setStyleSheet(QStringLiteral(
         "QGroupBox { background: #0f1b12; border: 3px solid #4a4f55; border-radius: 8px; "
         "margin-top: 0px; }"
-        "QLineEdit { background: #0f1b12; color: #a6f08e; border: none; padding: 1px 6px; }"));
+        "QLineEdit { background: #0f1b12; color: #a6f08e; border: none; padding: 1px 6px; }"
+        "QLineEdit[stale=\"true\"] { color: #55704c; }"
+        "QLabel { color: #f0c36e; background: transparent; }"));
     panel->setSpacing(0);
     panel->setContentsMargins(10, 10, 10, 10);
     for (int i = 0; i < kAlarmLine; ++i)
         panel->addWidget(lineBoxes_[i]);
+    replyLabel_ = named(new QLabel, QStringLiteral("DisplayReply"));
+    panel->addWidget(replyLabel_);
     alarmsLabel_ = named(new QLabel(QStringLiteral("Alarms")), QStringLiteral("Label10"));
     alarmsLabel_->setVisible(false);
     lineBoxes_[kAlarmLine]->setVisible(false);
@@ -95,11 +100,15 @@ DisplayTab::DisplayTab(MeterLink &link, QWidget *parent)
     auto *keypad = new QGridLayout(keypadFrame_);
     const char *const keyCaptions[16] = {"1", "2", "3", "Help / .", "4",    "5", "6",     "Up/Next",
                                          "7", "8", "9", "Down",     "Menu", "0", "Enter", "2nd"};
+    const char *const keyShortcuts[16] = {"1", "2", "3", ".",    "4", "5", "6",      "PgUp",
+                                          "7", "8", "9", "PgDown", "M", "0", "Return", "N"};
     for (int i = 0; i < 16; ++i) {
         auto *key =
             named(new QPushButton(QLatin1String(keyCaptions[i])), elementName("Command1", i));
         key->setSizePolicy(QSizePolicy::Preferred, QSizePolicy::Preferred);
         keypad->addWidget(key, i / 4, i % 4);
+        // The keyboard stands in for the meter's keys while the keypad is shown.
+        key->setShortcut(QKeySequence(QLatin1String(keyShortcuts[i])));
         // The key's code joins the keys waiting for the meter.
         connect(key, &QPushButton::clicked, this, [this, i] { poller_->pressKey(i); });
     }
@@ -144,6 +153,16 @@ DisplayTab::DisplayTab(MeterLink &link, QWidget *parent)
     layout->addLayout(top);
     layout->addStretch(1);
 
+    // The work runs type, start, units, keys; the read-only lines come last.
+    QList<QWidget *> order;
+    for (QAbstractButton *type : meterTypeGroup_->buttons())
+        order << type;
+    order << beginButton;
+    order.append({unitLists_.begin(), unitLists_.end()});
+    order.append(keypadFrame_->findChildren<QWidget *>(Qt::FindDirectChildrenOnly));
+    order.append({lineBoxes_.begin(), lineBoxes_.end()});
+    chainTabOrder(order);
+
     poller_ = std::make_unique<DisplayPoller>(link, static_cast<DisplayView &>(*this));
 }
 
@@ -160,8 +179,16 @@ void DisplayTab::leave()
                            *textTimer_, *blockTimer_, *portableTimer_, *this);
 }
 
+void DisplayTab::startFresh()
+{
+    lastAnsweredTick_ = ticks_;
+    replyLabel_->clear();
+    afterTick();
+}
+
 void DisplayTab::onBeginClicked()
 {
+    startFresh();
     applyDisplayTransition(displayTransition(DisplayEvent::Begin, meterType()), *textTimer_,
                            *blockTimer_, *portableTimer_, *this);
 }
@@ -172,6 +199,7 @@ void DisplayTab::onMeterTypeClicked(int index)
     if (!type)
         return;
     const MeterTypeInfo &info = meterTypeInfo(*type);
+    startFresh();
     keypadFrame_->setVisible(info.keypadVisible);
     applyDisplayTransition(displayTransition(DisplayEvent::MeterTypeSelected, *type), *textTimer_,
                            *blockTimer_, *portableTimer_, *this);
@@ -183,12 +211,38 @@ void DisplayTab::onMeterTypeClicked(int index)
 
 void DisplayTab::onTextTimer()
 {
+    ++ticks_;
     poller_->pollTextDisplay();
+    afterTick();
 }
 
 void DisplayTab::onBlockTimer()
 {
+    ++ticks_;
     poller_->pollDisplayBlock();
+    afterTick();
+}
+
+void DisplayTab::pollEnded(bool answered)
+{
+    if (answered)
+        lastAnsweredTick_ = ticks_;
+    replyLabel_->setText(answered ? QString() : QStringLiteral("No reply from meter"));
+}
+
+void DisplayTab::afterTick()
+{
+    // Values two periods old (no answer, or ticks passed while the link was
+    // busy) no longer describe the meter: they are dimmed, not cleared, so the
+    // last known reading stays legible.
+    const bool stale = ticks_ - lastAnsweredTick_ >= 2;
+    for (QLineEdit *box : lineBoxes_) {
+        if (box->property("stale").toBool() == stale)
+            continue;
+        box->setProperty("stale", stale);
+        box->style()->unpolish(box);
+        box->style()->polish(box);
+    }
 }
 
 void DisplayTab::setLine(int line, const QString &text)

@@ -41,11 +41,18 @@ private:
     MeterType meterType() const;
     void setLine(int line, const QString &text) override;
     DisplaySelection selection() const override;
+    void pollEnded(bool answered) override;
+    void afterTick();
+    void startFresh();
 
     std::unique_ptr<DisplayPoller> poller_;
     QButtonGroup *meterTypeGroup_ = nullptr;
     std::array<QLineEdit *, kDisplayLineCount> lineBoxes_{};
     QLabel *alarmsLabel_ = nullptr;
+    QLabel *replyLabel_ = nullptr;
+    // Ticks counted so the values' age is known in poll periods, whichever timer runs.
+    int ticks_ = 0;
+    int lastAnsweredTick_ = 0;
     QGroupBox *keypadFrame_ = nullptr;
     // Flow units, total units, flow format, velocity units.
     std::array<QGroupBox *, 4> unitFrames_{};

@@ -13,6 +13,7 @@
 
 #include <QCheckBox>
 #include <QComboBox>
+#include <QDesktopServices>
 #include <QDir>
 #include <QFileInfo>
 #include <QGridLayout>
@@ -20,8 +21,12 @@
 #include <QLabel>
 #include <QLineEdit>
 #include <QProgressBar>
+#include <QPainter>
 #include <QPushButton>
+#include <QStyle>
+#include <QStyleOptionFrame>
 #include <QTimer>
+#include <QUrl>
 #include <QVBoxLayout>
 
 #include <algorithm>
@@ -45,6 +50,32 @@ protected:
     }
 };
 
+// The output path, which can be long: shown elided in the middle (the folder's
+// start and the file's name are what tell paths apart) except while edited.
+class PathLineEdit : public QLineEdit {
+public:
+    using QLineEdit::QLineEdit;
+
+protected:
+    void paintEvent(QPaintEvent *event) override
+    {
+        QStyleOptionFrame option;
+        initStyleOption(&option);
+        const QRect area = style()
+                               ->subElementRect(QStyle::SE_LineEditContents, &option, this)
+                               .adjusted(2, 0, -2, 0);
+        if (hasFocus() || fontMetrics().horizontalAdvance(text()) <= area.width()) {
+            QLineEdit::paintEvent(event);
+            return;
+        }
+        QPainter painter(this);
+        style()->drawPrimitive(QStyle::PE_PanelLineEdit, &option, &painter, this);
+        painter.setPen(palette().color(QPalette::Text));
+        painter.drawText(area, Qt::AlignVCenter | Qt::AlignLeft,
+                         fontMetrics().elidedText(text(), Qt::ElideMiddle, area.width()));
+    }
+};
+
 } // namespace
 
 DownloadTab::DownloadTab(DownloadSources sources, QWidget *parent)
@@ -54,15 +85,15 @@ DownloadTab::DownloadTab(DownloadSources sources, QWidget *parent)
       outputFile_(QStringLiteral("Logdata.csv"))
 {
     auto *startFrame = groupBox(QStringLiteral("Frame7"), QStringLiteral("Start Download"));
-    portableBox_ = named(new QCheckBox(QStringLiteral("R1900 Portable")), QStringLiteral("Check2"));
+    portableBox_ = named(new QCheckBox(QStringLiteral("R1900 &Portable")), QStringLiteral("Check2"));
     sinceLastTimeButton_ =
-        named(new QPushButton(QStringLiteral("Since Last Time")), QStringLiteral("Command7"));
+        named(new QPushButton(QStringLiteral("Since &Last Time")), QStringLiteral("Command7"));
     downloadButton_ =
-        named(new QPushButton(QStringLiteral("Download Data")), QStringLiteral("Command2"));
-    palmModeBox_ = named(new TwoStateByHandCheckBox(QStringLiteral("Use Palm DataBase")),
+        named(new QPushButton(QStringLiteral("&Download Data")), QStringLiteral("Command2"));
+    palmModeBox_ = named(new TwoStateByHandCheckBox(QStringLiteral("&Use Palm DataBase")),
                          QStringLiteral("Check1"));
     idListButton_ =
-        named(new QPushButton(QStringLiteral("Get ID List...")), QStringLiteral("Command6"));
+        named(new QPushButton(QStringLiteral("Get &ID List...")), QStringLiteral("Command6"));
     idList_ = named(new QComboBox, QStringLiteral("SortList"));
     idList_->setEditable(true);
     idList_->setInsertPolicy(QComboBox::NoInsert);
@@ -88,6 +119,11 @@ DownloadTab::DownloadTab(DownloadSources sources, QWidget *parent)
     start->addWidget(separationLabel_, 3, 0, 1, 2);
     start->addWidget(progressBar_, 4, 0, 1, 2);
     start->addWidget(statusLabel_, 5, 0, 1, 2);
+    showInFolderButton_ =
+        named(new QPushButton(QStringLiteral("Show in &folder")), QStringLiteral("ShowInFolder"));
+    showInFolderButton_->setVisible(false);
+    start->addWidget(showInFolderButton_, 6, 1);
+    connect(showInFolderButton_, &QPushButton::clicked, this, &DownloadTab::onShowInFolderClicked);
     connect(palmModeBox_, &QCheckBox::stateChanged, this, &DownloadTab::onPalmModeChanged);
     connect(downloadButton_, &QPushButton::clicked, this, &DownloadTab::onDownloadClicked);
     connect(idListButton_, &QPushButton::clicked, this, &DownloadTab::onGetIdListClicked);
@@ -97,15 +133,19 @@ DownloadTab::DownloadTab(DownloadSources sources, QWidget *parent)
     auto *fileFrame = groupBox(QStringLiteral("Frame6"), QStringLiteral("DownLoad Filename"));
     auto *fileLabel =
         named(new QLabel(QStringLiteral("Store Records into File")), QStringLiteral("Label2"));
-    fileNameBox_ = named(new QLineEdit(outputFile_), QStringLiteral("Text2"));
+    fileNameBox_ = named(new PathLineEdit(outputFile_), QStringLiteral("Text2"));
+    fileNameBox_->setToolTip(QDir::toNativeSeparators(inProgramDir(outputFile_)));
     auto *changeFileButton =
-        named(new QPushButton(QStringLiteral("Change Filename")), QStringLiteral("Command3"));
+        named(new QPushButton(QStringLiteral("&Change Filename")), QStringLiteral("Command3"));
     auto *file = new QGridLayout(fileFrame);
     file->addWidget(fileLabel, 0, 0);
     file->addWidget(fileNameBox_, 1, 0);
     file->addWidget(changeFileButton, 1, 1);
     connect(fileNameBox_, &QLineEdit::textChanged, this,
-            [this](const QString &text) { outputFile_ = text; });
+            [this](const QString &text) {
+                outputFile_ = text;
+                fileNameBox_->setToolTip(QDir::toNativeSeparators(inProgramDir(text)));
+            });
     connect(changeFileButton, &QPushButton::clicked, this, &DownloadTab::onChangeFileClicked);
 
     auto addCountRow = [](QGridLayout *grid, int index, const QString &caption, int row) {
@@ -127,6 +167,14 @@ DownloadTab::DownloadTab(DownloadSources sources, QWidget *parent)
     for (int i = 0; i < 8; ++i)
         channelBoxes_[i] = addCountRow(channels, i, QStringLiteral("Channel #%1").arg(i + 1), i);
     channels->setRowStretch(8, 1);
+
+    // Tab goes first to the downloads, then the file, then the boxes that only report.
+    QList<QWidget *> order{downloadButton_, sinceLastTimeButton_, portableBox_, palmModeBox_,
+                           idListButton_,   idList_,              showInFolderButton_,
+                           fileNameBox_,    changeFileButton,     recordsAvailableBox_,
+                           recordsUsedBox_};
+    order.append({channelBoxes_.begin(), channelBoxes_.end()});
+    chainTabOrder(order);
 
     auto *left = new QVBoxLayout;
     left->addWidget(startFrame);
@@ -228,14 +276,16 @@ void DownloadTab::onGetIdListClicked()
 
 void DownloadTab::onChangeFileClicked()
 {
-    const auto chosen =
-        sources_.dialogs.chooseSaveFile(QStringLiteral("Data Filename Selection"),
-                                        QStringLiteral("*.csv"), QStringLiteral("Logdata.csv"));
+    // The dialog opens where the data goes now, so a technician sees which file that is.
+    const QString current = inProgramDir(outputFile_);
+    const auto chosen = sources_.dialogs.chooseSaveFile(
+        QStringLiteral("Data Filename Selection"), QStringLiteral("*.csv"),
+        current.isEmpty() ? QStringLiteral("Logdata.csv") : current);
     if (!chosen || chosen->isEmpty())
         return;
-    // The box (and so the settings file) keeps the bare name; this run writes to the full path.
-    fileNameBox_->setText(QFileInfo(*chosen).fileName());
-    outputFile_ = *chosen;
+    // The full path, kept in the box and the settings file: a bare name would
+    // send the next run's data to another folder than the one chosen.
+    fileNameBox_->setText(*chosen);
 }
 
 void DownloadTab::onPalmModeChanged()
@@ -280,6 +330,17 @@ void DownloadTab::store(Settings &settings) const
 void DownloadTab::setStatus(const QString &text)
 {
     statusLabel_->setText(text);
+    const bool written = text == QLatin1String("Finished. Data in File");
+    showInFolderButton_->setVisible(written);
+    if (!written)
+        return;
+    writtenFile_ = inProgramDir(outputFile_);
+    emit detailShown(QStringLiteral("Data in %1").arg(QDir::toNativeSeparators(writtenFile_)));
+}
+
+void DownloadTab::onShowInFolderClicked()
+{
+    QDesktopServices::openUrl(QUrl::fromLocalFile(QFileInfo(writtenFile_).absolutePath()));
 }
 
 void DownloadTab::setProgress(int percent)

@@ -50,8 +50,8 @@ public:
     ~DownloadTab() override;
 
     bool downloadRunning() const { return downloadRunning_; }
-    // The output file for this run: the bare name of the settings, or the full
-    // path chosen with "Change Filename".
+    // The output file as the box holds it: a bare name (in the program's
+    // folder) or the full path chosen with "Change Filename".
     QString outputFile() const { return outputFile_; }
 
     // "Download Data": the whole log, or in Palm mode the handheld's file.
@@ -74,6 +74,7 @@ private:
     void runSerialDownload(bool sinceLastTime);
     void runPalmConversion();
     void onChangeFileClicked();
+    void onShowInFolderClicked();
     void onPalmModeChanged();
     bool palmMode() const;
     QString inProgramDir(const QString &name) const;
@@ -95,6 +96,7 @@ private:
     DownloadSources sources_;
     std::unique_ptr<PalmImport> palm_;
     QString outputFile_;
+    QString writtenFile_; // where the last finished download went
     bool downloadRunning_ = false;
 
     QCheckBox *portableBox_ = nullptr;
@@ -106,6 +108,7 @@ private:
     QLabel *separationLabel_ = nullptr;
     QProgressBar *progressBar_ = nullptr;
     QLabel *statusLabel_ = nullptr;
+    QPushButton *showInFolderButton_ = nullptr;
     QLineEdit *fileNameBox_ = nullptr;
     std::array<QLineEdit *, 8> channelBoxes_{};
     QLineEdit *recordsAvailableBox_ = nullptr;

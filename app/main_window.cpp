@@ -26,6 +26,25 @@ namespace {
 constexpr int kSettingsTab = 2;
 constexpr int kDisplayTab = 3;
 
+// What a technician needs at the meter, without the manual.
+const char kHelpPage[] = R"(<h3>Ostrand Download</h3>
+<p><b>Connect.</b> On <i>Settings</i> choose the Comm port, the baud rate and the meter's
+Slave ID (Alt+underlined letter or digit selects an option).</p>
+<p><b>Download.</b> On <i>Download</i>, <i>Download Data</i> reads the whole log,
+<i>Since Last Time</i> only what was logged after the last stored download. The rows go to
+the file shown under <i>DownLoad Filename</i> (<i>Change Filename</i> picks another);
+when the status says "Finished. Data in File", <i>Show in folder</i> opens its folder.</p>
+<p><b>Look at the data.</b> <i>View</i> shows the grid; <i>Show Chart</i> plots it. Drag to
+zoom, click a legend entry to hide or show its channel, point at a line to read a value.</p>
+<p><b>Live display.</b> On <i>Display Meter</i> pick the meter type and press <i>Begin</i>.
+For the 7700 Series the keyboard's digits, '.', PgUp, PgDown, M, Return and N press the
+meter's keys. "No reply from meter" and dimmed values mean the meter stopped answering:
+check the cable, the port and the Slave ID.</p>
+<p><b>Palm handheld.</b> Tick <i>Use Palm DataBase</i> on <i>Download</i> and choose the
+PLOGR2.PDB file on <i>Palm DataBase</i>.</p>
+<p><b>Trouble.</b> <i>Monitor</i> lists every frame sent and received; save it as text
+for support.</p>)";
+
 } // namespace
 
 MainWindow::MainWindow(const QString &programDir, Platform platform, QWidget *parent)
@@ -49,6 +68,11 @@ MainWindow::MainWindow(const FileLocations &locations, Platform platform, QWidge
         named(new QAction(QStringLiteral("&About"), this), QStringLiteral("About_mnu"));
     menuBar()->addAction(aboutAction);
     connect(aboutAction, &QAction::triggered, this, &MainWindow::showAbout);
+    auto *helpAction =
+        named(new QAction(QStringLiteral("&Help"), this), QStringLiteral("Help_mnu"));
+    helpAction->setShortcut(QKeySequence::HelpContents);
+    menuBar()->addAction(helpAction);
+    connect(helpAction, &QAction::triggered, this, &MainWindow::showHelp);
 
     results_ = new ResultsGrid(ResultsGrid::kDefaultRows, ResultsGrid::kDefaultCols, this);
     settingsTab_ = new SettingsTab(locations.comLinkDirs(), link_);
@@ -81,6 +105,8 @@ MainWindow::MainWindow(const FileLocations &locations, Platform platform, QWidge
 
     // 10950 by 8070 twips, the size operators are used to.
     resize(10950 / kTwipsPerPixel, 8070 / kTwipsPerPixel);
+    // No fixed minimum: the layouts keep the window at least as large as the
+    // controls shown need, growing it when a mode shows more of them.
 }
 
 MainWindow::~MainWindow()
@@ -165,6 +191,14 @@ void MainWindow::showAbout()
                  QStringLiteral(QT_VERSION_STR), kSettingsFileName, where,
                  QDir::toNativeSeparators(locations_.settingsDir));
     QMessageBox::about(this, QStringLiteral("About Ostrand Download"), text);
+}
+
+void MainWindow::showHelp()
+{
+    QMessageBox box(QMessageBox::NoIcon, QStringLiteral("Ostrand Download Help"),
+                    QString::fromUtf8(kHelpPage), QMessageBox::Close, this);
+    box.setTextFormat(Qt::RichText);
+    box.exec();
 }
 
 void MainWindow::onExitTriggered()

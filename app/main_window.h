@@ -62,6 +62,7 @@ protected:
 private:
     void onExitTriggered();
     void showAbout();
+    void showHelp();
     void onTabChanged(int index);
     void copyLinkSettings();
     void saveSettingsOnce();

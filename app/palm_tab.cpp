@@ -21,9 +21,9 @@ PalmTab::PalmTab(FileDialogs &dialogs, QWidget *parent) : QWidget(parent), dialo
     separationGroup_ = new QButtonGroup(this);
     // There is no element 1: the settings file's values are 0 and 2.
     auto *byMeterId =
-        named(new QRadioButton(QStringLiteral("Modbus ID of meter")), elementName("Option4", 0));
+        named(new QRadioButton(QStringLiteral("&Modbus ID of meter")), elementName("Option4", 0));
     auto *together =
-        named(new QRadioButton(QStringLiteral("Dont Separate")), elementName("Option4", 2));
+        named(new QRadioButton(QStringLiteral("Dont &Separate")), elementName("Option4", 2));
     separationGroup_->addButton(byMeterId, 0);
     separationGroup_->addButton(together, 2);
     byMeterId->setChecked(true);
@@ -32,7 +32,7 @@ PalmTab::PalmTab(FileDialogs &dialogs, QWidget *parent) : QWidget(parent), dialo
     separation->addWidget(byMeterId);
     separation->addWidget(together);
 
-    auto *browseButton = named(new QPushButton(QStringLiteral("Browse for Palm Database")),
+    auto *browseButton = named(new QPushButton(QStringLiteral("&Browse for Palm Database")),
                                QStringLiteral("Command8"));
     connect(browseButton, &QPushButton::clicked, this, &PalmTab::onBrowseClicked);
     pathBox_ = named(new QLineEdit(QStringLiteral("C:\\PALM\\TALVERN\\BACKUP\\PLOGR2.PDB")),

@@ -20,6 +20,10 @@ namespace {
 
 const QString kSlaveIdNormalStyle = QStringLiteral("QLineEdit { background: #E0E0E0; }");
 const QString kSlaveIdInvalidStyle = QStringLiteral("QLineEdit { background: #F4C7C3; }");
+// The captions with their access keys: all digits, so each takes one no other option holds.
+constexpr const char *kBaudMnemonics[] = {"12&00", "&2400", "4&800",  "9&600",
+                                          "&14400", "1&9200", "&38400"};
+constexpr const char *kPortMnemonics[] = {"&Comm1", "C&omm2", "Co&mm3", "Comm&4"};
 
 } // namespace
 
@@ -38,7 +42,7 @@ SettingsTab::SettingsTab(const QStringList &comLinkDirs, MeterLink &link, QWidge
     auto *baud = new QVBoxLayout(baudFrame);
     for (int i = 0; i < int(kBaudRates.size()); ++i) {
         auto *button =
-            named(new QRadioButton(QLatin1String(kBaudRates[i])), elementName("Option1", i));
+            named(new QRadioButton(QLatin1String(kBaudMnemonics[i])), elementName("Option1", i));
         baudGroup_->addButton(button, i);
         baud->addWidget(button);
     }
@@ -50,7 +54,7 @@ SettingsTab::SettingsTab(const QStringList &comLinkDirs, MeterLink &link, QWidge
     auto *ports = new QVBoxLayout(portFrame);
     for (int i = 0; i < 4; ++i) {
         portButtons_[i] =
-            named(new QRadioButton(QStringLiteral("Comm%1").arg(i + 1)), elementName("Option2", i));
+            named(new QRadioButton(QLatin1String(kPortMnemonics[i])), elementName("Option2", i));
         portGroup_->addButton(portButtons_[i], i);
         ports->addWidget(portButtons_[i]);
     }
@@ -62,7 +66,7 @@ SettingsTab::SettingsTab(const QStringList &comLinkDirs, MeterLink &link, QWidge
     auto *flowFrame = groupBox(QStringLiteral("Frame3"), QStringLiteral("Flow Control"));
     flowGroup_ = new QButtonGroup(this);
     auto *flow = new QVBoxLayout(flowFrame);
-    const QString flowCaptions[] = {QStringLiteral("None"), QStringLiteral("Hardware (Cts/Rts)")};
+    const QString flowCaptions[] = {QStringLiteral("&None"), QStringLiteral("Hard&ware (Cts/Rts)")};
     for (int i = 0; i < 2; ++i) {
         auto *button = named(new QRadioButton(flowCaptions[i]), elementName("Option3", i));
         flowGroup_->addButton(button, i);

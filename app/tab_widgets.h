@@ -5,7 +5,9 @@
 #include <QAbstractButton>
 #include <QButtonGroup>
 #include <QGroupBox>
+#include <QList>
 #include <QString>
+#include <QWidget>
 #include <optional>
 
 namespace ostrand {
@@ -36,6 +38,13 @@ inline std::optional<int> checkedOption(const QButtonGroup *group)
 {
     const int id = group->checkedId();
     return id >= 0 ? std::optional<int>(id) : std::nullopt;
+}
+
+// Tab moves through `widgets` in the order given.
+inline void chainTabOrder(const QList<QWidget *> &widgets)
+{
+    for (qsizetype i = 1; i < widgets.size(); ++i)
+        QWidget::setTabOrder(widgets[i - 1], widgets[i]);
 }
 
 } // namespace ostrand

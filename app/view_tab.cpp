@@ -55,13 +55,13 @@ ViewTab::ViewTab(ResultsGrid &results, GridState &gridState, FileDialogs &dialog
     pages->addWidget(resultsView_);
     pages->addWidget(chartView_);
     auto *chartButton =
-        named(new QPushButton(QStringLiteral("Show Chart")), QStringLiteral("ShowChartButton"));
+        named(new QPushButton(QStringLiteral("&Show Chart")), QStringLiteral("ShowChartButton"));
     chartButton->setCheckable(true);
     connect(chartButton, &QPushButton::toggled, this, [this, pages, chartButton](bool chart) {
         if (chart)
             chartView_->refresh();
         pages->setCurrentIndex(chart ? 1 : 0);
-        chartButton->setText(chart ? QStringLiteral("Show Grid") : QStringLiteral("Show Chart"));
+        chartButton->setText(chart ? QStringLiteral("&Show Grid") : QStringLiteral("&Show Chart"));
     });
     auto *bar = new QHBoxLayout;
     bar->addStretch(1);

@@ -8,6 +8,9 @@
 #include <QGraphicsLayout>
 #include <QHBoxLayout>
 #include <QLabel>
+#include <QLegend>
+#include <QLegendMarker>
+#include <QDateTime>
 #include <QLineSeries>
 #include <QPixmap>
 #include <QPushButton>
@@ -66,6 +69,33 @@ std::pair<double, double> roundedOutward(double min, double max)
     return {std::floor(min / step) * step, std::ceil(max / step) * step};
 }
 
+// The unit a channel's label ends with: "(GPM)", or a short last word ("Level ft",
+// "Total Gal"); empty when the label names none.
+QString unitOfLabel(const QString &label)
+{
+    const QString text = label.trimmed();
+    if (text.endsWith(QLatin1Char(')')) && text.contains(QLatin1Char('('))) {
+        const qsizetype open = text.lastIndexOf(QLatin1Char('('));
+        return text.mid(open + 1, text.size() - open - 2).trimmed();
+    }
+    const qsizetype space = text.lastIndexOf(QLatin1Char(' '));
+    const QString last = space > 0 ? text.mid(space + 1) : QString();
+    const bool word = !last.isEmpty() && last.size() <= 5 &&
+                      std::any_of(last.begin(), last.end(), [](QChar c) { return c.isLetter(); });
+    return word ? last : QString();
+}
+
+QString axisTitle(const QString &name, const QStringList &units)
+{
+    return units.isEmpty() ? name : name + QStringLiteral(" (") + units.join(QStringLiteral(", ")) + ')';
+}
+
+QString stampText(double x, const char *format)
+{
+    return QDateTime::fromMSecsSinceEpoch(qint64(std::llround(x)), Qt::UTC)
+        .toString(QLatin1String(format));
+}
+
 bool sameTicks(const std::vector<TimeTick> &a, const std::vector<TimeTick> &b)
 {
     return std::equal(a.begin(), a.end(), b.begin(), b.end(),
@@ -93,9 +123,11 @@ LogChartView::LogChartView(const ResultsGrid &grid, const GridState &state, File
     hint->setSizePolicy(QSizePolicy::Ignored, QSizePolicy::Preferred);
     status_ = new QLabel(this);
     status_->setObjectName(QStringLiteral("chartStatusLabel"));
-    resetButton_ = new QPushButton(tr("Reset zoom"), this);
+    readout_ = new QLabel(this);
+    readout_->setObjectName(QStringLiteral("chartReadout"));
+    resetButton_ = new QPushButton(tr("&Reset zoom"), this);
     resetButton_->setObjectName(QStringLiteral("chartResetZoomButton"));
-    saveButton_ = new QPushButton(tr("Save as PNG..."), this);
+    saveButton_ = new QPushButton(tr("Save as &PNG..."), this);
     saveButton_->setObjectName(QStringLiteral("chartSaveButton"));
     connect(resetButton_, &QPushButton::clicked, this, &LogChartView::resetZoom);
     connect(saveButton_, &QPushButton::clicked, this, &LogChartView::onSaveClicked);
@@ -113,6 +145,7 @@ LogChartView::LogChartView(const ResultsGrid &grid, const GridState &state, File
 
     auto *bar = new QHBoxLayout;
     bar->addWidget(hint, 1);
+    bar->addWidget(readout_);
     bar->addWidget(status_);
     bar->addWidget(resetButton_);
     bar->addWidget(saveButton_);
@@ -140,7 +173,7 @@ void LogChartView::buildChart()
     valueAxis_->setLabelFormat(QStringLiteral("%.10g"));
     totalAxis_ = new QValueAxis;
     totalAxis_->setLabelFormat(QStringLiteral("%.10g"));
-    totalAxis_->setTitleText(tr("Totals"));
+
     totalAxis_->setGridLineVisible(false);
     // Ticks at round values however the view is zoomed; the interval is set
     // before the type, as a dynamic axis with no interval never ends laying out.
@@ -149,6 +182,7 @@ void LogChartView::buildChart()
         setValueTicks(axis, axis->min(), axis->max());
         axis->setTickType(QValueAxis::TicksDynamic);
     }
+    timeAxis_->setTitleText(tr("Time"));
     chart_->addAxis(timeAxis_, Qt::AlignBottom);
     chart_->addAxis(valueAxis_, Qt::AlignLeft);
     chart_->addAxis(totalAxis_, Qt::AlignRight);
@@ -208,18 +242,31 @@ void LogChartView::refresh()
             pen.setStyle(Qt::DashLine);
             line->setPen(pen);
         }
-        drawn_.push_back(DrawnChannel{line, std::move(points)});
+        drawn_.push_back(DrawnChannel{line, channel->label, channel->total, std::move(points)});
+        const std::size_t index = drawn_.size() - 1;
+        connect(line, &QLineSeries::hovered, this, [this, index](const QPointF &at, bool on) {
+            if (on && index < drawn_.size())
+                showReadout(drawn_[index], at);
+        });
+        for (QLegendMarker *marker : chart_->legend()->markers(line))
+            connect(marker, &QLegendMarker::clicked, this, [this, line] { toggleChannel(line); });
     }
+    updateTitles();
     valueAxis_->setVisible(valueRange_.used);
     totalAxis_->setVisible(totalRange_.used);
     if (timeRange_.max <= timeRange_.min) {
         timeRange_.min -= kLoneStampMargin;
         timeRange_.max += kLoneStampMargin;
     }
+    // Totals only count up: room below zero would suggest a negative total.
+    const bool totalsNonNegative = totalRange_.min >= 0;
     for (Range *range : {&valueRange_, &totalRange_}) {
         if (range->used)
             std::tie(range->min, range->max) = roundedOutward(range->min, range->max);
     }
+    if (totalsNonNegative)
+        totalRange_.min = std::max(totalRange_.min, 0.0);
+    readout_->clear();
     status_->clear();
     showData(true);
     resetZoom();
@@ -264,6 +311,54 @@ void LogChartView::showData(bool shown)
     resetButton_->setEnabled(shown);
 }
 
+void LogChartView::showReadout(const DrawnChannel &channel, const QPointF &at)
+{
+    // The logged point nearest the pointer, not the line between two of them.
+    const auto &points = channel.points;
+    if (points.empty())
+        return;
+    auto next = std::lower_bound(points.begin(), points.end(), at.x(),
+                                 [](const QPointF &p, double x) { return p.x() < x; });
+    if (next == points.end() ||
+        (next != points.begin() && at.x() - (next - 1)->x() < next->x() - at.x()))
+        --next;
+    readout_->setText(QStringLiteral("%1  %2 = %3")
+                          .arg(stampText(next->x(), "M/d/yyyy h:mm:ss AP"), channel.label)
+                          .arg(next->y(), 0, 'g', 10));
+}
+
+void LogChartView::toggleChannel(QLineSeries *line)
+{
+    line->setVisible(!line->isVisible());
+    // The entry stays, greyed, so the channel can be shown again.
+    for (QLegendMarker *marker : chart_->legend()->markers(line)) {
+        marker->setVisible(true);
+        QColor color = marker->labelBrush().color();
+        color.setAlphaF(line->isVisible() ? 1.0 : 0.4);
+        marker->setLabelBrush(color);
+    }
+}
+
+void LogChartView::updateTitles()
+{
+    QStringList names, units, totalUnits;
+    for (const DrawnChannel &channel : drawn_) {
+        names << channel.label;
+        QStringList &list = channel.total ? totalUnits : units;
+        const QString unit = unitOfLabel(channel.label);
+        if (!unit.isEmpty() && !list.contains(unit))
+            list << unit;
+    }
+    valueAxis_->setTitleText(axisTitle(tr("Values"), units));
+    totalAxis_->setTitleText(axisTitle(tr("Totals"), totalUnits));
+    // Named on the chart itself, so a saved picture says what and when it shows.
+    chart_->setTitle(names.isEmpty() ? QString()
+                                     : QStringLiteral("%1 · %2 to %3")
+                                           .arg(names.join(QStringLiteral(", ")),
+                                                stampText(timeAxis_->min(), "M/d/yyyy h:mm AP"),
+                                                stampText(timeAxis_->max(), "M/d/yyyy h:mm AP")));
+}
+
 void LogChartView::onSaveClicked()
 {
     const std::optional<QString> path = dialogs_.chooseSaveFile(
@@ -290,6 +385,7 @@ void LogChartView::redraw()
         channel.line->replace(QList<QPointF>(shown.begin(), shown.end()));
     }
     updateTimeTicks(from, to, usable / kPixelsPerTimeTick);
+    updateTitles();
     redrawing_ = false;
 }
 

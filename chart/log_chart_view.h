@@ -48,6 +48,8 @@ private:
     // A channel as drawn: the exact points it is reduced from, and its line.
     struct DrawnChannel {
         QLineSeries *line = nullptr;
+        QString label;
+        bool total = false;
         std::vector<QPointF> points;
     };
     struct Range {
@@ -57,6 +59,9 @@ private:
     };
 
     void buildChart();
+    void showReadout(const DrawnChannel &channel, const QPointF &at);
+    void toggleChannel(QLineSeries *line);
+    void updateTitles();
     void showData(bool shown);
     void onSaveClicked();
     void redraw();
@@ -75,6 +80,7 @@ private:
     QStackedWidget *pages_ = nullptr;
     QLabel *placeholder_ = nullptr;
     QLabel *status_ = nullptr;
+    QLabel *readout_ = nullptr;
     QPushButton *saveButton_ = nullptr;
     QPushButton *resetButton_ = nullptr;
 

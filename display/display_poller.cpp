@@ -43,12 +43,16 @@ bool DisplayPoller::pollTextDisplay()
         return false;
     MeterLink::Hold hold(link_);
     sendOldestKey();
+    bool answered = false;
     // Each line on its own: one failed read must not cost the others their update.
     for (int line = 0; line < 4; ++line) {
         const int start = kFirstLineRegister + kRegistersPerLine * line;
-        if (const auto text = link_.readHoldingRegisters(slave(), start, kRegistersPerLine))
+        if (const auto text = link_.readHoldingRegisters(slave(), start, kRegistersPerLine)) {
             view_.setLine(line, displayLineText(*text));
+            answered = true;
+        }
     }
+    view_.pollEnded(answered);
     return true;
 }
 
@@ -57,8 +61,10 @@ bool DisplayPoller::pollDisplayBlock()
     if (link_.isBusy())
         return false;
     MeterLink::Hold hold(link_);
-    if (const auto block = link_.readDisplayBlock(slave()))
+    const auto block = link_.readDisplayBlock(slave());
+    if (block)
         applyDisplayUpdate(decodeDisplayBlock(*block, view_.selection()), view_);
+    view_.pollEnded(bool(block));
     return true;
 }
 

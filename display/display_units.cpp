@@ -10,9 +10,9 @@ constexpr std::array<double, 15> kFlowFactors = {
     2446590.18, 2.446589,    0.02832,  101.952, 2446.848, 373.83, 641.1,
 };
 
-// MPS keeps the factor this family's software has always used (the MGD one),
-// not 0.3048, so readings agree with those operators already have on record.
-constexpr std::array<double, 2> kVelocityFactors = {1, 0.646316};
+// MPS is metres per second. Earlier releases multiplied by the MGD flow
+// factor (0.646316) here, showing velocities 2.1 times too high.
+constexpr std::array<double, 2> kVelocityFactors = {1, 0.3048};
 
 constexpr std::array<std::optional<double>, 7> kTotalFactors = {
     7.480519, 0.028313, 28.317016, 6.232082, 0.1781, std::nullopt, 0.000022956,

@@ -41,9 +41,9 @@ MonitorView::MonitorView(MeterLink &link, const Clock &clock, FileDialogs &dialo
 
     counters_ = named(new QLabel, QStringLiteral("monitorCounters"));
     status_ = named(new QLabel, QStringLiteral("monitorStatus"));
-    pause_ = named(new QPushButton(QStringLiteral("Pause")), QStringLiteral("monitorPauseButton"));
-    clear_ = named(new QPushButton(QStringLiteral("Clear")), QStringLiteral("monitorClearButton"));
-    save_ = named(new QPushButton(QStringLiteral("Save as text")), QStringLiteral("monitorSaveButton"));
+    pause_ = named(new QPushButton(QStringLiteral("&Pause")), QStringLiteral("monitorPauseButton"));
+    clear_ = named(new QPushButton(QStringLiteral("&Clear")), QStringLiteral("monitorClearButton"));
+    save_ = named(new QPushButton(QStringLiteral("&Save as text")), QStringLiteral("monitorSaveButton"));
 
     auto *buttons = new QHBoxLayout;
     buttons->addWidget(counters_, 1);
@@ -122,7 +122,7 @@ void MonitorView::togglePause()
 {
     const bool paused = !monitor_.isPaused();
     monitor_.setPaused(paused);
-    pause_->setText(paused ? QStringLiteral("Resume") : QStringLiteral("Pause"));
+    pause_->setText(paused ? QStringLiteral("&Resume") : QStringLiteral("&Pause"));
     status_->setText(paused ? QStringLiteral("Paused: frames are not recorded.") : QString());
     updateAttachment();
 }

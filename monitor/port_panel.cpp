@@ -28,8 +28,8 @@ PortPanel::PortPanel(const QStringList &linkDirs, DeviceSource source, QWidget *
     comChoice_ = named(new QComboBox, QStringLiteral("portComChoice"));
     for (int n = 1; n <= kComPorts; ++n)
         comChoice_->addItem(QStringLiteral("COM%1").arg(n), n);
-    assign_ = named(new QPushButton(QStringLiteral("Use selected device")), QStringLiteral("portAssignButton"));
-    refresh_ = named(new QPushButton(QStringLiteral("Refresh")), QStringLiteral("portRefreshButton"));
+    assign_ = named(new QPushButton(QStringLiteral("&Use selected device")), QStringLiteral("portAssignButton"));
+    refresh_ = named(new QPushButton(QStringLiteral("&Refresh")), QStringLiteral("portRefreshButton"));
     status_ = named(new QLabel, QStringLiteral("portStatus"));
     status_->setWordWrap(true);
 

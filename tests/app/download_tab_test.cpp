@@ -4,6 +4,7 @@
 #include "fake_meter.h"
 #include "window_fixture.h"
 
+#include <QDesktopServices>
 #include <QLabel>
 #include <QLineEdit>
 #include <QProgressBar>
@@ -13,6 +14,13 @@ using namespace ostrand;
 using namespace ostrand::testing;
 
 namespace {
+
+class UrlCatcher : public QObject {
+    Q_OBJECT
+public:
+    Q_INVOKABLE void open(const QUrl &url) { opened = url; }
+    QUrl opened;
+};
 
 class DownloadTabTest : public WindowFixture {
 protected:
@@ -52,6 +60,12 @@ TEST_F(DownloadTabTest, downloadDataFillsTheTabTheGridAndTheFileThenConfirmsAndS
     EXPECT_TRUE(control<QAbstractButton>("Command2")->isEnabled());
     EXPECT_EQ(window_->results().text(9, 2), "17");
     EXPECT_EQ(meter.confirmations, 1) << "only the first download ran";
+    EXPECT_EQ(window_->statusBar()->currentMessage(), "Data in " + QDir::toNativeSeparators(inDir("Logdata.csv")));
+    UrlCatcher files;
+    QDesktopServices::setUrlHandler(QStringLiteral("file"), &files, "open");
+    click("ShowInFolder");
+    QDesktopServices::unsetUrlHandler(QStringLiteral("file"));
+    EXPECT_EQ(files.opened, QUrl::fromLocalFile(dir()));
     for (const auto &sent : port_.sends())
         EXPECT_NE(static_cast<quint8>(sent.bytes[1]), 0x61) << "no since-last-time pointer read";
 
@@ -73,3 +87,5 @@ TEST_F(DownloadTabTest, anOutputThatCannotBeWrittenIsRefusedBeforeTheMeterOrTheF
     }
     EXPECT_TRUE(port_.sends().empty());
 }
+
+#include "download_tab_test.moc"

@@ -10,6 +10,7 @@
 #include <QLineEdit>
 #include <QTabWidget>
 #include <QTimer>
+#include <set>
 
 using namespace ostrand;
 using namespace ostrand::testing;
@@ -99,10 +100,15 @@ TEST_F(WindowTest, whatTheUserChoseIsSavedByteForByte)
     ASSERT_EQ(lines.size(), kSettingsLineCount);
     EXPECT_EQ(lines.mid(0, 5),
               QStringList({"[Commport]=3", "[CommBaud]=9600", "[CommHandshaking]=none",
-                           "[CommSlaveID]=017", "[DownloadSaveFile]=north.csv"}));
+                           "[CommSlaveID]=017", "[DownloadSaveFile]=/data/meters/north.csv"}));
     EXPECT_EQ(lines[8 + 3 * 4 + 1], "[ItemPhone#]=555-0199");
     EXPECT_EQ(lines.mid(38), QStringList({"[MeterType]=2", "[FlowUnits]= 7", "[FlowFormat]= 1",
                                           "[VelocityUnits]= 1", "[TotalUnits]=-1"}));
+    openWindow();
+    EXPECT_EQ(window_->downloadTab().outputFile(), "/data/meters/north.csv") << "after a restart";
+    dialogs_.answerNext(std::nullopt);
+    click("Command3");
+    EXPECT_EQ(dialogs_.questions().back().proposedName, "/data/meters/north.csv");
 }
 
 TEST_F(WindowTest, palmModeFromTheFileShowsItsControlsAndIsWrittenBack)
@@ -121,4 +127,29 @@ TEST_F(WindowTest, palmModeFromTheFileShowsItsControlsAndIsWrittenBack)
     EXPECT_EQ(control<QCheckBox>("Check1")->checkState(), Qt::Checked) << "by hand: greyed goes to ticked";
     click("Check1");
     EXPECT_TRUE(!shown("Label9") && shown("Command7"));
+}
+
+TEST_F(WindowTest, aSilentMeterIsNamedOnThePanelAndItsValuesDimAfterTwoPollPeriods)
+{
+    openWindow();
+    click("Option5(1)");
+    click("Command9");
+    for (bool stale : {false, true}) {
+        QMetaObject::invokeMethod(control<QTimer>("Timer2"), "timeout");
+        EXPECT_EQ(control<QLabel>("DisplayReply")->text(), "No reply from meter");
+        EXPECT_EQ(control("Text4(0)")->property("stale").toBool(), stale);
+    }
+}
+
+TEST_F(WindowTest, everyCaptionedButtonHasAKeyOfItsOwnOnItsTab)
+{
+    openWindow();
+    auto *tabs = control<QTabWidget>("SSTab1");
+    for (int tab = 0; tab < tabs->count(); ++tab) {
+        std::set<QString> keys;
+        for (auto *button : tabs->widget(tab)->findChildren<QAbstractButton *>())
+            if (!button->text().isEmpty())
+                EXPECT_TRUE(!button->shortcut().isEmpty() && keys.insert(button->shortcut().toString()).second)
+                    << button->objectName().toStdString();
+    }
 }

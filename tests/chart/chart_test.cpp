@@ -11,6 +11,8 @@
 #include <QChartView>
 #include <QImage>
 #include <QLabel>
+#include <QLegend>
+#include <QLegendMarker>
 #include <QLineSeries>
 #include <QPushButton>
 #include <QTemporaryDir>
@@ -156,11 +158,19 @@ TEST_F(LogChartViewTest, drawsTotalsOnTheRightAndNoOutOfRangeMarkAndSavesWhatItD
     log.channel(1, "Flow");
     log.channel(2, "Pressure PSI");
     log.channel(3, "Total Gal", true);
-    log.row("3/15/2004 2:45:00 PM", {{1, "12"}, {2, "1E+37"}, {3, "500180"}});
-    log.row("3/15/2004 3:00:00 PM", {{1, "8"}, {2, "58"}, {3, "500300"}});
-    log.row("3/15/2004 3:15:00 PM", {{1, "9"}, {2, "-1E+37"}, {3, "500400"}});
+    log.row("3/15/2004 2:45:00 PM", {{1, "12"}, {2, "1E+37"}, {3, "0"}});
+    log.row("3/15/2004 3:00:00 PM", {{1, "8"}, {2, "58"}, {3, "120"}});
+    log.row("3/15/2004 3:15:00 PM", {{1, "9"}, {2, "-1E+37"}, {3, "220"}});
     refresh();
     ASSERT_EQ(chart()->series().size(), 3);
+    EXPECT_EQ(chart()->title(), "Flow, Pressure PSI, Total Gal · 3/15/2004 2:45 PM to 3/15/2004 3:15 PM");
+    const auto axis = [&](int i) { return qobject_cast<QValueAxis *>(line(i)->attachedAxes().back()); };
+    EXPECT_EQ(QStringList({axis(0)->titleText(), axis(2)->titleText()}), QStringList({"Values (PSI)", "Totals (Gal)"}));
+    EXPECT_EQ(axis(2)->min(), 0) << "no room below zero for totals that never go there";
+    emit line(0)->hovered({msecs(2004, 3, 15, 15, 6), 8.4}, true);
+    EXPECT_EQ(view.findChild<QLabel *>("chartReadout")->text(), "3/15/2004 3:00:00 PM  Flow = 8");
+    emit chart()->legend()->markers(line(0))[0]->clicked();
+    EXPECT_TRUE(!line(0)->isVisible() && chart()->legend()->markers(line(0))[0]->isVisible());
     for (int i = 0; i < 3; ++i)
         EXPECT_EQ(line(i)->attachedAxes().back()->alignment(), i == 2 ? Qt::AlignRight : Qt::AlignLeft);
     // The meter's out-of-range marks neither drawn nor scaled to.

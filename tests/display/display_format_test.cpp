@@ -45,7 +45,7 @@ TEST(DisplayBlockDecoding, labelsEachValueInTheChosenUnitsAndListsTheSetAlarmBit
         {displayBlock(1.5, 0), {M8100, 3, -1, 0, -1}, 0, "Flow = 2."},
         {displayBlock(1.5, 0), {M8100, 15, -1, 99, -1}, 0, "Flow = 1.5"}, // beyond the lists: as -1
         {displayBlock(0, 0), {M8100, 0, -1, 2, -1}, 0, "Flow = ."},
-        {displayBlock(0, 2), {M8100, -1, -1, 0, 1}, 1, "Velocity = 1.292632"},
+        {displayBlock(0, 2), {M8100, -1, -1, 0, 1}, 1, "Velocity = 0.6096"}, // MPS shows 0.6096 for 2 ft/s
         // The second total byte weighs 4096.
         {displayBlock(0, 0, "00010000"), {M8100, -1, 5, -1, -1}, 2, "Forward Total = 4096"},
         {displayBlock(0, 0, "00010000"), {M8100, -1, 0, -1, -1}, 2, "Forward Total = 30640.205824"},

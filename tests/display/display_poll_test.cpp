@@ -107,7 +107,7 @@ TEST_F(DisplayPollTest, aBlockTickAsksWithFunction99AndShowsTheValuesInTheUnitsC
     ASSERT_TRUE(poller.pollDisplayBlock());
     ASSERT_EQ(port.sends().size(), 1u);
     EXPECT_EQ(port.sends()[0].bytes.toHex(), "01634009");
-    EXPECT_EQ(view.lines, (Lines{"Flow = 673.25", "Velocity = 1.292632", "Forward Total = 30640.205824",
+    EXPECT_EQ(view.lines, (Lines{"Flow = 673.25", "Velocity = 0.6096", "Forward Total = 30640.205824",
                                  "Reverse Total = 37.402595", " Setpoint 1  Lost Signal "}));
 
     view.selected.type = MeterType::Model8100;
