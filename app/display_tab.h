@@ -11,6 +11,7 @@ class QComboBox;
 class QGroupBox;
 class QLabel;
 class QLineEdit;
+class QPushButton;
 class QTimer;
 
 namespace ostrand {
@@ -29,6 +30,8 @@ public:
 
     // The tab was left: the polls that only this tab shows stop.
     void leave();
+    // Every poll stops, as for "Stop" (and at exit).
+    void stopPolling();
 
     void apply(const Settings &settings);
     void store(Settings &settings) const;
@@ -36,6 +39,9 @@ public:
 private:
     void onMeterTypeClicked(int index);
     void onBeginClicked();
+    bool polling() const;
+    // "Begin" reads "Stop" while a poll runs.
+    void showPollingState();
     void onTextTimer();
     void onBlockTimer();
     MeterType meterType() const;
@@ -46,6 +52,8 @@ private:
     QButtonGroup *meterTypeGroup_ = nullptr;
     std::array<QLineEdit *, kDisplayLineCount> lineBoxes_{};
     QLabel *alarmsLabel_ = nullptr;
+    QPushButton *beginButton_ = nullptr;
+    QString beginCaption_;
     QGroupBox *keypadFrame_ = nullptr;
     // Flow units, total units, flow format, velocity units.
     std::array<QGroupBox *, 4> unitFrames_{};

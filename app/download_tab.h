@@ -50,6 +50,10 @@ public:
     ~DownloadTab() override;
 
     bool downloadRunning() const { return downloadRunning_; }
+    // A download or a Palm operation is running (its button reads "Stop").
+    bool operationRunning() const { return operationRunning_; }
+    // Ends the running operation at its next exchange or yield, writing nothing.
+    void requestStop() { stopRequested_ = operationRunning_; }
     // The output file for this run: the bare name of the settings, or the full
     // path chosen with "Change Filename".
     QString outputFile() const { return outputFile_; }
@@ -69,9 +73,14 @@ public:
 signals:
     void resultsChanged();
     void detailShown(const QString &text);
+    void operationRunningChanged(bool running);
 
 private:
     void runSerialDownload(bool sinceLastTime);
+    void onDownloadButtonClicked();
+    // "Download Data" becomes "Stop" and what must not change meanwhile is disabled.
+    void setOperationRunning(bool running);
+    void clearMeterBoxes();
     void runPalmConversion();
     void onChangeFileClicked();
     void onPalmModeChanged();
@@ -96,6 +105,9 @@ private:
     std::unique_ptr<PalmImport> palm_;
     QString outputFile_;
     bool downloadRunning_ = false;
+    bool operationRunning_ = false;
+    bool stopRequested_ = false;
+    QString downloadCaption_;
 
     QCheckBox *portableBox_ = nullptr;
     QPushButton *sinceLastTimeButton_ = nullptr;
@@ -107,6 +119,7 @@ private:
     QProgressBar *progressBar_ = nullptr;
     QLabel *statusLabel_ = nullptr;
     QLineEdit *fileNameBox_ = nullptr;
+    QPushButton *changeFileButton_ = nullptr;
     std::array<QLineEdit *, 8> channelBoxes_{};
     QLineEdit *recordsAvailableBox_ = nullptr;
     QLineEdit *recordsUsedBox_ = nullptr;
