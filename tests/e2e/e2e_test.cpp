@@ -257,7 +257,7 @@ TEST_F(EndToEnd, stopAndExitEndADownloadAtOnceWritingAndConfirmingNothingAndExit
     window->setExitHandler([&] { ++exits; });
     window->setStopQuestion([] { return true; });
     writePrevious(dir.filePath(QStringLiteral("Logdata.csv")));
-    for (QAbstractButton *stop : {static_cast<QAbstractButton *>(control<QPushButton>("Command2")), nullptr}) {
+    for (QPushButton *stop : {control<QPushButton>("Command2"), static_cast<QPushButton *>(nullptr)}) {
         QElapsedTimer sinceStop;
         QTimer::singleShot(1500, window.get(), [&] {
             sinceStop.start();
