@@ -60,7 +60,7 @@ DisplayTab::DisplayTab(MeterLink &link, QWidget *parent)
     }
     meterTypeGroup_->button(0)->setChecked(true);
     connect(meterTypeGroup_, &QButtonGroup::idClicked, this, &DisplayTab::onMeterTypeClicked);
-    auto *beginButton = named(new QPushButton(QStringLiteral("&Begin")), QStringLiteral("Command9"));
+    auto *beginButton = beginButton_ = named(new QPushButton(QStringLiteral("&Begin")), QStringLiteral("Command9"));
     types->addWidget(beginButton);
     types->addStretch(1);
 
@@ -177,6 +177,31 @@ void DisplayTab::leave()
 {
     applyDisplayTransition(displayTransition(DisplayEvent::LeftDisplayTab, meterType()),
                            *textTimer_, *blockTimer_, *portableTimer_, *this);
+    showPollingState();
+}
+
+bool DisplayTab::polling() const
+{
+    return textTimer_->isActive() || blockTimer_->isActive() || portableTimer_->isActive();
+}
+
+void DisplayTab::showPollingState()
+{
+    const QString stop = QStringLiteral("&Stop");
+    if (polling() && beginButton_->text() != stop) {
+        beginCaption_ = beginButton_->text();
+        beginButton_->setText(stop);
+    } else if (!polling() && beginButton_->text() == stop) {
+        beginButton_->setText(beginCaption_);
+    }
+}
+
+void DisplayTab::stopPolling()
+{
+    textTimer_->stop();
+    blockTimer_->stop();
+    portableTimer_->stop();
+    showPollingState();
 }
 
 void DisplayTab::startFresh()
@@ -188,9 +213,14 @@ void DisplayTab::startFresh()
 
 void DisplayTab::onBeginClicked()
 {
+    if (polling()) {
+        stopPolling();
+        return;
+    }
     startFresh();
     applyDisplayTransition(displayTransition(DisplayEvent::Begin, meterType()), *textTimer_,
                            *blockTimer_, *portableTimer_, *this);
+    showPollingState();
 }
 
 void DisplayTab::onMeterTypeClicked(int index)
@@ -203,6 +233,7 @@ void DisplayTab::onMeterTypeClicked(int index)
     keypadFrame_->setVisible(info.keypadVisible);
     applyDisplayTransition(displayTransition(DisplayEvent::MeterTypeSelected, *type), *textTimer_,
                            *blockTimer_, *portableTimer_, *this);
+    showPollingState();
     lineBoxes_[kAlarmLine]->setVisible(info.unitControlsVisible);
     alarmsLabel_->setVisible(info.unitControlsVisible);
     for (QGroupBox *frame : unitFrames_)

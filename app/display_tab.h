@@ -11,6 +11,7 @@ class QComboBox;
 class QGroupBox;
 class QLabel;
 class QLineEdit;
+class QPushButton;
 class QTimer;
 
 namespace ostrand {
@@ -29,6 +30,8 @@ public:
 
     // The tab was left: the polls that only this tab shows stop.
     void leave();
+    // Every poll stops, as for "Stop" (and at exit).
+    void stopPolling();
 
     void apply(const Settings &settings);
     void store(Settings &settings) const;
@@ -36,6 +39,9 @@ public:
 private:
     void onMeterTypeClicked(int index);
     void onBeginClicked();
+    bool polling() const;
+    // "Begin" reads "Stop" while a poll runs.
+    void showPollingState();
     void onTextTimer();
     void onBlockTimer();
     MeterType meterType() const;
@@ -53,6 +59,8 @@ private:
     // Ticks counted so the values' age is known in poll periods, whichever timer runs.
     int ticks_ = 0;
     int lastAnsweredTick_ = 0;
+    QPushButton *beginButton_ = nullptr;
+    QString beginCaption_;
     QGroupBox *keypadFrame_ = nullptr;
     // Flow units, total units, flow format, velocity units.
     std::array<QGroupBox *, 4> unitFrames_{};

@@ -84,6 +84,7 @@ DownloadTab::DownloadTab(DownloadSources sources, QWidget *parent)
                                          sources.clock)),
       outputFile_(QStringLiteral("Logdata.csv"))
 {
+    palm_->setStopFlag(&stopRequested_);
     auto *startFrame = groupBox(QStringLiteral("Frame7"), QStringLiteral("Start Download"));
     portableBox_ = named(new QCheckBox(QStringLiteral("R1900 &Portable")), QStringLiteral("Check2"));
     sinceLastTimeButton_ =
@@ -125,7 +126,7 @@ DownloadTab::DownloadTab(DownloadSources sources, QWidget *parent)
     start->addWidget(showInFolderButton_, 6, 1);
     connect(showInFolderButton_, &QPushButton::clicked, this, &DownloadTab::onShowInFolderClicked);
     connect(palmModeBox_, &QCheckBox::stateChanged, this, &DownloadTab::onPalmModeChanged);
-    connect(downloadButton_, &QPushButton::clicked, this, &DownloadTab::onDownloadClicked);
+    connect(downloadButton_, &QPushButton::clicked, this, &DownloadTab::onDownloadButtonClicked);
     connect(idListButton_, &QPushButton::clicked, this, &DownloadTab::onGetIdListClicked);
     connect(sinceLastTimeButton_, &QPushButton::clicked, this,
             &DownloadTab::onSinceLastTimeClicked);
@@ -135,7 +136,7 @@ DownloadTab::DownloadTab(DownloadSources sources, QWidget *parent)
         named(new QLabel(QStringLiteral("Store Records into File")), QStringLiteral("Label2"));
     fileNameBox_ = named(new PathLineEdit(outputFile_), QStringLiteral("Text2"));
     fileNameBox_->setToolTip(QDir::toNativeSeparators(inProgramDir(outputFile_)));
-    auto *changeFileButton =
+    auto *changeFileButton = changeFileButton_ =
         named(new QPushButton(QStringLiteral("&Change Filename")), QStringLiteral("Command3"));
     auto *file = new QGridLayout(fileFrame);
     file->addWidget(fileLabel, 0, 0);
@@ -210,6 +211,39 @@ void DownloadTab::onDownloadClicked()
         runSerialDownload(false);
 }
 
+void DownloadTab::onDownloadButtonClicked()
+{
+    if (operationRunning_)
+        requestStop();
+    else
+        onDownloadClicked();
+}
+
+void DownloadTab::setOperationRunning(bool running)
+{
+    if (running == operationRunning_)
+        return;
+    operationRunning_ = running;
+    stopRequested_ = false;
+    if (running)
+        downloadCaption_ = downloadButton_->text();
+    downloadButton_->setText(running ? QStringLiteral("&Stop") : downloadCaption_);
+    downloadButton_->setEnabled(true);
+    for (QWidget *control : std::initializer_list<QWidget *>{
+             sinceLastTimeButton_, changeFileButton_, fileNameBox_, palmModeBox_, idListButton_, idList_})
+        control->setEnabled(!running);
+    emit operationRunningChanged(running);
+}
+
+void DownloadTab::clearMeterBoxes()
+{
+    // A failed download must not leave the previous meter's values looking current.
+    recordsAvailableBox_->clear();
+    recordsUsedBox_->clear();
+    for (QLineEdit *box : channelBoxes_)
+        box->clear();
+}
+
 void DownloadTab::onSinceLastTimeClicked()
 {
     runSerialDownload(true);
@@ -233,28 +267,28 @@ void DownloadTab::runSerialDownload(bool sinceLastTime)
     if (!checkOutputBeforeStart(inProgramDir(outputFile_), *this))
         return;
     downloadRunning_ = true;
-    MeterLink::Hold hold(sources_.link);
-    // The grid is one: a Palm conversion cannot start inside this download either.
-    PalmJobGuard gridInUse(palm_->jobLock());
-    statusLabel_->setText(sinceLastTime ? QStringLiteral("Last Time Downloading")
-                                        : QStringLiteral("Downloading"));
-    downloadButton_->setEnabled(false);
-    if (sinceLastTime)
-        sinceLastTimeButton_->setEnabled(false);
-    sources_.results.clear();
+    {
+        MeterLink::Hold hold(sources_.link);
+        // The grid is one: a Palm conversion cannot start inside this download either.
+        PalmJobGuard gridInUse(palm_->jobLock());
+        statusLabel_->setText(sinceLastTime ? QStringLiteral("Last Time Downloading")
+                                            : QStringLiteral("Downloading"));
+        setOperationRunning(true);
+        clearMeterBoxes();
+        sources_.results.clear();
 
-    DownloadEngine engine(sources_.link, sources_.results, sources_.gridState, *this);
-    DownloadOptions options;
-    options.sinceLastTime = sinceLastTime;
-    options.portableMeter = portableBox_->isChecked();
-    options.slave = sources_.settingsTab.slaveId();
-    const DownloadResult result = engine.downloadLog(options);
-    finishDownload(result, sources_.results, sources_.gridState, inProgramDir(outputFile_), *this,
-                   [&] { engine.confirmDownload(); });
-
-    downloadButton_->setEnabled(true);
-    sinceLastTimeButton_->setEnabled(true);
+        DownloadEngine engine(sources_.link, sources_.results, sources_.gridState, *this);
+        DownloadOptions options;
+        options.sinceLastTime = sinceLastTime;
+        options.portableMeter = portableBox_->isChecked();
+        options.slave = sources_.settingsTab.slaveId();
+        options.stopRequested = &stopRequested_;
+        const DownloadResult result = engine.downloadLog(options);
+        finishDownload(result, sources_.results, sources_.gridState, inProgramDir(outputFile_), *this,
+                       [&] { engine.confirmDownload(); });
+    }
     downloadRunning_ = false;
+    setOperationRunning(false);
     emit resultsChanged();
 }
 
@@ -397,7 +431,8 @@ void DownloadTab::addIdListEntry(const QString &text)
 
 void DownloadTab::setDownloadEnabled(bool enabled)
 {
-    downloadButton_->setEnabled(enabled);
+    // A Palm operation runs while the button is "disabled": it offers Stop instead.
+    setOperationRunning(!enabled);
 }
 
 } // namespace ostrand

@@ -50,8 +50,12 @@ public:
     ~DownloadTab() override;
 
     bool downloadRunning() const { return downloadRunning_; }
-    // The output file as the box holds it: a bare name (in the program's
-    // folder) or the full path chosen with "Change Filename".
+    // A download or a Palm operation is running (its button reads "Stop").
+    bool operationRunning() const { return operationRunning_; }
+    // Ends the running operation at its next exchange or yield, writing nothing.
+    void requestStop() { stopRequested_ = operationRunning_; }
+    // The output file for this run: the bare name of the settings, or the full
+    // path chosen with "Change Filename".
     QString outputFile() const { return outputFile_; }
 
     // "Download Data": the whole log, or in Palm mode the handheld's file.
@@ -69,9 +73,14 @@ public:
 signals:
     void resultsChanged();
     void detailShown(const QString &text);
+    void operationRunningChanged(bool running);
 
 private:
     void runSerialDownload(bool sinceLastTime);
+    void onDownloadButtonClicked();
+    // "Download Data" becomes "Stop" and what must not change meanwhile is disabled.
+    void setOperationRunning(bool running);
+    void clearMeterBoxes();
     void runPalmConversion();
     void onChangeFileClicked();
     void onShowInFolderClicked();
@@ -98,6 +107,9 @@ private:
     QString outputFile_;
     QString writtenFile_; // where the last finished download went
     bool downloadRunning_ = false;
+    bool operationRunning_ = false;
+    bool stopRequested_ = false;
+    QString downloadCaption_;
 
     QCheckBox *portableBox_ = nullptr;
     QPushButton *sinceLastTimeButton_ = nullptr;
@@ -110,6 +122,7 @@ private:
     QLabel *statusLabel_ = nullptr;
     QPushButton *showInFolderButton_ = nullptr;
     QLineEdit *fileNameBox_ = nullptr;
+    QPushButton *changeFileButton_ = nullptr;
     std::array<QLineEdit *, 8> channelBoxes_{};
     QLineEdit *recordsAvailableBox_ = nullptr;
     QLineEdit *recordsUsedBox_ = nullptr;

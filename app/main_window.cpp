@@ -10,11 +10,15 @@
 #include "app/view_tab.h"
 #include "download/results_grid.h"
 #include "ostrand_version.h"
+#include "platform/com_port_names.h"
+#include "platform/serial_port.h"
 
 #include <QAction>
 #include <QCloseEvent>
 #include <QCoreApplication>
 #include <QDir>
+#include <QLabel>
+#include <QTimer>
 #include <QMenuBar>
 #include <QMessageBox>
 #include <QStatusBar>
@@ -54,11 +58,19 @@ MainWindow::MainWindow(const QString &programDir, Platform platform, QWidget *pa
 
 MainWindow::MainWindow(const FileLocations &locations, Platform platform, QWidget *parent)
     : QMainWindow(parent), locations_(locations), settingsFile_(locations.settingsDir),
-      serial_(platform.port, platform.clock, platform.pump), link_(serial_)
+      serial_(platform.port, platform.clock, platform.pump), link_(serial_),
+      monitor_(platform.clock)
 {
+    // Recording from the start: the frames of a failure are there when someone looks.
+    link_.setObserver(this);
     setObjectName(QStringLiteral("DwnLoad1"));
     setWindowTitle(QStringLiteral("Ostrand Download Revision " OSTRAND_VERSION));
     exitHandler_ = [] { QCoreApplication::exit(0); };
+    askToStop_ = [this] {
+        return QMessageBox::question(this, QStringLiteral("Exit"),
+                                     QStringLiteral("An operation is running. Stop it and exit?"))
+               == QMessageBox::Yes;
+    };
 
     auto *exitAction =
         named(new QAction(QStringLiteral("E&xit"), this), QStringLiteral("File_mnu"));
@@ -87,6 +99,8 @@ MainWindow::MainWindow(const FileLocations &locations, Platform platform, QWidge
     connect(downloadTab_, &DownloadTab::resultsChanged, viewTab, &ViewTab::refreshChartIfShown);
     connect(downloadTab_, &DownloadTab::detailShown, this,
             [this](const QString &text) { statusBar()->showMessage(text); });
+    connect(downloadTab_, &DownloadTab::operationRunningChanged, this,
+            &MainWindow::onOperationRunningChanged);
 
     tabs_ = named(new QTabWidget, QStringLiteral("SSTab1"));
     tabs_->addTab(downloadTab_, QStringLiteral("Download"));
@@ -96,12 +110,22 @@ MainWindow::MainWindow(const FileLocations &locations, Platform platform, QWidge
     tabs_->addTab(dialerTab_, QStringLiteral("Dialer"));
     tabs_->addTab(palmTab_, QStringLiteral("Palm DataBase"));
     // After the six tabs the operators know.
-    tabs_->addTab(new MonitorTab(link_, platform.clock, platform.dialogs),
+    tabs_->addTab(new MonitorTab(monitor_, platform.dialogs),
                   QStringLiteral("Monitor"));
     tabs_->setCurrentIndex(kDisplayTab);
     currentTab_ = kDisplayTab;
     connect(tabs_, &QTabWidget::currentChanged, this, &MainWindow::onTabChanged);
     setCentralWidget(tabs_);
+
+    linkState_ = named(new QLabel, QStringLiteral("LinkState"));
+    lastError_ = named(new QLabel, QStringLiteral("LastError"));
+    statusBar()->addPermanentWidget(lastError_);
+    statusBar()->addPermanentWidget(linkState_);
+    // The link does not announce a hang-up or an adapter going away; a glance a second does.
+    auto *stateTimer = named(new QTimer(this), QStringLiteral("LinkStateTimer"));
+    connect(stateTimer, &QTimer::timeout, this, &MainWindow::showLinkState);
+    stateTimer->start(1000);
+    showLinkState();
 
     // 10950 by 8070 twips, the size operators are used to.
     resize(10950 / kTwipsPerPixel, 8070 / kTwipsPerPixel);
@@ -111,6 +135,7 @@ MainWindow::MainWindow(const FileLocations &locations, Platform platform, QWidge
 
 MainWindow::~MainWindow()
 {
+    link_.setObserver(nullptr);
     // The tabs watch and use the link, which goes before the child widgets would.
     delete tabs_;
 }
@@ -124,6 +149,47 @@ void MainWindow::copyLinkSettings()
 {
     // The Settings tab is the link's only source of where the meter is.
     serial_.setSettings({settingsTab_->portNumber(), settingsTab_->baudRateText(), settingsTab_->slaveId()});
+    showLinkState();
+}
+
+void MainWindow::showLinkState()
+{
+    const LinkSettings &link = serial_.settings();
+    const SerialPort &port = serial_.port();
+    const bool open = port.isOpen();
+    QString device = open ? port.deviceName() : QString();
+    if (device.isEmpty())
+        device = resolveComDevice(locations_.comLinkDirs(), link.portNumber);
+    const QString state = link_.isBusy() ? QStringLiteral("busy")
+                          : open         ? QStringLiteral("open")
+                                         : QStringLiteral("closed");
+    const QString text = QStringLiteral("COM%1 (%2) · %3 baud · address %4 · %5")
+                             .arg(link.portNumber)
+                             .arg(device, link.baudRate)
+                             .arg(link.slave)
+                             .arg(state);
+    if (linkState_->text() != text)
+        linkState_->setText(text);
+}
+
+void MainWindow::requestSent(const QByteArray &frame, bool resend)
+{
+    monitor_.requestSent(frame, resend);
+    showLinkState();
+}
+
+void MainWindow::replyRead(const QByteArray &frame, bool crcOk)
+{
+    monitor_.replyRead(frame, crcOk);
+}
+
+void MainWindow::exchangeFailed(const QByteArray &request, LinkError why)
+{
+    monitor_.exchangeFailed(request, why);
+    const QString reason = link_.failureText(why);
+    lastError_->setText(QStringLiteral("Last error: %1").arg(reason));
+    lastError_->setToolTip(reason);
+    showLinkState();
 }
 
 void MainWindow::onTabChanged(int index)
@@ -173,9 +239,49 @@ void MainWindow::saveSettingsOnce()
     settingsFile_.save(settings());
 }
 
-void MainWindow::closeEvent(QCloseEvent *event)
+bool MainWindow::readyToExit()
+{
+    if (!downloadTab_->operationRunning())
+        return true;
+    if (exitPending_ || !askToStop_())
+        return false;
+    exitPending_ = true;
+    downloadTab_->requestStop();
+    // Closing the port ends the exchange that waits now instead of at its time-out.
+    serial_.closePort();
+    hide();
+    return false;
+}
+
+void MainWindow::onOperationRunningChanged(bool running)
+{
+    // The dialer and the Palm settings share the link or the grid with the operation.
+    dialerTab_->setEnabled(!running);
+    palmTab_->setEnabled(!running);
+    showLinkState();
+    if (!running && exitPending_)
+        exitNow();
+}
+
+void MainWindow::exitNow()
 {
     saveSettingsOnce();
+    displayTab_->stopPolling();
+    serial_.closePort();
+    hide();
+    if (exitHandler_)
+        exitHandler_();
+}
+
+void MainWindow::closeEvent(QCloseEvent *event)
+{
+    if (!readyToExit()) {
+        event->ignore();
+        return;
+    }
+    saveSettingsOnce();
+    displayTab_->stopPolling();
+    serial_.closePort();
     event->accept();
 }
 
@@ -204,10 +310,8 @@ void MainWindow::showHelp()
 void MainWindow::onExitTriggered()
 {
     // Saves, then ends the process without the close path.
-    saveSettingsOnce();
-    hide();
-    if (exitHandler_)
-        exitHandler_();
+    if (readyToExit())
+        exitNow();
 }
 
 } // namespace ostrand

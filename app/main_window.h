@@ -4,11 +4,13 @@
 #include "download/grid_state.h"
 #include "link/meter_link.h"
 #include "link/serial_link.h"
+#include "monitor/frame_monitor.h"
 #include "platform/file_locations.h"
 
 #include <QMainWindow>
 #include <functional>
 
+class QLabel;
 class QTabWidget;
 
 namespace ostrand {
@@ -34,7 +36,7 @@ struct Platform {
 };
 
 // The program's one window: its tabs, the menu, and the settings kept across runs.
-class MainWindow : public QMainWindow {
+class MainWindow : public QMainWindow, private LinkObserver {
     Q_OBJECT
 public:
     // Everything in `programDir`, as a portable installation keeps it.
@@ -50,11 +52,15 @@ public:
 
     // Ends the process after "E&xit" has saved; tests replace it.
     void setExitHandler(std::function<void()> handler) { exitHandler_ = std::move(handler); }
+    // Asks whether to stop the running operation so the program can end; tests replace it.
+    void setStopQuestion(std::function<bool()> ask) { askToStop_ = std::move(ask); }
 
     DownloadTab &downloadTab() { return *downloadTab_; }
     ResultsGrid &results() { return *results_; }
     GridState &gridState() { return gridState_; }
     PhoneList &phoneList();
+    // Every frame on the link since start-up, the last 20,000.
+    FrameMonitor &monitor() { return monitor_; }
 
 protected:
     void closeEvent(QCloseEvent *event) override;
@@ -66,11 +72,23 @@ private:
     void onTabChanged(int index);
     void copyLinkSettings();
     void saveSettingsOnce();
+    // True when the program may end now; otherwise the running operation was
+    // asked to stop (if the user agreed) and the end follows when it has.
+    bool readyToExit();
+    void onOperationRunningChanged(bool running);
+    void exitNow();
+    void showLinkState();
+
+    // LinkObserver: every frame goes to the monitor; failures also to the status bar.
+    void requestSent(const QByteArray &frame, bool resend) override;
+    void replyRead(const QByteArray &frame, bool crcOk) override;
+    void exchangeFailed(const QByteArray &request, LinkError why) override;
 
     FileLocations locations_;
     SettingsFile settingsFile_;
     SerialLink serial_;
     MeterLink link_;
+    FrameMonitor monitor_;
     GridState gridState_;
     ResultsGrid *results_ = nullptr;
     QTabWidget *tabs_ = nullptr;
@@ -82,6 +100,10 @@ private:
     int currentTab_ = 0;
     bool settingsSaved_ = false;
     std::function<void()> exitHandler_;
+    std::function<bool()> askToStop_;
+    bool exitPending_ = false;
+    QLabel *linkState_ = nullptr;
+    QLabel *lastError_ = nullptr;
 };
 
 } // namespace ostrand

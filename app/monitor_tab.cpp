@@ -7,12 +7,12 @@
 
 namespace ostrand {
 
-MonitorTab::MonitorTab(MeterLink &link, const Clock &clock, FileDialogs &dialogs, QWidget *parent)
+MonitorTab::MonitorTab(FrameMonitor &monitor, FileDialogs &dialogs, QWidget *parent)
     : QWidget(parent)
 {
     auto *layout = new QVBoxLayout(this);
     layout->setContentsMargins(0, 0, 0, 0);
-    layout->addWidget(named(new MonitorView(link, clock, dialogs), QStringLiteral("Monitor")));
+    layout->addWidget(named(new MonitorView(monitor, dialogs), QStringLiteral("Monitor")));
 }
 
 } // namespace ostrand

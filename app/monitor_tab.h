@@ -4,16 +4,14 @@
 
 namespace ostrand {
 
-class Clock;
 class FileDialogs;
-class MeterLink;
+class FrameMonitor;
 
 // "Monitor": every frame on the line, for a support request.
 class MonitorTab : public QWidget {
     Q_OBJECT
 public:
-    MonitorTab(MeterLink &link, const Clock &clock, FileDialogs &dialogs,
-               QWidget *parent = nullptr);
+    MonitorTab(FrameMonitor &monitor, FileDialogs &dialogs, QWidget *parent = nullptr);
 };
 
 } // namespace ostrand

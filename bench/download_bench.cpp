@@ -9,6 +9,7 @@
 #include "download/results_grid.h"
 #include "link/meter_link.h"
 #include "link/serial_link.h"
+#include "monitor/frame_monitor.h"
 #include "platform/qt_event_pump.h"
 #include "platform/qt_serial_port.h"
 #include "link/link_settings.h"
@@ -98,6 +99,9 @@ int main(int argc, char **argv)
     ostrand::GridState state;
     QuietDisplay display;
     ostrand::DownloadEngine engine(link, grid, state, display);
+    // The window's monitor records every frame from start-up: measured with it.
+    ostrand::FrameMonitor monitor(clock);
+    link.setObserver(&monitor);
 
     QElapsedTimer wall;
     wall.start();

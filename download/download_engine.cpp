@@ -77,6 +77,8 @@ bool DownloadEngine::readPointers(const DownloadOptions &options, LogAddress &st
         countFrom = LogAddress{at(p, 0), at(p, 1), at(p, 2)};
         start = advancedBy(countFrom, 8);
     }
+    if (stopRequested())
+        return false;
     const auto registers = link_.readHoldingRegisters(options.slave, kPointerRegister, kPointerRegisterCount);
     if (!registers) {
         display_.showDetail(link_.failureText(registers.error()));
@@ -105,7 +107,9 @@ DownloadResult DownloadEngine::downloadLog(const DownloadOptions &options)
     LogAddress countFrom;
     LogAddress end;
     if (!readPointers(options, start, countFrom, end))
-        return DownloadResult::PointersUnreadable;
+        return stopRequested() ? DownloadResult::Stopped : DownloadResult::PointersUnreadable;
+    if (stopRequested())
+        return DownloadResult::Stopped;
     // Opens before this point belong to the start; a later one means the line
     // went away and came back, perhaps with another meter on it.
     checkedOpens_ = link_.serial().openCount();
@@ -129,7 +133,7 @@ DownloadResult DownloadEngine::downloadLog(const DownloadOptions &options)
 
     meterLabels_ = {};
     if (!readChannelLabels(options.slave, meterLabels_))
-        return DownloadResult::ChannelLabelsUnreadable;
+        return stopRequested() ? DownloadResult::Stopped : DownloadResult::ChannelLabelsUnreadable;
     // Labels read across a reopen may come from two meters: they are checked
     // before they become the file's headings.
     if (const DownloadResult same = checkSameMeter(); same != DownloadResult::Complete)
@@ -154,6 +158,8 @@ bool DownloadEngine::readChannelLabels(int slave, Labels &labels)
         for (int k = 1; k <= 8; ++k) {
             if (read[k])
                 continue;
+            if (stopRequested())
+                return false;
             const auto setup = link_.readLogBlock(slave, kChannelSetupBank, 0x80 + k, 0x00, kChannelSetupWords);
             if (!setup && isRefusal(setup.error())) {
                 display_.showDetail(link_.failureText(setup.error()));
@@ -197,6 +203,8 @@ void DownloadEngine::takeChannelLabels(const Labels &labels)
 DownloadResult DownloadEngine::checkSameMeter()
 {
     while (link_.serial().openCount() != checkedOpens_) {
+        if (stopRequested())
+            return DownloadResult::Stopped;
         checkedOpens_ = link_.serial().openCount();
         const auto registers = link_.readHoldingRegisters(options_.slave, kPointerRegister, kPointerRegisterCount);
         if (!registers) {
@@ -247,8 +255,11 @@ DownloadResult DownloadEngine::readLog(int slave, LogAddress address, const LogA
         const int words = wordsForBytes(size);
         Result<QByteArray> reply = LinkError::TimedOut;
         // A refusal is the meter's final word on this block: no more attempts.
-        for (int attempt = 0; attempt < kBlockAttempts && !reply && !isRefusal(reply.error()); ++attempt)
+        for (int attempt = 0; attempt < kBlockAttempts && !reply && !isRefusal(reply.error()); ++attempt) {
+            if (stopRequested())
+                return DownloadResult::Stopped;
             reply = link_.readLogBlock(slave, address.bank, address.page, address.offset, words);
+        }
         const bool read = reply.ok();
         if (!read) {
             result = DownloadResult::BlockFailed;

@@ -17,6 +17,9 @@ struct DownloadOptions {
     bool sinceLastTime = false; // from the record after the last confirmed download
     bool portableMeter = false; // the "R1900 Portable" register layout
     int slave = 1;
+    // Set by the caller (a Stop click handled while the download waits); the
+    // download ends with Stopped at the next exchange it would begin.
+    const bool *stopRequested = nullptr;
 };
 
 // Reads a meter's log into the results grid: the pointer registers, the eight
@@ -53,6 +56,7 @@ private:
     DownloadResult checkSameMeter();
     DownloadResult readLog(int slave, LogAddress address, const LogAddress &end, std::int32_t byteCount);
     void yield();
+    bool stopRequested() const { return options_.stopRequested && *options_.stopRequested; }
 
     MeterLink &link_;
     ResultsGrid &grid_;

@@ -9,6 +9,7 @@ const char *commonText(DownloadResult result)
     switch (result) {
     case DownloadResult::NoRecords: return "0 Records Available";
     case DownloadResult::PalmFileMissing: return "Could not find Palm DataFile!!";
+    case DownloadResult::Stopped: return "Stopped";
     default: return nullptr;
     }
 }

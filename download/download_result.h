@@ -16,6 +16,7 @@ enum class DownloadResult {
     BlockFailed = 4,
     ChannelLabelsUnreadable = 5,
     DifferentMeter = 6, // another meter answered after the line was reopened
+    Stopped = 7,        // the operator stopped it: nothing written, nothing confirmed
     PointersUnreadable = 80,
 };
 

@@ -159,6 +159,9 @@ Result<void> MeterLink::sendAndAwait(const QByteArray &frame, int expected, cons
     const double exceptionQuiet = std::max(0.05, link_.wireSeconds(5));
     for (;;) {
         link_.waitForEvent();
+        // Closed under the wait (adapter pulled, or the program ending): no reply can come.
+        if (!link_.port().isOpen())
+            return fail(LinkError::PortNotOpen);
         const double now = clock.now();
         if (timing.check == GiveUpCheck::BeforeReply && now > firstSend + giveUp)
             return fail(LinkError::TimedOut);

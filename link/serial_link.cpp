@@ -24,11 +24,19 @@ SerialLink::SerialLink(SerialPort &port, const Clock &clock, EventPump &pump)
 
 bool SerialLink::openPort()
 {
+    // A line kept open on what the user no longer chose would talk to the
+    // wrong meter, or to none, until the program restarted.
+    if (port_.isOpen()
+        && (settings_.portNumber != openedPort_ || settings_.baudRate != openedBaudText_
+            || port_.leadsElsewhere(settings_.portNumber)))
+        closePort();
     if (port_.isOpen())
         return true;
     held_.clear();
     if (port_.open(settings_.portNumber, settings_.baudRate)) {
         openedBaud_ = settings_.baudRate.toInt();
+        openedPort_ = settings_.portNumber;
+        openedBaudText_ = settings_.baudRate;
         ++openCount_;
     }
     lastSeenCount_ = 0;
@@ -104,6 +112,9 @@ std::optional<QByteArray> SerialLink::readBytes(int count)
     const WaitClock clock(clock_);
     const double start = clock.roundedNow();
     while (receivedCount() < count) {
+        // A closed port (adapter pulled, or the program ending) brings nothing more.
+        if (!port_.isOpen())
+            return std::nullopt;
         waitForEvent();
         if (clock.now() > start + 2)
             return std::nullopt;

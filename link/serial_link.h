@@ -19,11 +19,13 @@ class SerialLink {
 public:
     SerialLink(SerialPort &port, const Clock &clock, EventPump &pump);
 
-    // The port and speed the next open uses; an open port keeps its own until closed.
+    // The port and speed the next exchange uses: an open port on another port,
+    // speed or device is closed and the new one opened.
     void setSettings(const LinkSettings &settings) { settings_ = settings; }
     const LinkSettings &settings() const { return settings_; }
 
-    // Opens the port with the settings' port and speed unless it is open; true when open.
+    // Opens the port with the settings' port and speed unless it is open on
+    // exactly those (and the device COMn leads to now); true when open.
     bool openPort();
     void discardInput();
     void discardOutput();
@@ -74,6 +76,8 @@ private:
     EventPump &pump_;
     LinkSettings settings_;
     int openedBaud_ = 0;
+    int openedPort_ = 0;
+    QString openedBaudText_;
     int openCount_ = 0;
     int lastSeenCount_ = 0;
     std::int64_t lastByteMs_ = kNoByte;

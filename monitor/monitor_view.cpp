@@ -1,6 +1,5 @@
 #include "monitor_view.h"
 
-#include "link/meter_link.h"
 #include "platform/file_dialogs.h"
 #include "platform/object_name.h"
 
@@ -15,8 +14,8 @@
 
 namespace ostrand {
 
-MonitorView::MonitorView(MeterLink &link, const Clock &clock, FileDialogs &dialogs, QWidget *parent)
-    : QWidget(parent), link_(link), dialogs_(dialogs), monitor_(clock)
+MonitorView::MonitorView(FrameMonitor &monitor, FileDialogs &dialogs, QWidget *parent)
+    : QWidget(parent), monitor_(monitor), dialogs_(dialogs)
 {
     table_ = named(new QTableView, QStringLiteral("monitorTable"));
     table_->setModel(&monitor_);
@@ -71,60 +70,12 @@ MonitorView::MonitorView(MeterLink &link, const Clock &clock, FileDialogs &dialo
     showCounters(monitor_.counters());
 }
 
-MonitorView::~MonitorView()
-{
-    // Only when still attached: a window's members (its link among them) may
-    // already be gone by the time its child widgets are destroyed, but a
-    // closed window hid us, and so detached us, before that.
-    if (attached_)
-        detach();
-}
-
-bool MonitorView::isAttached() const
-{
-    return attached_;
-}
-
-void MonitorView::showEvent(QShowEvent *event)
-{
-    QWidget::showEvent(event);
-    shown_ = true;
-    updateAttachment();
-}
-
-void MonitorView::hideEvent(QHideEvent *event)
-{
-    QWidget::hideEvent(event);
-    shown_ = false;
-    updateAttachment();
-}
-
-void MonitorView::updateAttachment()
-{
-    const bool wanted = shown_ && !monitor_.isPaused();
-    if (wanted && !attached_) {
-        link_.setObserver(&monitor_);
-        attached_ = true;
-    } else if (!wanted && attached_) {
-        detach();
-    }
-}
-
-void MonitorView::detach()
-{
-    // Someone who attached after us keeps their place.
-    if (link_.observer() == &monitor_)
-        link_.setObserver(nullptr);
-    attached_ = false;
-}
-
 void MonitorView::togglePause()
 {
     const bool paused = !monitor_.isPaused();
     monitor_.setPaused(paused);
     pause_->setText(paused ? QStringLiteral("&Resume") : QStringLiteral("&Pause"));
     status_->setText(paused ? QStringLiteral("Paused: frames are not recorded.") : QString());
-    updateAttachment();
 }
 
 void MonitorView::clear()

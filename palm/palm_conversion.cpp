@@ -85,6 +85,8 @@ DownloadResult convertRecords(PalmLogReader &reader, const PalmContext &context)
                 row.flush(); // the window may look at the grid while it has its turn
                 context.pump.yield(0);
                 lastYieldMs = context.clock.monotonicMs();
+                if (context.stopRequested && *context.stopRequested)
+                    return DownloadResult::Stopped;
             }
         }
         if (!record.hasSync())

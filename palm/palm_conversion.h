@@ -36,6 +36,8 @@ struct PalmContext {
     DownloadDisplay &display; // progress bar and channel boxes
     EventPump &pump;
     Clock &clock;
+    // Set by the caller while the conversion yields; it then ends with Stopped.
+    const bool *stopRequested = nullptr;
 };
 
 // How long the conversion may keep the window waiting between two yields.

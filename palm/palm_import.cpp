@@ -20,7 +20,7 @@ PalmImport::PalmImport(ResultsGrid &grid, GridState &state, EventPump &pump, Clo
 
 PalmContext PalmImport::context(PalmConversionView &view, DownloadDisplay &display)
 {
-    return PalmContext{grid_, state_, view, display, pump_, clock_};
+    return PalmContext{grid_, state_, view, display, pump_, clock_, stopRequested_};
 }
 
 PalmOutcome PalmImport::downloadData(const PalmSource &source, const QString &outputPath,

@@ -26,6 +26,8 @@ class PalmImport {
 public:
     PalmImport(ResultsGrid &grid, GridState &state, EventPump &pump, Clock &clock);
 
+    // The flag a Stop click sets while a conversion runs; not owned.
+    void setStopFlag(const bool *stopRequested) { stopRequested_ = stopRequested; }
     // Whether a Palm operation (or another holder of jobLock()) is running.
     bool busy() const { return lock_.busy(); }
     // The lock, for a serial download to hold as well.
@@ -47,6 +49,7 @@ private:
     EventPump &pump_;
     Clock &clock_;
     PalmJobLock lock_;
+    const bool *stopRequested_ = nullptr;
 };
 
 } // namespace ostrand

@@ -66,17 +66,26 @@ void QtSerialPort::unlockDevice()
     }
 }
 
-bool QtSerialPort::open(int portNumber, const QString &baudText)
+QString QtSerialPort::deviceFor(int portNumber) const
 {
-    if (port_.isOpen())
-        return true;
-    QString device =
+    const QString device =
         deviceOverride_.isEmpty() ? resolveComDevice(linkDirs_, portNumber) : deviceOverride_;
     // QSerialPort's lock file is keyed on the name it is given: COM1 and the
     // device it links to would get two locks for one line.
     const QString canonical = QFileInfo(device).canonicalFilePath();
-    if (!canonical.isEmpty())
-        device = canonical;
+    return canonical.isEmpty() ? device : canonical;
+}
+
+bool QtSerialPort::leadsElsewhere(int portNumber) const
+{
+    return port_.isOpen() && deviceFor(portNumber) != device_;
+}
+
+bool QtSerialPort::open(int portNumber, const QString &baudText)
+{
+    if (port_.isOpen())
+        return true;
+    const QString device = deviceFor(portNumber);
     if (device.isEmpty()) {
         error_ = QStringLiteral("No COM port chosen");
         return false;
@@ -177,10 +186,12 @@ void QtSerialPort::onError(QSerialPort::SerialPortError error)
     error_ = QStringLiteral("%1: %2").arg(port_.portName(), port_.errorString());
     // A pulled USB adapter hangs the tty up: it then reads as ready forever and
     // every read fails, which would spin the event loop at full load. Qt calls
-    // that a resource error or, when the read just returns nothing, a read error.
+    // that a resource error or, when the read just returns nothing, a read error;
+    // a write to it fails with a write error.
     // Closing makes the link see a silent meter and lets a later open() find the
     // adapter once it is back.
-    const bool deviceGone = error == QSerialPort::ResourceError || error == QSerialPort::ReadError;
+    const bool deviceGone = error == QSerialPort::ResourceError || error == QSerialPort::ReadError
+                            || error == QSerialPort::WriteError;
     if (deviceGone && port_.isOpen()) {
         port_.close();
         unlockDevice();

@@ -43,8 +43,11 @@ public:
     // Why the last open, send or the device itself failed.
     QString errorString() const override;
     QString deviceName() const override { return device_; }
+    bool leadsElsewhere(int portNumber) const override;
 
 private:
+    // The device COM `portNumber` leads to now, by its real path when it exists.
+    QString deviceFor(int portNumber) const;
     void onError(QSerialPort::SerialPortError error);
     // Takes the device's flock() through a descriptor of our own; false with
     // error_ set when another program holds the device.

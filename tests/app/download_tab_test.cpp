@@ -1,6 +1,7 @@
 #include "app/download_tab.h"
 #include "chart/log_chart_view.h"
 #include "download/results_grid.h"
+#include "monitor/frame_monitor.h"
 #include "fake_meter.h"
 #include "window_fixture.h"
 
@@ -9,6 +10,8 @@
 #include <QLineEdit>
 #include <QProgressBar>
 #include <QStatusBar>
+#include <QTabWidget>
+#include <QTableView>
 
 using namespace ostrand;
 using namespace ostrand::testing;
@@ -48,7 +51,8 @@ protected:
 TEST_F(DownloadTabTest, downloadDataFillsTheTabTheGridAndTheFileThenConfirmsAndStartsNothingMoreMeanwhile)
 {
     pump_.runAfter(2, [&] {
-        EXPECT_FALSE(control<QAbstractButton>("Command2")->isEnabled());
+        EXPECT_EQ(control<QAbstractButton>("Command2")->text(), "&Stop");
+        EXPECT_FALSE(control("Command7")->isEnabled() || control("Command3")->isEnabled());
         window_->downloadTab().onSinceLastTimeClicked();
         window_->downloadTab().onDownloadClicked();
     });
@@ -86,6 +90,27 @@ TEST_F(DownloadTabTest, anOutputThatCannotBeWrittenIsRefusedBeforeTheMeterOrTheF
         EXPECT_TRUE(window_->statusBar()->currentMessage().contains("does not exist"));
     }
     EXPECT_TRUE(port_.sends().empty());
+}
+
+TEST_F(DownloadTabTest, aPortAndSpeedChosenWhileOpenAreWhatTheNextDownloadOpensAndAFailureLeavesNoOldValues)
+{
+    click("Command2");
+    click("Option2(1)");
+    click("Option1(3)");
+    click("Command2");
+    ASSERT_EQ(port_.opens().size(), 2u);
+    EXPECT_EQ(std::make_pair(port_.opens()[1].portNumber, port_.opens()[1].baudText), std::make_pair(2, QString("9600")));
+    EXPECT_TRUE(control<QLabel>("LinkState")->text().endsWith("· 9600 baud · address 1 · open"));
+
+    port_.failOpenWith(QStringLiteral("adapter gone"));
+    click("Option2(0)");
+    click("Command2");
+    EXPECT_EQ(QStringList({text("Text3(0)"), text("Text3(9)")}), QStringList({"", ""}));
+    EXPECT_TRUE(control<QLabel>("LastError")->text().endsWith("adapter gone"));
+    // The monitor was never shown, yet it holds the failure.
+    control<QTabWidget>("SSTab1")->setCurrentIndex(6);
+    const QAbstractItemModel *frames = control<QTableView>("monitorTable")->model();
+    EXPECT_EQ(frames->index(frames->rowCount() - 1, FrameMonitor::ReadingColumn).data().toString(), "port would not open");
 }
 
 #include "download_tab_test.moc"

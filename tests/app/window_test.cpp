@@ -147,9 +147,11 @@ TEST_F(WindowTest, everyCaptionedButtonHasAKeyOfItsOwnOnItsTab)
     auto *tabs = control<QTabWidget>("SSTab1");
     for (int tab = 0; tab < tabs->count(); ++tab) {
         std::set<QString> keys;
-        for (auto *button : tabs->widget(tab)->findChildren<QAbstractButton *>())
-            if (!button->text().isEmpty())
+        for (auto *button : tabs->widget(tab)->findChildren<QAbstractButton *>()) {
+            if (!button->text().isEmpty()) {
                 EXPECT_TRUE(!button->shortcut().isEmpty() && keys.insert(button->shortcut().toString()).second)
                     << button->objectName().toStdString();
+            }
+        }
     }
 }

@@ -168,9 +168,10 @@ TEST_F(DownloadEngineTest, whatHappenedOnTheLineIsToldAndAnotherMeterAfterAReope
     } cases[] = {
         // clang-format off
         {"no reopen: not a frame more", None, {}, rows, done, "", 1, 1},
-        {"the same meter back", MidLog, [] {}, rows, done, "", 2, 1},
+        // The block's reply still on the wire at the replug spoils the first pointer read after it.
+        {"the same meter back", MidLog, [] {}, rows, done, "", 3, 1},
         {"another start pointer", MidLog, [&] { meter.setPointers(8, 0x80, 8, 8, 0x82, 0, 63, 2048); }, rows,
-         "Error in Downloading!!", other, 2, 0},
+         "Error in Downloading!!", other, 3, 0},
         {"another meter to confirm", BeforeConfirming, [&] { meter.setLabel(1, "Level"); }, rows, done, other, 2, 0},
         {"a grid of eight data rows", None, {}, 10, done, "48 records past the grid's last row were not stored", 1, 1},
         {"nothing logged: no file", None, [&] { meter.setPointers(8, 0x80, 0, 8, 0x80, 0, 0, 0); }, rows,

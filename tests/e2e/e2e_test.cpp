@@ -7,6 +7,7 @@
 #include "platform/system_clock.h"
 #include "qt_printers.h"
 
+#include <QAction>
 #include <QElapsedTimer>
 #include <QFileInfo>
 #include <QLabel>
@@ -235,7 +236,7 @@ TEST_F(EndToEnd, theMetersShowTheirLinesTakeKeysAndThePortableKeepsPollingThroug
         for (int i = 0; i < 5; ++i)
             lineEdit(i)->clear();
         control<QRadioButton>(QStringLiteral("Option5(%1)").arg(type).toLatin1())->click();
-        if (type != 3)
+        if (control<QPushButton>("Command9")->text() == "&Begin") // the portable polls once chosen
             control<QPushButton>("Command9")->click();
         EXPECT_TRUE(waitFor([&] { return !line(0).isEmpty() && !line(2).isEmpty(); }));
         EXPECT_FALSE(line(4).isEmpty()) << "the lost-signal alarm is on";
@@ -246,4 +247,29 @@ TEST_F(EndToEnd, theMetersShowTheirLinesTakeKeysAndThePortableKeepsPollingThroug
     control<QPushButton>("Command2")->click();
     EXPECT_EQ(control<QLabel>("Label4")->text(), "Finished. Data in File");
     EXPECT_TRUE(control<QTimer>("Timer3")->isActive());
+}
+
+// Stop, then Exit answered "stop it": each ends the download within a second, writing and confirming nothing.
+TEST_F(EndToEnd, stopAndExitEndADownloadAtOnceWritingAndConfirmingNothingAndExitClosesThePort)
+{
+    startWindow({"--records", "2000", "--channels", "8", "--baud", "9600"});
+    int exits = 0;
+    window->setExitHandler([&] { ++exits; });
+    window->setStopQuestion([] { return true; });
+    writePrevious(dir.filePath(QStringLiteral("Logdata.csv")));
+    for (QPushButton *stop : {control<QPushButton>("Command2"), static_cast<QPushButton *>(nullptr)}) {
+        QElapsedTimer sinceStop;
+        QTimer::singleShot(1500, window.get(), [&] {
+            sinceStop.start();
+            stop ? stop->click() : window->findChild<QAction *>(QStringLiteral("File_mnu"))->trigger();
+        });
+        control<QPushButton>("Command2")->click();
+        EXPECT_LT(sinceStop.elapsed(), 1000);
+        EXPECT_EQ(control<QLabel>("Label4")->text(), "Stopped");
+    }
+    EXPECT_EQ(readFileBytes(dir.filePath(QStringLiteral("Logdata.csv"))), kPrevious);
+    EXPECT_EQ(sim.confirmations(), 0);
+    EXPECT_EQ(exits, 1);
+    EXPECT_EQ(control<QPushButton>("Command2")->text(), "&Download Data");
+    EXPECT_FALSE(port.isOpen()) << "the process ends without holding the port";
 }

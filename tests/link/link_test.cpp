@@ -241,21 +241,22 @@ TEST_F(LinkTest, aRequestGoesOutOnlyAfterThreeAndAHalfCharactersOfSilence)
     }
 }
 
-TEST_F(LinkTest, opensTheConfiguredPortOnceAndAgainAfterTheAdapterCameBack)
+TEST_F(LinkTest, keepsThePortOpenUntilAnotherPortOrSpeedIsChosenAndReopensAfterTheAdapterCameBack)
 {
-    serial.setSettings({3, QStringLiteral("9600"), 1});
     answerEverySendWith(frameOf("010310", kRegisters));
-    ASSERT_TRUE(link.readHoldingRegisters(1, 76, 8));
-    serial.setSettings({3, QStringLiteral("1200"), 1});
-    ASSERT_TRUE(link.readHoldingRegisters(1, 76, 8));
+    const std::pair<int, const char *> chosen[] = {{3, "9600"}, {3, "9600"}, {3, "1200"}, {2, "1200"}};
+    for (const auto &[number, baud] : chosen) {
+        serial.setSettings({number, QLatin1String(baud), 1});
+        ASSERT_TRUE(link.readHoldingRegisters(1, 76, 8));
+        EXPECT_EQ(port.opens().back().portNumber, number);
+        EXPECT_EQ(port.opens().back().baudText, baud);
+    }
     port.unplug();
     EXPECT_EQ(link.readHoldingRegisters(1, 76, 8).error(), LinkError::PortNotOpen);
     port.plugBackIn();
     EXPECT_TRUE(link.readHoldingRegisters(1, 76, 8));
-    ASSERT_EQ(port.opens().size(), 3u) << "an open port is kept, settings and all";
-    EXPECT_EQ(port.opens()[0].portNumber, 3);
-    EXPECT_EQ(port.opens()[0].baudText, "9600");
-    EXPECT_EQ(port.opens()[2].baudText, "1200");
+    ASSERT_EQ(port.opens().size(), 5u) << "an open port on the chosen port and speed is kept";
+    EXPECT_EQ(port.closeCount(), 2);
 }
 
 TEST_F(LinkTest, aByteWaitEndsWhenEnoughCameOrTwoSecondsAfterAStartRoundedToWholeSeconds)

@@ -1,13 +1,9 @@
-#include "fake_file_dialogs.h"
 #include "link/modbus_requests.h"
 #include "link_fixture.h"
 #include "monitor/frame_monitor.h"
-#include "monitor/monitor_view.h"
 
 #include <QAbstractItemModelTester>
 #include <QFile>
-#include <QPushButton>
-#include <QTabWidget>
 #include <QTemporaryDir>
 #include <functional>
 
@@ -93,30 +89,6 @@ TEST_F(MonitoredLink, theTextForASupportRequestHasTheCountersAndEachFrameAndIsSa
     EXPECT_TRUE(monitor.saveAsText(file.fileName()) && file.open(QIODevice::ReadOnly) &&
                 QString::fromUtf8(file.readAll()) == text);
     EXPECT_FALSE(monitor.saveAsText(dir.filePath("no-such-folder/monitor.txt"), &error) || error.isEmpty());
-}
-
-// Watching costs the link time on every frame: only while the view can be seen and is not paused.
-TEST_F(LinkFixture, theMonitorViewWatchesTheLinkOnlyWhileShownOnItsTabAndNotPaused)
-{
-    FakeFileDialogs dialogs;
-    QTabWidget tabs;
-    auto *view = new MonitorView(link, clock, dialogs);
-    tabs.addTab(new QWidget, QStringLiteral("Download"));
-    tabs.addTab(view, QStringLiteral("Monitor"));
-    tabs.show();
-    auto *pause = view->findChild<QPushButton *>("monitorPauseButton");
-    const auto watchedAfter = [&](std::function<void()> step) { step(); return link.observer() == &view->monitor(); };
-    EXPECT_FALSE(watchedAfter([] {}));
-    EXPECT_TRUE(watchedAfter([&] { tabs.setCurrentIndex(1); }));
-    EXPECT_FALSE(watchedAfter([&] { tabs.setCurrentIndex(0); }));
-    EXPECT_FALSE(watchedAfter([&] { tabs.setCurrentIndex(1), pause->click(); }));
-    EXPECT_FALSE(watchedAfter([&] { tabs.setCurrentIndex(0), tabs.setCurrentIndex(1); })) << "shown yet paused";
-    EXPECT_TRUE(watchedAfter([&] { pause->click(); }));
-    EXPECT_FALSE(watchedAfter([&] { tabs.hide(); })) << "a closed window is not watching either";
-    tabs.show();
-    delete view;
-    EXPECT_EQ(link.observer(), nullptr);
-    EXPECT_FALSE(link.readDisplayBlock(1).ok()) << "and the link runs on without it";
 }
 
 TEST_F(MonitoredLink, rowsAreStampedToTheMillisecondAndBeyondTheCapTheOldestGoAndTheTextSaysHowMany)

@@ -102,7 +102,7 @@ protected:
 };
 
 // The round trip itself is left to the end-to-end downloads, which cannot tell a discard that does nothing.
-TEST_F(QtSerialPortTest, DiscardsWhatHasArrivedButNotWhatComesAfter)
+TEST_F(QtSerialPortTest, DiscardsWhatHasArrivedButNotWhatComesAfterAndSeesCom1LeadElsewhere)
 {
     ASSERT_TRUE(port.open(1, "19200")) << port.errorString().toStdString();
     ASSERT_TRUE(pty.write("stale"));
@@ -112,6 +112,12 @@ TEST_F(QtSerialPortTest, DiscardsWhatHasArrivedButNotWhatComesAfter)
     ASSERT_TRUE(pty.write("new"));
     ASSERT_TRUE(receive(3));
     EXPECT_EQ(port.read(100), QByteArray("new"));
+
+    // COM1 pointed at another adapter while open: the open port no longer is COM1.
+    EXPECT_FALSE(port.leadsElsewhere(1));
+    PseudoTerminal other;
+    ASSERT_TRUE(QFile::remove(comPath(1)) && QFile::link(other.slavePath(), comPath(1)));
+    EXPECT_TRUE(port.leadsElsewhere(1));
 }
 
 TEST_F(QtSerialPortTest, RefusesWithAReasonABadBaudRateAMissingDeviceOrNoPort)
