@@ -148,6 +148,27 @@ TEST_F(QtSerialPortTest, ADeviceTheUserMayNotOpenNamesTheGroupToJoinInTheWindowA
     }
 }
 
+// The window shows the same text through the download's detail line.
+TEST_F(QtSerialPortTest, APortThatCannotBeHadIsNamedWithTheSystemsReasonAtOnceAndStdoutKeepsTheStatusTexts)
+{
+    ASSERT_TRUE(port.open(1, "9600")); // as another program holding the line
+    const QString regular = programDir.filePath("notes.txt");
+    ASSERT_TRUE(QFile(regular).open(QIODevice::WriteOnly));
+    const QString rows[][2] = {{programDir.filePath("ttyGone"), QString::fromLocal8Bit(std::strerror(ENOENT))},
+                               {regular, "not a serial device"},
+                               {"/dev/null", "not a serial device"},
+                               {pty.slavePath(), "port in use by another program"}};
+    for (const auto &[device, reason] : rows) {
+        QElapsedTimer took;
+        took.start();
+        const CliRun run = runCli({"download", "--port", device, "--output", programDir.filePath("x.csv")});
+        EXPECT_LT(took.elapsed(), 1000) << device.toStdString();
+        EXPECT_EQ(run.lines, (QStringList{"Downloading", "Error in Downloading!!"}));
+        EXPECT_TRUE(run.errors.startsWith("Cannot open " + device + ": ") && run.errors.contains(reason))
+            << run.errors.toStdString();
+    }
+}
+
 // The clock only bounds the loops, so a faulty pump fails by missing a deadline instead of hanging.
 TEST(QtEventPumpTest, AYieldSleepsUntilTheNextEventAndRunsNestedYieldsWhileASleepRunsNothing)
 {
