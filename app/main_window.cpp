@@ -148,7 +148,8 @@ PhoneList &MainWindow::phoneList()
 void MainWindow::copyLinkSettings()
 {
     // The Settings tab is the link's only source of where the meter is.
-    serial_.setSettings({settingsTab_->portNumber(), settingsTab_->baudRateText(), settingsTab_->slaveId()});
+    serial_.setSettings({settingsTab_->portNumber(), settingsTab_->baudRateText(), settingsTab_->slaveId(),
+                         settingsTab_->replyTimeoutMs()});
     showLinkState();
 }
 
@@ -208,6 +209,7 @@ void MainWindow::load()
         settingsFile_.createDefault();
     if (const auto settings = settingsFile_.load())
         applySettings(*settings);
+    settingsTab_->useReplyTimeFile(QDir(locations_.settingsDir).filePath(kReplyTimeFileName));
 }
 
 void MainWindow::applySettings(const Settings &settings)

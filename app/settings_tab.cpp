@@ -13,6 +13,8 @@
 #include <QLabel>
 #include <QLineEdit>
 #include <QRadioButton>
+#include <QSettings>
+#include <QSpinBox>
 #include <QVBoxLayout>
 
 namespace ostrand {
@@ -36,6 +38,20 @@ SettingsTab::SettingsTab(const QStringList &comLinkDirs, MeterLink &link, QWidge
     slaveIdBox_->setMaximumWidth(120);
     slaveLabel->setBuddy(slaveIdBox_);
     connect(slaveIdBox_, &QLineEdit::textChanged, this, &SettingsTab::onSlaveIdEdited);
+
+    auto *replyTimeLabel = named(new QLabel(QStringLiteral("Reply time (ms)")), QStringLiteral("ReplyTimeLabel"));
+    replyTimeBox_ = named(new QSpinBox, QStringLiteral("ReplyTimeout"));
+    replyTimeBox_->setRange(0, 60000);
+    replyTimeBox_->setSingleStep(100);
+    replyTimeBox_->setSpecialValueText(QStringLiteral("the meter's own"));
+    replyTimeBox_->setToolTip(QStringLiteral("For a slow line (a modem or radio path): how long a reply may "
+                                             "take before the request is sent again"));
+    replyTimeLabel->setBuddy(replyTimeBox_);
+    connect(replyTimeBox_, &QSpinBox::valueChanged, this, [this](int ms) {
+        if (!replyTimeFile_.isEmpty())
+            QSettings(replyTimeFile_, QSettings::IniFormat).setValue(QStringLiteral("link/replyTimeoutMs"), ms);
+        emit linkSettingsChanged();
+    });
 
     auto *baudFrame = groupBox(QStringLiteral("Frame1"), QStringLiteral("Baud Rate"));
     baudGroup_ = new QButtonGroup(this);
@@ -78,6 +94,9 @@ SettingsTab::SettingsTab(const QStringList &comLinkDirs, MeterLink &link, QWidge
     auto *slave = new QHBoxLayout;
     slave->addWidget(slaveLabel);
     slave->addWidget(slaveIdBox_);
+    slave->addSpacing(24);
+    slave->addWidget(replyTimeLabel);
+    slave->addWidget(replyTimeBox_);
     slave->addStretch(1);
     auto *groups = new QHBoxLayout;
     groups->addWidget(baudFrame);
@@ -130,6 +149,19 @@ void SettingsTab::onSlaveIdEdited()
     }
     slaveIdBox_->setProperty("invalid", !slaveIdValid_);
     emit linkSettingsChanged();
+}
+
+int SettingsTab::replyTimeoutMs() const
+{
+    return replyTimeBox_->value();
+}
+
+void SettingsTab::useReplyTimeFile(const QString &path)
+{
+    replyTimeFile_.clear(); // reading it is no change to write back
+    const int ms = QSettings(path, QSettings::IniFormat).value(QStringLiteral("link/replyTimeoutMs"), 0).toInt();
+    replyTimeBox_->setValue(LinkSettings::isValidReplyTimeout(ms) ? ms : 0);
+    replyTimeFile_ = path;
 }
 
 void SettingsTab::describePortDevices()

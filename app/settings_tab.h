@@ -9,6 +9,7 @@
 class QButtonGroup;
 class QLineEdit;
 class QRadioButton;
+class QSpinBox;
 
 namespace ostrand {
 
@@ -27,6 +28,11 @@ public:
     int portNumber() const { return portNumber_; }
     QString baudRateText() const { return baudRateText_; }
     int slaveId() const { return slaveId_; }
+    // How long a reply may take on a slow line, in ms; 0 for the meters' own timings.
+    int replyTimeoutMs() const;
+    // Takes the reply time from the file at `path` (a small file of its own, so
+    // 7700dwn.ini stays as other installations read it) and keeps it there.
+    void useReplyTimeFile(const QString &path);
     // Whether the Slave ID box holds an address a meter can have.
     bool slaveIdValid() const { return slaveIdValid_; }
 
@@ -46,6 +52,8 @@ private:
     QStringList comLinkDirs_;
     MeterLink &link_;
     QLineEdit *slaveIdBox_ = nullptr;
+    QSpinBox *replyTimeBox_ = nullptr;
+    QString replyTimeFile_;
     QButtonGroup *baudGroup_ = nullptr;
     QButtonGroup *portGroup_ = nullptr;
     QButtonGroup *flowGroup_ = nullptr;

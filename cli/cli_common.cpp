@@ -40,6 +40,15 @@ std::optional<int> parseSlave(const QString &text)
     return value;
 }
 
+std::optional<int> parseReplyTimeout(const QString &text)
+{
+    bool ok = false;
+    const int value = text.toInt(&ok);
+    if (!ok || !LinkSettings::isValidReplyTimeout(value))
+        return std::nullopt;
+    return value;
+}
+
 void printLine(const QString &line)
 {
     std::fputs(line.toLocal8Bit().constData(), stdout);

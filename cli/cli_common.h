@@ -31,6 +31,11 @@ bool isSupportedBaud(const QString &text);
 // A slave address that fits the frame's one byte.
 std::optional<int> parseSlave(const QString &text);
 
+// --reply-timeout: milliseconds a reply may take on a slow line, 0 to 60000 (0: the meters' own timings).
+std::optional<int> parseReplyTimeout(const QString &text);
+inline const QString kReplyTimeoutProblem =
+    QStringLiteral("--reply-timeout takes milliseconds from 0 to 60000");
+
 // Writes one line to stdout at once, so a caller reading a pipe sees each status as it comes.
 void printLine(const QString &line);
 // Writes one line to stderr: the reason behind a status line, or a warning.

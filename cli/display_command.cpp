@@ -28,12 +28,13 @@ const RegisterCommand registration{{
     "display",
     "  display --port PORT [--baud RATE] [--slave ID] --type 7700|8100|8300|r1900\n"
     "          [--flow-units N] [--total-units N] [--flow-format N] [--velocity-units N]\n"
-    "          [--keys KEYS] [--ticks N]\n"
+    "          [--keys KEYS] [--ticks N] [--reply-timeout MS]\n"
     "      Polls the meter's display as the Display Meter tab does: N ticks (default 1)\n"
     "      at the type's timer period (750 ms for the 7700, 1000 ms for the others).\n"
     "      After each tick prints the five display lines as L1|..., L2|..., L3|...,\n"
     "      L4|... and AL|... (the alarm line), one byte per character (Latin-1). A line\n"
-    "      whose exchange failed keeps its text; lines start empty.\n"
+    "      whose exchange failed keeps its text; lines start empty. --reply-timeout:\n"
+    "      as for download.\n"
     "      Unit options take list positions; -1, the default, is no selection (flow in\n"
     "      CFS as #.#, velocity in FPS, totals in whole CUFT):\n"
     "        --flow-units 0-14: GPM GPD MGD CFS CFM CFD LPS LPM LPD MLD M3S M3H M3D IGM BPH\n"
@@ -108,6 +109,7 @@ struct DisplayRequest {
     DisplaySelection selection;
     QByteArray keys;
     int ticks = 1;
+    int replyTimeoutMs = 0;
 };
 
 void addOptions(QCommandLineParser &parser)
@@ -131,6 +133,7 @@ void addOptions(QCommandLineParser &parser)
     option("velocity-units", "Velocity units position.", "N", "-1");
     option("keys", "Keypad codes to send.", "KEYS", nullptr);
     option("ticks", "Polls to run.", "N", "1");
+    option("reply-timeout", "Reply time on a slow line.", "MS", "0");
 }
 
 // The request, or the usage error's exit status in `status`.
@@ -163,6 +166,10 @@ std::optional<DisplayRequest> parseRequest(const QStringList &arguments, int &st
     if (!slave)
         return fail(QStringLiteral("--slave takes a number from 0 to 255"));
     request.slave = *slave;
+    const auto replyTimeout = parseReplyTimeout(value("reply-timeout"));
+    if (!replyTimeout)
+        return fail(kReplyTimeoutProblem);
+    request.replyTimeoutMs = *replyTimeout;
     const auto type = parseMeterType(value("type"));
     if (!type)
         return fail(QStringLiteral("display needs --type 7700, 8100, 8300 or r1900"));
@@ -216,7 +223,7 @@ int runDisplayCommand(const QStringList &arguments)
     SystemClock clock;
     QtEventPump pump;
     SerialLink serial(serialPort, clock, pump);
-    serial.setSettings({request->port.comNumber, request->baud, request->slave});
+    serial.setSettings({request->port.comNumber, request->baud, request->slave, request->replyTimeoutMs});
     MeterLink link(serial);
     DisplayLines view;
     view.selected = request->selection;

@@ -101,6 +101,8 @@ bool DownloadEngine::readPointers(const DownloadOptions &options, LogAddress &st
 
 DownloadResult DownloadEngine::downloadLog(const DownloadOptions &options)
 {
+    // One operation: a slow path learnt on the first exchanges holds for the rest.
+    const MeterLink::Hold hold(link_);
     options_ = options;
     display_.setProgress(0);
     LogAddress start;

@@ -31,9 +31,9 @@ QString MeterLink::failureText(LinkError error) const
 {
     switch (error) {
     case LinkError::PortNotOpen: {
+        // The port's own report names the device and the system's reason.
         const QString reason = link_.port().errorString();
-        return reason.isEmpty() ? QStringLiteral("the port would not open")
-                                : QStringLiteral("the port would not open: %1").arg(reason);
+        return reason.isEmpty() ? QStringLiteral("the port would not open") : reason;
     }
     case LinkError::TimedOut: {
         // A port given by its device path (the command line's --port) has no COM number.

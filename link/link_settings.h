@@ -9,9 +9,15 @@ struct LinkSettings {
     int portNumber = 0; // COM1 to COM4 by number; 0 until a setting or a click chose one
     QString baudRate;   // "1200" ... "38400", as the port is opened with it
     int slave = 0;      // Modbus slave address
+    // How long a reply may take on a line known to be slow (a modem or radio
+    // path) before the request goes out again or, if it is sent once, is given
+    // up; 0 keeps the meters' own timings, which are never shortened.
+    int replyTimeoutMs = 0;
 
     // The address goes out as one byte; anything else would reach another meter.
     static bool isValidSlave(int slave) { return slave >= 0 && slave <= 255; }
+    // A minute covers a satellite hop several times over; more is a typing slip.
+    static bool isValidReplyTimeout(int ms) { return ms >= 0 && ms <= 60000; }
 };
 
 } // namespace ostrand

@@ -9,6 +9,7 @@
 
 #include <algorithm>
 #include <array>
+#include <utility>
 
 namespace ostrand {
 
@@ -30,6 +31,8 @@ public:
         if (!entered_)
             return;
         link_.inExchange_ = false;
+        if (link_.holds_ == 0)
+            link_.adaptedResend_ = 0; // a lone exchange is an operation of its own
         if (link_.observer_ && !link_.failed_ && !link_.reply_.isEmpty())
             link_.observer_->replyRead(link_.reply_, true);
     }
@@ -113,10 +116,41 @@ Result<void> MeterLink::begin(const Exchange &exchange, int slave)
     link_.yield();
     if (!link_.openPort())
         return fail(LinkError::PortNotOpen);
+    drainStrayReplies();
     link_.discardInput();
     link_.discardOutput();
     link_.yield();
     return {};
+}
+
+void MeterLink::noteLateReply(double replySeconds, int extraSends, double giveUp)
+{
+    // Half as long again as the reply took leaves room for the path's jitter;
+    // waiting longer than the give-up time would only delay giving up.
+    const double interval = std::min(giveUp, 1.5 * replySeconds);
+    adaptedResend_ = std::max(adaptedResend_, interval);
+    strayReplies_ += extraSends;
+    strayOpenCount_ = link_.openCount();
+    strayQuiet_ = std::max(strayQuiet_, interval);
+}
+
+void MeterLink::drainStrayReplies()
+{
+    const int strays = std::exchange(strayReplies_, 0);
+    const double quietMs = std::exchange(strayQuiet_, 0) * 1000.0;
+    // A reopened port has lost whatever was still on its way.
+    if (strays == 0 || link_.openCount() != strayOpenCount_)
+        return;
+    const std::int64_t startMs = link_.clock().monotonicMs();
+    // Each stray may follow the one before by a reply time: enough for all of them.
+    const double limitMs = (strays + 1) * quietMs + 1000.0;
+    for (;;) {
+        link_.receivedCount();
+        const std::int64_t nowMs = link_.clock().monotonicMs();
+        if (nowMs - link_.lineQuietFromMs() >= quietMs || nowMs - startMs >= limitMs)
+            return;
+        link_.waitForEvent();
+    }
 }
 
 Result<void> MeterLink::sendAndAwait(const QByteArray &frame, int expected, const ExchangeTiming &timing)
@@ -145,14 +179,20 @@ Result<void> MeterLink::sendAndAwait(const QByteArray &frame, int expected, cons
     send(frame);
     if (timing.yieldAfterSend)
         link_.yield();
-    const double giveUp = timing.giveUp + slowLineAllowance(link_, expected, timing.slowLine);
+    const double configured = link_.settings().replyTimeoutMs / 1000.0;
+    const double giveUp = std::max(timing.giveUp, configured) + slowLineAllowance(link_, expected, timing.slowLine);
     lastGiveUp_ = giveUp;
+    const double resend =
+        timing.resend > 0 ? std::min(giveUp, std::max({timing.resend, configured, adaptedResend_})) : 0.0;
     // Give-up times count from the start rounded to a whole second, as the
     // meters have always been timed; resends count from the real send, since
     // a rounded one could resend at once and leave a second reply in flight
     // for the next exchange to take as its own.
     const double firstSend = firstSendOrNone < 0 ? clock.roundedNow() : firstSendOrNone;
     double lastSend = clock.now();
+    const double sentAt = lastSend;
+    int sends = 1;
+    bool replyStarted = false;
     // An exception reply is five bytes, shorter than any reply it stands for
     // but the confirmation's single byte; that byte waits until the line has
     // been quiet long enough to be sure no exception is on its way.
@@ -166,6 +206,11 @@ Result<void> MeterLink::sendAndAwait(const QByteArray &frame, int expected, cons
         if (timing.check == GiveUpCheck::BeforeReply && now > firstSend + giveUp)
             return fail(LinkError::TimedOut);
         const int received = link_.receivedCount();
+        if (received > 0 && !replyStarted) {
+            replyStarted = true;
+            if (sends > 1)
+                noteLateReply(now - sentAt, sends - 1, giveUp);
+        }
         if (received >= 5) {
             if (const auto code = takeException(frame)) {
                 // Acknowledge and busy ask to be asked again later: as after silence.
@@ -183,7 +228,13 @@ Result<void> MeterLink::sendAndAwait(const QByteArray &frame, int expected, cons
             if (!mayBeException || now > clock.at(link_.lastByteMs()) + exceptionQuiet)
                 return {};
         }
-        if (timing.resend > 0 && now > resendBase(clock, link_, lastSend) + timing.resend) {
+        const double resendDue = resendBase(clock, link_, lastSend) + resend;
+        // A lengthened interval: a resend too near the give-up time to be
+        // answered is not sent, and the wait still ends on time.
+        const bool tooLate = resend > timing.resend && resendDue + timing.resend > firstSend + giveUp;
+        if (tooLate && now > resendDue && now >= firstSend + giveUp)
+            return fail(LinkError::TimedOut);
+        if (resend > 0 && !tooLate && now > resendDue) {
             if (timing.check == GiveUpCheck::WhenResendDue && now - firstSend >= giveUp)
                 return fail(LinkError::TimedOut);
             if (timing.discardFirst) {
@@ -192,6 +243,7 @@ Result<void> MeterLink::sendAndAwait(const QByteArray &frame, int expected, cons
                 link_.yield();
             }
             send(frame);
+            ++sends;
             if (timing.yieldAfterSend)
                 link_.yield();
             lastSend = clock.now();
@@ -254,7 +306,7 @@ Result<QByteArray> MeterLink::readHoldingRegisters(int slave, int first, int cou
         // meant for another slave counts as none: the request goes out again
         // at once, within the same give-up time.
         const bool noise = !got && (got.error() == LinkError::CrcError || got.error() == LinkError::WrongReply);
-        if (!noise || clock.now() - firstSend >= timing::kHoldingRegisters.giveUp)
+        if (!noise || clock.now() - firstSend >= lastGiveUp_)
             return got;
         link_.discardInput();
         reply_.clear();

@@ -47,7 +47,11 @@ public:
     class Hold {
     public:
         explicit Hold(MeterLink &link) : link_(link) { ++link_.holds_; }
-        ~Hold() { --link_.holds_; }
+        ~Hold()
+        {
+            if (--link_.holds_ == 0 && !link_.inExchange_)
+                link_.adaptedResend_ = 0;
+        }
         Hold(const Hold &) = delete;
         Hold &operator=(const Hold &) = delete;
 
@@ -87,6 +91,11 @@ private:
     Result<void> readThroughCrc(int count, std::uint16_t &crc, QByteArray *keep = nullptr,
                                 int keepFrom = 0);
     Result<void> readCrcAndCompare(std::uint16_t crc);
+    // A reply that came only after the request went out again: the path is slow.
+    void noteLateReply(double replySeconds, int extraSends, double giveUp);
+    // Waits out the answers still due to requests sent more than once, so the
+    // next exchange does not take one of them for its own.
+    void drainStrayReplies();
     // Sends a request, telling the monitor whether it repeats the last one.
     void send(const QByteArray &frame);
     LinkError fail(LinkError why);
@@ -104,6 +113,12 @@ private:
     int lastFunction_ = 0;
     double lastGiveUp_ = 0;
     int lastException_ = 0;
+    // Resend interval learnt from a slow path, for the rest of the operation (0: none).
+    double adaptedResend_ = 0;
+    // Answers still to come to repeated requests, on the port as opened then.
+    int strayReplies_ = 0;
+    int strayOpenCount_ = 0;
+    double strayQuiet_ = 0;
 };
 
 } // namespace ostrand

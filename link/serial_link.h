@@ -43,6 +43,8 @@ public:
     // parity or second stop, stop: the Modbus worst case, so a slave framed
     // for 8E1 or 8N2 still sees it), never under 1.75 ms above 19200 baud.
     double interFrameGapMs() const;
+    // Monotonic ms of the last byte on the line either way, as far as seen.
+    double lineQuietFromMs() const { return lineQuietFromMs_; }
     // Closes the port (the modem hang-up); the next exchange opens it again.
     void closePort();
 

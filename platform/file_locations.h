@@ -6,6 +6,8 @@
 namespace ostrand {
 
 inline const QString kSettingsFileName = QStringLiteral("7700dwn.ini");
+// Settings of this program's own beside it, which the old file has no line for.
+inline const QString kReplyTimeFileName = QStringLiteral("ostrand-link.ini");
 
 // Where this run keeps its files, decided once at start-up.
 struct FileLocations {

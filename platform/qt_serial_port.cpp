@@ -27,10 +27,17 @@ QtSerialPort::~QtSerialPort()
     unlockDevice();
 }
 
+QString QtSerialPort::portLabel(int portNumber, const QString &device) const
+{
+    if (!deviceOverride_.isEmpty())
+        return device;
+    return QStringLiteral("COM%1 (%2)").arg(portNumber).arg(device);
+}
+
 bool QtSerialPort::lockDevice(const QString &device, int portNumber)
 {
     const auto refuse = [&](const QString &why) {
-        error_ = QStringLiteral("Cannot open COM%1 (%2): %3").arg(portNumber).arg(device, why);
+        error_ = QStringLiteral("Cannot open %1: %2").arg(portLabel(portNumber, device), why);
         return false;
     };
     // A descriptor of our own carries the lock, so it is in place before
@@ -46,6 +53,13 @@ bool QtSerialPort::lockDevice(const QString &device, int portNumber)
             return refuse(QStringLiteral("%1. %2").arg(QString::fromLocal8Bit(std::strerror(error)),
                                                        permissionAdvice(device)));
         return error == EBUSY ? refuse(QStringLiteral("port in use by another program")) : true;
+    }
+    // A file or /dev/null opens like any device, and only the line settings
+    // would fail later with a reason that names no serial port.
+    if (!::isatty(fd)) {
+        const int error = errno;
+        ::close(fd);
+        return refuse(QStringLiteral("not a serial device (%1)").arg(QString::fromLocal8Bit(std::strerror(error))));
     }
     // flock() binds root as well, which the tty's exclusive mode does not.
     if (::flock(fd, LOCK_EX | LOCK_NB) != 0) {
@@ -102,16 +116,14 @@ bool QtSerialPort::open(int portNumber, const QString &baudText)
     // Flow control is left as the port has it; this program never chooses one.
     if (!port_.setBaudRate(baud) || !port_.setDataBits(QSerialPort::Data8)
         || !port_.setParity(QSerialPort::NoParity) || !port_.setStopBits(QSerialPort::OneStop)) {
-        error_ = QStringLiteral("COM%1 (%2): %3").arg(portNumber).arg(device, port_.errorString());
+        error_ = QStringLiteral("%1: %2").arg(portLabel(portNumber, device), port_.errorString());
         return false;
     }
     unlockDevice();
     if (!lockDevice(device, portNumber))
         return false;
     if (!port_.open(QIODevice::ReadWrite)) {
-        error_ = QStringLiteral("Cannot open COM%1 (%2): %3")
-                     .arg(portNumber)
-                     .arg(device, port_.errorString());
+        error_ = QStringLiteral("Cannot open %1: %2").arg(portLabel(portNumber, device), port_.errorString());
         unlockDevice();
         return false;
     }

@@ -52,6 +52,8 @@ private:
     // Takes the device's flock() through a descriptor of our own; false with
     // error_ set when another program holds the device.
     bool lockDevice(const QString &device, int portNumber);
+    // How the operator chose the port: by its path, or as COMn and the device behind it.
+    QString portLabel(int portNumber, const QString &device) const;
     void unlockDevice();
 
     QStringList linkDirs_;

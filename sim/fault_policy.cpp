@@ -65,7 +65,11 @@ FaultOutcome FaultPolicy::apply(const Reply &reply)
 
     out.bytes = reply.bytes;
     ++repliesSent_;
-    if (settings_.corruptCrc && repliesSent_ % settings_.corruptEvery == 0) {
+    // The same request asked again gets the same reply, this time whole.
+    const bool spoilOnce = settings_.corruptOnce && !spoiledOnce_.contains(reply.bytes);
+    if (spoilOnce)
+        spoiledOnce_.insert(reply.bytes);
+    if (spoilOnce || (settings_.corruptCrc && repliesSent_ % settings_.corruptEvery == 0)) {
         out.bytes[out.bytes.size() - 1] = static_cast<char>(out.bytes.back() ^ 0x01);
         out.note = QStringLiteral("CRC spoiled");
     }

@@ -5,6 +5,7 @@
 
 #include <QByteArray>
 #include <QMap>
+#include <QSet>
 #include <QString>
 #include <QVector>
 
@@ -16,6 +17,7 @@ struct FaultSettings {
     int delayMs = 0;                // wait before each reply
     bool corruptCrc = false;        // spoil the CRC of replies...
     int corruptEvery = 1;           // ...of every K-th reply (1: all)
+    bool corruptOnce = false;       // spoil each reply the first time only: noise a retry gets past
     QVector<LogAddress> deadBlocks; // block reads covering these addresses get no answer
     qint64 dropAfterBytes = -1;     // drop the line once this many reply bytes went out
     bool dropMidDownload = false;   // drop the line halfway through the third log block
@@ -49,6 +51,7 @@ private:
     int logBlocksSincePointers_ = 0;
     bool droppedAfterBytes_ = false;
     bool droppedMidDownload_ = false;
+    QSet<QByteArray> spoiledOnce_;
 };
 
 } // namespace ostrand::sim

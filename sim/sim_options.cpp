@@ -50,6 +50,9 @@ const OptionInfo kOptions[] = {
     {"delay-ms", "n", "Fault: wait n ms before each reply."},
     {"corrupt-crc", nullptr, "Fault: flip a bit of the CRC of replies."},
     {"corrupt-every", "k", "Fault: with --corrupt-crc, spoil only every k-th reply."},
+    {"corrupt-crc-once", nullptr,
+     "Fault: flip a bit of the CRC of every reply the first time it goes out; the same "
+     "request asked again gets it whole, as after a burst of noise."},
     {"dead-block", "p1:p2:p3",
      "Fault: block reads (function 0x60) covering this address, in hexadecimal (e.g. "
      "8:81:0), get no answer. May be given more than once."},
@@ -201,6 +204,7 @@ bool parseOptions(const QStringList &arguments, SimOptions *options, QString *er
     o.verbose = isSet("verbose");
     o.faults.silent = isSet("silent");
     o.faults.corruptCrc = isSet("corrupt-crc");
+    o.faults.corruptOnce = isSet("corrupt-crc-once");
     o.faults.dropMidDownload = isSet("drop-mid-download");
     o.faults.dropBeforeConfirmReply = isSet("drop-before-confirm-reply");
 

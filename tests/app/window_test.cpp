@@ -8,6 +8,7 @@
 #include <QComboBox>
 #include <QLabel>
 #include <QLineEdit>
+#include <QSpinBox>
 #include <QTabWidget>
 #include <QTimer>
 #include <set>
@@ -95,6 +96,7 @@ TEST_F(WindowTest, whatTheUserChoseIsSavedByteForByte)
     control<QComboBox>("Combo2")->setCurrentIndex(-1);
     window_->phoneList().setCurrentCell(5, PhoneList::kPhoneCol);
     control<QLineEdit>("Text5(0)")->setText(QStringLiteral("555-0199"));
+    control<QSpinBox>("ReplyTimeout")->setValue(2500);
     closeWindow();
     const QStringList lines = settingsLines();
     ASSERT_EQ(lines.size(), kSettingsLineCount);
@@ -104,7 +106,8 @@ TEST_F(WindowTest, whatTheUserChoseIsSavedByteForByte)
     EXPECT_EQ(lines[8 + 3 * 4 + 1], "[ItemPhone#]=555-0199");
     EXPECT_EQ(lines.mid(38), QStringList({"[MeterType]=2", "[FlowUnits]= 7", "[FlowFormat]= 1",
                                           "[VelocityUnits]= 1", "[TotalUnits]=-1"}));
-    openWindow();
+    openWindow(); // the reply time is kept beside the file, which has no line for it
+    EXPECT_EQ(link().replyTimeoutMs(), 2500);
     EXPECT_EQ(window_->downloadTab().outputFile(), "/data/meters/north.csv") << "after a restart";
     dialogs_.answerNext(std::nullopt);
     click("Command3");

@@ -100,7 +100,8 @@ TEST_F(EndToEnd, theWindowAndTheCommandLineWriteTheSameFileAndEachConfirmsOnce)
     EXPECT_TRUE(lines[2].startsWith("11/28/2026 12:15:00 AM,")) << lines[2].toStdString();
 
     for (const QStringList &usage : {QStringList{"download"}, {"download", "--port", "COM1", "--baud", "115200"},
-                                     {"download", "--port", "COM1", "--slave", "300"}, {"upload"}})
+                                     {"download", "--port", "COM1", "--slave", "300"}, {"upload"},
+                                     {"download", "--port", "COM1", "--reply-timeout", "60001"}})
         EXPECT_EQ(runCli(usage).exitCode, 64) << usage.join(u' ').toStdString();
 }
 
@@ -138,7 +139,9 @@ TEST(FaultInjection, aFaultyMeterOrLineLosesNothing)
     } rows[] = {
         {"a healthy meter", {}, 0},
         {"corrupted CRCs are retried", {"--corrupt-crc", "--corrupt-every", "3"}, 0},
-        {"late replies", {"--delay-ms", "300"}, 0},
+        {"every reply spoiled once, then whole", {"--corrupt-crc-once"}, 0},
+        // Later than the block read's resend interval: the interval lengthens to suit.
+        {"replies 900 ms late", {"--delay-ms", "900"}, 0, nullptr, {}, 40000},
         // A drop may or may not be recovered, depending on when the line comes back.
         {"the line dropped mid-download", {"--drop-mid-download"}, kEither},
         {"the line dropped after 700 bytes", {"--drop-after", "700"}, kEither},

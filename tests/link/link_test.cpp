@@ -297,3 +297,26 @@ TEST(Crc16, matchesThePublishedCheckValueAndAKnownFrame)
     EXPECT_EQ(crc16(QByteArray("123456789")), 0x4B37);
     EXPECT_EQ(crc16(QByteArray::fromHex("0103004C0008")), 0xDB85);
 }
+
+TEST_F(LinkTest, aSlowPathLengthensTheResendIntervalForTheRestOfTheOperationButNeverPastTheGiveUpTime)
+{
+    const QByteArray data = pattern(200);
+    port.setResponder([&](const QByteArray &r, FakeSerialPort &p) { p.deliver(logReply(data, r.mid(2, 3).toHex().constData()), 600); });
+    const MeterLink::Hold operation(link);
+    for (int page : {0x81, 0x82, 0x83}) // the answer to a block's resend is not taken for the next block's
+        EXPECT_EQ(outcome(link.readLogBlock(1, 0x18, page, 0, 100)).data, data) << page;
+    EXPECT_EQ(port.sends().size(), 4u) << "only the first block is asked twice";
+
+    int n = 0;
+    port.setResponder([&](const QByteArray &, FakeSerialPort &p) { only(1, frameOf("010310", kRegisters), 21000)(++n, p); });
+    EXPECT_TRUE(link.readHoldingRegisters(1, 76, 8));
+    const size_t before = port.sends().size();
+    clock.setTimeOfDay(kNoon + 0.6); // its start rounds up: a resend would fall just before the give-up
+    EXPECT_EQ(link.readHoldingRegisters(1, 76, 8).error(), kTimedOut);
+    EXPECT_EQ(port.sends().size(), before + 1);
+    EXPECT_LT(secondsSince(port.sends()[before].atMs), 30.6);
+
+    serial.setSettings({1, QStringLiteral("38400"), 1, 2000});
+    answerEverySendWith(frameOf("01630000", data.left(20)), 1500);
+    EXPECT_TRUE(link.readDisplayBlock(1)) << "a reply time set for a slow line lets a display block 1.5 s late through";
+}

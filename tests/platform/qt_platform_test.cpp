@@ -134,23 +134,29 @@ TEST_F(QtSerialPortTest, RefusesWithAReasonABadBaudRateAMissingDeviceOrNoPort)
     }
 }
 
-TEST_F(QtSerialPortTest, ADeviceTheUserMayNotOpenNamesTheGroupToJoinInTheWindowAndOnTheCommandLine)
+// The window shows the same text through the download's detail line.
+TEST_F(QtSerialPortTest, APortThatCannotBeHadIsNamedWithTheSystemsReasonAtOnceAndStdoutKeepsTheStatusTexts)
 {
-    if (::geteuid() == 0)
-        GTEST_SKIP() << "permissions do not bind root";
-    const QString device = programDir.filePath("ttyLocked");
-    QFile locked(device);
-    ASSERT_TRUE(locked.open(QIODevice::WriteOnly));
-    ASSERT_TRUE(locked.setPermissions({}));
-    port.setDeviceOverride(device);
-    EXPECT_FALSE(port.open(1, "9600"));
-    const CliRun run =
-        runCli({"download", "--port", device, "--output", programDir.filePath("x.csv")});
-    for (const QString &said : {port.errorString(), run.errors}) {
-        for (const QString &part : {device, QString::fromLocal8Bit(std::strerror(EACCES)),
-                                    QStringLiteral("sudo adduser $USER "),
-                                    QStringLiteral("log in again")})
-            EXPECT_TRUE(said.contains(part)) << said.toStdString();
+    ASSERT_TRUE(port.open(1, "9600")); // as another program holding the line
+    const QString regular = programDir.filePath("notes.txt"), locked = programDir.filePath("ttyLocked");
+    for (const QString &file : {regular, locked})
+        ASSERT_TRUE(QFile(file).open(QIODevice::WriteOnly));
+    ASSERT_TRUE(QFile::setPermissions(locked, {}));
+    const QString rows[][2] = {{programDir.filePath("ttyGone"), QString::fromLocal8Bit(std::strerror(ENOENT))},
+                               {regular, "not a serial device"},
+                               {"/dev/null", "not a serial device"},
+                               {pty.slavePath(), "port in use by another program"},
+                               {locked, QString::fromLocal8Bit(std::strerror(EACCES)) + ". Using " + locked}};
+    for (const auto &[device, reason] : rows) {
+        if (device == locked && ::geteuid() == 0)
+            continue; // permissions do not bind root
+        QElapsedTimer took;
+        took.start();
+        const CliRun run = runCli({"download", "--port", device, "--output", programDir.filePath("x.csv")});
+        EXPECT_LT(took.elapsed(), 1000) << device.toStdString();
+        EXPECT_EQ(run.lines, (QStringList{"Downloading", "Error in Downloading!!"}));
+        EXPECT_TRUE(run.errors.startsWith("Cannot open " + device + ": ") && run.errors.contains(reason))
+            << run.errors.toStdString();
     }
 }
 
