@@ -89,6 +89,8 @@ void PacedWriter::pump()
                 break;
             }
             chunk.bytes.remove(0, n);
+            if (n > 0)
+                lastByteOut_.start();
             if (chunk.dropAfter >= 0)
                 chunk.dropAfter -= int(n);
             if (baud_ > 0)

@@ -26,6 +26,8 @@ public:
     void setFd(int fd);
     // Queues `bytes`; with `dropAfter` >= 0, the line drops after that many of them.
     void write(const QByteArray &bytes, int dropAfter = -1);
+    // Milliseconds since a byte last went out; -1 before the first.
+    qint64 msSinceLastByte() const { return lastByteOut_.isValid() ? lastByteOut_.elapsed() : -1; }
 
 signals:
     // A drop point was reached.
@@ -45,6 +47,7 @@ private:
     QList<Chunk> queue_;
     QTimer timer_;
     QElapsedTimer sinceLastPump_;
+    QElapsedTimer lastByteOut_;
     double credit_ = 0.0;
     QSocketNotifier *writable_ = nullptr;
 };

@@ -20,6 +20,8 @@ public:
 
     // Bytes thrown away so far while looking for frames.
     qint64 discardedBytes() const { return discarded_; }
+    // Whether the bytes fed so far end inside a frame.
+    bool midFrame() const { return !buffer_.isEmpty(); }
     // Forgets any partial frame.
     void reset() { buffer_.clear(); }
 

@@ -72,7 +72,7 @@ const OptionInfo kOptions[] = {
     {"baud", "rate",
      "Pace the meter's output at this line rate (10 bits a byte), so a download takes its "
      "real time on the wire."},
-    {"verbose", nullptr, "Log each request and reply in hexadecimal to stderr."},
+    {"verbose", nullptr, "Log each request and reply in hexadecimal to stderr, each request with how long the line was quiet before it."},
 };
 
 const char kHelpTail[] = R"(

@@ -180,6 +180,8 @@ void Simulator::armModemTimer()
 void Simulator::feedMeter(const QByteArray &bytes)
 {
     const qint64 discardedBefore = framer_.discardedBytes();
+    if (!framer_.midFrame() && !bytes.isEmpty())
+        quietBeforeRequestMs_ = writer_->msSinceLastByte();
     const QList<QByteArray> frames = framer_.feed(bytes, nowMs());
     const qint64 discarded = framer_.discardedBytes() - discardedBefore;
     if (discarded > 0)
@@ -190,7 +192,9 @@ void Simulator::feedMeter(const QByteArray &bytes)
 
 void Simulator::answer(const QByteArray &frame)
 {
-    trace(QStringLiteral("<- %1").arg(QString::fromLatin1(hexText(frame))));
+    trace(QStringLiteral("<- %1").arg(QString::fromLatin1(hexText(frame))) +
+          (quietBeforeRequestMs_ < 0 ? QString()
+                                     : QStringLiteral("  (%1 ms quiet before it)").arg(quietBeforeRequestMs_)));
     const auto refusal = options_.faults.refusals.constFind(byteAt(frame, 1));
     if (byteAt(frame, 0) == options_.slaveAddress && refusal != options_.faults.refusals.cend()) {
         // A slave without the function answers with an exception and does nothing.

@@ -60,6 +60,9 @@ private:
     std::unique_ptr<Meter> meter_;
     FaultPolicy faults_;
     RequestFramer framer_;
+    // How long the line was quiet before the request now arriving began (-1: nothing sent yet),
+    // traced so the master's inter-frame gap can be checked from outside.
+    qint64 quietBeforeRequestMs_ = -1;
     std::optional<HayesModem> modem_;
     PtyLine line_;
     DeviceLink link_;

@@ -13,6 +13,7 @@
 #include <QLabel>
 #include <QLineEdit>
 #include <QPushButton>
+#include <QRegularExpression>
 #include <QRadioButton>
 #include <QTabWidget>
 #include <QTemporaryDir>
@@ -196,6 +197,27 @@ TEST(FaultInjection, aFaultyMeterOrLineLosesNothing)
         EXPECT_TRUE(!row.error || errors.contains(row.error)) << errors.toStdString();
     }
     EXPECT_TRUE(clean.startsWith("Date / Time,"));
+}
+
+// The simulator traces how long the line was quiet before each request; slaves that time
+// frames by the line's silence need 3.5 characters (29 ms of 10-bit characters at 1200 baud).
+TEST(WireGap, atTwelveHundredBaudEveryRequestWaitsThreeAndAHalfCharactersAfterTheReply)
+{
+    QTemporaryDir dir;
+    MeterSimProcess sim;
+    ASSERT_TRUE(sim.start({"--records", "10", "--channels", "1", "--baud", "1200"}));
+    const CliRun run = runCli(
+        {"download", "--port", sim.linkPath(), "--baud", "1200", "--output", dir.filePath("out.csv")}, {}, 60000);
+    EXPECT_EQ(run.exitCode, 0) << run.errors.toStdString();
+    const QRegularExpression quiet(QStringLiteral("\\((\\d+) ms quiet before it\\)"));
+    int requests = 0;
+    for (const QString &line : sim.trace()) {
+        if (const QRegularExpressionMatch m = quiet.match(line); m.hasMatch()) {
+            ++requests;
+            EXPECT_GE(m.captured(1).toInt(), 29) << line.toStdString();
+        }
+    }
+    EXPECT_GE(requests, 10) << "each block and label read after the first request";
 }
 
 TEST_F(EndToEnd, aSilentMeterEndsInTheErrorWhileTheWindowStaysResponsive)
