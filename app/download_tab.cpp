@@ -169,14 +169,6 @@ DownloadTab::DownloadTab(DownloadSources sources, QWidget *parent)
         channelBoxes_[i] = addCountRow(channels, i, QStringLiteral("Channel #%1").arg(i + 1), i);
     channels->setRowStretch(8, 1);
 
-    // Tab goes first to the downloads, then the file, then the boxes that only report.
-    QList<QWidget *> order{downloadButton_, sinceLastTimeButton_, portableBox_, palmModeBox_,
-                           idListButton_,   idList_,              showInFolderButton_,
-                           fileNameBox_,    changeFileButton,     recordsAvailableBox_,
-                           recordsUsedBox_};
-    order.append({channelBoxes_.begin(), channelBoxes_.end()});
-    chainTabOrder(order);
-
     auto *left = new QVBoxLayout;
     left->addWidget(startFrame);
     left->addWidget(fileFrame);
@@ -188,6 +180,15 @@ DownloadTab::DownloadTab(DownloadSources sources, QWidget *parent)
     auto *layout = new QHBoxLayout(this);
     layout->addLayout(left, 1);
     layout->addLayout(right, 1);
+
+    // Tab goes first to the downloads, then the file, then the boxes that only report. Set once
+    // every frame is in the tab: a tab order joins only widgets of one window.
+    QList<QWidget *> order{downloadButton_, sinceLastTimeButton_, portableBox_, palmModeBox_,
+                           idListButton_,   idList_,              showInFolderButton_,
+                           fileNameBox_,    changeFileButton,     recordsAvailableBox_,
+                           recordsUsedBox_};
+    order.append({channelBoxes_.begin(), channelBoxes_.end()});
+    chainTabOrder(order);
 }
 
 DownloadTab::~DownloadTab() = default;

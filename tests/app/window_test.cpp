@@ -144,10 +144,18 @@ TEST_F(WindowTest, aSilentMeterIsNamedOnThePanelAndItsValuesDimAfterTwoPollPerio
     }
 }
 
-TEST_F(WindowTest, everyCaptionedButtonHasAKeyOfItsOwnOnItsTab)
+TEST_F(WindowTest, everyCaptionedButtonHasAKeyOfItsOwnOnItsTabAndTabFollowsTheWork)
 {
     openWindow();
     auto *tabs = control<QTabWidget>("SSTab1");
+    tabs->setCurrentIndex(0);
+    QStringList visited{"Command2"};
+    for (QWidget *w = control("Command2"); visited.size() < 7;) {
+        w = w->nextInFocusChain();
+        if ((w->focusPolicy() & Qt::TabFocus) && w->isVisibleTo(window_.get()))
+            visited << w->objectName();
+    }
+    EXPECT_EQ(visited, QStringList({"Command2", "Command7", "Check2", "Check1", "Text2", "Command3", "Text3(8)"}));
     for (int tab = 0; tab < tabs->count(); ++tab) {
         std::set<QString> keys;
         for (auto *button : tabs->widget(tab)->findChildren<QAbstractButton *>()) {

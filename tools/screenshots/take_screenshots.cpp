@@ -15,6 +15,7 @@
 #include <QTabWidget>
 #include <QTemporaryDir>
 #include <QTest>
+#include <QTimer>
 
 int main(int argc, char **argv)
 {
@@ -40,7 +41,7 @@ int main(int argc, char **argv)
     QProcess meter;
     meter.start(QStringLiteral(OSTRAND_METERSIM),
                 {"--link", QDir(programDir.path()).filePath("COM1"), "--records", "300", "--labels",
-                 "Flow,Flow Tot,Level", "--start", "2026-12-01 06:00"});
+                 "Flow (gpm),Flow Tot,Level (ft)", "--start", "2026-12-01 06:00", "--baud", "9600"});
     while (meter.waitForReadyRead(5000) && !meter.readAllStandardOutput().contains("ready")) {
     }
 
@@ -55,7 +56,15 @@ int main(int argc, char **argv)
         return 1;
 
     auto *tabs = window.findChild<QTabWidget *>(QStringLiteral("SSTab1"));
+    // The meter answers at 9600 baud, so the download runs long enough to be pictured with its Stop button.
+    tabs->setCurrentIndex(0);
+    bool savedRunning = false;
+    QTimer::singleShot(3000, &window, [&] {
+        savedRunning = window.grab().save(QStringLiteral("%1/download-running.png").arg(absoluteOut));
+    });
     window.findChild<QPushButton *>(QStringLiteral("Command2"))->click();
+    if (!savedRunning)
+        return 1;
     window.findChild<QPushButton *>(QStringLiteral("Command9"))->click();
     QTest::qWait(2000);
     const char *const names[] = {"download", "view", "settings", "display-meter", "dialer", "palm-database", "monitor"};
@@ -71,6 +80,11 @@ int main(int argc, char **argv)
             return 1;
         qInfo("%s", qPrintable(path));
     }
+    tabs->setCurrentIndex(1);
+    window.findChild<QPushButton *>(QStringLiteral("ShowChartButton"))->click();
+    QTest::qWait(500);
+    if (!window.grab().save(QStringLiteral("%1/chart.png").arg(absoluteOut)))
+        return 1;
     meter.terminate();
     meter.waitForFinished(3000);
     return 0;
