@@ -175,8 +175,8 @@ TEST_F(LogChartViewTest, drawsTotalsOnTheRightAndNoOutOfRangeMarkAndSavesWhatItD
         EXPECT_EQ(line(i)->attachedAxes().back()->alignment(), i == 2 ? Qt::AlignRight : Qt::AlignLeft);
     // The meter's out-of-range marks neither drawn nor scaled to.
     EXPECT_EQ(line(1)->points(), QList<QPointF>({{msecs(2004, 3, 15, 15), 58}}));
-    for (QAbstractAxis *axis : chart()->axes(Qt::Vertical))
-        EXPECT_LT(qobject_cast<QValueAxis *>(axis)->max(), 1e6);
+    for (QAbstractAxis *vertical : chart()->axes(Qt::Vertical))
+        EXPECT_LT(qobject_cast<QValueAxis *>(vertical)->max(), 1e6);
 
     const QString path = dir.filePath("log.png");
     dialogs.answerNext(path);

@@ -23,8 +23,6 @@ public:
 
     // Queues the answer to the next question: a path, or std::nullopt for Cancel.
     void answerNext(std::optional<QString> answer);
-    // Answers not yet used.
-    int answersLeft() const { return static_cast<int>(answers_.size()); }
     // Every question asked so far, oldest first.
     const std::vector<Question> &questions() const { return questions_; }
 

@@ -5,57 +5,37 @@
 
 namespace ostrand {
 
-VirtualEventPump::VirtualEventPump(VirtualClock &clock, int stepMs) : clock_(clock)
+VirtualEventPump::VirtualEventPump(VirtualClock &clock, int stepMs) : clock_(clock), stepMs_(std::max(1, stepMs))
 {
-    setStepMs(stepMs);
 }
 
 void VirtualEventPump::yield(int maxWaitMs)
 {
-    ++yields_;
-    ++nesting_;
-    deepestNesting_ = std::max(deepestNesting_, nesting_);
     // Even yield(0) lets a millisecond pass: a loop that never waits must still
     // reach its deadline in a test instead of hanging it.
     clock_.advance(std::max(1, std::min(stepMs_, maxWaitMs)));
     runDueHooks();
-    --nesting_;
 }
 
 void VirtualEventPump::sleep(int ms)
 {
-    ++sleeps_;
-    if (ms > 0) {
+    if (ms > 0)
         clock_.advance(ms);
-        sleptMs_ += ms;
-    }
 }
 
-void VirtualEventPump::setStepMs(int stepMs)
+void VirtualEventPump::onEachYield(Hook hook)
 {
-    stepMs_ = std::max(1, stepMs);
+    hooks_[nextId_++] = Entry{std::move(hook), std::nullopt, false};
 }
 
-VirtualEventPump::HookId VirtualEventPump::onEachYield(Hook hook)
+void VirtualEventPump::runAt(std::int64_t monotonicMs, Hook hook)
 {
-    hooks_[nextId_] = Entry{std::move(hook), std::nullopt, false};
-    return nextId_++;
+    hooks_[nextId_++] = Entry{std::move(hook), monotonicMs, false};
 }
 
-VirtualEventPump::HookId VirtualEventPump::runAt(std::int64_t monotonicMs, Hook hook)
+void VirtualEventPump::runAfter(std::int64_t delayMs, Hook hook)
 {
-    hooks_[nextId_] = Entry{std::move(hook), monotonicMs, false};
-    return nextId_++;
-}
-
-VirtualEventPump::HookId VirtualEventPump::runAfter(std::int64_t delayMs, Hook hook)
-{
-    return runAt(clock_.monotonicMs() + delayMs, std::move(hook));
-}
-
-void VirtualEventPump::removeHook(HookId id)
-{
-    hooks_.erase(id);
+    runAt(clock_.monotonicMs() + delayMs, std::move(hook));
 }
 
 void VirtualEventPump::clearHooks()

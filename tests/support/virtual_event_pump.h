@@ -26,29 +26,14 @@ public:
     // Advances the clock by `ms`; runs no hook, as a frozen window handles nothing.
     void sleep(int ms) override;
 
-    // Changes the step of later yields.
-    void setStepMs(int stepMs);
-    int stepMs() const { return stepMs_; }
-
-    // Runs `hook` on every yield from now on, until removed.
-    HookId onEachYield(Hook hook);
+    // Runs `hook` on every yield from now on, until the hooks are cleared.
+    void onEachYield(Hook hook);
     // Runs `hook` once, on the first yield at or after monotonic time `monotonicMs`.
-    HookId runAt(std::int64_t monotonicMs, Hook hook);
+    void runAt(std::int64_t monotonicMs, Hook hook);
     // Runs `hook` once, on the first yield `delayMs` or more from now.
-    HookId runAfter(std::int64_t delayMs, Hook hook);
-    // Forgets one hook; safe from inside any hook, that one included.
-    void removeHook(HookId id);
-    // Forgets every hook.
+    void runAfter(std::int64_t delayMs, Hook hook);
+    // Forgets every hook; safe from inside a hook.
     void clearHooks();
-    // Hooks not yet run or removed (each-yield hooks always count).
-    int hookCount() const { return static_cast<int>(hooks_.size()); }
-
-    int yieldCount() const { return yields_; }
-    int sleepCount() const { return sleeps_; }
-    // Virtual milliseconds spent in sleep() altogether.
-    std::int64_t sleptMs() const { return sleptMs_; }
-    // The deepest nesting of yield seen: 1 for plain waits, 2 when a hook waited too.
-    int deepestNesting() const { return deepestNesting_; }
 
 private:
     struct Entry {
@@ -62,11 +47,6 @@ private:
     int stepMs_;
     std::map<HookId, Entry> hooks_;
     HookId nextId_ = 1;
-    int yields_ = 0;
-    int sleeps_ = 0;
-    std::int64_t sleptMs_ = 0;
-    int nesting_ = 0;
-    int deepestNesting_ = 0;
 };
 
 } // namespace ostrand
