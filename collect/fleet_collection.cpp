@@ -16,7 +16,7 @@ std::vector<StationReport> collectFleet(const std::vector<Station> &stations, co
     std::vector<StationReport> reports(stations.size());
     QMap<QString, std::vector<size_t>> lines;
     for (size_t i = 0; i < stations.size(); ++i)
-        lines[stations[i].portKey()].push_back(i);
+        lines[stations[i].portKey(options.comLinkDirs)].push_back(i);
 
     std::mutex reporting;
     std::vector<std::unique_ptr<QThread>> threads;

@@ -2,6 +2,7 @@
 
 #include "link/link_settings.h"
 #include "platform/baud_rates.h"
+#include "platform/com_port_names.h"
 
 #include <QDir>
 #include <QFile>
@@ -93,13 +94,12 @@ struct Reader {
 
 } // namespace
 
-QString Station::portKey() const
+QString Station::portKey(const QStringList &comLinkDirs) const
 {
-    if (devicePath.isEmpty())
-        return QStringLiteral("COM%1").arg(comNumber);
-    // Two names for one device are one line.
-    const QString real = QFileInfo(devicePath).canonicalFilePath();
-    return real.isEmpty() ? devicePath : real;
+    const QString device = devicePath.isEmpty() ? resolveComDevice(comLinkDirs, comNumber) : devicePath;
+    // Two names for one device are one line: collected side by side they would shut each other out.
+    const QString real = QFileInfo(device).canonicalFilePath();
+    return real.isEmpty() ? device : real;
 }
 
 StationsFile parseStations(const QByteArray &text, const QString &fileName, const QString &baseDir)

@@ -1,6 +1,7 @@
 #pragma once
 
 #include <QString>
+#include <QStringList>
 #include <vector>
 
 namespace ostrand::collect {
@@ -17,8 +18,9 @@ struct Station {
     bool portable = false;
     QString output;       // absolute path of the station's cumulative CSV file
 
-    // Stations sharing this key share a line and are collected one after another.
-    QString portKey() const;
+    // Stations sharing this key share a device and are collected one after another;
+    // COMn is looked up in `comLinkDirs` as the port will be.
+    QString portKey(const QStringList &comLinkDirs) const;
 };
 
 struct StationsFile {
