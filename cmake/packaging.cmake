@@ -34,6 +34,10 @@ set(OSTRAND_DOCDIR ${CMAKE_INSTALL_DATADIR}/doc/ostrand-download)
 install(FILES README.md packaging/copyright ${OSTRAND_PACKAGING_DIR}/changelog.gz
         DESTINATION ${OSTRAND_DOCDIR})
 install(FILES docs/sample/PLOGR2.PDB docs/sample/README.md DESTINATION ${OSTRAND_DOCDIR}/sample)
+# Examples for scheduled collection: the site copies and adapts them, so they are not enabled.
+install(FILES docs/collect.md DESTINATION ${OSTRAND_DOCDIR})
+install(FILES packaging/systemd/ostrand-collect.service packaging/systemd/ostrand-collect.timer
+        DESTINATION ${OSTRAND_DOCDIR}/systemd)
 
 set(CPACK_GENERATOR DEB)
 set(CPACK_PACKAGE_NAME ostrand-download)

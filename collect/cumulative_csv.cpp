@@ -1,0 +1,68 @@
+#include "cumulative_csv.h"
+
+#include <QDir>
+#include <QFileInfo>
+#include <QList>
+#include <QSet>
+
+namespace ostrand::collect {
+namespace {
+
+QList<QByteArray> linesOf(const QByteArray &bytes)
+{
+    QList<QByteArray> lines = bytes.split('\n');
+    if (!lines.isEmpty() && lines.last().isEmpty())
+        lines.removeLast();
+    for (QByteArray &line : lines) {
+        if (line.endsWith('\r'))
+            line.chop(1);
+    }
+    return lines;
+}
+
+QByteArray stampOf(const QByteArray &row)
+{
+    const int comma = row.indexOf(',');
+    return comma < 0 ? row : row.left(comma);
+}
+
+} // namespace
+
+CsvAppend appendRows(const QByteArray &existing, const QByteArray &download)
+{
+    const QList<QByteArray> incoming = linesOf(download);
+    const QList<QByteArray> held = linesOf(existing);
+    CsvAppend result;
+    if (incoming.isEmpty()) {
+        result.bytes = existing;
+        return result;
+    }
+    result.headingsChanged = !held.isEmpty() && held.first() != incoming.first();
+    const bool fresh = held.isEmpty() || result.headingsChanged;
+    result.bytes = fresh ? incoming.first() + "\r\n" : existing;
+    // A file cut short by hand or by another tool still gets whole lines.
+    if (!fresh && !existing.endsWith('\n'))
+        result.bytes += "\r\n";
+    QSet<QByteArray> stamps;
+    for (qsizetype i = fresh ? held.size() : 1; i < held.size(); ++i)
+        stamps.insert(stampOf(held[i]));
+    for (qsizetype i = 1; i < incoming.size(); ++i) {
+        const QByteArray &row = incoming[i];
+        if (stamps.contains(stampOf(row)))
+            continue;
+        stamps.insert(stampOf(row));
+        result.bytes += row + "\r\n";
+        ++result.newRows;
+    }
+    return result;
+}
+
+QString archivedName(const QString &path, const QDateTime &when)
+{
+    const QFileInfo info(path);
+    const QString suffix = info.suffix().isEmpty() ? QString() : u'.' + info.suffix();
+    return info.dir().filePath(info.completeBaseName() + u'-'
+                               + when.toString(QStringLiteral("yyyyMMdd-HHmmss")) + suffix);
+}
+
+} // namespace ostrand::collect

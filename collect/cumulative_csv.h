@@ -1,0 +1,27 @@
+#pragma once
+
+#include <QByteArray>
+#include <QDateTime>
+#include <QString>
+
+namespace ostrand::collect {
+
+// A station's cumulative CSV file once a download's rows are added to it.
+struct CsvAppend {
+    QByteArray bytes;             // the whole new file
+    int newRows = 0;              // rows it gained
+    bool headingsChanged = false; // the old file must be kept aside; `bytes` begins afresh
+};
+
+// Adds the rows of `download` (a heading line and rows, as the output file
+// writer makes them) to `existing` (empty when there is no file yet): rows whose
+// stamp the file already holds are left out, so a download repeated after a
+// failure never doubles them. When the heading lines differ the meter was set
+// up anew and the result is the download alone.
+CsvAppend appendRows(const QByteArray &existing, const QByteArray &download);
+
+// Where a file whose headings no longer match is kept: its name with the
+// time stamp before the suffix (data/north-pump-20260314-031500.csv).
+QString archivedName(const QString &path, const QDateTime &when);
+
+} // namespace ostrand::collect

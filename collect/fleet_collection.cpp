@@ -1,0 +1,67 @@
+#include "fleet_collection.h"
+
+#include <QJsonArray>
+#include <QJsonDocument>
+#include <QJsonObject>
+#include <QMap>
+#include <QThread>
+#include <memory>
+#include <mutex>
+
+namespace ostrand::collect {
+
+std::vector<StationReport> collectFleet(const std::vector<Station> &stations, const CollectOptions &options,
+                                        const std::function<void(const StationReport &)> &finished)
+{
+    std::vector<StationReport> reports(stations.size());
+    QMap<QString, std::vector<size_t>> lines;
+    for (size_t i = 0; i < stations.size(); ++i)
+        lines[stations[i].portKey(options.comLinkDirs)].push_back(i);
+
+    std::mutex reporting;
+    std::vector<std::unique_ptr<QThread>> threads;
+    for (const std::vector<size_t> &line : std::as_const(lines)) {
+        // Each thread builds its own port and waits, so their Qt objects live
+        // and get their events on the thread that uses them.
+        threads.emplace_back(QThread::create([&, line] {
+            PortCollector collector(options);
+            for (const size_t i : line) {
+                StationReport report = collector.collect(stations[i]);
+                const std::lock_guard<std::mutex> lock(reporting);
+                reports[i] = report;
+                if (finished)
+                    finished(report);
+            }
+        }));
+        threads.back()->start();
+    }
+    for (const auto &thread : threads)
+        thread->wait();
+    return reports;
+}
+
+QString reportLine(const StationReport &report)
+{
+    return QStringLiteral("%1: %2, %3 new rows, %4 s")
+        .arg(report.name, report.succeeded ? QStringLiteral("ok") : QStringLiteral("failed"))
+        .arg(report.newRows)
+        .arg(report.seconds, 0, 'f', 1);
+}
+
+QByteArray reportJson(const std::vector<StationReport> &reports)
+{
+    QJsonArray stations;
+    for (const StationReport &report : reports) {
+        stations.append(QJsonObject{
+            {QStringLiteral("name"), report.name},
+            {QStringLiteral("result"), report.succeeded ? QStringLiteral("ok") : QStringLiteral("failed")},
+            {QStringLiteral("newRows"), report.newRows},
+            {QStringLiteral("seconds"), report.seconds},
+            {QStringLiteral("attempts"), report.attempts},
+            {QStringLiteral("errors"), QJsonArray::fromStringList(report.errors)},
+        });
+    }
+    return QJsonDocument(QJsonObject{{QStringLiteral("stations"), stations}}).toJson();
+}
+
+} // namespace ostrand::collect

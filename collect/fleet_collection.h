@@ -1,0 +1,23 @@
+#pragma once
+
+#include "collect/station_collector.h"
+
+#include <QByteArray>
+#include <functional>
+#include <vector>
+
+namespace ostrand::collect {
+
+// Collects every station: one thread per line, the stations of a line one
+// after another in file order. `finished` is called, never by two threads at
+// once, as each station ends. The reports come back in the stations' order.
+std::vector<StationReport> collectFleet(const std::vector<Station> &stations, const CollectOptions &options,
+                                        const std::function<void(const StationReport &)> &finished);
+
+// The line printed for a station: name, result, new rows, seconds.
+QString reportLine(const StationReport &report);
+
+// The reports as a JSON document, error texts included.
+QByteArray reportJson(const std::vector<StationReport> &reports);
+
+} // namespace ostrand::collect

@@ -1,0 +1,40 @@
+#pragma once
+
+#include <QString>
+#include <QStringList>
+#include <vector>
+
+namespace ostrand::collect {
+
+// One meter of the fleet, as its group in the stations file describes it.
+struct Station {
+    QString name;
+    int line = 0;         // of its [name] heading, for messages
+    int comNumber = 1;    // COM1 to COM4, when devicePath is empty
+    QString devicePath;   // the port given as a device path
+    QString baud = QStringLiteral("38400");
+    int slave = 1;
+    QString dial;         // a number to dial through the modem on the port first; empty: direct
+    bool portable = false;
+    QString output;       // absolute path of the station's cumulative CSV file
+
+    // Stations sharing this key share a device and are collected one after another;
+    // COMn is looked up in `comLinkDirs` as the port will be.
+    QString portKey(const QStringList &comLinkDirs) const;
+};
+
+struct StationsFile {
+    std::vector<Station> stations;
+    QString error; // "FILE:LINE: key 'KEY': what is wrong"; empty when the file is sound
+};
+
+// Reads a stations file: one [name] group per station with the keys port,
+// baud, slave, dial, portable and output. Anything it does not understand is
+// an error naming the file, the line and the key, and then no station is
+// returned. A relative output is taken from the stations file's folder, since
+// a scheduler starts us in a folder nobody chose.
+StationsFile readStationsFile(const QString &path);
+// The same from text already read; `fileName` names it in errors, `baseDir` anchors outputs.
+StationsFile parseStations(const QByteArray &text, const QString &fileName, const QString &baseDir);
+
+} // namespace ostrand::collect

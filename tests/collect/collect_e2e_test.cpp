@@ -1,0 +1,109 @@
+#include "cli_run.h"
+#include "metersim_process.h"
+
+#include <QDir>
+#include <QElapsedTimer>
+#include <QJsonArray>
+#include <QJsonDocument>
+#include <QJsonObject>
+#include <QLockFile>
+#include <gtest/gtest.h>
+
+using namespace ostrand::testing;
+
+namespace {
+
+void writeFile(const QString &path, const QByteArray &bytes)
+{
+    QFile file(path);
+    ASSERT_TRUE(file.open(QIODevice::WriteOnly) && file.write(bytes) == bytes.size());
+}
+
+} // namespace
+
+TEST(Collect, aStationsFileWithAMistakeIsRefusedNamingItsLineAndKey)
+{
+    const struct { const char *text, *error; } cases[] = {
+        {"[a]\nport = COM1\noutput = a.csv\ncolour = red\n", ":4: key 'colour'"},
+        {"[a]\noutput = a.csv ; no port\n", ":1: key 'port'"},
+        {"[a]\nport = COM1\n[b]\nport = COM2\noutput = b.csv\n", ":1: key 'output'"},
+        {"[a]\nport = COM1\nbaud = 9601\noutput = a.csv\n", ":3: key 'baud'"},
+        {"[a]\nport = COM1\nslave = 256\noutput = a.csv\n", ":3: key 'slave'"},
+        {"[a]\nport = COM1\noutput = a.csv\n[b]\nport = COM2\noutput = x/../a.csv\n", ":4: key 'output'"},
+    };
+    QTemporaryDir dir;
+    const QString stations = dir.filePath("s.ini");
+    for (const auto &c : cases) {
+        writeFile(stations, c.text);
+        const CliRun run = runCli({"collect", "--stations", stations});
+        EXPECT_EQ(run.exitCode, 64) << c.text;
+        EXPECT_TRUE(run.errors.contains(stations + c.error)) << qPrintable(run.errors);
+    }
+}
+
+// A meter that refuses the confirmation (so it sends its whole log every time), one behind a
+// modem, one still logging and a silent one, each on its own port.
+TEST(Collect, aFleetCollectedAcrossAKilledRunAndTwoMoreHoldsEveryLoggedRowOnce)
+{
+    QTemporaryDir dir;
+    const QString stations = dir.filePath("stations.ini"), out = dir.filePath("out/");
+    const char *names[] = {"plain", "modem", "growing", "silent"};
+    const QStringList extra[] = {{"--baud", "9600", "--refuse-function", "0x62:1"}, {"--modem"}, {"--log-every-seconds", "1"}, {"--silent"}};
+    MeterSimProcess sims[4];
+    QByteArray ini;
+    for (int i = 0; i < 4; ++i) {
+        ASSERT_TRUE(sims[i].start(dir.path(), QStringList{"--start", "2024-01-01 00:15", "--records", "40"} + extra[i], names[i]));
+        ini += QString("[%1]\nport = %1\noutput = out/%1.csv\n%2").arg(names[i], i == 1 ? "dial = 555\n" : "").toUtf8();
+    }
+    writeFile(stations, ini);
+    QDir(dir.path()).mkdir("out");
+    const QByteArray oldHeadings = "Date / Time,Old\r\n1/1/2000 1:00:00 AM,5\r\n";
+    writeFile(out + "growing.csv", oldHeadings);
+    writeFile(out + "silent.csv", "Date / Time,Flow\r\n");
+    {
+        QLockFile earlierRun(stations + ".lock");
+        ASSERT_TRUE(earlierRun.lock());
+        EXPECT_EQ(runCli({"collect", "--stations", stations}).exitCode, 0);
+        EXPECT_EQ(readFileBytes(out + "growing.csv"), oldHeadings);
+    }
+    QProcess killed;
+    killed.start(OSTRAND_CLI, {"collect", "--stations", stations});
+    ASSERT_FALSE(killed.waitForFinished(1500));
+    killed.kill(); // SIGKILL
+    killed.waitForFinished();
+    sims[0].waitFor("ready", 2, 2000); // the simulator takes a fresh line when one is dropped mid-reply
+    runCli({"hangup", "--port", sims[1].linkPath()}); // as a modem does when the port closes (DTR)
+    QList<QByteArray> leftByKill;
+    for (const char *name : {"plain", "modem", "growing"})
+        leftByKill << readFileBytes(out + name + ".csv");
+
+    QElapsedTimer wall;
+    wall.start();
+    const CliRun first = runCli({"collect", "--stations", stations, "--retries", "1", "--retry-pause", "1", "--report", out + "r.json"});
+    EXPECT_EQ(first.exitCode, 6) << qPrintable(first.errors);
+    double sum = 0, wallSeconds = wall.elapsed() / 1000.0;
+    for (const QJsonValue &value : QJsonDocument::fromJson(readFileBytes(out + "r.json"))["stations"].toArray()) {
+        const QJsonObject station = value.toObject();
+        const bool silent = station["name"].toString() == "silent";
+        EXPECT_EQ(station["result"].toString(), silent ? "failed" : "ok");
+        EXPECT_EQ(station["attempts"].toInt(), silent ? 2 : 1) << qPrintable(station["name"].toString());
+        EXPECT_EQ(station["errors"].toArray().size(), silent ? 2 : station["name"].toString() == "plain");
+        sum += station["seconds"].toDouble();
+    }
+    EXPECT_LT(wallSeconds, 0.75 * sum); // the four ports at once, not one after another
+    const CliRun second = runCli({"collect", "--stations", stations, "--only", "plain,modem", "--only", "growing"});
+    EXPECT_EQ(second.exitCode, 0) << qPrintable(second.errors);
+    EXPECT_EQ(second.lines.filter("plain: ok, 0 new rows, ").size(), 1) << qPrintable(second.lines.join('\n'));
+
+    const QString full = dir.filePath("full.csv");
+    ASSERT_EQ(runCli({"download", "--port", sims[2].linkPath(), "--output", full}).exitCode, 0);
+    const QByteArray log = readFileBytes(full);
+    EXPECT_EQ(readFileBytes(out + "plain.csv").count('\n'), 41);
+    EXPECT_EQ(readFileBytes(out + "modem.csv"), readFileBytes(out + "plain.csv"));
+    EXPECT_GT(readFileBytes(out + "growing.csv").size(), readFileBytes(out + "plain.csv").size());
+    for (const QByteArray &file : leftByKill + QList{readFileBytes(out + "plain.csv"), readFileBytes(out + "growing.csv")})
+        EXPECT_TRUE(log.startsWith(file) && (file.isEmpty() || file.endsWith("\r\n"))) << file.constData();
+    const QStringList archived = QDir(out).entryList({"growing-*.csv"});
+    ASSERT_EQ(archived.size(), 1);
+    EXPECT_EQ(readFileBytes(out + archived.first()), oldHeadings);
+}
