@@ -38,7 +38,7 @@ QString MeterLink::failureText(LinkError error) const
     case LinkError::TimedOut: {
         // A port given by its device path (the command line's --port) has no COM number.
         const QString device = link_.port().deviceName();
-        const int number = link_.settings().portNumber;
+        const int number = link_.port().namedByDevice() ? 0 : link_.settings().portNumber;
         QString where = number > 0 ? QStringLiteral("COM%1").arg(number) : device;
         if (number > 0 && !device.isEmpty())
             where += QStringLiteral(" (%1)").arg(device);

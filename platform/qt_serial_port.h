@@ -19,6 +19,7 @@ public:
 
     // Opens this device whatever COM number is asked for (a tool given a device path).
     void setDeviceOverride(const QString &device) { deviceOverride_ = device; }
+    bool namedByDevice() const override { return !deviceOverride_.isEmpty(); }
 
     // Opens COMn at `baudText` baud, 8N1; true at once when already open. The
     // device is taken by its real path, whatever link or name led to it, and

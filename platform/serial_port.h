@@ -33,6 +33,9 @@ public:
     virtual QString errorString() const = 0;
     // The system's device behind the port last opened ("/dev/ttyUSB0"); empty when unknown.
     virtual QString deviceName() const { return QString(); }
+    // Whether the user named the device itself rather than a COM number, so messages
+    // name the port as the user did.
+    virtual bool namedByDevice() const { return false; }
     // Whether COM `portNumber` now leads to another device than the open one
     // (its link was pointed elsewhere, or an adapter came back under it).
     virtual bool leadsElsewhere(int portNumber) const

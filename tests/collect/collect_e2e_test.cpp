@@ -88,6 +88,9 @@ TEST(Collect, aFleetCollectedAcrossAKilledRunAndTwoMoreHoldsEveryLoggedRowOnce)
         EXPECT_EQ(station["result"].toString(), silent ? "failed" : "ok");
         EXPECT_EQ(station["attempts"].toInt(), silent ? 2 : 1) << qPrintable(station["name"].toString());
         EXPECT_EQ(station["errors"].toArray().size(), silent ? 2 : station["name"].toString() == "plain");
+        // A port given by its device is named by it, never as a COM port it is not.
+        EXPECT_TRUE(!silent || station["errors"][0].toString().contains("No answer from address 1 on /dev/"))
+            << qPrintable(station["errors"][0].toString());
         sum += station["seconds"].toDouble();
     }
     EXPECT_LT(wallSeconds, 0.75 * sum); // the four ports at once, not one after another

@@ -240,6 +240,10 @@ TEST_F(EndToEnd, aSilentMeterEndsInTheErrorWhileTheWindowStaysResponsive)
     EXPECT_GT(ticks, static_cast<int>(seconds * 10 * 0.8)) << "the window was not served while waiting";
     EXPECT_EQ(readFileBytes(dir.filePath(QStringLiteral("Logdata.csv"))), kPrevious);
     EXPECT_EQ(sim.confirmations(), 0);
+    const QString device = QFileInfo(sim.linkPath()).canonicalFilePath();
+    EXPECT_EQ(control<QLabel>("LastError")->text(),
+              "Last error: No answer from address 1 on COM1 (" + device +
+                  ") at 38400 baud within 30 s: check the cable, the baud rate and the address");
 }
 
 TEST_F(EndToEnd, theMetersShowTheirLinesTakeKeysAndThePortableKeepsPollingThroughADownload)
