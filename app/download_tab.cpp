@@ -258,7 +258,7 @@ void DownloadTab::runSerialDownload(bool sinceLastTime)
     if (downloadRunning_ || palm_->busy())
         return;
     if (!sources_.settingsTab.slaveIdValid()) {
-        statusLabel_->setText(kSlaveIdRefused);
+        setStatus(kSlaveIdRefused);
         return;
     }
     if (sources_.link.isBusy()) {
@@ -272,7 +272,7 @@ void DownloadTab::runSerialDownload(bool sinceLastTime)
         MeterLink::Hold hold(sources_.link);
         // The grid is one: a Palm conversion cannot start inside this download either.
         PalmJobGuard gridInUse(palm_->jobLock());
-        statusLabel_->setText(sinceLastTime ? QStringLiteral("Last Time Downloading")
+        setStatus(sinceLastTime ? QStringLiteral("Last Time Downloading")
                                             : QStringLiteral("Downloading"));
         setOperationRunning(true);
         clearMeterBoxes();
