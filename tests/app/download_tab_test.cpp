@@ -9,6 +9,7 @@
 #include <QLabel>
 #include <QLineEdit>
 #include <QProgressBar>
+#include <QSpinBox>
 #include <QStatusBar>
 #include <QTabWidget>
 #include <QTableView>
@@ -114,6 +115,16 @@ TEST_F(DownloadTabTest, aPortAndSpeedChosenWhileOpenAreWhatTheNextDownloadOpensA
     control<QTabWidget>("SSTab1")->setCurrentIndex(6);
     const QAbstractItemModel *frames = control<QTableView>("monitorTable")->model();
     EXPECT_EQ(frames->index(frames->rowCount() - 1, FrameMonitor::ReadingColumn).data().toString(), "port would not open");
+}
+
+TEST_F(DownloadTabTest, theReplyTimeChosenForASlowLineLetsEachRequestGoOutOnce)
+{
+    meter.replyDelayMs = 1200; // past the meter's own resend intervals
+    control<QSpinBox>("ReplyTimeout")->setValue(1500);
+    click("Command2");
+    EXPECT_EQ(status(), "Finished. Data in File");
+    for (std::size_t i = 1; i < port_.sends().size(); ++i)
+        EXPECT_NE(port_.sends()[i].bytes, port_.sends()[i - 1].bytes) << "sent again at " << i;
 }
 
 #include "download_tab_test.moc"

@@ -91,6 +91,7 @@ public:
     };
     std::vector<BlockRead> blockReads;
     int confirmations = 0;
+    int replyDelayMs = 5;
     // Runs as each request reaches the meter, before it answers (to pull the adapter, say).
     std::function<void(const QByteArray &request)> onRequest;
 
@@ -129,7 +130,7 @@ private:
         } else if (function == 0x62) {
             ++confirmations;
         }
-        p.deliver(appendCrc(reply), 5);
+        p.deliver(appendCrc(reply), replyDelayMs);
     }
 
     FakeSerialPort &port_;
