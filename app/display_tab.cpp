@@ -60,8 +60,8 @@ DisplayTab::DisplayTab(MeterLink &link, QWidget *parent)
     }
     meterTypeGroup_->button(0)->setChecked(true);
     connect(meterTypeGroup_, &QButtonGroup::idClicked, this, &DisplayTab::onMeterTypeClicked);
-    auto *beginButton = beginButton_ = named(new QPushButton(QStringLiteral("&Begin")), QStringLiteral("Command9"));
-    types->addWidget(beginButton);
+    beginButton_ = named(new QPushButton(QStringLiteral("&Begin")), QStringLiteral("Command9"));
+    types->addWidget(beginButton_);
     types->addStretch(1);
 
     // The meter's four-line panel: fixed pitch, so columns line up as on the meter.
@@ -138,7 +138,7 @@ DisplayTab::DisplayTab(MeterLink &link, QWidget *parent)
     connect(textTimer_, &QTimer::timeout, this, &DisplayTab::onTextTimer);
     connect(blockTimer_, &QTimer::timeout, this, &DisplayTab::onBlockTimer);
     connect(portableTimer_, &QTimer::timeout, this, &DisplayTab::onBlockTimer);
-    connect(beginButton, &QPushButton::clicked, this, &DisplayTab::onBeginClicked);
+    connect(beginButton_, &QPushButton::clicked, this, &DisplayTab::onBeginClicked);
 
     auto *middle = new QVBoxLayout;
     middle->addWidget(panelFrame);
@@ -157,7 +157,7 @@ DisplayTab::DisplayTab(MeterLink &link, QWidget *parent)
     QList<QWidget *> order;
     for (QAbstractButton *type : meterTypeGroup_->buttons())
         order << type;
-    order << beginButton;
+    order << beginButton_;
     order.append({unitLists_.begin(), unitLists_.end()});
     order.append(keypadFrame_->findChildren<QWidget *>(Qt::FindDirectChildrenOnly));
     order.append({lineBoxes_.begin(), lineBoxes_.end()});
@@ -187,13 +187,7 @@ bool DisplayTab::polling() const
 
 void DisplayTab::showPollingState()
 {
-    const QString stop = QStringLiteral("&Stop");
-    if (polling() && beginButton_->text() != stop) {
-        beginCaption_ = beginButton_->text();
-        beginButton_->setText(stop);
-    } else if (!polling() && beginButton_->text() == stop) {
-        beginButton_->setText(beginCaption_);
-    }
+    beginButton_->setText(polling() ? QStringLiteral("&Stop") : QStringLiteral("&Begin"));
 }
 
 void DisplayTab::stopPolling()

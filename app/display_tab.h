@@ -60,7 +60,6 @@ private:
     int ticks_ = 0;
     int lastAnsweredTick_ = 0;
     QPushButton *beginButton_ = nullptr;
-    QString beginCaption_;
     QGroupBox *keypadFrame_ = nullptr;
     // Flow units, total units, flow format, velocity units.
     std::array<QGroupBox *, 4> unitFrames_{};

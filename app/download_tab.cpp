@@ -34,6 +34,9 @@
 namespace ostrand {
 namespace {
 
+// The button turns to Stop while an operation runs, and back.
+const QString kDownloadCaption = QStringLiteral("&Download Data");
+
 const QString kSlaveIdRefused =
     QStringLiteral("Slave ID out of range (0 to 255): nothing downloaded");
 
@@ -90,7 +93,7 @@ DownloadTab::DownloadTab(DownloadSources sources, QWidget *parent)
     sinceLastTimeButton_ =
         named(new QPushButton(QStringLiteral("Since &Last Time")), QStringLiteral("Command7"));
     downloadButton_ =
-        named(new QPushButton(QStringLiteral("&Download Data")), QStringLiteral("Command2"));
+        named(new QPushButton(kDownloadCaption), QStringLiteral("Command2"));
     palmModeBox_ = named(new TwoStateByHandCheckBox(QStringLiteral("&Use Palm DataBase")),
                          QStringLiteral("Check1"));
     idListButton_ =
@@ -136,18 +139,18 @@ DownloadTab::DownloadTab(DownloadSources sources, QWidget *parent)
         named(new QLabel(QStringLiteral("Store Records into File")), QStringLiteral("Label2"));
     fileNameBox_ = named(new PathLineEdit(outputFile_), QStringLiteral("Text2"));
     fileNameBox_->setToolTip(QDir::toNativeSeparators(inProgramDir(outputFile_)));
-    auto *changeFileButton = changeFileButton_ =
+    changeFileButton_ =
         named(new QPushButton(QStringLiteral("&Change Filename")), QStringLiteral("Command3"));
     auto *file = new QGridLayout(fileFrame);
     file->addWidget(fileLabel, 0, 0);
     file->addWidget(fileNameBox_, 1, 0);
-    file->addWidget(changeFileButton, 1, 1);
+    file->addWidget(changeFileButton_, 1, 1);
     connect(fileNameBox_, &QLineEdit::textChanged, this,
             [this](const QString &text) {
                 outputFile_ = text;
                 fileNameBox_->setToolTip(QDir::toNativeSeparators(inProgramDir(text)));
             });
-    connect(changeFileButton, &QPushButton::clicked, this, &DownloadTab::onChangeFileClicked);
+    connect(changeFileButton_, &QPushButton::clicked, this, &DownloadTab::onChangeFileClicked);
 
     auto addCountRow = [](QGridLayout *grid, int index, const QString &caption, int row) {
         auto *label = named(new QLabel(caption), elementName("Label3", index));
@@ -185,7 +188,7 @@ DownloadTab::DownloadTab(DownloadSources sources, QWidget *parent)
     // every frame is in the tab: a tab order joins only widgets of one window.
     QList<QWidget *> order{downloadButton_, sinceLastTimeButton_, portableBox_, palmModeBox_,
                            idListButton_,   idList_,              showInFolderButton_,
-                           fileNameBox_,    changeFileButton,     recordsAvailableBox_,
+                           fileNameBox_,    changeFileButton_,    recordsAvailableBox_,
                            recordsUsedBox_};
     order.append({channelBoxes_.begin(), channelBoxes_.end()});
     chainTabOrder(order);
@@ -226,9 +229,7 @@ void DownloadTab::setOperationRunning(bool running)
         return;
     operationRunning_ = running;
     stopRequested_ = false;
-    if (running)
-        downloadCaption_ = downloadButton_->text();
-    downloadButton_->setText(running ? QStringLiteral("&Stop") : downloadCaption_);
+    downloadButton_->setText(running ? QStringLiteral("&Stop") : kDownloadCaption);
     downloadButton_->setEnabled(true);
     for (QWidget *control : std::initializer_list<QWidget *>{
              sinceLastTimeButton_, changeFileButton_, fileNameBox_, palmModeBox_, idListButton_, idList_})
@@ -272,8 +273,7 @@ void DownloadTab::runSerialDownload(bool sinceLastTime)
         MeterLink::Hold hold(sources_.link);
         // The grid is one: a Palm conversion cannot start inside this download either.
         PalmJobGuard gridInUse(palm_->jobLock());
-        setStatus(sinceLastTime ? QStringLiteral("Last Time Downloading")
-                                            : QStringLiteral("Downloading"));
+        setStatus(sinceLastTime ? QStringLiteral("Last Time Downloading") : QStringLiteral("Downloading"));
         setOperationRunning(true);
         clearMeterBoxes();
         sources_.results.clear();

@@ -109,7 +109,6 @@ private:
     bool downloadRunning_ = false;
     bool operationRunning_ = false;
     bool stopRequested_ = false;
-    QString downloadCaption_;
 
     QCheckBox *portableBox_ = nullptr;
     QPushButton *sinceLastTimeButton_ = nullptr;

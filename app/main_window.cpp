@@ -265,11 +265,16 @@ void MainWindow::onOperationRunningChanged(bool running)
         exitNow();
 }
 
-void MainWindow::exitNow()
+void MainWindow::releaseForExit()
 {
     saveSettingsOnce();
     displayTab_->stopPolling();
     serial_.closePort();
+}
+
+void MainWindow::exitNow()
+{
+    releaseForExit();
     hide();
     if (exitHandler_)
         exitHandler_();
@@ -281,9 +286,7 @@ void MainWindow::closeEvent(QCloseEvent *event)
         event->ignore();
         return;
     }
-    saveSettingsOnce();
-    displayTab_->stopPolling();
-    serial_.closePort();
+    releaseForExit();
     event->accept();
 }
 

@@ -76,6 +76,8 @@ private:
     // asked to stop (if the user agreed) and the end follows when it has.
     bool readyToExit();
     void onOperationRunningChanged(bool running);
+    // Saves the settings once, stops the display polls and lets the port go.
+    void releaseForExit();
     void exitNow();
     void showLinkState();
 

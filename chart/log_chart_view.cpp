@@ -5,12 +5,12 @@
 
 #include <QCategoryAxis>
 #include <QChart>
+#include <QDateTime>
 #include <QGraphicsLayout>
 #include <QHBoxLayout>
 #include <QLabel>
 #include <QLegend>
 #include <QLegendMarker>
-#include <QDateTime>
 #include <QLineSeries>
 #include <QPixmap>
 #include <QPushButton>
@@ -90,7 +90,7 @@ QString axisTitle(const QString &name, const QStringList &units)
     return units.isEmpty() ? name : name + QStringLiteral(" (") + units.join(QStringLiteral(", ")) + ')';
 }
 
-QString stampText(double x, const char *format)
+QString timeText(double x, const char *format)
 {
     return QDateTime::fromMSecsSinceEpoch(qint64(std::llround(x)), Qt::UTC)
         .toString(QLatin1String(format));
@@ -173,7 +173,6 @@ void LogChartView::buildChart()
     valueAxis_->setLabelFormat(QStringLiteral("%.10g"));
     totalAxis_ = new QValueAxis;
     totalAxis_->setLabelFormat(QStringLiteral("%.10g"));
-
     totalAxis_->setGridLineVisible(false);
     // Ticks at round values however the view is zoomed; the interval is set
     // before the type, as a dynamic axis with no interval never ends laying out.
@@ -323,7 +322,7 @@ void LogChartView::showReadout(const DrawnChannel &channel, const QPointF &at)
         (next != points.begin() && at.x() - (next - 1)->x() < next->x() - at.x()))
         --next;
     readout_->setText(QStringLiteral("%1  %2 = %3")
-                          .arg(stampText(next->x(), "M/d/yyyy h:mm:ss AP"), channel.label)
+                          .arg(timeText(next->x(), "M/d/yyyy h:mm:ss AP"), channel.label)
                           .arg(next->y(), 0, 'g', 10));
 }
 
@@ -355,8 +354,8 @@ void LogChartView::updateTitles()
     chart_->setTitle(names.isEmpty() ? QString()
                                      : QStringLiteral("%1 · %2 to %3")
                                            .arg(names.join(QStringLiteral(", ")),
-                                                stampText(timeAxis_->min(), "M/d/yyyy h:mm AP"),
-                                                stampText(timeAxis_->max(), "M/d/yyyy h:mm AP")));
+                                                timeText(timeAxis_->min(), "M/d/yyyy h:mm AP"),
+                                                timeText(timeAxis_->max(), "M/d/yyyy h:mm AP")));
 }
 
 void LogChartView::onSaveClicked()
