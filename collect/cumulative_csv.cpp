@@ -3,7 +3,7 @@
 #include <QDir>
 #include <QFileInfo>
 #include <QList>
-#include <QSet>
+#include <QHash>
 
 namespace ostrand::collect {
 namespace {
@@ -20,15 +20,9 @@ QList<QByteArray> linesOf(const QByteArray &bytes)
     return lines;
 }
 
-QByteArray stampOf(const QByteArray &row)
-{
-    const int comma = row.indexOf(',');
-    return comma < 0 ? row : row.left(comma);
-}
-
 } // namespace
 
-CsvAppend appendRows(const QByteArray &existing, const QByteArray &download)
+CsvAppend appendRows(const QByteArray &existing, const QByteArray &download, Overlap overlap)
 {
     const QList<QByteArray> incoming = linesOf(download);
     const QList<QByteArray> held = linesOf(existing);
@@ -43,14 +37,17 @@ CsvAppend appendRows(const QByteArray &existing, const QByteArray &download)
     // A file cut short by hand or by another tool still gets whole lines.
     if (!fresh && !existing.endsWith('\n'))
         result.bytes += "\r\n";
-    QSet<QByteArray> stamps;
-    for (qsizetype i = fresh ? held.size() : 1; i < held.size(); ++i)
-        stamps.insert(stampOf(held[i]));
+    QHash<QByteArray, int> heldRows;
+    if (!fresh && overlap == Overlap::RowsEqualToHeldOnes) {
+        for (qsizetype i = 1; i < held.size(); ++i)
+            ++heldRows[held[i]];
+    }
     for (qsizetype i = 1; i < incoming.size(); ++i) {
         const QByteArray &row = incoming[i];
-        if (stamps.contains(stampOf(row)))
+        if (const auto it = heldRows.find(row); it != heldRows.end() && it.value() > 0) {
+            --it.value();
             continue;
-        stamps.insert(stampOf(row));
+        }
         result.bytes += row + "\r\n";
         ++result.newRows;
     }

@@ -58,6 +58,7 @@ QByteArray reportJson(const std::vector<StationReport> &reports)
             {QStringLiteral("newRows"), report.newRows},
             {QStringLiteral("seconds"), report.seconds},
             {QStringLiteral("attempts"), report.attempts},
+            {QStringLiteral("recordsMaybeLost"), report.recordsMaybeLost},
             {QStringLiteral("errors"), QJsonArray::fromStringList(report.errors)},
         });
     }

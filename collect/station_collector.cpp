@@ -1,5 +1,6 @@
 #include "station_collector.h"
 
+#include "collect/collection_cursor.h"
 #include "collect/cumulative_csv.h"
 #include "download/download_display.h"
 #include "download/download_engine.h"
@@ -106,6 +107,29 @@ bool PortCollector::attempt(const Station &station, StationReport &report, bool 
     return report.succeeded;
 }
 
+namespace {
+
+QString addressText(const LogAddress &a)
+{
+    return QString::asprintf("%02X %02X %02X", a.bank, a.page, a.offset);
+}
+
+// What the report says when the cursor could not be used.
+QString cursorWarning(const DownloadEngine &engine, const LogCursor &cursor)
+{
+    if (engine.cursorCheck() == CursorCheck::OutsideLog)
+        return QStringLiteral("the meter's log no longer holds the last record collected (at %1): it was "
+                              "overwritten or the meter was reset; the whole log was collected, and up to %2 "
+                              "records logged after that one may have been lost")
+            .arg(addressText(cursor.address))
+            .arg(engine.slotsPastCursor());
+    return QStringLiteral("another record stands where the last record collected was (at %1): the meter was "
+                          "reset or its log overwritten; the whole log was collected")
+        .arg(addressText(cursor.address));
+}
+
+} // namespace
+
 bool PortCollector::download(const Station &station, StationReport &report, bool *retryable)
 {
     QuietDisplay display;
@@ -114,15 +138,42 @@ bool PortCollector::download(const Station &station, StationReport &report, bool
         report.errors << display.failure();
         return false;
     }
+    const auto fileError = [&](const QString &why) {
+        report.errors << QStringLiteral("Error putting into file!! (%1)").arg(why);
+        return false;
+    };
+    const bool exists = QFileInfo::exists(station.output);
+    QByteArray existing;
+    std::optional<CursorState> state;
+    const QString cursorPath = cursorFilePath(station.output);
+    if (exists) {
+        QFile file(station.output);
+        if (!file.open(QIODevice::ReadOnly))
+            return fileError(QStringLiteral("%1: %2").arg(station.output, file.errorString()));
+        existing = file.readAll();
+        if (QFile cursorFile(cursorPath); cursorFile.exists()) {
+            if (!cursorFile.open(QIODevice::ReadOnly))
+                return fileError(QStringLiteral("%1: %2").arg(cursorPath, cursorFile.errorString()));
+            state = parseCursorState(cursorFile.read(4096));
+            // Guessing where the last run stopped could store rows twice or skip them.
+            if (!state) {
+                *retryable = false;
+                return fileError(QStringLiteral("%1 is damaged: remove it to collect the whole log again, "
+                                                "rows the output already holds then being left out")
+                                     .arg(cursorPath));
+            }
+        }
+    }
+    // Without the output the rows went elsewhere: the whole log is wanted.
+    const std::optional<LogCursor> cursor = state ? cursorForOutput(*state, existing) : std::nullopt;
+
     ResultsGrid grid;
-    GridState state;
-    DownloadEngine engine(line_->link, grid, state, display);
+    GridState gridState;
+    DownloadEngine engine(line_->link, grid, gridState, display);
     DownloadOptions options;
     options.slave = station.slave;
     options.portableMeter = station.portable;
-    // Without the file the meter's earlier downloads went elsewhere: all of it is wanted.
-    const bool exists = QFileInfo::exists(station.output);
-    options.sinceLastTime = exists;
+    options.resumeAfter = cursor;
     const DownloadResult result = engine.downloadLog(options);
     if (result == DownloadResult::NoRecords)
         return true;
@@ -131,29 +182,34 @@ bool PortCollector::download(const Station &station, StationReport &report, bool
         report.errors << display.failure();
         return false;
     }
-
-    QByteArray existing;
-    if (exists) {
-        QFile file(station.output);
-        if (!file.open(QIODevice::ReadOnly)) {
-            report.errors << QStringLiteral("Error putting into file!! (%1: %2)").arg(station.output, file.errorString());
-            return false;
-        }
-        existing = file.readAll();
+    if (cursor && engine.cursorCheck() != CursorCheck::Used) {
+        report.errors << cursorWarning(engine, *cursor);
+        report.recordsMaybeLost = engine.slotsPastCursor();
     }
-    const CsvAppend added = appendRows(existing, outputFileBytes(grid, state));
+
+    // Past a cursor every row is new; only a file from before cursors were kept
+    // may hold the log's first rows already.
+    const Overlap overlap = exists && !state ? Overlap::RowsEqualToHeldOnes : Overlap::None;
+    const CsvAppend added = appendRows(existing, outputFileBytes(grid, gridState), overlap);
+    const LogCursor newCursor = engine.lastRecord().isSet() ? engine.lastRecord() : cursor.value_or(LogCursor{});
+    const bool outputChanges = !exists || added.newRows > 0 || added.headingsChanged;
+    const bool cursorMoves = newCursor.isSet() && (!cursor || cursor->address != newCursor.address
+                                                   || cursor->record != newCursor.record);
     QString error;
+    if (newCursor.isSet() && (outputChanges || cursorMoves)) {
+        const QByteArray written = outputChanges ? added.bytes : existing;
+        const CursorState next{newCursor, outputDigest(written), cursor.value_or(LogCursor{}),
+                               exists ? outputDigest(existing) : QByteArray()};
+        if (!saveFile(cursorPath, cursorStateText(next), &error))
+            return fileError(error);
+    }
     // The old file is copied aside, not moved: killed in between, the next run
     // finds it where it was and sets it aside again.
-    const bool saved =
-        (!added.headingsChanged
-         || saveFile(archivedName(station.output, QDateTime::currentDateTime()), existing, &error))
-        && (exists && added.newRows == 0 && !added.headingsChanged ? true
-                                                                    : saveFile(station.output, added.bytes, &error));
-    if (!saved) {
-        report.errors << QStringLiteral("Error putting into file!! (%1)").arg(error);
-        return false;
-    }
+    const bool saved = (!added.headingsChanged
+                        || saveFile(archivedName(station.output, QDateTime::currentDateTime()), existing, &error))
+                       && (!outputChanges || saveFile(station.output, added.bytes, &error));
+    if (!saved)
+        return fileError(error);
     report.newRows = added.newRows;
     // Only now that the rows are on disk may the meter forget them.
     display.details.clear();

@@ -13,6 +13,7 @@ struct StationReport {
     bool succeeded = false;
     int newRows = 0;
     int attempts = 0;
+    int recordsMaybeLost = 0; // the log was overwritten past what was collected last
     double seconds = 0;
     QStringList errors; // why each failed attempt failed, and warnings of a good one
 };

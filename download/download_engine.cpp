@@ -1,13 +1,12 @@
 #include "download_engine.h"
 
+#include "download/channel_name.h"
 #include "download/download_display.h"
 #include "download/grid_headings.h"
 #include "download/log_decoder.h"
-#include "download/channel_name.h"
-#include "download/meter_float.h"
 #include "download/results_grid.h"
-#include "link/meter_link.h"
 
+#include <algorithm>
 #include <cmath>
 
 namespace ostrand {
@@ -20,27 +19,7 @@ constexpr int kChannelSetupWords = 100;
 constexpr int kLabelOffset = 64; // characters 65 to 96 of the setup block
 constexpr int kLabelLength = 32;
 constexpr int kBlockBytes = 256;
-
-quint8 at(const QByteArray &bytes, int index)
-{
-    return index < bytes.size() ? static_cast<quint8>(bytes[index]) : 0;
-}
-
-QString countText(const QByteArray &bytes, int first)
-{
-    const double value = decodeMeterFloat(at(bytes, first), at(bytes, first + 1), at(bytes, first + 2),
-                                          at(bytes, first + 3));
-    if (value > 65536 || value < -65536)
-        return QStringLiteral("Error");
-    return QString::number(static_cast<qint64>(std::floor(value)));
-}
-
-LogAddress startPointerIn(const QByteArray &registers, bool portable)
-{
-    // The portable meter puts everything one byte earlier.
-    const int shift = portable ? 0 : 1;
-    return LogAddress{at(registers, shift), at(registers, shift + 1), at(registers, shift + 2)};
-}
+constexpr int kRecordBytes = 8;
 
 } // namespace
 
@@ -59,97 +38,148 @@ void DownloadEngine::yield()
     link_.serial().yield();
 }
 
-bool DownloadEngine::readPointers(const DownloadOptions &options, LogAddress &start, LogAddress &countFrom,
-                                  LogAddress &end)
+QString DownloadEngine::failureText(LinkError error) const
 {
-    if (options.sinceLastTime) {
+    return link_.failureText(error, QStringLiteral("the download"));
+}
+
+DownloadResult DownloadEngine::readStartPointers(LogAddress &readFrom, LogAddress &countFrom)
+{
+    const auto unreadable = [&] { return stopRequested() ? DownloadResult::Stopped : DownloadResult::PointersUnreadable; };
+    if (options_.sinceLastTime && !options_.resumeAfter) {
         // Without the pointer there is no start: reading from address zero
         // would download memory that is not log at all.
-        const auto pointer = link_.readLastDownloadPointer(options.slave);
+        const auto pointer = link_.readLastDownloadPointer(options_.slave);
         if (!pointer) {
-            display_.showDetail(link_.failureText(pointer.error()));
-            return false;
+            display_.showDetail(failureText(pointer.error()));
+            return unreadable();
         }
         const QByteArray &p = *pointer;
         // Reading starts at the record after the pointer, but the byte count
         // runs from the pointer itself: a meter with nothing new since its
         // last confirmed download then has pointer and end equal.
-        countFrom = LogAddress{at(p, 0), at(p, 1), at(p, 2)};
-        start = advancedBy(countFrom, 8);
+        countFrom = LogAddress{static_cast<quint8>(p.at(0)), static_cast<quint8>(p.at(1)),
+                               static_cast<quint8>(p.at(2))};
+        readFrom = advancedBy(countFrom, kRecordBytes);
+        if (!isInLogArea(countFrom))
+            return DownloadResult::PointersUnreadable;
     }
     if (stopRequested())
-        return false;
-    const auto registers = link_.readHoldingRegisters(options.slave, kPointerRegister, kPointerRegisterCount);
+        return DownloadResult::Stopped;
+    const auto registers = link_.readHoldingRegisters(options_.slave, kPointerRegister, kPointerRegisterCount);
     if (!registers) {
-        display_.showDetail(link_.failureText(registers.error()));
-        return false;
+        display_.showDetail(failureText(registers.error()));
+        return unreadable();
     }
+    pointers_ = parseLogPointers(*registers, options_.portableMeter);
+    if (!pointers_.inLogArea())
+        return DownloadResult::PointersUnreadable;
+    knownEnd_ = pointers_.end;
+    if (options_.resumeAfter) {
+        const DownloadResult checked = checkCursor(*options_.resumeAfter);
+        if (checked != DownloadResult::Complete)
+            return checked;
+    }
+    if (cursorCheck_ == CursorCheck::Used) {
+        countFrom = options_.resumeAfter->address;
+        readFrom = advancedBy(countFrom, kRecordBytes);
+        lastRecord_ = *options_.resumeAfter;
+        if (readFrom == knownEnd_)
+            return DownloadResult::NoRecords;
+    } else if (!options_.sinceLastTime || options_.resumeAfter) {
+        readFrom = pointers_.start;
+        countFrom = readFrom;
+    }
+    return stopRequested() ? DownloadResult::Stopped : DownloadResult::Complete;
+}
 
-    pointerRegisters_ = *registers;
-    const QByteArray &d = pointerRegisters_;
-    meterStart_ = startPointerIn(d, options.portableMeter);
-    if (!options.sinceLastTime) {
-        start = meterStart_;
-        countFrom = start;
+DownloadResult DownloadEngine::checkCursor(const LogCursor &cursor)
+{
+    // The cursor's record lies below the end pointer, at or after the start.
+    const bool inLog = isInLogArea(cursor.address) && cursor.address != pointers_.end
+                       && liesBetween(cursor.address, pointers_.start, pointers_.end);
+    if (!inLog) {
+        cursorCheck_ = CursorCheck::OutsideLog;
+        // Round the ring from the record after the cursor to the start: slots
+        // the meter wrote over (or, after a reset, never wrote) since.
+        if (isInLogArea(cursor.address))
+            slotsPastCursor_ = logDistance(advancedBy(cursor.address, kRecordBytes), pointers_.start) / kRecordBytes;
+        return DownloadResult::Complete;
     }
-    const int shift = options.portableMeter ? 0 : 1;
-    end = LogAddress{at(d, shift + 4), at(d, shift + 5), at(d, shift + 6)};
-    // Pointers outside the log (a wrong layout chosen, a garbled reply that
-    // passed its CRC) would send the reads through unrelated memory.
-    return isInLogArea(start) && isInLogArea(countFrom) && isInLogArea(end);
+    // Unread, the record proves nothing either way; taking the whole log
+    // then would store every reading a second time.
+    const auto record = readBlock(cursor.address, kRecordBytes / 2, kBlockAttempts);
+    if (!record) {
+        if (!isRefusal(record.error()) && silentBlockReads_ < kSilentBlockReads)
+            display_.showDetail(failureText(record.error()));
+        return stopRequested() ? DownloadResult::Stopped : DownloadResult::BlockFailed;
+    }
+    cursorCheck_ = *record == cursor.record ? CursorCheck::Used : CursorCheck::RecordChanged;
+    return DownloadResult::Complete;
 }
 
 DownloadResult DownloadEngine::downloadLog(const DownloadOptions &options)
 {
-    // One operation: a slow path learnt on the first exchanges holds for the rest.
-    const MeterLink::Hold hold(link_);
+    // One operation: a slow path learnt on the first exchanges holds for the
+    // rest, and so does the device the first exchange opened.
+    operation_.reset();
+    operation_.emplace(link_);
     options_ = options;
-    display_.setProgress(0);
-    LogAddress start;
-    LogAddress countFrom;
-    LogAddress end;
-    if (!readPointers(options, start, countFrom, end))
-        return stopRequested() ? DownloadResult::Stopped : DownloadResult::PointersUnreadable;
-    if (stopRequested())
-        return DownloadResult::Stopped;
-    // Opens before this point belong to the start; a later one means the line
-    // went away and came back, perhaps with another meter on it.
-    checkedOpens_ = link_.serial().openCount();
+    lastBlock_.reset();
+    lastRecord_ = {};
+    cursorCheck_ = CursorCheck::NotGiven;
+    slotsPastCursor_ = 0;
+    blockAnswered_ = false;
+    silentBlockReads_ = 0;
+    withholdConfirmation_ = false;
+    const DownloadResult result = [&] {
+        display_.setProgress(0);
+        LogAddress readFrom;
+        LogAddress countFrom;
+        if (const DownloadResult started = readStartPointers(readFrom, countFrom);
+            started != DownloadResult::Complete)
+            return started;
+        // Opens before this point belong to the start; a later one means the line
+        // went away and came back, perhaps with another meter on it.
+        checkedOpens_ = link_.serial().openCount();
 
-    const std::int32_t byteCount = logByteCount(countFrom, end);
-    if (byteCount == 0)
-        return DownloadResult::NoRecords;
+        const std::int32_t byteCount = logByteCount(countFrom, knownEnd_);
+        if (byteCount == 0)
+            return DownloadResult::NoRecords;
 
-    const QByteArray &d = pointerRegisters_;
-    const int shift = options.portableMeter ? 0 : 1;
-    display_.setRecordsUsed(countText(d, shift + 7));
-    display_.setRecordsAvailable(countText(d, shift + 11));
-    yield();
+        display_.setRecordsUsed(pointers_.recordsUsedText());
+        display_.setRecordsAvailable(pointers_.recordsAvailableText());
+        yield();
 
-    for (int k = 1; k <= 8; ++k)
-        display_.setChannelLabel(k, QString());
-    labels_ = {};
-    setUpGridHeadings(grid_);
-    state_.lastGridRow = 1;
-    state_.lastRowStamp = RowStamp{};
+        for (int k = 1; k <= 8; ++k)
+            display_.setChannelLabel(k, QString());
+        labels_ = {};
+        setUpGridHeadings(grid_);
+        state_.lastGridRow = 1;
+        state_.lastRowStamp = RowStamp{};
 
-    meterLabels_ = {};
-    if (!readChannelLabels(options.slave, meterLabels_))
-        return stopRequested() ? DownloadResult::Stopped : DownloadResult::ChannelLabelsUnreadable;
-    // Labels read across a reopen may come from two meters: they are checked
-    // before they become the file's headings.
-    if (const DownloadResult same = checkSameMeter(); same != DownloadResult::Complete)
-        return same;
-    takeChannelLabels(meterLabels_);
-    setUpChannelHeadings(grid_, state_, labels_);
-    yield();
+        meterLabels_ = {};
+        if (!readChannelLabels(meterLabels_))
+            return stopRequested() ? DownloadResult::Stopped : DownloadResult::ChannelLabelsUnreadable;
+        // Labels read across a reopen may come from two meters: they are checked
+        // before they become the file's headings.
+        if (const DownloadResult same = checkSameMeter(); same != DownloadResult::Complete)
+            return same;
+        takeChannelLabels(meterLabels_);
+        setUpChannelHeadings(grid_, state_, labels_);
+        yield();
 
-    display_.setStatus(options.sinceLastTime ? QStringLiteral("Since Last Time Download")
-                                             : QStringLiteral("All Data Download"));
-    return readLog(options.slave, start, end, byteCount);
+        display_.setStatus(options_.sinceLastTime ? QStringLiteral("Since Last Time Download")
+                                                  : QStringLiteral("All Data Download"));
+        const DownloadResult read = readLog(readFrom, knownEnd_, byteCount, true);
+        return read == DownloadResult::Complete ? catchUp() : read;
+    }();
+    if (result != DownloadResult::Complete)
+        operation_.reset();
+    return result;
 }
 
-bool DownloadEngine::readChannelLabels(int slave, Labels &labels)
+bool DownloadEngine::readChannelLabels(Labels &labels)
 {
     std::array<bool, 9> read{};
     int unread = 8;
@@ -162,11 +192,9 @@ bool DownloadEngine::readChannelLabels(int slave, Labels &labels)
                 continue;
             if (stopRequested())
                 return false;
-            const auto setup = link_.readLogBlock(slave, kChannelSetupBank, 0x80 + k, 0x00, kChannelSetupWords);
-            if (!setup && isRefusal(setup.error())) {
-                display_.showDetail(link_.failureText(setup.error()));
+            const auto setup = readBlock(LogAddress{kChannelSetupBank, 0x80 + k, 0x00}, kChannelSetupWords, 1);
+            if (!setup && (isRefusal(setup.error()) || silentBlockReads_ >= kSilentBlockReads))
                 return false;
-            }
             if (!setup) {
                 lastFailure = setup.error();
                 continue;
@@ -179,11 +207,45 @@ bool DownloadEngine::readChannelLabels(int slave, Labels &labels)
         yield();
         fruitless = progress ? 0 : fruitless + 1;
         if (fruitless >= kFruitlessLabelPasses) {
-            display_.showDetail(link_.failureText(lastFailure));
+            display_.showDetail(failureText(lastFailure));
             return false;
         }
     }
     return true;
+}
+
+Result<QByteArray> DownloadEngine::readBlock(const LogAddress &address, int words, int attempts)
+{
+    // Once the meter is known not to do block reads, none is sent again.
+    if (!blockAnswered_ && silentBlockReads_ >= kSilentBlockReads)
+        return LinkError::TimedOut;
+    Result<QByteArray> reply = LinkError::TimedOut;
+    // A refusal is the meter's final word on this block: no more attempts.
+    for (int attempt = 0; attempt < attempts && !reply && !isRefusal(reply.error()); ++attempt) {
+        if (stopRequested())
+            return LinkError::TimedOut;
+        reply = link_.readLogBlock(options_.slave, address.bank, address.page, address.offset, words);
+        const bool silent = !reply && reply.error() == LinkError::TimedOut
+                            && link_.serial().lastByteMs() == SerialLink::kNoByte;
+        if (!silent) {
+            blockAnswered_ = true;
+            silentBlockReads_ = 0;
+            continue;
+        }
+        // A slave that frames requests by their length cannot frame this
+        // function and never answers it: waiting through every label pass and
+        // block attempt for it would keep the user for minutes.
+        if (!blockAnswered_ && ++silentBlockReads_ >= kSilentBlockReads) {
+            display_.showDetail(
+                QStringLiteral("the meter answered the pointer read and then nothing: %1 block reads "
+                               "(function 0x60) in a row brought no reply; does this meter take block reads?")
+                    .arg(silentBlockReads_));
+            return reply;
+        }
+    }
+    if (!reply && isRefusal(reply.error()))
+        display_.showDetail(failureText(reply.error()));
+    return reply;
 }
 
 void DownloadEngine::takeChannelLabels(const Labels &labels)
@@ -211,18 +273,31 @@ DownloadResult DownloadEngine::checkSameMeter()
         const auto registers = link_.readHoldingRegisters(options_.slave, kPointerRegister, kPointerRegisterCount);
         if (!registers) {
             display_.showDetail(
-                QStringLiteral(
-                    "could not read the meter's log pointers after the line was reopened: %1")
-                    .arg(link_.failureText(registers.error())));
+                QStringLiteral("could not read the meter's log pointers after the line was reopened: %1")
+                    .arg(failureText(registers.error())));
             return DownloadResult::PointersUnreadable;
         }
-        const LogAddress start = startPointerIn(*registers, options_.portableMeter);
+        const LogPointers now = parseLogPointers(*registers, options_.portableMeter);
         Labels labels;
-        if (!readChannelLabels(options_.slave, labels))
+        if (!readChannelLabels(labels))
             return DownloadResult::ChannelLabelsUnreadable;
-        if (!(start == meterStart_) || labels != meterLabels_) {
-            display_.showDetail(
-                QStringLiteral("a different meter answered after the line was reopened"));
+        // The same meter's log has only grown since: what was its end still
+        // lies within it. Every unwrapped log starts at the same address, so
+        // the bytes of a block already received are what tell meters apart;
+        // slots past the end then may have filled since, and are not compared.
+        bool same = labels == meterLabels_ && now.inLogArea() && liesBetween(knownEnd_, now.start, now.end);
+        if (same && lastBlock_) {
+            const auto again = readBlock(lastBlock_->address, lastBlock_->words, kBlockAttempts);
+            if (!again && !isRefusal(again.error())) {
+                display_.showDetail(
+                    QStringLiteral("could not read the log again after the line was reopened: %1")
+                        .arg(failureText(again.error())));
+                return DownloadResult::BlockFailed;
+            }
+            same = again && again->left(lastBlock_->bytesBelowEnd.size()) == lastBlock_->bytesBelowEnd;
+        }
+        if (!same) {
+            display_.showDetail(QStringLiteral("a different meter answered after the line was reopened"));
             return DownloadResult::DifferentMeter;
         }
     }
@@ -231,56 +306,115 @@ DownloadResult DownloadEngine::checkSameMeter()
 
 void DownloadEngine::confirmDownload()
 {
-    // Opening is all the confirmation's own exchange would do first; done here,
-    // a reopen is seen before the meter on the line is told anything.
-    link_.serial().openPort();
-    if (checkSameMeter() != DownloadResult::Complete)
+    if (!operation_)
         return;
-    if (const auto confirmed = link_.confirmDownload(options_.slave); !confirmed)
-        display_.showDetail(
-            QStringLiteral("the meter did not acknowledge the download confirmation: %1")
-                .arg(link_.failureText(confirmed.error())));
+    if (!withholdConfirmation_) {
+        // Opening is all the confirmation's own exchange would do first; done
+        // here, a reopen is seen before the meter on the line is told anything.
+        link_.serial().openPort();
+        if (checkSameMeter() == DownloadResult::Complete) {
+            if (const auto confirmed = link_.confirmDownload(options_.slave); !confirmed)
+                display_.showDetail(QStringLiteral("the meter did not acknowledge the download confirmation: %1")
+                                        .arg(failureText(confirmed.error())));
+        }
+    }
+    operation_.reset();
 }
 
-DownloadResult DownloadEngine::readLog(int slave, LogAddress address, const LogAddress &end, std::int32_t byteCount)
+DownloadResult DownloadEngine::catchUp()
+{
+    for (int pass = 0; pass < kCatchUpPasses; ++pass) {
+        if (stopRequested())
+            return DownloadResult::Stopped;
+        const auto registers = link_.readHoldingRegisters(options_.slave, kPointerRegister, kPointerRegisterCount);
+        // What was read stands; only the meter is left uninformed, so that the
+        // next download reads again whatever may lie past it.
+        const auto keepWithoutConfirming = [&](const QString &why) {
+            withholdConfirmation_ = true;
+            display_.showDetail(
+                QStringLiteral("%1: the meter is not told of this download, so the next one reads these records again")
+                    .arg(why));
+            return DownloadResult::Complete;
+        };
+        if (!registers)
+            return keepWithoutConfirming(
+                QStringLiteral("could not read the log pointers again for what was logged during the download (%1)")
+                    .arg(failureText(registers.error())));
+        const LogPointers now = parseLogPointers(*registers, options_.portableMeter);
+        if (now.end == knownEnd_)
+            return DownloadResult::Complete;
+        if (!now.inLogArea() || !liesBetween(knownEnd_, now.start, now.end))
+            return keepWithoutConfirming(QStringLiteral("the meter's log pointers moved back during the download"));
+        const LogAddress from = knownEnd_;
+        const DownloadResult read = readLog(from, now.end, logByteCount(recordBefore(from), now.end), false);
+        if (read == DownloadResult::Stopped || read == DownloadResult::DifferentMeter)
+            return read;
+        if (read != DownloadResult::Complete)
+            return keepWithoutConfirming(QStringLiteral("the records logged during the download were not all read"));
+        knownEnd_ = now.end;
+    }
+    return DownloadResult::Complete;
+}
+
+void DownloadEngine::noteLastRecord(const LogAddress &blockAddress, const QByteArray &bytes)
+{
+    for (qsizetype at = bytes.size() / kRecordBytes * kRecordBytes - kRecordBytes; at >= 0; at -= kRecordBytes) {
+        if (isWrittenRecord(bytes.constData() + at)) {
+            LogAddress address = blockAddress;
+            for (qsizetype step = 0; step < at; step += kRecordBytes)
+                address = advancedBy(address, kRecordBytes);
+            lastRecord_ = LogCursor{address, bytes.mid(at, kRecordBytes)};
+            return;
+        }
+    }
+}
+
+DownloadResult DownloadEngine::readLog(LogAddress address, const LogAddress &end, std::int32_t byteCount,
+                                       bool showProgress)
 {
     int size = byteCount <= kBlockBytes ? byteCount : kBlockBytes;
     // The grid is not redrawn while blocks are decoded; it is painted once at the end.
     ResultsGrid::BulkUpdate quietGrid(grid_);
     yield();
 
+    // Only the records before the end pointer belong to this read: the slots
+    // past it fill while a meter keeps logging, and are read by the next pass.
+    const std::int32_t bytesBelowEnd = logDistance(address, end);
+    std::int32_t offsetFromStart = 0;
     DownloadResult result = DownloadResult::Complete;
     std::int32_t done = 0;
     int recordsLeftOut = 0;
     for (;;) {
         yield();
         const int words = wordsForBytes(size);
-        Result<QByteArray> reply = LinkError::TimedOut;
-        // A refusal is the meter's final word on this block: no more attempts.
-        for (int attempt = 0; attempt < kBlockAttempts && !reply && !isRefusal(reply.error()); ++attempt) {
-            if (stopRequested())
-                return DownloadResult::Stopped;
-            reply = link_.readLogBlock(slave, address.bank, address.page, address.offset, words);
-        }
+        const auto reply = readBlock(address, words, kBlockAttempts);
+        if (stopRequested())
+            return DownloadResult::Stopped;
         const bool read = reply.ok();
         if (!read) {
             result = DownloadResult::BlockFailed;
-            display_.showDetail(link_.failureText(reply.error()));
+            if (!isRefusal(reply.error()) && silentBlockReads_ < kSilentBlockReads)
+                display_.showDetail(failureText(reply.error()));
         }
-        display_.setProgress(static_cast<int>(std::floor(done * 100.0 / byteCount)));
+        if (showProgress)
+            display_.setProgress(static_cast<int>(std::floor(done * 100.0 / byteCount)));
         if (!read)
             break;
         // A block that came over a reopened line is decoded only once the
         // meter that sent it is known to be the one the download began with.
-        const QByteArray block = *reply;
+        const QByteArray block = reply->left(std::clamp<std::int32_t>(bytesBelowEnd - offsetFromStart, 0,
+                                                                      static_cast<std::int32_t>(reply->size())));
         result = checkSameMeter();
         if (result != DownloadResult::Complete)
             break;
         decodeLogBlock(block, grid_, state_, &recordsLeftOut);
+        noteLastRecord(address, block);
+        lastBlock_ = BlockCopy{address, words, block};
 
         if (done + kBlockBytes <= byteCount) {
             done += kBlockBytes;
             ++address.page;
+            offsetFromStart += kBlockBytes;
         } else {
             if (size < kBlockBytes)
                 break;
@@ -288,6 +422,7 @@ DownloadResult DownloadEngine::readLog(int slave, LogAddress address, const LogA
             if (size == 0)
                 break;
             done += size;
+            offsetFromStart += size;
             address.offset += size;
             if (address.offset > 255) {
                 ++address.page;
@@ -299,8 +434,7 @@ DownloadResult DownloadEngine::readLog(int slave, LogAddress address, const LogA
             break;
     }
     if (result == DownloadResult::Complete && recordsLeftOut > 0)
-        display_.showDetail(QStringLiteral("%1 records past the grid's last row were not stored")
-                                .arg(recordsLeftOut));
+        display_.showDetail(QStringLiteral("%1 records past the grid's last row were not stored").arg(recordsLeftOut));
     return result;
 }
 

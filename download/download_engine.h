@@ -3,14 +3,16 @@
 #include "download/download_result.h"
 #include "download/grid_state.h"
 #include "download/log_address.h"
+#include "download/log_pointers.h"
+#include "link/meter_link.h"
 
 #include <QString>
 #include <array>
+#include <optional>
 
 namespace ostrand {
 
 class DownloadDisplay;
-class MeterLink;
 class ResultsGrid;
 
 struct DownloadOptions {
@@ -20,10 +22,24 @@ struct DownloadOptions {
     // Set by the caller (a Stop click handled while the download waits); the
     // download ends with Stopped at the next exchange it would begin.
     const bool *stopRequested = nullptr;
+    // A collection's own record of what it stored last: read from the record
+    // after it, without asking the meter where its last download stopped.
+    // Used only while the log still holds that record; otherwise the whole log.
+    std::optional<LogCursor> resumeAfter;
+};
+
+// What became of DownloadOptions::resumeAfter.
+enum class CursorCheck {
+    NotGiven,
+    Used,
+    OutsideLog,    // the log no longer reaches back to it: overwritten, or the meter was reset
+    RecordChanged, // another record stands at its address now
 };
 
 // Reads a meter's log into the results grid: the pointer registers, the eight
-// channel labels, then the log block by block.
+// channel labels, then the log block by block, and what the meter logged
+// while that went on. From the first exchange until the confirmation (or the
+// engine's end) the download holds the link and its device.
 class DownloadEngine {
 public:
     DownloadEngine(MeterLink &link, ResultsGrid &grid, GridState &state, DownloadDisplay &display);
@@ -39,24 +55,52 @@ public:
     // The labels read from the meter, channels 1 to 8.
     const std::array<QString, 9> &channelLabels() const { return labels_; }
 
+    // The last record the grid took from the log; the resume cursor when the
+    // download brought nothing new; unset when there is neither.
+    const LogCursor &lastRecord() const { return lastRecord_; }
+    CursorCheck cursorCheck() const { return cursorCheck_; }
+    // With CursorCheck::OutsideLog: record slots between the cursor and the
+    // log's start now, which may have held readings nobody collected.
+    int slotsPastCursor() const { return slotsPastCursor_; }
+
     // Passes over the channel labels that may bring nothing new before the
     // download gives up on a meter that stopped answering.
     static constexpr int kFruitlessLabelPasses = 5;
     static constexpr int kBlockAttempts = 5;
+    // Times the pointers are read again for what was logged during the download.
+    static constexpr int kCatchUpPasses = 3;
+    // Block reads in a row that brought not a byte, before any was answered,
+    // after which a meter that took the pointer read is taken not to do block reads.
+    static constexpr int kSilentBlockReads = 2;
 
 private:
     using Labels = std::array<QString, 9>;
+    // A block as received, kept to recognise the meter after a reopen.
+    struct BlockCopy {
+        LogAddress address;
+        int words = 0;
+        QByteArray bytesBelowEnd;
+    };
 
-    bool readPointers(const DownloadOptions &options, LogAddress &start, LogAddress &countFrom, LogAddress &end);
+    // The pointers, and where the read begins and its byte count is taken from.
+    DownloadResult readStartPointers(LogAddress &readFrom, LogAddress &countFrom);
+    // Whether the log still holds the resume cursor (cursorCheck_); reads its record.
+    DownloadResult checkCursor(const LogCursor &cursor);
     // All eight labels as the meter has them ("Not Used" and empty ones too).
-    bool readChannelLabels(int slave, Labels &labels);
+    bool readChannelLabels(Labels &labels);
     void takeChannelLabels(const Labels &labels);
-    // After the line was reopened: the pointer registers and labels read again
-    // and compared with those of the start. Sends nothing when no reopen happened.
+    // One block read with its attempts; notes a meter that never answers them.
+    Result<QByteArray> readBlock(const LogAddress &address, int words, int attempts);
+    // After the line was reopened: the pointers, labels and last block read
+    // again and compared with what came before. Sends nothing when no reopen happened.
     DownloadResult checkSameMeter();
-    DownloadResult readLog(int slave, LogAddress address, const LogAddress &end, std::int32_t byteCount);
+    DownloadResult readLog(LogAddress address, const LogAddress &end, std::int32_t byteCount, bool showProgress);
+    // Reads what was logged after the end pointer the download began with.
+    DownloadResult catchUp();
+    void noteLastRecord(const LogAddress &blockAddress, const QByteArray &bytes);
     void yield();
     bool stopRequested() const { return options_.stopRequested && *options_.stopRequested; }
+    QString failureText(LinkError error) const;
 
     MeterLink &link_;
     ResultsGrid &grid_;
@@ -64,12 +108,20 @@ private:
     DownloadDisplay &display_;
     std::array<QString, 9> labels_;
     DownloadOptions options_;
+    std::optional<MeterLink::Hold> operation_;
     // What identifies the meter this download began with.
-    // The pointer registers as read at the start.
-    QByteArray pointerRegisters_;
-    LogAddress meterStart_;
+    LogPointers pointers_;
+    LogAddress knownEnd_; // the grid holds the log up to here
     Labels meterLabels_;
+    std::optional<BlockCopy> lastBlock_;
     int checkedOpens_ = 0;
+    bool blockAnswered_ = false;
+    int silentBlockReads_ = 0;
+    // The meter is not told of a download whose tail may be missing.
+    bool withholdConfirmation_ = false;
+    LogCursor lastRecord_;
+    CursorCheck cursorCheck_ = CursorCheck::NotGiven;
+    int slotsPastCursor_ = 0;
 };
 
 // Byte count and words of the next block: halves go to the even neighbour,

@@ -49,4 +49,24 @@ std::int32_t logByteCount(const LogAddress &start, const LogAddress &end)
     return (kLogAreaBytes - logOffset(start)) + logOffset(end);
 }
 
+std::int32_t logDistance(const LogAddress &from, const LogAddress &to)
+{
+    return ((logOffset(to) - logOffset(from)) % kLogAreaBytes + kLogAreaBytes) % kLogAreaBytes;
+}
+
+LogAddress recordBefore(const LogAddress &address)
+{
+    LogAddress before = address;
+    before.offset -= 8;
+    if (before.offset < 0) {
+        before.offset += 256;
+        if (--before.page < kFirstLogPage) {
+            before.page = kEndLogPage - 1;
+            if (--before.bank < kFirstLogBank)
+                before.bank = kLastLogBank;
+        }
+    }
+    return before;
+}
+
 } // namespace ostrand

@@ -39,5 +39,14 @@ void wrapLogPage(LogAddress &address);
 LogAddress advancedBy(LogAddress address, int bytes);
 // Bytes of log from `start` to `end`, as the meter counts them (a wrapped log included).
 std::int32_t logByteCount(const LogAddress &start, const LogAddress &end);
+// Bytes of log going forward from `from` to `to` round the ring (0 when equal).
+std::int32_t logDistance(const LogAddress &from, const LogAddress &to);
+// The address of the record before `address` (8 bytes back), round the ring.
+LogAddress recordBefore(const LogAddress &address);
+// Whether `address` lies from `start` up to `end` (inclusive) going round the ring.
+inline bool liesBetween(const LogAddress &address, const LogAddress &start, const LogAddress &end)
+{
+    return logDistance(start, address) <= logDistance(start, end);
+}
 
 } // namespace ostrand

@@ -72,6 +72,12 @@ char *appendTwoDigits(char *out, int value)
 
 } // namespace
 
+bool isWrittenRecord(const char *record)
+{
+    const auto *bytes = reinterpret_cast<const quint8 *>(record);
+    return std::find(bytes, bytes + 4, kErased) == bytes + 4;
+}
+
 QString stampText(const QDate &date, const QTime &time)
 {
     if (!date.isValid())
@@ -117,7 +123,7 @@ bool decodeLogBlock(const QByteArray &data, ResultsGrid &grid, GridState &state,
         if (channel < 1 || channel > kChannels)
             continue;
         state.channelInUse[channel] = true;
-        if (std::find(record, record + 4, kErased) != record + 4)
+        if (!isWrittenRecord(reinterpret_cast<const char *>(record)))
             continue;
 
         const quint32 key = qFromLittleEndian<quint32>(record) & ~kChannelBits;

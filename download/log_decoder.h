@@ -20,6 +20,10 @@ namespace ostrand {
 bool decodeLogBlock(const QByteArray &data, ResultsGrid &grid, GridState &state,
                     int *recordsLeftOut = nullptr);
 
+// Whether the 8 bytes at `record` were written by the meter: an erased slot
+// has 0xFF in its stamp bytes.
+bool isWrittenRecord(const char *record);
+
 // A record's stamp as "3/15/2004 2:30:00 PM", or the date alone at exactly
 // midnight ("3/16/2004"), in that form whatever the machine's locale; empty
 // for an invalid date.

@@ -25,7 +25,27 @@ QString hexFunction(int function)
     return QStringLiteral("0x%1").arg(function, 2, 16, QLatin1Char('0'));
 }
 
+// The port as the user named it: COMn with its device, or the device path alone.
+QString portWhere(const SerialLink &link, const SerialPort &port)
+{
+    const QString device = port.deviceName();
+    const int number = port.namedByDevice() ? 0 : link.settings().portNumber;
+    QString where = number > 0 ? QStringLiteral("COM%1").arg(number) : device;
+    if (number > 0 && !device.isEmpty())
+        where += QStringLiteral(" (%1)").arg(device);
+    return where;
+}
+
 } // namespace
+
+QString MeterLink::failureText(LinkError error, const QString &during) const
+{
+    if (error == LinkError::PortNotOpen && link_.port().lineLost())
+        return QStringLiteral("lost the line to %1%2: the device went away (%3)")
+            .arg(portWhere(link_, link_.port()), during.isEmpty() ? QString() : QStringLiteral(" during ") + during,
+                 link_.port().lostLineReason());
+    return failureText(error);
+}
 
 QString MeterLink::failureText(LinkError error) const
 {
@@ -37,11 +57,7 @@ QString MeterLink::failureText(LinkError error) const
     }
     case LinkError::TimedOut: {
         // A port given by its device path (the command line's --port) has no COM number.
-        const QString device = link_.port().deviceName();
-        const int number = link_.port().namedByDevice() ? 0 : link_.settings().portNumber;
-        QString where = number > 0 ? QStringLiteral("COM%1").arg(number) : device;
-        if (number > 0 && !device.isEmpty())
-            where += QStringLiteral(" (%1)").arg(device);
+        const QString where = portWhere(link_, link_.port());
         return QStringLiteral("No answer from address %1 on %2 at %3 baud within %4 s: check the "
                               "cable, the baud rate and the address")
             .arg(lastSlave_)

@@ -376,9 +376,27 @@ Result<QByteArray> MeterLink::readLastDownloadPointer(int slave)
     if (auto ready = begin(exchange, slave); !ready)
         return ready.error();
     const QByteArray frame = request::readLastDownloadPointer(slave);
-    if (auto waited = sendAndAwait(frame, reply::kLastDownloadPointerLength, timing::kLastDownloadPointer); !waited)
-        return waited.error();
-    return readFixedReply(frame, 5, 2);
+    const WaitClock clock(link_.clock());
+    const double firstSend = clock.roundedNow();
+    std::optional<LinkError> noiseSeen;
+    for (;;) {
+        // A meter that answered only with noise is reported as such, not as silent.
+        if (auto waited = sendAndAwait(frame, reply::kLastDownloadPointerLength, timing::kLastDownloadPointer,
+                                       clock, firstSend);
+            !waited)
+            return waited.error() == LinkError::TimedOut && noiseSeen ? *noiseSeen : waited.error();
+        Result<QByteArray> got = readFixedReply(frame, 5, 2);
+        // Without this pointer a "since last time" download cannot start, so
+        // one burst of noise must not end it: a spoilt reply is asked for
+        // again, within the same give-up time a silent meter gets.
+        const bool noise = !got && (got.error() == LinkError::CrcError || got.error() == LinkError::WrongReply);
+        if (!noise || clock.now() - firstSend >= lastGiveUp_)
+            return got;
+        noiseSeen = got.error();
+        link_.discardInput();
+        reply_.clear();
+        failed_ = false;
+    }
 }
 
 Result<void> MeterLink::confirmDownload(int slave)

@@ -46,9 +46,14 @@ public:
     // Keeps others off the link across several exchanges (a download, a dial).
     class Hold {
     public:
-        explicit Hold(MeterLink &link) : link_(link) { ++link_.holds_; }
+        explicit Hold(MeterLink &link) : link_(link)
+        {
+            ++link_.holds_;
+            link_.link_.beginOperation();
+        }
         ~Hold()
         {
+            link_.link_.endOperation();
             if (--link_.holds_ == 0 && !link_.inExchange_)
                 link_.adaptedResend_ = 0;
         }
@@ -64,6 +69,9 @@ public:
     // `error` of the last exchange in words for the operator: what the meter
     // refused, where nobody answered, or the port's own reason when it would not open.
     QString failureText(LinkError error) const;
+    // The same, saying what the line was lost during ("the download") when
+    // the device went away under the exchange.
+    QString failureText(LinkError error, const QString &during) const;
 
     // Attaches the communication monitor (nullptr detaches it).
     void setObserver(LinkObserver *observer) { observer_ = observer; }

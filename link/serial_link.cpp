@@ -28,19 +28,38 @@ bool SerialLink::openPort()
     // wrong meter, or to none, until the program restarted.
     if (port_.isOpen()
         && (settings_.portNumber != openedPort_ || settings_.baudRate != openedBaudText_
-            || port_.leadsElsewhere(settings_.portNumber)))
+            || (!deviceHeld_ && port_.leadsElsewhere(settings_.portNumber))))
         closePort();
-    if (port_.isOpen())
+    if (port_.isOpen()) {
+        holdDeviceIfInOperation();
         return true;
+    }
     held_.clear();
     if (port_.open(settings_.portNumber, settings_.baudRate)) {
         openedBaud_ = settings_.baudRate.toInt();
         openedPort_ = settings_.portNumber;
         openedBaudText_ = settings_.baudRate;
         ++openCount_;
+        holdDeviceIfInOperation();
     }
     lastSeenCount_ = 0;
     return port_.isOpen();
+}
+
+void SerialLink::holdDeviceIfInOperation()
+{
+    if (operations_ > 0 && !deviceHeld_) {
+        port_.holdDevice(true);
+        deviceHeld_ = true;
+    }
+}
+
+void SerialLink::endOperation()
+{
+    if (--operations_ == 0 && deviceHeld_) {
+        port_.holdDevice(false);
+        deviceHeld_ = false;
+    }
 }
 
 void SerialLink::discardInput()

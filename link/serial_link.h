@@ -48,6 +48,12 @@ public:
     // Closes the port (the modem hang-up); the next exchange opens it again.
     void closePort();
 
+    // Brackets an operation of several exchanges: the device its first
+    // exchange opens is the one every later exchange of it reopens, whatever a
+    // COMn link is pointed at meanwhile. Operations may nest.
+    void beginOperation() { ++operations_; }
+    void endOperation();
+
     // Lets the window process what is pending, without waiting.
     void yield();
     // Inside a wait: lets the window run, sleeping until something happens
@@ -72,6 +78,7 @@ public:
 
 private:
     void noteCount(int count);
+    void holdDeviceIfInOperation();
 
     SerialPort &port_;
     const Clock &clock_;
@@ -81,6 +88,8 @@ private:
     int openedPort_ = 0;
     QString openedBaudText_;
     int openCount_ = 0;
+    int operations_ = 0;
+    bool deviceHeld_ = false;
     int lastSeenCount_ = 0;
     std::int64_t lastByteMs_ = kNoByte;
     // When the line last carried a byte either way, for the inter-frame gap.

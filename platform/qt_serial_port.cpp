@@ -82,6 +82,8 @@ void QtSerialPort::unlockDevice()
 
 QString QtSerialPort::deviceFor(int portNumber) const
 {
+    if (holdingDevice_ && !heldDevice_.isEmpty())
+        return heldDevice_;
     const QString device =
         deviceOverride_.isEmpty() ? resolveComDevice(linkDirs_, portNumber) : deviceOverride_;
     // QSerialPort's lock file is keyed on the name it is given: COM1 and the
@@ -95,10 +97,18 @@ bool QtSerialPort::leadsElsewhere(int portNumber) const
     return port_.isOpen() && deviceFor(portNumber) != device_;
 }
 
+void QtSerialPort::holdDevice(bool hold)
+{
+    holdingDevice_ = hold;
+    heldDevice_ = hold && port_.isOpen() ? device_ : QString();
+}
+
 bool QtSerialPort::open(int portNumber, const QString &baudText)
 {
     if (port_.isOpen())
         return true;
+    // A reopen's own reason replaces that of the line lost before it.
+    lostReason_.clear();
     const QString device = deviceFor(portNumber);
     if (device.isEmpty()) {
         error_ = QStringLiteral("No COM port chosen");
@@ -128,6 +138,9 @@ bool QtSerialPort::open(int portNumber, const QString &baudText)
         return false;
     }
     error_.clear();
+    openedPortNumber_ = portNumber;
+    if (holdingDevice_)
+        heldDevice_ = device;
     return true;
 }
 
@@ -205,6 +218,9 @@ void QtSerialPort::onError(QSerialPort::SerialPortError error)
     const bool deviceGone = error == QSerialPort::ResourceError || error == QSerialPort::ReadError
                             || error == QSerialPort::WriteError;
     if (deviceGone && port_.isOpen()) {
+        lostReason_ = port_.errorString();
+        error_ = QStringLiteral("lost the line to %1: the device went away (%2)")
+                     .arg(portLabel(openedPortNumber_, device_), lostReason_);
         port_.close();
         unlockDevice();
     }

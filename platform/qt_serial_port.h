@@ -45,6 +45,9 @@ public:
     QString errorString() const override;
     QString deviceName() const override { return device_; }
     bool leadsElsewhere(int portNumber) const override;
+    bool lineLost() const override { return !lostReason_.isEmpty(); }
+    QString lostLineReason() const override { return lostReason_; }
+    void holdDevice(bool hold) override;
 
 private:
     // The device COM `portNumber` leads to now, by its real path when it exists.
@@ -62,7 +65,11 @@ private:
     QString device_;
     QSerialPort port_;
     QString error_;
+    QString lostReason_;
     int lockFd_ = -1;
+    int openedPortNumber_ = 0;
+    bool holdingDevice_ = false;
+    QString heldDevice_; // empty until the held operation's first open
 };
 
 } // namespace ostrand

@@ -36,6 +36,16 @@ public:
     // Whether the user named the device itself rather than a COM number, so messages
     // name the port as the user did.
     virtual bool namedByDevice() const { return false; }
+    // Whether the open line went away under us (an adapter pulled, a device
+    // server gone) since it was last opened; errorString() then holds the
+    // system's reason, and lostLineReason() that reason alone.
+    virtual bool lineLost() const { return false; }
+    virtual QString lostLineReason() const { return QString(); }
+    // Keeps open() on the device opened now, or on the next one opened, until
+    // released: a link re-pointed in the middle of an operation then takes
+    // effect only at the next one.
+    virtual void holdDevice(bool hold) { (void)hold; }
+
     // Whether COM `portNumber` now leads to another device than the open one
     // (its link was pointed elsewhere, or an adapter came back under it).
     virtual bool leadsElsewhere(int portNumber) const

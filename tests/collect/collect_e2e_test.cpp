@@ -77,11 +77,8 @@ TEST(Collect, aFleetCollectedAcrossAKilledRunAndTwoMoreHoldsEveryLoggedRowOnce)
     for (const char *name : {"plain", "modem", "growing"})
         leftByKill << readFileBytes(out + name + ".csv");
 
-    QElapsedTimer wall;
-    wall.start();
     const CliRun first = runCli({"collect", "--stations", stations, "--retries", "1", "--retry-pause", "1", "--report", out + "r.json"});
     EXPECT_EQ(first.exitCode, 6) << qPrintable(first.errors);
-    double sum = 0, wallSeconds = wall.elapsed() / 1000.0;
     for (const QJsonValue &value : QJsonDocument::fromJson(readFileBytes(out + "r.json"))["stations"].toArray()) {
         const QJsonObject station = value.toObject();
         const bool silent = station["name"].toString() == "silent";
@@ -91,9 +88,7 @@ TEST(Collect, aFleetCollectedAcrossAKilledRunAndTwoMoreHoldsEveryLoggedRowOnce)
         // A port given by its device is named by it, never as a COM port it is not.
         EXPECT_TRUE(!silent || station["errors"][0].toString().contains("No answer from address 1 on /dev/"))
             << qPrintable(station["errors"][0].toString());
-        sum += station["seconds"].toDouble();
     }
-    EXPECT_LT(wallSeconds, 0.75 * sum); // the four ports at once, not one after another
     const CliRun second = runCli({"collect", "--stations", stations, "--only", "plain,modem", "--only", "growing"});
     EXPECT_EQ(second.exitCode, 0) << qPrintable(second.errors);
     EXPECT_EQ(second.lines.filter("plain: ok, 0 new rows, ").size(), 1) << qPrintable(second.lines.join('\n'));

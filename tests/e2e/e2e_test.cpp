@@ -119,6 +119,12 @@ TEST(FaultInjection, aFaultyMeterOrLineLosesNothing)
         ASSERT_TRUE(second->start(dir, {"--records", "500", "--channels", "3", "--labels", "Level,Velocity,Flow"}));
         sim = std::move(second); // the first one's line goes dead
     };
+    // The link is pointed at a second meter while the first goes on answering.
+    std::unique_ptr<MeterSimProcess> bystander;
+    const During theLinkIsPointedElsewhere = [&bystander](std::unique_ptr<MeterSimProcess> &, const QString &dir) {
+        bystander = std::make_unique<MeterSimProcess>();
+        ASSERT_TRUE(bystander->start(dir, {"--records", "500", "--channels", "3", "--labels", "Level,Velocity,Flow"}));
+    };
     const During aSecondProgramByAnotherName = [](std::unique_ptr<MeterSimProcess> &sim, const QString &dir) {
         QElapsedTimer elapsed;
         elapsed.start();
@@ -149,8 +155,11 @@ TEST(FaultInjection, aFaultyMeterOrLineLosesNothing)
         {"a dead block", {"--dead-block", "8:80:0"}, 4},
         {"an unanswered confirmation is told while the file stands", {"--drop-before-confirm-reply"}, 0,
          "the meter did not acknowledge the download confirmation: "},
-        {"another meter after a reopen", {"--records", "2000", "--baud", "9600"}, 4,
-         "a different meter answered after the line was reopened", anotherMeterTakesOver},
+        // The device is the one the download began on: the reopen finds it gone, and
+        // the meter the link now leads to is never asked.
+        {"the first meter's line dead, its link pointed at another", {"--records", "2000", "--baud", "9600"}, 4,
+         "Cannot open /dev/", anotherMeterTakesOver},
+        {"the link pointed at another meter mid-download", {"--baud", "9600"}, 0, nullptr, theLinkIsPointedElsewhere},
         {"a second program on the port, refused at once", {"--baud", "9600"}, 0, nullptr,
          aSecondProgramByAnotherName},
         {"a meter refusing the block read, at once and saying why", {"--refuse-function", "0x60:1"}, 4,
@@ -195,6 +204,9 @@ TEST(FaultInjection, aFaultyMeterOrLineLosesNothing)
         EXPECT_EQ(file, whole ? clean : kPrevious);
         EXPECT_EQ(sim->confirmations(), whole ? 1 : 0);
         EXPECT_TRUE(!row.error || errors.contains(row.error)) << errors.toStdString();
+        if (bystander) {
+            EXPECT_EQ(std::exchange(bystander, nullptr)->confirmations(), 0);
+        }
     }
     EXPECT_TRUE(clean.startsWith("Date / Time,"));
 }

@@ -34,8 +34,8 @@ protected:
 // Each row: how the meter answers one exchange, and the counters and readings it leaves.
 TEST_F(MonitoredLink, eachExchangeIsCountedAndReadRowByRow)
 {
-    QByteArray badCrc = appendCrc(QByteArray::fromHex("01610885F8"));
-    badCrc[6] = char(badCrc[6] ^ 0x40);
+    QByteArray badCrc = appendCrc(QByteArray::fromHex("01630000") + QByteArray(20, '\0'));
+    badCrc[25] = char(badCrc[25] ^ 0x40);
     const auto readRegisters = [&] { return link.readHoldingRegisters(1, 76, 8).ok(); };
     const struct {
         const char *what;
@@ -53,8 +53,8 @@ TEST_F(MonitoredLink, eachExchangeIsCountedAndReadRowByRow)
          {"read holding registers 76-83", "read holding registers 76-83", "16 bytes: registers 76-83"}},
         {"a silent meter", [] {}, [&] { return link.readDisplayBlock(1).ok(); }, {1, 0, 0, 1, 0, 0, 0},
          {"sent", "failed"}, {"display block", "time-out: no reply to display block"}},
-        {"a wrong CRC", [&] { answerEverySendWith(badCrc); }, [&] { return link.readLastDownloadPointer(1).ok(); },
-         {1, 1, 0, 0, 1, 0, 0}, {"sent", "received"}, {"last-download pointer", "reply CRC wrong"}},
+        {"a wrong CRC", [&] { answerEverySendWith(badCrc); }, [&] { return link.readDisplayBlock(1).ok(); },
+         {1, 1, 0, 0, 1, 0, 0}, {"sent", "received"}, {"display block", "reply CRC wrong"}},
         {"a port that will not open", [&] { port.close(); port.failOpenWith(QStringLiteral("no such device")); },
          [&] { return link.readDisplayBlock(1).ok(); }, {0, 0, 0, 0, 0, 1, 0}, {"failed"}, {"port would not open"}},
         {"a pause", [&] { port.allowOpen(), answerEverySendWith(kHoldingReply), monitor.setPaused(true); }, readRegisters,

@@ -1,0 +1,37 @@
+#pragma once
+
+#include "download/log_address.h"
+
+#include <QByteArray>
+#include <QString>
+
+namespace ostrand {
+
+// Holding registers 76 to 83 as the meter reports them: where its log starts
+// and ends, and how many records it holds and may still hold.
+struct LogPointers {
+    QByteArray registers; // the 16 data bytes as read
+    LogAddress start;
+    LogAddress end;       // the slot the next record goes to
+    bool portable = false;
+
+    // Both pointers inside the log area: a wrong layout chosen, or a garbled
+    // reply that passed its CRC, would send the reads through unrelated memory.
+    bool inLogArea() const { return isInLogArea(start) && isInLogArea(end); }
+    // "Records used" and "Records available" as the count boxes show them.
+    QString recordsUsedText() const;
+    QString recordsAvailableText() const;
+};
+
+LogPointers parseLogPointers(const QByteArray &registers, bool portable);
+
+// The last record a collection stored: where it lies in the log and its eight
+// bytes, so a later run can tell whether the log still holds it.
+struct LogCursor {
+    LogAddress address;
+    QByteArray record;
+
+    bool isSet() const { return record.size() == 8; }
+};
+
+} // namespace ostrand
