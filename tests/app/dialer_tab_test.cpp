@@ -1,3 +1,4 @@
+#include "app/phone_list.h"
 #include "window_fixture.h"
 
 #include <QLabel>
@@ -30,4 +31,25 @@ TEST_F(WindowFixture, dialingTheNumberInThePhoneBoxConnectsAndHangupCloses)
     click("Command5");
     EXPECT_EQ(control<QLabel>("Label6")->text(), "Okay");
     EXPECT_FALSE(port_.isOpen());
+}
+
+// A number with more than a dial string holds is marked in the list and never reaches the modem.
+TEST_F(WindowFixture, aNumberAModemCannotDialIsMarkedAndNotDialled)
+{
+    writeSettings({{9, "[ItemPhone#]=555\rATH"}, {12, "[ItemPhone#]=9W,(555) 010-42#"}});
+    openWindow();
+    const PhoneList &list = window_->phoneList();
+    const QModelIndex bad = list.index(0, PhoneList::kPhoneCol - 1), good = list.index(1, PhoneList::kPhoneCol - 1);
+    EXPECT_TRUE(list.data(bad, Qt::ToolTipRole).toString().startsWith("Not dialled: the number holds U+000D"));
+    EXPECT_FALSE(list.data(bad, Qt::DecorationRole).isNull());
+    EXPECT_EQ(list.data(good, Qt::ToolTipRole).toString(), "9W,(555) 010-42#");
+    EXPECT_TRUE(list.data(good, Qt::DecorationRole).isNull());
+
+    ASSERT_EQ(control<QLineEdit>("Text5(0)")->text(), "555\rATH") << "the first entry is chosen";
+    click("Command4");
+    EXPECT_TRUE(control<QLabel>("Label6")->text().startsWith(
+        "Not dialled: the number holds U+000D, which a modem cannot dial"));
+    EXPECT_TRUE(control<QLabel>("Label6")->text().endsWith("; nothing was sent"));
+    EXPECT_TRUE(port_.opens().empty() && port_.sends().empty());
+    EXPECT_FALSE(shown("Command5"));
 }
