@@ -8,7 +8,6 @@
 #include <QJsonObject>
 #include <QLockFile>
 #include <gtest/gtest.h>
-#include <sys/stat.h>
 
 using namespace ostrand::testing;
 
@@ -40,16 +39,6 @@ TEST(Collect, aStationsFileWithAMistakeIsRefusedNamingItsLineAndKey)
         EXPECT_EQ(run.exitCode, 64) << c.text;
         EXPECT_TRUE(run.errors.contains(stations + c.error)) << qPrintable(run.errors);
     }
-}
-
-TEST(Collect, aStationsFileThatIsAPipeIsRefusedWithoutWaitingOnIt)
-{
-    QTemporaryDir dir;
-    const QString stations = dir.filePath("stations.ini");
-    ASSERT_EQ(::mkfifo(QFile::encodeName(stations).constData(), 0600), 0);
-    const CliRun run = runCli({"collect", "--stations", stations}, {}, 10000);
-    EXPECT_EQ(run.exitCode, 64);
-    EXPECT_TRUE(run.errors.contains(stations + " is not a regular file (a pipe)")) << qPrintable(run.errors);
 }
 
 // A meter that refuses the confirmation (so it sends its whole log every time), one behind a
