@@ -420,8 +420,8 @@ bool SettingsFile::keepDamagedCopy(QString *outcome)
     } else if (older.state != FileState::Missing &&
                readSmallFile(backupPath(), kMaxSettingsFileBytes).bytes != now.bytes &&
                holdsOnlyDefaults(now.bytes)) {
-        *outcome = QStringLiteral("it holds only default values, so the older %1 was kept")
-                       .arg(bakName);
+        *outcome =
+            QStringLiteral("it holds only default values, so the older %1 was kept").arg(bakName);
     } else if (!saveFile(backupPath(), now.bytes, &lastError_)) {
         return failed(lastError_);
     }

@@ -142,11 +142,13 @@ StationsFile parseStations(const QByteArray &text, const QString &fileName, cons
         if (heading) {
             const QString name = line.mid(1, line.size() - 2).trimmed();
             // "[a]]" is a slip of the keyboard, not a station called "a]".
-            if (!line.endsWith(u']') || name.isEmpty() || name.contains(u'[') || name.contains(u']'))
+            const bool strayBracket = name.contains(u'[') || name.contains(u']');
+            if (!line.endsWith(u']') || name.isEmpty() || strayBracket)
                 ok = reader.fail(lineNumber, {}, QStringLiteral("a station heading is [name]"));
             else if (const QString c = controlCharacter(name); !c.isEmpty())
-                ok = reader.fail(lineNumber, {}, QStringLiteral("the station name holds a control "
-                                                                "character (%1)").arg(c));
+                ok = reader.fail(lineNumber, {},
+                                 QStringLiteral("the station name holds a control character (%1)")
+                                     .arg(c));
             else if (names.contains(name))
                 ok = reader.fail(lineNumber, {}, QStringLiteral("station '%1' appears twice").arg(name));
             Station station;
@@ -163,7 +165,8 @@ StationsFile parseStations(const QByteArray &text, const QString &fileName, cons
         if (equals < 0)
             ok = reader.fail(lineNumber, {}, QStringLiteral("expected key = value"));
         else if (const QString c = controlCharacter(key); !c.isEmpty())
-            ok = reader.fail(lineNumber, {}, QStringLiteral("the key holds a control character (%1)").arg(c));
+            ok = reader.fail(lineNumber, {},
+                             QStringLiteral("the key holds a control character (%1)").arg(c));
         else if (const QString inValue = controlCharacter(value); !inValue.isEmpty())
             ok = reader.fail(lineNumber, key,
                              QStringLiteral("the value holds a control character (%1)").arg(inValue));

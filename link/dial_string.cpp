@@ -24,8 +24,9 @@ QString dialStringProblem(const QString &number)
 {
     for (const QChar c : number) {
         if (!dialable(c))
-            return QStringLiteral("the number holds %1, which a modem cannot dial (digits, * # + , ; ! @ "
-                                  "W T P, A to D, blanks and - ( ) only)")
+            return QStringLiteral(
+                       "the number holds %1, which a modem cannot dial (digits, * # + , ; ! @ "
+                       "W T P, A to D, blanks and - ( ) only)")
                 .arg(shown(c));
     }
     return {};

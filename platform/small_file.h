@@ -10,7 +10,7 @@ enum class FileState {
     Missing,    // nothing of that name
     Regular,    // a regular file within the size allowed
     TooLarge,   // a regular file past the size allowed
-    NotRegular, // a pipe, device, socket or folder: never opened, since reading one blocks or never ends
+    NotRegular, // a pipe, device, socket or folder: never opened (reading one may never end)
     Unreadable, // the system would not let us look at it or read it
 };
 
