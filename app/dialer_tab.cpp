@@ -3,6 +3,7 @@
 #include "app/phone_list.h"
 #include "app/settings_file.h"
 #include "app/tab_widgets.h"
+#include "link/dial_string.h"
 
 #include <QGridLayout>
 #include <QHBoxLayout>
@@ -83,6 +84,13 @@ DialerTab::DialerTab(MeterLink &link, EventPump &pump, QWidget *parent)
 
 void DialerTab::onDialClicked()
 {
+    // A carriage return or other stray character would end the dial command and
+    // send the rest to the modem as commands of its own.
+    const QString problem = dialStringProblem(phoneBox_->text());
+    if (!problem.isEmpty()) {
+        statusLabel_->setText(QStringLiteral("Not dialled: %1; nothing was sent").arg(problem));
+        return;
+    }
     // A click inside a display poll's wait is taken up once the link is free.
     if (dialer_.dialModem(phoneBox_->text()) == DialResult::Busy)
         QTimer::singleShot(50, this, &DialerTab::onDialClicked);

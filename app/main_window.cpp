@@ -209,7 +209,13 @@ void MainWindow::load()
         settingsFile_.createDefault();
     if (const auto settings = settingsFile_.load())
         applySettings(*settings);
-    settingsTab_->useReplyTimeFile(QDir(locations_.settingsDir).filePath(kReplyTimeFileName));
+    // A damaged or unusable settings file is said where the user looks, with what was kept.
+    QStringList notices = {settingsFile_.notice()};
+    notices << settingsTab_->useReplyTimeFile(
+        QDir(locations_.settingsDir).filePath(kReplyTimeFileName));
+    notices.removeAll(QString());
+    if (!notices.isEmpty())
+        statusBar()->showMessage(notices.join(QStringLiteral("; ")));
 }
 
 void MainWindow::applySettings(const Settings &settings)

@@ -1,5 +1,11 @@
 #include "phone_list.h"
 
+#include "link/dial_string.h"
+
+#include <QApplication>
+#include <QBrush>
+#include <QStyle>
+
 namespace ostrand {
 
 PhoneList::PhoneList(QObject *parent) : QAbstractTableModel(parent) {}
@@ -65,9 +71,25 @@ int PhoneList::columnCount(const QModelIndex &parent) const
 
 QVariant PhoneList::data(const QModelIndex &index, int role) const
 {
-    if (!index.isValid() || (role != Qt::DisplayRole && role != Qt::ToolTipRole))
+    if (!index.isValid())
         return {};
-    return text(index.row() + 1, index.column() + 1);
+    const QString cell = text(index.row() + 1, index.column() + 1);
+    // A number the dialer would refuse is marked where it is chosen, before anyone presses Dial.
+    const bool undialable = index.column() + 1 == kPhoneCol && !isDialable(cell);
+    switch (role) {
+    case Qt::DisplayRole:
+        return cell;
+    case Qt::ToolTipRole:
+        return undialable ? QStringLiteral("Not dialled: %1").arg(dialStringProblem(cell)) : cell;
+    case Qt::DecorationRole:
+        if (undialable)
+            return QApplication::style()->standardIcon(QStyle::SP_MessageBoxWarning);
+        return {};
+    case Qt::ForegroundRole:
+        return undialable ? QVariant(QBrush(Qt::darkRed)) : QVariant();
+    default:
+        return {};
+    }
 }
 
 QVariant PhoneList::headerData(int section, Qt::Orientation orientation, int role) const

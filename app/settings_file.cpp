@@ -3,11 +3,17 @@
 #include "display/display_units.h"
 #include "platform/baud_rates.h"
 #include "platform/save_file.h"
+#include "platform/small_file.h"
 #include "platform/text_value.h"
 
 #include <QDir>
 #include <QFile>
+#include <QFileInfo>
 #include <QStringList>
+
+#include <cerrno>
+#include <cstdio>
+#include <cstring>
 
 namespace ostrand {
 namespace {
@@ -59,7 +65,29 @@ public:
         current_ = lines_[position_++];
         return true;
     }
-    bool matches(const QString &key) const { return current_.contains(key); }
+    bool matches(const QString &key)
+    {
+        const bool held = current_.contains(key);
+        if (!held && out_.firstUnexpectedLine == 0) {
+            out_.firstUnexpectedLine = position_;
+            out_.expectedKey = key;
+        }
+        return held;
+    }
+    // Never read back, yet a line missing here shifts all the rest.
+    void expectEither(const QString &key, const QString &other)
+    {
+        if (!current_.contains(other))
+            matches(key);
+    }
+    // Text past the last line is dropped by the next save, so it too makes the file unclean.
+    void expectNothingMore()
+    {
+        for (int line = position_; line < lines_.size(); ++line) {
+            if (!lines_[line].trimmed().isEmpty() && out_.firstUnexpectedLine == 0)
+                out_.firstUnexpectedLine = line + 1;
+        }
+    }
     QString value() const
     {
         const int eq = current_.indexOf(u'=');
@@ -104,6 +132,7 @@ bool readLines(PositionalReader &in, Settings &s)
     // Line 3, the flow control, is never read back: the port keeps its handshaking.
     if (!in.next())
         return false;
+    in.expectEither(QStringLiteral("[CommFlow]"), QStringLiteral("[CommHandshaking]"));
 
     if (!in.next())
         return false;
@@ -179,7 +208,63 @@ bool readLines(PositionalReader &in, Settings &s)
             s.*position = *value;
         }
     }
+    in.expectNothingMore();
     return true;
+}
+
+// True when `bytes` carries no setting of the user's: every line that holds a key
+// holds what a fresh file, or a window that read nothing, writes for it. Such a
+// file must never push aside an older 7700dwn.ini.bak, which may hold the phone list.
+bool holdsOnlyDefaults(const QByteArray &bytes)
+{
+    QStringList items = {QString()};
+    for (int k = 1; k <= 10; ++k)
+        items << QString::number(k);
+    const std::pair<QString, QStringList> defaults[] = {
+        {QStringLiteral("[Commport]"), {QStringLiteral("1")}},
+        {QStringLiteral("[CommBaud]"), {QStringLiteral("38400")}},
+        {QStringLiteral("[CommSlaveID]"), {QStringLiteral("001")}},
+        {QStringLiteral("[DownloadSaveFile]"), {QString(), QStringLiteral("Logdata.csv")}},
+        {QStringLiteral("[PalmDatabaseFile]"), {QString(), kDefaultPalmDatabasePath}},
+        {QStringLiteral("[USEPalmDatabase]"), {QStringLiteral("0")}},
+        {QStringLiteral("[PalmFileSep]"), {QStringLiteral("0")}},
+        {QStringLiteral("[Item#]"), items},
+        {QStringLiteral("[ItemPhone#]"), {QString()}},
+        {QStringLiteral("[ItemDescription]"), {QString()}},
+        {QStringLiteral("[MeterType]"), {QStringLiteral("0")}},
+    };
+    for (const QString &line : decodeLines(bytes)) {
+        const int eq = line.indexOf(u'=');
+        const QString value = (eq < 0 ? line : line.mid(eq + 1)).trimmed();
+        for (const auto &[key, values] : defaults) {
+            if (line.contains(key) && !values.contains(value))
+                return false;
+        }
+    }
+    return true;
+}
+
+// The first thing a reading found wrong, naming the file and the line.
+QString firstFault(const QString &path, const Settings &s)
+{
+    const int unexpected = s.firstUnexpectedLine;
+    if (unexpected != 0 && (s.complete() || unexpected < s.stoppedAtLine)) {
+        if (unexpected > kSettingsLineCount)
+            return QStringLiteral("%1 has text past its %2 lines (line %3), which is not read")
+                .arg(path)
+                .arg(kSettingsLineCount)
+                .arg(unexpected);
+        return QStringLiteral("%1 line %2 is not what was expected (%3 belongs there), so the "
+                              "settings from there on may not have been taken")
+            .arg(path)
+            .arg(unexpected)
+            .arg(s.expectedKey);
+    }
+    return QStringLiteral("%1 line %2 could not be read (%3), so the settings from there on "
+                          "were not taken")
+        .arg(path)
+        .arg(s.stoppedAtLine)
+        .arg(s.stopReason);
 }
 
 } // namespace
@@ -266,27 +351,97 @@ bool SettingsFile::createDefault()
     return saveFile(path(), defaultSettingsBytes(), &lastError_);
 }
 
+QString SettingsFile::backupPath() const
+{
+    return path() + QStringLiteral(".bak");
+}
+
 std::optional<Settings> SettingsFile::load()
 {
-    QFile file(path());
-    if (!file.open(QIODevice::ReadOnly)) {
-        lastError_ = file.errorString();
+    notice_.clear();
+    keepPending_ = false;
+    mayWrite_ = true;
+    // A pipe would hold the window before it ever shows, /dev/zero would fill
+    // memory: only a regular file of a sensible size is read.
+    const SmallFile file = readSmallFile(path(), kMaxSettingsFileBytes);
+    const FileState state = file.check.state;
+    if (state == FileState::NotRegular || state == FileState::Unreadable) {
+        // Nothing of it is known, so nothing may replace it.
+        mayWrite_ = false;
+        lastError_ = file.check.problem;
+        notice_ = file.check.problem +
+                  QStringLiteral(": the settings were not read and will not be saved over it");
         return std::nullopt;
     }
-    const Settings settings = readSettings(file.readAll());
-    keepDamagedCopy_ = !settings.complete();
+    if (state == FileState::Missing) {
+        lastError_ = file.check.problem;
+        return std::nullopt;
+    }
+    std::optional<Settings> settings;
+    QString fault;
+    if (state == FileState::TooLarge) {
+        fault = file.check.problem + QStringLiteral(", so it was not read");
+    } else {
+        settings = readSettings(file.bytes);
+        if (settings->readCleanly())
+            return settings;
+        fault = firstFault(path(), *settings);
+    }
+    // Kept now rather than at exit: the next save writes the window's state,
+    // and what the file held beyond it must survive a crash in between too.
+    keepPending_ = true;
+    QString outcome;
+    keepDamagedCopy(&outcome);
+    notice_ = fault + QStringLiteral(": ") + outcome;
     return settings;
+}
+
+bool SettingsFile::keepDamagedCopy(QString *outcome)
+{
+    const QString bakName = QFileInfo(backupPath()).fileName();
+    const auto failed = [&](const QString &reason) {
+        *outcome = QStringLiteral("it could not be kept as %1 (%2), so it will not be replaced")
+                       .arg(bakName, reason);
+        return false;
+    };
+    const FileCheck older = checkSmallFile(backupPath(), kMaxSettingsFileBytes);
+    if (older.state == FileState::NotRegular || older.state == FileState::Unreadable)
+        return failed(older.problem);
+    const SmallFile now = readSmallFile(path(), kMaxSettingsFileBytes);
+    if (now.check.state == FileState::TooLarge) {
+        // Too large to copy through memory; a rename keeps every byte and is atomic.
+        if (::rename(QFile::encodeName(path()).constData(),
+                     QFile::encodeName(backupPath()).constData()) != 0)
+            return failed(QString::fromLocal8Bit(std::strerror(errno)));
+    } else if (now.check.state == FileState::Missing) {
+        *outcome = QStringLiteral("it is gone, so there was nothing to keep");
+    } else if (!now.check.ok()) {
+        return failed(now.check.problem);
+    } else if (older.state != FileState::Missing &&
+               readSmallFile(backupPath(), kMaxSettingsFileBytes).bytes != now.bytes &&
+               holdsOnlyDefaults(now.bytes)) {
+        *outcome =
+            QStringLiteral("it holds only default values, so the older %1 was kept").arg(bakName);
+    } else if (!saveFile(backupPath(), now.bytes, &lastError_)) {
+        return failed(lastError_);
+    }
+    if (outcome->isEmpty())
+        *outcome = QStringLiteral("the file was kept as %1").arg(bakName);
+    keepPending_ = false;
+    return true;
 }
 
 bool SettingsFile::save(const Settings &settings)
 {
-    if (keepDamagedCopy_) {
-        // The save below would replace a file that could not be read to its end,
-        // phone list and all; keep it so a damaged line never silently costs that.
-        const QString backup = path() + QStringLiteral(".bak");
-        QFile::remove(backup);
-        if (QFile::copy(path(), backup))
-            keepDamagedCopy_ = false;
+    if (!mayWrite_) {
+        lastError_ = notice_;
+        return false;
+    }
+    // A damaged file is replaced only once its bytes are safe in the .bak.
+    QString outcome;
+    if (keepPending_ && !keepDamagedCopy(&outcome)) {
+        lastError_ = outcome;
+        return false;
     }
     return saveFile(path(), settingsBytes(settings), &lastError_);
 }

@@ -36,9 +36,17 @@ struct Settings {
     int stoppedAtLine = 0;
     QString stopReason;
     bool complete() const { return stoppedAtLine == 0; }
+    // The first line that did not hold its position's key, or a line past the 43
+    // (whose text the next save would drop); 0 when there was none. The reading
+    // passes such a line over, but then the file no longer says what the user wrote.
+    int firstUnexpectedLine = 0;
+    QString expectedKey; // the key that line should have held; empty past the 43
+    bool readCleanly() const { return complete() && firstUnexpectedLine == 0; }
 };
 
 constexpr int kSettingsLineCount = 43;
+// Far past the 43 short lines: a larger file is not one this program wrote.
+constexpr qint64 kMaxSettingsFileBytes = 64 * 1024;
 inline const QString kDefaultPalmDatabasePath =
     QStringLiteral("c:\\Palm\\UserName\\Backup\\PLOGR2.pdb");
 
@@ -58,16 +66,28 @@ public:
     bool exists() const;
     // Writes the default lines, replacing any file of that name.
     bool createDefault();
-    // Empty when the file cannot be read.
+    // Empty when the file cannot be read. Only a regular file of at most
+    // kMaxSettingsFileBytes is read; one that did not read cleanly is kept at
+    // once as 7700dwn.ini.bak, and notice() then says so.
     std::optional<Settings> load();
-    // Replaces the file. A file whose reading stopped early is first kept as 7700dwn.ini.bak.
+    // What the last load found wrong with the file, for the status bar; empty when it read cleanly.
+    QString notice() const { return notice_; }
+    // Replaces the file. A damaged file not yet kept as 7700dwn.ini.bak is kept
+    // first, and left as it is when that fails; a pipe, device or file that could
+    // not be read at load is never written.
     bool save(const Settings &settings);
     QString lastError() const { return lastError_; }
+    QString backupPath() const;
 
 private:
+    // Keeps the damaged file as 7700dwn.ini.bak; false with *outcome the reason when it could not.
+    bool keepDamagedCopy(QString *outcome);
+
     QString dir_;
     QString lastError_;
-    bool keepDamagedCopy_ = false;
+    QString notice_;
+    bool keepPending_ = false;
+    bool mayWrite_ = true;
 };
 
 } // namespace ostrand

@@ -7,6 +7,7 @@
 #include "monitor/port_panel.h"
 #include "platform/baud_rates.h"
 #include "platform/com_port_names.h"
+#include "platform/small_file.h"
 #include "platform/text_value.h"
 
 #include <QHBoxLayout>
@@ -26,6 +27,14 @@ const QString kSlaveIdInvalidStyle = QStringLiteral("QLineEdit { background: #F4
 constexpr const char *kBaudMnemonics[] = {"12&00", "&2400", "4&800",  "9&600",
                                           "&14400", "1&9200", "&38400"};
 constexpr const char *kPortMnemonics[] = {"&Comm1", "C&omm2", "Co&mm3", "Comm&4"};
+// One key in one group: anything near this size is not a file this program wrote.
+constexpr qint64 kMaxReplyTimeFileBytes = 16 * 1024;
+
+QString replyTimeFileProblem(const QString &path)
+{
+    const FileCheck check = checkSmallFile(path, kMaxReplyTimeFileBytes);
+    return check.state == FileState::Missing ? QString() : check.problem;
+}
 
 } // namespace
 
@@ -48,7 +57,8 @@ SettingsTab::SettingsTab(const QStringList &comLinkDirs, MeterLink &link, QWidge
                                              "take before the request is sent again"));
     replyTimeLabel->setBuddy(replyTimeBox_);
     connect(replyTimeBox_, &QSpinBox::valueChanged, this, [this](int ms) {
-        if (!replyTimeFile_.isEmpty())
+        // Writing reads the file first: a pipe put there since start-up would hold the window.
+        if (!replyTimeFile_.isEmpty() && replyTimeFileProblem(replyTimeFile_).isEmpty())
             QSettings(replyTimeFile_, QSettings::IniFormat).setValue(QStringLiteral("link/replyTimeoutMs"), ms);
         emit linkSettingsChanged();
     });
@@ -156,12 +166,15 @@ int SettingsTab::replyTimeoutMs() const
     return replyTimeBox_->value();
 }
 
-void SettingsTab::useReplyTimeFile(const QString &path)
+QString SettingsTab::useReplyTimeFile(const QString &path)
 {
     replyTimeFile_.clear(); // reading it is no change to write back
+    if (const QString problem = replyTimeFileProblem(path); !problem.isEmpty())
+        return problem + QStringLiteral(": the reply time was not read from it and will not be kept");
     const int ms = QSettings(path, QSettings::IniFormat).value(QStringLiteral("link/replyTimeoutMs"), 0).toInt();
     replyTimeBox_->setValue(LinkSettings::isValidReplyTimeout(ms) ? ms : 0);
     replyTimeFile_ = path;
+    return {};
 }
 
 void SettingsTab::describePortDevices()

@@ -32,7 +32,9 @@ public:
     int replyTimeoutMs() const;
     // Takes the reply time from the file at `path` (a small file of its own, so
     // 7700dwn.ini stays as other installations read it) and keeps it there.
-    void useReplyTimeFile(const QString &path);
+    // A pipe, device or oversized file there is neither read nor written: the
+    // returned text says so, empty when the file is usable or absent.
+    QString useReplyTimeFile(const QString &path);
     // Whether the Slave ID box holds an address a meter can have.
     bool slaveIdValid() const { return slaveIdValid_; }
 

@@ -1,5 +1,6 @@
 #include "cli_common.h"
 #include "command_registry.h"
+#include "link/dial_string.h"
 #include "link/link_settings.h"
 #include "link/meter_link.h"
 #include "link/modem_dialer.h"
@@ -32,7 +33,8 @@ const RegisterCommand dialRegistration{{
     "      modem's text with its line breaks as blanks, or \"Could not connect\"). The\n"
     "      line lasts as long as the modem keeps it once the port is closed; download\n"
     "      --dial dials, downloads and hangs up in one run. Exit status: 0 connected;\n"
-    "      1 Could not connect; 2 the port could not be opened.\n",
+    "      1 Could not connect; 2 the port could not be opened; 64 TEXT holds more than\n"
+    "      a dial string (digits, * # + , ; ! @ W T P, A to D, blanks and - ( ) only).\n",
     40, &runDialCommand}};
 
 const RegisterCommand hangUpRegistration{{
@@ -157,10 +159,12 @@ int runDialCommand(const QStringList &arguments)
         return kUsageError;
     if (!parser.isSet(QStringLiteral("number")))
         return usageError(QStringLiteral("dial needs --number"));
+    const QString number = parser.value(QStringLiteral("number"));
+    if (const QString problem = dialStringProblem(number); !problem.isEmpty())
+        return usageError(QStringLiteral("--number: %1").arg(problem));
     ModemLine line(*choice);
     bool dialCommandSent = false;
-    switch (dialAndReport(line.link, line.pump, parser.value(QStringLiteral("number")),
-                          &dialCommandSent)) {
+    switch (dialAndReport(line.link, line.pump, number, &dialCommandSent)) {
     case DialResult::Connected:
         return 0;
     case DialResult::PortNotOpen:

@@ -6,6 +6,7 @@
 #include "download/grid_state.h"
 #include "download/results_grid.h"
 #include "link/meter_link.h"
+#include "link/dial_string.h"
 #include "link/modem_dialer.h"
 #include "link/serial_link.h"
 #include "platform/file_locations.h"
@@ -78,10 +79,11 @@ const RegisterCommand registration{{
     "      only what was logged after the last download; --portable reads an R1900\n"
     "      Portable. Prints each status line as the window shows it; progress goes to\n"
     "      stderr when that is a terminal. --dial first dials NUMBER through the modem\n"
-    "      on PORT as the dial command does, downloads over the connection and then\n"
-    "      hangs up. --reply-timeout lets each reply take up to MS milliseconds (a\n"
-    "      modem or radio path) before the request is sent again or given up; the\n"
-    "      meter's own timings stay the shortest (default 0: only those).\n"
+    "      on PORT as the dial command does (the same characters only), downloads\n"
+    "      over the connection and then hangs up. --reply-timeout lets each reply take\n"
+    "      up to MS milliseconds (a modem or radio path) before the request is sent\n"
+    "      again or given up; the meter's own timings stay the shortest (default 0:\n"
+    "      only those).\n"
     "      Exit status: 0 Finished. Data in File; 1 0 Records Available;\n"
     "      3 Error putting into file!!; 4 Error in Downloading!!; 5 the dial did not\n"
     "      connect (nothing downloaded; a number already dialled is hung up).\n",
@@ -126,6 +128,8 @@ int runDownloadCommand(const QStringList &arguments)
     const QString output = parser.value(QStringLiteral("output"));
     if (output.isEmpty())
         return usageError(QStringLiteral("--output needs a file name"));
+    if (const QString problem = dialStringProblem(parser.value(QStringLiteral("dial"))); !problem.isEmpty())
+        return usageError(QStringLiteral("--dial: %1").arg(problem));
 
 
     QtSerialPort serialPort(fileLocationsAtStartUp().comLinkDirs());

@@ -1,8 +1,10 @@
 #include "stations_file.h"
 
+#include "link/dial_string.h"
 #include "link/link_settings.h"
 #include "platform/baud_rates.h"
 #include "platform/com_port_names.h"
+#include "platform/small_file.h"
 
 #include <QDir>
 #include <QFile>
@@ -22,6 +24,21 @@ QString withoutComment(const QString &line)
             return line.left(i);
     }
     return line;
+}
+
+// A stations file is a few lines a meter; anything far larger is not one.
+constexpr qint64 kMaxStationsFileBytes = 1024 * 1024;
+
+// The first control character in `text` by its code, empty when there is none.
+// A NUL would cut a path short at the file system, a carriage return end a
+// modem command early, an escape act on the terminal showing the error.
+QString controlCharacter(const QString &text)
+{
+    for (const QChar c : text) {
+        if (c.category() == QChar::Other_Control)
+            return QStringLiteral("U+%1").arg(c.unicode(), 4, 16, QLatin1Char('0')).toUpper();
+    }
+    return {};
 }
 
 struct Reader {
@@ -60,6 +77,8 @@ struct Reader {
         } else if (key == QLatin1String("dial")) {
             if (value.isEmpty())
                 return fail(line, key, QStringLiteral("needs a number"));
+            if (const QString problem = dialStringProblem(value); !problem.isEmpty())
+                return fail(line, key, problem);
             s.dial = value;
         } else if (key == QLatin1String("portable")) {
             if (value != QLatin1String("true") && value != QLatin1String("false"))
@@ -122,8 +141,14 @@ StationsFile parseStations(const QByteArray &text, const QString &fileName, cons
             continue;
         if (heading) {
             const QString name = line.mid(1, line.size() - 2).trimmed();
-            if (!line.endsWith(u']') || name.isEmpty())
+            // "[a]]" is a slip of the keyboard, not a station called "a]".
+            const bool strayBracket = name.contains(u'[') || name.contains(u']');
+            if (!line.endsWith(u']') || name.isEmpty() || strayBracket)
                 ok = reader.fail(lineNumber, {}, QStringLiteral("a station heading is [name]"));
+            else if (const QString c = controlCharacter(name); !c.isEmpty())
+                ok = reader.fail(lineNumber, {},
+                                 QStringLiteral("the station name holds a control character (%1)")
+                                     .arg(c));
             else if (names.contains(name))
                 ok = reader.fail(lineNumber, {}, QStringLiteral("station '%1' appears twice").arg(name));
             Station station;
@@ -136,14 +161,21 @@ StationsFile parseStations(const QByteArray &text, const QString &fileName, cons
         }
         const int equals = line.indexOf(u'=');
         const QString key = line.left(equals).trimmed().toLower();
+        const QString value = line.mid(equals + 1).trimmed();
         if (equals < 0)
             ok = reader.fail(lineNumber, {}, QStringLiteral("expected key = value"));
+        else if (const QString c = controlCharacter(key); !c.isEmpty())
+            ok = reader.fail(lineNumber, {},
+                             QStringLiteral("the key holds a control character (%1)").arg(c));
+        else if (const QString inValue = controlCharacter(value); !inValue.isEmpty())
+            ok = reader.fail(lineNumber, key,
+                             QStringLiteral("the value holds a control character (%1)").arg(inValue));
         else if (file.stations.empty())
             ok = reader.fail(lineNumber, key, QStringLiteral("comes before any [station] heading"));
         else if (keys.contains(key))
             ok = reader.fail(lineNumber, key, QStringLiteral("given twice"));
         else
-            ok = reader.take(file.stations.back(), lineNumber, key, line.mid(equals + 1).trimmed());
+            ok = reader.take(file.stations.back(), lineNumber, key, value);
         keys.insert(key);
     }
     if (ok && file.stations.empty())
@@ -157,13 +189,16 @@ StationsFile parseStations(const QByteArray &text, const QString &fileName, cons
 
 StationsFile readStationsFile(const QString &path)
 {
-    QFile file(path);
-    if (!file.open(QIODevice::ReadOnly)) {
+    // Looked at before it is opened: a pipe would hold the run, /dev/zero fill memory.
+    const SmallFile file = readSmallFile(path, kMaxStationsFileBytes);
+    if (!file.check.ok()) {
         StationsFile none;
-        none.error = QStringLiteral("%1: %2").arg(path, file.errorString());
+        none.error = file.check.problem;
+        if (file.check.state == FileState::NotRegular || file.check.state == FileState::TooLarge)
+            none.error += QStringLiteral(": give the stations file itself");
         return none;
     }
-    return parseStations(file.readAll(), path, QFileInfo(path).absolutePath());
+    return parseStations(file.bytes, path, QFileInfo(path).absolutePath());
 }
 
 } // namespace ostrand::collect

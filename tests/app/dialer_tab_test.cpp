@@ -1,3 +1,4 @@
+#include "app/phone_list.h"
 #include "window_fixture.h"
 
 #include <QLabel>
@@ -30,4 +31,20 @@ TEST_F(WindowFixture, dialingTheNumberInThePhoneBoxConnectsAndHangupCloses)
     click("Command5");
     EXPECT_EQ(control<QLabel>("Label6")->text(), "Okay");
     EXPECT_FALSE(port_.isOpen());
+}
+
+// A number with more than a dial string holds is marked in the list and never reaches the modem.
+TEST_F(WindowFixture, aNumberAModemCannotDialIsMarkedAndNotDialled)
+{
+    writeSettings({{9, "[ItemPhone#]=555\rATH"}, {12, "[ItemPhone#]=9W,(555) 010-42#"}});
+    openWindow();
+    const PhoneList &list = window_->phoneList();
+    for (const auto &[row, tip] : {std::pair{0, "Not dialled: the number holds U+000D"}, {1, "9W,(555) 010-42#"}}) {
+        const QModelIndex cell = list.index(row, PhoneList::kPhoneCol - 1);
+        EXPECT_TRUE(list.data(cell, Qt::ToolTipRole).toString().startsWith(tip)) << row;
+        EXPECT_EQ(list.data(cell, Qt::DecorationRole).isNull(), row == 1) << "a warning mark on the bad row";
+    }
+    click("Command4"); // on the first entry, chosen at start
+    EXPECT_TRUE(control<QLabel>("Label6")->text().startsWith("Not dialled: the number holds U+000D, which a modem"));
+    EXPECT_TRUE(port_.opens().empty() && port_.sends().empty());
 }

@@ -1,7 +1,9 @@
 #include "window_fixture.h"
 
 #include <QFileInfo>
-#include <functional>
+#include <QSpinBox>
+#include <QStatusBar>
+#include <sys/stat.h>
 
 using namespace ostrand;
 using namespace ostrand::testing;
@@ -125,4 +127,85 @@ TEST_F(SettingsFileTest, aSettingsFileThatCannotBeWrittenFailsQuietly)
     openWindow();
     closeWindow();
     EXPECT_TRUE(QFileInfo(settingsPath()).isDir());
+}
+
+TEST_F(SettingsFileTest, aFileThatDidNotReadCleanlyIsKeptAndSaidSoAndNeverLostToDefaults)
+{
+    // A file as a user keeps it: COM2, 9600, slave 007 and ten numbers worth keeping.
+    QStringList lines = defaultSettingsLines();
+    lines[0] = "[Commport]=2", lines[1] = "[CommBaud]=9600", lines[3] = "[CommSlaveID]=007";
+    for (int k = 0; k < 10; ++k)
+        lines[9 + 3 * k] = QStringLiteral("[ItemPhone#]=555-01%1").arg(k, 2, 10, QLatin1Char('0'));
+    const QByteArray good = joinLines(lines);
+    lines.removeAt(2);
+    const QString ini = kSettingsFileName, link = kReplyTimeFileName;
+    // The file, what it holds ("fifo": a pipe, "zero": a link to /dev/zero), the start of the
+    // status bar's notice after the folder, and whether a .bak keeps it.
+    const struct { QString file; QByteArray bytes; const char *notice; bool kept; } rows[] = {
+        {ini, "; my meters\r\n" + good, "7700dwn.ini line 1 is not what was expected ([Commport] belongs", 1},
+        {ini, QByteArray(good).insert(good.indexOf("[Item#]"), "\r\n"), "7700dwn.ini line 9 is not what was "
+         "expected ([Item#] belongs there)", 1},
+        {ini, joinLines(lines), "7700dwn.ini line 3 is not what was expected ([CommFlow] belongs", 1},
+        {ini, good.left(good.indexOf("[ItemDescription]")), "7700dwn.ini line 11 could not be read (the "
+         "file ends before this line)", 1},
+        {ini, good + "[Extra]=1\r\n", "7700dwn.ini has text past its 43 lines (line 44)", 1},
+        {ini, good + QByteArray(64 * 1024, ';'), "7700dwn.ini is larger than 64 KB", 1},
+        {ini, "fifo", "7700dwn.ini is not a regular file (a pipe): the settings were not read and will "
+         "not be saved over it", 0},
+        {ini, "zero", "7700dwn.ini is not a regular file (a device)", 0},
+        {link, "fifo", "ostrand-link.ini is not a regular file (a pipe): the reply time was not read", 0},
+        {link, "[link]\nreplyTimeoutMs=1200\n" + QByteArray(16 * 1024, ';'), "ostrand-link.ini is larger "
+         "than 16 KB", 0},
+    };
+    for (const auto &row : rows) {
+        SCOPED_TRACE(row.notice);
+        for (const QString &name : {ini, link, ini + ".bak"})
+            QFile::remove(inDir(name));
+        writeFile(settingsPath(), good);
+        const QString path = inDir(row.file);
+        QFile::remove(path);
+        if (row.bytes == "fifo")
+            ASSERT_EQ(::mkfifo(QFile::encodeName(path).constData(), 0600), 0);
+        else if (row.bytes == "zero")
+            ASSERT_TRUE(QFile::link("/dev/zero", path));
+        else
+            writeFile(path, row.bytes);
+        // Never opened when it is not a regular file: reading a pipe here would wait for ever.
+        const auto bytes = [&] {
+            return QFileInfo(path).isFile() ? readFile(path) : QFileInfo(path).symLinkTarget().toLatin1();
+        };
+        const QByteArray before = bytes();
+        for (int start = 1; start <= 2; ++start) {
+            openWindow();
+            const QString notice = window_->statusBar()->currentMessage();
+            // The second start reads what the first exit wrote; a pipe or device is left for the user.
+            EXPECT_TRUE(start == 1 ? notice.startsWith(inDir(row.notice)) : notice.isEmpty() == row.kept)
+                << qPrintable(notice);
+            EXPECT_TRUE(start > 1 || notice.endsWith(": the file was kept as 7700dwn.ini.bak") == row.kept);
+            control<QSpinBox>("ReplyTimeout")->setValue(2500);
+            closeWindow();
+            EXPECT_EQ(readFile(settingsPath() + ".bak"), row.kept ? before : QByteArray()) << start;
+        }
+        // A damaged file gave way to a clean one; anything else was left as it was.
+        EXPECT_EQ(bytes() == before, !row.kept);
+    }
+}
+
+TEST_F(SettingsFileTest, anOlderBackupGivesWayOnlyToAFileHoldingSettingsOfTheUsers)
+{
+    const QByteArray older = "the older copy, phone list and all\r\n";
+    QStringList mine = defaultSettingsLines();
+    mine[9] = QStringLiteral("[ItemPhone#]=5550142");
+    const QByteArray mineOnTop = "; edited\r\n" + joinLines(mine);
+    const std::pair<QByteArray, QByteArray> rows[] = {{"; edited\r\n" + defaultSettingsBytes(), older},
+                                                      {mineOnTop, mineOnTop}};
+    for (const auto &[current, keptAfter] : rows) {
+        writeFile(settingsPath() + ".bak", older);
+        writeFile(settingsPath(), current);
+        openWindow();
+        const QString notice = window_->statusBar()->currentMessage();
+        closeWindow();
+        EXPECT_EQ(readFile(settingsPath() + ".bak"), keptAfter) << qPrintable(notice);
+        EXPECT_EQ(notice.endsWith("so the older 7700dwn.ini.bak was kept"), keptAfter == older);
+    }
 }

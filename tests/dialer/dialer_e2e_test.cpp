@@ -44,6 +44,10 @@ TEST(DialerEndToEnd, badUsageAndAPortThatWillNotOpenGetTheirExitStatus)
         {{"display", "--port", "COM1", "--type", "8100", "--keys", "E"}, 64}, // keys only for the 7700
         {{"hangup", "--port", missing}, 2},
         {{"download", "--port", missing, "--dial", "1"}, 5},
+        // A CR would end the dial command and send the rest to the modem as a command.
+        {{"dial", "--port", missing, "--number", "555\rATH"}, 64},
+        {{"download", "--port", missing, "--dial", "555\rATZ"}, 64},
+        {{"download", "--port", missing, "--dial", "555;x"}, 64},
     };
     for (const auto &[arguments, exitCode] : rows)
         EXPECT_EQ(runCli(arguments).exitCode, exitCode) << arguments.join(u' ').toStdString();

@@ -1,0 +1,102 @@
+#include "small_file.h"
+
+#include <QFile>
+
+#include <cerrno>
+#include <cstring>
+#include <fcntl.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
+namespace ostrand {
+namespace {
+
+QString systemReason(int error)
+{
+    return QString::fromLocal8Bit(std::strerror(error));
+}
+
+FileCheck judge(const QString &path, const struct stat &st, qint64 maxBytes)
+{
+    if (!S_ISREG(st.st_mode)) {
+        const QString kind = S_ISDIR(st.st_mode)    ? QStringLiteral("a folder")
+                             : S_ISFIFO(st.st_mode) ? QStringLiteral("a pipe")
+                             : S_ISSOCK(st.st_mode) ? QStringLiteral("a socket")
+                                                    : QStringLiteral("a device");
+        return {FileState::NotRegular,
+                QStringLiteral("%1 is not a regular file (%2)").arg(path, kind)};
+    }
+    if (st.st_size > maxBytes)
+        return {FileState::TooLarge, QStringLiteral("%1 is larger than %2 (%3 bytes)")
+                                         .arg(path, sizeText(maxBytes))
+                                         .arg(qint64(st.st_size))};
+    return {FileState::Regular, {}};
+}
+
+FileCheck unreadable(const QString &path, int error)
+{
+    return {FileState::Unreadable,
+            QStringLiteral("%1 cannot be read: %2").arg(path, systemReason(error))};
+}
+
+} // namespace
+
+QString sizeText(qint64 bytes)
+{
+    if (bytes >= 1024 * 1024 && bytes % (1024 * 1024) == 0)
+        return QStringLiteral("%1 MiB").arg(bytes / (1024 * 1024));
+    if (bytes >= 1024 && bytes % 1024 == 0)
+        return QStringLiteral("%1 KB").arg(bytes / 1024);
+    return QStringLiteral("%1 bytes").arg(bytes);
+}
+
+FileCheck checkSmallFile(const QString &path, qint64 maxBytes)
+{
+    struct stat st {};
+    if (::stat(QFile::encodeName(path).constData(), &st) != 0) {
+        if (errno == ENOENT)
+            return {FileState::Missing, QStringLiteral("%1: no such file").arg(path)};
+        return unreadable(path, errno);
+    }
+    return judge(path, st, maxBytes);
+}
+
+SmallFile readSmallFile(const QString &path, qint64 maxBytes)
+{
+    SmallFile file;
+    file.check = checkSmallFile(path, maxBytes);
+    if (!file.check.ok())
+        return file;
+    const int fd = ::open(QFile::encodeName(path).constData(), O_RDONLY | O_NONBLOCK | O_CLOEXEC);
+    if (fd < 0) {
+        file.check = unreadable(path, errno);
+        return file;
+    }
+    struct stat st {};
+    if (::fstat(fd, &st) != 0)
+        file.check = unreadable(path, errno);
+    else
+        file.check = judge(path, st, maxBytes);
+    // One byte past the limit tells a file that grew since it was looked at.
+    QByteArray bytes(maxBytes + 1, Qt::Uninitialized);
+    qint64 total = 0;
+    while (file.check.ok() && total < bytes.size()) {
+        const ssize_t got = ::read(fd, bytes.data() + total, size_t(bytes.size() - total));
+        if (got < 0 && errno == EINTR)
+            continue;
+        if (got < 0)
+            file.check = unreadable(path, errno);
+        if (got <= 0)
+            break;
+        total += got;
+    }
+    ::close(fd);
+    if (file.check.ok() && total > maxBytes)
+        file.check = {FileState::TooLarge,
+                      QStringLiteral("%1 is larger than %2").arg(path, sizeText(maxBytes))};
+    if (file.check.ok())
+        file.bytes = bytes.left(total);
+    return file;
+}
+
+} // namespace ostrand

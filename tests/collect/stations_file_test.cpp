@@ -1,0 +1,103 @@
+#include "collect/stations_file.h"
+#include "qt_printers.h"
+
+#include <QDir>
+#include <QFile>
+#include <QTemporaryDir>
+#include <gtest/gtest.h>
+#include <sys/stat.h>
+
+using namespace ostrand::collect;
+
+namespace {
+const QByteArray kGood = "[a]\nport = COM1\noutput = a.csv\n";
+}
+
+TEST(StationsFile, eachMistakeIsRefusedNamingItsLineAndWhatIsWrong)
+{
+    const struct { QByteArray text; const char *error; } rows[] = {
+        {kGood + "colour = red\n", "4: key 'colour': unknown key"},
+        {"[a]\noutput = a.csv ; no port\n", "1: key 'port': station 'a' has none"},
+        {"[a]\nport = COM1\n[b]\nport = COM2\noutput = b.csv\n", "1: key 'output': station 'a' has none"},
+        {kGood + "baud = 9601\n", "4: key 'baud': '9601' is not one of"},
+        {kGood + "slave = 256\n", "4: key 'slave': '256' is not a slave address"},
+        {kGood + "portable = yes\n", "4: key 'portable': takes true or false"},
+        {"[a]\nport = -x\n", "2: key 'port': takes COM1 to COM4"},
+        {kGood + "PORT = COM2\n", "4: key 'port': given twice"},
+        {kGood + "[a]\nport = COM2\noutput = b.csv\n", "4: station 'a' appears twice"},
+        {kGood + "[b]\nport = COM2\noutput = x/../a.csv\n",
+         "4: key 'output': stations 'a' and 'b' would write the same file /base/a.csv"},
+        {"port = COM1\n" + kGood, "1: key 'port': comes before any [station] heading"},
+        {"; only a comment\n\n", "1: no [station] in the file"},
+        {"[a]\nport COM1\n", "2: expected key = value"},
+        {"[a]\nport = COM1\noutput =\n", "3: key 'output': needs a file name"},
+        // Headings: stray brackets are a slip, not part of a name.
+        {"[a]]\n", "1: a station heading is [name]"},
+        {"[[a]\n", "1: a station heading is [name]"},
+        {"[ ]\n", "1: a station heading is [name]"},
+        {"[a] north\n", "1: a station heading is [name]"},
+        // Control characters: a NUL cuts a path short, a CR ends a modem command early.
+        {"[a\x01]\n", "1: the station name holds a control character (U+0001)"},
+        {QByteArray("[a]\nport = COM1\noutput = a\0.csv\n", 32),
+         "3: key 'output': the value holds a control character (U+0000)"},
+        {kGood + "dial = 555\rATH\n", "4: key 'dial': the value holds a control character (U+000D)"},
+        {"[a]\nport = /dev/tty\x1b[2J\n", "2: key 'port': the value holds a control character (U+001B)"},
+        {"[a]\npo\x7frt = COM1\n", "2: the key holds a control character (U+007F)"},
+        {kGood + "slave = 1\t2\n", "4: key 'slave': the value holds a control character (U+0009)"},
+        // Dial strings: only what a Hayes modem dials.
+        {kGood + "dial = 555-0142 x\n", "4: key 'dial': the number holds 'x', which a modem cannot dial"},
+        {kGood + "dial = 555E\n", "4: key 'dial': the number holds 'E'"},
+        {kGood + "dial = 555a\n", "4: key 'dial': the number holds 'a'"},
+        {kGood + "dial = 5&5\n", "4: key 'dial': the number holds '&'"},
+        {kGood + "dial =\n", "4: key 'dial': needs a number"},
+    };
+    for (const auto &row : rows) {
+        const StationsFile file = parseStations(row.text, "s.ini", "/base");
+        EXPECT_TRUE(file.stations.empty() && file.error.startsWith("s.ini:" + QLatin1String(row.error)))
+            << qPrintable(file.error) << "\n  wanted " << row.error;
+    }
+}
+
+TEST(StationsFile, aSoundFileGivesEveryStationWithItsValues)
+{
+    const StationsFile file = parseStations(
+        "# the fleet\r\n[north pump]   ; by the gate\r\nport = COM3\r\nbaud = 9600\r\nslave = 7 # seven\r\n"
+        "output = data/north.csv\r\n\r\n[river]\nport\t=\tttyUSB1\ndial = *70,9W(555) 010-4242!@+ABCDtwpTP#\n"
+        "portable = true\noutput = /abs/river.csv\n", "s.ini", "/base");
+    QStringList got;
+    for (const Station &s : file.stations)
+        got << QStringLiteral("%1@%2 COM%3 '%4' %5 %6 '%7' %8 %9")
+                   .arg(s.name).arg(s.line).arg(s.comNumber).arg(s.devicePath, s.baud).arg(s.slave)
+                   .arg(s.dial, s.portable ? "portable" : "-", s.output);
+    // Relative paths are the stations file's folder's, not the scheduler's working folder.
+    EXPECT_EQ(got, QStringList({"north pump@2 COM3 '' 9600 7 '' - /base/data/north.csv",
+                                "river@8 COM1 '/base/ttyUSB1' 38400 1 '*70,9W(555) 010-4242!@+ABCDtwpTP#' "
+                                "portable /abs/river.csv"})) << qPrintable(file.error);
+}
+
+TEST(StationsFile, onlyARegularFileOfSensibleSizeIsRead)
+{
+    QTemporaryDir dir;
+    const auto path = [&](const char *name) { return dir.filePath(QLatin1String(name)); };
+    // A pipe nobody writes to would hold the run for ever; /dev/zero never ends.
+    ASSERT_EQ(::mkfifo(QFile::encodeName(path("fifo.ini")).constData(), 0600), 0);
+    ASSERT_TRUE(QFile::link("/dev/zero", path("zero.ini")) && QDir(dir.path()).mkdir("folder.ini"));
+    for (const auto &[name, size] : {std::pair{"big.ini", 1024 * 1024 + 1}, {"good.ini", 900 * 1024}}) {
+        QFile file(path(name));
+        ASSERT_TRUE(file.open(QIODevice::WriteOnly) && file.write(kGood + QByteArray(size - kGood.size(), '\n')));
+    }
+    const std::pair<const char *, const char *> rows[] = {
+        {"fifo.ini", " is not a regular file (a pipe): give the stations file itself"},
+        {"zero.ini", " is not a regular file (a device)"},
+        {"folder.ini", " is not a regular file (a folder)"},
+        {"big.ini", " is larger than 1 MiB (1048577 bytes)"},
+        {"missing.ini", ": no such file"},
+        {"good.ini", ""},
+    };
+    for (const auto &[name, error] : rows) {
+        const StationsFile file = readStationsFile(path(name));
+        EXPECT_TRUE(*error ? file.error.startsWith(path(name) + error) : file.error.isEmpty())
+            << qPrintable(file.error);
+        EXPECT_EQ(file.stations.size(), *error ? 0u : 1u) << name;
+    }
+}
