@@ -143,6 +143,7 @@ TEST(FaultInjection, aFaultyMeterOrLineLosesNothing)
         const char *error = nullptr;
         During during = {};
         int withinMs = 180000;
+        QStringList options = {};
     } rows[] = {
         {"a healthy meter", {}, 0},
         {"corrupted CRCs are retried", {"--corrupt-crc", "--corrupt-every", "3"}, 0},
@@ -165,6 +166,14 @@ TEST(FaultInjection, aFaultyMeterOrLineLosesNothing)
         {"a meter refusing the block read, at once and saying why", {"--refuse-function", "0x60:1"}, 4,
          "The meter at address 1 refused function 0x60 (illegal function): is this the right meter type and address?",
          {}, 5000},
+        // The meter's own functions are beyond a slave that frames requests by their length.
+        {"a meter silent to every block read, given up after two", {"--dead-block", "18:81:0", "--dead-block", "18:82:0",
+         "--dead-block", "18:83:0", "--dead-block", "18:84:0", "--dead-block", "18:85:0", "--dead-block", "18:86:0",
+         "--dead-block", "18:87:0", "--dead-block", "18:88:0"}, 4,
+         "the meter answered the pointer read and then nothing", {}, 20000},
+        {"the line lost in the first reply, said so", {"--drop-after", "20"}, 4,
+         "during the download: the device went away (", {}, 10000},
+        {"since last time, every reply spoiled once", {"--corrupt-crc-once"}, 0, nullptr, {}, 180000, {"--since-last"}},
     };
     QByteArray clean;
     for (const auto &row : rows) {
@@ -177,7 +186,8 @@ TEST(FaultInjection, aFaultyMeterOrLineLosesNothing)
         QProcess cli;
         QElapsedTimer took;
         took.start();
-        cli.start(QStringLiteral(OSTRAND_CLI), {"download", "--port", sim->linkPath(), "--output", output});
+        cli.start(QStringLiteral(OSTRAND_CLI),
+                  QStringList{"download", "--port", sim->linkPath(), "--output", output} + row.options);
         QByteArray printed;
         if (row.during) {
             while (!printed.contains("All Data Download\n") && cli.waitForReadyRead(30000))
