@@ -6,6 +6,7 @@
 #include "download/results_grid.h"
 #include "palm/palm_conversion_view.h"
 #include "palm/palm_import.h"
+#include "platform/file_identity.h"
 #include "platform/qt_event_pump.h"
 #include "platform/system_clock.h"
 
@@ -134,10 +135,17 @@ int runPalmCommand(const QStringList &arguments)
     PalmRun run;
     CommandLineView view(!all, modId, false);
     StatusLines display;
+    const QString pdb = parser.value(QStringLiteral("pdb"));
+    // Through a link or another path the output could still be the database it is read from.
+    if (sameFile(output, pdb)) {
+        display.setStatus(QStringLiteral("Error putting into file!!"));
+        display.showDetail(QStringLiteral("%1 is the Palm database %2; choose another output file").arg(output, pdb));
+        return kFileFailedStatus;
+    }
     if (!checkOutputBeforeStart(output, display))
         return kFileFailedStatus;
     const PalmOutcome outcome =
-        run.import.downloadData(PalmSource{parser.value(QStringLiteral("pdb"))},
+        run.import.downloadData(PalmSource{pdb},
                                 output, view, display);
     if (outcome.start != PalmOutcome::Start::Ran)
         return kOtherFailureStatus;

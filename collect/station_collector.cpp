@@ -1,6 +1,7 @@
 #include "station_collector.h"
 
 #include "collect/cumulative_csv.h"
+#include "collect/output_guard.h"
 #include "download/download_display.h"
 #include "download/download_engine.h"
 #include "download/download_outcome.h"
@@ -109,7 +110,7 @@ bool PortCollector::attempt(const Station &station, StationReport &report, bool 
 bool PortCollector::download(const Station &station, StationReport &report, bool *retryable)
 {
     QuietDisplay display;
-    if (!checkOutputBeforeStart(station.output, display)) {
+    if (!checkStationOutputBeforeStart(station.output, display)) {
         *retryable = false;
         report.errors << display.failure();
         return false;
@@ -133,23 +134,19 @@ bool PortCollector::download(const Station &station, StationReport &report, bool
     }
 
     QByteArray existing;
-    if (exists) {
-        QFile file(station.output);
-        if (!file.open(QIODevice::ReadOnly)) {
-            report.errors << QStringLiteral("Error putting into file!! (%1: %2)").arg(station.output, file.errorString());
-            return false;
-        }
-        existing = file.readAll();
+    QString error;
+    if (exists && !readCumulativeFile(station.output, &existing, &error)) {
+        report.errors << QStringLiteral("Error putting into file!! (%1)").arg(error);
+        return false;
     }
     const CsvAppend added = appendRows(existing, outputFileBytes(grid, state));
-    QString error;
     // The old file is copied aside, not moved: killed in between, the next run
     // finds it where it was and sets it aside again.
     const bool saved =
         (!added.headingsChanged
-         || saveFile(archivedName(station.output, QDateTime::currentDateTime()), existing, &error))
+         || saveArchive(station.output, QDateTime::currentDateTime(), existing, &error))
         && (exists && added.newRows == 0 && !added.headingsChanged ? true
-                                                                    : saveFile(station.output, added.bytes, &error));
+                                                                    : saveCumulativeFile(station.output, added.bytes, &error));
     if (!saved) {
         report.errors << QStringLiteral("Error putting into file!! (%1)").arg(error);
         return false;

@@ -15,6 +15,7 @@ struct StationReport {
     int attempts = 0;
     double seconds = 0;
     QStringList errors; // why each failed attempt failed, and warnings of a good one
+    QString skipped;    // why the station was not tried at all; empty when it was
 };
 
 struct CollectOptions {
