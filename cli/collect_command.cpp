@@ -33,10 +33,11 @@ const RegisterCommand registration{{
     "      (its report marks each station skipped). A station's output must be a\n"
     "      regular file, not a symbolic link, pipe or device, in a folder others\n"
     "      cannot write unless it is the user's own; else the station fails.\n"
-    "      Exit status: 0 every station collected; 6 some failed; 3 the report could\n"
-    "      not be written, or is the stations file or a station's output; 64 a bad\n"
-    "      stations file (file, line and key named), two stations writing one file\n"
-    "      (also through links), or an output that is the stations file.\n",
+    "      Exit status: 0 every station collected; 6 some failed; 3 no lock could be\n"
+    "      taken, or the report could not be written or is the stations file or a\n"
+    "      station's output; 64 a bad stations file (file, line and key named), two\n"
+    "      stations writing one file (also through links), or an output that is the\n"
+    "      stations file.\n",
     15, &runCollectCommand}};
 
 constexpr int kSomeFailed = 6;

@@ -81,10 +81,12 @@ const RegisterCommand registration{{
     "      on PORT as the dial command does, downloads over the connection and then\n"
     "      hangs up. --reply-timeout lets each reply take up to MS milliseconds (a\n"
     "      modem or radio path) before the request is sent again or given up; the\n"
-    "      meter's own timings stay the shortest (default 0: only those).\n"
-    "      Exit status: 0 Finished. Data in File; 1 0 Records Available;\n"
-    "      3 Error putting into file!!; 4 Error in Downloading!!; 5 the dial did not\n"
-    "      connect (nothing downloaded; a number already dialled is hung up).\n",
+    "      meter's own timings stay the shortest (default 0: only those). A pipe as\n"
+    "      FILE needs a program reading it: without one the download is refused\n"
+    "      before the meter is asked. Exit status: 0 Finished. Data in File;\n"
+    "      1 0 Records Available; 3 Error putting into file!!; 4 Error in\n"
+    "      Downloading!!; 5 the dial did not connect (nothing downloaded; a number\n"
+    "      already dialled is hung up).\n",
     10, &runDownloadCommand}};
 
 constexpr int kDialFailed = 5;

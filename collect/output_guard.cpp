@@ -32,6 +32,13 @@ QString notRegular(const QString &path, mode_t mode)
     return QStringLiteral("%1 is %2; a station's output must be a regular file").arg(path, QLatin1String(what));
 }
 
+QString tooLarge(const QString &path, qint64 size)
+{
+    return QStringLiteral("%1 holds %2 bytes, more than a station's file may (1 GiB); move it aside")
+        .arg(path)
+        .arg(size);
+}
+
 // A folder any user may write and someone else owns (/tmp and its like, sticky or not).
 QString sharedFolderProblem(const QString &path)
 {
@@ -79,6 +86,8 @@ QString stationOutputProblem(const QString &path)
             return QStringLiteral("%1 is a symbolic link; a station's output must be the file itself").arg(path);
         if (!S_ISREG(st.st_mode) && !S_ISDIR(st.st_mode)) // a folder gets the ordinary check's words
             return notRegular(path, st.st_mode);
+        if (st.st_size > kMaxCumulativeBytes)
+            return tooLarge(path, st.st_size);
     }
     return sharedFolderProblem(path);
 }
@@ -109,9 +118,7 @@ bool readCumulativeFile(const QString &path, QByteArray *bytes, QString *error)
     else if (!S_ISREG(st.st_mode))
         problem = notRegular(path, st.st_mode);
     else if (st.st_size > kMaxCumulativeBytes)
-        problem = QStringLiteral("%1 holds %2 bytes, more than a station's file may (1 GiB); move it aside")
-                      .arg(path)
-                      .arg(qint64(st.st_size));
+        problem = tooLarge(path, st.st_size);
     if (problem.isEmpty()) {
         // One byte past the limit tells a file that grew since fstat.
         bytes->resize(qsizetype(st.st_size) + 1);

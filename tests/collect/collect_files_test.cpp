@@ -123,6 +123,9 @@ TEST_F(CollectFiles, outputsThatAreNotPlainFilesOfTheUsersOwnFailTheStationUntou
     ASSERT_TRUE(QDir(dir.path()).mkdir("shared"));
     ASSERT_EQ(::chmod(native(shared), 01777), 0);
     const bool otherOwner = ::chown(native(shared), 65534, 65534) == 0; // only root can give it away
+    QFile huge(dir.filePath("huge.csv")); // sparse: it takes no room
+    ASSERT_TRUE(huge.open(QIODevice::WriteOnly) && huge.resize((qint64(1) << 30) + 1));
+    huge.close();
     const struct {
         QString output;
         const char *reason;
@@ -133,6 +136,7 @@ TEST_F(CollectFiles, outputsThatAreNotPlainFilesOfTheUsersOwnFailTheStationUntou
         {"link.csv", "is a symbolic link", true},
         {"dangling.csv", "is a symbolic link", true},
         {"shared/x.csv", "a folder anyone may write and another user owns", otherOwner},
+        {"huge.csv", "more than a station's file may (1 GiB)", true},
     };
     for (const auto &c : cases) {
         if (!c.applies)
