@@ -34,17 +34,27 @@ QByteArray native(const QString &path)
 
 const QByteArray kOldFile = "Date / Time,Old\r\n1/1/2000 1:00:00 AM,5\r\n";
 
+// Every run of this binary, the fleet test's too, keeps its lock in a runtime folder of its own.
+class PrivateRuntime : public ::testing::Environment {
+public:
+    void SetUp() override
+    {
+        dir = std::make_unique<QTemporaryDir>();
+        qputenv("XDG_RUNTIME_DIR", dir->path().toUtf8());
+        qunsetenv("RUNTIME_DIRECTORY");
+    }
+    void TearDown() override { dir.reset(); }
+    std::unique_ptr<QTemporaryDir> dir;
+};
+PrivateRuntime *const runtime = static_cast<PrivateRuntime *>(::testing::AddGlobalTestEnvironment(new PrivateRuntime));
+
 class CollectFiles : public ::testing::Test {
 protected:
     void SetUp() override
     {
-        ASSERT_TRUE(dir.isValid() && runtime.isValid());
-        // The lock goes to a runtime folder of this test's own.
-        qputenv("XDG_RUNTIME_DIR", runtime.path().toUtf8());
-        qunsetenv("RUNTIME_DIRECTORY");
+        ASSERT_TRUE(dir.isValid());
         ASSERT_TRUE(sim.start({"--start", "2024-01-01 00:15", "--records", "40"}));
     }
-    void TearDown() override { runtimeBefore.isNull() ? qunsetenv("XDG_RUNTIME_DIR") : qputenv("XDG_RUNTIME_DIR", runtimeBefore); }
     // One station per (name, output), all on the simulator's port.
     void writeStations(const QList<std::pair<QString, QString>> &stations)
     {
@@ -60,8 +70,7 @@ protected:
     QJsonObject reported() const { return QJsonDocument::fromJson(readFileBytes(reportPath))["stations"][0].toObject(); }
     int requests() { return sim.trace().filter("quiet before it").size(); }
 
-    QTemporaryDir dir, runtime;
-    const QByteArray runtimeBefore = qgetenv("XDG_RUNTIME_DIR");
+    QTemporaryDir dir;
     MeterSimProcess sim;
     QString stationsPath = dir.filePath("stations.ini"), reportPath = dir.filePath("report.json");
 };
@@ -195,10 +204,12 @@ TEST_F(CollectFiles, aLockHeldElsewhereSkipsTheRunWithAReportButPlantedOrOpenOne
     EXPECT_EQ(reported()["result"].toString(), "ok");
     EXPECT_EQ(readFileBytes(dir.filePath("s.csv")).count('\n'), 41);
     // A lock folder others may write is no lock at all.
-    ASSERT_EQ(::chmod(native(runtime.filePath("ostrand")), 0777), 0);
+    const QString folder = runtime->dir->filePath("ostrand");
+    ASSERT_EQ(::chmod(native(folder), 0777), 0);
     const CliRun open = collect();
+    ::chmod(native(folder), 0700);
     EXPECT_EQ(open.exitCode, 3);
-    EXPECT_TRUE(open.errors.contains(runtime.filePath("ostrand")) && open.errors.contains("chmod 700")) << qPrintable(open.errors);
+    EXPECT_TRUE(open.errors.contains(folder) && open.errors.contains("chmod 700")) << qPrintable(open.errors);
 }
 
 } // namespace
