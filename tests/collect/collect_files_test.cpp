@@ -13,6 +13,7 @@
 #include <QJsonObject>
 #include <QLockFile>
 #include <gtest/gtest.h>
+#include <optional>
 #include <sys/stat.h>
 #include <sys/sysmacros.h>
 #include <unistd.h>
@@ -27,34 +28,20 @@ void writeFile(const QString &path, const QByteArray &bytes)
     ASSERT_TRUE(file.open(QIODevice::WriteOnly) && file.write(bytes) == bytes.size()) << qPrintable(path);
 }
 
-QByteArray native(const QString &path)
-{
-    return QFile::encodeName(path);
-}
+QByteArray native(const QString &path) { return QFile::encodeName(path); }
 
 const QByteArray kOldFile = "Date / Time,Old\r\n1/1/2000 1:00:00 AM,5\r\n";
 
 // Every run of this binary, the fleet test's too, keeps its lock in a runtime folder of its own.
-class PrivateRuntime : public ::testing::Environment {
-public:
-    void SetUp() override
-    {
-        dir = std::make_unique<QTemporaryDir>();
-        qputenv("XDG_RUNTIME_DIR", dir->path().toUtf8());
-        qunsetenv("RUNTIME_DIRECTORY");
-    }
-    void TearDown() override { dir.reset(); }
-    std::unique_ptr<QTemporaryDir> dir;
+struct PrivateRuntime : ::testing::Environment {
+    void SetUp() override { qputenv("XDG_RUNTIME_DIR", dir.emplace().path().toUtf8()); }
+    std::optional<QTemporaryDir> dir;
 };
 PrivateRuntime *const runtime = static_cast<PrivateRuntime *>(::testing::AddGlobalTestEnvironment(new PrivateRuntime));
 
 class CollectFiles : public ::testing::Test {
 protected:
-    void SetUp() override
-    {
-        ASSERT_TRUE(dir.isValid());
-        ASSERT_TRUE(sim.start({"--start", "2024-01-01 00:15", "--records", "40"}));
-    }
+    void SetUp() override { ASSERT_TRUE(dir.isValid() && sim.start({"--start", "2024-01-01 00:15", "--records", "40"})); }
     // One station per (name, output), all on the simulator's port.
     void writeStations(const QList<std::pair<QString, QString>> &stations)
     {
