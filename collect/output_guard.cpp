@@ -28,7 +28,7 @@ QString systemReason(int error)
 
 QString notRegular(const QString &path, mode_t mode)
 {
-    const char *what = S_ISFIFO(mode) ? "a pipe" : S_ISCHR(mode) || S_ISBLK(mode) ? "a device" : "not a regular file";
+    const char *what = S_ISFIFO(mode) ? "a pipe" : S_ISCHR(mode) || S_ISBLK(mode) ? "a device" : "a socket";
     return QStringLiteral("%1 is %2; a station's output must be a regular file").arg(path, QLatin1String(what));
 }
 
@@ -160,12 +160,17 @@ bool saveArchive(const QString &path, const QDateTime &when, const QByteArray &b
         // Root keeps the owner too; the mode is what protects the rows, so a refusal here is no failure.
         if (::geteuid() == 0 && ::fchown(fd, original.st_uid, original.st_gid) != 0)
             errno = 0;
-        const bool written = ::fchmod(fd, original.st_mode & 07777) == 0 && writeAll(fd, bytes);
-        const int reason = errno;
-        if (::close(fd) == 0 && written)
+        bool written = ::fchmod(fd, original.st_mode & 07777) == 0 && writeAll(fd, bytes);
+        int reason = errno;
+        if (::close(fd) != 0 && written) {
+            written = false;
+            reason = errno;
+        }
+        if (written)
             return true;
+        // A part-written archive is ours to remove; the original is still where it was.
         ::unlink(native.constData());
-        return fail(error, QStringLiteral("Cannot write %1: %2").arg(name, systemReason(written ? errno : reason)));
+        return fail(error, QStringLiteral("Cannot write %1: %2").arg(name, systemReason(reason)));
     }
     return fail(error, QStringLiteral("Cannot keep %1 aside: %2 archived names for one second are all taken")
                            .arg(path)
