@@ -39,18 +39,21 @@ QString tooLarge(const QString &path, qint64 size)
         .arg(size);
 }
 
-// A folder any user may write and someone else owns (/tmp and its like, sticky or not).
+// A folder any user may write: another user's, or a shared one like /tmp (its
+// sticky bit says so even when we own it, as root owns /tmp).
 QString sharedFolderProblem(const QString &path)
 {
     const QString folder = QFileInfo(path).absolutePath();
     struct stat st {};
     if (::stat(QFile::encodeName(folder).constData(), &st) != 0)
         return {}; // the ordinary output check names a missing folder
-    if ((st.st_mode & S_IWOTH) == 0 || st.st_uid == ::geteuid())
+    if ((st.st_mode & S_IWOTH) == 0 || (st.st_uid == ::geteuid() && (st.st_mode & S_ISVTX) == 0))
         return {};
-    return QStringLiteral("%1 is in %2, a folder anyone may write and another user owns; a link or file "
-                          "planted there would be written; keep station files in a folder of your own")
-        .arg(path, folder);
+    return QStringLiteral("%1 is in %2, a folder any user may write (mode %3, owner %4); a link or file planted "
+                          "there would be written; keep station files in a folder of your own")
+        .arg(path, folder)
+        .arg(st.st_mode & 07777, 4, 8, QLatin1Char('0'))
+        .arg(st.st_uid);
 }
 
 bool fail(QString *error, const QString &text)

@@ -18,8 +18,8 @@ constexpr qint64 kMaxCumulativeBytes = qint64(1) << 30;
 // What is wrong with `path` as a station's cumulative file, or an empty text:
 // a symbolic link (a scheduled run, often root, would read and replace what it
 // points to), anything but a regular file (a pipe blocks the read, a device
-// never ends), or a file in a folder anyone may write that another user owns,
-// where a link or a file can be planted between runs.
+// never ends), or a file in a folder any user may write (another user's, or a
+// shared one like /tmp), where a link or a file can be planted between runs.
 QString stationOutputProblem(const QString &path);
 
 // stationOutputProblem, then the check every output gets, before the meter is

@@ -102,8 +102,9 @@ TEST_F(CollectFiles, outputsThatAreNotPlainFilesOfTheUsersOwnFailTheStationUntou
     ASSERT_EQ(::mkfifo(native(dir.filePath("pipe.csv")), 0600), 0);
     const bool haveDevice = ::mknod(native(dir.filePath("zero.csv")), S_IFCHR | 0666, makedev(1, 5)) == 0;
     ASSERT_TRUE(QDir(dir.path()).mkdir("shared"));
-    ASSERT_EQ(::chmod(native(shared), 01777), 0);
+    ASSERT_EQ(::chmod(native(shared), 0777), 0);
     const bool otherOwner = ::chown(native(shared), 65534, 65534) == 0; // only root can give it away
+    ASSERT_TRUE(QDir(dir.path()).mkdir("sticky") && ::chmod(native(dir.filePath("sticky")), 01777) == 0); // ours, like root's /tmp
     writeFile(dir.filePath("huge.csv"), {});
     ASSERT_TRUE(QFile::resize(dir.filePath("huge.csv"), (qint64(1) << 30) + 1)); // sparse: it takes no room
     const struct { QString output; const char *reason; bool applies; } cases[] = {
@@ -111,7 +112,8 @@ TEST_F(CollectFiles, outputsThatAreNotPlainFilesOfTheUsersOwnFailTheStationUntou
         {"zero.csv", "is a device", haveDevice},
         {"link.csv", "is a symbolic link", true},
         {"dangling.csv", "is a symbolic link", true},
-        {"shared/x.csv", "a folder anyone may write and another user owns", otherOwner},
+        {"shared/x.csv", "a folder any user may write", otherOwner},
+        {"sticky/x.csv", "a folder any user may write", true},
         {"huge.csv", "more than a station's file may (1 GiB)", true},
     };
     for (const auto &c : cases) {
