@@ -201,4 +201,24 @@ TEST_F(CollectFiles, aLockHeldElsewhereSkipsTheRunWithAReportButPlantedOrOpenOne
     EXPECT_TRUE(open.errors.contains(folder) && open.errors.contains("chmod 700")) << qPrintable(open.errors);
 }
 
+// The service's runtime folder first; a runtime folder of another user's (sudo keeps the
+// variable) is passed over for the state folder.
+TEST_F(CollectFiles, theLockGoesToTheServicesFolderElseTheUsersOwn)
+{
+    writeFile(stationsPath, {});
+    QTemporaryDir service, state, others;
+    qputenv("RUNTIME_DIRECTORY", service.path().toUtf8());
+    const QString inService = ostrand::collect::CollectionLock(stationsPath).path();
+    qunsetenv("RUNTIME_DIRECTORY");
+    EXPECT_TRUE(inService.startsWith(service.path() + "/collect-")) << qPrintable(inService);
+    if (::chown(native(others.path()), 65534, 65534) != 0)
+        GTEST_SKIP() << "only root can give a folder away";
+    qputenv("XDG_RUNTIME_DIR", others.path().toUtf8());
+    qputenv("XDG_STATE_HOME", state.path().toUtf8());
+    const QString inState = ostrand::collect::CollectionLock(stationsPath).path();
+    qputenv("XDG_RUNTIME_DIR", runtime->dir->path().toUtf8());
+    qunsetenv("XDG_STATE_HOME");
+    EXPECT_TRUE(inState.startsWith(state.filePath("ostrand/collect-"))) << qPrintable(inState);
+}
+
 } // namespace
