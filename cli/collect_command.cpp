@@ -1,15 +1,13 @@
 #include "cli_common.h"
+#include "collect/collection_lock.h"
 #include "collect/fleet_collection.h"
+#include "collect/output_conflicts.h"
 #include "collect/stations_file.h"
 #include "command_registry.h"
 #include "platform/file_locations.h"
 #include "platform/save_file.h"
 
 #include <QCommandLineParser>
-#include <QCryptographicHash>
-#include <QDir>
-#include <QFileInfo>
-#include <QLockFile>
 #include <QSet>
 
 namespace ostrand::cli {
@@ -31,37 +29,59 @@ const RegisterCommand registration{{
     "      comma-separated) collects the named stations alone. Prints one line per\n"
     "      station (name, ok or failed, new rows, seconds), the reasons to stderr, and\n"
     "      with --report the same with the error texts as JSON. A run that finds\n"
-    "      another one collecting from FILE says so and exits 0 doing nothing.\n"
-    "      Exit status: 0 every station collected; 6 some failed; 3 the report could\n"
-    "      not be written; 64 a bad stations file (file, line and key named).\n",
+    "      another one collecting from FILE says so, exits 0 and collects nothing\n"
+    "      (its report marks each station skipped). A station's output must be a\n"
+    "      regular file, not a symbolic link, pipe or device, and not in a folder\n"
+    "      any user may write (another user's, or one like /tmp); else the station\n"
+    "      fails.\n"
+    "      Exit status: 0 every station collected; 6 some failed; 3 no lock could be\n"
+    "      taken, or the report could not be written or is the stations file or a\n"
+    "      station's output; 64 a bad stations file (file, line and key named), two\n"
+    "      stations writing one file (also through links), or an output that is the\n"
+    "      stations file.\n",
     15, &runCollectCommand}};
 
 constexpr int kSomeFailed = 6;
 
-// Beside the stations file when its folder takes it, else in the temporary
-// folder under a name drawn from the stations file's path.
-std::unique_ptr<QLockFile> takeLock(const QString &stationsPath, bool *busy)
+// Holds the lock for the run's length; null when the run must not go on, with
+// *busy set when that is because another run holds it.
+std::unique_ptr<collect::CollectionLock> takeLock(const QString &stationsPath, bool *busy)
 {
-    const QString absolute = QFileInfo(stationsPath).absoluteFilePath();
-    const QString beside = absolute + QStringLiteral(".lock");
-    const QString inTemp = QDir::temp().filePath(
-        QStringLiteral("ostrand-collect-%1.lock")
-            .arg(QString::fromLatin1(QCryptographicHash::hash(absolute.toUtf8(), QCryptographicHash::Sha1).toHex())));
-    for (const QString &path : {beside, inTemp}) {
-        auto lock = std::make_unique<QLockFile>(path);
-        // A run lasts as long as its meters take; only a dead owner frees the lock.
-        lock->setStaleLockTime(0);
-        if (lock->tryLock(0))
-            return lock;
-        if (lock->error() == QLockFile::LockFailedError) {
-            *busy = true;
-            printLine(QStringLiteral("another collection from %1 is running (%2): nothing done")
-                          .arg(stationsPath, path));
-            return nullptr;
-        }
+    auto lock = std::make_unique<collect::CollectionLock>(stationsPath);
+    switch (lock->state()) {
+    case collect::CollectionLock::State::Held: return lock;
+    case collect::CollectionLock::State::Busy:
+        *busy = true;
+        printLine(QStringLiteral("another collection from %1 is running (%2): nothing done")
+                      .arg(stationsPath, lock->path()));
+        return nullptr;
+    case collect::CollectionLock::State::Failed: break;
     }
-    printDetail(QStringLiteral("ostrand-cli: no lock file could be made for %1").arg(stationsPath));
+    printDetail(QStringLiteral("ostrand-cli: no lock could be taken for %1: %2").arg(stationsPath, lock->error()));
     return nullptr;
+}
+
+// The report of a run that collected nothing because another one is collecting.
+std::vector<collect::StationReport> skippedReports(const std::vector<collect::Station> &stations)
+{
+    std::vector<collect::StationReport> reports;
+    for (const collect::Station &station : stations) {
+        collect::StationReport report;
+        report.name = station.name;
+        report.skipped = QStringLiteral("another collection holds the lock");
+        reports.push_back(report);
+    }
+    return reports;
+}
+
+// The report file, 0 when written; else why on stderr and `failed`.
+int writeReport(const QString &reportPath, const std::vector<collect::StationReport> &reports, int failed)
+{
+    QString error;
+    if (reportPath.isEmpty() || saveFile(reportPath, collect::reportJson(reports), &error))
+        return 0;
+    printDetail(QStringLiteral("ostrand-cli: the report was not written: %1").arg(error));
+    return failed;
 }
 
 } // namespace
@@ -100,6 +120,16 @@ int runCollectCommand(const QStringList &arguments)
         printDetail(QStringLiteral("ostrand-cli: ") + file.error);
         return kUsageError;
     }
+    // Before any meter is asked or any file read beyond the stations file.
+    if (const QString conflict = collect::stationsConflict(file.stations, stationsPath); !conflict.isEmpty()) {
+        printDetail(QStringLiteral("ostrand-cli: ") + conflict);
+        return kUsageError;
+    }
+    if (const QString conflict = collect::reportConflict(reportPath, file.stations, stationsPath);
+        !conflict.isEmpty()) {
+        printDetail(QStringLiteral("ostrand-cli: ") + conflict);
+        return kFileFailedStatus;
+    }
     QSet<QString> only;
     for (const QString &names : parser.values(QStringLiteral("only")))
         for (const QString &name : names.split(u',', Qt::SkipEmptyParts))
@@ -118,7 +148,7 @@ int runCollectCommand(const QStringList &arguments)
     bool busy = false;
     const auto lock = takeLock(stationsPath, &busy);
     if (!lock)
-        return busy ? 0 : kFileFailedStatus;
+        return busy ? writeReport(reportPath, skippedReports(file.stations), kFileFailedStatus) : kFileFailedStatus;
 
     collect::CollectOptions options;
     options.retries = retries;
@@ -131,15 +161,8 @@ int runCollectCommand(const QStringList &arguments)
     });
     const bool allOk = std::all_of(reports.begin(), reports.end(),
                                    [](const collect::StationReport &r) { return r.succeeded; });
-    if (!reportPath.isEmpty()) {
-        QString error;
-        if (!saveFile(reportPath, collect::reportJson(reports), &error)) {
-            printDetail(QStringLiteral("ostrand-cli: the report was not written: %1").arg(error));
-            if (allOk)
-                return kFileFailedStatus;
-        }
-    }
-    return allOk ? 0 : kSomeFailed;
+    const int reportStatus = writeReport(reportPath, reports, kFileFailedStatus);
+    return !allOk ? kSomeFailed : reportStatus;
 }
 
 } // namespace ostrand::cli

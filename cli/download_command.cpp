@@ -83,10 +83,11 @@ const RegisterCommand registration{{
     "      over the connection and then hangs up. --reply-timeout lets each reply take\n"
     "      up to MS milliseconds (a modem or radio path) before the request is sent\n"
     "      again or given up; the meter's own timings stay the shortest (default 0:\n"
-    "      only those).\n"
-    "      Exit status: 0 Finished. Data in File; 1 0 Records Available;\n"
-    "      3 Error putting into file!!; 4 Error in Downloading!!; 5 the dial did not\n"
-    "      connect (nothing downloaded; a number already dialled is hung up).\n",
+    "      only those). A pipe as FILE needs a program reading it: without one the\n"
+    "      download is refused before the meter is asked. Exit status: 0 Finished.\n"
+    "      Data in File; 1 0 Records Available; 3 Error putting into file!!; 4 Error\n"
+    "      in Downloading!!; 5 the dial did not connect (nothing downloaded; a number\n"
+    "      already dialled is hung up).\n",
     10, &runDownloadCommand}};
 
 constexpr int kDialFailed = 5;

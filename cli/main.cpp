@@ -32,6 +32,9 @@ int main(int argc, char **argv)
     // Past a file-size limit (ulimit -f) the kernel would kill us mid-write;
     // ignored, the write fails with EFBIG and the old file is kept with a reason.
     std::signal(SIGXFSZ, SIG_IGN);
+    // A pipe's reader that goes away mid-write would kill us without a word;
+    // ignored, the write fails with "Broken pipe" and the meter is not told.
+    std::signal(SIGPIPE, SIG_IGN);
     QCoreApplication::setApplicationName(QStringLiteral("ostrand-cli"));
     const QStringList args = QCoreApplication::arguments();
     if (args.size() < 2)

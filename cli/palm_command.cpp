@@ -6,6 +6,7 @@
 #include "download/results_grid.h"
 #include "palm/palm_conversion_view.h"
 #include "palm/palm_import.h"
+#include "platform/file_identity.h"
 #include "platform/qt_event_pump.h"
 #include "platform/system_clock.h"
 
@@ -74,7 +75,8 @@ const RegisterCommand palmRegistration{
      "      Converts the Palm handheld's database FILE (PLOGR2.PDB from the HotSync\n"
      "      backup folder) into the CSV file (default Logdata.csv): with --modid only the\n"
      "      records of the meter with Modbus ID 0 to 255, with --all every meter's records\n"
-     "      merged. Prints each status line as the window shows it. Exit status:\n"
+     "      merged. The output cannot be the database FILE, by any name. Prints each\n"
+     "      status line as the window shows it. Exit status:\n"
      "      0 Finished. Data in File; 1 0 Records Available; 2 Could not find Palm\n"
      "      DataFile!!; 3 Error putting into file!!; 4 Error in Downloading!!\n",
      20, &runPalmCommand}};
@@ -134,10 +136,17 @@ int runPalmCommand(const QStringList &arguments)
     PalmRun run;
     CommandLineView view(!all, modId, false);
     StatusLines display;
+    const QString pdb = parser.value(QStringLiteral("pdb"));
+    // Through a link or another path the output could still be the database it is read from.
+    if (sameFile(output, pdb)) {
+        display.setStatus(QStringLiteral("Error putting into file!!"));
+        display.showDetail(QStringLiteral("%1 is the Palm database %2; choose another output file").arg(output, pdb));
+        return kFileFailedStatus;
+    }
     if (!checkOutputBeforeStart(output, display))
         return kFileFailedStatus;
     const PalmOutcome outcome =
-        run.import.downloadData(PalmSource{parser.value(QStringLiteral("pdb"))},
+        run.import.downloadData(PalmSource{pdb},
                                 output, view, display);
     if (outcome.start != PalmOutcome::Start::Ran)
         return kOtherFailureStatus;

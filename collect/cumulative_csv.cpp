@@ -54,12 +54,13 @@ CsvAppend appendRows(const QByteArray &existing, const QByteArray &download, Ove
     return result;
 }
 
-QString archivedName(const QString &path, const QDateTime &when)
+QString archivedName(const QString &path, const QDateTime &when, int counter)
 {
     const QFileInfo info(path);
     const QString suffix = info.suffix().isEmpty() ? QString() : u'.' + info.suffix();
+    const QString count = counter > 1 ? u'-' + QString::number(counter) : QString();
     return info.dir().filePath(info.completeBaseName() + u'-'
-                               + when.toString(QStringLiteral("yyyyMMdd-HHmmss")) + suffix);
+                               + when.toString(QStringLiteral("yyyyMMdd-HHmmss")) + count + suffix);
 }
 
 } // namespace ostrand::collect

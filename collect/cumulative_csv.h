@@ -32,7 +32,9 @@ enum class Overlap {
 CsvAppend appendRows(const QByteArray &existing, const QByteArray &download, Overlap overlap);
 
 // Where a file whose headings no longer match is kept: its name with the
-// time stamp before the suffix (data/north-pump-20260314-031500.csv).
-QString archivedName(const QString &path, const QDateTime &when);
+// time stamp before the suffix (data/north-pump-20260314-031500.csv); from
+// `counter` 2 on, the counter after the stamp (...-031500-2.csv) for a second
+// that already has an archive.
+QString archivedName(const QString &path, const QDateTime &when, int counter = 1);
 
 } // namespace ostrand::collect

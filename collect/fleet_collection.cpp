@@ -52,15 +52,20 @@ QByteArray reportJson(const std::vector<StationReport> &reports)
 {
     QJsonArray stations;
     for (const StationReport &report : reports) {
-        stations.append(QJsonObject{
+        QJsonObject station{
             {QStringLiteral("name"), report.name},
-            {QStringLiteral("result"), report.succeeded ? QStringLiteral("ok") : QStringLiteral("failed")},
+            {QStringLiteral("result"), !report.skipped.isEmpty() ? QStringLiteral("skipped")
+                                       : report.succeeded       ? QStringLiteral("ok")
+                                                                : QStringLiteral("failed")},
             {QStringLiteral("newRows"), report.newRows},
             {QStringLiteral("seconds"), report.seconds},
             {QStringLiteral("attempts"), report.attempts},
             {QStringLiteral("recordsMaybeLost"), report.recordsMaybeLost},
             {QStringLiteral("errors"), QJsonArray::fromStringList(report.errors)},
-        });
+        };
+        if (!report.skipped.isEmpty())
+            station.insert(QStringLiteral("reason"), report.skipped);
+        stations.append(station);
     }
     return QJsonDocument(QJsonObject{{QStringLiteral("stations"), stations}}).toJson();
 }

@@ -17,7 +17,8 @@ std::vector<StationReport> collectFleet(const std::vector<Station> &stations, co
 // The line printed for a station: name, result, new rows, seconds.
 QString reportLine(const StationReport &report);
 
-// The reports as a JSON document, error texts included.
+// The reports as a JSON document, error texts included; a station not tried
+// at all has the result "skipped" and a "reason".
 QByteArray reportJson(const std::vector<StationReport> &reports);
 
 } // namespace ostrand::collect

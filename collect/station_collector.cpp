@@ -2,6 +2,7 @@
 
 #include "collect/collection_cursor.h"
 #include "collect/cumulative_csv.h"
+#include "collect/output_guard.h"
 #include "download/download_display.h"
 #include "download/download_engine.h"
 #include "download/download_outcome.h"
@@ -133,7 +134,7 @@ QString cursorWarning(const DownloadEngine &engine, const LogCursor &cursor)
 bool PortCollector::download(const Station &station, StationReport &report, bool *retryable)
 {
     QuietDisplay display;
-    if (!checkOutputBeforeStart(station.output, display)) {
+    if (!checkStationOutputBeforeStart(station.output, display)) {
         *retryable = false;
         report.errors << display.failure();
         return false;
@@ -146,15 +147,15 @@ bool PortCollector::download(const Station &station, StationReport &report, bool
     QByteArray existing;
     std::optional<CursorState> state;
     const QString cursorPath = cursorFilePath(station.output);
+    QString error;
     if (exists) {
-        QFile file(station.output);
-        if (!file.open(QIODevice::ReadOnly))
-            return fileError(QStringLiteral("%1: %2").arg(station.output, file.errorString()));
-        existing = file.readAll();
-        if (QFile cursorFile(cursorPath); cursorFile.exists()) {
-            if (!cursorFile.open(QIODevice::ReadOnly))
-                return fileError(QStringLiteral("%1: %2").arg(cursorPath, cursorFile.errorString()));
-            state = parseCursorState(cursorFile.read(4096));
+        if (!readCumulativeFile(station.output, &existing, &error))
+            return fileError(error);
+        if (QFileInfo(cursorPath).exists() || QFileInfo(cursorPath).isSymLink()) {
+            QByteArray cursorText;
+            if (!readCumulativeFile(cursorPath, &cursorText, &error))
+                return fileError(error);
+            state = parseCursorState(cursorText);
             // Guessing where the last run stopped could store rows twice or skip them.
             if (!state) {
                 *retryable = false;
@@ -195,19 +196,18 @@ bool PortCollector::download(const Station &station, StationReport &report, bool
     const bool outputChanges = !exists || added.newRows > 0 || added.headingsChanged;
     const bool cursorMoves = newCursor.isSet() && (!cursor || cursor->address != newCursor.address
                                                    || cursor->record != newCursor.record);
-    QString error;
     if (newCursor.isSet() && (outputChanges || cursorMoves)) {
         const QByteArray written = outputChanges ? added.bytes : existing;
         const CursorState next{newCursor, outputDigest(written), cursor.value_or(LogCursor{}),
                                exists ? outputDigest(existing) : QByteArray()};
-        if (!saveFile(cursorPath, cursorStateText(next), &error))
+        if (!saveCumulativeFile(cursorPath, cursorStateText(next), &error))
             return fileError(error);
     }
     // The old file is copied aside, not moved: killed in between, the next run
     // finds it where it was and sets it aside again.
     const bool saved = (!added.headingsChanged
-                        || saveFile(archivedName(station.output, QDateTime::currentDateTime()), existing, &error))
-                       && (!outputChanges || saveFile(station.output, added.bytes, &error));
+                        || saveArchive(station.output, QDateTime::currentDateTime(), existing, &error))
+                       && (!outputChanges || saveCumulativeFile(station.output, added.bytes, &error));
     if (!saved)
         return fileError(error);
     report.newRows = added.newRows;

@@ -16,6 +16,7 @@ struct StationReport {
     int recordsMaybeLost = 0; // the log was overwritten past what was collected last
     double seconds = 0;
     QStringList errors; // why each failed attempt failed, and warnings of a good one
+    QString skipped;    // why the station was not tried at all; empty when it was
 };
 
 struct CollectOptions {

@@ -26,8 +26,11 @@ DownloadEnd finishDownload(DownloadResult result, const ResultsGrid &grid, const
 {
     DownloadEnd end{result, false, downloadStatusText(result)};
     display.setStatus(end.status);
-    if (result != DownloadResult::Complete)
+    if (result != DownloadResult::Complete) {
+        // A reader of a pipe we named learns at once that nothing comes.
+        releaseOutput(outputPath);
         return end;
+    }
 
     display.setProgress(100);
     QString error;

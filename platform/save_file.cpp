@@ -2,10 +2,12 @@
 
 #include <QFile>
 #include <QFileInfo>
+#include <QHash>
 #include <QSaveFile>
 
 #include <cerrno>
 #include <cstring>
+#include <mutex>
 #include <fcntl.h>
 #include <sys/stat.h>
 #include <unistd.h>
@@ -107,11 +109,53 @@ bool replaceAtomically(const QString &path, const QByteArray &bytes, QString *er
     return true;
 }
 
+// Write ends of pipes the early check opened, kept until the write: closed in
+// between, a reader already waiting on the pipe would take it for the end.
+std::mutex heldPipesMutex;
+QHash<QString, int> heldPipes;
+
+int takeHeldPipe(const QString &path)
+{
+    const std::lock_guard<std::mutex> lock(heldPipesMutex);
+    return heldPipes.take(path) - 1; // stored one up, so a missing entry reads -1
+}
+
+// Opened without waiting: a pipe nobody reads would otherwise block the open for
+// ever, or the write once its buffer filled. Writes then wait as usual for the reader.
+int openWriteEnd(const QString &path, QString *problem)
+{
+    int fd = takeHeldPipe(path);
+    if (fd < 0)
+        fd = ::open(QFile::encodeName(path).constData(), O_WRONLY | O_NONBLOCK | O_CLOEXEC);
+    if (fd < 0) {
+        *problem = errno == ENXIO ? QStringLiteral("Cannot write %1: no program is reading the pipe").arg(path)
+                                  : QStringLiteral("Cannot write %1: %2").arg(path, systemReason(errno));
+        return -1;
+    }
+    ::fcntl(fd, F_SETFL, ::fcntl(fd, F_GETFL) & ~O_NONBLOCK);
+    return fd;
+}
+
+QString holdPipe(const QString &path)
+{
+    struct stat st {};
+    if (::stat(QFile::encodeName(path).constData(), &st) != 0 || !S_ISFIFO(st.st_mode))
+        return {};
+    QString problem;
+    const int fd = openWriteEnd(path, &problem);
+    if (fd >= 0) {
+        const std::lock_guard<std::mutex> lock(heldPipesMutex);
+        heldPipes.insert(path, fd + 1);
+    }
+    return problem;
+}
+
 bool writeInPlace(const QString &path, const QByteArray &bytes, QString *error)
 {
-    const int fd = ::open(QFile::encodeName(path).constData(), O_WRONLY | O_CLOEXEC);
+    QString problem;
+    const int fd = openWriteEnd(path, &problem);
     if (fd < 0)
-        return fail(error, QStringLiteral("Cannot write %1: %2").arg(path, systemReason(errno)));
+        return fail(error, problem);
     const char *at = bytes.constData();
     qsizetype left = bytes.size();
     while (left > 0) {
@@ -135,7 +179,15 @@ bool writeInPlace(const QString &path, const QByteArray &bytes, QString *error)
 
 QString outputPathProblem(const QString &path)
 {
-    return inspect(path).problem;
+    const DestinationCheck check = inspect(path);
+    return check.destination == Destination::WriteInPlace ? holdPipe(path) : check.problem;
+}
+
+void releaseOutput(const QString &path)
+{
+    const int fd = takeHeldPipe(path);
+    if (fd >= 0)
+        ::close(fd);
 }
 
 bool saveFile(const QString &path, const QByteArray &bytes, QString *error)

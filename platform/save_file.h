@@ -8,7 +8,13 @@ namespace ostrand {
 // What is wrong with `path` as the place for a file the program writes, or an
 // empty text when it can take one. Asked before a download or a conversion, so
 // that a bad name is refused before the meter or the handheld's file is read.
+// A pipe is opened here without waiting, refused when no program reads it,
+// and its write end kept for saveFile, so the reader is not handed an end of
+// file in between.
 QString outputPathProblem(const QString &path);
+
+// Lets go of a pipe kept by outputPathProblem when nothing is to be written after all.
+void releaseOutput(const QString &path);
 
 // Puts `bytes` into the file at `path`. A regular file (or a new one) is
 // replaced through a temporary file in the same folder, every write, the flush

@@ -1,4 +1,5 @@
 #include "cli_run.h"
+#include "collect/collection_lock.h"
 #include "metersim_process.h"
 
 #include <QDir>
@@ -6,7 +7,6 @@
 #include <QJsonArray>
 #include <QJsonDocument>
 #include <QJsonObject>
-#include <QLockFile>
 #include <gtest/gtest.h>
 
 using namespace ostrand::testing;
@@ -61,8 +61,8 @@ TEST(Collect, aFleetCollectedAcrossAKilledRunAndTwoMoreHoldsEveryLoggedRowOnce)
     writeFile(out + "growing.csv", oldHeadings);
     writeFile(out + "silent.csv", "Date / Time,Flow\r\n");
     {
-        QLockFile earlierRun(stations + ".lock");
-        ASSERT_TRUE(earlierRun.lock());
+        const ostrand::collect::CollectionLock earlierRun(stations);
+        ASSERT_EQ(earlierRun.state(), ostrand::collect::CollectionLock::State::Held) << qPrintable(earlierRun.error());
         EXPECT_EQ(runCli({"collect", "--stations", stations}).exitCode, 0);
         EXPECT_EQ(readFileBytes(out + "growing.csv"), oldHeadings);
     }

@@ -1,3 +1,4 @@
+#include "platform/file_identity.h"
 #include "platform/save_file.h"
 #include "platform/text_value.h"
 
@@ -5,6 +6,7 @@
 #include <QFile>
 #include <QTemporaryDir>
 #include <gtest/gtest.h>
+#include <unistd.h>
 
 namespace ostrand {
 namespace {
@@ -60,6 +62,24 @@ TEST(AtomicFileWrite, ReplacesTheFileExactlyOrOnFailureGivesAReasonAndLeavesTheO
     EXPECT_EQ(contentOf(dir.filePath(longName)), QByteArray("old"));
     EXPECT_EQ(QDir(dir.path()).entryList(QDir::AllEntries | QDir::Hidden | QDir::NoDotAndDotDot),
               (QStringList{longName, "out.csv"}));
+}
+
+// Names that a write through either would put into one file, and names that would not.
+TEST(SameFile, NamesMeetThroughLinkedFoldersLinksAndHardLinksWhetherOrNotTheFileExists)
+{
+    QTemporaryDir dir;
+    const auto at = [&](const char *name) { return dir.filePath(name); };
+    ASSERT_TRUE(QDir(dir.path()).mkdir("data") && QFile::link(at("data"), at("alias")));
+    ASSERT_TRUE(QFile(at("data/a.csv")).open(QIODevice::WriteOnly) && QFile(at("data/b.csv")).open(QIODevice::WriteOnly));
+    ASSERT_TRUE(QFile::link("a.csv", at("data/link.csv")) && QFile::link(at("data/new.csv"), at("dangling.csv")));
+    ASSERT_EQ(::link(QFile::encodeName(at("data/a.csv")).constData(), QFile::encodeName(at("data/hard.csv")).constData()), 0);
+    const struct { const char *a, *b; bool same; } cases[] = {
+        {"data/a.csv", "alias/a.csv", true},    {"data/new.csv", "alias/new.csv", true}, {"data/a.csv", "data/hard.csv", true},
+        {"data/a.csv", "data/link.csv", true},  {"dangling.csv", "data/new.csv", true},  {"data/a.csv", "data/b.csv", false},
+        {"data/new.csv", "data/old.csv", false}, {"data/new.csv", "new.csv", false},     {"data/a.csv", "data/new.csv", false},
+    };
+    for (const auto &c : cases)
+        EXPECT_TRUE(sameFile(at(c.a), at(c.b)) == c.same && sameFile(at(c.b), at(c.a)) == c.same) << c.a << " and " << c.b;
 }
 
 } // namespace

@@ -1,16 +1,16 @@
 // Outputs that cannot take the file, or are not files at all: the program must
 // say so, keep what was there and never replace a node it did not create.
 #include "cli_run.h"
+#include "qt_printers.h"
 
 #include <QDir>
 #include <QFileInfo>
+#include <QProcess>
 #include <QTemporaryDir>
 #include <gtest/gtest.h>
-#include <fcntl.h>
 #include <sys/resource.h>
 #include <sys/stat.h>
 #include <sys/sysmacros.h>
-#include <algorithm>
 #include <unistd.h>
 
 using namespace ostrand::testing;
@@ -73,6 +73,8 @@ TEST_F(OutputRefusal, namesThatCannotTakeTheFileAreRefusedBeforeAnyWork)
     writeOld(readOnly);
     ASSERT_TRUE(QFile::setPermissions(readOnly, QFile::ReadOwner | QFile::ReadGroup));
     ASSERT_TRUE(QDir(dir.path()).mkdir("folder.csv"));
+    const QString unread = dir.filePath("unread-pipe");
+    ASSERT_EQ(::mkfifo(QFile::encodeName(unread).constData(), 0600), 0);
     const struct {
         const char *what;
         QString path;
@@ -83,6 +85,7 @@ TEST_F(OutputRefusal, namesThatCannotTakeTheFileAreRefusedBeforeAnyWork)
         {"a folder", dir.filePath("folder.csv"), 3, "is a folder"},
         {"a missing folder", dir.filePath("no/such/x.csv"), 3, "does not exist"},
         {"a read-only file, even for root", readOnly, 3, "read-only"},
+        {"a pipe no program reads", unread, 3, "no program is reading the pipe"},
     };
     for (const auto &c : cases) {
         const CliRun palm = convertTo(c.path);
@@ -99,15 +102,16 @@ TEST_F(OutputRefusal, namesThatCannotTakeTheFileAreRefusedBeforeAnyWork)
     EXPECT_EQ(QFileInfo(readOnly).permissions() & QFile::WriteOwner, 0);
 }
 
-// Nodes the program did not create: the read end of the pipe is open before the program starts
-// and the output fits its buffer, so a regression cannot hang; the null device is a private one,
+// Nodes the program did not create: a reader (`cat`) already waits on the pipe, so the early
+// check must not hand it an end of file before the rows come; the null device is a private one,
 // so a regression replaces it and not /dev/null.
 TEST_F(OutputRefusal, aPipeAndACharacterDeviceAreWrittenInPlaceNotReplaced)
 {
     const QString fifo = dir.filePath("pipe"), device = dir.filePath("null");
     ASSERT_EQ(::mkfifo(QFile::encodeName(fifo).constData(), 0600), 0);
-    const int readEnd = ::open(QFile::encodeName(fifo).constData(), O_RDONLY | O_NONBLOCK);
-    ASSERT_GE(readEnd, 0);
+    QProcess reader;
+    reader.start("cat", {fifo});
+    ASSERT_TRUE(reader.waitForStarted());
     const bool haveDevice = ::mknod(QFile::encodeName(device).constData(), S_IFCHR | 0666, makedev(1, 3)) == 0;
     for (const QString &node : haveDevice ? QStringList{fifo, device} : QStringList{fifo}) {
         const CliRun run = convertTo(node);
@@ -116,10 +120,26 @@ TEST_F(OutputRefusal, aPipeAndACharacterDeviceAreWrittenInPlaceNotReplaced)
         ASSERT_EQ(::stat(QFile::encodeName(node).constData(), &st), 0);
         EXPECT_TRUE(S_ISFIFO(st.st_mode) || S_ISCHR(st.st_mode)) << node.toStdString() << " was replaced by a file";
     }
-    QByteArray received(256 * 1024, '\0');
-    received.resize(std::max<ssize_t>(::read(readEnd, received.data(), size_t(received.size())), 0));
-    ::close(readEnd);
-    EXPECT_EQ(received, expected);
+    ASSERT_TRUE(reader.waitForFinished(10000));
+    EXPECT_EQ(reader.readAllStandardOutput(), expected);
+}
+
+// The handheld's database named as the output, directly or by another name: refused before it is read.
+TEST_F(OutputRefusal, theOutputCannotBeTheDatabaseItIsConvertedFrom)
+{
+    const QString pdb = dir.filePath("PLOGR2.PDB");
+    ASSERT_TRUE(QFile::copy(OSTRAND_SAMPLE_PDB, pdb));
+    ASSERT_TRUE(QFile::link(pdb, dir.filePath("link.csv")));
+    ASSERT_EQ(::link(QFile::encodeName(pdb).constData(), QFile::encodeName(dir.filePath("hard.csv")).constData()), 0);
+    ASSERT_TRUE(QDir(dir.path()).mkdir("sub"));
+    const QByteArray original = readFileBytes(pdb);
+    for (const QString &output : {pdb, dir.filePath("link.csv"), dir.filePath("hard.csv"), dir.filePath("sub/../PLOGR2.PDB")}) {
+        const CliRun run = runCli({"palm", "--pdb", pdb, "--all", "--output", output});
+        EXPECT_EQ(run.exitCode, 3) << output.toStdString();
+        EXPECT_EQ(run.lines, QStringList{"Error putting into file!!"}) << output.toStdString();
+        EXPECT_TRUE(run.errors.contains(output) && run.errors.contains(pdb)) << run.errors.toStdString();
+    }
+    EXPECT_EQ(readFileBytes(pdb), original);
 }
 
 } // namespace

@@ -1,0 +1,21 @@
+#pragma once
+
+#include "collect/stations_file.h"
+
+#include <QString>
+#include <vector>
+
+namespace ostrand::collect {
+
+// Names in one stations file that lead to one file, through links or a linked
+// folder as much as by spelling: two stations' outputs, or an output that is
+// the stations file itself. The first such pair in words (both files and both
+// stations named), or an empty text.
+QString stationsConflict(const std::vector<Station> &stations, const QString &stationsPath);
+
+// A report file that is the stations file or a station's output, which writing
+// the report would destroy; the pair in words, or an empty text.
+QString reportConflict(const QString &reportPath, const std::vector<Station> &stations,
+                       const QString &stationsPath);
+
+} // namespace ostrand::collect
