@@ -3,7 +3,9 @@
 #include "app/phone_list.h"
 #include "app/settings_file.h"
 #include "app/tab_widgets.h"
+#include "app/line_worker.h"
 #include "link/dial_string.h"
+#include "link/meter_link.h"
 
 #include <QGridLayout>
 #include <QHBoxLayout>
@@ -19,12 +21,8 @@
 
 namespace ostrand {
 
-DialerTab::DialerTab(MeterLink &link, EventPump &pump, QWidget *parent)
-    : QWidget(parent), phoneList_(new PhoneList(this)),
-      dialer_(link, pump,
-              DialerView{[this] { return statusLabel_->text(); },
-                         [this](const QString &t) { statusLabel_->setText(t); },
-                         [this] { hangUpButton_->setVisible(true); }})
+DialerTab::DialerTab(LineWorker &line, QWidget *parent)
+    : QWidget(parent), phoneList_(new PhoneList(this)), line_(line)
 {
     auto *listLabel =
         named(new QLabel(QStringLiteral("List of Numbers")), QStringLiteral("Label7"));
@@ -91,14 +89,28 @@ void DialerTab::onDialClicked()
         statusLabel_->setText(QStringLiteral("Not dialled: %1; nothing was sent").arg(problem));
         return;
     }
-    // A click inside a display poll's wait is taken up once the link is free.
-    if (dialer_.dialModem(phoneBox_->text()) == DialResult::Busy)
-        QTimer::singleShot(50, this, &DialerTab::onDialClicked);
+    const QString number = phoneBox_->text();
+    runDialer([number](ModemDialer &dialer) { dialer.dialModem(number); });
 }
 
 void DialerTab::onHangUpClicked()
 {
-    dialer_.hangUpModem();
+    runDialer([](ModemDialer &dialer) { dialer.hangUpModem(); });
+}
+
+void DialerTab::runDialer(const std::function<void(ModemDialer &)> &work)
+{
+    // A click while a display poll runs is taken up as soon as it has ended.
+    line_.run([this, work, status = statusLabel_->text()](MeterLink &link) mutable {
+        ModemDialer dialer(link, link.serial().pump(),
+                           DialerView{[&status] { return status; },
+                                      [this, &status](const QString &text) {
+                                          status = text;
+                                          line_.toWindow([this, text] { statusLabel_->setText(text); });
+                                      },
+                                      [this] { line_.toWindow([this] { hangUpButton_->setVisible(true); }); }});
+        work(dialer);
+    });
 }
 
 void DialerTab::onListClicked()

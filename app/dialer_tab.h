@@ -4,6 +4,7 @@
 
 #include <QWidget>
 #include <array>
+#include <functional>
 
 class QLabel;
 class QLineEdit;
@@ -12,8 +13,7 @@ class QTableView;
 
 namespace ostrand {
 
-class EventPump;
-class MeterLink;
+class LineWorker;
 class PhoneList;
 struct Settings;
 
@@ -21,7 +21,7 @@ struct Settings;
 class DialerTab : public QWidget {
     Q_OBJECT
 public:
-    DialerTab(MeterLink &link, EventPump &pump, QWidget *parent = nullptr);
+    explicit DialerTab(LineWorker &line, QWidget *parent = nullptr);
 
     PhoneList &phoneList() { return *phoneList_; }
 
@@ -36,6 +36,8 @@ private:
     void selectFirstEntry();
     void applyColumnWidths();
     void showCurrentCell(int row, int col);
+    // Runs the dial or the hang-up on the line, its words shown here as they come.
+    void runDialer(const std::function<void(ModemDialer &)> &work);
 
     PhoneList *phoneList_ = nullptr;
     QTableView *listView_ = nullptr;
@@ -43,7 +45,7 @@ private:
     QLineEdit *descriptionBox_ = nullptr;
     QPushButton *hangUpButton_ = nullptr;
     QLabel *statusLabel_ = nullptr;
-    ModemDialer dialer_;
+    LineWorker &line_;
 };
 
 } // namespace ostrand

@@ -2,6 +2,7 @@
 
 #include "app/settings_file.h"
 #include "app/tab_widgets.h"
+#include "app/line_worker.h"
 #include "display/display_poller.h"
 #include "display/display_timers.h"
 #include "display/display_units.h"
@@ -45,8 +46,8 @@ int listPosition(const QComboBox *combo)
 
 } // namespace
 
-DisplayTab::DisplayTab(MeterLink &link, QWidget *parent)
-    : QWidget(parent)
+DisplayTab::DisplayTab(LineWorker &line, QWidget *parent)
+    : QWidget(parent), line_(line), relay_(std::make_unique<Relay>(*this))
 {
     auto *typeFrame = groupBox(QStringLiteral("Frame10"), QStringLiteral("Meter Type"));
     meterTypeGroup_ = new QButtonGroup(this);
@@ -110,7 +111,7 @@ DisplayTab::DisplayTab(MeterLink &link, QWidget *parent)
         // The keyboard stands in for the meter's keys while the keypad is shown.
         key->setShortcut(QKeySequence(QLatin1String(keyShortcuts[i])));
         // The key's code joins the keys waiting for the meter.
-        connect(key, &QPushButton::clicked, this, [this, i] { poller_->pressKey(i); });
+        connect(key, &QPushButton::clicked, this, [this, i] { onKeyClicked(i); });
     }
 
     // Beside the values they qualify: flow, total, format, velocity.
@@ -163,8 +164,27 @@ DisplayTab::DisplayTab(MeterLink &link, QWidget *parent)
     order.append({lineBoxes_.begin(), lineBoxes_.end()});
     chainTabOrder(order);
 
-    poller_ = std::make_unique<DisplayPoller>(link, static_cast<DisplayView &>(*this));
 }
+
+// The tab as the polls see it from the line's thread: lines and answers go to
+// the window's thread, the selection is the one the tick was given.
+class DisplayTab::Relay : public DisplayView {
+public:
+    Relay(DisplayTab &tab) : tab_(tab) {}
+    void setLine(int line, const QString &text) override
+    {
+        tab_.line_.toWindow([tab = &tab_, line, text] { tab->setLine(line, text); });
+    }
+    DisplaySelection selection() const override { return selected; }
+    void pollEnded(bool answered) override
+    {
+        tab_.line_.toWindow([tab = &tab_, answered] { tab->pollEnded(answered); });
+    }
+    DisplaySelection selected;
+
+private:
+    DisplayTab &tab_;
+};
 
 DisplayTab::~DisplayTab() = default;
 
@@ -195,6 +215,9 @@ void DisplayTab::stopPolling()
     textTimer_->stop();
     blockTimer_->stop();
     portableTimer_->stop();
+    // A poll waiting for a silent meter would keep the port for up to 30 s.
+    if (pollRunning_)
+        line_.requestStop();
     showPollingState();
 }
 
@@ -236,16 +259,42 @@ void DisplayTab::onMeterTypeClicked(int index)
 
 void DisplayTab::onTextTimer()
 {
-    ++ticks_;
-    poller_->pollTextDisplay();
-    afterTick();
+    tick(true);
 }
 
 void DisplayTab::onBlockTimer()
 {
+    tick(false);
+}
+
+void DisplayTab::tick(bool textDisplay)
+{
     ++ticks_;
-    poller_->pollDisplayBlock();
+    if (!line_.busy()) {
+        pollRunning_ = true;
+        const DisplaySelection selected = selection();
+        line_.run([this, textDisplay, selected](MeterLink &link) {
+            if (!poller_)
+                poller_ = std::make_unique<DisplayPoller>(link, *relay_);
+            relay_->selected = selected;
+            if (textDisplay)
+                poller_->pollTextDisplay();
+            else
+                poller_->pollDisplayBlock();
+            line_.toWindow([this] { pollRunning_ = false; });
+        });
+    }
     afterTick();
+}
+
+void DisplayTab::onKeyClicked(int button)
+{
+    // The key waits its turn behind a poll that is running, as on the meter.
+    line_.run([this, button](MeterLink &link) {
+        if (!poller_)
+            poller_ = std::make_unique<DisplayPoller>(link, *relay_);
+        poller_->pressKey(button);
+    });
 }
 
 void DisplayTab::pollEnded(bool answered)
@@ -253,6 +302,7 @@ void DisplayTab::pollEnded(bool answered)
     if (answered)
         lastAnsweredTick_ = ticks_;
     replyLabel_->setText(answered ? QString() : QStringLiteral("No reply from meter"));
+    afterTick();
 }
 
 void DisplayTab::afterTick()

@@ -17,7 +17,7 @@ class QTimer;
 namespace ostrand {
 
 class DisplayPoller;
-class MeterLink;
+class LineWorker;
 struct Settings;
 
 // "Display Meter": the meter's own panel, polled live, with its keypad and,
@@ -25,7 +25,7 @@ struct Settings;
 class DisplayTab : public QWidget, private DisplayView {
     Q_OBJECT
 public:
-    DisplayTab(MeterLink &link, QWidget *parent = nullptr);
+    DisplayTab(LineWorker &line, QWidget *parent = nullptr);
     ~DisplayTab() override;
 
     // The tab was left: the polls that only this tab shows stop.
@@ -50,8 +50,17 @@ private:
     void pollEnded(bool answered) override;
     void afterTick();
     void startFresh();
+    // Runs one poll, or a key press, on the line; a tick that finds the line
+    // busy (a download, a dial, the last poll still waiting) simply passes.
+    void tick(bool textDisplay);
+    void onKeyClicked(int button);
 
+    class Relay;
+    LineWorker &line_;
+    // Used on the line's thread only, made there by the first poll or key.
     std::unique_ptr<DisplayPoller> poller_;
+    std::unique_ptr<Relay> relay_;
+    bool pollRunning_ = false;
     QButtonGroup *meterTypeGroup_ = nullptr;
     std::array<QLineEdit *, kDisplayLineCount> lineBoxes_{};
     QLabel *alarmsLabel_ = nullptr;

@@ -3,6 +3,8 @@
 #include "app/palm_tab.h"
 #include "app/settings_file.h"
 #include "app/settings_tab.h"
+#include "app/download_relay.h"
+#include "app/line_worker.h"
 #include "app/tab_widgets.h"
 #include "download/download_engine.h"
 #include "download/download_outcome.h"
@@ -251,43 +253,68 @@ void DownloadTab::onSinceLastTimeClicked()
     runSerialDownload(true);
 }
 
+void DownloadTab::requestStop()
+{
+    stopRequested_ = operationRunning_;
+    if (downloadRunning_)
+        sources_.line.requestStop();
+}
+
 void DownloadTab::runSerialDownload(bool sinceLastTime)
 {
-    // One operation on the link at a time: a second download would spoil the
-    // first, and a click that lands inside a display poll's wait is taken up
-    // again as soon as that poll has finished.
+    // One operation on the line at a time: a second download would spoil the
+    // first; one clicked while a display poll runs starts as that poll ends.
     if (downloadRunning_ || palm_->busy())
         return;
     if (!sources_.settingsTab.slaveIdValid()) {
         setStatus(kSlaveIdRefused);
         return;
     }
-    if (sources_.link.isBusy()) {
-        QTimer::singleShot(50, this, [this, sinceLastTime] { runSerialDownload(sinceLastTime); });
-        return;
-    }
     if (!checkOutputBeforeStart(inProgramDir(outputFile_), *this))
         return;
     downloadRunning_ = true;
-    {
-        MeterLink::Hold hold(sources_.link);
-        // The grid is one: a Palm conversion cannot start inside this download either.
-        PalmJobGuard gridInUse(palm_->jobLock());
-        setStatus(sinceLastTime ? QStringLiteral("Last Time Downloading") : QStringLiteral("Downloading"));
-        setOperationRunning(true);
-        clearMeterBoxes();
-        sources_.results.clear();
+    // The grid is one: a Palm conversion cannot start inside this download either.
+    gridInUse_ = std::make_unique<PalmJobGuard>(palm_->jobLock());
+    setStatus(sinceLastTime ? QStringLiteral("Last Time Downloading") : QStringLiteral("Downloading"));
+    setOperationRunning(true);
+    clearMeterBoxes();
+    sources_.results.clear();
 
-        DownloadEngine engine(sources_.link, sources_.results, sources_.gridState, *this);
-        DownloadOptions options;
-        options.sinceLastTime = sinceLastTime;
-        options.portableMeter = portableBox_->isChecked();
-        options.slave = sources_.settingsTab.slaveId();
-        options.stopRequested = &stopRequested_;
+    DownloadOptions options;
+    options.sinceLastTime = sinceLastTime;
+    options.portableMeter = portableBox_->isChecked();
+    options.slave = sources_.settingsTab.slaveId();
+    options.stopRequested = &sources_.line.stopFlag();
+    const GridState startState = sources_.gridState;
+    const int rows = sources_.results.rows();
+    const int cols = sources_.results.cols();
+    const QString output = inProgramDir(outputFile_);
+    LineWorker &line = sources_.line;
+    line.run([this, &line, options, startState, rows, cols, output](MeterLink &link) {
+        // The line's own grid: the window's is copied from it a block at a time.
+        ResultsGrid grid(rows, cols);
+        GridState state = startState;
+        DownloadRelay relay(line, *this, sources_.results, grid, state);
+        DownloadEngine engine(link, grid, state, relay);
         const DownloadResult result = engine.downloadLog(options);
-        finishDownload(result, sources_.results, sources_.gridState, inProgramDir(outputFile_), *this,
-                       [&] { engine.confirmDownload(); });
-    }
+        relay.copyAllRows();
+        finishDownload(result, grid, state, output, relay, [&] {
+            // The file is written: the meter is told, whatever Stop says now.
+            const auto *stop = link.serial().stopFlag();
+            link.serial().setStopFlag(nullptr);
+            engine.confirmDownload();
+            link.serial().setStopFlag(stop);
+        });
+        line.toWindow([this, state] {
+            sources_.gridState = state;
+            serialDownloadEnded();
+        });
+    });
+}
+
+void DownloadTab::serialDownloadEnded()
+{
+    gridInUse_.reset();
     downloadRunning_ = false;
     setOperationRunning(false);
     emit resultsChanged();

@@ -20,8 +20,9 @@ namespace ostrand {
 class Clock;
 class EventPump;
 class FileDialogs;
-class MeterLink;
+class LineWorker;
 class PalmImport;
+class PalmJobGuard;
 class PalmTab;
 class ResultsGrid;
 class SettingsTab;
@@ -31,7 +32,7 @@ struct Settings;
 // What a download reaches beyond its own tab.
 struct DownloadSources {
     QString programDir; // where a bare file name lives: beside a portable program, else home
-    MeterLink &link;
+    LineWorker &line;
     ResultsGrid &results;
     GridState &gridState;
     const SettingsTab &settingsTab; // the slave address
@@ -53,7 +54,7 @@ public:
     // A download or a Palm operation is running (its button reads "Stop").
     bool operationRunning() const { return operationRunning_; }
     // Ends the running operation at its next exchange or yield, writing nothing.
-    void requestStop() { stopRequested_ = operationRunning_; }
+    void requestStop();
     // The output file for this run: the bare name of the settings, or the full
     // path chosen with "Change Filename".
     QString outputFile() const { return outputFile_; }
@@ -77,6 +78,8 @@ signals:
 
 private:
     void runSerialDownload(bool sinceLastTime);
+    // On the window's thread once the line's job has ended.
+    void serialDownloadEnded();
     void onDownloadButtonClicked();
     // "Download Data" becomes "Stop" and what must not change meanwhile is disabled.
     void setOperationRunning(bool running);
@@ -109,6 +112,8 @@ private:
     bool downloadRunning_ = false;
     bool operationRunning_ = false;
     bool stopRequested_ = false;
+    // Keeps a Palm conversion off the grid while a download fills it.
+    std::unique_ptr<PalmJobGuard> gridInUse_;
 
     QCheckBox *portableBox_ = nullptr;
     QPushButton *sinceLastTimeButton_ = nullptr;

@@ -46,7 +46,11 @@ int main(int argc, char **argv)
     ostrand::QtEventPump pump;
     ostrand::QtFileDialogs dialogs(nullptr);
 
-    ostrand::MainWindow window(locations, {port, clock, pump, dialogs});
+    // The line's own port, made on the line's thread; `port` above is never opened.
+    const QStringList comLinkDirs = locations.comLinkDirs();
+    ostrand::MainWindow window(locations, {port, clock, pump, dialogs, [comLinkDirs] {
+                                               return std::make_unique<ostrand::QtSerialPort>(comLinkDirs);
+                                           }});
     window.load();
     window.show();
     return app.exec();

@@ -1,6 +1,7 @@
 #include "main_window.h"
 
 #include "app/dialer_tab.h"
+#include "app/line_worker.h"
 #include "app/display_tab.h"
 #include "app/download_tab.h"
 #include "app/monitor_tab.h"
@@ -58,11 +59,17 @@ MainWindow::MainWindow(const QString &programDir, Platform platform, QWidget *pa
 
 MainWindow::MainWindow(const FileLocations &locations, Platform platform, QWidget *parent)
     : QMainWindow(parent), locations_(locations), settingsFile_(locations.settingsDir),
-      serial_(platform.port, platform.clock, platform.pump), link_(serial_),
+      line_(platform.makePort ? std::make_unique<LineWorker>(platform.makePort)
+                              : std::make_unique<LineWorker>(platform.port, platform.clock, platform.pump)),
       monitor_(platform.clock)
 {
     // Recording from the start: the frames of a failure are there when someone looks.
-    link_.setObserver(this);
+    line_->setObserver(this);
+    connect(line_.get(), &LineWorker::stateChanged, this, &MainWindow::showLinkState);
+    connect(line_.get(), &LineWorker::failureExplained, this, [this](const QString &reason) {
+        lastError_->setText(QStringLiteral("Last error: %1").arg(reason));
+        lastError_->setToolTip(reason);
+    });
     setObjectName(QStringLiteral("DwnLoad1"));
     setWindowTitle(QStringLiteral("Ostrand Download Revision " OSTRAND_VERSION));
     exitHandler_ = [] { QCoreApplication::exit(0); };
@@ -87,13 +94,13 @@ MainWindow::MainWindow(const FileLocations &locations, Platform platform, QWidge
     connect(helpAction, &QAction::triggered, this, &MainWindow::showHelp);
 
     results_ = new ResultsGrid(ResultsGrid::kDefaultRows, ResultsGrid::kDefaultCols, this);
-    settingsTab_ = new SettingsTab(locations.comLinkDirs(), link_);
+    settingsTab_ = new SettingsTab(locations.comLinkDirs(), *line_);
     palmTab_ = new PalmTab(platform.dialogs);
-    downloadTab_ = new DownloadTab({locations.dataDir, link_, *results_, gridState_, *settingsTab_,
+    downloadTab_ = new DownloadTab({locations.dataDir, *line_, *results_, gridState_, *settingsTab_,
                                     *palmTab_, platform.dialogs, platform.pump, platform.clock});
     auto *viewTab = new ViewTab(*results_, gridState_, platform.dialogs);
-    displayTab_ = new DisplayTab(link_);
-    dialerTab_ = new DialerTab(link_, platform.pump);
+    displayTab_ = new DisplayTab(*line_);
+    dialerTab_ = new DialerTab(*line_);
     connect(settingsTab_, &SettingsTab::linkSettingsChanged, this, &MainWindow::copyLinkSettings);
     connect(palmTab_, &PalmTab::separationChanged, downloadTab_, &DownloadTab::showSeparation);
     connect(downloadTab_, &DownloadTab::resultsChanged, viewTab, &ViewTab::refreshChartIfShown);
@@ -135,7 +142,8 @@ MainWindow::MainWindow(const FileLocations &locations, Platform platform, QWidge
 
 MainWindow::~MainWindow()
 {
-    link_.setObserver(nullptr);
+    line_->setObserver(nullptr);
+    line_->shutDown();
     // The tabs watch and use the link, which goes before the child widgets would.
     delete tabs_;
 }
@@ -148,22 +156,21 @@ PhoneList &MainWindow::phoneList()
 void MainWindow::copyLinkSettings()
 {
     // The Settings tab is the link's only source of where the meter is.
-    serial_.setSettings({settingsTab_->portNumber(), settingsTab_->baudRateText(), settingsTab_->slaveId(),
-                         settingsTab_->replyTimeoutMs()});
+    line_->setSettings({settingsTab_->portNumber(), settingsTab_->baudRateText(), settingsTab_->slaveId(),
+                        settingsTab_->replyTimeoutMs()});
     showLinkState();
 }
 
 void MainWindow::showLinkState()
 {
-    const LinkSettings &link = serial_.settings();
-    const SerialPort &port = serial_.port();
-    const bool open = port.isOpen();
-    QString device = open ? port.deviceName() : QString();
+    const LinkSettings link = line_->settings();
+    const LineState line = line_->state();
+    QString device = line.device;
     if (device.isEmpty())
         device = resolveComDevice(locations_.comLinkDirs(), link.portNumber);
-    const QString state = link_.isBusy() ? QStringLiteral("busy")
-                          : open         ? QStringLiteral("open")
-                                         : QStringLiteral("closed");
+    const QString state = line.busy   ? QStringLiteral("busy")
+                          : line.open ? QStringLiteral("open")
+                                      : QStringLiteral("closed");
     const QString text = QStringLiteral("COM%1 (%2) · %3 baud · address %4 · %5")
                              .arg(link.portNumber)
                              .arg(device, link.baudRate)
@@ -187,9 +194,6 @@ void MainWindow::replyRead(const QByteArray &frame, bool crcOk)
 void MainWindow::exchangeFailed(const QByteArray &request, LinkError why)
 {
     monitor_.exchangeFailed(request, why);
-    const QString reason = link_.failureText(why);
-    lastError_->setText(QStringLiteral("Last error: %1").arg(reason));
-    lastError_->setToolTip(reason);
     showLinkState();
 }
 
@@ -254,9 +258,8 @@ bool MainWindow::readyToExit()
     if (exitPending_ || !askToStop_())
         return false;
     exitPending_ = true;
+    // The exchange that waits now ends at once instead of at its time-out.
     downloadTab_->requestStop();
-    // Closing the port ends the exchange that waits now instead of at its time-out.
-    serial_.closePort();
     hide();
     return false;
 }
@@ -275,7 +278,7 @@ void MainWindow::releaseForExit()
 {
     saveSettingsOnce();
     displayTab_->stopPolling();
-    serial_.closePort();
+    line_->shutDown();
 }
 
 void MainWindow::exitNow()

@@ -2,13 +2,13 @@
 
 #include "app/settings_file.h"
 #include "download/grid_state.h"
-#include "link/meter_link.h"
-#include "link/serial_link.h"
+#include "link/link_observer.h"
 #include "monitor/frame_monitor.h"
 #include "platform/file_locations.h"
 
 #include <QMainWindow>
 #include <functional>
+#include <memory>
 
 class QLabel;
 class QTabWidget;
@@ -21,6 +21,7 @@ class DisplayTab;
 class DownloadTab;
 class EventPump;
 class FileDialogs;
+class LineWorker;
 class PalmTab;
 class PhoneList;
 class ResultsGrid;
@@ -33,6 +34,10 @@ struct Platform {
     Clock &clock;
     EventPump &pump;
     FileDialogs &dialogs;
+    // Given, the line runs on a thread of its own with a port made there (and
+    // that thread's clock and event pump); otherwise on the window's thread over
+    // `port`, `clock` and `pump`, as tests on virtual time need.
+    std::function<std::unique_ptr<SerialPort>()> makePort = {};
 };
 
 // The program's one window: its tabs, the menu, and the settings kept across runs.
@@ -61,6 +66,7 @@ public:
     PhoneList &phoneList();
     // Every frame on the link since start-up, the last 20,000.
     FrameMonitor &monitor() { return monitor_; }
+    LineWorker &line() { return *line_; }
 
 protected:
     void closeEvent(QCloseEvent *event) override;
@@ -88,8 +94,7 @@ private:
 
     FileLocations locations_;
     SettingsFile settingsFile_;
-    SerialLink serial_;
-    MeterLink link_;
+    std::unique_ptr<LineWorker> line_;
     FrameMonitor monitor_;
     GridState gridState_;
     ResultsGrid *results_ = nullptr;

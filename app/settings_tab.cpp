@@ -2,7 +2,9 @@
 
 #include "app/settings_file.h"
 #include "app/tab_widgets.h"
+#include "app/line_worker.h"
 #include "link/link_settings.h"
+#include "link/meter_link.h"
 #include "link/meter_link.h"
 #include "monitor/port_panel.h"
 #include "platform/baud_rates.h"
@@ -38,8 +40,8 @@ QString replyTimeFileProblem(const QString &path)
 
 } // namespace
 
-SettingsTab::SettingsTab(const QStringList &comLinkDirs, MeterLink &link, QWidget *parent)
-    : QWidget(parent), comLinkDirs_(comLinkDirs), link_(link)
+SettingsTab::SettingsTab(const QStringList &comLinkDirs, LineWorker &line, QWidget *parent)
+    : QWidget(parent), comLinkDirs_(comLinkDirs), line_(line)
 {
     auto *slaveLabel = named(new QLabel(QStringLiteral("Slave ID")), QStringLiteral("Label1"));
     slaveIdBox_ = named(new QLineEdit(QStringLiteral("001")), QStringLiteral("Text1"));
@@ -116,9 +118,9 @@ SettingsTab::SettingsTab(const QStringList &comLinkDirs, MeterLink &link, QWidge
     auto *portPanel = named(new PortPanel(comLinkDirs_), QStringLiteral("PortPanel"));
     connect(portPanel, &PortPanel::comLinkChanged, this, [this](int) {
         describePortDevices();
-        // The next exchange opens the device the link now names.
-        if (!link_.isBusy())
-            link_.serial().closePort();
+        // The next operation opens the device the link now names.
+        if (!line_.busy())
+            line_.run([](MeterLink &link) { link.serial().closePort(); });
     });
     auto *layout = new QVBoxLayout(this);
     layout->addLayout(slave);

@@ -13,7 +13,7 @@ class QSpinBox;
 
 namespace ostrand {
 
-class MeterLink;
+class LineWorker;
 struct Settings;
 
 // "Settings": the slave address, baud rate, port and flow control, and the
@@ -21,7 +21,7 @@ struct Settings;
 class SettingsTab : public QWidget {
     Q_OBJECT
 public:
-    SettingsTab(const QStringList &comLinkDirs, MeterLink &link, QWidget *parent = nullptr);
+    SettingsTab(const QStringList &comLinkDirs, LineWorker &line, QWidget *parent = nullptr);
 
     // What the link is to use. The port is 0 and the rate empty until a setting
     // or a click chose one; the slave address is the last valid one typed.
@@ -52,7 +52,7 @@ private:
     void onSlaveIdEdited();
 
     QStringList comLinkDirs_;
-    MeterLink &link_;
+    LineWorker &line_;
     QLineEdit *slaveIdBox_ = nullptr;
     QSpinBox *replyTimeBox_ = nullptr;
     QString replyTimeFile_;

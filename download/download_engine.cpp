@@ -336,6 +336,8 @@ DownloadResult DownloadEngine::catchUp()
                     .arg(why));
             return DownloadResult::Complete;
         };
+        if (!registers && stopRequested())
+            return DownloadResult::Stopped;
         if (!registers)
             return keepWithoutConfirming(
                 QStringLiteral("could not read the log pointers again for what was logged during the download (%1)")

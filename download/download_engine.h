@@ -8,6 +8,7 @@
 
 #include <QString>
 #include <array>
+#include <atomic>
 #include <optional>
 
 namespace ostrand {
@@ -21,7 +22,7 @@ struct DownloadOptions {
     int slave = 1;
     // Set by the caller (a Stop click handled while the download waits); the
     // download ends with Stopped at the next exchange it would begin.
-    const bool *stopRequested = nullptr;
+    const std::atomic<bool> *stopRequested = nullptr;
     // A collection's own record of what it stored last: read from the record
     // after it, without asking the meter where its last download stopped.
     // Used only while the log still holds that record; otherwise the whole log.

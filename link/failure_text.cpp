@@ -72,6 +72,8 @@ QString MeterLink::failureText(LinkError error) const
         return QStringLiteral("the link was busy with another exchange");
     case LinkError::SlaveOutOfRange:
         return QStringLiteral("the slave address is not between 0 and 255");
+    case LinkError::Stopped:
+        return QStringLiteral("stopped before the meter answered");
     case LinkError::IllegalFunction:
     case LinkError::IllegalDataAddress:
     case LinkError::IllegalDataValue:

@@ -10,6 +10,7 @@ enum class LinkError {
     WrongReply,      // a reply that answers another request (a late one)
     Busy,            // another exchange was waiting; the port was not touched
     SlaveOutOfRange, // the address does not fit the frame's one byte; nothing was sent
+    Stopped,         // the user stopped the operation while the exchange waited
     // The meter answered with a Modbus exception: it will not do what was asked.
     IllegalFunction,    // exception 1
     IllegalDataAddress, // exception 2

@@ -112,6 +112,8 @@ Result<void> MeterLink::begin(const Exchange &exchange, int slave)
         return LinkError::Busy;
     if (!LinkSettings::isValidSlave(slave))
         return LinkError::SlaveOutOfRange;
+    if (link_.stopRequested())
+        return LinkError::Stopped;
     lastSlave_ = slave;
     link_.yield();
     if (!link_.openPort())
@@ -147,7 +149,7 @@ void MeterLink::drainStrayReplies()
     for (;;) {
         link_.receivedCount();
         const std::int64_t nowMs = link_.clock().monotonicMs();
-        if (nowMs - link_.lineQuietFromMs() >= quietMs || nowMs - startMs >= limitMs)
+        if (nowMs - link_.lineQuietFromMs() >= quietMs || nowMs - startMs >= limitMs || link_.stopRequested())
             return;
         link_.waitForEvent();
     }
@@ -199,6 +201,8 @@ Result<void> MeterLink::sendAndAwait(const QByteArray &frame, int expected, cons
     const double exceptionQuiet = std::max(0.05, link_.wireSeconds(5));
     for (;;) {
         link_.waitForEvent();
+        if (link_.stopRequested())
+            return fail(LinkError::Stopped);
         // Closed under the wait (adapter pulled, or the program ending): no reply can come.
         if (!link_.port().isOpen())
             return fail(LinkError::PortNotOpen);
@@ -265,7 +269,7 @@ Result<void> MeterLink::readThroughCrc(int count, std::uint16_t &crc, QByteArray
     for (int i = 0; i < count; ++i) {
         const auto byte = link_.readBytes(1);
         if (!byte)
-            return fail(LinkError::TimedOut);
+            return fail(link_.stopRequested() ? LinkError::Stopped : LinkError::TimedOut);
         const char value = byte->at(0);
         if (observer_)
             reply_.append(value);

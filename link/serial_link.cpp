@@ -120,7 +120,7 @@ void SerialLink::awaitInterFrameGap()
     for (;;) {
         receivedCount();
         const double waitMs = lineQuietFromMs_ + interFrameGapMs() - static_cast<double>(clock_.monotonicMs());
-        if (waitMs <= 0)
+        if (waitMs <= 0 || stopRequested())
             return;
         pump_.yield(static_cast<int>(std::ceil(waitMs)));
     }
@@ -132,7 +132,7 @@ std::optional<QByteArray> SerialLink::readBytes(int count)
     const double start = clock.roundedNow();
     while (receivedCount() < count) {
         // A closed port (adapter pulled, or the program ending) brings nothing more.
-        if (!port_.isOpen())
+        if (!port_.isOpen() || stopRequested())
             return std::nullopt;
         waitForEvent();
         if (clock.now() > start + 2)

@@ -3,6 +3,7 @@
 #include "link/link_settings.h"
 
 #include <QByteArray>
+#include <atomic>
 #include <cstdint>
 #include <limits>
 #include <optional>
@@ -54,6 +55,12 @@ public:
     void beginOperation() { ++operations_; }
     void endOperation();
 
+    // Set by whoever may stop the operation (the window's Stop, its exit):
+    // every wait below ends as soon as it is seen.
+    void setStopFlag(const std::atomic<bool> *flag) { stopFlag_ = flag; }
+    bool stopRequested() const { return stopFlag_ && stopFlag_->load(); }
+    const std::atomic<bool> *stopFlag() const { return stopFlag_; }
+
     // Lets the window process what is pending, without waiting.
     void yield();
     // Inside a wait: lets the window run, sleeping until something happens
@@ -72,6 +79,7 @@ public:
     int openCount() const { return openCount_; }
 
     const Clock &clock() const { return clock_; }
+    EventPump &pump() { return pump_; }
     SerialPort &port() { return port_; }
 
     static constexpr std::int64_t kNoByte = std::numeric_limits<std::int64_t>::min();
@@ -95,6 +103,7 @@ private:
     // When the line last carried a byte either way, for the inter-frame gap.
     double lineQuietFromMs_ = -1e18;
     QByteArray held_; // bytes taken from the port by peek(), still unread
+    const std::atomic<bool> *stopFlag_ = nullptr;
 };
 
 } // namespace ostrand

@@ -1,5 +1,8 @@
+#include "app/line_worker.h"
 #include "app/main_window.h"
 #include "cli_run.h"
+#include "link/meter_link.h"
+#include "monitor/frame_monitor.h"
 #include "fake_file_dialogs.h"
 #include "metersim_process.h"
 #include "platform/qt_event_pump.h"
@@ -8,7 +11,9 @@
 #include "qt_printers.h"
 
 #include <QAction>
+#include <QApplication>
 #include <QElapsedTimer>
+#include <QMessageBox>
 #include <QFileInfo>
 #include <QLabel>
 #include <QLineEdit>
@@ -43,8 +48,23 @@ protected:
     void startWindow(const QStringList &meter)
     {
         ASSERT_TRUE(sim.start(dir.path(), meter));
-        window = std::make_unique<MainWindow>(dir.path(), Platform{port, clock, pump, dialogs});
+        // The line on a thread of its own, as the program runs it.
+        const QString links = dir.path();
+        window = std::make_unique<MainWindow>(
+            dir.path(), Platform{port, clock, pump, dialogs, [links] { return std::make_unique<QtSerialPort>(links); }});
         window->load();
+    }
+    QString status() { return control<QLabel>("Label4")->text(); }
+    // Lets the window run until the download's status is `text` or `seconds` pass.
+    bool statusBecomes(const QString &text, int seconds = 30)
+    {
+        return waitFor([&] { return status() == text; }, seconds * 1000);
+    }
+    // Closes the window's port, as the command line needs the line to itself.
+    void closeLine()
+    {
+        window->line().run([](MeterLink &link) { link.serial().closePort(); });
+        waitFor([&] { return !window->line().busy(); });
     }
     template <typename W>
     W *control(const char *name)
@@ -54,12 +74,12 @@ protected:
     QLineEdit *lineEdit(int i) { return control<QLineEdit>(QStringLiteral("Text4(%1)").arg(i).toLatin1()); }
     QString line(int i) { return lineEdit(i)->text(); }
     // Lets the timers tick until `done` holds or a few seconds pass.
-    bool waitFor(const std::function<bool()> &done)
+    bool waitFor(const std::function<bool()> &done, int timeoutMs = 5000)
     {
         QElapsedTimer timer;
         timer.start();
-        while (!done() && timer.elapsed() < 5000)
-            QTest::qWait(50);
+        while (!done() && timer.elapsed() < timeoutMs)
+            QTest::qWait(10);
         return done();
     }
 
@@ -79,8 +99,8 @@ TEST_F(EndToEnd, theWindowAndTheCommandLineWriteTheSameFileAndEachConfirmsOnce)
     startWindow({"--records", "300", "--channels", "3", "--start", "2026-11-28 00:00", "--labels",
                  "Flow,Flow Tot,Level", "--wrap"});
     control<QPushButton>("Command2")->click();
-    EXPECT_EQ(control<QLabel>("Label4")->text(), "Finished. Data in File");
-    port.close(); // the command line needs the line to itself
+    EXPECT_TRUE(statusBecomes("Finished. Data in File")) << status().toStdString();
+    closeLine();
     const QByteArray fromWindow = readFileBytes(dir.filePath(QStringLiteral("Logdata.csv")));
     EXPECT_TRUE(sim.waitFor(QStringLiteral("confirmed")));
 
@@ -254,9 +274,8 @@ TEST_F(EndToEnd, aSilentMeterEndsInTheErrorWhileTheWindowStaysResponsive)
     QElapsedTimer elapsed;
     elapsed.start();
     control<QPushButton>("Command2")->click();
+    EXPECT_TRUE(statusBecomes("Error in Downloading!!", 40)) << status().toStdString();
     const double seconds = elapsed.elapsed() / 1000.0;
-
-    EXPECT_EQ(control<QLabel>("Label4")->text(), "Error in Downloading!!");
     EXPECT_GT(seconds, 28.0);
     EXPECT_LT(seconds, 35.0) << "the pointer read gives up after about 30 s";
     EXPECT_GT(ticks, static_cast<int>(seconds * 10 * 0.8)) << "the window was not served while waiting";
@@ -296,7 +315,7 @@ TEST_F(EndToEnd, theMetersShowTheirLinesTakeKeysAndThePortableKeepsPollingThroug
     // The portable polls on every tab; its ticks are refused while the download holds the link.
     tabs->setCurrentIndex(0);
     control<QPushButton>("Command2")->click();
-    EXPECT_EQ(control<QLabel>("Label4")->text(), "Finished. Data in File");
+    EXPECT_TRUE(statusBecomes("Finished. Data in File")) << status().toStdString();
     EXPECT_TRUE(control<QTimer>("Timer3")->isActive());
 }
 
@@ -309,18 +328,63 @@ TEST_F(EndToEnd, stopAndExitEndADownloadAtOnceWritingAndConfirmingNothingAndExit
     window->setStopQuestion([] { return true; });
     writePrevious(dir.filePath(QStringLiteral("Logdata.csv")));
     for (QPushButton *stop : {control<QPushButton>("Command2"), static_cast<QPushButton *>(nullptr)}) {
-        QElapsedTimer sinceStop;
-        QTimer::singleShot(1500, window.get(), [&] {
-            sinceStop.start();
-            stop ? stop->click() : window->findChild<QAction *>(QStringLiteral("File_mnu"))->trigger();
-        });
         control<QPushButton>("Command2")->click();
-        EXPECT_LT(sinceStop.elapsed(), 1000);
-        EXPECT_EQ(control<QLabel>("Label4")->text(), "Stopped");
+        QTest::qWait(1500);
+        QElapsedTimer sinceStop;
+        sinceStop.start();
+        stop ? stop->click() : window->findChild<QAction *>(QStringLiteral("File_mnu"))->trigger();
+        EXPECT_TRUE(statusBecomes("Stopped", 5)) << status().toStdString();
+        EXPECT_LT(sinceStop.elapsed(), 200) << "Stop ends even a wait for the meter at once";
     }
     EXPECT_EQ(readFileBytes(dir.filePath(QStringLiteral("Logdata.csv"))), kPrevious);
     EXPECT_EQ(sim.confirmations(), 0);
     EXPECT_EQ(exits, 1);
     EXPECT_EQ(control<QPushButton>("Command2")->text(), "&Download Data");
-    EXPECT_FALSE(port.isOpen()) << "the process ends without holding the port";
+    EXPECT_FALSE(window->line().state().open) << "the process ends without holding the port";
+}
+
+// The window's own loops (the About box, Help) no longer run the exchanges: a download held
+// open under them goes on undisturbed, and Stop ends a "7700 Series" poll waiting on a
+// silent meter at once.
+TEST_F(EndToEnd, dialogsHeldOpenDoNotDisturbADownloadAndStopEndsAPollAtOnce)
+{
+    startWindow({"--records", "800", "--channels", "3", "--baud", "9600"});
+    writePrevious(dir.filePath(QStringLiteral("Logdata.csv")));
+    QStringList shown;
+    for (const char *menu : {"About_mnu", "Help_mnu"}) {
+        // Each box stays open 8 s, its own event loop running, while the download goes on.
+        QTimer::singleShot(300, window.get(), [&, menu] {
+            QTimer::singleShot(8000, [&] {
+                if (QWidget *box = QApplication::activeModalWidget()) {
+                    shown << box->windowTitle();
+                    box->close();
+                }
+            });
+            window->findChild<QAction *>(QLatin1String(menu))->trigger();
+        });
+        if (shown.isEmpty())
+            control<QPushButton>("Command2")->click();
+        QTest::qWait(8600);
+    }
+    EXPECT_EQ(shown, (QStringList{"About Ostrand Download", "Ostrand Download Help"}));
+    ASSERT_TRUE(statusBecomes("Finished. Data in File", 60)) << status().toStdString();
+    EXPECT_EQ(window->monitor().counters().resends, 0);
+    EXPECT_EQ(window->monitor().counters().timeOuts, 0);
+    closeLine();
+    const QString cliFile = dir.filePath(QStringLiteral("cli.csv"));
+    ASSERT_EQ(runCli({"download", "--port", sim.linkPath(), "--output", cliFile}).exitCode, 0);
+    EXPECT_EQ(readFileBytes(dir.filePath(QStringLiteral("Logdata.csv"))), readFileBytes(cliFile));
+
+    MeterSimProcess silent; // takes over COM1
+    ASSERT_TRUE(silent.start(dir.path(), {"--silent"}));
+    ASSERT_EQ(control<QPushButton>("Command9")->text(), "&Begin");
+    control<QPushButton>("Command9")->click();
+    ASSERT_TRUE(waitFor([&] { return window->line().busy(); }));
+    QTest::qWait(1500);
+    QElapsedTimer sinceStop;
+    sinceStop.start();
+    control<QPushButton>("Command9")->click(); // Stop
+    EXPECT_TRUE(waitFor([&] { return !window->line().busy(); }, 2000));
+    EXPECT_LT(sinceStop.elapsed(), 200) << "the poll's 30 s wait ends at Stop";
+    EXPECT_EQ(control<QPushButton>("Command9")->text(), "&Begin");
 }
