@@ -184,10 +184,10 @@ void MainWindow::replyRead(const QByteArray &frame, bool crcOk)
     monitor_.replyRead(frame, crcOk);
 }
 
-void MainWindow::exchangeFailed(const QByteArray &request, LinkError why)
+void MainWindow::exchangeFailed(const QByteArray &request, const LinkFailure &failure)
 {
-    monitor_.exchangeFailed(request, why);
-    const QString reason = link_.failureText(why);
+    monitor_.exchangeFailed(request, failure);
+    const QString reason = failureText(failure);
     lastError_->setText(QStringLiteral("Last error: %1").arg(reason));
     lastError_->setToolTip(reason);
     showLinkState();
