@@ -14,7 +14,6 @@ namespace ostrand {
 class Exchange;
 class WaitClock;
 struct ExchangeTiming;
-struct ReplyShape;
 
 // Every Modbus exchange with the meter. Each call sends its request, waits
 // (yielding to the window) by the meter's timing rules, checks the reply's
