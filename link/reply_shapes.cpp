@@ -7,16 +7,18 @@ namespace {
 
 constexpr int kCrcBytes = 2;
 
-//                             function                             header length-at bytes fixed count-at bytes echo before  checked
+// header: bytes before the data; length: where its byte count stands, and in how many bytes;
+// fixed: data bytes when there is no count; count: where the request's word count stands.
+//                                   header  length  fixed  count   echo before-data checked
 constexpr ReplyShape kShapes[] = {
-    {request::kReadHoldingRegisters,   3,  2, 1,  0, 5, 1, 2, false, true},
-    {request::kReadLogBlock,           7,  5, 2,  0, 5, 2, 5, true,  true},
-    {request::kReadLastDownloadPointer, 2, -1, 0,  3, 0, 0, 2, false, true},
+    {request::kReadHoldingRegisters,    3,   2, 1,    0,   5, 1,   2,   false,      true},
+    {request::kReadLogBlock,            7,   5, 2,    0,   5, 2,   5,   true,       true},
+    {request::kReadLastDownloadPointer, 2,  -1, 0,    3,   0, 0,   2,   false,      true},
     // Any one byte is the acknowledgement.
-    {request::kConfirmDownload,        1, -1, 0,  0, 0, 0, 0, false, false},
+    {request::kConfirmDownload,         1,  -1, 0,    0,   0, 0,   0,   false,      false},
     // A write of many registers is answered by its address and count alone.
-    {request::kWriteRegisters,         6, -1, 0,  0, 0, 0, 2, false, true},
-    {request::kReadDisplayBlock,       4, -1, 0, 20, 0, 0, 2, false, true},
+    {request::kWriteRegisters,          6,  -1, 0,    0,   0, 0,   2,   false,      true},
+    {request::kReadDisplayBlock,        4,  -1, 0,   20,   0, 0,   2,   false,      true},
 };
 
 int bigEndian(const QByteArray &bytes, int at, int count)
