@@ -29,7 +29,7 @@ public:
                 w->windowObserver_->replyRead(frame, crcOk);
         });
     }
-    void exchangeFailed(const QByteArray &request, LinkError why) override;
+    void exchangeFailed(const QByteArray &request, const LinkFailure &failure) override;
 
 private:
     LineWorker &worker_;
@@ -50,15 +50,12 @@ struct LineWorker::Line {
     ObserverRelay relay;
 };
 
-void LineWorker::ObserverRelay::exchangeFailed(const QByteArray &request, LinkError why)
+void LineWorker::ObserverRelay::exchangeFailed(const QByteArray &request, const LinkFailure &failure)
 {
     worker_.publishState();
-    // Worded here, where the link knows what it asked and how long it waited.
-    const QString reason = worker_.line_->link.failureText(why);
-    worker_.toWindow([w = &worker_, request, why, reason] {
+    worker_.toWindow([w = &worker_, request, failure] {
         if (w->windowObserver_)
-            w->windowObserver_->exchangeFailed(request, why);
-        emit w->failureExplained(reason);
+            w->windowObserver_->exchangeFailed(request, failure);
     });
 }
 

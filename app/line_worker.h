@@ -76,8 +76,6 @@ public:
 
 signals:
     void stateChanged();
-    // A failed exchange, in the words the status bar shows.
-    void failureExplained(const QString &reason);
 
 private:
     struct Line;

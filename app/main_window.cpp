@@ -66,10 +66,6 @@ MainWindow::MainWindow(const FileLocations &locations, Platform platform, QWidge
     // Recording from the start: the frames of a failure are there when someone looks.
     line_->setObserver(this);
     connect(line_.get(), &LineWorker::stateChanged, this, &MainWindow::showLinkState);
-    connect(line_.get(), &LineWorker::failureExplained, this, [this](const QString &reason) {
-        lastError_->setText(QStringLiteral("Last error: %1").arg(reason));
-        lastError_->setToolTip(reason);
-    });
     setObjectName(QStringLiteral("DwnLoad1"));
     setWindowTitle(QStringLiteral("Ostrand Download Revision " OSTRAND_VERSION));
     exitHandler_ = [] { QCoreApplication::exit(0); };
@@ -191,9 +187,12 @@ void MainWindow::replyRead(const QByteArray &frame, bool crcOk)
     monitor_.replyRead(frame, crcOk);
 }
 
-void MainWindow::exchangeFailed(const QByteArray &request, LinkError why)
+void MainWindow::exchangeFailed(const QByteArray &request, const LinkFailure &failure)
 {
-    monitor_.exchangeFailed(request, why);
+    monitor_.exchangeFailed(request, failure);
+    const QString reason = failureText(failure);
+    lastError_->setText(QStringLiteral("Last error: %1").arg(reason));
+    lastError_->setToolTip(reason);
     showLinkState();
 }
 

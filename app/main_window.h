@@ -90,7 +90,7 @@ private:
     // LinkObserver: every frame goes to the monitor; failures also to the status bar.
     void requestSent(const QByteArray &frame, bool resend) override;
     void replyRead(const QByteArray &frame, bool crcOk) override;
-    void exchangeFailed(const QByteArray &request, LinkError why) override;
+    void exchangeFailed(const QByteArray &request, const LinkFailure &failure) override;
 
     FileLocations locations_;
     SettingsFile settingsFile_;

@@ -38,9 +38,9 @@ void DownloadEngine::yield()
     link_.serial().yield();
 }
 
-QString DownloadEngine::failureText(LinkError error) const
+QString DownloadEngine::failureText(const LinkFailure &failure)
 {
-    return link_.failureText(error, QStringLiteral("the download"));
+    return ostrand::failureText(failure, QStringLiteral("the download"));
 }
 
 DownloadResult DownloadEngine::readStartPointers(LogAddress &readFrom, LogAddress &countFrom)
@@ -51,7 +51,7 @@ DownloadResult DownloadEngine::readStartPointers(LogAddress &readFrom, LogAddres
         // would download memory that is not log at all.
         const auto pointer = link_.readLastDownloadPointer(options_.slave);
         if (!pointer) {
-            display_.showDetail(failureText(pointer.error()));
+            display_.showDetail(failureText(pointer.failure()));
             return unreadable();
         }
         const QByteArray &p = *pointer;
@@ -68,7 +68,7 @@ DownloadResult DownloadEngine::readStartPointers(LogAddress &readFrom, LogAddres
         return DownloadResult::Stopped;
     const auto registers = link_.readHoldingRegisters(options_.slave, kPointerRegister, kPointerRegisterCount);
     if (!registers) {
-        display_.showDetail(failureText(registers.error()));
+        display_.showDetail(failureText(registers.failure()));
         return unreadable();
     }
     pointers_ = parseLogPointers(*registers, options_.portableMeter);
@@ -111,7 +111,7 @@ DownloadResult DownloadEngine::checkCursor(const LogCursor &cursor)
     const auto record = readBlock(cursor.address, kRecordBytes / 2, kBlockAttempts);
     if (!record) {
         if (!isRefusal(record.error()) && silentBlockReads_ < kSilentBlockReads)
-            display_.showDetail(failureText(record.error()));
+            display_.showDetail(failureText(record.failure()));
         return stopRequested() ? DownloadResult::Stopped : DownloadResult::BlockFailed;
     }
     cursorCheck_ = *record == cursor.record ? CursorCheck::Used : CursorCheck::RecordChanged;
@@ -184,7 +184,7 @@ bool DownloadEngine::readChannelLabels(Labels &labels)
     std::array<bool, 9> read{};
     int unread = 8;
     int fruitless = 0;
-    LinkError lastFailure = LinkError::TimedOut;
+    LinkFailure lastFailure;
     while (unread > 0) {
         bool progress = false;
         for (int k = 1; k <= 8; ++k) {
@@ -196,7 +196,7 @@ bool DownloadEngine::readChannelLabels(Labels &labels)
             if (!setup && (isRefusal(setup.error()) || silentBlockReads_ >= kSilentBlockReads))
                 return false;
             if (!setup) {
-                lastFailure = setup.error();
+                lastFailure = setup.failure();
                 continue;
             }
             read[k] = true;
@@ -244,7 +244,7 @@ Result<QByteArray> DownloadEngine::readBlock(const LogAddress &address, int word
         }
     }
     if (!reply && isRefusal(reply.error()))
-        display_.showDetail(failureText(reply.error()));
+        display_.showDetail(failureText(reply.failure()));
     return reply;
 }
 
@@ -274,7 +274,7 @@ DownloadResult DownloadEngine::checkSameMeter()
         if (!registers) {
             display_.showDetail(
                 QStringLiteral("could not read the meter's log pointers after the line was reopened: %1")
-                    .arg(failureText(registers.error())));
+                    .arg(failureText(registers.failure())));
             return DownloadResult::PointersUnreadable;
         }
         const LogPointers now = parseLogPointers(*registers, options_.portableMeter);
@@ -291,7 +291,7 @@ DownloadResult DownloadEngine::checkSameMeter()
             if (!again && !isRefusal(again.error())) {
                 display_.showDetail(
                     QStringLiteral("could not read the log again after the line was reopened: %1")
-                        .arg(failureText(again.error())));
+                        .arg(failureText(again.failure())));
                 return DownloadResult::BlockFailed;
             }
             same = again && again->left(lastBlock_->bytesBelowEnd.size()) == lastBlock_->bytesBelowEnd;
@@ -315,7 +315,7 @@ void DownloadEngine::confirmDownload()
         if (checkSameMeter() == DownloadResult::Complete) {
             if (const auto confirmed = link_.confirmDownload(options_.slave); !confirmed)
                 display_.showDetail(QStringLiteral("the meter did not acknowledge the download confirmation: %1")
-                                        .arg(failureText(confirmed.error())));
+                                        .arg(failureText(confirmed.failure())));
         }
     }
     operation_.reset();
@@ -341,7 +341,7 @@ DownloadResult DownloadEngine::catchUp()
         if (!registers)
             return keepWithoutConfirming(
                 QStringLiteral("could not read the log pointers again for what was logged during the download (%1)")
-                    .arg(failureText(registers.error())));
+                    .arg(failureText(registers.failure())));
         const LogPointers now = parseLogPointers(*registers, options_.portableMeter);
         if (now.end == knownEnd_)
             return DownloadResult::Complete;
@@ -396,7 +396,7 @@ DownloadResult DownloadEngine::readLog(LogAddress address, const LogAddress &end
         if (!read) {
             result = DownloadResult::BlockFailed;
             if (!isRefusal(reply.error()) && silentBlockReads_ < kSilentBlockReads)
-                display_.showDetail(failureText(reply.error()));
+                display_.showDetail(failureText(reply.failure()));
         }
         if (showProgress)
             display_.setProgress(static_cast<int>(std::floor(done * 100.0 / byteCount)));

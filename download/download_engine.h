@@ -101,7 +101,7 @@ private:
     void noteLastRecord(const LogAddress &blockAddress, const QByteArray &bytes);
     void yield();
     bool stopRequested() const { return options_.stopRequested && *options_.stopRequested; }
-    QString failureText(LinkError error) const;
+    static QString failureText(const LinkFailure &failure);
 
     MeterLink &link_;
     ResultsGrid &grid_;

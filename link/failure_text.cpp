@@ -1,7 +1,6 @@
-#include "meter_link.h"
+#include "link_failure.h"
 
-#include "link/link_settings.h"
-#include "platform/serial_port.h"
+#include "link/modbus_exceptions.h"
 
 // What the operator is told when an exchange fails: the device, the address
 // and what to check, in words rather than codes.
@@ -9,61 +8,40 @@
 namespace ostrand {
 namespace {
 
-QString exceptionMeaning(int code)
-{
-    switch (code) {
-    case 1: return QStringLiteral("illegal function");
-    case 2: return QStringLiteral("illegal data address");
-    case 3: return QStringLiteral("illegal data value");
-    case 4: return QStringLiteral("slave device failure");
-    default: return QStringLiteral("exception %1").arg(code);
-    }
-}
-
 QString hexFunction(int function)
 {
     return QStringLiteral("0x%1").arg(function, 2, 16, QLatin1Char('0'));
 }
 
-// The port as the user named it: COMn with its device, or the device path alone.
-QString portWhere(const SerialLink &link, const SerialPort &port)
+QString meaning(int exceptionCode)
 {
-    const QString device = port.deviceName();
-    const int number = port.namedByDevice() ? 0 : link.settings().portNumber;
-    QString where = number > 0 ? QStringLiteral("COM%1").arg(number) : device;
-    if (number > 0 && !device.isEmpty())
-        where += QStringLiteral(" (%1)").arg(device);
-    return where;
+    const QString name = exceptionName(exceptionCode);
+    return name.isEmpty() ? QStringLiteral("exception %1").arg(exceptionCode) : name;
 }
 
 } // namespace
 
-QString MeterLink::failureText(LinkError error, const QString &during) const
+QString failureText(const LinkFailure &failure, const QString &during)
 {
-    if (error == LinkError::PortNotOpen && link_.port().lineLost())
-        return QStringLiteral("lost the line to %1%2: the device went away (%3)")
-            .arg(portWhere(link_, link_.port()), during.isEmpty() ? QString() : QStringLiteral(" during ") + during,
-                 link_.port().lostLineReason());
-    return failureText(error);
-}
-
-QString MeterLink::failureText(LinkError error) const
-{
-    switch (error) {
-    case LinkError::PortNotOpen: {
+    // A write that failed because the device went away is the same lost line.
+    const bool portGone = failure.error == LinkError::PortNotOpen || failure.error == LinkError::SendFailed;
+    if (portGone && failure.lineLost && !during.isEmpty())
+        return QStringLiteral("lost the line to %1 during %2: the device went away (%3)")
+            .arg(failure.port, during, failure.lostLineReason);
+    switch (failure.error) {
+    case LinkError::PortNotOpen:
         // The port's own report names the device and the system's reason.
-        const QString reason = link_.port().errorString();
-        return reason.isEmpty() ? QStringLiteral("the port would not open") : reason;
-    }
-    case LinkError::TimedOut: {
-        // A port given by its device path (the command line's --port) has no COM number.
-        const QString where = portWhere(link_, link_.port());
+        return failure.portReason.isEmpty() ? QStringLiteral("the port would not open") : failure.portReason;
+    case LinkError::SendFailed:
+        return failure.portReason.isEmpty()
+                   ? QStringLiteral("the request could not be sent")
+                   : QStringLiteral("the request could not be sent: %1").arg(failure.portReason);
+    case LinkError::TimedOut:
         return QStringLiteral("No answer from address %1 on %2 at %3 baud within %4 s: check the "
                               "cable, the baud rate and the address")
-            .arg(lastSlave_)
-            .arg(where, link_.settings().baudRate)
-            .arg(lastGiveUp_, 0, 'g', 3);
-    }
+            .arg(failure.slave)
+            .arg(failure.port, failure.baudRate)
+            .arg(failure.waited, 0, 'g', 3);
     case LinkError::CrcError:
         return QStringLiteral("the reply's CRC was wrong");
     case LinkError::WrongReply:
@@ -81,8 +59,8 @@ QString MeterLink::failureText(LinkError error) const
     case LinkError::Refused:
         return QStringLiteral("The meter at address %1 refused function %2 (%3): is this the right meter "
                               "type and address?")
-            .arg(lastSlave_)
-            .arg(hexFunction(lastFunction_), exceptionMeaning(lastException_));
+            .arg(failure.slave)
+            .arg(hexFunction(failure.function), meaning(failure.exceptionCode));
     }
     return QStringLiteral("the exchange failed");
 }

@@ -17,24 +17,14 @@ enum class LinkError {
     IllegalDataValue,   // exception 3
     SlaveDeviceFailure, // exception 4
     Refused,            // any other exception code that is not "try again"
+    // The request could not be written to the port (a write error, a device gone).
+    SendFailed,
 };
 
 // The meter answered that it will not do this: asking again cannot help.
 inline bool isRefusal(LinkError error)
 {
     return error >= LinkError::IllegalFunction && error <= LinkError::Refused;
-}
-
-// The exception code behind a refusal; 0 for any other failure.
-inline int exceptionCode(LinkError error)
-{
-    switch (error) {
-    case LinkError::IllegalFunction: return 1;
-    case LinkError::IllegalDataAddress: return 2;
-    case LinkError::IllegalDataValue: return 3;
-    case LinkError::SlaveDeviceFailure: return 4;
-    default: return 0;
-    }
 }
 
 } // namespace ostrand

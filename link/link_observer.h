@@ -1,6 +1,6 @@
 #pragma once
 
-#include "link/link_error.h"
+#include "link/link_failure.h"
 
 #include <QByteArray>
 
@@ -17,7 +17,7 @@ public:
     // The bytes of a reply as read, CRC included, and whether the CRC was right.
     virtual void replyRead(const QByteArray &frame, bool crcOk) = 0;
     // The exchange for `request` failed (for a port that would not open, `request` is empty).
-    virtual void exchangeFailed(const QByteArray &request, LinkError why) = 0;
+    virtual void exchangeFailed(const QByteArray &request, const LinkFailure &failure) = 0;
 };
 
 } // namespace ostrand

@@ -1,6 +1,6 @@
 #pragma once
 
-#include "link/link_error.h"
+#include "link/link_failure.h"
 
 #include <optional>
 #include <utility>
@@ -12,7 +12,8 @@ template <typename T>
 class Result {
 public:
     Result(T value) : value_(std::move(value)) {}
-    Result(LinkError error) : error_(error) {}
+    Result(LinkFailure failure) : failure_(std::move(failure)) {}
+    Result(LinkError error) { failure_.error = error; }
 
     bool ok() const { return value_.has_value(); }
     explicit operator bool() const { return ok(); }
@@ -20,11 +21,12 @@ public:
     const T &operator*() const { return *value_; }
     const T *operator->() const { return &*value_; }
     // Meaningful only when !ok().
-    LinkError error() const { return error_; }
+    LinkError error() const { return failure_.error; }
+    const LinkFailure &failure() const { return failure_; }
 
 private:
     std::optional<T> value_;
-    LinkError error_ = LinkError::TimedOut;
+    LinkFailure failure_;
 };
 
 // An exchange whose answer carries nothing beyond having come.
@@ -32,15 +34,17 @@ template <>
 class Result<void> {
 public:
     Result() = default;
-    Result(LinkError error) : ok_(false), error_(error) {}
+    Result(LinkFailure failure) : ok_(false), failure_(std::move(failure)) {}
+    Result(LinkError error) : ok_(false) { failure_.error = error; }
 
     bool ok() const { return ok_; }
     explicit operator bool() const { return ok_; }
-    LinkError error() const { return error_; }
+    LinkError error() const { return failure_.error; }
+    const LinkFailure &failure() const { return failure_; }
 
 private:
     bool ok_ = true;
-    LinkError error_ = LinkError::TimedOut;
+    LinkFailure failure_;
 };
 
 } // namespace ostrand

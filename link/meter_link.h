@@ -3,21 +3,22 @@
 #include "link/link_observer.h"
 #include "link/link_result.h"
 #include "link/serial_link.h"
+#include "link/slow_path.h"
 
 #include <QByteArray>
-#include <QString>
 #include <QVector>
-#include <cstdint>
 #include <optional>
 
 namespace ostrand {
 
-struct ExchangeTiming;
+class Exchange;
 class WaitClock;
+struct ExchangeTiming;
 
 // Every Modbus exchange with the meter. Each call sends its request, waits
 // (yielding to the window) by the meter's timing rules, checks the reply's
-// CRC and returns the reply's data or why there is none.
+// CRC and returns the reply's data or why there is none, as a LinkFailure
+// that failureText() puts in words.
 //
 // Only one exchange runs at a time: a call made while another is waiting (a
 // timer tick nested in a download's wait, say) fails at once without touching
@@ -55,7 +56,7 @@ public:
         {
             link_.link_.endOperation();
             if (--link_.holds_ == 0 && !link_.inExchange_)
-                link_.adaptedResend_ = 0;
+                link_.slowPath_.forgetResend();
         }
         Hold(const Hold &) = delete;
         Hold &operator=(const Hold &) = delete;
@@ -66,67 +67,31 @@ public:
 
     SerialLink &serial() { return link_; }
 
-    // `error` of the last exchange in words for the operator: what the meter
-    // refused, where nobody answered, or the port's own reason when it would not open.
-    QString failureText(LinkError error) const;
-    // The same, saying what the line was lost during ("the download") when
-    // the device went away under the exchange.
-    QString failureText(LinkError error, const QString &during) const;
-
     // Attaches the communication monitor (nullptr detaches it).
     void setObserver(LinkObserver *observer) { observer_ = observer; }
     LinkObserver *observer() const { return observer_; }
 
 private:
-    class Exchange;
+    class Turn;
     // The steps every exchange starts with: the port opened, stale bytes dropped.
-    Result<void> begin(const Exchange &exchange, int slave);
-    // Sends `frame` and waits for `expected` bytes by `timing`'s rules, giving
-    // up by `firstSend` on `clock` when given (a request asked again after noise).
-    Result<void> sendAndAwait(const QByteArray &frame, int expected, const ExchangeTiming &timing);
-    Result<void> sendAndAwait(const QByteArray &frame, int expected, const ExchangeTiming &timing,
-                              const WaitClock &clock, double firstSend);
-    // Takes a complete, sound exception reply to `frame` off the line, if one is there.
-    std::optional<int> takeException(const QByteArray &frame);
-    // Fails with WrongReply when `header` is not from `frame`'s slave and function.
-    Result<void> checkEcho(const QByteArray &header, const QByteArray &frame);
-    // A reply of known length read through its CRC, compared and its echo checked;
-    // its bytes from `dataFrom` on.
-    Result<QByteArray> readFixedReply(const QByteArray &frame, int length, int dataFrom);
-    // The function-3 reply to `frame` after its bytes are in.
-    Result<QByteArray> readHoldingReply(const QByteArray &frame);
-    // Reads `count` bytes into the running `crc`, appending those from `keepFrom` on to *keep.
-    Result<void> readThroughCrc(int count, std::uint16_t &crc, QByteArray *keep = nullptr,
-                                int keepFrom = 0);
-    Result<void> readCrcAndCompare(std::uint16_t crc);
-    // A reply that came only after the request went out again: the path is slow.
-    void noteLateReply(double replySeconds, int extraSends, double giveUp);
-    // Waits out the answers still due to requests sent more than once, so the
-    // next exchange does not take one of them for its own.
-    void drainStrayReplies();
-    // Sends a request, telling the monitor whether it repeats the last one.
-    void send(const QByteArray &frame);
-    LinkError fail(LinkError why);
+    Result<void> begin(const Turn &turn, Exchange &exchange, int slave);
+    // Sends `frame` and waits for its whole reply by `timing`'s rules, its
+    // give-up time counted from `firstSend` on `clock` when given (an earlier
+    // send's, for a request asked again after noise), else from this send's.
+    Result<void> sendAndAwait(Exchange &exchange, const QByteArray &frame, const ExchangeTiming &timing,
+                              const WaitClock &clock, std::optional<double> firstSend);
+    // Whether `expected` bytes are in and no exception reply may still be arriving.
+    bool replyComplete(const QByteArray &frame, int expected, int received, double now, const WaitClock &clock);
+    // Sends and reads `frame`'s reply, sending it again at once after noise
+    // (a spoilt reply, another slave's) until `timing`'s give-up time; a
+    // meter that answered only with noise is reported as such, not as silent.
+    Result<QByteArray> askPastNoise(Exchange &exchange, const QByteArray &frame, const ExchangeTiming &timing);
 
     SerialLink &link_;
     bool inExchange_ = false;
     int holds_ = 0;
     LinkObserver *observer_ = nullptr;
-    // What the monitor is told at the end of an exchange.
-    QByteArray request_;
-    QByteArray reply_;
-    bool failed_ = false;
-    // What the last exchange asked and how long it waited, for failureText().
-    int lastSlave_ = 0;
-    int lastFunction_ = 0;
-    double lastGiveUp_ = 0;
-    int lastException_ = 0;
-    // Resend interval learnt from a slow path, for the rest of the operation (0: none).
-    double adaptedResend_ = 0;
-    // Answers still to come to repeated requests, on the port as opened then.
-    int strayReplies_ = 0;
-    int strayOpenCount_ = 0;
-    double strayQuiet_ = 0;
+    SlowPath slowPath_;
 };
 
 } // namespace ostrand

@@ -36,16 +36,4 @@ QByteArray readDisplayBlock(int slave);
 
 } // namespace request
 
-// Reply lengths the exchanges wait for before they start reading.
-namespace reply {
-
-// Only the low byte of the count enters: the meter's count field is one byte.
-inline int holdingRegistersLength(int count) { return 2 * (count & 0xFF) + 5; }
-inline int logBlockLength(int count) { return 2 * count + 9; }
-constexpr int kLastDownloadPointerLength = 7;
-inline int writeRegistersLength(int count, int byteCount) { return (count & 0xFF) * byteCount + 6; }
-constexpr int kDisplayBlockLength = 26;
-
-} // namespace reply
-
 } // namespace ostrand

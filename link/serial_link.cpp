@@ -75,11 +75,13 @@ void SerialLink::discardOutput()
     port_.discardOutput();
 }
 
-void SerialLink::sendBytes(const QByteArray &bytes)
+bool SerialLink::sendBytes(const QByteArray &bytes)
 {
-    port_.send(bytes);
+    if (!port_.send(bytes))
+        return false;
     const double lastByteOutMs = clock_.monotonicMs() + wireSeconds(static_cast<int>(bytes.size())) * 1000.0;
     lineQuietFromMs_ = std::max(lineQuietFromMs_, lastByteOutMs);
+    return true;
 }
 
 int SerialLink::receivedCount()

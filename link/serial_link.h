@@ -30,7 +30,8 @@ public:
     bool openPort();
     void discardInput();
     void discardOutput();
-    void sendBytes(const QByteArray &bytes);
+    // False when the port would not take them (not open, a write error); its errorString() says why.
+    bool sendBytes(const QByteArray &bytes);
     // Received bytes not yet read.
     int receivedCount();
     // Waits up to about 2 s for `count` bytes and takes exactly that many.

@@ -80,7 +80,10 @@ QVariant FrameMonitor::data(const QModelIndex &index, int role) const
     case Qt::DisplayRole:
         return cellText(index.row(), index.column());
     case Qt::ToolTipRole:
-        return index.column() == HexColumn ? wrappedHex(row.frame) : reading(row);
+        if (index.column() == HexColumn)
+            return wrappedHex(row.frame);
+        // A failure's row reads in a few words; its tip says all the link knows of it.
+        return row.kind == Kind::Failure ? failureText(row.failure) : reading(row);
     case Qt::FontRole:
         if (index.column() == HexColumn || index.column() == TimeColumn)
             return QFontDatabase::systemFont(QFontDatabase::FixedFont);
@@ -137,11 +140,11 @@ void FrameMonitor::replyRead(const QByteArray &frame, bool crcOk)
     append(tail ? Kind::ReplyTail : Kind::Reply, frame, lastRequest_);
 }
 
-void FrameMonitor::exchangeFailed(const QByteArray &request, LinkError why)
+void FrameMonitor::exchangeFailed(const QByteArray &request, const LinkFailure &failure)
 {
     if (paused_)
         return;
-    switch (why) {
+    switch (failure.error) {
     case LinkError::CrcError:
         // The reply's own row already says so; a second row would double the trouble.
         ++counters_.crcErrors;
@@ -151,6 +154,7 @@ void FrameMonitor::exchangeFailed(const QByteArray &request, LinkError why)
         ++counters_.timeOuts;
         break;
     case LinkError::PortNotOpen:
+    case LinkError::SendFailed:
         ++counters_.portFailures;
         break;
     default:
@@ -158,11 +162,11 @@ void FrameMonitor::exchangeFailed(const QByteArray &request, LinkError why)
         ++counters_.otherFailures;
         break;
     }
-    append(Kind::Failure, QByteArray(), request, why);
+    append(Kind::Failure, QByteArray(), request, failure);
 }
 
 void FrameMonitor::append(Kind kind, const QByteArray &frame, const QByteArray &request,
-                          LinkError failure)
+                          const LinkFailure &failure)
 {
     if (static_cast<int>(rows_.size()) >= rowCap_)
         dropOldest(static_cast<int>(rows_.size()) - rowCap_ + 1);
@@ -213,11 +217,13 @@ QString FrameMonitor::reading(const Row &row) const
     case Kind::Failure:
         break;
     }
-    switch (row.failure) {
+    switch (row.failure.error) {
     case LinkError::PortNotOpen:
         return QStringLiteral("port would not open");
     case LinkError::CrcError:
         return QStringLiteral("reply CRC wrong");
+    case LinkError::SendFailed:
+        return failureText(row.failure);
     case LinkError::TimedOut:
         break;
     default:

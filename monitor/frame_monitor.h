@@ -18,7 +18,7 @@ struct MonitorCounters {
     int resends = 0;       // requests that repeated the one before
     int timeOuts = 0;      // exchanges that gave up waiting
     int crcErrors = 0;     // exchanges whose reply failed its CRC
-    int portFailures = 0;  // exchanges whose port would not open
+    int portFailures = 0;  // exchanges whose port would not open or take the request
     int otherFailures = 0; // exchanges that failed any other way
 
     bool operator==(const MonitorCounters &other) const;
@@ -50,7 +50,7 @@ public:
 
     void requestSent(const QByteArray &frame, bool resend) override;
     void replyRead(const QByteArray &frame, bool crcOk) override;
-    void exchangeFailed(const QByteArray &request, LinkError why) override;
+    void exchangeFailed(const QByteArray &request, const LinkFailure &failure) override;
 
     // While paused nothing is recorded or counted.
     void setPaused(bool paused) { paused_ = paused; }
@@ -84,11 +84,11 @@ private:
         QByteArray frame;
         QByteArray
             request; // for a reply, the request it answers; for a failure, the one that failed
-        LinkError failure;
+        LinkFailure failure; // for a failure row
     };
 
     void append(Kind kind, const QByteArray &frame, const QByteArray &request,
-                LinkError failure = LinkError::TimedOut);
+                const LinkFailure &failure = LinkFailure());
     void dropOldest(int count);
     QString reading(const Row &row) const;
     bool isTrouble(const Row &row) const;

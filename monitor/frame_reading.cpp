@@ -1,6 +1,7 @@
 #include "frame_reading.h"
 
 #include "link/crc16.h"
+#include "link/modbus_exceptions.h"
 #include "link/modbus_requests.h"
 
 namespace ostrand {
@@ -43,24 +44,6 @@ QString keyName(int code)
     if (code >= 0x20 && code < 0x7F)
         return QStringLiteral("key '%1'").arg(QChar(code));
     return QStringLiteral("key code %1").arg(hexByte(code));
-}
-
-QString exceptionName(int code)
-{
-    switch (code) {
-    case 1:
-        return QStringLiteral("illegal function");
-    case 2:
-        return QStringLiteral("illegal data address");
-    case 3:
-        return QStringLiteral("illegal data value");
-    case 4:
-        return QStringLiteral("slave device failure");
-    case 6:
-        return QStringLiteral("slave device busy");
-    default:
-        return QString();
-    }
 }
 
 QString plural(int count, const char *one, const char *many)

@@ -140,10 +140,6 @@ TEST_F(LinkTest, logBlock)
         {"another slave's reply", every(logReply(data, "188100", "0260")), 1, -1, kWrong},
         {"another function's reply", every(logReply(data, "188100", "0161")), 1, -1, kWrong},
         {"refused: illegal data address", every(frameOf("01e002"), 20), 1, 0.02, LinkError::IllegalDataAddress},
-        // Start times are rounded: a send just before a half second is not repeated at once.
-        {"0.45 s past the second", every(logReply(data), 400), 1, 0.4, {}, data, kNoon + 0.45},
-        {"0.49 s past the second", every(logReply(data), 400), 1, 0.4, {}, data, kNoon + 0.49},
-        {"0.95 s past the second", every(logReply(data), 400), 1, 0.4, {}, data, kNoon + 0.95},
     });
 }
 
@@ -203,6 +199,39 @@ TEST_F(LinkTest, keyWrite)
         {"silent", kSilent, 3, 3, kTimedOut},
         {"silent across midnight", kSilent, 3, 3, kTimedOut, {}, 86400 - 2},
     });
+    // The reply to a write of several registers is their address and count alone.
+    run("011000d00002044545464649b8", [&] { return outcome(link.writeRegisters(1, 208, {0x4545, 0x4646})); }, {
+        {"two registers, answered", every(frameOf("011000d00002"), 20), 1, 0.02, {}},
+        {"two registers, silent", kSilent, 3, 3, kTimedOut},
+    });
+}
+
+TEST_F(LinkTest, aRequestThePortWillNotTakeFailsTheExchangeAtOnceWithThePortsReason)
+{
+    const std::function<Outcome()> exchanges[] = {
+        [&] { return outcome(link.readHoldingRegisters(1, 76, 8)); },
+        [&] { return outcome(link.readLogBlock(1, 8, 0x80, 0, 128)); },
+        [&] { return outcome(link.readLastDownloadPointer(1)); },
+        [&] { return outcome(link.confirmDownload(1)); },
+        [&] { return outcome(link.writeRegisters(1, 208, {0x4545})); },
+        [&] { return outcome(link.readDisplayBlock(1)); },
+    };
+    port.failSendsWith(QStringLiteral("Input/output error"));
+    for (const auto &exchange : exchanges) {
+        const std::int64_t start = clock.monotonicMs();
+        EXPECT_EQ(exchange().error, LinkError::SendFailed);
+        EXPECT_LT(secondsSince(start), 0.05);
+    }
+    EXPECT_TRUE(port.sends().empty());
+
+    // A resend the port refuses ends the wait there, not at the give-up time.
+    port.allowSends();
+    port.setResponder([](const QByteArray &, FakeSerialPort &p) { p.failSendsWith(QStringLiteral("Input/output error")); });
+    const std::int64_t start = clock.monotonicMs();
+    const auto refused = link.readHoldingRegisters(1, 76, 8);
+    EXPECT_NEAR(secondsSince(start), 1.0, 0.1);
+    EXPECT_EQ(port.sends().size(), 1u);
+    EXPECT_EQ(failureText(refused.failure()), "the request could not be sent: Input/output error");
 }
 
 TEST_F(LinkTest, nothingIsSentWhenThePortWillNotOpenTheAddressDoesNotFitOrTheLinkIsBusy)
@@ -210,9 +239,10 @@ TEST_F(LinkTest, nothingIsSentWhenThePortWillNotOpenTheAddressDoesNotFitOrTheLin
     port.failOpenWith(QStringLiteral("Permission denied"));
     const std::int64_t start = clock.monotonicMs();
     EXPECT_EQ(link.readLogBlock(1, 8, 0x80, 0, 128).error(), LinkError::PortNotOpen);
-    EXPECT_EQ(link.confirmDownload(1).error(), LinkError::PortNotOpen);
+    const Result<void> refused = link.confirmDownload(1);
+    EXPECT_EQ(refused.error(), LinkError::PortNotOpen);
     EXPECT_LT(secondsSince(start), 0.05) << "fails at once";
-    EXPECT_TRUE(link.failureText(LinkError::PortNotOpen).endsWith("Permission denied"));
+    EXPECT_TRUE(failureText(refused.failure()).endsWith("Permission denied"));
     port.allowOpen();
     for (int slave : {-1, 256, 300})
         EXPECT_EQ(link.readHoldingRegisters(slave, 76, 8).error(), LinkError::SlaveOutOfRange) << slave;
@@ -303,7 +333,7 @@ TEST(Crc16, matchesThePublishedCheckValueAndAKnownFrame)
     EXPECT_EQ(crc16(QByteArray::fromHex("0103004C0008")), 0xDB85);
 }
 
-TEST_F(LinkTest, aSlowPathLengthensTheResendIntervalForTheRestOfTheOperationButNeverPastTheGiveUpTime)
+TEST_F(LinkTest, aSlowPathLengthensTheResendIntervalForTheRestOfTheOperation)
 {
     const QByteArray data = pattern(200);
     port.setResponder([&](const QByteArray &r, FakeSerialPort &p) { p.deliver(logReply(data, r.mid(2, 3).toHex().constData()), 600); });
@@ -312,16 +342,16 @@ TEST_F(LinkTest, aSlowPathLengthensTheResendIntervalForTheRestOfTheOperationButN
         EXPECT_EQ(outcome(link.readLogBlock(1, 0x18, page, 0, 100)).data, data) << page;
     EXPECT_EQ(port.sends().size(), 4u) << "only the first block is asked twice";
 
-    int n = 0;
-    port.setResponder([&](const QByteArray &, FakeSerialPort &p) { only(1, frameOf("010310", kRegisters), 21000)(++n, p); });
-    EXPECT_TRUE(link.readHoldingRegisters(1, 76, 8));
-    const size_t before = port.sends().size();
-    clock.setTimeOfDay(kNoon + 0.6); // its start rounds up: a resend would fall just before the give-up
-    EXPECT_EQ(link.readHoldingRegisters(1, 76, 8).error(), kTimedOut);
-    EXPECT_EQ(port.sends().size(), before + 1);
-    EXPECT_LT(secondsSince(port.sends()[before].atMs), 30.6);
-
     serial.setSettings({1, QStringLiteral("38400"), 1, 2000});
     answerEverySendWith(frameOf("01630000", data.left(20)), 1500);
     EXPECT_TRUE(link.readDisplayBlock(1)) << "a reply time set for a slow line lets a display block 1.5 s late through";
+}
+
+TEST_F(LinkTest, aFailureKeepsTheWordsOfItsOwnExchangeWhateverTheLinkDidSince)
+{
+    const auto silent = link.readDisplayBlock(7);
+    answerEverySendWith(frameOf("010310", kRegisters));
+    ASSERT_TRUE(link.readHoldingRegisters(1, 76, 8));
+    EXPECT_EQ(failureText(silent.failure()), "No answer from address 7 on COM1 at 38400 baud within 1 s: check the "
+                                             "cable, the baud rate and the address");
 }

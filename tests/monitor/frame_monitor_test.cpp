@@ -74,6 +74,14 @@ TEST_F(MonitoredLink, eachExchangeIsCountedAndReadRowByRow)
         << "after a resume a reply still pairs with the request sent during the pause";
 }
 
+TEST_F(MonitoredLink, aFailuresRowReadsInAFewWordsAndItsTipInTheLinksOwnWords)
+{
+    ASSERT_FALSE(link.readDisplayBlock(9).ok());
+    const QModelIndex failed = monitor.index(monitor.rowCount() - 1, FrameMonitor::ReadingColumn);
+    EXPECT_EQ(failed.data().toString(), "time-out: no reply to display block");
+    EXPECT_TRUE(failed.data(Qt::ToolTipRole).toString().startsWith("No answer from address 9 on COM1 at 38400 baud"));
+}
+
 TEST_F(MonitoredLink, theTextForASupportRequestHasTheCountersAndEachFrameAndIsSavedWhole)
 {
     answerEverySendWith(kHoldingReply);

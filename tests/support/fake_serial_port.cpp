@@ -72,6 +72,10 @@ bool FakeSerialPort::send(const QByteArray &bytes)
                             : QStringLiteral("COM%1: device vanished").arg(portNumber_);
         return false;
     }
+    if (!sendFailure_.isEmpty()) {
+        error_ = sendFailure_;
+        return false;
+    }
     sends_.push_back(Sent{bytes, clock_.monotonicMs()});
     if (responder_)
         responder_(bytes, *this);
@@ -101,6 +105,11 @@ QString FakeSerialPort::errorString() const
 void FakeSerialPort::failOpenWith(const QString &error)
 {
     openFailure_ = error.isEmpty() ? QStringLiteral("open failed") : error;
+}
+
+void FakeSerialPort::failSendsWith(const QString &error)
+{
+    sendFailure_ = error.isEmpty() ? QStringLiteral("write failed") : error;
 }
 
 void FakeSerialPort::allowOpen()

@@ -56,6 +56,10 @@ public:
     // Makes later open() calls fail with `error` (until allowOpen()).
     void failOpenWith(const QString &error);
     void allowOpen();
+    // Makes later sends on the open port fail with `error`, as a write error
+    // does, until allowSends(); nothing they carry reaches the far end.
+    void failSendsWith(const QString &error);
+    void allowSends() { sendFailure_.clear(); }
     // The adapter is pulled: the port closes by itself, waiting bytes are lost,
     // sends fail and open() fails until plugBackIn().
     void unplug();
@@ -93,6 +97,7 @@ private:
     bool open_ = false;
     bool pluggedIn_ = true;
     QString openFailure_;
+    QString sendFailure_;
     QString error_;
     int portNumber_ = 0;
     std::vector<OpenCall> opens_;
