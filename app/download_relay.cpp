@@ -58,6 +58,8 @@ void DownloadRelay::copyRowsBefore(int row)
     const int end = std::min(row, grid_.rows());
     if (end <= copiedTo_)
         return;
+    if (std::exchange(clearFirst_, false))
+        line_.toWindow([grid = &windowGrid_] { grid->clear(); });
     QList<QStringList> rows;
     rows.reserve(end - copiedTo_);
     for (int r = copiedTo_; r < end; ++r)

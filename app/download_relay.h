@@ -28,6 +28,9 @@ public:
 
     // Copies every row not copied yet, the last one and the column widths included.
     void copyAllRows();
+    // The window's grid is emptied before the first rows reach it (a
+    // conversion that clears the grid only once it knows it will run).
+    void clearWindowGridFirst() { clearFirst_ = true; }
 
 private:
     void toTab(std::function<void(DownloadDisplay &)> call);
@@ -39,6 +42,7 @@ private:
     const ResultsGrid &grid_;
     const GridState &state_;
     int copiedTo_ = 0; // rows before this one are in the window's grid
+    bool clearFirst_ = false;
 };
 
 } // namespace ostrand

@@ -89,7 +89,6 @@ DownloadTab::DownloadTab(DownloadSources sources, QWidget *parent)
                                          sources.clock)),
       outputFile_(QStringLiteral("Logdata.csv"))
 {
-    palm_->setStopFlag(&stopRequested_);
     auto *startFrame = groupBox(QStringLiteral("Frame7"), QStringLiteral("Start Download"));
     portableBox_ = named(new QCheckBox(QStringLiteral("R1900 &Portable")), QStringLiteral("Check2"));
     sinceLastTimeButton_ =
@@ -230,7 +229,6 @@ void DownloadTab::setOperationRunning(bool running)
     if (running == operationRunning_)
         return;
     operationRunning_ = running;
-    stopRequested_ = false;
     downloadButton_->setText(running ? QStringLiteral("&Stop") : kDownloadCaption);
     downloadButton_->setEnabled(true);
     for (QWidget *control : std::initializer_list<QWidget *>{
@@ -255,8 +253,7 @@ void DownloadTab::onSinceLastTimeClicked()
 
 void DownloadTab::requestStop()
 {
-    stopRequested_ = operationRunning_;
-    if (downloadRunning_)
+    if (operationRunning_)
         sources_.line.requestStop();
 }
 
@@ -322,18 +319,89 @@ void DownloadTab::serialDownloadEnded()
 
 void DownloadTab::runPalmConversion()
 {
-    if (!palm_->busy() && !checkOutputBeforeStart(inProgramDir(outputFile_), *this))
-        return;
-    palm_->downloadData(PalmSource{inProgramDir(sources_.palmTab.databasePath())},
-                        inProgramDir(outputFile_), *this, *this);
-    emit resultsChanged();
+    runPalmJob(false);
 }
 
 void DownloadTab::onGetIdListClicked()
 {
-    if (!palmMode())
+    if (palmMode())
+        runPalmJob(true);
+}
+
+namespace {
+
+// The Palm controls as a conversion on the line's thread sees them: the
+// choices as they were when it started, its changes sent to the window.
+class PalmViewRelay : public PalmConversionView {
+public:
+    PalmViewRelay(LineWorker &line, PalmConversionView &tab, bool separate, QString listText, QStringList entries)
+        : line_(line), tab_(tab), separate_(separate), listText_(std::move(listText)), entries_(std::move(entries))
+    {
+    }
+    bool separateByModId() const override { return separate_; }
+    QString idListText() const override { return listText_; }
+    QStringList idListEntries() const override { return entries_; }
+    void addIdListEntry(const QString &text) override
+    {
+        entries_ << text;
+        line_.toWindow([tab = &tab_, text] { tab->addIdListEntry(text); });
+    }
+    void setDownloadEnabled(bool enabled) override
+    {
+        line_.toWindow([tab = &tab_, enabled] { tab->setDownloadEnabled(enabled); });
+    }
+
+private:
+    LineWorker &line_;
+    PalmConversionView &tab_;
+    bool separate_;
+    QString listText_;
+    QStringList entries_;
+};
+
+} // namespace
+
+void DownloadTab::runPalmJob(bool idList)
+{
+    if (downloadRunning_ || palm_->busy())
         return;
-    palm_->getIdList(PalmSource{inProgramDir(sources_.palmTab.databasePath())}, *this, *this);
+    if (!idList && !checkOutputBeforeStart(inProgramDir(outputFile_), *this))
+        return;
+    // The grid is one: a serial download cannot start inside this conversion.
+    gridInUse_ = std::make_unique<PalmJobGuard>(palm_->jobLock());
+    const PalmSource source{inProgramDir(sources_.palmTab.databasePath())};
+    const QString output = inProgramDir(outputFile_);
+    const GridState startState = sources_.gridState;
+    const int rows = sources_.results.rows();
+    const int cols = sources_.results.cols();
+    LineWorker &line = sources_.line;
+    // A 16 MB file takes a while: read on the line's thread, the window stays free.
+    line.run([this, &line, idList, source, output, startState, rows, cols, separate = separateByModId(),
+              listText = idListText(), entries = idListEntries()](MeterLink &link) {
+        ResultsGrid grid(rows, cols);
+        GridState state = startState;
+        DownloadRelay relay(line, *this, sources_.results, grid, state);
+        PalmViewRelay view(line, *this, separate, listText, entries);
+        PalmImport import(grid, state, link.serial().pump(), link.serial().clock());
+        import.setStopFlag(&line.stopFlag());
+        relay.clearWindowGridFirst();
+        const PalmOutcome outcome =
+            idList ? import.getIdList(source, view, relay) : import.downloadData(source, output, view, relay);
+        const bool converted = !idList && outcome.start == PalmOutcome::Start::Ran;
+        if (converted)
+            relay.copyAllRows();
+        line.toWindow([this, state, converted] {
+            if (converted)
+                sources_.gridState = state;
+            palmJobEnded();
+        });
+    });
+}
+
+void DownloadTab::palmJobEnded()
+{
+    gridInUse_.reset();
+    emit resultsChanged();
 }
 
 void DownloadTab::onChangeFileClicked()

@@ -78,6 +78,9 @@ signals:
 
 private:
     void runSerialDownload(bool sinceLastTime);
+    // "Download Data" or "Get ID List..." on the handheld's file, on the line's thread.
+    void runPalmJob(bool idList);
+    void palmJobEnded();
     // On the window's thread once the line's job has ended.
     void serialDownloadEnded();
     void onDownloadButtonClicked();
@@ -111,7 +114,6 @@ private:
     QString writtenFile_; // where the last finished download went
     bool downloadRunning_ = false;
     bool operationRunning_ = false;
-    bool stopRequested_ = false;
     // Keeps a Palm conversion off the grid while a download fills it.
     std::unique_ptr<PalmJobGuard> gridInUse_;
 

@@ -3,6 +3,7 @@
 #include "download/download_result.h"
 
 #include <QString>
+#include <atomic>
 #include <QtGlobal>
 
 class QIODevice;
@@ -35,9 +36,9 @@ struct PalmContext {
     PalmConversionView &view;
     DownloadDisplay &display; // progress bar and channel boxes
     EventPump &pump;
-    Clock &clock;
+    const Clock &clock;
     // Set by the caller while the conversion yields; it then ends with Stopped.
-    const bool *stopRequested = nullptr;
+    const std::atomic<bool> *stopRequested = nullptr;
 };
 
 // How long the conversion may keep the window waiting between two yields.

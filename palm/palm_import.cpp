@@ -13,7 +13,7 @@ const QString kReading = QStringLiteral("Reading Palm DataBase");
 
 } // namespace
 
-PalmImport::PalmImport(ResultsGrid &grid, GridState &state, EventPump &pump, Clock &clock)
+PalmImport::PalmImport(ResultsGrid &grid, GridState &state, EventPump &pump, const Clock &clock)
     : grid_(grid), state_(state), pump_(pump), clock_(clock)
 {
 }

@@ -4,6 +4,7 @@
 #include "palm/palm_job_guard.h"
 
 #include <QString>
+#include <atomic>
 
 namespace ostrand {
 
@@ -24,10 +25,10 @@ struct PalmOutcome {
 // with the lock that keeps a second one from starting while one runs.
 class PalmImport {
 public:
-    PalmImport(ResultsGrid &grid, GridState &state, EventPump &pump, Clock &clock);
+    PalmImport(ResultsGrid &grid, GridState &state, EventPump &pump, const Clock &clock);
 
     // The flag a Stop click sets while a conversion runs; not owned.
-    void setStopFlag(const bool *stopRequested) { stopRequested_ = stopRequested; }
+    void setStopFlag(const std::atomic<bool> *stopRequested) { stopRequested_ = stopRequested; }
     // Whether a Palm operation (or another holder of jobLock()) is running.
     bool busy() const { return lock_.busy(); }
     // The lock, for a serial download to hold as well.
@@ -47,9 +48,9 @@ private:
     ResultsGrid &grid_;
     GridState &state_;
     EventPump &pump_;
-    Clock &clock_;
+    const Clock &clock_;
     PalmJobLock lock_;
-    const bool *stopRequested_ = nullptr;
+    const std::atomic<bool> *stopRequested_ = nullptr;
 };
 
 } // namespace ostrand
