@@ -6,10 +6,10 @@
 #include "app/tab_widgets.h"
 #include "download/download_engine.h"
 #include "download/download_outcome.h"
-#include "download/results_grid.h"
 #include "link/meter_link.h"
 #include "palm/palm_import.h"
 #include "platform/file_dialogs.h"
+#include "table/results_grid.h"
 
 #include <QCheckBox>
 #include <QComboBox>

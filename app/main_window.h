@@ -1,11 +1,11 @@
 #pragma once
 
 #include "app/settings_file.h"
-#include "download/grid_state.h"
 #include "link/meter_link.h"
 #include "link/serial_link.h"
 #include "monitor/frame_monitor.h"
 #include "platform/file_locations.h"
+#include "table/grid_state.h"
 
 #include <QMainWindow>
 #include <functional>

@@ -3,9 +3,9 @@
 // 256-byte blocks, then writing the CSV file. Run by hand:
 //   BUILD/bench/decode_write_bench [repeats]
 
-#include "download/grid_headings.h"
 #include "download/log_decoder.h"
-#include "download/output_file.h"
+#include "table/grid_headings.h"
+#include "table/output_file.h"
 
 #include <QCoreApplication>
 #include <QDateTime>

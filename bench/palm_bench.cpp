@@ -6,12 +6,12 @@
 //   BUILD/bench/palm_bench --make-sample-pdb docs/sample/PLOGR2.PDB
 
 #include "download/download_display.h"
-#include "download/grid_state.h"
-#include "download/results_grid.h"
 #include "palm/palm_conversion_view.h"
 #include "palm/palm_import.h"
 #include "platform/qt_event_pump.h"
 #include "platform/system_clock.h"
+#include "table/grid_state.h"
+#include "table/results_grid.h"
 #include "tests/palm/palm_pdb_builder.h"
 
 #include <QCoreApplication>

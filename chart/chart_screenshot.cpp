@@ -1,12 +1,12 @@
 // Draws a made-up log of three days at 15-minute intervals (a flow rate, a
 // pressure and a running total) and saves the chart as PNG, for the docs.
 #include "chart/log_chart_view.h"
-#include "download/grid_headings.h"
-#include "download/grid_state.h"
 #include "download/log_decoder.h"
-#include "download/meter_float.h"
-#include "download/results_grid.h"
 #include "platform/file_dialogs.h"
+#include "table/grid_headings.h"
+#include "table/grid_state.h"
+#include "table/meter_float.h"
+#include "table/results_grid.h"
 
 #include <QApplication>
 #include <QDateTime>

@@ -1,10 +1,10 @@
 #include "download_engine.h"
 
-#include "download/channel_name.h"
 #include "download/download_display.h"
-#include "download/grid_headings.h"
 #include "download/log_decoder.h"
-#include "download/results_grid.h"
+#include "table/channel_name.h"
+#include "table/grid_headings.h"
+#include "table/results_grid.h"
 
 #include <algorithm>
 #include <cmath>

@@ -1,10 +1,10 @@
 #pragma once
 
 #include "download/download_result.h"
-#include "download/grid_state.h"
 #include "download/log_address.h"
 #include "download/log_pointers.h"
 #include "link/meter_link.h"
+#include "table/grid_state.h"
 
 #include <QString>
 #include <array>

@@ -1,7 +1,7 @@
 #include "log_decoder.h"
 
-#include "download/grid_row_buffer.h"
-#include "download/meter_float.h"
+#include "table/grid_row_buffer.h"
+#include "table/meter_float.h"
 
 #include <QtEndian>
 

@@ -2,18 +2,18 @@
 
 #include "download/download_display.h"
 #include "download/download_result.h"
-#include "download/grid_headings.h"
-#include "download/grid_row_buffer.h"
-#include "download/grid_state.h"
-#include "download/channel_name.h"
-#include "download/meter_float.h"
-#include "download/results_grid.h"
 #include "palm/palm_conversion_view.h"
 #include "palm/palm_id_list.h"
 #include "palm/palm_log_reader.h"
 #include "palm/palm_stamp.h"
 #include "platform/clock.h"
 #include "platform/event_pump.h"
+#include "table/channel_name.h"
+#include "table/grid_headings.h"
+#include "table/grid_row_buffer.h"
+#include "table/grid_state.h"
+#include "table/meter_float.h"
+#include "table/results_grid.h"
 
 #include <array>
 #include <optional>

@@ -1,10 +1,10 @@
 #include "chart/log_chart_view.h"
 #include "chart/log_series.h"
 #include "chart/time_ticks.h"
-#include "download/grid_state.h"
 #include "download/log_decoder.h"
-#include "download/meter_float.h"
-#include "download/results_grid.h"
+#include "table/grid_state.h"
+#include "table/meter_float.h"
+#include "table/results_grid.h"
 #include "fake_file_dialogs.h"
 
 #include <QApplication>

@@ -1,7 +1,7 @@
 #include "download/download_engine.h"
 #include "download/download_outcome.h"
 #include "download/log_address.h"
-#include "download/results_grid.h"
+#include "table/results_grid.h"
 #include "fake_meter.h"
 #include "link/meter_link.h"
 #include "link/serial_link.h"

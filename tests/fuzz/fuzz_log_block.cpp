@@ -1,7 +1,7 @@
 // Any bytes as a block of log records: decoding must never crash or write outside the grid.
-#include "download/grid_state.h"
 #include "download/log_decoder.h"
-#include "download/results_grid.h"
+#include "table/grid_state.h"
+#include "table/results_grid.h"
 
 #include <cstddef>
 #include <cstdint>

@@ -2,9 +2,9 @@
 // known contents, until it is killed mid-write by killed_while_writing_test.
 //   write_forever output|settings DIR
 #include "app/settings_file.h"
-#include "download/grid_state.h"
-#include "download/output_file.h"
-#include "download/results_grid.h"
+#include "table/grid_state.h"
+#include "table/output_file.h"
+#include "table/results_grid.h"
 
 #include <QCoreApplication>
 #include <QDir>

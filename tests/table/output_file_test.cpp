@@ -1,5 +1,5 @@
-#include "download/grid_headings.h"
-#include "download/output_file.h"
+#include "table/grid_headings.h"
+#include "table/output_file.h"
 #include "qt_printers.h"
 
 #include <gtest/gtest.h>
