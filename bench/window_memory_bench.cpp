@@ -65,8 +65,8 @@ int main(int argc, char **argv)
     const long before = statusKb("VmHWM:");
 
     ostrand::GridState &state = window.gridState();
-    for (int k = 1; k <= 8; ++k)
-        state.channelInUse[k] = true;
+    for (ostrand::Channel &channel : state.channels)
+        channel.inUse = true;
     QByteArray block;
     const QDateTime start(QDate(2025, 1, 1), QTime(0, 15));
     for (int row = 0; row < 65533; ++row) {

@@ -1,9 +1,10 @@
 #include "grid_headings.h"
 
+#include "table/grid_layout.h"
+
 namespace ostrand {
 namespace {
 
-constexpr int kHeadingRow = 1;
 constexpr int kRecordColWidth = 1000;
 constexpr int kStampColWidth = 1800;
 constexpr int kChannelColWidth = 2000;
@@ -12,21 +13,20 @@ constexpr int kChannelColWidth = 2000;
 
 void setUpGridHeadings(ResultsGrid &grid)
 {
-    grid.setText(kHeadingRow, 0, QStringLiteral("Record #"));
-    grid.setText(kHeadingRow, 1, QStringLiteral("Date / Time"));
+    grid.setText(kHeadingRow, kRecordCol, QStringLiteral("Record #"));
+    grid.setText(kHeadingRow, kStampCol, QStringLiteral("Date / Time"));
 }
 
-void setUpChannelHeadings(ResultsGrid &grid, const GridState &state,
-                          const std::array<QString, 9> &labels)
+void setUpChannelHeadings(ResultsGrid &grid, const GridState &state)
 {
-    for (int k = 1; k <= 8; ++k) {
-        if (state.channelInUse[k])
-            grid.setText(kHeadingRow, k + 1, labels[k]);
+    for (int k = 1; k <= kChannelCount; ++k) {
+        if (state.channel(k).inUse)
+            grid.setText(kHeadingRow, channelCol(k), state.channel(k).label);
     }
-    grid.setColWidthTwips(0, kRecordColWidth);
-    grid.setColWidthTwips(1, kStampColWidth);
-    for (int col = 2; col <= 9; ++col)
-        grid.setColWidthTwips(col, kChannelColWidth);
+    grid.setColWidthTwips(kRecordCol, kRecordColWidth);
+    grid.setColWidthTwips(kStampCol, kStampColWidth);
+    for (int k = 1; k <= kChannelCount; ++k)
+        grid.setColWidthTwips(channelCol(k), kChannelColWidth);
 }
 
 } // namespace ostrand

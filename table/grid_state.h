@@ -1,8 +1,9 @@
 #pragma once
 
+#include "table/channel.h"
+
 #include <QDate>
 #include <QTime>
-#include <array>
 
 namespace ostrand {
 
@@ -14,12 +15,15 @@ struct RowStamp {
 };
 
 // What a download or a Palm conversion leaves about the results grid, read
-// afterwards by the output file writer.
+// afterwards by the output file writer and the chart.
 struct GridState {
-    int lastGridRow = 1;                    // last grid row begun; 1 when there are no data rows
-    std::array<bool, 9> channelInUse{};     // channels 1 to 8 (element 0 unused)
-    std::array<bool, 11> channelIsTotal{};  // element k - 1 for channel k
+    int lastGridRow = 1; // last grid row begun; 1 when there are no data rows
+    Channels channels;
     RowStamp lastRowStamp;
+
+    // Channel k, 1 to kChannelCount as the meter numbers them.
+    Channel &channel(int k) { return channels[k - 1]; }
+    const Channel &channel(int k) const { return channels[k - 1]; }
 };
 
 } // namespace ostrand

@@ -54,7 +54,7 @@ TEST(LogDecoding, BeginsARowWheneverDateOrTimeChangesAndSkipsWhatCannotBeDated)
     for (const auto &c : cases) {
         ResultsGrid grid;
         GridState state;
-        state.channelIsTotal[4] = true; // channel 5 is never logged: its flag must not leak
+        state.channel(5).total = true; // channel 5 is never logged: its flag must not leak
         for (const QByteArray &block : c.blocks)
             EXPECT_TRUE(decodeLogBlock(block, grid, state));
         QStringList rows;
