@@ -141,6 +141,9 @@ TEST_F(DownloadEngineTest, onlyAWholeNotUsedLabelTakesAChannelOutAndAnEmptyOneKe
                                  "12/1/2026 10:00:00 AM,1.5,1000,,\r"}));
     EXPECT_EQ(display.labels[4] + '|' + display.labels[5], "Not Used yet|");
     EXPECT_TRUE(state.channel(5).total);
+    for (int k = 1; k <= kChannelCount; ++k)
+        EXPECT_EQ(state.channel(k).label, grid.text(kHeadingRow, channelCol(k)))
+            << "the chart's name " << k;
 }
 
 TEST_F(DownloadEngineTest, aBlockIsTriedFiveTimesAndLabelsFivePassesThenTheDownloadStops)

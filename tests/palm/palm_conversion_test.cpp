@@ -80,8 +80,8 @@ TEST_F(PalmConversion, GivesEachTimeStampItsOwnRowAndKeepsTheSelectedMetersRecor
 
 TEST_F(PalmConversion, NamesChannelsFromTheirFirstRecordWithTotNotUsedAndFillerNames)
 {
-    state.channel(4).inUse = state.channel(5).inUse = true;
-    state.channel(5).total = true;
+    state.channel(4).inUse = true;
+    state.channel(5) = Channel{"From before", true, true};
     display.labels[7] = "From before";
     convert({rec(1, at(5, 10, 0), 1234.9f, "Flow Tot"), rec(2, at(5, 10, 0), 2, "Level"),
              rec(3, at(5, 10, 0), 1234.5f, "flow total"), rec(4, at(5, 10, 0), 5, "Not Used  "),
@@ -94,6 +94,9 @@ TEST_F(PalmConversion, NamesChannelsFromTheirFirstRecordWithTotNotUsedAndFillerN
     EXPECT_EQ(display.labels[7], "");
     EXPECT_FALSE(state.channel(4).inUse) << "Not Used";
     EXPECT_TRUE(state.channel(5).inUse);
+    for (int k = 1; k <= kChannelCount; ++k)
+        EXPECT_EQ(state.channel(k).label, grid.text(kHeadingRow, channelCol(k)))
+            << "the chart's name " << k;
 }
 
 TEST_F(PalmConversion, CountsTheRecordsPastTheGridsLastRowAndTellsAReadErrorFromTheEnd)
