@@ -1,8 +1,8 @@
 #include "download_relay.h"
 
 #include "app/line_worker.h"
-#include "download/grid_state.h"
-#include "download/results_grid.h"
+#include "table/grid_state.h"
+#include "table/results_grid.h"
 
 #include <QList>
 #include <QStringList>

@@ -8,10 +8,10 @@
 #include "app/tab_widgets.h"
 #include "download/download_engine.h"
 #include "download/download_outcome.h"
-#include "download/results_grid.h"
 #include "link/meter_link.h"
 #include "palm/palm_import.h"
 #include "platform/file_dialogs.h"
+#include "table/results_grid.h"
 
 #include <QCheckBox>
 #include <QComboBox>
@@ -169,9 +169,9 @@ DownloadTab::DownloadTab(DownloadSources sources, QWidget *parent)
 
     auto *channelFrame = groupBox(QStringLiteral("Frame4"), QStringLiteral("Channels"));
     auto *channels = new QGridLayout(channelFrame);
-    for (int i = 0; i < 8; ++i)
+    for (int i = 0; i < kChannelCount; ++i)
         channelBoxes_[i] = addCountRow(channels, i, QStringLiteral("Channel #%1").arg(i + 1), i);
-    channels->setRowStretch(8, 1);
+    channels->setRowStretch(kChannelCount, 1);
 
     auto *left = new QVBoxLayout;
     left->addWidget(startFrame);
@@ -490,7 +490,7 @@ void DownloadTab::setRecordsAvailable(const QString &text)
 
 void DownloadTab::setChannelLabel(int channel, const QString &text)
 {
-    if (channel >= 1 && channel <= 8)
+    if (channel >= 1 && channel <= kChannelCount)
         channelBoxes_[channel - 1]->setText(text);
 }
 

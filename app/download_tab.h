@@ -2,6 +2,7 @@
 
 #include "download/download_display.h"
 #include "palm/palm_conversion_view.h"
+#include "table/channel.h"
 
 #include <QString>
 #include <QWidget>
@@ -129,7 +130,7 @@ private:
     QPushButton *showInFolderButton_ = nullptr;
     QLineEdit *fileNameBox_ = nullptr;
     QPushButton *changeFileButton_ = nullptr;
-    std::array<QLineEdit *, 8> channelBoxes_{};
+    std::array<QLineEdit *, kChannelCount> channelBoxes_{};
     QLineEdit *recordsAvailableBox_ = nullptr;
     QLineEdit *recordsUsedBox_ = nullptr;
 };

@@ -9,7 +9,7 @@
 #include "app/settings_tab.h"
 #include "app/tab_widgets.h"
 #include "app/view_tab.h"
-#include "download/results_grid.h"
+#include "table/results_grid.h"
 #include "ostrand_version.h"
 #include "platform/com_port_names.h"
 #include "platform/serial_port.h"

@@ -1,10 +1,10 @@
 #pragma once
 
 #include "app/settings_file.h"
-#include "download/grid_state.h"
 #include "link/link_observer.h"
 #include "monitor/frame_monitor.h"
 #include "platform/file_locations.h"
+#include "table/grid_state.h"
 
 #include <QMainWindow>
 #include <functional>

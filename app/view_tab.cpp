@@ -2,7 +2,7 @@
 
 #include "app/tab_widgets.h"
 #include "chart/log_chart_view.h"
-#include "download/results_grid.h"
+#include "table/results_grid.h"
 
 #include <QHBoxLayout>
 #include <QHeaderView>

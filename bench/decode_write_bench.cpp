@@ -3,9 +3,9 @@
 // 256-byte blocks, then writing the CSV file. Run by hand:
 //   BUILD/bench/decode_write_bench [repeats]
 
-#include "download/grid_headings.h"
 #include "download/log_decoder.h"
-#include "download/output_file.h"
+#include "table/grid_headings.h"
+#include "table/output_file.h"
 
 #include <QCoreApplication>
 #include <QDateTime>
@@ -24,7 +24,6 @@ using namespace ostrand;
 namespace {
 
 constexpr int kInstants = 65533;
-constexpr int kChannels = 8;
 constexpr int kBlockBytes = 256;
 constexpr int kMinutesApart = 15;
 
@@ -55,10 +54,10 @@ void appendRecord(QByteArray &log, int channel, const QDateTime &when, float val
 std::vector<QByteArray> makeBlocks()
 {
     QByteArray log;
-    log.reserve(qsizetype(kInstants) * kChannels * 8);
+    log.reserve(qsizetype(kInstants) * kChannelCount * 8);
     QDateTime when(QDate(2004, 3, 1), QTime(0, 15), Qt::UTC);
     for (int i = 0; i < kInstants; ++i) {
-        for (int channel = 1; channel <= kChannels; ++channel) {
+        for (int channel = 1; channel <= kChannelCount; ++channel) {
             const float value = channel == 8 ? float(i) * 37.25f + 0.6f
                                              : float(channel) * 12.5f + float(i % 997) * 0.013f;
             appendRecord(log, channel, when, value);
@@ -75,13 +74,11 @@ void decodeAll(ResultsGrid &grid, GridState &state, const std::vector<QByteArray
 {
     grid.clear();
     state = GridState();
-    state.channelIsTotal[7] = true;
+    for (int k = 1; k <= kChannelCount; ++k)
+        state.channel(k).takeMeterLabel(QStringLiteral("Channel %1").arg(k));
+    state.channel(8).total = true;
     setUpGridHeadings(grid);
-    std::array<QString, 9> labels;
-    for (int k = 1; k <= kChannels; ++k)
-        labels[k] = QStringLiteral("Channel %1").arg(k);
-    std::fill(state.channelInUse.begin() + 1, state.channelInUse.end(), true);
-    setUpChannelHeadings(grid, state, labels);
+    setUpChannelHeadings(grid, state);
     for (const QByteArray &block : blocks)
         decodeLogBlock(block, grid, state);
 }
@@ -136,7 +133,7 @@ int main(int argc, char **argv)
     }
 
     std::printf("%d records (%d rows x %d channels) in %zu blocks, %d repeats\n",
-                kInstants * kChannels, kInstants, kChannels, blocks.size(), repeats);
+                kInstants * kChannelCount, kInstants, kChannelCount, blocks.size(), repeats);
     const auto print = [](const char *what, const Timing &t) {
         std::printf("  %-30s best %8.1f ms   median %8.1f ms\n", what, t.bestMs, t.medianMs);
     };

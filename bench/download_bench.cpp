@@ -4,16 +4,16 @@
 // Run: BUILD/bench/download_bench [records-per-channel]   (default: a full log of 8 channels)
 #include "download/download_display.h"
 #include "download/download_engine.h"
-#include "download/grid_state.h"
-#include "download/output_file.h"
-#include "download/results_grid.h"
+#include "link/link_settings.h"
 #include "link/meter_link.h"
 #include "link/serial_link.h"
 #include "monitor/frame_monitor.h"
 #include "platform/qt_event_pump.h"
 #include "platform/qt_serial_port.h"
-#include "link/link_settings.h"
 #include "platform/system_clock.h"
+#include "table/grid_state.h"
+#include "table/output_file.h"
+#include "table/results_grid.h"
 
 #include <QCoreApplication>
 #include <QElapsedTimer>

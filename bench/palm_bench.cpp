@@ -6,12 +6,12 @@
 //   BUILD/bench/palm_bench --make-sample-pdb docs/sample/PLOGR2.PDB
 
 #include "download/download_display.h"
-#include "download/grid_state.h"
-#include "download/results_grid.h"
 #include "palm/palm_conversion_view.h"
 #include "palm/palm_import.h"
 #include "platform/qt_event_pump.h"
 #include "platform/system_clock.h"
+#include "table/grid_state.h"
+#include "table/results_grid.h"
 #include "tests/palm/palm_pdb_builder.h"
 
 #include <QCoreApplication>
@@ -36,7 +36,6 @@ namespace
 {
 
 constexpr int kInstants = 65533;
-constexpr int kChannels = 8;
 // The handheld keeps many log records in one database record; the header
 // counts database records in 16 bits.
 constexpr int kLogRecordsPerDatabaseRecord = 64;
@@ -70,7 +69,7 @@ QByteArray fullDatabase()
     QByteArray group;
     QDateTime when(QDate(2007, 3, 1), QTime(0, 15));
     for (int i = 0; i < kInstants; ++i) {
-        for (int k = 1; k <= kChannels; ++k) {
+        for (int k = 1; k <= kChannelCount; ++k) {
             const float value =
                 k == 8 ? float(i) * 37.25f + 0.6f : float(k) * 12.5f + float(i % 997) * 0.013f;
             group += palmRecord(5, k, k == 8 ? "Flow Tot" : QByteArray("Chan ") + char('0' + k),
@@ -184,7 +183,7 @@ int main(int argc, char **argv)
 
     std::printf(
         "%d log records (%d rows x %d channels), file %lld bytes, CSV %lld bytes; best of %d\n",
-        kInstants * kChannels, kInstants, kChannels, QFileInfo(pdbPath).size(),
+        kInstants * kChannelCount, kInstants, kChannelCount, QFileInfo(pdbPath).size(),
         QFileInfo(csvPath).size(), repeats);
     std::printf("  convert and write the CSV   %8.1f ms\n", convertMs);
     std::printf("  QFile::copy of the file     %8.1f ms   ratio %5.1f\n", copyMs,

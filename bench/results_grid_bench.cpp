@@ -3,7 +3,7 @@
 // Run by hand (QT_QPA_PLATFORM=offscreen is set unless already given):
 //   BUILD/bench/results_grid_bench [repeats]
 
-#include "download/results_grid.h"
+#include "table/results_grid.h"
 
 #include <QApplication>
 #include <QElapsedTimer>

@@ -1,14 +1,14 @@
 // Peak memory of the window holding a full results grid (65,533 rows of 8
 // channels) shown on the "View" tab. Run: BUILD/bench/window_memory_bench
 #include "app/main_window.h"
-#include "download/grid_state.h"
 #include "download/log_decoder.h"
-#include "download/results_grid.h"
 #include "platform/file_dialogs.h"
 #include "platform/qt_event_pump.h"
 #include "platform/qt_serial_port.h"
 #include "platform/system_clock.h"
 #include "sim/log_record.h"
+#include "table/grid_state.h"
+#include "table/results_grid.h"
 
 #include <QApplication>
 #include <QFile>
@@ -65,8 +65,8 @@ int main(int argc, char **argv)
     const long before = statusKb("VmHWM:");
 
     ostrand::GridState &state = window.gridState();
-    for (int k = 1; k <= 8; ++k)
-        state.channelInUse[k] = true;
+    for (ostrand::Channel &channel : state.channels)
+        channel.inUse = true;
     QByteArray block;
     const QDateTime start(QDate(2025, 1, 1), QTime(0, 15));
     for (int row = 0; row < 65533; ++row) {

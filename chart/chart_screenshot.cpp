@@ -1,12 +1,12 @@
 // Draws a made-up log of three days at 15-minute intervals (a flow rate, a
 // pressure and a running total) and saves the chart as PNG, for the docs.
 #include "chart/log_chart_view.h"
-#include "download/grid_headings.h"
-#include "download/grid_state.h"
 #include "download/log_decoder.h"
-#include "download/meter_float.h"
-#include "download/results_grid.h"
 #include "platform/file_dialogs.h"
+#include "table/grid_headings.h"
+#include "table/grid_state.h"
+#include "table/meter_float.h"
+#include "table/results_grid.h"
 
 #include <QApplication>
 #include <QDateTime>
@@ -38,12 +38,11 @@ void fillSampleLog(ostrand::ResultsGrid &grid, ostrand::GridState &state)
     constexpr int kMinutesPerRow = 15;
     constexpr double kPi = 3.14159265358979;
 
-    state.channelInUse[1] = state.channelInUse[2] = state.channelInUse[3] = true;
-    state.channelIsTotal[2] = true;
+    state.channel(1).takeMeterLabel(QStringLiteral("Flow GPM"));
+    state.channel(2).takeMeterLabel(QStringLiteral("Pressure PSI"));
+    state.channel(3).takeMeterLabel(QStringLiteral("Total Gal"));
     setUpGridHeadings(grid);
-    setUpChannelHeadings(grid, state,
-                         {QString(), QStringLiteral("Flow GPM"), QStringLiteral("Pressure PSI"),
-                          QStringLiteral("Total Gal")});
+    setUpChannelHeadings(grid, state);
 
     std::mt19937 random(2004);
     std::normal_distribution<double> noise(0.0, 1.0);

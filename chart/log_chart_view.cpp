@@ -69,22 +69,6 @@ std::pair<double, double> roundedOutward(double min, double max)
     return {std::floor(min / step) * step, std::ceil(max / step) * step};
 }
 
-// The unit a channel's label ends with: "(GPM)", or a short last word ("Level ft",
-// "Total Gal"); empty when the label names none.
-QString unitOfLabel(const QString &label)
-{
-    const QString text = label.trimmed();
-    if (text.endsWith(QLatin1Char(')')) && text.contains(QLatin1Char('('))) {
-        const qsizetype open = text.lastIndexOf(QLatin1Char('('));
-        return text.mid(open + 1, text.size() - open - 2).trimmed();
-    }
-    const qsizetype space = text.lastIndexOf(QLatin1Char(' '));
-    const QString last = space > 0 ? text.mid(space + 1) : QString();
-    const bool word = !last.isEmpty() && last.size() <= 5 &&
-                      std::any_of(last.begin(), last.end(), [](QChar c) { return c.isLetter(); });
-    return word ? last : QString();
-}
-
 QString axisTitle(const QString &name, const QStringList &units)
 {
     return units.isEmpty() ? name : name + QStringLiteral(" (") + units.join(QStringLiteral(", ")) + ')';
@@ -241,7 +225,8 @@ void LogChartView::refresh()
             pen.setStyle(Qt::DashLine);
             line->setPen(pen);
         }
-        drawn_.push_back(DrawnChannel{line, channel->label, channel->total, std::move(points)});
+        drawn_.push_back(
+            DrawnChannel{line, channel->label, channel->unit, channel->total, std::move(points)});
         const std::size_t index = drawn_.size() - 1;
         connect(line, &QLineSeries::hovered, this, [this, index](const QPointF &at, bool on) {
             if (on && index < drawn_.size())
@@ -344,9 +329,8 @@ void LogChartView::updateTitles()
     for (const DrawnChannel &channel : drawn_) {
         names << channel.label;
         QStringList &list = channel.total ? totalUnits : units;
-        const QString unit = unitOfLabel(channel.label);
-        if (!unit.isEmpty() && !list.contains(unit))
-            list << unit;
+        if (!channel.unit.isEmpty() && !list.contains(channel.unit))
+            list << channel.unit;
     }
     valueAxis_->setTitleText(axisTitle(tr("Values"), units));
     totalAxis_->setTitleText(axisTitle(tr("Totals"), totalUnits));

@@ -49,6 +49,7 @@ private:
     struct DrawnChannel {
         QLineSeries *line = nullptr;
         QString label;
+        QString unit;
         bool total = false;
         std::vector<QPointF> points;
     };

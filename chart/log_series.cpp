@@ -1,7 +1,8 @@
 #include "log_series.h"
 
-#include "download/grid_state.h"
-#include "download/results_grid.h"
+#include "table/grid_layout.h"
+#include "table/grid_state.h"
+#include "table/results_grid.h"
 
 #include <QStringView>
 
@@ -12,11 +13,6 @@
 
 namespace ostrand {
 namespace {
-
-constexpr int kHeadingRow = 1;
-constexpr int kFirstDataRow = 2;
-constexpr int kStampCol = 1;
-constexpr int kChannels = 8;
 
 // Reads the fields of a stamp left to right; any failure sticks.
 class StampCursor {
@@ -154,15 +150,17 @@ std::optional<double> parseValueText(const QString &text)
 std::vector<ChannelSeries> seriesFromGrid(const ResultsGrid &grid, const GridState &state)
 {
     std::vector<ChannelSeries> result;
-    for (int k = 1; k <= kChannels; ++k) {
-        if (!state.channelInUse[k])
+    for (int k = 1; k <= kChannelCount; ++k) {
+        const Channel &channel = state.channel(k);
+        if (!channel.inUse)
             continue;
         ChannelSeries series;
         series.channel = k;
-        series.label = grid.text(kHeadingRow, k + 1).trimmed();
+        series.label = channel.label.trimmed();
         if (series.label.isEmpty())
             series.label = QStringLiteral("Channel %1").arg(k);
-        series.total = state.channelIsTotal[k - 1];
+        series.unit = channel.unit();
+        series.total = channel.total;
         result.push_back(std::move(series));
     }
     if (result.empty())
@@ -175,7 +173,8 @@ std::vector<ChannelSeries> seriesFromGrid(const ResultsGrid &grid, const GridSta
             continue;
         const double x = double(stamp->toMSecsSinceEpoch());
         for (ChannelSeries &series : result) {
-            if (const std::optional<double> y = parseValueText(grid.text(row, series.channel + 1)))
+            if (const std::optional<double> y =
+                    parseValueText(grid.text(row, channelCol(series.channel))))
                 series.points.emplace_back(x, *y);
         }
     }

@@ -15,7 +15,8 @@ struct GridState;
 // One channel of the results grid as (time, value) points.
 struct ChannelSeries {
     int channel = 0; // 1 to 8
-    QString label;   // the grid's heading, or "Channel k" when it has none
+    QString label;   // the channel's label, or "Channel k" when it has none
+    QString unit;    // the unit its label names, if any
     bool total = false;
     // x = milliseconds since the epoch of the stamp read as UTC (a naive wall-clock
     // reading, so daylight-saving changes neither skip nor repeat an hour);

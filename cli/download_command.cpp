@@ -3,16 +3,16 @@
 #include "download/download_display.h"
 #include "download/download_engine.h"
 #include "download/download_outcome.h"
-#include "download/grid_state.h"
-#include "download/results_grid.h"
-#include "link/meter_link.h"
 #include "link/dial_string.h"
+#include "link/meter_link.h"
 #include "link/modem_dialer.h"
 #include "link/serial_link.h"
 #include "platform/file_locations.h"
 #include "platform/qt_event_pump.h"
 #include "platform/qt_serial_port.h"
 #include "platform/system_clock.h"
+#include "table/grid_state.h"
+#include "table/results_grid.h"
 
 #include <QCommandLineParser>
 #include <QCoreApplication>

@@ -2,13 +2,13 @@
 #include "command_registry.h"
 #include "download/download_display.h"
 #include "download/download_outcome.h"
-#include "download/grid_state.h"
-#include "download/results_grid.h"
 #include "palm/palm_conversion_view.h"
 #include "palm/palm_import.h"
 #include "platform/file_identity.h"
 #include "platform/qt_event_pump.h"
 #include "platform/system_clock.h"
+#include "table/grid_state.h"
+#include "table/results_grid.h"
 
 #include <QCommandLineParser>
 

@@ -6,9 +6,6 @@
 #include "download/download_display.h"
 #include "download/download_engine.h"
 #include "download/download_outcome.h"
-#include "download/grid_state.h"
-#include "download/output_file.h"
-#include "download/results_grid.h"
 #include "link/meter_link.h"
 #include "link/modem_dialer.h"
 #include "link/serial_link.h"
@@ -16,6 +13,9 @@
 #include "platform/qt_serial_port.h"
 #include "platform/save_file.h"
 #include "platform/system_clock.h"
+#include "table/grid_state.h"
+#include "table/output_file.h"
+#include "table/results_grid.h"
 
 #include <QElapsedTimer>
 #include <QFile>

@@ -2,7 +2,7 @@
 
 #include "display/display_units.h"
 #include "display/flow_pattern.h"
-#include "download/meter_float.h"
+#include "table/meter_float.h"
 
 #include <cmath>
 #include <cstdint>

@@ -1,10 +1,10 @@
 #include "download_engine.h"
 
-#include "download/channel_name.h"
 #include "download/download_display.h"
-#include "download/grid_headings.h"
 #include "download/log_decoder.h"
-#include "download/results_grid.h"
+#include "table/channel_name.h"
+#include "table/grid_headings.h"
+#include "table/results_grid.h"
 
 #include <algorithm>
 #include <cmath>
@@ -132,6 +132,8 @@ DownloadResult DownloadEngine::downloadLog(const DownloadOptions &options)
     blockAnswered_ = false;
     silentBlockReads_ = 0;
     withholdConfirmation_ = false;
+    // The grid comes cleared, so no heading stands until this download's labels are taken.
+    clearChannelLabels(state_.channels);
     const DownloadResult result = [&] {
         display_.setProgress(0);
         LogAddress readFrom;
@@ -151,9 +153,8 @@ DownloadResult DownloadEngine::downloadLog(const DownloadOptions &options)
         display_.setRecordsAvailable(pointers_.recordsAvailableText());
         yield();
 
-        for (int k = 1; k <= 8; ++k)
+        for (int k = 1; k <= kChannelCount; ++k)
             display_.setChannelLabel(k, QString());
-        labels_ = {};
         setUpGridHeadings(grid_);
         state_.lastGridRow = 1;
         state_.lastRowStamp = RowStamp{};
@@ -166,7 +167,7 @@ DownloadResult DownloadEngine::downloadLog(const DownloadOptions &options)
         if (const DownloadResult same = checkSameMeter(); same != DownloadResult::Complete)
             return same;
         takeChannelLabels(meterLabels_);
-        setUpChannelHeadings(grid_, state_, labels_);
+        setUpChannelHeadings(grid_, state_);
         yield();
 
         display_.setStatus(options_.sinceLastTime ? QStringLiteral("Since Last Time Download")
@@ -181,14 +182,14 @@ DownloadResult DownloadEngine::downloadLog(const DownloadOptions &options)
 
 bool DownloadEngine::readChannelLabels(Labels &labels)
 {
-    std::array<bool, 9> read{};
-    int unread = 8;
+    std::array<bool, kChannelCount> read{};
+    int unread = kChannelCount;
     int fruitless = 0;
     LinkFailure lastFailure;
     while (unread > 0) {
         bool progress = false;
-        for (int k = 1; k <= 8; ++k) {
-            if (read[k])
+        for (int k = 1; k <= kChannelCount; ++k) {
+            if (read[k - 1])
                 continue;
             if (stopRequested())
                 return false;
@@ -199,10 +200,10 @@ bool DownloadEngine::readChannelLabels(Labels &labels)
                 lastFailure = setup.failure();
                 continue;
             }
-            read[k] = true;
+            read[k - 1] = true;
             --unread;
             progress = true;
-            labels[k] = cleanChannelName(setup->mid(kLabelOffset, kLabelLength));
+            labels[k - 1] = cleanChannelName(setup->mid(kLabelOffset, kLabelLength));
         }
         yield();
         fruitless = progress ? 0 : fruitless + 1;
@@ -250,17 +251,10 @@ Result<QByteArray> DownloadEngine::readBlock(const LogAddress &address, int word
 
 void DownloadEngine::takeChannelLabels(const Labels &labels)
 {
-    for (int k = 1; k <= 8; ++k) {
-        const QString &label = labels[k];
-        if (label == QLatin1String("Not Used")) {
-            state_.channelInUse[k] = false;
-        } else if (!label.isEmpty()) {
-            // An empty label leaves the channel's flags as an earlier download set them.
-            state_.channelInUse[k] = true;
-            state_.channelIsTotal[k - 1] = label.contains(QLatin1String("Tot"));
-            labels_[k] = label;
-            display_.setChannelLabel(k, label);
-        }
+    for (int k = 1; k <= kChannelCount; ++k) {
+        // An empty label leaves the channel's flags as an earlier download set them.
+        if (state_.channel(k).takeMeterLabel(labels[k - 1]))
+            display_.setChannelLabel(k, labels[k - 1]);
     }
 }
 

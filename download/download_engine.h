@@ -1,10 +1,10 @@
 #pragma once
 
 #include "download/download_result.h"
-#include "download/grid_state.h"
 #include "download/log_address.h"
 #include "download/log_pointers.h"
 #include "link/meter_link.h"
+#include "table/grid_state.h"
 
 #include <QString>
 #include <array>
@@ -53,9 +53,6 @@ public:
     // is reported beside the status; the result of the download stands.
     void confirmDownload();
 
-    // The labels read from the meter, channels 1 to 8.
-    const std::array<QString, 9> &channelLabels() const { return labels_; }
-
     // The last record the grid took from the log; the resume cursor when the
     // download brought nothing new; unset when there is neither.
     const LogCursor &lastRecord() const { return lastRecord_; }
@@ -75,7 +72,8 @@ public:
     static constexpr int kSilentBlockReads = 2;
 
 private:
-    using Labels = std::array<QString, 9>;
+    // Channel k's label at k - 1, as the meter holds it.
+    using Labels = std::array<QString, kChannelCount>;
     // A block as received, kept to recognise the meter after a reopen.
     struct BlockCopy {
         LogAddress address;
@@ -107,7 +105,6 @@ private:
     ResultsGrid &grid_;
     GridState &state_;
     DownloadDisplay &display_;
-    std::array<QString, 9> labels_;
     DownloadOptions options_;
     std::optional<MeterLink::Hold> operation_;
     // What identifies the meter this download began with.

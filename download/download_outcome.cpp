@@ -1,8 +1,8 @@
 #include "download_outcome.h"
 
 #include "download/download_display.h"
-#include "download/output_file.h"
 #include "platform/save_file.h"
+#include "table/output_file.h"
 
 namespace ostrand {
 

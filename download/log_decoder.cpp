@@ -1,7 +1,8 @@
 #include "log_decoder.h"
 
-#include "download/grid_row_buffer.h"
-#include "download/meter_float.h"
+#include "table/grid_layout.h"
+#include "table/grid_row_buffer.h"
+#include "table/meter_float.h"
 
 #include <QtEndian>
 
@@ -11,7 +12,6 @@ namespace ostrand {
 namespace {
 
 constexpr int kRecordSize = 8;
-constexpr int kChannels = 8;
 constexpr quint8 kErased = 0xFF;
 constexpr quint32 kChannelBits = 0xF0; // of bytes 1 to 4 read little-endian
 
@@ -120,9 +120,9 @@ bool decodeLogBlock(const QByteArray &data, ResultsGrid &grid, GridState &state,
     for (qsizetype i = 0; i < records; ++i) {
         const quint8 *record = bytes + i * kRecordSize;
         const int channel = record[0] >> 4;
-        if (channel < 1 || channel > kChannels)
+        if (channel < 1 || channel > kChannelCount)
             continue;
-        state.channelInUse[channel] = true;
+        state.channel(channel).inUse = true;
         if (!isWrittenRecord(reinterpret_cast<const char *>(record)))
             continue;
 
@@ -145,8 +145,8 @@ bool decodeLogBlock(const QByteArray &data, ResultsGrid &grid, GridState &state,
         if (pending.row() != state.lastGridRow) {
             pending.start(state.lastGridRow);
             if (pending.inGrid()) {
-                pending.set(0, QString::number(state.lastGridRow - 1));
-                pending.set(1, stampText(cached.date, cached.time));
+                pending.set(kRecordCol, QString::number(state.lastGridRow - 1));
+                pending.set(kStampCol, stampText(cached.date, cached.time));
             }
         }
         if (!pending.inGrid()) {
@@ -156,8 +156,8 @@ bool decodeLogBlock(const QByteArray &data, ResultsGrid &grid, GridState &state,
         }
 
         const double value = decodeMeterFloat(record[4], record[5], record[6], record[7]);
-        pending.set(channel + 1,
-                    state.channelIsTotal[channel - 1] ? totalValueText(value) : valueText(value));
+        pending.set(channelCol(channel),
+                    state.channel(channel).total ? totalValueText(value) : valueText(value));
     }
     return true;
 }

@@ -1,7 +1,7 @@
 #pragma once
 
-#include "download/grid_state.h"
-#include "download/results_grid.h"
+#include "table/grid_state.h"
+#include "table/results_grid.h"
 
 #include <QByteArray>
 #include <QDate>

@@ -1,6 +1,6 @@
 #include "log_pointers.h"
 
-#include "download/meter_float.h"
+#include "table/meter_float.h"
 
 #include <cmath>
 

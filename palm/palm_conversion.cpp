@@ -2,18 +2,19 @@
 
 #include "download/download_display.h"
 #include "download/download_result.h"
-#include "download/grid_headings.h"
-#include "download/grid_row_buffer.h"
-#include "download/grid_state.h"
-#include "download/channel_name.h"
-#include "download/meter_float.h"
-#include "download/results_grid.h"
 #include "palm/palm_conversion_view.h"
 #include "palm/palm_id_list.h"
 #include "palm/palm_log_reader.h"
 #include "palm/palm_stamp.h"
 #include "platform/clock.h"
 #include "platform/event_pump.h"
+#include "table/channel_name.h"
+#include "table/grid_headings.h"
+#include "table/grid_layout.h"
+#include "table/grid_row_buffer.h"
+#include "table/grid_state.h"
+#include "table/meter_float.h"
+#include "table/results_grid.h"
 
 #include <array>
 #include <optional>
@@ -21,8 +22,6 @@
 namespace ostrand {
 namespace {
 
-constexpr int kHeadingRow = 1;
-constexpr int kChannels = 8;
 constexpr int kRecordColWidth = 1000;
 constexpr int kOtherColWidth = 1800;
 // Records between two looks at the clock: often enough to keep the wait for
@@ -31,12 +30,12 @@ constexpr int kRecordsPerClockCheck = 64;
 
 void prepareGrid(const PalmContext &context)
 {
-    for (int k = 1; k <= kChannels; ++k)
+    for (int k = 1; k <= kChannelCount; ++k)
         context.display.setChannelLabel(k, QString());
     setUpGridHeadings(context.grid);
     context.state.lastGridRow = kHeadingRow;
-    context.grid.setColWidthTwips(0, kRecordColWidth);
-    for (int col = 1; col <= kChannels + 1; ++col)
+    context.grid.setColWidthTwips(kRecordCol, kRecordColWidth);
+    for (int col = kStampCol; col <= channelCol(kChannelCount); ++col)
         context.grid.setColWidthTwips(col, kOtherColWidth);
 }
 
@@ -45,13 +44,9 @@ void takeChannelName(const PalmContext &context, int k, const PalmLogRecord &rec
 {
     const QString name = cleanChannelName(
         QByteArray(reinterpret_cast<const char *>(record.channelName), sizeof record.channelName));
-    if (name.left(8) == QLatin1String("Not Used")) {
-        context.state.channelInUse[k] = false;
-    } else if (!name.isEmpty()) {
-        context.state.channelInUse[k] = true;
-        context.grid.setText(kHeadingRow, k + 1, name);
+    if (context.state.channel(k).takePalmLabel(name)) {
+        context.grid.setText(kHeadingRow, channelCol(k), name);
         context.display.setChannelLabel(k, name);
-        context.state.channelIsTotal[k - 1] = name.contains(QLatin1String("Tot"));
     }
 }
 
@@ -72,7 +67,7 @@ DownloadResult convertRecords(PalmLogReader &reader, const PalmContext &context)
     GridRowBuffer row(context.grid);
     PalmStampReader stamps;
     std::optional<PalmStamp> previous;
-    std::array<bool, kChannels + 1> headingSeen{};
+    std::array<bool, kChannelCount> headingSeen{};
     std::int64_t lastYieldMs = context.clock.monotonicMs();
     int sinceClockCheck = 0;
     qint64 pastGrid = 0;
@@ -98,8 +93,8 @@ DownloadResult convertRecords(PalmLogReader &reader, const PalmContext &context)
         const int k = record.channel();
         if (k == 0)
             continue;
-        if (!headingSeen[k]) {
-            headingSeen[k] = true;
+        if (!headingSeen[k - 1]) {
+            headingSeen[k - 1] = true;
             takeChannelName(context, k, record);
         }
 
@@ -110,12 +105,12 @@ DownloadResult convertRecords(PalmLogReader &reader, const PalmContext &context)
             previous = stamp;
             ++state.lastGridRow;
             row.start(state.lastGridRow);
-            row.set(0, QString::number(state.lastGridRow - 1));
-            row.set(1, palmStampText(stamp));
+            row.set(kRecordCol, QString::number(state.lastGridRow - 1));
+            row.set(kStampCol, palmStampText(stamp));
         }
         const double value =
             decodeMeterFloat(record.value[0], record.value[1], record.value[2], record.value[3]);
-        row.set(k + 1, state.channelIsTotal[k - 1] ? totalValueText(value) : valueText(value));
+        row.set(channelCol(k), state.channel(k).total ? totalValueText(value) : valueText(value));
         if (state.lastGridRow >= context.grid.rows())
             ++pastGrid;
     }
@@ -157,6 +152,8 @@ DownloadResult PalmSource::open(PalmLogReader &reader, DownloadDisplay &display)
 
 DownloadResult convertPalmDatabase(const PalmSource &source, const PalmContext &context)
 {
+    // The grid comes cleared, so no heading stands until this conversion's names are taken.
+    clearChannelLabels(context.state.channels);
     context.display.setProgress(0);
     context.pump.yield(0);
     prepareGrid(context);

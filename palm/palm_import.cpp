@@ -2,9 +2,9 @@
 
 #include "download/download_display.h"
 #include "download/download_outcome.h"
-#include "download/results_grid.h"
 #include "palm/palm_conversion_view.h"
 #include "palm/palm_meter_ids.h"
+#include "table/results_grid.h"
 
 namespace ostrand {
 namespace {

@@ -1,5 +1,7 @@
 #pragma once
 
+#include "table/channel.h"
+
 #include <QtGlobal>
 
 namespace ostrand {
@@ -27,7 +29,7 @@ struct PalmLogRecord {
     int channel() const
     {
         const int k = channelCode >> 4;
-        return (channelCode & 0x0F) == 0 && k >= 1 && k <= 8 ? k : 0;
+        return (channelCode & 0x0F) == 0 && k >= 1 && k <= kChannelCount ? k : 0;
     }
 };
 

@@ -2,12 +2,12 @@
 
 #include "download/download_display.h"
 #include "download/download_result.h"
-#include "download/grid_state.h"
 #include "palm/palm_conversion.h"
 #include "palm/palm_conversion_view.h"
 #include "palm/palm_id_list.h"
 #include "palm/palm_log_reader.h"
 #include "platform/event_pump.h"
+#include "table/grid_state.h"
 
 namespace ostrand {
 

@@ -1,7 +1,7 @@
 #include "app/download_tab.h"
 #include "chart/log_chart_view.h"
-#include "download/results_grid.h"
 #include "monitor/frame_monitor.h"
+#include "table/results_grid.h"
 #include "fake_meter.h"
 #include "window_fixture.h"
 

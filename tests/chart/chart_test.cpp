@@ -1,11 +1,12 @@
 #include "chart/log_chart_view.h"
 #include "chart/log_series.h"
 #include "chart/time_ticks.h"
-#include "download/grid_state.h"
 #include "download/log_decoder.h"
-#include "download/meter_float.h"
-#include "download/results_grid.h"
 #include "fake_file_dialogs.h"
+#include "table/grid_layout.h"
+#include "table/grid_state.h"
+#include "table/meter_float.h"
+#include "table/results_grid.h"
 
 #include <QApplication>
 #include <QChartView>
@@ -38,14 +39,13 @@ struct LogGrid {
 
     void channel(int k, const QString &label, bool total = false)
     {
-        state.channelInUse[k] = true;
-        state.channelIsTotal[k - 1] = total;
-        grid.setText(1, k + 1, label);
+        state.channel(k) = Channel{label, true, total};
+        grid.setText(kHeadingRow, channelCol(k), label);
     }
     void row(const QString &stamp, const std::map<int, QString> &values)
     {
         QStringList texts{QString::number(state.lastGridRow), stamp};
-        for (int k = 1; k <= 8; ++k)
+        for (int k = 1; k <= kChannelCount; ++k)
             texts << (values.count(k) ? values.at(k) : QString());
         grid.setRowTexts(++state.lastGridRow, texts);
     }
@@ -87,7 +87,7 @@ TEST(SeriesFromGrid, readsEachChannelInUseRowByRowUpToTheLastGridRowInTimeOrder)
     LogGrid log;
     log.channel(8, "Total", true);
     log.channel(1, "Flow");
-    log.state.channelInUse[3] = true;
+    log.state.channel(3).inUse = true;
     // As the download writes them, midnight included; the meter's clock set back once.
     log.row(stampText(QDate(2004, 3, 15), QTime(23, 45)),
             {{1, valueText(0.125)}, {8, totalValueText(1e6 + 0.5)}});
@@ -194,11 +194,11 @@ TEST_F(LogChartViewTest, drawsAFullLogThinnedToItsExtremesYetZoomsInToEveryPoint
     const std::map<int, double> spikes{{40000, 1e6}, {50002, -1e6}};
     {
         ResultsGrid::BulkUpdate bulk(log.grid);
-        for (int k = 1; k <= 8; ++k)
+        for (int k = 1; k <= kChannelCount; ++k)
             log.channel(k, QStringLiteral("Ch%1").arg(k));
         for (int r = log.state.lastGridRow + 1; r < log.grid.rows(); ++r) {
             std::map<int, QString> values;
-            for (int k = 1; k <= 8; ++k)
+            for (int k = 1; k <= kChannelCount; ++k)
                 values[k] = QString::number(spikes.count(r) ? spikes.at(r) : k * 1000 + r);
             const double at = msecs(2004, 3, 15) + r * 900000.0;
             log.row(QDateTime::fromMSecsSinceEpoch(qint64(at), Qt::UTC).toString("M/d/yyyy h:mm:ss AP"), values);

@@ -1,11 +1,12 @@
 #include "download/download_engine.h"
 #include "download/download_outcome.h"
 #include "download/log_address.h"
-#include "download/results_grid.h"
 #include "fake_meter.h"
 #include "link/meter_link.h"
 #include "link/serial_link.h"
 #include "qt_printers.h"
+#include "table/output_file.h"
+#include "table/results_grid.h"
 #include "tests/download/recording_display.h"
 #include "virtual_event_pump.h"
 
@@ -123,6 +124,26 @@ TEST_F(DownloadEngineTest, theLogBetweenThePointersIsReadOnceInBlocksWhateverIts
         EXPECT_EQ(display.labels[1] + display.labels[2] + display.labels[3], "FlowFlow Tot")
             << c.what;
     }
+}
+
+// The file's headings: only a label that is "Not Used" as a whole takes a
+// channel out, and one that reads empty leaves the channel as an earlier download set it.
+TEST_F(DownloadEngineTest, onlyAWholeNotUsedLabelTakesAChannelOutAndAnEmptyOneKeepsItsFlags)
+{
+    meter.setLabel(4, "Not Used yet");
+    state.channel(2).inUse = true;
+    state.channel(5) = Channel{QStringLiteral("Old"), true, true};
+    logRecords(16);
+    meter.setPointers(8, 0x80, 0, 8, 0x81, 0, 32, 2048);
+    ASSERT_EQ(download(), DownloadResult::Complete);
+    EXPECT_EQ(outputFileBytes(grid, state).split('\n').mid(0, 2),
+              QList<QByteArray>({"Date / Time,Flow,Flow Tot,Not Used yet,\r",
+                                 "12/1/2026 10:00:00 AM,1.5,1000,,\r"}));
+    EXPECT_EQ(display.labels[4] + '|' + display.labels[5], "Not Used yet|");
+    EXPECT_TRUE(state.channel(5).total);
+    for (int k = 1; k <= kChannelCount; ++k)
+        EXPECT_EQ(state.channel(k).label, grid.text(kHeadingRow, channelCol(k)))
+            << "the chart's name " << k;
 }
 
 TEST_F(DownloadEngineTest, aBlockIsTriedFiveTimesAndLabelsFivePassesThenTheDownloadStops)

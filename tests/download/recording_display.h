@@ -2,6 +2,7 @@
 
 #include "download/download_display.h"
 #include "palm/palm_conversion_view.h"
+#include "table/channel.h"
 
 #include <QStringList>
 #include <array>
@@ -24,7 +25,7 @@ public:
     void setRecordsAvailable(const QString &) override {}
     void setChannelLabel(int channel, const QString &text) override
     {
-        if (channel < 1 || channel > 8)
+        if (channel < 1 || channel > kChannelCount)
             throw std::out_of_range("channel");
         labels[channel] = text;
     }

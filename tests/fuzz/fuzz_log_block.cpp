@@ -1,7 +1,7 @@
 // Any bytes as a block of log records: decoding must never crash or write outside the grid.
-#include "download/grid_state.h"
 #include "download/log_decoder.h"
-#include "download/results_grid.h"
+#include "table/grid_state.h"
+#include "table/results_grid.h"
 
 #include <cstddef>
 #include <cstdint>
@@ -11,8 +11,8 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t *data, std::size_t size
     static ostrand::ResultsGrid grid(300, 10);
     ostrand::GridState state;
     // Total channels round down; fuzz both ways from the first byte.
-    if (size > 0)
-        state.channelIsTotal.fill(data[0] & 1);
+    for (ostrand::Channel &channel : state.channels)
+        channel.total = size > 0 && (data[0] & 1);
     ostrand::decodeLogBlock(QByteArray(reinterpret_cast<const char *>(data), int(size)), grid, state);
     if (state.lastGridRow < 1)
         __builtin_trap();

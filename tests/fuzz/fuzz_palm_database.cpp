@@ -1,9 +1,9 @@
 // Any bytes as the handheld's database file: the reader and the conversion must
 // end with a result code, never crash or write outside the grid.
-#include "download/grid_state.h"
-#include "download/results_grid.h"
 #include "palm/palm_conversion.h"
 #include "palm/palm_meter_ids.h"
+#include "table/grid_state.h"
+#include "table/results_grid.h"
 #include "tests/download/recording_display.h"
 #include "virtual_clock.h"
 #include "virtual_event_pump.h"

@@ -80,8 +80,8 @@ TEST_F(PalmConversion, GivesEachTimeStampItsOwnRowAndKeepsTheSelectedMetersRecor
 
 TEST_F(PalmConversion, NamesChannelsFromTheirFirstRecordWithTotNotUsedAndFillerNames)
 {
-    state.channelInUse[4] = state.channelInUse[5] = true;
-    state.channelIsTotal[4] = true;
+    state.channel(4).inUse = true;
+    state.channel(5) = Channel{"From before", true, true};
     display.labels[7] = "From before";
     convert({rec(1, at(5, 10, 0), 1234.9f, "Flow Tot"), rec(2, at(5, 10, 0), 2, "Level"),
              rec(3, at(5, 10, 0), 1234.5f, "flow total"), rec(4, at(5, 10, 0), 5, "Not Used  "),
@@ -92,8 +92,11 @@ TEST_F(PalmConversion, NamesChannelsFromTheirFirstRecordWithTotNotUsedAndFillerN
         << "Tot makes a total, lower-case tot does not, a name of filler changes nothing";
     EXPECT_EQ(display.labels[2], "Level");
     EXPECT_EQ(display.labels[7], "");
-    EXPECT_FALSE(state.channelInUse[4]) << "Not Used";
-    EXPECT_TRUE(state.channelInUse[5]);
+    EXPECT_FALSE(state.channel(4).inUse) << "Not Used";
+    EXPECT_TRUE(state.channel(5).inUse);
+    for (int k = 1; k <= kChannelCount; ++k)
+        EXPECT_EQ(state.channel(k).label, grid.text(kHeadingRow, channelCol(k)))
+            << "the chart's name " << k;
 }
 
 TEST_F(PalmConversion, CountsTheRecordsPastTheGridsLastRowAndTellsAReadErrorFromTheEnd)

@@ -1,10 +1,10 @@
 #pragma once
 
-#include "tests/download/recording_display.h"
-#include "download/grid_state.h"
-#include "download/results_grid.h"
 #include "palm/palm_conversion.h"
 #include "palm/palm_conversion_view.h"
+#include "table/grid_state.h"
+#include "table/results_grid.h"
+#include "tests/download/recording_display.h"
 #include "palm_pdb_builder.h"
 #include "qt_printers.h"
 #include "virtual_event_pump.h"

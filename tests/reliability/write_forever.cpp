@@ -2,9 +2,10 @@
 // known contents, until it is killed mid-write by killed_while_writing_test.
 //   write_forever output|settings DIR
 #include "app/settings_file.h"
-#include "download/grid_state.h"
-#include "download/output_file.h"
-#include "download/results_grid.h"
+#include "table/grid_layout.h"
+#include "table/grid_state.h"
+#include "table/output_file.h"
+#include "table/results_grid.h"
 
 #include <QCoreApplication>
 #include <QDir>
@@ -29,11 +30,11 @@ int main(int argc, char **argv)
         grids[v].setText(1, 1, QStringLiteral("Date / Time"));
         for (int row = 2; row < 20000; ++row) {
             grids[v].setText(row, 1, QStringLiteral("12/%1/2026 10:00:00 AM").arg(v + 1));
-            for (int k = 1; k <= 8; ++k)
-                grids[v].setText(row, k + 1, QString::number(row * 10 + k + v * 1000000));
+            for (int k = 1; k <= kChannelCount; ++k)
+                grids[v].setText(row, channelCol(k), QString::number(row * 10 + k + v * 1000000));
         }
-        states[v].channelInUse.fill(true);
-        states[v].channelInUse[0] = false;
+        for (Channel &channel : states[v].channels)
+            channel.inUse = true;
         states[v].lastGridRow = 19999;
         snapshots[v].baudIndex = v ? 3 : 6;
         for (auto &entry : snapshots[v].phoneList)

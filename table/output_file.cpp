@@ -1,15 +1,13 @@
 #include "output_file.h"
 
 #include "platform/save_file.h"
+#include "table/grid_layout.h"
 
 #include <algorithm>
 
 namespace ostrand {
 namespace {
 
-constexpr int kHeadingRow = 1;
-constexpr int kStampCol = 1;
-constexpr int kChannels = 8;
 // Enough for a stamp and typical values, so a full grid's text is allocated once.
 constexpr int kBytesPerStamp = 26;
 constexpr int kBytesPerValue = 16;
@@ -30,16 +28,16 @@ void appendLatin1(QByteArray &out, const QString &text)
 QByteArray outputFileBytes(const ResultsGrid &grid, const GridState &state)
 {
     const int lastRow = std::min(state.lastGridRow, grid.rows() - 1);
-    const int inUse = int(std::count(state.channelInUse.begin() + 1,
-                                     state.channelInUse.begin() + 1 + kChannels, true));
+    const int inUse = int(std::count_if(state.channels.begin(), state.channels.end(),
+                                        [](const Channel &channel) { return channel.inUse; }));
     QByteArray bytes;
     bytes.reserve(qsizetype(std::max(lastRow, 0)) * (kBytesPerStamp + inUse * kBytesPerValue));
     for (int row = kHeadingRow; row <= lastRow; ++row) {
         appendLatin1(bytes, grid.text(row, kStampCol));
-        for (int k = 1; k <= kChannels; ++k) {
-            if (state.channelInUse[k]) {
+        for (int k = 1; k <= kChannelCount; ++k) {
+            if (state.channel(k).inUse) {
                 bytes += ',';
-                appendLatin1(bytes, grid.text(row, k + 1));
+                appendLatin1(bytes, grid.text(row, channelCol(k)));
             }
         }
         bytes += "\r\n";

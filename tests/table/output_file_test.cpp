@@ -1,5 +1,5 @@
-#include "download/grid_headings.h"
-#include "download/output_file.h"
+#include "table/grid_headings.h"
+#include "table/output_file.h"
 #include "qt_printers.h"
 
 #include <gtest/gtest.h>
@@ -10,7 +10,7 @@ namespace {
 
 struct Log {
     std::vector<int> channelsInUse;
-    std::array<QString, 9> labels;
+    std::array<QString, kChannelCount> labels; // channel k's at k - 1
     std::vector<QStringList> rows; // from column 1 on
     int lastGridRow = 0;           // when more rows were begun than the grid holds
 };
@@ -19,10 +19,12 @@ struct Log {
 // channel column holds a value, in use or not, so a stray one would show.
 void fill(const Log &log, ResultsGrid &grid, GridState &state)
 {
+    for (int k = 1; k <= kChannelCount; ++k)
+        state.channel(k).label = log.labels[k - 1];
     for (const int k : log.channelsInUse)
-        state.channelInUse[k] = true;
+        state.channel(k).inUse = true;
     setUpGridHeadings(grid);
-    setUpChannelHeadings(grid, state, log.labels);
+    setUpChannelHeadings(grid, state);
     for (const QStringList &texts : log.rows) {
         ++state.lastGridRow;
         grid.setRowTexts(state.lastGridRow,
@@ -41,25 +43,25 @@ TEST(OutputFile, WritesTheStampAndTheChannelsInUseByteForByte)
         QByteArray expected;
     } cases[] = {
         {"two channels",
-         {{1, 2}, {"", "Flow", "Level"}, {kRow1, kRow2}},
+         {{1, 2}, {"Flow", "Level"}, {kRow1, kRow2}},
          "Date / Time,Flow,Level\r\n4/15/2000 9:30:00 AM,100,2.5\r\n"
          "4/15/2000 9:45:00 AM,101.25,2.5\r\n"},
         {"channel 2 not in use",
-         {{3, 1}, {"", "Flow", "Not Used", "D\u00e9bit \u20ac"}, {kRow1, kRow2}},
+         {{3, 1}, {"Flow", "Not Used", "D\u00e9bit \u20ac"}, {kRow1, kRow2}},
          "Date / Time,Flow,D\xe9"
          "bit ?\r\n4/15/2000 9:30:00 AM,100,7\r\n"
          "4/15/2000 9:45:00 AM,101.25,-1E-37\r\n"},
         {"no data rows",
-         {{2, 8}, {"", "", "Level", "", "", "", "", "", "Tot"}, {}},
+         {{2, 8}, {"", "Level", "", "", "", "", "", "Tot"}, {}},
          "Date / Time,Level,Tot\r\n"},
         {"no channel in use",
-         {{}, {"", "Flow"}, {kRow1, kRow2}},
+         {{}, {"Flow"}, {kRow1, kRow2}},
          "Date / Time\r\n4/15/2000 9:30:00 AM\r\n4/15/2000 9:45:00 AM\r\n"},
         {"rows begun past the grid's last row",
-         {{1}, {"", "Flow"}, {kRow1, kRow2}, 7},
+         {{1}, {"Flow"}, {kRow1, kRow2}, 7},
          "Date / Time,Flow\r\n4/15/2000 9:30:00 AM,100\r\n4/15/2000 9:45:00 AM,101.25\r\n"},
         {"a comma in a label",
-         {{4, 5}, {"", "", "", "", "Flow, m3/h", "x"}, {kRow1}},
+         {{4, 5}, {"", "", "", "Flow, m3/h", "x"}, {kRow1}},
          "Date / Time,Flow, m3/h,x\r\n4/15/2000 9:30:00 AM,,5\r\n"},
     };
     for (const auto &c : cases) {

@@ -1,4 +1,4 @@
-#include "download/results_grid.h"
+#include "table/results_grid.h"
 #include "qt_printers.h"
 
 #include <QAbstractItemModelTester>

@@ -1,6 +1,6 @@
 #include "grid_row_buffer.h"
 
-#include "download/results_grid.h"
+#include "table/results_grid.h"
 
 namespace ostrand {
 

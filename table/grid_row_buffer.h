@@ -1,5 +1,7 @@
 #pragma once
 
+#include "table/grid_layout.h"
+
 #include <QString>
 #include <array>
 #include <bitset>
@@ -14,7 +16,7 @@ class ResultsGrid;
 // flush; rows past the grid's last row are dropped.
 class GridRowBuffer {
 public:
-    static constexpr int kCols = 10;
+    static constexpr int kCols = kGridCols;
 
     explicit GridRowBuffer(ResultsGrid &grid) : grid_(grid) {}
     ~GridRowBuffer() { flush(); }

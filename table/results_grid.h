@@ -1,5 +1,7 @@
 #pragma once
 
+#include "table/grid_layout.h"
+
 #include <QAbstractTableModel>
 #include <QString>
 #include <QStringList>
@@ -23,7 +25,7 @@ class ResultsGrid : public QAbstractTableModel {
 
 public:
     static constexpr int kDefaultRows = 65535;
-    static constexpr int kDefaultCols = 10;
+    static constexpr int kDefaultCols = kGridCols;
     static constexpr int kTwipsPerPixel = 15; // at 96 DPI
     static constexpr int kDefaultColWidthTwips = 960;
     static constexpr int kDefaultRowHeightTwips = 300;
