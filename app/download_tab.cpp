@@ -39,9 +39,6 @@ namespace {
 // The button turns to Stop while an operation runs, and back.
 const QString kDownloadCaption = QStringLiteral("&Download Data");
 
-const QString kSlaveIdRefused =
-    QStringLiteral("Slave ID out of range (0 to 255): nothing downloaded");
-
 // A tick box the user can only tick or untick; the greyed state is set by the
 // program alone (from the settings file), as operators know it.
 class TwoStateByHandCheckBox : public QCheckBox {
@@ -257,153 +254,6 @@ void DownloadTab::requestStop()
         sources_.line.requestStop();
 }
 
-void DownloadTab::runSerialDownload(bool sinceLastTime)
-{
-    // One operation on the line at a time: a second download would spoil the
-    // first; one clicked while a display poll runs starts as that poll ends.
-    if (downloadRunning_ || palm_->busy())
-        return;
-    if (!sources_.settingsTab.slaveIdValid()) {
-        setStatus(kSlaveIdRefused);
-        return;
-    }
-    if (!checkOutputBeforeStart(inProgramDir(outputFile_), *this))
-        return;
-    downloadRunning_ = true;
-    // The grid is one: a Palm conversion cannot start inside this download either.
-    gridInUse_ = std::make_unique<PalmJobGuard>(palm_->jobLock());
-    setStatus(sinceLastTime ? QStringLiteral("Last Time Downloading") : QStringLiteral("Downloading"));
-    setOperationRunning(true);
-    clearMeterBoxes();
-    sources_.results.clear();
-
-    DownloadOptions options;
-    options.sinceLastTime = sinceLastTime;
-    options.portableMeter = portableBox_->isChecked();
-    options.slave = sources_.settingsTab.slaveId();
-    options.stopRequested = &sources_.line.stopFlag();
-    const GridState startState = sources_.gridState;
-    const int rows = sources_.results.rows();
-    const int cols = sources_.results.cols();
-    const QString output = inProgramDir(outputFile_);
-    LineWorker &line = sources_.line;
-    line.run([this, &line, options, startState, rows, cols, output](MeterLink &link) {
-        // The line's own grid: the window's is copied from it a block at a time.
-        ResultsGrid grid(rows, cols);
-        GridState state = startState;
-        DownloadRelay relay(line, *this, sources_.results, grid, state);
-        DownloadEngine engine(link, grid, state, relay);
-        const DownloadResult result = engine.downloadLog(options);
-        relay.copyAllRows();
-        finishDownload(result, grid, state, output, relay, [&] {
-            // The file is written: the meter is told, whatever Stop says now.
-            const auto *stop = link.serial().stopFlag();
-            link.serial().setStopFlag(nullptr);
-            engine.confirmDownload();
-            link.serial().setStopFlag(stop);
-        });
-        line.toWindow([this, state] {
-            sources_.gridState = state;
-            serialDownloadEnded();
-        });
-    });
-}
-
-void DownloadTab::serialDownloadEnded()
-{
-    gridInUse_.reset();
-    downloadRunning_ = false;
-    setOperationRunning(false);
-    emit resultsChanged();
-}
-
-void DownloadTab::runPalmConversion()
-{
-    runPalmJob(false);
-}
-
-void DownloadTab::onGetIdListClicked()
-{
-    if (palmMode())
-        runPalmJob(true);
-}
-
-namespace {
-
-// The Palm controls as a conversion on the line's thread sees them: the
-// choices as they were when it started, its changes sent to the window.
-class PalmViewRelay : public PalmConversionView {
-public:
-    PalmViewRelay(LineWorker &line, PalmConversionView &tab, bool separate, QString listText, QStringList entries)
-        : line_(line), tab_(tab), separate_(separate), listText_(std::move(listText)), entries_(std::move(entries))
-    {
-    }
-    bool separateByModId() const override { return separate_; }
-    QString idListText() const override { return listText_; }
-    QStringList idListEntries() const override { return entries_; }
-    void addIdListEntry(const QString &text) override
-    {
-        entries_ << text;
-        line_.toWindow([tab = &tab_, text] { tab->addIdListEntry(text); });
-    }
-    void setDownloadEnabled(bool enabled) override
-    {
-        line_.toWindow([tab = &tab_, enabled] { tab->setDownloadEnabled(enabled); });
-    }
-
-private:
-    LineWorker &line_;
-    PalmConversionView &tab_;
-    bool separate_;
-    QString listText_;
-    QStringList entries_;
-};
-
-} // namespace
-
-void DownloadTab::runPalmJob(bool idList)
-{
-    if (downloadRunning_ || palm_->busy())
-        return;
-    if (!idList && !checkOutputBeforeStart(inProgramDir(outputFile_), *this))
-        return;
-    // The grid is one: a serial download cannot start inside this conversion.
-    gridInUse_ = std::make_unique<PalmJobGuard>(palm_->jobLock());
-    const PalmSource source{inProgramDir(sources_.palmTab.databasePath())};
-    const QString output = inProgramDir(outputFile_);
-    const GridState startState = sources_.gridState;
-    const int rows = sources_.results.rows();
-    const int cols = sources_.results.cols();
-    LineWorker &line = sources_.line;
-    // A 16 MB file takes a while: read on the line's thread, the window stays free.
-    line.run([this, &line, idList, source, output, startState, rows, cols, separate = separateByModId(),
-              listText = idListText(), entries = idListEntries()](MeterLink &link) {
-        ResultsGrid grid(rows, cols);
-        GridState state = startState;
-        DownloadRelay relay(line, *this, sources_.results, grid, state);
-        PalmViewRelay view(line, *this, separate, listText, entries);
-        PalmImport import(grid, state, link.serial().pump(), link.serial().clock());
-        import.setStopFlag(&line.stopFlag());
-        relay.clearWindowGridFirst();
-        const PalmOutcome outcome =
-            idList ? import.getIdList(source, view, relay) : import.downloadData(source, output, view, relay);
-        const bool converted = !idList && outcome.start == PalmOutcome::Start::Ran;
-        if (converted)
-            relay.copyAllRows();
-        line.toWindow([this, state, converted] {
-            if (converted)
-                sources_.gridState = state;
-            palmJobEnded();
-        });
-    });
-}
-
-void DownloadTab::palmJobEnded()
-{
-    gridInUse_.reset();
-    emit resultsChanged();
-}
-
 void DownloadTab::onChangeFileClicked()
 {
     // The dialog opens where the data goes now, so a technician sees which file that is.
@@ -460,11 +310,14 @@ void DownloadTab::store(Settings &settings) const
 void DownloadTab::setStatus(const QString &text)
 {
     statusLabel_->setText(text);
-    const bool written = text == QLatin1String("Finished. Data in File");
-    showInFolderButton_->setVisible(written);
-    if (!written)
-        return;
-    writtenFile_ = inProgramDir(outputFile_);
+    // Whatever follows a written file no longer speaks of it.
+    showInFolderButton_->setVisible(false);
+}
+
+void DownloadTab::fileWritten(const QString &path)
+{
+    writtenFile_ = path;
+    showInFolderButton_->setVisible(true);
     emit detailShown(QStringLiteral("Data in %1").arg(QDir::toNativeSeparators(writtenFile_)));
 }
 
@@ -501,7 +354,7 @@ void DownloadTab::showDetail(const QString &text)
 
 bool DownloadTab::separateByModId() const
 {
-    return sources_.palmTab.separateByMeterId();
+    return sources_.separateByMeterId();
 }
 
 QString DownloadTab::idListText() const

@@ -7,7 +7,9 @@
 #include <QString>
 #include <QWidget>
 #include <array>
+#include <functional>
 #include <memory>
+#include <optional>
 
 class QCheckBox;
 class QComboBox;
@@ -24,9 +26,7 @@ class FileDialogs;
 class LineWorker;
 class PalmImport;
 class PalmJobGuard;
-class PalmTab;
 class ResultsGrid;
-class SettingsTab;
 struct GridState;
 struct Settings;
 
@@ -36,8 +36,11 @@ struct DownloadSources {
     LineWorker &line;
     ResultsGrid &results;
     GridState &gridState;
-    const SettingsTab &settingsTab; // the slave address
-    const PalmTab &palmTab;         // the handheld's file and its separation
+    // The slave address, when the Settings tab holds a valid one.
+    std::function<std::optional<int>()> slaveId;
+    // The handheld's file and whether its records are separated by meter.
+    std::function<QString()> palmDatabasePath;
+    std::function<bool()> separateByMeterId;
     FileDialogs &dialogs;
     EventPump &pump;
     Clock &clock;
@@ -82,6 +85,8 @@ private:
     // "Download Data" or "Get ID List..." on the handheld's file, on the line's thread.
     void runPalmJob(bool idList);
     void palmJobEnded();
+    // A download or conversion wrote `path`: "Show in folder" offers its folder.
+    void fileWritten(const QString &path);
     // On the window's thread once the line's job has ended.
     void serialDownloadEnded();
     void onDownloadButtonClicked();

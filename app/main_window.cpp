@@ -28,9 +28,6 @@
 namespace ostrand {
 namespace {
 
-constexpr int kSettingsTab = 2;
-constexpr int kDisplayTab = 3;
-
 // What a technician needs at the meter, without the manual.
 const char kHelpPage[] = R"(<h3>Ostrand Download</h3>
 <p><b>Connect.</b> On <i>Settings</i> choose the Comm port, the baud rate and the meter's
@@ -92,8 +89,13 @@ MainWindow::MainWindow(const FileLocations &locations, Platform platform, QWidge
     results_ = new ResultsGrid(ResultsGrid::kDefaultRows, ResultsGrid::kDefaultCols, this);
     settingsTab_ = new SettingsTab(locations.comLinkDirs(), *line_);
     palmTab_ = new PalmTab(platform.dialogs);
-    downloadTab_ = new DownloadTab({locations.dataDir, *line_, *results_, gridState_, *settingsTab_,
-                                    *palmTab_, platform.dialogs, platform.pump, platform.clock});
+    downloadTab_ = new DownloadTab(
+        {locations.dataDir, *line_, *results_, gridState_,
+         [this]() -> std::optional<int> {
+             return settingsTab_->slaveIdValid() ? std::optional<int>(settingsTab_->slaveId()) : std::nullopt;
+         },
+         [this] { return palmTab_->databasePath(); }, [this] { return palmTab_->separateByMeterId(); },
+         platform.dialogs, platform.pump, platform.clock});
     auto *viewTab = new ViewTab(*results_, gridState_, platform.dialogs);
     displayTab_ = new DisplayTab(*line_);
     dialerTab_ = new DialerTab(*line_);
@@ -115,8 +117,8 @@ MainWindow::MainWindow(const FileLocations &locations, Platform platform, QWidge
     // After the six tabs the operators know.
     tabs_->addTab(new MonitorTab(monitor_, platform.dialogs),
                   QStringLiteral("Monitor"));
-    tabs_->setCurrentIndex(kDisplayTab);
-    currentTab_ = kDisplayTab;
+    tabs_->setCurrentWidget(displayTab_);
+    currentTab_ = displayTab_;
     connect(tabs_, &QTabWidget::currentChanged, this, &MainWindow::onTabChanged);
     setCentralWidget(tabs_);
 
@@ -198,11 +200,11 @@ void MainWindow::exchangeFailed(const QByteArray &request, const LinkFailure &fa
 
 void MainWindow::onTabChanged(int index)
 {
-    const int left = currentTab_;
-    currentTab_ = index;
-    if (left == kDisplayTab)
+    const QWidget *left = currentTab_;
+    currentTab_ = tabs_->widget(index);
+    if (left == displayTab_)
         displayTab_->leave();
-    if (index == kSettingsTab)
+    if (currentTab_ == settingsTab_)
         settingsTab_->describePortDevices();
 }
 

@@ -104,7 +104,7 @@ private:
     DisplayTab *displayTab_ = nullptr;
     DialerTab *dialerTab_ = nullptr;
     PalmTab *palmTab_ = nullptr;
-    int currentTab_ = 0;
+    const QWidget *currentTab_ = nullptr;
     bool settingsSaved_ = false;
     std::function<void()> exitHandler_;
     std::function<bool()> askToStop_;

@@ -52,6 +52,8 @@ inline const QString kDefaultPalmDatabasePath =
 
 // The 43 lines written when no settings file exists.
 QByteArray defaultSettingsBytes();
+// The file's lines as read: Latin-1, CR LF or LF ends, no last empty line.
+QStringList settingsLinesOf(const QByteArray &bytes);
 // The file as written at exit.
 QByteArray settingsBytes(const Settings &settings);
 // Reads `bytes` line by line by position, stopping at the first failure.

@@ -1,0 +1,178 @@
+#include "download_tab.h"
+
+#include "app/download_relay.h"
+#include "app/line_worker.h"
+#include "download/download_engine.h"
+#include "download/download_outcome.h"
+#include "link/meter_link.h"
+#include "palm/palm_conversion_view.h"
+#include "palm/palm_import.h"
+#include "table/results_grid.h"
+
+// The Download tab's work on the line's thread: the serial download and the
+// handheld's file, each with its results handed back to the window.
+
+#include <QCheckBox>
+
+namespace ostrand {
+namespace {
+
+const QString kSlaveIdRefused = QStringLiteral("Slave ID out of range (0 to 255): nothing downloaded");
+
+} // namespace
+
+void DownloadTab::runSerialDownload(bool sinceLastTime)
+{
+    // One operation on the line at a time: a second download would spoil the
+    // first; one clicked while a display poll runs starts as that poll ends.
+    if (downloadRunning_ || palm_->busy())
+        return;
+    const std::optional<int> slave = sources_.slaveId();
+    if (!slave) {
+        setStatus(kSlaveIdRefused);
+        return;
+    }
+    if (!checkOutputBeforeStart(inProgramDir(outputFile_), *this))
+        return;
+    downloadRunning_ = true;
+    // The grid is one: a Palm conversion cannot start inside this download either.
+    gridInUse_ = std::make_unique<PalmJobGuard>(palm_->jobLock());
+    setStatus(sinceLastTime ? QStringLiteral("Last Time Downloading") : QStringLiteral("Downloading"));
+    setOperationRunning(true);
+    clearMeterBoxes();
+    sources_.results.clear();
+
+    DownloadOptions options;
+    options.sinceLastTime = sinceLastTime;
+    options.portableMeter = portableBox_->isChecked();
+    options.slave = *slave;
+    options.stopRequested = &sources_.line.stopFlag();
+    const GridState startState = sources_.gridState;
+    const int rows = sources_.results.rows();
+    const int cols = sources_.results.cols();
+    const QString output = inProgramDir(outputFile_);
+    LineWorker &line = sources_.line;
+    line.run([this, &line, options, startState, rows, cols, output](MeterLink &link) {
+        // The line's own grid: the window's is copied from it a block at a time.
+        ResultsGrid grid(rows, cols);
+        GridState state = startState;
+        DownloadRelay relay(line, *this, sources_.results, grid, state);
+        DownloadEngine engine(link, grid, state, relay);
+        const DownloadResult result = engine.downloadLog(options);
+        relay.copyAllRows();
+        const DownloadEnd end = finishDownload(result, grid, state, output, relay, [&] {
+            // The file is written: the meter is told, whatever Stop says now.
+            const auto *stop = link.serial().stopFlag();
+            link.serial().setStopFlag(nullptr);
+            engine.confirmDownload();
+            link.serial().setStopFlag(stop);
+        });
+        const bool written = end.result == DownloadResult::Complete && !end.fileFailed;
+        line.toWindow([this, state, written, output] {
+            sources_.gridState = state;
+            if (written)
+                fileWritten(output);
+            serialDownloadEnded();
+        });
+    });
+}
+
+void DownloadTab::serialDownloadEnded()
+{
+    gridInUse_.reset();
+    downloadRunning_ = false;
+    setOperationRunning(false);
+    emit resultsChanged();
+}
+
+void DownloadTab::runPalmConversion()
+{
+    runPalmJob(false);
+}
+
+void DownloadTab::onGetIdListClicked()
+{
+    if (palmMode())
+        runPalmJob(true);
+}
+
+namespace {
+
+// The Palm controls as a conversion on the line's thread sees them: the
+// choices as they were when it started, its changes sent to the window.
+class PalmViewRelay : public PalmConversionView {
+public:
+    PalmViewRelay(LineWorker &line, PalmConversionView &tab, bool separate, QString listText, QStringList entries)
+        : line_(line), tab_(tab), separate_(separate), listText_(std::move(listText)), entries_(std::move(entries))
+    {
+    }
+    bool separateByModId() const override { return separate_; }
+    QString idListText() const override { return listText_; }
+    QStringList idListEntries() const override { return entries_; }
+    void addIdListEntry(const QString &text) override
+    {
+        entries_ << text;
+        line_.toWindow([tab = &tab_, text] { tab->addIdListEntry(text); });
+    }
+    void setDownloadEnabled(bool enabled) override
+    {
+        line_.toWindow([tab = &tab_, enabled] { tab->setDownloadEnabled(enabled); });
+    }
+
+private:
+    LineWorker &line_;
+    PalmConversionView &tab_;
+    bool separate_;
+    QString listText_;
+    QStringList entries_;
+};
+
+} // namespace
+
+void DownloadTab::runPalmJob(bool idList)
+{
+    if (downloadRunning_ || palm_->busy())
+        return;
+    if (!idList && !checkOutputBeforeStart(inProgramDir(outputFile_), *this))
+        return;
+    // The grid is one: a serial download cannot start inside this conversion.
+    gridInUse_ = std::make_unique<PalmJobGuard>(palm_->jobLock());
+    const PalmSource source{inProgramDir(sources_.palmDatabasePath())};
+    const QString output = inProgramDir(outputFile_);
+    const GridState startState = sources_.gridState;
+    const int rows = sources_.results.rows();
+    const int cols = sources_.results.cols();
+    LineWorker &line = sources_.line;
+    // A 16 MB file takes a while: read on the line's thread, the window stays free.
+    line.run([this, &line, idList, source, output, startState, rows, cols, separate = separateByModId(),
+              listText = idListText(), entries = idListEntries()](MeterLink &link) {
+        ResultsGrid grid(rows, cols);
+        GridState state = startState;
+        DownloadRelay relay(line, *this, sources_.results, grid, state);
+        PalmViewRelay view(line, *this, separate, listText, entries);
+        PalmImport import(grid, state, link.serial().pump(), link.serial().clock());
+        import.setStopFlag(&line.stopFlag());
+        relay.clearWindowGridFirst();
+        const PalmOutcome outcome =
+            idList ? import.getIdList(source, view, relay) : import.downloadData(source, output, view, relay);
+        const bool converted = !idList && outcome.start == PalmOutcome::Start::Ran;
+        if (converted)
+            relay.copyAllRows();
+        const bool written = converted && outcome.result == DownloadResult::Complete && !outcome.fileFailed;
+        line.toWindow([this, state, converted, written, output] {
+            if (converted)
+                sources_.gridState = state;
+            if (written)
+                fileWritten(output);
+            palmJobEnded();
+        });
+    });
+}
+
+void DownloadTab::palmJobEnded()
+{
+    gridInUse_.reset();
+    emit resultsChanged();
+}
+
+} // namespace ostrand
