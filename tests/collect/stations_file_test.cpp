@@ -67,7 +67,7 @@ TEST(StationsFile, aSoundFileGivesEveryStationWithItsValues)
     QStringList got;
     for (const Station &s : file.stations)
         got << QStringLiteral("%1@%2 COM%3 '%4' %5 %6 '%7' %8 %9")
-                   .arg(s.name).arg(s.line).arg(s.comNumber).arg(s.devicePath, s.baud).arg(s.slave)
+                   .arg(s.name).arg(s.line).arg(s.lineChoice.comNumber).arg(s.lineChoice.devicePath, s.lineChoice.baud).arg(s.lineChoice.slave)
                    .arg(s.dial, s.portable ? "portable" : "-", s.output);
     // Relative paths are the stations file's folder's, not the scheduler's working folder.
     EXPECT_EQ(got, QStringList({"north pump@2 COM3 '' 9600 7 '' - /base/data/north.csv",
