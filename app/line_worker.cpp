@@ -1,10 +1,7 @@
 #include "line_worker.h"
 
-#include "link/meter_link.h"
-#include "link/serial_link.h"
-#include "platform/qt_event_pump.h"
+#include "line/meter_line.h"
 #include "platform/serial_port.h"
-#include "platform/system_clock.h"
 
 #include <QThread>
 
@@ -35,21 +32,6 @@ private:
     LineWorker &worker_;
 };
 
-struct LineWorker::Line {
-    Line(SerialPort &port, Clock &clock, EventPump &pump, LineWorker &worker)
-        : serial(port, clock, pump), link(serial), relay(worker)
-    {
-        link.setObserver(&relay);
-    }
-    // The parts a threaded line makes for itself, on its own thread.
-    std::unique_ptr<SerialPort> ownPort;
-    std::unique_ptr<SystemClock> ownClock;
-    std::unique_ptr<QtEventPump> ownPump;
-    SerialLink serial;
-    MeterLink link;
-    ObserverRelay relay;
-};
-
 void LineWorker::ObserverRelay::exchangeFailed(const QByteArray &request, const LinkFailure &failure)
 {
     worker_.publishState();
@@ -59,7 +41,8 @@ void LineWorker::ObserverRelay::exchangeFailed(const QByteArray &request, const 
     });
 }
 
-LineWorker::LineWorker(PortMaker makePort, QObject *parent) : QObject(parent)
+LineWorker::LineWorker(PortMaker makePort, QObject *parent)
+    : QObject(parent), relay_(std::make_unique<ObserverRelay>(*this))
 {
     thread_ = new QThread;
     thread_->setObjectName(QStringLiteral("line"));
@@ -70,22 +53,23 @@ LineWorker::LineWorker(PortMaker makePort, QObject *parent) : QObject(parent)
     QMetaObject::invokeMethod(
         context_,
         [this, makePort] {
-            auto port = makePort();
-            auto clock = std::make_unique<SystemClock>();
-            auto pump = std::make_unique<QtEventPump>();
-            line_ = std::make_unique<Line>(*port, *clock, *pump, *this);
-            line_->ownPort = std::move(port);
-            line_->ownClock = std::move(clock);
-            line_->ownPump = std::move(pump);
-            line_->serial.setStopFlag(&stopRunning_);
+            line_ = std::make_unique<MeterLine>(makePort());
+            attachLine();
         },
         Qt::BlockingQueuedConnection);
 }
 
 LineWorker::LineWorker(SerialPort &port, Clock &clock, EventPump &pump, QObject *parent)
-    : QObject(parent), line_(std::make_unique<Line>(port, clock, pump, *this)), inline_(true)
+    : QObject(parent), relay_(std::make_unique<ObserverRelay>(*this)),
+      line_(std::make_unique<MeterLine>(port, clock, pump)), inline_(true)
 {
-    line_->serial.setStopFlag(&stopRunning_);
+    attachLine();
+}
+
+void LineWorker::attachLine()
+{
+    line_->link().setObserver(relay_.get());
+    line_->serial().setStopFlag(&stopRunning_);
 }
 
 LineWorker::~LineWorker()
@@ -101,7 +85,7 @@ void LineWorker::shutDown()
     requestStop();
     if (inline_) {
         inlineQueue_.clear();
-        line_->serial.closePort();
+        line_->close();
         const std::lock_guard lock(mutex_);
         state_ = LineState{};
         return;
@@ -109,8 +93,8 @@ void LineWorker::shutDown()
     QMetaObject::invokeMethod(
         context_,
         [this] {
-            line_->link.setObserver(nullptr);
-            line_->serial.closePort();
+            line_->link().setObserver(nullptr);
+            line_->close();
             line_.reset();
         },
         Qt::BlockingQueuedConnection);
@@ -149,9 +133,9 @@ void LineWorker::run(Job job)
 void LineWorker::runNow(const Job &job, long id)
 {
     stopRunning_ = id < stopBefore_.load();
-    line_->serial.setSettings(settings());
+    line_->serial().setSettings(settings());
     if (!stopRunning_)
-        job(line_->link);
+        job(line_->link());
     stopRunning_ = false;
     --pendingJobs_;
     publishState();
@@ -197,7 +181,7 @@ void LineWorker::publishState()
     // Called on the line's thread (or inline): the port is read where it lives.
     if (!line_)
         return;
-    const SerialPort &port = line_->serial.port();
+    const SerialPort &port = line_->port();
     {
         const std::lock_guard lock(mutex_);
         state_.open = port.isOpen();

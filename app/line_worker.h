@@ -17,8 +17,8 @@ namespace ostrand {
 
 class Clock;
 class EventPump;
+class MeterLine;
 class MeterLink;
-class SerialLink;
 class SerialPort;
 
 // What the status bar shows of the line, as the worker last saw it.
@@ -78,12 +78,15 @@ signals:
     void stateChanged();
 
 private:
-    struct Line;
     class ObserverRelay;
+    // Hands the line's reports to the relay and Stop's flag to its waits.
+    void attachLine();
     void runNow(const Job &job, long id);
     void publishState();
 
-    std::unique_ptr<Line> line_;
+    // The relay outlives the line that reports to it.
+    std::unique_ptr<ObserverRelay> relay_;
+    std::unique_ptr<MeterLine> line_;
     QThread *thread_ = nullptr;
     QObject *context_ = nullptr; // lives on the line's thread; jobs are queued to it
     bool inline_ = false;

@@ -4,6 +4,7 @@
 #include "collect/output_conflicts.h"
 #include "collect/stations_file.h"
 #include "command_registry.h"
+#include "line/line_options.h"
 #include "platform/file_locations.h"
 #include "platform/save_file.h"
 
@@ -19,29 +20,28 @@ namespace {
 const RegisterCommand registration{{
     "collect",
     "  collect --stations FILE [--only NAME...] [--report FILE.json] [--retries N]\n"
-    "          [--retry-pause SECONDS]\n"
+    "          [--retry-pause SECONDS] [--reply-timeout MS]\n"
     "      Collects every station of FILE (one [name] group each: port, baud, slave,\n"
-    "      dial, portable, output): a Since Last Time download (all of the log while\n"
-    "      the output does not exist), its new rows appended to the station's CSV\n"
-    "      file, then the meter's confirmation. Stations on different ports run at the\n"
-    "      same time, those on one port one after another. A failing station is tried\n"
-    "      N more times (default 2) after a pause (default 10 s). --only (repeated or\n"
-    "      comma-separated) collects the named stations alone. Prints one line per\n"
-    "      station (name, ok or failed, new rows, seconds), the reasons to stderr, and\n"
-    "      with --report the same with the error texts as JSON. A run that finds\n"
-    "      another one collecting from FILE says so, exits 0 and collects nothing\n"
-    "      (its report marks each station skipped). A station's output must be a\n"
-    "      regular file, not a symbolic link, pipe or device, and not in a folder\n"
-    "      any user may write (another user's, or one like /tmp); else the station\n"
-    "      fails.\n"
+    "      reply-timeout, dial, portable, output): a Since Last Time download (all of\n"
+    "      the log while the output does not exist), its new rows appended to the\n"
+    "      station's CSV file, then the meter's confirmation. Stations on different\n"
+    "      ports run at the same time, those on one port one after another. A failing\n"
+    "      station is tried N more times (default 2) after a pause (default 10 s).\n"
+    "      --reply-timeout is the reply time, as for download, of the stations that do\n"
+    "      not set their own (default 0). --only (repeated or comma-separated)\n"
+    "      collects the named stations alone. Prints one line per station (name, ok\n"
+    "      or failed, new rows, seconds), the reasons to stderr, and with --report the\n"
+    "      same with the error texts as JSON. A run that finds another one collecting\n"
+    "      from FILE says so, exits 0 and collects nothing (its report marks each\n"
+    "      station skipped). A station's output must be a regular file, not a\n"
+    "      symbolic link, pipe or device, and not in a folder any user may write\n"
+    "      (another user's, or one like /tmp); else the station fails.\n"
     "      Exit status: 0 every station collected; 6 some failed; 3 no lock could be\n"
     "      taken, or the report could not be written or is the stations file or a\n"
     "      station's output; 64 a bad stations file (file, line and key named), two\n"
     "      stations writing one file (also through links), or an output that is the\n"
     "      stations file.\n",
     15, &runCollectCommand}};
-
-constexpr int kSomeFailed = 6;
 
 // Holds the lock for the run's length; null when the run must not go on, with
 // *busy set when that is because another run holds it.
@@ -79,7 +79,7 @@ int writeReport(const QString &reportPath, const std::vector<collect::StationRep
 {
     QString error;
     if (reportPath.isEmpty() || saveFile(reportPath, collect::reportJson(reports), &error))
-        return 0;
+        return code(ExitStatus::Done);
     printDetail(QStringLiteral("ostrand-cli: the report was not written: %1").arg(error));
     return failed;
 }
@@ -96,6 +96,7 @@ int runCollectCommand(const QStringList &arguments)
                       QStringLiteral("2")});
     parser.addOption({QStringLiteral("retry-pause"), QStringLiteral("Seconds between attempts."),
                       QStringLiteral("SECONDS"), QStringLiteral("10")});
+    addLineOptions(parser, {LineKey::ReplyTimeout});
     if (!parser.parse(arguments))
         return usageError(parser.errorText());
     if (!parser.positionalArguments().isEmpty())
@@ -110,25 +111,30 @@ int runCollectCommand(const QStringList &arguments)
         return usageError(QStringLiteral("--retries takes a number from 0 to 100"));
     if (!pauseOk || pause < 0 || pause > 3600)
         return usageError(QStringLiteral("--retry-pause takes seconds from 0 to 3600"));
+    // The reply time of stations that do not set their own.
+    QString problem;
+    const auto defaults = lineChoiceFrom(parser, {LineKey::ReplyTimeout}, QStringLiteral("collect"), &problem);
+    if (!defaults)
+        return usageError(problem);
     const QString reportPath = parser.value(QStringLiteral("report"));
     if (parser.isSet(QStringLiteral("report")) && reportPath.isEmpty())
         return usageError(QStringLiteral("--report needs a file name"));
 
     const QString stationsPath = parser.value(QStringLiteral("stations"));
-    collect::StationsFile file = collect::readStationsFile(stationsPath);
+    collect::StationsFile file = collect::readStationsFile(stationsPath, *defaults);
     if (!file.error.isEmpty()) {
         printDetail(QStringLiteral("ostrand-cli: ") + file.error);
-        return kUsageError;
+        return code(ExitStatus::Usage);
     }
     // Before any meter is asked or any file read beyond the stations file.
     if (const QString conflict = collect::stationsConflict(file.stations, stationsPath); !conflict.isEmpty()) {
         printDetail(QStringLiteral("ostrand-cli: ") + conflict);
-        return kUsageError;
+        return code(ExitStatus::Usage);
     }
     if (const QString conflict = collect::reportConflict(reportPath, file.stations, stationsPath);
         !conflict.isEmpty()) {
         printDetail(QStringLiteral("ostrand-cli: ") + conflict);
-        return kFileFailedStatus;
+        return code(ExitStatus::FileFailed);
     }
     QSet<QString> only;
     for (const QString &names : parser.values(QStringLiteral("only")))
@@ -148,7 +154,7 @@ int runCollectCommand(const QStringList &arguments)
     bool busy = false;
     const auto lock = takeLock(stationsPath, &busy);
     if (!lock)
-        return busy ? writeReport(reportPath, skippedReports(file.stations), kFileFailedStatus) : kFileFailedStatus;
+        return busy ? writeReport(reportPath, skippedReports(file.stations), code(ExitStatus::FileFailed)) : code(ExitStatus::FileFailed);
 
     collect::CollectOptions options;
     options.retries = retries;
@@ -161,8 +167,8 @@ int runCollectCommand(const QStringList &arguments)
     });
     const bool allOk = std::all_of(reports.begin(), reports.end(),
                                    [](const collect::StationReport &r) { return r.succeeded; });
-    const int reportStatus = writeReport(reportPath, reports, kFileFailedStatus);
-    return !allOk ? kSomeFailed : reportStatus;
+    const int reportStatus = writeReport(reportPath, reports, code(ExitStatus::FileFailed));
+    return !allOk ? code(ExitStatus::SomeStationsFailed) : reportStatus;
 }
 
 } // namespace ostrand::cli

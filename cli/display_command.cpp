@@ -5,15 +5,11 @@
 #include "display/display_view.h"
 #include "display/keypad.h"
 #include "display/meter_type.h"
-#include "link/meter_link.h"
-#include "link/serial_link.h"
+#include "line/line_options.h"
+#include "line/meter_line.h"
 #include "platform/file_locations.h"
-#include "platform/qt_event_pump.h"
-#include "platform/qt_serial_port.h"
-#include "platform/system_clock.h"
 
 #include <QCommandLineParser>
-#include <QCoreApplication>
 #include <algorithm>
 #include <cstdio>
 #include <optional>
@@ -103,13 +99,10 @@ void waitUntil(const Clock &clock, EventPump &pump, std::int64_t dueMs)
 
 // What the command line asks for, once it made sense.
 struct DisplayRequest {
-    PortChoice port;
-    QString baud;
-    int slave = 1;
+    LineChoice line;
     DisplaySelection selection;
     QByteArray keys;
     int ticks = 1;
-    int replyTimeoutMs = 0;
 };
 
 void addOptions(QCommandLineParser &parser)
@@ -123,9 +116,7 @@ void addOptions(QCommandLineParser &parser)
             o.setDefaultValue(QLatin1String(defaultValue));
         parser.addOption(o);
     };
-    option("port", "COM1 to COM4, or a device path.", "PORT", nullptr);
-    option("baud", "Line speed.", "RATE", "38400");
-    option("slave", "Modbus slave ID.", "ID", "1");
+    addLineOptions(parser, kMeterLineKeys);
     option("type", "Meter type.", "TYPE", nullptr);
     option("flow-units", "Flow units position.", "N", "-1");
     option("total-units", "Total units position.", "N", "-1");
@@ -133,7 +124,6 @@ void addOptions(QCommandLineParser &parser)
     option("velocity-units", "Velocity units position.", "N", "-1");
     option("keys", "Keypad codes to send.", "KEYS", nullptr);
     option("ticks", "Polls to run.", "N", "1");
-    option("reply-timeout", "Reply time on a slow line.", "MS", "0");
 }
 
 // The request, or the usage error's exit status in `status`.
@@ -153,23 +143,11 @@ std::optional<DisplayRequest> parseRequest(const QStringList &arguments, int &st
     const auto value = [&](const char *name) { return parser.value(QLatin1String(name)); };
 
     DisplayRequest request;
-    if (!parser.isSet(QStringLiteral("port")))
-        return fail(QStringLiteral("display needs --port"));
-    const auto port = parsePort(value("port"));
-    if (!port)
-        return fail(QStringLiteral("--port takes COM1 to COM4 or a device path"));
-    request.port = *port;
-    request.baud = value("baud");
-    if (!isSupportedBaud(request.baud))
-        return fail(QStringLiteral("--baud takes 1200, 2400, 4800, 9600, 14400, 19200 or 38400"));
-    const auto slave = parseSlave(value("slave"));
-    if (!slave)
-        return fail(QStringLiteral("--slave takes a number from 0 to 255"));
-    request.slave = *slave;
-    const auto replyTimeout = parseReplyTimeout(value("reply-timeout"));
-    if (!replyTimeout)
-        return fail(kReplyTimeoutProblem);
-    request.replyTimeoutMs = *replyTimeout;
+    QString problem;
+    const auto line = lineChoiceFrom(parser, kMeterLineKeys, QStringLiteral("display"), &problem);
+    if (!line)
+        return fail(problem);
+    request.line = *line;
     const auto type = parseMeterType(value("type"));
     if (!type)
         return fail(QStringLiteral("display needs --type 7700, 8100, 8300 or r1900"));
@@ -217,35 +195,28 @@ int runDisplayCommand(const QStringList &arguments)
     if (!request)
         return status;
 
-    QtSerialPort serialPort(fileLocationsAtStartUp().comLinkDirs());
-    if (!request->port.devicePath.isEmpty())
-        serialPort.setDeviceOverride(request->port.devicePath);
-    SystemClock clock;
-    QtEventPump pump;
-    SerialLink serial(serialPort, clock, pump);
-    serial.setSettings({request->port.comNumber, request->baud, request->slave, request->replyTimeoutMs});
-    MeterLink link(serial);
+    MeterLine line(fileLocationsAtStartUp().comLinkDirs(), request->line);
     DisplayLines view;
     view.selected = request->selection;
-    DisplayPoller poller(link, view);
+    DisplayPoller poller(line.link(), view);
     for (const char code : request->keys)
         poller.queueKey(code);
 
     const MeterType type = request->selection.type;
     const int periodMs = meterTypeInfo(type).periodMs;
-    const std::int64_t startMs = clock.monotonicMs();
+    const std::int64_t startMs = line.clock().monotonicMs();
     for (int tick = 0; tick < request->ticks; ++tick) {
         // Like a timer, ticks keep to their schedule; one that overran is followed at once.
         if (tick > 0)
-            waitUntil(clock, pump, startMs + static_cast<std::int64_t>(tick) * periodMs);
+            waitUntil(line.clock(), line.pump(), startMs + static_cast<std::int64_t>(tick) * periodMs);
         poller.poll(type);
         printLines(view);
     }
-    if (!serialPort.isOpen())
+    if (!line.port().isOpen())
         std::fprintf(stderr, "ostrand-cli: the port did not open: %s\n",
-                     qPrintable(serialPort.errorString()));
-    serialPort.close();
-    return 0;
+                     qPrintable(line.port().errorString()));
+    line.close();
+    return code(ExitStatus::Done);
 }
 
 } // namespace ostrand::cli

@@ -3,28 +3,21 @@
 #include "download/download_display.h"
 #include "download/download_engine.h"
 #include "download/download_outcome.h"
+#include "line/line_options.h"
+#include "line/meter_line.h"
 #include "link/dial_string.h"
-#include "link/meter_link.h"
-#include "link/modem_dialer.h"
-#include "link/serial_link.h"
+#include "modem_report.h"
 #include "platform/file_locations.h"
-#include "platform/qt_event_pump.h"
-#include "platform/qt_serial_port.h"
-#include "platform/system_clock.h"
 #include "table/grid_state.h"
 #include "table/results_grid.h"
 
 #include <QCommandLineParser>
-#include <QCoreApplication>
 #include <cstdio>
 #include <unistd.h>
 
 namespace ostrand::cli {
 
 int runDownloadCommand(const QStringList &arguments);
-// From dial_command.cpp: the dial and the hang-up with their status lines printed.
-DialResult dialAndReport(MeterLink &link, EventPump &pump, const QString &number, bool *dialCommandSent);
-void hangUpAndReport(MeterLink &link, EventPump &pump);
 
 namespace {
 
@@ -90,57 +83,33 @@ const RegisterCommand registration{{
     "      already dialled is hung up).\n",
     10, &runDownloadCommand}};
 
-constexpr int kDialFailed = 5;
 } // namespace
 
 int runDownloadCommand(const QStringList &arguments)
 {
     QCommandLineParser parser;
-    parser.addOption({QStringLiteral("port"), QStringLiteral("COM1 to COM4, or a device path."), QStringLiteral("PORT")});
-    parser.addOption({QStringLiteral("baud"), QStringLiteral("Line speed."), QStringLiteral("RATE"), QStringLiteral("38400")});
-    parser.addOption({QStringLiteral("slave"), QStringLiteral("Modbus slave ID."), QStringLiteral("ID"), QStringLiteral("1")});
+    addLineOptions(parser, kMeterLineKeys);
     parser.addOption({QStringLiteral("since-last"), QStringLiteral("Only records since the last download.")});
     parser.addOption({QStringLiteral("portable"), QStringLiteral("R1900 Portable register layout.")});
     parser.addOption({QStringLiteral("output"), QStringLiteral("CSV file to write."), QStringLiteral("FILE"),
                       QStringLiteral("Logdata.csv")});
     parser.addOption({QStringLiteral("dial"), QStringLiteral("Dial through the modem first."), QStringLiteral("NUMBER")});
-    parser.addOption({QStringLiteral("reply-timeout"), QStringLiteral("Reply time on a slow line."),
-                      QStringLiteral("MS"), QStringLiteral("0")});
     if (!parser.parse(arguments))
         return usageError(parser.errorText());
     if (!parser.positionalArguments().isEmpty())
         return usageError(QStringLiteral("unexpected argument '%1'").arg(parser.positionalArguments().first()));
-    if (!parser.isSet(QStringLiteral("port")))
-        return usageError(QStringLiteral("download needs --port"));
-    const auto port = parsePort(parser.value(QStringLiteral("port")));
-    if (!port)
-        return usageError(QStringLiteral("--port takes COM1 to COM4 or a device path"));
-    const QString baud = parser.value(QStringLiteral("baud"));
-    if (!isSupportedBaud(baud))
-        return usageError(QStringLiteral("--baud takes 1200, 2400, 4800, 9600, 14400, 19200 or 38400"));
-    const auto slave = parseSlave(parser.value(QStringLiteral("slave")));
-    if (!slave)
-        return usageError(QStringLiteral("--slave takes a number from 0 to 255"));
-
-    const auto replyTimeout = parseReplyTimeout(parser.value(QStringLiteral("reply-timeout")));
-    if (!replyTimeout)
-        return usageError(kReplyTimeoutProblem);
-
+    QString problem;
+    const auto choice = lineChoiceFrom(parser, kMeterLineKeys, QStringLiteral("download"), &problem);
+    if (!choice)
+        return usageError(problem);
     const QString output = parser.value(QStringLiteral("output"));
     if (output.isEmpty())
         return usageError(QStringLiteral("--output needs a file name"));
-    if (const QString problem = dialStringProblem(parser.value(QStringLiteral("dial"))); !problem.isEmpty())
-        return usageError(QStringLiteral("--dial: %1").arg(problem));
+    if (const QString dialProblem = dialStringProblem(parser.value(QStringLiteral("dial")));
+        !dialProblem.isEmpty())
+        return usageError(QStringLiteral("--dial: %1").arg(dialProblem));
 
-
-    QtSerialPort serialPort(fileLocationsAtStartUp().comLinkDirs());
-    if (!port->devicePath.isEmpty())
-        serialPort.setDeviceOverride(port->devicePath);
-    SystemClock clock;
-    QtEventPump pump;
-    SerialLink serial(serialPort, clock, pump);
-    serial.setSettings({port->comNumber, baud, *slave, *replyTimeout});
-    MeterLink link(serial);
+    MeterLine line(fileLocationsAtStartUp().comLinkDirs(), *choice);
     ResultsGrid grid;
     GridState state;
     ConsoleDisplay display;
@@ -148,33 +117,33 @@ int runDownloadCommand(const QStringList &arguments)
     DownloadOptions options;
     options.sinceLastTime = parser.isSet(QStringLiteral("since-last"));
     options.portableMeter = parser.isSet(QStringLiteral("portable"));
-    options.slave = *slave;
+    options.slave = choice->slave;
 
     // Before the modem or the meter is asked anything.
     if (!checkOutputBeforeStart(output, display))
-        return kFileFailedStatus;
+        return code(ExitStatus::FileFailed);
 
     const bool viaModem = parser.isSet(QStringLiteral("dial"));
     if (viaModem) {
         bool dialCommandSent = false;
-        if (dialAndReport(link, pump, parser.value(QStringLiteral("dial")), &dialCommandSent)
+        if (dialAndReport(line, parser.value(QStringLiteral("dial")), &dialCommandSent)
             != DialResult::Connected) {
             // A modem still dialling would otherwise keep the line once we are gone.
             if (dialCommandSent)
-                hangUpAndReport(link, pump);
-            return kDialFailed;
+                hangUpAndReport(line);
+            return code(ExitStatus::DialFailed);
         }
     }
 
     display.setStatus(options.sinceLastTime ? QStringLiteral("Last Time Downloading") : QStringLiteral("Downloading"));
-    DownloadEngine engine(link, grid, state, display);
+    DownloadEngine engine(line.link(), grid, state, display);
     const DownloadResult result = engine.downloadLog(options);
     const DownloadEnd end = finishDownload(result, grid, state, output, display,
                                            [&] { engine.confirmDownload(); });
     if (viaModem)
-        hangUpAndReport(link, pump);
-    serialPort.close();
-    return exitStatusFor(end.result, end.fileFailed);
+        hangUpAndReport(line);
+    line.close();
+    return code(exitStatusFor(end.result, end.fileFailed));
 }
 
 } // namespace ostrand::cli

@@ -2,6 +2,9 @@
 #include "command_registry.h"
 #include "download/download_display.h"
 #include "download/download_outcome.h"
+#include "line/line_values.h"
+#include "table/grid_state.h"
+#include "table/results_grid.h"
 #include "palm/palm_conversion_view.h"
 #include "palm/palm_import.h"
 #include "platform/file_identity.h"
@@ -141,16 +144,16 @@ int runPalmCommand(const QStringList &arguments)
     if (sameFile(output, pdb)) {
         display.setStatus(QStringLiteral("Error putting into file!!"));
         display.showDetail(QStringLiteral("%1 is the Palm database %2; choose another output file").arg(output, pdb));
-        return kFileFailedStatus;
+        return code(ExitStatus::FileFailed);
     }
     if (!checkOutputBeforeStart(output, display))
-        return kFileFailedStatus;
+        return code(ExitStatus::FileFailed);
     const PalmOutcome outcome =
         run.import.downloadData(PalmSource{pdb},
                                 output, view, display);
     if (outcome.start != PalmOutcome::Start::Ran)
-        return kOtherFailureStatus;
-    return exitStatusFor(outcome.result, outcome.fileFailed);
+        return code(ExitStatus::OtherFailure);
+    return code(exitStatusFor(outcome.result, outcome.fileFailed));
 }
 
 int runPalmIdsCommand(const QStringList &arguments)
@@ -180,7 +183,7 @@ int runPalmIdsCommand(const QStringList &arguments)
     } display;
     const PalmOutcome outcome =
         run.import.getIdList(PalmSource{parser.value(QStringLiteral("pdb"))}, view, display);
-    return exitStatusFor(outcome.result, outcome.fileFailed);
+    return code(exitStatusFor(outcome.result, outcome.fileFailed));
 }
 
 } // namespace ostrand::cli

@@ -6,13 +6,9 @@
 #include "download/download_display.h"
 #include "download/download_engine.h"
 #include "download/download_outcome.h"
-#include "link/meter_link.h"
+#include "line/meter_line.h"
 #include "link/modem_dialer.h"
-#include "link/serial_link.h"
-#include "platform/qt_event_pump.h"
-#include "platform/qt_serial_port.h"
 #include "platform/save_file.h"
-#include "platform/system_clock.h"
 #include "table/grid_state.h"
 #include "table/output_file.h"
 #include "table/results_grid.h"
@@ -49,17 +45,8 @@ public:
 
 } // namespace
 
-struct PortCollector::Line {
-    explicit Line(const QStringList &linkDirs) : port(linkDirs) {}
-    QtSerialPort port;
-    SystemClock clock;
-    QtEventPump pump;
-    SerialLink serial{port, clock, pump};
-    MeterLink link{serial};
-};
-
 PortCollector::PortCollector(const CollectOptions &options)
-    : options_(options), line_(std::make_unique<Line>(options.comLinkDirs))
+    : options_(options), line_(std::make_unique<MeterLine>(options.comLinkDirs))
 {
 }
 
@@ -73,7 +60,7 @@ StationReport PortCollector::collect(const Station &station)
     timer.start();
     bool retryable = true;
     while (!attempt(station, report, &retryable) && retryable && report.attempts <= options_.retries)
-        line_->pump.sleep(options_.retryPauseMs);
+        line_->pump().sleep(options_.retryPauseMs);
     report.seconds = timer.elapsed() / 1000.0;
     return report;
 }
@@ -81,30 +68,29 @@ StationReport PortCollector::collect(const Station &station)
 bool PortCollector::attempt(const Station &station, StationReport &report, bool *retryable)
 {
     ++report.attempts;
-    line_->port.setDeviceOverride(station.devicePath);
-    line_->serial.setSettings({station.comNumber, station.baud, station.slave});
+    line_->choose(station.lineChoice);
     if (!station.dial.isEmpty()) {
         QString status;
         bool dialSent = false;
-        ModemDialer dialer(line_->link, line_->pump,
+        ModemDialer dialer(line_->link(), line_->pump(),
                            DialerView{[&] { return status; }, [&](const QString &text) { status = text; },
                                       [&] { dialSent = true; }});
         const DialResult dialled = dialer.dialModem(station.dial);
         if (dialled != DialResult::Connected) {
             report.errors << (dialled == DialResult::PortNotOpen
-                                  ? line_->port.errorString()
+                                  ? line_->port().errorString()
                                   : QStringLiteral("the dial did not connect: %1").arg(status.simplified()));
             // A modem still dialling would otherwise keep the line for the next station.
             if (dialSent)
                 hangUp();
-            line_->port.close();
+            line_->close();
             return false;
         }
     }
     report.succeeded = download(station, report, retryable);
     if (!station.dial.isEmpty())
         hangUp();
-    line_->port.close();
+    line_->close();
     return report.succeeded;
 }
 
@@ -170,9 +156,9 @@ bool PortCollector::download(const Station &station, StationReport &report, bool
 
     ResultsGrid grid;
     GridState gridState;
-    DownloadEngine engine(line_->link, grid, gridState, display);
+    DownloadEngine engine(line_->link(), grid, gridState, display);
     DownloadOptions options;
-    options.slave = station.slave;
+    options.slave = station.lineChoice.slave;
     options.portableMeter = station.portable;
     options.resumeAfter = cursor;
     const DownloadResult result = engine.downloadLog(options);
@@ -221,9 +207,9 @@ bool PortCollector::download(const Station &station, StationReport &report, bool
 void PortCollector::hangUp()
 {
     QString status;
-    ModemDialer dialer(line_->link, line_->pump,
+    ModemDialer dialer(line_->link(), line_->pump(),
                        DialerView{[&] { return status; }, [&](const QString &text) { status = text; }, [] {}});
-    line_->pump.sleep(kEscapeLeadInMs);
+    line_->pump().sleep(kEscapeLeadInMs);
     dialer.hangUpModem();
 }
 

@@ -5,6 +5,10 @@
 #include <QStringList>
 #include <memory>
 
+namespace ostrand {
+class MeterLine;
+}
+
 namespace ostrand::collect {
 
 // How one station's collection ended.
@@ -40,13 +44,12 @@ public:
     StationReport collect(const Station &station);
 
 private:
-    struct Line;
     bool attempt(const Station &station, StationReport &report, bool *retryable);
     bool download(const Station &station, StationReport &report, bool *retryable);
     void hangUp();
 
     CollectOptions options_;
-    std::unique_ptr<Line> line_;
+    std::unique_ptr<MeterLine> line_;
 };
 
 } // namespace ostrand::collect

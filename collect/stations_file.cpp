@@ -1,8 +1,7 @@
 #include "stations_file.h"
 
+#include "line/line_values.h"
 #include "link/dial_string.h"
-#include "link/link_settings.h"
-#include "platform/baud_rates.h"
 #include "platform/com_port_names.h"
 #include "platform/small_file.h"
 
@@ -10,7 +9,6 @@
 #include <QFile>
 #include <QFileInfo>
 #include <QHash>
-#include <QRegularExpression>
 #include <QSet>
 
 namespace ostrand::collect {
@@ -55,26 +53,16 @@ struct Reader {
 
     bool take(Station &s, int line, const QString &key, const QString &value)
     {
-        static const QRegularExpression com(QStringLiteral("^COM([1-4])$"),
-                                            QRegularExpression::CaseInsensitiveOption);
-        if (key == QLatin1String("port")) {
-            if (const auto m = com.match(value); m.hasMatch())
-                s.comNumber = m.captured(1).toInt();
-            else if (value.isEmpty() || value.startsWith(u'-'))
-                return fail(line, key, QStringLiteral("takes COM1 to COM4 or a device path"));
-            else
-                s.devicePath = QDir(baseDir).absoluteFilePath(value);
-        } else if (key == QLatin1String("baud")) {
-            if (baudRateIndex(value) < 0)
-                return fail(line, key, QStringLiteral("'%1' is not one of 1200, 2400, 4800, 9600, "
-                                                      "14400, 19200, 38400").arg(value));
-            s.baud = value;
-        } else if (key == QLatin1String("slave")) {
-            bool ok = false;
-            s.slave = value.toInt(&ok);
-            if (!ok || !LinkSettings::isValidSlave(s.slave))
-                return fail(line, key, QStringLiteral("'%1' is not a slave address from 0 to 255").arg(value));
-        } else if (key == QLatin1String("dial")) {
+        for (const LineKey lineKey : {LineKey::Port, LineKey::Baud, LineKey::Slave, LineKey::ReplyTimeout}) {
+            if (key != lineKeyName(lineKey))
+                continue;
+            if (!takeLineValue(s.lineChoice, lineKey, value))
+                return fail(line, key, stationsKeyProblem(lineKey, value));
+            if (lineKey == LineKey::Port && !s.lineChoice.devicePath.isEmpty())
+                s.lineChoice.devicePath = QDir(baseDir).absoluteFilePath(s.lineChoice.devicePath);
+            return true;
+        }
+        if (key == QLatin1String("dial")) {
             if (value.isEmpty())
                 return fail(line, key, QStringLiteral("needs a number"));
             if (const QString problem = dialStringProblem(value); !problem.isEmpty())
@@ -89,7 +77,7 @@ struct Reader {
                 return fail(line, key, QStringLiteral("needs a file name"));
             s.output = QDir::cleanPath(QDir(baseDir).absoluteFilePath(value));
         } else {
-            return fail(line, key, QStringLiteral("unknown key (port, baud, slave, dial, portable, output)"));
+            return fail(line, key, QStringLiteral("unknown key (port, baud, slave, reply-timeout, dial, portable, output)"));
         }
         return true;
     }
@@ -115,13 +103,16 @@ struct Reader {
 
 QString Station::portKey(const QStringList &comLinkDirs) const
 {
-    const QString device = devicePath.isEmpty() ? resolveComDevice(comLinkDirs, comNumber) : devicePath;
+    const QString device =
+        lineChoice.devicePath.isEmpty() ? resolveComDevice(comLinkDirs, lineChoice.comNumber)
+                                        : lineChoice.devicePath;
     // Two names for one device are one line: collected side by side they would shut each other out.
     const QString real = QFileInfo(device).canonicalFilePath();
     return real.isEmpty() ? device : real;
 }
 
-StationsFile parseStations(const QByteArray &text, const QString &fileName, const QString &baseDir)
+StationsFile parseStations(const QByteArray &text, const QString &fileName, const QString &baseDir,
+                           const LineChoice &defaults)
 {
     Reader reader{fileName, baseDir, {}};
     StationsFile file;
@@ -152,6 +143,7 @@ StationsFile parseStations(const QByteArray &text, const QString &fileName, cons
             else if (names.contains(name))
                 ok = reader.fail(lineNumber, {}, QStringLiteral("station '%1' appears twice").arg(name));
             Station station;
+            station.lineChoice = defaults;
             station.name = name;
             station.line = lineNumber;
             file.stations.push_back(station);
@@ -187,7 +179,7 @@ StationsFile parseStations(const QByteArray &text, const QString &fileName, cons
     return file;
 }
 
-StationsFile readStationsFile(const QString &path)
+StationsFile readStationsFile(const QString &path, const LineChoice &defaults)
 {
     // Looked at before it is opened: a pipe would hold the run, /dev/zero fill memory.
     const SmallFile file = readSmallFile(path, kMaxStationsFileBytes);
@@ -198,7 +190,7 @@ StationsFile readStationsFile(const QString &path)
             none.error += QStringLiteral(": give the stations file itself");
         return none;
     }
-    return parseStations(file.bytes, path, QFileInfo(path).absolutePath());
+    return parseStations(file.bytes, path, QFileInfo(path).absolutePath(), defaults);
 }
 
 } // namespace ostrand::collect

@@ -1,5 +1,7 @@
 #pragma once
 
+#include "line/line_choice.h"
+
 #include <QString>
 #include <QStringList>
 #include <vector>
@@ -10,10 +12,7 @@ namespace ostrand::collect {
 struct Station {
     QString name;
     int line = 0;         // of its [name] heading, for messages
-    int comNumber = 1;    // COM1 to COM4, when devicePath is empty
-    QString devicePath;   // the port given as a device path
-    QString baud = QStringLiteral("38400");
-    int slave = 1;
+    LineChoice lineChoice; // port, baud, slave and reply time; a device path made absolute
     QString dial;         // a number to dial through the modem on the port first; empty: direct
     bool portable = false;
     QString output;       // absolute path of the station's cumulative CSV file
@@ -29,12 +28,14 @@ struct StationsFile {
 };
 
 // Reads a stations file: one [name] group per station with the keys port,
-// baud, slave, dial, portable and output. Anything it does not understand is
-// an error naming the file, the line and the key, and then no station is
-// returned. A relative output is taken from the stations file's folder, since
-// a scheduler starts us in a folder nobody chose.
-StationsFile readStationsFile(const QString &path);
-// The same from text already read; `fileName` names it in errors, `baseDir` anchors outputs.
-StationsFile parseStations(const QByteArray &text, const QString &fileName, const QString &baseDir);
+// baud, slave, reply-timeout, dial, portable and output. Anything it does not
+// understand is an error naming the file, the line and the key, and then no
+// station is returned. A relative output or device path is taken from the
+// stations file's folder, since a scheduler starts us in a folder nobody
+// chose. A station's line starts as `defaults` (the command line's reply time).
+StationsFile readStationsFile(const QString &path, const LineChoice &defaults = {});
+// The same from text already read; `fileName` names it in errors, `baseDir` anchors paths.
+StationsFile parseStations(const QByteArray &text, const QString &fileName, const QString &baseDir,
+                           const LineChoice &defaults = {});
 
 } // namespace ostrand::collect

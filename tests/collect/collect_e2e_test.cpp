@@ -1,6 +1,7 @@
 #include "cli_run.h"
 #include "collect/collection_lock.h"
 #include "metersim_process.h"
+#include "qt_printers.h"
 
 #include <QDir>
 #include <QElapsedTimer>
@@ -104,4 +105,28 @@ TEST(Collect, aFleetCollectedAcrossAKilledRunAndTwoMoreHoldsEveryLoggedRowOnce)
     const QStringList archived = QDir(out).entryList({"growing-*.csv"});
     ASSERT_EQ(archived.size(), 1);
     EXPECT_EQ(readFileBytes(out + archived.first()), oldHeadings);
+}
+
+// A dialled station's slow line: the meter answers 900 ms late, past the 0.5 s after which a
+// log block is asked again on the meters' own timings. The station's reply time covers it.
+TEST(Collect, aStationsReplyTimeLetsASlowMeterAnswerEveryRequestOnce)
+{
+    MeterSimProcess sim;
+    ASSERT_TRUE(sim.start({"--delay-ms", "900", "--records", "3", "--channels", "1"}));
+    QTemporaryDir dir;
+    const QString stations = dir.filePath("s.ini");
+    writeFile(stations, QString("[slow]\nport = %1\nreply-timeout = 1500\noutput = slow.csv\n").arg(sim.linkPath()).toUtf8());
+    const CliRun run = runCli({"collect", "--stations", stations, "--retries", "0"}, {}, 60000);
+    EXPECT_EQ(run.exitCode, 0) << qPrintable(run.errors);
+    EXPECT_EQ(readFileBytes(dir.filePath("slow.csv")).count('\n'), 4);
+    // Requests (<-) and replies (->) alternate: no request went out again while its answer was due.
+    QString turns;
+    for (const QString &line : sim.trace()) {
+        if (line.contains("] <- ") || line.contains("] -> "))
+            turns += line.contains("] <- ") ? u'<' : u'>';
+    }
+    EXPECT_GE(turns.size(), 8);
+    EXPECT_EQ(turns, QString("<>").repeated(turns.size() / 2));
+    // The default for stations without their own is held to the same bounds.
+    EXPECT_EQ(runCli({"collect", "--stations", stations, "--reply-timeout", "60001"}).exitCode, 64);
 }

@@ -21,6 +21,11 @@ TEST(StationsFile, eachMistakeIsRefusedNamingItsLineAndWhatIsWrong)
         {"[a]\nport = COM1\n[b]\nport = COM2\noutput = b.csv\n", "1: key 'output': station 'a' has none"},
         {kGood + "baud = 9601\n", "4: key 'baud': '9601' is not one of"},
         {kGood + "slave = 256\n", "4: key 'slave': '256' is not a slave address"},
+        {kGood + "reply-timeout = 60001\n", "4: key 'reply-timeout': '60001' is not a reply time from 0 to 60000 ms"},
+        {kGood + "reply-timeout = -1\n", "4: key 'reply-timeout': '-1' is not a reply time"},
+        {kGood + "reply-timeout = 1.5\n", "4: key 'reply-timeout': '1.5' is not a reply time"},
+        {kGood + "reply-timeout =\n", "4: key 'reply-timeout': '' is not a reply time"},
+        {kGood + "reply-timeout = 900\nReply-Timeout = 900\n", "5: key 'reply-timeout': given twice"},
         {kGood + "portable = yes\n", "4: key 'portable': takes true or false"},
         {"[a]\nport = -x\n", "2: key 'port': takes COM1 to COM4"},
         {kGood + "PORT = COM2\n", "4: key 'port': given twice"},
@@ -60,19 +65,25 @@ TEST(StationsFile, eachMistakeIsRefusedNamingItsLineAndWhatIsWrong)
 
 TEST(StationsFile, aSoundFileGivesEveryStationWithItsValues)
 {
+    // The command line's reply time is the default; a station's own, 0 too, wins.
+    ostrand::LineChoice defaults;
+    defaults.replyTimeoutMs = 250;
     const StationsFile file = parseStations(
         "# the fleet\r\n[north pump]   ; by the gate\r\nport = COM3\r\nbaud = 9600\r\nslave = 7 # seven\r\n"
         "output = data/north.csv\r\n\r\n[river]\nport\t=\tttyUSB1\ndial = *70,9W(555) 010-4242!@+ABCDtwpTP#\n"
-        "portable = true\noutput = /abs/river.csv\n", "s.ini", "/base");
+        "portable = true\nreply-timeout = 1500\noutput = /abs/river.csv\n"
+        "[mill]\nport = com2\nreply-timeout = 0\noutput = mill.csv\n", "s.ini", "/base", defaults);
     QStringList got;
     for (const Station &s : file.stations)
-        got << QStringLiteral("%1@%2 COM%3 '%4' %5 %6 '%7' %8 %9")
-                   .arg(s.name).arg(s.line).arg(s.comNumber).arg(s.devicePath, s.baud).arg(s.slave)
+        got << QStringLiteral("%1@%2 COM%3 '%4' %5 %6 %7ms '%8' %9 %10")
+                   .arg(s.name).arg(s.line).arg(s.lineChoice.comNumber).arg(s.lineChoice.devicePath, s.lineChoice.baud)
+                   .arg(s.lineChoice.slave).arg(s.lineChoice.replyTimeoutMs)
                    .arg(s.dial, s.portable ? "portable" : "-", s.output);
     // Relative paths are the stations file's folder's, not the scheduler's working folder.
-    EXPECT_EQ(got, QStringList({"north pump@2 COM3 '' 9600 7 '' - /base/data/north.csv",
-                                "river@8 COM1 '/base/ttyUSB1' 38400 1 '*70,9W(555) 010-4242!@+ABCDtwpTP#' "
-                                "portable /abs/river.csv"})) << qPrintable(file.error);
+    EXPECT_EQ(got, QStringList({"north pump@2 COM3 '' 9600 7 250ms '' - /base/data/north.csv",
+                                "river@8 COM1 '/base/ttyUSB1' 38400 1 1500ms '*70,9W(555) 010-4242!@+ABCDtwpTP#' "
+                                "portable /abs/river.csv",
+                                "mill@14 COM2 '' 38400 1 0ms '' - /base/mill.csv"})) << qPrintable(file.error);
 }
 
 TEST(StationsFile, onlyARegularFileOfSensibleSizeIsRead)

@@ -1,0 +1,120 @@
+#include "line/line_options.h"
+#include "qt_printers.h"
+
+#include <QCommandLineParser>
+#include <gtest/gtest.h>
+
+namespace ostrand {
+namespace {
+
+// The choice as one text, or the usage problem.
+QString read(const QStringList &arguments, const QList<LineKey> &keys = kMeterLineKeys)
+{
+    QCommandLineParser parser;
+    addLineOptions(parser, keys);
+    if (!parser.parse(QStringList{QStringLiteral("ostrand-cli")} + arguments))
+        return parser.errorText();
+    QString problem;
+    const auto choice = lineChoiceFrom(parser, keys, QStringLiteral("download"), &problem);
+    if (!choice)
+        return problem;
+    return QStringLiteral("COM%1 '%2' %3 slave %4, %5 ms")
+        .arg(choice->comNumber)
+        .arg(choice->devicePath, choice->baud)
+        .arg(choice->slave)
+        .arg(choice->replyTimeoutMs);
+}
+
+const QString kBadPort = QStringLiteral("--port takes COM1 to COM4 or a device path");
+const QString kBadBaud = QStringLiteral("--baud takes 1200, 2400, 4800, 9600, 14400, 19200 or 38400");
+const QString kBadSlave = QStringLiteral("--slave takes a number from 0 to 255");
+const QString kBadReply = QStringLiteral("--reply-timeout takes milliseconds from 0 to 60000");
+
+TEST(LineOptions, everyOptionTakesItsValuesAndRefusesTheRestInItsOwnWords)
+{
+    const struct {
+        QStringList arguments;
+        QString read;
+    } rows[] = {
+        {{"--port", "COM1"}, "COM1 '' 38400 slave 1, 0 ms"},
+        {{"--port", "com4"}, "COM4 '' 38400 slave 1, 0 ms"},
+        {{"--port", "Com2"}, "COM2 '' 38400 slave 1, 0 ms"},
+        // Past COM4 or around the pattern, the text is a file's name, as a device path is.
+        {{"--port", "COM5"}, "COM1 'COM5' 38400 slave 1, 0 ms"},
+        {{"--port", "COM0"}, "COM1 'COM0' 38400 slave 1, 0 ms"},
+        {{"--port", "COM10"}, "COM1 'COM10' 38400 slave 1, 0 ms"},
+        {{"--port", "xCOM1"}, "COM1 'xCOM1' 38400 slave 1, 0 ms"},
+        {{"--port", "/dev/ttyUSB0"}, "COM1 '/dev/ttyUSB0' 38400 slave 1, 0 ms"},
+        {{"--port", "ttyS1"}, "COM1 'ttyS1' 38400 slave 1, 0 ms"},
+        {{"--port", "-x"}, kBadPort},
+        {{"--port", ""}, kBadPort},
+        {{}, "download needs --port"},
+        {{"--baud", "9600"}, "download needs --port"},
+        {{"--port", "COM1", "--baud", "1200"}, "COM1 '' 1200 slave 1, 0 ms"},
+        {{"--port", "COM1", "--baud", "14400"}, "COM1 '' 14400 slave 1, 0 ms"},
+        {{"--port", "COM1", "--baud", "115200"}, kBadBaud},
+        {{"--port", "COM1", "--baud", "9601"}, kBadBaud},
+        {{"--port", "COM1", "--baud", ""}, kBadBaud},
+        {{"--port", "COM1", "--slave", "0"}, "COM1 '' 38400 slave 0, 0 ms"},
+        {{"--port", "COM1", "--slave", "255"}, "COM1 '' 38400 slave 255, 0 ms"},
+        {{"--port", "COM1", "--slave", "256"}, kBadSlave},
+        {{"--port", "COM1", "--slave", "-1"}, kBadSlave},
+        {{"--port", "COM1", "--slave", "7x"}, kBadSlave},
+        {{"--port", "COM1", "--reply-timeout", "60000"}, "COM1 '' 38400 slave 1, 60000 ms"},
+        {{"--port", "COM1", "--reply-timeout", "1500"}, "COM1 '' 38400 slave 1, 1500 ms"},
+        {{"--port", "COM1", "--reply-timeout", "60001"}, kBadReply},
+        {{"--port", "COM1", "--reply-timeout", "-1"}, kBadReply},
+        {{"--port", "COM1", "--reply-timeout", "1.5"}, kBadReply},
+        // The first wrong option in the order port, baud, slave, reply time is the one named.
+        {{"--port", "-x", "--baud", "1"}, kBadPort},
+        {{"--port", "COM3", "--baud", "1", "--slave", "999", "--reply-timeout", "x"}, kBadBaud},
+        {{"--port", "COM3", "--slave", "999", "--reply-timeout", "x"}, kBadSlave},
+        {{"--port", "COM3", "--baud", "4800", "--slave", "17", "--reply-timeout", "900"},
+         "COM3 '' 4800 slave 17, 900 ms"},
+    };
+    for (const auto &row : rows)
+        EXPECT_EQ(read(row.arguments), row.read) << qPrintable(row.arguments.join(u' '));
+}
+
+TEST(LineOptions, aCommandIsOfferedOnlyTheOptionsItTakes)
+{
+    const struct {
+        QStringList arguments;
+        QList<LineKey> keys;
+        QString read;
+    } rows[] = {
+        {{"--port", "COM2", "--baud", "2400"}, kModemLineKeys, "COM2 '' 2400 slave 1, 0 ms"},
+        {{"--port", "COM2", "--slave", "3"}, kModemLineKeys, "Unknown option 'slave'."},
+        {{"--port", "COM2", "--reply-timeout", "3"}, kModemLineKeys, "Unknown option 'reply-timeout'."},
+        // collect takes only the reply time, the stations' default, and needs no port.
+        {{}, {LineKey::ReplyTimeout}, "COM1 '' 38400 slave 1, 0 ms"},
+        {{"--reply-timeout", "1500"}, {LineKey::ReplyTimeout}, "COM1 '' 38400 slave 1, 1500 ms"},
+        {{"--reply-timeout", "70000"}, {LineKey::ReplyTimeout}, kBadReply},
+        {{"--port", "COM1"}, {LineKey::ReplyTimeout}, "Unknown option 'port'."},
+    };
+    for (const auto &row : rows)
+        EXPECT_EQ(read(row.arguments, row.keys), row.read) << qPrintable(row.arguments.join(u' '));
+}
+
+TEST(LineValues, aPortGivenAgainReplacesTheOneBefore)
+{
+    const struct {
+        const char *first, *second;
+        int comNumber;
+        const char *devicePath;
+    } rows[] = {
+        {"/dev/ttyUSB0", "COM3", 3, ""},
+        {"COM3", "/dev/ttyUSB0", 1, "/dev/ttyUSB0"},
+        {"COM3", "-x", 3, ""}, // a refused value leaves the choice as it was
+    };
+    for (const auto &row : rows) {
+        LineChoice choice;
+        takeLineValue(choice, LineKey::Port, row.first);
+        takeLineValue(choice, LineKey::Port, row.second);
+        EXPECT_EQ(choice.comNumber, row.comNumber) << row.second;
+        EXPECT_EQ(choice.devicePath, QString(row.devicePath)) << row.second;
+    }
+}
+
+} // namespace
+} // namespace ostrand
