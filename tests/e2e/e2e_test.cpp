@@ -348,13 +348,13 @@ TEST_F(EndToEnd, stopAndExitEndADownloadAtOnceWritingAndConfirmingNothingAndExit
 // silent meter at once.
 TEST_F(EndToEnd, dialogsHeldOpenDoNotDisturbADownloadAndStopEndsAPollAtOnce)
 {
-    startWindow({"--records", "800", "--channels", "3", "--baud", "9600"});
+    startWindow({"--records", "1000", "--channels", "3", "--baud", "9600"});
     writePrevious(dir.filePath(QStringLiteral("Logdata.csv")));
     QStringList shown;
     for (const char *menu : {"About_mnu", "Help_mnu"}) {
-        // Each box stays open 8 s, its own event loop running, while the download goes on.
+        // Each box stays open 10 s, its own event loop running, while the download goes on.
         QTimer::singleShot(300, window.get(), [&, menu] {
-            QTimer::singleShot(8000, [&] {
+            QTimer::singleShot(10000, [&] {
                 if (QWidget *box = QApplication::activeModalWidget()) {
                     shown << box->windowTitle();
                     box->close();
@@ -364,7 +364,7 @@ TEST_F(EndToEnd, dialogsHeldOpenDoNotDisturbADownloadAndStopEndsAPollAtOnce)
         });
         if (shown.isEmpty())
             control<QPushButton>("Command2")->click();
-        QTest::qWait(8600);
+        QTest::qWait(10600);
     }
     EXPECT_EQ(shown, (QStringList{"About Ostrand Download", "Ostrand Download Help"}));
     ASSERT_TRUE(statusBecomes("Finished. Data in File", 60)) << status().toStdString();
