@@ -6,7 +6,9 @@
 #include "platform/event_pump.h"
 #include "platform/serial_port.h"
 
+#include <QRegularExpression>
 #include <QScopedValueRollback>
+#include <QStringList>
 
 namespace ostrand {
 namespace {
@@ -34,6 +36,24 @@ bool showsOk(const QString &text)
 bool showsConnect(const QString &text)
 {
     return text.contains(QLatin1String("Connect")) || text.contains(QLatin1String("CONNECT"));
+}
+
+// The modem's final word on a dial that did not connect, once its line is
+// complete; empty while none has come. The modem is back in command mode then,
+// so nothing is left to wait for.
+QString refusalIn(const QString &reply)
+{
+    static const QStringList kRefusals = {QStringLiteral("BUSY"), QStringLiteral("NO CARRIER"),
+                                          QStringLiteral("NO ANSWER"), QStringLiteral("NO DIALTONE"),
+                                          QStringLiteral("ERROR")};
+    // Only lines ended by CR or LF: the last one may still be arriving.
+    const QStringList lines = reply.split(QRegularExpression(QStringLiteral("[\r\n]")));
+    for (int i = 0; i + 1 < lines.size(); ++i) {
+        const QString line = lines[i].trimmed();
+        if (kRefusals.contains(line))
+            return line;
+    }
+    return QString();
 }
 
 } // namespace
@@ -120,6 +140,13 @@ DialResult ModemDialer::awaitConnectReport()
             return DialResult::CouldNotConnect;
         }
         const bool more = takeOneByte(reply);
+        if (const QString refusal = refusalIn(reply); !refusal.isEmpty() && !connected) {
+            // A modem that refused the dial holds no line: the port goes back
+            // at once rather than after the 90 s meant for a distant answer.
+            serial_.closePort();
+            view_.setStatus(QStringLiteral("%1: %2").arg(kCouldNotConnect, refusal));
+            return DialResult::CouldNotConnect;
+        }
         if (showsConnect(view_.status()) && !connected) {
             connected = true;
             connectMs = nowMs();

@@ -25,7 +25,8 @@ struct DialerView {
 // How a dial ended.
 enum class DialResult {
     Connected,       // the modem reported a connection; later exchanges run over it
-    CouldNotConnect, // no answer or no connect report in time; the port stays open
+    CouldNotConnect, // no connect report in time (the port stays open), or the modem's
+                     // refusal such as BUSY (the port is closed at once)
     PortNotOpen,     // the port could not be opened; nothing was sent or shown
     HungUp,          // a hang-up ran while the dial waited; the port is closed
     Busy,            // a dial, a hang-up or another operation held the link; nothing was done
