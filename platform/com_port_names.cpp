@@ -3,6 +3,9 @@
 #include <QDir>
 #include <QFile>
 #include <QFileInfo>
+#include <QHash>
+
+#include <mutex>
 
 #ifndef Q_OS_WIN
 #include <cerrno>
@@ -46,6 +49,38 @@ QFileInfo comLink(const QStringList &linkDirs, int portNumber)
     return QFileInfo();
 }
 
+// COMn links seen in this process, by the folders looked in and the number,
+// with where each led: a link that goes away (an adapter pulled takes its udev
+// link along) is then told apart from a COMn that never had one.
+class SeenLinks {
+public:
+    void remember(const QString &key, const QString &target)
+    {
+        const std::lock_guard lock(mutex_);
+        targets_.insert(key, target);
+    }
+    QString target(const QString &key) const
+    {
+        const std::lock_guard lock(mutex_);
+        return targets_.value(key);
+    }
+
+private:
+    mutable std::mutex mutex_;
+    QHash<QString, QString> targets_;
+};
+
+SeenLinks &seenLinks()
+{
+    static SeenLinks links;
+    return links;
+}
+
+QString seenKey(const QStringList &linkDirs, int portNumber)
+{
+    return linkDirs.join(QLatin1Char('\n')) + QLatin1Char('\n') + comName(portNumber);
+}
+
 void setError(QString *error, const QString &text)
 {
     if (error)
@@ -62,9 +97,27 @@ QString resolveComDevice(const QStringList &linkDirs, int portNumber)
     if (!link.filePath().isEmpty()) {
         // A dangling link keeps its own path, so the open error names what the user set up.
         const QString target = link.canonicalFilePath();
+        if (!target.isEmpty())
+            seenLinks().remember(seenKey(linkDirs, portNumber), target);
+        else if (link.isSymLink())
+            seenLinks().remember(seenKey(linkDirs, portNumber), link.symLinkTarget());
         return target.isEmpty() ? link.filePath() : target;
     }
+    if (!seenLinks().target(seenKey(linkDirs, portNumber)).isEmpty())
+        return QString();
     return systemDeviceName(portNumber);
+}
+
+QString vanishedComLink(const QStringList &linkDirs, int portNumber)
+{
+    if (portNumber < 1 || !comLink(linkDirs, portNumber).filePath().isEmpty())
+        return QString();
+    return seenLinks().target(seenKey(linkDirs, portNumber));
+}
+
+QString vanishedComLinkText(int portNumber, const QString &target)
+{
+    return QStringLiteral("%1: its link to %2 is gone: adapter unplugged?").arg(comName(portNumber), target);
 }
 
 QString describeComDevice(const QStringList &linkDirs, int portNumber)
@@ -74,6 +127,8 @@ QString describeComDevice(const QStringList &linkDirs, int portNumber)
     const QFileInfo link = comLink(linkDirs, portNumber);
     if (link.isSymLink() && link.canonicalFilePath().isEmpty())
         return QStringLiteral("%1 → %2 (missing)").arg(comName(portNumber), link.symLinkTarget());
+    if (const QString gone = vanishedComLink(linkDirs, portNumber); !gone.isEmpty())
+        return QStringLiteral("%1 → %2 (link gone)").arg(comName(portNumber), gone);
     const QString device = resolveComDevice(linkDirs, portNumber);
     if (device == comName(portNumber))
         return device;

@@ -8,8 +8,16 @@ namespace ostrand {
 // The device behind COM `portNumber`: a link (or file) named COMn in the first of
 // `linkDirs` that has one wins, so a USB adapter can be given a COM number;
 // otherwise the system's own name for that port. Empty when `portNumber` is not
-// a port number (below 1).
+// a port number (below 1), or when COMn had a link earlier in this process and
+// it has gone (see vanishedComLink): the system's port of that number is
+// another device, which the user never chose.
 QString resolveComDevice(const QStringList &linkDirs, int portNumber);
+
+// Where COMn's link led when last seen in this process, when it has gone since;
+// empty when it is there or never was.
+QString vanishedComLink(const QStringList &linkDirs, int portNumber);
+// The operator's words for such a link: "COM1: its link to /dev/pts/3 is gone: adapter unplugged?"
+QString vanishedComLinkText(int portNumber, const QString &target);
 
 // One line for a tooltip telling which device COMn stands for, e.g. "COM1 → /dev/ttyUSB0".
 QString describeComDevice(const QStringList &linkDirs, int portNumber);

@@ -111,7 +111,8 @@ bool QtSerialPort::open(int portNumber, const QString &baudText)
     lostReason_.clear();
     const QString device = deviceFor(portNumber);
     if (device.isEmpty()) {
-        error_ = QStringLiteral("No COM port chosen");
+        const QString gone = vanishedComLink(linkDirs_, portNumber);
+        error_ = gone.isEmpty() ? QStringLiteral("No COM port chosen") : vanishedComLinkText(portNumber, gone);
         return false;
     }
     bool numeric = false;

@@ -50,7 +50,8 @@ public:
     void holdDevice(bool hold) override;
 
 private:
-    // The device COM `portNumber` leads to now, by its real path when it exists.
+    // The device COM `portNumber` leads to now, by its real path when it exists;
+    // empty when COMn's link has gone (never the system's port of that number).
     QString deviceFor(int portNumber) const;
     void onError(QSerialPort::SerialPortError error);
     // Takes the device's flock() through a descriptor of our own; false with

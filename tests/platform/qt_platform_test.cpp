@@ -120,6 +120,25 @@ TEST_F(QtSerialPortTest, DiscardsWhatHasArrivedButNotWhatComesAfterAndSeesCom1Le
     EXPECT_TRUE(port.leadsElsewhere(1));
 }
 
+// An adapter pulled takes its link along: the port must not go on as the system's COM1.
+TEST_F(QtSerialPortTest, AComLinkThatVanishedIsNamedAndNeverReplacedByTheSystemsPortOfThatNumber)
+{
+    const QString device = QFileInfo(pty.slavePath()).canonicalFilePath();
+    ASSERT_TRUE(port.open(1, "9600")) << port.errorString().toStdString();
+    ASSERT_TRUE(QFile::remove(comPath(1)));
+    EXPECT_TRUE(port.leadsElsewhere(1)) << "the open line is no longer COM1";
+    port.close();
+    EXPECT_FALSE(port.open(1, "9600"));
+    EXPECT_EQ(port.errorString(), "COM1: its link to " + device + " is gone: adapter unplugged?");
+    EXPECT_EQ(resolveComDevice(programDir.path(), 1), "");
+    EXPECT_EQ(describeComDevice(programDir.path(), 1), "COM1 → " + device + " (link gone)");
+    EXPECT_EQ(resolveComDevice(programDir.path(), 3), "/dev/ttyS2") << "a COM3 that never had a link";
+
+    ASSERT_TRUE(QFile::link(pty.slavePath(), comPath(1)));
+    EXPECT_TRUE(port.open(1, "9600")) << "the link put back is used again: " << port.errorString().toStdString();
+    EXPECT_EQ(port.deviceName(), device);
+}
+
 TEST_F(QtSerialPortTest, RefusesWithAReasonABadBaudRateAMissingDeviceOrNoPort)
 {
     ASSERT_TRUE(QFile::link(programDir.filePath("gone"), comPath(2)));
