@@ -1,6 +1,7 @@
 #include "line_worker.h"
 
 #include "line/meter_line.h"
+#include "link/serial_link.h"
 #include "platform/serial_port.h"
 
 #include <QThread>
@@ -182,10 +183,18 @@ void LineWorker::publishState()
     if (!line_)
         return;
     const SerialPort &port = line_->port();
+    const SerialLink &serial = line_->serial();
     {
         const std::lock_guard lock(mutex_);
         state_.open = port.isOpen();
         state_.device = state_.open ? port.deviceName() : QString();
+        // Each job runs on the settings it was given, and every job ends here:
+        // a port opened since the last look was opened on the settings it ran with.
+        if (state_.open && serial.openCount() != openCountSeen_) {
+            openCountSeen_ = serial.openCount();
+            state_.portNumber = serial.settings().portNumber;
+            state_.baudRate = serial.settings().baudRate;
+        }
     }
     toWindow([this] { emit stateChanged(); });
 }

@@ -25,7 +25,9 @@ class SerialPort;
 struct LineState {
     bool open = false;
     bool busy = false;
-    QString device; // the device open now; empty when closed
+    QString device;   // the device open now; empty when closed or not known
+    int portNumber = 0; // the COM number the open port was opened as, whatever was chosen since
+    QString baudRate;   // and its speed
 };
 
 // The window's line: the port, its clock and event pump, and the link over
@@ -102,6 +104,7 @@ private:
     mutable std::mutex mutex_; // guards settings_, state_
     LinkSettings settings_;
     LineState state_;
+    int openCountSeen_ = 0; // the line's opens as of the last publishState()
     LinkObserver *windowObserver_ = nullptr;
 };
 

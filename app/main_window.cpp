@@ -11,6 +11,7 @@
 #include "app/view_tab.h"
 #include "table/results_grid.h"
 #include "ostrand_version.h"
+#include "platform/clock.h"
 #include "platform/com_port_names.h"
 #include "platform/serial_port.h"
 
@@ -19,6 +20,7 @@
 #include <QCoreApplication>
 #include <QDir>
 #include <QLabel>
+#include <QTime>
 #include <QTimer>
 #include <QMenuBar>
 #include <QMessageBox>
@@ -58,7 +60,7 @@ MainWindow::MainWindow(const FileLocations &locations, Platform platform, QWidge
     : QMainWindow(parent), locations_(locations), settingsFile_(locations.settingsDir),
       line_(platform.makePort ? std::make_unique<LineWorker>(platform.makePort)
                               : std::make_unique<LineWorker>(platform.port, platform.clock, platform.pump)),
-      monitor_(platform.clock)
+      monitor_(platform.clock), clock_(platform.clock)
 {
     // Recording from the start: the frames of a failure are there when someone looks.
     line_->setObserver(this);
@@ -124,6 +126,9 @@ MainWindow::MainWindow(const FileLocations &locations, Platform platform, QWidge
 
     linkState_ = named(new QLabel, QStringLiteral("LinkState"));
     lastError_ = named(new QLabel, QStringLiteral("LastError"));
+    // When it happened, read before it, as a log line reads.
+    lastErrorTime_ = named(new QLabel, QStringLiteral("LastErrorTime"));
+    statusBar()->addPermanentWidget(lastErrorTime_);
     statusBar()->addPermanentWidget(lastError_);
     statusBar()->addPermanentWidget(linkState_);
     // The link does not announce a hang-up or an adapter going away; a glance a second does.
@@ -163,15 +168,21 @@ void MainWindow::showLinkState()
 {
     const LinkSettings link = line_->settings();
     const LineState line = line_->state();
-    QString device = line.device;
+    // An open port is shown as it was opened; a port chosen since is only what the next exchange opens.
+    const int portNumber = line.open ? line.portNumber : link.portNumber;
+    QString device = line.open ? line.device : QString();
     if (device.isEmpty())
-        device = resolveComDevice(locations_.comLinkDirs(), link.portNumber);
+        device = resolveComDevice(locations_.comLinkDirs(), portNumber);
+    if (device.isEmpty()) {
+        const QString gone = vanishedComLink(locations_.comLinkDirs(), portNumber);
+        device = gone.isEmpty() ? QStringLiteral("no device") : QStringLiteral("link to %1 gone").arg(gone);
+    }
     const QString state = line.busy   ? QStringLiteral("busy")
                           : line.open ? QStringLiteral("open")
-                                      : QStringLiteral("closed");
+                                      : QStringLiteral("not open");
     const QString text = QStringLiteral("COM%1 (%2) · %3 baud · address %4 · %5")
-                             .arg(link.portNumber)
-                             .arg(device, link.baudRate)
+                             .arg(portNumber)
+                             .arg(device, line.open ? line.baudRate : link.baudRate)
                              .arg(link.slave)
                              .arg(state);
     if (linkState_->text() != text)
@@ -187,15 +198,31 @@ void MainWindow::requestSent(const QByteArray &frame, bool resend)
 void MainWindow::replyRead(const QByteArray &frame, bool crcOk)
 {
     monitor_.replyRead(frame, crcOk);
+    // A reply the meter got through means the line works again; a refusal in
+    // it is reported as a failure right after.
+    if (crcOk)
+        showLastError(QString());
 }
 
 void MainWindow::exchangeFailed(const QByteArray &request, const LinkFailure &failure)
 {
     monitor_.exchangeFailed(request, failure);
-    const QString reason = failureText(failure);
+    showLastError(failureText(failure));
+    showLinkState();
+}
+
+void MainWindow::showLastError(const QString &reason)
+{
+    if (reason.isEmpty()) {
+        lastError_->clear();
+        lastError_->setToolTip(QString());
+        lastErrorTime_->clear();
+        return;
+    }
     lastError_->setText(QStringLiteral("Last error: %1").arg(reason));
     lastError_->setToolTip(reason);
-    showLinkState();
+    const int msOfDay = static_cast<int>(clock_.secondsSinceMidnight() * 1000.0);
+    lastErrorTime_->setText(QTime::fromMSecsSinceStartOfDay(msOfDay).toString(QStringLiteral("HH:mm:ss")));
 }
 
 void MainWindow::onTabChanged(int index)

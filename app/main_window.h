@@ -86,6 +86,8 @@ private:
     void releaseForExit();
     void exitNow();
     void showLinkState();
+    // Shows `reason` with the time of day, or clears both when it is empty.
+    void showLastError(const QString &reason);
 
     // LinkObserver: every frame goes to the monitor; failures also to the status bar.
     void requestSent(const QByteArray &frame, bool resend) override;
@@ -96,6 +98,7 @@ private:
     SettingsFile settingsFile_;
     std::unique_ptr<LineWorker> line_;
     FrameMonitor monitor_;
+    Clock &clock_;
     GridState gridState_;
     ResultsGrid *results_ = nullptr;
     QTabWidget *tabs_ = nullptr;
@@ -111,6 +114,7 @@ private:
     bool exitPending_ = false;
     QLabel *linkState_ = nullptr;
     QLabel *lastError_ = nullptr;
+    QLabel *lastErrorTime_ = nullptr;
 };
 
 } // namespace ostrand

@@ -1,0 +1,114 @@
+#include "fake_meter.h"
+#include "window_fixture.h"
+
+#include <QFileInfo>
+#include <QLabel>
+
+using namespace ostrand;
+using namespace ostrand::testing;
+
+namespace {
+
+// COM1 and COM2 linked to two adapters in the program's folder, and a meter with a short log.
+class StatusBarTest : public WindowFixture {
+protected:
+    void SetUp() override
+    {
+        for (const char *adapter : {"adapterA", "adapterB"})
+            writeFile(inDir(adapter), QByteArray());
+        link(1, "adapterA");
+        link(2, "adapterB");
+        fill(meter);
+        openWindow();
+    }
+    static void fill(FakeMeter &m)
+    {
+        const QDateTime when(QDate(2026, 12, 1), QTime(9, 0));
+        m.writeLog(8, 0x80, 0, FakeMeter::record(1, when, 1.5f));
+        m.setPointers(8, 0x80, 0, 8, 0x80, 0x08, 1, 4096);
+    }
+    void link(int com, const char *adapter)
+    {
+        ASSERT_TRUE(QFile::link(inDir(adapter), inDir(QStringLiteral("COM%1").arg(com))));
+    }
+    QString device(const char *adapter) const { return QFileInfo(inDir(adapter)).canonicalFilePath(); }
+    QString label(const char *name) const { return control<QLabel>(name)->text(); }
+
+    FakeMeter meter{port_};
+};
+
+struct Step {
+    const char *what;
+    std::function<void()> act;
+    const char *com, *adapter, *baud, *state; // adapter empty: the COMn link is gone
+    const char *lastError;                    // how it ends; empty: no error shown
+    const char *errorTime;
+};
+
+} // namespace
+
+// Each step changes the choice, the line or the links and runs what the technician would;
+// the status bar must name the device really open under the name it was opened as, or the
+// one the next exchange will use, and the last error stands until an exchange succeeds.
+TEST_F(StatusBarTest, namesTheDeviceOpenOrNextAndTheLastErrorUntilAnExchangeSucceeds)
+{
+    const auto choose = [this](const char *option) { return [this, option] { click(option); }; };
+    const Step steps[] = {
+        {"nothing run yet", [] {}, "1", "adapterA", "38400", "not open", "", ""},
+        {"a download opens COM1", [this] { click("Command2"); }, "1", "adapterA", "38400", "open", "", ""},
+        // The open port is still COM1 at 38400 until the next exchange reopens it.
+        {"COM2 chosen", choose("Option2(1)"), "1", "adapterA", "38400", "open", "", ""},
+        {"9600 chosen", choose("Option1(3)"), "1", "adapterA", "38400", "open", "", ""},
+        {"the next download", [this] { click("Command2"); }, "2", "adapterB", "9600", "open", "", ""},
+        {"COM1's adapter pulled, its link gone, COM1 chosen",
+         [this] {
+             port_.unplug();
+             QFile::remove(inDir("COM1"));
+             click("Option2(0)");
+             clock_.setTimeOfDay(14 * 3600 + 3 * 60 + 7);
+             click("Command2");
+         },
+         "1", "", "9600", "not open", "COM1: device not found", "14:03:07"},
+        {"plugged back in, the link put back",
+         [this] {
+             port_.plugBackIn();
+             link(1, "adapterA");
+             click("Command2");
+         },
+         "1", "adapterA", "9600", "open", "", ""},
+    };
+    for (const Step &step : steps) {
+        SCOPED_TRACE(step.what);
+        step.act();
+        const QString shown = *step.adapter ? device(step.adapter)
+                                            : QStringLiteral("link to %1 gone").arg(inDir("adapterA"));
+        EXPECT_EQ(label("LinkState"), QStringLiteral("COM%1 (%2) · %3 baud · address 1 · %4")
+                                          .arg(step.com, shown, step.baud, step.state));
+        if (*step.lastError)
+            EXPECT_TRUE(label("LastError").endsWith(step.lastError)) << label("LastError").toStdString();
+        else
+            EXPECT_EQ(label("LastError"), "");
+        EXPECT_EQ(label("LastErrorTime"), step.errorTime);
+    }
+}
+
+// A reply that came through clears the last error; a refusal in a reply is an error of its own.
+TEST_F(StatusBarTest, aGoodExchangeClearsTheLastErrorAndARefusalInAReplyShowsItsOwn)
+{
+    port_.failOpenWith(QStringLiteral("adapter gone"));
+    click("Command2");
+    ASSERT_TRUE(label("LastError").endsWith("adapter gone"));
+    port_.allowOpen();
+    port_.setResponder([](const QByteArray &request, FakeSerialPort &p) {
+        p.deliver(appendCrc(QByteArray(1, request[0]) + char(request[1] | 0x80) + char(2)), 5);
+    });
+    click("Command2");
+    EXPECT_TRUE(label("LastError").startsWith("Last error: The meter at address 1 refused function 0x03 (illegal data address)"))
+        << label("LastError").toStdString();
+    EXPECT_EQ(label("LastErrorTime"), "12:00:00");
+    FakeMeter answering(port_);
+    fill(answering);
+    click("Command2");
+    EXPECT_EQ(label("LastError"), "");
+    EXPECT_EQ(label("LastErrorTime"), "");
+}
