@@ -388,3 +388,26 @@ TEST_F(EndToEnd, dialogsHeldOpenDoNotDisturbADownloadAndStopEndsAPollAtOnce)
     EXPECT_LT(sinceStop.elapsed(), 200) << "the poll's 30 s wait ends at Stop";
     EXPECT_EQ(control<QPushButton>("Command9")->text(), "&Begin");
 }
+
+// A modem that answers BUSY gives the line back at once, not after the dial's 90 s.
+TEST_F(EndToEnd, aBusyAnswerEndsTheDialAndFreesThePortAtOnce)
+{
+    startWindow({"--modem", "--dial-result", "BUSY", "--connect-delay-ms", "2000"});
+    control<QTabWidget>("SSTab1")->setCurrentIndex(4);
+    control<QLineEdit>("Text5(0)")->setText(QStringLiteral("5551234"));
+    QElapsedTimer sinceDial;
+    sinceDial.start();
+    control<QPushButton>("Command4")->click();
+    ASSERT_TRUE(waitFor([&] { return window->line().busy(); }));
+    EXPECT_TRUE(waitFor([&] { return !window->line().busy(); }, 10000));
+    // The wake (1 s) and the modem's 2 s before BUSY, then under a second to let go.
+    EXPECT_GT(sinceDial.elapsed(), 2900);
+    EXPECT_LT(sinceDial.elapsed(), 4000);
+    EXPECT_TRUE(waitFor([&] { return control<QLabel>("Label6")->text() == "Could not connect: BUSY"; }, 500))
+        << control<QLabel>("Label6")->text().toStdString();
+    EXPECT_TRUE(waitFor([&] { return control<QLabel>("LinkState")->text().endsWith("· not open"); }))
+        << control<QLabel>("LinkState")->text().toStdString();
+    QtSerialPort another(dir.path());
+    EXPECT_TRUE(another.open(1, "38400")) << "the device is free for another program: "
+                                         << another.errorString().toStdString();
+}
