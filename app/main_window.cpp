@@ -214,6 +214,8 @@ void MainWindow::exchangeFailed(const QByteArray &request, const LinkFailure &fa
 void MainWindow::showLastError(const QString &reason)
 {
     if (reason.isEmpty()) {
+        if (lastError_->text().isEmpty())
+            return; // every good reply comes here: nothing to repaint
         lastError_->clear();
         lastError_->setToolTip(QString());
         lastErrorTime_->clear();
