@@ -18,6 +18,7 @@
 #include <QCheckBox>
 #include <QComboBox>
 #include <QPushButton>
+#include <algorithm>
 
 namespace ostrand {
 namespace {
@@ -72,7 +73,8 @@ void DownloadTab::runSerialDownload(bool sinceLastTime)
         std::optional<OutputWrite> write = OutputWrite::Replace;
         if (result == DownloadResult::Complete && options.sinceLastTime && outputHoldsData(output))
             write = askHowToWrite(line, sources_.dialogs,
-                                  {output, state.lastGridRow - kHeadingRow, outputHeadingsMatch(output, grid, state)});
+                                  {output, std::min(state.lastGridRow, grid.rows() - 1) - kHeadingRow,
+                                   outputHeadingsMatch(output, grid, state)});
         if (!write) {
             relay.setStatus(kCancelled);
             relay.showDetail(QStringLiteral("the meter was not told of this download: "

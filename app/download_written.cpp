@@ -30,7 +30,8 @@ void DownloadTab::endOperation()
     // wherever the chain led (a read-only count box); a focus the user took
     // elsewhere stays there.
     QWidget *focus = QApplication::focusWidget();
-    if (startedBy_ && startedBy_->isVisible() && startedBy_->isEnabled() && (!focus || isAncestorOf(focus)))
+    if (startedBy_ && startedBy_->isVisible() && startedBy_->isEnabled() &&
+        (!focus || isAncestorOf(focus)))
         startedBy_->setFocus(Qt::OtherFocusReason);
 }
 
@@ -46,7 +47,8 @@ void DownloadTab::clearWrittenFile()
 {
     writtenLabel_->clear();
     writtenLabel_->setToolTip(QString());
-    for (QWidget *shown : std::initializer_list<QWidget *>{writtenLabel_, showInFolderButton_, copyPathButton_})
+    for (QWidget *shown :
+         std::initializer_list<QWidget *>{writtenLabel_, showInFolderButton_, copyPathButton_})
         shown->setVisible(false);
 }
 
@@ -56,8 +58,9 @@ void DownloadTab::onShowInFolderClicked()
     const QUrl url = QUrl::fromLocalFile(folder);
     if (openFolder_ ? openFolder_(url) : QDesktopServices::openUrl(url))
         return;
-    showDetail(QStringLiteral("No program is set up here to show folders (%1): copy the path instead")
-                   .arg(QDir::toNativeSeparators(folder)));
+    showDetail(
+        QStringLiteral("No program is set up here to show folders (%1): copy the path instead")
+            .arg(QDir::toNativeSeparators(folder)));
     copyPathButton_->setVisible(true);
 }
 

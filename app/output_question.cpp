@@ -18,10 +18,13 @@ std::optional<OutputWrite> ask(FileDialogs &dialogs, const ExistingOutput &outpu
     QStringList actions;
     QString question = QStringLiteral("%1 already holds data.").arg(name);
     if (output.headingsMatch) {
-        actions << (output.newRows == 1 ? QStringLiteral("Append the 1 new row to %1").arg(name)
-                                        : QStringLiteral("Append the %1 new rows to %2").arg(output.newRows).arg(name));
+        actions
+            << (output.newRows == 1
+                    ? QStringLiteral("Append the 1 new row to %1").arg(name)
+                    : QStringLiteral("Append the %1 new rows to %2").arg(output.newRows).arg(name));
     } else {
-        question += QStringLiteral(" Its headings are not this download's: the new rows cannot be added to it.");
+        question += QStringLiteral(
+            " Its headings are not this download's: the new rows cannot be added to it.");
     }
     actions << QStringLiteral("Replace %1").arg(name);
     const std::optional<int> chosen =
@@ -42,7 +45,8 @@ struct Exchange {
 
 } // namespace
 
-std::optional<OutputWrite> askHowToWrite(LineWorker &line, FileDialogs &dialogs, const ExistingOutput &output)
+std::optional<OutputWrite> askHowToWrite(LineWorker &line, FileDialogs &dialogs,
+                                         const ExistingOutput &output)
 {
     auto exchange = std::make_shared<Exchange>();
     std::future<std::optional<OutputWrite>> answer = exchange->answer.get_future();

@@ -22,6 +22,7 @@ struct ExistingOutput {
 // replace it, or go nowhere; the running job on the line's thread waits for
 // the answer, so the meter is told only of rows a file took. Nothing on
 // Cancel, and when the job was stopped before the question could be shown.
-std::optional<OutputWrite> askHowToWrite(LineWorker &line, FileDialogs &dialogs, const ExistingOutput &output);
+std::optional<OutputWrite> askHowToWrite(LineWorker &line, FileDialogs &dialogs,
+                                         const ExistingOutput &output);
 
 } // namespace ostrand

@@ -11,7 +11,8 @@ QString spokenList(const QStringList &items)
 {
     if (items.size() < 2)
         return items.join(QString());
-    return items.mid(0, items.size() - 1).join(QStringLiteral(", ")) + QStringLiteral(" and ") + items.last();
+    return items.mid(0, items.size() - 1).join(QStringLiteral(", ")) + QStringLiteral(" and ") +
+           items.last();
 }
 
 } // namespace
@@ -46,8 +47,9 @@ QStringList PalmChannelNames::clashes() const
         lines << QStringLiteral("meters %1 label channel %2 differently (%3): one column holds %4")
                      .arg(spokenList(meters))
                      .arg(k)
-                     .arg(names.join(QStringLiteral(", ")),
-                          names.size() == 2 ? QStringLiteral("both") : QStringLiteral("all of them"));
+                     .arg(names.join(QStringLiteral(", ")), names.size() == 2
+                                                                ? QStringLiteral("both")
+                                                                : QStringLiteral("all of them"));
     }
     return lines;
 }
