@@ -75,12 +75,14 @@ void DownloadTab::runSerialDownload(bool sinceLastTime)
             write = askHowToWrite(line, sources_.dialogs,
                                   {output, std::min(state.lastGridRow, grid.rows() - 1) - kHeadingRow,
                                    outputHeadingsMatch(output, grid, state)});
+        // Stopped before the question came up is a Stop, not an answer.
+        const QString notWritten = line.stopFlag() ? downloadStatusText(DownloadResult::Stopped) : kCancelled;
         if (!write) {
-            relay.setStatus(kCancelled);
+            relay.setStatus(notWritten);
             relay.showDetail(QStringLiteral("the meter was not told of this download: "
                                             "Since Last Time brings these rows again"));
         }
-        const DownloadEnd end = !write ? DownloadEnd{result, false, kCancelled}
+        const DownloadEnd end = !write ? DownloadEnd{result, false, notWritten}
                                        : finishDownload(result, grid, state, output, relay, [&] {
             // The file is written: the meter is told, whatever Stop says now.
             const auto *stop = link.serial().stopFlag();

@@ -16,7 +16,10 @@ std::optional<OutputWrite> ask(FileDialogs &dialogs, const ExistingOutput &outpu
 {
     const QString name = QDir::toNativeSeparators(output.path);
     QStringList actions;
-    QString question = QStringLiteral("%1 already holds data.").arg(name);
+    QString question =
+        QStringLiteral(
+            "%1 already holds data. This download brought the rows logged since the last one.")
+            .arg(name);
     if (output.headingsMatch) {
         actions
             << (output.newRows == 1
