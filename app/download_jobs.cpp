@@ -2,22 +2,29 @@
 
 #include "app/download_relay.h"
 #include "app/line_worker.h"
+#include "app/output_question.h"
 #include "download/download_engine.h"
 #include "download/download_outcome.h"
 #include "link/meter_link.h"
 #include "palm/palm_conversion_view.h"
 #include "palm/palm_import.h"
+#include "table/grid_layout.h"
+#include "table/output_file.h"
 #include "table/results_grid.h"
 
 // The Download tab's work on the line's thread: the serial download and the
 // handheld's file, each with its results handed back to the window.
 
 #include <QCheckBox>
+#include <QComboBox>
+#include <QPushButton>
+#include <algorithm>
 
 namespace ostrand {
 namespace {
 
 const QString kSlaveIdRefused = QStringLiteral("Slave ID out of range (0 to 255): nothing downloaded");
+const QString kCancelled = QStringLiteral("Cancelled: nothing written");
 
 } // namespace
 
@@ -27,6 +34,7 @@ void DownloadTab::runSerialDownload(bool sinceLastTime)
     // first; one clicked while a display poll runs starts as that poll ends.
     if (downloadRunning_ || palm_->busy())
         return;
+    beginOperation(sinceLastTime ? sinceLastTimeButton_ : downloadButton_);
     const std::optional<int> slave = sources_.slaveId();
     if (!slave) {
         setStatus(kSlaveIdRefused);
@@ -60,14 +68,29 @@ void DownloadTab::runSerialDownload(bool sinceLastTime)
         DownloadEngine engine(link, grid, state, relay);
         const DownloadResult result = engine.downloadLog(options);
         relay.copyAllRows();
-        const DownloadEnd end = finishDownload(result, grid, state, output, relay, [&] {
+        // The rows since the last download are only part of the log: a file
+        // holding the rest is not replaced by them unasked.
+        std::optional<OutputWrite> write = OutputWrite::Replace;
+        if (result == DownloadResult::Complete && options.sinceLastTime && outputHoldsData(output))
+            write = askHowToWrite(line, sources_.dialogs,
+                                  {output, std::min(state.lastGridRow, grid.rows() - 1) - kHeadingRow,
+                                   outputHeadingsMatch(output, grid, state)});
+        // Stopped before the question came up is a Stop, not an answer.
+        const QString notWritten = line.stopFlag() ? downloadStatusText(DownloadResult::Stopped) : kCancelled;
+        if (!write) {
+            relay.setStatus(notWritten);
+            relay.showDetail(QStringLiteral("the meter was not told of this download: "
+                                            "Since Last Time brings these rows again"));
+        }
+        const DownloadEnd end = !write ? DownloadEnd{result, false, notWritten}
+                                       : finishDownload(result, grid, state, output, relay, [&] {
             // The file is written: the meter is told, whatever Stop says now.
             const auto *stop = link.serial().stopFlag();
             link.serial().setStopFlag(nullptr);
             engine.confirmDownload();
             link.serial().setStopFlag(stop);
-        });
-        const bool written = end.result == DownloadResult::Complete && !end.fileFailed;
+        }, *write);
+        const bool written = write && end.result == DownloadResult::Complete && !end.fileFailed;
         line.toWindow([this, state, written, output] {
             sources_.gridState = state;
             if (written)
@@ -82,6 +105,7 @@ void DownloadTab::serialDownloadEnded()
     gridInUse_.reset();
     downloadRunning_ = false;
     setOperationRunning(false);
+    endOperation();
     emit resultsChanged();
 }
 
@@ -133,6 +157,7 @@ void DownloadTab::runPalmJob(bool idList)
 {
     if (downloadRunning_ || palm_->busy())
         return;
+    beginOperation(idList ? idListButton_ : downloadButton_);
     if (!idList && !checkOutputBeforeStart(inProgramDir(outputFile_), *this))
         return;
     // The grid is one: a serial download cannot start inside this conversion.
@@ -159,19 +184,23 @@ void DownloadTab::runPalmJob(bool idList)
         if (converted)
             relay.copyAllRows();
         const bool written = converted && outcome.result == DownloadResult::Complete && !outcome.fileFailed;
-        line.toWindow([this, state, converted, written, output] {
+        line.toWindow([this, state, idList, converted, written, output] {
             if (converted)
                 sources_.gridState = state;
             if (written)
                 fileWritten(output);
-            palmJobEnded();
+            palmJobEnded(idList);
         });
     });
 }
 
-void DownloadTab::palmJobEnded()
+void DownloadTab::palmJobEnded(bool idList)
 {
     gridInUse_.reset();
+    // The list read, its first meter is the one "Download Data" converts unless another is picked.
+    if (idList && idList_->currentText().isEmpty() && idList_->count() > 0)
+        idList_->setCurrentIndex(0);
+    endOperation();
     emit resultsChanged();
 }
 

@@ -4,6 +4,7 @@
 #include "app/settings_file.h"
 #include "app/settings_tab.h"
 #include "app/download_relay.h"
+#include "app/download_widgets.h"
 #include "app/line_worker.h"
 #include "app/tab_widgets.h"
 #include "download/download_engine.h"
@@ -15,20 +16,13 @@
 
 #include <QCheckBox>
 #include <QComboBox>
-#include <QDesktopServices>
 #include <QDir>
-#include <QFileInfo>
 #include <QGridLayout>
 #include <QHBoxLayout>
 #include <QLabel>
 #include <QLineEdit>
 #include <QProgressBar>
-#include <QPainter>
 #include <QPushButton>
-#include <QStyle>
-#include <QStyleOptionFrame>
-#include <QTimer>
-#include <QUrl>
 #include <QVBoxLayout>
 
 #include <algorithm>
@@ -38,45 +32,6 @@ namespace {
 
 // The button turns to Stop while an operation runs, and back.
 const QString kDownloadCaption = QStringLiteral("&Download Data");
-
-// A tick box the user can only tick or untick; the greyed state is set by the
-// program alone (from the settings file), as operators know it.
-class TwoStateByHandCheckBox : public QCheckBox {
-public:
-    using QCheckBox::QCheckBox;
-
-protected:
-    void nextCheckState() override
-    {
-        setCheckState(checkState() == Qt::Checked ? Qt::Unchecked : Qt::Checked);
-    }
-};
-
-// The output path, which can be long: shown elided in the middle (the folder's
-// start and the file's name are what tell paths apart) except while edited.
-class PathLineEdit : public QLineEdit {
-public:
-    using QLineEdit::QLineEdit;
-
-protected:
-    void paintEvent(QPaintEvent *event) override
-    {
-        QStyleOptionFrame option;
-        initStyleOption(&option);
-        const QRect area = style()
-                               ->subElementRect(QStyle::SE_LineEditContents, &option, this)
-                               .adjusted(2, 0, -2, 0);
-        if (hasFocus() || fontMetrics().horizontalAdvance(text()) <= area.width()) {
-            QLineEdit::paintEvent(event);
-            return;
-        }
-        QPainter painter(this);
-        style()->drawPrimitive(QStyle::PE_PanelLineEdit, &option, &painter, this);
-        painter.setPen(palette().color(QPalette::Text));
-        painter.drawText(area, Qt::AlignVCenter | Qt::AlignLeft,
-                         fontMetrics().elidedText(text(), Qt::ElideMiddle, area.width()));
-    }
-};
 
 } // namespace
 
@@ -104,7 +59,7 @@ DownloadTab::DownloadTab(DownloadSources sources, QWidget *parent)
     progressBar_ = named(new QProgressBar, QStringLiteral("ProgressBar1"));
     progressBar_->setRange(0, 100);
     progressBar_->setValue(0);
-    statusLabel_ = named(new QLabel, QStringLiteral("Label4"));
+    statusLabel_ = named(new ElidedLabel, QStringLiteral("Label4"));
     statusLabel_->setMinimumWidth(200);
     // Palm mode is off at start: its controls appear when "Use Palm DataBase" is ticked.
     idListButton_->setVisible(false);
@@ -121,11 +76,18 @@ DownloadTab::DownloadTab(DownloadSources sources, QWidget *parent)
     start->addWidget(separationLabel_, 3, 0, 1, 2);
     start->addWidget(progressBar_, 4, 0, 1, 2);
     start->addWidget(statusLabel_, 5, 0, 1, 2);
+    // Where the last file went, while that is still what the tab is about.
+    writtenLabel_ = named(new ElidedLabel, QStringLiteral("DataFile"));
     showInFolderButton_ =
         named(new QPushButton(QStringLiteral("Show in &folder")), QStringLiteral("ShowInFolder"));
-    showInFolderButton_->setVisible(false);
-    start->addWidget(showInFolderButton_, 6, 1);
+    copyPathButton_ = named(new QPushButton(QStringLiteral("Cop&y path")), QStringLiteral("CopyPath"));
+    for (QWidget *shown : std::initializer_list<QWidget *>{writtenLabel_, showInFolderButton_, copyPathButton_})
+        shown->setVisible(false);
+    start->addWidget(writtenLabel_, 6, 0, 1, 2);
+    start->addWidget(showInFolderButton_, 7, 1);
+    start->addWidget(copyPathButton_, 7, 0);
     connect(showInFolderButton_, &QPushButton::clicked, this, &DownloadTab::onShowInFolderClicked);
+    connect(copyPathButton_, &QPushButton::clicked, this, &DownloadTab::onCopyPathClicked);
     connect(palmModeBox_, &QCheckBox::stateChanged, this, &DownloadTab::onPalmModeChanged);
     connect(downloadButton_, &QPushButton::clicked, this, &DownloadTab::onDownloadButtonClicked);
     connect(idListButton_, &QPushButton::clicked, this, &DownloadTab::onGetIdListClicked);
@@ -147,6 +109,9 @@ DownloadTab::DownloadTab(DownloadSources sources, QWidget *parent)
             [this](const QString &text) {
                 outputFile_ = text;
                 fileNameBox_->setToolTip(QDir::toNativeSeparators(inProgramDir(text)));
+                // "Data in" the old file would read as where the next download goes.
+                if (inProgramDir(text) != writtenFile_)
+                    clearWrittenFile();
             });
     connect(changeFileButton_, &QPushButton::clicked, this, &DownloadTab::onChangeFileClicked);
 
@@ -186,7 +151,7 @@ DownloadTab::DownloadTab(DownloadSources sources, QWidget *parent)
     // every frame is in the tab: a tab order joins only widgets of one window.
     QList<QWidget *> order{downloadButton_, sinceLastTimeButton_, portableBox_, palmModeBox_,
                            idListButton_,   idList_,              showInFolderButton_,
-                           fileNameBox_,    changeFileButton_,    recordsAvailableBox_,
+                           copyPathButton_, fileNameBox_,    changeFileButton_,    recordsAvailableBox_,
                            recordsUsedBox_};
     order.append({channelBoxes_.begin(), channelBoxes_.end()});
     chainTabOrder(order);
@@ -309,21 +274,9 @@ void DownloadTab::store(Settings &settings) const
 
 void DownloadTab::setStatus(const QString &text)
 {
-    statusLabel_->setText(text);
+    statusLabel_->setFullText(text);
     // Whatever follows a written file no longer speaks of it.
-    showInFolderButton_->setVisible(false);
-}
-
-void DownloadTab::fileWritten(const QString &path)
-{
-    writtenFile_ = path;
-    showInFolderButton_->setVisible(true);
-    emit detailShown(QStringLiteral("Data in %1").arg(QDir::toNativeSeparators(writtenFile_)));
-}
-
-void DownloadTab::onShowInFolderClicked()
-{
-    QDesktopServices::openUrl(QUrl::fromLocalFile(QFileInfo(writtenFile_).absolutePath()));
+    clearWrittenFile();
 }
 
 void DownloadTab::setProgress(int percent)
@@ -349,6 +302,7 @@ void DownloadTab::setChannelLabel(int channel, const QString &text)
 
 void DownloadTab::showDetail(const QString &text)
 {
+    detailShowing_ = !text.isEmpty();
     emit detailShown(text);
 }
 

@@ -14,6 +14,7 @@
 class QCheckBox;
 class QComboBox;
 class QLabel;
+class QUrl;
 class QLineEdit;
 class QProgressBar;
 class QPushButton;
@@ -21,6 +22,7 @@ class QPushButton;
 namespace ostrand {
 
 class Clock;
+class ElidedLabel;
 class EventPump;
 class FileDialogs;
 class LineWorker;
@@ -75,6 +77,10 @@ public:
     void apply(const Settings &settings);
     void store(Settings &settings) const;
 
+    // Opens a folder in the desktop's file manager; false when none is set up.
+    using FolderOpener = std::function<bool(const QUrl &folder)>;
+    void setFolderOpener(FolderOpener opener) { openFolder_ = std::move(opener); }
+
 signals:
     void resultsChanged();
     void detailShown(const QString &text);
@@ -84,9 +90,14 @@ private:
     void runSerialDownload(bool sinceLastTime);
     // "Download Data" or "Get ID List..." on the handheld's file, on the line's thread.
     void runPalmJob(bool idList);
-    void palmJobEnded();
-    // A download or conversion wrote `path`: "Show in folder" offers its folder.
+    void palmJobEnded(bool idList);
+    // An operation started by `button` begins: what the last one left shown no longer holds.
+    void beginOperation(QWidget *button);
+    // The operation ended: the focus goes back to the button that started it.
+    void endOperation();
+    // A download or conversion wrote `path`: "Data in" names it, "Show in folder" offers its folder.
     void fileWritten(const QString &path);
+    void clearWrittenFile();
     // On the window's thread once the line's job has ended.
     void serialDownloadEnded();
     void onDownloadButtonClicked();
@@ -96,6 +107,7 @@ private:
     void runPalmConversion();
     void onChangeFileClicked();
     void onShowInFolderClicked();
+    void onCopyPathClicked();
     void onPalmModeChanged();
     bool palmMode() const;
     QString inProgramDir(const QString &name) const;
@@ -118,6 +130,9 @@ private:
     std::unique_ptr<PalmImport> palm_;
     QString outputFile_;
     QString writtenFile_; // where the last finished download went
+    FolderOpener openFolder_;
+    QWidget *startedBy_ = nullptr; // the button of the running or last operation
+    bool detailShowing_ = false;   // the status bar holds a detail this tab gave
     bool downloadRunning_ = false;
     bool operationRunning_ = false;
     // Keeps a Palm conversion off the grid while a download fills it.
@@ -131,8 +146,10 @@ private:
     QComboBox *idList_ = nullptr;
     QLabel *separationLabel_ = nullptr;
     QProgressBar *progressBar_ = nullptr;
-    QLabel *statusLabel_ = nullptr;
+    ElidedLabel *statusLabel_ = nullptr;
+    ElidedLabel *writtenLabel_ = nullptr;
     QPushButton *showInFolderButton_ = nullptr;
+    QPushButton *copyPathButton_ = nullptr;
     QLineEdit *fileNameBox_ = nullptr;
     QPushButton *changeFileButton_ = nullptr;
     std::array<QLineEdit *, kChannelCount> channelBoxes_{};

@@ -4,6 +4,8 @@
 #include "app/tab_widgets.h"
 #include "platform/file_dialogs.h"
 
+#include <QDir>
+#include <QFileInfo>
 #include <QHBoxLayout>
 #include <QLabel>
 #include <QLineEdit>
@@ -62,9 +64,15 @@ bool PalmTab::separateByMeterId() const
 
 void PalmTab::onBrowseClicked()
 {
+    // The file chosen before, where its folder still exists; otherwise (the
+    // settings' default "c:\Palm\..." on a system without drive letters, a
+    // folder since removed) the home folder rather than wherever the program was started.
+    const QFileInfo current(databasePath_);
+    const QString start = !databasePath_.isEmpty() && current.isAbsolute() && current.dir().exists()
+                              ? databasePath_
+                              : QDir::home().filePath(QStringLiteral("PLOGR2.PDB"));
     const auto chosen =
-        dialogs_.chooseOpenFile(QStringLiteral("Palm Database Selection"), QStringLiteral("*.pdb"),
-                                QStringLiteral("PLOGR2.PDB"));
+        dialogs_.chooseOpenFile(QStringLiteral("Palm Database Selection"), QStringLiteral("*.pdb"), start);
     if (!chosen || chosen->isEmpty())
         return;
     pathBox_->setText(*chosen);

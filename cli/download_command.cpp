@@ -64,13 +64,15 @@ private:
 
 const RegisterCommand registration{{
     "download",
-    "  download --port PORT [--baud RATE] [--slave ID] [--since-last] [--portable]\n"
-    "           [--output FILE] [--dial NUMBER] [--reply-timeout MS]\n"
+    "  download --port PORT [--baud RATE] [--slave ID] [--since-last [--append]]\n"
+    "           [--portable] [--output FILE] [--dial NUMBER] [--reply-timeout MS]\n"
     "      Downloads the meter's log into FILE (default Logdata.csv), then tells the\n"
     "      meter the download was stored. RATE: 1200 2400 4800 9600 14400 19200 38400\n"
     "      (default 38400). ID: slave address 0 to 255 (default 1). --since-last reads\n"
-    "      only what was logged after the last download; --portable reads an R1900\n"
-    "      Portable. Prints each status line as the window shows it; progress goes to\n"
+    "      only what was logged after the last download and replaces FILE with it;\n"
+    "      with --append its rows go under those FILE holds (every row, whatever its\n"
+    "      stamp; FILE's headings must be the download's, else nothing is written or\n"
+    "      confirmed: exit 3). --portable reads an R1900 Portable. Prints each status line as the window shows it; progress goes to\n"
     "      stderr when that is a terminal. --dial first dials NUMBER through the modem\n"
     "      on PORT as the dial command does (the same characters only), downloads\n"
     "      over the connection and then hangs up. --reply-timeout lets each reply take\n"
@@ -90,6 +92,7 @@ int runDownloadCommand(const QStringList &arguments)
     QCommandLineParser parser;
     addLineOptions(parser, kMeterLineKeys);
     parser.addOption({QStringLiteral("since-last"), QStringLiteral("Only records since the last download.")});
+    parser.addOption({QStringLiteral("append"), QStringLiteral("With --since-last: add the rows to FILE.")});
     parser.addOption({QStringLiteral("portable"), QStringLiteral("R1900 Portable register layout.")});
     parser.addOption({QStringLiteral("output"), QStringLiteral("CSV file to write."), QStringLiteral("FILE"),
                       QStringLiteral("Logdata.csv")});
@@ -105,6 +108,10 @@ int runDownloadCommand(const QStringList &arguments)
     const QString output = parser.value(QStringLiteral("output"));
     if (output.isEmpty())
         return usageError(QStringLiteral("--output needs a file name"));
+    // A whole log added to a file would hold its rows twice.
+    const bool append = parser.isSet(QStringLiteral("append"));
+    if (append && !parser.isSet(QStringLiteral("since-last")))
+        return usageError(QStringLiteral("--append needs --since-last"));
     if (const QString dialProblem = dialStringProblem(parser.value(QStringLiteral("dial")));
         !dialProblem.isEmpty())
         return usageError(QStringLiteral("--dial: %1").arg(dialProblem));
@@ -139,7 +146,8 @@ int runDownloadCommand(const QStringList &arguments)
     DownloadEngine engine(line.link(), grid, state, display);
     const DownloadResult result = engine.downloadLog(options);
     const DownloadEnd end = finishDownload(result, grid, state, output, display,
-                                           [&] { engine.confirmDownload(); });
+                                           [&] { engine.confirmDownload(); },
+                                           append ? OutputWrite::Append : OutputWrite::Replace);
     if (viaModem)
         hangUpAndReport(line);
     line.close();

@@ -22,7 +22,7 @@ bool checkOutputBeforeStart(const QString &outputPath, DownloadDisplay &display)
 
 DownloadEnd finishDownload(DownloadResult result, const ResultsGrid &grid, const GridState &state,
                        const QString &outputPath, DownloadDisplay &display,
-                       const std::function<void()> &confirm)
+                       const std::function<void()> &confirm, OutputWrite write)
 {
     DownloadEnd end{result, false, downloadStatusText(result)};
     display.setStatus(end.status);
@@ -34,7 +34,9 @@ DownloadEnd finishDownload(DownloadResult result, const ResultsGrid &grid, const
 
     display.setProgress(100);
     QString error;
-    if (!writeOutputFile(grid, state, outputPath, &error)) {
+    const bool written = write == OutputWrite::Append ? appendOutputFile(grid, state, outputPath, &error)
+                                                      : writeOutputFile(grid, state, outputPath, &error);
+    if (!written) {
         end.fileFailed = true;
         end.status = kFileError;
         display.setStatus(end.status);

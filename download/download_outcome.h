@@ -23,11 +23,17 @@ struct DownloadEnd {
     QString status;          // the last status text shown
 };
 
+// How a complete download's rows go into the output file.
+enum class OutputWrite {
+    Replace, // the file becomes this download's
+    Append,  // the rows go under the file's own, whose headings must be the same
+};
+
 // What follows a download or a Palm conversion: the status texts, the output
 // file after a complete one and, only once that file is written, `confirm`
 // (telling the meter).
 DownloadEnd finishDownload(DownloadResult result, const ResultsGrid &grid, const GridState &state,
                        const QString &outputPath, DownloadDisplay &display,
-                       const std::function<void()> &confirm);
+                       const std::function<void()> &confirm, OutputWrite write = OutputWrite::Replace);
 
 } // namespace ostrand

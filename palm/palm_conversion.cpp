@@ -2,6 +2,7 @@
 
 #include "download/download_display.h"
 #include "download/download_result.h"
+#include "palm/palm_channel_names.h"
 #include "palm/palm_conversion_view.h"
 #include "palm/palm_id_list.h"
 #include "palm/palm_log_reader.h"
@@ -68,6 +69,7 @@ DownloadResult convertRecords(PalmLogReader &reader, const PalmContext &context)
     PalmStampReader stamps;
     std::optional<PalmStamp> previous;
     std::array<bool, kChannelCount> headingSeen{};
+    PalmChannelNames names; // every meter's, when their records share the columns
     std::int64_t lastYieldMs = context.clock.monotonicMs();
     int sinceClockCheck = 0;
     qint64 pastGrid = 0;
@@ -93,6 +95,8 @@ DownloadResult convertRecords(PalmLogReader &reader, const PalmContext &context)
         const int k = record.channel();
         if (k == 0)
             continue;
+        if (!separate)
+            names.note(k, record);
         if (!headingSeen[k - 1]) {
             headingSeen[k - 1] = true;
             takeChannelName(context, k, record);
@@ -128,6 +132,9 @@ DownloadResult convertRecords(PalmLogReader &reader, const PalmContext &context)
             display.showDetail(QStringLiteral("no record of meter %1 in the file").arg(selected));
         return DownloadResult::NoRecords;
     }
+    // The merge stays as it always was; what it mixed is said.
+    if (const QStringList clashes = names.clashes(); !clashes.isEmpty())
+        display.showDetail(clashes.join(QStringLiteral("; ")));
     if (pastGrid > 0)
         display.showDetail(QStringLiteral("%1 did not fit in the grid and %2 not converted")
                                .arg(recordCount(pastGrid), pastGrid == 1 ? "was" : "were"));

@@ -19,6 +19,9 @@ public:
     // Modal "open" dialog for an existing file, starting at `proposedName`.
     std::optional<QString> chooseOpenFile(const QString &title, const QString &filter,
                                           const QString &proposedName) override;
+    // Modal question with a button per action and "Cancel" (also Escape), which has the focus.
+    std::optional<int> chooseAction(const QString &title, const QString &question,
+                                    const QStringList &actions) override;
 
 private:
     QPointer<QWidget> parent_; // the window may go before we do

@@ -20,4 +20,22 @@ QByteArray outputFileBytes(const ResultsGrid &grid, const GridState &state);
 bool writeOutputFile(const ResultsGrid &grid, const GridState &state, const QString &path,
                      QString *error);
 
+// The file at `path` is a regular file with something in it: what a new
+// download would either add to or replace.
+bool outputHoldsData(const QString &path);
+
+// The file at `path` begins with the heading line the grid would write, so
+// the grid's rows can go under its headings.
+bool outputHeadingsMatch(const QString &path, const ResultsGrid &grid, const GridState &state);
+
+// Adds every data row of the grid to the end of the file at `path`, whose
+// heading line must be the grid's; a missing or empty file is written whole.
+// No row is judged by its stamp: a download from the record after the last
+// stored one brings only rows the file does not hold, even when a clock hour
+// repeats. Atomic as writeOutputFile (the whole file is written anew through
+// a temporary one); on failure, or headings that differ, the file is left as
+// it was, false returned and *error (if given) set.
+bool appendOutputFile(const ResultsGrid &grid, const GridState &state, const QString &path,
+                      QString *error);
+
 } // namespace ostrand

@@ -5,6 +5,8 @@
 #include "fake_meter.h"
 #include "window_fixture.h"
 
+#include <QApplication>
+#include <QClipboard>
 #include <QDesktopServices>
 #include <QLabel>
 #include <QLineEdit>
@@ -13,6 +15,7 @@
 #include <QStatusBar>
 #include <QTabWidget>
 #include <QTableView>
+#include <QTest>
 
 using namespace ostrand;
 using namespace ostrand::testing;
@@ -41,7 +44,7 @@ protected:
         meter.setPointers(8, 0x80, 0, 8, 0x80, 0x80, 16, 4096);
         openWindow();
     }
-    QString text(const char *name) const { return control<QLineEdit>(name)->text(); }
+    template <typename W = QLineEdit> QString text(const char *name) const { return control<W>(name)->text(); }
     QString status() const { return control<QLabel>("Label4")->text(); }
 
     FakeMeter meter{port_};
@@ -65,7 +68,8 @@ TEST_F(DownloadTabTest, downloadDataFillsTheTabTheGridAndTheFileThenConfirmsAndS
     EXPECT_TRUE(control<QAbstractButton>("Command2")->isEnabled());
     EXPECT_EQ(window_->results().text(9, 2), "17");
     EXPECT_EQ(meter.confirmations, 1) << "only the first download ran";
-    EXPECT_EQ(window_->statusBar()->currentMessage(), "Data in " + QDir::toNativeSeparators(inDir("Logdata.csv")));
+    const QString dataIn = "Data in " + QDir::toNativeSeparators(inDir("Logdata.csv"));
+    EXPECT_EQ(std::make_pair(text<QLabel>("DataFile"), control("DataFile")->toolTip()), std::make_pair(dataIn, dataIn));
     UrlCatcher files;
     QDesktopServices::setUrlHandler(QStringLiteral("file"), &files, "open");
     click("ShowInFolder");
@@ -125,6 +129,132 @@ TEST_F(DownloadTabTest, theReplyTimeChosenForASlowLineLetsEachRequestGoOutOnce)
     EXPECT_EQ(status(), "Finished. Data in File");
     for (std::size_t i = 1; i < port_.sends().size(); ++i)
         EXPECT_NE(port_.sends()[i].bytes, port_.sends()[i - 1].bytes) << "sent again at " << i;
+}
+
+namespace {
+
+// A log that went on after a download of its first six instants: two more, stamped
+// as the clock's hour repeats (set back at the end of summer time).
+class SinceLastTimeTest : public DownloadTabTest {
+protected:
+    void SetUp() override
+    {
+        DownloadTabTest::SetUp();
+        QByteArray log;
+        for (int i = 0; i < 8; ++i) {
+            const QDateTime when(QDate(2026, 12, 1), QTime(9, 0).addSecs(900 * (i < 6 ? i : i - 2)));
+            log += FakeMeter::record(1, when, 10.0f + i) + FakeMeter::record(2, when, 2.5f);
+        }
+        meter.writeLog(8, 0x80, 0, log);
+        // Every row once: the whole log is the reference for what the file should become.
+        control<QLineEdit>("Text2")->setText("all.csv");
+        click("Command2");
+        all = splitLines(readFile(inDir("all.csv")));
+        control<QLineEdit>("Text2")->setText("Logdata.csv");
+        meter.setPointers(8, 0x80, 0, 8, 0x80, 0x60, 12, 4096);
+        click("Command2");
+        sixRows = readFile(output());
+        meter.setPointers(8, 0x80, 0, 8, 0x80, 0x80, 16, 4096);
+        meter.setLastDownloadPointer(8, 0x80, 0x58); // the last record of the sixth instant
+    }
+    QString output() const { return inDir("Logdata.csv"); }
+    QString native() const { return QDir::toNativeSeparators(output()); }
+
+    QStringList all;
+    QByteArray sixRows;
+};
+
+} // namespace
+
+TEST_F(SinceLastTimeTest, aFileThatHoldsDataIsAppendedToReplacedOrLeftAndOnlyAWrittenOneIsConfirmed)
+{
+    ASSERT_EQ(all.size(), 9);
+    ASSERT_EQ(splitLines(sixRows), all.mid(0, 7));
+    ASSERT_EQ(all[7].left(22), all[5].left(22)) << "an hour the clock repeats";
+    const struct {
+        const char *what;
+        std::optional<int> answer;
+        QStringList file;
+        int confirmations;
+        QString status;
+    } rows[] = {
+        {"append", 0, all, 1, "Finished. Data in File"},
+        {"replace", 1, all.mid(0, 1) + all.mid(7), 1, "Finished. Data in File"},
+        {"cancel", std::nullopt, all.mid(0, 7), 0, "Cancelled: nothing written"},
+    };
+    for (const auto &row : rows) {
+        SCOPED_TRACE(row.what);
+        writeFile(output(), sixRows);
+        const int confirmedBefore = meter.confirmations;
+        dialogs_.answerNextAction(row.answer);
+        click("Command7");
+        EXPECT_EQ(splitLines(readFile(output())), row.file);
+        EXPECT_EQ(meter.confirmations - confirmedBefore, row.confirmations);
+        EXPECT_EQ(status(), row.status);
+        EXPECT_EQ(shown("DataFile"), row.confirmations == 1);
+        EXPECT_EQ(dialogs_.questions().back().actions,
+                  QStringList({"Append the 2 new rows to " + native(), "Replace " + native()}));
+    }
+
+    // Nothing new: nothing asked (an unexpected question fails the test), and
+    // what the last run wrote is no longer claimed.
+    click("Command2");
+    ASSERT_TRUE(shown("DataFile"));
+    meter.setLastDownloadPointer(8, 0x80, 0x80);
+    click("Command7");
+    EXPECT_EQ(status(), "0 Records Available");
+    EXPECT_FALSE(shown("DataFile") || shown("ShowInFolder"));
+
+    // Other headings: the rows cannot go under them, so only Replace is offered.
+    meter.setLabel(2, "Velocity");
+    meter.setLastDownloadPointer(8, 0x80, 0x58);
+    const QByteArray before = readFile(output());
+    dialogs_.answerNextAction(std::nullopt);
+    click("Command7");
+    EXPECT_EQ(dialogs_.questions().back().actions, QStringList({"Replace " + native()}));
+    EXPECT_EQ(readFile(output()), before);
+}
+
+TEST_F(DownloadTabTest, theWrittenFileIsNamedUntilAnotherIsChosenAndItsPathCanBeCopiedWithoutAFileManager)
+{
+    click("Command2");
+    const QString path = QDir::toNativeSeparators(inDir("Logdata.csv"));
+    QList<QUrl> asked;
+    window_->downloadTab().setFolderOpener([&](const QUrl &url) {
+        asked << url;
+        return false;
+    });
+    click("ShowInFolder");
+    EXPECT_EQ(asked, QList<QUrl>({QUrl::fromLocalFile(dir())}));
+    EXPECT_TRUE(window_->statusBar()->currentMessage().startsWith("No program is set up here to show folders"));
+    ASSERT_TRUE(shown("CopyPath"));
+    click("CopyPath");
+    EXPECT_EQ(QApplication::clipboard()->text(), path);
+
+    // A name too long for the tab is cut in the middle on screen, never in the tooltip.
+    const QString folder = inDir(QString(120, u'x') + "/" + QString(120, u'y'));
+    ASSERT_TRUE(QDir().mkpath(folder));
+    const QString longName = QDir(folder).filePath("Logdata.csv");
+    control<QLineEdit>("Text2")->setText(longName);
+    EXPECT_FALSE(shown("DataFile") || shown("ShowInFolder") || shown("CopyPath")) << "the old file named after a change";
+    click("Command2");
+    EXPECT_EQ(control("DataFile")->toolTip(), "Data in " + QDir::toNativeSeparators(longName));
+    EXPECT_LT(control("DataFile")->minimumSizeHint().width(), 200) << "the path does not widen the window";
+}
+
+TEST_F(DownloadTabTest, theFocusReturnsToTheButtonThatStartedTheDownload)
+{
+    window_->show();
+    window_->activateWindow();
+    ASSERT_TRUE(QTest::qWaitForWindowActive(window_.get()));
+    control<QTabWidget>("SSTab1")->setCurrentIndex(0);
+    for (const char *button : {"Command7", "Command2"}) {
+        SCOPED_TRACE(button);
+        control(button)->setFocus();
+        QTest::keyClick(control(button), Qt::Key_Space);
+        ASSERT_NE(QApplication::focusWidget(), nullptr);
+        EXPECT_EQ(QApplication::focusWidget()->objectName(), button);
+    }
 }
 
 #include "download_tab_test.moc"

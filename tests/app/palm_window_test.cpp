@@ -3,6 +3,7 @@
 #include <QComboBox>
 #include <QLabel>
 #include <QLineEdit>
+#include <QStatusBar>
 
 using namespace ostrand;
 using namespace ostrand::testing;
@@ -35,6 +36,7 @@ TEST_F(PalmWindowTest, getIdListFillsTheListOnceThenDownloadConvertsOneMeterOrAl
 {
     click("Command6");
     EXPECT_EQ(status(), "Finished Reading");
+    EXPECT_EQ(idList()->currentText(), "3") << "the first meter is chosen";
     click("Command6");
     ASSERT_EQ(idList()->count(), 2) << "a second reading adds nothing new";
     EXPECT_EQ(idList()->itemText(0) + idList()->itemText(1), "37");
@@ -51,6 +53,8 @@ TEST_F(PalmWindowTest, getIdListFillsTheListOnceThenDownloadConvertsOneMeterOrAl
     click("Command2");
     // Each channel keeps the first name met: meter 3 comes first in the file.
     EXPECT_EQ(csvHeading(), "Date / Time,Flow,Level,Flow Tot");
+    EXPECT_EQ(window_->statusBar()->currentMessage(),
+              "meters 3 and 7 label channel 2 differently (Level, Velocity): one column holds both");
     closeWindow();
     EXPECT_EQ(settingsLines()[5], "[PalmDatabaseFile]=" OSTRAND_SAMPLE_PDB);
 }
@@ -60,4 +64,31 @@ TEST_F(PalmWindowTest, aMissingIdIsReported)
     idList()->setEditText(QString());
     click("Command2");
     EXPECT_EQ(status(), "Enter ModID");
+}
+
+class PalmBrowse : public WindowFixture {};
+
+TEST_F(PalmBrowse, startsAtTheFileChosenBeforeOrAtHomeWhenTheSettingsNameAFolderThatIsNotThere)
+{
+    const struct {
+        const char *what;
+        QString setting; // empty: the settings file's default
+        bool there;      // the dialog starts at the setting's file
+    } rows[] = {
+        {"the default path of another system", {}, false},
+        {"a file chosen before", "PLOGR2.PDB", true},
+        {"a folder since removed", "gone/PLOGR2.PDB", false},
+    };
+    for (const auto &row : rows) {
+        SCOPED_TRACE(row.what);
+        const QString chosen = inDir(row.setting);
+        writeSettings(row.setting.isEmpty() ? std::map<int, QString>{}
+                                            : std::map<int, QString>{{5, "[PalmDatabaseFile]=" + chosen}});
+        openWindow();
+        dialogs_.answerNext(std::nullopt);
+        click("Command8");
+        EXPECT_EQ(dialogs_.questions().back().proposedName,
+                  row.there ? chosen : QDir::home().filePath("PLOGR2.PDB"));
+        closeWindow();
+    }
 }

@@ -410,4 +410,68 @@ TEST_F(EndToEnd, aBusyAnswerEndsTheDialAndFreesThePortAtOnce)
     QtSerialPort another(dir.path());
     EXPECT_TRUE(another.open(1, "38400")) << "the device is free for another program: "
                                          << another.errorString().toStdString();
+
+// ostrand-cli download --since-last --append against a meter that keeps logging: the rows the
+// meter logged since the last download go under the file's own, each once, and only a file
+// that took them is confirmed.
+TEST(SinceLastAppend, theNewRowsGoUnderTheFileOnceAndOtherHeadingsAreRefusedWithoutAConfirmation)
+{
+    QTemporaryDir dir;
+    MeterSimProcess sim;
+    ASSERT_TRUE(sim.start(dir.path(), {"--records", "40", "--channels", "3", "--log-every-seconds", "2"}));
+    const QString output = dir.filePath(QStringLiteral("out.csv"));
+    const auto download = [&](const QStringList &options) {
+        return runCli(QStringList{"download", "--port", sim.linkPath(), "--output", output} + options);
+    };
+    ASSERT_EQ(download({}).exitCode, 0);
+    const QByteArray full = readFileBytes(output);
+    QTest::qWait(4500); // two instants or three
+
+    const CliRun appended = download({"--since-last", "--append"});
+    EXPECT_EQ(appended.exitCode, 0) << appended.errors.toStdString();
+    const QByteArray grown = readFileBytes(output);
+    EXPECT_TRUE(grown.startsWith(full));
+    EXPECT_GE(grown.count('\n') - full.count('\n'), 2);
+    EXPECT_TRUE(sim.waitFor(QStringLiteral("confirmed"), 2));
+    // A whole log read now holds the grown file's rows in its order, none twice or missing.
+    const QString whole = dir.filePath(QStringLiteral("whole.csv"));
+    ASSERT_EQ(runCli({"download", "--port", sim.linkPath(), "--output", whole}).exitCode, 0);
+    EXPECT_TRUE(readFileBytes(whole).startsWith(grown));
+    ASSERT_TRUE(sim.waitFor(QStringLiteral("confirmed"), 3));
+
+    const QByteArray other = "Date / Time,Level\r\n11/30/2026 8:00:00 AM,1\r\n";
+    {
+        QFile file(output);
+        ASSERT_TRUE(file.open(QIODevice::WriteOnly) && file.write(other) == other.size());
+    }
+    const int confirmed = sim.confirmations();
+    QTest::qWait(2500);
+    const CliRun refused = download({"--since-last", "--append"});
+    EXPECT_EQ(refused.exitCode, 3);
+    EXPECT_TRUE(refused.errors.contains("are not this download's")) << refused.errors.toStdString();
+    EXPECT_EQ(readFileBytes(output), other);
+    sim.waitFor(QStringLiteral("confirmed"), confirmed + 1, 500);
+    EXPECT_EQ(sim.confirmations(), confirmed);
+
+    EXPECT_EQ(download({"--append"}).exitCode, 64) << "a whole log appended would hold its rows twice";
+}
+
+// The window asks on its own thread while the line's job waits for the answer, then writes
+// and confirms on the line's thread.
+TEST_F(EndToEnd, sinceLastTimeAsksWhileTheLinesJobWaitsAndAppendsBeforeItConfirms)
+{
+    startWindow({"--records", "40", "--channels", "3", "--log-every-seconds", "2"});
+    control<QPushButton>("Command2")->click();
+    ASSERT_TRUE(statusBecomes("Finished. Data in File")) << status().toStdString();
+    const QByteArray full = readFileBytes(dir.filePath(QStringLiteral("Logdata.csv")));
+    QTest::qWait(4500);
+    dialogs.answerNextAction(0);
+    control<QPushButton>("Command7")->click();
+    ASSERT_TRUE(statusBecomes("Finished. Data in File")) << status().toStdString();
+    ASSERT_EQ(dialogs.questions().size(), 1u);
+    EXPECT_TRUE(dialogs.questions()[0].actions.value(0).startsWith("Append the "));
+    const QByteArray grown = readFileBytes(dir.filePath(QStringLiteral("Logdata.csv")));
+    EXPECT_TRUE(grown.startsWith(full));
+    EXPECT_GT(grown.size(), full.size());
+    EXPECT_TRUE(sim.waitFor(QStringLiteral("confirmed"), 2));
 }

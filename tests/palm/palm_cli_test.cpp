@@ -44,7 +44,9 @@ TEST_F(PalmCommandLine, ConvertsOneMeterIntoTheOutputFileOrEveryMeterIntoLogdata
                                        "Finished. Data in File"}));
     EXPECT_EQ(csv("north.csv"), "Date / Time,Flow\r\n12/05/2007 10:03,3\r\n");
     EXPECT_EQ(done.errors, "");
-    EXPECT_EQ(run({"palm", "--pdb", pdbPath(), "--all"}).exitCode, 0);
+    const CliRun all = run({"palm", "--pdb", pdbPath(), "--all"});
+    EXPECT_EQ(all.exitCode, 0);
+    EXPECT_EQ(all.errors, "");
     // 10:03, 10:07, 10:03, 10:12: each stamp differs from the one before it.
     EXPECT_EQ(csv().count("\r\n"), 1 + 4);
 
@@ -52,6 +54,19 @@ TEST_F(PalmCommandLine, ConvertsOneMeterIntoTheOutputFileOrEveryMeterIntoLogdata
               QStringList({"3", "7", "12", "9", "Finished Reading"}));
     EXPECT_EQ(run({"palm-ids", "--pdb", pdbPath(), "--exclude", "7"}).lines,
               QStringList({"3", "12", "9", "Finished Reading"}));
+}
+
+TEST_F(PalmCommandLine, SaysWhichMetersLabelAChannelDifferentlyWhenAllAreConvertedTogether)
+{
+    const QString mixed = dir.filePath("mixed.pdb");
+    ASSERT_TRUE(PalmDatabaseBuilder()
+                    .add(palmRecord(3, 2, "Level", at(5, 10, 0), 1))
+                    .add(palmRecord(7, 2, "Velocity", at(5, 10, 0), 2))
+                    .writeTo(mixed));
+    const CliRun done = run({"palm", "--pdb", mixed, "--all"});
+    EXPECT_EQ(done.exitCode, 0);
+    EXPECT_EQ(done.errors, "meters 3 and 7 label channel 2 differently (Level, Velocity): one column holds both\n");
+    EXPECT_EQ(csv().count("\r\n"), 1 + 1) << "the merge itself is as it was";
 }
 
 TEST_F(PalmCommandLine, ExitsWithTheCodeAndReasonOfEachFailureLeavingThePreviousFileAlone)

@@ -78,6 +78,41 @@ TEST_F(PalmConversion, GivesEachTimeStampItsOwnRowAndKeepsTheSelectedMetersRecor
     }
 }
 
+TEST_F(PalmConversion, SaysWhichMetersNameAChannelDifferentlyWhenTheirRecordsShareItsColumn)
+{
+    const QDateTime t = at(5, 10, 0);
+    const QByteArray filler(10, char(0xFF));
+    const struct {
+        const char *what;
+        std::vector<QByteArray> records;
+        QStringList details;
+        const char *selected = nullptr; // null: every meter
+    } cases[] = {
+        {"two meters, two names",
+         {rec(2, t, 1, "Level", 3), rec(2, t, 1, "Level", 3), rec(2, t, 1, "Velocity", 7)},
+         {"meters 3 and 7 label channel 2 differently (Level, Velocity): one column holds both"}},
+        {"the same name", {rec(2, t, 1, "Level", 3), rec(2, t, 1, "Level", 7)}, {}},
+        {"filler and Not Used name nothing",
+         {rec(2, t, 1, "Level", 3), rec(2, t, 1, filler, 7), rec(2, t, 1, "Not Used", 9)}, {}},
+        {"a meter renaming its own channel", {rec(2, t, 1, "Level", 3), rec(2, at(5, 10, 15), 1, "Renamed", 3)}, {}},
+        {"three meters on two channels",
+         {rec(1, t, 1, "Flow", 3), rec(1, t, 1, "Flow", 9), rec(1, t, 1, "Velocity", 7), rec(3, t, 1, "A", 3),
+          rec(3, t, 1, "B", 7), rec(3, t, 1, "C", 9)},
+         {"meters 3, 9 and 7 label channel 1 differently (Flow, Velocity): one column holds both; "
+          "meters 3, 7 and 9 label channel 3 differently (A, B, C): one column holds all of them"}},
+        {"one meter's records kept", {rec(2, t, 1, "Level", 3), rec(2, t, 1, "Velocity", 7)}, {}, "3"},
+    };
+    for (const auto &c : cases) {
+        grid.clear();
+        state = GridState();
+        display.details.clear();
+        view.separate = c.selected != nullptr;
+        view.listText = c.selected;
+        EXPECT_EQ(convert(c.records), DownloadResult::Complete) << c.what;
+        EXPECT_EQ(display.details, c.details) << c.what;
+    }
+}
+
 TEST_F(PalmConversion, NamesChannelsFromTheirFirstRecordWithTotNotUsedAndFillerNames)
 {
     state.channel(4).inUse = true;

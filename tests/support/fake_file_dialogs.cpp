@@ -21,6 +21,24 @@ std::optional<QString> FakeFileDialogs::chooseOpenFile(const QString &title, con
     return ask(Question{Kind::Open, title, filter, proposedName});
 }
 
+void FakeFileDialogs::answerNextAction(std::optional<int> answer)
+{
+    actionAnswers_.push_back(answer);
+}
+
+std::optional<int> FakeFileDialogs::chooseAction(const QString &title, const QString &question,
+                                                 const QStringList &actions)
+{
+    questions_.push_back(Question{Kind::Action, title, question, QString(), actions});
+    if (actionAnswers_.empty()) {
+        ADD_FAILURE() << "unexpected question \"" << question.toStdString() << "\"";
+        return std::nullopt;
+    }
+    const std::optional<int> answer = actionAnswers_.front();
+    actionAnswers_.pop_front();
+    return answer;
+}
+
 std::optional<QString> FakeFileDialogs::ask(Question question)
 {
     questions_.push_back(question);

@@ -13,16 +13,19 @@ namespace ostrand {
 // A question with no answer queued fails the running test and is treated as cancelled.
 class FakeFileDialogs : public FileDialogs {
 public:
-    enum class Kind { Save, Open };
+    enum class Kind { Save, Open, Action };
     struct Question {
         Kind kind;
         QString title;
-        QString filter;
+        QString filter; // for Action: the question
         QString proposedName;
+        QStringList actions = {};
     };
 
     // Queues the answer to the next question: a path, or std::nullopt for Cancel.
     void answerNext(std::optional<QString> answer);
+    // Queues the answer to the next chooseAction: the action's index, or std::nullopt for Cancel.
+    void answerNextAction(std::optional<int> answer);
     // Every question asked so far, oldest first.
     const std::vector<Question> &questions() const { return questions_; }
 
@@ -30,11 +33,14 @@ public:
                                           const QString &proposedName) override;
     std::optional<QString> chooseOpenFile(const QString &title, const QString &filter,
                                           const QString &proposedName) override;
+    std::optional<int> chooseAction(const QString &title, const QString &question,
+                                    const QStringList &actions) override;
 
 private:
     std::optional<QString> ask(Question question);
 
     std::deque<std::optional<QString>> answers_;
+    std::deque<std::optional<int>> actionAnswers_;
     std::vector<Question> questions_;
 };
 

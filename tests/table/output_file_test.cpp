@@ -2,7 +2,10 @@
 #include "table/output_file.h"
 #include "qt_printers.h"
 
+#include <QFile>
+#include <QTemporaryDir>
 #include <gtest/gtest.h>
+#include <optional>
 
 
 namespace ostrand {
@@ -70,6 +73,42 @@ TEST(OutputFile, WritesTheStampAndTheChannelsInUseByteForByte)
         fill(c.log, grid, state);
         state.lastGridRow = std::max(state.lastGridRow, c.log.lastGridRow);
         EXPECT_EQ(outputFileBytes(grid, state), c.expected) << c.what;
+    }
+}
+
+TEST(OutputFile, AppendsEveryRowUnderMatchingHeadingsAndLeavesAnyOtherFileAsItWas)
+{
+    const QByteArray heading = "Date / Time,Flow,Level\r\n";
+    const QByteArray rows = "4/15/2000 9:30:00 AM,100,2.5\r\n4/15/2000 9:45:00 AM,101.25,2.5\r\n";
+    const QByteArray held = heading + "4/15/2000 9:30:00 AM,99,2.5\r\n";
+    const struct {
+        const char *what;
+        std::optional<QByteArray> before; // nothing: no file
+        QByteArray after;
+        bool appended;
+    } cases[] = {
+        {"under the file's rows, a stamp it holds too", held, held + rows, true},
+        {"a last line without its end", held.chopped(2), held + rows, true},
+        {"no file", std::nullopt, heading + rows, true},
+        {"an empty file", QByteArray(), heading + rows, true},
+        {"other headings", "Date / Time,Flow\r\n1\r\n", "Date / Time,Flow\r\n1\r\n", false},
+    };
+    for (const auto &c : cases) {
+        QTemporaryDir dir;
+        const QString path = dir.filePath(QStringLiteral("Logdata.csv"));
+        if (c.before) {
+            QFile file(path);
+            ASSERT_TRUE(file.open(QIODevice::WriteOnly) && file.write(*c.before) == c.before->size());
+        }
+        ResultsGrid grid(4, 10);
+        GridState state;
+        fill({{1, 2}, {"Flow", "Level"}, {kRow1, kRow2}}, grid, state);
+        QString error;
+        EXPECT_EQ(appendOutputFile(grid, state, path, &error), c.appended) << c.what;
+        EXPECT_EQ(error.isEmpty(), c.appended) << c.what;
+        QFile file(path);
+        EXPECT_TRUE(file.open(QIODevice::ReadOnly)) << c.what;
+        EXPECT_EQ(file.readAll(), c.after) << c.what;
     }
 }
 
