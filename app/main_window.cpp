@@ -97,7 +97,7 @@ MainWindow::MainWindow(const FileLocations &locations, Platform platform, QWidge
          [this] { return palmTab_->databasePath(); }, [this] { return palmTab_->separateByMeterId(); },
          platform.dialogs, platform.pump, platform.clock});
     auto *viewTab = new ViewTab(*results_, gridState_, platform.dialogs);
-    displayTab_ = new DisplayTab(*line_);
+    displayTab_ = new DisplayTab(*line_, platform.clock);
     dialerTab_ = new DialerTab(*line_);
     connect(settingsTab_, &SettingsTab::linkSettingsChanged, this, &MainWindow::copyLinkSettings);
     connect(palmTab_, &PalmTab::separationChanged, downloadTab_, &DownloadTab::showSeparation);
