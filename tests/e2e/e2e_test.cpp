@@ -388,35 +388,3 @@ TEST_F(EndToEnd, dialogsHeldOpenDoNotDisturbADownloadAndStopEndsAPollAtOnce)
     EXPECT_LT(sinceStop.elapsed(), 200) << "the poll's 30 s wait ends at Stop";
     EXPECT_EQ(control<QPushButton>("Command9")->text(), "&Begin");
 }
-
-// The display on a line that stops answering, and the portable's poll through Stop and Begin:
-// a killed meter is named and its values dimmed within a few seconds although each read of
-// the "7700 Series" poll waits 30 s, and Begin starts the portable's poll again after a Stop.
-TEST_F(EndToEnd, aKilledMeterIsNamedAndDimmedWithinSecondsAndBeginRestartsThePortable)
-{
-    startWindow({"--records", "20"});
-    auto *begin = control<QPushButton>("Command9");
-    control<QRadioButton>("Option5(3)")->click(); // the portable polls once chosen
-    EXPECT_EQ(begin->text(), "&Stop");
-    begin->click();
-    EXPECT_EQ(begin->text(), "&Begin");
-    ASSERT_TRUE(waitFor([&] { return !window->line().busy(); }));
-    begin->click();
-    EXPECT_EQ(begin->text(), "&Stop");
-    EXPECT_TRUE(waitFor([&] { return !line(0).isEmpty() && !line(2).isEmpty(); })) << "polled again after Begin";
-
-    control<QRadioButton>("Option5(0)")->click();
-    begin->click();
-    ASSERT_TRUE(waitFor([&] { return !line(0).trimmed().isEmpty(); }));
-    auto *reply = control<QLabel>("DisplayReply");
-    EXPECT_TRUE(reply->text().isEmpty());
-    sim.stop();
-    QElapsedTimer sinceKill;
-    sinceKill.start();
-    EXPECT_TRUE(waitFor([&] { return reply->text() == "No reply from meter"; }, 6000));
-    EXPECT_LT(sinceKill.elapsed(), 4500);
-    EXPECT_TRUE(lineEdit(0)->property("stale").toBool());
-    EXPECT_FALSE(line(0).trimmed().isEmpty()) << "the last values stay, dimmed";
-    begin->click(); // Stop: the window is not torn down under a waiting read
-    EXPECT_TRUE(waitFor([&] { return !window->line().busy(); }, 2000));
-}
