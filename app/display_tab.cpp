@@ -258,8 +258,9 @@ void DisplayTab::tick(bool textDisplay)
     if (!line_.busy()) {
         watch_.pollStarted();
         const DisplaySelection selected = selection();
+        // Held by the job alone, so it goes when the job does.
         auto end = std::make_shared<JobEnd>([this] { line_.toWindow([this] { onPollFinished(); }); });
-        line_.run([this, textDisplay, selected, end](MeterLink &link) {
+        line_.run([this, textDisplay, selected, end = std::move(end)](MeterLink &link) {
             if (!poller_)
                 poller_ = std::make_unique<DisplayPoller>(link, *relay_);
             relay_->selected = selected;

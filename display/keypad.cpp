@@ -42,7 +42,8 @@ QStringList keypadKeyboardKeys(int index)
 {
     if (index < 0 || index >= kKeypadButtons)
         return {};
-    return QString::fromLatin1(kKeys[static_cast<std::size_t>(index)].keyboard).split(QStringLiteral("; "));
+    return QString::fromLatin1(kKeys[static_cast<std::size_t>(index)].keyboard)
+        .split(QStringLiteral("; "));
 }
 
 bool isKeypadCode(char code)
