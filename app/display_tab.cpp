@@ -2,6 +2,7 @@
 
 #include "app/settings_file.h"
 #include "app/tab_widgets.h"
+#include "app/display_controls.h"
 #include "app/line_worker.h"
 #include "display/display_poller.h"
 #include "display/display_timers.h"
@@ -10,7 +11,6 @@
 
 #include <QComboBox>
 #include <QFontDatabase>
-#include <QGridLayout>
 #include <QHBoxLayout>
 #include <QLabel>
 #include <QLineEdit>
@@ -19,35 +19,28 @@
 #include <QStyle>
 #include <QTimer>
 #include <QVBoxLayout>
+#include <functional>
 
 namespace ostrand {
 namespace {
 
-// The unit lists are editable, and show their initial text until one entry is chosen.
-QComboBox *unitCombo(const UnitList &list)
-{
-    auto *combo = named(new QComboBox, list.name);
-    combo->setEditable(true);
-    combo->setInsertPolicy(QComboBox::NoInsert);
-    combo->addItems(list.items);
-    combo->setCurrentIndex(-1);
-    combo->setEditText(list.initialText);
-    return combo;
-}
+// Runs `onEnd` when the last copy of the job holding it goes, whether the job
+// ran or was stopped before it began: the window always hears its poll is over.
+class JobEnd {
+public:
+    explicit JobEnd(std::function<void()> onEnd) : onEnd_(std::move(onEnd)) {}
+    ~JobEnd() { onEnd_(); }
+    JobEnd(const JobEnd &) = delete;
+    JobEnd &operator=(const JobEnd &) = delete;
 
-// A unit list's position: its selected entry, -1 when its text names none.
-int listPosition(const QComboBox *combo)
-{
-    const int index = combo->currentIndex();
-    if (index < 0 || combo->currentText() != combo->itemText(index))
-        return -1;
-    return index;
-}
+private:
+    std::function<void()> onEnd_;
+};
 
 } // namespace
 
-DisplayTab::DisplayTab(LineWorker &line, QWidget *parent)
-    : QWidget(parent), line_(line), relay_(std::make_unique<Relay>(*this))
+DisplayTab::DisplayTab(LineWorker &line, Clock &clock, QWidget *parent)
+    : QWidget(parent), line_(line), relay_(std::make_unique<Relay>(*this)), watch_(clock)
 {
     auto *typeFrame = groupBox(QStringLiteral("Frame10"), QStringLiteral("Meter Type"));
     meterTypeGroup_ = new QButtonGroup(this);
@@ -97,22 +90,8 @@ DisplayTab::DisplayTab(LineWorker &line, QWidget *parent)
     alarms->addWidget(alarmsLabel_);
     alarms->addWidget(lineBoxes_[kAlarmLine], 1);
 
-    keypadFrame_ = groupBox(QStringLiteral("Frame11"), QString());
-    auto *keypad = new QGridLayout(keypadFrame_);
-    const char *const keyCaptions[16] = {"1", "2", "3", "Help / .", "4",    "5", "6",     "Up/Next",
-                                         "7", "8", "9", "Down",     "Menu", "0", "Enter", "2nd"};
-    const char *const keyShortcuts[16] = {"1", "2", "3", ".",    "4", "5", "6",      "PgUp",
-                                          "7", "8", "9", "PgDown", "M", "0", "Return", "N"};
-    for (int i = 0; i < 16; ++i) {
-        auto *key =
-            named(new QPushButton(QLatin1String(keyCaptions[i])), elementName("Command1", i));
-        key->setSizePolicy(QSizePolicy::Preferred, QSizePolicy::Preferred);
-        keypad->addWidget(key, i / 4, i % 4);
-        // The keyboard stands in for the meter's keys while the keypad is shown.
-        key->setShortcut(QKeySequence(QLatin1String(keyShortcuts[i])));
-        // The key's code joins the keys waiting for the meter.
-        connect(key, &QPushButton::clicked, this, [this, i] { onKeyClicked(i); });
-    }
+    // Each key's code joins the keys waiting for the meter.
+    keypadFrame_ = keypadFrame([this](int button) { onKeyClicked(button); });
 
     // Beside the values they qualify: flow, total, format, velocity.
     auto *units = new QVBoxLayout;
@@ -134,6 +113,9 @@ DisplayTab::DisplayTab(LineWorker &line, QWidget *parent)
     blockTimer_->setInterval(1000);
     portableTimer_ = named(new QTimer(this), QStringLiteral("Timer3"));
     portableTimer_->setInterval(1000);
+    replyAgeTimer_ = named(new QTimer(this), QStringLiteral("ReplyAgeTimer"));
+    replyAgeTimer_->setSingleShot(true);
+    connect(replyAgeTimer_, &QTimer::timeout, this, &DisplayTab::showReplyState);
     // A tick finds the link busy (a download, a dial, or its own last exchange
     // still waiting) and simply passes: the next tick tries again.
     connect(textTimer_, &QTimer::timeout, this, &DisplayTab::onTextTimer);
@@ -176,6 +158,10 @@ public:
         tab_.line_.toWindow([tab = &tab_, line, text] { tab->setLine(line, text); });
     }
     DisplaySelection selection() const override { return selected; }
+    void replyReceived() override
+    {
+        tab_.line_.toWindow([tab = &tab_] { tab->replyReceived(); });
+    }
     void pollEnded(bool answered) override
     {
         tab_.line_.toWindow([tab = &tab_, answered] { tab->pollEnded(answered); });
@@ -198,6 +184,7 @@ void DisplayTab::leave()
     applyDisplayTransition(displayTransition(DisplayEvent::LeftDisplayTab, meterType()),
                            *textTimer_, *blockTimer_, *portableTimer_, *this);
     showPollingState();
+    showReplyState();
 }
 
 bool DisplayTab::polling() const
@@ -212,20 +199,19 @@ void DisplayTab::showPollingState()
 
 void DisplayTab::stopPolling()
 {
-    textTimer_->stop();
-    blockTimer_->stop();
-    portableTimer_->stop();
+    applyDisplayTransition(displayTransition(DisplayEvent::Stop, meterType()), *textTimer_,
+                           *blockTimer_, *portableTimer_, *this);
+    replyAgeTimer_->stop();
     // A poll waiting for a silent meter would keep the port for up to 30 s.
-    if (pollRunning_)
+    if (watch_.pollRunning())
         line_.requestStop();
     showPollingState();
 }
 
-void DisplayTab::startFresh()
+void DisplayTab::startFresh(MeterType type)
 {
-    lastAnsweredTick_ = ticks_;
-    replyLabel_->clear();
-    afterTick();
+    watch_.start(type);
+    showReplyState();
 }
 
 void DisplayTab::onBeginClicked()
@@ -234,10 +220,10 @@ void DisplayTab::onBeginClicked()
         stopPolling();
         return;
     }
-    startFresh();
     applyDisplayTransition(displayTransition(DisplayEvent::Begin, meterType()), *textTimer_,
                            *blockTimer_, *portableTimer_, *this);
     showPollingState();
+    startFresh(meterType());
 }
 
 void DisplayTab::onMeterTypeClicked(int index)
@@ -246,11 +232,11 @@ void DisplayTab::onMeterTypeClicked(int index)
     if (!type)
         return;
     const MeterTypeInfo &info = meterTypeInfo(*type);
-    startFresh();
     keypadFrame_->setVisible(info.keypadVisible);
     applyDisplayTransition(displayTransition(DisplayEvent::MeterTypeSelected, *type), *textTimer_,
                            *blockTimer_, *portableTimer_, *this);
     showPollingState();
+    startFresh(*type);
     lineBoxes_[kAlarmLine]->setVisible(info.unitControlsVisible);
     alarmsLabel_->setVisible(info.unitControlsVisible);
     for (QGroupBox *frame : unitFrames_)
@@ -269,11 +255,12 @@ void DisplayTab::onBlockTimer()
 
 void DisplayTab::tick(bool textDisplay)
 {
-    ++ticks_;
     if (!line_.busy()) {
-        pollRunning_ = true;
+        watch_.pollStarted();
         const DisplaySelection selected = selection();
-        line_.run([this, textDisplay, selected](MeterLink &link) {
+        // Held by the job alone, so it goes when the job does.
+        auto end = std::make_shared<JobEnd>([this] { line_.toWindow([this] { onPollFinished(); }); });
+        line_.run([this, textDisplay, selected, end = std::move(end)](MeterLink &link) {
             if (!poller_)
                 poller_ = std::make_unique<DisplayPoller>(link, *relay_);
             relay_->selected = selected;
@@ -281,10 +268,9 @@ void DisplayTab::tick(bool textDisplay)
                 poller_->pollTextDisplay();
             else
                 poller_->pollDisplayBlock();
-            line_.toWindow([this] { pollRunning_ = false; });
         });
     }
-    afterTick();
+    showReplyState();
 }
 
 void DisplayTab::onKeyClicked(int button)
@@ -297,20 +283,41 @@ void DisplayTab::onKeyClicked(int button)
     });
 }
 
-void DisplayTab::pollEnded(bool answered)
+void DisplayTab::replyReceived()
 {
-    if (answered)
-        lastAnsweredTick_ = ticks_;
-    replyLabel_->setText(answered ? QString() : QStringLiteral("No reply from meter"));
-    afterTick();
+    watch_.replied();
+    showReplyState();
 }
 
-void DisplayTab::afterTick()
+void DisplayTab::pollEnded(bool answered)
 {
-    // Values two periods old (no answer, or ticks passed while the link was
-    // busy) no longer describe the meter: they are dimmed, not cleared, so the
-    // last known reading stays legible.
-    const bool stale = ticks_ - lastAnsweredTick_ >= 2;
+    // A poll cut short by Stop (or by leaving the tab) was not ignored by the meter.
+    if (polling())
+        watch_.pollEnded(answered);
+    showReplyState();
+}
+
+void DisplayTab::onPollFinished()
+{
+    watch_.pollFinished();
+    showReplyState();
+}
+
+void DisplayTab::showReplyState()
+{
+    replyLabel_->setText(watch_.noReply() ? QStringLiteral("No reply from meter") : QString());
+    setStale(watch_.stale());
+    const auto next = polling() ? watch_.msUntilChange() : std::nullopt;
+    if (next)
+        replyAgeTimer_->start(static_cast<int>(*next));
+    else
+        replyAgeTimer_->stop();
+}
+
+void DisplayTab::setStale(bool stale)
+{
+    // Values too old to describe the meter (no answer, or the link busy with a
+    // download) are dimmed, not cleared, so the last known reading stays legible.
     for (QLineEdit *box : lineBoxes_) {
         if (box->property("stale").toBool() == stale)
             continue;

@@ -1,6 +1,7 @@
 #pragma once
 
 #include "display/display_view.h"
+#include "display/reply_watch.h"
 
 #include <QWidget>
 #include <array>
@@ -16,6 +17,7 @@ class QTimer;
 
 namespace ostrand {
 
+class Clock;
 class DisplayPoller;
 class LineWorker;
 struct Settings;
@@ -25,7 +27,8 @@ struct Settings;
 class DisplayTab : public QWidget, private DisplayView {
     Q_OBJECT
 public:
-    DisplayTab(LineWorker &line, QWidget *parent = nullptr);
+    // `clock` is the window's: the meter's silence is timed on it.
+    DisplayTab(LineWorker &line, Clock &clock, QWidget *parent = nullptr);
     ~DisplayTab() override;
 
     // The tab was left: the polls that only this tab shows stop.
@@ -47,9 +50,13 @@ private:
     MeterType meterType() const;
     void setLine(int line, const QString &text) override;
     DisplaySelection selection() const override;
+    void replyReceived() override;
     void pollEnded(bool answered) override;
-    void afterTick();
-    void startFresh();
+    void onPollFinished();
+    // "No reply from meter" and the dimmed values as the watch has them now.
+    void showReplyState();
+    void setStale(bool stale);
+    void startFresh(MeterType type);
     // Runs one poll, or a key press, on the line; a tick that finds the line
     // busy (a download, a dial, the last poll still waiting) simply passes.
     void tick(bool textDisplay);
@@ -60,14 +67,11 @@ private:
     // Used on the line's thread only, made there by the first poll or key.
     std::unique_ptr<DisplayPoller> poller_;
     std::unique_ptr<Relay> relay_;
-    bool pollRunning_ = false;
+    ReplyWatch watch_;
     QButtonGroup *meterTypeGroup_ = nullptr;
     std::array<QLineEdit *, kDisplayLineCount> lineBoxes_{};
     QLabel *alarmsLabel_ = nullptr;
     QLabel *replyLabel_ = nullptr;
-    // Ticks counted so the values' age is known in poll periods, whichever timer runs.
-    int ticks_ = 0;
-    int lastAnsweredTick_ = 0;
     QPushButton *beginButton_ = nullptr;
     QGroupBox *keypadFrame_ = nullptr;
     // Flow units, total units, flow format, velocity units.
@@ -76,6 +80,8 @@ private:
     QTimer *textTimer_ = nullptr;
     QTimer *blockTimer_ = nullptr;
     QTimer *portableTimer_ = nullptr;
+    // Fires when the silence next crosses a limit, between the polls' own ticks.
+    QTimer *replyAgeTimer_ = nullptr;
 };
 
 } // namespace ostrand

@@ -41,9 +41,10 @@ when the status says "Finished. Data in File", <i>Show in folder</i> opens its f
 <p><b>Look at the data.</b> <i>View</i> shows the grid; <i>Show Chart</i> plots it. Drag to
 zoom, click a legend entry to hide or show its channel, point at a line to read a value.</p>
 <p><b>Live display.</b> On <i>Display Meter</i> pick the meter type and press <i>Begin</i>.
-For the 7700 Series the keyboard's digits, '.', PgUp, PgDown, M, Return and N press the
-meter's keys. "No reply from meter" and dimmed values mean the meter stopped answering:
-check the cable, the port and the Slave ID.</p>
+For the 7700 Series the keyboard presses the meter's keys: the digits and '.', PgUp or Up for
+Up/Next, PgDown, Down or Backspace for Down, M for Menu, Return or Enter for Enter, N for 2nd
+(each key's tooltip names them). "No reply from meter" and dimmed values mean the meter has
+not answered for a few seconds: check the cable, the port and the Slave ID.</p>
 <p><b>Palm handheld.</b> Tick <i>Use Palm DataBase</i> on <i>Download</i> and choose the
 PLOGR2.PDB file on <i>Palm DataBase</i>.</p>
 <p><b>Trouble.</b> <i>Monitor</i> lists every frame sent and received; save it as text
@@ -99,7 +100,7 @@ MainWindow::MainWindow(const FileLocations &locations, Platform platform, QWidge
          [this] { return palmTab_->databasePath(); }, [this] { return palmTab_->separateByMeterId(); },
          platform.dialogs, platform.pump, platform.clock});
     auto *viewTab = new ViewTab(*results_, gridState_, platform.dialogs);
-    displayTab_ = new DisplayTab(*line_);
+    displayTab_ = new DisplayTab(*line_, platform.clock);
     dialerTab_ = new DialerTab(*line_);
     connect(settingsTab_, &SettingsTab::linkSettingsChanged, this, &MainWindow::copyLinkSettings);
     connect(palmTab_, &PalmTab::separationChanged, downloadTab_, &DownloadTab::showSeparation);

@@ -33,8 +33,10 @@ void DisplayPoller::sendOldestKey()
     const char code = keys_.front();
     // The key code goes out in both bytes of the register.
     const auto byte = static_cast<quint16>(static_cast<unsigned char>(code));
-    if (link_.writeRegisters(slave(), kKeyRegister, {static_cast<quint16>(byte << 8 | byte)}))
+    if (link_.writeRegisters(slave(), kKeyRegister, {static_cast<quint16>(byte << 8 | byte)})) {
         keys_.removeFront();
+        view_.replyReceived();
+    }
 }
 
 bool DisplayPoller::pollTextDisplay()
@@ -48,6 +50,7 @@ bool DisplayPoller::pollTextDisplay()
     for (int line = 0; line < 4; ++line) {
         const int start = kFirstLineRegister + kRegistersPerLine * line;
         if (const auto text = link_.readHoldingRegisters(slave(), start, kRegistersPerLine)) {
+            view_.replyReceived();
             view_.setLine(line, displayLineText(*text));
             answered = true;
         }
@@ -62,8 +65,10 @@ bool DisplayPoller::pollDisplayBlock()
         return false;
     MeterLink::Hold hold(link_);
     const auto block = link_.readDisplayBlock(slave());
-    if (block)
+    if (block) {
+        view_.replyReceived();
         applyDisplayUpdate(decodeDisplayBlock(*block, view_.selection()), view_);
+    }
     view_.pollEnded(bool(block));
     return true;
 }

@@ -18,9 +18,9 @@ DisplayTransition beginTransition(MeterType selected)
         return {{On, Off, K}, true};
     case 2:
         return {{Off, On, K}, true};
-    // The portable's poll already runs from its selection.
+    // The portable's poll runs from its selection; Begin is how it comes back after a Stop.
     default:
-        return {{K, K, K}, true};
+        return {{Off, Off, On}, true};
     }
 }
 
@@ -51,6 +51,8 @@ DisplayTransition displayTransition(DisplayEvent event, MeterType selected)
     // download or a dial holds the link.
     case DisplayEvent::LeftDisplayTab:
         return {{Off, Off, K}, false};
+    case DisplayEvent::Stop:
+        return {{Off, Off, Off}, false};
     }
     return {};
 }

@@ -15,6 +15,7 @@ enum class DisplayEvent {
     Begin,             // the "Begin" button
     MeterTypeSelected, // a meter type option became selected
     LeftDisplayTab,    // the tabs moved away from "Display Meter"
+    Stop,              // "Stop" (the "Begin" button while a poll runs), and exit
 };
 
 enum class TimerChange { Keep, Start, Stop };

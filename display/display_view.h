@@ -32,6 +32,8 @@ public:
     // The type and list positions as they are now; read after each exchange, so
     // a change made while the poll waited applies to that poll's values.
     virtual DisplaySelection selection() const = 0;
+    // One exchange of a poll was answered (a line, the block, a key taken), as it happens.
+    virtual void replyReceived() {}
     // A poll's exchanges are over: `answered` when the meter sent something shown.
     virtual void pollEnded(bool answered) { (void)answered; }
 };

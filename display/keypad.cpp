@@ -8,14 +8,17 @@ namespace {
 struct Key {
     const char *caption;
     char code;
+    const char *keyboard; // the keys standing for it, separated by "; "
 };
-// Four to a row, as the keys sit on the meter.
+// Four to a row, as the keys sit on the meter. The arrows move through the
+// meter's menus as its Up/Next and Down keys do, and Backspace is Down because
+// Down rubs out a digit in a number field.
 // clang-format off
 constexpr std::array<Key, kKeypadButtons> kKeys = {{
-    {"1", '1'}, {"2", '2'}, {"3", '3'}, {"Help / .", '.'},
-    {"4", '4'}, {"5", '5'}, {"6", '6'}, {"Up/Next", 'N'},
-    {"7", '7'}, {"8", '8'}, {"9", '9'}, {"Down", 'L'},
-    {"Menu", 'M'}, {"0", '0'}, {"Enter", 'E'}, {"2nd", 'F'},
+    {"1", '1', "1"}, {"2", '2', "2"}, {"3", '3', "3"}, {"Help / .", '.', "."},
+    {"4", '4', "4"}, {"5", '5', "5"}, {"6", '6', "6"}, {"Up/Next", 'N', "PgUp; Up"},
+    {"7", '7', "7"}, {"8", '8', "8"}, {"9", '9', "9"}, {"Down", 'L', "PgDown; Down; Backspace"},
+    {"Menu", 'M', "M"}, {"0", '0', "0"}, {"Enter", 'E', "Return; Enter"}, {"2nd", 'F', "N"},
 }};
 // clang-format on
 
@@ -26,6 +29,21 @@ char keypadCode(int index)
     if (index < 0 || index >= kKeypadButtons)
         return 0;
     return kKeys[static_cast<std::size_t>(index)].code;
+}
+
+QString keypadCaption(int index)
+{
+    if (index < 0 || index >= kKeypadButtons)
+        return {};
+    return QLatin1String(kKeys[static_cast<std::size_t>(index)].caption);
+}
+
+QStringList keypadKeyboardKeys(int index)
+{
+    if (index < 0 || index >= kKeypadButtons)
+        return {};
+    return QString::fromLatin1(kKeys[static_cast<std::size_t>(index)].keyboard)
+        .split(QStringLiteral("; "));
 }
 
 bool isKeypadCode(char code)

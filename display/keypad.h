@@ -2,6 +2,7 @@
 
 #include <QByteArray>
 #include <QString>
+#include <QStringList>
 
 namespace ostrand {
 
@@ -10,6 +11,11 @@ constexpr int kKeypadButtons = 16;
 
 // The code button `index` sends ('1' ... 'F'); 0 for an index outside 0 to 15.
 char keypadCode(int index);
+// The caption of button `index` ("1", "Help / .", "Up/Next" ...); empty outside 0 to 15.
+QString keypadCaption(int index);
+// The keyboard keys that press button `index`, as key sequence texts ("PgUp",
+// "Up"), the first being the button's own shortcut; empty outside 0 to 15.
+QStringList keypadKeyboardKeys(int index);
 // True for a code some key sends: digits, '.', 'N', 'L', 'M', 'E', 'F'.
 bool isKeypadCode(char code);
 

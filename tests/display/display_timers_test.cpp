@@ -11,7 +11,7 @@ using namespace ostrand;
 TEST(DisplayTimers, runOnlyTheSelectedTypesTimerKeepingARunningOneAndTheAlarmLine)
 {
     const auto begin = DisplayEvent::Begin, select = DisplayEvent::MeterTypeSelected,
-               leave = DisplayEvent::LeftDisplayTab;
+               leave = DisplayEvent::LeftDisplayTab, stop = DisplayEvent::Stop;
     const auto M7700 = MeterType::Series7700, M8100 = MeterType::Model8100,
                M8300 = MeterType::Model8300, R1900 = MeterType::R1900Portable;
     // An operator's session: each event, the type then selected, the timers running after it.
@@ -26,8 +26,9 @@ TEST(DisplayTimers, runOnlyTheSelectedTypesTimerKeepingARunningOneAndTheAlarmLin
         {begin, M8300, {false, true, false}, true},   {select, M8100, {false, true, false}, true},
         {leave, M8100, {false, false, false}, false}, {begin, M8100, {false, true, false}, true},
         {select, R1900, {false, false, true}, true},  {leave, R1900, {false, false, true}, false},
+        {begin, R1900, {false, false, true}, true},   {stop, R1900, {false, false, false}, false},
         {begin, R1900, {false, false, true}, true},   {select, M7700, {false, false, false}, true},
-        {begin, M7700, {true, false, false}, true},
+        {begin, M7700, {true, false, false}, true},   {stop, M7700, {false, false, false}, false},
     };
     QTimer timers[3];
     DisplayLines lines;
