@@ -410,6 +410,7 @@ TEST_F(EndToEnd, aBusyAnswerEndsTheDialAndFreesThePortAtOnce)
     QtSerialPort another(dir.path());
     EXPECT_TRUE(another.open(1, "38400")) << "the device is free for another program: "
                                          << another.errorString().toStdString();
+}
 
 // ostrand-cli download --since-last --append against a meter that keeps logging: the rows the
 // meter logged since the last download go under the file's own, each once, and only a file
