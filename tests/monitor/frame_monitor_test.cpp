@@ -37,6 +37,7 @@ TEST_F(MonitoredLink, eachExchangeIsCountedAndReadRowByRow)
     QByteArray badCrc = appendCrc(QByteArray::fromHex("01630000") + QByteArray(20, '\0'));
     badCrc[25] = char(badCrc[25] ^ 0x40);
     const auto readRegisters = [&] { return link.readHoldingRegisters(1, 76, 8).ok(); };
+    const auto confirm = [&] { return link.confirmDownload(1).ok(); };
     const struct {
         const char *what;
         std::function<void()> meter;
@@ -55,6 +56,15 @@ TEST_F(MonitoredLink, eachExchangeIsCountedAndReadRowByRow)
          {"sent", "failed"}, {"display block", "time-out: no reply to display block"}},
         {"a wrong CRC", [&] { answerEverySendWith(badCrc); }, [&] { return link.readDisplayBlock(1).ok(); },
          {1, 1, 0, 0, 1, 0, 0}, {"sent", "received"}, {"display block", "reply CRC wrong"}},
+        // The link ends a confirmation on its first bytes; what came by then is its reply.
+        {"a confirmation answered", [&] { answerEverySendWith(appendCrc(QByteArray::fromHex("0162")), 5); }, confirm,
+         {1, 1, 0, 0, 0, 0, 0}, {"sent", "received"}, {"download stored", "download stored: acknowledged"}},
+        {"a confirmation answered two bytes and a pause", [&] {
+             port.setResponder([](const QByteArray &, FakeSerialPort &p) {
+                 p.deliver(QByteArray::fromHex("0162"), 5);
+                 p.deliver(QByteArray::fromHex("81c9"), 300);
+             });
+         }, confirm, {1, 1, 0, 0, 0, 0, 0}, {"sent", "received"}, {"download stored", "download stored: acknowledged by 2 bytes"}},
         {"a port that will not open", [&] { port.close(); port.failOpenWith(QStringLiteral("no such device")); },
          [&] { return link.readDisplayBlock(1).ok(); }, {0, 0, 0, 0, 0, 1, 0}, {"failed"}, {"port would not open"}},
         {"a pause", [&] { port.allowOpen(), answerEverySendWith(kHoldingReply), monitor.setPaused(true); }, readRegisters,
