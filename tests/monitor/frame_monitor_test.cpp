@@ -1,9 +1,14 @@
 #include "link/modbus_requests.h"
 #include "link_fixture.h"
+#include "fake_file_dialogs.h"
 #include "monitor/frame_monitor.h"
+#include "monitor/monitor_view.h"
 
 #include <QAbstractItemModelTester>
+#include <QApplication>
 #include <QFile>
+#include <QScrollBar>
+#include <QTableView>
 #include <QTemporaryDir>
 #include <functional>
 
@@ -125,6 +130,37 @@ TEST_F(MonitoredLink, rowsAreStampedToTheMillisecondAndBeyondTheCapTheOldestGoAn
     EXPECT_EQ(monitor.cellText(0, FrameMonitor::ReadingColumn), "end of a reply begun before the monitor was opened")
         << "a reply the link vouched for but whose start was missed is no CRC error";
     EXPECT_EQ(monitor.counters().crcErrors, 0);
+}
+
+// The page kept on a tab not shown while frames come, then opened, then read.
+TEST_F(MonitoredLink, thePageFollowsTheNewestFrameFromWhenItIsOpenedUntilScrolledUpAndAgainOnceBackAtTheEnd)
+{
+    FakeFileDialogs dialogs;
+    MonitorView view(monitor, dialogs);
+    auto *table = view.findChild<QTableView *>("monitorTable");
+    QScrollBar *bar = table->verticalScrollBar();
+    const auto frames = [&](int count) {
+        for (int i = 0; i < count; ++i)
+            monitor.requestSent(request::readLogBlock(1, 8, 0x80, i % 256, 128), false);
+        QApplication::processEvents();
+    };
+    const auto newestShown = [&] {
+        return table->rowAt(table->viewport()->height() - 2) == monitor.rowCount() - 1;
+    };
+    frames(300);
+    view.resize(500, 300);
+    view.show();
+    QApplication::processEvents();
+    EXPECT_TRUE(newestShown()) << "opened after the frames came";
+    frames(40);
+    EXPECT_TRUE(newestShown());
+    bar->triggerAction(QAbstractSlider::SliderPageStepSub);
+    const int readingAt = bar->value();
+    frames(40);
+    EXPECT_EQ(bar->value(), readingAt) << "scrolled up to read: left there";
+    bar->triggerAction(QAbstractSlider::SliderToMaximum);
+    frames(40);
+    EXPECT_TRUE(newestShown()) << "back at the end";
 }
 
 } // namespace
