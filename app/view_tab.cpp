@@ -73,8 +73,9 @@ ViewTab::ViewTab(ResultsGrid &results, GridState &gridState, FileDialogs &dialog
 
 void ViewTab::refreshChartIfShown()
 {
-    if (chartView_->isVisible())
-        chartView_->refresh();
+    // A chart on a tab not in front is redrawn when next shown, so a download
+    // started from the Download tab is what the View tab shows on return.
+    chartView_->refreshWhenShown();
 }
 
 void ViewTab::applyColumnWidths()

@@ -5,6 +5,7 @@
 #include "fake_meter.h"
 #include "window_fixture.h"
 
+#include <QChartView>
 #include <QDesktopServices>
 #include <QLabel>
 #include <QLineEdit>
@@ -125,6 +126,27 @@ TEST_F(DownloadTabTest, theReplyTimeChosenForASlowLineLetsEachRequestGoOutOnce)
     EXPECT_EQ(status(), "Finished. Data in File");
     for (std::size_t i = 1; i < port_.sends().size(); ++i)
         EXPECT_NE(port_.sends()[i].bytes, port_.sends()[i - 1].bytes) << "sent again at " << i;
+}
+
+TEST_F(DownloadTabTest, theChartLeftOpenOnTheViewTabShowsASinceLastTimeDownloadStartedFromTheDownloadTab)
+{
+    window_->show();
+    auto *tabs = control<QTabWidget>("SSTab1");
+    const auto chartTitle = [&] {
+        return control<QChartView>("chartView")->chart()->title().toStdString();
+    };
+    click("Command2");
+    tabs->setCurrentIndex(1);
+    click("ShowChartButton");
+    EXPECT_EQ(chartTitle(), "Flow, Level · 12/1/2026 9:00 AM to 12/1/2026 10:45 AM");
+    tabs->setCurrentIndex(0);
+    meter.setLastDownloadPointer(8, 0x80, 0x38); // the records from 10:00 on are new
+    click("Command7");
+    // The window's grid took every row though the download before had more.
+    EXPECT_EQ(window_->results().rowTexts(2).mid(0, 4), QStringList({"1", "12/1/2026 10:00:00 AM", "14", "2.5"}));
+    EXPECT_EQ(window_->results().lastUsedRow(), 5);
+    tabs->setCurrentIndex(1);
+    EXPECT_EQ(chartTitle(), "Flow, Level · 12/1/2026 10:00 AM to 12/1/2026 10:45 AM");
 }
 
 #include "download_tab_test.moc"
