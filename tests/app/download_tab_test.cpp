@@ -149,4 +149,19 @@ TEST_F(DownloadTabTest, theChartLeftOpenOnTheViewTabShowsASinceLastTimeDownloadS
     EXPECT_EQ(chartTitle(), "Flow, Level · 12/1/2026 10:00 AM to 12/1/2026 10:45 AM");
 }
 
+TEST_F(DownloadTabTest, theGridShowsTheDownloadedRowsToTheLastUnderItsHeadings)
+{
+    click("Command2");
+    const QAbstractItemModel *rows = control<QTableView>("MSHFlexGrid1")->model();
+    ASSERT_EQ(rows->rowCount(), 8) << "the filled rows, not the grid's 65,535";
+    EXPECT_EQ(rows->headerData(7, Qt::Vertical).toString(), "8");
+    EXPECT_EQ(rows->index(7, 0).data().toString(), "12/1/2026 10:45:00 AM");
+    EXPECT_EQ(QStringList({rows->headerData(0, Qt::Horizontal).toString(), rows->headerData(1, Qt::Horizontal).toString(),
+                           rows->headerData(2, Qt::Horizontal).toString()}),
+              QStringList({"Date / Time", "Flow", "Level"}));
+    auto *corner = control<QTableView>("MSHFlexGrid1")->findChild<QAbstractButton *>(QString(), Qt::FindDirectChildrenOnly);
+    ASSERT_NE(corner, nullptr);
+    EXPECT_EQ(corner->text(), "Record #");
+}
+
 #include "download_tab_test.moc"
