@@ -164,4 +164,15 @@ TEST_F(DownloadTabTest, theGridShowsTheDownloadedRowsToTheLastUnderItsHeadings)
     EXPECT_EQ(corner->text(), "Record #");
 }
 
+TEST_F(DownloadTabTest, aHealthyDownloadLeavesAReplyOnTheMonitorForEveryRequestTheConfirmationsToo)
+{
+    click("Command2");
+    click("Command2");
+    const MonitorCounters counters = window_->monitor().counters();
+    EXPECT_EQ(counters.replies, counters.requests) << countersText(counters).toStdString();
+    EXPECT_EQ(meter.confirmations, 2);
+    const FrameMonitor &frames = window_->monitor();
+    EXPECT_EQ(frames.cellText(frames.rowCount() - 1, FrameMonitor::ReadingColumn), "download stored: acknowledged");
+}
+
 #include "download_tab_test.moc"
