@@ -2,8 +2,8 @@
 
 #include "chart/pan_zoom_chart_view.h"
 #include "chart/value_scale.h"
-#include "platform/object_name.h"
 #include "platform/file_dialogs.h"
+#include "platform/object_name.h"
 
 #include <QCategoryAxis>
 #include <QChart>
