@@ -6,6 +6,7 @@
 
 #include <QList>
 #include <QStringList>
+#include <algorithm>
 #include <utility>
 
 namespace ostrand {
@@ -55,7 +56,10 @@ void DownloadRelay::showDetail(const QString &text)
 
 void DownloadRelay::copyRowsBefore(int row)
 {
-    const int end = std::min(row, grid_.rows());
+    // Until the engine begins its rows, the state is the one the last download
+    // left: only rows this job's grid holds are copied, so none is taken as
+    // copied while still empty.
+    const int end = std::min({row, grid_.rows(), grid_.lastUsedRow() + 1});
     if (end <= copiedTo_)
         return;
     if (std::exchange(clearFirst_, false))

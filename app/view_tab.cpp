@@ -3,12 +3,16 @@
 #include "app/tab_widgets.h"
 #include "chart/log_chart_view.h"
 #include "table/results_grid.h"
+#include "table/results_table_model.h"
 
+#include <QAbstractButton>
+#include <QEvent>
 #include <QHBoxLayout>
 #include <QHeaderView>
+#include <QPainter>
 #include <QPushButton>
 #include <QStackedWidget>
-#include <QStyledItemDelegate>
+#include <QStyleOptionHeader>
 #include <QTableView>
 #include <QVBoxLayout>
 
@@ -17,17 +21,27 @@
 namespace ostrand {
 namespace {
 
-// Row 1 of the results holds the headings; they stand out as headings should.
-class HeadingRowDelegate : public QStyledItemDelegate {
+// The corner above the record numbers carries their heading ("Record #"), drawn
+// as the header sections beside it are.
+class CornerHeading : public QObject {
 public:
-    using QStyledItemDelegate::QStyledItemDelegate;
+    explicit CornerHeading(QAbstractButton *corner) : QObject(corner) { corner->installEventFilter(this); }
 
 protected:
-    void initStyleOption(QStyleOptionViewItem *option, const QModelIndex &index) const override
+    bool eventFilter(QObject *watched, QEvent *event) override
     {
-        QStyledItemDelegate::initStyleOption(option, index);
-        if (index.row() == 0)
-            option->font.setBold(true);
+        if (event->type() != QEvent::Paint)
+            return false;
+        auto *corner = static_cast<QAbstractButton *>(watched);
+        QStyleOptionHeader option;
+        option.initFrom(corner);
+        option.rect = corner->rect();
+        option.text = corner->text();
+        option.textAlignment = Qt::AlignCenter;
+        option.position = QStyleOptionHeader::OnlyOneSection;
+        QPainter painter(corner);
+        corner->style()->drawControl(QStyle::CE_Header, &option, &painter, corner);
+        return true;
     }
 };
 
@@ -37,12 +51,22 @@ ViewTab::ViewTab(ResultsGrid &results, GridState &gridState, FileDialogs &dialog
     : QWidget(parent), results_(results)
 {
     resultsView_ = named(new QTableView, QStringLiteral("MSHFlexGrid1"));
-    resultsView_->setModel(&results_);
-    // A view of 65,535 rows must not measure each row: fixed heights keep it instant.
+    // The filled rows only, under their headings: the grid itself keeps its 65,535 rows.
+    auto *model = new ResultsTableModel(results_, this);
+    resultsView_->setModel(model);
+    // A view of up to 65,533 rows must not measure each row: fixed heights keep it instant.
     resultsView_->verticalHeader()->setSectionResizeMode(QHeaderView::Fixed);
     resultsView_->verticalHeader()->setDefaultSectionSize(resultsView_->fontMetrics().height() + 6);
     resultsView_->horizontalHeader()->setSectionResizeMode(QHeaderView::Interactive);
-    resultsView_->setItemDelegate(new HeadingRowDelegate(resultsView_));
+    if (auto *corner = resultsView_->findChild<QAbstractButton *>(QString(), Qt::FindDirectChildrenOnly)) {
+        new CornerHeading(corner);
+        const auto showCorner = [corner, model] {
+            corner->setText(model->cornerText());
+            corner->update();
+        };
+        connect(model, &ResultsTableModel::cornerTextChanged, corner, showCorner);
+        showCorner();
+    }
     applyColumnWidths();
     connect(&results_, &QAbstractItemModel::headerDataChanged, this,
             [this](Qt::Orientation orientation) {
@@ -73,8 +97,9 @@ ViewTab::ViewTab(ResultsGrid &results, GridState &gridState, FileDialogs &dialog
 
 void ViewTab::refreshChartIfShown()
 {
-    if (chartView_->isVisible())
-        chartView_->refresh();
+    // A chart on a tab not in front is redrawn when next shown, so a download
+    // started from the Download tab is what the View tab shows on return.
+    chartView_->refreshWhenShown();
 }
 
 void ViewTab::applyColumnWidths()

@@ -18,7 +18,8 @@ public:
     ViewTab(ResultsGrid &results, GridState &gridState, FileDialogs &dialogs,
             QWidget *parent = nullptr);
 
-    // The chart reads the grid only when shown; a new download redraws a chart on screen.
+    // The chart reads the grid only when shown; a new download redraws it, now
+    // when on screen, else when it is shown next.
     void refreshChartIfShown();
 
 private:

@@ -1,7 +1,9 @@
 #include "log_chart_view.h"
 
 #include "chart/pan_zoom_chart_view.h"
+#include "chart/value_scale.h"
 #include "platform/file_dialogs.h"
+#include "platform/object_name.h"
 
 #include <QCategoryAxis>
 #include <QChart>
@@ -14,6 +16,7 @@
 #include <QLineSeries>
 #include <QPixmap>
 #include <QPushButton>
+#include <QShowEvent>
 #include <QStackedWidget>
 #include <QVBoxLayout>
 #include <QValueAxis>
@@ -37,38 +40,6 @@ constexpr int kValueTicks = 6;
 constexpr int kUnlaidOutWidth = 1000;
 constexpr qint64 kLoneStampMargin = 30 * 60 * 1000;
 
-double niceStep(double rough)
-{
-    if (!(rough > 0) || !std::isfinite(rough))
-        return 1;
-    const double magnitude = std::pow(10.0, std::floor(std::log10(rough)));
-    const double fraction = rough / magnitude;
-    const double nice = fraction < 1.5 ? 1 : fraction < 3 ? 2 : fraction < 7 ? 5 : 10;
-    return nice * magnitude;
-}
-
-void include(double &min, double &max, bool &used, double value)
-{
-    min = used ? std::min(min, value) : value;
-    max = used ? std::max(max, value) : value;
-    used = true;
-}
-
-// A value range widened to round numbers, with some room above and below.
-std::pair<double, double> roundedOutward(double min, double max)
-{
-    if (max - min <= 0) {
-        const double pad = std::max(std::abs(min) * 0.1, 1.0);
-        min -= pad;
-        max += pad;
-    }
-    const double margin = (max - min) * 0.02;
-    min -= margin;
-    max += margin;
-    const double step = niceStep((max - min) / kValueTicks);
-    return {std::floor(min / step) * step, std::ceil(max / step) * step};
-}
-
 QString axisTitle(const QString &name, const QStringList &units)
 {
     return units.isEmpty() ? name : name + QStringLiteral(" (") + units.join(QStringLiteral(", ")) + ')';
@@ -80,14 +51,6 @@ QString timeText(double x, const char *format)
         .toString(QLatin1String(format));
 }
 
-bool sameTicks(const std::vector<TimeTick> &a, const std::vector<TimeTick> &b)
-{
-    return std::equal(a.begin(), a.end(), b.begin(), b.end(),
-                      [](const TimeTick &l, const TimeTick &r) {
-                          return l.x == r.x && l.label == r.label && l.context == r.context;
-                      });
-}
-
 } // namespace
 
 LogChartView::LogChartView(const ResultsGrid &grid, const GridState &state, FileDialogs &dialogs,
@@ -96,30 +59,22 @@ LogChartView::LogChartView(const ResultsGrid &grid, const GridState &state, File
 {
     buildChart();
 
-    auto *hint = new QLabel(
-        tr("Wheel: zoom time (Ctrl: values too) · Drag: zoom to a box · Right or middle drag, "
-           "arrows: pan · Home: whole log"),
-        this);
-    hint->setObjectName(QStringLiteral("chartHint"));
+    auto *hint = named(new QLabel(tr("Wheel: zoom time (Ctrl: values too) · Drag: zoom to a box · Right or middle "
+                                     "drag, arrows: pan · Home: whole log"), this), QStringLiteral("chartHint"));
     hint->setToolTip(hint->text());
     // Greyed, and free to be cut short so the buttons keep their room.
     hint->setEnabled(false);
     hint->setSizePolicy(QSizePolicy::Ignored, QSizePolicy::Preferred);
-    status_ = new QLabel(this);
-    status_->setObjectName(QStringLiteral("chartStatusLabel"));
-    readout_ = new QLabel(this);
-    readout_->setObjectName(QStringLiteral("chartReadout"));
-    resetButton_ = new QPushButton(tr("&Reset zoom"), this);
-    resetButton_->setObjectName(QStringLiteral("chartResetZoomButton"));
-    saveButton_ = new QPushButton(tr("Save as &PNG..."), this);
-    saveButton_->setObjectName(QStringLiteral("chartSaveButton"));
+    status_ = named(new QLabel(this), QStringLiteral("chartStatusLabel"));
+    readout_ = named(new QLabel(this), QStringLiteral("chartReadout"));
+    resetButton_ = named(new QPushButton(tr("&Reset zoom"), this), QStringLiteral("chartResetZoomButton"));
+    saveButton_ = named(new QPushButton(tr("Save as &PNG..."), this), QStringLiteral("chartSaveButton"));
     connect(resetButton_, &QPushButton::clicked, this, &LogChartView::resetZoom);
     connect(saveButton_, &QPushButton::clicked, this, &LogChartView::onSaveClicked);
 
-    placeholder_ = new QLabel(tr("No log to chart yet.\nDownload a log from a meter or convert a "
-                                 "Palm file; its channels are drawn here over time."),
-                              this);
-    placeholder_->setObjectName(QStringLiteral("chartPlaceholder"));
+    placeholder_ = named(new QLabel(tr("No log to chart yet.\nDownload a log from a meter or convert a "
+                                       "Palm file; its channels are drawn here over time."), this),
+                         QStringLiteral("chartPlaceholder"));
     placeholder_->setAlignment(Qt::AlignCenter);
     placeholder_->setWordWrap(true);
 
@@ -129,14 +84,20 @@ LogChartView::LogChartView(const ResultsGrid &grid, const GridState &state, File
 
     auto *bar = new QHBoxLayout;
     bar->addWidget(hint, 1);
-    bar->addWidget(readout_);
-    bar->addWidget(status_);
     bar->addWidget(resetButton_);
     bar->addWidget(saveButton_);
+    // The value under the pointer and the last save have a line of their own
+    // below the chart, where they cover neither the hint nor the plot; it
+    // keeps its height when empty, so the chart does not jump as they come.
+    auto *notes = new QHBoxLayout;
+    notes->addWidget(readout_, 1);
+    notes->addWidget(status_);
+    readout_->setMinimumHeight(readout_->fontMetrics().height());
     auto *layout = new QVBoxLayout(this);
     layout->setContentsMargins(0, 0, 0, 0);
     layout->addLayout(bar);
     layout->addWidget(pages_, 1);
+    layout->addLayout(notes);
 
     showData(false);
 }
@@ -175,10 +136,8 @@ void LogChartView::buildChart()
     chartView_->setFrameShape(QFrame::NoFrame);
 
     connect(timeAxis_, &QValueAxis::rangeChanged, this, [this] { redraw(); });
-    connect(valueAxis_, &QValueAxis::rangeChanged, this,
-            [this](qreal min, qreal max) { setValueTicks(valueAxis_, min, max); });
-    connect(totalAxis_, &QValueAxis::rangeChanged, this,
-            [this](qreal min, qreal max) { setValueTicks(totalAxis_, min, max); });
+    for (QValueAxis *axis : {valueAxis_, totalAxis_})
+        connect(axis, &QValueAxis::rangeChanged, this, [axis](qreal min, qreal max) { setValueTicks(axis, min, max); });
     connect(chart_, &QChart::plotAreaChanged, this, [this](const QRectF &plot) {
         if (int(plot.width()) != plotWidth_)
             redraw();
@@ -186,26 +145,41 @@ void LogChartView::buildChart()
     connect(chartView_, &PanZoomChartView::resetRequested, this, &LogChartView::resetZoom);
 }
 
+void LogChartView::refreshWhenShown()
+{
+    if (isVisible())
+        refresh();
+    else
+        stale_ = true;
+}
+
+void LogChartView::showEvent(QShowEvent *event)
+{
+    QWidget::showEvent(event);
+    if (stale_)
+        refresh();
+}
+
 void LogChartView::refresh()
 {
+    stale_ = false;
     std::vector<ChannelSeries> channels = seriesFromGrid(grid_, state_);
 
     chart_->removeAllSeries();
     drawn_.clear();
     ticks_.clear();
-    timeRange_ = valueRange_ = totalRange_ = Range{};
+    timeRange_ = ValueSpan{};
+    dropReadout();
 
     std::vector<std::pair<const ChannelSeries *, std::vector<QPointF>>> drawable;
     for (const ChannelSeries &channel : channels) {
-        Range &values = channel.total ? totalRange_ : valueRange_;
         std::vector<QPointF> points;
         points.reserve(channel.points.size());
         for (const QPointF &p : channel.points) {
             if (std::abs(p.y()) >= kMeterLimit)
                 continue;
             points.push_back(p);
-            include(timeRange_.min, timeRange_.max, timeRange_.used, p.x());
-            include(values.min, values.max, values.used, p.y());
+            timeRange_.include(p.x());
         }
         drawable.emplace_back(&channel, std::move(points));
     }
@@ -235,41 +209,56 @@ void LogChartView::refresh()
         for (QLegendMarker *marker : chart_->legend()->markers(line))
             connect(marker, &QLegendMarker::clicked, this, [this, line] { toggleChannel(line); });
     }
-    updateTitles();
-    valueAxis_->setVisible(valueRange_.used);
-    totalAxis_->setVisible(totalRange_.used);
     if (timeRange_.max <= timeRange_.min) {
         timeRange_.min -= kLoneStampMargin;
         timeRange_.max += kLoneStampMargin;
     }
-    // Totals only count up: room below zero would suggest a negative total.
-    const bool totalsNonNegative = totalRange_.min >= 0;
-    for (Range *range : {&valueRange_, &totalRange_}) {
-        if (range->used)
-            std::tie(range->min, range->max) = roundedOutward(range->min, range->max);
-    }
-    if (totalsNonNegative)
-        totalRange_.min = std::max(totalRange_.min, 0.0);
-    readout_->clear();
+    fitValueRanges();
     status_->clear();
     showData(true);
     resetZoom();
+}
+
+void LogChartView::fitValueRanges()
+{
+    valueRange_ = totalRange_ = ValueSpan{};
+    for (const DrawnChannel &channel : drawn_) {
+        if (!channel.line->isVisible())
+            continue;
+        ValueSpan &values = channel.total ? totalRange_ : valueRange_;
+        for (const QPointF &p : channel.points)
+            values.include(p.y());
+    }
+    // Totals only count up: room below zero would suggest a negative total.
+    const bool totalsNonNegative = totalRange_.min >= 0;
+    for (ValueSpan *range : {&valueRange_, &totalRange_}) {
+        if (range->used)
+            *range = roundedOutward(*range, kValueTicks);
+    }
+    if (totalsNonNegative)
+        totalRange_.min = std::max(totalRange_.min, 0.0);
+    valueAxis_->setVisible(valueRange_.used);
+    totalAxis_->setVisible(totalRange_.used);
+    updateTitles();
+}
+
+void LogChartView::applyValueRanges()
+{
+    // The axis lays out its ticks for the new range before telling us, with
+    // the interval of the old one; a far wider range would get millions.
+    for (auto [axis, range] : {std::pair(valueAxis_, valueRange_), std::pair(totalAxis_, totalRange_)}) {
+        if (!range.used)
+            continue;
+        setValueTicks(axis, range.min, range.max);
+        axis->setRange(range.min, range.max);
+    }
 }
 
 void LogChartView::resetZoom()
 {
     if (drawn_.empty())
         return;
-    // The axis lays out its ticks for the new range before telling us, with
-    // the interval of the old one; a far wider range would get millions.
-    if (valueRange_.used) {
-        setValueTicks(valueAxis_, valueRange_.min, valueRange_.max);
-        valueAxis_->setRange(valueRange_.min, valueRange_.max);
-    }
-    if (totalRange_.used) {
-        setValueTicks(totalAxis_, totalRange_.min, totalRange_.max);
-        totalAxis_->setRange(totalRange_.min, totalRange_.max);
-    }
+    applyValueRanges();
     // An unchanged time range sends no signal, yet the series may be new.
     if (timeAxis_->min() == timeRange_.min && timeAxis_->max() == timeRange_.max)
         redraw();
@@ -298,14 +287,10 @@ void LogChartView::showData(bool shown)
 void LogChartView::showReadout(const DrawnChannel &channel, const QPointF &at)
 {
     // The logged point nearest the pointer, not the line between two of them.
-    const auto &points = channel.points;
-    if (points.empty())
+    if (channel.points.empty())
         return;
-    auto next = std::lower_bound(points.begin(), points.end(), at.x(),
-                                 [](const QPointF &p, double x) { return p.x() < x; });
-    if (next == points.end() ||
-        (next != points.begin() && at.x() - (next - 1)->x() < next->x() - at.x()))
-        --next;
+    const auto next = nearestByTime(channel.points, at.x());
+    readoutLine_ = channel.line;
     readout_->setText(QStringLiteral("%1  %2 = %3")
                           .arg(timeText(next->x(), "M/d/yyyy h:mm:ss AP"), channel.label)
                           .arg(next->y(), 0, 'g', 10));
@@ -321,12 +306,26 @@ void LogChartView::toggleChannel(QLineSeries *line)
         color.setAlphaF(line->isVisible() ? 1.0 : 0.4);
         marker->setLabelBrush(color);
     }
+    if (!line->isVisible() && line == readoutLine_)
+        dropReadout();
+    // The value axes fit what is shown, so a hidden channel's extremes no
+    // longer flatten the others.
+    fitValueRanges();
+    applyValueRanges();
+}
+
+void LogChartView::dropReadout()
+{
+    readoutLine_ = nullptr;
+    readout_->clear();
 }
 
 void LogChartView::updateTitles()
 {
     QStringList names, units, totalUnits;
     for (const DrawnChannel &channel : drawn_) {
+        if (!channel.line->isVisible())
+            continue;
         names << channel.label;
         QStringList &list = channel.total ? totalUnits : units;
         if (!channel.unit.isEmpty() && !list.contains(channel.unit))
@@ -375,7 +374,7 @@ void LogChartView::redraw()
 void LogChartView::updateTimeTicks(double fromX, double toX, int maxTicks)
 {
     std::vector<TimeTick> ticks = timeTicks(fromX, toX, maxTicks);
-    if (sameTicks(ticks, ticks_))
+    if (ticks == ticks_)
         return;
     ticks_ = std::move(ticks);
     for (const QString &label : timeAxis_->categoriesLabels())

@@ -2,6 +2,7 @@
 
 #include "chart/log_series.h"
 #include "chart/time_ticks.h"
+#include "chart/value_scale.h"
 
 #include <QWidget>
 
@@ -36,6 +37,9 @@ public:
 
     // Reads the grid again and shows all of it.
     void refresh();
+    // refresh() now when on screen, else the next time the chart is shown: a
+    // chart on a tab not in front is not left showing the log before.
+    void refreshWhenShown();
     // Writes the chart as it is shown to `path` as PNG; false when there is no
     // chart or the file cannot be written.
     bool saveAsPng(const QString &path);
@@ -43,6 +47,9 @@ public:
     bool hasData() const { return !drawn_.empty(); }
     // Shows the whole log again after zooming or panning.
     void resetZoom();
+
+protected:
+    void showEvent(QShowEvent *event) override;
 
 private:
     // A channel as drawn: the exact points it is reduced from, and its line.
@@ -53,14 +60,12 @@ private:
         bool total = false;
         std::vector<QPointF> points;
     };
-    struct Range {
-        double min = 0;
-        double max = 0;
-        bool used = false;
-    };
-
     void buildChart();
+    // The value axes' ranges from the channels shown, and onto the axes.
+    void fitValueRanges();
+    void applyValueRanges();
     void showReadout(const DrawnChannel &channel, const QPointF &at);
+    void dropReadout();
     void toggleChannel(QLineSeries *line);
     void updateTitles();
     void showData(bool shown);
@@ -86,9 +91,11 @@ private:
     QPushButton *resetButton_ = nullptr;
 
     std::vector<DrawnChannel> drawn_;
-    Range timeRange_;
-    Range valueRange_;
-    Range totalRange_;
+    ValueSpan timeRange_;
+    ValueSpan valueRange_;
+    ValueSpan totalRange_;
+    QLineSeries *readoutLine_ = nullptr; // the channel the read-out tells of
+    bool stale_ = false;                 // the grid changed while the chart was hidden
     std::vector<TimeTick> ticks_;
     int plotWidth_ = -1;
     bool redrawing_ = false;

@@ -237,4 +237,13 @@ std::vector<QPointF> downsampleMinMax(const std::vector<QPointF> &points, double
     return out;
 }
 
+std::vector<QPointF>::const_iterator nearestByTime(const std::vector<QPointF> &points, double x)
+{
+    auto next = std::lower_bound(points.begin(), points.end(), x,
+                                 [](const QPointF &p, double at) { return p.x() < at; });
+    if (next == points.end() || (next != points.begin() && x - (next - 1)->x() < next->x() - x))
+        --next;
+    return next;
+}
+
 } // namespace ostrand

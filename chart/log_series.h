@@ -35,6 +35,9 @@ std::optional<QDateTime> parseStampText(const QString &text);
 // A value cell's number ("1.5", "1E+37", "-2.5E-05"); nothing when empty or not a number.
 std::optional<double> parseValueText(const QString &text);
 
+// The point of `points` (sorted by x, not empty) nearest to `x`; the earlier of two as near.
+std::vector<QPointF>::const_iterator nearestByTime(const std::vector<QPointF> &points, double x);
+
 // At most four points per bucket of [fromX, toX] split into `buckets` equal
 // widths: each bucket's first, last, lowest and highest point, in x order. The
 // nearest point on each side outside the range comes along so that lines reach

@@ -11,6 +11,8 @@ struct TimeTick {
     double x = 0;    // milliseconds since the epoch, wall-clock reading as UTC
     QString label;   // "2:30 PM", "3/15", "Mar", "2004"
     QString context; // the date or year the label belongs to; empty while unchanged
+
+    bool operator==(const TimeTick &o) const { return x == o.x && label == o.label && context == o.context; }
 };
 
 // Marks at round times ("every 6 hours", "every day", "every month") in

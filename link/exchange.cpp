@@ -48,6 +48,18 @@ bool Exchange::send(const QByteArray &frame)
     return true;
 }
 
+void Exchange::readWhatCame()
+{
+    const int count = link_.receivedCount();
+    if (count <= 0)
+        return;
+    const auto bytes = link_.readBytes(count);
+    if (!bytes || !observer_)
+        return;
+    const bool crcOk = bytes->size() >= 3 && appendCrc(bytes->left(bytes->size() - 2)) == *bytes;
+    observer_->replyRead(*bytes, crcOk);
+}
+
 LinkFailure Exchange::fail(LinkError why, int exceptionCode)
 {
     if (observer_ && !failed_) {

@@ -37,6 +37,10 @@ public:
     // its echo checked; its data bytes.
     Result<QByteArray> readReply(const ReplyShape &shape);
 
+    // Reads the bytes received so far, however few, and tells the monitor of
+    // them: for a reply the exchange ends on before it is whole.
+    void readWhatCame();
+
     // Why the exchange failed, told to the monitor once.
     LinkFailure fail(LinkError why, int exceptionCode = 0);
     // A reply spoilt by noise is forgotten before the request goes out again.

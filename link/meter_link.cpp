@@ -221,9 +221,14 @@ Result<void> MeterLink::confirmDownload(int slave)
     Exchange exchange(link_, observer_, slave);
     if (auto ready = begin(turn, exchange, slave); !ready)
         return ready;
-    // One byte of any kind is the acknowledgement; it is left unread.
-    return sendAndAwait(exchange, request::confirmDownload(slave), timing::kConfirmDownload,
-                        WaitClock(link_.clock()), {});
+    // One byte of any kind is the acknowledgement. Whatever came by then is
+    // read, so the monitor shows the meter's answer; the rest of a longer one
+    // is left for the next exchange to clear, as before.
+    auto waited = sendAndAwait(exchange, request::confirmDownload(slave), timing::kConfirmDownload,
+                               WaitClock(link_.clock()), {});
+    if (waited)
+        exchange.readWhatCame();
+    return waited;
 }
 
 Result<void> MeterLink::writeRegisters(int slave, int first, const QVector<quint16> &values)

@@ -238,7 +238,9 @@ QString FrameMonitor::reading(const Row &row) const
 
 bool FrameMonitor::isTrouble(const Row &row) const
 {
-    return row.kind == Kind::Failure || (row.kind == Kind::Reply && !frameCrcMatches(row.frame));
+    return row.kind == Kind::Failure
+           || (row.kind == Kind::Reply && !frameCrcMatches(row.frame)
+               && !isShortAcknowledgement(row.frame, row.request));
 }
 
 QString FrameMonitor::cellText(int rowIndex, int column) const

@@ -142,6 +142,12 @@ QString repliedFunction(const QByteArray &reply, const QByteArray &request)
 
 } // namespace
 
+bool isShortAcknowledgement(const QByteArray &reply, const QByteArray &request)
+{
+    return !reply.isEmpty() && reply.size() < 4 && request.size() >= 2
+           && byteAt(request, 1) == request::kConfirmDownload;
+}
+
 bool frameCrcMatches(const QByteArray &frame)
 {
     if (frame.size() < 3)
@@ -184,6 +190,9 @@ QString readRequest(const QByteArray &frame)
 
 QString readReply(const QByteArray &reply, const QByteArray &request)
 {
+    if (isShortAcknowledgement(reply, request))
+        return QStringLiteral("download stored: acknowledged by %1")
+            .arg(plural(reply.size(), "byte", "bytes"));
     // Slave, function and the two CRC bytes: the least any reply can be.
     if (reply.size() < 4)
         return QStringLiteral("%1, too short for a reply")

@@ -15,6 +15,10 @@ QString readRequest(const QByteArray &frame);
 // known): "16 bytes: registers 76-83", "pointer 08 85 F8", "reply CRC wrong".
 QString readReply(const QByteArray &reply, const QByteArray &request = QByteArray());
 
+// True for the first byte or two of an answer to a confirmation: the link
+// takes any byte as its acknowledgement and reads only what came by then.
+bool isShortAcknowledgement(const QByteArray &reply, const QByteArray &request);
+
 // True when the last two bytes of `frame` are the CRC of the others, low byte first.
 bool frameCrcMatches(const QByteArray &frame);
 

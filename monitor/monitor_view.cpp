@@ -54,14 +54,15 @@ MonitorView::MonitorView(FrameMonitor &monitor, FileDialogs &dialogs, QWidget *p
     layout->addWidget(table_, 1);
     layout->addWidget(status_);
 
-    scrollTimer_.setSingleShot(true);
-    scrollTimer_.setInterval(100);
-    connect(&scrollTimer_, &QTimer::timeout, table_, &QTableView::scrollToBottom);
-    connect(&monitor_, &QAbstractItemModel::rowsAboutToBeInserted, this,
-            &MonitorView::noteRowsComing);
-    connect(&monitor_, &QAbstractItemModel::rowsInserted, this, [this] {
-        if (followNewest_ && !scrollTimer_.isActive())
-            scrollTimer_.start();
+    // The view follows the newest frame while its scrollbar is at the end: each
+    // new range (one a layout, however many rows came) is followed to its end,
+    // and a move of the user's away from the end stops that until they return.
+    QScrollBar *bar = table_->verticalScrollBar();
+    connect(bar, &QScrollBar::valueChanged, this,
+            [this, bar](int value) { followNewest_ = value >= bar->maximum(); });
+    connect(bar, &QScrollBar::rangeChanged, this, [this, bar](int, int max) {
+        if (followNewest_)
+            bar->setValue(max);
     });
     connect(&monitor_, &FrameMonitor::countersChanged, this, &MonitorView::showCounters);
     connect(pause_, &QPushButton::clicked, this, &MonitorView::togglePause);
@@ -102,13 +103,6 @@ void MonitorView::save()
 void MonitorView::showCounters(const MonitorCounters &counters)
 {
     counters_->setText(countersText(counters));
-}
-
-void MonitorView::noteRowsComing()
-{
-    // Someone who scrolled up to read is left where they are.
-    const QScrollBar *bar = table_->verticalScrollBar();
-    followNewest_ = bar->value() >= bar->maximum();
 }
 
 } // namespace ostrand

@@ -2,7 +2,6 @@
 
 #include "monitor/frame_monitor.h"
 
-#include <QTimer>
 #include <QWidget>
 
 class QLabel;
@@ -28,14 +27,11 @@ private:
     void clear();
     void save();
     void showCounters(const MonitorCounters &counters);
-    void noteRowsComing();
 
     FrameMonitor &monitor_;
     FileDialogs &dialogs_;
+    // Whether the table is kept scrolled to its newest row.
     bool followNewest_ = true;
-    // Scrolling once per burst of rows keeps a download's flood from relayouting the table per
-    // frame.
-    QTimer scrollTimer_;
 
     QTableView *table_ = nullptr;
     QLabel *counters_ = nullptr;

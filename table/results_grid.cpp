@@ -185,10 +185,12 @@ QStringList ResultsGrid::rowTexts(int row) const
 
 void ResultsGrid::clear()
 {
-    if (!cells_.empty())
-        noteChanged(0, static_cast<int>(cells_.size()) - 1, 0, colCount_ - 1);
+    const int lastRow = static_cast<int>(cells_.size()) - 1;
     // Swap rather than clear() so the row index's own memory goes back too.
     std::vector<Row>().swap(cells_);
+    // Told once emptied, so a view reading the grid then finds it empty.
+    if (lastRow >= 0)
+        noteChanged(0, lastRow, 0, colCount_ - 1);
 }
 
 int ResultsGrid::lastUsedRow() const

@@ -222,5 +222,40 @@ TEST_F(LogChartViewTest, drawsAFullLogThinnedToItsExtremesYetZoomsInToEveryPoint
     EXPECT_EQ(timeAxis()->max(), msecs(2004, 3, 15) + 65534.0 * 900000);
 }
 
+TEST_F(LogChartViewTest, hidingAChannelRefitsItsValueAxisToThoseShownAndTakesItsReadOutAlong)
+{
+    log.channel(1, "Flow");
+    log.channel(2, "Spike");
+    log.channel(3, "Total Gal", true);
+    log.row("3/15/2004 2:45:00 PM", {{1, "2"}, {2, "900"}, {3, "10"}});
+    log.row("3/15/2004 3:00:00 PM", {{1, "8"}, {2, "1000"}, {3, "5000"}});
+    refresh();
+    auto *readout = view.findChild<QLabel *>("chartReadout");
+    auto *hint = view.findChild<QLabel *>("chartHint");
+    const int hintWidth = hint->width();
+    const auto axisOf = [&](int i) { return qobject_cast<QValueAxis *>(line(i)->attachedAxes().back()); };
+    const auto toggle = [&](int i) { emit chart()->legend()->markers(line(i))[0]->clicked(); };
+    emit line(1)->hovered({msecs(2004, 3, 15, 15), 990}, true);
+    QApplication::processEvents();
+    EXPECT_EQ(readout->text(), "3/15/2004 3:00:00 PM  Spike = 1000");
+    EXPECT_EQ(hint->width(), hintWidth) << "the read-out takes no room from the hint";
+    // Each row: the channel clicked in the legend, then the axes' tops (0: the axis hidden).
+    const struct {
+        int toggled;
+        double valueMax, totalMax;
+    } rows[] = {{1, 9, 6000}, {2, 9, 0}, {0, 0, 0}, {1, 1020, 0}, {2, 1020, 6000}, {0, 1200, 6000}};
+    for (const auto &row : rows) {
+        toggle(row.toggled);
+        EXPECT_EQ(axisOf(0)->isVisible() ? axisOf(0)->max() : 0, row.valueMax) << row.toggled;
+        EXPECT_EQ(axisOf(2)->isVisible() ? axisOf(2)->max() : 0, row.totalMax) << row.toggled;
+        if (&row == rows) {
+            EXPECT_EQ(readout->text(), "") << "gone with its channel";
+        }
+    }
+    emit line(0)->hovered({msecs(2004, 3, 15, 15), 8}, true);
+    toggle(1);
+    EXPECT_EQ(readout->text(), "3/15/2004 3:00:00 PM  Flow = 8") << "another channel hidden: it stays";
+}
+
 } // namespace
 } // namespace ostrand

@@ -1,9 +1,14 @@
 #include "link/modbus_requests.h"
 #include "link_fixture.h"
+#include "fake_file_dialogs.h"
 #include "monitor/frame_monitor.h"
+#include "monitor/monitor_view.h"
 
 #include <QAbstractItemModelTester>
+#include <QApplication>
 #include <QFile>
+#include <QScrollBar>
+#include <QTableView>
 #include <QTemporaryDir>
 #include <functional>
 
@@ -37,6 +42,7 @@ TEST_F(MonitoredLink, eachExchangeIsCountedAndReadRowByRow)
     QByteArray badCrc = appendCrc(QByteArray::fromHex("01630000") + QByteArray(20, '\0'));
     badCrc[25] = char(badCrc[25] ^ 0x40);
     const auto readRegisters = [&] { return link.readHoldingRegisters(1, 76, 8).ok(); };
+    const auto confirm = [&] { return link.confirmDownload(1).ok(); };
     const struct {
         const char *what;
         std::function<void()> meter;
@@ -55,6 +61,15 @@ TEST_F(MonitoredLink, eachExchangeIsCountedAndReadRowByRow)
          {"sent", "failed"}, {"display block", "time-out: no reply to display block"}},
         {"a wrong CRC", [&] { answerEverySendWith(badCrc); }, [&] { return link.readDisplayBlock(1).ok(); },
          {1, 1, 0, 0, 1, 0, 0}, {"sent", "received"}, {"display block", "reply CRC wrong"}},
+        // The link ends a confirmation on its first bytes; what came by then is its reply.
+        {"a confirmation answered", [&] { answerEverySendWith(appendCrc(QByteArray::fromHex("0162")), 5); }, confirm,
+         {1, 1, 0, 0, 0, 0, 0}, {"sent", "received"}, {"download stored", "download stored: acknowledged"}},
+        {"a confirmation answered two bytes and a pause", [&] {
+             port.setResponder([](const QByteArray &, FakeSerialPort &p) {
+                 p.deliver(QByteArray::fromHex("0162"), 5);
+                 p.deliver(QByteArray::fromHex("81c9"), 300);
+             });
+         }, confirm, {1, 1, 0, 0, 0, 0, 0}, {"sent", "received"}, {"download stored", "download stored: acknowledged by 2 bytes"}},
         {"a port that will not open", [&] { port.close(); port.failOpenWith(QStringLiteral("no such device")); },
          [&] { return link.readDisplayBlock(1).ok(); }, {0, 0, 0, 0, 0, 1, 0}, {"failed"}, {"port would not open"}},
         {"a pause", [&] { port.allowOpen(), answerEverySendWith(kHoldingReply), monitor.setPaused(true); }, readRegisters,
@@ -115,6 +130,37 @@ TEST_F(MonitoredLink, rowsAreStampedToTheMillisecondAndBeyondTheCapTheOldestGoAn
     EXPECT_EQ(monitor.cellText(0, FrameMonitor::ReadingColumn), "end of a reply begun before the monitor was opened")
         << "a reply the link vouched for but whose start was missed is no CRC error";
     EXPECT_EQ(monitor.counters().crcErrors, 0);
+}
+
+// The page kept on a tab not shown while frames come, then opened, then read.
+TEST_F(MonitoredLink, thePageFollowsTheNewestFrameFromWhenItIsOpenedUntilScrolledUpAndAgainOnceBackAtTheEnd)
+{
+    FakeFileDialogs dialogs;
+    MonitorView view(monitor, dialogs);
+    auto *table = view.findChild<QTableView *>("monitorTable");
+    QScrollBar *bar = table->verticalScrollBar();
+    const auto frames = [&](int count) {
+        for (int i = 0; i < count; ++i)
+            monitor.requestSent(request::readLogBlock(1, 8, 0x80, i % 256, 128), false);
+        QApplication::processEvents();
+    };
+    const auto newestShown = [&] {
+        return table->rowAt(table->viewport()->height() - 2) == monitor.rowCount() - 1;
+    };
+    frames(300);
+    view.resize(500, 300);
+    view.show();
+    QApplication::processEvents();
+    EXPECT_TRUE(newestShown()) << "opened after the frames came";
+    frames(40);
+    EXPECT_TRUE(newestShown());
+    bar->triggerAction(QAbstractSlider::SliderPageStepSub);
+    const int readingAt = bar->value();
+    frames(40);
+    EXPECT_EQ(bar->value(), readingAt) << "scrolled up to read: left there";
+    bar->triggerAction(QAbstractSlider::SliderToMaximum);
+    frames(40);
+    EXPECT_TRUE(newestShown()) << "back at the end";
 }
 
 } // namespace

@@ -1,4 +1,5 @@
 #include "table/results_grid.h"
+#include "table/results_table_model.h"
 #include "qt_printers.h"
 
 #include <QAbstractItemModelTester>
@@ -6,6 +7,7 @@
 #include <gtest/gtest.h>
 
 #include <climits>
+#include <functional>
 
 namespace ostrand {
 namespace {
@@ -44,6 +46,47 @@ TEST(ResultsGrid, ShowsCellsOneDownAndOneRightIgnoresWritesOutsideAndKeepsTheMod
     }
     qInstallMessageHandler(previous);
     EXPECT_TRUE(complaints.isEmpty()) << complaints.join('\n').toStdString();
+}
+
+// The View tab's rows: the filled ones only, the headings of row 1 above them.
+TEST(ResultsTableModel, showsTheFilledRowsUnderRowOnesHeadingsAsTheGridFillsShrinksAndEmpties)
+{
+    ResultsGrid grid(ResultsGrid::kDefaultRows, 4);
+    ResultsTableModel model(grid);
+    QAbstractItemModelTester tester(&model, QAbstractItemModelTester::FailureReportingMode::Fatal);
+    const auto record = [&](int row) {
+        grid.setRowTexts(row, {QString::number(row - 1), QStringLiteral("stamp %1").arg(row - 1), "1.5", "2"});
+    };
+    const struct {
+        const char *what;
+        std::function<void()> change;
+        int rows;
+        QString lastRecord, lastStamp, corner;
+        QStringList headings;
+    } steps[] = {
+        {"empty", [] {}, 0, "", "", "", {"", "", ""}},
+        {"the headings", [&] { grid.setRowTexts(1, {"Record #", "Date / Time", "Flow", "Level"}); },
+         0, "", "", "Record #", {"Date / Time", "Flow", "Level"}},
+        {"three records in one fill", [&] {
+             const ResultsGrid::BulkUpdate bulk(grid);
+             for (int row = 2; row <= 4; ++row)
+                 record(row);
+         }, 3, "3", "stamp 3", "Record #", {"Date / Time", "Flow", "Level"}},
+        {"one more", [&] { record(5); }, 4, "4", "stamp 4", "Record #", {"Date / Time", "Flow", "Level"}},
+        {"the grid cut short", [&] { grid.setRows(4); }, 2, "2", "stamp 2", "Record #", {"Date / Time", "Flow", "Level"}},
+        {"emptied", [&] { grid.clear(); }, 0, "", "", "", {"", "", ""}},
+    };
+    for (const auto &step : steps) {
+        step.change();
+        EXPECT_EQ(model.rowCount(), step.rows) << step.what;
+        EXPECT_EQ(model.headerData(step.rows - 1, Qt::Vertical).toString(), step.lastRecord) << step.what;
+        EXPECT_EQ(model.index(step.rows - 1, 0).data().toString(), step.lastStamp) << step.what;
+        EXPECT_EQ(model.cornerText(), step.corner) << step.what;
+        QStringList headings;
+        for (int col = 0; col < model.columnCount(); ++col)
+            headings << model.headerData(col, Qt::Horizontal).toString();
+        EXPECT_EQ(headings, step.headings) << step.what;
+    }
 }
 
 } // namespace
