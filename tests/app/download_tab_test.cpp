@@ -271,6 +271,7 @@ TEST_F(DownloadTabTest, theChartLeftOpenOnTheViewTabShowsASinceLastTimeDownloadS
     EXPECT_EQ(chartTitle(), "Flow, Level · 12/1/2026 9:00 AM to 12/1/2026 10:45 AM");
     tabs->setCurrentIndex(0);
     meter.setLastDownloadPointer(8, 0x80, 0x38); // the records from 10:00 on are new
+    dialogs_.answerNextAction(1); // replace the file: the grid and chart hold this download alone
     click("Command7");
     // The window's grid took every row though the download before had more.
     EXPECT_EQ(window_->results().rowTexts(2).mid(0, 4), QStringList({"1", "12/1/2026 10:00:00 AM", "14", "2.5"}));
