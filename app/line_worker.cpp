@@ -5,6 +5,7 @@
 #include "platform/serial_port.h"
 
 #include <QThread>
+#include <QSemaphore>
 
 namespace ostrand {
 
@@ -85,20 +86,21 @@ void LineWorker::shutDown()
     shutDown_ = true;
     requestStop();
     if (inline_) {
-        inlineQueue_.clear();
+        queue_.clear();
         line_->close();
         const std::lock_guard lock(mutex_);
         state_ = LineState{};
         return;
     }
-    QMetaObject::invokeMethod(
-        context_,
-        [this] {
-            line_->link().setObserver(nullptr);
-            line_->close();
-            line_.reset();
-        },
-        Qt::BlockingQueuedConnection);
+    // Run inside a job's wait, the line would go from under it: the job, told
+    // to stop, ends first and the line goes after it.
+    QMetaObject::invokeMethod(context_, [this] {
+        if (running_)
+            teardownPending_ = true;
+        else
+            tearDown();
+    });
+    tornDown_.acquire();
     thread_->quit();
     thread_->wait();
     delete context_;
@@ -114,21 +116,39 @@ void LineWorker::run(Job job)
     const long id = nextJobId_.fetch_add(1);
     ++pendingJobs_;
     emit stateChanged();
-    if (inline_) {
-        inlineQueue_.emplace_back(id, std::move(job));
-        // A job given from inside a running one's wait waits its turn.
-        if (inlineRunning_)
-            return;
-        inlineRunning_ = true;
-        while (!inlineQueue_.empty()) {
-            auto [nextId, next] = std::move(inlineQueue_.front());
-            inlineQueue_.pop_front();
-            runNow(next, nextId);
-        }
-        inlineRunning_ = false;
+    if (inline_)
+        dispatch(id, std::move(job));
+    else
+        QMetaObject::invokeMethod(context_, [this, id, job = std::move(job)]() mutable { dispatch(id, std::move(job)); },
+                                  Qt::QueuedConnection);
+}
+
+void LineWorker::dispatch(long id, Job job)
+{
+    // A job's waits let the line's events run, this one among them: a job
+    // given meanwhile waits its turn instead of running inside the other.
+    queue_.emplace_back(id, std::move(job));
+    if (running_)
         return;
+    running_ = true;
+    while (!queue_.empty()) {
+        auto [nextId, next] = std::move(queue_.front());
+        queue_.pop_front();
+        runNow(next, nextId);
     }
-    QMetaObject::invokeMethod(context_, [this, id, job = std::move(job)] { runNow(job, id); }, Qt::QueuedConnection);
+    running_ = false;
+    if (teardownPending_)
+        tearDown();
+}
+
+void LineWorker::tearDown()
+{
+    teardownPending_ = false;
+    queue_.clear();
+    line_->link().setObserver(nullptr);
+    line_->close();
+    line_.reset();
+    tornDown_.release();
 }
 
 void LineWorker::runNow(const Job &job, long id)

@@ -4,6 +4,7 @@
 #include "link/link_settings.h"
 
 #include <QObject>
+#include <QSemaphore>
 #include <QString>
 #include <atomic>
 #include <deque>
@@ -83,7 +84,9 @@ private:
     class ObserverRelay;
     // Hands the line's reports to the relay and Stop's flag to its waits.
     void attachLine();
+    void dispatch(long id, Job job);
     void runNow(const Job &job, long id);
+    void tearDown();
     void publishState();
 
     // The relay outlives the line that reports to it.
@@ -92,8 +95,11 @@ private:
     QThread *thread_ = nullptr;
     QObject *context_ = nullptr; // lives on the line's thread; jobs are queued to it
     bool inline_ = false;
-    std::deque<std::pair<long, Job>> inlineQueue_;
-    bool inlineRunning_ = false;
+    // Jobs given and not yet begun, on the line's thread (or the caller's, inline).
+    std::deque<std::pair<long, Job>> queue_;
+    bool running_ = false;
+    bool teardownPending_ = false;
+    QSemaphore tornDown_;
 
     std::atomic<int> pendingJobs_{0};
     std::atomic<long> nextJobId_{0};

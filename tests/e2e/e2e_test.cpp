@@ -505,3 +505,17 @@ TEST_F(EndToEnd, aSecondDownloadReachesTheGridChartAndMonitorWhole)
     const MonitorCounters counters = window->monitor().counters();
     EXPECT_EQ(counters.replies, counters.requests) << countersText(counters).toStdString();
 }
+
+// The window closed while a "7700 Series" poll waits on a silent meter: the poll is told to
+// stop, the line goes only after it, and the window is gone at once.
+TEST_F(EndToEnd, theWindowGoesAtOnceWhileAPollWaitsOnASilentMeter)
+{
+    startWindow({"--silent"});
+    control<QPushButton>("Command9")->click(); // Begin
+    ASSERT_TRUE(waitFor([&] { return window->line().busy(); }));
+    QTest::qWait(1500);
+    QElapsedTimer closing;
+    closing.start();
+    window.reset();
+    EXPECT_LT(closing.elapsed(), 500);
+}
