@@ -4,6 +4,7 @@
 #include "platform/file_dialogs.h"
 
 #include <QDir>
+#include <QFileInfo>
 #include <chrono>
 #include <future>
 #include <memory>
@@ -15,6 +16,9 @@ namespace {
 std::optional<OutputWrite> ask(FileDialogs &dialogs, const ExistingOutput &output)
 {
     const QString name = QDir::toNativeSeparators(output.path);
+    // The buttons name the file, the question its whole path: a long path
+    // would otherwise cut the buttons' words off.
+    const QString shortName = QFileInfo(output.path).fileName();
     QStringList actions;
     QString question =
         QStringLiteral(
@@ -23,13 +27,13 @@ std::optional<OutputWrite> ask(FileDialogs &dialogs, const ExistingOutput &outpu
     if (output.headingsMatch) {
         actions
             << (output.newRows == 1
-                    ? QStringLiteral("Append the 1 new row to %1").arg(name)
-                    : QStringLiteral("Append the %1 new rows to %2").arg(output.newRows).arg(name));
+                    ? QStringLiteral("Append the 1 new row to %1").arg(shortName)
+                    : QStringLiteral("Append the %1 new rows to %2").arg(output.newRows).arg(shortName));
     } else {
         question += QStringLiteral(
             " Its headings are not this download's: the new rows cannot be added to it.");
     }
-    actions << QStringLiteral("Replace %1").arg(name);
+    actions << QStringLiteral("Replace %1").arg(shortName);
     const std::optional<int> chosen =
         dialogs.chooseAction(QStringLiteral("Since Last Time"), question, actions);
     if (!chosen)

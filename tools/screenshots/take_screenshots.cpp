@@ -1,5 +1,6 @@
 // Saves a picture of each tab of the window for the documentation. Run under
 // Xvfb (scripts/screenshots) so the pictures show the real desktop style.
+#include "app/download_tab.h"
 #include "app/main_window.h"
 #include "app/settings_file.h"
 #include "platform/qt_event_pump.h"
@@ -9,6 +10,9 @@
 
 #include <QApplication>
 #include <QDir>
+#include <QElapsedTimer>
+#include <QLabel>
+#include <QScreen>
 #include <QFile>
 #include <QProcess>
 #include <QPushButton>
@@ -16,6 +20,8 @@
 #include <QTemporaryDir>
 #include <QTest>
 #include <QTimer>
+#include <functional>
+#include <memory>
 
 int main(int argc, char **argv)
 {
@@ -41,7 +47,8 @@ int main(int argc, char **argv)
     QProcess meter;
     meter.start(QStringLiteral(OSTRAND_METERSIM),
                 {"--link", QDir(programDir.path()).filePath("COM1"), "--records", "300", "--labels",
-                 "Flow (gpm),Flow Tot,Level (ft)", "--start", "2026-12-01 06:00", "--baud", "9600"});
+                 "Flow (gpm),Flow Tot,Level (ft)", "--start", "2026-12-01 06:00", "--baud", "9600",
+                 "--log-every-seconds", "2"});
     while (meter.waitForReadyRead(5000) && !meter.readAllStandardOutput().contains("ready")) {
     }
 
@@ -49,7 +56,10 @@ int main(int argc, char **argv)
     ostrand::SystemClock clock;
     ostrand::QtEventPump pump;
     ostrand::QtFileDialogs dialogs(nullptr);
-    ostrand::MainWindow window(programDir.path(), {port, clock, pump, dialogs});
+    const QString links = programDir.path();
+    ostrand::MainWindow window(programDir.path(), {port, clock, pump, dialogs, [links] {
+                                                       return std::make_unique<ostrand::QtSerialPort>(links);
+                                                   }});
     window.load();
     window.show();
     if (!QTest::qWaitForWindowExposed(&window))
@@ -62,8 +72,17 @@ int main(int argc, char **argv)
     QTimer::singleShot(3000, &window, [&] {
         savedRunning = window.grab().save(QStringLiteral("%1/download-running.png").arg(absoluteOut));
     });
+    auto *status = window.findChild<QLabel *>(QStringLiteral("Label4"));
+    // Lets the window run until `done` holds, or `ms` pass.
+    const auto waitUntil = [](const std::function<bool()> &done, int ms) {
+        QElapsedTimer timer;
+        timer.start();
+        while (!done() && timer.elapsed() < ms)
+            QTest::qWait(50);
+        return done();
+    };
     window.findChild<QPushButton *>(QStringLiteral("Command2"))->click();
-    if (!savedRunning)
+    if (!waitUntil([&] { return savedRunning && status->text() == QLatin1String("Finished. Data in File"); }, 60000))
         return 1;
     window.findChild<QPushButton *>(QStringLiteral("Command9"))->click();
     QTest::qWait(2000);
@@ -85,7 +104,37 @@ int main(int argc, char **argv)
     QTest::qWait(500);
     if (!window.grab().save(QStringLiteral("%1/chart.png").arg(absoluteOut)))
         return 1;
+
+    // "Since Last Time" onto the file written above: the question, pictured with the window
+    // behind it (the whole screen, as the box is a window of its own), then cancelled.
+    tabs->setCurrentIndex(0);
+    // The box runs its own loop: a timer inside it takes the picture and answers Cancel.
+    bool savedQuestion = false;
+    QTimer answer;
+    QObject::connect(&answer, &QTimer::timeout, &window, [&] {
+        if (QWidget *box = QApplication::activeModalWidget()) {
+            answer.stop();
+            savedQuestion = window.screen()->grabWindow(0).save(
+                QStringLiteral("%1/append-question.png").arg(absoluteOut));
+            box->close();
+        }
+    });
+    answer.start(300);
+    QTest::qWait(200); // the meter logs a few more instants first
+    window.findChild<QPushButton *>(QStringLiteral("Command7"))->click();
+    if (!waitUntil([&] { return savedQuestion && !window.downloadTab().operationRunning(); }, 30000)) {
+        qWarning("no question pictured: %s", qPrintable(status->text()));
+        return 1;
+    }
+
+    // The meter gone: the status bar says what happened to which line.
     meter.terminate();
     meter.waitForFinished(3000);
+    window.findChild<QPushButton *>(QStringLiteral("Command2"))->click();
+    if (!waitUntil([&] { return !window.downloadTab().operationRunning(); }, 60000))
+        return 1;
+    QTest::qWait(300);
+    if (!window.grab().save(QStringLiteral("%1/failed-line.png").arg(absoluteOut)))
+        return 1;
     return 0;
 }
