@@ -1,6 +1,7 @@
 #include "main_window.h"
 
 #include "app/dialer_tab.h"
+#include "app/download_widgets.h"
 #include "app/line_worker.h"
 #include "app/display_tab.h"
 #include "app/download_tab.h"
@@ -126,11 +127,12 @@ MainWindow::MainWindow(const FileLocations &locations, Platform platform, QWidge
     setCentralWidget(tabs_);
 
     linkState_ = named(new QLabel, QStringLiteral("LinkState"));
-    lastError_ = named(new QLabel, QStringLiteral("LastError"));
+    // A long reason is shortened in its middle, whole in its tooltip, rather than cut off.
+    lastError_ = named(new ElidedLabel, QStringLiteral("LastError"));
     // When it happened, read before it, as a log line reads.
     lastErrorTime_ = named(new QLabel, QStringLiteral("LastErrorTime"));
     statusBar()->addPermanentWidget(lastErrorTime_);
-    statusBar()->addPermanentWidget(lastError_);
+    statusBar()->addPermanentWidget(lastError_, 1);
     statusBar()->addPermanentWidget(linkState_);
     // The link does not announce a hang-up or an adapter going away; a glance a second does.
     auto *stateTimer = named(new QTimer(this), QStringLiteral("LinkStateTimer"));
