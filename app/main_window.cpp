@@ -36,9 +36,10 @@ const char kHelpPage[] = R"(<h3>Ostrand Download</h3>
 <p><b>Connect.</b> On <i>Settings</i> choose the Comm port, the baud rate and the meter's
 Slave ID (Alt+underlined letter or digit selects an option).</p>
 <p><b>Download.</b> On <i>Download</i>, <i>Download Data</i> reads the whole log,
-<i>Since Last Time</i> only what was logged after the last stored download. The rows go to
-the file shown under <i>DownLoad Filename</i> (<i>Change Filename</i> picks another);
-when the status says "Finished. Data in File", <i>Show in folder</i> opens its folder.</p>
+<i>Since Last Time</i> only what was logged after the last stored download; when the file
+already holds data it asks whether to append the new rows, replace the file or cancel. The rows
+go to the file shown under <i>DownLoad Filename</i> (<i>Change Filename</i> picks another);
+once it is written, <i>Show in folder</i> opens its folder (or <i>Copy path</i> copies its path).</p>
 <p><b>Look at the data.</b> <i>View</i> shows the grid; <i>Show Chart</i> plots it. Drag to
 zoom, click a legend entry to hide or show its channel, point at a line to read a value.</p>
 <p><b>Live display.</b> On <i>Display Meter</i> pick the meter type and press <i>Begin</i>.
