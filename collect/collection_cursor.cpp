@@ -34,7 +34,7 @@ std::optional<LogCursor> parseCursor(const QByteArray &text)
     }
     const QByteArray record = QByteArray::fromHex(parts[3]);
     const LogCursor cursor{LogAddress{fields[0], fields[1], fields[2]}, record};
-    if (record.size() != 8 || !isInLogArea(cursor.address))
+    if (record.size() != kLogRecordBytes || !isInLogArea(cursor.address))
         return std::nullopt;
     return cursor;
 }

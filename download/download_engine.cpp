@@ -12,14 +12,11 @@
 namespace ostrand {
 namespace {
 
-constexpr int kPointerRegister = 76;
-constexpr int kPointerRegisterCount = 8;
 constexpr int kChannelSetupBank = 0x18;
 constexpr int kChannelSetupWords = 100;
 constexpr int kLabelOffset = 64; // characters 65 to 96 of the setup block
 constexpr int kLabelLength = 32;
 constexpr int kBlockBytes = 256;
-constexpr int kRecordBytes = 8;
 
 } // namespace
 
@@ -60,13 +57,13 @@ DownloadResult DownloadEngine::readStartPointers(LogAddress &readFrom, LogAddres
         // last confirmed download then has pointer and end equal.
         countFrom = LogAddress{static_cast<quint8>(p.at(0)), static_cast<quint8>(p.at(1)),
                                static_cast<quint8>(p.at(2))};
-        readFrom = advancedBy(countFrom, kRecordBytes);
+        readFrom = advancedBy(countFrom, kLogRecordBytes);
         if (!isInLogArea(countFrom))
             return DownloadResult::PointersUnreadable;
     }
     if (stopRequested())
         return DownloadResult::Stopped;
-    const auto registers = link_.readHoldingRegisters(options_.slave, kPointerRegister, kPointerRegisterCount);
+    const auto registers = readPointerRegisters();
     if (!registers) {
         display_.showDetail(failureText(registers.failure()));
         return unreadable();
@@ -82,7 +79,7 @@ DownloadResult DownloadEngine::readStartPointers(LogAddress &readFrom, LogAddres
     }
     if (cursorCheck_ == CursorCheck::Used) {
         countFrom = options_.resumeAfter->address;
-        readFrom = advancedBy(countFrom, kRecordBytes);
+        readFrom = advancedBy(countFrom, kLogRecordBytes);
         lastRecord_ = *options_.resumeAfter;
         if (readFrom == knownEnd_)
             return DownloadResult::NoRecords;
@@ -190,6 +187,11 @@ bool DownloadEngine::readChannelLabels(Labels &labels)
     return true;
 }
 
+Result<QByteArray> DownloadEngine::readPointerRegisters()
+{
+    return link_.readHoldingRegisters(options_.slave, kPointerRegister, kPointerRegisterCount);
+}
+
 Result<QByteArray> DownloadEngine::readBlock(const LogAddress &address, int words, int attempts)
 {
     // Once the meter is known not to do block reads, none is sent again.
@@ -252,12 +254,12 @@ void DownloadEngine::confirmDownload()
 
 void DownloadEngine::noteLastRecord(const LogAddress &blockAddress, const QByteArray &bytes)
 {
-    for (qsizetype at = bytes.size() / kRecordBytes * kRecordBytes - kRecordBytes; at >= 0; at -= kRecordBytes) {
+    for (qsizetype at = bytes.size() / kLogRecordBytes * kLogRecordBytes - kLogRecordBytes; at >= 0; at -= kLogRecordBytes) {
         if (isWrittenRecord(bytes.constData() + at)) {
             LogAddress address = blockAddress;
-            for (qsizetype step = 0; step < at; step += kRecordBytes)
-                address = advancedBy(address, kRecordBytes);
-            lastRecord_ = LogCursor{address, bytes.mid(at, kRecordBytes)};
+            for (qsizetype step = 0; step < at; step += kLogRecordBytes)
+                address = advancedBy(address, kLogRecordBytes);
+            lastRecord_ = LogCursor{address, bytes.mid(at, kLogRecordBytes)};
             return;
         }
     }

@@ -90,6 +90,7 @@ private:
     void takeChannelLabels(const Labels &labels);
     // One block read with its attempts; notes a meter that never answers them.
     Result<QByteArray> readBlock(const LogAddress &address, int words, int attempts);
+    Result<QByteArray> readPointerRegisters();
     // After the line was reopened: the pointers, labels and last block read
     // again and compared with what came before. Sends nothing when no reopen happened.
     DownloadResult checkSameMeter();

@@ -7,13 +7,6 @@
 // line that was reopened.
 
 namespace ostrand {
-namespace {
-
-constexpr int kPointerRegister = 76;
-constexpr int kPointerRegisterCount = 8;
-constexpr int kRecordBytes = 8;
-
-} // namespace
 
 DownloadResult DownloadEngine::checkCursor(const LogCursor &cursor)
 {
@@ -25,12 +18,12 @@ DownloadResult DownloadEngine::checkCursor(const LogCursor &cursor)
         // Round the ring from the record after the cursor to the start: slots
         // the meter wrote over (or, after a reset, never wrote) since.
         if (isInLogArea(cursor.address))
-            slotsPastCursor_ = logDistance(advancedBy(cursor.address, kRecordBytes), pointers_.start) / kRecordBytes;
+            slotsPastCursor_ = logDistance(advancedBy(cursor.address, kLogRecordBytes), pointers_.start) / kLogRecordBytes;
         return DownloadResult::Complete;
     }
     // Unread, the record proves nothing either way; taking the whole log
     // then would store every reading a second time.
-    const auto record = readBlock(cursor.address, kRecordBytes / 2, kBlockAttempts);
+    const auto record = readBlock(cursor.address, kLogRecordBytes / 2, kBlockAttempts);
     if (!record) {
         if (!isRefusal(record.error()) && silentBlockReads_ < kSilentBlockReads)
             display_.showDetail(failureText(record.failure()));
@@ -46,7 +39,7 @@ DownloadResult DownloadEngine::checkSameMeter()
         if (stopRequested())
             return DownloadResult::Stopped;
         checkedOpens_ = link_.serial().openCount();
-        const auto registers = link_.readHoldingRegisters(options_.slave, kPointerRegister, kPointerRegisterCount);
+        const auto registers = readPointerRegisters();
         if (!registers) {
             display_.showDetail(
                 QStringLiteral("could not read the meter's log pointers after the line was reopened: %1")
@@ -85,7 +78,7 @@ DownloadResult DownloadEngine::catchUp()
     for (int pass = 0; pass < kCatchUpPasses; ++pass) {
         if (stopRequested())
             return DownloadResult::Stopped;
-        const auto registers = link_.readHoldingRegisters(options_.slave, kPointerRegister, kPointerRegisterCount);
+        const auto registers = readPointerRegisters();
         // What was read stands; only the meter is left uninformed, so that the
         // next download reads again whatever may lie past it.
         const auto keepWithoutConfirming = [&](const QString &why) {

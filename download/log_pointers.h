@@ -7,6 +7,12 @@
 
 namespace ostrand {
 
+// The log's pointers and counts sit in holding registers 76 to 83.
+constexpr int kPointerRegister = 76;
+constexpr int kPointerRegisterCount = 8;
+// One log record: channel, packed stamp, four-byte value.
+constexpr int kLogRecordBytes = 8;
+
 // Holding registers 76 to 83 as the meter reports them: where its log starts
 // and ends, and how many records it holds and may still hold.
 struct LogPointers {
@@ -31,7 +37,7 @@ struct LogCursor {
     LogAddress address;
     QByteArray record;
 
-    bool isSet() const { return record.size() == 8; }
+    bool isSet() const { return record.size() == kLogRecordBytes; }
 };
 
 } // namespace ostrand
