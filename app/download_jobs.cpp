@@ -32,7 +32,7 @@ void DownloadTab::runSerialDownload(bool sinceLastTime)
 {
     // One operation on the line at a time: a second download would spoil the
     // first; one clicked while a display poll runs starts as that poll ends.
-    if (downloadRunning_ || palm_->busy())
+    if (downloadRunning_ || gridLock_.busy())
         return;
     beginOperation(sinceLastTime ? sinceLastTimeButton_ : downloadButton_);
     const std::optional<int> slave = sources_.slaveId();
@@ -44,7 +44,7 @@ void DownloadTab::runSerialDownload(bool sinceLastTime)
         return;
     downloadRunning_ = true;
     // The grid is one: a Palm conversion cannot start inside this download either.
-    gridInUse_ = std::make_unique<PalmJobGuard>(palm_->jobLock());
+    gridInUse_ = std::make_unique<PalmJobGuard>(gridLock_);
     setStatus(sinceLastTime ? QStringLiteral("Last Time Downloading") : QStringLiteral("Downloading"));
     setOperationRunning(true);
     clearMeterBoxes();
@@ -155,13 +155,13 @@ private:
 
 void DownloadTab::runPalmJob(bool idList)
 {
-    if (downloadRunning_ || palm_->busy())
+    if (downloadRunning_ || gridLock_.busy())
         return;
     beginOperation(idList ? idListButton_ : downloadButton_);
     if (!idList && !checkOutputBeforeStart(inProgramDir(outputFile_), *this))
         return;
     // The grid is one: a serial download cannot start inside this conversion.
-    gridInUse_ = std::make_unique<PalmJobGuard>(palm_->jobLock());
+    gridInUse_ = std::make_unique<PalmJobGuard>(gridLock_);
     const PalmSource source{inProgramDir(sources_.palmDatabasePath())};
     const QString output = inProgramDir(outputFile_);
     const GridState startState = sources_.gridState;

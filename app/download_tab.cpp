@@ -10,7 +10,6 @@
 #include "download/download_engine.h"
 #include "download/download_outcome.h"
 #include "link/meter_link.h"
-#include "palm/palm_import.h"
 #include "platform/file_dialogs.h"
 #include "table/results_grid.h"
 
@@ -37,8 +36,6 @@ const QString kDownloadCaption = QStringLiteral("&Download Data");
 
 DownloadTab::DownloadTab(DownloadSources sources, QWidget *parent)
     : QWidget(parent), sources_(sources),
-      palm_(std::make_unique<PalmImport>(sources.results, sources.gridState, sources.pump,
-                                         sources.clock)),
       outputFile_(QStringLiteral("Logdata.csv"))
 {
     auto *startFrame = groupBox(QStringLiteral("Frame7"), QStringLiteral("Start Download"));

@@ -2,6 +2,7 @@
 
 #include "download/download_display.h"
 #include "palm/palm_conversion_view.h"
+#include "palm/palm_job_guard.h"
 #include "table/channel.h"
 
 #include <QString>
@@ -21,13 +22,9 @@ class QPushButton;
 
 namespace ostrand {
 
-class Clock;
 class ElidedLabel;
-class EventPump;
 class FileDialogs;
 class LineWorker;
-class PalmImport;
-class PalmJobGuard;
 class ResultsGrid;
 struct GridState;
 struct Settings;
@@ -44,8 +41,6 @@ struct DownloadSources {
     std::function<QString()> palmDatabasePath;
     std::function<bool()> separateByMeterId;
     FileDialogs &dialogs;
-    EventPump &pump;
-    Clock &clock;
 };
 
 // "Download": the meter's log (or the handheld's file) into the grid and the
@@ -127,7 +122,8 @@ private:
     void setDownloadEnabled(bool enabled) override;
 
     DownloadSources sources_;
-    std::unique_ptr<PalmImport> palm_;
+    // Keeps a download and a Palm conversion from filling the one grid at once.
+    PalmJobLock gridLock_;
     QString outputFile_;
     QString writtenFile_; // where the last finished download went
     FolderOpener openFolder_;

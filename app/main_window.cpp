@@ -100,7 +100,7 @@ MainWindow::MainWindow(const FileLocations &locations, Platform platform, QWidge
              return settingsTab_->slaveIdValid() ? std::optional<int>(settingsTab_->slaveId()) : std::nullopt;
          },
          [this] { return palmTab_->databasePath(); }, [this] { return palmTab_->separateByMeterId(); },
-         platform.dialogs, platform.pump, platform.clock});
+         platform.dialogs});
     auto *viewTab = new ViewTab(*results_, gridState_, platform.dialogs);
     displayTab_ = new DisplayTab(*line_, platform.clock);
     dialerTab_ = new DialerTab(*line_);
