@@ -22,24 +22,15 @@ void writeFile(const QString &path, const QByteArray &bytes)
 
 } // namespace
 
+// Every rule of the reader has its own table; here, that a mistake stops the command with 64.
 TEST(Collect, aStationsFileWithAMistakeIsRefusedNamingItsLineAndKey)
 {
-    const struct { const char *text, *error; } cases[] = {
-        {"[a]\nport = COM1\noutput = a.csv\ncolour = red\n", ":4: key 'colour'"},
-        {"[a]\noutput = a.csv ; no port\n", ":1: key 'port'"},
-        {"[a]\nport = COM1\n[b]\nport = COM2\noutput = b.csv\n", ":1: key 'output'"},
-        {"[a]\nport = COM1\nbaud = 9601\noutput = a.csv\n", ":3: key 'baud'"},
-        {"[a]\nport = COM1\nslave = 256\noutput = a.csv\n", ":3: key 'slave'"},
-        {"[a]\nport = COM1\noutput = a.csv\n[b]\nport = COM2\noutput = x/../a.csv\n", ":4: key 'output'"},
-    };
     QTemporaryDir dir;
     const QString stations = dir.filePath("s.ini");
-    for (const auto &c : cases) {
-        writeFile(stations, c.text);
-        const CliRun run = runCli({"collect", "--stations", stations});
-        EXPECT_EQ(run.exitCode, 64) << c.text;
-        EXPECT_TRUE(run.errors.contains(stations + c.error)) << qPrintable(run.errors);
-    }
+    writeFile(stations, "[a]\nport = COM1\noutput = a.csv\ncolour = red\n");
+    const CliRun run = runCli({"collect", "--stations", stations});
+    EXPECT_EQ(run.exitCode, 64);
+    EXPECT_TRUE(run.errors.contains(stations + ":4: key 'colour'")) << qPrintable(run.errors);
 }
 
 // A meter that refuses the confirmation (so it sends its whole log every time), one behind a

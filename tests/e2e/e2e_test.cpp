@@ -1,7 +1,6 @@
 #include "app/line_worker.h"
 #include "app/download_tab.h"
 #include "app/main_window.h"
-#include "chart/log_chart_view.h"
 #include "cli_run.h"
 #include "link/meter_link.h"
 #include "monitor/frame_monitor.h"
@@ -24,7 +23,6 @@
 #include <QRegularExpression>
 #include <QRadioButton>
 #include <QTabWidget>
-#include <QTableView>
 #include <QTemporaryDir>
 #include <QTest>
 #include <QTimer>
@@ -123,11 +121,6 @@ TEST_F(EndToEnd, theWindowAndTheCommandLineWriteTheSameFileAndEachConfirmsOnce)
     // Midnight closes the day before; a midnight stamp is written as the date alone.
     EXPECT_TRUE(lines[1].startsWith("11/28/2026,")) << lines[1].toStdString();
     EXPECT_TRUE(lines[2].startsWith("11/28/2026 12:15:00 AM,")) << lines[2].toStdString();
-
-    for (const QStringList &usage : {QStringList{"download"}, {"download", "--port", "COM1", "--baud", "115200"},
-                                     {"download", "--port", "COM1", "--slave", "300"}, {"upload"},
-                                     {"download", "--port", "COM1", "--reply-timeout", "60001"}})
-        EXPECT_EQ(runCli(usage).exitCode, 64) << usage.join(u' ').toStdString();
 }
 
 // Each row: ostrand-cli downloads from a meter with a fault into a file holding an earlier
@@ -479,31 +472,6 @@ TEST_F(EndToEnd, sinceLastTimeAsksWhileTheLinesJobWaitsAndAppendsBeforeItConfirm
     EXPECT_TRUE(grown.startsWith(full));
     EXPECT_GT(grown.size(), full.size());
     EXPECT_TRUE(sim.waitFor(QStringLiteral("confirmed"), 2));
-}
-
-// With the line on its own thread the rows, the frames and the end of the job reach the
-// window as queued calls: a second download still fills the grid from its first row, the
-// View tab shows the filled rows and the chart left open redraws when shown, and the
-// monitor holds a reply for every request, the confirmations' included.
-TEST_F(EndToEnd, aSecondDownloadReachesTheGridChartAndMonitorWhole)
-{
-    startWindow(kLog);
-    window->show();
-    auto *tabs = control<QTabWidget>("SSTab1");
-    tabs->setCurrentIndex(1);
-    control<QPushButton>("ShowChartButton")->click();
-    tabs->setCurrentIndex(0);
-    for (int run = 0; run < 2; ++run) {
-        control<QPushButton>("Command2")->click();
-        ASSERT_TRUE(waitFor([&] { return !window->downloadTab().operationRunning(); }, 30000));
-        ASSERT_EQ(status(), "Finished. Data in File");
-    }
-    EXPECT_FALSE(window->results().text(2, 1).isEmpty()) << "the first row of the second download";
-    EXPECT_EQ(control<QTableView>("MSHFlexGrid1")->model()->rowCount(), 120);
-    tabs->setCurrentIndex(1);
-    EXPECT_TRUE(control<LogChartView>("LogChart")->hasData());
-    const MonitorCounters counters = window->monitor().counters();
-    EXPECT_EQ(counters.replies, counters.requests) << countersText(counters).toStdString();
 }
 
 // The window closed while a "7700 Series" poll waits on a silent meter: the poll is told to
