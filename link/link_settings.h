@@ -13,11 +13,17 @@ struct LinkSettings {
     // path) before the request goes out again or, if it is sent once, is given
     // up; 0 keeps the meters' own timings, which are never shortened.
     int replyTimeoutMs = 0;
+    // A pause between a reply and the next request, for devices that need one.
+    int requestGapMs = 0;
+    // The adapter returns every byte sent (2-wire RS-485): the link takes the
+    // request's own bytes off the line before the reply.
+    bool echo = false;
 
     // The address goes out as one byte; anything else would reach another meter.
     static bool isValidSlave(int slave) { return slave >= 0 && slave <= 255; }
     // A minute covers a satellite hop several times over; more is a typing slip.
     static bool isValidReplyTimeout(int ms) { return ms >= 0 && ms <= 60000; }
+    static bool isValidRequestGap(int ms) { return ms >= 0 && ms <= 1000; }
 };
 
 } // namespace ostrand
