@@ -24,6 +24,8 @@ struct LineChoice {
     LinkSettings settings() const
     {
         LinkSettings s{comNumber, baud, slave, replyTimeoutMs};
+        s.networkAddress = networkAddress;
+        s.connectTimeoutMs = connectTimeoutMs;
         s.requestGapMs = requestGapMs;
         s.echo = echo;
         return s;

@@ -13,6 +13,10 @@ struct LinkSettings {
     // path) before the request goes out again or, if it is sent once, is given
     // up; 0 keeps the meters' own timings, which are never shortened.
     int replyTimeoutMs = 0;
+    // A meter behind a device server: "tcp://HOST:PORT" or "rfc2217://HOST:PORT",
+    // which then stands for the port; empty for a serial port.
+    QString networkAddress;
+    int connectTimeoutMs = 10000; // how long connecting to a device server may take
     // A pause between a reply and the next request, for devices that need one.
     int requestGapMs = 0;
     // The adapter returns every byte sent (2-wire RS-485): the link takes the
