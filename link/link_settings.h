@@ -1,11 +1,18 @@
 #pragma once
 
 #include <QString>
+#include <utility>
 
 namespace ostrand {
 
 // Where the meter is: the port, its speed, and the meter's address on the line.
 struct LinkSettings {
+    LinkSettings() = default;
+    LinkSettings(int port, QString baud, int slaveAddress = 0, int replyMs = 0)
+        : portNumber(port), baudRate(std::move(baud)), slave(slaveAddress), replyTimeoutMs(replyMs)
+    {
+    }
+
     int portNumber = 0; // COM1 to COM4 by number; 0 until a setting or a click chose one
     QString baudRate;   // "1200" ... "38400", as the port is opened with it
     int slave = 0;      // Modbus slave address
