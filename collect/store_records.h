@@ -1,0 +1,60 @@
+#pragma once
+
+#include <QDateTime>
+#include <QString>
+#include <optional>
+#include <vector>
+
+namespace ostrand::collect {
+
+// One stored reading: a channel's value at one logging instant.
+struct StoredReading {
+    QString station;
+    int channel = 0;      // 1-8: labels change, repeat or are empty
+    QString label;        // the channel's label when read
+    QString unit;         // empty when the meter gave none
+    QDateTime timeUtc;    // Qt::UTC
+    QString timeLocal;    // the meter's own stamp, "YYYY-MM-DD HH:MM:SS", after the midnight rule
+    double value = 0;
+};
+
+// One station's attempt in one run.
+struct CollectionRow {
+    QString station;
+    QDateTime startedUtc;
+    QDateTime finishedUtc;
+    QString result; // "ok", "failed" or "skipped"
+    int newReadings = 0;
+    int attempts = 0;
+    QString error; // empty when none
+};
+
+struct StationRow {
+    QString name;
+    QString port;
+    QString timezone; // IANA name, e.g. "Europe/London"
+    std::optional<QDateTime> lastAttemptUtc;
+    std::optional<QDateTime> lastOkUtc;
+    QString lastError;
+};
+
+// Which readings an export or a query wants.
+struct ReadingQuery {
+    QString station;
+    std::optional<int> channel;
+    std::optional<QDateTime> fromUtc; // inclusive
+    std::optional<QDateTime> toUtc;   // exclusive
+};
+
+// What the health report and the exports read, whatever database holds it.
+class StoreReader {
+public:
+    virtual ~StoreReader() = default;
+    // Ordered by time, then channel. nullopt with *error set when the database would not answer.
+    virtual std::optional<std::vector<StoredReading>> readings(const ReadingQuery &query, QString *error) = 0;
+    virtual std::optional<std::vector<StationRow>> stations(QString *error) = 0;
+    // Runs that started at or after `sinceUtc`, oldest first.
+    virtual std::optional<std::vector<CollectionRow>> collections(const QDateTime &sinceUtc, QString *error) = 0;
+};
+
+} // namespace ostrand::collect
