@@ -1,5 +1,7 @@
 #include "cli_common.h"
 
+#include "collect/time_text.h"
+
 #include <cstdio>
 
 namespace ostrand::cli {
@@ -8,6 +10,17 @@ int usageError(const QString &message)
 {
     std::fprintf(stderr, "ostrand-cli: %s\nTry 'ostrand-cli --help'.\n", qPrintable(message));
     return code(ExitStatus::Usage);
+}
+
+std::optional<QDateTime> commandNowUtc(QString *error)
+{
+    const QString hook = qEnvironmentVariable("OSTRAND_CLI_NOW");
+    if (hook.isEmpty())
+        return QDateTime::currentDateTimeUtc();
+    if (const auto now = collect::instantFromIso(hook))
+        return now;
+    *error = QStringLiteral("OSTRAND_CLI_NOW is '%1', not a time such as 2026-12-07T02:30:00Z").arg(hook);
+    return std::nullopt;
 }
 
 void printLine(const QString &line)

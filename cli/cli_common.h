@@ -2,12 +2,21 @@
 
 #include "cli/exit_status.h"
 
+#include <QDateTime>
 #include <QString>
+#include <optional>
 
 namespace ostrand::cli {
 
 // Prints `message` and a hint to stderr and returns ExitStatus::Usage's code.
 int usageError(const QString &message);
+
+// The time a command takes as now: the clock's, or OSTRAND_CLI_NOW (ISO 8601 with
+// its zone) when set, a test hook that lets the health report judge ages and
+// collect stamp its history a day on without waiting a day. Read once, by the
+// command's entry, and passed on as a value. nullopt, with *error set, for a
+// hook that is not a time.
+std::optional<QDateTime> commandNowUtc(QString *error);
 
 // Writes one line to stdout at once, so a caller reading a pipe sees each status as it comes.
 void printLine(const QString &line);

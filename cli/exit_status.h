@@ -16,6 +16,8 @@ enum class ExitStatus : int {
     OtherFailure = 4,     // Error in Downloading!!
     DialFailed = 5,       // download --dial: nothing downloaded
     SomeStationsFailed = 6, // collect
+    StaleStation = 1,     // status: a station not collected for longer than --stale-after
+    StoreFailed = 7,      // export, status: the store could not be opened or read
     Usage = 64,           // a command line or stations file that makes no sense (sysexits' EX_USAGE)
 };
 
