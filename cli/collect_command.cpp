@@ -1,6 +1,8 @@
 #include "cli_common.h"
+#include "collect/collection_history.h"
 #include "collect/collection_lock.h"
 #include "collect/fleet_collection.h"
+#include "collect/output_guard.h"
 #include "collect/output_conflicts.h"
 #include "collect/stations_file.h"
 #include "command_registry.h"
@@ -9,6 +11,7 @@
 #include "platform/save_file.h"
 
 #include <QCommandLineParser>
+#include <QElapsedTimer>
 #include <QSet>
 
 namespace ostrand::cli {
@@ -74,6 +77,29 @@ std::vector<collect::StationReport> skippedReports(const std::vector<collect::St
     return reports;
 }
 
+// A station's run added to the history beside its output, which the health
+// report reads when no store keeps the runs; a history that cannot be written
+// is said but fails nothing, the readings being safe.
+void recordHistory(const collect::Station &station, const collect::StationReport &report,
+                   const QDateTime &finishedUtc)
+{
+    // Refused for its output, the station's own error says so already.
+    if (!collect::stationOutputProblem(station.output).isEmpty())
+        return;
+    collect::CollectionRow run;
+    run.station = station.name;
+    run.finishedUtc = finishedUtc;
+    run.startedUtc = finishedUtc.addMSecs(-qint64(report.seconds * 1000));
+    run.result = report.succeeded ? QStringLiteral("ok") : QStringLiteral("failed");
+    run.newReadings = report.newRows;
+    run.attempts = report.attempts;
+    if (!report.succeeded && !report.errors.isEmpty())
+        run.error = report.errors.last();
+    QString error;
+    if (!collect::recordRun(station.output, run, &error))
+        printDetail(QStringLiteral("%1: the run was not added to its history: %2").arg(station.name, error));
+}
+
 // The report file, 0 when written; else why on stderr and `failed`.
 int writeReport(const QString &reportPath, const std::vector<collect::StationReport> &reports, int failed)
 {
@@ -103,6 +129,12 @@ int runCollectCommand(const QStringList &arguments)
         return usageError(QStringLiteral("unexpected argument '%1'").arg(parser.positionalArguments().first()));
     if (!parser.isSet(QStringLiteral("stations")))
         return usageError(QStringLiteral("collect needs --stations"));
+    QString nowProblem;
+    const auto startedUtc = commandNowUtc(&nowProblem);
+    if (!startedUtc)
+        return usageError(nowProblem);
+    QElapsedTimer sinceStart;
+    sinceStart.start();
     bool retriesOk = false;
     bool pauseOk = false;
     const int retries = parser.value(QStringLiteral("retries")).toInt(&retriesOk);
@@ -160,8 +192,11 @@ int runCollectCommand(const QStringList &arguments)
     options.retries = retries;
     options.retryPauseMs = pause * 1000;
     options.comLinkDirs = fileLocationsAtStartUp().comLinkDirs();
-    const auto reports = collect::collectFleet(file.stations, options, [](const collect::StationReport &report) {
+    const auto reports = collect::collectFleet(file.stations, options, [&](const collect::StationReport &report) {
         printLine(collect::reportLine(report));
+        const auto station = std::find_if(file.stations.begin(), file.stations.end(),
+                                          [&](const collect::Station &s) { return s.name == report.name; });
+        recordHistory(*station, report, startedUtc->addMSecs(sinceStart.elapsed()));
         for (const QString &error : report.errors)
             printDetail(QStringLiteral("%1: %2").arg(report.name, error));
     });

@@ -1,0 +1,94 @@
+#include "cli_common.h"
+#include "collect/health_sources.h"
+#include "collect/store_open.h"
+#include "collect/stations_file.h"
+#include "command_registry.h"
+
+#include <QCommandLineParser>
+#include <QFileInfo>
+#include <cstdio>
+
+namespace ostrand::cli {
+
+int runStatusCommand(const QStringList &arguments);
+
+namespace {
+
+const RegisterCommand registration{{
+    "status",
+    "  status --stations FILE [--store URL] [--stale-after HOURS] [--json]\n"
+    "      The health of every station of FILE: its last success and how long ago,\n"
+    "      its attempts and failures in the last 24 h and its last error, one line\n"
+    "      each (--json: one document). Read from the store (--store, sqlite:PATH\n"
+    "      or a PostgreSQL URI), else from the history collect keeps beside each\n"
+    "      output (FILE.csv.history) and the output's last row. A station is stale\n"
+    "      when it has not been collected for more than HOURS (default 26), or\n"
+    "      never has been.\n"
+    "      Exit status: 0 every station fresh; 1 some station stale; 7 the store\n"
+    "      could not be read; 64 bad usage or a bad stations file.\n",
+    16, &runStatusCommand}};
+
+constexpr double kDefaultStaleHours = 26;
+
+} // namespace
+
+int runStatusCommand(const QStringList &arguments)
+{
+    QCommandLineParser parser;
+    parser.addOption({QStringLiteral("stations"), QStringLiteral("The stations file."), QStringLiteral("FILE")});
+    parser.addOption({QStringLiteral("store"), QStringLiteral("The store."), QStringLiteral("URL")});
+    parser.addOption({QStringLiteral("stale-after"), QStringLiteral("Hours."), QStringLiteral("HOURS")});
+    parser.addOption({QStringLiteral("json"), QStringLiteral("JSON.")});
+    if (!parser.parse(arguments))
+        return usageError(parser.errorText());
+    if (!parser.positionalArguments().isEmpty())
+        return usageError(QStringLiteral("unexpected argument '%1'").arg(parser.positionalArguments().first()));
+    if (parser.value(QStringLiteral("stations")).isEmpty())
+        return usageError(QStringLiteral("status needs --stations"));
+    double staleHours = kDefaultStaleHours;
+    if (parser.isSet(QStringLiteral("stale-after"))) {
+        bool ok = false;
+        staleHours = parser.value(QStringLiteral("stale-after")).toDouble(&ok);
+        if (!ok || staleHours <= 0 || staleHours > 24 * 366)
+            return usageError(QStringLiteral("--stale-after takes hours, more than 0 and at most 8784"));
+    }
+    if (parser.isSet(QStringLiteral("store")) && parser.value(QStringLiteral("store")).isEmpty())
+        return usageError(QStringLiteral("--store needs a URL"));
+    QString error;
+    const auto now = commandNowUtc(&error);
+    if (!now)
+        return usageError(error);
+
+    const QString stationsPath = parser.value(QStringLiteral("stations"));
+    const collect::StationsFile file = collect::readStationsFile(stationsPath);
+    if (!file.error.isEmpty()) {
+        printDetail(QStringLiteral("ostrand-cli: ") + file.error);
+        return code(ExitStatus::Usage);
+    }
+    const qint64 staleAfter = qint64(staleHours * 3600);
+    std::vector<collect::StationHealth> health;
+    const QString url = parser.value(QStringLiteral("store"));
+    if (url.isEmpty()) {
+        health = collect::healthFromFiles(file.stations, *now, staleAfter);
+    } else {
+        const auto store = collect::openStoreReader(url, QFileInfo(stationsPath).absolutePath(), &error);
+        const auto read = store ? collect::healthFromStore(*store, file.stations, *now, staleAfter, &error)
+                                : std::nullopt;
+        if (!read) {
+            printDetail(QStringLiteral("ostrand-cli: the store %1 could not be read: %2").arg(url, error));
+            return code(ExitStatus::StoreFailed);
+        }
+        health = *read;
+    }
+    if (parser.isSet(QStringLiteral("json"))) {
+        const QByteArray json = collect::healthJson(health, *now, staleAfter);
+        std::fwrite(json.constData(), 1, size_t(json.size()), stdout);
+    } else {
+        for (const collect::StationHealth &station : health)
+            printLine(collect::healthLine(station));
+    }
+    const bool stale = std::any_of(health.begin(), health.end(), [](const auto &s) { return s.stale; });
+    return code(stale ? ExitStatus::StaleStation : ExitStatus::Done);
+}
+
+} // namespace ostrand::cli
