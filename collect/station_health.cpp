@@ -66,7 +66,7 @@ QString healthLine(const StationHealth &health)
         line += QStringLiteral("%1, last success %2 (%3 h ago)")
                     .arg(health.stale ? QStringLiteral("stale") : QStringLiteral("ok"), isoUtcText(*health.lastOkUtc),
                          hours(health.ageSeconds));
-    line += QStringLiteral(", %1 attempts and %2 failures in 24 h").arg(health.attempts).arg(health.failures);
+    line += QStringLiteral(", attempts in 24 h: %1, failed: %2").arg(health.attempts).arg(health.failures);
     if (!health.lastReading.isEmpty())
         line += QStringLiteral(", last reading %1").arg(health.lastReading);
     if (!health.lastError.isEmpty())

@@ -34,7 +34,8 @@ std::vector<StationHealth> stationHealth(const std::vector<StationRow> &stations
                                          const std::vector<CollectionRow> &collections, const QDateTime &nowUtc,
                                          qint64 staleAfterSeconds);
 
-// One line for a person: "north-pump: ok, last success 2026-12-07T02:30:12Z (5.2 h ago), ..."
+// One line for a person: "north-pump: ok, last success 2026-12-07T02:30:12Z (5.2 h ago),
+// attempts in 24 h: 1, failed: 0", then the last reading and the last error when known.
 QString healthLine(const StationHealth &health);
 
 // The same for a program, with now and the limit.
