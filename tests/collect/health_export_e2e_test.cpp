@@ -2,7 +2,6 @@
 #include "metersim_process.h"
 
 #include <QDir>
-#include <QJsonArray>
 #include <QJsonDocument>
 #include <QJsonObject>
 #include <gtest/gtest.h>
@@ -59,11 +58,10 @@ TEST(StationHealthE2e, aStationSilentPastStaleAfterTurnsTheStatusTo1)
 
     const CliRun json = runAt("2026-12-06T05:31:00Z", status + QStringList{"--json", "--stale-after", "28"});
     EXPECT_EQ(json.exitCode, 0);
-    const QJsonArray health = QJsonDocument::fromJson(json.lines.join('\n').toUtf8())["stations"].toArray();
-    ASSERT_EQ(health.size(), 2);
-    EXPECT_EQ(health[1]["name"].toString(), "quiet");
-    EXPECT_FALSE(health[1]["stale"].toBool());
-    EXPECT_EQ(health[1]["failures24h"].toInt(), 1);
+    const QJsonValue quietJson = QJsonDocument::fromJson(json.lines.join('\n').toUtf8())["stations"][1];
+    EXPECT_EQ(quietJson["name"].toString(), "quiet");
+    EXPECT_EQ(quietJson["stale"], QJsonValue(false));
+    EXPECT_EQ(quietJson["failures24h"].toInt(), 1);
 }
 
 // Needs the store: until this build has one, export refuses every store and the test is skipped.

@@ -83,9 +83,3 @@ INSTANTIATE_TEST_SUITE_P(
                    "flow,channel=2,label=Level\\,\\ m\\=1,station=north\\ pump value=3 1793595600000000000\n"
                    "flow,channel=5,label=Total\\ Gal,station=north\\ pump value=12350 1793595600000000000\n"},
         ExportCase{"influx", true, ""}));
-
-TEST(ExportFormats, onlyTheThreeNamesAreFormats)
-{
-    for (const char *name : {"CSV", "isocsv", "line", ""})
-        EXPECT_FALSE(exportFormatNamed(name)) << name;
-}

@@ -100,24 +100,6 @@ TEST(StationHealth, staleStationsAndTheDaysAttemptsFollowTheTable)
     }
 }
 
-TEST(StationHealth, aHistoryKeepsAMonthAndTheLastSuccessBeforeIt)
-{
-    QByteArray existing;
-    for (const CollectionRow &old : {run("a", 40 * 24 * kHour, "ok", 1), run("a", 35 * 24 * kHour, "failed", 2),
-                                     run("a", 10 * 24 * kHour, "ok", 1)})
-        existing = historyWithRun(existing, old);
-    existing += "not json\n";
-    const QByteArray history = historyWithRun(existing, run("a", kHour, "failed", 3, "No answer from address 1"));
-    const std::vector<CollectionRow> runs = historyRuns(history, "a");
-    ASSERT_EQ(runs.size(), 3u);
-    EXPECT_EQ(runs[0].startedUtc, kNow.addSecs(-40 * 24 * kHour));
-    EXPECT_EQ(runs[2].attempts, 3);
-    const StationRow row = stationRowFromRuns("a", runs);
-    EXPECT_EQ(row.lastOkUtc, kNow.addSecs(-10 * 24 * kHour + 60));
-    EXPECT_EQ(row.lastAttemptUtc, kNow.addSecs(-kHour + 60));
-    EXPECT_EQ(row.lastError, "No answer from address 1");
-}
-
 TEST(StationHealth, theStoreSourceNamesEveryStationOfTheFileAndPassesOnItsFailure)
 {
     MemoryStore store;
@@ -137,6 +119,7 @@ TEST(StationHealth, theStoreSourceNamesEveryStationOfTheFileAndPassesOnItsFailur
     EXPECT_EQ(error, "the database is locked");
 }
 
+// A month of history is kept, and the last success before it: here the one of ten days ago.
 TEST(StationHealth, theFilesSourceReadsTheHistoryAndTheOutputsLastRow)
 {
     QTemporaryDir dir;
@@ -147,13 +130,23 @@ TEST(StationHealth, theFilesSourceReadsTheHistoryAndTheOutputsLastRow)
     csv.write("Date / Time,Flow\r\n12/6/2026 11:45:00 PM,1.5\r\n12/7/2026,2\r\n");
     csv.close();
     QString error;
-    ASSERT_TRUE(recordRun(output, run("a", 2 * kHour, "ok", 1), &error)) << qPrintable(error);
+    for (const CollectionRow &r : {run("a", 40 * 24 * kHour, "ok", 1), run("a", 35 * 24 * kHour, "failed", 2),
+                                   run("a", 27 * kHour, "ok", 1), run("a", kHour, "failed", 3, "No answer")})
+        ASSERT_TRUE(recordRun(output, r, &error)) << qPrintable(error);
+    QFile history(historyFilePath(output));
+    ASSERT_TRUE(history.open(QIODevice::ReadOnly));
+    const std::vector<CollectionRow> kept = historyRuns(history.readAll(), "a");
+    ASSERT_EQ(kept.size(), 3u);
+    EXPECT_EQ(kept[0].startedUtc, kNow.addSecs(-40 * 24 * kHour));
     const std::vector<Station> stations{{"a", 1, {}, {}, false, output}, {"b", 4, {}, {}, false, dir.filePath("out/b.csv")}};
     const std::vector<StationHealth> health = healthFromFiles(stations, kNow, kStaleAfter);
     ASSERT_EQ(health.size(), 2u);
-    EXPECT_EQ(health[0].lastOkUtc, kNow.addSecs(-2 * kHour + 60));
+    EXPECT_EQ(health[0].lastOkUtc, kNow.addSecs(-27 * kHour + 60));
+    EXPECT_EQ(health[0].lastAttemptUtc, kNow.addSecs(-kHour + 60));
+    EXPECT_EQ(health[0].lastError, "No answer");
     EXPECT_EQ(health[0].lastReading, "12/7/2026");
-    EXPECT_FALSE(health[0].stale);
+    EXPECT_EQ(health[0].attempts, 3);
+    EXPECT_TRUE(health[0].stale);
     EXPECT_TRUE(health[1].stale);
     EXPECT_EQ(health[1].lastReading, "");
 }
