@@ -36,7 +36,8 @@ const RegisterCommand registration{{
     "      or failed, new rows, seconds), the reasons to stderr, and with --report the\n"
     "      same with the error texts as JSON. A run that finds another one collecting\n"
     "      from FILE says so, exits 0 and collects nothing (its report marks each\n"
-    "      station skipped). A station's output must be a regular file, not a\n"
+    "      station skipped). Each station's run is added to OUTPUT.history beside\n"
+    "      its output, which status reads. A station's output must be a regular file, not a\n"
     "      symbolic link, pipe or device, and not in a folder any user may write\n"
     "      (another user's, or one like /tmp); else the station fails.\n"
     "      Exit status: 0 every station collected; 6 some failed; 3 no lock could be\n"
@@ -194,11 +195,11 @@ int runCollectCommand(const QStringList &arguments)
     options.comLinkDirs = fileLocationsAtStartUp().comLinkDirs();
     const auto reports = collect::collectFleet(file.stations, options, [&](const collect::StationReport &report) {
         printLine(collect::reportLine(report));
+        for (const QString &error : report.errors)
+            printDetail(QStringLiteral("%1: %2").arg(report.name, error));
         const auto station = std::find_if(file.stations.begin(), file.stations.end(),
                                           [&](const collect::Station &s) { return s.name == report.name; });
         recordHistory(*station, report, startedUtc->addMSecs(sinceStart.elapsed()));
-        for (const QString &error : report.errors)
-            printDetail(QStringLiteral("%1: %2").arg(report.name, error));
     });
     const bool allOk = std::all_of(reports.begin(), reports.end(),
                                    [](const collect::StationReport &r) { return r.succeeded; });
