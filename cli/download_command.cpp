@@ -12,6 +12,7 @@
 #include "table/results_grid.h"
 
 #include <QCommandLineParser>
+#include <algorithm>
 #include <cstdio>
 #include <unistd.h>
 
@@ -35,6 +36,7 @@ public:
         if (progressShown_) {
             std::fputc('\n', stderr);
             progressShown_ = false;
+            shownWidth_ = 0;
         }
         printLine(text);
     }
@@ -42,9 +44,15 @@ public:
     {
         if (!showProgress_)
             return;
-        std::fprintf(stderr, "\r%3d%%", percent);
+        // The time left comes and goes: blanks cover a longer text shown before.
+        const QString line = percent >= 100 || timeLeft_.isEmpty()
+                                 ? QStringLiteral("%1%").arg(percent, 3)
+                                 : QStringLiteral("%1%  %2").arg(percent, 3).arg(timeLeft_);
+        std::fprintf(stderr, "\r%-*s", static_cast<int>(std::max(line.size(), shownWidth_)), qPrintable(line));
+        shownWidth_ = line.size();
         progressShown_ = true;
     }
+    void setTimeLeft(const QString &text) override { timeLeft_ = text; }
     void setRecordsUsed(const QString &) override {}
     void setRecordsAvailable(const QString &) override {}
     void setChannelLabel(int, const QString &) override {}
@@ -53,6 +61,7 @@ public:
         if (progressShown_) {
             std::fputc('\n', stderr);
             progressShown_ = false;
+            shownWidth_ = 0;
         }
         std::fprintf(stderr, "%s\n", qPrintable(text));
     }
@@ -60,6 +69,8 @@ public:
 private:
     bool showProgress_;
     bool progressShown_ = false;
+    QString timeLeft_;
+    qsizetype shownWidth_ = 0;
 };
 
 const RegisterCommand registration{{
