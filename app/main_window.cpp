@@ -163,8 +163,12 @@ PhoneList &MainWindow::phoneList()
 void MainWindow::copyLinkSettings()
 {
     // The Settings tab is the link's only source of where the meter is.
-    line_->setSettings({settingsTab_->portNumber(), settingsTab_->baudRateText(), settingsTab_->slaveId(),
-                        settingsTab_->replyTimeoutMs()});
+    LinkSettings settings{settingsTab_->portNumber(), settingsTab_->baudRateText(), settingsTab_->slaveId(),
+                          settingsTab_->replyTimeoutMs()};
+    settings.networkAddress = settingsTab_->networkAddress();
+    settings.requestGapMs = settingsTab_->requestGapMs();
+    settings.echo = settingsTab_->echo();
+    line_->setSettings(settings);
     showLinkState();
 }
 
@@ -184,6 +188,18 @@ void MainWindow::showLinkState()
     const QString state = line.busy   ? QStringLiteral("busy")
                           : line.open ? QStringLiteral("open")
                                       : QStringLiteral("not open");
+    // A device server is named by its address; raw TCP has no baud rate of its own to show.
+    if (!link.networkAddress.isEmpty()) {
+        const bool carriesBaud = link.networkAddress.startsWith(QLatin1String("rfc2217://"));
+        const QString text = QStringLiteral("%1 · %2address %3 · %4")
+                                 .arg(link.networkAddress,
+                                      carriesBaud ? QStringLiteral("%1 baud · ").arg(link.baudRate) : QString())
+                                 .arg(link.slave)
+                                 .arg(state);
+        if (linkState_->text() != text)
+            linkState_->setText(text);
+        return;
+    }
     const QString text = QStringLiteral("COM%1 (%2) · %3 baud · address %4 · %5")
                              .arg(portNumber)
                              .arg(device, line.open ? line.baudRate : link.baudRate)
@@ -249,7 +265,7 @@ void MainWindow::load()
         applySettings(*settings);
     // A damaged or unusable settings file is said where the user looks, with what was kept.
     QStringList notices = {settingsFile_.notice()};
-    notices << settingsTab_->useReplyTimeFile(
+    notices << settingsTab_->useLinkOptionsFile(
         QDir(locations_.settingsDir).filePath(kReplyTimeFileName));
     notices.removeAll(QString());
     if (!notices.isEmpty())
