@@ -93,8 +93,9 @@ const RegisterCommand registration{{
     "      only those). --request-gap waits MS milliseconds (0 to 1000, default 0)\n"
     "      between a reply and the next request, for a device that needs a pause.\n"
     "      --echo: the adapter returns every byte sent (2-wire RS-485); the request's\n"
-    "      own bytes are taken off the line before the reply. A pipe as FILE needs a program reading it: without one the\n"
-    "      download is refused before the meter is asked. Exit status: 0 Finished.\n"
+    "      own bytes are taken off the line before the reply. A pipe as FILE needs\n"
+    "      a program reading it: without one the download is refused before the\n"
+    "      meter is asked. Exit status: 0 Finished.\n"
     "      Data in File; 1 0 Records Available; 3 Error putting into file!!; 4 Error\n"
     "      in Downloading!!; 5 the dial did not connect (nothing downloaded; a number\n"
     "      already dialled is hung up).\n",
