@@ -12,7 +12,6 @@
 #include <QLabel>
 #include <QLineEdit>
 #include <QProgressBar>
-#include <QRegularExpression>
 #include <QSpinBox>
 #include <QStatusBar>
 #include <QTabWidget>
@@ -131,23 +130,6 @@ TEST_F(DownloadTabTest, theReplyTimeChosenForASlowLineLetsEachRequestGoOutOnce)
     EXPECT_EQ(status(), "Finished. Data in File");
     for (std::size_t i = 1; i < port_.sends().size(); ++i)
         EXPECT_NE(port_.sends()[i].bytes, port_.sends()[i - 1].bytes) << "sent again at " << i;
-}
-
-TEST_F(DownloadTabTest, theProgressBarShowsTheTimeLeftWhileALongLogComesInAndNoneOnceItEnds)
-{
-    QByteArray log;
-    for (int i = 0; i < 40 * 32; ++i)
-        log += FakeMeter::record(1, QDateTime(QDate(2026, 11, 1), QTime(0, 15)).addSecs(900 * i), 1.0f);
-    meter.writeLog(8, 0x80, 0, log);
-    meter.setPointers(8, 0x80, 0, 8, 0x80 + 40, 0, 1280, 4096);
-    meter.replyDelayMs = 400; // 40 blocks: 16 s
-    auto *bar = control<QProgressBar>("ProgressBar1");
-    QStringList shown;
-    QObject::connect(bar, &QProgressBar::valueChanged, bar, [&] { shown << bar->text(); });
-    click("Command2");
-    EXPECT_EQ(status(), "Finished. Data in File");
-    EXPECT_TRUE(shown.filter(QRegularExpression("^\\d+% · about \\d+ s left$")).size() > 10) << qPrintable(shown.join('|'));
-    EXPECT_EQ(bar->text(), "100%");
 }
 
 namespace {
