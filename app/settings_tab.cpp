@@ -250,7 +250,7 @@ QString SettingsTab::useLinkOptionsFile(const QString &path)
 {
     linkOptionsFile_.clear(); // reading it is no change to write back
     if (const QString problem = replyTimeFileProblem(path); !problem.isEmpty())
-        return problem + QStringLiteral(": the reply time was not read from it and will not be kept");
+        return problem + QStringLiteral(": the line options were not read from it and will not be kept");
     const QSettings file(path, QSettings::IniFormat);
     const int replyMs = file.value(kReplyTimeKey, 0).toInt();
     replyTimeBox_->setValue(LinkSettings::isValidReplyTimeout(replyMs) ? replyMs : 0);
