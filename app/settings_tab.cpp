@@ -117,6 +117,7 @@ SettingsTab::SettingsTab(const QStringList &comLinkDirs, LineWorker &line, QWidg
     // A meter behind a device server: chosen once its address reads.
     networkButton_ = named(new QRadioButton(QStringLiteral("N&etwork")), elementName("Option2", kNetworkOption));
     networkButton_->setEnabled(false);
+    networkButton_->setToolTip(QStringLiteral("A meter behind a device server: type its host:port below to choose it"));
     portGroup_->addButton(networkButton_, kNetworkOption);
     ports->addWidget(networkButton_);
     network_ = named(new NetworkChoice, QStringLiteral("NetworkChoice"));
