@@ -34,7 +34,10 @@ namespace {
 // What a technician needs at the meter, without the manual.
 const char kHelpPage[] = R"(<h3>Ostrand Download</h3>
 <p><b>Connect.</b> On <i>Settings</i> choose the Comm port, the baud rate and the meter's
-Slave ID (Alt+underlined letter or digit selects an option).</p>
+Slave ID (Alt+underlined letter or digit selects an option). A meter behind a device server:
+type its host:port in the box under the Comm ports, then choose <i>Network</i>. A 2-wire RS-485
+adapter that returns what it sends needs <i>Adapter echoes</i>; a device that needs a pause
+between requests, a <i>Request gap</i>.</p>
 <p><b>Download.</b> On <i>Download</i>, <i>Download Data</i> reads the whole log,
 <i>Since Last Time</i> only what was logged after the last stored download; when the file
 already holds data it asks whether to append the new rows, replace the file or cancel. The rows
