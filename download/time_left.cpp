@@ -9,7 +9,7 @@ namespace {
 // A block that waited out a resend would swing a plain rate from one block to
 // the next; a quarter of each new block's rate steadies it within a few blocks.
 constexpr double kSmoothing = 0.25;
-// The first block also carries the pointer reads and the port's opening.
+// One gap between blocks may be a resend's; two make a rate worth showing.
 constexpr int kBlocksBeforeAnEstimate = 3;
 
 } // namespace
