@@ -34,6 +34,11 @@ void DownloadRelay::setProgress(int percent)
     toTab([percent](DownloadDisplay &tab) { tab.setProgress(percent); });
 }
 
+void DownloadRelay::setTimeLeft(const QString &text)
+{
+    toTab([text](DownloadDisplay &tab) { tab.setTimeLeft(text); });
+}
+
 void DownloadRelay::setRecordsUsed(const QString &text)
 {
     toTab([text](DownloadDisplay &tab) { tab.setRecordsUsed(text); });

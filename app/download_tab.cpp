@@ -278,7 +278,15 @@ void DownloadTab::setStatus(const QString &text)
 
 void DownloadTab::setProgress(int percent)
 {
+    // A finished download has no time left to show.
+    if (percent >= 100)
+        setTimeLeft(QString());
     progressBar_->setValue(std::clamp(percent, 0, 100));
+}
+
+void DownloadTab::setTimeLeft(const QString &text)
+{
+    progressBar_->setFormat(text.isEmpty() ? QStringLiteral("%p%") : QStringLiteral("%p% · ") + text);
 }
 
 void DownloadTab::setRecordsUsed(const QString &text)

@@ -110,6 +110,7 @@ private:
     // DownloadDisplay
     void setStatus(const QString &text) override;
     void setProgress(int percent) override;
+    void setTimeLeft(const QString &text) override;
     void setRecordsUsed(const QString &text) override;
     void setRecordsAvailable(const QString &text) override;
     void setChannelLabel(int channel, const QString &text) override;

@@ -34,7 +34,10 @@ namespace {
 // What a technician needs at the meter, without the manual.
 const char kHelpPage[] = R"(<h3>Ostrand Download</h3>
 <p><b>Connect.</b> On <i>Settings</i> choose the Comm port, the baud rate and the meter's
-Slave ID (Alt+underlined letter or digit selects an option).</p>
+Slave ID (Alt+underlined letter or digit selects an option). A meter behind a device server:
+type its host:port in the box under the Comm ports, then choose <i>Network</i>. A 2-wire RS-485
+adapter that returns what it sends needs <i>Adapter echoes</i>; a device that needs a pause
+between requests, a <i>Request gap</i>.</p>
 <p><b>Download.</b> On <i>Download</i>, <i>Download Data</i> reads the whole log,
 <i>Since Last Time</i> only what was logged after the last stored download; when the file
 already holds data it asks whether to append the new rows, replace the file or cancel. The rows
@@ -163,8 +166,12 @@ PhoneList &MainWindow::phoneList()
 void MainWindow::copyLinkSettings()
 {
     // The Settings tab is the link's only source of where the meter is.
-    line_->setSettings({settingsTab_->portNumber(), settingsTab_->baudRateText(), settingsTab_->slaveId(),
-                        settingsTab_->replyTimeoutMs()});
+    LinkSettings settings{settingsTab_->portNumber(), settingsTab_->baudRateText(), settingsTab_->slaveId(),
+                          settingsTab_->replyTimeoutMs()};
+    settings.networkAddress = settingsTab_->networkAddress();
+    settings.requestGapMs = settingsTab_->requestGapMs();
+    settings.echo = settingsTab_->echo();
+    line_->setSettings(settings);
     showLinkState();
 }
 
@@ -184,6 +191,18 @@ void MainWindow::showLinkState()
     const QString state = line.busy   ? QStringLiteral("busy")
                           : line.open ? QStringLiteral("open")
                                       : QStringLiteral("not open");
+    // A device server is named by its address; raw TCP has no baud rate of its own to show.
+    if (!link.networkAddress.isEmpty()) {
+        const bool carriesBaud = link.networkAddress.startsWith(QLatin1String("rfc2217://"));
+        const QString text = QStringLiteral("%1 · %2address %3 · %4")
+                                 .arg(link.networkAddress,
+                                      carriesBaud ? QStringLiteral("%1 baud · ").arg(link.baudRate) : QString())
+                                 .arg(link.slave)
+                                 .arg(state);
+        if (linkState_->text() != text)
+            linkState_->setText(text);
+        return;
+    }
     const QString text = QStringLiteral("COM%1 (%2) · %3 baud · address %4 · %5")
                              .arg(portNumber)
                              .arg(device, line.open ? line.baudRate : link.baudRate)
@@ -249,7 +268,7 @@ void MainWindow::load()
         applySettings(*settings);
     // A damaged or unusable settings file is said where the user looks, with what was kept.
     QStringList notices = {settingsFile_.notice()};
-    notices << settingsTab_->useReplyTimeFile(
+    notices << settingsTab_->useLinkOptionsFile(
         QDir(locations_.settingsDir).filePath(kReplyTimeFileName));
     notices.removeAll(QString());
     if (!notices.isEmpty())

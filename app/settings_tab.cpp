@@ -1,10 +1,10 @@
 #include "settings_tab.h"
 
+#include "app/line_worker.h"
+#include "app/network_choice.h"
 #include "app/settings_file.h"
 #include "app/tab_widgets.h"
-#include "app/line_worker.h"
 #include "link/link_settings.h"
-#include "link/meter_link.h"
 #include "link/meter_link.h"
 #include "monitor/port_panel.h"
 #include "platform/baud_rates.h"
@@ -12,6 +12,7 @@
 #include "platform/small_file.h"
 #include "platform/text_value.h"
 
+#include <QCheckBox>
 #include <QHBoxLayout>
 #include <QLabel>
 #include <QLineEdit>
@@ -31,6 +32,15 @@ constexpr const char *kBaudMnemonics[] = {"12&00", "&2400", "4&800",  "9&600",
 constexpr const char *kPortMnemonics[] = {"&Comm1", "C&omm2", "Co&mm3", "Comm&4"};
 // One key in one group: anything near this size is not a file this program wrote.
 constexpr qint64 kMaxReplyTimeFileBytes = 16 * 1024;
+
+// The keys of the link options' own file.
+const QString kReplyTimeKey = QStringLiteral("link/replyTimeoutMs");
+const QString kRequestGapKey = QStringLiteral("link/requestGapMs");
+const QString kEchoKey = QStringLiteral("link/echo");
+const QString kNetworkChosenKey = QStringLiteral("network/chosen");
+const QString kNetworkAddressKey = QStringLiteral("network/address");
+const QString kNetworkKindKey = QStringLiteral("network/kind");
+constexpr int kNetworkOption = 4; // after COM1 to COM4 in the port group
 
 QString replyTimeFileProblem(const QString &path)
 {
@@ -59,9 +69,26 @@ SettingsTab::SettingsTab(const QStringList &comLinkDirs, LineWorker &line, QWidg
                                              "take before the request is sent again"));
     replyTimeLabel->setBuddy(replyTimeBox_);
     connect(replyTimeBox_, &QSpinBox::valueChanged, this, [this](int ms) {
-        // Writing reads the file first: a pipe put there since start-up would hold the window.
-        if (!replyTimeFile_.isEmpty() && replyTimeFileProblem(replyTimeFile_).isEmpty())
-            QSettings(replyTimeFile_, QSettings::IniFormat).setValue(QStringLiteral("link/replyTimeoutMs"), ms);
+        keep(kReplyTimeKey, ms);
+        emit linkSettingsChanged();
+    });
+
+    auto *requestGapLabel = named(new QLabel(QStringLiteral("Request gap (ms)")), QStringLiteral("RequestGapLabel"));
+    requestGapBox_ = named(new QSpinBox, QStringLiteral("RequestGap"));
+    requestGapBox_->setRange(0, 1000);
+    requestGapBox_->setSingleStep(50);
+    requestGapBox_->setSpecialValueText(QStringLiteral("none"));
+    requestGapBox_->setToolTip(QStringLiteral("For a device that needs a pause between a reply and the next request"));
+    requestGapLabel->setBuddy(requestGapBox_);
+    connect(requestGapBox_, &QSpinBox::valueChanged, this, [this](int ms) {
+        keep(kRequestGapKey, ms);
+        emit linkSettingsChanged();
+    });
+    echoBox_ = named(new QCheckBox(QStringLiteral("Adapter ec&hoes (2-wire RS-485)")), QStringLiteral("Echo"));
+    echoBox_->setToolTip(QStringLiteral("The adapter returns every byte sent: the request's own bytes are "
+                                        "taken off the line before the reply"));
+    connect(echoBox_, &QCheckBox::toggled, this, [this](bool on) {
+        keep(kEchoKey, on);
         emit linkSettingsChanged();
     });
 
@@ -87,6 +114,15 @@ SettingsTab::SettingsTab(const QStringList &comLinkDirs, LineWorker &line, QWidg
         ports->addWidget(portButtons_[i]);
     }
     portButtons_[0]->setChecked(true);
+    // A meter behind a device server: chosen once its address reads.
+    networkButton_ = named(new QRadioButton(QStringLiteral("N&etwork")), elementName("Option2", kNetworkOption));
+    networkButton_->setEnabled(false);
+    networkButton_->setToolTip(QStringLiteral("A meter behind a device server: type its host:port below to choose it"));
+    portGroup_->addButton(networkButton_, kNetworkOption);
+    ports->addWidget(networkButton_);
+    network_ = named(new NetworkChoice, QStringLiteral("NetworkChoice"));
+    ports->addWidget(network_);
+    connect(network_, &NetworkChoice::urlChanged, this, &SettingsTab::onNetworkAddressChanged);
     ports->addStretch(1);
     describePortDevices();
     connect(portGroup_, &QButtonGroup::idClicked, this, &SettingsTab::onPortClicked);
@@ -109,6 +145,11 @@ SettingsTab::SettingsTab(const QStringList &comLinkDirs, LineWorker &line, QWidg
     slave->addSpacing(24);
     slave->addWidget(replyTimeLabel);
     slave->addWidget(replyTimeBox_);
+    slave->addSpacing(24);
+    slave->addWidget(requestGapLabel);
+    slave->addWidget(requestGapBox_);
+    slave->addSpacing(24);
+    slave->addWidget(echoBox_);
     slave->addStretch(1);
     auto *groups = new QHBoxLayout;
     groups->addWidget(baudFrame);
@@ -138,10 +179,48 @@ void SettingsTab::onBaudClicked(int index)
 
 void SettingsTab::onPortClicked(int index)
 {
-    if (index < 0 || index >= 4)
+    if (index == kNetworkOption) {
+        networkChosen_ = true;
+    } else if (index >= 0 && index < 4) {
+        networkChosen_ = false;
+        portNumber_ = index + 1;
+        lastComIndex_ = index;
+    } else {
         return;
-    portNumber_ = index + 1;
+    }
+    keep(kNetworkChosenKey, networkChosen_);
     emit linkSettingsChanged();
+}
+
+void SettingsTab::onNetworkAddressChanged()
+{
+    networkButton_->setEnabled(!network_->url().isEmpty());
+    keep(kNetworkAddressKey, network_->text());
+    keep(kNetworkKindKey, network_->kind() == NetworkKind::Rfc2217 ? QStringLiteral("rfc2217") : QStringLiteral("tcp"));
+    if (networkChosen_)
+        emit linkSettingsChanged();
+}
+
+QString SettingsTab::networkAddress() const
+{
+    return networkChosen_ ? network_->url() : QString();
+}
+
+int SettingsTab::requestGapMs() const
+{
+    return requestGapBox_->value();
+}
+
+bool SettingsTab::echo() const
+{
+    return echoBox_->isChecked();
+}
+
+void SettingsTab::keep(const QString &key, const QVariant &value)
+{
+    // Writing reads the file first: a pipe put there since start-up would hold the window.
+    if (!linkOptionsFile_.isEmpty() && replyTimeFileProblem(linkOptionsFile_).isEmpty())
+        QSettings(linkOptionsFile_, QSettings::IniFormat).setValue(key, value);
 }
 
 void SettingsTab::onSlaveIdEdited()
@@ -168,14 +247,26 @@ int SettingsTab::replyTimeoutMs() const
     return replyTimeBox_->value();
 }
 
-QString SettingsTab::useReplyTimeFile(const QString &path)
+QString SettingsTab::useLinkOptionsFile(const QString &path)
 {
-    replyTimeFile_.clear(); // reading it is no change to write back
+    linkOptionsFile_.clear(); // reading it is no change to write back
     if (const QString problem = replyTimeFileProblem(path); !problem.isEmpty())
-        return problem + QStringLiteral(": the reply time was not read from it and will not be kept");
-    const int ms = QSettings(path, QSettings::IniFormat).value(QStringLiteral("link/replyTimeoutMs"), 0).toInt();
-    replyTimeBox_->setValue(LinkSettings::isValidReplyTimeout(ms) ? ms : 0);
-    replyTimeFile_ = path;
+        return problem + QStringLiteral(": the line options were not read from it and will not be kept");
+    const QSettings file(path, QSettings::IniFormat);
+    const int replyMs = file.value(kReplyTimeKey, 0).toInt();
+    replyTimeBox_->setValue(LinkSettings::isValidReplyTimeout(replyMs) ? replyMs : 0);
+    const int gapMs = file.value(kRequestGapKey, 0).toInt();
+    requestGapBox_->setValue(LinkSettings::isValidRequestGap(gapMs) ? gapMs : 0);
+    echoBox_->setChecked(file.value(kEchoKey, false).toBool());
+    network_->restore(file.value(kNetworkAddressKey).toString(),
+                      file.value(kNetworkKindKey).toString() == QLatin1String("rfc2217") ? NetworkKind::Rfc2217
+                                                                                          : NetworkKind::RawTcp);
+    // An address that no longer reads leaves the COM port chosen.
+    if (file.value(kNetworkChosenKey, false).toBool() && !network_->url().isEmpty()) {
+        networkButton_->setChecked(true);
+        onPortClicked(kNetworkOption);
+    }
+    linkOptionsFile_ = path;
     return {};
 }
 
@@ -187,7 +278,7 @@ void SettingsTab::describePortDevices()
 
 void SettingsTab::apply(const Settings &settings)
 {
-    if (settings.portIndex) {
+    if (settings.portIndex && *settings.portIndex < 4) {
         selectOption(portGroup_, *settings.portIndex);
         onPortClicked(*settings.portIndex);
     }
@@ -204,7 +295,8 @@ void SettingsTab::apply(const Settings &settings)
 
 void SettingsTab::store(Settings &settings) const
 {
-    settings.portIndex = checkedOption(portGroup_);
+    // Other installations read the file: its port line never names the network.
+    settings.portIndex = networkChosen_ ? std::optional<int>(lastComIndex_) : checkedOption(portGroup_);
     settings.baudIndex = checkedOption(baudGroup_);
     settings.handshakeIndex = checkedOption(flowGroup_);
     settings.slaveIdText = slaveIdBox_->text();

@@ -23,23 +23,25 @@ namespace {
 const RegisterCommand registration{{
     "collect",
     "  collect --stations FILE [--only NAME...] [--report FILE.json] [--retries N]\n"
-    "          [--retry-pause SECONDS] [--reply-timeout MS]\n"
+    "          [--retry-pause SECONDS] [--reply-timeout MS] [--request-gap MS] [--echo]\n"
     "      Collects every station of FILE (one [name] group each: port, baud, slave,\n"
-    "      reply-timeout, dial, portable, output): a Since Last Time download (all of\n"
-    "      the log while the output does not exist), its new rows appended to the\n"
-    "      station's CSV file, then the meter's confirmation. Stations on different\n"
-    "      ports run at the same time, those on one port one after another. A failing\n"
-    "      station is tried N more times (default 2) after a pause (default 10 s).\n"
-    "      --reply-timeout is the reply time, as for download, of the stations that do\n"
-    "      not set their own (default 0). --only (repeated or comma-separated)\n"
-    "      collects the named stations alone. Prints one line per station (name, ok\n"
-    "      or failed, new rows, seconds), the reasons to stderr, and with --report the\n"
-    "      same with the error texts as JSON. A run that finds another one collecting\n"
-    "      from FILE says so, exits 0 and collects nothing (its report marks each\n"
-    "      station skipped). Each station's run is added to OUTPUT.history beside\n"
-    "      its output, which status reads. A station's output must be a regular file, not a\n"
-    "      symbolic link, pipe or device, and not in a folder any user may write\n"
-    "      (another user's, or one like /tmp); else the station fails.\n"
+    "      reply-timeout, request-gap, echo, dial, portable, output): a Since Last\n"
+    "      Time download (all of the log while the output does not exist), its new\n"
+    "      rows appended to the station's CSV file, then the meter's confirmation.\n"
+    "      Stations on different ports run at the same time, those on one port one\n"
+    "      after another. A failing station is tried N more times (default 2) after a\n"
+    "      pause (default 10 s). --reply-timeout, --request-gap and --echo are the\n"
+    "      line options, as for download, of the stations that do not set their own\n"
+    "      (request-gap = MS, echo = true or false; default 0 and no echo). --only\n"
+    "      (repeated or comma-separated) collects the named stations alone. Prints\n"
+    "      one line per station (name, ok or failed, new rows, seconds), the reasons\n"
+    "      to stderr, and with --report the same with the error texts as JSON. A run\n"
+    "      that finds another one collecting from FILE says so, exits 0 and collects\n"
+    "      nothing (its report marks each station skipped). Each station's run is\n"
+    "      added to OUTPUT.history beside its output, which status reads. A station's\n"
+    "      output must be a regular file, not a symbolic link, pipe or device, and\n"
+    "      not in a folder any user may write (another user's, or one like /tmp);\n"
+    "      else the station fails.\n"
     "      Exit status: 0 every station collected; 6 some failed; 3 no lock could be\n"
     "      taken, or the report could not be written or is the stations file or a\n"
     "      station's output; 64 a bad stations file (file, line and key named), two\n"
@@ -123,7 +125,7 @@ int runCollectCommand(const QStringList &arguments)
                       QStringLiteral("2")});
     parser.addOption({QStringLiteral("retry-pause"), QStringLiteral("Seconds between attempts."),
                       QStringLiteral("SECONDS"), QStringLiteral("10")});
-    addLineOptions(parser, {LineKey::ReplyTimeout});
+    addLineOptions(parser, kStationDefaultKeys);
     if (!parser.parse(arguments))
         return usageError(parser.errorText());
     if (!parser.positionalArguments().isEmpty())
@@ -144,9 +146,9 @@ int runCollectCommand(const QStringList &arguments)
         return usageError(QStringLiteral("--retries takes a number from 0 to 100"));
     if (!pauseOk || pause < 0 || pause > 3600)
         return usageError(QStringLiteral("--retry-pause takes seconds from 0 to 3600"));
-    // The reply time of stations that do not set their own.
+    // The line options of stations that do not set their own.
     QString problem;
-    const auto defaults = lineChoiceFrom(parser, {LineKey::ReplyTimeout}, QStringLiteral("collect"), &problem);
+    const auto defaults = lineChoiceFrom(parser, kStationDefaultKeys, QStringLiteral("collect"), &problem);
     if (!defaults)
         return usageError(problem);
     const QString reportPath = parser.value(QStringLiteral("report"));

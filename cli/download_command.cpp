@@ -12,6 +12,7 @@
 #include "table/results_grid.h"
 
 #include <QCommandLineParser>
+#include <algorithm>
 #include <cstdio>
 #include <unistd.h>
 
@@ -35,6 +36,7 @@ public:
         if (progressShown_) {
             std::fputc('\n', stderr);
             progressShown_ = false;
+            shownWidth_ = 0;
         }
         printLine(text);
     }
@@ -42,9 +44,15 @@ public:
     {
         if (!showProgress_)
             return;
-        std::fprintf(stderr, "\r%3d%%", percent);
+        // The time left comes and goes: blanks cover a longer text shown before.
+        const QString line = percent >= 100 || timeLeft_.isEmpty()
+                                 ? QStringLiteral("%1%").arg(percent, 3)
+                                 : QStringLiteral("%1%  %2").arg(percent, 3).arg(timeLeft_);
+        std::fprintf(stderr, "\r%-*s", static_cast<int>(std::max(line.size(), shownWidth_)), qPrintable(line));
+        shownWidth_ = line.size();
         progressShown_ = true;
     }
+    void setTimeLeft(const QString &text) override { timeLeft_ = text; }
     void setRecordsUsed(const QString &) override {}
     void setRecordsAvailable(const QString &) override {}
     void setChannelLabel(int, const QString &) override {}
@@ -53,6 +61,7 @@ public:
         if (progressShown_) {
             std::fputc('\n', stderr);
             progressShown_ = false;
+            shownWidth_ = 0;
         }
         std::fprintf(stderr, "%s\n", qPrintable(text));
     }
@@ -60,12 +69,15 @@ public:
 private:
     bool showProgress_;
     bool progressShown_ = false;
+    QString timeLeft_;
+    qsizetype shownWidth_ = 0;
 };
 
 const RegisterCommand registration{{
     "download",
     "  download --port PORT [--baud RATE] [--slave ID] [--since-last [--append]]\n"
     "           [--portable] [--output FILE] [--dial NUMBER] [--reply-timeout MS]\n"
+    "           [--request-gap MS] [--echo]\n"
     "      Downloads the meter's log into FILE (default Logdata.csv), then tells the\n"
     "      meter the download was stored. RATE: 1200 2400 4800 9600 14400 19200 38400\n"
     "      (default 38400). ID: slave address 0 to 255 (default 1). --since-last reads\n"
@@ -78,8 +90,12 @@ const RegisterCommand registration{{
     "      over the connection and then hangs up. --reply-timeout lets each reply take\n"
     "      up to MS milliseconds (a modem or radio path) before the request is sent\n"
     "      again or given up; the meter's own timings stay the shortest (default 0:\n"
-    "      only those). A pipe as FILE needs a program reading it: without one the\n"
-    "      download is refused before the meter is asked. Exit status: 0 Finished.\n"
+    "      only those). --request-gap waits MS milliseconds (0 to 1000, default 0)\n"
+    "      between a reply and the next request, for a device that needs a pause.\n"
+    "      --echo: the adapter returns every byte sent (2-wire RS-485); the request's\n"
+    "      own bytes are taken off the line before the reply. A pipe as FILE needs\n"
+    "      a program reading it: without one the download is refused before the\n"
+    "      meter is asked. Exit status: 0 Finished.\n"
     "      Data in File; 1 0 Records Available; 3 Error putting into file!!; 4 Error\n"
     "      in Downloading!!; 5 the dial did not connect (nothing downloaded; a number\n"
     "      already dialled is hung up).\n",

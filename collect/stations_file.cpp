@@ -53,7 +53,8 @@ struct Reader {
 
     bool take(Station &s, int line, const QString &key, const QString &value)
     {
-        for (const LineKey lineKey : {LineKey::Port, LineKey::Baud, LineKey::Slave, LineKey::ReplyTimeout}) {
+        for (const LineKey lineKey : {LineKey::Port, LineKey::Baud, LineKey::Slave, LineKey::ReplyTimeout,
+                                      LineKey::RequestGap, LineKey::Echo}) {
             if (key != lineKeyName(lineKey))
                 continue;
             if (!takeLineValue(s.lineChoice, lineKey, value))
@@ -77,7 +78,7 @@ struct Reader {
                 return fail(line, key, QStringLiteral("needs a file name"));
             s.output = QDir::cleanPath(QDir(baseDir).absoluteFilePath(value));
         } else {
-            return fail(line, key, QStringLiteral("unknown key (port, baud, slave, reply-timeout, dial, portable, output)"));
+            return fail(line, key, QStringLiteral("unknown key (port, baud, slave, reply-timeout, request-gap, echo, dial, portable, output)"));
         }
         return true;
     }

@@ -19,6 +19,10 @@ public:
     // (the window's status bar, the command line's stderr). The status texts
     // stay the ones operators know; this is where the detail goes.
     virtual void showDetail(const QString &text) = 0;
+    // How long the download has left, in words ("about 2 min left"), given
+    // before each progress step; empty while there is no estimate. A display
+    // without room for it ignores it.
+    virtual void setTimeLeft(const QString &text) { (void)text; }
 };
 
 } // namespace ostrand

@@ -2,6 +2,9 @@
 
 #include "download/download_display.h"
 #include "download/log_decoder.h"
+#include "download/time_left.h"
+#include "link/serial_link.h"
+#include "platform/clock.h"
 #include "table/channel_name.h"
 #include "table/grid_headings.h"
 #include "table/results_grid.h"
@@ -107,6 +110,7 @@ DownloadResult DownloadEngine::downloadLog(const DownloadOptions &options)
     // The grid comes cleared, so no heading stands until this download's labels are taken.
     clearChannelLabels(state_.channels);
     const DownloadResult result = [&] {
+        display_.setTimeLeft(QString());
         display_.setProgress(0);
         LogAddress readFrom;
         LogAddress countFrom;
@@ -280,6 +284,8 @@ DownloadResult DownloadEngine::readLog(LogAddress address, const LogAddress &end
     DownloadResult result = DownloadResult::Complete;
     std::int32_t done = 0;
     int recordsLeftOut = 0;
+    TimeLeftEstimate timeLeft;
+    const Clock &clock = link_.serial().clock();
     for (;;) {
         yield();
         const int words = wordsForBytes(size);
@@ -292,8 +298,13 @@ DownloadResult DownloadEngine::readLog(LogAddress address, const LogAddress &end
             if (!isRefusal(reply.error()) && silentBlockReads_ < kSilentBlockReads)
                 display_.showDetail(failureText(reply.failure()));
         }
-        if (showProgress)
+        if (showProgress) {
+            if (read) {
+                timeLeft.blockRead(clock.monotonicMs() / 1000.0, std::min(done + size, byteCount) / double(byteCount));
+                display_.setTimeLeft(timeLeftText(timeLeft.secondsLeft()));
+            }
             display_.setProgress(static_cast<int>(std::floor(done * 100.0 / byteCount)));
+        }
         if (!read)
             break;
         // A block that came over a reopened line is decoded only once the

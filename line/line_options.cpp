@@ -19,6 +19,11 @@ QCommandLineOption optionFor(LineKey key)
     case LineKey::ReplyTimeout:
         return {name, QStringLiteral("Reply time on a slow line."), QStringLiteral("MS"),
                 QString::number(defaults.replyTimeoutMs)};
+    case LineKey::RequestGap:
+        return {name, QStringLiteral("Pause between a reply and the next request."), QStringLiteral("MS"),
+                QString::number(defaults.requestGapMs)};
+    case LineKey::Echo:
+        return {name, QStringLiteral("The adapter returns every byte sent (2-wire RS-485).")};
     }
     return {name, QString()};
 }
@@ -42,7 +47,10 @@ std::optional<LineChoice> lineChoiceFrom(const QCommandLineParser &parser, const
             *problem = QStringLiteral("%1 needs --port").arg(command);
             return std::nullopt;
         }
-        if (!takeLineValue(choice, key, parser.value(name))) {
+        // A flag on the command line, "true" or "false" in a stations file.
+        const QString text = key == LineKey::Echo ? QString::fromLatin1(parser.isSet(name) ? "true" : "false")
+                                                  : parser.value(name);
+        if (!takeLineValue(choice, key, text)) {
             *problem = optionProblem(key);
             return std::nullopt;
         }

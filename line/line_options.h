@@ -11,8 +11,9 @@ class QCommandLineParser;
 
 namespace ostrand {
 
-// Declares --port, --baud, --slave and --reply-timeout as far as `keys` has
-// them, with LineChoice's defaults; --port, when declared, has none.
+// Declares --port, --baud, --slave, --reply-timeout, --request-gap and --echo
+// as far as `keys` has them, with LineChoice's defaults; --port, when
+// declared, has none, and --echo is a flag.
 void addLineOptions(QCommandLineParser &parser, const QList<LineKey> &keys);
 
 // The choice that the options of `keys` make on an already parsed command
@@ -23,8 +24,10 @@ std::optional<LineChoice> lineChoiceFrom(const QCommandLineParser &parser, const
                                          const QString &command, QString *problem);
 
 // What the commands that talk to a meter take.
-inline const QList<LineKey> kMeterLineKeys = {LineKey::Port, LineKey::Baud, LineKey::Slave,
-                                              LineKey::ReplyTimeout};
+inline const QList<LineKey> kMeterLineKeys = {LineKey::Port,         LineKey::Baud,       LineKey::Slave,
+                                              LineKey::ReplyTimeout, LineKey::RequestGap, LineKey::Echo};
+// What collect takes for every station, each of which may say otherwise.
+inline const QList<LineKey> kStationDefaultKeys = {LineKey::ReplyTimeout, LineKey::RequestGap, LineKey::Echo};
 // What a modem alone needs.
 inline const QList<LineKey> kModemLineKeys = {LineKey::Port, LineKey::Baud};
 

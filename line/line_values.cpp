@@ -35,6 +35,8 @@ QString lineKeyName(LineKey key)
     case LineKey::Baud: return QStringLiteral("baud");
     case LineKey::Slave: return QStringLiteral("slave");
     case LineKey::ReplyTimeout: return QStringLiteral("reply-timeout");
+    case LineKey::RequestGap: return QStringLiteral("request-gap");
+    case LineKey::Echo: return QStringLiteral("echo");
     }
     return {};
 }
@@ -79,6 +81,17 @@ bool takeLineValue(LineChoice &choice, LineKey key, const QString &text)
             return true;
         }
         return false;
+    case LineKey::RequestGap:
+        if (const auto ms = parseNumber(text, &LinkSettings::isValidRequestGap)) {
+            choice.requestGapMs = *ms;
+            return true;
+        }
+        return false;
+    case LineKey::Echo:
+        if (text != QLatin1String("true") && text != QLatin1String("false"))
+            return false;
+        choice.echo = text == QLatin1String("true");
+        return true;
     }
     return false;
 }
@@ -94,6 +107,8 @@ QString optionProblem(LineKey key)
     }
     case LineKey::Slave: return QStringLiteral("--slave takes a number from 0 to 255");
     case LineKey::ReplyTimeout: return QStringLiteral("--reply-timeout takes milliseconds from 0 to 60000");
+    case LineKey::RequestGap: return QStringLiteral("--request-gap takes milliseconds from 0 to 1000");
+    case LineKey::Echo: return QStringLiteral("--echo takes no value");
     }
     return {};
 }
@@ -107,6 +122,9 @@ QString stationsKeyProblem(LineKey key, const QString &value)
     case LineKey::Slave: return QStringLiteral("'%1' is not a slave address from 0 to 255").arg(value);
     case LineKey::ReplyTimeout:
         return QStringLiteral("'%1' is not a reply time from 0 to 60000 ms").arg(value);
+    case LineKey::RequestGap:
+        return QStringLiteral("'%1' is not a request gap from 0 to 1000 ms").arg(value);
+    case LineKey::Echo: return QStringLiteral("takes true or false");
     }
     return {};
 }

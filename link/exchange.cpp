@@ -6,8 +6,15 @@
 #include "link/serial_link.h"
 #include "platform/serial_port.h"
 
+#include <algorithm>
+
 namespace ostrand {
 namespace {
+
+bool isNoiseError(LinkError error)
+{
+    return error == LinkError::CrcError || error == LinkError::WrongReply;
+}
 
 // The port as the user named it: COMn with its device, or the device path alone.
 QString portWhere(SerialLink &link)
@@ -60,6 +67,14 @@ void Exchange::readWhatCame()
     observer_->replyRead(*bytes, crcOk);
 }
 
+bool Exchange::lineReturnedRequest()
+{
+    if (link_.settings().echo || request_.isEmpty())
+        return false;
+    const int more = static_cast<int>(request_.size() - std::min(reply_.size(), request_.size()));
+    return (reply_ + link_.peek(more)).startsWith(request_);
+}
+
 LinkFailure Exchange::fail(LinkError why, int exceptionCode)
 {
     if (observer_ && !failed_) {
@@ -67,6 +82,10 @@ LinkFailure Exchange::fail(LinkError why, int exceptionCode)
         if (why == LinkError::CrcError || why == LinkError::WrongReply)
             observer_->replyRead(reply_, why != LinkError::CrcError);
     }
+    // A reply that does not read, or none, after the request came back whole
+    // is an echoing adapter the line was not set for: saying so beats "check the cable".
+    if ((why == LinkError::TimedOut || isNoiseError(why)) && !failed_ && lineReturnedRequest())
+        why = LinkError::LineEchoes;
     SerialPort &port = link_.port();
     LinkFailure failure{why,
                         slave_,
@@ -112,8 +131,7 @@ Result<void> Exchange::readThroughCrc(int count, std::uint16_t &crc, QByteArray 
         if (!byte)
             return fail(link_.stopRequested() ? LinkError::Stopped : LinkError::TimedOut);
         const char value = byte->at(0);
-        if (observer_)
-            reply_.append(value);
+        reply_.append(value);
         crc = crc16Step(crc, static_cast<std::uint8_t>(value));
         if (keep)
             keep->append(value);

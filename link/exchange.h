@@ -51,13 +51,15 @@ private:
     Result<void> readThroughCrc(int count, std::uint16_t &crc, QByteArray *keep = nullptr);
     Result<void> readCrcAndCompare(std::uint16_t crc);
     Result<void> checkEcho(const QByteArray &header, int bytes);
+    // What came back so far, read or not, begins with the request itself.
+    bool lineReturnedRequest();
 
     SerialLink &link_;
     LinkObserver *observer_;
     int slave_;
     double giveUp_ = 0;
     QByteArray request_;
-    QByteArray reply_; // as read, for the monitor
+    QByteArray reply_; // as read, for the monitor and to tell an echo
     bool failed_ = false;
 };
 

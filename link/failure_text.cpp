@@ -44,6 +44,11 @@ QString failureText(const LinkFailure &failure, const QString &during)
             .arg(failure.waited, 0, 'g', 3);
     case LinkError::CrcError:
         return QStringLiteral("the reply's CRC was wrong");
+    case LinkError::EchoMissing:
+        return QStringLiteral("the echo of the request did not come back: is echo set for this line?");
+    case LinkError::LineEchoes:
+        return QStringLiteral("the line returned the request itself before any reply: set echo for this line "
+                              "(a 2-wire RS-485 adapter)");
     case LinkError::WrongReply:
         return QStringLiteral("the reply answered another request");
     case LinkError::Busy:

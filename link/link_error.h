@@ -19,6 +19,12 @@ enum class LinkError {
     Refused,            // any other exception code that is not "try again"
     // The request could not be written to the port (a write error, a device gone).
     SendFailed,
+    // The line was set to echo, and the request's own bytes did not come back
+    // before the reply (or came back other than sent).
+    EchoMissing,
+    // The line was not set to echo, and what came back began with the request
+    // itself: an adapter that returns what it sends.
+    LineEchoes,
 };
 
 // The meter answered that it will not do this: asking again cannot help.

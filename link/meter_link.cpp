@@ -104,6 +104,10 @@ Result<void> MeterLink::sendAndAwait(Exchange &exchange, const QByteArray &frame
                                      const WaitClock &clock, std::optional<double> firstSend)
 {
     const int expected = reply::expectedLength(shapeFor(frame), frame);
+    // On a line that echoes, the request's own bytes come first: taken off
+    // before the reply, they are neither a reply begun nor part of one.
+    const bool echoes = link_.settings().echo;
+    int echoDue = 0;
     const auto sendOnce = [&](bool again) {
         if (again && timing.discardFirst) {
             link_.discardInput();
@@ -111,6 +115,8 @@ Result<void> MeterLink::sendAndAwait(Exchange &exchange, const QByteArray &frame
             link_.yield();
         }
         const bool sent = exchange.send(frame);
+        if (sent && echoes)
+            echoDue = static_cast<int>(frame.size());
         if (sent && timing.yieldAfterSend)
             link_.yield();
         return sent;
@@ -135,7 +141,18 @@ Result<void> MeterLink::sendAndAwait(Exchange &exchange, const QByteArray &frame
             return exchange.fail(LinkError::PortNotOpen);
         const double now = clock.now();
         if (policy.givesUpBeforeReply(now))
-            return exchange.fail(LinkError::TimedOut);
+            return exchange.fail(echoDue > 0 ? LinkError::EchoMissing : LinkError::TimedOut);
+        if (echoDue > 0) {
+            if (link_.receivedCount() < echoDue) {
+                // Asking again cannot help while the line does not return what it is sent.
+                if (policy.next(now, std::nullopt) != WaitPolicy::Step::Wait)
+                    return exchange.fail(LinkError::EchoMissing);
+                continue;
+            }
+            if (link_.takeEcho(echoDue) != frame)
+                return exchange.fail(LinkError::EchoMissing);
+            echoDue = 0;
+        }
         const int received = link_.receivedCount();
         if (received > 0 && !replyStarted) {
             replyStarted = true;

@@ -79,6 +79,7 @@ bool SerialLink::sendBytes(const QByteArray &bytes)
 {
     if (!port_.send(bytes))
         return false;
+    lastByteBeforeSendMs_ = lastByteMs_;
     const double lastByteOutMs = clock_.monotonicMs() + wireSeconds(static_cast<int>(bytes.size())) * 1000.0;
     lineQuietFromMs_ = std::max(lineQuietFromMs_, lastByteOutMs);
     return true;
@@ -121,7 +122,9 @@ void SerialLink::awaitInterFrameGap()
 {
     for (;;) {
         receivedCount();
-        const double waitMs = lineQuietFromMs_ + interFrameGapMs() - static_cast<double>(clock_.monotonicMs());
+        // A device that needs a pause after its reply gets it whatever the rate.
+        const double gapMs = std::max(interFrameGapMs(), static_cast<double>(settings_.requestGapMs));
+        const double waitMs = lineQuietFromMs_ + gapMs - static_cast<double>(clock_.monotonicMs());
         if (waitMs <= 0 || stopRequested())
             return;
         pump_.yield(static_cast<int>(std::ceil(waitMs)));
@@ -147,6 +150,14 @@ std::optional<QByteArray> SerialLink::readBytes(int count)
     if (bytes.size() < count)
         return std::nullopt; // the device went away between counting and reading
     return bytes;
+}
+
+QByteArray SerialLink::takeEcho(int count)
+{
+    const std::optional<QByteArray> bytes = readBytes(count);
+    if (receivedCount() == 0)
+        lastByteMs_ = lastByteBeforeSendMs_;
+    return bytes.value_or(QByteArray());
 }
 
 void SerialLink::closePort()

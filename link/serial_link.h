@@ -39,8 +39,13 @@ public:
     // Up to `count` of the received bytes not yet read, leaving them unread.
     QByteArray peek(int count);
     // Lets the window run until the line has been quiet, in both directions,
-    // for the silence that ends a Modbus RTU frame at the open rate.
+    // for the silence that ends a Modbus RTU frame at the open rate, or for the
+    // settings' request gap when that is longer.
     void awaitInterFrameGap();
+    // Takes `count` received bytes that are the line's echo of the request
+    // just sent: read as any others, but no news of a reply, so lastByteMs()
+    // goes back to what it was before the request unless more came after them.
+    QByteArray takeEcho(int count);
     // That silence in milliseconds: 3.5 characters of 11 bits (start, 8 data,
     // parity or second stop, stop: the Modbus worst case, so a slave framed
     // for 8E1 or 8N2 still sees it), never under 1.75 ms above 19200 baud.
@@ -101,6 +106,7 @@ private:
     bool deviceHeld_ = false;
     int lastSeenCount_ = 0;
     std::int64_t lastByteMs_ = kNoByte;
+    std::int64_t lastByteBeforeSendMs_ = kNoByte;
     // When the line last carried a byte either way, for the inter-frame gap.
     double lineQuietFromMs_ = -1e18;
     QByteArray held_; // bytes taken from the port by peek(), still unread

@@ -223,6 +223,8 @@ QString FrameMonitor::reading(const Row &row) const
     case LinkError::CrcError:
         return QStringLiteral("reply CRC wrong");
     case LinkError::SendFailed:
+    case LinkError::EchoMissing:
+    case LinkError::LineEchoes:
         return failureText(row.failure);
     case LinkError::TimedOut:
         break;

@@ -72,6 +72,9 @@ const OptionInfo kOptions[] = {
     {"baud", "rate",
      "Pace the meter's output at this line rate (10 bits a byte), so a download takes its "
      "real time on the wire."},
+    {"echo", nullptr,
+     "Return every byte received at once, before the meter's reply, as a 2-wire RS-485 "
+     "adapter does."},
     {"verbose", nullptr, "Log each request and reply in hexadecimal to stderr, each request with how long the line was quiet before it."},
 };
 
@@ -202,6 +205,7 @@ bool parseOptions(const QStringList &arguments, SimOptions *options, QString *er
     o.logFile = value("log-file");
     o.modem = isSet("modem");
     o.verbose = isSet("verbose");
+    o.echo = isSet("echo");
     o.faults.silent = isSet("silent");
     o.faults.corruptCrc = isSet("corrupt-crc");
     o.faults.corruptOnce = isSet("corrupt-crc-once");

@@ -27,6 +27,7 @@ struct SimOptions {
     ModemSettings modemSettings;
     FaultSettings faults;
     int baud = 0; // output pacing (0: none)
+    bool echo = false; // a 2-wire RS-485 adapter: every byte received goes back at once
     bool verbose = false;
     bool showHelp = false;
     bool showVersion = false;

@@ -182,6 +182,12 @@ void Simulator::feedMeter(const QByteArray &bytes)
     const qint64 discardedBefore = framer_.discardedBytes();
     if (!framer_.midFrame() && !bytes.isEmpty())
         quietBeforeRequestMs_ = writer_->msSinceLastByte();
+    // The adapter hears its own transmitter: what the master sends comes back
+    // ahead of anything the meter says.
+    if (options_.echo && !bytes.isEmpty()) {
+        trace(QStringLiteral("echo -> %1").arg(QString::fromLatin1(hexText(bytes))));
+        writer_->write(bytes);
+    }
     const QList<QByteArray> frames = framer_.feed(bytes, nowMs());
     const qint64 discarded = framer_.discardedBytes() - discardedBefore;
     if (discarded > 0)

@@ -153,7 +153,7 @@ TEST_F(SettingsFileTest, aFileThatDidNotReadCleanlyIsKeptAndSaidSoAndNeverLostTo
         {ini, "fifo", "7700dwn.ini is not a regular file (a pipe): the settings were not read and will "
          "not be saved over it", 0},
         {ini, "zero", "7700dwn.ini is not a regular file (a device)", 0},
-        {link, "fifo", "ostrand-link.ini is not a regular file (a pipe): the reply time was not read", 0},
+        {link, "fifo", "ostrand-link.ini is not a regular file (a pipe): the line options were not read", 0},
         {link, "[link]\nreplyTimeoutMs=1200\n" + QByteArray(16 * 1024, ';'), "ostrand-link.ini is larger "
          "than 16 KB", 0},
     };

@@ -27,6 +27,8 @@ TEST(StationsFile, eachMistakeIsRefusedNamingItsLineAndWhatIsWrong)
         {kGood + "reply-timeout =\n", "4: key 'reply-timeout': '' is not a reply time"},
         {kGood + "reply-timeout = 900\nReply-Timeout = 900\n", "5: key 'reply-timeout': given twice"},
         {kGood + "portable = yes\n", "4: key 'portable': takes true or false"},
+        {kGood + "request-gap = 1001\n", "4: key 'request-gap': '1001' is not a request gap from 0 to 1000 ms"},
+        {kGood + "echo = 1\n", "4: key 'echo': takes true or false"},
         {"[a]\nport = -x\n", "2: key 'port': takes COM1 to COM4"},
         {kGood + "PORT = COM2\n", "4: key 'port': given twice"},
         {kGood + "[a]\nport = COM2\noutput = b.csv\n", "4: station 'a' appears twice"},
@@ -68,22 +70,24 @@ TEST(StationsFile, aSoundFileGivesEveryStationWithItsValues)
     // The command line's reply time is the default; a station's own, 0 too, wins.
     ostrand::LineChoice defaults;
     defaults.replyTimeoutMs = 250;
+    defaults.echo = true;
     const StationsFile file = parseStations(
         "# the fleet\r\n[north pump]   ; by the gate\r\nport = COM3\r\nbaud = 9600\r\nslave = 7 # seven\r\n"
         "output = data/north.csv\r\n\r\n[river]\nport\t=\tttyUSB1\ndial = *70,9W(555) 010-4242!@+ABCDtwpTP#\n"
-        "portable = true\nreply-timeout = 1500\noutput = /abs/river.csv\n"
-        "[mill]\nport = com2\nreply-timeout = 0\noutput = mill.csv\n", "s.ini", "/base", defaults);
+        "portable = true\nreply-timeout = 1500\nrequest-gap = 1000\necho = false\noutput = /abs/river.csv\n"
+        "[mill]\nport = com2\nreply-timeout = 0\nrequest-gap = 0\noutput = mill.csv\n", "s.ini", "/base", defaults);
     QStringList got;
     for (const Station &s : file.stations)
-        got << QStringLiteral("%1@%2 COM%3 '%4' %5 %6 %7ms '%8' %9 %10")
+        got << QStringLiteral("%1@%2 COM%3 '%4' %5 %6 %7ms '%8' %9 %10 gap %11ms%12")
                    .arg(s.name).arg(s.line).arg(s.lineChoice.comNumber).arg(s.lineChoice.devicePath, s.lineChoice.baud)
                    .arg(s.lineChoice.slave).arg(s.lineChoice.replyTimeoutMs)
-                   .arg(s.dial, s.portable ? "portable" : "-", s.output);
+                   .arg(s.dial, s.portable ? "portable" : "-", s.output)
+                   .arg(s.lineChoice.requestGapMs).arg(s.lineChoice.echo ? " echo" : "");
     // Relative paths are the stations file's folder's, not the scheduler's working folder.
-    EXPECT_EQ(got, QStringList({"north pump@2 COM3 '' 9600 7 250ms '' - /base/data/north.csv",
+    EXPECT_EQ(got, QStringList({"north pump@2 COM3 '' 9600 7 250ms '' - /base/data/north.csv gap 0ms echo",
                                 "river@8 COM1 '/base/ttyUSB1' 38400 1 1500ms '*70,9W(555) 010-4242!@+ABCDtwpTP#' "
-                                "portable /abs/river.csv",
-                                "mill@14 COM2 '' 38400 1 0ms '' - /base/mill.csv"})) << qPrintable(file.error);
+                                "portable /abs/river.csv gap 1000ms",
+                                "mill@16 COM2 '' 38400 1 0ms '' - /base/mill.csv gap 0ms echo"})) << qPrintable(file.error);
 }
 
 TEST(StationsFile, onlyARegularFileOfSensibleSizeIsRead)

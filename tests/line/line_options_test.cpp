@@ -18,17 +18,20 @@ QString read(const QStringList &arguments, const QList<LineKey> &keys = kMeterLi
     const auto choice = lineChoiceFrom(parser, keys, QStringLiteral("download"), &problem);
     if (!choice)
         return problem;
-    return QStringLiteral("COM%1 '%2' %3 slave %4, %5 ms")
+    return QStringLiteral("COM%1 '%2' %3 slave %4, %5 ms%6%7")
         .arg(choice->comNumber)
         .arg(choice->devicePath, choice->baud)
         .arg(choice->slave)
-        .arg(choice->replyTimeoutMs);
+        .arg(choice->replyTimeoutMs)
+        .arg(choice->requestGapMs ? QStringLiteral(", gap %1 ms").arg(choice->requestGapMs) : QString())
+        .arg(choice->echo ? QStringLiteral(", echo") : QString());
 }
 
 const QString kBadPort = QStringLiteral("--port takes COM1 to COM4 or a device path");
 const QString kBadBaud = QStringLiteral("--baud takes 1200, 2400, 4800, 9600, 14400, 19200 or 38400");
 const QString kBadSlave = QStringLiteral("--slave takes a number from 0 to 255");
 const QString kBadReply = QStringLiteral("--reply-timeout takes milliseconds from 0 to 60000");
+const QString kBadGap = QStringLiteral("--request-gap takes milliseconds from 0 to 1000");
 
 TEST(LineOptions, everyOptionTakesItsValuesAndRefusesTheRestInItsOwnWords)
 {
@@ -65,6 +68,8 @@ TEST(LineOptions, everyOptionTakesItsValuesAndRefusesTheRestInItsOwnWords)
         {{"--port", "COM1", "--reply-timeout", "60001"}, kBadReply},
         {{"--port", "COM1", "--reply-timeout", "-1"}, kBadReply},
         {{"--port", "COM1", "--reply-timeout", "1.5"}, kBadReply},
+        {{"--port", "COM1", "--request-gap", "1001"}, kBadGap},
+        {{"--port", "COM1", "--echo"}, "COM1 '' 38400 slave 1, 0 ms, echo"},
         // The first wrong option in the order port, baud, slave, reply time is the one named.
         {{"--port", "-x", "--baud", "1"}, kBadPort},
         {{"--port", "COM3", "--baud", "1", "--slave", "999", "--reply-timeout", "x"}, kBadBaud},
@@ -90,6 +95,8 @@ TEST(LineOptions, aCommandIsOfferedOnlyTheOptionsItTakes)
         {{}, {LineKey::ReplyTimeout}, "COM1 '' 38400 slave 1, 0 ms"},
         {{"--reply-timeout", "1500"}, {LineKey::ReplyTimeout}, "COM1 '' 38400 slave 1, 1500 ms"},
         {{"--reply-timeout", "70000"}, {LineKey::ReplyTimeout}, kBadReply},
+        {{"--request-gap", "50", "--echo"}, kStationDefaultKeys, "COM1 '' 38400 slave 1, 0 ms, gap 50 ms, echo"},
+        {{"--port", "COM2", "--echo"}, kModemLineKeys, "Unknown option 'echo'."},
         {{"--port", "COM1"}, {LineKey::ReplyTimeout}, "Unknown option 'port'."},
     };
     for (const auto &row : rows)

@@ -46,6 +46,8 @@ TEST(FailureText, saysWhatTheExchangeAskedWhereAndWhyFromTheFailureAlone)
         {with(failure(LinkError::PortNotOpen), 0, "the port's own words", true), "", "the port's own words"},
         {with(failure(LinkError::SendFailed), 0, "Input/output error", true), "the download",
          "lost the line to COM1 (/dev/pts/1) during the download: the device went away (No such device)"},
+        {failure(LinkError::EchoMissing), "the download",
+         "the echo of the request did not come back: is echo set for this line?"},
     };
     for (const auto &row : rows)
         EXPECT_EQ(failureText(row.failure, QString::fromLatin1(row.during)), QString::fromLatin1(row.text));

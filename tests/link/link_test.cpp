@@ -80,7 +80,9 @@ protected:
             // A reply still on its way from the row before is lost with the closed port.
             clock.advance(std::max<std::int64_t>(0, port.lineIdleAtMs() - clock.monotonicMs()));
             serial.closePort();
-            serial.setSettings({1, QString::fromLatin1(row.baud), 1});
+            LinkSettings settings{1, QString::fromLatin1(row.baud), 1};
+            settings.echo = echoLine;
+            serial.setSettings(settings);
             clock.setTimeOfDay(row.timeOfDay);
             const size_t before = port.sends().size();
             int n = 0;
@@ -98,6 +100,8 @@ protected:
         }
         port.setResponder(nullptr);
     }
+
+    bool echoLine = false; // the rows' line returns every byte sent
 };
 
 constexpr auto kTimedOut = LinkError::TimedOut;
@@ -190,6 +194,29 @@ TEST_F(LinkTest, lastDownloadPointerConfirmationAndDisplayBlock)
     });
 }
 
+TEST_F(LinkTest, aLineThatEchoesHasTheRequestTakenOffBeforeTheReplyAndSaysSoWhenItDoesNot)
+{
+    const QByteArray request = QByteArray::fromHex("016018810000640bb5"), data = pattern(200), reply = logReply(data);
+    // The echo comes back at the line's rate, as the adapter hears the request go out.
+    const auto echoed = [&](Answer meter, QByteArray echo = {}, int baud = 38400) -> Answer {
+        return [=, echo = echo.isEmpty() ? request : echo](int n, FakeSerialPort &p) {
+            p.deliver(echo, 0, FakeSerialPort::bytesPerSecondAt(baud));
+            meter(n, p);
+        };
+    };
+    const auto block = [&] { return outcome(link.readLogBlock(1, 0x18, 0x81, 0x00, 100)); };
+    echoLine = true;
+    run(request.toHex().constData(), block, {
+        // The echo is no reply begun: the resend still comes 0.5 s after the send.
+        {"answered the second time", echoed(only(2, reply, 30), {}, 1200), 2, 0.54, {}, data, kNoon, "1200"},
+        {"echoed, then silent", echoed(kSilent), 10, 5, kTimedOut},
+        {"no echo and no reply: given up when a resend is due", kSilent, 1, 0.5, LinkError::EchoMissing},
+        {"an echo that differs", echoed(every(reply, 30), spoiled(request, 4)), 1, -1, LinkError::EchoMissing},
+    });
+    echoLine = false;
+    run(request.toHex().constData(), block, {{"not set for it", echoed(every(reply)), 1, -1, LinkError::LineEchoes}});
+}
+
 TEST_F(LinkTest, keyWrite)
 {
     run("011000d00001024545" "46a3", [&] { return outcome(link.writeRegisters(1, 208, {0x4545})); }, {
@@ -257,12 +284,19 @@ TEST_F(LinkTest, nothingIsSentWhenThePortWillNotOpenTheAddressDoesNotFitOrTheLin
     EXPECT_EQ(port.sends().size(), 1u);
 }
 
-TEST_F(LinkTest, aRequestGoesOutOnlyAfterThreeAndAHalfCharactersOfSilence)
+TEST_F(LinkTest, aRequestGoesOutOnlyAfterThreeAndAHalfCharactersOfSilenceOrTheRequestGapWhenLonger)
 {
     const QByteArray reply = frameOf("010310", kRegisters);
-    for (const auto &[baud, gapMs] : {std::pair{1200, 33}, std::pair{38400, 2}}) {
+    const struct {
+        int baud;
+        int requestGapMs;
+        int gapMs;
+    } rows[] = {{1200, 0, 33}, {38400, 0, 2}, {1200, 20, 33}, {38400, 300, 300}, {1200, 1000, 1000}};
+    for (const auto &[baud, requestGapMs, gapMs] : rows) {
         serial.closePort();
-        serial.setSettings({1, QString::number(baud), 1});
+        LinkSettings settings{1, QString::number(baud), 1};
+        settings.requestGapMs = requestGapMs;
+        serial.setSettings(settings);
         std::int64_t replyEndMs = 0;
         port.setResponder([&, baud = baud](const QByteArray &, FakeSerialPort &p) {
             p.deliver(reply, 0, FakeSerialPort::bytesPerSecondAt(baud));
@@ -271,8 +305,8 @@ TEST_F(LinkTest, aRequestGoesOutOnlyAfterThreeAndAHalfCharactersOfSilence)
         ASSERT_TRUE(link.readHoldingRegisters(1, 76, 8));
         const std::int64_t previousEnd = replyEndMs;
         ASSERT_TRUE(link.readHoldingRegisters(1, 76, 8));
-        EXPECT_GE(port.sends().back().atMs - previousEnd, gapMs) << baud;
-        EXPECT_LE(port.sends().back().atMs - previousEnd, gapMs + 3) << baud;
+        EXPECT_GE(port.sends().back().atMs - previousEnd, gapMs) << baud << " " << requestGapMs;
+        EXPECT_LE(port.sends().back().atMs - previousEnd, gapMs + 3) << baud << " " << requestGapMs;
     }
 }
 
