@@ -96,7 +96,7 @@ int runCollectCommand(const QStringList &arguments)
                       QStringLiteral("2")});
     parser.addOption({QStringLiteral("retry-pause"), QStringLiteral("Seconds between attempts."),
                       QStringLiteral("SECONDS"), QStringLiteral("10")});
-    addLineOptions(parser, {LineKey::ReplyTimeout});
+    addLineOptions(parser, {LineKey::ReplyTimeout, LineKey::ConnectTimeout});
     if (!parser.parse(arguments))
         return usageError(parser.errorText());
     if (!parser.positionalArguments().isEmpty())
@@ -111,9 +111,10 @@ int runCollectCommand(const QStringList &arguments)
         return usageError(QStringLiteral("--retries takes a number from 0 to 100"));
     if (!pauseOk || pause < 0 || pause > 3600)
         return usageError(QStringLiteral("--retry-pause takes seconds from 0 to 3600"));
-    // The reply time of stations that do not set their own.
+    // The reply and connect times of stations that do not set their own.
     QString problem;
-    const auto defaults = lineChoiceFrom(parser, {LineKey::ReplyTimeout}, QStringLiteral("collect"), &problem);
+    const auto defaults = lineChoiceFrom(parser, {LineKey::ReplyTimeout, LineKey::ConnectTimeout},
+                                         QStringLiteral("collect"), &problem);
     if (!defaults)
         return usageError(problem);
     const QString reportPath = parser.value(QStringLiteral("report"));

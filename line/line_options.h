@@ -24,7 +24,7 @@ std::optional<LineChoice> lineChoiceFrom(const QCommandLineParser &parser, const
 
 // What the commands that talk to a meter take.
 inline const QList<LineKey> kMeterLineKeys = {LineKey::Port, LineKey::Baud, LineKey::Slave,
-                                              LineKey::ReplyTimeout};
+                                              LineKey::ReplyTimeout, LineKey::ConnectTimeout};
 // What a modem alone needs.
 inline const QList<LineKey> kModemLineKeys = {LineKey::Port, LineKey::Baud};
 

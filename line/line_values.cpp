@@ -1,6 +1,7 @@
 #include "line_values.h"
 
 #include "platform/baud_rates.h"
+#include "platform/network_endpoint.h"
 
 #include <QRegularExpression>
 #include <QStringList>
@@ -35,6 +36,7 @@ QString lineKeyName(LineKey key)
     case LineKey::Baud: return QStringLiteral("baud");
     case LineKey::Slave: return QStringLiteral("slave");
     case LineKey::ReplyTimeout: return QStringLiteral("reply-timeout");
+    case LineKey::ConnectTimeout: return QStringLiteral("connect-timeout");
     }
     return {};
 }
@@ -53,6 +55,17 @@ bool takeLineValue(LineChoice &choice, LineKey key, const QString &text)
         if (const auto match = com.match(text); match.hasMatch()) {
             choice.comNumber = match.captured(1).toInt();
             choice.devicePath.clear();
+            choice.networkAddress.clear();
+            return true;
+        }
+        // Taken for a device path, a mistyped address would end as "no such file".
+        if (namesNetworkAddress(text)) {
+            const auto endpoint = parseNetworkEndpoint(text);
+            if (!endpoint)
+                return false;
+            choice.comNumber = 1;
+            choice.devicePath.clear();
+            choice.networkAddress = endpoint->address();
             return true;
         }
         // "-x" is a slipped option, not a file named so.
@@ -60,6 +73,7 @@ bool takeLineValue(LineChoice &choice, LineKey key, const QString &text)
             return false;
         choice.comNumber = 1;
         choice.devicePath = text;
+        choice.networkAddress.clear();
         return true;
     }
     case LineKey::Baud:
@@ -79,6 +93,12 @@ bool takeLineValue(LineChoice &choice, LineKey key, const QString &text)
             return true;
         }
         return false;
+    case LineKey::ConnectTimeout:
+        if (const auto ms = parseNumber(text, &LinkSettings::isValidConnectTimeout)) {
+            choice.connectTimeoutMs = *ms;
+            return true;
+        }
+        return false;
     }
     return false;
 }
@@ -86,7 +106,9 @@ bool takeLineValue(LineChoice &choice, LineKey key, const QString &text)
 QString optionProblem(LineKey key)
 {
     switch (key) {
-    case LineKey::Port: return QStringLiteral("--port takes COM1 to COM4 or a device path");
+    case LineKey::Port:
+        return QStringLiteral("--port takes COM1 to COM4, a device path, or a device server's "
+                              "tcp://HOST:PORT or rfc2217://HOST:PORT (port 1 to 65535)");
     case LineKey::Baud: {
         QStringList rates = baudTexts();
         const QString last = rates.takeLast();
@@ -94,6 +116,7 @@ QString optionProblem(LineKey key)
     }
     case LineKey::Slave: return QStringLiteral("--slave takes a number from 0 to 255");
     case LineKey::ReplyTimeout: return QStringLiteral("--reply-timeout takes milliseconds from 0 to 60000");
+    case LineKey::ConnectTimeout: return QStringLiteral("--connect-timeout takes milliseconds from 1 to 300000");
     }
     return {};
 }
@@ -101,12 +124,16 @@ QString optionProblem(LineKey key)
 QString stationsKeyProblem(LineKey key, const QString &value)
 {
     switch (key) {
-    case LineKey::Port: return QStringLiteral("takes COM1 to COM4 or a device path");
+    case LineKey::Port:
+        return QStringLiteral("'%1' is not COM1 to COM4, a device path, tcp://HOST:PORT or rfc2217://HOST:PORT")
+            .arg(value);
     case LineKey::Baud:
         return QStringLiteral("'%1' is not one of %2").arg(value, baudTexts().join(QStringLiteral(", ")));
     case LineKey::Slave: return QStringLiteral("'%1' is not a slave address from 0 to 255").arg(value);
     case LineKey::ReplyTimeout:
         return QStringLiteral("'%1' is not a reply time from 0 to 60000 ms").arg(value);
+    case LineKey::ConnectTimeout:
+        return QStringLiteral("'%1' is not a connect time from 1 to 300000 ms").arg(value);
     }
     return {};
 }
