@@ -157,6 +157,8 @@ bool NetworkPort::setUpSerialSide(quint32 baud, std::int64_t deadlineMs)
 
 void NetworkPort::take()
 {
+    if (!socket_.isOpen())
+        return;
     const QByteArray bytes = socket_.readAll();
     if (bytes.isEmpty())
         return;
