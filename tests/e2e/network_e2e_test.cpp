@@ -192,3 +192,31 @@ TEST(NetworkEndToEnd, aConnectionRefusedOrNeverAnsweredEndsTheDownloadNamingTheA
             << run.errors.toStdString();
     }
 }
+
+TEST(NetworkEndToEnd, aFleetBehindDeviceServersIsCollectedAndAServerThatRefusesIsNamedInTheReport)
+{
+    const QByteArray direct = directDownload(kLog);
+    NetworkMeter north;
+    NetworkMeter south;
+    ASSERT_TRUE(north.start(Route::TcpListen, kLog));
+    ASSERT_TRUE(south.start(Route::Ser2NetRfc2217, kLog));
+    const QString refusing = QStringLiteral("tcp://127.0.0.1:%1").arg(freeTcpPort());
+    QTemporaryDir dir;
+    QFile stations(dir.filePath(QStringLiteral("s.ini")));
+    ASSERT_TRUE(stations.open(QIODevice::WriteOnly));
+    stations.write(QStringLiteral("[north]\nport = %1\noutput = north.csv\n"
+                                  "[south]\nport = %2\nbaud = 19200\nconnect-timeout = 3000\noutput = south.csv\n"
+                                  "[gone]\nport = %3\noutput = gone.csv\n")
+                       .arg(north.address, south.address, refusing)
+                       .toUtf8());
+    stations.close();
+    const CliRun run = runCli({"collect", "--stations", stations.fileName(), "--retries", "0", "--report",
+                               dir.filePath(QStringLiteral("r.json"))});
+    EXPECT_NE(run.exitCode, 0);
+    EXPECT_EQ(readFileBytes(dir.filePath(QStringLiteral("north.csv"))), direct);
+    EXPECT_EQ(readFileBytes(dir.filePath(QStringLiteral("south.csv"))), direct);
+    EXPECT_TRUE(south.sim.waitFor(QStringLiteral("serial side at 19200 baud")));
+    const QByteArray report = readFileBytes(dir.filePath(QStringLiteral("r.json")));
+    EXPECT_TRUE(report.contains(QStringLiteral("Cannot connect to %1: connection refused").arg(refusing).toUtf8()))
+        << report.toStdString();
+}
