@@ -20,12 +20,13 @@ namespace {
 const RegisterCommand registration{{
     "collect",
     "  collect --stations FILE [--only NAME...] [--report FILE.json] [--retries N]\n"
-    "          [--retry-pause SECONDS] [--reply-timeout MS]\n"
+    "          [--retry-pause SECONDS] [--reply-timeout MS] [--connect-timeout MS]\n"
     "      Collects every station of FILE (one [name] group each: port, baud, slave,\n"
-    "      reply-timeout, dial, portable, output): a Since Last Time download (all of\n"
+    "      reply-timeout, connect-timeout, dial, portable, output): a Since Last Time download (all of\n"
     "      the log while the output does not exist), its new rows appended to the\n"
     "      station's CSV file, then the meter's confirmation. Stations on different\n"
-    "      ports run at the same time, those on one port one after another. A failing\n"
+    "      ports (or device server addresses) run at the same time, those on one port\n"
+    "      one after another. A failing\n"
     "      station is tried N more times (default 2) after a pause (default 10 s).\n"
     "      --reply-timeout is the reply time, as for download, of the stations that do\n"
     "      not set their own (default 0). --only (repeated or comma-separated)\n"

@@ -66,6 +66,7 @@ const RegisterCommand registration{{
     "download",
     "  download --port PORT [--baud RATE] [--slave ID] [--since-last [--append]]\n"
     "           [--portable] [--output FILE] [--dial NUMBER] [--reply-timeout MS]\n"
+    "           [--connect-timeout MS]\n"
     "      Downloads the meter's log into FILE (default Logdata.csv), then tells the\n"
     "      meter the download was stored. RATE: 1200 2400 4800 9600 14400 19200 38400\n"
     "      (default 38400). ID: slave address 0 to 255 (default 1). --since-last reads\n"
