@@ -14,6 +14,7 @@
 #include "ostrand_version.h"
 #include "platform/clock.h"
 #include "platform/com_port_names.h"
+#include "platform/network_endpoint.h"
 #include "platform/serial_port.h"
 
 #include <QAction>
@@ -184,9 +185,12 @@ void MainWindow::showLinkState()
     const QString state = line.busy   ? QStringLiteral("busy")
                           : line.open ? QStringLiteral("open")
                                       : QStringLiteral("not open");
-    const QString text = QStringLiteral("COM%1 (%2) · %3 baud · address %4 · %5")
-                             .arg(portNumber)
-                             .arg(device, line.open ? line.baudRate : link.baudRate)
+    // A device server is named by its address, open or next, as every message names it.
+    const QString address = line.open ? (namesNetworkAddress(line.device) ? line.device : QString())
+                                      : link.networkAddress;
+    const QString where = address.isEmpty() ? QStringLiteral("COM%1 (%2)").arg(portNumber).arg(device) : address;
+    const QString text = QStringLiteral("%1 · %2 baud · address %3 · %4")
+                             .arg(where, line.open ? line.baudRate : link.baudRate)
                              .arg(link.slave)
                              .arg(state);
     if (linkState_->text() != text)
