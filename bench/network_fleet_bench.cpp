@@ -81,9 +81,16 @@ int main(int argc, char **argv)
         sim->terminate();
     for (auto &sim : sims)
         sim->waitForFinished(3000);
+    rusage all{};
+    getrusage(RUSAGE_CHILDREN, &all);
+    const auto cpu = [](const rusage &u) {
+        return u.ru_utime.tv_sec + u.ru_stime.tv_sec + (u.ru_utime.tv_usec + u.ru_stime.tv_usec) / 1e6;
+    };
     std::printf("exit status:      %d\n", status);
     std::printf("one station:      %.2f s\n", alone);
     std::printf("%d stations:     %.2f s (%.3f x one station)\n", count, fleet, fleet / alone);
     std::printf("collect peak:     %ld MB resident, %d threads\n", usage.ru_maxrss / 1024, peakThreads);
+    std::printf("CPU:              %.1f s in the two collect runs, %.1f s in the simulated meters\n", cpu(usage),
+                cpu(all) - cpu(usage));
     return status;
 }
