@@ -66,15 +66,6 @@ int MeterSimProcess::stop()
     return -1;
 }
 
-QString MeterSimProcess::readyAddress()
-{
-    for (const QString &line : lines()) {
-        if (line.startsWith(QLatin1String("ready ")))
-            return line.section(u' ', 1, 1);
-    }
-    return {};
-}
-
 QStringList MeterSimProcess::lines()
 {
     partial_ += process_.readAllStandardOutput();

@@ -19,8 +19,6 @@ public:
     ~MeterSimProcess();
 
     QString linkPath() const { return linkPath_; }
-    // Where the simulator said it listens: "tcp://HOST:PORT" with --tcp-listen, else its link.
-    QString readyAddress();
     // Lines the simulator printed so far ("confirmed", "dropped", ...), read without blocking.
     QStringList lines();
     int count(const QString &line) { return lines().count(line); }

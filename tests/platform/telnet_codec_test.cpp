@@ -1,21 +1,13 @@
-#include "platform/network_endpoint.h"
 #include "platform/telnet_codec.h"
 
-#include <QStringList>
+#include <QList>
 #include <gtest/gtest.h>
 
 namespace ostrand {
 namespace {
 
-QByteArray hex(const char *text)
-{
-    return QByteArray::fromHex(QByteArray(text).replace(' ', ""));
-}
-
-std::string shown(const QByteArray &bytes)
-{
-    return bytes.toHex(' ').toStdString();
-}
+QByteArray hex(const char *text) { return QByteArray::fromHex(QByteArray(text).replace(' ', "")); }
+std::string shown(const QByteArray &bytes) { return bytes.toHex(' ').toStdString(); }
 
 TEST(TelnetCodec, TheClientAsksForBinaryNoGoAheadsAndPortControlAndSetsTheSpeedAnd8N1)
 {
@@ -34,8 +26,7 @@ TEST(TelnetCodec, CommandsLeaveTheLinesBytesWholeAndAreAnsweredOnceEvenSplitAcro
     const struct {
         const char *name;
         QList<const char *> reads;
-        const char *data;
-        const char *reply;
+        const char *data, *reply;
         PortControl control;
         std::uint32_t baud; // acknowledged; 0 for none
     } cases[] = {
@@ -64,34 +55,6 @@ TEST(TelnetCodec, CommandsLeaveTheLinesBytesWholeAndAreAnsweredOnceEvenSplitAcro
         EXPECT_EQ(shown(reply), shown(hex(c.reply))) << c.name;
         EXPECT_EQ(codec.portControl(), c.control) << c.name;
         EXPECT_EQ(codec.acknowledgedBaud().value_or(0), c.baud) << c.name;
-    }
-}
-
-TEST(NetworkEndpoint, OnlyATcpOrRfc2217HostAndPortIsAnAddress)
-{
-    const struct {
-        const char *text;
-        const char *address; // nullptr: refused
-    } cases[] = {
-        {"tcp://192.168.1.20:4001", "tcp://192.168.1.20:4001"},
-        {"RFC2217://Site-7.example.org:2001", "rfc2217://Site-7.example.org:2001"},
-        {"tcp://[fe80::1]:502", "tcp://[fe80::1]:502"},
-        {"tcp://host:65535", "tcp://host:65535"},
-        {"tcp://host:0", nullptr},
-        {"tcp://host:65536", nullptr},
-        {"tcp://host", nullptr},
-        {"tcp://:4001", nullptr},
-        {"udp://host:4001", nullptr},
-        {"tcp://host:4001/", nullptr},
-        {"tcp://ho st:4001", nullptr},
-    };
-    for (const auto &c : cases) {
-        const auto endpoint = parseNetworkEndpoint(QString::fromLatin1(c.text));
-        EXPECT_EQ(endpoint.has_value(), c.address != nullptr) << c.text;
-        if (endpoint && c.address) {
-            EXPECT_EQ(endpoint->address().toStdString(), c.address);
-        }
-        EXPECT_TRUE(namesNetworkAddress(QString::fromLatin1(c.text))) << c.text;
     }
 }
 
