@@ -1,7 +1,8 @@
 // A full log (banks 8 to 23) downloaded through ser2net in raw TCP mode from
 // ostrand-metersim pacing its replies at 38400 baud: ostrand-cli's wall time
 // against the wire time of every byte the meter's trace shows, both ways.
-// Run: BUILD/bench/network_download_bench [instants]   (default: a full log of 8 channels)
+// Run: BUILD/bench/network_download_bench [instants [direct]]   (default: a full log of 8 channels;
+// "direct" downloads from the meter's pseudo-terminal instead, for the same measure without the server)
 #include <QCoreApplication>
 #include <QElapsedTimer>
 #include <QFile>
@@ -45,8 +46,9 @@ int main(int argc, char **argv)
     QProcess cli;
     QElapsedTimer wall;
     wall.start();
-    cli.start(QStringLiteral(OSTRAND_CLI), {"download", "--port", QStringLiteral("tcp://127.0.0.1:%1").arg(port),
-                                            "--output", dir.filePath("log.csv")});
+    const bool direct = argc > 2 && QByteArray(argv[2]) == "direct";
+    const QString where = direct ? dir.filePath("COM1") : QStringLiteral("tcp://127.0.0.1:%1").arg(port);
+    cli.start(QStringLiteral(OSTRAND_CLI), {"download", "--port", where, "--output", dir.filePath("log.csv")});
     cli.waitForFinished(-1);
     const double seconds = wall.elapsed() / 1000.0;
     std::fputs(cli.readAllStandardOutput().constData(), stdout);
