@@ -1,4 +1,7 @@
+#include "platform/network_port.h"
 #include "platform/telnet_codec.h"
+#include "virtual_clock.h"
+#include "virtual_event_pump.h"
 
 #include <QList>
 #include <gtest/gtest.h>
@@ -55,6 +58,33 @@ TEST(TelnetCodec, CommandsLeaveTheLinesBytesWholeAndAreAnsweredOnceEvenSplitAcro
         EXPECT_EQ(shown(reply), shown(hex(c.reply))) << c.name;
         EXPECT_EQ(codec.portControl(), c.control) << c.name;
         EXPECT_EQ(codec.acknowledgedBaud().value_or(0), c.baud) << c.name;
+    }
+}
+
+// Nothing turns the event loop here, so the name is never resolved: only the deadline or Stop end the wait.
+TEST(NetworkPort, AConnectEndsAtItsTimeOrAtStopAndAnAddressThatIsNoneIsRefusedAtOnce)
+{
+    const struct {
+        const char *address;
+        int timeoutMs, stopAtMs, endsAtMs;
+        const char *error;
+    } rows[] = {
+        {"meter.invalid", 10000, -1, 10000, "Cannot connect to tcp://meter.invalid:4001: timed out: no answer within 10 s"},
+        {"meter.invalid", 1500, -1, 1500, "Cannot connect to tcp://meter.invalid:4001: timed out: no answer within 1.5 s"},
+        {"meter.invalid", 10000, 300, 300, "Cannot connect to tcp://meter.invalid:4001: stopped while connecting"},
+        {"", 10000, -1, 0, "Cannot connect to tcp://:4001: not a device server address"},
+    };
+    for (const auto &row : rows) {
+        VirtualClock clock;
+        VirtualEventPump pump(clock);
+        std::atomic<bool> stop{false};
+        if (row.stopAtMs >= 0)
+            pump.runAt(clock.monotonicMs() + row.stopAtMs, [&] { stop = true; });
+        NetworkPort port({NetworkEndpoint::Protocol::RawTcp, row.address, 4001, "tcp://:4001"}, row.timeoutMs, clock, pump, &stop);
+        const std::int64_t start = clock.monotonicMs();
+        EXPECT_FALSE(port.open(1, QStringLiteral("9600"))) << row.error;
+        EXPECT_NEAR(clock.monotonicMs() - start, row.endsAtMs, 10) << row.error;
+        EXPECT_TRUE(port.errorString().startsWith(QLatin1String(row.error))) << port.errorString().toStdString();
     }
 }
 
