@@ -116,3 +116,17 @@ TEST(StationsFile, onlyARegularFileOfSensibleSizeIsRead)
         EXPECT_EQ(file.stations.size(), *error ? 0u : 1u) << name;
     }
 }
+
+// Stations behind one device server port share its line and take turns; any other port is a line of its own.
+TEST(StationsFile, stationsBehindOneDeviceServerPortShareALine)
+{
+    const StationsFile file = parseStations("[a]\nport = tcp://GW:4001\noutput = a\n[b]\nport = rfc2217://gw:4001\noutput = b\n"
+                                            "[c]\nport = tcp://gw:4002\noutput = c\n[d]\nport = tcp://gw2:4001\noutput = d\n"
+                                            "[e]\nport = /dev/null\noutput = e\n", "s.ini", "/base");
+    QStringList keys;
+    for (const Station &s : file.stations)
+        keys << s.portKey({});
+    ASSERT_EQ(keys.size(), 5) << qPrintable(file.error);
+    EXPECT_EQ(keys[0], keys[1]);
+    EXPECT_EQ(QSet<QString>(keys.begin(), keys.end()).size(), 4);
+}
