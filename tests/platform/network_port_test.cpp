@@ -47,15 +47,13 @@ TEST(TelnetCodec, CommandsLeaveTheLinesBytesWholeAndAreAnsweredOnceEvenSplitAcro
     for (const auto &c : cases) {
         TelnetCodec codec;
         codec.opening();
-        QByteArray data;
-        QByteArray reply;
+        TelnetCodec::Decoded all;
         for (const char *read : c.reads) {
             const TelnetCodec::Decoded decoded = codec.decode(hex(read));
-            data += decoded.data;
-            reply += decoded.reply;
+            all = {all.data + decoded.data, all.reply + decoded.reply};
         }
-        EXPECT_EQ(shown(data), shown(hex(c.data))) << c.name;
-        EXPECT_EQ(shown(reply), shown(hex(c.reply))) << c.name;
+        EXPECT_EQ(shown(all.data), shown(hex(c.data))) << c.name;
+        EXPECT_EQ(shown(all.reply), shown(hex(c.reply))) << c.name;
         EXPECT_EQ(codec.portControl(), c.control) << c.name;
         EXPECT_EQ(codec.acknowledgedBaud().value_or(0), c.baud) << c.name;
     }

@@ -24,16 +24,12 @@ public:
     {
         const int port = freeTcpPort();
         QFile config(dir_.filePath(QStringLiteral("ser2net.yaml")));
-        if (port == 0 || !config.open(QIODevice::WriteOnly))
-            return false;
         // `local`: no modem control lines to wait for, as on a meter's cable.
-        config.write(QStringLiteral("connection: &meter\n  accepter: %1tcp,127.0.0.1,%2\n"
-                                    "  connector: serialdev,%3,%4n81,local\n")
-                         .arg(rfc2217 ? "telnet(rfc2217)," : "")
-                         .arg(port)
-                         .arg(device)
-                         .arg(baud)
-                         .toUtf8());
+        const QString yaml = QStringLiteral("connection: &meter\n  accepter: %1tcp,127.0.0.1,%2\n"
+                                            "  connector: serialdev,%3,%4n81,local\n");
+        if (port == 0 || !config.open(QIODevice::WriteOnly)
+            || config.write(yaml.arg(rfc2217 ? "telnet(rfc2217)," : "").arg(port).arg(device).arg(baud).toUtf8()) < 0)
+            return false;
         config.close();
         process_.setProcessChannelMode(QProcess::MergedChannels);
         process_.start(QStringLiteral("/usr/sbin/ser2net"), {"-n", "-d", "-c", config.fileName()});
