@@ -116,6 +116,9 @@ int runDownloadCommand(const QStringList &arguments)
     if (const QString dialProblem = dialStringProblem(parser.value(QStringLiteral("dial")));
         !dialProblem.isEmpty())
         return usageError(QStringLiteral("--dial: %1").arg(dialProblem));
+    if (parser.isSet(QStringLiteral("dial")) && !choice->networkAddress.isEmpty())
+        return usageError(QStringLiteral("--dial takes a modem's serial port, not a device server (%1)")
+                              .arg(choice->networkAddress));
 
     MeterLine line(fileLocationsAtStartUp().comLinkDirs(), *choice);
     ResultsGrid grid;
