@@ -1,9 +1,13 @@
+#include "app/line_worker.h"
 #include "cli_run.h"
+#include "link/meter_link.h"
 #include "metersim_process.h"
+#include "platform/qt_serial_port.h"
 #include "qt_printers.h"
 #include "ser2net_process.h"
 
 #include <QRegularExpression>
+#include <QTest>
 #include <gtest/gtest.h>
 #include <netinet/in.h>
 #include <sys/socket.h>
@@ -147,4 +151,20 @@ TEST(NetworkEndToEnd, aFleetIsCollectedThroughDeviceServersAndAServerRefusingOrS
     EXPECT_EQ(run.exitCode, 4);
     EXPECT_TRUE(run.errors.contains(QStringLiteral("Cannot connect to %1: timed out: no answer within 1.5 s").arg(silent)))
         << run.errors.toStdString();
+}
+
+// The window's line, on its own thread, reaches the device server its settings name, and shows its address.
+TEST(NetworkEndToEnd, theWindowsLineTalksToTheDeviceServerItsSettingsName)
+{
+    NetworkMeter meter;
+    ASSERT_TRUE(meter.start(Route::TcpListen, kLog));
+    ostrand::LineWorker line([] { return std::make_unique<ostrand::QtSerialPort>(QStringList{}); });
+    ostrand::LinkSettings settings{1, QStringLiteral("38400"), 1};
+    settings.networkAddress = meter.address;
+    line.setSettings(settings);
+    std::atomic<bool> answered{false};
+    line.run([&](ostrand::MeterLink &link) { answered = link.readHoldingRegisters(1, 76, 8).ok(); });
+    EXPECT_TRUE(QTest::qWaitFor([&] { return !line.busy(); }, 10000));
+    EXPECT_TRUE(answered);
+    EXPECT_EQ(line.state().device, meter.address);
 }
