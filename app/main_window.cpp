@@ -14,6 +14,7 @@
 #include "ostrand_version.h"
 #include "platform/clock.h"
 #include "platform/com_port_names.h"
+#include "platform/network_endpoint.h"
 #include "platform/serial_port.h"
 
 #include <QAction>
@@ -191,21 +192,16 @@ void MainWindow::showLinkState()
     const QString state = line.busy   ? QStringLiteral("busy")
                           : line.open ? QStringLiteral("open")
                                       : QStringLiteral("not open");
-    // A device server is named by its address; raw TCP has no baud rate of its own to show.
-    if (!link.networkAddress.isEmpty()) {
-        const bool carriesBaud = link.networkAddress.startsWith(QLatin1String("rfc2217://"));
-        const QString text = QStringLiteral("%1 · %2address %3 · %4")
-                                 .arg(link.networkAddress,
-                                      carriesBaud ? QStringLiteral("%1 baud · ").arg(link.baudRate) : QString())
-                                 .arg(link.slave)
-                                 .arg(state);
-        if (linkState_->text() != text)
-            linkState_->setText(text);
-        return;
-    }
-    const QString text = QStringLiteral("COM%1 (%2) · %3 baud · address %4 · %5")
-                             .arg(portNumber)
-                             .arg(device, line.open ? line.baudRate : link.baudRate)
+    // A device server is named by its address, open or next, as every message
+    // names it; raw TCP carries no baud rate of its own to show.
+    const QString address = line.open ? (namesNetworkAddress(line.device) ? line.device : QString())
+                                      : link.networkAddress;
+    const QString where = address.isEmpty() ? QStringLiteral("COM%1 (%2)").arg(portNumber).arg(device) : address;
+    const QString baud = address.startsWith(QLatin1String("tcp://"))
+                             ? QString()
+                             : QStringLiteral("%1 baud · ").arg(line.open ? line.baudRate : link.baudRate);
+    const QString text = QStringLiteral("%1 · %2address %3 · %4")
+                             .arg(where, baud)
                              .arg(link.slave)
                              .arg(state);
     if (linkState_->text() != text)

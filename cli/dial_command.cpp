@@ -50,6 +50,11 @@ std::optional<LineChoice> parseLine(QCommandLineParser &parser, const QStringLis
             QStringLiteral("unexpected argument '%1'").arg(parser.positionalArguments().first());
     else
         choice = lineChoiceFrom(parser, kModemLineKeys, command, &problem);
+    // A modem is dialled through a serial port; a device server is reached without one.
+    if (choice && !choice->networkAddress.isEmpty()) {
+        problem = QStringLiteral("%1 takes a modem's serial port: COM1 to COM4 or a device path").arg(command);
+        choice.reset();
+    }
     if (!choice)
         usageError(problem);
     return choice;

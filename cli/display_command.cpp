@@ -24,7 +24,8 @@ const RegisterCommand registration{{
     "display",
     "  display --port PORT [--baud RATE] [--slave ID] --type 7700|8100|8300|r1900\n"
     "          [--flow-units N] [--total-units N] [--flow-format N] [--velocity-units N]\n"
-    "          [--keys KEYS] [--ticks N] [--reply-timeout MS] [--request-gap MS] [--echo]\n"
+    "          [--keys KEYS] [--ticks N] [--reply-timeout MS] [--connect-timeout MS]\n"
+    "          [--request-gap MS] [--echo]\n"
     "      Polls the meter's display as the Display Meter tab does: N ticks (default 1)\n"
     "      at the type's timer period (750 ms for the 7700, 1000 ms for the others).\n"
     "      After each tick prints the five display lines as L1|..., L2|..., L3|...,\n"

@@ -77,7 +77,7 @@ const RegisterCommand registration{{
     "download",
     "  download --port PORT [--baud RATE] [--slave ID] [--since-last [--append]]\n"
     "           [--portable] [--output FILE] [--dial NUMBER] [--reply-timeout MS]\n"
-    "           [--request-gap MS] [--echo]\n"
+    "           [--connect-timeout MS] [--request-gap MS] [--echo]\n"
     "      Downloads the meter's log into FILE (default Logdata.csv), then tells the\n"
     "      meter the download was stored. RATE: 1200 2400 4800 9600 14400 19200 38400\n"
     "      (default 38400). ID: slave address 0 to 255 (default 1). --since-last reads\n"
@@ -131,6 +131,9 @@ int runDownloadCommand(const QStringList &arguments)
     if (const QString dialProblem = dialStringProblem(parser.value(QStringLiteral("dial")));
         !dialProblem.isEmpty())
         return usageError(QStringLiteral("--dial: %1").arg(dialProblem));
+    if (parser.isSet(QStringLiteral("dial")) && !choice->networkAddress.isEmpty())
+        return usageError(QStringLiteral("--dial takes a modem's serial port, not a device server (%1)")
+                              .arg(choice->networkAddress));
 
     MeterLine line(fileLocationsAtStartUp().comLinkDirs(), *choice);
     ResultsGrid grid;

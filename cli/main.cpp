@@ -19,8 +19,12 @@ void printHelp()
     }
     std::fputs("PORT is COM1 to COM4 (resolved as the window resolves them: a COMn link in\n"
                "~/.config/ostrand-download/ when the program's folder is not writable, else beside\n"
-               "the program, else /dev/ttyS0 to /dev/ttyS3) or a device path. Bad usage exits with\n"
-               "64. --version prints the version.\n",
+               "the program, else /dev/ttyS0 to /dev/ttyS3), a device path, or a meter behind a\n"
+               "device server: tcp://HOST:PORT (raw RTU frames) or rfc2217://HOST:PORT (Telnet\n"
+               "with COM-port control, which also sets the server's serial port to RATE, 8N1).\n"
+               "--connect-timeout MS (default 10000) bounds connecting to a device server; a\n"
+               "connection dropped mid-operation is made again up to three times within 30 s.\n"
+               "Bad usage exits with 64. --version prints the version.\n",
                stdout);
 }
 

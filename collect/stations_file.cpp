@@ -1,8 +1,10 @@
 #include "stations_file.h"
 
+#include "line/line_options.h"
 #include "line/line_values.h"
 #include "link/dial_string.h"
 #include "platform/com_port_names.h"
+#include "platform/network_endpoint.h"
 #include "platform/small_file.h"
 
 #include <QDir>
@@ -53,8 +55,7 @@ struct Reader {
 
     bool take(Station &s, int line, const QString &key, const QString &value)
     {
-        for (const LineKey lineKey : {LineKey::Port, LineKey::Baud, LineKey::Slave, LineKey::ReplyTimeout,
-                                      LineKey::RequestGap, LineKey::Echo}) {
+        for (const LineKey lineKey : kMeterLineKeys) {
             if (key != lineKeyName(lineKey))
                 continue;
             if (!takeLineValue(s.lineChoice, lineKey, value))
@@ -78,7 +79,9 @@ struct Reader {
                 return fail(line, key, QStringLiteral("needs a file name"));
             s.output = QDir::cleanPath(QDir(baseDir).absoluteFilePath(value));
         } else {
-            return fail(line, key, QStringLiteral("unknown key (port, baud, slave, reply-timeout, request-gap, echo, dial, portable, output)"));
+            return fail(line, key,
+                        QStringLiteral("unknown key (port, baud, slave, reply-timeout, connect-timeout, request-gap, "
+                                       "echo, dial, portable, output)"));
         }
         return true;
     }
@@ -91,6 +94,11 @@ struct Reader {
                 return fail(s.line, QLatin1String(needed),
                             QStringLiteral("station '%1' has none").arg(s.name));
         }
+        if (!s.dial.isEmpty() && !s.lineChoice.networkAddress.isEmpty())
+            return fail(s.line, QStringLiteral("dial"),
+                        QStringLiteral("station '%1' is behind a device server (%2); a modem is dialled on a "
+                                       "serial port")
+                            .arg(s.name, s.lineChoice.networkAddress));
         if (outputs.contains(s.output))
             return fail(s.line, QStringLiteral("output"),
                         QStringLiteral("stations '%1' and '%2' would write the same file %3")
@@ -104,6 +112,12 @@ struct Reader {
 
 QString Station::portKey(const QStringList &comLinkDirs) const
 {
+    // Stations behind one device server port share its serial line and take turns.
+    if (!lineChoice.networkAddress.isEmpty()) {
+        const auto endpoint = parseNetworkEndpoint(lineChoice.networkAddress);
+        return endpoint ? QStringLiteral("%1:%2").arg(endpoint->host.toLower()).arg(endpoint->port)
+                        : lineChoice.networkAddress;
+    }
     const QString device =
         lineChoice.devicePath.isEmpty() ? resolveComDevice(comLinkDirs, lineChoice.comNumber)
                                         : lineChoice.devicePath;

@@ -11,7 +11,8 @@ QCommandLineOption optionFor(LineKey key)
     const QString name = lineKeyName(key);
     switch (key) {
     case LineKey::Port:
-        return {name, QStringLiteral("COM1 to COM4, or a device path."), QStringLiteral("PORT")};
+        return {name, QStringLiteral("COM1 to COM4, a device path, tcp://HOST:PORT or rfc2217://HOST:PORT."),
+                QStringLiteral("PORT")};
     case LineKey::Baud:
         return {name, QStringLiteral("Line speed."), QStringLiteral("RATE"), defaults.baud};
     case LineKey::Slave:
@@ -24,6 +25,9 @@ QCommandLineOption optionFor(LineKey key)
                 QString::number(defaults.requestGapMs)};
     case LineKey::Echo:
         return {name, QStringLiteral("The adapter returns every byte sent (2-wire RS-485).")};
+    case LineKey::ConnectTimeout:
+        return {name, QStringLiteral("How long connecting to a device server may take."), QStringLiteral("MS"),
+                QString::number(defaults.connectTimeoutMs)};
     }
     return {name, QString()};
 }

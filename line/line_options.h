@@ -24,10 +24,12 @@ std::optional<LineChoice> lineChoiceFrom(const QCommandLineParser &parser, const
                                          const QString &command, QString *problem);
 
 // What the commands that talk to a meter take.
-inline const QList<LineKey> kMeterLineKeys = {LineKey::Port,         LineKey::Baud,       LineKey::Slave,
-                                              LineKey::ReplyTimeout, LineKey::RequestGap, LineKey::Echo};
+inline const QList<LineKey> kMeterLineKeys = {LineKey::Port,         LineKey::Baud,           LineKey::Slave,
+                                              LineKey::ReplyTimeout, LineKey::ConnectTimeout, LineKey::RequestGap,
+                                              LineKey::Echo};
 // What collect takes for every station, each of which may say otherwise.
-inline const QList<LineKey> kStationDefaultKeys = {LineKey::ReplyTimeout, LineKey::RequestGap, LineKey::Echo};
+inline const QList<LineKey> kStationDefaultKeys = {LineKey::ReplyTimeout, LineKey::ConnectTimeout,
+                                                   LineKey::RequestGap, LineKey::Echo};
 // What a modem alone needs.
 inline const QList<LineKey> kModemLineKeys = {LineKey::Port, LineKey::Baud};
 

@@ -1,6 +1,7 @@
 #include "line_values.h"
 
 #include "platform/baud_rates.h"
+#include "platform/network_endpoint.h"
 
 #include <QRegularExpression>
 #include <QStringList>
@@ -37,6 +38,7 @@ QString lineKeyName(LineKey key)
     case LineKey::ReplyTimeout: return QStringLiteral("reply-timeout");
     case LineKey::RequestGap: return QStringLiteral("request-gap");
     case LineKey::Echo: return QStringLiteral("echo");
+    case LineKey::ConnectTimeout: return QStringLiteral("connect-timeout");
     }
     return {};
 }
@@ -55,6 +57,17 @@ bool takeLineValue(LineChoice &choice, LineKey key, const QString &text)
         if (const auto match = com.match(text); match.hasMatch()) {
             choice.comNumber = match.captured(1).toInt();
             choice.devicePath.clear();
+            choice.networkAddress.clear();
+            return true;
+        }
+        // Taken for a device path, a mistyped address would end as "no such file".
+        if (namesNetworkAddress(text)) {
+            const auto endpoint = parseNetworkEndpoint(text);
+            if (!endpoint)
+                return false;
+            choice.comNumber = 1;
+            choice.devicePath.clear();
+            choice.networkAddress = endpoint->address();
             return true;
         }
         // "-x" is a slipped option, not a file named so.
@@ -62,6 +75,7 @@ bool takeLineValue(LineChoice &choice, LineKey key, const QString &text)
             return false;
         choice.comNumber = 1;
         choice.devicePath = text;
+        choice.networkAddress.clear();
         return true;
     }
     case LineKey::Baud:
@@ -92,6 +106,12 @@ bool takeLineValue(LineChoice &choice, LineKey key, const QString &text)
             return false;
         choice.echo = text == QLatin1String("true");
         return true;
+    case LineKey::ConnectTimeout:
+        if (const auto ms = parseNumber(text, &LinkSettings::isValidConnectTimeout)) {
+            choice.connectTimeoutMs = *ms;
+            return true;
+        }
+        return false;
     }
     return false;
 }
@@ -99,7 +119,9 @@ bool takeLineValue(LineChoice &choice, LineKey key, const QString &text)
 QString optionProblem(LineKey key)
 {
     switch (key) {
-    case LineKey::Port: return QStringLiteral("--port takes COM1 to COM4 or a device path");
+    case LineKey::Port:
+        return QStringLiteral("--port takes COM1 to COM4, a device path, or a device server's "
+                              "tcp://HOST:PORT or rfc2217://HOST:PORT (port 1 to 65535)");
     case LineKey::Baud: {
         QStringList rates = baudTexts();
         const QString last = rates.takeLast();
@@ -109,6 +131,7 @@ QString optionProblem(LineKey key)
     case LineKey::ReplyTimeout: return QStringLiteral("--reply-timeout takes milliseconds from 0 to 60000");
     case LineKey::RequestGap: return QStringLiteral("--request-gap takes milliseconds from 0 to 1000");
     case LineKey::Echo: return QStringLiteral("--echo takes no value");
+    case LineKey::ConnectTimeout: return QStringLiteral("--connect-timeout takes milliseconds from 1 to 300000");
     }
     return {};
 }
@@ -116,7 +139,9 @@ QString optionProblem(LineKey key)
 QString stationsKeyProblem(LineKey key, const QString &value)
 {
     switch (key) {
-    case LineKey::Port: return QStringLiteral("takes COM1 to COM4 or a device path");
+    case LineKey::Port:
+        return QStringLiteral("'%1' is not COM1 to COM4, a device path, tcp://HOST:PORT or rfc2217://HOST:PORT")
+            .arg(value);
     case LineKey::Baud:
         return QStringLiteral("'%1' is not one of %2").arg(value, baudTexts().join(QStringLiteral(", ")));
     case LineKey::Slave: return QStringLiteral("'%1' is not a slave address from 0 to 255").arg(value);
@@ -125,6 +150,8 @@ QString stationsKeyProblem(LineKey key, const QString &value)
     case LineKey::RequestGap:
         return QStringLiteral("'%1' is not a request gap from 0 to 1000 ms").arg(value);
     case LineKey::Echo: return QStringLiteral("takes true or false");
+    case LineKey::ConnectTimeout:
+        return QStringLiteral("'%1' is not a connect time from 1 to 300000 ms").arg(value);
     }
     return {};
 }

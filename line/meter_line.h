@@ -40,7 +40,8 @@ public:
 
     MeterLink &link() { return link_; }
     SerialLink &serial() { return serial_; }
-    SerialPort &port() { return port_; }
+    // The port the chosen line leads to: the serial port or a device server's.
+    SerialPort &port() { return serial_.port(); }
     const Clock &clock() const { return clock_; }
     EventPump &pump() { return pump_; }
 

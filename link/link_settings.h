@@ -35,6 +35,8 @@ struct LinkSettings {
     // A minute covers a satellite hop several times over; more is a typing slip.
     static bool isValidReplyTimeout(int ms) { return ms >= 0 && ms <= 60000; }
     static bool isValidRequestGap(int ms) { return ms >= 0 && ms <= 1000; }
+    // Five minutes outlasts any satellite or cellular set-up; 0 would never connect.
+    static bool isValidConnectTimeout(int ms) { return ms >= 1 && ms <= 300000; }
 };
 
 } // namespace ostrand

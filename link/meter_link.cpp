@@ -5,6 +5,7 @@
 #include "link/link_settings.h"
 #include "link/modbus_exceptions.h"
 #include "link/modbus_requests.h"
+#include "link/reconnect_budget.h"
 #include "link/reply_shapes.h"
 #include "link/wait_clock.h"
 #include "link/wait_policy.h"
@@ -83,6 +84,39 @@ Result<void> MeterLink::begin(const Turn &turn, Exchange &exchange, int slave)
     link_.discardOutput();
     link_.yield();
     return {};
+}
+
+template <typename Ask>
+auto MeterLink::exchangeOverLine(int slave, bool mayAskAgain, Ask ask)
+{
+    using Reply = decltype(ask(std::declval<Exchange &>()));
+    Turn turn(*this);
+    if (turn.entered() && lineGone_)
+        return Reply(*lineGone_);
+    ReconnectBudget reconnects;
+    for (;;) {
+        Exchange exchange(link_, observer_, slave);
+        const Result<void> ready = begin(turn, exchange, slave);
+        Reply got = ready ? ask(exchange) : Reply(ready.failure());
+        // A request that acts on the meter is not made twice: the lost reply
+        // may have followed the act.
+        if (got || !link_.onNetwork() || !mayAskAgain)
+            return got;
+        if (reconnects.another(got.failure(), link_.clock().monotonicMs()))
+            continue; // the next begin() connects again
+        if (!reconnects.spent())
+            return got;
+        LinkFailure gone = got.failure();
+        gone.error = LinkError::PortNotOpen;
+        gone.lineLost = false;
+        gone.portReason = QStringLiteral("the connection to %1 was lost (%2) and %3 tries to connect again failed: %4")
+                              .arg(link_.port().deviceName(), reconnects.dropReason())
+                              .arg(reconnects.tries())
+                              .arg(got.failure().portReason);
+        if (holds_ > 0)
+            lineGone_ = gone;
+        return Reply(gone);
+    }
 }
 
 bool MeterLink::replyComplete(const QByteArray &frame, int expected, int received, double now,
@@ -201,79 +235,72 @@ Result<QByteArray> MeterLink::askPastNoise(Exchange &exchange, const QByteArray 
 
 Result<QByteArray> MeterLink::readHoldingRegisters(int slave, int first, int count)
 {
-    Turn turn(*this);
-    Exchange exchange(link_, observer_, slave);
-    if (auto ready = begin(turn, exchange, slave); !ready)
-        return ready.failure();
     // The pointers and labels every download starts from: noise must not end it.
-    return askPastNoise(exchange, request::readHoldingRegisters(slave, first / 256, first % 256, count),
-                        timing::kHoldingRegisters);
+    return exchangeOverLine(slave, true, [&](Exchange &exchange) {
+        return askPastNoise(exchange, request::readHoldingRegisters(slave, first / 256, first % 256, count),
+                            timing::kHoldingRegisters);
+    });
 }
 
 Result<QByteArray> MeterLink::readLogBlock(int slave, int bank, int page, int offset, int words)
 {
-    Turn turn(*this);
-    Exchange exchange(link_, observer_, slave);
-    if (auto ready = begin(turn, exchange, slave); !ready)
-        return ready.failure();
-    const QByteArray frame = request::readLogBlock(slave, bank, page, offset, words);
-    if (auto waited = sendAndAwait(exchange, frame, timing::kLogBlock, WaitClock(link_.clock()), {}); !waited)
-        return waited.failure();
-    return exchange.readReply(shapeFor(frame));
+    return exchangeOverLine(slave, true, [&](Exchange &exchange) -> Result<QByteArray> {
+        const QByteArray frame = request::readLogBlock(slave, bank, page, offset, words);
+        if (auto waited = sendAndAwait(exchange, frame, timing::kLogBlock, WaitClock(link_.clock()), {}); !waited)
+            return waited.failure();
+        return exchange.readReply(shapeFor(frame));
+    });
 }
 
 Result<QByteArray> MeterLink::readLastDownloadPointer(int slave)
 {
-    Turn turn(*this);
-    Exchange exchange(link_, observer_, slave);
-    if (auto ready = begin(turn, exchange, slave); !ready)
-        return ready.failure();
     // Without this pointer a "since last time" download cannot start.
-    return askPastNoise(exchange, request::readLastDownloadPointer(slave), timing::kLastDownloadPointer);
+    return exchangeOverLine(slave, true, [&](Exchange &exchange) {
+        return askPastNoise(exchange, request::readLastDownloadPointer(slave), timing::kLastDownloadPointer);
+    });
 }
 
 Result<void> MeterLink::confirmDownload(int slave)
 {
-    Turn turn(*this);
-    Exchange exchange(link_, observer_, slave);
-    if (auto ready = begin(turn, exchange, slave); !ready)
-        return ready;
-    // One byte of any kind is the acknowledgement. Whatever came by then is
-    // read, so the monitor shows the meter's answer; the rest of a longer one
-    // is left for the next exchange to clear, as before.
-    auto waited = sendAndAwait(exchange, request::confirmDownload(slave), timing::kConfirmDownload,
-                               WaitClock(link_.clock()), {});
-    if (waited)
-        exchange.readWhatCame();
-    return waited;
+    // A download is confirmed once: a confirmation whose reply was lost with
+    // the connection may have been taken, and is not sent again.
+    return exchangeOverLine(slave, false, [&](Exchange &exchange) {
+        // One byte of any kind is the acknowledgement. Whatever came by then is
+        // read, so the monitor shows the meter's answer; the rest of a longer one
+        // is left for the next exchange to clear, as before.
+        auto waited = sendAndAwait(exchange, request::confirmDownload(slave), timing::kConfirmDownload,
+                                   WaitClock(link_.clock()), {});
+        if (waited)
+            exchange.readWhatCame();
+        return waited;
+    });
 }
 
 Result<void> MeterLink::writeRegisters(int slave, int first, const QVector<quint16> &values)
 {
-    Turn turn(*this);
-    Exchange exchange(link_, observer_, slave);
-    if (auto ready = begin(turn, exchange, slave); !ready)
-        return ready;
-    const QByteArray frame = request::writeRegisters(slave, first, values);
-    if (auto waited = sendAndAwait(exchange, frame, timing::kWriteRegisters, WaitClock(link_.clock()), {}); !waited)
-        return waited;
-    // Register and count are echoed but not compared: an answer from this
-    // slave to this function means the meter took the write.
-    if (auto echo = exchange.readReply(shapeFor(frame)); !echo)
-        return echo.failure();
-    return {};
+    // A key pressed twice is another key: a write is not sent again after a drop.
+    return exchangeOverLine(slave, false, [&](Exchange &exchange) -> Result<void> {
+        const QByteArray frame = request::writeRegisters(slave, first, values);
+        if (auto waited = sendAndAwait(exchange, frame, timing::kWriteRegisters, WaitClock(link_.clock()), {});
+            !waited)
+            return waited;
+        // Register and count are echoed but not compared: an answer from this
+        // slave to this function means the meter took the write.
+        if (auto echo = exchange.readReply(shapeFor(frame)); !echo)
+            return echo.failure();
+        return {};
+    });
 }
 
 Result<QByteArray> MeterLink::readDisplayBlock(int slave)
 {
-    Turn turn(*this);
-    Exchange exchange(link_, observer_, slave);
-    if (auto ready = begin(turn, exchange, slave); !ready)
-        return ready.failure();
-    const QByteArray frame = request::readDisplayBlock(slave);
-    if (auto waited = sendAndAwait(exchange, frame, timing::kDisplayBlock, WaitClock(link_.clock()), {}); !waited)
-        return waited.failure();
-    return exchange.readReply(shapeFor(frame));
+    return exchangeOverLine(slave, true, [&](Exchange &exchange) -> Result<QByteArray> {
+        const QByteArray frame = request::readDisplayBlock(slave);
+        if (auto waited = sendAndAwait(exchange, frame, timing::kDisplayBlock, WaitClock(link_.clock()), {});
+            !waited)
+            return waited.failure();
+        return exchange.readReply(shapeFor(frame));
+    });
 }
 
 } // namespace ostrand

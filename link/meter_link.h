@@ -55,7 +55,9 @@ public:
         ~Hold()
         {
             link_.link_.endOperation();
-            if (--link_.holds_ == 0 && !link_.inExchange_)
+            if (--link_.holds_ == 0)
+                link_.lineGone_.reset();
+            if (link_.holds_ == 0 && !link_.inExchange_)
                 link_.slowPath_.forgetResend();
         }
         Hold(const Hold &) = delete;
@@ -86,8 +88,15 @@ private:
     // (a spoilt reply, another slave's) until `timing`'s give-up time; a
     // meter that answered only with noise is reported as such, not as silent.
     Result<QByteArray> askPastNoise(Exchange &exchange, const QByteArray &frame, const ExchangeTiming &timing);
+    // Runs one exchange: the port opened, then `ask`. A device server's
+    // connection dropped under it is made again and, when `mayAskAgain`, the
+    // exchange asked again (see ReconnectBudget); once that fails, every
+    // further exchange of the held operation fails at once with the reason.
+    template <typename Ask>
+    auto exchangeOverLine(int slave, bool mayAskAgain, Ask ask);
 
     SerialLink &link_;
+    std::optional<LinkFailure> lineGone_; // the held operation lost its device server for good
     bool inExchange_ = false;
     int holds_ = 0;
     LinkObserver *observer_ = nullptr;

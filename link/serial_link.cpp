@@ -3,6 +3,7 @@
 #include "link/wait_clock.h"
 #include "platform/clock.h"
 #include "platform/event_pump.h"
+#include "platform/network_port.h"
 #include "platform/serial_port.h"
 
 #include <algorithm>
@@ -17,25 +18,61 @@ constexpr int kYieldMs = 10;
 
 } // namespace
 
-SerialLink::SerialLink(SerialPort &port, const Clock &clock, EventPump &pump)
-    : port_(port), clock_(clock), pump_(pump)
+SerialLink::SerialLink(SerialPort &serialPort, const Clock &clock, EventPump &pump)
+    : serialPort_(serialPort), port_(&serialPort),
+      makeNetworkPort_([&clock, &pump](const LinkSettings &settings,
+                                       const std::atomic<bool> *stopFlag) -> std::unique_ptr<SerialPort> {
+          // An address that is none still gets a port: its open says what is wrong with it.
+          NetworkEndpoint endpoint = parseNetworkEndpoint(settings.networkAddress).value_or(NetworkEndpoint{});
+          endpoint.given = settings.networkAddress;
+          return std::make_unique<NetworkPort>(endpoint, settings.connectTimeoutMs, clock, pump, stopFlag);
+      }),
+      clock_(clock), pump_(pump)
 {
+}
+
+SerialLink::~SerialLink() = default;
+
+void SerialLink::choosePort()
+{
+    SerialPort *wanted = &serialPort_;
+    if (!settings_.networkAddress.isEmpty()) {
+        const bool remade = !networkPort_ || networkSettings_.networkAddress != settings_.networkAddress
+                            || networkSettings_.connectTimeoutMs != settings_.connectTimeoutMs;
+        if (remade) {
+            if (port_ == networkPort_.get())
+                closePort();
+            port_ = &serialPort_;
+            networkPort_ = makeNetworkPort_(settings_, stopFlag_);
+            networkSettings_ = settings_;
+        }
+        wanted = networkPort_.get();
+    }
+    if (wanted == port_)
+        return;
+    closePort();
+    if (deviceHeld_) {
+        port_->holdDevice(false);
+        deviceHeld_ = false;
+    }
+    port_ = wanted;
 }
 
 bool SerialLink::openPort()
 {
+    choosePort();
     // A line kept open on what the user no longer chose would talk to the
     // wrong meter, or to none, until the program restarted.
-    if (port_.isOpen()
+    if (port_->isOpen()
         && (settings_.portNumber != openedPort_ || settings_.baudRate != openedBaudText_
-            || (!deviceHeld_ && port_.leadsElsewhere(settings_.portNumber))))
+            || (!deviceHeld_ && port_->leadsElsewhere(settings_.portNumber))))
         closePort();
-    if (port_.isOpen()) {
+    if (port_->isOpen()) {
         holdDeviceIfInOperation();
         return true;
     }
     held_.clear();
-    if (port_.open(settings_.portNumber, settings_.baudRate)) {
+    if (port_->open(settings_.portNumber, settings_.baudRate)) {
         openedBaud_ = settings_.baudRate.toInt();
         openedPort_ = settings_.portNumber;
         openedBaudText_ = settings_.baudRate;
@@ -43,13 +80,13 @@ bool SerialLink::openPort()
         holdDeviceIfInOperation();
     }
     lastSeenCount_ = 0;
-    return port_.isOpen();
+    return port_->isOpen();
 }
 
 void SerialLink::holdDeviceIfInOperation()
 {
     if (operations_ > 0 && !deviceHeld_) {
-        port_.holdDevice(true);
+        port_->holdDevice(true);
         deviceHeld_ = true;
     }
 }
@@ -57,7 +94,7 @@ void SerialLink::holdDeviceIfInOperation()
 void SerialLink::endOperation()
 {
     if (--operations_ == 0 && deviceHeld_) {
-        port_.holdDevice(false);
+        port_->holdDevice(false);
         deviceHeld_ = false;
     }
 }
@@ -66,18 +103,18 @@ void SerialLink::discardInput()
 {
     receivedCount(); // bytes dropped unread still kept the line busy
     held_.clear();
-    port_.discardInput();
-    lastSeenCount_ = port_.receivedCount();
+    port_->discardInput();
+    lastSeenCount_ = port_->receivedCount();
 }
 
 void SerialLink::discardOutput()
 {
-    port_.discardOutput();
+    port_->discardOutput();
 }
 
 bool SerialLink::sendBytes(const QByteArray &bytes)
 {
-    if (!port_.send(bytes))
+    if (!port_->send(bytes))
         return false;
     lastByteBeforeSendMs_ = lastByteMs_;
     const double lastByteOutMs = clock_.monotonicMs() + wireSeconds(static_cast<int>(bytes.size())) * 1000.0;
@@ -87,7 +124,7 @@ bool SerialLink::sendBytes(const QByteArray &bytes)
 
 int SerialLink::receivedCount()
 {
-    const int count = port_.receivedCount();
+    const int count = port_->receivedCount();
     noteCount(count);
     return static_cast<int>(held_.size()) + count;
 }
@@ -105,15 +142,16 @@ QByteArray SerialLink::peek(int count)
 {
     receivedCount();
     if (held_.size() < count) {
-        held_.append(port_.read(count - static_cast<int>(held_.size())));
-        lastSeenCount_ = port_.receivedCount();
+        held_.append(port_->read(count - static_cast<int>(held_.size())));
+        lastSeenCount_ = port_->receivedCount();
     }
     return held_.left(count);
 }
 
 double SerialLink::interFrameGapMs() const
 {
-    if (openedBaud_ <= 0)
+    // The device server frames the serial side itself; the socket owes no silence.
+    if (openedBaud_ <= 0 || onNetwork())
         return 0.0;
     return openedBaud_ > 19200 ? 1.75 : 3.5 * 11 * 1000.0 / openedBaud_;
 }
@@ -137,7 +175,7 @@ std::optional<QByteArray> SerialLink::readBytes(int count)
     const double start = clock.roundedNow();
     while (receivedCount() < count) {
         // A closed port (adapter pulled, or the program ending) brings nothing more.
-        if (!port_.isOpen() || stopRequested())
+        if (!port_->isOpen() || stopRequested())
             return std::nullopt;
         waitForEvent();
         if (clock.now() > start + 2)
@@ -145,8 +183,8 @@ std::optional<QByteArray> SerialLink::readBytes(int count)
     }
     QByteArray bytes = held_.left(count);
     held_.remove(0, bytes.size());
-    bytes.append(port_.read(count - static_cast<int>(bytes.size())));
-    lastSeenCount_ = port_.receivedCount();
+    bytes.append(port_->read(count - static_cast<int>(bytes.size())));
+    lastSeenCount_ = port_->receivedCount();
     if (bytes.size() < count)
         return std::nullopt; // the device went away between counting and reading
     return bytes;
@@ -163,7 +201,7 @@ QByteArray SerialLink::takeEcho(int count)
 void SerialLink::closePort()
 {
     held_.clear();
-    port_.close();
+    port_->close();
     lastSeenCount_ = 0;
 }
 
@@ -186,7 +224,7 @@ double SerialLink::wireSeconds(int bytes) const
 void SerialLink::markExchangeStart()
 {
     lastByteMs_ = kNoByte;
-    lastSeenCount_ = port_.receivedCount();
+    lastSeenCount_ = port_->receivedCount();
 }
 
 } // namespace ostrand

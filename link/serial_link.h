@@ -5,7 +5,9 @@
 #include <QByteArray>
 #include <atomic>
 #include <cstdint>
+#include <functional>
 #include <limits>
+#include <memory>
 #include <optional>
 
 namespace ostrand {
@@ -18,7 +20,17 @@ class SerialPort;
 // and speed, discard, send, count and read with the 2 s byte time-out.
 class SerialLink {
 public:
-    SerialLink(SerialPort &port, const Clock &clock, EventPump &pump);
+    // Makes the port to a device server for the settings' network address;
+    // `stopFlag` is the link's, so a connect under way ends on Stop.
+    using NetworkPortMaker =
+        std::function<std::unique_ptr<SerialPort>(const LinkSettings &settings, const std::atomic<bool> *stopFlag)>;
+
+    // `serialPort` serves settings without a network address; one with an
+    // address gets a device server's port, made when first opened.
+    SerialLink(SerialPort &serialPort, const Clock &clock, EventPump &pump);
+    ~SerialLink();
+    // Replaces the real device server ports (tests give a scripted one).
+    void setNetworkPortMaker(NetworkPortMaker maker) { makeNetworkPort_ = std::move(maker); }
 
     // The port and speed the next exchange uses: an open port on another port,
     // speed or device is closed and the new one opened.
@@ -86,15 +98,25 @@ public:
 
     const Clock &clock() const { return clock_; }
     EventPump &pump() { return pump_; }
-    SerialPort &port() { return port_; }
+    // The port the settings lead to: the serial port, or the device server's
+    // once a network address was opened.
+    SerialPort &port() { return *port_; }
+    // Whether the port in use is a device server's, reached over the network.
+    bool onNetwork() const { return port_ != &serialPort_; }
 
     static constexpr std::int64_t kNoByte = std::numeric_limits<std::int64_t>::min();
 
 private:
     void noteCount(int count);
     void holdDeviceIfInOperation();
+    // Points port_ at what the settings name, closing the port left behind.
+    void choosePort();
 
-    SerialPort &port_;
+    SerialPort &serialPort_;
+    SerialPort *port_;
+    std::unique_ptr<SerialPort> networkPort_;
+    LinkSettings networkSettings_; // what networkPort_ was made for
+    NetworkPortMaker makeNetworkPort_;
     const Clock &clock_;
     EventPump &pump_;
     LinkSettings settings_;

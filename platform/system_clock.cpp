@@ -1,6 +1,6 @@
 #include "system_clock.h"
 
-#include <QTime>
+#include <QDateTime>
 
 namespace ostrand {
 
@@ -11,7 +11,14 @@ SystemClock::SystemClock()
 
 double SystemClock::secondsSinceMidnight() const
 {
-    return QTime::currentTime().msecsSinceStartOfDay() / 1000.0;
+    constexpr qint64 kDayMs = 86400000;
+    const qint64 utcMs = QDateTime::currentMSecsSinceEpoch();
+    if (utcMs >= offsetCheckDueMs_.load(std::memory_order_relaxed)) {
+        offsetSeconds_.store(QDateTime::fromMSecsSinceEpoch(utcMs).offsetFromUtc(), std::memory_order_relaxed);
+        offsetCheckDueMs_.store(utcMs + 1000, std::memory_order_relaxed);
+    }
+    const qint64 localMs = utcMs + offsetSeconds_.load(std::memory_order_relaxed) * qint64(1000);
+    return ((localMs % kDayMs + kDayMs) % kDayMs) / 1000.0;
 }
 
 std::int64_t SystemClock::monotonicMs() const

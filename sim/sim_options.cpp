@@ -1,5 +1,7 @@
 #include "sim_options.h"
 
+#include "tcp_line.h"
+
 #include <QCommandLineParser>
 #include <QRegularExpression>
 
@@ -18,6 +20,11 @@ const OptionInfo kOptions[] = {
     {"link", "path",
      "Symbolic link to create to the meter's pseudo-terminal, e.g. BUILD/bin/COM1. A stale "
      "link there is replaced; the link is removed on exit."},
+    {"tcp-listen", "[host:]port",
+     "Serve the meter straight on TCP instead of a pseudo-terminal, as a device server in raw "
+     "mode would: host 127.0.0.1 unless given, port 0 for one the system picks. One "
+     "connection at a time; the next is taken once it closes. Faults that drop the line "
+     "close the connection."},
     {"slave", "n", "Modbus slave address the meter answers (1-255, default 1)."},
     {"portable", nullptr,
      "Behave as an \"R1900 Portable\": pointer registers 76-83 packed one byte earlier."},
@@ -81,6 +88,9 @@ const OptionInfo kOptions[] = {
 const char kHelpTail[] = R"(
 Output on stdout (one line each, flushed):
   ready <link> -> <pty>   listening (again after a dropped line)
+  ready tcp://HOST:PORT   listening on TCP (--tcp-listen)
+  serial side at N baud   the program on the pseudo-terminal set this speed (seen with
+                          each request when it changes)
   confirmed               a download was confirmed (function 0x62)
   dropped                 a fault dropped the line
 
@@ -200,6 +210,16 @@ bool parseOptions(const QStringList &arguments, SimOptions *options, QString *er
     };
 
     o.linkPath = value("link");
+    if (isSet("tcp-listen")
+        && !parseListenAddress(value("tcp-listen").trimmed(), &o.tcpListenHost, &o.tcpListenPort)) {
+        *error = QStringLiteral("--tcp-listen wants [HOST:]PORT with a port from 0 to 65535, not \"%1\"")
+                     .arg(value("tcp-listen"));
+        return false;
+    }
+    if (o.tcpListenPort >= 0 && isSet("modem")) {
+        *error = QStringLiteral("--modem needs a pseudo-terminal; it does not go with --tcp-listen");
+        return false;
+    }
     o.portable = isSet("portable");
     o.wrap = isSet("wrap");
     o.logFile = value("log-file");

@@ -12,6 +12,9 @@ namespace ostrand::sim {
 // Everything the command line can say.
 struct SimOptions {
     QString linkPath; // symbolic link to the pseudo-terminal (empty: none)
+    // Serve on TCP instead of a pseudo-terminal (port -1: no; 0: one the system picks).
+    QString tcpListenHost;
+    int tcpListenPort = -1;
     int slaveAddress = 1;
     bool portable = false; // "R1900 Portable" pointer register layout
     int channels = 3;

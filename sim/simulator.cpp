@@ -3,6 +3,7 @@
 #include "crc16.h"
 #include "modbus_frame.h"
 #include "paced_writer.h"
+#include "serial_speed.h"
 
 #include <QSocketNotifier>
 #include <cerrno>
@@ -77,7 +78,7 @@ void Simulator::trace(const QString &line) const
 
 bool Simulator::start(QString *error)
 {
-    if (!openLine(error))
+    if (!(options_.tcpListenPort >= 0 ? listenTcp(error) : openLine(error)))
         return false;
     if (options_.logEverySeconds > 0)
         liveLogTimer_.start();
@@ -88,8 +89,81 @@ void Simulator::stop()
 {
     liveLogTimer_.stop();
     modemTimer_.stop();
+    if (tcp_) {
+        closeConnection(QString());
+        delete acceptable_;
+        acceptable_ = nullptr;
+        tcp_.reset();
+    }
     closeLine();
     link_.remove();
+}
+
+bool Simulator::listenTcp(QString *error)
+{
+    tcp_ = std::make_unique<TcpLine>();
+    if (!tcp_->listen(options_.tcpListenHost, options_.tcpListenPort, error)) {
+        tcp_.reset();
+        return false;
+    }
+    acceptable_ = new QSocketNotifier(tcp_->listenFd(), QSocketNotifier::Read, this);
+    connect(acceptable_, &QSocketNotifier::activated, this, &Simulator::onConnectionWaiting);
+    say_(QStringLiteral("ready %1").arg(tcp_->address()));
+    trace(QStringLiteral("meter at slave address %1 on %2; log %3 records, start %4, end %5")
+              .arg(meter_->slaveAddress())
+              .arg(tcp_->address())
+              .arg(meter_->log().recordCount())
+              .arg(toText(meter_->log().startPointer()), toText(meter_->log().endPointer())));
+    return true;
+}
+
+void Simulator::onConnectionWaiting()
+{
+    if (connection_ >= 0) {
+        // One at a time: the next waits in the backlog until this one closes.
+        acceptable_->setEnabled(false);
+        return;
+    }
+    QString peer;
+    connection_ = tcp_->accept(&peer);
+    if (connection_ < 0)
+        return;
+    acceptable_->setEnabled(false);
+    ++lineGeneration_;
+    readable_ = new QSocketNotifier(connection_, QSocketNotifier::Read, this);
+    connect(readable_, &QSocketNotifier::activated, this, &Simulator::onReadable);
+    writer_->setFd(connection_);
+    framer_.reset();
+    trace(QStringLiteral("connection from %1").arg(peer));
+}
+
+void Simulator::closeConnection(const QString &why)
+{
+    if (connection_ < 0)
+        return;
+    if (readable_) {
+        // This may run inside the notifier's own signal.
+        readable_->setEnabled(false);
+        readable_->deleteLater();
+        readable_ = nullptr;
+    }
+    writer_->setFd(-1);
+    ::close(connection_);
+    connection_ = -1;
+    ++lineGeneration_;
+    if (!why.isEmpty())
+        trace(why);
+    if (acceptable_)
+        acceptable_->setEnabled(true);
+}
+
+void Simulator::noteSerialSpeed()
+{
+    const int baud = tcp_ ? 0 : serialSideBaud(line_.masterFd());
+    if (baud == 0 || baud == serialSpeed_)
+        return;
+    serialSpeed_ = baud;
+    say_(QStringLiteral("serial side at %1 baud").arg(baud));
 }
 
 bool Simulator::openLine(QString *error)
@@ -130,18 +204,28 @@ void Simulator::onReadable()
 {
     QByteArray bytes;
     char buf[4096];
+    bool closed = false;
     for (;;) {
-        const ssize_t n = ::read(line_.masterFd(), buf, sizeof buf);
+        const ssize_t n = ::read(lineFd(), buf, sizeof buf);
         if (n > 0) {
             bytes.append(buf, int(n));
             continue;
         }
         if (n < 0 && errno == EINTR)
             continue;
+        closed = tcp_ && (n == 0 || (errno != EAGAIN && errno != EWOULDBLOCK));
         break;
     }
-    if (bytes.isEmpty())
-        return;
+    if (!bytes.isEmpty())
+        noteSerialSpeed();
+    if (!bytes.isEmpty())
+        feedOrModem(bytes);
+    if (closed)
+        closeConnection(QStringLiteral("connection closed by the program"));
+}
+
+void Simulator::feedOrModem(const QByteArray &bytes)
+{
     if (modem_ && !modem_->online()) {
         trace(QStringLiteral("modem <- \"%1\"").arg(printable(bytes)));
         takeModemOutput(modem_->receive(bytes, nowMs()));
@@ -245,6 +329,13 @@ void Simulator::deliver(const FaultOutcome &outcome, int generation)
 
 void Simulator::onDropReached()
 {
+    if (tcp_) {
+        // The bytes before the break are in the socket already; the close
+        // reaches the program after them.
+        closeConnection(QStringLiteral("line dropped"));
+        say_(QStringLiteral("dropped"));
+        return;
+    }
     // Closing the master throws away whatever the other end has not read yet, so the
     // bytes sent before the break get a moment to arrive; the line is deaf meanwhile.
     if (readable_)

@@ -7,6 +7,7 @@
 #include "pty_line.h"
 #include "request_framer.h"
 #include "sim_options.h"
+#include "tcp_line.h"
 
 #include <QElapsedTimer>
 #include <QObject>
@@ -41,7 +42,14 @@ public:
 private:
     bool openLine(QString *error);
     void closeLine();
+    // The descriptor the meter reads and writes: the pty master or the TCP connection.
+    int lineFd() const { return tcp_ ? connection_ : line_.masterFd(); }
+    bool listenTcp(QString *error);
+    void onConnectionWaiting();
+    void closeConnection(const QString &why);
+    void noteSerialSpeed();
     void onReadable();
+    void feedOrModem(const QByteArray &bytes);
     void feedMeter(const QByteArray &bytes);
     void answer(const QByteArray &frame);
     void deliver(const FaultOutcome &outcome, int generation);
@@ -66,6 +74,11 @@ private:
     std::optional<HayesModem> modem_;
     PtyLine line_;
     DeviceLink link_;
+    std::unique_ptr<TcpLine> tcp_; // set when serving on TCP
+    QSocketNotifier *acceptable_ = nullptr;
+    int connection_ = -1;
+    int serialSpeed_ = 0; // as last said
+
     QSocketNotifier *readable_ = nullptr;
     PacedWriter *writer_ = nullptr;
     QTimer modemTimer_;

@@ -29,7 +29,11 @@ TEST(StationsFile, eachMistakeIsRefusedNamingItsLineAndWhatIsWrong)
         {kGood + "portable = yes\n", "4: key 'portable': takes true or false"},
         {kGood + "request-gap = 1001\n", "4: key 'request-gap': '1001' is not a request gap from 0 to 1000 ms"},
         {kGood + "echo = 1\n", "4: key 'echo': takes true or false"},
-        {"[a]\nport = -x\n", "2: key 'port': takes COM1 to COM4"},
+        {"[a]\nport = -x\n", "2: key 'port': '-x' is not COM1 to COM4, a device path, tcp://HOST:PORT"},
+        {"[a]\nport = tcp://gw\n", "2: key 'port': 'tcp://gw' is not COM1 to COM4"},
+        {kGood + "connect-timeout = 0\n", "4: key 'connect-timeout': '0' is not a connect time from 1 to 300000 ms"},
+        {"[a]\nport = tcp://gw:4001\ndial = 555\noutput = a.csv\n",
+         "1: key 'dial': station 'a' is behind a device server (tcp://gw:4001); a modem is dialled on a serial port"},
         {kGood + "PORT = COM2\n", "4: key 'port': given twice"},
         {kGood + "[a]\nport = COM2\noutput = b.csv\n", "4: station 'a' appears twice"},
         {kGood + "[b]\nport = COM2\noutput = x/../a.csv\n",
@@ -115,4 +119,17 @@ TEST(StationsFile, onlyARegularFileOfSensibleSizeIsRead)
             << qPrintable(file.error);
         EXPECT_EQ(file.stations.size(), *error ? 0u : 1u) << name;
     }
+}
+
+// Stations behind one device server port share its line and take turns; any other port is a line of its own.
+TEST(StationsFile, stationsBehindOneDeviceServerPortShareALine)
+{
+    const StationsFile file = parseStations("[a]\nport = tcp://GW:4001\noutput = a\n[b]\nport = rfc2217://gw:4001\noutput = b\n"
+                                            "[c]\nport = tcp://gw:4002\noutput = c\n[d]\nport = tcp://gw2:4001\noutput = d\n"
+                                            "[e]\nport = /dev/null\noutput = e\n", "s.ini", "/base");
+    QSet<QString> lines;
+    for (const Station &s : file.stations)
+        lines << s.portKey({});
+    EXPECT_EQ(file.stations.size(), 5u) << qPrintable(file.error);
+    EXPECT_EQ(lines.size(), 4) << "a and b share one line";
 }

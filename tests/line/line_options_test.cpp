@@ -18,16 +18,21 @@ QString read(const QStringList &arguments, const QList<LineKey> &keys = kMeterLi
     const auto choice = lineChoiceFrom(parser, keys, QStringLiteral("download"), &problem);
     if (!choice)
         return problem;
-    return QStringLiteral("COM%1 '%2' %3 slave %4, %5 ms%6%7")
-        .arg(choice->comNumber)
-        .arg(choice->devicePath, choice->baud)
-        .arg(choice->slave)
-        .arg(choice->replyTimeoutMs)
-        .arg(choice->requestGapMs ? QStringLiteral(", gap %1 ms").arg(choice->requestGapMs) : QString())
-        .arg(choice->echo ? QStringLiteral(", echo") : QString());
+    QString text = QStringLiteral("COM%1 '%2' %3 slave %4, %5 ms%6%7")
+                       .arg(choice->comNumber)
+                       .arg(choice->devicePath, choice->baud)
+                       .arg(choice->slave)
+                       .arg(choice->replyTimeoutMs)
+                       .arg(choice->requestGapMs ? QStringLiteral(", gap %1 ms").arg(choice->requestGapMs) : QString())
+                       .arg(choice->echo ? QStringLiteral(", echo") : QString());
+    if (!choice->networkAddress.isEmpty() || choice->connectTimeoutMs != LineChoice{}.connectTimeoutMs)
+        text += QStringLiteral(" at '%1' within %2 ms").arg(choice->networkAddress).arg(choice->connectTimeoutMs);
+    return text;
 }
 
-const QString kBadPort = QStringLiteral("--port takes COM1 to COM4 or a device path");
+const QString kBadPort = QStringLiteral("--port takes COM1 to COM4, a device path, or a device server's "
+                                        "tcp://HOST:PORT or rfc2217://HOST:PORT (port 1 to 65535)");
+const QString kBadConnect = QStringLiteral("--connect-timeout takes milliseconds from 1 to 300000");
 const QString kBadBaud = QStringLiteral("--baud takes 1200, 2400, 4800, 9600, 14400, 19200 or 38400");
 const QString kBadSlave = QStringLiteral("--slave takes a number from 0 to 255");
 const QString kBadReply = QStringLiteral("--reply-timeout takes milliseconds from 0 to 60000");
@@ -51,6 +56,18 @@ TEST(LineOptions, everyOptionTakesItsValuesAndRefusesTheRestInItsOwnWords)
         {{"--port", "ttyS1"}, "COM1 'ttyS1' 38400 slave 1, 0 ms"},
         {{"--port", "-x"}, kBadPort},
         {{"--port", ""}, kBadPort},
+        // A device server's address is no file name, right or wrong.
+        {{"--port", "tcp://10.0.0.7:4001"}, "COM1 '' 38400 slave 1, 0 ms at 'tcp://10.0.0.7:4001' within 10000 ms"},
+        {{"--port", "RFC2217://gw:2001", "--connect-timeout", "300000"},
+         "COM1 '' 38400 slave 1, 0 ms at 'rfc2217://gw:2001' within 300000 ms"},
+        {{"--port", "tcp://[fe80::1]:502"}, "COM1 '' 38400 slave 1, 0 ms at 'tcp://[fe80::1]:502' within 10000 ms"},
+        {{"--port", "tcp://10.0.0.7"}, kBadPort},
+        {{"--port", "tcp://10.0.0.7:4001/"}, kBadPort},
+        {{"--port", "tcp://:4001"}, kBadPort},
+        {{"--port", "tcp://10.0.0.7:70000"}, kBadPort},
+        {{"--port", "telnet://10.0.0.7:23"}, kBadPort},
+        {{"--port", "COM2", "--connect-timeout", "0"}, kBadConnect},
+        {{"--port", "COM2", "--connect-timeout", "300001"}, kBadConnect},
         {{}, "download needs --port"},
         {{"--baud", "9600"}, "download needs --port"},
         {{"--port", "COM1", "--baud", "1200"}, "COM1 '' 1200 slave 1, 0 ms"},

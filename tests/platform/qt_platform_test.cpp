@@ -3,6 +3,7 @@
 #include "platform/file_locations.h"
 #include "platform/qt_event_pump.h"
 #include "platform/qt_serial_port.h"
+#include "platform/system_clock.h"
 #include "pseudo_terminal.h"
 
 #include <QDir>
@@ -13,6 +14,7 @@
 #include <QTimer>
 #include <gtest/gtest.h>
 #include <cerrno>
+#include <cmath>
 #include <cstring>
 #include <unistd.h>
 
@@ -215,3 +217,16 @@ TEST(QtEventPumpTest, AYieldSleepsUntilTheNextEventAndRunsNestedYieldsWhileASlee
 
 } // namespace
 } // namespace ostrand
+
+// The zone's offset is kept between looks; the time of day must still be the local one.
+TEST(SystemClockTest, TheTimeOfDayIsLocalTimeUnderEveryZone)
+{
+    const QByteArray zone = qgetenv("TZ");
+    for (const char *tz : {"UTC", "America/St_Johns", "Asia/Kathmandu"}) {
+        qputenv("TZ", tz);
+        const ostrand::SystemClock clock; // a fresh clock looks the offset up
+        const double shown = QTime::currentTime().msecsSinceStartOfDay() / 1000.0;
+        EXPECT_NEAR(std::fmod(clock.secondsSinceMidnight() - shown + 86400.5, 86400.0), 0.5, 0.1) << tz;
+    }
+    zone.isNull() ? qunsetenv("TZ") : qputenv("TZ", zone);
+}

@@ -1,0 +1,170 @@
+#include "app/line_worker.h"
+#include "cli_run.h"
+#include "link/meter_link.h"
+#include "metersim_process.h"
+#include "platform/qt_serial_port.h"
+#include "qt_printers.h"
+#include "ser2net_process.h"
+
+#include <QRegularExpression>
+#include <QTest>
+#include <gtest/gtest.h>
+#include <netinet/in.h>
+#include <sys/socket.h>
+#include <unistd.h>
+
+using namespace ostrand::testing;
+
+namespace {
+
+const QStringList kLog = {"--records", "120", "--channels", "3", "--start", "2026-11-30 08:00"};
+
+enum class Route { TcpListen, Ser2NetRaw, Ser2NetRfc2217 };
+
+// The meter reached over a route, and the address that reaches it.
+struct NetworkMeter {
+    QTemporaryDir dir;
+    MeterSimProcess sim;
+    Ser2NetProcess server;
+    QString address;
+
+    // `traced`: with the frame trace, which a long download would let fill its pipe.
+    bool start(Route route, const QStringList &meter, bool traced = true)
+    {
+        const QStringList trace = traced ? QStringList{"--verbose"} : QStringList{};
+        const QStringList listen = route == Route::TcpListen ? QStringList{"--tcp-listen", "0"} : QStringList{};
+        if (!sim.start(dir.path(), listen + trace + meter))
+            return false;
+        if (route == Route::TcpListen)
+            return !(address = sim.lines().filter(QStringLiteral("ready tcp://")).value(0).mid(6)).isEmpty();
+        return server.start(sim.linkPath(), route == Route::Ser2NetRfc2217) && !(address = server.address()).isEmpty();
+    }
+};
+
+// What the same meter gives over its own pseudo-terminal: the file any route must give.
+QByteArray directDownload(const QStringList &meter)
+{
+    MeterSimProcess sim;
+    QTemporaryDir dir;
+    const QString file = dir.filePath(QStringLiteral("direct.csv"));
+    if (!sim.start(dir.path(), meter) || runCli({"download", "--port", sim.linkPath(), "--output", file}).exitCode != 0)
+        return {};
+    return readFileBytes(file);
+}
+
+// A listener whose one-place queue is full: the kernel drops further SYNs, so a connect hears nothing.
+int silentPort(int fds[3])
+{
+    sockaddr_in address{AF_INET, 0, {htonl(INADDR_LOOPBACK)}, {}};
+    socklen_t length = sizeof address;
+    const auto at = reinterpret_cast<sockaddr *>(&address);
+    fds[0] = ::socket(AF_INET, SOCK_STREAM, 0);
+    ::bind(fds[0], at, length);
+    ::listen(fds[0], 0);
+    ::getsockname(fds[0], at, &length);
+    for (int i = 1; i < 3; ++i)
+        ::connect(fds[i] = ::socket(AF_INET, SOCK_STREAM | SOCK_NONBLOCK, 0), at, length);
+    return ntohs(address.sin_port);
+}
+
+class OverTheNetwork : public ::testing::TestWithParam<std::tuple<const char *, Route, int>> {};
+
+} // namespace
+
+// The last column is the speed the serial side ends at: the server's own 9600 in raw mode,
+// the program's 19200 over RFC 2217; 0 where there is no serial side.
+TEST_P(OverTheNetwork, downloadsDisplaysAndSendsAKeyAsOnASerialLine)
+{
+    const auto [name, route, serialBaud] = GetParam();
+    const QByteArray direct = directDownload(kLog);
+    NetworkMeter meter;
+    ASSERT_TRUE(meter.start(route, kLog));
+    const auto cli = [&](const QStringList &arguments) {
+        return runCli(QStringList{arguments.first(), "--port", meter.address, "--baud", "19200"} + arguments.mid(1));
+    };
+    const QString file = meter.dir.filePath(QStringLiteral("got.csv"));
+    // Never confirmed, the meter's "since last time" is its whole log; confirmed twice, nothing is new.
+    EXPECT_EQ(cli({"download", "--since-last", "--output", file}).exitCode, 0);
+    EXPECT_EQ(readFileBytes(file), direct);
+    EXPECT_EQ(cli({"download", "--output", file}).exitCode, 0);
+    EXPECT_EQ(readFileBytes(file), direct);
+    EXPECT_EQ(cli({"download", "--since-last", "--output", file}).exitCode, 1);
+
+    const QStringList block = cli({"display", "--type", "8300", "--flow-units", "0", "--flow-format", "0"}).lines;
+    EXPECT_TRUE(QRegularExpression(QStringLiteral("^L1\\|Flow = \\d+\\.$")).match(block.value(0)).hasMatch());
+    const QStringList plain = cli({"display", "--type", "7700"}).lines;
+    const QStringList menu = cli({"display", "--type", "7700", "--keys", "M"}).lines;
+    EXPECT_NE(menu.value(0), plain.value(0)) << "the menu key reached the meter";
+    EXPECT_EQ(meter.sim.trace().filter(QStringLiteral("<- 01 10 00 D0")).size(), 1) << "one key frame";
+
+    const QStringList speeds = meter.sim.lines().filter(QStringLiteral("serial side at"));
+    EXPECT_EQ(speeds.value(speeds.size() - 1), serialBaud ? QStringLiteral("serial side at %1 baud").arg(serialBaud) : "");
+}
+
+INSTANTIATE_TEST_SUITE_P(Routes, OverTheNetwork,
+                         ::testing::Values(std::make_tuple("tcpListen", Route::TcpListen, 0),
+                                           std::make_tuple("ser2netRaw", Route::Ser2NetRaw, 9600),
+                                           std::make_tuple("ser2netRfc2217", Route::Ser2NetRfc2217, 19200)),
+                         [](const auto &row) { return std::string(std::get<0>(row.param)); });
+
+TEST(NetworkEndToEnd, aConnectionDroppedMidDownloadIsMadeAgainAndTheFileIsAHealthyOnesConfirmedOnce)
+{
+    const QStringList log = {"--records", "3000", "--channels", "3", "--start", "2026-10-01 00:00"};
+    const QByteArray direct = directDownload(log);
+    NetworkMeter meter;
+    ASSERT_TRUE(meter.start(Route::TcpListen, log + QStringList{"--drop-mid-download"}, false));
+    const QString file = meter.dir.filePath(QStringLiteral("dropped.csv"));
+    EXPECT_EQ(runCli({"download", "--port", meter.address, "--output", file}).exitCode, 0);
+    EXPECT_EQ(readFileBytes(file), direct);
+    EXPECT_TRUE(meter.sim.waitFor(QStringLiteral("confirmed")));
+    EXPECT_EQ(meter.sim.count(QStringLiteral("dropped")), 1);
+    EXPECT_EQ(meter.sim.confirmations(), 1);
+}
+
+// Stations behind two servers and one that refuses; the last never answers a connect at all.
+TEST(NetworkEndToEnd, aFleetIsCollectedThroughDeviceServersAndAServerRefusingOrSilentIsNamedWithItsReason)
+{
+    const QByteArray direct = directDownload(kLog);
+    NetworkMeter north;
+    NetworkMeter south;
+    ASSERT_TRUE(north.start(Route::TcpListen, kLog) && south.start(Route::Ser2NetRfc2217, kLog));
+    const QString refusing = QStringLiteral("tcp://127.0.0.1:%1").arg(freeTcpPort());
+    QFile stations(north.dir.filePath(QStringLiteral("s.ini")));
+    ASSERT_TRUE(stations.open(QIODevice::WriteOnly));
+    stations.write(QStringLiteral("[north]\nport = %1\noutput = north.csv\n[south]\nport = %2\nbaud = 19200\n"
+                                  "output = south.csv\n[gone]\nport = %3\noutput = gone.csv\n")
+                       .arg(north.address, south.address, refusing)
+                       .toUtf8());
+    stations.close();
+    const QString report = north.dir.filePath(QStringLiteral("r.json"));
+    EXPECT_EQ(runCli({"collect", "--stations", stations.fileName(), "--retries", "0", "--report", report}).exitCode, 6);
+    EXPECT_EQ(readFileBytes(north.dir.filePath(QStringLiteral("north.csv"))), direct);
+    EXPECT_EQ(readFileBytes(north.dir.filePath(QStringLiteral("south.csv"))), direct);
+    EXPECT_TRUE(south.sim.waitFor(QStringLiteral("serial side at 19200 baud")));
+    EXPECT_TRUE(readFileBytes(report).contains(QStringLiteral("Cannot connect to %1: connection refused").arg(refusing).toUtf8()));
+
+    int fds[3];
+    const QString silent = QStringLiteral("rfc2217://127.0.0.1:%1").arg(silentPort(fds));
+    const CliRun run = runCli({"download", "--port", silent, "--connect-timeout", "1500", "--output", north.dir.filePath("none.csv")});
+    for (const int fd : fds)
+        ::close(fd);
+    EXPECT_EQ(run.exitCode, 4);
+    EXPECT_TRUE(run.errors.contains(QStringLiteral("Cannot connect to %1: timed out: no answer within 1.5 s").arg(silent)))
+        << run.errors.toStdString();
+}
+
+// The window's line, on its own thread, reaches the device server its settings name, and shows its address.
+TEST(NetworkEndToEnd, theWindowsLineTalksToTheDeviceServerItsSettingsName)
+{
+    NetworkMeter meter;
+    ASSERT_TRUE(meter.start(Route::TcpListen, kLog));
+    ostrand::LineWorker line([] { return std::make_unique<ostrand::QtSerialPort>(QStringList{}); });
+    ostrand::LinkSettings settings{1, QStringLiteral("38400"), 1};
+    settings.networkAddress = meter.address;
+    line.setSettings(settings);
+    std::atomic<bool> answered{false};
+    line.run([&](ostrand::MeterLink &link) { answered = link.readHoldingRegisters(1, 76, 8).ok(); });
+    EXPECT_TRUE(QTest::qWaitFor([&] { return !line.busy(); }, 10000));
+    EXPECT_TRUE(answered);
+    EXPECT_EQ(line.state().device, meter.address);
+}
