@@ -55,6 +55,14 @@ TEST(StationsFile, eachMistakeIsRefusedNamingItsLineAndWhatIsWrong)
         {kGood + "dial = 555a\n", "4: key 'dial': the number holds 'a'"},
         {kGood + "dial = 5&5\n", "4: key 'dial': the number holds '&'"},
         {kGood + "dial =\n", "4: key 'dial': needs a number"},
+        // Time and the store.
+        {kGood + "timezone = Europe/Lndon\n", "4: key 'timezone': 'Europe/Lndon' is no time zone"},
+        {kGood + "clock = summer\n", "4: key 'clock': takes local or standard"},
+        {"[store]\nurl = mysql://db\n" + kGood, "2: key 'url': takes sqlite:FILE"},
+        {"[store]\nurl = sqlite:\n" + kGood, "2: key 'url': sqlite: needs a file name"},
+        {"[store]\npath = x.db\n" + kGood, "2: key 'path': unknown key in [store] (url)"},
+        {kGood + "[store]\n", "4: key 'url': [store] has none"},
+        {"[store]\nurl = sqlite:a.db\n" + kGood + "[store]\n", "6: [store] appears twice"},
     };
     for (const auto &row : rows) {
         const StationsFile file = parseStations(row.text, "s.ini", "/base");
@@ -73,6 +81,7 @@ TEST(StationsFile, aSoundFileGivesEveryStationWithItsValues)
         "output = data/north.csv\r\n\r\n[river]\nport\t=\tttyUSB1\ndial = *70,9W(555) 010-4242!@+ABCDtwpTP#\n"
         "portable = true\nreply-timeout = 1500\noutput = /abs/river.csv\n"
         "[mill]\nport = com2\nreply-timeout = 0\noutput = mill.csv\n", "s.ini", "/base", defaults);
+    EXPECT_FALSE(file.store);
     QStringList got;
     for (const Station &s : file.stations)
         got << QStringLiteral("%1@%2 COM%3 '%4' %5 %6 %7ms '%8' %9 %10")
@@ -110,5 +119,28 @@ TEST(StationsFile, onlyARegularFileOfSensibleSizeIsRead)
         EXPECT_TRUE(*error ? file.error.startsWith(path(name) + error) : file.error.isEmpty())
             << qPrintable(file.error);
         EXPECT_EQ(file.stations.size(), *error ? 0u : 1u) << name;
+    }
+}
+
+// The store's group may come anywhere; a station's zone and clock stay its own.
+TEST(StationsFile, theStoreAndEachStationsTimeAreRead)
+{
+    const struct { QByteArray store; StoreLocation::Kind kind; const char *target; } rows[] = {
+        {"url = sqlite:db/flow.db", StoreLocation::Kind::Sqlite, "/base/db/flow.db"},
+        {"url = sqlite:///srv/flow.db", StoreLocation::Kind::Sqlite, "/srv/flow.db"},
+        {"url = postgresql://collector@db1/flow", StoreLocation::Kind::Postgres, "postgresql://collector@db1/flow"},
+        {"url = host=db1 dbname=flow", StoreLocation::Kind::Postgres, "host=db1 dbname=flow"},
+    };
+    for (const auto &row : rows) {
+        const StationsFile file = parseStations(kGood + "timezone = America/Chicago\nclock = standard\n[store]\n"
+                                                    + row.store + "\n[b]\nport = COM2\noutput = b.csv\n",
+                                                "s.ini", "/base");
+        ASSERT_TRUE(file.store && file.stations.size() == 2) << qPrintable(file.error);
+        EXPECT_EQ(file.store->kind, row.kind);
+        EXPECT_EQ(file.store->target, row.target);
+        EXPECT_EQ(file.stations[0].timeZone().id(), "America/Chicago");
+        EXPECT_EQ(file.stations[0].clock, MeterClock::Standard);
+        EXPECT_EQ(file.stations[1].timeZone(), QTimeZone::systemTimeZone());
+        EXPECT_EQ(file.stations[1].clock, MeterClock::Local);
     }
 }
