@@ -9,6 +9,7 @@
 #include "platform/save_file.h"
 
 #include <QCommandLineParser>
+#include <QDir>
 #include <QSet>
 
 namespace ostrand::cli {
@@ -20,7 +21,7 @@ namespace {
 const RegisterCommand registration{{
     "collect",
     "  collect --stations FILE [--only NAME...] [--report FILE.json] [--retries N]\n"
-    "          [--retry-pause SECONDS] [--reply-timeout MS]\n"
+    "          [--retry-pause SECONDS] [--reply-timeout MS] [--store URL]\n"
     "      Collects every station of FILE (one [name] group each: port, baud, slave,\n"
     "      reply-timeout, dial, portable, output): a Since Last Time download (all of\n"
     "      the log while the output does not exist), its new rows appended to the\n"
@@ -40,7 +41,11 @@ const RegisterCommand registration{{
     "      taken, or the report could not be written or is the stations file or a\n"
     "      station's output; 64 a bad stations file (file, line and key named), two\n"
     "      stations writing one file (also through links), or an output that is the\n"
-    "      stations file.\n",
+    "      stations file.\n"
+    "      With a store (a [store] group's url in FILE, or --store: sqlite:FILE or\n"
+    "      postgresql://...), each station's readings, in UTC by its timezone and\n"
+    "      clock keys, and its run are also committed there before the meter is\n"
+    "      confirmed; the CSV files are written as ever. See docs/store.md.\n",
     15, &runCollectCommand}};
 
 // Holds the lock for the run's length; null when the run must not go on, with
@@ -75,10 +80,11 @@ std::vector<collect::StationReport> skippedReports(const std::vector<collect::St
 }
 
 // The report file, 0 when written; else why on stderr and `failed`.
-int writeReport(const QString &reportPath, const std::vector<collect::StationReport> &reports, int failed)
+int writeReport(const QString &reportPath, const std::vector<collect::StationReport> &reports, int failed,
+                bool withStore = false)
 {
     QString error;
-    if (reportPath.isEmpty() || saveFile(reportPath, collect::reportJson(reports), &error))
+    if (reportPath.isEmpty() || saveFile(reportPath, collect::reportJson(reports, withStore), &error))
         return code(ExitStatus::Done);
     printDetail(QStringLiteral("ostrand-cli: the report was not written: %1").arg(error));
     return failed;
@@ -96,6 +102,7 @@ int runCollectCommand(const QStringList &arguments)
                       QStringLiteral("2")});
     parser.addOption({QStringLiteral("retry-pause"), QStringLiteral("Seconds between attempts."),
                       QStringLiteral("SECONDS"), QStringLiteral("10")});
+    parser.addOption({QStringLiteral("store"), QStringLiteral("Store readings there too."), QStringLiteral("URL")});
     addLineOptions(parser, {LineKey::ReplyTimeout});
     if (!parser.parse(arguments))
         return usageError(parser.errorText());
@@ -136,6 +143,12 @@ int runCollectCommand(const QStringList &arguments)
         printDetail(QStringLiteral("ostrand-cli: ") + conflict);
         return code(ExitStatus::FileFailed);
     }
+    if (parser.isSet(QStringLiteral("store"))) {
+        // Given on the command line, a relative file is the caller's, not the stations file's.
+        file.store = collect::parseStoreUrl(parser.value(QStringLiteral("store")), QDir::currentPath(), &problem);
+        if (!file.store)
+            return usageError(QStringLiteral("--store %1").arg(problem));
+    }
     QSet<QString> only;
     for (const QString &names : parser.values(QStringLiteral("only")))
         for (const QString &name : names.split(u',', Qt::SkipEmptyParts))
@@ -160,14 +173,16 @@ int runCollectCommand(const QStringList &arguments)
     options.retries = retries;
     options.retryPauseMs = pause * 1000;
     options.comLinkDirs = fileLocationsAtStartUp().comLinkDirs();
-    const auto reports = collect::collectFleet(file.stations, options, [](const collect::StationReport &report) {
-        printLine(collect::reportLine(report));
+    options.store = file.store;
+    const bool withStore = file.store.has_value();
+    const auto reports = collect::collectFleet(file.stations, options, [&](const collect::StationReport &report) {
+        printLine(collect::reportLine(report, withStore));
         for (const QString &error : report.errors)
             printDetail(QStringLiteral("%1: %2").arg(report.name, error));
     });
     const bool allOk = std::all_of(reports.begin(), reports.end(),
                                    [](const collect::StationReport &r) { return r.succeeded; });
-    const int reportStatus = writeReport(reportPath, reports, code(ExitStatus::FileFailed));
+    const int reportStatus = writeReport(reportPath, reports, code(ExitStatus::FileFailed), withStore);
     return !allOk ? code(ExitStatus::SomeStationsFailed) : reportStatus;
 }
 

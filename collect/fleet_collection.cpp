@@ -40,15 +40,26 @@ std::vector<StationReport> collectFleet(const std::vector<Station> &stations, co
     return reports;
 }
 
-QString reportLine(const StationReport &report)
+QString reportLine(const StationReport &report, bool withStore)
 {
-    return QStringLiteral("%1: %2, %3 new rows, %4 s")
+    QString stored;
+    if (withStore) {
+        stored = QStringLiteral(", %1 new readings").arg(report.newReadings);
+        if (report.duplicates > 0)
+            stored += QStringLiteral(", %1 duplicates").arg(report.duplicates);
+        if (report.clashes > 0)
+            stored += QStringLiteral(", %1 clashes").arg(report.clashes);
+        if (report.skippedHourStamps > 0)
+            stored += QStringLiteral(", %1 in the skipped hour").arg(report.skippedHourStamps);
+    }
+    return QStringLiteral("%1: %2, %3 new rows%4, %5 s")
         .arg(report.name, report.succeeded ? QStringLiteral("ok") : QStringLiteral("failed"))
         .arg(report.newRows)
+        .arg(stored)
         .arg(report.seconds, 0, 'f', 1);
 }
 
-QByteArray reportJson(const std::vector<StationReport> &reports)
+QByteArray reportJson(const std::vector<StationReport> &reports, bool withStore)
 {
     QJsonArray stations;
     for (const StationReport &report : reports) {
@@ -63,6 +74,12 @@ QByteArray reportJson(const std::vector<StationReport> &reports)
             {QStringLiteral("recordsMaybeLost"), report.recordsMaybeLost},
             {QStringLiteral("errors"), QJsonArray::fromStringList(report.errors)},
         };
+        if (withStore) {
+            station.insert(QStringLiteral("newReadings"), report.newReadings);
+            station.insert(QStringLiteral("duplicates"), report.duplicates);
+            station.insert(QStringLiteral("clashes"), report.clashes);
+            station.insert(QStringLiteral("skippedHourStamps"), report.skippedHourStamps);
+        }
         if (!report.skipped.isEmpty())
             station.insert(QStringLiteral("reason"), report.skipped);
         stations.append(station);
