@@ -1,35 +1,45 @@
 #pragma once
 
-#include <QString>
-#include <QTemporaryDir>
+#include "postgres_process.h"
+
 #include <gtest/gtest.h>
 
 namespace ostrand::testing {
 
-// A private PostgreSQL 15 server from Debian's packages for one test binary:
-// initdb into a scratch folder, listening on a unix socket in that folder
-// only (no TCP), stopped and removed at the end. PostgreSQL will not run as
-// root, so under root the server runs as the `postgres` user, which then owns
-// the folder.
+// One PostgreSQL server for the whole test binary. A test that needs it fails
+// when it could not be started; none is skipped.
 class PostgresServer : public ::testing::Environment {
 public:
-    void SetUp() override;
-    void TearDown() override;
+    void SetUp() override
+    {
+        if (!process_.start())
+            ADD_FAILURE() << "PostgreSQL could not be started: " << process_.problem().toStdString();
+    }
+    void TearDown() override { process_.stop(); }
 
-    bool running() const { return running_; }
-    // Why the server is not running; empty when it is.
-    QString problem() const { return problem_; }
-    // A connection string for a fresh, empty database of its own called `name`.
-    QString newDatabase(const QString &name);
-    // The server registered for the binary; registered by the first call.
-    static PostgresServer &instance();
+    bool running() const { return process_.running(); }
+    QString problem() const { return process_.problem(); }
+    QString newDatabase(const QString &name)
+    {
+        const QString connection = process_.newDatabase(name);
+        if (connection.isEmpty())
+            ADD_FAILURE() << process_.problem().toStdString();
+        return connection;
+    }
+
+    // The server of this binary, registered with GoogleTest by the first call.
+    static PostgresServer &instance()
+    {
+        static PostgresServer *server = [] {
+            auto *s = new PostgresServer;
+            ::testing::AddGlobalTestEnvironment(s); // GoogleTest owns it from here
+            return s;
+        }();
+        return *server;
+    }
 
 private:
-    bool run(const QString &program, const QStringList &arguments, int timeoutMs = 60000);
-
-    QTemporaryDir dir_{QStringLiteral("/tmp/ostrand-pg-XXXXXX")};
-    bool running_ = false;
-    QString problem_;
+    PostgresProcess process_;
 };
 
 } // namespace ostrand::testing

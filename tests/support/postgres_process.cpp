@@ -1,4 +1,4 @@
-#include "postgres_server.h"
+#include "postgres_process.h"
 
 #include <QDir>
 #include <QFile>
@@ -14,17 +14,12 @@ const QString kBin = QStringLiteral("/usr/lib/postgresql/15/bin/");
 
 } // namespace
 
-PostgresServer &PostgresServer::instance()
+PostgresProcess::~PostgresProcess()
 {
-    static PostgresServer *server = [] {
-        auto *s = new PostgresServer;
-        ::testing::AddGlobalTestEnvironment(s); // gtest owns it from here
-        return s;
-    }();
-    return *server;
+    stop();
 }
 
-bool PostgresServer::run(const QString &program, const QStringList &arguments, int timeoutMs)
+bool PostgresProcess::run(const QString &program, const QStringList &arguments, int timeoutMs)
 {
     QProcess process;
     process.setProcessChannelMode(QProcess::MergedChannels);
@@ -40,7 +35,7 @@ bool PostgresServer::run(const QString &program, const QStringList &arguments, i
     return false;
 }
 
-void PostgresServer::SetUp()
+bool PostgresProcess::start()
 {
     if (!dir_.isValid()) {
         problem_ = QStringLiteral("no scratch folder: %1").arg(dir_.errorString());
@@ -63,12 +58,10 @@ void PostgresServer::SetUp()
                            QStringLiteral("-w"), QStringLiteral("-o"),
                            QStringLiteral("-k %1 -c listen_addresses= -F").arg(dir_.path()), QStringLiteral("start")});
     }
-    // A test that needs the server fails without it; none is skipped.
-    if (!running_)
-        ADD_FAILURE() << "PostgreSQL could not be started: " << problem_.toStdString();
+    return running_;
 }
 
-void PostgresServer::TearDown()
+void PostgresProcess::stop()
 {
     if (running_)
         run(QStringLiteral("pg_ctl"), {QStringLiteral("-D"), dir_.filePath(QStringLiteral("data")),
@@ -77,17 +70,17 @@ void PostgresServer::TearDown()
     running_ = false;
 }
 
-QString PostgresServer::newDatabase(const QString &name)
+QString PostgresProcess::newDatabase(const QString &name)
 {
     const QString base = QStringLiteral("host=%1 user=ostrand dbname=").arg(dir_.path());
     PGconn *conn = PQconnectdb((base + QStringLiteral("postgres")).toUtf8().constData());
     PGresult *made = PQexec(conn, QStringLiteral("CREATE DATABASE \"%1\"").arg(name).toUtf8().constData());
     const bool ok = PQresultStatus(made) == PGRES_COMMAND_OK;
     if (!ok)
-        ADD_FAILURE() << "database " << name.toStdString() << " not made: " << PQerrorMessage(conn);
+        problem_ = QStringLiteral("database %1 not made: %2").arg(name, QString::fromUtf8(PQerrorMessage(conn)));
     PQclear(made);
     PQfinish(conn);
-    return base + name;
+    return ok ? base + name : QString();
 }
 
 } // namespace ostrand::testing
