@@ -30,14 +30,23 @@ std::vector<StoredReading> yearOfReadings(double *convertMs)
     std::vector<StoredReading> readings;
     readings.reserve(size_t(kInstants) * kChannels);
     StationTime time(QTimeZone("Europe/London"), MeterClock::Local, std::nullopt);
-    const QDateTime first(QDate(2026, 1, 1), QTime(0, 15), Qt::UTC);
+    // The meter's stamps: wall-clock time, an hour skipped in spring and one repeated in autumn.
+    const QTimeZone zone("Europe/London");
+    std::vector<QDateTime> stamps;
     for (int i = 0; i < kInstants; ++i) {
-        const QDateTime local = first.addSecs(qint64(i) * 900);
-        const QDateTime utc = time.toUtc(local);
-        const QString localText = local.toString(QStringLiteral("yyyy-MM-dd HH:mm:ss"));
+        const QDateTime wall = QDateTime(QDate(2026, 1, 1), QTime(0, 15), Qt::UTC).addSecs(qint64(i) * 900).toTimeZone(zone);
+        stamps.push_back(QDateTime(wall.date(), wall.time(), Qt::UTC));
+    }
+    QStringList labels;
+    for (int k = 1; k <= kChannels; ++k)
+        labels << QStringLiteral("Flow %1 (GPM)").arg(k);
+    timer.start();
+    for (int i = 0; i < kInstants; ++i) {
+        const QDateTime utc = time.toUtc(stamps[size_t(i)]);
+        const QString localText = stamps[size_t(i)].toString(QStringLiteral("yyyy-MM-dd HH:mm:ss"));
         for (int k = 1; k <= kChannels; ++k)
-            readings.push_back({QStringLiteral("north pump"), k, QStringLiteral("Flow %1 (GPM)").arg(k),
-                                QStringLiteral("GPM"), utc, localText, i * 0.25 + k / 3.0});
+            readings.push_back({QStringLiteral("north pump"), k, labels[k - 1], QStringLiteral("GPM"), utc, localText,
+                                i * 0.25 + k / 3.0});
     }
     *convertMs = timer.nsecsElapsed() / 1e6;
     return readings;

@@ -3,6 +3,8 @@
 #include "collect/postgres_store.h"
 #include "collect/sqlite_store.h"
 
+#include <cstdio>
+
 namespace ostrand::collect {
 
 std::unique_ptr<ReadingStore> openReadingStore(const StoreLocation &location, QString *error)
@@ -13,7 +15,14 @@ std::unique_ptr<ReadingStore> openReadingStore(const StoreLocation &location, QS
 
 QString utcText(const QDateTime &utc)
 {
-    return utc.toUTC().toString(QStringLiteral("yyyy-MM-dd'T'HH:mm:ss'Z'"));
+    // By hand: QDateTime::toString would cost a store of a year's readings most of its time.
+    const QDateTime t = utc.toUTC();
+    const QDate d = t.date();
+    const QTime h = t.time();
+    char text[24];
+    std::snprintf(text, sizeof text, "%04d-%02d-%02dT%02d:%02d:%02dZ", d.year(), d.month(), d.day(), h.hour(),
+                  h.minute(), h.second());
+    return QString::fromLatin1(text);
 }
 
 QDateTime utcFromText(const QString &text)

@@ -44,6 +44,11 @@ public:
         const QByteArray utf8 = text.toUtf8();
         sqlite3_bind_text(stmt_, i, utf8.constData(), int(utf8.size()), SQLITE_TRANSIENT);
     }
+    // Bytes that outlive the statement's next step, bound without a copy.
+    void bindStatic(int i, const QByteArray &utf8)
+    {
+        sqlite3_bind_text(stmt_, i, utf8.constData(), int(utf8.size()), SQLITE_STATIC);
+    }
     void bindOrNull(int i, const QString &text)
     {
         if (text.isEmpty())
@@ -77,6 +82,23 @@ public:
 private:
     sqlite3_stmt *stmt_ = nullptr;
     int status_ = SQLITE_ERROR;
+};
+
+// The UTF-8 of the last text asked for, made again only when the text is another.
+class Utf8Cache {
+public:
+    const QByteArray &of(const QString &text)
+    {
+        if (text != last_) {
+            last_ = text;
+            utf8_ = text.toUtf8();
+        }
+        return utf8_;
+    }
+
+private:
+    QString last_;
+    QByteArray utf8_;
 };
 
 class SqliteStore : public ReadingStore {
@@ -160,16 +182,27 @@ public:
         Statement clash(db_, "INSERT INTO clashes VALUES (?, ?, ?, ?, ?, ?, ?)");
         if (!insert.ok() || !held.ok() || !clash.ok())
             return false;
+        // A station's readings share their texts instant by instant and channel by
+        // channel: each is made UTF-8 once.
+        Utf8Cache station, label, unit, local;
+        QDateTime lastUtc;
+        QByteArray utc;
         for (const StoredReading &r : readings) {
-            const QString utc = utcText(r.timeUtc);
+            if (r.timeUtc != lastUtc) {
+                lastUtc = r.timeUtc;
+                utc = utcText(r.timeUtc).toLatin1();
+            }
             const auto bindAll = [&](Statement &s) {
                 s.reset();
-                s.bind(1, r.station);
+                s.bindStatic(1, station.of(r.station));
                 s.bind(2, r.channel);
-                s.bind(3, r.label);
-                s.bindOrNull(4, r.unit);
-                s.bind(5, utc);
-                s.bind(6, r.timeLocal);
+                s.bindStatic(3, label.of(r.label));
+                if (r.unit.isEmpty())
+                    s.bindOrNull(4, r.unit);
+                else
+                    s.bindStatic(4, unit.of(r.unit));
+                s.bindStatic(5, utc);
+                s.bindStatic(6, local.of(r.timeLocal));
                 s.bind(7, r.value);
             };
             bindAll(insert);
@@ -182,7 +215,7 @@ public:
             held.reset();
             held.bind(1, r.station);
             held.bind(2, r.channel);
-            held.bind(3, utc);
+            held.bindStatic(3, utc);
             if (held.step() != SQLITE_ROW)
                 return false;
             if (held.real(0) == r.value) {

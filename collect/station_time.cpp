@@ -31,6 +31,10 @@ QDateTime StationTime::toUtc(const QDateTime &local)
         previousUtc_ = utc;
         return utc;
     }
+    if (const qint64 utc = naive - steadyOffset_; utc >= steadyFrom_ && utc < steadyTo_) {
+        previousUtc_ = QDateTime::fromSecsSinceEpoch(utc, Qt::UTC);
+        return *previousUtc_;
+    }
     // Every offset in force within a day of the stamp; those that give back the
     // stamp are its readings. Transitions are never that close together.
     std::vector<qint64> candidates;
@@ -54,7 +58,21 @@ QDateTime StationTime::toUtc(const QDateTime &local)
     }
     const QDateTime utc = QDateTime::fromSecsSinceEpoch(chosen, Qt::UTC);
     previousUtc_ = utc;
+    if (candidates.size() == 1)
+        noteSteadySpan(utc);
     return utc;
+}
+
+void StationTime::noteSteadySpan(const QDateTime &utc)
+{
+    const QTimeZone::OffsetData before = zone_.previousTransition(utc.addSecs(1));
+    const QTimeZone::OffsetData after = zone_.nextTransition(utc);
+    constexpr qint64 kNoEnd = std::numeric_limits<qint64>::max() / 2;
+    const qint64 from = before.atUtc.isValid() ? before.atUtc.toSecsSinceEpoch() : -kNoEnd;
+    const qint64 to = after.atUtc.isValid() ? after.atUtc.toSecsSinceEpoch() : kNoEnd;
+    steadyOffset_ = zone_.offsetFromUtc(utc);
+    steadyFrom_ = from + kSecondsPerDay;
+    steadyTo_ = to - kSecondsPerDay;
 }
 
 } // namespace ostrand::collect

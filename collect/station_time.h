@@ -27,10 +27,18 @@ public:
     int skippedHourStamps() const { return skippedHourStamps_; }
 
 private:
+    void noteSteadySpan(const QDateTime &utc);
+
     QTimeZone zone_;
     MeterClock clock_;
     std::optional<QDateTime> previousUtc_;
     int skippedHourStamps_ = 0;
+    // Seconds since 1970 over which the zone keeps one offset with no change
+    // within a day either side: stamps there have one reading, found without
+    // asking the zone again.
+    qint64 steadyFrom_ = 0;
+    qint64 steadyTo_ = -1;
+    int steadyOffset_ = 0;
 };
 
 } // namespace ostrand::collect
