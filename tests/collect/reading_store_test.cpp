@@ -143,8 +143,8 @@ TEST_P(BothStores, theCursorAndTheLastReadingOutliveTheConnection)
 
 INSTANTIATE_TEST_SUITE_P(Store, BothStores,
                          ::testing::Values(StoreLocation::Kind::Sqlite, StoreLocation::Kind::Postgres),
-                         [](const auto &info) {
-                             return info.param == StoreLocation::Kind::Sqlite ? "SQLite" : "PostgreSQL";
+                         [](const auto &kind) {
+                             return kind.param == StoreLocation::Kind::Sqlite ? "SQLite" : "PostgreSQL";
                          });
 
 // What went wrong names the database and gives its reason.
