@@ -6,27 +6,23 @@
 
 namespace ostrand::testing {
 
-// A private PostgreSQL 15 server from Debian's packages: initdb into a
-// scratch folder, listening on a unix socket in that folder only (no TCP),
-// stopped and removed with the object. PostgreSQL will not run as root, so
-// under root the server runs as the `postgres` user, which then owns the folder.
+// A private PostgreSQL 15 from Debian's packages: initdb into a scratch folder, a unix socket
+// there and no TCP, stopped and removed with the object. Under root (which PostgreSQL refuses)
+// it runs as the `postgres` user, which then owns the folder.
 class PostgresProcess {
 public:
-    ~PostgresProcess();
+    ~PostgresProcess() { stop(); }
     bool start();
     void stop();
-
     bool running() const { return running_; }
-    // Why the server is not running; empty when it is.
-    QString problem() const { return problem_; }
-    // A connection string for a fresh, empty database of its own called `name`;
-    // empty, with problem() saying why, when it could not be made.
+    QString problem() const { return problem_; } // why it is not running, or a database not made
+    // A connection string for a new, empty database `name`; empty when it could not be made.
     QString newDatabase(const QString &name);
 
 private:
-    bool run(const QString &program, const QStringList &arguments, int timeoutMs = 60000);
+    bool run(const QString &program, const QStringList &arguments);
 
-    QTemporaryDir dir_{QStringLiteral("/tmp/ostrand-pg-XXXXXX")};
+    QTemporaryDir dir_{"/tmp/ostrand-pg-XXXXXX"};
     bool running_ = false;
     QString problem_;
 };

@@ -6,40 +6,17 @@
 
 namespace ostrand::testing {
 
-// One PostgreSQL server for the whole test binary. A test that needs it fails
-// when it could not be started; none is skipped.
-class PostgresServer : public ::testing::Environment {
+// One PostgreSQL for the whole test binary, registered by the first call. A test that needs it
+// fails when it could not be started; none is skipped.
+class PostgresServer : public ::testing::Environment, public PostgresProcess {
 public:
-    void SetUp() override
-    {
-        if (!process_.start())
-            ADD_FAILURE() << "PostgreSQL could not be started: " << process_.problem().toStdString();
-    }
-    void TearDown() override { process_.stop(); }
-
-    bool running() const { return process_.running(); }
-    QString problem() const { return process_.problem(); }
-    QString newDatabase(const QString &name)
-    {
-        const QString connection = process_.newDatabase(name);
-        if (connection.isEmpty())
-            ADD_FAILURE() << process_.problem().toStdString();
-        return connection;
-    }
-
-    // The server of this binary, registered with GoogleTest by the first call.
+    void SetUp() override { EXPECT_TRUE(start()) << "PostgreSQL could not be started: " << qPrintable(problem()); }
+    void TearDown() override { stop(); }
     static PostgresServer &instance()
     {
-        static PostgresServer *server = [] {
-            auto *s = new PostgresServer;
-            ::testing::AddGlobalTestEnvironment(s); // GoogleTest owns it from here
-            return s;
-        }();
+        static auto *server = static_cast<PostgresServer *>(::testing::AddGlobalTestEnvironment(new PostgresServer));
         return *server;
     }
-
-private:
-    PostgresProcess process_;
 };
 
 } // namespace ostrand::testing
