@@ -21,7 +21,7 @@ namespace {
 const RegisterCommand registration{{
     "collect",
     "  collect --stations FILE [--only NAME...] [--report FILE.json] [--retries N]\n"
-    "          [--retry-pause SECONDS] [--reply-timeout MS] [--store URL]\n"
+    "          [--retry-pause SECONDS] [--reply-timeout MS] [--store URL] [--claim]\n"
     "      Collects every station of FILE (one [name] group each: port, baud, slave,\n"
     "      reply-timeout, dial, portable, output, timezone, clock): a Since Last Time\n"
     "      download (all of the log while the output does not exist), its new rows\n"
@@ -48,7 +48,11 @@ const RegisterCommand registration{{
     "      its run are committed there before the meter is confirmed, and the next\n"
     "      run goes on from the store's cursor; the CSV files are written as ever.\n"
     "      Readings stored before are skipped as duplicates; ones whose time is\n"
-    "      stored with another value are kept in the clashes table and reported.\n",
+    "      stored with another value are kept in the clashes table and reported.\n"
+    "      --claim (PostgreSQL store): several collectors, on other hosts, share the\n"
+    "      stations; each station is claimed in the store from its first exchange\n"
+    "      to its commit, one another collector holds is waited for, and one\n"
+    "      collected since this run began is skipped.\n",
     15, &runCollectCommand}};
 
 // Holds the lock for the run's length; null when the run must not go on, with
@@ -106,6 +110,7 @@ int runCollectCommand(const QStringList &arguments)
     parser.addOption({QStringLiteral("retry-pause"), QStringLiteral("Seconds between attempts."),
                       QStringLiteral("SECONDS"), QStringLiteral("10")});
     parser.addOption({QStringLiteral("store"), QStringLiteral("Store readings there too."), QStringLiteral("URL")});
+    parser.addOption({QStringLiteral("claim"), QStringLiteral("Claim each station in the store first.")});
     addLineOptions(parser, {LineKey::ReplyTimeout});
     if (!parser.parse(arguments))
         return usageError(parser.errorText());
@@ -152,6 +157,9 @@ int runCollectCommand(const QStringList &arguments)
         if (!file.store)
             return usageError(QStringLiteral("--store %1").arg(problem));
     }
+    const bool claim = parser.isSet(QStringLiteral("claim"));
+    if (claim && (!file.store || file.store->kind != collect::StoreLocation::Kind::Postgres))
+        return usageError(QStringLiteral("--claim needs a PostgreSQL store (postgresql://... in [store] or --store)"));
     QSet<QString> only;
     for (const QString &names : parser.values(QStringLiteral("only")))
         for (const QString &name : names.split(u',', Qt::SkipEmptyParts))
@@ -177,14 +185,18 @@ int runCollectCommand(const QStringList &arguments)
     options.retryPauseMs = pause * 1000;
     options.comLinkDirs = fileLocationsAtStartUp().comLinkDirs();
     options.store = file.store;
+    options.claim = claim;
+    options.startedUtc = QDateTime::currentDateTimeUtc();
     const bool withStore = file.store.has_value();
     const auto reports = collect::collectFleet(file.stations, options, [&](const collect::StationReport &report) {
         printLine(collect::reportLine(report, withStore));
         for (const QString &error : report.errors)
             printDetail(QStringLiteral("%1: %2").arg(report.name, error));
     });
-    const bool allOk = std::all_of(reports.begin(), reports.end(),
-                                   [](const collect::StationReport &r) { return r.succeeded; });
+    // A station another collector took is not a failure of this one.
+    const bool allOk = std::all_of(reports.begin(), reports.end(), [](const collect::StationReport &r) {
+        return r.succeeded || !r.skipped.isEmpty();
+    });
     const int reportStatus = writeReport(reportPath, reports, code(ExitStatus::FileFailed), withStore);
     return !allOk ? code(ExitStatus::SomeStationsFailed) : reportStatus;
 }

@@ -286,6 +286,33 @@ public:
         return good(cursor) || fail(error, what, cursor.get());
     }
 
+    // A session's advisory lock per station: the server lets it go when the
+    // connection ends, so a collector that dies frees its station for another.
+    std::optional<StationClaim> claim(const QString &station, const QDateTime &sinceUtc, QString *error) override
+    {
+        const QString what = QStringLiteral("station %1 could not be claimed").arg(station);
+        const Result locked = run("SELECT pg_try_advisory_lock(hashtext('ostrand-station'), hashtext($1))", {station});
+        if (!good(locked))
+            return fail(error, what, locked.get()), std::nullopt;
+        if (QByteArray(PQgetvalue(locked.get(), 0, 0)) != "t")
+            return StationClaim::HeldElsewhere;
+        const Result done = run("SELECT count(*) FROM stations WHERE name = $1 AND last_ok_utc >= $2",
+                                {station, utcText(sinceUtc)});
+        if (!good(done)) {
+            releaseClaim(station);
+            return fail(error, what, done.get()), std::nullopt;
+        }
+        if (atoi(PQgetvalue(done.get(), 0, 0)) == 0)
+            return StationClaim::Taken;
+        releaseClaim(station);
+        return StationClaim::AlreadyCollected;
+    }
+
+    void releaseClaim(const QString &station) override
+    {
+        run("SELECT pg_advisory_unlock(hashtext('ostrand-station'), hashtext($1))", {station});
+    }
+
     std::optional<std::vector<StoredReading>> readings(const ReadingQuery &query, QString *error) override
     {
         QByteArray sql = "SELECT station, channel, label, unit, extract(epoch FROM time_utc)::bigint, time_local, "

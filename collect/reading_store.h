@@ -30,6 +30,13 @@ struct StationMemory {
     std::optional<QDateTime> lastReadingUtc; // the latest reading stored
 };
 
+// What became of a claim on a station for one collector's run.
+enum class StationClaim {
+    Taken,            // this connection holds it until released or closed
+    HeldElsewhere,    // another collector is at it now
+    AlreadyCollected, // collected since the given time, by whichever collector
+};
+
 // A connection to the readings database, for one thread at a time; each
 // collecting thread opens its own.
 class ReadingStore : public StoreReader {
@@ -39,6 +46,11 @@ public:
     virtual std::optional<StationMemory> remembered(const QString &station, QString *error) = 0;
     // One transaction: the readings, the collections row, the stations row and the cursor.
     virtual std::optional<WriteResult> write(const StationWrite &write, QString *error) = 0;
+    // Several collectors sharing a store: the station is claimed for this
+    // connection unless another holds it or it was collected since `sinceUtc`.
+    // A claim lasts until released or until the connection ends, however it ends.
+    virtual std::optional<StationClaim> claim(const QString &station, const QDateTime &sinceUtc, QString *error) = 0;
+    virtual void releaseClaim(const QString &station) = 0;
 };
 
 // Connects and creates the tables when they are missing; null with *error

@@ -267,6 +267,13 @@ public:
         return false;
     }
 
+    // One file has one host's collectors, kept apart by the stations file's lock.
+    std::optional<StationClaim> claim(const QString &, const QDateTime &, QString *) override
+    {
+        return StationClaim::Taken;
+    }
+    void releaseClaim(const QString &) override {}
+
     std::optional<std::vector<StoredReading>> readings(const ReadingQuery &query, QString *error) override
     {
         QByteArray sql = "SELECT station, channel, label, unit, time_utc, time_local, value FROM readings "

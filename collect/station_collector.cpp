@@ -62,12 +62,17 @@ StationReport PortCollector::collect(const Station &station)
     timer.start();
     startedUtc_ = QDateTime::currentDateTimeUtc();
     runStored_ = false;
+    if (options_.claim && !claim(station, report))
+        return report;
     bool retryable = true;
     while (!attempt(station, report, &retryable) && retryable && report.attempts <= options_.retries)
         line_->pump().sleep(options_.retryPauseMs);
     // A failed station's run is recorded too, for the health report to count.
     if (options_.store && !runStored_ && openStore(report))
         storeRun(station, report, false, QString(), {});
+    // Held from before the first exchange until the commit.
+    if (options_.claim && store_)
+        store_->releaseClaim(station.name);
     report.seconds = timer.elapsed() / 1000.0;
     return report;
 }
@@ -244,6 +249,29 @@ bool PortCollector::download(const Station &station, StationReport &report, bool
     engine.confirmDownload();
     report.errors << display.details;
     return true;
+}
+
+bool PortCollector::claim(const Station &station, StationReport &report)
+{
+    if (!openStore(report))
+        return false;
+    QString error;
+    switch (const auto claim = store_->claim(station.name, options_.startedUtc, &error); claim.value_or(StationClaim::Taken)) {
+    case StationClaim::Taken:
+        if (claim)
+            return true;
+        report.errors << error;
+        store_.reset();
+        return false;
+    case StationClaim::HeldElsewhere:
+        report.claimedElsewhere = true;
+        report.skipped = QStringLiteral("another collector is collecting it");
+        break;
+    case StationClaim::AlreadyCollected:
+        report.skipped = QStringLiteral("collected by another collector since this one started");
+        break;
+    }
+    return false;
 }
 
 bool PortCollector::openStore(StationReport &report)

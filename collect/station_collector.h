@@ -28,6 +28,7 @@ struct StationReport {
     double seconds = 0;
     QStringList errors; // why each failed attempt failed, and warnings of a good one
     QString skipped;    // why the station was not tried at all; empty when it was
+    bool claimedElsewhere = false; // with claims: another collector is at it now; ask again later
     // With a store:
     int newReadings = 0;       // readings it gained
     int duplicates = 0;        // read again with the values it holds: skipped
@@ -40,6 +41,10 @@ struct CollectOptions {
     int retryPauseMs = 10000;    // between attempts: a meter or a modem busy now may not be soon
     QStringList comLinkDirs;     // where COMn links are looked for
     std::optional<StoreLocation> store; // where readings go besides the CSV files; none: the files alone
+    // Several collectors share the store's stations: each is claimed there
+    // first, and one collected by any of them since `startedUtc` is skipped.
+    bool claim = false;
+    QDateTime startedUtc;
 };
 
 // Collects stations that share one line, one after another, on the calling
@@ -50,6 +55,8 @@ public:
     explicit PortCollector(const CollectOptions &options);
     ~PortCollector();
 
+    // With claims, a station another collector is at comes back at once,
+    // marked claimedElsewhere, and one already collected comes back skipped.
     // A "Since Last Time" download (a full one while the output does not exist),
     // its new rows appended to the output and, with a store, its readings and
     // the run committed there, then the meter's confirmation; the whole
@@ -64,6 +71,7 @@ private:
     bool download(const Station &station, StationReport &report, bool *retryable);
     void hangUp();
     bool openStore(StationReport &report);
+    bool claim(const Station &station, StationReport &report);
     bool storeRun(const Station &station, StationReport &report, bool ok, const QString &cursor,
                   std::vector<StoredReading> readings);
 

@@ -5,6 +5,7 @@
 #include "postgres_server.h"
 #include "qt_printers.h"
 
+#include <QDir>
 #include <QJsonDocument>
 #include <QJsonObject>
 
@@ -139,5 +140,43 @@ TEST(StoreCollectTime, repeatedSkippedAndSetBackHoursAreStoredAndReported)
         for (const StoredReading &r : *firstChannel)
             utc << utcText(r.timeUtc);
         EXPECT_EQ(utc, row.firstChannelUtc) << row.log.constData();
+    }
+}
+
+// Three collectors share six stations through one PostgreSQL store; the first is killed mid-run and
+// the station it held is taken by another in the same run.
+TEST(StoreCollectClaim, eachStationIsCollectedOnceByOneOfSeveralCollectors)
+{
+    QTemporaryDir dir;
+    const QString url = server.newDatabase("fleet");
+    MeterSimProcess sims[6];
+    QByteArray stations = "[store]\nurl = " + url.toUtf8() + "\n";
+    for (int i = 0; i < 6; ++i) {
+        ASSERT_TRUE(sims[i].start(dir.path(), {"--records", "200", "--channels", "2", "--baud", "9600"}, QString("m%1").arg(i)));
+        stations += QString("[m%1]\nport = %2\noutput = m%1.csv\n").arg(i).arg(sims[i].linkPath()).toUtf8();
+    }
+    QProcess collectors[3];
+    for (int c = 0; c < 3; ++c) {
+        // Each host keeps its own files.
+        ASSERT_TRUE(QDir(dir.path()).mkdir(QString::number(c)));
+        writeFile(dir.filePath(QString("%1/s.ini").arg(c)), stations);
+        collectors[c].start(OSTRAND_CLI, {"collect", "--claim", "--stations", dir.filePath(QString("%1/s.ini").arg(c))});
+    }
+    ASSERT_FALSE(collectors[0].waitForFinished(1500));
+    collectors[0].kill();
+    collectors[0].waitForFinished();
+    for (QProcess &collector : {std::ref(collectors[1]), std::ref(collectors[2])}) {
+        ASSERT_TRUE(collector.waitForFinished(120000));
+        EXPECT_EQ(collector.exitCode(), 0) << collector.readAllStandardError().constData();
+    }
+    QString error;
+    const auto store = openReadingStore({StoreLocation::Kind::Postgres, url}, &error);
+    ASSERT_TRUE(store) << qPrintable(error);
+    const auto runs = store->collections(QDateTime::fromSecsSinceEpoch(0, Qt::UTC), &error);
+    ASSERT_TRUE(runs) << qPrintable(error);
+    for (int i = 0; i < 6; ++i) {
+        const QString name = QString("m%1").arg(i);
+        EXPECT_EQ(std::count_if(runs->begin(), runs->end(), [&](const CollectionRow &r) { return r.station == name; }), 1);
+        EXPECT_EQ(store->readings({name, {}, {}, {}}, &error)->size(), 400u) << qPrintable(name);
     }
 }
