@@ -3,6 +3,8 @@
 #include <libpq-fe.h>
 
 #include <QHash>
+
+#include <algorithm>
 #include <QStringList>
 #include <memory>
 
@@ -150,22 +152,65 @@ public:
     {
         const QString what = QStringLiteral("station %1's readings were not stored").arg(w.station.name);
         WriteResult result;
-        if (!runAll({"BEGIN",
-                     "CREATE TEMPORARY TABLE incoming (LIKE readings INCLUDING DEFAULTS) ON COMMIT DROP"},
-                    error, what)
-            || !copyIn(w.readings, result, error, what) || !settle(result, error, what)
-            || !writeRows(w, result.inserted, error, what) || !runAll({"COMMIT"}, error, what)) {
+        batchClashes_.clear();
+        std::optional<bool> clear;
+        const bool stored = runAll({"BEGIN"}, error, what) && (clear = spanIsClear(w.readings, error, what))
+                            && (*clear ? copyIn("readings", w.readings, result, error, what)
+                                 : runAll({"CREATE TEMPORARY TABLE incoming (LIKE readings INCLUDING DEFAULTS) "
+                                           "ON COMMIT DROP"},
+                                          error, what)
+                                       && copyIn("incoming", w.readings, result, error, what)
+                                       && settle(result, error, what))
+                            && storeBatchClashes(result, error, what);
+        if (stored && *clear)
+            result.inserted = incomingRows_;
+        if (!stored || !writeRows(w, result.inserted, error, what) || !runAll({"COMMIT"}, error, what)) {
             rollback();
             return std::nullopt;
         }
         return result;
     }
 
-    // The batch into the temporary table; a key the batch holds twice is
-    // settled here, as the database would see only the first.
-    bool copyIn(const std::vector<StoredReading> &readings, WriteResult &result, QString *error, const QString &what)
+    // Whether the store holds none of the station's readings from the batch's
+    // first time to its last: the usual run, whose readings all follow the
+    // last stored one, goes straight into the table. nullopt on failure.
+    std::optional<bool> spanIsClear(const std::vector<StoredReading> &readings, QString *error, const QString &what)
     {
-        const Result start(PQexec(conn_, "COPY incoming FROM STDIN"), &PQclear);
+        if (readings.empty())
+            return true;
+        const auto [first, last] = std::minmax_element(readings.begin(), readings.end(),
+                                                       [](const StoredReading &a, const StoredReading &b) {
+                                                           return a.timeUtc < b.timeUtc;
+                                                       });
+        if (std::any_of(readings.begin(), readings.end(),
+                        [&](const StoredReading &r) { return r.station != readings.front().station; }))
+            return false;
+        const Result held = run("SELECT EXISTS (SELECT 1 FROM readings WHERE station = $1 AND time_utc >= $2 "
+                                "AND time_utc <= $3)",
+                                {readings.front().station, utcText(first->timeUtc), utcText(last->timeUtc)});
+        if (!good(held))
+            return fail(error, what, held.get()), std::nullopt;
+        return QByteArray(PQgetvalue(held.get(), 0, 0)) != "t";
+    }
+
+    // Readings that clashed within the batch itself.
+    bool storeBatchClashes(WriteResult &result, QString *error, const QString &what)
+    {
+        for (const StoredReading &r : batchClashes_) {
+            const Result clash = run("INSERT INTO clashes VALUES ($1, $2, $3, $4, $5, $6, $7)", fields(r));
+            if (!good(clash))
+                return fail(error, what, clash.get());
+            result.clashes.push_back(r);
+        }
+        return true;
+    }
+
+    // The batch into `table` by COPY; a key the batch holds twice is
+    // settled here, as the database would see only the first.
+    bool copyIn(const char *table, const std::vector<StoredReading> &readings, WriteResult &result, QString *error,
+                const QString &what)
+    {
+        const Result start(PQexec(conn_, QByteArray("COPY ") + table + " FROM STDIN"), &PQclear);
         if (PQresultStatus(start.get()) != PGRES_COPY_IN)
             return fail(error, what, start.get());
         incomingRows_ = 0;
@@ -226,20 +271,15 @@ public:
         const Result clashes = run(R"(INSERT INTO clashes SELECT i.* FROM incoming i JOIN readings r
             ON r.station = i.station AND r.channel = i.channel AND r.time_utc = i.time_utc WHERE r.value <> i.value
             RETURNING station, channel, label, unit, extract(epoch FROM time_utc)::bigint, time_local, value)");
-        const Result inserted = run("INSERT INTO readings SELECT * FROM incoming ON CONFLICT DO NOTHING");
+        // In key order the primary key index is filled page by page.
+        const Result inserted = run("INSERT INTO readings SELECT * FROM incoming ORDER BY station, channel, time_utc "
+                                    "ON CONFLICT DO NOTHING");
         for (const Result *r : {&clashes, &inserted}) {
             if (!good(*r))
                 return fail(error, what, r->get());
         }
         for (int i = 0; i < PQntuples(clashes.get()); ++i)
             result.clashes.push_back(readingAt(clashes.get(), i));
-        for (const StoredReading &r : batchClashes_) {
-            const Result clash = run("INSERT INTO clashes VALUES ($1, $2, $3, $4, $5, $6, $7)", fields(r));
-            if (!good(clash))
-                return fail(error, what, clash.get());
-            result.clashes.push_back(r);
-        }
-        batchClashes_.clear();
         result.inserted = atoi(PQcmdTuples(inserted.get()));
         // What the batch held that was neither new nor a clash was there already.
         result.duplicates += incomingRows_ - result.inserted - PQntuples(clashes.get());
