@@ -125,22 +125,18 @@ TEST(StationsFile, onlyARegularFileOfSensibleSizeIsRead)
 // The store's group may come anywhere; a station's zone and clock stay its own.
 TEST(StationsFile, theStoreAndEachStationsTimeAreRead)
 {
-    const struct { QByteArray store; StoreLocation::Kind kind; const char *target; } rows[] = {
-        {"url = sqlite:db/flow.db", StoreLocation::Kind::Sqlite, "/base/db/flow.db"},
-        {"url = sqlite:///srv/flow.db", StoreLocation::Kind::Sqlite, "/srv/flow.db"},
-        {"url = postgresql://collector@db1/flow", StoreLocation::Kind::Postgres, "postgresql://collector@db1/flow"},
-        {"url = host=db1 dbname=flow", StoreLocation::Kind::Postgres, "host=db1 dbname=flow"},
+    const std::pair<const char *, StoreLocation> rows[] = {
+        {"sqlite:db/flow.db", {StoreLocation::Kind::Sqlite, "/base/db/flow.db"}},
+        {"sqlite:///srv/flow.db", {StoreLocation::Kind::Sqlite, "/srv/flow.db"}},
+        {"postgresql://collector@db1/flow", {StoreLocation::Kind::Postgres, "postgresql://collector@db1/flow"}},
+        {"host=db1 dbname=flow", {StoreLocation::Kind::Postgres, "host=db1 dbname=flow"}},
     };
-    for (const auto &row : rows) {
-        const StationsFile file = parseStations(kGood + "timezone = America/Chicago\nclock = standard\n[store]\n"
-                                                    + row.store + "\n[b]\nport = COM2\noutput = b.csv\n",
-                                                "s.ini", "/base");
+    for (const auto &[url, location] : rows) {
+        const StationsFile file = parseStations(kGood + "timezone = America/Chicago\nclock = standard\n[store]\nurl = " + url
+                                                    + "\n[b]\nport = COM2\noutput = b.csv\n", "s.ini", "/base");
         ASSERT_TRUE(file.store && file.stations.size() == 2) << qPrintable(file.error);
-        EXPECT_EQ(file.store->kind, row.kind);
-        EXPECT_EQ(file.store->target, row.target);
-        EXPECT_EQ(file.stations[0].timeZone().id(), "America/Chicago");
-        EXPECT_EQ(file.stations[0].clock, MeterClock::Standard);
-        EXPECT_EQ(file.stations[1].timeZone(), QTimeZone::systemTimeZone());
-        EXPECT_EQ(file.stations[1].clock, MeterClock::Local);
+        EXPECT_TRUE(file.store->kind == location.kind && file.store->target == location.target) << url;
+        EXPECT_TRUE(file.stations[0].timeZone().id() == "America/Chicago" && file.stations[0].clock == MeterClock::Standard);
+        EXPECT_TRUE(file.stations[1].timeZone() == QTimeZone::systemTimeZone() && file.stations[1].clock == MeterClock::Local);
     }
 }

@@ -37,9 +37,9 @@ QStringList readingsOf(const QByteArray &csv, const std::vector<StoredReading> &
     return got;
 }
 
-QJsonObject stationReport(const QString &reportPath)
+QJsonObject stationReport(const QString &path)
 {
-    return QJsonDocument::fromJson(readFileBytes(reportPath))["stations"][0].toObject();
+    return QJsonDocument::fromJson(readFileBytes(path))["stations"][0].toObject();
 }
 
 class StoreCollect : public ::testing::TestWithParam<StoreLocation::Kind> {};
@@ -171,8 +171,7 @@ TEST(StoreCollectClaim, eachStationIsCollectedOnceByOneOfSeveralCollectors)
     }
     QString error;
     const auto store = openReadingStore({StoreLocation::Kind::Postgres, url}, &error);
-    ASSERT_TRUE(store) << qPrintable(error);
-    const auto runs = store->collections(QDateTime::fromSecsSinceEpoch(0, Qt::UTC), &error);
+    const auto runs = store ? store->collections(QDateTime::fromSecsSinceEpoch(0, Qt::UTC), &error) : std::nullopt;
     ASSERT_TRUE(runs) << qPrintable(error);
     for (int i = 0; i < 6; ++i) {
         const QString name = QString("m%1").arg(i);
