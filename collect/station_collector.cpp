@@ -341,8 +341,8 @@ bool PortCollector::storeRun(const Station &station, StationReport &report, bool
     if (!written->clashes.empty())
         report.errors << clashWarning(written->clashes);
     if (report.skippedHourStamps > 0)
-        report.errors << QStringLiteral("%1 readings are stamped in the hour the clock skips in spring; they are "
-                                        "stored at the zone's standard offset (is the meter's clock kept on "
+        report.errors << QStringLiteral("%1 logging instants are stamped in the hour the clock skips in spring; "
+                                        "they are stored at the zone's standard offset (is the meter's clock kept on "
                                         "standard time? then set clock = standard)")
                              .arg(report.skippedHourStamps);
     return true;
