@@ -65,7 +65,9 @@ StationReport PortCollector::collect(const Station &station)
     if (options_.claim && !claim(station, report))
         return report;
     bool retryable = true;
-    while (!attempt(station, report, &retryable) && retryable && report.attempts <= options_.retries)
+    // A claim lives on its connection: once that is lost, so is the station.
+    while (!attempt(station, report, &retryable) && retryable && report.attempts <= options_.retries
+           && (!options_.claim || store_))
         line_->pump().sleep(options_.retryPauseMs);
     // A failed station's run is recorded too, for the health report to count.
     if (options_.store && !runStored_ && openStore(report))
@@ -256,13 +258,14 @@ bool PortCollector::claim(const Station &station, StationReport &report)
     if (!openStore(report))
         return false;
     QString error;
-    switch (const auto claim = store_->claim(station.name, options_.startedUtc, &error); claim.value_or(StationClaim::Taken)) {
-    case StationClaim::Taken:
-        if (claim)
-            return true;
+    const std::optional<StationClaim> claimed = store_->claim(station.name, options_.startedUtc, &error);
+    if (!claimed) {
         report.errors << error;
         store_.reset();
         return false;
+    }
+    switch (*claimed) {
+    case StationClaim::Taken: return true;
     case StationClaim::HeldElsewhere:
         report.claimedElsewhere = true;
         report.skipped = QStringLiteral("another collector is collecting it");
@@ -287,7 +290,7 @@ bool PortCollector::openStore(StationReport &report)
 
 namespace {
 
-// "the device" of a station as the stations row shows it.
+// The station's port as its stations row shows it: COMn or the device's path.
 QString portText(const Station &station)
 {
     return station.lineChoice.devicePath.isEmpty() ? QStringLiteral("COM%1").arg(station.lineChoice.comNumber)
