@@ -12,6 +12,7 @@
 
 #include <QCommandLineParser>
 #include <QElapsedTimer>
+#include <QDir>
 #include <QSet>
 
 namespace ostrand::cli {
@@ -24,18 +25,18 @@ const RegisterCommand registration{{
     "collect",
     "  collect --stations FILE [--only NAME...] [--report FILE.json] [--retries N]\n"
     "          [--retry-pause SECONDS] [--reply-timeout MS] [--connect-timeout MS]\n"
-    "          [--request-gap MS] [--echo]\n"
+    "          [--request-gap MS] [--echo] [--store URL] [--claim]\n"
     "      Collects every station of FILE (one [name] group each: port, baud, slave,\n"
     "      reply-timeout, connect-timeout, request-gap, echo, dial, portable,\n"
-    "      output): a Since Last Time download (all of the log while the output does\n"
-    "      not exist), its new rows appended to the station's CSV file, then the\n"
-    "      meter's confirmation. Stations on different ports (a device server's\n"
-    "      HOST:PORT is one) run at the same time, those on one port one after\n"
-    "      another. A failing station is tried N more times (default 2) after a\n"
-    "      pause (default 10 s). --reply-timeout, --connect-timeout, --request-gap\n"
-    "      and --echo are the line options, as for download, of the stations that do\n"
-    "      not set their own (request-gap = MS, echo = true or false; defaults 0,\n"
-    "      10000, 0 and no echo). --only\n"
+    "      output, timezone, clock): a Since Last Time download (all of the log\n"
+    "      while the output does not exist), its new rows appended to the station's\n"
+    "      CSV file, then the meter's confirmation. Stations on different ports (a\n"
+    "      device server's HOST:PORT is one) run at the same time, those on one port\n"
+    "      one after another. A failing station is tried N more times (default 2)\n"
+    "      after a pause (default 10 s). --reply-timeout, --connect-timeout,\n"
+    "      --request-gap and --echo are the line options, as for download, of the\n"
+    "      stations that do not set their own (request-gap = MS, echo = true or\n"
+    "      false; defaults 0, 10000, 0 and no echo). --only\n"
     "      (repeated or comma-separated) collects the named stations alone. Prints\n"
     "      one line per station (name, ok or failed, new rows, seconds), the reasons\n"
     "      to stderr, and with --report the same with the error texts as JSON. A run\n"
@@ -49,7 +50,18 @@ const RegisterCommand registration{{
     "      taken, or the report could not be written or is the stations file or a\n"
     "      station's output; 64 a bad stations file (file, line and key named), two\n"
     "      stations writing one file (also through links), or an output that is the\n"
-    "      stations file.\n",
+    "      stations file.\n"
+    "      With a store (url in a [store] group of FILE, or --store URL: sqlite:FILE\n"
+    "      or postgresql://...), each station's readings, made UTC by its timezone\n"
+    "      (Area/City, default this machine's) and clock (local or standard), and\n"
+    "      its run are committed there before the meter is confirmed, and the next\n"
+    "      run goes on from the store's cursor; the CSV files are written as ever.\n"
+    "      Readings stored before are skipped as duplicates; ones whose time is\n"
+    "      stored with another value are kept in the clashes table and reported.\n"
+    "      --claim (PostgreSQL store): several collectors, on other hosts, share the\n"
+    "      stations; each station is claimed in the store from its first exchange\n"
+    "      to its commit, one another collector holds is waited for, and one\n"
+    "      collected since this run began is skipped.\n",
     15, &runCollectCommand}};
 
 // Holds the lock for the run's length; null when the run must not go on, with
@@ -107,10 +119,11 @@ void recordHistory(const collect::Station &station, const collect::StationReport
 }
 
 // The report file, 0 when written; else why on stderr and `failed`.
-int writeReport(const QString &reportPath, const std::vector<collect::StationReport> &reports, int failed)
+int writeReport(const QString &reportPath, const std::vector<collect::StationReport> &reports, int failed,
+                bool withStore = false)
 {
     QString error;
-    if (reportPath.isEmpty() || saveFile(reportPath, collect::reportJson(reports), &error))
+    if (reportPath.isEmpty() || saveFile(reportPath, collect::reportJson(reports, withStore), &error))
         return code(ExitStatus::Done);
     printDetail(QStringLiteral("ostrand-cli: the report was not written: %1").arg(error));
     return failed;
@@ -128,6 +141,8 @@ int runCollectCommand(const QStringList &arguments)
                       QStringLiteral("2")});
     parser.addOption({QStringLiteral("retry-pause"), QStringLiteral("Seconds between attempts."),
                       QStringLiteral("SECONDS"), QStringLiteral("10")});
+    parser.addOption({QStringLiteral("store"), QStringLiteral("Store readings there too."), QStringLiteral("URL")});
+    parser.addOption({QStringLiteral("claim"), QStringLiteral("Claim each station in the store first.")});
     addLineOptions(parser, kStationDefaultKeys);
     if (!parser.parse(arguments))
         return usageError(parser.errorText());
@@ -174,6 +189,15 @@ int runCollectCommand(const QStringList &arguments)
         printDetail(QStringLiteral("ostrand-cli: ") + conflict);
         return code(ExitStatus::FileFailed);
     }
+    if (parser.isSet(QStringLiteral("store"))) {
+        // Given on the command line, a relative file is the caller's, not the stations file's.
+        file.store = collect::parseStoreUrl(parser.value(QStringLiteral("store")), QDir::currentPath(), &problem);
+        if (!file.store)
+            return usageError(QStringLiteral("--store %1").arg(problem));
+    }
+    const bool claim = parser.isSet(QStringLiteral("claim"));
+    if (claim && (!file.store || file.store->kind != collect::StoreLocation::Kind::Postgres))
+        return usageError(QStringLiteral("--claim needs a PostgreSQL store (postgresql://... in [store] or --store)"));
     QSet<QString> only;
     for (const QString &names : parser.values(QStringLiteral("only")))
         for (const QString &name : names.split(u',', Qt::SkipEmptyParts))
@@ -198,17 +222,23 @@ int runCollectCommand(const QStringList &arguments)
     options.retries = retries;
     options.retryPauseMs = pause * 1000;
     options.comLinkDirs = fileLocationsAtStartUp().comLinkDirs();
+    options.store = file.store;
+    options.claim = claim;
+    options.startedUtc = *startedUtc;
+    const bool withStore = file.store.has_value();
     const auto reports = collect::collectFleet(file.stations, options, [&](const collect::StationReport &report) {
-        printLine(collect::reportLine(report));
+        printLine(collect::reportLine(report, withStore));
         for (const QString &error : report.errors)
             printDetail(QStringLiteral("%1: %2").arg(report.name, error));
         const auto station = std::find_if(file.stations.begin(), file.stations.end(),
                                           [&](const collect::Station &s) { return s.name == report.name; });
         recordHistory(*station, report, startedUtc->addMSecs(sinceStart.elapsed()));
     });
-    const bool allOk = std::all_of(reports.begin(), reports.end(),
-                                   [](const collect::StationReport &r) { return r.succeeded; });
-    const int reportStatus = writeReport(reportPath, reports, code(ExitStatus::FileFailed));
+    // A station another collector took is not a failure of this one.
+    const bool allOk = std::all_of(reports.begin(), reports.end(), [](const collect::StationReport &r) {
+        return r.succeeded || !r.skipped.isEmpty();
+    });
+    const int reportStatus = writeReport(reportPath, reports, code(ExitStatus::FileFailed), withStore);
     return !allOk ? code(ExitStatus::SomeStationsFailed) : reportStatus;
 }
 

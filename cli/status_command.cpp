@@ -5,6 +5,7 @@
 #include "command_registry.h"
 
 #include <QCommandLineParser>
+#include <QDir>
 #include <QFileInfo>
 #include <cstdio>
 
@@ -67,15 +68,24 @@ int runStatusCommand(const QStringList &arguments)
     }
     const qint64 staleAfter = qint64(staleHours * 3600);
     std::vector<collect::StationHealth> health;
+    // --store names another store than the file's, as for collect; a relative
+    // sqlite: path on the command line is the working folder's.
     const QString url = parser.value(QStringLiteral("store"));
-    if (url.isEmpty()) {
+    std::optional<collect::StoreLocation> location = file.store;
+    if (!url.isEmpty()) {
+        location = collect::parseStoreUrl(url, QDir::currentPath(), &error);
+        if (!location)
+            return usageError(QStringLiteral("--store %1").arg(error));
+    }
+    if (!location) {
         health = collect::healthFromFiles(file.stations, *now, staleAfter);
     } else {
-        const auto store = collect::openStoreReader(url, QFileInfo(stationsPath).absolutePath(), &error);
+        const auto store = collect::openStoreReader(*location, &error);
         const auto read = store ? collect::healthFromStore(*store, file.stations, *now, staleAfter, &error)
                                 : std::nullopt;
         if (!read) {
-            printDetail(QStringLiteral("ostrand-cli: the store %1 could not be read: %2").arg(url, error));
+            printDetail(QStringLiteral("ostrand-cli: the store %1 could not be read: %2")
+                            .arg(url.isEmpty() ? location->target : url, error));
             return code(ExitStatus::StoreFailed);
         }
         health = *read;

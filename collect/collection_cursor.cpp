@@ -8,8 +8,9 @@ namespace {
 
 constexpr char kMagic[] = "ostrand-collect-cursor 1";
 
-// "08 81 08 <16 hex digits>", or "none".
-QByteArray cursorText(const LogCursor &cursor)
+} // namespace
+
+QByteArray logCursorText(const LogCursor &cursor)
 {
     if (!cursor.isSet())
         return "none";
@@ -18,7 +19,7 @@ QByteArray cursorText(const LogCursor &cursor)
            + QByteArray::number(cursor.address.offset, 16).rightJustified(2, '0') + ' ' + cursor.record.toHex();
 }
 
-std::optional<LogCursor> parseCursor(const QByteArray &text)
+std::optional<LogCursor> parseLogCursor(const QByteArray &text)
 {
     if (text == "none")
         return LogCursor{};
@@ -39,8 +40,6 @@ std::optional<LogCursor> parseCursor(const QByteArray &text)
     return cursor;
 }
 
-} // namespace
-
 QString cursorFilePath(const QString &outputPath)
 {
     return outputPath + QStringLiteral(".cursor");
@@ -53,8 +52,8 @@ QByteArray outputDigest(const QByteArray &outputBytes)
 
 QByteArray cursorStateText(const CursorState &state)
 {
-    return QByteArray(kMagic) + '\n' + "cursor " + cursorText(state.cursor) + '\n' + "output-sha256 "
-           + state.outputDigest + '\n' + "previous-cursor " + cursorText(state.previousCursor) + '\n'
+    return QByteArray(kMagic) + '\n' + "cursor " + logCursorText(state.cursor) + '\n' + "output-sha256 "
+           + state.outputDigest + '\n' + "previous-cursor " + logCursorText(state.previousCursor) + '\n'
            + "previous-output-sha256 " + state.previousDigest + '\n';
 }
 
@@ -77,8 +76,8 @@ std::optional<CursorState> parseCursorState(const QByteArray &text)
     const auto previousDigest = valueOf(4, "previous-output-sha256");
     if (!cursor || !digest || !previous || !previousDigest)
         return std::nullopt;
-    const auto parsedCursor = parseCursor(*cursor);
-    const auto parsedPrevious = parseCursor(*previous);
+    const auto parsedCursor = parseLogCursor(*cursor);
+    const auto parsedPrevious = parseLogCursor(*previous);
     if (!parsedCursor || !parsedCursor->isSet() || !parsedPrevious)
         return std::nullopt;
     return CursorState{*parsedCursor, *digest, *parsedPrevious, *previousDigest};

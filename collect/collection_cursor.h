@@ -21,6 +21,12 @@ struct CursorState {
     QByteArray previousDigest;  // of the output before that run
 };
 
+// A cursor as one line of text, "08 81 08 <16 hex digits>", or "none" when
+// unset: how the cursor file and the store keep it.
+QByteArray logCursorText(const LogCursor &cursor);
+// nullopt when the text is not one; an unset cursor for "none".
+std::optional<LogCursor> parseLogCursor(const QByteArray &text);
+
 // "data/north-pump.csv" -> "data/north-pump.csv.cursor"
 QString cursorFilePath(const QString &outputPath);
 

@@ -10,6 +10,9 @@
 
 namespace ostrand::collect {
 
+// How often a station another collector holds is asked for again.
+constexpr unsigned long kClaimPollMs = 1000;
+
 std::vector<StationReport> collectFleet(const std::vector<Station> &stations, const CollectOptions &options,
                                         const std::function<void(const StationReport &)> &finished)
 {
@@ -25,12 +28,24 @@ std::vector<StationReport> collectFleet(const std::vector<Station> &stations, co
         // and get their events on the thread that uses them.
         threads.emplace_back(QThread::create([&, line] {
             PortCollector collector(options);
-            for (const size_t i : line) {
-                StationReport report = collector.collect(stations[i]);
-                const std::lock_guard<std::mutex> lock(reporting);
-                reports[i] = report;
-                if (finished)
-                    finished(report);
+            std::vector<size_t> pending = line;
+            while (!pending.empty()) {
+                std::vector<size_t> claimedElsewhere;
+                for (const size_t i : pending) {
+                    StationReport report = collector.collect(stations[i]);
+                    // Asked again until its collector commits (then it is skipped) or dies (then it is ours).
+                    if (report.claimedElsewhere) {
+                        claimedElsewhere.push_back(i);
+                        continue;
+                    }
+                    const std::lock_guard<std::mutex> lock(reporting);
+                    reports[i] = report;
+                    if (finished)
+                        finished(report);
+                }
+                if (!claimedElsewhere.empty())
+                    QThread::msleep(kClaimPollMs);
+                pending = claimedElsewhere;
             }
         }));
         threads.back()->start();
@@ -40,15 +55,28 @@ std::vector<StationReport> collectFleet(const std::vector<Station> &stations, co
     return reports;
 }
 
-QString reportLine(const StationReport &report)
+QString reportLine(const StationReport &report, bool withStore)
 {
-    return QStringLiteral("%1: %2, %3 new rows, %4 s")
-        .arg(report.name, report.succeeded ? QStringLiteral("ok") : QStringLiteral("failed"))
+    QString stored;
+    if (withStore) {
+        stored = QStringLiteral(", %1 new readings").arg(report.newReadings);
+        if (report.duplicates > 0)
+            stored += QStringLiteral(", %1 duplicates").arg(report.duplicates);
+        if (report.clashes > 0)
+            stored += QStringLiteral(", %1 clashes").arg(report.clashes);
+        if (report.skippedHourStamps > 0)
+            stored += QStringLiteral(", %1 in the skipped hour").arg(report.skippedHourStamps);
+    }
+    return QStringLiteral("%1: %2, %3 new rows%4, %5 s")
+        .arg(report.name, !report.skipped.isEmpty() ? QStringLiteral("skipped")
+                          : report.succeeded        ? QStringLiteral("ok")
+                                                    : QStringLiteral("failed"))
         .arg(report.newRows)
+        .arg(stored)
         .arg(report.seconds, 0, 'f', 1);
 }
 
-QByteArray reportJson(const std::vector<StationReport> &reports)
+QByteArray reportJson(const std::vector<StationReport> &reports, bool withStore)
 {
     QJsonArray stations;
     for (const StationReport &report : reports) {
@@ -63,6 +91,12 @@ QByteArray reportJson(const std::vector<StationReport> &reports)
             {QStringLiteral("recordsMaybeLost"), report.recordsMaybeLost},
             {QStringLiteral("errors"), QJsonArray::fromStringList(report.errors)},
         };
+        if (withStore) {
+            station.insert(QStringLiteral("newReadings"), report.newReadings);
+            station.insert(QStringLiteral("duplicates"), report.duplicates);
+            station.insert(QStringLiteral("clashes"), report.clashes);
+            station.insert(QStringLiteral("skippedHourStamps"), report.skippedHourStamps);
+        }
         if (!report.skipped.isEmpty())
             station.insert(QStringLiteral("reason"), report.skipped);
         stations.append(station);

@@ -14,11 +14,13 @@ namespace ostrand::collect {
 std::vector<StationReport> collectFleet(const std::vector<Station> &stations, const CollectOptions &options,
                                         const std::function<void(const StationReport &)> &finished);
 
-// The line printed for a station: name, result, new rows, seconds.
-QString reportLine(const StationReport &report);
+// The line printed for a station: name, result, new rows, seconds; with a
+// store, its new readings and any duplicates, clashes and stamps in a skipped hour.
+QString reportLine(const StationReport &report, bool withStore = false);
 
 // The reports as a JSON document, error texts included; a station not tried
-// at all has the result "skipped" and a "reason".
-QByteArray reportJson(const std::vector<StationReport> &reports);
+// at all has the result "skipped" and a "reason". With a store, each also
+// has "newReadings", "duplicates", "clashes" and "skippedHourStamps".
+QByteArray reportJson(const std::vector<StationReport> &reports, bool withStore = false);
 
 } // namespace ostrand::collect

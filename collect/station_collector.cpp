@@ -2,6 +2,8 @@
 
 #include "collect/collection_cursor.h"
 #include "collect/cumulative_csv.h"
+#include "collect/grid_readings.h"
+#include "collect/reading_store.h"
 #include "collect/output_guard.h"
 #include "download/download_display.h"
 #include "download/download_engine.h"
@@ -58,9 +60,21 @@ StationReport PortCollector::collect(const Station &station)
     report.name = station.name;
     QElapsedTimer timer;
     timer.start();
+    startedUtc_ = QDateTime::currentDateTimeUtc();
+    runStored_ = false;
+    if (options_.claim && !claim(station, report))
+        return report;
     bool retryable = true;
-    while (!attempt(station, report, &retryable) && retryable && report.attempts <= options_.retries)
+    // A claim lives on its connection: once that is lost, so is the station.
+    while (!attempt(station, report, &retryable) && retryable && report.attempts <= options_.retries
+           && (!options_.claim || store_))
         line_->pump().sleep(options_.retryPauseMs);
+    // A failed station's run is recorded too, for the health report to count.
+    if (options_.store && !runStored_ && openStore(report))
+        storeRun(station, report, false, QString(), {});
+    // Held from before the first exchange until the commit.
+    if (options_.claim && store_)
+        store_->releaseClaim(station.name);
     report.seconds = timer.elapsed() / 1000.0;
     return report;
 }
@@ -152,7 +166,34 @@ bool PortCollector::download(const Station &station, StationReport &report, bool
         }
     }
     // Without the output the rows went elsewhere: the whole log is wanted.
-    const std::optional<LogCursor> cursor = state ? cursorForOutput(*state, existing) : std::nullopt;
+    const std::optional<LogCursor> fileCursor = state ? cursorForOutput(*state, existing) : std::nullopt;
+    std::optional<LogCursor> cursor = fileCursor;
+    // With a store the store's cursor rules: whichever collector comes next goes on from it.
+    std::optional<StationMemory> memory;
+    if (options_.store) {
+        if (!openStore(report))
+            return false;
+        memory = store_->remembered(station.name, &error);
+        if (!memory) {
+            report.errors << error;
+            store_.reset();
+            return false;
+        }
+        cursor = memory->cursor.isEmpty() ? std::nullopt : parseLogCursor(memory->cursor.toLatin1());
+        if (!memory->cursor.isEmpty() && (!cursor || !cursor->isSet())) {
+            *retryable = false;
+            report.errors << QStringLiteral("%1: the collection cursor of station %2 is damaged (%3): delete its "
+                                            "row in collection_cursors to collect the whole log again")
+                                 .arg(store_->name(), station.name, memory->cursor);
+            return false;
+        }
+    }
+    // The file is written before the store's transaction: a run killed
+    // between them leaves the file ahead, and its rows are then known by their text.
+    const bool fileBehindStore = memory
+                                 && (!fileCursor.has_value() != !cursor.has_value()
+                                     || (cursor && (fileCursor->address != cursor->address
+                                                    || fileCursor->record != cursor->record)));
 
     ResultsGrid grid;
     GridState gridState;
@@ -163,7 +204,7 @@ bool PortCollector::download(const Station &station, StationReport &report, bool
     options.resumeAfter = cursor;
     const DownloadResult result = engine.downloadLog(options);
     if (result == DownloadResult::NoRecords)
-        return true;
+        return !memory || storeRun(station, report, true, QString(), {});
     if (result != DownloadResult::Complete) {
         display.setStatus(downloadStatusText(result));
         report.errors << display.failure();
@@ -176,7 +217,7 @@ bool PortCollector::download(const Station &station, StationReport &report, bool
 
     // Past a cursor every row is new; only a file from before cursors were kept
     // may hold the log's first rows already.
-    const Overlap overlap = exists && !state ? Overlap::RowsEqualToHeldOnes : Overlap::None;
+    const Overlap overlap = exists && (!state || fileBehindStore) ? Overlap::RowsEqualToHeldOnes : Overlap::None;
     const CsvAppend added = appendRows(existing, outputFileBytes(grid, gridState), overlap);
     const LogCursor newCursor = engine.lastRecord().isSet() ? engine.lastRecord() : cursor.value_or(LogCursor{});
     const bool outputChanges = !exists || added.newRows > 0 || added.headingsChanged;
@@ -197,10 +238,116 @@ bool PortCollector::download(const Station &station, StationReport &report, bool
     if (!saved)
         return fileError(error);
     report.newRows = added.newRows;
-    // Only now that the rows are on disk may the meter forget them.
+    if (memory) {
+        StationTime time(station.timeZone(), station.clock, memory->lastReadingUtc);
+        std::vector<StoredReading> readings = gridReadings(grid, gridState, station.name, time);
+        report.skippedHourStamps = time.skippedHourStamps();
+        if (!storeRun(station, report, true, newCursor.isSet() ? QString::fromLatin1(logCursorText(newCursor)) : QString(),
+                      std::move(readings)))
+            return false;
+    }
+    // Only now that the rows are on disk, and in the store, may the meter forget them.
     display.details.clear();
     engine.confirmDownload();
     report.errors << display.details;
+    return true;
+}
+
+bool PortCollector::claim(const Station &station, StationReport &report)
+{
+    if (!openStore(report))
+        return false;
+    QString error;
+    const std::optional<StationClaim> claimed = store_->claim(station.name, options_.startedUtc, &error);
+    if (!claimed) {
+        report.errors << error;
+        store_.reset();
+        return false;
+    }
+    switch (*claimed) {
+    case StationClaim::Taken: return true;
+    case StationClaim::HeldElsewhere:
+        report.claimedElsewhere = true;
+        report.skipped = QStringLiteral("another collector is collecting it");
+        break;
+    case StationClaim::AlreadyCollected:
+        report.skipped = QStringLiteral("collected by another collector since this one started");
+        break;
+    }
+    return false;
+}
+
+bool PortCollector::openStore(StationReport &report)
+{
+    if (store_)
+        return true;
+    QString error;
+    store_ = openReadingStore(*options_.store, &error);
+    if (!store_)
+        report.errors << error;
+    return bool(store_);
+}
+
+namespace {
+
+// The station's port as its stations row shows it: COMn or the device's path.
+QString portText(const Station &station)
+{
+    return station.lineChoice.devicePath.isEmpty() ? QStringLiteral("COM%1").arg(station.lineChoice.comNumber)
+                                                   : station.lineChoice.devicePath;
+}
+
+// The first few clashes by what was stored and what came, the rest counted.
+QString clashWarning(const std::vector<StoredReading> &clashes)
+{
+    constexpr size_t kShown = 5;
+    QStringList shown;
+    for (size_t i = 0; i < clashes.size() && i < kShown; ++i)
+        shown << QStringLiteral("channel %1 at %2 (%3 local) read as %4")
+                     .arg(clashes[i].channel)
+                     .arg(utcText(clashes[i].timeUtc), clashes[i].timeLocal)
+                     .arg(clashes[i].value, 0, 'g', 15);
+    const QString more = clashes.size() > kShown ? QStringLiteral("; and %1 more").arg(clashes.size() - kShown)
+                                                 : QString();
+    return QStringLiteral("%1 readings came with times already stored under other values (was the meter's clock "
+                          "set back?); they are kept in the clashes table: %2%3")
+        .arg(clashes.size())
+        .arg(shown.join(QStringLiteral("; ")), more);
+}
+
+} // namespace
+
+// The run's readings, its collections row, the station's row and its cursor, in one transaction.
+bool PortCollector::storeRun(const Station &station, StationReport &report, bool ok, const QString &cursor,
+                             std::vector<StoredReading> readings)
+{
+    const QDateTime now = QDateTime::currentDateTimeUtc();
+    StationWrite write;
+    write.readings = std::move(readings);
+    write.cursor = cursor;
+    write.station = StationRow{station.name, portText(station), QString::fromUtf8(station.timeZone().id()), now,
+                               ok ? std::optional<QDateTime>(now) : std::nullopt,
+                               ok ? QString() : report.errors.value(report.errors.size() - 1)};
+    write.collection = CollectionRow{station.name, startedUtc_, now, ok ? QStringLiteral("ok") : QStringLiteral("failed"),
+                                     0, report.attempts, ok ? QString() : report.errors.join(QStringLiteral("; "))};
+    QString error;
+    const std::optional<WriteResult> written = store_->write(write, &error);
+    if (!written) {
+        report.errors << error;
+        store_.reset();
+        return false;
+    }
+    runStored_ = true;
+    report.newReadings = written->inserted;
+    report.duplicates = written->duplicates;
+    report.clashes = int(written->clashes.size());
+    if (!written->clashes.empty())
+        report.errors << clashWarning(written->clashes);
+    if (report.skippedHourStamps > 0)
+        report.errors << QStringLiteral("%1 logging instants are stamped in the hour the clock skips in spring; "
+                                        "they are stored at the zone's standard offset (is the meter's clock kept on "
+                                        "standard time? then set clock = standard)")
+                             .arg(report.skippedHourStamps);
     return true;
 }
 

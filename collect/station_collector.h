@@ -1,8 +1,12 @@
 #pragma once
 
 #include "collect/stations_file.h"
+#include "collect/store_location.h"
 
+#include <QDateTime>
 #include <QStringList>
+#include <optional>
+#include <vector>
 #include <memory>
 
 namespace ostrand {
@@ -10,6 +14,9 @@ class MeterLine;
 }
 
 namespace ostrand::collect {
+
+class ReadingStore;
+struct StoredReading;
 
 // How one station's collection ended.
 struct StationReport {
@@ -21,12 +28,23 @@ struct StationReport {
     double seconds = 0;
     QStringList errors; // why each failed attempt failed, and warnings of a good one
     QString skipped;    // why the station was not tried at all; empty when it was
+    bool claimedElsewhere = false; // with claims: another collector is at it now; ask again later
+    // With a store:
+    int newReadings = 0;       // readings it gained
+    int duplicates = 0;        // read again with the values it holds: skipped
+    int clashes = 0;           // read again with other values: kept in its clashes table
+    int skippedHourStamps = 0; // stamps in the hour the clock skips in spring
 };
 
 struct CollectOptions {
     int retries = 2;             // further attempts after a failed one
     int retryPauseMs = 10000;    // between attempts: a meter or a modem busy now may not be soon
     QStringList comLinkDirs;     // where COMn links are looked for
+    std::optional<StoreLocation> store; // where readings go besides the CSV files; none: the files alone
+    // Several collectors share the store's stations: each is claimed there
+    // first, and one collected by any of them since `startedUtc` is skipped.
+    bool claim = false;
+    QDateTime startedUtc;
 };
 
 // Collects stations that share one line, one after another, on the calling
@@ -37,9 +55,14 @@ public:
     explicit PortCollector(const CollectOptions &options);
     ~PortCollector();
 
+    // With claims, a station another collector is at comes back at once,
+    // marked claimedElsewhere, and one already collected comes back skipped.
     // A "Since Last Time" download (a full one while the output does not exist),
-    // its new rows appended to the output, then the meter's confirmation; the
-    // whole retried as the options say. The port is closed, and a dialled line
+    // its new rows appended to the output and, with a store, its readings and
+    // the run committed there, then the meter's confirmation; the whole
+    // retried as the options say. With a store, the store's cursor decides
+    // where the download begins, and a station that failed has its run
+    // recorded there too. The port is closed, and a dialled line
     // hung up, before it returns.
     StationReport collect(const Station &station);
 
@@ -47,9 +70,17 @@ private:
     bool attempt(const Station &station, StationReport &report, bool *retryable);
     bool download(const Station &station, StationReport &report, bool *retryable);
     void hangUp();
+    bool openStore(StationReport &report);
+    bool claim(const Station &station, StationReport &report);
+    bool storeRun(const Station &station, StationReport &report, bool ok, const QString &cursor,
+                  std::vector<StoredReading> readings);
+
 
     CollectOptions options_;
     std::unique_ptr<MeterLine> line_;
+    std::unique_ptr<ReadingStore> store_; // opened on first use, dropped after a failure
+    QDateTime startedUtc_;                // of the station being collected
+    bool runStored_ = false;              // its collections row is written
 };
 
 } // namespace ostrand::collect

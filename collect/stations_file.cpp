@@ -78,15 +78,34 @@ struct Reader {
             if (value.isEmpty())
                 return fail(line, key, QStringLiteral("needs a file name"));
             s.output = QDir::cleanPath(QDir(baseDir).absoluteFilePath(value));
+        } else if (key == QLatin1String("timezone")) {
+            if (!QTimeZone::isTimeZoneIdAvailable(value.toUtf8()))
+                return fail(line, key, QStringLiteral("'%1' is no time zone this machine knows (an Area/City name "
+                                                      "such as Europe/London)")
+                                           .arg(value));
+            s.timezone = value.toUtf8();
+        } else if (key == QLatin1String("clock")) {
+            if (value != QLatin1String("local") && value != QLatin1String("standard"))
+                return fail(line, key, QStringLiteral("takes local or standard"));
+            s.clock = value == QLatin1String("local") ? MeterClock::Local : MeterClock::Standard;
         } else {
             return fail(line, key,
                         QStringLiteral("unknown key (port, baud, slave, reply-timeout, connect-timeout, request-gap, "
-                                       "echo, dial, portable, output)"));
+                                       "echo, dial, portable, output, timezone, clock)"));
         }
         return true;
     }
 
     // Whole-station checks, once its group has ended.
+    bool takeStore(StationsFile &file, int line, const QString &key, const QString &value)
+    {
+        if (key != QLatin1String("url"))
+            return fail(line, key, QStringLiteral("unknown key in [store] (url)"));
+        QString problem;
+        file.store = parseStoreUrl(value, baseDir, &problem);
+        return file.store || fail(line, key, problem);
+    }
+
     bool finish(const Station &s, const QSet<QString> &keys, QHash<QString, QString> &outputs)
     {
         for (const char *needed : {"port", "output"}) {
@@ -109,6 +128,11 @@ struct Reader {
 };
 
 } // namespace
+
+QTimeZone Station::timeZone() const
+{
+    return timezone.isEmpty() ? QTimeZone::systemTimeZone() : QTimeZone(timezone);
+}
 
 QString Station::portKey(const QStringList &comLinkDirs) const
 {
@@ -134,6 +158,8 @@ StationsFile parseStations(const QByteArray &text, const QString &fileName, cons
     QHash<QString, QString> outputs;
     QSet<QString> names;
     QSet<QString> keys;
+    bool inStore = false;
+    int storeLine = 0;
     const QList<QByteArray> lines = text.split('\n');
     bool ok = true;
     for (int i = 0; ok && i <= lines.size(); ++i) {
@@ -141,12 +167,25 @@ StationsFile parseStations(const QByteArray &text, const QString &fileName, cons
         const QString line = i < lines.size() ? withoutComment(QString::fromUtf8(lines[i])).trimmed()
                                               : QString();
         const bool heading = line.startsWith(u'[');
-        if ((heading || i == lines.size()) && !file.stations.empty())
+        if ((heading || i == lines.size()) && !file.stations.empty() && !inStore)
             ok = reader.finish(file.stations.back(), keys, outputs);
+        if (heading || i == lines.size()) {
+            if (inStore && !keys.contains(QStringLiteral("url")))
+                ok = ok && reader.fail(storeLine, QStringLiteral("url"), QStringLiteral("[store] has none"));
+            inStore = false;
+        }
         if (!ok || line.isEmpty())
             continue;
         if (heading) {
             const QString name = line.mid(1, line.size() - 2).trimmed();
+            keys.clear();
+            if (name == QLatin1String("store") && line.endsWith(u']')) {
+                if (storeLine > 0)
+                    ok = reader.fail(lineNumber, {}, QStringLiteral("[store] appears twice"));
+                inStore = true;
+                storeLine = lineNumber;
+                continue;
+            }
             // "[a]]" is a slip of the keyboard, not a station called "a]".
             const bool strayBracket = name.contains(u'[') || name.contains(u']');
             if (!line.endsWith(u']') || name.isEmpty() || strayBracket)
@@ -177,10 +216,12 @@ StationsFile parseStations(const QByteArray &text, const QString &fileName, cons
         else if (const QString inValue = controlCharacter(value); !inValue.isEmpty())
             ok = reader.fail(lineNumber, key,
                              QStringLiteral("the value holds a control character (%1)").arg(inValue));
-        else if (file.stations.empty())
+        else if (file.stations.empty() && !inStore)
             ok = reader.fail(lineNumber, key, QStringLiteral("comes before any [station] heading"));
         else if (keys.contains(key))
             ok = reader.fail(lineNumber, key, QStringLiteral("given twice"));
+        else if (inStore)
+            ok = reader.takeStore(file, lineNumber, key, value);
         else
             ok = reader.take(file.stations.back(), lineNumber, key, value);
         keys.insert(key);
@@ -189,6 +230,7 @@ StationsFile parseStations(const QByteArray &text, const QString &fileName, cons
         ok = reader.fail(1, {}, QStringLiteral("no [station] in the file"));
     if (!ok) {
         file.stations.clear();
+        file.store.reset();
         file.error = reader.error;
     }
     return file;

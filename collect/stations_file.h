@@ -1,5 +1,7 @@
 #pragma once
 
+#include "collect/station_time.h"
+#include "collect/store_location.h"
 #include "line/line_choice.h"
 
 #include <QString>
@@ -16,6 +18,11 @@ struct Station {
     QString dial;         // a number to dial through the modem on the port first; empty: direct
     bool portable = false;
     QString output;       // absolute path of the station's cumulative CSV file
+    QByteArray timezone;  // IANA name of the meter's zone; empty: the machine's
+    MeterClock clock = MeterClock::Local;
+
+    // The zone its stamps are read in.
+    QTimeZone timeZone() const;
 
     // Stations sharing this key share a device and are collected one after another;
     // COMn is looked up in `comLinkDirs` as the port will be.
@@ -24,11 +31,14 @@ struct Station {
 
 struct StationsFile {
     std::vector<Station> stations;
+    std::optional<StoreLocation> store; // from the [store] group; none: the CSV files alone
     QString error; // "FILE:LINE: key 'KEY': what is wrong"; empty when the file is sound
 };
 
 // Reads a stations file: one [name] group per station with the keys port,
-// baud, slave, reply-timeout, dial, portable and output. Anything it does not
+// baud, slave, reply-timeout, dial, portable, output, timezone and clock, and
+// an optional [store] group with its url (a relative sqlite: file taken from
+// the stations file's folder). Anything it does not
 // understand is an error naming the file, the line and the key, and then no
 // station is returned. A relative output or device path is taken from the
 // stations file's folder, since a scheduler starts us in a folder nobody

@@ -64,15 +64,11 @@ TEST(StationHealthE2e, aStationSilentPastStaleAfterTurnsTheStatusTo1)
     EXPECT_EQ(quietJson["failures24h"].toInt(), 1);
 }
 
-// Needs the store: until this build has one, export refuses every store and the test is skipped.
 TEST(ExportE2e, aCollectedStationExportsAsTheHandWrittenFilesInEachFormat)
 {
     QTemporaryDir dir;
     const QString expected = QStringLiteral(OSTRAND_EXPECTED_DIR "/summer-london");
     const QString store = "sqlite:" + dir.filePath("store.db");
-    const CliRun probe = runCli({"export", "--store", store, "--station", "x", "--format", "csv"});
-    if (probe.errors.contains("no store support in this build"))
-        GTEST_SKIP() << "this build has no store";
 
     MeterSimProcess meter;
     ASSERT_TRUE(meter.start(dir.path(), {"--log-file", expected + ".log", "--labels", "Flow (GPM),Total (Gal),Level"}));

@@ -61,6 +61,14 @@ TEST(StationsFile, eachMistakeIsRefusedNamingItsLineAndWhatIsWrong)
         {kGood + "dial = 555a\n", "4: key 'dial': the number holds 'a'"},
         {kGood + "dial = 5&5\n", "4: key 'dial': the number holds '&'"},
         {kGood + "dial =\n", "4: key 'dial': needs a number"},
+        // Time and the store.
+        {kGood + "timezone = Europe/Lndon\n", "4: key 'timezone': 'Europe/Lndon' is no time zone"},
+        {kGood + "clock = summer\n", "4: key 'clock': takes local or standard"},
+        {"[store]\nurl = mysql://db\n" + kGood, "2: key 'url': takes sqlite:FILE"},
+        {"[store]\nurl = sqlite:\n" + kGood, "2: key 'url': sqlite: needs a file name"},
+        {"[store]\npath = x.db\n" + kGood, "2: key 'path': unknown key in [store] (url)"},
+        {kGood + "[store]\n", "4: key 'url': [store] has none"},
+        {"[store]\nurl = sqlite:a.db\n" + kGood + "[store]\n", "6: [store] appears twice"},
     };
     for (const auto &row : rows) {
         const StationsFile file = parseStations(row.text, "s.ini", "/base");
@@ -80,6 +88,7 @@ TEST(StationsFile, aSoundFileGivesEveryStationWithItsValues)
         "output = data/north.csv\r\n\r\n[river]\nport\t=\tttyUSB1\ndial = *70,9W(555) 010-4242!@+ABCDtwpTP#\n"
         "portable = true\nreply-timeout = 1500\nrequest-gap = 1000\necho = false\noutput = /abs/river.csv\n"
         "[mill]\nport = com2\nreply-timeout = 0\nrequest-gap = 0\noutput = mill.csv\n", "s.ini", "/base", defaults);
+    EXPECT_FALSE(file.store);
     QStringList got;
     for (const Station &s : file.stations)
         got << QStringLiteral("%1@%2 COM%3 '%4' %5 %6 %7ms '%8' %9 %10 gap %11ms%12")
@@ -132,4 +141,23 @@ TEST(StationsFile, stationsBehindOneDeviceServerPortShareALine)
         lines << s.portKey({});
     EXPECT_EQ(file.stations.size(), 5u) << qPrintable(file.error);
     EXPECT_EQ(lines.size(), 4) << "a and b share one line";
+}
+
+// The store's group may come anywhere; a station's zone and clock stay its own.
+TEST(StationsFile, theStoreAndEachStationsTimeAreRead)
+{
+    const std::pair<const char *, StoreLocation> rows[] = {
+        {"sqlite:db/flow.db", {StoreLocation::Kind::Sqlite, "/base/db/flow.db"}},
+        {"sqlite:///srv/flow.db", {StoreLocation::Kind::Sqlite, "/srv/flow.db"}},
+        {"postgresql://collector@db1/flow", {StoreLocation::Kind::Postgres, "postgresql://collector@db1/flow"}},
+        {"host=db1 dbname=flow", {StoreLocation::Kind::Postgres, "host=db1 dbname=flow"}},
+    };
+    for (const auto &[url, location] : rows) {
+        const StationsFile file = parseStations(kGood + "timezone = America/Chicago\nclock = standard\n[store]\nurl = " + url
+                                                    + "\n[b]\nport = COM2\noutput = b.csv\n", "s.ini", "/base");
+        ASSERT_TRUE(file.store && file.stations.size() == 2) << qPrintable(file.error);
+        EXPECT_TRUE(file.store->kind == location.kind && file.store->target == location.target) << url;
+        EXPECT_TRUE(file.stations[0].timeZone().id() == "America/Chicago" && file.stations[0].clock == MeterClock::Standard);
+        EXPECT_TRUE(file.stations[1].timeZone() == QTimeZone::systemTimeZone() && file.stations[1].clock == MeterClock::Local);
+    }
 }

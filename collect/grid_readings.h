@@ -1,0 +1,23 @@
+#pragma once
+
+#include "collect/station_time.h"
+#include "collect/store_records.h"
+#include "table/grid_state.h"
+#include "table/results_grid.h"
+
+#include <QDateTime>
+#include <optional>
+#include <vector>
+
+namespace ostrand::collect {
+
+// A stamp as the grid shows it ("3/15/2004 2:30:00 PM", or "3/16/2004" at
+// midnight, the date already moved on) as a date and time; nullopt for any other text.
+std::optional<QDateTime> gridStampTime(const QString &text);
+
+// Each channel's value at each instant of the grid's data rows, in row order,
+// their stamps made UTC by `time`; a total as its value, label and unit as read.
+std::vector<StoredReading> gridReadings(const ResultsGrid &grid, const GridState &state, const QString &station,
+                                        StationTime &time);
+
+} // namespace ostrand::collect

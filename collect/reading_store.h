@@ -1,0 +1,67 @@
+#pragma once
+
+#include "collect/store_location.h"
+#include "collect/store_records.h"
+
+#include <QString>
+#include <memory>
+#include <optional>
+#include <vector>
+
+namespace ostrand::collect {
+
+// All a station's run leaves in the store, committed together or not at all.
+struct StationWrite {
+    StationRow station;
+    CollectionRow collection;
+    std::vector<StoredReading> readings; // in the order the meter logged them
+    QString cursor;                      // the station's new collection cursor; empty: kept as it is
+};
+
+struct WriteResult {
+    int inserted = 0;
+    int duplicates = 0;                  // already stored with the same value: skipped
+    std::vector<StoredReading> clashes;  // already stored with another value: kept in `clashes`
+};
+
+// What the store remembers of a station for its next run.
+struct StationMemory {
+    QString cursor;                         // empty: none yet, the whole log is wanted
+    std::optional<QDateTime> lastReadingUtc; // the latest reading stored
+};
+
+// What became of a claim on a station for one collector's run.
+enum class StationClaim {
+    Taken,            // this connection holds it until released or closed
+    HeldElsewhere,    // another collector is at it now
+    AlreadyCollected, // collected since the given time, by whichever collector
+};
+
+// A connection to the readings database, for one thread at a time; each
+// collecting thread opens its own.
+class ReadingStore : public StoreReader {
+public:
+    // "SQLite database /srv/flow.db", "PostgreSQL database flow on db1:5432": for messages.
+    virtual QString name() const = 0;
+    virtual std::optional<StationMemory> remembered(const QString &station, QString *error) = 0;
+    // One transaction: the readings, the collections row, the stations row and the cursor.
+    virtual std::optional<WriteResult> write(const StationWrite &write, QString *error) = 0;
+    // Several collectors sharing a store: the station is claimed for this
+    // connection unless another holds it or it was collected since `sinceUtc`.
+    // A claim lasts until released or until the connection ends, however it ends.
+    virtual std::optional<StationClaim> claim(const QString &station, const QDateTime &sinceUtc, QString *error) = 0;
+    virtual void releaseClaim(const QString &station) = 0;
+};
+
+// Connects and creates the tables when they are missing; null with *error
+// naming the database and its reason when that fails.
+std::unique_ptr<ReadingStore> openReadingStore(const StoreLocation &location, QString *error);
+
+// The schema this program writes; a database holding another is refused.
+constexpr int kStoreSchemaVersion = 1;
+
+// Stamps as the SQLite store holds them and the messages show them: "2026-03-29T01:15:00Z".
+QString utcText(const QDateTime &utc);
+QDateTime utcFromText(const QString &text);
+
+} // namespace ostrand::collect
