@@ -45,7 +45,8 @@ std::vector<StoredReading> gridReadings(const ResultsGrid &grid, const GridState
             const double value = cell.toDouble(&ok);
             if (!channel.inUse || !ok)
                 continue;
-            readings.push_back({station, k, channel.label, channel.unit(), utc, localText, value});
+            const double exact = state.exactTotals.value(GridState::cellKey(row, k), value);
+            readings.push_back({station, k, channel.label, channel.unit(), utc, localText, exact});
         }
     }
     return readings;

@@ -16,7 +16,8 @@ namespace ostrand::collect {
 std::optional<QDateTime> gridStampTime(const QString &text);
 
 // Each channel's value at each instant of the grid's data rows, in row order,
-// their stamps made UTC by `time`; a total as its value, label and unit as read.
+// their stamps made UTC by `time`; a total as the meter logged it where the
+// state kept it (the grid rounds it down), label and unit as read.
 std::vector<StoredReading> gridReadings(const ResultsGrid &grid, const GridState &state, const QString &station,
                                         StationTime &time);
 

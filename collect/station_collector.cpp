@@ -197,6 +197,7 @@ bool PortCollector::download(const Station &station, StationReport &report, bool
 
     ResultsGrid grid;
     GridState gridState;
+    gridState.keepExactTotals = memory.has_value();
     DownloadEngine engine(line_->link(), grid, gridState, display);
     DownloadOptions options;
     options.slave = station.lineChoice.slave;

@@ -156,8 +156,10 @@ bool decodeLogBlock(const QByteArray &data, ResultsGrid &grid, GridState &state,
         }
 
         const double value = decodeMeterFloat(record[4], record[5], record[6], record[7]);
-        pending.set(channelCol(channel),
-                    state.channel(channel).total ? totalValueText(value) : valueText(value));
+        const bool total = state.channel(channel).total;
+        pending.set(channelCol(channel), total ? totalValueText(value) : valueText(value));
+        if (total && state.keepExactTotals)
+            state.exactTotals.insert(GridState::cellKey(state.lastGridRow, channel), value);
     }
     return true;
 }

@@ -3,6 +3,7 @@
 #include "table/channel.h"
 
 #include <QDate>
+#include <QHash>
 #include <QTime>
 
 namespace ostrand {
@@ -20,6 +21,12 @@ struct GridState {
     int lastGridRow = 1; // last grid row begun; 1 when there are no data rows
     Channels channels;
     RowStamp lastRowStamp;
+    // The grid shows a total rounded down; a reader that keeps the meter's own
+    // value (the readings store) asks for it here, by row and channel.
+    bool keepExactTotals = false;
+    QHash<qint64, double> exactTotals;
+
+    static qint64 cellKey(int row, int channel) { return qint64(row) * 16 + channel; }
 
     // Channel k, 1 to kChannelCount as the meter numbers them.
     Channel &channel(int k) { return channels[k - 1]; }

@@ -73,8 +73,8 @@ TEST(ExportE2e, aCollectedStationExportsAsTheHandWrittenFilesInEachFormat)
     MeterSimProcess meter;
     ASSERT_TRUE(meter.start(dir.path(), {"--log-file", expected + ".log", "--labels", "Flow (GPM),Total (Gal),Level"}));
     const QString stations = dir.filePath("stations.ini");
-    writeFile(stations, "[store]\nurl = sqlite:store.db\n\n[north pump]\nport = COM1\noutput = north.csv\n"
-                        "timezone = Europe/London\n");
+    writeFile(stations, "[store]\nurl = sqlite:store.db\n\n[north pump]\nport = " + meter.linkPath().toUtf8()
+                            + "\noutput = north.csv\ntimezone = Europe/London\n");
     const CliRun collected = runCli({"collect", "--stations", stations});
     ASSERT_EQ(collected.exitCode, 0) << qPrintable(collected.errors);
 

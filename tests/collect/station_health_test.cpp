@@ -105,7 +105,7 @@ TEST(StationHealth, theStoreSourceNamesEveryStationOfTheFileAndPassesOnItsFailur
     MemoryStore store;
     store.stationRows = {{"a", "COM1", "UTC", {}, kNow.addSecs(-kHour), {}}, {"gone", "COM2", "UTC", {}, kNow, {}}};
     store.runs = {run("a", kHour, "ok", 2), run("a", 30 * kHour, "failed", 5)};
-    const std::vector<Station> stations{{"a", 1, {}, {}, false, "a.csv"}, {"b", 4, {}, {}, false, "b.csv"}};
+    const std::vector<Station> stations{{"a", 1, {}, {}, false, "a.csv", {}}, {"b", 4, {}, {}, false, "b.csv", {}}};
     QString error;
     const auto health = healthFromStore(store, stations, kNow, kStaleAfter, &error);
     ASSERT_TRUE(health) << qPrintable(error);
@@ -138,7 +138,7 @@ TEST(StationHealth, theFilesSourceReadsTheHistoryAndTheOutputsLastRow)
     const std::vector<CollectionRow> kept = historyRuns(history.readAll(), "a");
     ASSERT_EQ(kept.size(), 3u);
     EXPECT_EQ(kept[0].startedUtc, kNow.addSecs(-40 * 24 * kHour));
-    const std::vector<Station> stations{{"a", 1, {}, {}, false, output}, {"b", 4, {}, {}, false, dir.filePath("out/b.csv")}};
+    const std::vector<Station> stations{{"a", 1, {}, {}, false, output, {}}, {"b", 4, {}, {}, false, dir.filePath("out/b.csv"), {}}};
     const std::vector<StationHealth> health = healthFromFiles(stations, kNow, kStaleAfter);
     ASSERT_EQ(health.size(), 2u);
     EXPECT_EQ(health[0].lastOkUtc, kNow.addSecs(-27 * kHour + 60));
