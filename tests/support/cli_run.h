@@ -3,6 +3,7 @@
 #include <QFile>
 #include <QProcess>
 #include <QStringList>
+#include <gtest/gtest.h>
 #include <functional>
 
 namespace ostrand::testing {
@@ -39,6 +40,13 @@ inline QByteArray readFileBytes(const QString &path)
 {
     QFile file(path);
     return file.open(QIODevice::ReadOnly) ? file.readAll() : QByteArray();
+}
+
+// Writes `bytes` to `path`, failing the test when it cannot.
+inline void writeFileBytes(const QString &path, const QByteArray &bytes)
+{
+    QFile file(path);
+    ASSERT_TRUE(file.open(QIODevice::WriteOnly) && file.write(bytes) == bytes.size()) << qPrintable(path);
 }
 
 } // namespace ostrand::testing
