@@ -1,9 +1,10 @@
 #pragma once
 
+#include "file_bytes.h"
+
 #include <QFile>
 #include <QProcess>
 #include <QStringList>
-#include <gtest/gtest.h>
 #include <functional>
 
 namespace ostrand::testing {
@@ -33,20 +34,6 @@ inline CliRun runCli(const QStringList &arguments, const QString &workingDir = {
         QString::fromLocal8Bit(cli.readAllStandardOutput()).split(u'\n', Qt::SkipEmptyParts);
     run.errors = QString::fromLocal8Bit(cli.readAllStandardError());
     return run;
-}
-
-// A file's bytes, empty when it cannot be read.
-inline QByteArray readFileBytes(const QString &path)
-{
-    QFile file(path);
-    return file.open(QIODevice::ReadOnly) ? file.readAll() : QByteArray();
-}
-
-// Writes `bytes` to `path`, failing the test when it cannot.
-inline void writeFileBytes(const QString &path, const QByteArray &bytes)
-{
-    QFile file(path);
-    ASSERT_TRUE(file.open(QIODevice::WriteOnly) && file.write(bytes) == bytes.size()) << qPrintable(path);
 }
 
 } // namespace ostrand::testing
