@@ -358,12 +358,6 @@ TEST_F(LinkTest, aByteWaitEndsWhenEnoughCameOrTwoSecondsAfterAStartRoundedToWhol
     }
 }
 
-TEST(Crc16, matchesThePublishedCheckValueAndAKnownFrame)
-{
-    EXPECT_EQ(crc16(QByteArray("123456789")), 0x4B37);
-    EXPECT_EQ(crc16(QByteArray::fromHex("0103004C0008")), 0xDB85);
-}
-
 TEST_F(LinkTest, aSlowPathLengthensTheResendIntervalForTheRestOfTheOperation)
 {
     const QByteArray data = pattern(200);
