@@ -385,7 +385,8 @@ TEST(SinceLastAppend, theNewRowsGoUnderTheFileOnceAndOtherHeadingsAreRefusedWith
 }
 
 // The window asks on its own thread while the line's job waits for the answer, then writes
-// and confirms on the line's thread.
+// and confirms on the line's thread. What is asked and what each answer writes is
+// SinceLastTimeTest's table, on the line run inline.
 TEST_F(EndToEnd, sinceLastTimeAsksWhileTheLinesJobWaitsAndAppendsBeforeItConfirms)
 {
     startWindow({"--records", "40", "--channels", "3", "--log-every-seconds", "2"});
@@ -396,10 +397,7 @@ TEST_F(EndToEnd, sinceLastTimeAsksWhileTheLinesJobWaitsAndAppendsBeforeItConfirm
     dialogs.answerNextAction(0);
     control<QPushButton>("Command7")->click();
     ASSERT_TRUE(statusBecomes("Finished. Data in File")) << status().toStdString();
-    ASSERT_EQ(dialogs.questions().size(), 1u);
-    EXPECT_TRUE(dialogs.questions()[0].actions.value(0).startsWith("Append the "));
-    const QByteArray grown = readFileBytes(dir.filePath(QStringLiteral("Logdata.csv")));
-    EXPECT_TRUE(grown.startsWith(full));
-    EXPECT_GT(grown.size(), full.size());
+    EXPECT_EQ(dialogs.questions().size(), 1u);
+    EXPECT_GT(readFileBytes(dir.filePath(QStringLiteral("Logdata.csv"))).size(), full.size()) << "appended";
     EXPECT_TRUE(sim.waitFor(QStringLiteral("confirmed"), 2));
 }
