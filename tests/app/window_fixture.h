@@ -3,6 +3,7 @@
 #include "app/main_window.h"
 #include "app/settings_file.h"
 #include "fake_file_dialogs.h"
+#include "file_bytes.h"
 #include "fake_serial_port.h"
 #include "qt_printers.h"
 #include "virtual_clock.h"
@@ -48,16 +49,8 @@ protected:
             lines[line] = text;
         writeFile(settingsPath(), joinLines(lines));
     }
-    static void writeFile(const QString &path, const QByteArray &bytes)
-    {
-        QFile file(path);
-        ASSERT_TRUE(file.open(QIODevice::WriteOnly) && file.write(bytes) == bytes.size());
-    }
-    static QByteArray readFile(const QString &path)
-    {
-        QFile file(path);
-        return file.open(QIODevice::ReadOnly) ? file.readAll() : QByteArray();
-    }
+    static void writeFile(const QString &path, const QByteArray &bytes) { writeFileBytes(path, bytes); }
+    static QByteArray readFile(const QString &path) { return readFileBytes(path); }
     QStringList settingsLines() const { return splitLines(readFile(settingsPath())); }
 
     // A new window, loaded as at start-up.

@@ -12,22 +12,12 @@
 
 using namespace ostrand::testing;
 
-namespace {
-
-void writeFile(const QString &path, const QByteArray &bytes)
-{
-    QFile file(path);
-    ASSERT_TRUE(file.open(QIODevice::WriteOnly) && file.write(bytes) == bytes.size());
-}
-
-} // namespace
-
 // Every rule of the reader has its own table; here, that a mistake stops the command with 64.
 TEST(Collect, aStationsFileWithAMistakeIsRefusedNamingItsLineAndKey)
 {
     QTemporaryDir dir;
     const QString stations = dir.filePath("s.ini");
-    writeFile(stations, "[a]\nport = COM1\noutput = a.csv\ncolour = red\n");
+    writeFileBytes(stations, "[a]\nport = COM1\noutput = a.csv\ncolour = red\n");
     const CliRun run = runCli({"collect", "--stations", stations});
     EXPECT_EQ(run.exitCode, 64);
     EXPECT_TRUE(run.errors.contains(stations + ":4: key 'colour'")) << qPrintable(run.errors);
@@ -47,11 +37,11 @@ TEST(Collect, aFleetCollectedAcrossAKilledRunAndTwoMoreHoldsEveryLoggedRowOnce)
         ASSERT_TRUE(sims[i].start(dir.path(), QStringList{"--start", "2024-01-01 00:15", "--records", "40"} + extra[i], names[i]));
         ini += QString("[%1]\nport = %1\noutput = out/%1.csv\n%2").arg(names[i], i == 1 ? "dial = 555\n" : "").toUtf8();
     }
-    writeFile(stations, ini);
+    writeFileBytes(stations, ini);
     QDir(dir.path()).mkdir("out");
     const QByteArray oldHeadings = "Date / Time,Old\r\n1/1/2000 1:00:00 AM,5\r\n";
-    writeFile(out + "growing.csv", oldHeadings);
-    writeFile(out + "silent.csv", "Date / Time,Flow\r\n");
+    writeFileBytes(out + "growing.csv", oldHeadings);
+    writeFileBytes(out + "silent.csv", "Date / Time,Flow\r\n");
     {
         const ostrand::collect::CollectionLock earlierRun(stations);
         ASSERT_EQ(earlierRun.state(), ostrand::collect::CollectionLock::State::Held) << qPrintable(earlierRun.error());
@@ -106,7 +96,7 @@ TEST(Collect, aStationsReplyTimeLetsASlowMeterAnswerEveryRequestOnce)
     ASSERT_TRUE(sim.start({"--delay-ms", "900", "--records", "3", "--channels", "1"}));
     QTemporaryDir dir;
     const QString stations = dir.filePath("s.ini");
-    writeFile(stations, QString("[slow]\nport = %1\nreply-timeout = 1500\noutput = slow.csv\n").arg(sim.linkPath()).toUtf8());
+    writeFileBytes(stations, QString("[slow]\nport = %1\nreply-timeout = 1500\noutput = slow.csv\n").arg(sim.linkPath()).toUtf8());
     const CliRun run = runCli({"collect", "--stations", stations, "--retries", "0"}, {}, 60000);
     EXPECT_EQ(run.exitCode, 0) << qPrintable(run.errors);
     EXPECT_EQ(readFileBytes(dir.filePath("slow.csv")).count('\n'), 4);

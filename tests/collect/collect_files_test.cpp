@@ -22,12 +22,6 @@ using namespace ostrand::testing;
 
 namespace {
 
-void writeFile(const QString &path, const QByteArray &bytes)
-{
-    QFile file(path);
-    ASSERT_TRUE(file.open(QIODevice::WriteOnly) && file.write(bytes) == bytes.size()) << qPrintable(path);
-}
-
 QByteArray native(const QString &path) { return QFile::encodeName(path); }
 
 const QByteArray kOldFile = "Date / Time,Old\r\n1/1/2000 1:00:00 AM,5\r\n";
@@ -48,7 +42,7 @@ protected:
         QByteArray text;
         for (const auto &[name, output] : stations)
             text += QString("[%1]\nport = %2\noutput = %3\n").arg(name, sim.linkPath(), output).toUtf8();
-        writeFile(stationsPath, text);
+        writeFileBytes(stationsPath, text);
     }
     CliRun collect(const QStringList &extra = {})
     {
@@ -66,7 +60,7 @@ TEST_F(CollectFiles, namesThatLeadToOneFileAreRefusedBeforeAnyMeterIsAsked)
 {
     ASSERT_TRUE(QDir(dir.path()).mkdir("data"));
     ASSERT_TRUE(QFile::link(dir.filePath("data"), dir.filePath("alias")));
-    writeFile(dir.filePath("data/x.csv"), kOldFile);
+    writeFileBytes(dir.filePath("data/x.csv"), kOldFile);
     ASSERT_EQ(::link(native(dir.filePath("data/x.csv")), native(dir.filePath("data/hard.csv"))), 0);
     ASSERT_TRUE(QFile::link(stationsPath, dir.filePath("data/stations-link.ini")));
     const struct { const char *what; QList<std::pair<QString, QString>> stations; QString report; int exitCode; QStringList named; } cases[] = {
@@ -96,7 +90,7 @@ TEST_F(CollectFiles, namesThatLeadToOneFileAreRefusedBeforeAnyMeterIsAsked)
 TEST_F(CollectFiles, outputsThatAreNotPlainFilesOfTheUsersOwnFailTheStationUntouched)
 {
     const QString target = dir.filePath("target.csv"), shared = dir.filePath("shared");
-    writeFile(target, kOldFile);
+    writeFileBytes(target, kOldFile);
     ASSERT_TRUE(QFile::link(target, dir.filePath("link.csv")));
     ASSERT_TRUE(QFile::link(dir.filePath("made-by-root.csv"), dir.filePath("dangling.csv")));
     ASSERT_EQ(::mkfifo(native(dir.filePath("pipe.csv")), 0600), 0);
@@ -105,7 +99,7 @@ TEST_F(CollectFiles, outputsThatAreNotPlainFilesOfTheUsersOwnFailTheStationUntou
     ASSERT_EQ(::chmod(native(shared), 0777), 0);
     const bool otherOwner = ::chown(native(shared), 65534, 65534) == 0; // only root can give it away
     ASSERT_TRUE(QDir(dir.path()).mkdir("sticky") && ::chmod(native(dir.filePath("sticky")), 01777) == 0); // ours, like root's /tmp
-    writeFile(dir.filePath("huge.csv"), {});
+    writeFileBytes(dir.filePath("huge.csv"), {});
     ASSERT_TRUE(QFile::resize(dir.filePath("huge.csv"), (qint64(1) << 30) + 1)); // sparse: it takes no room
     const struct { QString output; const char *reason; bool applies; } cases[] = {
         {"pipe.csv", "is a pipe", true},
@@ -138,9 +132,9 @@ TEST_F(CollectFiles, outputsThatAreNotPlainFilesOfTheUsersOwnFailTheStationUntou
 TEST_F(CollectFiles, anArchiveNeverReplacesAFileOfTheSameSecond)
 {
     const QString output = dir.filePath("s.csv"), elsewhere = dir.filePath("elsewhere.txt");
-    writeFile(output, kOldFile);
+    writeFileBytes(output, kOldFile);
     ASSERT_EQ(::chmod(native(output), 0640), 0);
-    writeFile(elsewhere, "not to be touched\n");
+    writeFileBytes(elsewhere, "not to be touched\n");
     const QDateTime now = QDateTime::currentDateTime();
     QStringList planted;
     for (int s = -1; s <= 60; ++s) {
@@ -148,7 +142,7 @@ TEST_F(CollectFiles, anArchiveNeverReplacesAFileOfTheSameSecond)
         if (s == 0)
             ASSERT_TRUE(QFile::link(elsewhere, dir.filePath(planted.last())));
         else
-            writeFile(dir.filePath(planted.last()), "earlier archive\r\n");
+            writeFileBytes(dir.filePath(planted.last()), "earlier archive\r\n");
     }
     writeStations({{"s", "s.csv"}});
     const CliRun run = collect();
@@ -205,7 +199,7 @@ TEST_F(CollectFiles, aLockHeldElsewhereSkipsTheRunWithAReportButPlantedOrOpenOne
 // variable) is passed over for the state folder.
 TEST_F(CollectFiles, theLockGoesToTheServicesFolderElseTheUsersOwn)
 {
-    writeFile(stationsPath, {});
+    writeFileBytes(stationsPath, {});
     QTemporaryDir service, state, others;
     qputenv("RUNTIME_DIRECTORY", service.path().toUtf8());
     const QString inService = ostrand::collect::CollectionLock(stationsPath).path();

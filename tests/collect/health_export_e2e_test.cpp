@@ -10,12 +10,6 @@ using namespace ostrand::testing;
 
 namespace {
 
-void writeFile(const QString &path, const QByteArray &bytes)
-{
-    QFile file(path);
-    ASSERT_TRUE(file.open(QIODevice::WriteOnly) && file.write(bytes) == bytes.size());
-}
-
 // ostrand-cli run as if it were `now` (the commands' test hook).
 CliRun runAt(const char *now, const QStringList &arguments)
 {
@@ -36,7 +30,7 @@ TEST(StationHealthE2e, aStationSilentPastStaleAfterTurnsTheStatusTo1)
     MeterSimProcess steady, quiet;
     ASSERT_TRUE(steady.start(dir.path(), log, "steady"));
     ASSERT_TRUE(quiet.start(dir.path(), log, "quiet"));
-    writeFile(stations, "[steady]\nport = steady\noutput = steady.csv\n[quiet]\nport = quiet\noutput = quiet.csv\n");
+    writeFileBytes(stations, "[steady]\nport = steady\noutput = steady.csv\n[quiet]\nport = quiet\noutput = quiet.csv\n");
     const QStringList collect{"collect", "--stations", stations, "--retries", "0"};
     const QStringList status{"status", "--stations", stations};
 
@@ -73,7 +67,7 @@ TEST(ExportE2e, aCollectedStationExportsAsTheHandWrittenFilesInEachFormat)
     MeterSimProcess meter;
     ASSERT_TRUE(meter.start(dir.path(), {"--log-file", expected + ".log", "--labels", "Flow (GPM),Total (Gal),Level"}));
     const QString stations = dir.filePath("stations.ini");
-    writeFile(stations, "[store]\nurl = sqlite:store.db\n\n[north pump]\nport = " + meter.linkPath().toUtf8()
+    writeFileBytes(stations, "[store]\nurl = sqlite:store.db\n\n[north pump]\nport = " + meter.linkPath().toUtf8()
                             + "\noutput = north.csv\ntimezone = Europe/London\n");
     const CliRun collected = runCli({"collect", "--stations", stations});
     ASSERT_EQ(collected.exitCode, 0) << qPrintable(collected.errors);

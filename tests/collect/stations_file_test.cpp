@@ -1,4 +1,5 @@
 #include "collect/stations_file.h"
+#include "file_bytes.h"
 #include "qt_printers.h"
 
 #include <QDir>
@@ -110,10 +111,8 @@ TEST(StationsFile, onlyARegularFileOfSensibleSizeIsRead)
     // A pipe nobody writes to would hold the run for ever; /dev/zero never ends.
     ASSERT_EQ(::mkfifo(QFile::encodeName(path("fifo.ini")).constData(), 0600), 0);
     ASSERT_TRUE(QFile::link("/dev/zero", path("zero.ini")) && QDir(dir.path()).mkdir("folder.ini"));
-    for (const auto &[name, size] : {std::pair{"big.ini", 1024 * 1024 + 1}, {"good.ini", 900 * 1024}}) {
-        QFile file(path(name));
-        ASSERT_TRUE(file.open(QIODevice::WriteOnly) && file.write(kGood + QByteArray(size - kGood.size(), '\n')));
-    }
+    for (const auto &[name, size] : {std::pair{"big.ini", 1024 * 1024 + 1}, {"good.ini", 900 * 1024}})
+        ostrand::testing::writeFileBytes(path(name), kGood + QByteArray(size - kGood.size(), '\n'));
     const std::pair<const char *, const char *> rows[] = {
         {"fifo.ini", " is not a regular file (a pipe): give the stations file itself"},
         {"zero.ini", " is not a regular file (a device)"},

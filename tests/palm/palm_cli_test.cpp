@@ -25,11 +25,7 @@ protected:
     }
     // A run that has not ended within 30 s is killed and counts as exit -1.
     CliRun run(const QStringList &arguments) { return runCli(arguments, dir.path(), 30000); }
-    void put(const QString &name, const QByteArray &bytes)
-    {
-        QFile file(dir.filePath(name));
-        ASSERT_TRUE(file.open(QIODevice::WriteOnly) && file.write(bytes) == bytes.size());
-    }
+    void put(const QString &name, const QByteArray &bytes) { writeFileBytes(dir.filePath(name), bytes); }
     QByteArray csv(const QString &name = "Logdata.csv") const
     {
         return readFileBytes(dir.filePath(name));
@@ -54,19 +50,6 @@ TEST_F(PalmCommandLine, ConvertsOneMeterIntoTheOutputFileOrEveryMeterIntoLogdata
               QStringList({"3", "7", "12", "9", "Finished Reading"}));
     EXPECT_EQ(run({"palm-ids", "--pdb", pdbPath(), "--exclude", "7"}).lines,
               QStringList({"3", "12", "9", "Finished Reading"}));
-}
-
-TEST_F(PalmCommandLine, SaysWhichMetersLabelAChannelDifferentlyWhenAllAreConvertedTogether)
-{
-    const QString mixed = dir.filePath("mixed.pdb");
-    ASSERT_TRUE(PalmDatabaseBuilder()
-                    .add(palmRecord(3, 2, "Level", at(5, 10, 0), 1))
-                    .add(palmRecord(7, 2, "Velocity", at(5, 10, 0), 2))
-                    .writeTo(mixed));
-    const CliRun done = run({"palm", "--pdb", mixed, "--all"});
-    EXPECT_EQ(done.exitCode, 0);
-    EXPECT_EQ(done.errors, "meters 3 and 7 label channel 2 differently (Level, Velocity): one column holds both\n");
-    EXPECT_EQ(csv().count("\r\n"), 1 + 1) << "the merge itself is as it was";
 }
 
 TEST_F(PalmCommandLine, ExitsWithTheCodeAndReasonOfEachFailureLeavingThePreviousFileAlone)

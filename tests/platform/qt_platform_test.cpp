@@ -49,7 +49,6 @@ TEST_F(ComPortNames, ALinkOrFileBesideTheProgramIsThatPortsDeviceAMissingTargetI
     EXPECT_EQ(describeComDevice(programDir.path(), 1), QStringLiteral("COM1 → ") + device);
     EXPECT_EQ(resolveComDevice(programDir.path(), 2), QFileInfo(comPath(2)).canonicalFilePath());
     EXPECT_EQ(resolveComDevice(programDir.path(), 4), comPath(4)) << "no fall-back to another port";
-    EXPECT_TRUE(describeComDevice(programDir.path(), 4).contains("missing"));
     EXPECT_EQ(resolveComDevice(programDir.path(), 3), "/dev/ttyS2");
 
     // An installed program looks in the user's folder first, then beside itself.
@@ -134,7 +133,6 @@ TEST_F(QtSerialPortTest, AComLinkThatVanishedIsNamedAndNeverReplacedByTheSystems
     EXPECT_EQ(port.errorString(), "COM1: its link to " + device + " is gone: adapter unplugged?");
     EXPECT_EQ(resolveComDevice(programDir.path(), 1), "");
     EXPECT_EQ(describeComDevice(programDir.path(), 1), "COM1 → " + device + " (link gone)");
-    EXPECT_EQ(resolveComDevice(programDir.path(), 3), "/dev/ttyS2") << "a COM3 that never had a link";
 
     ASSERT_TRUE(QFile::link(pty.slavePath(), comPath(1)));
     EXPECT_TRUE(port.open(1, "9600")) << "the link put back is used again: " << port.errorString().toStdString();

@@ -26,12 +26,6 @@ CliRun convertTo(const QString &output, rlim_t fileSizeLimit = RLIM_INFINITY)
                   });
 }
 
-void writeOld(const QString &path)
-{
-    QFile file(path);
-    ASSERT_TRUE(file.open(QIODevice::WriteOnly) && file.write("previous download\r\n") > 0);
-}
-
 class OutputRefusal : public ::testing::Test {
 protected:
     void SetUp() override
@@ -57,7 +51,7 @@ protected:
 TEST_F(OutputRefusal, aWriteThatFailsPartWayKeepsThePreviousFileWholeAndSaysWhy)
 {
     const QString path = dir.filePath("limited.csv");
-    writeOld(path);
+    writeFileBytes(path, "previous download\r\n");
     const CliRun run = convertTo(path, 4096);
     EXPECT_EQ(run.exitCode, 3);
     EXPECT_EQ(run.lines.value(run.lines.size() - 1), "Error putting into file!!");
@@ -70,7 +64,7 @@ TEST_F(OutputRefusal, aWriteThatFailsPartWayKeepsThePreviousFileWholeAndSaysWhy)
 TEST_F(OutputRefusal, namesThatCannotTakeTheFileAreRefusedBeforeAnyWork)
 {
     const QString readOnly = dir.filePath("read-only.csv");
-    writeOld(readOnly);
+    writeFileBytes(readOnly, "previous download\r\n");
     ASSERT_TRUE(QFile::setPermissions(readOnly, QFile::ReadOwner | QFile::ReadGroup));
     ASSERT_TRUE(QDir(dir.path()).mkdir("folder.csv"));
     const QString unread = dir.filePath("unread-pipe");

@@ -1,5 +1,7 @@
 #pragma once
 
+#include "file_bytes.h"
+
 #include <QFile>
 #include <QProcess>
 #include <QStringList>
@@ -32,13 +34,6 @@ inline CliRun runCli(const QStringList &arguments, const QString &workingDir = {
         QString::fromLocal8Bit(cli.readAllStandardOutput()).split(u'\n', Qt::SkipEmptyParts);
     run.errors = QString::fromLocal8Bit(cli.readAllStandardError());
     return run;
-}
-
-// A file's bytes, empty when it cannot be read.
-inline QByteArray readFileBytes(const QString &path)
-{
-    QFile file(path);
-    return file.open(QIODevice::ReadOnly) ? file.readAll() : QByteArray();
 }
 
 } // namespace ostrand::testing

@@ -9,16 +9,14 @@ void FakeFileDialogs::answerNext(std::optional<QString> answer)
     answers_.push_back(std::move(answer));
 }
 
-std::optional<QString> FakeFileDialogs::chooseSaveFile(const QString &title, const QString &filter,
-                                                       const QString &proposedName)
+std::optional<QString> FakeFileDialogs::chooseSaveFile(const QString &title, const QString &, const QString &proposedName)
 {
-    return ask(Question{Kind::Save, title, filter, proposedName});
+    return ask(Question{title, proposedName});
 }
 
-std::optional<QString> FakeFileDialogs::chooseOpenFile(const QString &title, const QString &filter,
-                                                       const QString &proposedName)
+std::optional<QString> FakeFileDialogs::chooseOpenFile(const QString &title, const QString &, const QString &proposedName)
 {
-    return ask(Question{Kind::Open, title, filter, proposedName});
+    return ask(Question{title, proposedName});
 }
 
 void FakeFileDialogs::answerNextAction(std::optional<int> answer)
@@ -29,7 +27,7 @@ void FakeFileDialogs::answerNextAction(std::optional<int> answer)
 std::optional<int> FakeFileDialogs::chooseAction(const QString &title, const QString &question,
                                                  const QStringList &actions)
 {
-    questions_.push_back(Question{Kind::Action, title, question, QString(), actions});
+    questions_.push_back(Question{title, QString(), actions});
     if (actionAnswers_.empty()) {
         ADD_FAILURE() << "unexpected question \"" << question.toStdString() << "\"";
         return std::nullopt;
@@ -47,12 +45,9 @@ std::optional<QString> FakeFileDialogs::ask(Question question)
         ADD_FAILURE() << "unexpected file dialog \"" << question.title.toStdString() << "\"";
         return std::nullopt;
     }
-    const bool cancelled = !answers_.front().has_value();
-    const QString path = answers_.front().value_or(QString());
+    const std::optional<QString> answer = answers_.front();
     answers_.pop_front();
-    if (cancelled)
-        return std::nullopt;
-    return path;
+    return answer;
 }
 
 } // namespace ostrand

@@ -13,11 +13,8 @@ namespace ostrand {
 // A question with no answer queued fails the running test and is treated as cancelled.
 class FakeFileDialogs : public FileDialogs {
 public:
-    enum class Kind { Save, Open, Action };
     struct Question {
-        Kind kind;
         QString title;
-        QString filter; // for Action: the question
         QString proposedName;
         QStringList actions = {};
     };

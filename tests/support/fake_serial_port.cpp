@@ -9,34 +9,25 @@ FakeSerialPort::FakeSerialPort(VirtualClock &clock) : clock_(clock) {}
 bool FakeSerialPort::open(int portNumber, const QString &baudText)
 {
     settle();
-    const auto record = [&](bool ok) {
-        opens_.push_back(OpenCall{portNumber, baudText, clock_.monotonicMs(), ok});
-        return ok;
-    };
+    opens_.push_back(OpenCall{portNumber, baudText});
     if (open_)
-        return record(true);
+        return true;
     bool numeric = false;
     const int baud = baudText.trimmed().toInt(&numeric);
-    if (portNumber < 1) {
+    if (portNumber < 1)
         error_ = QStringLiteral("No COM port chosen");
-        return record(false);
-    }
-    if (!numeric || baud <= 0) {
+    else if (!numeric || baud <= 0)
         error_ = QStringLiteral("Baud rate \"%1\" is not a positive whole number").arg(baudText);
-        return record(false);
-    }
-    if (!openFailure_.isEmpty()) {
+    else if (!openFailure_.isEmpty())
         error_ = openFailure_;
-        return record(false);
-    }
-    if (!pluggedIn_) {
+    else if (!pluggedIn_)
         error_ = QStringLiteral("COM%1: device not found").arg(portNumber);
-        return record(false);
-    }
-    open_ = true;
-    portNumber_ = portNumber;
-    error_.clear();
-    return record(true);
+    else
+        error_.clear();
+    open_ = error_.isEmpty();
+    if (open_)
+        portNumber_ = portNumber;
+    return open_;
 }
 
 bool FakeSerialPort::isOpen() const

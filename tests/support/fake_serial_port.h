@@ -24,8 +24,6 @@ public:
     struct OpenCall {
         int portNumber;
         QString baudText;
-        std::int64_t atMs; // monotonic time of the call
-        bool succeeded;
     };
     struct Sent {
         QByteArray bytes;

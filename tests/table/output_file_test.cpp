@@ -1,12 +1,11 @@
 #include "table/grid_headings.h"
 #include "table/output_file.h"
+#include "file_bytes.h"
 #include "qt_printers.h"
 
-#include <QFile>
 #include <QTemporaryDir>
 #include <gtest/gtest.h>
 #include <optional>
-
 
 namespace ostrand {
 namespace {
@@ -96,19 +95,15 @@ TEST(OutputFile, AppendsEveryRowUnderMatchingHeadingsAndLeavesAnyOtherFileAsItWa
     for (const auto &c : cases) {
         QTemporaryDir dir;
         const QString path = dir.filePath(QStringLiteral("Logdata.csv"));
-        if (c.before) {
-            QFile file(path);
-            ASSERT_TRUE(file.open(QIODevice::WriteOnly) && file.write(*c.before) == c.before->size());
-        }
+        if (c.before)
+            testing::writeFileBytes(path, *c.before);
         ResultsGrid grid(4, 10);
         GridState state;
         fill({{1, 2}, {"Flow", "Level"}, {kRow1, kRow2}}, grid, state);
         QString error;
         EXPECT_EQ(appendOutputFile(grid, state, path, &error), c.appended) << c.what;
         EXPECT_EQ(error.isEmpty(), c.appended) << c.what;
-        QFile file(path);
-        EXPECT_TRUE(file.open(QIODevice::ReadOnly)) << c.what;
-        EXPECT_EQ(file.readAll(), c.after) << c.what;
+        EXPECT_EQ(testing::readFileBytes(path), c.after) << c.what;
     }
 }
 
