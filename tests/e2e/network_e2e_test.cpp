@@ -6,6 +6,7 @@
 #include "qt_printers.h"
 #include "ser2net_process.h"
 
+#include <QRegularExpression>
 #include <QTest>
 #include <gtest/gtest.h>
 #include <netinet/in.h>
@@ -72,7 +73,7 @@ class OverTheNetwork : public ::testing::TestWithParam<std::tuple<const char *, 
 
 // The last column is the speed the serial side ends at: the server's own 9600 in raw mode,
 // the program's 19200 over RFC 2217; 0 where there is no serial side.
-TEST_P(OverTheNetwork, downloadsAndConfirmsAsOnASerialLine)
+TEST_P(OverTheNetwork, downloadsDisplaysAndSendsAKeyAsOnASerialLine)
 {
     const auto [name, route, serialBaud] = GetParam();
     const QByteArray direct = directDownload(kLog);
@@ -88,6 +89,14 @@ TEST_P(OverTheNetwork, downloadsAndConfirmsAsOnASerialLine)
     EXPECT_EQ(cli({"download", "--output", file}).exitCode, 0);
     EXPECT_EQ(readFileBytes(file), direct);
     EXPECT_EQ(cli({"download", "--since-last", "--output", file}).exitCode, 1);
+
+    const QStringList block = cli({"display", "--type", "8300", "--flow-units", "0", "--flow-format", "0"}).lines;
+    EXPECT_TRUE(QRegularExpression(QStringLiteral("^L1\\|Flow = \\d+\\.$")).match(block.value(0)).hasMatch());
+    const QStringList plain = cli({"display", "--type", "7700"}).lines;
+    const QStringList menu = cli({"display", "--type", "7700", "--keys", "M"}).lines;
+    EXPECT_NE(menu.value(0), plain.value(0)) << "the menu key reached the meter";
+    EXPECT_EQ(meter.sim.trace().filter(QStringLiteral("<- 01 10 00 D0")).size(), 1) << "one key frame";
+
     if (serialBaud) // the simulator says so a moment after the line changes
         meter.sim.waitFor(QStringLiteral("serial side at %1 baud").arg(serialBaud));
     const QStringList speeds = meter.sim.lines().filter(QStringLiteral("serial side at"));
