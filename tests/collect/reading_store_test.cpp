@@ -1,5 +1,6 @@
 #include "collect/reading_store.h"
 #include "postgres_server.h"
+#include "store_kinds.h"
 #include "qt_printers.h"
 
 #include <QFile>
@@ -97,8 +98,7 @@ TEST_P(BothStores, aRunAgainAddsNothingAndAReadingOfAnotherValueIsKeptAsAClash)
     EXPECT_EQ(store->collections(kRunAt.addSecs(-4), &error)->size(), 0u);
 }
 
-INSTANTIATE_TEST_SUITE_P(Store, BothStores, ::testing::Values(StoreLocation::Kind::Sqlite, StoreLocation::Kind::Postgres),
-                         [](const auto &kind) { return kind.param == StoreLocation::Kind::Sqlite ? "SQLite" : "PostgreSQL"; });
+INSTANTIATE_TEST_SUITE_P(Store, BothStores, kBothStoreKinds);
 
 // What went wrong names the database and gives its reason, never a password.
 TEST(StoreErrors, aStoreThatCannotBeUsedIsNamedWithItsReason)

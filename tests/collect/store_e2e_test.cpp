@@ -3,12 +3,14 @@
 #include "collect/reading_store.h"
 #include "metersim_process.h"
 #include "postgres_server.h"
+#include "store_kinds.h"
 #include "qt_printers.h"
 
 #include <QDir>
 #include <QJsonDocument>
 #include <QJsonObject>
 #include <QThread>
+#include <libpq-fe.h>
 
 using namespace ostrand::collect;
 using namespace ostrand::testing;
@@ -41,6 +43,20 @@ QStringList readingsOf(const QByteArray &csv, const std::vector<StoredReading> &
 QJsonObject stationReport(const QString &path)
 {
     return QJsonDocument::fromJson(readFileBytes(path))["stations"][0].toObject();
+}
+
+// The application names of the connections holding a station's claim now.
+QStringList claimHolders(const QString &url)
+{
+    PGconn *conn = PQconnectdb(url.toUtf8().constData());
+    PGresult *held = PQexec(conn, "SELECT a.application_name FROM pg_locks l JOIN pg_stat_activity a USING (pid) "
+                                  "WHERE l.locktype = 'advisory' AND l.granted");
+    QStringList names;
+    for (int row = 0; PQresultStatus(held) == PGRES_TUPLES_OK && row < PQntuples(held); ++row)
+        names << PQgetvalue(held, row, 0);
+    PQclear(held);
+    PQfinish(conn);
+    return names;
 }
 
 class StoreCollect : public ::testing::TestWithParam<StoreLocation::Kind> {};
@@ -91,8 +107,7 @@ TEST_P(StoreCollect, everyReadingOfTheLogIsStoredOnceAcrossKilledRunsAndThreeMor
     EXPECT_EQ(runsStored().size(), 4u);
 }
 
-INSTANTIATE_TEST_SUITE_P(Store, StoreCollect, ::testing::Values(StoreLocation::Kind::Sqlite, StoreLocation::Kind::Postgres),
-                         [](const auto &kind) { return kind.param == StoreLocation::Kind::Sqlite ? "SQLite" : "PostgreSQL"; });
+INSTANTIATE_TEST_SUITE_P(Store, StoreCollect, kBothStoreKinds);
 
 // Logs of a London meter around its clock changes, and one whose clock was set back.
 TEST(StoreCollectTime, repeatedSkippedAndSetBackHoursAreStoredAndReported)
@@ -141,39 +156,99 @@ TEST(StoreCollectTime, repeatedSkippedAndSetBackHoursAreStoredAndReported)
     }
 }
 
-// Three collectors share six stations through one PostgreSQL store; the first is killed mid-run and
-// the station it held is taken by another in the same run.
-TEST(StoreCollectClaim, eachStationIsCollectedOnceByOneOfSeveralCollectors)
+// Twelve meters on TCP, one stations file and one PostgreSQL store shared by three collectors, each
+// as on a host of its own; the collector holding the most stations once the first is committed is
+// killed, and another takes its stations in the same run.
+TEST(StoreCollectClaim, twelveTcpStationsAreEachCollectedOnceByThreeCollectorsWhenOneIsKilled)
 {
+    constexpr int kStations = 12;
     QTemporaryDir dir;
     const QString url = server.newDatabase("fleet");
-    MeterSimProcess sims[6];
+    MeterSimProcess sims[kStations];
+    QStringList logged[kStations];
     QByteArray stations = "[store]\nurl = " + url.toUtf8() + "\n";
-    for (int i = 0; i < 6; ++i) {
-        ASSERT_TRUE(sims[i].start(dir.path(), {"--records", "200", "--channels", "2", "--baud", "9600"}, QString("m%1").arg(i)));
-        stations += QString("[m%1]\nport = %2\noutput = m%1.csv\n").arg(i).arg(sims[i].linkPath()).toUtf8();
+    for (int i = 0; i < kStations; ++i) {
+        // Logs of different lengths, so that some stations are still being collected when the first is committed.
+        QByteArray log;
+        for (int k = 0; k < 60 + 15 * i; ++k) {
+            const QDateTime at = QDateTime(QDate(2026, 11, 30), QTime(1, 0)).addSecs(60 * k);
+            for (int channel = 1; channel <= 2; ++channel) {
+                const double value = 100 * i + channel + k / 4.0;
+                log += QString("%1,%2,%3\n").arg(at.toString("yyyy-MM-dd HH:mm")).arg(channel).arg(value).toUtf8();
+                logged[i] << QString("%1|%2|%3").arg(at.toString("yyyy-MM-dd HH:mm:ss")).arg(channel).arg(value, 0, 'g', 15);
+            }
+        }
+        logged[i].sort();
+        const QString name = QString("m%1").arg(i);
+        writeFile(dir.filePath(name + ".log"), log);
+        ASSERT_TRUE(sims[i].start(dir.path(), {"--tcp-listen", "127.0.0.1:0", "--log-file", dir.filePath(name + ".log"),
+                                               "--baud", "9600"}, name));
+        const QString address = sims[i].lines().filter("ready tcp://").value(0).mid(6);
+        ASSERT_FALSE(address.isEmpty());
+        stations += QString("[%1]\nport = %2\noutput = %1.csv\n").arg(name, address).toUtf8();
     }
+    writeFile(dir.filePath("s.ini"), stations);
+    QString error;
+    const auto store = openReadingStore({StoreLocation::Kind::Postgres, url}, &error);
+    ASSERT_TRUE(store) << qPrintable(error);
+    const auto runsStored = [&] { return store->collections(QDateTime::fromSecsSinceEpoch(0, Qt::UTC), &error).value(); };
+    const auto startCollectors = [&](QProcess (&collectors)[3]) {
+        for (int c = 0; c < 3; ++c) {
+            // Its own lock folder, as on another host, and a name the server shows beside its claims.
+            QProcessEnvironment environment = QProcessEnvironment::systemEnvironment();
+            environment.insert("RUNTIME_DIRECTORY", dir.filePath(QString("host%1").arg(c)));
+            environment.insert("PGAPPNAME", QString("collector%1").arg(c));
+            collectors[c].setProcessEnvironment(environment);
+            collectors[c].start(OSTRAND_CLI, {"collect", "--claim", "--stations", dir.filePath("s.ini")});
+        }
+    };
     QProcess collectors[3];
+    startCollectors(collectors);
+    QElapsedTimer waited;
+    waited.start();
+    while (waited.elapsed() < 60000 && runsStored().empty())
+        QThread::msleep(5);
+    const QStringList holders = claimHolders(url);
+    const auto claims = [&](int c) { return holders.count(QString("collector%1").arg(c)); };
+    int killed = 0;
+    for (int c = 1; c < 3; ++c)
+        killed = claims(c) > claims(killed) ? c : killed;
+    ASSERT_GT(claims(killed), 0) << "no collector held a station once the first was committed";
+    collectors[killed].kill();
+    collectors[killed].waitForFinished();
     for (int c = 0; c < 3; ++c) {
-        // Each host keeps its own files.
-        ASSERT_TRUE(QDir(dir.path()).mkdir(QString::number(c)));
-        writeFile(dir.filePath(QString("%1/s.ini").arg(c)), stations);
-        collectors[c].start(OSTRAND_CLI, {"collect", "--claim", "--stations", dir.filePath(QString("%1/s.ini").arg(c))});
+        if (c == killed)
+            continue;
+        ASSERT_TRUE(collectors[c].waitForFinished(120000));
+        EXPECT_EQ(collectors[c].exitCode(), 0) << collectors[c].readAllStandardError().constData();
     }
-    ASSERT_FALSE(collectors[0].waitForFinished(1500));
-    collectors[0].kill();
-    collectors[0].waitForFinished();
-    for (QProcess &collector : {std::ref(collectors[1]), std::ref(collectors[2])}) {
+    // Each station once in the first round; a collector that starts after another has committed a
+    // station may collect it again, which then adds nothing.
+    const auto checkStations = [&](const std::vector<CollectionRow> &runs, bool once) {
+        for (int i = 0; i < kStations; ++i) {
+            const QString name = QString("m%1").arg(i);
+            QStringList results;
+            for (const CollectionRow &run : runs)
+                results << (run.station == name ? run.result : QString());
+            results.removeAll(QString());
+            EXPECT_TRUE(once ? results == QStringList{"ok"} : !results.isEmpty() && results.count("ok") == results.size())
+                << qPrintable(name) << ": " << qPrintable(results.join(", "));
+            EXPECT_EQ(readingsOf({}, store->readings({name, {}, {}, {}}, &error).value()), logged[i]) << qPrintable(name);
+            // Given the time to read what it printed, a second confirmation would show.
+            EXPECT_FALSE(sims[i].waitFor("confirmed", 2, 100)) << qPrintable(name);
+            EXPECT_EQ(sims[i].confirmations(), 1) << qPrintable(name);
+        }
+    };
+    const std::vector<CollectionRow> firstRuns = runsStored();
+    checkStations(firstRuns, true);
+
+    QProcess again[3];
+    startCollectors(again);
+    for (QProcess &collector : again) {
         ASSERT_TRUE(collector.waitForFinished(120000));
         EXPECT_EQ(collector.exitCode(), 0) << collector.readAllStandardError().constData();
     }
-    QString error;
-    const auto store = openReadingStore({StoreLocation::Kind::Postgres, url}, &error);
-    const auto runs = store ? store->collections(QDateTime::fromSecsSinceEpoch(0, Qt::UTC), &error) : std::nullopt;
-    ASSERT_TRUE(runs) << qPrintable(error);
-    for (int i = 0; i < 6; ++i) {
-        const QString name = QString("m%1").arg(i);
-        EXPECT_EQ(std::count_if(runs->begin(), runs->end(), [&](const CollectionRow &r) { return r.station == name; }), 1);
-        EXPECT_EQ(store->readings({name, {}, {}, {}}, &error)->size(), 400u) << qPrintable(name);
-    }
+    std::vector<CollectionRow> secondRuns = runsStored();
+    secondRuns.erase(secondRuns.begin(), secondRuns.begin() + qsizetype(firstRuns.size()));
+    checkStations(secondRuns, false);
 }
