@@ -101,8 +101,9 @@ std::vector<collect::StationReport> skippedReports(const std::vector<collect::St
 void recordHistory(const collect::Station &station, const collect::StationReport &report,
                    const QDateTime &finishedUtc)
 {
-    // Refused for its output, the station's own error says so already.
-    if (!collect::stationOutputProblem(station.output).isEmpty())
+    // Refused for its output, the station's own error says so already; one
+    // another collector took was not tried here, and is no failure of the station.
+    if (!collect::stationOutputProblem(station.output).isEmpty() || !report.skipped.isEmpty())
         return;
     collect::CollectionRow run;
     run.station = station.name;
