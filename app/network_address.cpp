@@ -1,5 +1,7 @@
 #include "network_address.h"
 
+#include "platform/network_endpoint.h"
+
 #include <algorithm>
 
 namespace ostrand {
@@ -22,7 +24,8 @@ QString strayHostCharacter(const QString &host)
     const QString inside = bracketed ? host.mid(1, host.size() - 2) : host;
     for (const QChar c : inside) {
         const bool allowed = bracketed ? (c.isDigit() || QStringLiteral("abcdefABCDEF:.").contains(c))
-                                       : (c.isLetterOrNumber() && c.unicode() < 128) || c == u'-' || c == u'.';
+                                       : (c.isLetterOrNumber() && c.unicode() < 128) || c == u'-' || c == u'.'
+                                             || c == u'_';
         if (!allowed)
             return QString(c);
     }
@@ -64,6 +67,10 @@ NetworkAddress readNetworkAddress(const QString &text, NetworkKind kind)
     NetworkAddress address;
     address.kind = kind;
     address.url = (kind == NetworkKind::Rfc2217 ? kRfc2217Scheme : kTcpScheme) + host + u':' + QString::number(port);
+    // The line reads the address with the command line's own rule; the box
+    // must never hand it one that rule would refuse.
+    if (!parseNetworkEndpoint(address.url))
+        return refused(QStringLiteral("give host:port, tcp://host:port or rfc2217://host:port"));
     return address;
 }
 
