@@ -107,7 +107,8 @@ FileTail readFileTail(const QString &path, qint64 maxBytes)
     const int fd = ::open(QFile::encodeName(path).constData(), O_RDONLY | O_NONBLOCK | O_NOFOLLOW | O_CLOEXEC);
     if (fd < 0) {
         tail.check = errno == ENOENT ? FileCheck{FileState::Missing, QStringLiteral("%1: no such file").arg(path)}
-                                     : unreadable(path, errno);
+                     : errno == ELOOP ? FileCheck{FileState::NotRegular, QStringLiteral("%1 is a symbolic link").arg(path)}
+                                      : unreadable(path, errno);
         return tail;
     }
     struct stat st {};
