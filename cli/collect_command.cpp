@@ -115,8 +115,11 @@ void recordHistory(const collect::Station &station, const collect::StationReport
     if (!report.succeeded && !report.errors.isEmpty())
         run.error = report.errors.last();
     QString error;
-    if (!collect::recordRun(station.output, run, &error))
+    QString note;
+    if (!collect::recordRun(station.output, run, &error, &note))
         printDetail(QStringLiteral("%1: the run was not added to its history: %2").arg(station.name, error));
+    else if (!note.isEmpty())
+        printDetail(QStringLiteral("%1: %2").arg(station.name, note));
 }
 
 // The report file, 0 when written; else why on stderr and `failed`.

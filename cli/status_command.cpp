@@ -49,9 +49,11 @@ int runStatusCommand(const QStringList &arguments)
     double staleHours = kDefaultStaleHours;
     if (parser.isSet(QStringLiteral("stale-after"))) {
         bool ok = false;
-        staleHours = parser.value(QStringLiteral("stale-after")).toDouble(&ok);
-        if (!ok || staleHours <= 0 || staleHours > 24 * 366)
-            return usageError(QStringLiteral("--stale-after takes hours, more than 0 and at most 8784"));
+        const QString text = parser.value(QStringLiteral("stale-after"));
+        staleHours = text.toDouble(&ok);
+        // Written so that "nan", which fails every comparison, fails this one too.
+        if (!ok || !(staleHours > 0 && staleHours <= 24 * 366))
+            return usageError(QStringLiteral("--stale-after takes hours, more than 0 and at most 8784, not '%1'").arg(text));
     }
     if (parser.isSet(QStringLiteral("store")) && parser.value(QStringLiteral("store")).isEmpty())
         return usageError(QStringLiteral("--store needs a URL"));
@@ -78,7 +80,10 @@ int runStatusCommand(const QStringList &arguments)
             return usageError(QStringLiteral("--store %1").arg(error));
     }
     if (!location) {
-        health = collect::healthFromFiles(file.stations, *now, staleAfter);
+        QStringList notes;
+        health = collect::healthFromFiles(file.stations, *now, staleAfter, &notes);
+        for (const QString &note : notes)
+            printDetail(QStringLiteral("ostrand-cli: ") + note);
     } else {
         const auto store = collect::openStoreReader(*location, &error);
         const auto read = store ? collect::healthFromStore(*store, file.stations, *now, staleAfter, &error)

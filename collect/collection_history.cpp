@@ -2,11 +2,12 @@
 
 #include "collect/time_text.h"
 #include "collect/output_guard.h"
-
-#include <QFileInfo>
+#include "platform/small_file.h"
 
 #include <QJsonDocument>
 #include <QJsonObject>
+#include <deque>
+#include <utility>
 
 namespace ostrand::collect {
 namespace {
@@ -55,18 +56,59 @@ QString historyFilePath(const QString &output)
 QByteArray historyWithRun(const QByteArray &existing, const CollectionRow &run)
 {
     const QDateTime keptFrom = run.startedUtc.addSecs(-kKeptSeconds);
-    QList<QByteArray> kept;
+    std::deque<std::pair<QByteArray, bool>> kept; // a run's line, and whether it succeeded
     QByteArray lastOkBefore;
+    const QByteArray added = runLine(run);
+    qsizetype size = added.size();
     for (const QByteArray &line : existing.split('\n')) {
         CollectionRow held;
         if (!readRun(line, run.station, &held))
             continue;
-        if (held.startedUtc >= keptFrom)
-            kept << line + '\n';
-        else if (held.result == QLatin1String("ok"))
+        const bool ok = held.result == QLatin1String("ok");
+        if (held.startedUtc >= keptFrom) {
+            kept.emplace_back(line + '\n', ok);
+            size += line.size() + 1;
+        } else if (ok) {
             lastOkBefore = line + '\n';
+        }
     }
-    return lastOkBefore + kept.join() + runLine(run);
+    // Never more than a later read takes in, or its oldest runs would be cut
+    // without a word; a success let go still stands as the last one before.
+    while (!kept.empty() && size + lastOkBefore.size() > kHistoryReadBytes) {
+        size -= kept.front().first.size();
+        if (kept.front().second)
+            lastOkBefore = kept.front().first;
+        kept.pop_front();
+    }
+    QByteArray history = lastOkBefore;
+    history.reserve(size + lastOkBefore.size());
+    for (const auto &line : kept)
+        history += line.first;
+    return history + added;
+}
+
+HistoryText readHistoryFile(const QString &path)
+{
+    HistoryText history;
+    // One byte more than is kept: the one before the tail tells whether it starts a line.
+    FileTail tail = readFileTail(path, kHistoryReadBytes + 1);
+    if (tail.check.state == FileState::Missing)
+        return history;
+    if (!tail.check.ok()) {
+        history.ok = false;
+        history.error = tail.check.problem;
+        return history;
+    }
+    if (tail.skipped > 0) {
+        history.note = QStringLiteral("%1 holds %2 bytes, more than a run history does; only its last %3 were read")
+                           .arg(path)
+                           .arg(tail.skipped + tail.bytes.size())
+                           .arg(sizeText(kHistoryReadBytes));
+        const qsizetype firstLineEnd = tail.bytes.indexOf('\n');
+        tail.bytes.remove(0, firstLineEnd < 0 ? tail.bytes.size() : firstLineEnd + 1);
+    }
+    history.bytes = std::move(tail.bytes);
+    return history;
 }
 
 std::vector<CollectionRow> historyRuns(const QByteArray &bytes, const QString &station)
@@ -95,15 +137,25 @@ StationRow stationRowFromRuns(const QString &name, const std::vector<CollectionR
     return row;
 }
 
-bool recordRun(const QString &output, const CollectionRow &run, QString *error)
+bool recordRun(const QString &output, const CollectionRow &run, QString *error, QString *note)
 {
     // Kept to the output's own rules: a link or a file planted in a shared
     // folder is refused here as it is for the output.
     const QString path = historyFilePath(output);
-    QByteArray existing;
-    if ((QFileInfo::exists(path) || QFileInfo(path).isSymLink()) && !readCumulativeFile(path, &existing, error))
+    if (const QString problem = stationOutputProblem(path); !problem.isEmpty()) {
+        if (error)
+            *error = problem;
         return false;
-    return saveCumulativeFile(path, historyWithRun(existing, run), error);
+    }
+    const HistoryText existing = readHistoryFile(path);
+    if (!existing.ok) {
+        if (error)
+            *error = existing.error;
+        return false;
+    }
+    if (note)
+        *note = existing.note;
+    return saveCumulativeFile(path, historyWithRun(existing.bytes, run), error);
 }
 
 } // namespace ostrand::collect

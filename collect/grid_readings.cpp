@@ -1,8 +1,10 @@
 #include "grid_readings.h"
 
+#include "collect/label_text.h"
 #include "table/grid_layout.h"
 
 #include <QStringList>
+#include <array>
 
 namespace ostrand::collect {
 
@@ -31,6 +33,14 @@ std::vector<StoredReading> gridReadings(const ResultsGrid &grid, const GridState
                                         StationTime &time)
 {
     std::vector<StoredReading> readings;
+    // A label is the meter's bytes as they are: kept without its control
+    // characters, so that nothing read back from the store can break a line.
+    std::array<QString, kChannelCount> labels;
+    std::array<QString, kChannelCount> units;
+    for (int k = 1; k <= kChannelCount; ++k) {
+        labels[k - 1] = withoutControlCharacters(state.channel(k).label);
+        units[k - 1] = withoutControlCharacters(state.channel(k).unit());
+    }
     const int lastRow = std::min(state.lastGridRow, grid.rows() - 1);
     for (int row = kFirstDataRow; row <= lastRow; ++row) {
         const std::optional<QDateTime> local = gridStampTime(grid.text(row, kStampCol));
@@ -46,7 +56,7 @@ std::vector<StoredReading> gridReadings(const ResultsGrid &grid, const GridState
             if (!channel.inUse || !ok)
                 continue;
             const double exact = state.exactTotals.value(GridState::cellKey(row, k), value);
-            readings.push_back({station, k, channel.label, channel.unit(), utc, localText, exact});
+            readings.push_back({station, k, labels[k - 1], units[k - 1], utc, localText, exact});
         }
     }
     return readings;

@@ -9,7 +9,6 @@
 namespace ostrand::collect {
 namespace {
 
-constexpr qint64 kMaxHistoryBytes = 4 * 1024 * 1024;
 // A row is a stamp and eight values: far less than this.
 constexpr qint64 kTailBytes = 4096;
 
@@ -35,14 +34,18 @@ std::optional<std::vector<StationHealth>> healthFromStore(StoreReader &store, co
 }
 
 std::vector<StationHealth> healthFromFiles(const std::vector<Station> &stations, const QDateTime &nowUtc,
-                                           qint64 staleAfterSeconds)
+                                           qint64 staleAfterSeconds, QStringList *notes)
 {
     std::vector<StationRow> rows;
     std::vector<CollectionRow> runs;
     for (const Station &station : stations) {
         // A station without a history has never been collected since collect kept one.
-        const SmallFile file = readSmallFile(historyFilePath(station.output), kMaxHistoryBytes);
-        const std::vector<CollectionRow> own = historyRuns(file.bytes, station.name);
+        const HistoryText history = readHistoryFile(historyFilePath(station.output));
+        if (notes && !history.ok)
+            *notes << QStringLiteral("%1: its history was not read: %2").arg(station.name, history.error);
+        if (notes && !history.note.isEmpty())
+            *notes << QStringLiteral("%1: %2").arg(station.name, history.note);
+        const std::vector<CollectionRow> own = historyRuns(history.bytes, station.name);
         rows.push_back(stationRowFromRuns(station.name, own));
         runs.insert(runs.end(), own.begin(), own.end());
     }

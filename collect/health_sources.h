@@ -4,6 +4,7 @@
 #include "collect/stations_file.h"
 #include "collect/store_records.h"
 
+#include <QStringList>
 #include <optional>
 
 namespace ostrand::collect {
@@ -16,9 +17,10 @@ std::optional<std::vector<StationHealth>> healthFromStore(StoreReader &store, co
                                                           QString *error);
 
 // The fleet's health from the files beside each output: the runs collect
-// keeps in its history file, and the stamp of the output's last row.
+// keeps in its history file, and the stamp of the output's last row. A
+// history that could not be read, or was read only in part, gets a line in *notes.
 std::vector<StationHealth> healthFromFiles(const std::vector<Station> &stations, const QDateTime &nowUtc,
-                                           qint64 staleAfterSeconds);
+                                           qint64 staleAfterSeconds, QStringList *notes = nullptr);
 
 // The first field of the last row of a cumulative CSV file (its stamp), read
 // from the file's end; empty when it has no data row or cannot be read.

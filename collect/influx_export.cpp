@@ -1,17 +1,20 @@
 #include "reading_export.h"
 
+#include "collect/label_text.h"
 #include "table/meter_float.h"
 
 namespace ostrand::collect {
 namespace {
 
 // A tag value as the line protocol needs it: comma, equals sign and space
-// escaped with a backslash; nothing else is special there.
+// escaped with a backslash, and the backslash itself, or a label ending in
+// one would escape the separator after it. Control characters are replaced
+// first: a line feed cannot be escaped at all and would end the point early.
 QByteArray tagValue(const QString &text)
 {
     QByteArray out;
-    for (const char c : text.toUtf8()) {
-        if (c == ',' || c == '=' || c == ' ')
+    for (const char c : withoutControlCharacters(text).toUtf8()) {
+        if (c == ',' || c == '=' || c == ' ' || c == '\\')
             out += '\\';
         out += c;
     }

@@ -1,5 +1,6 @@
 #include "reading_export.h"
 
+#include "collect/label_text.h"
 #include "collect/reading_instants.h"
 #include "table/channel.h"
 #include "table/meter_float.h"
@@ -83,6 +84,11 @@ QByteArray isoCsv(const std::vector<StoredReading> &readings)
             labels[reading.channel - 1] = reading.label;
             units[reading.channel - 1] = reading.unit;
         }
+    }
+    // A store written before labels were cleaned may still hold a line break or a NUL.
+    for (int k = 0; k < kChannelCount; ++k) {
+        labels[k] = withoutControlCharacters(labels[k]);
+        units[k] = withoutControlCharacters(units[k]);
     }
     QByteArray out;
     out.reserve(qsizetype(readings.size()) * 12 + 64);

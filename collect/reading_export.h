@@ -26,12 +26,15 @@ std::optional<ExportFormat> exportFormatNamed(const QString &name);
 // them. Each reading carries the station's offset at its instant, its local
 // stamp less its UTC time, so clock = standard, daylight saving and a stamp
 // the store had to place in the spring's missing hour all come out as stored.
+// A control character in a label or a name comes out as U+FFFD in every
+// format, as a store written before labels were cleaned may still hold one.
 
 // The window's CSV of a download of these readings: "Date / Time" and the
 // labels of the channels that have readings, then a row per instant with the
 // meter's stamp and the values (totals rounded down), CR LF, Latin-1. A
 // channel's heading is the label of its last reading, as a later download
-// would show it. Unlike the window's grid there is no row limit.
+// would show it. Unlike the window's grid there is no row limit, and unlike
+// its file a heading holding a comma or a quote is quoted (RFC 4180).
 QByteArray windowCsv(const std::vector<StoredReading> &readings);
 
 // RFC 4180 CSV in UTF-8: "Time (UTC)", "Offset" and a heading per channel with
@@ -40,8 +43,9 @@ QByteArray windowCsv(const std::vector<StoredReading> &readings);
 QByteArray isoCsv(const std::vector<StoredReading> &readings);
 
 // One point per reading: measurement "flow", tags channel, label and station
-// (sorted by key, as InfluxDB prefers; an empty label leaves its tag out),
-// field value as a float and the UTC time in nanoseconds.
+// (sorted by key, as InfluxDB prefers; an empty label leaves its tag out;
+// comma, equals sign, space and backslash escaped), field value as a float
+// and the UTC time in nanoseconds.
 QByteArray influxLines(const std::vector<StoredReading> &readings);
 
 // The text of `readings` in `format`.

@@ -1,5 +1,6 @@
 #include "reading_export.h"
 
+#include "collect/label_text.h"
 #include "collect/reading_instants.h"
 #include "download/log_decoder.h"
 #include "table/grid_headings.h"
@@ -26,8 +27,10 @@ QByteArray windowCsv(const std::vector<StoredReading> &readings)
     }
     for (int k = 1; k <= kChannelCount; ++k) {
         // As a download does: labels first, then any channel with records is in use.
+        // Unlike the window's own file, a heading is quoted where it holds a comma
+        // or a quote, so that every row of an export has the columns its heading has.
         if (state.channel(k).inUse) {
-            state.channel(k).takeMeterLabel(labels[k - 1]);
+            state.channel(k).takeMeterLabel(csvField(withoutControlCharacters(labels[k - 1])));
             state.channel(k).inUse = true;
         }
     }

@@ -2,8 +2,10 @@
 
 #include <QFile>
 
+#include <algorithm>
 #include <cerrno>
 #include <cstring>
+#include <limits>
 #include <fcntl.h>
 #include <sys/stat.h>
 #include <unistd.h>
@@ -97,6 +99,44 @@ SmallFile readSmallFile(const QString &path, qint64 maxBytes)
     if (file.check.ok())
         file.bytes = bytes.left(total);
     return file;
+}
+
+FileTail readFileTail(const QString &path, qint64 maxBytes)
+{
+    FileTail tail;
+    const int fd = ::open(QFile::encodeName(path).constData(), O_RDONLY | O_NONBLOCK | O_NOFOLLOW | O_CLOEXEC);
+    if (fd < 0) {
+        tail.check = errno == ENOENT ? FileCheck{FileState::Missing, QStringLiteral("%1: no such file").arg(path)}
+                     : errno == ELOOP ? FileCheck{FileState::NotRegular, QStringLiteral("%1 is a symbolic link").arg(path)}
+                                      : unreadable(path, errno);
+        return tail;
+    }
+    struct stat st {};
+    if (::fstat(fd, &st) != 0)
+        tail.check = unreadable(path, errno);
+    else
+        tail.check = judge(path, st, std::numeric_limits<qint64>::max());
+    if (tail.check.ok()) {
+        tail.skipped = std::max<qint64>(0, qint64(st.st_size) - maxBytes);
+        if (tail.skipped > 0 && ::lseek(fd, off_t(tail.skipped), SEEK_SET) < 0)
+            tail.check = unreadable(path, errno);
+    }
+    // A file that grows meanwhile gives the bytes it had; its new end is read next time.
+    tail.bytes.resize(qsizetype(std::min<qint64>(qint64(st.st_size), maxBytes)));
+    qint64 total = 0;
+    while (tail.check.ok() && total < tail.bytes.size()) {
+        const ssize_t got = ::read(fd, tail.bytes.data() + total, size_t(tail.bytes.size() - total));
+        if (got < 0 && errno == EINTR)
+            continue;
+        if (got < 0)
+            tail.check = unreadable(path, errno);
+        if (got <= 0)
+            break;
+        total += got;
+    }
+    ::close(fd);
+    tail.bytes.resize(tail.check.ok() ? total : 0);
+    return tail;
 }
 
 } // namespace ostrand

@@ -33,6 +33,17 @@ struct SmallFile {
 // put in its place between the look and the open is still refused.
 SmallFile readSmallFile(const QString &path, qint64 maxBytes);
 
+struct FileTail {
+    FileCheck check;    // TooLarge never: a larger file gives its tail
+    QByteArray bytes;   // the last `maxBytes` of the file at most, when check.ok()
+    qint64 skipped = 0; // the bytes before them, not read
+};
+
+// The last `maxBytes` of `path` when it is a regular file, of any size, for a
+// file that only grows at its end and is read for its newest lines. Opened as
+// readSmallFile opens, and a symbolic link is refused (ELOOP).
+FileTail readFileTail(const QString &path, qint64 maxBytes);
+
 // "64 KB", "1 MiB": a size limit as messages give it.
 QString sizeText(qint64 bytes);
 

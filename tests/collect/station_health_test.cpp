@@ -1,12 +1,15 @@
 #include "collect/collection_history.h"
 #include "collect/health_sources.h"
 #include "collect/station_health.h"
+#include "file_bytes.h"
 
 #include <QDir>
+#include <QFileInfo>
 #include <QTemporaryDir>
 #include <gtest/gtest.h>
 
 using namespace ostrand::collect;
+using ostrand::testing::readFileBytes;
 
 namespace {
 
@@ -149,4 +152,58 @@ TEST(StationHealth, theFilesSourceReadsTheHistoryAndTheOutputsLastRow)
     EXPECT_TRUE(health[0].stale);
     EXPECT_TRUE(health[1].stale);
     EXPECT_EQ(health[1].lastReading, "");
+}
+
+// A history grown past anything collect writes (267 MB, here mostly a hole) is read from its
+// last 4 MiB, and says so: status still finds the success at its end, and the next run
+// replaces it with the runs it could read, so it is small again.
+TEST(StationHealth, anOversizedHistoryIsReadFromItsTailAndShrinksOnTheNextRun)
+{
+    QTemporaryDir dir;
+    const QString output = dir.filePath("a.csv");
+    const QString path = historyFilePath(output);
+    const CollectionRow lastOk = run("a", 2 * kHour, "ok", 1);
+    {
+        QFile history(path);
+        ASSERT_TRUE(history.open(QIODevice::WriteOnly));
+        ASSERT_TRUE(history.resize(267LL * 1000 * 1000 - 8 * 1024 * 1024));
+        ASSERT_TRUE(history.seek(history.size()));
+        history.write(QByteArray(8 * 1024 * 1024 - 4096, '\xff')); // garbage, with no line end
+        history.write("\n" + historyWithRun({}, lastOk));
+    }
+    const std::vector<Station> stations{{"a", 1, {}, {}, false, output, {}}};
+    QStringList notes;
+    const std::vector<StationHealth> health = healthFromFiles(stations, kNow, kStaleAfter, &notes);
+    EXPECT_EQ(health[0].lastOkUtc, lastOk.finishedUtc);
+    ASSERT_EQ(notes.size(), 1);
+    EXPECT_TRUE(notes[0].contains(path + " holds ")) << qPrintable(notes[0]);
+    EXPECT_TRUE(notes[0].endsWith("only its last 4 MiB were read")) << qPrintable(notes[0]);
+
+    QString error, note;
+    ASSERT_TRUE(recordRun(output, run("a", kHour, "failed", 3, "No answer"), &error, &note)) << qPrintable(error);
+    EXPECT_EQ(note, notes[0].mid(3));
+    EXPECT_LT(QFileInfo(path).size(), 1024);
+    const std::vector<CollectionRow> kept = historyRuns(readFileBytes(path), "a");
+    ASSERT_EQ(kept.size(), 2u);
+    EXPECT_EQ(kept[0].finishedUtc, lastOk.finishedUtc);
+    EXPECT_EQ(kept[1].error, "No answer");
+    notes.clear();
+    healthFromFiles(stations, kNow, kStaleAfter, &notes);
+    EXPECT_TRUE(notes.isEmpty()) << qPrintable(notes.join('\n'));
+}
+
+// A station collected every few seconds for a month: the history keeps within what is read,
+// losing its oldest runs, never the newest success.
+TEST(StationHealth, aHistoryIsNeverWrittenLargerThanItIsRead)
+{
+    QByteArray history;
+    for (int i = 0; i < 40000; ++i)
+        history += historyWithRun({}, run("a", 20 * 24 * kHour - i * 30, i == 10 ? "ok" : "failed", 1,
+                                          QString(40, u'x')));
+    const QByteArray written = historyWithRun(history, run("a", 0, "failed", 1, "No answer"));
+    EXPECT_LE(written.size(), kHistoryReadBytes);
+    const std::vector<CollectionRow> kept = historyRuns(written, "a");
+    EXPECT_EQ(kept.front().result, "ok");
+    EXPECT_EQ(kept.back().error, "No answer");
+    EXPECT_GT(kept.size(), 20000u);
 }
