@@ -25,7 +25,7 @@ const RegisterCommand registration{{
     "collect",
     "  collect --stations FILE [--only NAME...] [--report FILE.json] [--retries N]\n"
     "          [--retry-pause SECONDS] [--reply-timeout MS] [--connect-timeout MS]\n"
-    "          [--request-gap MS] [--echo] [--store URL] [--claim]\n"
+    "          [--request-gap MS] [--echo] [--store URL] [--claim [--claim-wait SECONDS]]\n"
     "      Collects every station of FILE (one [name] group each: port, baud, slave,\n"
     "      reply-timeout, connect-timeout, request-gap, echo, dial, portable,\n"
     "      output, timezone, clock): a Since Last Time download (all of the log\n"
@@ -60,7 +60,9 @@ const RegisterCommand registration{{
     "      stored with another value are kept in the clashes table and reported.\n"
     "      --claim (PostgreSQL store): several collectors, on other hosts, share the\n"
     "      stations; each station is claimed in the store from its first exchange\n"
-    "      to its commit, one another collector holds is waited for, and one\n"
+    "      to its commit, and let go during the pauses between attempts. One\n"
+    "      another collector holds is waited for, up to --claim-wait (default 600\n"
+    "      s; then skipped, \"held by another collector for N s\"), and one\n"
     "      collected since this run began is skipped.\n",
     15, &runCollectCommand}};
 
@@ -144,6 +146,8 @@ int runCollectCommand(const QStringList &arguments)
                       QStringLiteral("SECONDS"), QStringLiteral("10")});
     parser.addOption({QStringLiteral("store"), QStringLiteral("Store readings there too."), QStringLiteral("URL")});
     parser.addOption({QStringLiteral("claim"), QStringLiteral("Claim each station in the store first.")});
+    parser.addOption({QStringLiteral("claim-wait"), QStringLiteral("Seconds to wait for a station held elsewhere."),
+                      QStringLiteral("SECONDS"), QStringLiteral("600")});
     addLineOptions(parser, kStationDefaultKeys);
     if (!parser.parse(arguments))
         return usageError(parser.errorText());
@@ -199,6 +203,12 @@ int runCollectCommand(const QStringList &arguments)
     const bool claim = parser.isSet(QStringLiteral("claim"));
     if (claim && (!file.store || file.store->kind != collect::StoreLocation::Kind::Postgres))
         return usageError(QStringLiteral("--claim needs a PostgreSQL store (postgresql://... in [store] or --store)"));
+    bool claimWaitOk = false;
+    const int claimWait = parser.value(QStringLiteral("claim-wait")).toInt(&claimWaitOk);
+    if (!claimWaitOk || claimWait < 0 || claimWait > 86400)
+        return usageError(QStringLiteral("--claim-wait takes seconds from 0 to 86400"));
+    if (parser.isSet(QStringLiteral("claim-wait")) && !claim)
+        return usageError(QStringLiteral("--claim-wait goes with --claim"));
     QSet<QString> only;
     for (const QString &names : parser.values(QStringLiteral("only")))
         for (const QString &name : names.split(u',', Qt::SkipEmptyParts))
@@ -225,6 +235,7 @@ int runCollectCommand(const QStringList &arguments)
     options.comLinkDirs = fileLocationsAtStartUp().comLinkDirs();
     options.store = file.store;
     options.claim = claim;
+    options.claimWaitMs = claimWait * 1000LL;
     options.startedUtc = *startedUtc;
     const bool withStore = file.store.has_value();
     const auto reports = collect::collectFleet(file.stations, options, [&](const collect::StationReport &report) {
