@@ -1,10 +1,10 @@
 #include "fleet_collection.h"
 
+#include <QElapsedTimer>
 #include <QJsonArray>
 #include <QJsonDocument>
 #include <QJsonObject>
 #include <QMap>
-#include <QElapsedTimer>
 #include <QThread>
 #include <map>
 #include <memory>
