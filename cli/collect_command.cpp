@@ -25,7 +25,7 @@ const RegisterCommand registration{{
     "collect",
     "  collect --stations FILE [--only NAME...] [--report FILE.json] [--retries N]\n"
     "          [--retry-pause SECONDS] [--reply-timeout MS] [--connect-timeout MS]\n"
-    "          [--request-gap MS] [--echo] [--store URL] [--claim]\n"
+    "          [--request-gap MS] [--echo] [--store URL] [--claim [--claim-wait SECONDS]]\n"
     "      Collects every station of FILE (one [name] group each: port, baud, slave,\n"
     "      reply-timeout, connect-timeout, request-gap, echo, dial, portable,\n"
     "      output, timezone, clock): a Since Last Time download (all of the log\n"
@@ -54,13 +54,17 @@ const RegisterCommand registration{{
     "      With a store (url in a [store] group of FILE, or --store URL: sqlite:FILE\n"
     "      or postgresql://...), each station's readings, made UTC by its timezone\n"
     "      (Area/City, default this machine's) and clock (local or standard), and\n"
-    "      its run are committed there before the meter is confirmed, and the next\n"
-    "      run goes on from the store's cursor; the CSV files are written as ever.\n"
-    "      Readings stored before are skipped as duplicates; ones whose time is\n"
-    "      stored with another value are kept in the clashes table and reported.\n"
+    "      its run are committed there before the meter is confirmed; the CSV files\n"
+    "      are written as ever. The next run goes on from the older of the store's\n"
+    "      cursor and the file's, so each gets what the other lacks: readings\n"
+    "      stored before are skipped as duplicates, rows the file holds left out;\n"
+    "      readings whose time is stored with another value are kept in the\n"
+    "      clashes table and reported.\n"
     "      --claim (PostgreSQL store): several collectors, on other hosts, share the\n"
     "      stations; each station is claimed in the store from its first exchange\n"
-    "      to its commit, one another collector holds is waited for, and one\n"
+    "      to its commit, and let go during the pauses between attempts. One\n"
+    "      another collector holds is waited for, up to --claim-wait (default 600\n"
+    "      s; then skipped, \"held by another collector for N s\"), and one\n"
     "      collected since this run began is skipped.\n",
     15, &runCollectCommand}};
 
@@ -147,6 +151,8 @@ int runCollectCommand(const QStringList &arguments)
                       QStringLiteral("SECONDS"), QStringLiteral("10")});
     parser.addOption({QStringLiteral("store"), QStringLiteral("Store readings there too."), QStringLiteral("URL")});
     parser.addOption({QStringLiteral("claim"), QStringLiteral("Claim each station in the store first.")});
+    parser.addOption({QStringLiteral("claim-wait"), QStringLiteral("Seconds to wait for a station held elsewhere."),
+                      QStringLiteral("SECONDS"), QStringLiteral("600")});
     addLineOptions(parser, kStationDefaultKeys);
     if (!parser.parse(arguments))
         return usageError(parser.errorText());
@@ -202,6 +208,12 @@ int runCollectCommand(const QStringList &arguments)
     const bool claim = parser.isSet(QStringLiteral("claim"));
     if (claim && (!file.store || file.store->kind != collect::StoreLocation::Kind::Postgres))
         return usageError(QStringLiteral("--claim needs a PostgreSQL store (postgresql://... in [store] or --store)"));
+    bool claimWaitOk = false;
+    const int claimWait = parser.value(QStringLiteral("claim-wait")).toInt(&claimWaitOk);
+    if (!claimWaitOk || claimWait < 0 || claimWait > 86400)
+        return usageError(QStringLiteral("--claim-wait takes seconds from 0 to 86400"));
+    if (parser.isSet(QStringLiteral("claim-wait")) && !claim)
+        return usageError(QStringLiteral("--claim-wait goes with --claim"));
     QSet<QString> only;
     for (const QString &names : parser.values(QStringLiteral("only")))
         for (const QString &name : names.split(u',', Qt::SkipEmptyParts))
@@ -228,6 +240,7 @@ int runCollectCommand(const QStringList &arguments)
     options.comLinkDirs = fileLocationsAtStartUp().comLinkDirs();
     options.store = file.store;
     options.claim = claim;
+    options.claimWaitMs = claimWait * 1000LL;
     options.startedUtc = *startedUtc;
     const bool withStore = file.store.has_value();
     const auto reports = collect::collectFleet(file.stations, options, [&](const collect::StationReport &report) {

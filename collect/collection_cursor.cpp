@@ -83,12 +83,20 @@ std::optional<CursorState> parseCursorState(const QByteArray &text)
     return CursorState{*parsedCursor, *digest, *parsedPrevious, *previousDigest};
 }
 
+bool cursorBelongsTo(const CursorState &state, const QByteArray &outputBytes)
+{
+    const QByteArray digest = outputDigest(outputBytes);
+    return digest == state.outputDigest || digest == state.previousDigest;
+}
+
 std::optional<LogCursor> cursorForOutput(const CursorState &state, const QByteArray &outputBytes)
 {
     const QByteArray digest = outputDigest(outputBytes);
-    if (digest != state.outputDigest && digest == state.previousDigest)
-        return state.previousCursor.isSet() ? std::optional<LogCursor>(state.previousCursor) : std::nullopt;
-    return state.cursor;
+    if (digest == state.outputDigest)
+        return state.cursor;
+    if (digest == state.previousDigest && state.previousCursor.isSet())
+        return state.previousCursor;
+    return std::nullopt;
 }
 
 } // namespace ostrand::collect

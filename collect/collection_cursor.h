@@ -36,9 +36,15 @@ QByteArray outputDigest(const QByteArray &outputBytes);
 std::optional<CursorState> parseCursorState(const QByteArray &text);
 QByteArray cursorStateText(const CursorState &state);
 
+// Whether the state was written for this output: as the last run left it, or
+// as it found it (a run killed between the cursor and the output).
+bool cursorBelongsTo(const CursorState &state, const QByteArray &outputBytes);
+
 // The cursor that goes with the output as it is now: the new one, or the old
-// one when the output is still the one before the last run. An output changed
-// by hand since keeps the new one: what it held was collected.
+// one when the output is still the one before the last run. None for an output
+// the state was not written for (a cursor file copied from another station, an
+// output changed by hand): what the output holds then says what it lacks, not
+// the cursor.
 std::optional<LogCursor> cursorForOutput(const CursorState &state, const QByteArray &outputBytes);
 
 } // namespace ostrand::collect

@@ -1,17 +1,16 @@
 #include "fleet_collection.h"
 
+#include <QElapsedTimer>
 #include <QJsonArray>
 #include <QJsonDocument>
 #include <QJsonObject>
 #include <QMap>
 #include <QThread>
+#include <map>
 #include <memory>
 #include <mutex>
 
 namespace ostrand::collect {
-
-// How often a station another collector holds is asked for again.
-constexpr unsigned long kClaimPollMs = 1000;
 
 std::vector<StationReport> collectFleet(const std::vector<Station> &stations, const CollectOptions &options,
                                         const std::function<void(const StationReport &)> &finished)
@@ -29,15 +28,24 @@ std::vector<StationReport> collectFleet(const std::vector<Station> &stations, co
         threads.emplace_back(QThread::create([&, line] {
             PortCollector collector(options);
             std::vector<size_t> pending = line;
+            // Since each station was first found held elsewhere: its wait counts in its time.
+            std::map<size_t, QElapsedTimer> waiting;
             while (!pending.empty()) {
                 std::vector<size_t> claimedElsewhere;
                 for (const size_t i : pending) {
                     StationReport report = collector.collect(stations[i]);
-                    // Asked again until its collector commits (then it is skipped) or dies (then it is ours).
-                    if (report.claimedElsewhere) {
+                    const qint64 waitedMs = waiting.count(i) ? waiting[i].elapsed() : 0;
+                    // Asked again until its collector commits (then it is skipped) or dies (then it
+                    // is ours), or until the wait is over.
+                    if (report.claimedElsewhere && waitedMs < options.claimWaitMs) {
+                        if (!waiting.count(i))
+                            waiting[i].start();
                         claimedElsewhere.push_back(i);
                         continue;
                     }
+                    if (report.claimedElsewhere)
+                        report.skipped = heldElsewhereText(waitedMs);
+                    report.seconds += waitedMs / 1000.0;
                     const std::lock_guard<std::mutex> lock(reporting);
                     reports[i] = report;
                     if (finished)

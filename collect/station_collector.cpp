@@ -62,13 +62,24 @@ StationReport PortCollector::collect(const Station &station)
     timer.start();
     startedUtc_ = QDateTime::currentDateTimeUtc();
     runStored_ = false;
+    committedUtc_ = QDateTime();
     if (options_.claim && !claim(station, report))
         return report;
     bool retryable = true;
-    // A claim lives on its connection: once that is lost, so is the station.
-    while (!attempt(station, report, &retryable) && retryable && report.attempts <= options_.retries
-           && (!options_.claim || store_))
+    while (!attempt(station, report, &retryable) && retryable && report.attempts <= options_.retries) {
+        // Held through the pause, the claim would keep every other collector
+        // off a meter this one cannot reach now.
+        if (options_.claim && store_)
+            store_->releaseClaim(station.name);
         line_->pump().sleep(options_.retryPauseMs);
+        if (options_.claim && !claimAgain(station, report))
+            break;
+    }
+    // Another collector took the station during a pause and collected it, or held it too long.
+    if (!report.skipped.isEmpty()) {
+        report.seconds = timer.elapsed() / 1000.0;
+        return report;
+    }
     // A failed station's run is recorded too, for the health report to count.
     if (options_.store && !runStored_ && openStore(report))
         storeRun(station, report, false, QString(), {});
@@ -77,6 +88,11 @@ StationReport PortCollector::collect(const Station &station)
         store_->releaseClaim(station.name);
     report.seconds = timer.elapsed() / 1000.0;
     return report;
+}
+
+QString heldElsewhereText(qint64 waitedMs)
+{
+    return QStringLiteral("held by another collector for %1 s").arg(waitedMs / 1000);
 }
 
 bool PortCollector::attempt(const Station &station, StationReport &report, bool *retryable)
@@ -167,9 +183,18 @@ bool PortCollector::download(const Station &station, StationReport &report, bool
     }
     // Without the output the rows went elsewhere: the whole log is wanted.
     const std::optional<LogCursor> fileCursor = state ? cursorForOutput(*state, existing) : std::nullopt;
-    std::optional<LogCursor> cursor = fileCursor;
-    // With a store the store's cursor rules: whichever collector comes next goes on from it.
+    if (state && !cursorBelongsTo(*state, existing))
+        report.errors << QStringLiteral("%1 was not written for %2 as it is now (copied from another station, or "
+                                        "the output changed by hand): the whole log was read, and only rows the "
+                                        "output lacks were added")
+                             .arg(cursorPath, station.output);
+    // With a store, the file and the store each keep a cursor: a run killed
+    // between the two writes leaves the file ahead, another host's run (or a
+    // file restored from a backup) the store. Reading on from the earlier one
+    // gives each what the other lacks: the store skips what it holds, the file
+    // what it has.
     std::optional<StationMemory> memory;
+    std::optional<LogCursor> storeCursor;
     if (options_.store) {
         if (!openStore(report))
             return false;
@@ -179,8 +204,8 @@ bool PortCollector::download(const Station &station, StationReport &report, bool
             store_.reset();
             return false;
         }
-        cursor = memory->cursor.isEmpty() ? std::nullopt : parseLogCursor(memory->cursor.toLatin1());
-        if (!memory->cursor.isEmpty() && (!cursor || !cursor->isSet())) {
+        storeCursor = memory->cursor.isEmpty() ? std::nullopt : parseLogCursor(memory->cursor.toLatin1());
+        if (!memory->cursor.isEmpty() && (!storeCursor || !storeCursor->isSet())) {
             *retryable = false;
             report.errors << QStringLiteral("%1: the collection cursor of station %2 is damaged (%3): delete its "
                                             "row in collection_cursors to collect the whole log again")
@@ -188,12 +213,6 @@ bool PortCollector::download(const Station &station, StationReport &report, bool
             return false;
         }
     }
-    // The file is written before the store's transaction: a run killed
-    // between them leaves the file ahead, and its rows are then known by their text.
-    const bool fileBehindStore = memory
-                                 && (!fileCursor.has_value() != !cursor.has_value()
-                                     || (cursor && (fileCursor->address != cursor->address
-                                                    || fileCursor->record != cursor->record)));
 
     ResultsGrid grid;
     GridState gridState;
@@ -202,7 +221,14 @@ bool PortCollector::download(const Station &station, StationReport &report, bool
     DownloadOptions options;
     options.slave = station.lineChoice.slave;
     options.portableMeter = station.portable;
-    options.resumeAfter = cursor;
+    if (!memory) {
+        options.resumeAfter = fileCursor;
+    } else if (fileCursor && storeCursor) {
+        // Either one alone lacking a cursor wants the whole log.
+        options.resumeAfter = storeCursor;
+        if (*fileCursor != *storeCursor)
+            options.otherResumeAfter = fileCursor;
+    }
     const DownloadResult result = engine.downloadLog(options);
     if (result == DownloadResult::NoRecords)
         return !memory || storeRun(station, report, true, QString(), {});
@@ -211,22 +237,23 @@ bool PortCollector::download(const Station &station, StationReport &report, bool
         report.errors << display.failure();
         return false;
     }
+    const std::optional<LogCursor> &cursor = engine.resumedAfter();
     if (cursor && engine.cursorCheck() != CursorCheck::Used) {
         report.errors << cursorWarning(engine, *cursor);
         report.recordsMaybeLost = engine.slotsPastCursor();
     }
 
-    // Past a cursor every row is new; only a file from before cursors were kept
-    // may hold the log's first rows already.
-    const Overlap overlap = exists && (!state || fileBehindStore) ? Overlap::RowsEqualToHeldOnes : Overlap::None;
+    // Past the file's own cursor every row is new to it; read from anywhere
+    // else, the file may hold some of the rows already.
+    const bool fromFileCursor = fileCursor && cursor && *fileCursor == *cursor;
+    const Overlap overlap = exists && !fromFileCursor ? Overlap::RowsEqualToHeldOnes : Overlap::None;
     const CsvAppend added = appendRows(existing, outputFileBytes(grid, gridState), overlap);
     const LogCursor newCursor = engine.lastRecord().isSet() ? engine.lastRecord() : cursor.value_or(LogCursor{});
     const bool outputChanges = !exists || added.newRows > 0 || added.headingsChanged;
-    const bool cursorMoves = newCursor.isSet() && (!cursor || cursor->address != newCursor.address
-                                                   || cursor->record != newCursor.record);
+    const bool cursorMoves = newCursor.isSet() && (!fileCursor || *fileCursor != newCursor);
     if (newCursor.isSet() && (outputChanges || cursorMoves)) {
         const QByteArray written = outputChanges ? added.bytes : existing;
-        const CursorState next{newCursor, outputDigest(written), cursor.value_or(LogCursor{}),
+        const CursorState next{newCursor, outputDigest(written), fileCursor.value_or(LogCursor{}),
                                exists ? outputDigest(existing) : QByteArray()};
         if (!saveCumulativeFile(cursorPath, cursorStateText(next), &error))
             return fileError(error);
@@ -238,9 +265,14 @@ bool PortCollector::download(const Station &station, StationReport &report, bool
                        && (!outputChanges || saveCumulativeFile(station.output, added.bytes, &error));
     if (!saved)
         return fileError(error);
-    report.newRows = added.newRows;
+    // Summed over the attempts: rows an attempt that failed later wrote stay written.
+    report.newRows += added.newRows;
     if (memory) {
-        StationTime time(station.timeZone(), station.clock, memory->lastReadingUtc);
+        // The reading before the first one read is known only when the read
+        // went on from the store's own cursor; from an earlier record a repeated
+        // autumn hour is placed by the stamps' order alone.
+        const bool fromStoreCursor = !storeCursor || (cursor && *storeCursor == *cursor);
+        StationTime time(station.timeZone(), station.clock, fromStoreCursor ? memory->lastReadingUtc : std::nullopt);
         std::vector<StoredReading> readings = gridReadings(grid, gridState, station.name, time);
         report.skippedHourStamps = time.skippedHourStamps();
         if (!storeRun(station, report, true, newCursor.isSet() ? QString::fromLatin1(logCursorText(newCursor)) : QString(),
@@ -254,28 +286,48 @@ bool PortCollector::download(const Station &station, StationReport &report, bool
     return true;
 }
 
-bool PortCollector::claim(const Station &station, StationReport &report)
+std::optional<StationClaim> PortCollector::tryClaim(const Station &station, StationReport &report)
 {
     if (!openStore(report))
-        return false;
+        return std::nullopt;
+    // A run this collector committed itself is no reason to skip the station.
+    const QDateTime since = committedUtc_.isValid() ? std::max(options_.startedUtc, committedUtc_.addSecs(1))
+                                                    : options_.startedUtc;
     QString error;
-    const std::optional<StationClaim> claimed = store_->claim(station.name, options_.startedUtc, &error);
+    const std::optional<StationClaim> claimed = store_->claim(station.name, since, &error);
     if (!claimed) {
         report.errors << error;
         store_.reset();
-        return false;
+    } else if (*claimed == StationClaim::AlreadyCollected) {
+        report.skipped = QStringLiteral("collected by another collector since this one started");
     }
-    switch (*claimed) {
-    case StationClaim::Taken: return true;
-    case StationClaim::HeldElsewhere:
+    return claimed;
+}
+
+bool PortCollector::claim(const Station &station, StationReport &report)
+{
+    const std::optional<StationClaim> claimed = tryClaim(station, report);
+    if (claimed == StationClaim::HeldElsewhere) {
         report.claimedElsewhere = true;
         report.skipped = QStringLiteral("another collector is collecting it");
-        break;
-    case StationClaim::AlreadyCollected:
-        report.skipped = QStringLiteral("collected by another collector since this one started");
-        break;
     }
-    return false;
+    return claimed == StationClaim::Taken;
+}
+
+bool PortCollector::claimAgain(const Station &station, StationReport &report)
+{
+    QElapsedTimer waited;
+    waited.start();
+    for (;;) {
+        const std::optional<StationClaim> claimed = tryClaim(station, report);
+        if (claimed != StationClaim::HeldElsewhere)
+            return claimed == StationClaim::Taken;
+        if (waited.elapsed() >= options_.claimWaitMs) {
+            report.skipped = heldElsewhereText(waited.elapsed());
+            return false;
+        }
+        line_->pump().sleep(kClaimPollMs);
+    }
 }
 
 bool PortCollector::openStore(StationReport &report)
@@ -339,9 +391,11 @@ bool PortCollector::storeRun(const Station &station, StationReport &report, bool
         return false;
     }
     runStored_ = true;
-    report.newReadings = written->inserted;
-    report.duplicates = written->duplicates;
-    report.clashes = int(written->clashes.size());
+    if (ok)
+        committedUtc_ = now;
+    report.newReadings += written->inserted;
+    report.duplicates += written->duplicates;
+    report.clashes += int(written->clashes.size());
     if (!written->clashes.empty())
         report.errors << clashWarning(written->clashes);
     if (report.skippedHourStamps > 0)

@@ -17,6 +17,7 @@ namespace ostrand::collect {
 
 class ReadingStore;
 struct StoredReading;
+enum class StationClaim;
 
 // How one station's collection ended.
 struct StationReport {
@@ -45,7 +46,16 @@ struct CollectOptions {
     // first, and one collected by any of them since `startedUtc` is skipped.
     bool claim = false;
     QDateTime startedUtc;
+    // How long a station another collector holds is waited for before it is
+    // left to that one: a collector stuck on it must not keep this run for ever.
+    qint64 claimWaitMs = 600000;
 };
+
+// How often a station another collector holds is asked for again.
+constexpr int kClaimPollMs = 1000;
+
+// Why a station was left to another collector after `waitedMs` of asking for it.
+QString heldElsewhereText(qint64 waitedMs);
 
 // Collects stations that share one line, one after another, on the calling
 // thread; the port, the clock and the waits are its own, so collectors of
@@ -57,6 +67,9 @@ public:
 
     // With claims, a station another collector is at comes back at once,
     // marked claimedElsewhere, and one already collected comes back skipped.
+    // The claim is let go during each pause between attempts and taken again
+    // after it; a station another collector took and collected meanwhile, or
+    // holds longer than the claim wait, comes back skipped.
     // A "Since Last Time" download (a full one while the output does not exist),
     // its new rows appended to the output and, with a store, its readings and
     // the run committed there, then the meter's confirmation; the whole
@@ -71,7 +84,9 @@ private:
     bool download(const Station &station, StationReport &report, bool *retryable);
     void hangUp();
     bool openStore(StationReport &report);
+    std::optional<StationClaim> tryClaim(const Station &station, StationReport &report);
     bool claim(const Station &station, StationReport &report);
+    bool claimAgain(const Station &station, StationReport &report);
     bool storeRun(const Station &station, StationReport &report, bool ok, const QString &cursor,
                   std::vector<StoredReading> readings);
 
@@ -81,6 +96,7 @@ private:
     std::unique_ptr<ReadingStore> store_; // opened on first use, dropped after a failure
     QDateTime startedUtc_;                // of the station being collected
     bool runStored_ = false;              // its collections row is written
+    QDateTime committedUtc_;              // when this collector committed it, if it did
 };
 
 } // namespace ostrand::collect

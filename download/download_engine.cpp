@@ -75,6 +75,8 @@ DownloadResult DownloadEngine::readStartPointers(LogAddress &readFrom, LogAddres
     if (!pointers_.inLogArea())
         return DownloadResult::PointersUnreadable;
     knownEnd_ = pointers_.end;
+    if (options_.resumeAfter && options_.otherResumeAfter)
+        options_.resumeAfter = earlierCursor(*options_.resumeAfter, *options_.otherResumeAfter, pointers_);
     if (options_.resumeAfter) {
         const DownloadResult checked = checkCursor(*options_.resumeAfter);
         if (checked != DownloadResult::Complete)

@@ -27,6 +27,10 @@ struct DownloadOptions {
     // after it, without asking the meter where its last download stopped.
     // Used only while the log still holds that record; otherwise the whole log.
     std::optional<LogCursor> resumeAfter;
+    // The same record kept by another keeper of the readings (a station's file
+    // beside the store): the read goes on from whichever of the two lies
+    // earlier in the log, so each gets what the other lacks.
+    std::optional<LogCursor> otherResumeAfter;
 };
 
 // What became of DownloadOptions::resumeAfter.
@@ -57,6 +61,9 @@ public:
     // download brought nothing new; unset when there is neither.
     const LogCursor &lastRecord() const { return lastRecord_; }
     CursorCheck cursorCheck() const { return cursorCheck_; }
+    // The resume cursor the download checked: the earlier of the two when
+    // another was given.
+    const std::optional<LogCursor> &resumedAfter() const { return options_.resumeAfter; }
     // With CursorCheck::OutsideLog: record slots between the cursor and the
     // log's start now, which may have held readings nobody collected.
     int slotsPastCursor() const { return slotsPastCursor_; }

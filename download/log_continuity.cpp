@@ -11,9 +11,7 @@ namespace ostrand {
 DownloadResult DownloadEngine::checkCursor(const LogCursor &cursor)
 {
     // The cursor's record lies below the end pointer, at or after the start.
-    const bool inLog = isInLogArea(cursor.address) && cursor.address != pointers_.end
-                       && liesBetween(cursor.address, pointers_.start, pointers_.end);
-    if (!inLog) {
+    if (!pointers_.holds(cursor.address)) {
         cursorCheck_ = CursorCheck::OutsideLog;
         // Round the ring from the record after the cursor to the start: slots
         // the meter wrote over (or, after a reset, never wrote) since.

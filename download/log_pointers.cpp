@@ -50,4 +50,13 @@ QString LogPointers::recordsAvailableText() const
     return countText(registers, shiftFor(portable) + 11);
 }
 
+const LogCursor &earlierCursor(const LogCursor &a, const LogCursor &b, const LogPointers &pointers)
+{
+    if (!pointers.holds(a.address))
+        return a;
+    if (!pointers.holds(b.address))
+        return b;
+    return logDistance(pointers.start, b.address) < logDistance(pointers.start, a.address) ? b : a;
+}
+
 } // namespace ostrand

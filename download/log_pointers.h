@@ -24,6 +24,12 @@ struct LogPointers {
     // Both pointers inside the log area: a wrong layout chosen, or a garbled
     // reply that passed its CRC, would send the reads through unrelated memory.
     bool inLogArea() const { return isInLogArea(start) && isInLogArea(end); }
+    // Whether a record at `address` is still in the log: from the start up to
+    // the record before the end, round the ring.
+    bool holds(const LogAddress &address) const
+    {
+        return isInLogArea(address) && address != end && liesBetween(address, start, end);
+    }
     // "Records used" and "Records available" as the count boxes show them.
     QString recordsUsedText() const;
     QString recordsAvailableText() const;
@@ -38,6 +44,13 @@ struct LogCursor {
     QByteArray record;
 
     bool isSet() const { return record.size() == kLogRecordBytes; }
+    bool operator==(const LogCursor &o) const { return address == o.address && record == o.record; }
+    bool operator!=(const LogCursor &o) const { return !(*this == o); }
 };
+
+// Of two cursors kept by two keepers of the same readings, the one to read on
+// from so that neither misses a record: the one nearer the log's start, or
+// one the log no longer holds (overwritten past it, or the meter was reset).
+const LogCursor &earlierCursor(const LogCursor &a, const LogCursor &b, const LogPointers &pointers);
 
 } // namespace ostrand

@@ -7,6 +7,9 @@
 #include <QThread>
 #include <gtest/gtest.h>
 
+#include <algorithm>
+#include <functional>
+
 using namespace ostrand::testing;
 
 // Unattended use: a meter that logs while it is read, clock hours that repeat, a meter
@@ -128,5 +131,56 @@ TEST(ContinuousUse, everyReadingIsKeptWhateverItsStampAndTheFirstRunOntoAnOlderF
         ASSERT_EQ(runCli({"download", "--port", sim->linkPath(), "--output", truth}).exitCode, 0);
         EXPECT_EQ(rowsOf(readFileBytes(out)).mid(c.newRows), rowsOf(readFileBytes(truth)));
         EXPECT_TRUE(sim->waitFor("confirmed", 2, 2000)) << "the download and the collection each confirm";
+    }
+}
+
+// A cursor file copied from another station, and an output changed by hand since its cursor was
+// written: neither cursor is the output's, so the whole log is read and the output gets what it lacks.
+TEST(ContinuousUse, aCursorNotWrittenForTheOutputIsLeftAsideAndTheOutputGetsEachMissingRowOnce)
+{
+    QTemporaryDir dir;
+    writeFileBytes(dir.filePath("a.txt"), logFile("2026-06-01 00:15", 20, 1));
+    writeFileBytes(dir.filePath("b.txt"), logFile("2026-06-01 00:15", 30, 1));
+    MeterSimProcess a, b;
+    ASSERT_TRUE(a.start(dir.path(), {"--log-file", dir.filePath("a.txt")}, "MA"));
+    ASSERT_TRUE(b.start(dir.path(), {"--log-file", dir.filePath("b.txt")}, "MB"));
+    const QString stations = dir.filePath("s.ini"), out = dir.filePath("a.csv"), truth = dir.filePath("truth.csv");
+    writeFileBytes(stations, QString("[a]\nport = %1\noutput = a.csv\n[b]\nport = %2\noutput = b.csv\n")
+                                 .arg(a.linkPath(), b.linkPath()).toUtf8());
+    ASSERT_EQ(runCli({"download", "--port", a.linkPath(), "--output", truth}).exitCode, 0);
+    ASSERT_EQ(runCli({"collect", "--stations", stations}).exitCode, 0);
+    const auto withoutRows = [&](QList<int> rows) {
+        QList<QByteArray> lines = readFileBytes(out).split('\n');
+        std::sort(rows.rbegin(), rows.rend());
+        for (const int row : rows)
+            lines.removeAt(row);
+        writeFileBytes(out, lines.join('\n'));
+    };
+    const struct {
+        const char *what;
+        std::function<void()> change;
+        int newRows;
+    } cases[] = {
+        {"the cursor file of another station", [&] {
+             QFile::remove(out + ".cursor");
+             QFile::copy(dir.filePath("b.csv.cursor"), out + ".cursor");
+         }, 0},
+        {"the last five rows removed by hand", [&] { withoutRows({16, 17, 18, 19, 20}); }, 5},
+        {"rows in the middle removed by hand", [&] { withoutRows({3, 9}); }, 2},
+    };
+    for (const auto &c : cases) {
+        SCOPED_TRACE(c.what);
+        c.change();
+        const CliRun run = runCli({"collect", "--stations", stations, "--only", "a"});
+        EXPECT_EQ(newRowsReported(run), c.newRows) << qPrintable(run.errors);
+        EXPECT_TRUE(run.errors.contains("was not written for")) << qPrintable(run.errors);
+        QList<QByteArray> held = rowsOf(readFileBytes(out)), logged = rowsOf(readFileBytes(truth));
+        std::sort(held.begin(), held.end());
+        std::sort(logged.begin(), logged.end());
+        EXPECT_EQ(held.join('\n').toStdString(), logged.join('\n').toStdString());
+        // Its own cursor again: the next run adds nothing and says nothing.
+        const CliRun again = runCli({"collect", "--stations", stations, "--only", "a"});
+        EXPECT_EQ(newRowsReported(again), 0) << qPrintable(again.errors);
+        EXPECT_TRUE(again.errors.isEmpty()) << qPrintable(again.errors);
     }
 }

@@ -10,7 +10,9 @@
 #include <QJsonDocument>
 #include <QJsonObject>
 #include <QThread>
+#include <QRegularExpression>
 #include <libpq-fe.h>
+#include <sqlite3.h>
 
 using namespace ostrand::collect;
 using namespace ostrand::testing;
@@ -105,6 +107,91 @@ TEST_P(StoreCollect, everyReadingOfTheLogIsStoredOnceAcrossKilledRunsAndThreeMor
     EXPECT_GT(readings->size(), 360u);
     EXPECT_EQ(readingsOf({}, *readings), readingsOf(readFileBytes(dir.filePath("north.csv"))));
     EXPECT_EQ(runsStored().size(), 4u);
+}
+
+// One meter logging every second, collected in turn through two stations files with CSV files of
+// their own (as on two hosts) into one store: after each run, that run's file holds what the store
+// holds, and every file is the log as the meter keeps it, up to its last run, each row once.
+TEST_P(StoreCollect, twoStationsFilesWithFilesOfTheirOwnEachGetWhatTheOtherCollectedIntoTheSharedStore)
+{
+    QTemporaryDir dir;
+    const QString url = GetParam() == StoreLocation::Kind::Sqlite ? "sqlite:" + dir.filePath("flow.db")
+                                                                  : server.newDatabase("twohosts");
+    MeterSimProcess sim;
+    ASSERT_TRUE(sim.start(dir.path(), {"--records", "20", "--log-every-seconds", "1"}, "COM1"));
+    for (const char *host : {"a", "b"}) {
+        QDir(dir.path()).mkdir(host);
+        writeFile(dir.filePath(QString(host) + "/s.ini"),
+                  QString("[store]\nurl = %1\n[north]\nport = %2\noutput = north.csv\ntimezone = Europe/London\n")
+                      .arg(url, sim.linkPath()).toUtf8());
+    }
+    QString error;
+    const auto store = openReadingStore(*parseStoreUrl(url, dir.path(), &error), &error);
+    ASSERT_TRUE(store) << qPrintable(error);
+    for (const char *host : {"a", "b", "a", "a", "b", "a"}) {
+        SCOPED_TRACE(host);
+        QThread::msleep(1200);
+        const QString hostDir = dir.filePath(host);
+        const CliRun run = runCli({"collect", "--stations", hostDir + "/s.ini", "--report", hostDir + "/r.json"});
+        ASSERT_EQ(run.exitCode, 0) << qPrintable(run.errors);
+        EXPECT_EQ(stationReport(hostDir + "/r.json")["clashes"].toInt(), 0);
+        EXPECT_EQ(readingsOf(readFileBytes(hostDir + "/north.csv")),
+                  readingsOf({}, store->readings({"north", {}, {}, {}}, &error).value()));
+    }
+    const QString whole = dir.filePath("whole.csv");
+    ASSERT_EQ(runCli({"download", "--port", sim.linkPath(), "--output", whole}).exitCode, 0);
+    for (const char *host : {"a", "b"}) {
+        const QByteArray file = readFileBytes(dir.filePath(host) + "/north.csv");
+        EXPECT_GT(file.count('\n'), 20) << host;
+        EXPECT_TRUE(readFileBytes(whole).startsWith(file)) << host << ":\n" << file.constData();
+    }
+}
+
+// A store that refuses the first attempt's transaction once its rows are in the file: the report
+// counts what the station gained over both attempts, in the file and in the store.
+TEST_P(StoreCollect, aRetriedStationsReportCountsWhatEachAttemptAdded)
+{
+    QTemporaryDir dir;
+    const bool sqlite = GetParam() == StoreLocation::Kind::Sqlite;
+    const QString url = sqlite ? "sqlite:" + dir.filePath("flow.db") : server.newDatabase("retried");
+    QString error;
+    ASSERT_TRUE(openReadingStore(*parseStoreUrl(url, dir.path(), &error), &error)) << qPrintable(error);
+    if (sqlite) {
+        sqlite3 *db = nullptr;
+        ASSERT_EQ(sqlite3_open(qPrintable(dir.filePath("flow.db")), &db), SQLITE_OK);
+        EXPECT_EQ(sqlite3_exec(db, "CREATE TRIGGER refuse_first BEFORE INSERT ON collections WHEN NEW.attempts = 1 "
+                                   "BEGIN SELECT RAISE(ABORT, 'refused for the test'); END",
+                               nullptr, nullptr, nullptr), SQLITE_OK) << sqlite3_errmsg(db);
+        sqlite3_close(db);
+    } else {
+        PGconn *conn = PQconnectdb(url.toUtf8().constData());
+        PGresult *made = PQexec(conn, "CREATE FUNCTION refuse_first() RETURNS trigger LANGUAGE plpgsql AS $$ BEGIN "
+                                      "IF NEW.attempts = 1 THEN RAISE EXCEPTION 'refused for the test'; END IF; "
+                                      "RETURN NEW; END $$; CREATE TRIGGER refuse_first BEFORE INSERT ON collections "
+                                      "FOR EACH ROW EXECUTE FUNCTION refuse_first()");
+        EXPECT_EQ(PQresultStatus(made), PGRES_COMMAND_OK) << PQerrorMessage(conn);
+        PQclear(made);
+        PQfinish(conn);
+    }
+    MeterSimProcess sim;
+    ASSERT_TRUE(sim.start(dir.path(), {"--records", "12", "--channels", "2"}, "COM1"));
+    writeFile(dir.filePath("s.ini"), QString("[store]\nurl = %1\n[north]\nport = %2\noutput = north.csv\n")
+                                         .arg(url, sim.linkPath()).toUtf8());
+    const CliRun run = runCli({"collect", "--stations", dir.filePath("s.ini"), "--retries", "1", "--retry-pause", "0",
+                               "--report", dir.filePath("r.json")});
+    EXPECT_EQ(run.exitCode, 0) << qPrintable(run.errors);
+    EXPECT_TRUE(run.errors.contains("readings were not stored")) << qPrintable(run.errors);
+    const QJsonObject report = stationReport(dir.filePath("r.json"));
+    EXPECT_EQ(report["attempts"].toInt(), 2);
+    EXPECT_EQ(report["newRows"].toInt(), 12);
+    EXPECT_EQ(report["newReadings"].toInt(), 24);
+    EXPECT_EQ(report["duplicates"].toInt(), 0);
+    EXPECT_EQ(run.lines.filter(QRegularExpression("^north: ok, 12 new rows, 24 new readings, [0-9.]+ s$")).size(), 1)
+        << qPrintable(run.lines.join('\n'));
+    const auto store = openReadingStore(*parseStoreUrl(url, dir.path(), &error), &error);
+    ASSERT_TRUE(store) << qPrintable(error);
+    EXPECT_EQ(readingsOf(readFileBytes(dir.filePath("north.csv"))),
+              readingsOf({}, store->readings({"north", {}, {}, {}}, &error).value()));
 }
 
 INSTANTIATE_TEST_SUITE_P(Store, StoreCollect, kBothStoreKinds);
@@ -251,4 +338,61 @@ TEST(StoreCollectClaim, twelveTcpStationsAreEachCollectedOnceByThreeCollectorsWh
     std::vector<CollectionRow> secondRuns = runsStored();
     secondRuns.erase(secondRuns.begin(), secondRuns.begin() + qsizetype(firstRuns.size()));
     checkStations(secondRuns, false);
+}
+
+// A station whose port cannot be opened, collected with claims: during its retry pause another
+// collector takes it at once (not after the 6 s pause); one that holds it past the claim wait, during that pause or before
+// the first attempt, has it left to it, and the wait shows in the station's time.
+TEST(StoreCollectClaim, aClaimIsLetGoDuringTheRetryPauseAndAStationHeldElsewhereIsWaitedForBoundedly)
+{
+    QTemporaryDir dir;
+    const QString url = server.newDatabase("pause");
+    const auto collector = [&](QProcess &process, const QString &host, const QStringList &options) {
+        QDir(dir.path()).mkdir(host);
+        writeFile(dir.filePath(host + "/s.ini"), QString("[store]\nurl = %1\n[north]\nport = %2\noutput = north.csv\n")
+                                                     .arg(url, dir.filePath("no-such-port")).toUtf8());
+        QProcessEnvironment environment = QProcessEnvironment::systemEnvironment();
+        environment.insert("RUNTIME_DIRECTORY", dir.filePath(host));
+        process.setProcessEnvironment(environment);
+        process.start(OSTRAND_CLI, QStringList{"collect", "--claim", "--stations", dir.filePath(host + "/s.ini"),
+                                               "--report", dir.filePath(host + "/r.json")} + options);
+        ASSERT_TRUE(process.waitForStarted());
+    };
+    // As another collector does while it collects the station.
+    const auto holdStation = [&] {
+        PGconn *conn = PQconnectdb(url.toUtf8().constData());
+        PQclear(PQexec(conn, "SELECT pg_advisory_lock(hashtext('ostrand-station'), hashtext('north'))"));
+        return conn;
+    };
+    QProcess pausing;
+    collector(pausing, "x", {"--retries", "1", "--retry-pause", "6", "--claim-wait", "2"});
+    QThread::msleep(1500);
+    QElapsedTimer took;
+    took.start();
+    QProcess during;
+    collector(during, "y", {"--retries", "0"});
+    ASSERT_TRUE(during.waitForFinished(20000));
+    EXPECT_LT(took.elapsed(), 3500) << "waited for the other collector's pause";
+    EXPECT_EQ(during.exitCode(), 6) << during.readAllStandardError().constData();
+    // Held when the first collector's pause ends, and for longer than it waits.
+    PGconn *holder = holdStation();
+    ASSERT_TRUE(pausing.waitForFinished(20000));
+    EXPECT_EQ(pausing.exitCode(), 0) << pausing.readAllStandardError().constData();
+    QJsonObject report = stationReport(dir.filePath("x/r.json"));
+    EXPECT_EQ(report["result"].toString(), "skipped");
+    EXPECT_EQ(report["reason"].toString(), "held by another collector for 2 s");
+    EXPECT_EQ(report["attempts"].toInt(), 1);
+    EXPECT_GE(report["seconds"].toDouble(), 8);
+
+    // Held before the first attempt: the station is asked for again until the wait is over.
+    QProcess waiting;
+    collector(waiting, "z", {"--claim-wait", "3"});
+    ASSERT_TRUE(waiting.waitForFinished(20000));
+    PQfinish(holder);
+    EXPECT_EQ(waiting.exitCode(), 0) << waiting.readAllStandardError().constData();
+    EXPECT_TRUE(waiting.readAllStandardOutput().startsWith("north: skipped, "));
+    report = stationReport(dir.filePath("z/r.json"));
+    EXPECT_EQ(report["reason"].toString(), "held by another collector for 3 s");
+    EXPECT_EQ(report["attempts"].toInt(), 0);
+    EXPECT_GE(report["seconds"].toDouble(), 3);
 }

@@ -1,4 +1,5 @@
 #include "download/log_decoder.h"
+#include "download/log_pointers.h"
 #include "fake_meter.h"
 #include "qt_printers.h"
 
@@ -84,6 +85,40 @@ TEST(LogDecoding, TextsAreUsEnglishUnderAGermanDefaultAndNumericLocale)
     EXPECT_EQ(grid.rowTexts(2).mid(1, 4),
               QStringList({"3/15/2004 2:30:00 PM", "2.5", "1233768.5", "9.99999974737875E-06"}))
         << (german ? "" : "no German C locale installed; Qt's locale alone was German");
+}
+
+// Two keepers' cursors: reading on from the chosen one leaves neither a record short.
+TEST(LogCursors, TheEarlierOfTwoIsTheOneNearerTheStartRoundTheRingOrOneTheLogNoLongerHolds)
+{
+    const auto at = [](int bank, int page, int offset) { return LogCursor{{bank, page, offset}, QByteArray(8, 'r')}; };
+    const auto log = [](LogAddress start, LogAddress end) {
+        LogPointers pointers;
+        pointers.start = start;
+        pointers.end = end;
+        return pointers;
+    };
+    const LogPointers plain = log({8, 0x80, 0}, {8, 0x90, 0});
+    // Wrapped round: banks 0x10 to 23, then 8 and 9.
+    const LogPointers wrapped = log({0x10, 0x80, 0}, {9, 0x80, 0});
+    const struct {
+        const char *what;
+        LogPointers pointers;
+        LogCursor a, b;
+        bool first; // the first one is the earlier
+    } cases[] = {
+        {"both held, the second earlier", plain, at(8, 0x85, 0), at(8, 0x82, 0x10), false},
+        {"both held, the first earlier", plain, at(8, 0x81, 0x08), at(8, 0x8F, 0xF8), true},
+        {"the same record", plain, at(8, 0x85, 0), at(8, 0x85, 0), true},
+        {"wrapped: a low address past the ring's turn is later", wrapped, at(8, 0x90, 0), at(0x12, 0x80, 0), false},
+        {"wrapped: the first before the turn", wrapped, at(0x17, 0xBF, 0xF8), at(8, 0x80, 0), true},
+        {"the second beyond the end: overwritten or reset", plain, at(8, 0x85, 0), at(8, 0xA0, 0), false},
+        {"the first at the end pointer, a slot not yet written", plain, at(8, 0x90, 0), at(8, 0x80, 0), true},
+        {"the second outside the log area", plain, at(8, 0x85, 0), at(2, 0x80, 0), false},
+    };
+    for (const auto &c : cases) {
+        const LogCursor &earlier = earlierCursor(c.a, c.b, c.pointers);
+        EXPECT_EQ(&earlier, c.first ? &c.a : &c.b) << c.what;
+    }
 }
 
 } // namespace
