@@ -165,7 +165,7 @@ int runDownloadCommand(const QStringList &arguments)
     DownloadEngine engine(line.link(), grid, state, display);
     const DownloadResult result = engine.downloadLog(options);
     const DownloadEnd end = finishDownload(result, grid, state, output, display,
-                                           [&] { engine.confirmDownload(); },
+                                           [&] { return engine.confirmDownloadAndReadTail(); },
                                            append ? OutputWrite::Append : OutputWrite::Replace);
     if (viaModem)
         hangUpAndReport(line);
