@@ -37,18 +37,18 @@ ConfirmedTail DownloadEngine::confirmDownloadAndReadTail()
     if (!operation_)
         return {};
     ConfirmedTail tail;
-    if (sendConfirmation()) {
+    if (const Confirmation confirmation = sendConfirmation(); confirmation != Confirmation::NotSent) {
         // Past the confirmation a Stop would leave the meter counting records
         // that no file holds: the few exchanges left run to their end.
         const std::atomic<bool> *stop = std::exchange(options_.stopRequested, nullptr);
-        tail = readConfirmedTail();
+        tail = readConfirmedTail(confirmation);
         options_.stopRequested = stop;
     }
     operation_.reset();
     return tail;
 }
 
-ConfirmedTail DownloadEngine::readConfirmedTail()
+ConfirmedTail DownloadEngine::readConfirmedTail(Confirmation confirmation)
 {
     const LogAddress lastRead = recordBefore(knownEnd_);
     const auto unread = [&](const QString &why, const QString &records) {
@@ -58,6 +58,16 @@ ConfirmedTail DownloadEngine::readConfirmedTail()
     const QString sinceLastRead =
         QStringLiteral("the records logged after %1 (the last slot read) until the confirmation")
             .arg(logAddressText(lastRead));
+    // Without the marker: a meter that acknowledged counts those records as
+    // downloaded; one that did not may never have had the confirmation.
+    const auto markerUnknown = [&](const QString &why) {
+        if (confirmation == Confirmation::Acknowledged)
+            return unread(why, sinceLastRead);
+        display_.showDetail(QStringLiteral("%1; if the meter took the confirmation, it counts %2 as downloaded: "
+                                           "\"Download Data\" reads them again")
+                                .arg(why, sinceLastRead));
+        return ConfirmedTail{};
+    };
 
     // The confirmation's reply may still be coming in, and the meter is
     // given that moment to set its marker.
@@ -66,21 +76,18 @@ ConfirmedTail DownloadEngine::readConfirmedTail()
     if (!pointer && isRefusal(pointer.error()))
         return {}; // a meter without the marker has nothing it could skip
     if (!pointer)
-        return unread(QStringLiteral("could not read where the meter's last download now ends: %1")
-                          .arg(failureText(pointer.failure())),
-                      sinceLastRead);
+        return markerUnknown(QStringLiteral("could not read where the meter's last download now ends: %1")
+                                 .arg(failureText(pointer.failure())));
     const QByteArray &p = *pointer;
     const LogAddress marker{static_cast<quint8>(p.at(0)), static_cast<quint8>(p.at(1)),
                             static_cast<quint8>(p.at(2))};
     const auto registers = readPointerRegisters();
     if (!registers)
-        return unread(QStringLiteral("could not read the meter's log pointers after the confirmation: %1")
-                          .arg(failureText(registers.failure())),
-                      sinceLastRead);
+        return markerUnknown(QStringLiteral("could not read the meter's log pointers after the confirmation: %1")
+                                 .arg(failureText(registers.failure())));
     // A reopen on the way: the marker and pointers are trusted only from the same meter.
     if (checkSameMeter() != DownloadResult::Complete)
-        return unread(QStringLiteral("the meter's marker could not be checked after the line was reopened"),
-                      sinceLastRead);
+        return markerUnknown(QStringLiteral("the meter's marker could not be checked after the line was reopened"));
 
     const LogPointers now = parseLogPointers(*registers, options_.portableMeter);
     // A taken confirmation leaves the marker at the last record read or past

@@ -239,19 +239,21 @@ void DownloadEngine::takeChannelLabels(const Labels &labels)
     }
 }
 
-bool DownloadEngine::sendConfirmation()
+DownloadEngine::Confirmation DownloadEngine::sendConfirmation()
 {
     if (withholdConfirmation_)
-        return false;
+        return Confirmation::NotSent;
     // Opening is all the confirmation's own exchange would do first; done
     // here, a reopen is seen before the meter on the line is told anything.
     link_.serial().openPort();
     if (checkSameMeter() != DownloadResult::Complete)
-        return false;
-    if (const auto confirmed = link_.confirmDownload(options_.slave); !confirmed)
+        return Confirmation::NotSent;
+    if (const auto confirmed = link_.confirmDownload(options_.slave); !confirmed) {
         display_.showDetail(QStringLiteral("the meter did not acknowledge the download confirmation: %1")
                                 .arg(failureText(confirmed.failure())));
-    return true;
+        return Confirmation::Unacknowledged;
+    }
+    return Confirmation::Acknowledged;
 }
 
 void DownloadEngine::confirmDownload()

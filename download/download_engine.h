@@ -111,11 +111,12 @@ private:
     DownloadResult readLog(LogAddress address, const LogAddress &end, std::int32_t byteCount, bool showProgress);
     // Reads what was logged after the end pointer the download began with.
     DownloadResult catchUp();
-    // Sends the confirmation to the meter the download began with; false when
-    // it was not sent (withheld, or another meter on a reopened line).
-    bool sendConfirmation();
+    enum class Confirmation { NotSent, Unacknowledged, Acknowledged };
+    // Sends the confirmation to the meter the download began with; NotSent
+    // when withheld, or another meter is on a reopened line.
+    Confirmation sendConfirmation();
     // After a confirmation: the marker, and the records up to it not yet read.
-    ConfirmedTail readConfirmedTail();
+    ConfirmedTail readConfirmedTail(Confirmation confirmation);
     void noteLastRecord(const LogAddress &blockAddress, const QByteArray &bytes);
     void yield();
     bool stopRequested() const { return options_.stopRequested && *options_.stopRequested; }
