@@ -66,15 +66,22 @@ void DownloadTab::runSerialDownload(bool sinceLastTime)
         GridState state = startState;
         DownloadRelay relay(line, *this, sources_.results, grid, state);
         DownloadEngine engine(link, grid, state, relay);
-        const DownloadResult result = engine.downloadLog(options);
+        DownloadResult result = engine.downloadLog(options);
         relay.copyAllRows();
         // The rows since the last download are only part of the log: a file
         // holding the rest is not replaced by them unasked.
         std::optional<OutputWrite> write = OutputWrite::Replace;
-        if (result == DownloadResult::Complete && options.sinceLastTime && outputHoldsData(output))
+        if (result == DownloadResult::Complete && options.sinceLastTime && outputHoldsData(output)) {
             write = askHowToWrite(line, sources_.dialogs,
                                   {output, std::min(state.lastGridRow, grid.rows() - 1) - kHeadingRow,
                                    outputHeadingsMatch(output, grid, state)});
+            // The meter kept logging while the question was open: what it
+            // logged goes with the answer, or the confirmation would pass over it.
+            if (write) {
+                result = engine.readLoggedMeanwhile();
+                relay.copyAllRows();
+            }
+        }
         // Stopped before the question came up is a Stop, not an answer.
         const QString notWritten = line.stopFlag() ? downloadStatusText(DownloadResult::Stopped) : kCancelled;
         if (!write) {
@@ -87,8 +94,10 @@ void DownloadTab::runSerialDownload(bool sinceLastTime)
             // The file is written: the meter is told, whatever Stop says now.
             const auto *stop = link.serial().stopFlag();
             link.serial().setStopFlag(nullptr);
-            engine.confirmDownload();
+            const ConfirmedTail tail = engine.confirmDownloadAndReadTail();
             link.serial().setStopFlag(stop);
+            relay.copyAllRows();
+            return tail;
         }, *write);
         const bool written = write && end.result == DownloadResult::Complete && !end.fileFailed;
         line.toWindow([this, state, written, output] {

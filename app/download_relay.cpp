@@ -84,6 +84,9 @@ void DownloadRelay::copyRowsBefore(int row)
 
 void DownloadRelay::copyAllRows()
 {
+    // The row copied last may have grown since (a record of its instant read
+    // after it): it goes again.
+    copiedTo_ = std::max(copiedTo_ - 1, 0);
     copyRowsBefore(state_.lastGridRow + 1);
     QList<int> widths;
     for (int c = 0; c < grid_.cols(); ++c)

@@ -27,7 +27,8 @@ public:
     void setChannelLabel(int channel, const QString &text) override;
     void showDetail(const QString &text) override;
 
-    // Copies every row not copied yet, the last one and the column widths included.
+    // Copies every row not copied yet, the last one and the column widths
+    // included, and the row copied last again (it may have grown).
     void copyAllRows();
     // The window's grid is emptied before the first rows reach it (a
     // conversion that clears the grid only once it knows it will run).

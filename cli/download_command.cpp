@@ -79,7 +79,9 @@ const RegisterCommand registration{{
     "           [--portable] [--output FILE] [--dial NUMBER] [--reply-timeout MS]\n"
     "           [--connect-timeout MS] [--request-gap MS] [--echo]\n"
     "      Downloads the meter's log into FILE (default Logdata.csv), then tells the\n"
-    "      meter the download was stored. RATE: 1200 2400 4800 9600 14400 19200 38400\n"
+    "      meter the download was stored, and adds to FILE what the meter logged\n"
+    "      before that reached it (the meter counts it as stored too: where its\n"
+    "      last download ends is read back). RATE: 1200 2400 4800 9600 14400 19200 38400\n"
     "      (default 38400). ID: slave address 0 to 255 (default 1). --since-last reads\n"
     "      only what was logged after the last download and replaces FILE with it;\n"
     "      with --append its rows go under those FILE holds (every row, whatever its\n"
@@ -165,7 +167,7 @@ int runDownloadCommand(const QStringList &arguments)
     DownloadEngine engine(line.link(), grid, state, display);
     const DownloadResult result = engine.downloadLog(options);
     const DownloadEnd end = finishDownload(result, grid, state, output, display,
-                                           [&] { engine.confirmDownload(); },
+                                           [&] { return engine.confirmDownloadAndReadTail(); },
                                            append ? OutputWrite::Append : OutputWrite::Replace);
     if (viaModem)
         hangUpAndReport(line);

@@ -241,20 +241,28 @@ void DownloadEngine::takeChannelLabels(const Labels &labels)
     }
 }
 
+DownloadEngine::Confirmation DownloadEngine::sendConfirmation()
+{
+    if (withholdConfirmation_)
+        return Confirmation::NotSent;
+    // Opening is all the confirmation's own exchange would do first; done
+    // here, a reopen is seen before the meter on the line is told anything.
+    link_.serial().openPort();
+    if (checkSameMeter() != DownloadResult::Complete)
+        return Confirmation::NotSent;
+    if (const auto confirmed = link_.confirmDownload(options_.slave); !confirmed) {
+        display_.showDetail(QStringLiteral("the meter did not acknowledge the download confirmation: %1")
+                                .arg(failureText(confirmed.failure())));
+        return Confirmation::Unacknowledged;
+    }
+    return Confirmation::Acknowledged;
+}
+
 void DownloadEngine::confirmDownload()
 {
     if (!operation_)
         return;
-    if (!withholdConfirmation_) {
-        // Opening is all the confirmation's own exchange would do first; done
-        // here, a reopen is seen before the meter on the line is told anything.
-        link_.serial().openPort();
-        if (checkSameMeter() == DownloadResult::Complete) {
-            if (const auto confirmed = link_.confirmDownload(options_.slave); !confirmed)
-                display_.showDetail(QStringLiteral("the meter did not acknowledge the download confirmation: %1")
-                                        .arg(failureText(confirmed.failure())));
-        }
-    }
+    sendConfirmation();
     operation_.reset();
 }
 

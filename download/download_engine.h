@@ -1,5 +1,6 @@
 #pragma once
 
+#include "download/confirmed_tail.h"
 #include "download/download_result.h"
 #include "download/log_address.h"
 #include "download/log_pointers.h"
@@ -55,7 +56,20 @@ public:
     // Function 0x62 once the file is safe. A confirmation the meter did not
     // acknowledge, or one that would go to a different meter after a reopen,
     // is reported beside the status; the result of the download stands.
+    // For a caller that keeps its own cursor: the meter's marker is not read back.
     void confirmDownload();
+    // The same, then the meter's last-download marker (function 0x61) read
+    // back once the line is quiet: the records from the one after the last
+    // read up to the marker went past the download, yet the meter counts them
+    // as downloaded now. They are read into the grid (erased slots skipped),
+    // shielded from Stop. A marker that did not move to the records read is
+    // reported as a confirmation the meter did not take.
+    ConfirmedTail confirmDownloadAndReadTail();
+    // Reads what the meter logged since the download's last pointer read, for
+    // a caller that paused between the log and the file (a question held open).
+    // Complete, Stopped or DifferentMeter; a read that fails keeps the rows and
+    // leaves the meter unconfirmed, as at the end of the log.
+    DownloadResult readLoggedMeanwhile();
 
     // The last record the grid took from the log; the resume cursor when the
     // download brought nothing new; unset when there is neither.
@@ -104,6 +118,12 @@ private:
     DownloadResult readLog(LogAddress address, const LogAddress &end, std::int32_t byteCount, bool showProgress);
     // Reads what was logged after the end pointer the download began with.
     DownloadResult catchUp();
+    enum class Confirmation { NotSent, Unacknowledged, Acknowledged };
+    // Sends the confirmation to the meter the download began with; NotSent
+    // when withheld, or another meter is on a reopened line.
+    Confirmation sendConfirmation();
+    // After a confirmation: the marker, and the records up to it not yet read.
+    ConfirmedTail readConfirmedTail(Confirmation confirmation);
     void noteLastRecord(const LogAddress &blockAddress, const QByteArray &bytes);
     void yield();
     bool stopRequested() const { return options_.stopRequested && *options_.stopRequested; }

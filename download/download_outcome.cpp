@@ -4,6 +4,8 @@
 #include "platform/save_file.h"
 #include "table/output_file.h"
 
+#include <algorithm>
+
 namespace ostrand {
 
 namespace {
@@ -21,8 +23,8 @@ bool checkOutputBeforeStart(const QString &outputPath, DownloadDisplay &display)
 }
 
 DownloadEnd finishDownload(DownloadResult result, const ResultsGrid &grid, const GridState &state,
-                       const QString &outputPath, DownloadDisplay &display,
-                       const std::function<void()> &confirm, OutputWrite write)
+                           const QString &outputPath, DownloadDisplay &display,
+                           const std::function<ConfirmedTail()> &confirm, OutputWrite write)
 {
     DownloadEnd end{result, false, downloadStatusText(result)};
     display.setStatus(end.status);
@@ -45,8 +47,32 @@ DownloadEnd finishDownload(DownloadResult result, const ResultsGrid &grid, const
     }
     end.status = QStringLiteral("Finished. Data in File");
     display.setStatus(end.status);
-    if (confirm)
-        confirm();
+    if (!confirm)
+        return end;
+    const int lastRowWritten = std::min(state.lastGridRow, grid.rows() - 1);
+    const QByteArray lastLineWritten = outputLine(grid, state, lastRowWritten);
+    const ConfirmedTail tail = confirm();
+    const auto notInFile = [&] {
+        display.showDetail(QStringLiteral("the meter now counts %1 as downloaded, and %2 does not hold them: "
+                                          "\"Download Data\" reads them again")
+                               .arg(tail.records, outputPath));
+    };
+    if (tail.outcome == ConfirmedTail::Outcome::Unread) {
+        end.result = DownloadResult::BlockFailed;
+        end.status = downloadStatusText(end.result);
+        display.setStatus(end.status);
+        notInFile();
+        return end;
+    }
+    if (tail.outcome == ConfirmedTail::Outcome::Nothing)
+        return end;
+    if (!extendOutputFile(grid, state, outputPath, lastRowWritten, lastLineWritten, &error)) {
+        end.fileFailed = true;
+        end.status = kFileError;
+        display.setStatus(end.status);
+        display.showDetail(error);
+        notInFile();
+    }
     return end;
 }
 

@@ -1,5 +1,6 @@
 #pragma once
 
+#include "download/confirmed_tail.h"
 #include "download/download_result.h"
 
 #include <QString>
@@ -31,9 +32,14 @@ enum class OutputWrite {
 
 // What follows a download or a Palm conversion: the status texts, the output
 // file after a complete one and, only once that file is written, `confirm`
-// (telling the meter).
+// (telling the meter). The records `confirm` brings into the grid beyond
+// those written are added to the file (replaced as a whole, as it was
+// written); records the meter counts as downloaded that the file could not
+// take end the run in "Error in Downloading!!" or "Error putting into file!!",
+// with the records named beside it.
 DownloadEnd finishDownload(DownloadResult result, const ResultsGrid &grid, const GridState &state,
-                       const QString &outputPath, DownloadDisplay &display,
-                       const std::function<void()> &confirm, OutputWrite write = OutputWrite::Replace);
+                           const QString &outputPath, DownloadDisplay &display,
+                           const std::function<ConfirmedTail()> &confirm,
+                           OutputWrite write = OutputWrite::Replace);
 
 } // namespace ostrand

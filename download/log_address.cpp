@@ -69,4 +69,9 @@ LogAddress recordBefore(const LogAddress &address)
     return before;
 }
 
+QString logAddressText(const LogAddress &address)
+{
+    return QString::asprintf("%02X %02X %02X", address.bank, address.page, address.offset);
+}
+
 } // namespace ostrand

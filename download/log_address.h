@@ -1,5 +1,6 @@
 #pragma once
 
+#include <QString>
 #include <cstdint>
 
 namespace ostrand {
@@ -43,6 +44,8 @@ std::int32_t logByteCount(const LogAddress &start, const LogAddress &end);
 std::int32_t logDistance(const LogAddress &from, const LogAddress &to);
 // The address of the record before `address` (8 bytes back), round the ring.
 LogAddress recordBefore(const LogAddress &address);
+// The address as its three bytes in hex ("08 81 F8"), as messages name a record.
+QString logAddressText(const LogAddress &address);
 // Whether `address` lies from `start` up to `end` (inclusive) going round the ring.
 inline bool liesBetween(const LogAddress &address, const LogAddress &start, const LogAddress &end)
 {

@@ -183,6 +183,11 @@ QString outputPathProblem(const QString &path)
     return check.destination == Destination::WriteInPlace ? holdPipe(path) : check.problem;
 }
 
+bool writesInPlace(const QString &path)
+{
+    return inspect(path).destination == Destination::WriteInPlace;
+}
+
 void releaseOutput(const QString &path)
 {
     const int fd = takeHeldPipe(path);

@@ -13,6 +13,10 @@ namespace ostrand {
 // file in between.
 QString outputPathProblem(const QString &path);
 
+// Whether saveFile writes `path` in place (a pipe or a character device):
+// what was written there cannot be read back or replaced.
+bool writesInPlace(const QString &path);
+
 // Lets go of a pipe kept by outputPathProblem when nothing is to be written after all.
 void releaseOutput(const QString &path);
 

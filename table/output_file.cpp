@@ -124,4 +124,53 @@ bool appendOutputFile(const ResultsGrid &grid, const GridState &state, const QSt
     return fail(reason.isEmpty() ? QStringLiteral("Cannot write %1").arg(path) : reason);
 }
 
+QByteArray outputLine(const ResultsGrid &grid, const GridState &state, int row)
+{
+    QByteArray bytes;
+    appendLine(bytes, grid, state, row);
+    return bytes;
+}
+
+bool extendOutputFile(const ResultsGrid &grid, const GridState &state, const QString &path, int lastRowWritten,
+                      const QByteArray &lastLineWritten, QString *error)
+{
+    const int lastRow = std::min(state.lastGridRow, grid.rows() - 1);
+    if (lastRow == lastRowWritten && outputLine(grid, state, lastRow) == lastLineWritten)
+        return true; // nothing came that the file lacks
+    const auto fail = [&](const QString &reason) {
+        if (error)
+            *error = reason;
+        return false;
+    };
+    const auto linesFrom = [&](int first) {
+        QByteArray lines;
+        for (int row = std::max(first, kHeadingRow + 1); row <= lastRow; ++row)
+            appendLine(lines, grid, state, row);
+        return lines;
+    };
+    QString reason;
+    if (writesInPlace(path)) {
+        if (saveFile(path, linesFrom(lastRowWritten + 1), &reason))
+            return true;
+        return fail(reason.isEmpty() ? QStringLiteral("Cannot write %1").arg(path) : reason);
+    }
+    QFile file(path);
+    if (!file.open(QIODevice::ReadOnly))
+        return fail(QStringLiteral("Cannot read %1: %2").arg(path, file.errorString()));
+    QByteArray bytes = file.readAll();
+    file.close();
+    if (lastRowWritten > kHeadingRow) {
+        if (!bytes.endsWith(lastLineWritten))
+            return fail(QStringLiteral("%1 changed after it was written: the rows that came since are not added")
+                            .arg(path));
+        bytes.chop(lastLineWritten.size());
+    } else if (!bytes.isEmpty() && !bytes.endsWith('\n')) {
+        bytes += "\r\n";
+    }
+    bytes += linesFrom(lastRowWritten);
+    if (saveFile(path, bytes, &reason))
+        return true;
+    return fail(reason.isEmpty() ? QStringLiteral("Cannot write %1").arg(path) : reason);
+}
+
 } // namespace ostrand

@@ -38,4 +38,20 @@ bool outputHeadingsMatch(const QString &path, const ResultsGrid &grid, const Gri
 bool appendOutputFile(const ResultsGrid &grid, const GridState &state, const QString &path,
                       QString *error);
 
+// The line grid row `row` makes in the file (the heading row included), as
+// outputFileBytes writes it.
+QByteArray outputLine(const ResultsGrid &grid, const GridState &state, int row);
+
+// Brings the file at `path` up to the grid once rows came after it was
+// written: `lastRowWritten` was the grid's last row then, and
+// `lastLineWritten` its line, which the file must still end with (it may
+// have grown since, a record of its instant arriving late). That line and
+// every row after it take its place; a file written with the heading row
+// last gets the rows after it. Atomic as writeOutputFile; a pipe or device,
+// which cannot be read back, gets the rows after lastRowWritten. On failure,
+// or a file that no longer ends as written, the file is left as it was, false
+// returned and *error (if given) set.
+bool extendOutputFile(const ResultsGrid &grid, const GridState &state, const QString &path, int lastRowWritten,
+                      const QByteArray &lastLineWritten, QString *error);
+
 } // namespace ostrand

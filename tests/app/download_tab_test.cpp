@@ -71,7 +71,8 @@ TEST_F(DownloadTabTest, downloadDataFillsTheTabTheGridAndTheFileThenConfirmsAndS
     EXPECT_EQ(meter.confirmations, 1) << "only the first download ran";
     const FrameMonitor &frames = window_->monitor();
     EXPECT_EQ(frames.counters().replies, frames.counters().requests) << countersText(frames.counters()).toStdString();
-    EXPECT_EQ(frames.cellText(frames.rowCount() - 1, FrameMonitor::ReadingColumn), "download stored: acknowledged");
+    // After it, the marker and the pointers read back (request and reply each).
+    EXPECT_EQ(frames.cellText(frames.rowCount() - 5, FrameMonitor::ReadingColumn), "download stored: acknowledged");
     const QString dataIn = "Data in " + QDir::toNativeSeparators(inDir("Logdata.csv"));
     EXPECT_EQ(std::make_pair(text<QLabel>("DataFile"), control("DataFile")->toolTip()), std::make_pair(dataIn, dataIn));
     UrlCatcher files;
@@ -82,8 +83,11 @@ TEST_F(DownloadTabTest, downloadDataFillsTheTabTheGridAndTheFileThenConfirmsAndS
     control<QLineEdit>("Text1")->setText("300");
     click("Command2");
     EXPECT_TRUE(control<QWidget>("ShowInFolder")->isHidden()) << "a refused download wrote no file to show";
-    for (const auto &sent : port_.sends())
-        EXPECT_NE(static_cast<quint8>(sent.bytes[1]), 0x61) << "no since-last-time pointer read";
+    for (const auto &sent : port_.sends()) {
+        if (static_cast<quint8>(sent.bytes[1]) == 0x62)
+            break;
+        EXPECT_NE(static_cast<quint8>(sent.bytes[1]), 0x61) << "no since-last-time pointer read to begin with";
+    }
 
     auto *chart = control<LogChartView>("LogChart");
     EXPECT_FALSE(chart->hasData()) << "the chart reads the grid only when shown";
@@ -188,6 +192,7 @@ TEST_F(SinceLastTimeTest, aFileThatHoldsDataIsAppendedToReplacedOrLeftAndOnlyAWr
     for (const auto &row : rows) {
         SCOPED_TRACE(row.what);
         writeFile(output(), sixRows);
+        meter.setLastDownloadPointer(8, 0x80, 0x58);
         const int confirmedBefore = meter.confirmations;
         dialogs_.answerNextAction(row.answer);
         click("Command7");
@@ -216,6 +221,38 @@ TEST_F(SinceLastTimeTest, aFileThatHoldsDataIsAppendedToReplacedOrLeftAndOnlyAWr
     click("Command7");
     EXPECT_EQ(dialogs_.questions().back().actions, QStringList({"Replace Logdata.csv"}));
     EXPECT_EQ(readFile(output()), before);
+}
+
+// The meter logs an instant while the question is open and another just
+// before the confirmation arrives: both reach the file, which then holds what
+// a whole download would.
+TEST_F(SinceLastTimeTest, whatTheMeterLogsWhileTheQuestionIsOpenAndBeforeTheConfirmationGoesIntoTheFile)
+{
+    QByteArray later;
+    for (int i = 0; i < 2; ++i) {
+        const QDateTime when(QDate(2026, 12, 1), QTime(11, 0).addSecs(900 * i));
+        later += FakeMeter::record(1, when, 30.0f + i) + FakeMeter::record(2, when, 3.5f);
+    }
+    meter.writeLog(8, 0x80, 0x80, later);
+    writeFile(output(), sixRows);
+    dialogs_.whileAsked = [&] { meter.setPointers(8, 0x80, 0, 8, 0x80, 0x90, 18, 4096); };
+    meter.onRequest = [&](const QByteArray &q) {
+        if (q[1] == 0x62)
+            meter.setPointers(8, 0x80, 0, 8, 0x80, 0xA0, 20, 4096);
+    };
+    dialogs_.answerNextAction(0);
+    click("Command7");
+    dialogs_.whileAsked = nullptr;
+    meter.onRequest = nullptr;
+    EXPECT_EQ(status(), "Finished. Data in File");
+    EXPECT_EQ(dialogs_.questions().back().actions.first(), "Append the 2 new rows to Logdata.csv")
+        << "asked before the meter logged more";
+    EXPECT_EQ(window_->results().text(5, 2), "31") << "the window's grid holds the last instant too";
+
+    control<QLineEdit>("Text2")->setText("whole.csv");
+    click("Command2");
+    EXPECT_EQ(splitLines(readFile(output())), splitLines(readFile(inDir("whole.csv"))));
+    EXPECT_EQ(splitLines(readFile(output())).size(), 11);
 }
 
 TEST_F(DownloadTabTest, theWrittenFileIsNamedUntilAnotherIsChosenAndItsPathCanBeCopiedWithoutAFileManager)

@@ -8,6 +8,7 @@
 #include "table/output_file.h"
 #include "table/results_grid.h"
 #include "tests/download/recording_display.h"
+#include "file_bytes.h"
 #include "virtual_event_pump.h"
 
 #include <QFile>
@@ -29,11 +30,12 @@ protected:
         meter.setLabel(3, "Flow Tot");
     }
 
-    // Records of channels 1 and 3 every 15 minutes from 10:00 on 12/1/2026.
-    void logRecords(int instants, int bank = 8, int page = 0x80, int offset = 0)
+    // Records of channels 1 and 3 every 15 minutes from 10:00 on 12/1/2026
+    // (the instants from `first` on).
+    void logRecords(int instants, int bank = 8, int page = 0x80, int offset = 0, int first = 0)
     {
         QByteArray bytes;
-        for (int i = 0; i < instants; ++i) {
+        for (int i = first; i < first + instants; ++i) {
             const QDateTime when(QDate(2026, 12, 1), QTime(10, 0).addSecs(900 * i));
             bytes += FakeMeter::record(1, when, 1.5f + i);
             bytes += FakeMeter::record(3, when, 1000.75f + i);
@@ -208,16 +210,17 @@ TEST_F(DownloadEngineTest, whatHappenedOnTheLineIsToldAndAnotherMeterAfterAReope
         int pointerReads, confirmations;
     } cases[] = {
         // clang-format off
-        {"no reopen: one pointer read more, for what was logged meanwhile", None, {}, rows, done, "", 2, 1},
+        {"no reopen: a pointer read more for what was logged meanwhile, one after the confirmation", None, {},
+         rows, done, "", 3, 1},
         // The block's reply still on the wire at the replug spoils the first pointer read after it.
-        {"the same meter back", MidLog, [] {}, rows, done, "", 4, 1},
+        {"the same meter back", MidLog, [] {}, rows, done, "", 5, 1},
         // Every unwrapped log starts at the same address: the bytes already received tell them apart.
         {"another log from the same start", MidLog, [&] { logRecords(32, 8, 0x80, 8); }, rows,
          "Error in Downloading!!", other, 3, 0},
         {"a log that ends before the end read at the start", MidLog,
          [&] { meter.setPointers(8, 0x80, 0, 8, 0x81, 0, 32, 2048); }, rows, "Error in Downloading!!", other, 3, 0},
         {"another meter to confirm", BeforeConfirming, [&] { meter.setLabel(1, "Level"); }, rows, done, other, 3, 0},
-        {"a grid of eight data rows", None, {}, 10, done, "48 records past the grid's last row were not stored", 2, 1},
+        {"a grid of eight data rows", None, {}, 10, done, "48 records past the grid's last row were not stored", 3, 1},
         {"nothing logged: no file", None, [&] { meter.setPointers(8, 0x80, 0, 8, 0x80, 0, 0, 0); }, rows,
          "0 Records Available", "", 1, 0},
         // clang-format on
@@ -252,7 +255,7 @@ TEST_F(DownloadEngineTest, whatHappenedOnTheLineIsToldAndAnotherMeterAfterAReope
         if (c.reopen == BeforeConfirming)
             pullAndChange();
         EXPECT_EQ(
-            finishDownload(result, grid, state, path, display, [&] { engine.confirmDownload(); })
+            finishDownload(result, grid, state, path, display, [&] { return engine.confirmDownloadAndReadTail(); })
                 .status,
             c.status)
             << c.what;
@@ -263,5 +266,94 @@ TEST_F(DownloadEngineTest, whatHappenedOnTheLineIsToldAndAnotherMeterAfterAReope
                                 [](const auto &sent) { return sent.bytes[1] == 0x03; }),
                   c.pointerReads)
             << c.what;
+    }
+}
+
+// The confirmation carries no address: the meter's marker goes to its end as
+// the confirmation arrives. Two instants logged just before it reach the file,
+// or are named as the records the meter now counts as downloaded.
+TEST_F(DownloadEngineTest, whatTheMeterLoggedBeforeTheConfirmationArrivedIsAddedToTheFileOrNamed)
+{
+    QTemporaryDir dir;
+    const QString path = dir.filePath("log.csv");
+    const auto lines = [&] { return QString::fromLatin1(readFileBytes(path)).split("\r\n", Qt::SkipEmptyParts); };
+    // The reference: all 34 instants, read in one download.
+    logRecords(34);
+    meter.setPointers(8, 0x80, 0, 8, 0x82, 0x20, 68, 2048);
+    ASSERT_EQ(download(), DownloadResult::Complete);
+    ASSERT_TRUE(writeOutputFile(grid, state, path, nullptr));
+    const QStringList whole = lines();
+    ASSERT_EQ(whole.size(), 35);
+
+    const char *done = "Finished. Data in File", *readError = "Error in Downloading!!",
+               *fileError = "Error putting into file!!";
+    const QString named = "the meter now counts the 4 records from 08 82 00 through 08 82 18 as downloaded, "
+                          "and DIR/log.csv does not hold them: \"Download Data\" reads them again";
+    const struct {
+        const char *what;
+        bool sinceLast; // from the marker after instant 16, the file holding the 16 before it
+        std::function<void()> atConfirmation;
+        const char *status;
+        int fileRows; // of `whole`, from the first
+        QString detail;
+    } cases[] = {
+        {"a whole log", false, {}, done, 34, ""},
+        {"since the last download, appended", true, {}, done, 34, ""},
+        {"the meter ignores the confirmation", false, [&] { meter.takesConfirmation = false; }, done, 32,
+         "the meter did not take the confirmation: its last-download marker stands at 08 80 F8, not at or after "
+         "08 81 F8, the last record read; the next Since Last Time reads from the record after 08 80 F8"},
+        {"its block unanswered", false, [&] { meter.silentAddresses = {8 * 65536 + 0x82 * 256}; }, readError, 32,
+         "No answer from address 1|could not read the records the meter counted as downloaded with the confirmation "
+         "(the 4 records from 08 82 00 through 08 82 18)|" + named},
+        {"the marker unanswered", false, [&] { meter.silentFunctions = {0x61}; }, readError, 32,
+         "could not read where the meter's last download now ends: No answer from address 1|the meter now counts "
+         "the records logged after 08 81 F8 (the last slot read) until the confirmation as downloaded, and "
+         "DIR/log.csv does not hold them: \"Download Data\" reads them again"},
+        {"the file made read-only", false, [&] { QFile::setPermissions(path, QFileDevice::ReadOwner); }, fileError,
+         32, "DIR/log.csv is read-only; make it writable or choose another output file|" + named},
+        // Whether the meter took it is not known: said, and the file stands.
+        {"neither the confirmation nor the marker answered", false, [&] { meter.silentFunctions = {0x62, 0x61}; },
+         done, 32,
+         "the meter did not acknowledge the download confirmation|could not read where the meter's last download "
+         "now ends|if the meter took the confirmation, it counts the records logged after 08 81 F8 (the last slot "
+         "read) until the confirmation as downloaded"},
+    };
+    for (const auto &c : cases) {
+        SCOPED_TRACE(c.what);
+        QFile::setPermissions(path, QFileDevice::ReadOwner | QFileDevice::WriteOwner);
+        writeFileBytes(path, whole.mid(0, 17).join("\r\n").toLatin1() + "\r\n");
+        meter.setPointers(8, 0x80, 0, 8, 0x82, 0, 64, 2048);
+        meter.setLastDownloadPointer(8, 0x80, 0xF8);
+        meter.takesConfirmation = true;
+        meter.silentAddresses.clear();
+        meter.silentFunctions.clear();
+        // The meter logs two instants between the download's last pointer read and the confirmation.
+        meter.onRequest = [&](const QByteArray &q) {
+            if (q[1] != 0x62)
+                return;
+            meter.setPointers(8, 0x80, 0, 8, 0x82, 0x20, 68, 2048);
+            if (c.atConfirmation)
+                c.atConfirmation();
+        };
+        grid.clear();
+        display.details.clear();
+        const int confirmedBefore = meter.confirmations;
+        DownloadOptions options;
+        options.sinceLastTime = c.sinceLast;
+        DownloadEngine engine(link, grid, state, display);
+        const DownloadResult result = engine.downloadLog(options);
+        const DownloadEnd end =
+            finishDownload(result, grid, state, path, display, [&] { return engine.confirmDownloadAndReadTail(); },
+                           c.sinceLast ? OutputWrite::Append : OutputWrite::Replace);
+        meter.onRequest = nullptr;
+        EXPECT_EQ(end.status, c.status);
+        EXPECT_EQ(end.fileFailed, c.status == fileError);
+        EXPECT_EQ(end.result == DownloadResult::Complete, c.status != readError);
+        const QString details = display.details.join('|').replace(dir.path(), "DIR");
+        EXPECT_EQ(details.isEmpty(), c.detail.isEmpty()) << qPrintable(details);
+        for (const QString &piece : c.detail.split('|', Qt::SkipEmptyParts))
+            EXPECT_TRUE(details.contains(piece)) << qPrintable(piece) << "\nin: " << qPrintable(details);
+        EXPECT_EQ(lines(), whole.mid(0, 1 + c.fileRows));
+        EXPECT_EQ(meter.confirmations - confirmedBefore, meter.silentFunctions.count(0x62) ? 0 : 1);
     }
 }

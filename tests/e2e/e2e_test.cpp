@@ -342,62 +342,84 @@ TEST_F(EndToEnd, dialogsHeldOpenDoNotDisturbADownloadAndStopOrCloseEndAPollAtOnc
     EXPECT_LT(sinceStop.elapsed(), 500);
 }
 
-// ostrand-cli download --since-last --append against a meter that keeps logging: the rows the
-// meter logged since the last download go under the file's own, each once, and only a file
-// that took them is confirmed.
+// ostrand-cli download --since-last --append, run again and again against a meter that keeps
+// logging: each run takes what the meter logged from the marker the last run's confirmation
+// left through the marker its own confirmation leaves, so the file grows by every instant once;
+// only a file that took them is confirmed.
 TEST(SinceLastAppend, theNewRowsGoUnderTheFileOnceAndOtherHeadingsAreRefusedWithoutAConfirmation)
 {
     QTemporaryDir dir;
     MeterSimProcess sim;
     ASSERT_TRUE(sim.start(dir.path(), {"--records", "40", "--channels", "3", "--log-every-seconds", "2"}));
     const QString output = dir.filePath(QStringLiteral("out.csv"));
-    const auto download = [&](const QStringList &options) {
-        return runCli(QStringList{"download", "--port", sim.linkPath(), "--output", output} + options);
+    const auto download = [&](const QStringList &options, const QString &file) {
+        return runCli(QStringList{"download", "--port", sim.linkPath(), "--output", file} + options);
     };
-    ASSERT_EQ(download({}).exitCode, 0);
-    const QByteArray full = readFileBytes(output);
-    QTest::qWait(4500); // two instants or three
-
-    const CliRun appended = download({"--since-last", "--append"});
-    EXPECT_EQ(appended.exitCode, 0) << appended.errors.toStdString();
-    const QByteArray grown = readFileBytes(output);
-    EXPECT_TRUE(grown.startsWith(full));
-    EXPECT_GE(grown.count('\n') - full.count('\n'), 2);
-    EXPECT_TRUE(sim.waitFor(QStringLiteral("confirmed"), 2));
-    // A whole log read now holds the grown file's rows in its order, none twice or missing.
+    ASSERT_EQ(download({}, output).exitCode, 0);
+    QByteArray grown = readFileBytes(output);
+    for (int run = 1; run <= 2; ++run) {
+        QTest::qWait(2100); // an instant or two
+        const CliRun appended = download({"--since-last", "--append"}, output);
+        EXPECT_EQ(appended.exitCode, 0) << appended.errors.toStdString();
+        const QByteArray now = readFileBytes(output);
+        EXPECT_TRUE(now.startsWith(grown)) << run;
+        EXPECT_GT(now.size(), grown.size()) << run;
+        grown = now;
+    }
+    // The next run starts after the marker the last confirmation left; a whole log read then
+    // holds the file's rows and the next run's in its order: none twice, none missing.
+    QTest::qWait(2100);
+    const QString next = dir.filePath(QStringLiteral("next.csv"));
+    ASSERT_EQ(download({"--since-last"}, next).exitCode, 0);
     const QString whole = dir.filePath(QStringLiteral("whole.csv"));
-    ASSERT_EQ(runCli({"download", "--port", sim.linkPath(), "--output", whole}).exitCode, 0);
-    EXPECT_TRUE(readFileBytes(whole).startsWith(grown));
-    ASSERT_TRUE(sim.waitFor(QStringLiteral("confirmed"), 3));
+    ASSERT_EQ(download({}, whole).exitCode, 0);
+    const QByteArray nextRows = readFileBytes(next).mid(readFileBytes(next).indexOf('\n') + 1);
+    EXPECT_TRUE(readFileBytes(whole).startsWith(grown + nextRows)) << (grown + nextRows).right(400).constData();
+    EXPECT_TRUE(sim.waitFor(QStringLiteral("confirmed"), 5));
 
     const QByteArray other = "Date / Time,Level\r\n11/30/2026 8:00:00 AM,1\r\n";
     writeFileBytes(output, other);
     const int confirmed = sim.confirmations();
     QTest::qWait(2500);
-    const CliRun refused = download({"--since-last", "--append"});
+    const CliRun refused = download({"--since-last", "--append"}, output);
     EXPECT_EQ(refused.exitCode, 3);
     EXPECT_TRUE(refused.errors.contains("are not this download's")) << refused.errors.toStdString();
     EXPECT_EQ(readFileBytes(output), other);
     sim.waitFor(QStringLiteral("confirmed"), confirmed + 1, 500);
     EXPECT_EQ(sim.confirmations(), confirmed);
 
-    EXPECT_EQ(download({"--append"}).exitCode, 64) << "a whole log appended would hold its rows twice";
+    EXPECT_EQ(download({"--append"}, output).exitCode, 64) << "a whole log appended would hold its rows twice";
 }
 
 // The window asks on its own thread while the line's job waits for the answer, then writes
 // and confirms on the line's thread. What is asked and what each answer writes is
-// SinceLastTimeTest's table, on the line run inline.
+// SinceLastTimeTest's table, on the line run inline. The question held open 10 s while the
+// meter logs every 2 s: what it logged meanwhile goes into the file too, so the file and the
+// next Since Last Time hold every instant once.
 TEST_F(EndToEnd, sinceLastTimeAsksWhileTheLinesJobWaitsAndAppendsBeforeItConfirms)
 {
     startWindow({"--records", "40", "--channels", "3", "--log-every-seconds", "2"});
     control<QPushButton>("Command2")->click();
     ASSERT_TRUE(statusBecomes("Finished. Data in File")) << status().toStdString();
-    const QByteArray full = readFileBytes(dir.filePath(QStringLiteral("Logdata.csv")));
-    QTest::qWait(4500);
+    const QString output = dir.filePath(QStringLiteral("Logdata.csv"));
+    const QByteArray full = readFileBytes(output);
+    QTest::qWait(2100);
+    dialogs.whileAsked = [] { QTest::qWait(10000); };
     dialogs.answerNextAction(0);
     control<QPushButton>("Command7")->click();
-    ASSERT_TRUE(statusBecomes("Finished. Data in File")) << status().toStdString();
+    ASSERT_TRUE(statusBecomes("Finished. Data in File", 40)) << status().toStdString();
     EXPECT_EQ(dialogs.questions().size(), 1u);
-    EXPECT_GT(readFileBytes(dir.filePath(QStringLiteral("Logdata.csv"))).size(), full.size()) << "appended";
+    const QByteArray appended = readFileBytes(output);
+    EXPECT_TRUE(appended.startsWith(full));
+    EXPECT_GE(appended.count('\n') - full.count('\n'), 5) << "what was logged while the question was open";
     EXPECT_TRUE(sim.waitFor(QStringLiteral("confirmed"), 2));
+    closeLine();
+
+    QTest::qWait(2100);
+    const QString next = dir.filePath(QStringLiteral("next.csv"));
+    ASSERT_EQ(runCli({"download", "--port", sim.linkPath(), "--output", next, "--since-last"}).exitCode, 0);
+    const QString whole = dir.filePath(QStringLiteral("whole.csv"));
+    ASSERT_EQ(runCli({"download", "--port", sim.linkPath(), "--output", whole}).exitCode, 0);
+    const QByteArray nextRows = readFileBytes(next).mid(readFileBytes(next).indexOf('\n') + 1);
+    EXPECT_TRUE(readFileBytes(whole).startsWith(appended + nextRows)) << (appended + nextRows).right(400).constData();
 }

@@ -28,6 +28,8 @@ std::optional<int> FakeFileDialogs::chooseAction(const QString &title, const QSt
                                                  const QStringList &actions)
 {
     questions_.push_back(Question{title, QString(), actions});
+    if (const auto wait = whileAsked)
+        wait();
     if (actionAnswers_.empty()) {
         ADD_FAILURE() << "unexpected question \"" << question.toStdString() << "\"";
         return std::nullopt;

@@ -4,6 +4,7 @@
 
 #include <QString>
 #include <deque>
+#include <functional>
 #include <optional>
 #include <vector>
 
@@ -23,6 +24,9 @@ public:
     void answerNext(std::optional<QString> answer);
     // Queues the answer to the next chooseAction: the action's index, or std::nullopt for Cancel.
     void answerNextAction(std::optional<int> answer);
+    // Runs while each chooseAction question is open, before its answer is
+    // given: a user taking their time (a nested event loop, as a dialog's).
+    std::function<void()> whileAsked;
     // Every question asked so far, oldest first.
     const std::vector<Question> &questions() const { return questions_; }
 

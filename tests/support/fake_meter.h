@@ -5,6 +5,7 @@
 
 #include <QDateTime>
 #include <QtEndian>
+#include <array>
 #include <cstring>
 #include <functional>
 #include <map>
@@ -75,6 +76,7 @@ public:
         d.replace(s + 7, 4, meterFloat(used));
         d.replace(s + 11, 4, meterFloat(available));
         registers_ = d;
+        end_ = {a2, b2, c2};
     }
     void setLastDownloadPointer(int a, int b, int c)
     {
@@ -91,6 +93,9 @@ public:
     };
     std::vector<BlockRead> blockReads;
     int confirmations = 0;
+    // A confirmation puts the last-download marker on the record before the
+    // end pointer, as it stands when the confirmation arrives; unless not taken.
+    bool takesConfirmation = true;
     int replyDelayMs = 5;
     // Runs as each request reaches the meter, before it answers (to pull the adapter, say).
     std::function<void(const QByteArray &request)> onRequest;
@@ -129,11 +134,30 @@ private:
             reply.append(lastDownload_);
         } else if (function == 0x62) {
             ++confirmations;
+            if (takesConfirmation)
+                lastDownload_ = recordBeforeEnd();
         }
         p.deliver(appendCrc(reply), replyDelayMs);
     }
 
+    QByteArray recordBeforeEnd() const
+    {
+        int bank = end_[0], page = end_[1], offset = end_[2] - 8;
+        if (offset < 0) {
+            offset += 256;
+            if (--page < 0x80) {
+                page = 0xBF;
+                if (--bank < 8)
+                    bank = 23;
+            }
+        }
+        QByteArray marker(3, '\0');
+        marker[0] = char(bank), marker[1] = char(page), marker[2] = char(offset);
+        return marker;
+    }
+
     FakeSerialPort &port_;
+    std::array<int, 3> end_{8, 0x80, 0};
     std::map<int, char> memory_;
     QByteArray registers_ = QByteArray(16, '\0');
     QByteArray lastDownload_ = QByteArray(3, '\0');
