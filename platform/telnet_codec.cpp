@@ -33,7 +33,9 @@ QString parityName(std::uint8_t code)
 
 QString stopBitsName(std::uint8_t code)
 {
-    return code == 3 ? QStringLiteral("1.5") : code == 1 || code == 2 ? QString::number(code) : QStringLiteral("code %1").arg(code);
+    if (code == 3)
+        return QStringLiteral("1.5");
+    return code == 1 || code == 2 ? QString::number(code) : QStringLiteral("code %1").arg(code);
 }
 
 bool ourOption(std::uint8_t option)

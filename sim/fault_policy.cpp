@@ -95,7 +95,8 @@ FaultOutcome FaultPolicy::apply(const Reply &reply)
         const int cut = int(settings_.dropEachLineAfter - lineBytesSent_);
         if (out.dropAfter < 0 || cut < out.dropAfter)
             out.dropAfter = cut;
-        out.note = QStringLiteral("line drops after %1 reply bytes on it").arg(settings_.dropEachLineAfter);
+        out.note = QStringLiteral("line drops after %1 reply bytes on it")
+                       .arg(settings_.dropEachLineAfter);
     }
     const qint64 sent = out.dropAfter >= 0 ? out.dropAfter : out.bytes.size();
     bytesSent_ += sent;

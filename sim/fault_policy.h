@@ -20,7 +20,7 @@ struct FaultSettings {
     bool corruptOnce = false;       // spoil each reply the first time only: noise a retry gets past
     QVector<LogAddress> deadBlocks; // block reads covering these addresses get no answer
     qint64 dropAfterBytes = -1;     // drop the line once this many reply bytes went out
-    qint64 dropEachLineAfter = -1;  // drop every line (connection) once this many reply bytes went out on it
+    qint64 dropEachLineAfter = -1;  // drop each line (connection) once this many went out on it
     bool dropMidDownload = false;   // drop the line halfway through the third log block
     bool dropBeforeConfirmReply = false; // take a confirmation, then drop the line unanswered
     QMap<int, int> refusals;        // function code -> the exception code it is answered with
