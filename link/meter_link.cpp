@@ -9,6 +9,8 @@
 #include "link/reply_shapes.h"
 #include "link/wait_clock.h"
 #include "link/wait_policy.h"
+#include "platform/clock.h"
+#include "platform/event_pump.h"
 #include "platform/serial_port.h"
 
 #include <algorithm>
@@ -58,6 +60,9 @@ LinkFailure notStarted(LinkError why, int slave)
     return failure;
 }
 
+// How often a pause before reconnecting looks at Stop.
+constexpr std::int64_t kPauseSliceMs = 10;
+
 bool isNoise(LinkError error)
 {
     return error == LinkError::CrcError || error == LinkError::WrongReply;
@@ -77,6 +82,12 @@ Result<void> MeterLink::begin(const Turn &turn, Exchange &exchange, int slave)
     if (link_.stopRequested())
         return notStarted(LinkError::Stopped, slave);
     link_.yield();
+    // A device server that closed the held operation's connection between two
+    // exchanges dropped it as surely as one that closed it under a reply: it
+    // is not simply opened again, or a line dropping after every reply would
+    // be reconnected for ever.
+    if (holds_ > 0 && connectedInHold_ && link_.onNetwork() && !link_.port().isOpen() && link_.port().lineLost())
+        return exchange.fail(LinkError::PortNotOpen);
     if (!link_.openPort())
         return exchange.fail(LinkError::PortNotOpen);
     slowPath_.drainStrays(link_);
@@ -93,29 +104,58 @@ auto MeterLink::exchangeOverLine(int slave, bool mayAskAgain, Ask ask)
     Turn turn(*this);
     if (turn.entered() && lineGone_)
         return Reply(*lineGone_);
-    ReconnectBudget reconnects;
+    // A lone exchange is an operation of its own; a held one shares the operation's tries.
+    if (turn.entered() && holds_ == 0)
+        reconnects_ = ReconnectBudget();
+    bool reconnecting = false;
     for (;;) {
         Exchange exchange(link_, observer_, slave);
         const Result<void> ready = begin(turn, exchange, slave);
         Reply got = ready ? ask(exchange) : Reply(ready.failure());
+        if (got && holds_ > 0 && link_.onNetwork())
+            connectedInHold_ = true;
         // A request that acts on the meter is not made twice: the lost reply
-        // may have followed the act.
-        if (got || !link_.onNetwork() || !mayAskAgain)
+        // may have followed the act. One never sent may go once the line is back.
+        const bool sent = !got && got.failure().function != 0;
+        if (got || !link_.onNetwork() || (!mayAskAgain && sent))
             return got;
-        if (reconnects.another(got.failure(), link_.clock().monotonicMs()))
+        if (const auto pause = reconnects_.nextTry(got.failure(), reconnecting, link_.clock().monotonicMs())) {
+            if (!pauseBeforeReconnect(*pause)) {
+                LinkFailure stopped = got.failure();
+                stopped.error = LinkError::Stopped;
+                stopped.lineLost = false;
+                return Reply(stopped);
+            }
+            reconnecting = true;
+            connectedInHold_ = false;
             continue; // the next begin() connects again
-        if (!reconnects.spent())
+        }
+        if (!reconnects_.spent() || !(reconnecting || got.failure().lineLost))
             return got;
         LinkFailure gone = got.failure();
         gone.error = LinkError::PortNotOpen;
         gone.lineLost = false;
         gone.portReason = QStringLiteral("the connection to %1 was lost (%2) and %3 tries to connect again failed: %4")
-                              .arg(link_.port().deviceName(), reconnects.dropReason())
-                              .arg(reconnects.tries())
+                              .arg(link_.port().deviceName(), reconnects_.dropReason())
+                              .arg(reconnects_.tries())
                               .arg(got.failure().portReason);
         if (holds_ > 0)
             lineGone_ = gone;
         return Reply(gone);
+    }
+}
+
+bool MeterLink::pauseBeforeReconnect(std::int64_t ms)
+{
+    const std::int64_t until = link_.clock().monotonicMs() + ms;
+    for (;;) {
+        if (link_.stopRequested())
+            return false;
+        const std::int64_t left = until - link_.clock().monotonicMs();
+        if (left <= 0)
+            return true;
+        // Short slices: a Stop set from another thread wakes nothing here.
+        link_.pump().yield(static_cast<int>(std::min<std::int64_t>(left, kPauseSliceMs)));
     }
 }
 

@@ -2,6 +2,7 @@
 
 #include "link/link_observer.h"
 #include "link/link_result.h"
+#include "link/reconnect_budget.h"
 #include "link/serial_link.h"
 #include "link/slow_path.h"
 
@@ -55,8 +56,11 @@ public:
         ~Hold()
         {
             link_.link_.endOperation();
-            if (--link_.holds_ == 0)
+            if (--link_.holds_ == 0) {
                 link_.lineGone_.reset();
+                link_.reconnects_ = ReconnectBudget();
+                link_.connectedInHold_ = false;
+            }
             if (link_.holds_ == 0 && !link_.inExchange_)
                 link_.slowPath_.forgetResend();
         }
@@ -90,12 +94,18 @@ private:
     Result<QByteArray> askPastNoise(Exchange &exchange, const QByteArray &frame, const ExchangeTiming &timing);
     // Runs one exchange: the port opened, then `ask`. A device server's
     // connection dropped under it is made again and, when `mayAskAgain`, the
-    // exchange asked again (see ReconnectBudget); once that fails, every
-    // further exchange of the held operation fails at once with the reason.
+    // exchange asked again, within the operation's ReconnectBudget; once that
+    // is spent, every further exchange of the held operation fails at once
+    // with the reason.
     template <typename Ask>
     auto exchangeOverLine(int slave, bool mayAskAgain, Ask ask);
 
+    // Waits `ms` before connecting again, the window running; false on Stop.
+    bool pauseBeforeReconnect(std::int64_t ms);
+
     SerialLink &link_;
+    ReconnectBudget reconnects_; // the held operation's, or the lone exchange's
+    bool connectedInHold_ = false; // an exchange of the held operation got through to the server
     std::optional<LinkFailure> lineGone_; // the held operation lost its device server for good
     bool inExchange_ = false;
     int holds_ = 0;

@@ -138,15 +138,25 @@ bool NetworkPort::setUpSerialSide(quint32 baud, std::int64_t deadlineMs)
     if (wait == Wait::Done && !lost()) {
         socket_.write(TelnetCodec::portSettings(baud));
         socket_.flush();
+        // Each setting is acknowledged with the value the server now uses, which
+        // may not be the one asked: a line at another speed would only ever
+        // give "no answer", so a difference ends the connect at once.
         wait = waitUntil(
             [&] {
                 take();
-                return lost() || telnet_->acknowledgedBaud().has_value();
+                const TelnetCodec::Acknowledged &got = telnet_->acknowledged();
+                return lost() || got.complete() || !TelnetCodec::differences(baud, got).isEmpty();
             },
             deadlineMs);
     }
     if (wait == Wait::Stopped)
         return refuse(QStringLiteral("stopped while setting up the serial port"));
+    if (const QStringList differ = TelnetCodec::differences(baud, telnet_->acknowledged()); !differ.isEmpty()) {
+        refuse(QString());
+        error_ = QStringLiteral("%1 set %2: check what the device server's serial port allows")
+                     .arg(endpoint_.address(), differ.join(QStringLiteral("; and ")));
+        return false;
+    }
     if (lost())
         return refuse(socketReason());
     if (wait == Wait::TimedOut)

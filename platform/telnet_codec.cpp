@@ -21,7 +21,22 @@ constexpr std::uint8_t kSetDataSize = 2;
 constexpr std::uint8_t kSetParity = 3;
 constexpr std::uint8_t kSetStopSize = 4;
 constexpr std::uint8_t kServerOffset = 100;
+constexpr std::uint8_t kDataSize8 = 8;
 constexpr std::uint8_t kParityNone = 1;
+constexpr std::uint8_t kStopSize1 = 1;
+
+QString parityName(std::uint8_t code)
+{
+    static const char *const names[] = {"none", "odd", "even", "mark", "space"};
+    return code >= 1 && code <= 5 ? QString::fromLatin1(names[code - 1]) : QStringLiteral("code %1").arg(code);
+}
+
+QString stopBitsName(std::uint8_t code)
+{
+    if (code == 3)
+        return QStringLiteral("1.5");
+    return code == 1 || code == 2 ? QString::number(code) : QStringLiteral("code %1").arg(code);
+}
 
 bool ourOption(std::uint8_t option)
 {
@@ -63,8 +78,9 @@ QByteArray TelnetCodec::portSettings(std::uint32_t baud)
     QByteArray speed;
     for (int shift = 24; shift >= 0; shift -= 8)
         speed.append(static_cast<char>((baud >> shift) & 0xFF));
-    return comPortCommand(kSetBaudRate, speed) + comPortCommand(kSetDataSize, QByteArray(1, 8))
-           + comPortCommand(kSetParity, QByteArray(1, kParityNone)) + comPortCommand(kSetStopSize, QByteArray(1, 1));
+    return comPortCommand(kSetBaudRate, speed) + comPortCommand(kSetDataSize, QByteArray(1, kDataSize8))
+           + comPortCommand(kSetParity, QByteArray(1, kParityNone))
+           + comPortCommand(kSetStopSize, QByteArray(1, kStopSize1));
 }
 
 QByteArray TelnetCodec::encode(const QByteArray &data)
@@ -180,8 +196,37 @@ void TelnetCodec::subnegotiation()
         std::uint32_t baud = 0;
         for (int i = 2; i < 6; ++i)
             baud = (baud << 8) | static_cast<std::uint8_t>(sub_[i]);
-        acknowledgedBaud_ = baud;
+        acknowledged_.baud = baud;
+        return;
     }
+    if (sub_.size() < 3)
+        return;
+    const auto value = static_cast<std::uint8_t>(sub_[2]);
+    if (command == kServerOffset + kSetDataSize)
+        acknowledged_.dataSize = value;
+    else if (command == kServerOffset + kSetParity)
+        acknowledged_.parity = value;
+    else if (command == kServerOffset + kSetStopSize)
+        acknowledged_.stopSize = value;
+}
+
+QStringList TelnetCodec::differences(std::uint32_t baud, const Acknowledged &acknowledged)
+{
+    // 0 is what a client sends to ask for the current value; a server that
+    // answers with it has told nothing, and is not held to it.
+    const auto differs = [](const auto &got, auto asked) { return got && *got != 0 && *got != asked; };
+    QStringList out;
+    if (differs(acknowledged.baud, baud))
+        out << QStringLiteral("the serial speed to %1 baud, not the %2 asked").arg(*acknowledged.baud).arg(baud);
+    if (differs(acknowledged.dataSize, kDataSize8))
+        out << QStringLiteral("the data size to %1 bits, not the %2 asked").arg(*acknowledged.dataSize).arg(kDataSize8);
+    if (differs(acknowledged.parity, kParityNone))
+        out << QStringLiteral("the parity to %1, not the %2 asked")
+                   .arg(parityName(*acknowledged.parity), parityName(kParityNone));
+    if (differs(acknowledged.stopSize, kStopSize1))
+        out << QStringLiteral("the stop bits to %1, not the %2 asked")
+                   .arg(stopBitsName(*acknowledged.stopSize), stopBitsName(kStopSize1));
+    return out;
 }
 
 } // namespace ostrand

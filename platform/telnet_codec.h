@@ -1,6 +1,7 @@
 #pragma once
 
 #include <QByteArray>
+#include <QStringList>
 #include <array>
 #include <cstdint>
 #include <optional>
@@ -15,6 +16,18 @@ namespace ostrand {
 class TelnetCodec {
 public:
     enum class PortControl { Pending, Accepted, Refused };
+
+    // The serial side's settings a server reported having set, in RFC 2217's
+    // codes (data size in bits; parity 1 none, 2 odd, 3 even, 4 mark, 5 space;
+    // stop size 1 one, 2 two, 3 one and a half); empty until it did.
+    struct Acknowledged {
+        std::optional<std::uint32_t> baud;
+        std::optional<std::uint8_t> dataSize;
+        std::optional<std::uint8_t> parity;
+        std::optional<std::uint8_t> stopSize;
+        // All four reported.
+        bool complete() const { return baud && dataSize && parity && stopSize; }
+    };
 
     // What the client says first: binary and no go-aheads both ways, and that
     // it will control the port.
@@ -34,7 +47,12 @@ public:
 
     PortControl portControl() const { return portControl_; }
     // The speed the device server reports having set, once it did.
-    std::optional<std::uint32_t> acknowledgedBaud() const { return acknowledgedBaud_; }
+    std::optional<std::uint32_t> acknowledgedBaud() const { return acknowledged_.baud; }
+    const Acknowledged &acknowledged() const { return acknowledged_; }
+    // Each setting the server reported other than portSettings(`baud`) asked
+    // for, in words ("the serial speed to 9600 baud, not the 38400 asked");
+    // empty while all reported so far match.
+    static QStringList differences(std::uint32_t baud, const Acknowledged &acknowledged);
 
 private:
     enum class State { Data, Command, Option, Sub, SubCommand };
@@ -49,7 +67,7 @@ private:
     std::array<bool, 256> weWill_{};
     std::array<bool, 256> theyWill_{};
     PortControl portControl_ = PortControl::Pending;
-    std::optional<std::uint32_t> acknowledgedBaud_;
+    Acknowledged acknowledged_;
 };
 
 } // namespace ostrand

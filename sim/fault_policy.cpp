@@ -89,8 +89,25 @@ FaultOutcome FaultPolicy::apply(const Reply &reply)
         out.note =
             QStringLiteral("line drops after %1 reply bytes in all").arg(settings_.dropAfterBytes);
     }
-    bytesSent_ += out.dropAfter >= 0 ? out.dropAfter : out.bytes.size();
+    if (settings_.dropEachLineAfter >= 0 && !droppedThisLine_ &&
+        lineBytesSent_ + out.bytes.size() >= settings_.dropEachLineAfter) {
+        droppedThisLine_ = true;
+        const int cut = int(settings_.dropEachLineAfter - lineBytesSent_);
+        if (out.dropAfter < 0 || cut < out.dropAfter)
+            out.dropAfter = cut;
+        out.note = QStringLiteral("line drops after %1 reply bytes on it")
+                       .arg(settings_.dropEachLineAfter);
+    }
+    const qint64 sent = out.dropAfter >= 0 ? out.dropAfter : out.bytes.size();
+    bytesSent_ += sent;
+    lineBytesSent_ += sent;
     return out;
+}
+
+void FaultPolicy::newLine()
+{
+    lineBytesSent_ = 0;
+    droppedThisLine_ = false;
 }
 
 } // namespace ostrand::sim

@@ -20,6 +20,7 @@ struct FaultSettings {
     bool corruptOnce = false;       // spoil each reply the first time only: noise a retry gets past
     QVector<LogAddress> deadBlocks; // block reads covering these addresses get no answer
     qint64 dropAfterBytes = -1;     // drop the line once this many reply bytes went out
+    qint64 dropEachLineAfter = -1;  // drop each line (connection) once this many went out on it
     bool dropMidDownload = false;   // drop the line halfway through the third log block
     bool dropBeforeConfirmReply = false; // take a confirmation, then drop the line unanswered
     QMap<int, int> refusals;        // function code -> the exception code it is answered with
@@ -33,13 +34,15 @@ struct FaultOutcome {
 };
 
 // Applies the fault settings to the meter's replies, one after the other. Each line drop
-// happens once per run.
+// happens once per run, but the one that comes back on every line.
 class FaultPolicy {
 public:
     explicit FaultPolicy(FaultSettings settings);
 
     // The fate of `reply`.
     FaultOutcome apply(const Reply &reply);
+    // A fresh line (a new connection, a new pseudo-terminal) is now in use.
+    void newLine();
 
 private:
     bool hitsDeadBlock(const Reply &reply) const;
@@ -50,6 +53,8 @@ private:
     bool downloading_ = false; // pointer registers were read
     int logBlocksSincePointers_ = 0;
     bool droppedAfterBytes_ = false;
+    qint64 lineBytesSent_ = 0;
+    bool droppedThisLine_ = false;
     bool droppedMidDownload_ = false;
     QSet<QByteArray> spoiledOnce_;
 };

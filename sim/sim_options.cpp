@@ -66,6 +66,10 @@ const OptionInfo kOptions[] = {
     {"drop-after", "n",
      "Fault: drop the line (close the pseudo-terminal) once n reply bytes in all went out, "
      "even in the middle of a reply; a fresh pseudo-terminal then takes its place."},
+    {"drop-each-line-after", "n",
+     "Fault: drop every line once n reply bytes went out on it, even in the middle of a "
+     "reply: each TCP connection (--tcp-listen), each fresh pseudo-terminal. A line that "
+     "never stays up long enough for a download."},
     {"drop-mid-download", nullptr,
      "Fault: drop the line halfway through the third log block after the pointer registers "
      "were read."},
@@ -246,6 +250,7 @@ bool parseOptions(const QStringList &arguments, SimOptions *options, QString *er
         o.channels = std::min<int>(o.labels.size(), kChannelCount);
     }
     int dropAfter = -1;
+    int dropEachLineAfter = -1;
     if (!number("slave", 1, 255, &o.slaveAddress) || !number("channels", 1, 8, &o.channels) ||
         !number("interval-minutes", 1, 1440, &o.intervalMinutes) ||
         !number("records", 0, 1000000, &o.records) ||
@@ -255,9 +260,12 @@ bool parseOptions(const QStringList &arguments, SimOptions *options, QString *er
         !number("guard-ms", 0, 60000, &o.modemSettings.guardMs) ||
         !number("delay-ms", 0, 600000, &o.faults.delayMs) ||
         !number("corrupt-every", 1, 1000000, &o.faults.corruptEvery) ||
-        !number("drop-after", 0, 2000000000, &dropAfter) || !number("baud", 0, 4000000, &o.baud))
+        !number("drop-after", 0, 2000000000, &dropAfter) ||
+        !number("drop-each-line-after", 1, 2000000000, &dropEachLineAfter) ||
+        !number("baud", 0, 4000000, &o.baud))
         return false;
     o.faults.dropAfterBytes = dropAfter;
+    o.faults.dropEachLineAfter = dropEachLineAfter;
     if (isSet("baud"))
         o.modemSettings.lineSpeed = o.baud > 0 ? o.baud : o.modemSettings.lineSpeed;
     if (isSet("dial-result"))

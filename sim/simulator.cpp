@@ -134,6 +134,7 @@ void Simulator::onConnectionWaiting()
     connect(readable_, &QSocketNotifier::activated, this, &Simulator::onReadable);
     writer_->setFd(connection_);
     framer_.reset();
+    faults_.newLine();
     trace(QStringLiteral("connection from %1").arg(peer));
 }
 
@@ -180,6 +181,7 @@ bool Simulator::openLine(QString *error)
     connect(readable_, &QSocketNotifier::activated, this, &Simulator::onReadable);
     writer_->setFd(line_.masterFd());
     framer_.reset();
+    faults_.newLine();
     if (modem_)
         modem_->reset();
     say_(QStringLiteral("ready %1 -> %2")

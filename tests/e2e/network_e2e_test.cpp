@@ -6,6 +6,7 @@
 #include "qt_printers.h"
 #include "ser2net_process.h"
 
+#include <QElapsedTimer>
 #include <QRegularExpression>
 #include <QTest>
 #include <gtest/gtest.h>
@@ -121,6 +122,29 @@ TEST(NetworkEndToEnd, aConnectionDroppedMidDownloadIsMadeAgainAndTheFileIsAHealt
     EXPECT_TRUE(meter.sim.waitFor(QStringLiteral("confirmed")));
     EXPECT_EQ(meter.sim.count(QStringLiteral("dropped")), 1);
     EXPECT_EQ(meter.sim.confirmations(), 1);
+}
+
+// Before, every reconnect whose first exchanges got through started the tries afresh: the
+// download connected again for ever, thousands of times, and never ended.
+TEST(NetworkEndToEnd, aMeterWhoseEveryConnectionDropsAfterAFewHundredBytesEndsTheDownloadAfterThreeReconnects)
+{
+    NetworkMeter meter;
+    ASSERT_TRUE(meter.start(Route::TcpListen, kLog + QStringList{"--drop-each-line-after", "300"}, false));
+    const QString file = meter.dir.filePath(QStringLiteral("never.csv"));
+    QElapsedTimer took;
+    took.start();
+    const CliRun run = runCli({"download", "--port", meter.address, "--output", file}, {}, 60000);
+    EXPECT_EQ(run.exitCode, 4);
+    EXPECT_TRUE(run.lines.contains(QStringLiteral("Error in Downloading!!"))) << run.lines.join('\n').toStdString();
+    EXPECT_TRUE(run.errors.contains(QStringLiteral("the connection to %1 was lost (closed by the far end) and 3 tries "
+                                                   "to connect again failed").arg(meter.address)))
+        << run.errors.toStdString();
+    // The first connection and three more, 1 s, 3 s and 9 s apart.
+    EXPECT_TRUE(meter.sim.waitFor(QStringLiteral("dropped"), 4, 2000));
+    EXPECT_EQ(meter.sim.count(QStringLiteral("dropped")), 4);
+    EXPECT_GE(took.elapsed(), 13000);
+    EXPECT_LT(took.elapsed(), 30000);
+    EXPECT_EQ(meter.sim.confirmations(), 0);
 }
 
 // Stations behind two servers and one that refuses; the last never answers a connect at all.

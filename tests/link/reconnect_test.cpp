@@ -1,6 +1,7 @@
 #include "link_fixture.h"
 
 #include <optional>
+#include <utility>
 
 using namespace ostrand;
 using namespace ostrand::testing;
@@ -33,9 +34,137 @@ private:
     bool lost_ = false;
 };
 
+// A device server at tcp://gw:4001 on the link, opened; `server` is its port.
+class ReconnectFixture : public LinkFixture {
+protected:
+    ReconnectFixture()
+    {
+        serial.setNetworkPortMaker([this](const LinkSettings &, const std::atomic<bool> *) {
+            auto made = std::make_unique<DroppingPort>(clock);
+            server = made.get();
+            return made;
+        });
+        LinkSettings settings{1, QStringLiteral("38400"), 1};
+        settings.networkAddress = QStringLiteral("tcp://gw:4001");
+        serial.setSettings(settings);
+        serial.setStopFlag(&stop);
+        serial.openPort();
+    }
+    // Half a reply, then the connection goes; connecting again is refused until allowed.
+    void dropAndRefuse()
+    {
+        server->deliver(block.left(5));
+        server->drop();
+        server->failOpenWith(QStringLiteral("connection refused"));
+    }
+    int reconnects() const { return static_cast<int>(server->opens().size()) - 1; }
+
+    const QByteArray block = appendCrc(QByteArray::fromHex("0160088000000a") + QByteArray(10, 'x'));
+    DroppingPort *server = nullptr;
+    std::atomic<bool> stop{false};
+};
+
 } // namespace
 
-TEST_F(LinkFixture, aDroppedConnectionIsMadeAgainAtOnceUpToThreeTimesWithin30sAndOnlyReadsAreAskedAgain)
+// Before, every exchange that got through restarted the tries: a download went on reconnecting for ever.
+TEST_F(ReconnectFixture, aLineThatDropsAgainAfterEveryReconnectEndsTheOperationAfterThreeReconnects)
+{
+    std::size_t connection = 0;
+    int asked = 0;
+    server->setResponder([&](const QByteArray &, FakeSerialPort &) {
+        if (connection != server->opens().size()) {
+            connection = server->opens().size();
+            asked = 0;
+        }
+        // Each connection carries one whole reply and half the next.
+        if (++asked == 1)
+            server->deliver(block);
+        else
+            server->deliver(block.left(5)), server->drop();
+    });
+    MeterLink::Hold hold(link);
+    const std::int64_t start = clock.monotonicMs();
+    std::optional<LinkFailure> failure;
+    for (int blocks = 0; blocks < 100 && !failure; ++blocks) {
+        if (auto read = link.readLogBlock(1, 8, 0x80, 0, 5); !read)
+            failure = read.failure();
+    }
+    ASSERT_TRUE(failure);
+    EXPECT_EQ(reconnects(), 3);
+    EXPECT_TRUE(failureText(*failure).contains(QStringLiteral("3 tries to connect again failed")))
+        << failureText(*failure).toStdString();
+    // The tries waited 1 s, 3 s and 9 s.
+    EXPECT_GE(secondsSince(start), 13.0);
+    EXPECT_LT(secondsSince(start), 14.0);
+}
+
+// Before, the three tries fell within a millisecond of the drop: a server restarting in a second was never reached.
+TEST_F(ReconnectFixture, aServerBackAfterItRestartsIsReachedByATryAfterItsPause)
+{
+    const struct {
+        int backAfterMs;
+        bool reached;
+        int reconnects; // tries made, the last one reaching the server if any did
+        double endsAfter; // seconds from the drop
+    } rows[] = {
+        {500, true, 1, 1},
+        {1200, true, 2, 4},
+        {5000, true, 3, 13},
+        {14000, false, 3, 13},
+    };
+    for (const auto &row : rows) {
+        SCOPED_TRACE(row.backAfterMs);
+        server->allowOpen();
+        serial.closePort();
+        ASSERT_TRUE(serial.openPort());
+        const std::size_t opens = server->opens().size();
+        bool dropped = false;
+        server->setResponder([&](const QByteArray &, FakeSerialPort &) {
+            if (std::exchange(dropped, true))
+                return server->deliver(block);
+            dropAndRefuse();
+            pump.runAfter(row.backAfterMs, [&] { server->allowOpen(); });
+        });
+        MeterLink::Hold hold(link);
+        const std::int64_t start = clock.monotonicMs();
+        const auto read = link.readLogBlock(1, 8, 0x80, 0, 5);
+        pump.clearHooks();
+        EXPECT_EQ(read.ok(), row.reached);
+        EXPECT_EQ(static_cast<int>(server->opens().size() - opens), row.reconnects);
+        EXPECT_NEAR(secondsSince(start), row.endsAfter, 0.1);
+    }
+}
+
+TEST_F(ReconnectFixture, stopDuringThePauseBeforeATryEndsTheExchangeAtOnceWithoutConnecting)
+{
+    server->setResponder([&](const QByteArray &, FakeSerialPort &) {
+        dropAndRefuse();
+        pump.runAfter(400, [&] { stop = true; });
+    });
+    MeterLink::Hold hold(link);
+    const std::int64_t start = clock.monotonicMs();
+    EXPECT_EQ(link.readLogBlock(1, 8, 0x80, 0, 5).error(), LinkError::Stopped);
+    EXPECT_NEAR(secondsSince(start), 0.4, 0.05);
+    EXPECT_EQ(reconnects(), 0);
+}
+
+// Before, a connection closed after a whole reply was made again by the next exchange, uncounted.
+TEST_F(ReconnectFixture, aConnectionClosedBetweenExchangesSpendsTheOperationsTriesToo)
+{
+    server->setResponder([&](const QByteArray &, FakeSerialPort &) {
+        server->deliver(block);
+        // Closed once the reply has been read, before the next request.
+        pump.runAt(server->lineIdleAtMs() + 3, [&] { server->drop(); });
+    });
+    MeterLink::Hold hold(link);
+    int read = 0;
+    while (read < 100 && link.readLogBlock(1, 8, 0x80, 0, 5))
+        ++read;
+    EXPECT_EQ(read, 4);
+    EXPECT_EQ(reconnects(), 3);
+}
+
+TEST_F(LinkFixture, aDroppedConnectionIsMadeAgainUpToThreeTimesWithin30sAndOnlyReadsAreAskedAgain)
 {
     DroppingPort *server = nullptr;
     serial.setNetworkPortMaker([&](const LinkSettings &, const std::atomic<bool> *) {

@@ -1,9 +1,14 @@
 #include "platform/network_port.h"
+#include "platform/qt_event_pump.h"
+#include "platform/system_clock.h"
 #include "platform/telnet_codec.h"
 #include "virtual_clock.h"
 #include "virtual_event_pump.h"
 
+#include <QElapsedTimer>
 #include <QList>
+#include <QTcpServer>
+#include <QTcpSocket>
 #include <gtest/gtest.h>
 
 namespace ostrand {
@@ -84,6 +89,87 @@ TEST(NetworkPort, AConnectEndsAtItsTimeOrAtStopAndAnAddressThatIsNoneIsRefusedAt
         EXPECT_NEAR(clock.monotonicMs() - start, row.endsAtMs, 10) << row.error;
         EXPECT_TRUE(port.errorString().startsWith(QLatin1String(row.error))) << port.errorString().toStdString();
     }
+}
+
+// A device server speaking RFC 2217 on 127.0.0.1: it grants port control and,
+// once the client has asked for all four settings, answers with `acknowledgements`.
+class ScriptedServer {
+public:
+    explicit ScriptedServer(QByteArray acknowledgements) : acknowledgements_(std::move(acknowledgements))
+    {
+        server_.listen(QHostAddress::LocalHost, 0);
+        QObject::connect(&server_, &QTcpServer::newConnection, &server_, [this] {
+            QTcpSocket *client = server_.nextPendingConnection();
+            QObject::connect(client, &QTcpSocket::readyRead, client, [this, client] {
+                received_ += client->readAll();
+                if (!granted_ && received_.contains(hex("fffb2c")))
+                    granted_ = true, client->write(hex("fffd2c"));
+                if (!answered_ && received_.contains(hex("fffa2c04")))
+                    answered_ = true, client->write(acknowledgements_);
+            });
+        });
+    }
+    quint16 port() const { return server_.serverPort(); }
+
+private:
+    QTcpServer server_;
+    QByteArray acknowledgements_, received_;
+    bool granted_ = false, answered_ = false;
+};
+
+// Before, only the speed's acknowledgement was awaited and never compared: a server
+// that kept 9600 gave 30 s of "no answer, check the baud rate" for every exchange.
+TEST(NetworkPort, EachSettingTheServerAcknowledgesIsComparedWithTheOneAskedAndADifferenceEndsTheConnectAtOnce)
+{
+    const char *const tail = ": check what the device server's serial port allows";
+    const struct {
+        const char *what;
+        const char *acknowledgements; // the server's replies: speed 101, data size 102, parity 103, stop size 104
+        const char *error;             // after the address; empty: the port opens
+    } rows[] = {
+        {"all as asked", "fffa2c65 00009600 fff0 fffa2c66 08 fff0 fffa2c67 01 fff0 fffa2c68 01 fff0", ""},
+        {"in another order", "fffa2c68 01 fff0 fffa2c67 01 fff0 fffa2c66 08 fff0 fffa2c65 00009600 fff0", ""},
+        {"a value of 0 tells nothing", "fffa2c65 00009600 fff0 fffa2c66 00 fff0 fffa2c67 01 fff0 fffa2c68 01 fff0", ""},
+        {"another speed", "fffa2c65 00002580 fff0 fffa2c66 08 fff0 fffa2c67 01 fff0 fffa2c68 01 fff0",
+         " set the serial speed to 9600 baud, not the 38400 asked"},
+        {"another data size", "fffa2c65 00009600 fff0 fffa2c66 07 fff0 fffa2c67 01 fff0 fffa2c68 01 fff0",
+         " set the data size to 7 bits, not the 8 asked"},
+        {"another parity", "fffa2c65 00009600 fff0 fffa2c66 08 fff0 fffa2c67 03 fff0 fffa2c68 01 fff0",
+         " set the parity to even, not the none asked"},
+        {"other stop bits", "fffa2c65 00009600 fff0 fffa2c66 08 fff0 fffa2c67 01 fff0 fffa2c68 03 fff0",
+         " set the stop bits to 1.5, not the 1 asked"},
+        {"two at once", "fffa2c65 00004b00 fff0 fffa2c66 08 fff0 fffa2c67 02 fff0 fffa2c68 01 fff0",
+         " set the serial speed to 19200 baud, not the 38400 asked; and the parity to odd, not the none asked"},
+        {"a wrong speed alone, the rest never acknowledged", "fffa2c65 00002580 fff0",
+         " set the serial speed to 9600 baud, not the 38400 asked"},
+    };
+    for (const auto &row : rows) {
+        SCOPED_TRACE(row.what);
+        ScriptedServer server(hex(row.acknowledgements));
+        SystemClock clock;
+        QtEventPump pump;
+        NetworkPort port({NetworkEndpoint::Protocol::Rfc2217, "127.0.0.1", server.port(), {}}, 5000, clock, pump, nullptr);
+        QElapsedTimer took;
+        took.start();
+        const bool opened = port.open(1, QStringLiteral("38400"));
+        EXPECT_EQ(opened, *row.error == '\0');
+        if (!opened) {
+            EXPECT_EQ(port.errorString(), port.endpoint().address() + QLatin1String(row.error) + QLatin1String(tail));
+        }
+        EXPECT_LT(took.elapsed(), 2000) << "said at once, not at the connect's time limit";
+    }
+}
+
+TEST(NetworkPort, ASettingNeverAcknowledgedEndsTheConnectAtItsTimeWithTheReason)
+{
+    ScriptedServer server(hex("fffa2c65 00009600 fff0 fffa2c66 08 fff0 fffa2c67 01 fff0"));
+    SystemClock clock;
+    QtEventPump pump;
+    NetworkPort port({NetworkEndpoint::Protocol::Rfc2217, "127.0.0.1", server.port(), {}}, 500, clock, pump, nullptr);
+    EXPECT_FALSE(port.open(1, QStringLiteral("38400")));
+    EXPECT_EQ(port.errorString(), QStringLiteral("Cannot connect to %1: the device server did not confirm the serial "
+                                                 "port's settings within 0.5 s")
+                                      .arg(port.endpoint().address()));
 }
 
 } // namespace

@@ -117,7 +117,7 @@ TEST(SimReplies, AnswerEachRequestByteForByte)
 }
 
 // Each row: fault options, requests in turn, and what each got: g a good reply, X a spoilt
-// CRC, - nothing, d a reply after which the line drops.
+// CRC, - nothing, d a reply after which the line drops; a request "|" stands for a new line.
 TEST(SimFaults, SpoilOrDropExactlyTheRepliesTheyAreFor)
 {
     struct Row {
@@ -130,6 +130,8 @@ TEST(SimFaults, SpoilOrDropExactlyTheRepliesTheyAreFor)
         {{"--corrupt-crc", "--corrupt-every", "3"},
          {display, display, display, display, display, display, display}, "ggXggXg"},
         {{"--drop-after", "30"}, {display, display, display}, "gdg"},
+        {{"--drop-after", "30"}, {display, display, "|", display, display}, "gdgg"},
+        {{"--drop-each-line-after", "30"}, {display, display, display, "|", display, display}, "gdggd"},
         {{"--drop-mid-download"},
          {"016018810000 64", "016008800000 80", "0103004C0008", "016008800000 80",
           "016008810000 80", "016008820000 80"},
@@ -140,6 +142,10 @@ TEST(SimFaults, SpoilOrDropExactlyTheRepliesTheyAreFor)
         FaultPolicy policy(optionsFrom(row.faults).faults);
         QString got;
         for (const char *request : row.requests) {
+            if (request == std::string("|")) {
+                policy.newLine();
+                continue;
+            }
             const FaultOutcome out = policy.apply(built.meter->respond(
                 framed(request), kNow));
             got += out.bytes.isEmpty() ? '-' : out.dropAfter >= 0 ? 'd' : hasValidCrc(out.bytes) ? 'g' : 'X';
