@@ -2,10 +2,12 @@
 
 #include <libpq-fe.h>
 
+#include <QElapsedTimer>
 #include <QHash>
+#include <QStringList>
 
 #include <algorithm>
-#include <QStringList>
+#include <cstring>
 #include <memory>
 
 namespace ostrand::collect {
@@ -29,6 +31,38 @@ CREATE TABLE IF NOT EXISTS collections (
 CREATE INDEX IF NOT EXISTS collections_started ON collections (started_utc);
 CREATE TABLE IF NOT EXISTS collection_cursors (station TEXT PRIMARY KEY, cursor TEXT NOT NULL);
 )";
+
+// Limits on waiting for the server, where the connection text sets none: a
+// server that accepts and never answers would otherwise hold `collect`, and
+// the stations file's lock with it, for ever.
+constexpr char kDefaultConnectTimeoutS[] = "10";
+constexpr int kDefaultStatementTimeoutMs = 60000;
+// A peer gone without a word is noticed in about a minute.
+constexpr char kKeepaliveIdleS[] = "30";
+constexpr char kKeepaliveIntervalS[] = "10";
+constexpr char kKeepaliveCount[] = "3";
+
+// libpq waits at least 2 s, whatever smaller number it is given.
+constexpr int kLeastConnectTimeoutS = 2;
+
+QString seconds(qint64 ms)
+{
+    return QString::number(ms / 1000.0);
+}
+
+// A connection option as libpq took it, from the text, the environment or its default.
+QByteArray optionOf(PGconn *conn, const char *keyword)
+{
+    QByteArray value;
+    if (PQconninfoOption *options = PQconninfo(conn)) {
+        for (PQconninfoOption *o = options; o->keyword; ++o) {
+            if (std::strcmp(o->keyword, keyword) == 0 && o->val)
+                value = o->val;
+        }
+        PQconninfoFree(options);
+    }
+    return value;
+}
 
 // Collectors starting together would otherwise race to create the same tables.
 constexpr char kSchemaLock[] = "SELECT pg_advisory_xact_lock(7700026)";
@@ -73,9 +107,30 @@ public:
 
     bool fail(QString *error, const QString &what, const PGresult *result = nullptr) const
     {
-        const char *reason = result ? PQresultErrorMessage(result) : PQerrorMessage(conn_);
-        *error = QStringLiteral("%1: %2: %3").arg(name_, what, QString::fromUtf8(reason).trimmed());
+        const QString reason = QString::fromUtf8(result ? PQresultErrorMessage(result) : PQerrorMessage(conn_)).trimmed();
+        const char *state = result ? PQresultErrorField(result, PG_DIAG_SQLSTATE) : nullptr;
+        if (state && std::strcmp(state, "57014") == 0 && statementTimeoutMs_ > 0)
+            *error = QStringLiteral("the store %1 did not answer within %2 s (%3); %4")
+                         .arg(name_, seconds(statementTimeoutMs_), reason, what);
+        else
+            *error = QStringLiteral("%1: %2: %3").arg(name_, what, reason);
         return false;
+    }
+
+    // The statement timeout, ours unless the connection's options set one.
+    bool limitStatements(QString *error)
+    {
+        const QString what = QStringLiteral("its statement timeout could not be set");
+        if (!optionOf(conn_, "options").contains("statement_timeout")
+            && !runAll({QByteArray("SET statement_timeout = " + QByteArray::number(kDefaultStatementTimeoutMs))
+                            .constData()},
+                       error, what))
+            return false;
+        const Result limit = run("SELECT setting FROM pg_settings WHERE name = 'statement_timeout'");
+        if (!good(limit) || PQntuples(limit.get()) != 1)
+            return fail(error, what, limit.get());
+        statementTimeoutMs_ = atoi(PQgetvalue(limit.get(), 0, 0));
+        return true;
     }
 
     // `params` bound as text; a null QString goes as SQL NULL.
@@ -110,22 +165,45 @@ public:
 
     void rollback() { PQclear(PQexec(conn_, "ROLLBACK")); }
 
-    bool createSchema(QString *error)
+    // Whether the schema_version table holds a row; one of another version
+    // is refused. nullopt with *error set when it cannot be told.
+    std::optional<bool> versioned(QString *error, const QString &what)
     {
-        const QString what = QStringLiteral("the tables could not be made");
-        if (!runAll({"SET client_min_messages = warning", "BEGIN", kSchemaLock, kSchema}, error, what))
-            return rollback(), false;
         const Result version = run("SELECT version FROM schema_version");
         if (!good(version))
-            return fail(error, what, version.get()), rollback(), false;
+            return fail(error, what, version.get()), std::nullopt;
         if (PQntuples(version.get()) > 0 && atoi(PQgetvalue(version.get(), 0, 0)) != kStoreSchemaVersion) {
             *error = QStringLiteral("%1 holds schema version %2, this program writes version %3: give it a "
                                     "store of its own or use the program that made it")
                          .arg(name_, QString::fromLatin1(PQgetvalue(version.get(), 0, 0)))
                          .arg(kStoreSchemaVersion);
-            return rollback(), false;
+            return std::nullopt;
         }
-        if (PQntuples(version.get()) == 0) {
+        return PQntuples(version.get()) > 0;
+    }
+
+    bool createSchema(QString *error)
+    {
+        const QString what = QStringLiteral("the tables could not be made");
+        if (!runAll({"SET client_min_messages = warning"}, error, what))
+            return false;
+        // A store already set up is only read: collectors starting together take no lock for it.
+        const Result present = run("SELECT to_regclass('schema_version') IS NOT NULL");
+        if (!good(present))
+            return fail(error, what, present.get());
+        if (QByteArray(PQgetvalue(present.get(), 0, 0)) == "t") {
+            const auto held = versioned(error, what);
+            if (!held)
+                return false;
+            if (*held)
+                return true;
+        }
+        if (!runAll({"BEGIN", kSchemaLock, kSchema}, error, what))
+            return rollback(), false;
+        const auto held = versioned(error, what);
+        if (!held)
+            return rollback(), false;
+        if (!*held) {
             const Result insert = run("INSERT INTO schema_version (version) VALUES ($1)",
                                       {QString::number(kStoreSchemaVersion)});
             if (!good(insert))
@@ -417,43 +495,48 @@ public:
 private:
     PGconn *conn_;
     QString name_;
+    int statementTimeoutMs_ = 0;
     std::vector<StoredReading> batchClashes_;
     int incomingRows_ = 0;
 };
-
-// "PostgreSQL database flow on db1:5432 as collector": never the password.
-QString describe(const QString &connection)
-{
-    QHash<QString, QString> values;
-    if (PQconninfoOption *options = PQconninfoParse(connection.toUtf8().constData(), nullptr)) {
-        for (PQconninfoOption *o = options; o->keyword; ++o) {
-            if (o->val)
-                values.insert(QString::fromUtf8(o->keyword), QString::fromUtf8(o->val));
-        }
-        PQconninfoFree(options);
-    }
-    QString text = QStringLiteral("PostgreSQL database %1").arg(values.value(QStringLiteral("dbname"), QStringLiteral("(default)")));
-    if (values.contains(QStringLiteral("host")))
-        text += QStringLiteral(" on %1").arg(values.value(QStringLiteral("host")));
-    if (values.contains(QStringLiteral("port")))
-        text += u':' + values.value(QStringLiteral("port"));
-    if (values.contains(QStringLiteral("user")))
-        text += QStringLiteral(" as %1").arg(values.value(QStringLiteral("user")));
-    return text;
-}
 
 } // namespace
 
 std::unique_ptr<ReadingStore> openPostgresStore(const QString &connection, QString *error)
 {
-    PGconn *conn = PQconnectdb(connection.toUtf8().constData());
-    auto store = std::make_unique<PostgresStore>(conn, describe(connection));
+    const QByteArray text = connection.toUtf8();
+    // The limits first: what the connection text says is read after them and wins.
+    std::vector<const char *> keys{"keepalives", "keepalives_idle", "keepalives_interval", "keepalives_count"};
+    std::vector<const char *> values{"1", kKeepaliveIdleS, kKeepaliveIntervalS, kKeepaliveCount};
+    if (!qEnvironmentVariableIsSet("PGCONNECT_TIMEOUT")) {
+        keys.push_back("connect_timeout");
+        values.push_back(kDefaultConnectTimeoutS);
+    }
+    keys.push_back("dbname");
+    values.push_back(text.constData());
+    keys.push_back(nullptr);
+    values.push_back(nullptr);
+    QElapsedTimer took;
+    took.start();
+    PGconn *conn = PQconnectdbParams(keys.data(), values.data(), 1);
+    auto store = std::make_unique<PostgresStore>(conn, storeName({StoreLocation::Kind::Postgres, connection}));
     if (PQstatus(conn) != CONNECTION_OK) {
-        store->fail(error, QStringLiteral("no connection (check the url, that the server runs and that it lets "
-                                          "this user in)"));
+        const int given = optionOf(conn, "connect_timeout").toInt(); // 0: none, waited as long as it took
+        const int limit = std::max(given, kLeastConnectTimeoutS);
+        const bool timedOut = given > 0
+                              && (took.elapsed() >= limit * 1000 - 100
+                                  || QByteArray(PQerrorMessage(conn)).contains("timeout expired"));
+        if (timedOut)
+            *error = QStringLiteral("the store %1 did not answer within %2 s (check that the server runs and "
+                                    "answers; connect_timeout in the url sets the wait)")
+                         .arg(store->name())
+                         .arg(limit);
+        else
+            store->fail(error, QStringLiteral("no connection (check the url, that the server runs and that it lets "
+                                              "this user in)"));
         return nullptr;
     }
-    if (!store->createSchema(error))
+    if (!store->limitStatements(error) || !store->createSchema(error))
         return nullptr;
     return store;
 }

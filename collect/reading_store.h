@@ -41,7 +41,7 @@ enum class StationClaim {
 // collecting thread opens its own.
 class ReadingStore : public StoreReader {
 public:
-    // "SQLite database /srv/flow.db", "PostgreSQL database flow on db1:5432": for messages.
+    // storeName of its location: for messages, never a password.
     virtual QString name() const = 0;
     virtual std::optional<StationMemory> remembered(const QString &station, QString *error) = 0;
     // One transaction: the readings, the collections row, the stations row and the cursor.
