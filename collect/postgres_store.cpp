@@ -7,8 +7,10 @@
 #include <QStringList>
 
 #include <algorithm>
+#include <cerrno>
 #include <cstring>
 #include <memory>
+#include <poll.h>
 
 namespace ostrand::collect {
 namespace {
@@ -37,10 +39,16 @@ CREATE TABLE IF NOT EXISTS collection_cursors (station TEXT PRIMARY KEY, cursor 
 // the stations file's lock with it, for ever.
 constexpr char kDefaultConnectTimeoutS[] = "10";
 constexpr int kDefaultStatementTimeoutMs = 60000;
-// A peer gone without a word is noticed in about a minute.
+// A peer gone without a word is noticed in about a minute, whether the
+// connection is idle (keepalives) or has data unacknowledged (a COPY under way).
 constexpr char kKeepaliveIdleS[] = "30";
 constexpr char kKeepaliveIntervalS[] = "10";
 constexpr char kKeepaliveCount[] = "3";
+constexpr char kUnacknowledgedMs[] = "60000";
+
+// The server's own statement timeout answers first; past it and this much
+// more, a server whose process hangs (its host still taking the packets) is given up on.
+constexpr qint64 kGraceMs = 5000;
 
 // libpq waits at least 2 s, whatever smaller number it is given.
 constexpr int kLeastConnectTimeoutS = 2;
@@ -109,7 +117,11 @@ public:
     {
         const QString reason = QString::fromUtf8(result ? PQresultErrorMessage(result) : PQerrorMessage(conn_)).trimmed();
         const char *state = result ? PQresultErrorField(result, PG_DIAG_SQLSTATE) : nullptr;
-        if (state && std::strcmp(state, "57014") == 0 && statementTimeoutMs_ > 0)
+        if (silent_)
+            *error = QStringLiteral("the store %1 did not answer within %2 s (no reply came, not even the server's "
+                                    "own timeout: the connection is given up); %3")
+                         .arg(name_, seconds(replyLimitMs() - kGraceMs), what);
+        else if (state && std::strcmp(state, "57014") == 0 && statementTimeoutMs_ > 0)
             *error = QStringLiteral("the store %1 did not answer within %2 s (%3); %4")
                          .arg(name_, seconds(statementTimeoutMs_), reason, what);
         else
@@ -142,8 +154,55 @@ public:
             values.push_back(p.toUtf8());
         for (size_t i = 0; i < values.size(); ++i)
             pointers.push_back(params[int(i)].isNull() ? nullptr : values[i].constData());
-        return Result(PQexecParams(conn_, sql, int(pointers.size()), nullptr, pointers.data(), nullptr, nullptr, 0),
-                      &PQclear);
+        if (silent_ || !PQsendQueryParams(conn_, sql, int(pointers.size()), nullptr, pointers.data(), nullptr, nullptr, 0))
+            return Result(nullptr, &PQclear);
+        return lastResult();
+    }
+
+    // The same for statements without parameters, several in one text allowed.
+    Result send(const char *sql)
+    {
+        if (silent_ || !PQsendQuery(conn_, sql))
+            return Result(nullptr, &PQclear);
+        return lastResult();
+    }
+
+    // How long a reply may take: the statement timeout and a grace; 0, none.
+    qint64 replyLimitMs() const
+    {
+        const qint64 statement = statementTimeoutMs_ >= 0 ? statementTimeoutMs_ : kDefaultStatementTimeoutMs;
+        return statement > 0 ? statement + kGraceMs : 0;
+    }
+
+    // The last result of what was sent (a COPY's start at once); null when the
+    // connection failed, or when no reply came within replyLimitMs, which
+    // leaves the connection silent_: its state is no longer known.
+    Result lastResult()
+    {
+        Result last(nullptr, &PQclear);
+        QElapsedTimer waited;
+        waited.start();
+        for (;;) {
+            while (PQisBusy(conn_)) {
+                const qint64 limit = replyLimitMs();
+                const qint64 left = limit - waited.elapsed();
+                if (limit > 0 && left <= 0) {
+                    silent_ = true;
+                    return Result(nullptr, &PQclear);
+                }
+                pollfd socket{PQsocket(conn_), POLLIN, 0};
+                if (::poll(&socket, 1, limit > 0 ? int(std::min<qint64>(left, 1000)) : 1000) < 0 && errno != EINTR)
+                    return Result(nullptr, &PQclear);
+                if (!PQconsumeInput(conn_))
+                    break; // the failure comes as the next result
+            }
+            PGresult *next = PQgetResult(conn_);
+            if (!next)
+                return last;
+            last.reset(next);
+            if (PQresultStatus(next) == PGRES_COPY_IN)
+                return last;
+        }
     }
 
     static bool good(const Result &r)
@@ -156,14 +215,14 @@ public:
     bool runAll(std::initializer_list<const char *> statements, QString *error, const QString &what)
     {
         for (const char *sql : statements) {
-            const Result r(PQexec(conn_, sql), &PQclear);
+            const Result r = send(sql);
             if (!good(r))
                 return fail(error, what, r.get());
         }
         return true;
     }
 
-    void rollback() { PQclear(PQexec(conn_, "ROLLBACK")); }
+    void rollback() { send("ROLLBACK"); }
 
     // Whether the schema_version table holds a row; one of another version
     // is refused. nullopt with *error set when it cannot be told.
@@ -288,7 +347,7 @@ public:
     bool copyIn(const char *table, const std::vector<StoredReading> &readings, WriteResult &result, QString *error,
                 const QString &what)
     {
-        const Result start(PQexec(conn_, QByteArray("COPY ") + table + " FROM STDIN"), &PQclear);
+        const Result start = send((QByteArray("COPY ") + table + " FROM STDIN").constData());
         if (PQresultStatus(start.get()) != PGRES_COPY_IN)
             return fail(error, what, start.get());
         incomingRows_ = 0;
@@ -333,9 +392,7 @@ public:
         if ((!buffer.isEmpty() && PQputCopyData(conn_, buffer.constData(), int(buffer.size())) != 1)
             || PQputCopyEnd(conn_, nullptr) != 1)
             return fail(error, what);
-        const Result end(PQgetResult(conn_), &PQclear);
-        while (PGresult *more = PQgetResult(conn_))
-            PQclear(more);
+        const Result end = lastResult();
         return good(end) || fail(error, what, end.get());
     }
 
@@ -495,7 +552,8 @@ public:
 private:
     PGconn *conn_;
     QString name_;
-    int statementTimeoutMs_ = 0;
+    int statementTimeoutMs_ = -1; // -1: not known yet
+    bool silent_ = false;
     std::vector<StoredReading> batchClashes_;
     int incomingRows_ = 0;
 };
@@ -506,8 +564,9 @@ std::unique_ptr<ReadingStore> openPostgresStore(const QString &connection, QStri
 {
     const QByteArray text = connection.toUtf8();
     // The limits first: what the connection text says is read after them and wins.
-    std::vector<const char *> keys{"keepalives", "keepalives_idle", "keepalives_interval", "keepalives_count"};
-    std::vector<const char *> values{"1", kKeepaliveIdleS, kKeepaliveIntervalS, kKeepaliveCount};
+    std::vector<const char *> keys{"keepalives", "keepalives_idle", "keepalives_interval", "keepalives_count",
+                                   "tcp_user_timeout"};
+    std::vector<const char *> values{"1", kKeepaliveIdleS, kKeepaliveIntervalS, kKeepaliveCount, kUnacknowledgedMs};
     if (!qEnvironmentVariableIsSet("PGCONNECT_TIMEOUT")) {
         keys.push_back("connect_timeout");
         values.push_back(kDefaultConnectTimeoutS);

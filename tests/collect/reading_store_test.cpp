@@ -13,6 +13,7 @@
 #include <atomic>
 #include <libpq-fe.h>
 #include <sqlite3.h>
+#include <csignal>
 #include <sys/stat.h>
 #include <unistd.h>
 
@@ -306,4 +307,25 @@ TEST(PostgresStoreLimits, aServerThatNeverAnswersAndAStatementKeptWaitingAreGive
     EXPECT_TRUE(error.startsWith("the store PostgreSQL database limits on ") && error.contains(" did not answer within 0.3 s ("))
         << qPrintable(error);
     PQfinish(other);
+
+    // A server process that stops answering mid-connection (its host still taking the packets).
+    store = openReadingStore({StoreLocation::Kind::Postgres, url + " application_name=stopped options='-c statement_timeout=300'"}, &error);
+    ASSERT_TRUE(store) << qPrintable(error);
+    PGconn *admin = PQconnectdb(url.toUtf8().constData());
+    PGresult *found = PQexec(admin, "SELECT pid FROM pg_stat_activity WHERE application_name = 'stopped'");
+    ASSERT_EQ(PQntuples(found), 1);
+    const pid_t backend = atoi(PQgetvalue(found, 0, 0));
+    PQclear(found);
+    PQfinish(admin);
+    ASSERT_EQ(::kill(backend, SIGSTOP), 0);
+    waited.restart();
+    EXPECT_FALSE(store->readings({"north", {}, {}, {}}, &error));
+    const qint64 tookMs = waited.elapsed();
+    EXPECT_FALSE(store->remembered("north", &error));
+    EXPECT_LT(waited.elapsed() - tookMs, 100) << "a connection given up on is not waited on again";
+    ::kill(backend, SIGCONT);
+    EXPECT_GT(tookMs, 5000);
+    EXPECT_LT(tookMs, 8000);
+    EXPECT_TRUE(error.contains(" did not answer within 0.3 s (no reply came, not even the server's own timeout"))
+        << qPrintable(error);
 }
