@@ -154,10 +154,13 @@ public:
         const auto versioned = value("SELECT count(*) FROM sqlite_master WHERE type = 'table' AND name = 'schema_version'");
         if (!versioned)
             return fail(error, what), std::nullopt;
-        const auto version = *versioned == QLatin1String("0") ? std::optional<QString>() : value("SELECT version FROM schema_version");
-        if (*versioned != QLatin1String("0") && !version)
+        // A row whatever the table holds: NULL when it holds none.
+        const auto version = *versioned == QLatin1String("0")
+                                 ? std::optional<QString>(QString())
+                                 : value("SELECT (SELECT version FROM schema_version LIMIT 1)");
+        if (!version)
             return fail(error, what), std::nullopt;
-        if (!version || version->isEmpty()) {
+        if (version->isEmpty()) {
             *error = QStringLiteral("%1 is not a readings store: it holds other tables (%2) and no schema version; "
                                     "give the store a file of its own")
                          .arg(name(), *tables);
@@ -173,28 +176,20 @@ public:
         return Contents::Ours;
     }
 
-    // Write-ahead logging, kept in the file once set. Changing it needs the
+    // Write-ahead logging, kept in the file once set (a file system without
+    // it leaves SQLite's own journal, as before). Changing it needs the
     // database to itself, and SQLite does not wait for that through the busy
     // handler: another connection setting up the same new store is waited for here.
     bool setJournal(QString *error)
     {
-        const QString what = QStringLiteral("its journal could not be set");
         QElapsedTimer waited;
         waited.start();
-        for (;;) {
-            const auto mode = value("PRAGMA journal_mode=WAL");
-            if (mode && mode->compare(QLatin1String("wal"), Qt::CaseInsensitive) == 0)
-                return true;
-            const bool busy = !mode && (sqlite3_extended_errcode(db_) & 0xff) == SQLITE_BUSY;
-            if (waited.elapsed() >= waitMs_ || (!mode && !busy)) {
-                if (mode) {
-                    *error = QStringLiteral("%1: %2: it stays in %3 mode").arg(name(), what, *mode);
-                    return false;
-                }
-                return fail(error, what);
-            }
+        while (!value("PRAGMA journal_mode=WAL")) {
+            if ((sqlite3_extended_errcode(db_) & 0xff) != SQLITE_BUSY || waited.elapsed() >= waitMs_)
+                return fail(error, QStringLiteral("its journal could not be set"));
             QThread::msleep(kJournalRetryMs);
         }
+        return true;
     }
 
     // The tables are made only in an empty database, so a file of another

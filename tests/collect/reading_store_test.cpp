@@ -208,6 +208,9 @@ TEST(SqliteStoreSetUp, aLinkAForeignDatabaseOrAFileInASharedFolderIsRefusedAndLe
     sqlite3 *db = openRaw(foreign);
     sqlite3_exec(db, "CREATE TABLE readings (id INTEGER, what TEXT)", nullptr, nullptr, nullptr);
     sqlite3_close(db);
+    db = openRaw(dir.filePath("unversioned.db"));
+    sqlite3_exec(db, "CREATE TABLE readings (id INTEGER); CREATE TABLE schema_version (version INTEGER)", nullptr, nullptr, nullptr);
+    sqlite3_close(db);
     writeFileBytes(dir.filePath("notes.db"), "Not a database at all, but someone's notes.\n");
     const struct { QString path, error; } rows[] = {
         {shared + "/planted.db", "is a symbolic link; a SQLite store must be named by the file itself"},
@@ -216,6 +219,7 @@ TEST(SqliteStoreSetUp, aLinkAForeignDatabaseOrAFileInASharedFolderIsRefusedAndLe
         {dir.filePath("pipe.db"), "is a pipe; a SQLite store must be a regular file"},
         {dir.path(), "is a folder; a SQLite store must be a regular file"},
         {foreign, "is not a readings store: it holds other tables (readings) and no schema version"},
+        {dir.filePath("unversioned.db"), "is not a readings store: it holds other tables (readings, schema_version) and no schema version"},
         {dir.filePath("notes.db"), "file is not a database"},
     };
     for (const auto &row : rows) {
