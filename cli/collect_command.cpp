@@ -4,6 +4,7 @@
 #include "collect/fleet_collection.h"
 #include "collect/output_guard.h"
 #include "collect/output_conflicts.h"
+#include "collect/reading_store.h"
 #include "collect/stations_file.h"
 #include "command_registry.h"
 #include "line/line_options.h"
@@ -47,10 +48,10 @@ const RegisterCommand registration{{
     "      not in a folder any user may write (another user's, or one like /tmp);\n"
     "      else the station fails.\n"
     "      Exit status: 0 every station collected; 6 some failed; 3 no lock could be\n"
-    "      taken, or the report could not be written or is the stations file or a\n"
-    "      station's output; 64 a bad stations file (file, line and key named), two\n"
-    "      stations writing one file (also through links), or an output that is the\n"
-    "      stations file.\n"
+    "      taken, or the report could not be written or is the stations file, a\n"
+    "      station's output or the store's file; 64 a bad stations file (file, line\n"
+    "      and key named), two stations writing one file (also through links), or an\n"
+    "      output that is the stations file or the store's file.\n"
     "      With a store (url in a [store] group of FILE, or --store URL: sqlite:FILE\n"
     "      or postgresql://...), each station's readings, made UTC by its timezone\n"
     "      (Area/City, default this machine's) and clock (local or standard), and\n"
@@ -84,6 +85,21 @@ std::unique_ptr<collect::CollectionLock> takeLock(const QString &stationsPath, b
     }
     printDetail(QStringLiteral("ostrand-cli: no lock could be taken for %1: %2").arg(stationsPath, lock->error()));
     return nullptr;
+}
+
+// The report of a run whose store could not be set up: no meter was asked.
+std::vector<collect::StationReport> storeFailedReports(const std::vector<collect::Station> &stations,
+                                                       const QString &error)
+{
+    std::vector<collect::StationReport> reports;
+    for (const collect::Station &station : stations) {
+        collect::StationReport report;
+        report.name = station.name;
+        report.attempts = 1;
+        report.errors << error;
+        reports.push_back(report);
+    }
+    return reports;
 }
 
 // The report of a run that collected nothing because another one is collecting.
@@ -205,6 +221,18 @@ int runCollectCommand(const QStringList &arguments)
         if (!file.store)
             return usageError(QStringLiteral("--store %1").arg(problem));
     }
+    if (file.store) {
+        if (const QString conflict = collect::storeConflict(file.stations, *file.store); !conflict.isEmpty()) {
+            printDetail(QStringLiteral("ostrand-cli: %1: %2").arg(stationsPath, conflict));
+            return code(ExitStatus::Usage);
+        }
+        if (const QString storeFile = collect::storeFileOf(reportPath, *file.store);
+            !reportPath.isEmpty() && !storeFile.isEmpty()) {
+            printDetail(QStringLiteral("ostrand-cli: --report %1 is the store's file %2; choose another report file")
+                            .arg(reportPath, storeFile));
+            return code(ExitStatus::FileFailed);
+        }
+    }
     const bool claim = parser.isSet(QStringLiteral("claim"));
     if (claim && (!file.store || file.store->kind != collect::StoreLocation::Kind::Postgres))
         return usageError(QStringLiteral("--claim needs a PostgreSQL store (postgresql://... in [store] or --store)"));
@@ -243,14 +271,26 @@ int runCollectCommand(const QStringList &arguments)
     options.claimWaitMs = claimWait * 1000LL;
     options.startedUtc = *startedUtc;
     const bool withStore = file.store.has_value();
-    const auto reports = collect::collectFleet(file.stations, options, [&](const collect::StationReport &report) {
+    const auto finished = [&](const collect::StationReport &report) {
         printLine(collect::reportLine(report, withStore));
         for (const QString &error : report.errors)
             printDetail(QStringLiteral("%1: %2").arg(report.name, error));
         const auto station = std::find_if(file.stations.begin(), file.stations.end(),
                                           [&](const collect::Station &s) { return s.name == report.name; });
         recordHistory(*station, report, startedUtc->addMSecs(sinceStart.elapsed()));
-    });
+    };
+    // The store is set up once, here, before the lines open their own
+    // connections; one that cannot be used fails every station with its reason
+    // at once, rather than each line waiting for it in turn.
+    QString storeError;
+    std::vector<collect::StationReport> reports;
+    if (file.store && !collect::openReadingStore(*file.store, &storeError)) {
+        reports = storeFailedReports(file.stations, storeError);
+        for (const collect::StationReport &report : reports)
+            finished(report);
+    } else {
+        reports = collect::collectFleet(file.stations, options, finished);
+    }
     // A station another collector took is not a failure of this one.
     const bool allOk = std::all_of(reports.begin(), reports.end(), [](const collect::StationReport &r) {
         return r.succeeded || !r.skipped.isEmpty();

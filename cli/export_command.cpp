@@ -1,4 +1,5 @@
 #include "cli_common.h"
+#include "collect/output_conflicts.h"
 #include "collect/reading_export.h"
 #include "collect/store_open.h"
 #include "collect/time_text.h"
@@ -27,7 +28,8 @@ const RegisterCommand registration{{
     "      nanoseconds). --channel keeps one channel (1 to 8). --from (included)\n"
     "      and --to (excluded) are ISO 8601 times with their zone, such as\n"
     "      2026-11-01T00:00:00Z or 2026-11-01T00:00:00-05:00; a time without one\n"
-    "      is refused. FILE is replaced whole or left as it was.\n"
+    "      is refused. FILE is replaced whole or left as it was; the store's own\n"
+    "      file is refused.\n"
     "      Exit status: 0 written; 3 FILE could not be written; 7 the store could\n"
     "      not be opened or read; 64 bad usage, or a station the store does not hold.\n",
     17, &runExportCommand}};
@@ -87,11 +89,20 @@ int runExportCommand(const QStringList &arguments)
     if (parser.isSet(QStringLiteral("output")) && output.isEmpty())
         return usageError(QStringLiteral("--output needs a file name"));
 
-    const QString url = parser.value(QStringLiteral("store"));
     QString error;
-    const auto store = collect::openStoreReader(url, QDir::currentPath(), &error);
+    const auto location = collect::parseStoreUrl(parser.value(QStringLiteral("store")), QDir::currentPath(), &error);
+    if (!location)
+        return usageError(QStringLiteral("--store %1").arg(error));
+    // Before the store is opened: the file written would be the database read.
+    if (const QString storeFile = collect::storeFileOf(output, *location); !output.isEmpty() && !storeFile.isEmpty()) {
+        printDetail(QStringLiteral("ostrand-cli: --output %1 is the store's file %2; choose another output file")
+                        .arg(output, storeFile));
+        return code(ExitStatus::FileFailed);
+    }
+    const QString storeName = collect::storeName(*location);
+    const auto store = collect::openStoreReader(*location, &error);
     const auto storeFailed = [&] {
-        printDetail(QStringLiteral("ostrand-cli: the store %1 could not be read: %2").arg(url, error));
+        printDetail(QStringLiteral("ostrand-cli: the store %1 could not be read: %2").arg(storeName, error));
         return code(ExitStatus::StoreFailed);
     };
     if (!store)
@@ -105,7 +116,7 @@ int runExportCommand(const QStringList &arguments)
         for (const collect::StationRow &s : *stations)
             names << s.name;
         return usageError(QStringLiteral("the store %1 holds no station '%2' (it holds: %3)")
-                              .arg(url, query.station, names.isEmpty() ? QStringLiteral("none") : names.join(", ")));
+                              .arg(storeName, query.station, names.isEmpty() ? QStringLiteral("none") : names.join(", ")));
     }
     const auto readings = store->readings(query, &error);
     if (!readings)

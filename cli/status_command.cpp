@@ -90,7 +90,7 @@ int runStatusCommand(const QStringList &arguments)
                                 : std::nullopt;
         if (!read) {
             printDetail(QStringLiteral("ostrand-cli: the store %1 could not be read: %2")
-                            .arg(url.isEmpty() ? location->target : url, error));
+                            .arg(collect::storeName(*location), error));
             return code(ExitStatus::StoreFailed);
         }
         health = *read;

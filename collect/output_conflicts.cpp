@@ -1,5 +1,7 @@
 #include "output_conflicts.h"
 
+#include "collect/collection_cursor.h"
+#include "collect/collection_history.h"
 #include "platform/file_identity.h"
 
 namespace ostrand::collect {
@@ -32,6 +34,27 @@ QString reportConflict(const QString &reportPath, const std::vector<Station> &st
         if (sameFile(reportPath, s.output))
             return QStringLiteral("--report %1 is the output of station '%2', %3; choose another report file")
                 .arg(reportPath, s.name, s.output);
+    }
+    return {};
+}
+
+QString storeFileOf(const QString &path, const StoreLocation &store)
+{
+    for (const QString &file : storeFiles(store)) {
+        if (sameFile(path, file))
+            return file;
+    }
+    return {};
+}
+
+QString storeConflict(const std::vector<Station> &stations, const StoreLocation &store)
+{
+    for (const Station &s : stations) {
+        for (const QString &written : {s.output, cursorFilePath(s.output), historyFilePath(s.output)}) {
+            if (const QString file = storeFileOf(written, store); !file.isEmpty())
+                return QStringLiteral("station '%1' would write %2 over the store's file %3")
+                    .arg(s.name, written, file);
+        }
     }
     return {};
 }

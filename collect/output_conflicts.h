@@ -1,6 +1,7 @@
 #pragma once
 
 #include "collect/stations_file.h"
+#include "collect/store_location.h"
 
 #include <QString>
 #include <vector>
@@ -17,5 +18,14 @@ QString stationsConflict(const std::vector<Station> &stations, const QString &st
 // the report would destroy; the pair in words, or an empty text.
 QString reportConflict(const QString &reportPath, const std::vector<Station> &stations,
                        const QString &stationsPath);
+
+// The file of the SQLite store `store` (the database or a journal beside it)
+// that `path` leads to, through links as much as by spelling; an empty text
+// when it is none of them, or the store is not SQLite.
+QString storeFileOf(const QString &path, const StoreLocation &store);
+
+// A station whose output, or a file kept beside it, is the SQLite store's own
+// file, which writing it would destroy; the pair in words, or an empty text.
+QString storeConflict(const std::vector<Station> &stations, const StoreLocation &store);
 
 } // namespace ostrand::collect

@@ -26,10 +26,10 @@ QString systemReason(int error)
     return QString::fromLocal8Bit(std::strerror(error));
 }
 
-QString notRegular(const QString &path, mode_t mode)
+QString notRegular(const QString &path, mode_t mode, const QString &whose = QStringLiteral("a station's output"))
 {
     const char *what = S_ISFIFO(mode) ? "a pipe" : S_ISCHR(mode) || S_ISBLK(mode) ? "a device" : "a socket";
-    return QStringLiteral("%1 is %2; a station's output must be a regular file").arg(path, QLatin1String(what));
+    return QStringLiteral("%1 is %2; %3 must be a regular file").arg(path, QLatin1String(what), whose);
 }
 
 QString tooLarge(const QString &path, qint64 size)
@@ -41,7 +41,7 @@ QString tooLarge(const QString &path, qint64 size)
 
 // A folder any user may write: another user's, or a shared one like /tmp (its
 // sticky bit says so even when we own it, as root owns /tmp).
-QString sharedFolderProblem(const QString &path)
+QString sharedFolderProblem(const QString &path, const QString &keep = QStringLiteral("station files"))
 {
     const QString folder = QFileInfo(path).absolutePath();
     struct stat st {};
@@ -50,10 +50,11 @@ QString sharedFolderProblem(const QString &path)
     if ((st.st_mode & S_IWOTH) == 0 || (st.st_uid == ::geteuid() && (st.st_mode & S_ISVTX) == 0))
         return {};
     return QStringLiteral("%1 is in %2, a folder any user may write (mode %3, owner %4); a link or file planted "
-                          "there would be written; keep station files in a folder of your own")
+                          "there would be written; keep %5 in a folder of your own")
         .arg(path, folder)
         .arg(st.st_mode & 07777, 4, 8, QLatin1Char('0'))
-        .arg(st.st_uid);
+        .arg(st.st_uid)
+        .arg(keep);
 }
 
 bool fail(QString *error, const QString &text)
@@ -93,6 +94,20 @@ QString stationOutputProblem(const QString &path)
             return tooLarge(path, st.st_size);
     }
     return sharedFolderProblem(path);
+}
+
+QString storeFileProblem(const QString &path)
+{
+    const QString whose = QStringLiteral("a SQLite store");
+    struct stat st {};
+    if (::lstat(QFile::encodeName(path).constData(), &st) == 0) {
+        if (S_ISLNK(st.st_mode))
+            return QStringLiteral("%1 is a symbolic link; %2 must be named by the file itself").arg(path, whose);
+        if (!S_ISREG(st.st_mode))
+            return S_ISDIR(st.st_mode) ? QStringLiteral("%1 is a folder; %2 must be a regular file").arg(path, whose)
+                                       : notRegular(path, st.st_mode, whose);
+    }
+    return sharedFolderProblem(path, QStringLiteral("the store"));
 }
 
 bool checkStationOutputBeforeStart(const QString &path, DownloadDisplay &display)

@@ -22,6 +22,11 @@ constexpr qint64 kMaxCumulativeBytes = qint64(1) << 30;
 // shared one like /tmp), where a link or a file can be planted between runs.
 QString stationOutputProblem(const QString &path);
 
+// What is wrong with `path` as a SQLite store's file, by the outputs' rules
+// (no symbolic link, a regular file, not in a folder any user may write), or
+// an empty text. A store has no size limit.
+QString storeFileProblem(const QString &path);
+
 // stationOutputProblem, then the check every output gets, before the meter is
 // asked; shows "Error putting into file!!" with the reason when refused.
 bool checkStationOutputBeforeStart(const QString &path, DownloadDisplay &display);

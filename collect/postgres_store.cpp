@@ -2,11 +2,15 @@
 
 #include <libpq-fe.h>
 
+#include <QElapsedTimer>
 #include <QHash>
+#include <QStringList>
 
 #include <algorithm>
-#include <QStringList>
+#include <cerrno>
+#include <cstring>
 #include <memory>
+#include <poll.h>
 
 namespace ostrand::collect {
 namespace {
@@ -29,6 +33,44 @@ CREATE TABLE IF NOT EXISTS collections (
 CREATE INDEX IF NOT EXISTS collections_started ON collections (started_utc);
 CREATE TABLE IF NOT EXISTS collection_cursors (station TEXT PRIMARY KEY, cursor TEXT NOT NULL);
 )";
+
+// Limits on waiting for the server, where the connection text sets none: a
+// server that accepts and never answers would otherwise hold `collect`, and
+// the stations file's lock with it, for ever.
+constexpr char kDefaultConnectTimeoutS[] = "10";
+constexpr int kDefaultStatementTimeoutMs = 60000;
+// A peer gone without a word is noticed in about a minute, whether the
+// connection is idle (keepalives) or has data unacknowledged (a COPY under way).
+constexpr char kKeepaliveIdleS[] = "30";
+constexpr char kKeepaliveIntervalS[] = "10";
+constexpr char kKeepaliveCount[] = "3";
+constexpr char kUnacknowledgedMs[] = "60000";
+
+// The server's own statement timeout answers first; past it and this much
+// more, a server whose process hangs (its host still taking the packets) is given up on.
+constexpr qint64 kGraceMs = 5000;
+
+// libpq waits at least 2 s, whatever smaller number it is given.
+constexpr int kLeastConnectTimeoutS = 2;
+
+QString seconds(qint64 ms)
+{
+    return QString::number(ms / 1000.0);
+}
+
+// A connection option as libpq took it, from the text, the environment or its default.
+QByteArray optionOf(PGconn *conn, const char *keyword)
+{
+    QByteArray value;
+    if (PQconninfoOption *options = PQconninfo(conn)) {
+        for (PQconninfoOption *o = options; o->keyword; ++o) {
+            if (std::strcmp(o->keyword, keyword) == 0 && o->val)
+                value = o->val;
+        }
+        PQconninfoFree(options);
+    }
+    return value;
+}
 
 // Collectors starting together would otherwise race to create the same tables.
 constexpr char kSchemaLock[] = "SELECT pg_advisory_xact_lock(7700026)";
@@ -73,9 +115,34 @@ public:
 
     bool fail(QString *error, const QString &what, const PGresult *result = nullptr) const
     {
-        const char *reason = result ? PQresultErrorMessage(result) : PQerrorMessage(conn_);
-        *error = QStringLiteral("%1: %2: %3").arg(name_, what, QString::fromUtf8(reason).trimmed());
+        const QString reason = QString::fromUtf8(result ? PQresultErrorMessage(result) : PQerrorMessage(conn_)).trimmed();
+        const char *state = result ? PQresultErrorField(result, PG_DIAG_SQLSTATE) : nullptr;
+        if (silent_)
+            *error = QStringLiteral("the store %1 did not answer within %2 s (no reply came, not even the server's "
+                                    "own timeout: the connection is given up); %3")
+                         .arg(name_, seconds(replyLimitMs() - kGraceMs), what);
+        else if (state && std::strcmp(state, "57014") == 0 && statementTimeoutMs_ > 0)
+            *error = QStringLiteral("the store %1 did not answer within %2 s (%3); %4")
+                         .arg(name_, seconds(statementTimeoutMs_), reason, what);
+        else
+            *error = QStringLiteral("%1: %2: %3").arg(name_, what, reason);
         return false;
+    }
+
+    // The statement timeout, ours unless the connection's options set one.
+    bool limitStatements(QString *error)
+    {
+        const QString what = QStringLiteral("its statement timeout could not be set");
+        if (!optionOf(conn_, "options").contains("statement_timeout")
+            && !runAll({QByteArray("SET statement_timeout = " + QByteArray::number(kDefaultStatementTimeoutMs))
+                            .constData()},
+                       error, what))
+            return false;
+        const Result limit = run("SELECT setting FROM pg_settings WHERE name = 'statement_timeout'");
+        if (!good(limit) || PQntuples(limit.get()) != 1)
+            return fail(error, what, limit.get());
+        statementTimeoutMs_ = atoi(PQgetvalue(limit.get(), 0, 0));
+        return true;
     }
 
     // `params` bound as text; a null QString goes as SQL NULL.
@@ -87,8 +154,55 @@ public:
             values.push_back(p.toUtf8());
         for (size_t i = 0; i < values.size(); ++i)
             pointers.push_back(params[int(i)].isNull() ? nullptr : values[i].constData());
-        return Result(PQexecParams(conn_, sql, int(pointers.size()), nullptr, pointers.data(), nullptr, nullptr, 0),
-                      &PQclear);
+        if (silent_ || !PQsendQueryParams(conn_, sql, int(pointers.size()), nullptr, pointers.data(), nullptr, nullptr, 0))
+            return Result(nullptr, &PQclear);
+        return lastResult();
+    }
+
+    // The same for statements without parameters, several in one text allowed.
+    Result send(const char *sql)
+    {
+        if (silent_ || !PQsendQuery(conn_, sql))
+            return Result(nullptr, &PQclear);
+        return lastResult();
+    }
+
+    // How long a reply may take: the statement timeout and a grace; 0, none.
+    qint64 replyLimitMs() const
+    {
+        const qint64 statement = statementTimeoutMs_ >= 0 ? statementTimeoutMs_ : kDefaultStatementTimeoutMs;
+        return statement > 0 ? statement + kGraceMs : 0;
+    }
+
+    // The last result of what was sent (a COPY's start at once); null when the
+    // connection failed, or when no reply came within replyLimitMs, which
+    // leaves the connection silent_: its state is no longer known.
+    Result lastResult()
+    {
+        Result last(nullptr, &PQclear);
+        QElapsedTimer waited;
+        waited.start();
+        for (;;) {
+            while (PQisBusy(conn_)) {
+                const qint64 limit = replyLimitMs();
+                const qint64 left = limit - waited.elapsed();
+                if (limit > 0 && left <= 0) {
+                    silent_ = true;
+                    return Result(nullptr, &PQclear);
+                }
+                pollfd socket{PQsocket(conn_), POLLIN, 0};
+                if (::poll(&socket, 1, limit > 0 ? int(std::min<qint64>(left, 1000)) : 1000) < 0 && errno != EINTR)
+                    return Result(nullptr, &PQclear);
+                if (!PQconsumeInput(conn_))
+                    break; // the failure comes as the next result
+            }
+            PGresult *next = PQgetResult(conn_);
+            if (!next)
+                return last;
+            last.reset(next);
+            if (PQresultStatus(next) == PGRES_COPY_IN)
+                return last;
+        }
     }
 
     static bool good(const Result &r)
@@ -101,31 +215,54 @@ public:
     bool runAll(std::initializer_list<const char *> statements, QString *error, const QString &what)
     {
         for (const char *sql : statements) {
-            const Result r(PQexec(conn_, sql), &PQclear);
+            const Result r = send(sql);
             if (!good(r))
                 return fail(error, what, r.get());
         }
         return true;
     }
 
-    void rollback() { PQclear(PQexec(conn_, "ROLLBACK")); }
+    void rollback() { send("ROLLBACK"); }
 
-    bool createSchema(QString *error)
+    // Whether the schema_version table holds a row; one of another version
+    // is refused. nullopt with *error set when it cannot be told.
+    std::optional<bool> versioned(QString *error, const QString &what)
     {
-        const QString what = QStringLiteral("the tables could not be made");
-        if (!runAll({"SET client_min_messages = warning", "BEGIN", kSchemaLock, kSchema}, error, what))
-            return rollback(), false;
         const Result version = run("SELECT version FROM schema_version");
         if (!good(version))
-            return fail(error, what, version.get()), rollback(), false;
+            return fail(error, what, version.get()), std::nullopt;
         if (PQntuples(version.get()) > 0 && atoi(PQgetvalue(version.get(), 0, 0)) != kStoreSchemaVersion) {
             *error = QStringLiteral("%1 holds schema version %2, this program writes version %3: give it a "
                                     "store of its own or use the program that made it")
                          .arg(name_, QString::fromLatin1(PQgetvalue(version.get(), 0, 0)))
                          .arg(kStoreSchemaVersion);
-            return rollback(), false;
+            return std::nullopt;
         }
-        if (PQntuples(version.get()) == 0) {
+        return PQntuples(version.get()) > 0;
+    }
+
+    bool createSchema(QString *error)
+    {
+        const QString what = QStringLiteral("the tables could not be made");
+        if (!runAll({"SET client_min_messages = warning"}, error, what))
+            return false;
+        // A store already set up is only read: collectors starting together take no lock for it.
+        const Result present = run("SELECT to_regclass('schema_version') IS NOT NULL");
+        if (!good(present))
+            return fail(error, what, present.get());
+        if (QByteArray(PQgetvalue(present.get(), 0, 0)) == "t") {
+            const auto held = versioned(error, what);
+            if (!held)
+                return false;
+            if (*held)
+                return true;
+        }
+        if (!runAll({"BEGIN", kSchemaLock, kSchema}, error, what))
+            return rollback(), false;
+        const auto held = versioned(error, what);
+        if (!held)
+            return rollback(), false;
+        if (!*held) {
             const Result insert = run("INSERT INTO schema_version (version) VALUES ($1)",
                                       {QString::number(kStoreSchemaVersion)});
             if (!good(insert))
@@ -210,7 +347,7 @@ public:
     bool copyIn(const char *table, const std::vector<StoredReading> &readings, WriteResult &result, QString *error,
                 const QString &what)
     {
-        const Result start(PQexec(conn_, QByteArray("COPY ") + table + " FROM STDIN"), &PQclear);
+        const Result start = send((QByteArray("COPY ") + table + " FROM STDIN").constData());
         if (PQresultStatus(start.get()) != PGRES_COPY_IN)
             return fail(error, what, start.get());
         incomingRows_ = 0;
@@ -255,9 +392,7 @@ public:
         if ((!buffer.isEmpty() && PQputCopyData(conn_, buffer.constData(), int(buffer.size())) != 1)
             || PQputCopyEnd(conn_, nullptr) != 1)
             return fail(error, what);
-        const Result end(PQgetResult(conn_), &PQclear);
-        while (PGresult *more = PQgetResult(conn_))
-            PQclear(more);
+        const Result end = lastResult();
         return good(end) || fail(error, what, end.get());
     }
 
@@ -417,43 +552,50 @@ public:
 private:
     PGconn *conn_;
     QString name_;
+    int statementTimeoutMs_ = -1; // -1: not known yet
+    bool silent_ = false;
     std::vector<StoredReading> batchClashes_;
     int incomingRows_ = 0;
 };
-
-// "PostgreSQL database flow on db1:5432 as collector": never the password.
-QString describe(const QString &connection)
-{
-    QHash<QString, QString> values;
-    if (PQconninfoOption *options = PQconninfoParse(connection.toUtf8().constData(), nullptr)) {
-        for (PQconninfoOption *o = options; o->keyword; ++o) {
-            if (o->val)
-                values.insert(QString::fromUtf8(o->keyword), QString::fromUtf8(o->val));
-        }
-        PQconninfoFree(options);
-    }
-    QString text = QStringLiteral("PostgreSQL database %1").arg(values.value(QStringLiteral("dbname"), QStringLiteral("(default)")));
-    if (values.contains(QStringLiteral("host")))
-        text += QStringLiteral(" on %1").arg(values.value(QStringLiteral("host")));
-    if (values.contains(QStringLiteral("port")))
-        text += u':' + values.value(QStringLiteral("port"));
-    if (values.contains(QStringLiteral("user")))
-        text += QStringLiteral(" as %1").arg(values.value(QStringLiteral("user")));
-    return text;
-}
 
 } // namespace
 
 std::unique_ptr<ReadingStore> openPostgresStore(const QString &connection, QString *error)
 {
-    PGconn *conn = PQconnectdb(connection.toUtf8().constData());
-    auto store = std::make_unique<PostgresStore>(conn, describe(connection));
+    const QByteArray text = connection.toUtf8();
+    // The limits first: what the connection text says is read after them and wins.
+    std::vector<const char *> keys{"keepalives", "keepalives_idle", "keepalives_interval", "keepalives_count",
+                                   "tcp_user_timeout"};
+    std::vector<const char *> values{"1", kKeepaliveIdleS, kKeepaliveIntervalS, kKeepaliveCount, kUnacknowledgedMs};
+    if (!qEnvironmentVariableIsSet("PGCONNECT_TIMEOUT")) {
+        keys.push_back("connect_timeout");
+        values.push_back(kDefaultConnectTimeoutS);
+    }
+    keys.push_back("dbname");
+    values.push_back(text.constData());
+    keys.push_back(nullptr);
+    values.push_back(nullptr);
+    QElapsedTimer took;
+    took.start();
+    PGconn *conn = PQconnectdbParams(keys.data(), values.data(), 1);
+    auto store = std::make_unique<PostgresStore>(conn, storeName({StoreLocation::Kind::Postgres, connection}));
     if (PQstatus(conn) != CONNECTION_OK) {
-        store->fail(error, QStringLiteral("no connection (check the url, that the server runs and that it lets "
-                                          "this user in)"));
+        const int given = optionOf(conn, "connect_timeout").toInt(); // 0: none, waited as long as it took
+        const int limit = std::max(given, kLeastConnectTimeoutS);
+        const bool timedOut = given > 0
+                              && (took.elapsed() >= limit * 1000 - 100
+                                  || QByteArray(PQerrorMessage(conn)).contains("timeout expired"));
+        if (timedOut)
+            *error = QStringLiteral("the store %1 did not answer within %2 s (check that the server runs and "
+                                    "answers; connect_timeout in the url sets the wait)")
+                         .arg(store->name())
+                         .arg(limit);
+        else
+            store->fail(error, QStringLiteral("no connection (check the url, that the server runs and that it lets "
+                                              "this user in)"));
         return nullptr;
     }
-    if (!store->createSchema(error))
+    if (!store->limitStatements(error) || !store->createSchema(error))
         return nullptr;
     return store;
 }

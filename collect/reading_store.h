@@ -41,7 +41,7 @@ enum class StationClaim {
 // collecting thread opens its own.
 class ReadingStore : public StoreReader {
 public:
-    // "SQLite database /srv/flow.db", "PostgreSQL database flow on db1:5432": for messages.
+    // storeName of its location: for messages, never a password.
     virtual QString name() const = 0;
     virtual std::optional<StationMemory> remembered(const QString &station, QString *error) = 0;
     // One transaction: the readings, the collections row, the stations row and the cursor.
@@ -53,8 +53,11 @@ public:
     virtual void releaseClaim(const QString &station) = 0;
 };
 
-// Connects and creates the tables when they are missing; null with *error
-// naming the database and its reason when that fails.
+// Connects and creates the tables in an empty database (one holding another
+// program's tables, or another schema version, is refused; a store already set
+// up is only read); null with *error naming the database and its reason when
+// that fails. A PostgreSQL server is waited for connect_timeout (10 s unless the
+// url sets it), a statement statement_timeout (60 s), then given up on.
 std::unique_ptr<ReadingStore> openReadingStore(const StoreLocation &location, QString *error);
 
 // The schema this program writes; a database holding another is refused.

@@ -1,14 +1,18 @@
 #include "sqlite_store.h"
 
+#include "collect/output_guard.h"
+
 #include <sqlite3.h>
 
+#include <QElapsedTimer>
 #include <QFileInfo>
+#include <QThread>
 
 namespace ostrand::collect {
 namespace {
 
-// Another collector's thread may hold the write lock for a station's transaction.
-constexpr int kBusyTimeoutMs = 60000;
+// How often a journal mode another connection keeps from changing is asked for again.
+constexpr unsigned long kJournalRetryMs = 20;
 
 const char kSchema[] = R"(
 CREATE TABLE IF NOT EXISTS schema_version (version INTEGER NOT NULL);
@@ -101,16 +105,25 @@ private:
     QByteArray utf8_;
 };
 
+// What a database holds before the store uses it.
+enum class Contents { Empty, Ours, Refused };
+
 class SqliteStore : public ReadingStore {
 public:
-    SqliteStore(sqlite3 *db, const QString &path) : db_(db), path_(path) {}
+    SqliteStore(sqlite3 *db, const QString &path, int waitMs) : db_(db), path_(path), waitMs_(waitMs) {}
     ~SqliteStore() override { sqlite3_close_v2(db_); }
 
-    QString name() const override { return QStringLiteral("SQLite database %1").arg(path_); }
+    QString name() const override { return storeName({StoreLocation::Kind::Sqlite, path_}); }
 
     bool fail(QString *error, const QString &what) const
     {
-        *error = QStringLiteral("%1: %2: %3").arg(name(), what, QString::fromUtf8(sqlite3_errmsg(db_)));
+        // Past the busy wait, another connection still holds the lock: a
+        // program of its own, or one of ours in a transaction that long.
+        if ((sqlite3_extended_errcode(db_) & 0xff) == SQLITE_BUSY)
+            *error = QStringLiteral("the store %1 is locked by another program: waited %2 s; %3")
+                         .arg(name(), QString::number(waitMs_ / 1000.0), what);
+        else
+            *error = QStringLiteral("%1: %2: %3").arg(name(), what, QString::fromUtf8(sqlite3_errmsg(db_)));
         return false;
     }
 
@@ -119,29 +132,93 @@ public:
         return sqlite3_exec(db_, sql, nullptr, nullptr, nullptr) == SQLITE_OK || fail(error, what);
     }
 
-    bool createSchema(QString *error)
+    // A single value read, nullopt when the step failed.
+    std::optional<QString> value(const char *sql)
     {
-        if (!exec("PRAGMA journal_mode=WAL", error, QStringLiteral("its journal could not be set"))
-            || !exec("BEGIN IMMEDIATE", error, QStringLiteral("the tables could not be made"))
-            || !exec(kSchema, error, QStringLiteral("the tables could not be made")))
-            return rollback();
-        Statement version(db_, "SELECT version FROM schema_version");
-        const int step = version.step();
-        if (step == SQLITE_ROW && version.integer(0) != kStoreSchemaVersion) {
+        Statement select(db_, sql);
+        if (!select.ok() || select.step() != SQLITE_ROW)
+            return std::nullopt;
+        return select.isNull(0) ? QString() : select.text(0);
+    }
+
+    // Whether the database is empty, ours, or to be left alone (*error saying why).
+    std::optional<Contents> contents(QString *error)
+    {
+        const QString what = QStringLiteral("its tables could not be read");
+        const auto tables = value("SELECT group_concat(name, ', ') FROM (SELECT name FROM sqlite_master "
+                                  "WHERE name NOT LIKE 'sqlite%' ORDER BY name)");
+        if (!tables)
+            return fail(error, what), std::nullopt;
+        if (tables->isEmpty())
+            return Contents::Empty;
+        const auto versioned = value("SELECT count(*) FROM sqlite_master WHERE type = 'table' AND name = 'schema_version'");
+        if (!versioned)
+            return fail(error, what), std::nullopt;
+        // A row whatever the table holds: NULL when it holds none.
+        const auto version = *versioned == QLatin1String("0")
+                                 ? std::optional<QString>(QString())
+                                 : value("SELECT (SELECT version FROM schema_version LIMIT 1)");
+        if (!version)
+            return fail(error, what), std::nullopt;
+        if (version->isEmpty()) {
+            *error = QStringLiteral("%1 is not a readings store: it holds other tables (%2) and no schema version; "
+                                    "give the store a file of its own")
+                         .arg(name(), *tables);
+            return Contents::Refused;
+        }
+        if (version->toInt() != kStoreSchemaVersion) {
             *error = QStringLiteral("%1 holds schema version %2, this program writes version %3: give it a "
                                     "store of its own or use the program that made it")
-                         .arg(name())
-                         .arg(version.integer(0))
+                         .arg(name(), *version)
                          .arg(kStoreSchemaVersion);
+            return Contents::Refused;
+        }
+        return Contents::Ours;
+    }
+
+    // Write-ahead logging, kept in the file once set (a file system without
+    // it leaves SQLite's own journal, as before). Changing it needs the
+    // database to itself, and SQLite does not wait for that through the busy
+    // handler: another connection setting up the same new store is waited for here.
+    bool setJournal(QString *error)
+    {
+        QElapsedTimer waited;
+        waited.start();
+        while (!value("PRAGMA journal_mode=WAL")) {
+            if ((sqlite3_extended_errcode(db_) & 0xff) != SQLITE_BUSY || waited.elapsed() >= waitMs_)
+                return fail(error, QStringLiteral("its journal could not be set"));
+            QThread::msleep(kJournalRetryMs);
+        }
+        return true;
+    }
+
+    // The tables are made only in an empty database, so a file of another
+    // program is never changed; a store already set up is only read.
+    bool setUp(QString *error)
+    {
+        auto found = contents(error);
+        if (!found || *found == Contents::Refused)
+            return false;
+        if (!setJournal(error))
+            return false;
+        if (*found == Contents::Ours)
+            return true;
+        const QString what = QStringLiteral("the tables could not be made");
+        // Another connection may have made them since: asked again under the write lock.
+        if (!exec("BEGIN IMMEDIATE", error, what))
+            return false;
+        found = contents(error);
+        if (!found || *found == Contents::Refused)
             return rollback();
-        }
-        if (step != SQLITE_ROW) {
-            Statement insert(db_, "INSERT INTO schema_version (version) VALUES (?)");
-            insert.bind(1, kStoreSchemaVersion);
-            if (insert.step() != SQLITE_DONE)
-                return fail(error, QStringLiteral("the schema version could not be written")) || rollback();
-        }
-        return exec("COMMIT", error, QStringLiteral("the tables could not be made")) || rollback();
+        if (*found == Contents::Ours)
+            return exec("COMMIT", error, what) || rollback();
+        if (!exec(kSchema, error, what))
+            return rollback();
+        Statement insert(db_, "INSERT INTO schema_version (version) VALUES (?)");
+        insert.bind(1, kStoreSchemaVersion);
+        if (insert.step() != SQLITE_DONE)
+            return fail(error, QStringLiteral("the schema version could not be written")) || rollback();
+        return exec("COMMIT", error, what) || rollback();
     }
 
     std::optional<StationMemory> remembered(const QString &station, QString *error) override
@@ -153,10 +230,15 @@ public:
             return fail(error, QStringLiteral("the station's cursor could not be read")), std::nullopt;
         cursor.bind(1, station);
         last.bind(1, station);
-        if (cursor.step() == SQLITE_ROW)
+        // A read that failed is no empty memory: the whole log would be taken again.
+        const int cursorStep = cursor.step();
+        if (cursorStep == SQLITE_ROW)
             memory.cursor = cursor.text(0);
-        if (last.step() == SQLITE_ROW)
-            memory.lastReadingUtc = last.time(0);
+        else if (cursorStep != SQLITE_DONE)
+            return fail(error, QStringLiteral("the station's cursor could not be read")), std::nullopt;
+        if (last.step() != SQLITE_ROW)
+            return fail(error, QStringLiteral("the station's last reading could not be read")), std::nullopt;
+        memory.lastReadingUtc = last.time(0);
         return memory;
     }
 
@@ -338,24 +420,34 @@ public:
 private:
     sqlite3 *db_;
     QString path_;
+    int waitMs_;
 };
 
 } // namespace
 
-std::unique_ptr<ReadingStore> openSqliteStore(const QString &path, QString *error)
+std::unique_ptr<ReadingStore> openSqliteStore(const QString &path, QString *error, int waitMs)
 {
+    // Under the outputs' rules: a scheduled run, often root, would otherwise
+    // make any file a link planted in a shared folder names into a store.
+    if (const QString problem = storeFileProblem(path); !problem.isEmpty()) {
+        *error = QStringLiteral("%1: %2").arg(storeName({StoreLocation::Kind::Sqlite, path}), problem);
+        return nullptr;
+    }
     sqlite3 *db = nullptr;
+    // NOFOLLOW: a link put there since the check is refused all the same.
     const int status = sqlite3_open_v2(path.toUtf8().constData(), &db,
-                                       SQLITE_OPEN_READWRITE | SQLITE_OPEN_CREATE | SQLITE_OPEN_NOMUTEX, nullptr);
-    auto store = std::make_unique<SqliteStore>(db, path);
+                                       SQLITE_OPEN_READWRITE | SQLITE_OPEN_CREATE | SQLITE_OPEN_NOMUTEX
+                                           | SQLITE_OPEN_NOFOLLOW,
+                                       nullptr);
+    auto store = std::make_unique<SqliteStore>(db, path, waitMs);
     if (status != SQLITE_OK) {
         store->fail(error, QStringLiteral("it could not be opened (check that its folder %1 exists and may be "
                                           "written)")
                                .arg(QFileInfo(path).absolutePath()));
         return nullptr;
     }
-    sqlite3_busy_timeout(db, kBusyTimeoutMs);
-    if (!store->createSchema(error))
+    sqlite3_busy_timeout(db, waitMs);
+    if (!store->setUp(error))
         return nullptr;
     return store;
 }

@@ -4,7 +4,13 @@
 
 namespace ostrand::collect {
 
-// Opens (creating it and its tables when missing) the SQLite file at `path`.
-std::unique_ptr<ReadingStore> openSqliteStore(const QString &path, QString *error);
+// How long a statement waits for a lock another connection holds: a station's
+// transaction on another line, or another program.
+constexpr int kSqliteWaitMs = 60000;
+
+// Opens (creating it, and its tables in an empty database) the SQLite file at
+// `path`, refusing a link, anything but a regular file, a file in a folder any
+// user may write, and a database holding tables of another program.
+std::unique_ptr<ReadingStore> openSqliteStore(const QString &path, QString *error, int waitMs = kSqliteWaitMs);
 
 } // namespace ostrand::collect

@@ -1,6 +1,7 @@
 #pragma once
 
 #include <QString>
+#include <QStringList>
 #include <optional>
 
 namespace ostrand::collect {
@@ -16,5 +17,14 @@ struct StoreLocation {
 // "postgres://..." (a libpq URI), or a libpq "key=value ..." string. nullopt
 // with *problem saying what a url looks like when `url` is none of these.
 std::optional<StoreLocation> parseStoreUrl(const QString &url, const QString &baseDir, QString *problem);
+
+// The store as every message names it: "SQLite database /srv/flow.db",
+// "PostgreSQL database flow on db1:5432 as collector". Never a password nor a
+// password file, whichever way the connection text gives them.
+QString storeName(const StoreLocation &location);
+
+// The files a SQLite store is kept in (the database and the journals SQLite
+// makes beside it), which nothing else may write; none for PostgreSQL.
+QStringList storeFiles(const StoreLocation &location);
 
 } // namespace ostrand::collect

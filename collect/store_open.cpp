@@ -15,8 +15,8 @@ std::unique_ptr<StoreReader> openStoreReader(const QString &url, const QString &
 std::unique_ptr<StoreReader> openStoreReader(const StoreLocation &location, QString *error)
 {
     if (location.kind == StoreLocation::Kind::Sqlite && !QFileInfo::exists(location.target)) {
-        *error = QStringLiteral("there is no SQLite database %1: check the path, or run collect with this store first")
-                     .arg(location.target);
+        *error = QStringLiteral("there is no %1: check the path, or run collect with this store first")
+                     .arg(storeName(location));
         return nullptr;
     }
     return openReadingStore(location, error);

@@ -3,16 +3,19 @@
 #include "collect/reading_store.h"
 #include "metersim_process.h"
 #include "postgres_server.h"
+#include "silent_server.h"
 #include "store_kinds.h"
 #include "qt_printers.h"
 
 #include <QDir>
 #include <QJsonDocument>
 #include <QJsonObject>
-#include <QThread>
 #include <QRegularExpression>
+#include <QThread>
+#include <QUrl>
 #include <libpq-fe.h>
 #include <sqlite3.h>
+#include <sys/stat.h>
 
 using namespace ostrand::collect;
 using namespace ostrand::testing;
@@ -395,4 +398,143 @@ TEST(StoreCollectClaim, aClaimIsLetGoDuringTheRetryPauseAndAStationHeldElsewhere
     EXPECT_EQ(report["reason"].toString(), "held by another collector for 3 s");
     EXPECT_EQ(report["attempts"].toInt(), 0);
     EXPECT_GE(report["seconds"].toDouble(), 3);
+}
+
+// The store's database reached by another name, through a link or a linked folder, or a journal
+// beside it: no command writes over it, and it still holds its readings after every refusal.
+TEST(StoreFiles, anExportReportOrOutputOntoTheStoreIsRefusedBeforeAnythingIsWritten)
+{
+    QTemporaryDir dir;
+    const QString db = dir.filePath("flow.db");
+    QString error;
+    {
+        auto store = openReadingStore({StoreLocation::Kind::Sqlite, db}, &error);
+        ASSERT_TRUE(store) << qPrintable(error);
+        StationWrite write{StationRow{"north", "COM1", "UTC", QDateTime::currentDateTimeUtc(), {}, {}},
+                           CollectionRow{"north", QDateTime::currentDateTimeUtc(), QDateTime::currentDateTimeUtc(), "ok", 1, 1, {}},
+                           {{"north", 1, "Flow", "GPM", utcFromText("2026-12-01T00:15:00Z"), "2026-12-01 00:15:00", 1.5}}, {}};
+        ASSERT_TRUE(store->write(write, &error)) << qPrintable(error);
+    }
+    ASSERT_TRUE(QFile::link(db, dir.filePath("link.db")));
+    ASSERT_TRUE(QFile::link(dir.path(), dir.filePath("linked")));
+    const QString stationsFile = dir.filePath("s.ini");
+    const auto stations = [&](const QString &output) {
+        writeFile(stationsFile, QString("[north]\nport = /dev/ttyNONE9\noutput = %1\n").arg(output).toUtf8());
+    };
+    stations("north.csv");
+    const QStringList exportTo{"export", "--store", "sqlite:flow.db", "--station", "north", "--format", "csv", "--output"};
+    const QStringList collect{"collect", "--stations", stationsFile, "--store", "sqlite:" + db, "--retries", "0"};
+    const struct { QString output; QStringList arguments; int exitCode; QString error; } rows[] = {
+        {"north.csv", exportTo + QStringList{"flow.db"}, 3, "--output flow.db is the store's file " + db},
+        {"north.csv", exportTo + QStringList{"link.db"}, 3, "--output link.db is the store's file " + db},
+        {"north.csv", exportTo + QStringList{"linked/flow.db"}, 3, "--output linked/flow.db is the store's file " + db},
+        {"north.csv", exportTo + QStringList{"flow.db-wal"}, 3, "--output flow.db-wal is the store's file " + db + "-wal"},
+        {"north.csv", collect + QStringList{"--report", "linked/link.db"}, 3,
+         "--report linked/link.db is the store's file " + db},
+        {"linked/flow.db", collect, 64, "station 'north' would write " + dir.filePath("linked/flow.db") + " over the store's file " + db},
+        {"link.db", collect, 64, "station 'north' would write " + dir.filePath("link.db") + " over the store's file " + db},
+    };
+    for (const auto &row : rows) {
+        stations(row.output);
+        const CliRun run = runCli(row.arguments, dir.path());
+        EXPECT_EQ(run.exitCode, row.exitCode) << qPrintable(row.arguments.join(' '));
+        EXPECT_TRUE(run.errors.contains(row.error)) << qPrintable(run.errors);
+        const CliRun kept = runCli({"export", "--store", "sqlite:" + db, "--station", "north", "--format", "iso-csv"});
+        EXPECT_EQ(kept.lines.value(2).trimmed(), QString("2026-12-01T00:15:00Z,+00:00,1.5")) << qPrintable(kept.errors);
+    }
+    EXPECT_FALSE(QFile::exists(dir.filePath("north.csv")));
+}
+
+// A link planted in a folder any user may write, naming a private file: collect, as root runs
+// it, neither follows it nor asks a meter, and the file stays as it was.
+TEST(StoreFiles, aStoreLinkPlantedInASharedFolderIsNotFollowed)
+{
+    QTemporaryDir dir;
+    const QString secret = dir.filePath("secret"), shared = dir.filePath("shared");
+    writeFile(secret, "root's own\n");
+    QFile::setPermissions(secret, QFile::ReadOwner | QFile::WriteOwner);
+    ASSERT_TRUE(QDir(dir.path()).mkdir("shared"));
+    ::chmod(QFile::encodeName(shared), 01777);
+    ASSERT_TRUE(QFile::link(secret, shared + "/flow.db"));
+    writeFile(dir.filePath("s.ini"), "[north]\nport = /dev/ttyNONE9\noutput = north.csv\n");
+    const CliRun run = runCli({"collect", "--stations", dir.filePath("s.ini"), "--store", "sqlite:" + shared + "/flow.db",
+                               "--retries", "0"});
+    EXPECT_EQ(run.exitCode, 6);
+    EXPECT_EQ(run.lines, QStringList{"north: failed, 0 new rows, 0 new readings, 0.0 s"});
+    EXPECT_TRUE(run.errors.contains("north: SQLite database " + shared + "/flow.db: " + shared + "/flow.db is a symbolic "
+                                    "link; a SQLite store must be named by the file itself")) << qPrintable(run.errors);
+    EXPECT_EQ(readFileBytes(secret), "root's own\n");
+}
+
+// Every form a password takes in a connection text, right and wrong, through every command that
+// takes a store: it is in no line printed and no file written.
+TEST(StorePasswords, noCommandPrintsOrWritesTheStorePassword)
+{
+    QTemporaryDir dir;
+    ASSERT_FALSE(server.newDatabase("guarded").isEmpty());
+    const QString right = "Sw0rdfish-9271", wrong = "Wr0ngGuess-5531", host = server.socketFolder();
+    ASSERT_TRUE(server.addPasswordUser("keeper", right, "guarded")) << qPrintable(server.problem());
+    const QString passfile = dir.filePath(right + ".pgpass");
+    writeFile(passfile, ("*:*:*:keeper:" + right + "\n").toUtf8());
+    QFile::setPermissions(passfile, QFile::ReadOwner | QFile::WriteOwner);
+    const QString encodedHost = QString::fromLatin1(QUrl::toPercentEncoding(host));
+    const QStringList forms{"postgresql://keeper:%1@" + encodedHost + "/guarded",
+                            "postgresql:///guarded?host=" + host + "&user=keeper&password=%1",
+                            "host=" + host + " dbname=guarded user=keeper password=%1",
+                            "host=" + host + " dbname=guarded user=keeper passfile=" + dir.filePath("%1.pgpass")};
+    for (const QString &form : forms) {
+        for (const QString &password : {right, wrong}) {
+            const QString url = form.arg(password);
+            const QString inFile = dir.filePath("withstore.ini"), report = dir.filePath("r.json");
+            writeFile(dir.filePath("s.ini"), "[north]\nport = /dev/ttyNONE9\noutput = north.csv\n");
+            writeFile(inFile, ("[store]\nurl = " + url + "\n[north]\nport = /dev/ttyNONE9\noutput = north.csv\n").toUtf8());
+            const QList<QStringList> commands{
+                {"collect", "--stations", dir.filePath("s.ini"), "--store", url, "--retries", "0", "--report", report},
+                {"collect", "--stations", inFile, "--retries", "0", "--report", report},
+                {"status", "--stations", dir.filePath("s.ini"), "--store", url},
+                {"status", "--stations", inFile, "--json"},
+                {"export", "--store", url, "--station", "north", "--format", "iso-csv"},
+                {"export", "--store", url, "--station", "south", "--format", "influx"},
+            };
+            for (const QStringList &command : commands) {
+                const CliRun run = runCli(command, dir.path());
+                const QString written = run.lines.join('\n') + run.errors + readFileBytes(report)
+                                        + readFileBytes(dir.filePath("north.csv.history"));
+                EXPECT_FALSE(written.contains(right) || written.contains(wrong))
+                    << qPrintable(command.join(' ')) << ":\n" << qPrintable(written);
+                // Refused, the store is named all the same, and the reason given.
+                if (password == wrong) {
+                    EXPECT_TRUE(run.errors.contains("PostgreSQL database guarded on " + host + " as keeper: no connection")
+                                && (run.errors.contains("password authentication failed")
+                                    || run.errors.contains("no password supplied")))
+                        << qPrintable(command.join(' ')) << ":\n" << qPrintable(run.errors);
+                }
+            }
+        }
+    }
+}
+
+// A server that takes the connection and never answers: collect (holding the stations file's
+// lock) and export each give up within the url's connect_timeout, and say so.
+TEST(StoreLimits, aStoreServerThatNeverAnswersIsGivenUpOnWithinItsConnectTimeout)
+{
+    QTemporaryDir dir;
+    SilentServer silent;
+    ASSERT_NE(silent.port(), 0);
+    const QString url = QString("host=127.0.0.1 port=%1 dbname=flow connect_timeout=2").arg(silent.port());
+    const QString said = QString("the store PostgreSQL database flow on 127.0.0.1:%1 did not answer within 2 s").arg(silent.port());
+    writeFile(dir.filePath("s.ini"), "[north]\nport = /dev/ttyNONE9\noutput = north.csv\n[south]\nport = /dev/ttyNONE8\noutput = south.csv\n");
+    const struct { QStringList arguments; int exitCode; } rows[] = {
+        {{"collect", "--stations", dir.filePath("s.ini"), "--store", url}, 6},
+        {{"export", "--store", url, "--station", "north", "--format", "csv"}, 7},
+        {{"status", "--stations", dir.filePath("s.ini"), "--store", url}, 7},
+    };
+    for (const auto &row : rows) {
+        QElapsedTimer took;
+        took.start();
+        const CliRun run = runCli(row.arguments, dir.path(), 30000);
+        EXPECT_EQ(run.exitCode, row.exitCode) << qPrintable(row.arguments.join(' '));
+        EXPECT_LT(took.elapsed(), 8000) << qPrintable(row.arguments.join(' '));
+        EXPECT_TRUE(run.errors.contains(said)) << qPrintable(run.errors);
+    }
 }

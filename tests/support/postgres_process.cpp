@@ -2,6 +2,7 @@
 
 #include <QFile>
 #include <QProcess>
+#include <QThread>
 #include <libpq-fe.h>
 #include <pwd.h>
 #include <unistd.h>
@@ -56,6 +57,47 @@ QString PostgresProcess::newDatabase(const QString &name)
     PQclear(made);
     PQfinish(conn);
     return ok ? base + name : QString();
+}
+
+bool PostgresProcess::execute(const QString &sql)
+{
+    PGconn *conn = PQconnectdb(QString("host=%1 user=ostrand dbname=postgres").arg(dir_.path()).toUtf8().constData());
+    PGresult *done = PQexec(conn, sql.toUtf8().constData());
+    const bool ok = PQresultStatus(done) == PGRES_COMMAND_OK || PQresultStatus(done) == PGRES_TUPLES_OK;
+    if (!ok)
+        problem_ = QString("%1 failed: %2").arg(sql, PQerrorMessage(conn));
+    PQclear(done);
+    PQfinish(conn);
+    return ok;
+}
+
+bool PostgresProcess::addPasswordUser(const QString &user, const QString &password, const QString &database)
+{
+    QFile hba(dir_.filePath("data/pg_hba.conf"));
+    if (!hba.open(QIODevice::ReadOnly))
+        return false;
+    const QByteArray rules = QString("local all %1 scram-sha-256\n").arg(user).toUtf8() + hba.readAll();
+    hba.close();
+    // Written in place, so the file keeps its owner.
+    if (!hba.open(QIODevice::WriteOnly | QIODevice::Truncate) || hba.write(rules) != rules.size())
+        return false;
+    hba.close();
+    if (!execute(QString("CREATE ROLE \"%1\" LOGIN PASSWORD '%2'").arg(user, password))
+        || !execute(QString("ALTER DATABASE \"%1\" OWNER TO \"%2\"").arg(database, user))
+        || !execute("SELECT pg_reload_conf()"))
+        return false;
+    // The server reads the rules again on its own time: until a wrong password is refused.
+    const QByteArray wrong = QString("host=%1 user=%2 dbname=%3 password=not-%4").arg(dir_.path(), user, database, password).toUtf8();
+    for (int tries = 0; tries < 100; ++tries) {
+        PGconn *conn = PQconnectdb(wrong.constData());
+        const bool refused = PQstatus(conn) != CONNECTION_OK;
+        PQfinish(conn);
+        if (refused)
+            return true;
+        QThread::msleep(50);
+    }
+    problem_ = "the server still lets " + user + " in without its password";
+    return false;
 }
 
 } // namespace ostrand::testing

@@ -18,9 +18,14 @@ public:
     QString problem() const { return problem_; } // why it is not running, or a database not made
     // A connection string for a new, empty database `name`; empty when it could not be made.
     QString newDatabase(const QString &name);
+    // A login `user` with `password`, asked for it (the others keep coming in
+    // without one) and owning the database `database`; false when it could not be made.
+    bool addPasswordUser(const QString &user, const QString &password, const QString &database);
+    QString socketFolder() const { return dir_.path(); }
 
 private:
     bool run(const QString &program, const QStringList &arguments);
+    bool execute(const QString &sql);
 
     QTemporaryDir dir_{"/tmp/ostrand-pg-XXXXXX"};
     bool running_ = false;
