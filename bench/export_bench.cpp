@@ -3,7 +3,7 @@
 // the csv and influx formats are timed beside it. Run by hand:
 //   BUILD/bench/export_bench [repeats]
 
-#include "collect/reading_export.h"
+#include "export/reading_export.h"
 
 #include <QDateTime>
 #include <QElapsedTimer>

@@ -4,8 +4,8 @@
 // itself; then the same year again, every reading a duplicate. Run by hand:
 //   BUILD/bench/store_bench
 
-#include "collect/reading_store.h"
-#include "collect/station_time.h"
+#include "store/reading_store.h"
+#include "store/station_time.h"
 #include "postgres_process.h"
 
 #include <QCoreApplication>

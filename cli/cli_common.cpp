@@ -1,6 +1,6 @@
 #include "cli_common.h"
 
-#include "collect/time_text.h"
+#include "store/time_text.h"
 
 #include <cstdio>
 

@@ -1,10 +1,10 @@
 #include "cli_common.h"
-#include "collect/collection_history.h"
+#include "cumulative/collection_history.h"
 #include "collect/collection_lock.h"
 #include "collect/fleet_collection.h"
-#include "collect/output_guard.h"
-#include "collect/output_conflicts.h"
-#include "collect/reading_store.h"
+#include "cumulative/output_guard.h"
+#include "cumulative/output_conflicts.h"
+#include "store/reading_store.h"
 #include "collect/stations_file.h"
 #include "command_registry.h"
 #include "line/line_options.h"
@@ -206,11 +206,12 @@ int runCollectCommand(const QStringList &arguments)
         return code(ExitStatus::Usage);
     }
     // Before any meter is asked or any file read beyond the stations file.
-    if (const QString conflict = collect::stationsConflict(file.stations, stationsPath); !conflict.isEmpty()) {
+    const std::vector<collect::StationOutput> outputs = collect::stationOutputs(file.stations);
+    if (const QString conflict = collect::stationsConflict(outputs, stationsPath); !conflict.isEmpty()) {
         printDetail(QStringLiteral("ostrand-cli: ") + conflict);
         return code(ExitStatus::Usage);
     }
-    if (const QString conflict = collect::reportConflict(reportPath, file.stations, stationsPath);
+    if (const QString conflict = collect::reportConflict(reportPath, outputs, stationsPath);
         !conflict.isEmpty()) {
         printDetail(QStringLiteral("ostrand-cli: ") + conflict);
         return code(ExitStatus::FileFailed);
@@ -222,7 +223,7 @@ int runCollectCommand(const QStringList &arguments)
             return usageError(QStringLiteral("--store %1").arg(problem));
     }
     if (file.store) {
-        if (const QString conflict = collect::storeConflict(file.stations, *file.store); !conflict.isEmpty()) {
+        if (const QString conflict = collect::storeConflict(outputs, *file.store); !conflict.isEmpty()) {
             printDetail(QStringLiteral("ostrand-cli: %1: %2").arg(stationsPath, conflict));
             return code(ExitStatus::Usage);
         }
@@ -234,7 +235,7 @@ int runCollectCommand(const QStringList &arguments)
         }
     }
     const bool claim = parser.isSet(QStringLiteral("claim"));
-    if (claim && (!file.store || file.store->kind != collect::StoreLocation::Kind::Postgres))
+    if (claim && (!file.store || !collect::storeTakesClaims(*file.store)))
         return usageError(QStringLiteral("--claim needs a PostgreSQL store (postgresql://... in [store] or --store)"));
     bool claimWaitOk = false;
     const int claimWait = parser.value(QStringLiteral("claim-wait")).toInt(&claimWaitOk);

@@ -1,8 +1,8 @@
 #include "cli_common.h"
-#include "collect/output_conflicts.h"
-#include "collect/reading_export.h"
-#include "collect/store_open.h"
-#include "collect/time_text.h"
+#include "cumulative/output_conflicts.h"
+#include "export/reading_export.h"
+#include "store/store_open.h"
+#include "store/time_text.h"
 #include "command_registry.h"
 #include "platform/save_file.h"
 
@@ -63,8 +63,8 @@ int runExportCommand(const QStringList &arguments)
     }
     const auto format = collect::exportFormatNamed(parser.value(QStringLiteral("format")));
     if (!format)
-        return usageError(QStringLiteral("--format takes csv, iso-csv or influx, not '%1'")
-                              .arg(parser.value(QStringLiteral("format"))));
+        return usageError(QStringLiteral("--format takes %1, not '%2'")
+                              .arg(collect::exportFormatChoices(), parser.value(QStringLiteral("format"))));
     collect::ReadingQuery query;
     query.station = parser.value(QStringLiteral("station"));
     if (parser.isSet(QStringLiteral("channel"))) {

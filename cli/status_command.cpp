@@ -1,6 +1,6 @@
 #include "cli_common.h"
-#include "collect/health_sources.h"
-#include "collect/store_open.h"
+#include "health/health_sources.h"
+#include "store/store_open.h"
 #include "collect/stations_file.h"
 #include "command_registry.h"
 

@@ -1,6 +1,6 @@
 #include "grid_readings.h"
 
-#include "collect/label_text.h"
+#include "store/label_text.h"
 #include "table/grid_layout.h"
 
 #include <QStringList>

@@ -1,7 +1,7 @@
 #pragma once
 
-#include "collect/station_time.h"
-#include "collect/store_records.h"
+#include "store/station_time.h"
+#include "store/store_records.h"
 #include "table/grid_state.h"
 #include "table/results_grid.h"
 

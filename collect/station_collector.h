@@ -1,7 +1,7 @@
 #pragma once
 
 #include "collect/stations_file.h"
-#include "collect/store_location.h"
+#include "store/store_location.h"
 
 #include <QDateTime>
 #include <QStringList>

@@ -250,4 +250,12 @@ StationsFile readStationsFile(const QString &path, const LineChoice &defaults)
     return parseStations(file.bytes, path, QFileInfo(path).absolutePath(), defaults);
 }
 
+std::vector<StationOutput> stationOutputs(const std::vector<Station> &stations)
+{
+    std::vector<StationOutput> outputs;
+    for (const Station &s : stations)
+        outputs.push_back({s.name, s.output});
+    return outputs;
+}
+
 } // namespace ostrand::collect

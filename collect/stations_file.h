@@ -1,7 +1,8 @@
 #pragma once
 
-#include "collect/station_time.h"
-#include "collect/store_location.h"
+#include "cumulative/output_conflicts.h"
+#include "store/station_time.h"
+#include "store/store_location.h"
 #include "line/line_choice.h"
 
 #include <QString>
@@ -47,5 +48,8 @@ StationsFile readStationsFile(const QString &path, const LineChoice &defaults = 
 // The same from text already read; `fileName` names it in errors, `baseDir` anchors paths.
 StationsFile parseStations(const QByteArray &text, const QString &fileName, const QString &baseDir,
                            const LineChoice &defaults = {});
+
+// Each station's name and cumulative file, for the checks that no two files are one.
+std::vector<StationOutput> stationOutputs(const std::vector<Station> &stations);
 
 } // namespace ostrand::collect

@@ -1,5 +1,5 @@
 #include "cli_run.h"
-#include "collect/store_open.h"
+#include "store/store_open.h"
 #include "export_readers.h"
 #include "metersim_process.h"
 

@@ -1,6 +1,6 @@
 #include "cli_run.h"
 #include "collect/grid_readings.h"
-#include "collect/reading_store.h"
+#include "store/reading_store.h"
 #include "metersim_process.h"
 #include "postgres_server.h"
 #include "silent_server.h"

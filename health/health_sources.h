@@ -1,0 +1,29 @@
+#pragma once
+
+#include "health/station_health.h"
+#include "collect/stations_file.h"
+#include "store/store_records.h"
+
+#include <QStringList>
+#include <optional>
+
+namespace ostrand::collect {
+
+// The fleet's health from a store: each station of the file as the store
+// knows it (never collected when it does not), its runs of the last 24 h.
+// nullopt with *error set when the store would not answer.
+std::optional<std::vector<StationHealth>> healthFromStore(StoreReader &store, const std::vector<Station> &stations,
+                                                          const QDateTime &nowUtc, qint64 staleAfterSeconds,
+                                                          QString *error);
+
+// The fleet's health from the files beside each output: the runs collect
+// keeps in its history file, and the stamp of the output's last row. A
+// history that could not be read, or was read only in part, gets a line in *notes.
+std::vector<StationHealth> healthFromFiles(const std::vector<Station> &stations, const QDateTime &nowUtc,
+                                           qint64 staleAfterSeconds, QStringList *notes = nullptr);
+
+// The first field of the last row of a cumulative CSV file (its stamp), read
+// from the file's end; empty when it has no data row or cannot be read.
+QString lastRowStamp(const QString &csvPath);
+
+} // namespace ostrand::collect

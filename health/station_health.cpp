@@ -1,0 +1,100 @@
+#include "station_health.h"
+
+#include "store/time_text.h"
+
+#include <QJsonArray>
+#include <QJsonDocument>
+#include <QJsonObject>
+
+namespace ostrand::collect {
+namespace {
+
+constexpr qint64 kCountedSeconds = 24 * 3600;
+
+QString hours(qint64 seconds)
+{
+    return QString::number(double(seconds) / 3600, 'f', 1);
+}
+
+QJsonValue timeOrNull(const std::optional<QDateTime> &time)
+{
+    return time ? QJsonValue(isoUtcText(*time)) : QJsonValue(QJsonValue::Null);
+}
+
+QJsonValue textOrNull(const QString &text)
+{
+    return text.isEmpty() ? QJsonValue(QJsonValue::Null) : QJsonValue(text);
+}
+
+} // namespace
+
+std::vector<StationHealth> stationHealth(const std::vector<StationRow> &stations,
+                                         const std::vector<CollectionRow> &collections, const QDateTime &nowUtc,
+                                         qint64 staleAfterSeconds)
+{
+    const QDateTime countedFrom = nowUtc.addSecs(-kCountedSeconds);
+    std::vector<StationHealth> result;
+    for (const StationRow &station : stations) {
+        StationHealth health;
+        health.name = station.name;
+        health.lastOkUtc = station.lastOkUtc;
+        health.lastAttemptUtc = station.lastAttemptUtc;
+        health.lastError = station.lastError;
+        if (station.lastOkUtc)
+            health.ageSeconds = station.lastOkUtc->secsTo(nowUtc);
+        health.stale = !station.lastOkUtc || health.ageSeconds > staleAfterSeconds;
+        for (const CollectionRow &run : collections) {
+            if (run.station != station.name || run.startedUtc < countedFrom || run.startedUtc > nowUtc)
+                continue;
+            health.attempts += run.attempts;
+            if (run.result == QLatin1String("failed"))
+                health.failures += run.attempts;
+            else if (run.result == QLatin1String("ok") && run.attempts > 1)
+                health.failures += run.attempts - 1;
+        }
+        result.push_back(health);
+    }
+    return result;
+}
+
+QString healthLine(const StationHealth &health)
+{
+    QString line = health.name + QStringLiteral(": ");
+    if (!health.lastOkUtc)
+        line += QStringLiteral("stale, never collected");
+    else
+        line += QStringLiteral("%1, last success %2 (%3 h ago)")
+                    .arg(health.stale ? QStringLiteral("stale") : QStringLiteral("ok"), isoUtcText(*health.lastOkUtc),
+                         hours(health.ageSeconds));
+    line += QStringLiteral(", attempts in 24 h: %1, failed: %2").arg(health.attempts).arg(health.failures);
+    if (!health.lastReading.isEmpty())
+        line += QStringLiteral(", last reading %1").arg(health.lastReading);
+    if (!health.lastError.isEmpty())
+        line += QStringLiteral(", last error: %1").arg(health.lastError);
+    return line;
+}
+
+QByteArray healthJson(const std::vector<StationHealth> &stations, const QDateTime &nowUtc, qint64 staleAfterSeconds)
+{
+    QJsonArray list;
+    for (const StationHealth &health : stations) {
+        list.append(QJsonObject{
+            {QStringLiteral("name"), health.name},
+            {QStringLiteral("stale"), health.stale},
+            {QStringLiteral("lastSuccess"), timeOrNull(health.lastOkUtc)},
+            {QStringLiteral("ageHours"),
+             health.lastOkUtc ? QJsonValue(double(health.ageSeconds) / 3600) : QJsonValue(QJsonValue::Null)},
+            {QStringLiteral("lastAttempt"), timeOrNull(health.lastAttemptUtc)},
+            {QStringLiteral("attempts24h"), health.attempts},
+            {QStringLiteral("failures24h"), health.failures},
+            {QStringLiteral("lastError"), textOrNull(health.lastError)},
+            {QStringLiteral("lastReading"), textOrNull(health.lastReading)},
+        });
+    }
+    return QJsonDocument(QJsonObject{{QStringLiteral("now"), isoUtcText(nowUtc)},
+                                     {QStringLiteral("staleAfterHours"), double(staleAfterSeconds) / 3600},
+                                     {QStringLiteral("stations"), list}})
+        .toJson();
+}
+
+} // namespace ostrand::collect

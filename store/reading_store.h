@@ -1,0 +1,68 @@
+#pragma once
+
+#include "store/store_location.h"
+#include "store/store_records.h"
+#include "store/time_text.h"
+
+#include <QString>
+#include <memory>
+#include <optional>
+#include <vector>
+
+namespace ostrand::collect {
+
+// All a station's run leaves in the store, committed together or not at all.
+struct StationWrite {
+    StationRow station;
+    CollectionRow collection;
+    std::vector<StoredReading> readings; // in the order the meter logged them
+    QString cursor;                      // the station's new collection cursor; empty: kept as it is
+};
+
+struct WriteResult {
+    int inserted = 0;
+    int duplicates = 0;                  // already stored with the same value: skipped
+    std::vector<StoredReading> clashes;  // already stored with another value: kept in `clashes`
+};
+
+// What the store remembers of a station for its next run.
+struct StationMemory {
+    QString cursor;                         // empty: none yet, the whole log is wanted
+    std::optional<QDateTime> lastReadingUtc; // the latest reading stored
+};
+
+// What became of a claim on a station for one collector's run.
+enum class StationClaim {
+    Taken,            // this connection holds it until released or closed
+    HeldElsewhere,    // another collector is at it now
+    AlreadyCollected, // collected since the given time, by whichever collector
+};
+
+// A connection to the readings database, for one thread at a time; each
+// collecting thread opens its own.
+class ReadingStore : public StoreReader {
+public:
+    // storeName of its location: for messages, never a password.
+    virtual QString name() const = 0;
+    virtual std::optional<StationMemory> remembered(const QString &station, QString *error) = 0;
+    // One transaction: the readings, the collections row, the stations row and the cursor.
+    virtual std::optional<WriteResult> write(const StationWrite &write, QString *error) = 0;
+    // Several collectors sharing a store: the station is claimed for this
+    // connection unless another holds it or it was collected since `sinceUtc`.
+    // A claim lasts until released or until the connection ends, however it ends.
+    virtual std::optional<StationClaim> claim(const QString &station, const QDateTime &sinceUtc, QString *error) = 0;
+    virtual void releaseClaim(const QString &station) = 0;
+};
+
+// Connects and creates the tables in an empty database (one holding another
+// program's tables, or another schema version, is refused; a store already set
+// up is only read); null with *error naming the database and its reason when
+// that fails. A PostgreSQL server is waited for connect_timeout (10 s unless the
+// url sets it), a statement statement_timeout (60 s), then given up on.
+// The back-end is the one store_backends.cpp lists for the location's kind.
+std::unique_ptr<ReadingStore> openReadingStore(const StoreLocation &location, QString *error);
+
+// The schema this program writes; a database holding another is refused.
+constexpr int kStoreSchemaVersion = 1;
+
+} // namespace ostrand::collect

@@ -1,0 +1,524 @@
+#include "sqlite_store.h"
+
+#include "platform/file_place.h"
+
+#include <sqlite3.h>
+
+#include <QDir>
+#include <QElapsedTimer>
+#include <QFile>
+#include <QFileInfo>
+#include <QThread>
+
+#include <sys/stat.h>
+
+namespace ostrand::collect {
+namespace {
+
+QString sqliteName(const QString &path)
+{
+    return QStringLiteral("SQLite database %1").arg(path);
+}
+
+// How often a journal mode another connection keeps from changing is asked for again.
+constexpr unsigned long kJournalRetryMs = 20;
+
+const char kSchema[] = R"(
+CREATE TABLE IF NOT EXISTS schema_version (version INTEGER NOT NULL);
+CREATE TABLE IF NOT EXISTS readings (
+    station TEXT NOT NULL, channel INTEGER NOT NULL, label TEXT NOT NULL, unit TEXT NULL,
+    time_utc TEXT NOT NULL, time_local TEXT NOT NULL, value DOUBLE PRECISION NOT NULL,
+    PRIMARY KEY (station, channel, time_utc)) WITHOUT ROWID;
+CREATE TABLE IF NOT EXISTS clashes (
+    station TEXT NOT NULL, channel INTEGER NOT NULL, label TEXT NOT NULL, unit TEXT NULL,
+    time_utc TEXT NOT NULL, time_local TEXT NOT NULL, value DOUBLE PRECISION NOT NULL);
+CREATE TABLE IF NOT EXISTS stations (
+    name TEXT PRIMARY KEY, port TEXT, timezone TEXT, last_attempt_utc TEXT, last_ok_utc TEXT,
+    last_error TEXT NULL);
+CREATE TABLE IF NOT EXISTS collections (
+    station TEXT NOT NULL, started_utc TEXT NOT NULL, finished_utc TEXT NOT NULL, result TEXT NOT NULL,
+    new_readings INTEGER NOT NULL, attempts INTEGER NOT NULL, error TEXT NULL);
+CREATE INDEX IF NOT EXISTS collections_started ON collections (started_utc);
+CREATE TABLE IF NOT EXISTS collection_cursors (station TEXT PRIMARY KEY, cursor TEXT NOT NULL);
+)";
+
+// A prepared statement, finalized when it goes.
+class Statement {
+public:
+    Statement(sqlite3 *db, const char *sql) { status_ = sqlite3_prepare_v2(db, sql, -1, &stmt_, nullptr); }
+    ~Statement() { sqlite3_finalize(stmt_); }
+    Statement(const Statement &) = delete;
+    Statement &operator=(const Statement &) = delete;
+
+    bool ok() const { return status_ == SQLITE_OK; }
+    void reset() { sqlite3_reset(stmt_); sqlite3_clear_bindings(stmt_); }
+    void bind(int i, const QString &text)
+    {
+        const QByteArray utf8 = text.toUtf8();
+        sqlite3_bind_text(stmt_, i, utf8.constData(), int(utf8.size()), SQLITE_TRANSIENT);
+    }
+    // Bytes that outlive the statement's next step, bound without a copy.
+    void bindStatic(int i, const QByteArray &utf8)
+    {
+        sqlite3_bind_text(stmt_, i, utf8.constData(), int(utf8.size()), SQLITE_STATIC);
+    }
+    void bindOrNull(int i, const QString &text)
+    {
+        if (text.isEmpty())
+            sqlite3_bind_null(stmt_, i);
+        else
+            bind(i, text);
+    }
+    void bind(int i, int value) { sqlite3_bind_int(stmt_, i, value); }
+    void bind(int i, double value) { sqlite3_bind_double(stmt_, i, value); }
+    void bind(int i, const std::optional<QDateTime> &utc)
+    {
+        if (utc)
+            bind(i, utcText(*utc));
+        else
+            sqlite3_bind_null(stmt_, i);
+    }
+    int step() { return sqlite3_step(stmt_); }
+    QString text(int column) const
+    {
+        return QString::fromUtf8(reinterpret_cast<const char *>(sqlite3_column_text(stmt_, column)),
+                                 sqlite3_column_bytes(stmt_, column));
+    }
+    bool isNull(int column) const { return sqlite3_column_type(stmt_, column) == SQLITE_NULL; }
+    int integer(int column) const { return sqlite3_column_int(stmt_, column); }
+    double real(int column) const { return sqlite3_column_double(stmt_, column); }
+    std::optional<QDateTime> time(int column) const
+    {
+        return isNull(column) ? std::nullopt : std::optional<QDateTime>(utcFromText(text(column)));
+    }
+
+private:
+    sqlite3_stmt *stmt_ = nullptr;
+    int status_ = SQLITE_ERROR;
+};
+
+// The UTF-8 of the last text asked for, made again only when the text is another.
+class Utf8Cache {
+public:
+    const QByteArray &of(const QString &text)
+    {
+        if (text != last_) {
+            last_ = text;
+            utf8_ = text.toUtf8();
+        }
+        return utf8_;
+    }
+
+private:
+    QString last_;
+    QByteArray utf8_;
+};
+
+// What a database holds before the store uses it.
+enum class Contents { Empty, Ours, Refused };
+
+class SqliteStore : public ReadingStore {
+public:
+    SqliteStore(sqlite3 *db, const QString &path, int waitMs) : db_(db), path_(path), waitMs_(waitMs) {}
+    ~SqliteStore() override { sqlite3_close_v2(db_); }
+
+    QString name() const override { return sqliteName(path_); }
+
+    bool fail(QString *error, const QString &what) const
+    {
+        // Past the busy wait, another connection still holds the lock: a
+        // program of its own, or one of ours in a transaction that long.
+        if ((sqlite3_extended_errcode(db_) & 0xff) == SQLITE_BUSY)
+            *error = QStringLiteral("the store %1 is locked by another program: waited %2 s; %3")
+                         .arg(name(), QString::number(waitMs_ / 1000.0), what);
+        else
+            *error = QStringLiteral("%1: %2: %3").arg(name(), what, QString::fromUtf8(sqlite3_errmsg(db_)));
+        return false;
+    }
+
+    bool exec(const char *sql, QString *error, const QString &what)
+    {
+        return sqlite3_exec(db_, sql, nullptr, nullptr, nullptr) == SQLITE_OK || fail(error, what);
+    }
+
+    // A single value read, nullopt when the step failed.
+    std::optional<QString> value(const char *sql)
+    {
+        Statement select(db_, sql);
+        if (!select.ok() || select.step() != SQLITE_ROW)
+            return std::nullopt;
+        return select.isNull(0) ? QString() : select.text(0);
+    }
+
+    // Whether the database is empty, ours, or to be left alone (*error saying why).
+    std::optional<Contents> contents(QString *error)
+    {
+        const QString what = QStringLiteral("its tables could not be read");
+        const auto tables = value("SELECT group_concat(name, ', ') FROM (SELECT name FROM sqlite_master "
+                                  "WHERE name NOT LIKE 'sqlite%' ORDER BY name)");
+        if (!tables)
+            return fail(error, what), std::nullopt;
+        if (tables->isEmpty())
+            return Contents::Empty;
+        const auto versioned = value("SELECT count(*) FROM sqlite_master WHERE type = 'table' AND name = 'schema_version'");
+        if (!versioned)
+            return fail(error, what), std::nullopt;
+        // A row whatever the table holds: NULL when it holds none.
+        const auto version = *versioned == QLatin1String("0")
+                                 ? std::optional<QString>(QString())
+                                 : value("SELECT (SELECT version FROM schema_version LIMIT 1)");
+        if (!version)
+            return fail(error, what), std::nullopt;
+        if (version->isEmpty()) {
+            *error = QStringLiteral("%1 is not a readings store: it holds other tables (%2) and no schema version; "
+                                    "give the store a file of its own")
+                         .arg(name(), *tables);
+            return Contents::Refused;
+        }
+        if (version->toInt() != kStoreSchemaVersion) {
+            *error = QStringLiteral("%1 holds schema version %2, this program writes version %3: give it a "
+                                    "store of its own or use the program that made it")
+                         .arg(name(), *version)
+                         .arg(kStoreSchemaVersion);
+            return Contents::Refused;
+        }
+        return Contents::Ours;
+    }
+
+    // Write-ahead logging, kept in the file once set (a file system without
+    // it leaves SQLite's own journal, as before). Changing it needs the
+    // database to itself, and SQLite does not wait for that through the busy
+    // handler: another connection setting up the same new store is waited for here.
+    bool setJournal(QString *error)
+    {
+        QElapsedTimer waited;
+        waited.start();
+        while (!value("PRAGMA journal_mode=WAL")) {
+            if ((sqlite3_extended_errcode(db_) & 0xff) != SQLITE_BUSY || waited.elapsed() >= waitMs_)
+                return fail(error, QStringLiteral("its journal could not be set"));
+            QThread::msleep(kJournalRetryMs);
+        }
+        return true;
+    }
+
+    // The tables are made only in an empty database, so a file of another
+    // program is never changed; a store already set up is only read.
+    bool setUp(QString *error)
+    {
+        auto found = contents(error);
+        if (!found || *found == Contents::Refused)
+            return false;
+        if (!setJournal(error))
+            return false;
+        if (*found == Contents::Ours)
+            return true;
+        const QString what = QStringLiteral("the tables could not be made");
+        // Another connection may have made them since: asked again under the write lock.
+        if (!exec("BEGIN IMMEDIATE", error, what))
+            return false;
+        found = contents(error);
+        if (!found || *found == Contents::Refused)
+            return rollback();
+        if (*found == Contents::Ours)
+            return exec("COMMIT", error, what) || rollback();
+        if (!exec(kSchema, error, what))
+            return rollback();
+        Statement insert(db_, "INSERT INTO schema_version (version) VALUES (?)");
+        insert.bind(1, kStoreSchemaVersion);
+        if (insert.step() != SQLITE_DONE)
+            return fail(error, QStringLiteral("the schema version could not be written")) || rollback();
+        return exec("COMMIT", error, what) || rollback();
+    }
+
+    std::optional<StationMemory> remembered(const QString &station, QString *error) override
+    {
+        StationMemory memory;
+        Statement cursor(db_, "SELECT cursor FROM collection_cursors WHERE station = ?");
+        Statement last(db_, "SELECT max(time_utc) FROM readings WHERE station = ?");
+        if (!cursor.ok() || !last.ok())
+            return fail(error, QStringLiteral("the station's cursor could not be read")), std::nullopt;
+        cursor.bind(1, station);
+        last.bind(1, station);
+        // A read that failed is no empty memory: the whole log would be taken again.
+        const int cursorStep = cursor.step();
+        if (cursorStep == SQLITE_ROW)
+            memory.cursor = cursor.text(0);
+        else if (cursorStep != SQLITE_DONE)
+            return fail(error, QStringLiteral("the station's cursor could not be read")), std::nullopt;
+        if (last.step() != SQLITE_ROW)
+            return fail(error, QStringLiteral("the station's last reading could not be read")), std::nullopt;
+        memory.lastReadingUtc = last.time(0);
+        return memory;
+    }
+
+    std::optional<WriteResult> write(const StationWrite &w, QString *error) override
+    {
+        const QString what = QStringLiteral("station %1's readings were not stored").arg(w.station.name);
+        if (!exec("BEGIN IMMEDIATE", error, what))
+            return std::nullopt;
+        WriteResult result;
+        if (!writeReadings(w.readings, result) || !writeRows(w, result.inserted)
+            || sqlite3_exec(db_, "COMMIT", nullptr, nullptr, nullptr) != SQLITE_OK) {
+            fail(error, what);
+            rollback();
+            return std::nullopt;
+        }
+        return result;
+    }
+
+    bool writeReadings(const std::vector<StoredReading> &readings, WriteResult &result)
+    {
+        Statement insert(db_, "INSERT INTO readings VALUES (?, ?, ?, ?, ?, ?, ?) ON CONFLICT DO NOTHING");
+        Statement held(db_, "SELECT value FROM readings WHERE station = ? AND channel = ? AND time_utc = ?");
+        Statement clash(db_, "INSERT INTO clashes VALUES (?, ?, ?, ?, ?, ?, ?)");
+        if (!insert.ok() || !held.ok() || !clash.ok())
+            return false;
+        // A station's readings share their texts instant by instant and channel by
+        // channel: each is made UTF-8 once.
+        Utf8Cache station, label, unit, local;
+        QDateTime lastUtc;
+        QByteArray utc;
+        for (const StoredReading &r : readings) {
+            if (r.timeUtc != lastUtc) {
+                lastUtc = r.timeUtc;
+                utc = utcText(r.timeUtc).toLatin1();
+            }
+            const auto bindAll = [&](Statement &s) {
+                s.reset();
+                s.bindStatic(1, station.of(r.station));
+                s.bind(2, r.channel);
+                s.bindStatic(3, label.of(r.label));
+                if (r.unit.isEmpty())
+                    s.bindOrNull(4, r.unit);
+                else
+                    s.bindStatic(4, unit.of(r.unit));
+                s.bindStatic(5, utc);
+                s.bindStatic(6, local.of(r.timeLocal));
+                s.bind(7, r.value);
+            };
+            bindAll(insert);
+            if (insert.step() != SQLITE_DONE)
+                return false;
+            if (sqlite3_changes(db_) == 1) {
+                ++result.inserted;
+                continue;
+            }
+            held.reset();
+            held.bind(1, r.station);
+            held.bind(2, r.channel);
+            held.bindStatic(3, utc);
+            if (held.step() != SQLITE_ROW)
+                return false;
+            if (held.real(0) == r.value) {
+                ++result.duplicates;
+                continue;
+            }
+            bindAll(clash);
+            if (clash.step() != SQLITE_DONE)
+                return false;
+            result.clashes.push_back(r);
+        }
+        return true;
+    }
+
+    bool writeRows(const StationWrite &w, int inserted)
+    {
+        Statement station(db_, R"(INSERT INTO stations VALUES (?, ?, ?, ?, ?, ?) ON CONFLICT (name) DO UPDATE SET
+            port = excluded.port, timezone = excluded.timezone, last_attempt_utc = excluded.last_attempt_utc,
+            last_ok_utc = coalesce(excluded.last_ok_utc, stations.last_ok_utc), last_error = excluded.last_error)");
+        Statement collection(db_, "INSERT INTO collections VALUES (?, ?, ?, ?, ?, ?, ?)");
+        Statement cursor(db_, "INSERT INTO collection_cursors VALUES (?, ?) ON CONFLICT (station) DO UPDATE "
+                              "SET cursor = excluded.cursor");
+        if (!station.ok() || !collection.ok() || !cursor.ok())
+            return false;
+        const StationRow &s = w.station;
+        station.bind(1, s.name);
+        station.bind(2, s.port);
+        station.bind(3, s.timezone);
+        station.bind(4, s.lastAttemptUtc);
+        station.bind(5, s.lastOkUtc);
+        station.bindOrNull(6, s.lastError);
+        const CollectionRow &c = w.collection;
+        collection.bind(1, c.station);
+        collection.bind(2, utcText(c.startedUtc));
+        collection.bind(3, utcText(c.finishedUtc));
+        collection.bind(4, c.result);
+        collection.bind(5, inserted);
+        collection.bind(6, c.attempts);
+        collection.bindOrNull(7, c.error);
+        cursor.bind(1, s.name);
+        cursor.bind(2, w.cursor);
+        return station.step() == SQLITE_DONE && collection.step() == SQLITE_DONE
+               && (w.cursor.isEmpty() || cursor.step() == SQLITE_DONE);
+    }
+
+    bool rollback()
+    {
+        sqlite3_exec(db_, "ROLLBACK", nullptr, nullptr, nullptr);
+        return false;
+    }
+
+    // One file has one host's collectors, kept apart by the stations file's lock.
+    std::optional<StationClaim> claim(const QString &, const QDateTime &, QString *) override
+    {
+        return StationClaim::Taken;
+    }
+    void releaseClaim(const QString &) override {}
+
+    std::optional<std::vector<StoredReading>> readings(const ReadingQuery &query, QString *error) override
+    {
+        QByteArray sql = "SELECT station, channel, label, unit, time_utc, time_local, value FROM readings "
+                         "WHERE station = ?1";
+        if (query.channel)
+            sql += " AND channel = ?2";
+        if (query.fromUtc)
+            sql += " AND time_utc >= ?3";
+        if (query.toUtc)
+            sql += " AND time_utc < ?4";
+        sql += " ORDER BY time_utc, channel";
+        Statement select(db_, sql.constData());
+        if (!select.ok())
+            return fail(error, QStringLiteral("the readings could not be read")), std::nullopt;
+        select.bind(1, query.station);
+        if (query.channel)
+            select.bind(2, *query.channel);
+        if (query.fromUtc)
+            select.bind(3, utcText(*query.fromUtc));
+        if (query.toUtc)
+            select.bind(4, utcText(*query.toUtc));
+        std::vector<StoredReading> rows;
+        int step;
+        while ((step = select.step()) == SQLITE_ROW)
+            rows.push_back({select.text(0), select.integer(1), select.text(2), select.text(3),
+                            utcFromText(select.text(4)), select.text(5), select.real(6)});
+        if (step != SQLITE_DONE)
+            return fail(error, QStringLiteral("the readings could not be read")), std::nullopt;
+        return rows;
+    }
+
+    std::optional<std::vector<StationRow>> stations(QString *error) override
+    {
+        Statement select(db_, "SELECT name, port, timezone, last_attempt_utc, last_ok_utc, last_error FROM stations "
+                              "ORDER BY name");
+        std::vector<StationRow> rows;
+        int step = SQLITE_ERROR;
+        while (select.ok() && (step = select.step()) == SQLITE_ROW)
+            rows.push_back({select.text(0), select.text(1), select.text(2), select.time(3), select.time(4),
+                            select.text(5)});
+        if (step != SQLITE_DONE)
+            return fail(error, QStringLiteral("the stations could not be read")), std::nullopt;
+        return rows;
+    }
+
+    std::optional<std::vector<CollectionRow>> collections(const QDateTime &sinceUtc, QString *error) override
+    {
+        Statement select(db_, "SELECT station, started_utc, finished_utc, result, new_readings, attempts, error "
+                              "FROM collections WHERE started_utc >= ? ORDER BY started_utc, station");
+        std::vector<CollectionRow> rows;
+        int step = SQLITE_ERROR;
+        if (select.ok())
+            select.bind(1, utcText(sinceUtc));
+        while (select.ok() && (step = select.step()) == SQLITE_ROW)
+            rows.push_back({select.text(0), utcFromText(select.text(1)), utcFromText(select.text(2)),
+                            select.text(3), select.integer(4), select.integer(5), select.text(6)});
+        if (step != SQLITE_DONE)
+            return fail(error, QStringLiteral("the collections could not be read")), std::nullopt;
+        return rows;
+    }
+
+private:
+    sqlite3 *db_;
+    QString path_;
+    int waitMs_;
+};
+
+} // namespace
+
+QString storeFileProblem(const QString &path)
+{
+    const QString whose = QStringLiteral("a SQLite store");
+    struct stat st {};
+    if (::lstat(QFile::encodeName(path).constData(), &st) == 0) {
+        if (S_ISLNK(st.st_mode))
+            return QStringLiteral("%1 is a symbolic link; %2 must be named by the file itself").arg(path, whose);
+        if (!S_ISREG(st.st_mode))
+            return S_ISDIR(st.st_mode) ? QStringLiteral("%1 is a folder; %2 must be a regular file").arg(path, whose)
+                                       : notRegularFileText(path, st.st_mode, whose);
+    }
+    return sharedFolderProblem(path, QStringLiteral("the store"));
+}
+
+std::unique_ptr<ReadingStore> openSqliteStore(const QString &path, QString *error, int waitMs)
+{
+    // Under the outputs' rules: a scheduled run, often root, would otherwise
+    // make any file a link planted in a shared folder names into a store.
+    if (const QString problem = storeFileProblem(path); !problem.isEmpty()) {
+        *error = QStringLiteral("%1: %2").arg(sqliteName(path), problem);
+        return nullptr;
+    }
+    sqlite3 *db = nullptr;
+    // NOFOLLOW: a link put there since the check is refused all the same.
+    const int status = sqlite3_open_v2(path.toUtf8().constData(), &db,
+                                       SQLITE_OPEN_READWRITE | SQLITE_OPEN_CREATE | SQLITE_OPEN_NOMUTEX
+                                           | SQLITE_OPEN_NOFOLLOW,
+                                       nullptr);
+    auto store = std::make_unique<SqliteStore>(db, path, waitMs);
+    if (status != SQLITE_OK) {
+        store->fail(error, QStringLiteral("it could not be opened (check that its folder %1 exists and may be "
+                                          "written)")
+                               .arg(QFileInfo(path).absolutePath()));
+        return nullptr;
+    }
+    sqlite3_busy_timeout(db, waitMs);
+    if (!store->setUp(error))
+        return nullptr;
+    return store;
+}
+
+namespace {
+
+bool recognizesSqlite(const QString &url)
+{
+    return url.startsWith(QLatin1String("sqlite:"));
+}
+
+std::optional<StoreLocation> locateSqlite(const QString &url, const QString &baseDir, QString *problem)
+{
+    QString path = url.mid(7);
+    // "sqlite:///var/x.db" is how other tools spell an absolute path.
+    if (path.startsWith(QLatin1String("//")))
+        path = path.mid(2);
+    if (path.isEmpty()) {
+        *problem = QStringLiteral("sqlite: needs a file name (sqlite:readings.db)");
+        return std::nullopt;
+    }
+    return StoreLocation{StoreLocation::Kind::Sqlite, QDir::cleanPath(QDir(baseDir).absoluteFilePath(path))};
+}
+
+QStringList sqliteFiles(const QString &file)
+{
+    return {file, file + QStringLiteral("-wal"), file + QStringLiteral("-shm"), file + QStringLiteral("-journal")};
+}
+
+std::unique_ptr<ReadingStore> openSqlite(const QString &path, QString *error)
+{
+    return openSqliteStore(path, error);
+}
+
+// A file that is not there is refused rather than made: a reader asking for it has the wrong name.
+std::unique_ptr<ReadingStore> openSqliteForReading(const QString &path, QString *error)
+{
+    if (!QFileInfo::exists(path)) {
+        *error = QStringLiteral("there is no %1: check the path, or run collect with this store first")
+                     .arg(sqliteName(path));
+        return nullptr;
+    }
+    return openSqliteStore(path, error);
+}
+
+} // namespace
+
+const StoreBackend kSqliteBackend{StoreLocation::Kind::Sqlite, "sqlite:FILE", recognizesSqlite, locateSqlite,
+                                  sqliteName, sqliteFiles, openSqlite, openSqliteForReading, false};
+
+} // namespace ostrand::collect

@@ -1,0 +1,209 @@
+#include "cumulative/collection_history.h"
+#include "health/health_sources.h"
+#include "health/station_health.h"
+#include "file_bytes.h"
+
+#include <QDir>
+#include <QFileInfo>
+#include <QTemporaryDir>
+#include <gtest/gtest.h>
+
+using namespace ostrand::collect;
+using ostrand::testing::readFileBytes;
+
+namespace {
+
+const QDateTime kNow = QDateTime::fromString("2026-12-07T08:00:00Z", Qt::ISODate);
+constexpr qint64 kHour = 3600;
+constexpr qint64 kStaleAfter = 26 * kHour;
+
+struct RunAgo {
+    qint64 startedAgo;
+    const char *result;
+    int attempts;
+};
+
+struct HealthCase {
+    const char *name;
+    qint64 lastOkAgo; // -1: never
+    std::vector<RunAgo> runs;
+    bool stale;
+    int attempts, failures;
+};
+
+// In-memory store for the store source; what it holds is set by the test.
+class MemoryStore : public StoreReader {
+public:
+    std::vector<StationRow> stationRows;
+    std::vector<CollectionRow> runs;
+    QString failure;
+
+    std::optional<std::vector<StoredReading>> readings(const ReadingQuery &, QString *error) override
+    {
+        return answer(std::vector<StoredReading>{}, error);
+    }
+    std::optional<std::vector<StationRow>> stations(QString *error) override { return answer(stationRows, error); }
+    std::optional<std::vector<CollectionRow>> collections(const QDateTime &since, QString *error) override
+    {
+        std::vector<CollectionRow> after;
+        std::copy_if(runs.begin(), runs.end(), std::back_inserter(after),
+                     [&](const CollectionRow &r) { return r.startedUtc >= since; });
+        return answer(after, error);
+    }
+
+private:
+    template <typename T>
+    std::optional<T> answer(const T &value, QString *error)
+    {
+        if (failure.isEmpty())
+            return value;
+        *error = failure;
+        return std::nullopt;
+    }
+};
+
+CollectionRow run(const QString &station, qint64 startedAgo, const char *result, int attempts, const QString &error = {})
+{
+    const QDateTime started = kNow.addSecs(-startedAgo);
+    return {station, started, started.addSecs(60), result, 0, attempts, error};
+}
+
+} // namespace
+
+// Every case's runs go into one list, so a station that counts another's runs fails too.
+TEST(StationHealth, staleStationsAndTheDaysAttemptsFollowTheTable)
+{
+    const std::vector<HealthCase> cases = {
+        {"never collected, failing", -1, {{2 * kHour, "failed", 3}}, true, 3, 3},
+        {"fresh after a retry", 5 * kHour, {{5 * kHour, "ok", 2}}, false, 2, 1},
+        {"stale, a failure of yesterday not counted", 27 * kHour, {{3 * kHour, "failed", 1}, {25 * kHour, "failed", 3}}, true, 1, 1},
+        {"exactly at both limits", kStaleAfter, {{24 * kHour, "ok", 1}}, false, 1, 0},
+        {"a second past both limits", kStaleAfter + 1, {{24 * kHour + 1, "ok", 1}}, true, 0, 0},
+        {"skipped runs are no attempts", kHour, {{kHour, "skipped", 0}, {kHour, "ok", 1}}, false, 1, 0},
+    };
+    std::vector<StationRow> stations;
+    std::vector<CollectionRow> runs;
+    for (const HealthCase &c : cases) {
+        StationRow row{c.name, {}, {}, {}, {}, {}};
+        if (c.lastOkAgo >= 0)
+            row.lastOkUtc = kNow.addSecs(-c.lastOkAgo);
+        stations.push_back(row);
+        for (const RunAgo &r : c.runs)
+            runs.push_back(run(c.name, r.startedAgo, r.result, r.attempts));
+    }
+    const std::vector<StationHealth> health = stationHealth(stations, runs, kNow, kStaleAfter);
+    ASSERT_EQ(health.size(), cases.size());
+    for (size_t i = 0; i < cases.size(); ++i) {
+        SCOPED_TRACE(cases[i].name);
+        EXPECT_EQ(health[i].name, cases[i].name);
+        EXPECT_EQ(health[i].stale, cases[i].stale);
+        EXPECT_EQ(health[i].attempts, cases[i].attempts);
+        EXPECT_EQ(health[i].failures, cases[i].failures);
+        EXPECT_EQ(health[i].ageSeconds, std::max<qint64>(cases[i].lastOkAgo, 0));
+    }
+}
+
+TEST(StationHealth, theStoreSourceNamesEveryStationOfTheFileAndPassesOnItsFailure)
+{
+    MemoryStore store;
+    store.stationRows = {{"a", "COM1", "UTC", {}, kNow.addSecs(-kHour), {}}, {"gone", "COM2", "UTC", {}, kNow, {}}};
+    store.runs = {run("a", kHour, "ok", 2), run("a", 30 * kHour, "failed", 5)};
+    const std::vector<Station> stations{{"a", 1, {}, {}, false, "a.csv", {}}, {"b", 4, {}, {}, false, "b.csv", {}}};
+    QString error;
+    const auto health = healthFromStore(store, stations, kNow, kStaleAfter, &error);
+    ASSERT_TRUE(health) << qPrintable(error);
+    ASSERT_EQ(health->size(), 2u);
+    EXPECT_FALSE((*health)[0].stale);
+    EXPECT_EQ((*health)[0].failures, 1);
+    EXPECT_EQ((*health)[1].name, "b");
+    EXPECT_TRUE((*health)[1].stale);
+    store.failure = "the database is locked";
+    EXPECT_FALSE(healthFromStore(store, stations, kNow, kStaleAfter, &error));
+    EXPECT_EQ(error, "the database is locked");
+}
+
+// A month of history is kept, and the last success before it: here the one of ten days ago.
+TEST(StationHealth, theFilesSourceReadsTheHistoryAndTheOutputsLastRow)
+{
+    QTemporaryDir dir;
+    QDir(dir.path()).mkdir("out");
+    const QString output = dir.filePath("out/a.csv");
+    QFile csv(output);
+    ASSERT_TRUE(csv.open(QIODevice::WriteOnly));
+    csv.write("Date / Time,Flow\r\n12/6/2026 11:45:00 PM,1.5\r\n12/7/2026,2\r\n");
+    csv.close();
+    QString error;
+    for (const CollectionRow &r : {run("a", 40 * 24 * kHour, "ok", 1), run("a", 35 * 24 * kHour, "failed", 2),
+                                   run("a", 27 * kHour, "ok", 1), run("a", kHour, "failed", 3, "No answer")})
+        ASSERT_TRUE(recordRun(output, r, &error)) << qPrintable(error);
+    QFile history(historyFilePath(output));
+    ASSERT_TRUE(history.open(QIODevice::ReadOnly));
+    const std::vector<CollectionRow> kept = historyRuns(history.readAll(), "a");
+    ASSERT_EQ(kept.size(), 3u);
+    EXPECT_EQ(kept[0].startedUtc, kNow.addSecs(-40 * 24 * kHour));
+    const std::vector<Station> stations{{"a", 1, {}, {}, false, output, {}}, {"b", 4, {}, {}, false, dir.filePath("out/b.csv"), {}}};
+    const std::vector<StationHealth> health = healthFromFiles(stations, kNow, kStaleAfter);
+    ASSERT_EQ(health.size(), 2u);
+    EXPECT_EQ(health[0].lastOkUtc, kNow.addSecs(-27 * kHour + 60));
+    EXPECT_EQ(health[0].lastAttemptUtc, kNow.addSecs(-kHour + 60));
+    EXPECT_EQ(health[0].lastError, "No answer");
+    EXPECT_EQ(health[0].lastReading, "12/7/2026");
+    EXPECT_EQ(health[0].attempts, 3);
+    EXPECT_TRUE(health[0].stale);
+    EXPECT_TRUE(health[1].stale);
+    EXPECT_EQ(health[1].lastReading, "");
+}
+
+// A history grown past anything collect writes (267 MB, here mostly a hole) is read from its
+// last 4 MiB, and says so: status still finds the success at its end, and the next run
+// replaces it with the runs it could read, so it is small again.
+TEST(StationHealth, anOversizedHistoryIsReadFromItsTailAndShrinksOnTheNextRun)
+{
+    QTemporaryDir dir;
+    const QString output = dir.filePath("a.csv");
+    const QString path = historyFilePath(output);
+    const CollectionRow lastOk = run("a", 2 * kHour, "ok", 1);
+    {
+        QFile history(path);
+        ASSERT_TRUE(history.open(QIODevice::WriteOnly));
+        ASSERT_TRUE(history.resize(267LL * 1000 * 1000 - 8 * 1024 * 1024));
+        ASSERT_TRUE(history.seek(history.size()));
+        history.write(QByteArray(8 * 1024 * 1024 - 4096, '\xff')); // garbage, with no line end
+        history.write("\n" + historyWithRun({}, lastOk));
+    }
+    const std::vector<Station> stations{{"a", 1, {}, {}, false, output, {}}};
+    QStringList notes;
+    const std::vector<StationHealth> health = healthFromFiles(stations, kNow, kStaleAfter, &notes);
+    EXPECT_EQ(health[0].lastOkUtc, lastOk.finishedUtc);
+    ASSERT_EQ(notes.size(), 1);
+    EXPECT_TRUE(notes[0].contains(path + " holds ")) << qPrintable(notes[0]);
+    EXPECT_TRUE(notes[0].endsWith("only its last 4 MiB were read")) << qPrintable(notes[0]);
+
+    QString error, note;
+    ASSERT_TRUE(recordRun(output, run("a", kHour, "failed", 3, "No answer"), &error, &note)) << qPrintable(error);
+    EXPECT_EQ(note, notes[0].mid(3));
+    EXPECT_LT(QFileInfo(path).size(), 1024);
+    const std::vector<CollectionRow> kept = historyRuns(readFileBytes(path), "a");
+    ASSERT_EQ(kept.size(), 2u);
+    EXPECT_EQ(kept[0].finishedUtc, lastOk.finishedUtc);
+    EXPECT_EQ(kept[1].error, "No answer");
+    notes.clear();
+    healthFromFiles(stations, kNow, kStaleAfter, &notes);
+    EXPECT_TRUE(notes.isEmpty()) << qPrintable(notes.join('\n'));
+}
+
+// A station collected every few seconds for a month: the history keeps within what is read,
+// losing its oldest runs, never the newest success.
+TEST(StationHealth, aHistoryIsNeverWrittenLargerThanItIsRead)
+{
+    QByteArray history;
+    for (int i = 0; i < 40000; ++i)
+        history += historyWithRun({}, run("a", 20 * 24 * kHour - i * 30, i == 10 ? "ok" : "failed", 1,
+                                          QString(40, u'x')));
+    const QByteArray written = historyWithRun(history, run("a", 0, "failed", 1, "No answer"));
+    EXPECT_LE(written.size(), kHistoryReadBytes);
+    const std::vector<CollectionRow> kept = historyRuns(written, "a");
+    EXPECT_EQ(kept.front().result, "ok");
+    EXPECT_EQ(kept.back().error, "No answer");
+    EXPECT_GT(kept.size(), 20000u);
+}
