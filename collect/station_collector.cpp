@@ -1,23 +1,16 @@
 #include "station_collector.h"
 
-#include "cumulative/collection_cursor.h"
-#include "cumulative/cumulative_csv.h"
-#include "collect/grid_readings.h"
-#include "store/reading_store.h"
-#include "cumulative/output_guard.h"
-#include "download/download_display.h"
+#include "collect/file_sink.h"
+#include "collect/quiet_display.h"
+#include "collect/store_sink.h"
 #include "download/download_engine.h"
 #include "download/download_outcome.h"
 #include "line/meter_line.h"
 #include "link/modem_dialer.h"
-#include "platform/save_file.h"
 #include "table/grid_state.h"
-#include "table/output_file.h"
 #include "table/results_grid.h"
 
 #include <QElapsedTimer>
-#include <QFile>
-#include <QFileInfo>
 
 namespace ostrand::collect {
 namespace {
@@ -25,31 +18,17 @@ namespace {
 // A modem takes "+++" as its escape only after a second or so of silence on the line.
 constexpr int kEscapeLeadInMs = 1200;
 
-// Keeps what the engine would have shown: the last status and the reasons beside it.
-class QuietDisplay : public DownloadDisplay {
-public:
-    void setStatus(const QString &text) override { status = text; }
-    void setProgress(int) override {}
-    void setRecordsUsed(const QString &) override {}
-    void setRecordsAvailable(const QString &) override {}
-    void setChannelLabel(int, const QString &) override {}
-    void showDetail(const QString &text) override { details << text; }
-
-    // The status with its reasons, as one error text.
-    QString failure() const
-    {
-        return details.isEmpty() ? status : status + QStringLiteral(" (") + details.join(QStringLiteral("; ")) + u')';
-    }
-
-    QString status;
-    QStringList details;
-};
-
 } // namespace
 
 PortCollector::PortCollector(const CollectOptions &options)
     : options_(options), line_(std::make_unique<MeterLine>(options.comLinkDirs))
 {
+    sinks_.push_back(std::make_unique<CumulativeFileSink>());
+    if (options.store) {
+        auto store = std::make_unique<StoreSink>(*options.store);
+        store_ = store.get();
+        sinks_.push_back(std::move(store));
+    }
 }
 
 PortCollector::~PortCollector() = default;
@@ -60,17 +39,15 @@ StationReport PortCollector::collect(const Station &station)
     report.name = station.name;
     QElapsedTimer timer;
     timer.start();
-    startedUtc_ = QDateTime::currentDateTimeUtc();
-    runStored_ = false;
-    committedUtc_ = QDateTime();
+    if (store_)
+        store_->startStation(QDateTime::currentDateTimeUtc());
     if (options_.claim && !claim(station, report))
         return report;
     bool retryable = true;
     while (!attempt(station, report, &retryable) && retryable && report.attempts <= options_.retries) {
         // Held through the pause, the claim would keep every other collector
         // off a meter this one cannot reach now.
-        if (options_.claim && store_)
-            store_->releaseClaim(station.name);
+        releaseClaim(station);
         line_->pump().sleep(options_.retryPauseMs);
         if (options_.claim && !claimAgain(station, report))
             break;
@@ -80,12 +57,12 @@ StationReport PortCollector::collect(const Station &station)
         report.seconds = timer.elapsed() / 1000.0;
         return report;
     }
-    // A failed station's run is recorded too, for the health report to count.
-    if (options_.store && !runStored_ && openStore(report))
-        storeRun(station, report, false, QString(), {});
+    if (!report.succeeded) {
+        for (const auto &sink : sinks_)
+            sink->recordFailure(station, report);
+    }
     // Held from before the first exchange until the commit.
-    if (options_.claim && store_)
-        store_->releaseClaim(station.name);
+    releaseClaim(station);
     report.seconds = timer.elapsed() / 1000.0;
     return report;
 }
@@ -149,89 +126,44 @@ QString cursorWarning(const DownloadEngine &engine, const LogCursor &cursor)
 
 bool PortCollector::download(const Station &station, StationReport &report, bool *retryable)
 {
-    QuietDisplay display;
-    if (!checkStationOutputBeforeStart(station.output, display)) {
-        *retryable = false;
-        report.errors << display.failure();
-        return false;
+    for (const auto &sink : sinks_) {
+        if (!sink->open(station, report, retryable))
+            return false;
     }
-    const auto fileError = [&](const QString &why) {
-        report.errors << QStringLiteral("Error putting into file!! (%1)").arg(why);
-        return false;
-    };
-    const bool exists = QFileInfo::exists(station.output);
-    QByteArray existing;
-    std::optional<CursorState> state;
-    const QString cursorPath = cursorFilePath(station.output);
-    QString error;
-    if (exists) {
-        if (!readCumulativeFile(station.output, &existing, &error))
-            return fileError(error);
-        if (QFileInfo(cursorPath).exists() || QFileInfo(cursorPath).isSymLink()) {
-            QByteArray cursorText;
-            if (!readCumulativeFile(cursorPath, &cursorText, &error))
-                return fileError(error);
-            state = parseCursorState(cursorText);
-            // Guessing where the last run stopped could store rows twice or skip them.
-            if (!state) {
-                *retryable = false;
-                return fileError(QStringLiteral("%1 is damaged: remove it to collect the whole log again, "
-                                                "rows the output already holds then being left out")
-                                     .arg(cursorPath));
+    // Each sink says after which record it lacks nothing: read on from the
+    // last one's, or the whole log when any of them wants it, and the engine
+    // goes back to an earlier one when the record there is not the one it held.
+    std::optional<LogCursor> resumeAfter;
+    std::optional<LogCursor> otherResumeAfter;
+    bool wholeLog = false;
+    bool exactTotals = false;
+    for (const auto &sink : sinks_) {
+        wholeLog = wholeLog || !sink->resumeAfter();
+        exactTotals = exactTotals || sink->wantsExactTotals();
+    }
+    if (!wholeLog) {
+        resumeAfter = sinks_.back()->resumeAfter();
+        for (const auto &sink : sinks_) {
+            if (*sink->resumeAfter() != *resumeAfter) {
+                otherResumeAfter = sink->resumeAfter();
+                break;
             }
         }
     }
-    // Without the output the rows went elsewhere: the whole log is wanted.
-    const std::optional<LogCursor> fileCursor = state ? cursorForOutput(*state, existing) : std::nullopt;
-    if (state && !cursorBelongsTo(*state, existing))
-        report.errors << QStringLiteral("%1 was not written for %2 as it is now (copied from another station, or "
-                                        "the output changed by hand): the whole log was read, and only rows the "
-                                        "output lacks were added")
-                             .arg(cursorPath, station.output);
-    // With a store, the file and the store each keep a cursor: a run killed
-    // between the two writes leaves the file ahead, another host's run (or a
-    // file restored from a backup) the store. Reading on from the earlier one
-    // gives each what the other lacks: the store skips what it holds, the file
-    // what it has.
-    std::optional<StationMemory> memory;
-    std::optional<LogCursor> storeCursor;
-    if (options_.store) {
-        if (!openStore(report))
-            return false;
-        memory = store_->remembered(station.name, &error);
-        if (!memory) {
-            report.errors << error;
-            store_.reset();
-            return false;
-        }
-        storeCursor = memory->cursor.isEmpty() ? std::nullopt : parseLogCursor(memory->cursor.toLatin1());
-        if (!memory->cursor.isEmpty() && (!storeCursor || !storeCursor->isSet())) {
-            *retryable = false;
-            report.errors << QStringLiteral("%1: the collection cursor of station %2 is damaged (%3): delete its "
-                                            "row in collection_cursors to collect the whole log again")
-                                 .arg(store_->name(), station.name, memory->cursor);
-            return false;
-        }
-    }
 
+    QuietDisplay display;
     ResultsGrid grid;
     GridState gridState;
-    gridState.keepExactTotals = memory.has_value();
+    gridState.keepExactTotals = exactTotals;
     DownloadEngine engine(line_->link(), grid, gridState, display);
     DownloadOptions options;
     options.slave = station.lineChoice.slave;
     options.portableMeter = station.portable;
-    if (!memory) {
-        options.resumeAfter = fileCursor;
-    } else if (fileCursor && storeCursor) {
-        // Either one alone lacking a cursor wants the whole log.
-        options.resumeAfter = storeCursor;
-        if (*fileCursor != *storeCursor)
-            options.otherResumeAfter = fileCursor;
-    }
+    options.resumeAfter = resumeAfter;
+    options.otherResumeAfter = otherResumeAfter;
     const DownloadResult result = engine.downloadLog(options);
     if (result == DownloadResult::NoRecords)
-        return !memory || storeRun(station, report, true, QString(), {});
+        return handOver(station, NewReadings{}, report);
     if (result != DownloadResult::Complete) {
         display.setStatus(downloadStatusText(result));
         report.errors << display.failure();
@@ -242,62 +174,42 @@ bool PortCollector::download(const Station &station, StationReport &report, bool
         report.errors << cursorWarning(engine, *cursor);
         report.recordsMaybeLost = engine.slotsPastCursor();
     }
-
-    // Past the file's own cursor every row is new to it; read from anywhere
-    // else, the file may hold some of the rows already.
-    const bool fromFileCursor = fileCursor && cursor && *fileCursor == *cursor;
-    const Overlap overlap = exists && !fromFileCursor ? Overlap::RowsEqualToHeldOnes : Overlap::None;
-    const CsvAppend added = appendRows(existing, outputFileBytes(grid, gridState), overlap);
-    const LogCursor newCursor = engine.lastRecord().isSet() ? engine.lastRecord() : cursor.value_or(LogCursor{});
-    const bool outputChanges = !exists || added.newRows > 0 || added.headingsChanged;
-    const bool cursorMoves = newCursor.isSet() && (!fileCursor || *fileCursor != newCursor);
-    if (newCursor.isSet() && (outputChanges || cursorMoves)) {
-        const QByteArray written = outputChanges ? added.bytes : existing;
-        const CursorState next{newCursor, outputDigest(written), fileCursor.value_or(LogCursor{}),
-                               exists ? outputDigest(existing) : QByteArray()};
-        if (!saveCumulativeFile(cursorPath, cursorStateText(next), &error))
-            return fileError(error);
-    }
-    // The old file is copied aside, not moved: killed in between, the next run
-    // finds it where it was and sets it aside again.
-    const bool saved = (!added.headingsChanged
-                        || saveArchive(station.output, QDateTime::currentDateTime(), existing, &error))
-                       && (!outputChanges || saveCumulativeFile(station.output, added.bytes, &error));
-    if (!saved)
-        return fileError(error);
-    // Summed over the attempts: rows an attempt that failed later wrote stay written.
-    report.newRows += added.newRows;
-    if (memory) {
-        // The reading before the first one read is known only when the read
-        // went on from the store's own cursor; from an earlier record a repeated
-        // autumn hour is placed by the stamps' order alone.
-        const bool fromStoreCursor = !storeCursor || (cursor && *storeCursor == *cursor);
-        StationTime time(station.timeZone(), station.clock, fromStoreCursor ? memory->lastReadingUtc : std::nullopt);
-        std::vector<StoredReading> readings = gridReadings(grid, gridState, station.name, time);
-        report.skippedHourStamps = time.skippedHourStamps();
-        if (!storeRun(station, report, true, newCursor.isSet() ? QString::fromLatin1(logCursorText(newCursor)) : QString(),
-                      std::move(readings)))
-            return false;
-    }
-    // Only now that the rows are on disk, and in the store, may the meter forget them.
+    const NewReadings readings{&grid, &gridState, cursor,
+                               engine.lastRecord().isSet() ? engine.lastRecord() : cursor.value_or(LogCursor{})};
+    if (!handOver(station, readings, report))
+        return false;
+    // Only now that every sink holds the rows may the meter forget them.
     display.details.clear();
     engine.confirmDownload();
     report.errors << display.details;
     return true;
 }
 
+bool PortCollector::handOver(const Station &station, const NewReadings &readings, StationReport &report)
+{
+    for (const auto &sink : sinks_)
+        sink->prepare(station, readings, report);
+    for (const auto &sink : sinks_) {
+        if (!sink->commit(station, report))
+            return false;
+    }
+    return true;
+}
+
 std::optional<StationClaim> PortCollector::tryClaim(const Station &station, StationReport &report)
 {
-    if (!openStore(report))
+    ReadingStore *store = store_->store(report);
+    if (!store)
         return std::nullopt;
     // A run this collector committed itself is no reason to skip the station.
-    const QDateTime since = committedUtc_.isValid() ? std::max(options_.startedUtc, committedUtc_.addSecs(1))
-                                                    : options_.startedUtc;
+    const QDateTime committed = store_->committedUtc();
+    const QDateTime since = committed.isValid() ? std::max(options_.startedUtc, committed.addSecs(1))
+                                                : options_.startedUtc;
     QString error;
-    const std::optional<StationClaim> claimed = store_->claim(station.name, since, &error);
+    const std::optional<StationClaim> claimed = store->claim(station.name, since, &error);
     if (!claimed) {
         report.errors << error;
-        store_.reset();
+        store_->drop();
     } else if (*claimed == StationClaim::AlreadyCollected) {
         report.skipped = QStringLiteral("collected by another collector since this one started");
     }
@@ -330,80 +242,13 @@ bool PortCollector::claimAgain(const Station &station, StationReport &report)
     }
 }
 
-bool PortCollector::openStore(StationReport &report)
+void PortCollector::releaseClaim(const Station &station)
 {
-    if (store_)
-        return true;
-    QString error;
-    store_ = openReadingStore(*options_.store, &error);
-    if (!store_)
-        report.errors << error;
-    return bool(store_);
-}
-
-namespace {
-
-// The station's port as its stations row shows it: COMn or the device's path.
-QString portText(const Station &station)
-{
-    return station.lineChoice.devicePath.isEmpty() ? QStringLiteral("COM%1").arg(station.lineChoice.comNumber)
-                                                   : station.lineChoice.devicePath;
-}
-
-// The first few clashes by what was stored and what came, the rest counted.
-QString clashWarning(const std::vector<StoredReading> &clashes)
-{
-    constexpr size_t kShown = 5;
-    QStringList shown;
-    for (size_t i = 0; i < clashes.size() && i < kShown; ++i)
-        shown << QStringLiteral("channel %1 at %2 (%3 local) read as %4")
-                     .arg(clashes[i].channel)
-                     .arg(utcText(clashes[i].timeUtc), clashes[i].timeLocal)
-                     .arg(clashes[i].value, 0, 'g', 15);
-    const QString more = clashes.size() > kShown ? QStringLiteral("; and %1 more").arg(clashes.size() - kShown)
-                                                 : QString();
-    return QStringLiteral("%1 readings came with times already stored under other values (was the meter's clock "
-                          "set back?); they are kept in the clashes table: %2%3")
-        .arg(clashes.size())
-        .arg(shown.join(QStringLiteral("; ")), more);
-}
-
-} // namespace
-
-// The run's readings, its collections row, the station's row and its cursor, in one transaction.
-bool PortCollector::storeRun(const Station &station, StationReport &report, bool ok, const QString &cursor,
-                             std::vector<StoredReading> readings)
-{
-    const QDateTime now = QDateTime::currentDateTimeUtc();
-    StationWrite write;
-    write.readings = std::move(readings);
-    write.cursor = cursor;
-    write.station = StationRow{station.name, portText(station), QString::fromUtf8(station.timeZone().id()), now,
-                               ok ? std::optional<QDateTime>(now) : std::nullopt,
-                               ok ? QString() : report.errors.value(report.errors.size() - 1)};
-    write.collection = CollectionRow{station.name, startedUtc_, now, ok ? QStringLiteral("ok") : QStringLiteral("failed"),
-                                     0, report.attempts, ok ? QString() : report.errors.join(QStringLiteral("; "))};
-    QString error;
-    const std::optional<WriteResult> written = store_->write(write, &error);
-    if (!written) {
-        report.errors << error;
-        store_.reset();
-        return false;
-    }
-    runStored_ = true;
-    if (ok)
-        committedUtc_ = now;
-    report.newReadings += written->inserted;
-    report.duplicates += written->duplicates;
-    report.clashes += int(written->clashes.size());
-    if (!written->clashes.empty())
-        report.errors << clashWarning(written->clashes);
-    if (report.skippedHourStamps > 0)
-        report.errors << QStringLiteral("%1 logging instants are stamped in the hour the clock skips in spring; "
-                                        "they are stored at the zone's standard offset (is the meter's clock kept on "
-                                        "standard time? then set clock = standard)")
-                             .arg(report.skippedHourStamps);
-    return true;
+    if (!options_.claim || !store_)
+        return;
+    // A connection dropped after a failure took its claims with it.
+    if (ReadingStore *store = store_->connected())
+        store->releaseClaim(station.name);
 }
 
 void PortCollector::hangUp()

@@ -15,8 +15,9 @@ class MeterLine;
 
 namespace ostrand::collect {
 
-class ReadingStore;
-struct StoredReading;
+class ReadingSink;
+struct NewReadings;
+class StoreSink;
 enum class StationClaim;
 
 // How one station's collection ended.
@@ -82,21 +83,19 @@ public:
 private:
     bool attempt(const Station &station, StationReport &report, bool *retryable);
     bool download(const Station &station, StationReport &report, bool *retryable);
+    // The readings to every sink, each prepared, then each committed.
+    bool handOver(const Station &station, const NewReadings &readings, StationReport &report);
     void hangUp();
-    bool openStore(StationReport &report);
     std::optional<StationClaim> tryClaim(const Station &station, StationReport &report);
     bool claim(const Station &station, StationReport &report);
     bool claimAgain(const Station &station, StationReport &report);
-    bool storeRun(const Station &station, StationReport &report, bool ok, const QString &cursor,
-                  std::vector<StoredReading> readings);
-
+    void releaseClaim(const Station &station);
 
     CollectOptions options_;
     std::unique_ptr<MeterLine> line_;
-    std::unique_ptr<ReadingStore> store_; // opened on first use, dropped after a failure
-    QDateTime startedUtc_;                // of the station being collected
-    bool runStored_ = false;              // its collections row is written
-    QDateTime committedUtc_;              // when this collector committed it, if it did
+    // Where each station's new readings go, in order: the cumulative file, then the store.
+    std::vector<std::unique_ptr<ReadingSink>> sinks_;
+    StoreSink *store_ = nullptr; // the store's sink, when there is a store
 };
 
 } // namespace ostrand::collect
