@@ -1,12 +1,14 @@
 #include "station_collector.h"
 
+#include "collect/dialled_lines.h"
 #include "collect/file_sink.h"
 #include "collect/quiet_display.h"
 #include "collect/store_sink.h"
 #include "download/download_engine.h"
 #include "download/download_outcome.h"
-#include "line/meter_line.h"
-#include "link/modem_dialer.h"
+#include "collect/station_line.h"
+#include "link/meter_link.h"
+#include "platform/event_pump.h"
 #include "table/grid_state.h"
 #include "table/results_grid.h"
 
@@ -15,13 +17,15 @@
 namespace ostrand::collect {
 namespace {
 
-// A modem takes "+++" as its escape only after a second or so of silence on the line.
-constexpr int kEscapeLeadInMs = 1200;
-
 } // namespace
 
 PortCollector::PortCollector(const CollectOptions &options)
-    : options_(options), line_(std::make_unique<MeterLine>(options.comLinkDirs))
+    : PortCollector(options, std::make_unique<DialledLines>(options.comLinkDirs))
+{
+}
+
+PortCollector::PortCollector(const CollectOptions &options, std::unique_ptr<LineSource> lines)
+    : options_(options), lines_(std::move(lines))
 {
     sinks_.push_back(std::make_unique<CumulativeFileSink>());
     if (options.store) {
@@ -48,7 +52,7 @@ StationReport PortCollector::collect(const Station &station)
         // Held through the pause, the claim would keep every other collector
         // off a meter this one cannot reach now.
         releaseClaim(station);
-        line_->pump().sleep(options_.retryPauseMs);
+        lines_->pump().sleep(options_.retryPauseMs);
         if (options_.claim && !claimAgain(station, report))
             break;
     }
@@ -75,29 +79,11 @@ QString heldElsewhereText(qint64 waitedMs)
 bool PortCollector::attempt(const Station &station, StationReport &report, bool *retryable)
 {
     ++report.attempts;
-    line_->choose(station.lineChoice);
-    if (!station.dial.isEmpty()) {
-        QString status;
-        bool dialSent = false;
-        ModemDialer dialer(line_->link(), line_->pump(),
-                           DialerView{[&] { return status; }, [&](const QString &text) { status = text; },
-                                      [&] { dialSent = true; }});
-        const DialResult dialled = dialer.dialModem(station.dial);
-        if (dialled != DialResult::Connected) {
-            report.errors << (dialled == DialResult::PortNotOpen
-                                  ? line_->port().errorString()
-                                  : QStringLiteral("the dial did not connect: %1").arg(status.simplified()));
-            // A modem still dialling would otherwise keep the line for the next station.
-            if (dialSent)
-                hangUp();
-            line_->close();
-            return false;
-        }
-    }
-    report.succeeded = download(station, report, retryable);
-    if (!station.dial.isEmpty())
-        hangUp();
-    line_->close();
+    const std::unique_ptr<StationLine> line = lines_->open(station, &report.errors);
+    if (!line)
+        return false;
+    report.succeeded = collectOver(line->link(), station, report, retryable);
+    line->close();
     return report.succeeded;
 }
 
@@ -124,7 +110,7 @@ QString cursorWarning(const DownloadEngine &engine, const LogCursor &cursor)
 
 } // namespace
 
-bool PortCollector::download(const Station &station, StationReport &report, bool *retryable)
+bool PortCollector::collectOver(MeterLink &link, const Station &station, StationReport &report, bool *retryable)
 {
     for (const auto &sink : sinks_) {
         if (!sink->open(station, report, retryable))
@@ -155,7 +141,7 @@ bool PortCollector::download(const Station &station, StationReport &report, bool
     ResultsGrid grid;
     GridState gridState;
     gridState.keepExactTotals = exactTotals;
-    DownloadEngine engine(line_->link(), grid, gridState, display);
+    DownloadEngine engine(link, grid, gridState, display);
     DownloadOptions options;
     options.slave = station.lineChoice.slave;
     options.portableMeter = station.portable;
@@ -238,7 +224,7 @@ bool PortCollector::claimAgain(const Station &station, StationReport &report)
             report.skipped = heldElsewhereText(waited.elapsed());
             return false;
         }
-        line_->pump().sleep(kClaimPollMs);
+        lines_->pump().sleep(kClaimPollMs);
     }
 }
 
@@ -249,15 +235,6 @@ void PortCollector::releaseClaim(const Station &station)
     // A connection dropped after a failure took its claims with it.
     if (ReadingStore *store = store_->connected())
         store->releaseClaim(station.name);
-}
-
-void PortCollector::hangUp()
-{
-    QString status;
-    ModemDialer dialer(line_->link(), line_->pump(),
-                       DialerView{[&] { return status; }, [&](const QString &text) { status = text; }, [] {}});
-    line_->pump().sleep(kEscapeLeadInMs);
-    dialer.hangUpModem();
 }
 
 } // namespace ostrand::collect

@@ -10,11 +10,13 @@
 #include <memory>
 
 namespace ostrand {
-class MeterLine;
+class MeterLink;
 }
 
 namespace ostrand::collect {
 
+class LineSource;
+class StationLine;
 class ReadingSink;
 struct NewReadings;
 class StoreSink;
@@ -63,7 +65,11 @@ QString heldElsewhereText(qint64 waitedMs);
 // other lines can run on other threads at the same time.
 class PortCollector {
 public:
+    // Over lines it opens itself: the station's port, a device server, a modem's call.
     explicit PortCollector(const CollectOptions &options);
+    // Over the lines `lines` hands it, a meter's call accepted, say; each is
+    // collected as one it had opened.
+    PortCollector(const CollectOptions &options, std::unique_ptr<LineSource> lines);
     ~PortCollector();
 
     // With claims, a station another collector is at comes back at once,
@@ -82,17 +88,17 @@ public:
 
 private:
     bool attempt(const Station &station, StationReport &report, bool *retryable);
-    bool download(const Station &station, StationReport &report, bool *retryable);
+    // One download over a line already open, its readings to the sinks, then the confirmation.
+    bool collectOver(MeterLink &link, const Station &station, StationReport &report, bool *retryable);
     // The readings to every sink, each prepared, then each committed.
     bool handOver(const Station &station, const NewReadings &readings, StationReport &report);
-    void hangUp();
     std::optional<StationClaim> tryClaim(const Station &station, StationReport &report);
     bool claim(const Station &station, StationReport &report);
     bool claimAgain(const Station &station, StationReport &report);
     void releaseClaim(const Station &station);
 
     CollectOptions options_;
-    std::unique_ptr<MeterLine> line_;
+    std::unique_ptr<LineSource> lines_;
     // Where each station's new readings go, in order: the cumulative file, then the store.
     std::vector<std::unique_ptr<ReadingSink>> sinks_;
     StoreSink *store_ = nullptr; // the store's sink, when there is a store
