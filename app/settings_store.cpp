@@ -2,6 +2,7 @@
 
 #include "platform/save_file.h"
 #include "platform/small_file.h"
+#include "platform/system_reason.h"
 
 #include <QDir>
 #include <QFile>
@@ -155,7 +156,7 @@ bool SettingsFile::keepDamagedCopy(QString *outcome)
         // Too large to copy through memory; a rename keeps every byte and is atomic.
         if (::rename(QFile::encodeName(path()).constData(),
                      QFile::encodeName(backupPath()).constData()) != 0)
-            return failed(QString::fromLocal8Bit(std::strerror(errno)));
+            return failed(systemReason(errno));
     } else if (now.check.state == FileState::Missing) {
         *outcome = QStringLiteral("it is gone, so there was nothing to keep");
     } else if (!now.check.ok()) {

@@ -129,7 +129,7 @@ void recordHistory(const collect::Station &station, const collect::StationReport
     run.station = station.name;
     run.finishedUtc = finishedUtc;
     run.startedUtc = finishedUtc.addMSecs(-qint64(report.seconds * 1000));
-    run.result = report.succeeded ? QStringLiteral("ok") : QStringLiteral("failed");
+    run.result = collect::runResultText(report.succeeded ? collect::RunResult::Ok : collect::RunResult::Failed);
     run.newReadings = report.newRows;
     run.attempts = report.attempts;
     if (!report.succeeded && !report.errors.isEmpty())
@@ -285,7 +285,15 @@ int runCollectCommand(const QStringList &arguments)
     // at once, rather than each line waiting for it in turn.
     QString storeError;
     std::vector<collect::StationReport> reports;
-    if (file.store && !collect::openReadingStore(*file.store, &storeError)) {
+    auto store = file.store ? collect::openReadingStore(*file.store, &storeError) : nullptr;
+    // "Collected since this one started" compares times from the server's
+    // clock alone, whatever this host's says.
+    std::optional<QDateTime> serverStart;
+    if (store && claim && (serverStart = store->databaseNowUtc(&storeError)))
+        options.startedUtc = *serverStart;
+    const bool storeFailed = file.store && (!store || (claim && !serverStart));
+    store.reset();
+    if (storeFailed) {
         reports = storeFailedReports(file.stations, storeError);
         for (const collect::StationReport &report : reports)
             finished(report);

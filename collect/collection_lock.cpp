@@ -1,5 +1,7 @@
 #include "collection_lock.h"
 
+#include "platform/system_reason.h"
+
 #include <QCryptographicHash>
 #include <QDir>
 #include <QFile>
@@ -14,11 +16,6 @@
 
 namespace ostrand::collect {
 namespace {
-
-QString systemReason(int error)
-{
-    return QString::fromLocal8Bit(std::strerror(error));
-}
 
 // An absolute folder from the environment, empty when unset or relative (as the XDG rules say to ignore).
 QString folderFromEnvironment(const char *name)

@@ -4,6 +4,7 @@
 #include "collect/station_collector.h"
 #include "cumulative/cumulative_csv.h"
 #include "cumulative/output_guard.h"
+#include "platform/clock.h"
 #include "table/output_file.h"
 
 #include <QFileInfo>
@@ -96,7 +97,7 @@ bool CumulativeFileSink::commit(const Station &station, StationReport &report)
         return fileError(report, error);
     // The old file is copied aside, not moved: killed in between, the next run
     // finds it where it was and sets it aside again.
-    const bool saved = (!headingsChanged_ || saveArchive(station.output, QDateTime::currentDateTime(), existing_, &error))
+    const bool saved = (!headingsChanged_ || saveArchive(station.output, QDateTime::fromMSecsSinceEpoch(clock_.utcMs()), existing_, &error))
                        && (!outputChanges_ || saveCumulativeFile(station.output, added_, &error));
     if (!saved)
         return fileError(report, error);

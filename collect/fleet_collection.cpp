@@ -63,6 +63,11 @@ std::vector<StationReport> collectFleet(const std::vector<Station> &stations, co
     return reports;
 }
 
+RunResult reportResult(const StationReport &report)
+{
+    return !report.skipped.isEmpty() ? RunResult::Skipped : report.succeeded ? RunResult::Ok : RunResult::Failed;
+}
+
 QString reportLine(const StationReport &report, bool withStore)
 {
     QString stored;
@@ -76,9 +81,7 @@ QString reportLine(const StationReport &report, bool withStore)
             stored += QStringLiteral(", %1 in the skipped hour").arg(report.skippedHourStamps);
     }
     return QStringLiteral("%1: %2, %3 new rows%4, %5 s")
-        .arg(report.name, !report.skipped.isEmpty() ? QStringLiteral("skipped")
-                          : report.succeeded        ? QStringLiteral("ok")
-                                                    : QStringLiteral("failed"))
+        .arg(report.name, runResultText(reportResult(report)))
         .arg(report.newRows)
         .arg(stored)
         .arg(report.seconds, 0, 'f', 1);
@@ -90,9 +93,7 @@ QByteArray reportJson(const std::vector<StationReport> &reports, bool withStore)
     for (const StationReport &report : reports) {
         QJsonObject station{
             {QStringLiteral("name"), report.name},
-            {QStringLiteral("result"), !report.skipped.isEmpty() ? QStringLiteral("skipped")
-                                       : report.succeeded       ? QStringLiteral("ok")
-                                                                : QStringLiteral("failed")},
+            {QStringLiteral("result"), runResultText(reportResult(report))},
             {QStringLiteral("newRows"), report.newRows},
             {QStringLiteral("seconds"), report.seconds},
             {QStringLiteral("attempts"), report.attempts},

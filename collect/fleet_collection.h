@@ -1,6 +1,7 @@
 #pragma once
 
 #include "collect/station_collector.h"
+#include "store/run_result.h"
 
 #include <QByteArray>
 #include <functional>
@@ -13,6 +14,9 @@ namespace ostrand::collect {
 // once, as each station ends. The reports come back in the stations' order.
 std::vector<StationReport> collectFleet(const std::vector<Station> &stations, const CollectOptions &options,
                                         const std::function<void(const StationReport &)> &finished);
+
+// Skipped when the station was not tried at all, else ok or failed.
+RunResult reportResult(const StationReport &report);
 
 // The line printed for a station: name, result, new rows, seconds; with a
 // store, its new readings and any duplicates, clashes and stamps in a skipped hour.

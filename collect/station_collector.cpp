@@ -27,9 +27,9 @@ PortCollector::PortCollector(const CollectOptions &options)
 PortCollector::PortCollector(const CollectOptions &options, std::unique_ptr<LineSource> lines)
     : options_(options), lines_(std::move(lines))
 {
-    sinks_.push_back(std::make_unique<CumulativeFileSink>());
+    sinks_.push_back(std::make_unique<CumulativeFileSink>(lines_->clock()));
     if (options.store) {
-        auto store = std::make_unique<StoreSink>(*options.store);
+        auto store = std::make_unique<StoreSink>(*options.store, lines_->clock());
         store_ = store.get();
         sinks_.push_back(std::move(store));
     }
@@ -44,7 +44,7 @@ StationReport PortCollector::collect(const Station &station)
     QElapsedTimer timer;
     timer.start();
     if (store_)
-        store_->startStation(QDateTime::currentDateTimeUtc());
+        store_->startStation();
     if (options_.claim && !claim(station, report))
         return report;
     bool retryable = true;

@@ -46,7 +46,8 @@ struct CollectOptions {
     QStringList comLinkDirs;     // where COMn links are looked for
     std::optional<StoreLocation> store; // where readings go besides the CSV files; none: the files alone
     // Several collectors share the store's stations: each is claimed there
-    // first, and one collected by any of them since `startedUtc` is skipped.
+    // first, and one collected by any of them since `startedUtc` (the run's
+    // start by the store's clock) is skipped.
     bool claim = false;
     QDateTime startedUtc;
     // How long a station another collector holds is waited for before it is

@@ -3,6 +3,8 @@
 #include "collect/grid_readings.h"
 #include "collect/station_collector.h"
 #include "cumulative/collection_cursor.h"
+#include "platform/clock.h"
+#include "store/run_result.h"
 
 namespace ostrand::collect {
 namespace {
@@ -34,13 +36,13 @@ QString clashWarning(const std::vector<StoredReading> &clashes)
 
 } // namespace
 
-StoreSink::StoreSink(const StoreLocation &location) : location_(location) {}
+StoreSink::StoreSink(const StoreLocation &location, const Clock &clock) : location_(location), clock_(clock) {}
 
 StoreSink::~StoreSink() = default;
 
-void StoreSink::startStation(const QDateTime &startedUtc)
+void StoreSink::startStation()
 {
-    startedUtc_ = startedUtc;
+    startedUtc_ = QDateTime::fromMSecsSinceEpoch(clock_.utcMs(), Qt::UTC);
     runStored_ = false;
     committedUtc_ = QDateTime();
 }
@@ -117,14 +119,14 @@ void StoreSink::recordFailure(const Station &station, StationReport &report)
 bool StoreSink::storeRun(const Station &station, StationReport &report, bool ok, const QString &cursor,
                          std::vector<StoredReading> readings)
 {
-    const QDateTime now = QDateTime::currentDateTimeUtc();
+    const QDateTime now = QDateTime::fromMSecsSinceEpoch(clock_.utcMs(), Qt::UTC);
     StationWrite write;
     write.readings = std::move(readings);
     write.cursor = cursor;
     write.station = StationRow{station.name, portText(station), QString::fromUtf8(station.timeZone().id()), now,
                                ok ? std::optional<QDateTime>(now) : std::nullopt,
                                ok ? QString() : report.errors.value(report.errors.size() - 1)};
-    write.collection = CollectionRow{station.name, startedUtc_, now, ok ? QStringLiteral("ok") : QStringLiteral("failed"),
+    write.collection = CollectionRow{station.name, startedUtc_, now, runResultText(ok ? RunResult::Ok : RunResult::Failed),
                                      0, report.attempts, ok ? QString() : report.errors.join(QStringLiteral("; "))};
     QString error;
     const std::optional<WriteResult> written = store_->write(write, &error);

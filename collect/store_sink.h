@@ -7,6 +7,10 @@
 #include <memory>
 #include <vector>
 
+namespace ostrand {
+class Clock;
+}
+
 namespace ostrand::collect {
 
 // The readings store: the station's readings, its run, its row and its
@@ -14,11 +18,12 @@ namespace ostrand::collect {
 // claims go through.
 class StoreSink : public ReadingSink {
 public:
-    explicit StoreSink(const StoreLocation &location);
+    // The runs are stamped by `clock`.
+    StoreSink(const StoreLocation &location, const Clock &clock);
     ~StoreSink() override;
 
-    // A station begins: nothing of it is stored yet.
-    void startStation(const QDateTime &startedUtc);
+    // A station begins, now: nothing of it is stored yet.
+    void startStation();
 
     bool open(const Station &station, StationReport &report, bool *retryable) override;
     std::optional<LogCursor> resumeAfter() const override { return storeCursor_; }
@@ -43,6 +48,7 @@ private:
                   std::vector<StoredReading> readings);
 
     StoreLocation location_;
+    const Clock &clock_;
     std::unique_ptr<ReadingStore> store_;
     std::optional<StationMemory> memory_;
     std::optional<LogCursor> storeCursor_;

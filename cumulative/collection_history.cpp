@@ -1,5 +1,6 @@
 #include "collection_history.h"
 
+#include "store/run_result.h"
 #include "store/time_text.h"
 #include "cumulative/output_guard.h"
 #include "platform/small_file.h"
@@ -17,8 +18,8 @@ constexpr qint64 kKeptSeconds = 31 * 24 * 3600;
 QByteArray runLine(const CollectionRow &run)
 {
     QJsonObject object{
-        {QStringLiteral("started"), isoUtcText(run.startedUtc)},
-        {QStringLiteral("finished"), isoUtcText(run.finishedUtc)},
+        {QStringLiteral("started"), utcText(run.startedUtc)},
+        {QStringLiteral("finished"), utcText(run.finishedUtc)},
         {QStringLiteral("result"), run.result},
         {QStringLiteral("newRows"), run.newReadings},
         {QStringLiteral("attempts"), run.attempts},
@@ -31,14 +32,14 @@ QByteArray runLine(const CollectionRow &run)
 bool readRun(const QByteArray &line, const QString &station, CollectionRow *run)
 {
     const QJsonObject object = QJsonDocument::fromJson(line).object();
-    const auto started = instantFromIso(object.value(QStringLiteral("started")).toString());
-    const auto finished = instantFromIso(object.value(QStringLiteral("finished")).toString());
+    const QDateTime started = utcFromText(object.value(QStringLiteral("started")).toString());
+    const QDateTime finished = utcFromText(object.value(QStringLiteral("finished")).toString());
     const QString result = object.value(QStringLiteral("result")).toString();
-    if (!started || !finished || result.isEmpty())
+    if (!started.isValid() || !finished.isValid() || result.isEmpty())
         return false;
     *run = {station,
-            *started,
-            *finished,
+            started,
+            finished,
             result,
             object.value(QStringLiteral("newRows")).toInt(),
             object.value(QStringLiteral("attempts")).toInt(),
@@ -64,7 +65,7 @@ QByteArray historyWithRun(const QByteArray &existing, const CollectionRow &run)
         CollectionRow held;
         if (!readRun(line, run.station, &held))
             continue;
-        const bool ok = held.result == QLatin1String("ok");
+        const bool ok = held.result == runResultText(RunResult::Ok);
         if (held.startedUtc >= keptFrom) {
             kept.emplace_back(line + '\n', ok);
             size += line.size() + 1;
@@ -129,9 +130,9 @@ StationRow stationRowFromRuns(const QString &name, const std::vector<CollectionR
     for (const CollectionRow &run : runs) {
         if (!row.lastAttemptUtc || run.finishedUtc > *row.lastAttemptUtc)
             row.lastAttemptUtc = run.finishedUtc;
-        if (run.result == QLatin1String("ok") && (!row.lastOkUtc || run.finishedUtc > *row.lastOkUtc))
+        if (run.result == runResultText(RunResult::Ok) && (!row.lastOkUtc || run.finishedUtc > *row.lastOkUtc))
             row.lastOkUtc = run.finishedUtc;
-        if (run.result == QLatin1String("failed") && !run.error.isEmpty())
+        if (run.result == runResultText(RunResult::Failed) && !run.error.isEmpty())
             row.lastError = run.error;
     }
     return row;

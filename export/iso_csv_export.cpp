@@ -1,6 +1,7 @@
 #include "reading_export.h"
 
 #include "store/label_text.h"
+#include "store/time_text.h"
 #include "export/reading_instants.h"
 #include "table/channel.h"
 #include "table/meter_float.h"
@@ -34,27 +35,6 @@ char *twoDigits(char *out, int value)
     *out++ = char('0' + value / 10);
     *out++ = char('0' + value % 10);
     return out;
-}
-
-// "2026-03-29T00:45:00Z", written by hand: Qt's ISO text costs more than the values.
-void appendUtcStamp(QByteArray &out, const QDateTime &utc)
-{
-    const QDate date = utc.date();
-    const QTime time = utc.time();
-    char text[24];
-    char *at = twoDigits(twoDigits(text, date.year() / 100), date.year() % 100);
-    *at++ = '-';
-    at = twoDigits(at, date.month());
-    *at++ = '-';
-    at = twoDigits(at, date.day());
-    *at++ = 'T';
-    at = twoDigits(at, time.hour());
-    *at++ = ':';
-    at = twoDigits(at, time.minute());
-    *at++ = ':';
-    at = twoDigits(at, time.second());
-    *at++ = 'Z';
-    out.append(text, at - text);
 }
 
 // "+01:00", "-05:00"; nothing when the offset is not known.
@@ -110,7 +90,7 @@ QByteArray isoCsv(const std::vector<StoredReading> &readings)
 
     for (const Instant &instant : readingInstants(readings)) {
         const StoredReading &first = readings[instant.begin];
-        appendUtcStamp(out, first.timeUtc);
+        appendUtcText(out, first.timeUtc);
         out += ',';
         appendOffset(out, readingOffsetSeconds(first));
         std::array<const StoredReading *, kChannelCount> values{};

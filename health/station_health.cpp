@@ -1,5 +1,6 @@
 #include "station_health.h"
 
+#include "store/run_result.h"
 #include "store/time_text.h"
 
 #include <QJsonArray>
@@ -18,7 +19,7 @@ QString hours(qint64 seconds)
 
 QJsonValue timeOrNull(const std::optional<QDateTime> &time)
 {
-    return time ? QJsonValue(isoUtcText(*time)) : QJsonValue(QJsonValue::Null);
+    return time ? QJsonValue(utcText(*time)) : QJsonValue(QJsonValue::Null);
 }
 
 QJsonValue textOrNull(const QString &text)
@@ -47,9 +48,9 @@ std::vector<StationHealth> stationHealth(const std::vector<StationRow> &stations
             if (run.station != station.name || run.startedUtc < countedFrom || run.startedUtc > nowUtc)
                 continue;
             health.attempts += run.attempts;
-            if (run.result == QLatin1String("failed"))
+            if (run.result == runResultText(RunResult::Failed))
                 health.failures += run.attempts;
-            else if (run.result == QLatin1String("ok") && run.attempts > 1)
+            else if (run.result == runResultText(RunResult::Ok) && run.attempts > 1)
                 health.failures += run.attempts - 1;
         }
         result.push_back(health);
@@ -64,7 +65,7 @@ QString healthLine(const StationHealth &health)
         line += QStringLiteral("stale, never collected");
     else
         line += QStringLiteral("%1, last success %2 (%3 h ago)")
-                    .arg(health.stale ? QStringLiteral("stale") : QStringLiteral("ok"), isoUtcText(*health.lastOkUtc),
+                    .arg(health.stale ? QStringLiteral("stale") : QStringLiteral("ok"), utcText(*health.lastOkUtc),
                          hours(health.ageSeconds));
     line += QStringLiteral(", attempts in 24 h: %1, failed: %2").arg(health.attempts).arg(health.failures);
     if (!health.lastReading.isEmpty())
@@ -91,7 +92,7 @@ QByteArray healthJson(const std::vector<StationHealth> &stations, const QDateTim
             {QStringLiteral("lastReading"), textOrNull(health.lastReading)},
         });
     }
-    return QJsonDocument(QJsonObject{{QStringLiteral("now"), isoUtcText(nowUtc)},
+    return QJsonDocument(QJsonObject{{QStringLiteral("now"), utcText(nowUtc)},
                                      {QStringLiteral("staleAfterHours"), double(staleAfterSeconds) / 3600},
                                      {QStringLiteral("stations"), list}})
         .toJson();

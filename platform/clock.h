@@ -1,5 +1,6 @@
 #pragma once
 
+#include <chrono>
 #include <cstdint>
 
 namespace ostrand {
@@ -14,6 +15,12 @@ public:
     virtual double secondsSinceMidnight() const = 0;
     // Milliseconds from an arbitrary origin; never goes back, unaffected by clock changes.
     virtual std::int64_t monotonicMs() const = 0;
+    // The wall clock, milliseconds since 1970 UTC: for stamps on what is kept, never for a wait.
+    virtual std::int64_t utcMs() const
+    {
+        using namespace std::chrono;
+        return duration_cast<milliseconds>(system_clock::now().time_since_epoch()).count();
+    }
 };
 
 } // namespace ostrand

@@ -1,5 +1,7 @@
 #include "com_port_names.h"
 
+#include "system_reason.h"
+
 #include <QDir>
 #include <QFile>
 #include <QFileInfo>
@@ -173,7 +175,7 @@ bool linkComPort(const QString &programDir, int portNumber, const QString &devic
         if (errno != EEXIST || attempt >= 20) {
             setError(error, QStringLiteral("Could not write a link in %1: %2")
                                 .arg(QDir::toNativeSeparators(programDir),
-                                     QString::fromLocal8Bit(std::strerror(errno))));
+                                     systemReason(errno)));
             return false;
         }
     }
@@ -182,7 +184,7 @@ bool linkComPort(const QString &programDir, int portNumber, const QString &devic
         ::unlink(temporary.constData());
         setError(error, QStringLiteral("Could not replace %1: %2")
                             .arg(QDir::toNativeSeparators(linkPath),
-                                 QString::fromLocal8Bit(std::strerror(why))));
+                                 systemReason(why)));
         return false;
     }
     return true;

@@ -1,6 +1,7 @@
 #include "qt_serial_port.h"
 
 #include "com_port_names.h"
+#include "system_reason.h"
 #include "port_permission.h"
 
 #include <QFile>
@@ -50,7 +51,7 @@ bool QtSerialPort::lockDevice(const QString &device, int portNumber)
         // one operators know; for a refused one they need to know what to do.
         const int error = errno;
         if (error == EACCES || error == EPERM)
-            return refuse(QStringLiteral("%1. %2").arg(QString::fromLocal8Bit(std::strerror(error)),
+            return refuse(QStringLiteral("%1. %2").arg(systemReason(error),
                                                        permissionAdvice(device)));
         return error == EBUSY ? refuse(QStringLiteral("port in use by another program")) : true;
     }
@@ -59,14 +60,14 @@ bool QtSerialPort::lockDevice(const QString &device, int portNumber)
     if (!::isatty(fd)) {
         const int error = errno;
         ::close(fd);
-        return refuse(QStringLiteral("not a serial device (%1)").arg(QString::fromLocal8Bit(std::strerror(error))));
+        return refuse(QStringLiteral("not a serial device (%1)").arg(systemReason(error)));
     }
     // flock() binds root as well, which the tty's exclusive mode does not.
     if (::flock(fd, LOCK_EX | LOCK_NB) != 0) {
         const int error = errno;
         ::close(fd);
         return refuse(error == EWOULDBLOCK ? QStringLiteral("port in use by another program")
-                                           : QString::fromLocal8Bit(std::strerror(error)));
+                                           : systemReason(error));
     }
     lockFd_ = fd;
     return true;

@@ -1,5 +1,7 @@
 #include "save_file.h"
 
+#include "system_reason.h"
+
 #include <QFile>
 #include <QFileInfo>
 #include <QHash>
@@ -21,11 +23,6 @@ struct DestinationCheck {
     Destination destination = Destination::Refused;
     QString problem;
 };
-
-QString systemReason(int error)
-{
-    return QString::fromLocal8Bit(std::strerror(error));
-}
 
 DestinationCheck inspect(const QString &path)
 {

@@ -1,5 +1,7 @@
 #include "small_file.h"
 
+#include "system_reason.h"
+
 #include <QFile>
 
 #include <algorithm>
@@ -12,11 +14,6 @@
 
 namespace ostrand {
 namespace {
-
-QString systemReason(int error)
-{
-    return QString::fromLocal8Bit(std::strerror(error));
-}
 
 FileCheck judge(const QString &path, const struct stat &st, qint64 maxBytes)
 {

@@ -52,6 +52,9 @@ public:
     // A claim lasts until released or until the connection ends, however it ends.
     virtual std::optional<StationClaim> claim(const QString &station, const QDateTime &sinceUtc, QString *error) = 0;
     virtual void releaseClaim(const QString &station) = 0;
+    // The time now by the database's own clock (the server's, for a server),
+    // so collectors on several hosts compare times from one clock.
+    virtual std::optional<QDateTime> databaseNowUtc(QString *error) = 0;
 };
 
 // Connects and creates the tables in an empty database (one holding another

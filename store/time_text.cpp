@@ -2,8 +2,6 @@
 
 #include <QRegularExpression>
 
-#include <cstdio>
-
 namespace ostrand::collect {
 
 std::optional<QDateTime> instantFromIso(const QString &text)
@@ -18,20 +16,45 @@ std::optional<QDateTime> instantFromIso(const QString &text)
     return time.toUTC();
 }
 
-QString isoUtcText(const QDateTime &time)
+namespace {
+
+char *twoDigits(char *out, int value)
 {
-    return time.toUTC().toString(QStringLiteral("yyyy-MM-ddTHH:mm:ss'Z'"));
+    *out++ = char('0' + value / 10);
+    *out++ = char('0' + value % 10);
+    return out;
 }
 
-QString utcText(const QDateTime &utc)
+} // namespace
+
+void appendUtcText(QByteArray &out, const QDateTime &time)
 {
-    // By hand: QDateTime::toString would cost a store of a year's readings most of its time.
-    const QDateTime t = utc.toUTC();
-    const QDate d = t.date();
-    const QTime h = t.time();
+    if (!time.isValid())
+        return;
+    // By hand: Qt's ISO text would cost a store or an export of a year's readings most of its time.
+    const QDateTime utc = time.timeSpec() == Qt::UTC ? time : time.toUTC();
+    const QDate date = utc.date();
+    const QTime clock = utc.time();
     char text[24];
-    std::snprintf(text, sizeof text, "%04d-%02d-%02dT%02d:%02d:%02dZ", d.year(), d.month(), d.day(), h.hour(),
-                  h.minute(), h.second());
+    char *at = twoDigits(twoDigits(text, date.year() / 100), date.year() % 100);
+    *at++ = '-';
+    at = twoDigits(at, date.month());
+    *at++ = '-';
+    at = twoDigits(at, date.day());
+    *at++ = 'T';
+    at = twoDigits(at, clock.hour());
+    *at++ = ':';
+    at = twoDigits(at, clock.minute());
+    *at++ = ':';
+    at = twoDigits(at, clock.second());
+    *at++ = 'Z';
+    out.append(text, at - text);
+}
+
+QString utcText(const QDateTime &time)
+{
+    QByteArray text;
+    appendUtcText(text, time);
     return QString::fromLatin1(text);
 }
 

@@ -1,5 +1,6 @@
 #pragma once
 
+#include <QByteArray>
 #include <QDateTime>
 #include <QString>
 #include <optional>
@@ -12,11 +13,14 @@ namespace ostrand::collect {
 // station's, cannot be told, and around a clock change not even the hour.
 std::optional<QDateTime> instantFromIso(const QString &text);
 
-// "2026-11-01T05:15:00Z".
-QString isoUtcText(const QDateTime &time);
 
-// Stamps as the SQLite store holds them and the messages show them: "2026-03-29T01:15:00Z".
-QString utcText(const QDateTime &utc);
+// The one text of an instant this program writes, in the SQLite store, the
+// exports, the histories, the reports and the messages: "2026-03-29T01:15:00Z"
+// (empty for an invalid time), and the one reading of it back (an invalid
+// time for any other text).
+QString utcText(const QDateTime &time);
 QDateTime utcFromText(const QString &text);
+// utcText's bytes added to `out`, for the exports and the stores that write millions.
+void appendUtcText(QByteArray &out, const QDateTime &time);
 
 } // namespace ostrand::collect

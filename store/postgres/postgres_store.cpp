@@ -513,6 +513,14 @@ public:
         run("SELECT pg_advisory_unlock(hashtext('ostrand-station'), hashtext($1))", {station});
     }
 
+    std::optional<QDateTime> databaseNowUtc(QString *error) override
+    {
+        const Result r = run("SELECT (extract(epoch FROM now()) * 1000)::bigint");
+        if (!good(r))
+            return fail(error, QStringLiteral("its clock could not be read"), r.get()), std::nullopt;
+        return QDateTime::fromMSecsSinceEpoch(QByteArray(PQgetvalue(r.get(), 0, 0)).toLongLong(), Qt::UTC);
+    }
+
     std::optional<std::vector<StoredReading>> readings(const ReadingQuery &query, QString *error) override
     {
         QByteArray sql = "SELECT station, channel, label, unit, extract(epoch FROM time_utc)::bigint, time_local, "

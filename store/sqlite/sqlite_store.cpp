@@ -365,6 +365,14 @@ public:
     }
     void releaseClaim(const QString &) override {}
 
+    std::optional<QDateTime> databaseNowUtc(QString *error) override
+    {
+        const auto now = value("SELECT strftime('%Y-%m-%dT%H:%M:%SZ', 'now')");
+        if (!now)
+            return fail(error, QStringLiteral("its clock could not be read")), std::nullopt;
+        return utcFromText(*now);
+    }
+
     std::optional<std::vector<StoredReading>> readings(const ReadingQuery &query, QString *error) override
     {
         QByteArray sql = "SELECT station, channel, label, unit, time_utc, time_local, value FROM readings "

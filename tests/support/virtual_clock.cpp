@@ -28,6 +28,12 @@ std::int64_t VirtualClock::monotonicMs() const
     return elapsedUs_ / 1000;
 }
 
+std::int64_t VirtualClock::utcMs() const
+{
+    constexpr std::int64_t k20260101Ms = 1'767'225'600'000;
+    return k20260101Ms + (dayOffsetUs_ + elapsedUs_) / 1000;
+}
+
 void VirtualClock::advance(std::int64_t ms)
 {
     advanceMicros(ms * 1000);

@@ -19,6 +19,8 @@ public:
     double secondsSinceMidnight() const override;
     // Milliseconds advanced since construction (whole ones, rounded down).
     std::int64_t monotonicMs() const override;
+    // 2026-01-01 (UTC) at the time of day, moving with it.
+    std::int64_t utcMs() const override;
 
     // Lets `ms` milliseconds pass on both clocks (negative values are ignored).
     void advance(std::int64_t ms);
