@@ -2,6 +2,7 @@
 
 #include "store/store_location.h"
 #include "store/store_records.h"
+#include "store/store_schema.h"
 #include "store/time_text.h"
 
 #include <QString>
@@ -64,8 +65,5 @@ public:
 // url sets it), a statement statement_timeout (60 s), then given up on.
 // The back-end is the one store_backends.cpp lists for the location's kind.
 std::unique_ptr<ReadingStore> openReadingStore(const StoreLocation &location, QString *error);
-
-// The schema this program writes; a database holding another is refused.
-constexpr int kStoreSchemaVersion = 1;
 
 } // namespace ostrand::collect

@@ -1,253 +1,24 @@
 #include "postgres_store.h"
 
-#include <libpq-fe.h>
+#include "store/postgres/postgres_rows.h"
+#include "store/postgres/postgres_session.h"
 
 #include <QElapsedTimer>
 #include <QHash>
-#include <QStringList>
 
 #include <algorithm>
-#include <cerrno>
-#include <cstring>
-#include <memory>
-#include <poll.h>
 
 namespace ostrand::collect {
 namespace {
 
-// "PostgreSQL database flow on db1:5432 as collector", from the parts libpq reads
-// in the text; only these are shown, so a password or a passfile never is.
-QString postgresName(const QString &connection)
-{
-    PQconninfoOption *options = PQconninfoParse(connection.toUtf8().constData(), nullptr);
-    // libpq's reason could quote the text it stopped at, password and all.
-    if (!options)
-        return QStringLiteral("PostgreSQL database (a connection text libpq cannot read)");
-    QHash<QString, QString> values;
-    for (PQconninfoOption *o = options; o->keyword; ++o) {
-        if (o->val && *o->val)
-            values.insert(QString::fromUtf8(o->keyword), QString::fromUtf8(o->val));
-    }
-    PQconninfoFree(options);
-    QString text = QStringLiteral("PostgreSQL database %1")
-                       .arg(values.value(QStringLiteral("dbname"), QStringLiteral("(default)")));
-    if (values.contains(QStringLiteral("host")))
-        text += QStringLiteral(" on %1").arg(values.value(QStringLiteral("host")));
-    if (values.contains(QStringLiteral("port")))
-        text += u':' + values.value(QStringLiteral("port"));
-    if (values.contains(QStringLiteral("user")))
-        text += QStringLiteral(" as %1").arg(values.value(QStringLiteral("user")));
-    return text;
-}
-
-const char kSchema[] = R"(
-CREATE TABLE IF NOT EXISTS schema_version (version INTEGER NOT NULL);
-CREATE TABLE IF NOT EXISTS readings (
-    station TEXT NOT NULL, channel INTEGER NOT NULL, label TEXT NOT NULL, unit TEXT NULL,
-    time_utc TIMESTAMPTZ NOT NULL, time_local TEXT NOT NULL, value DOUBLE PRECISION NOT NULL,
-    PRIMARY KEY (station, channel, time_utc));
-CREATE TABLE IF NOT EXISTS clashes (
-    station TEXT NOT NULL, channel INTEGER NOT NULL, label TEXT NOT NULL, unit TEXT NULL,
-    time_utc TIMESTAMPTZ NOT NULL, time_local TEXT NOT NULL, value DOUBLE PRECISION NOT NULL);
-CREATE TABLE IF NOT EXISTS stations (
-    name TEXT PRIMARY KEY, port TEXT, timezone TEXT, last_attempt_utc TIMESTAMPTZ, last_ok_utc TIMESTAMPTZ,
-    last_error TEXT NULL);
-CREATE TABLE IF NOT EXISTS collections (
-    station TEXT NOT NULL, started_utc TIMESTAMPTZ NOT NULL, finished_utc TIMESTAMPTZ NOT NULL,
-    result TEXT NOT NULL, new_readings INTEGER NOT NULL, attempts INTEGER NOT NULL, error TEXT NULL);
-CREATE INDEX IF NOT EXISTS collections_started ON collections (started_utc);
-CREATE TABLE IF NOT EXISTS collection_cursors (station TEXT PRIMARY KEY, cursor TEXT NOT NULL);
-)";
-
-// Limits on waiting for the server, where the connection text sets none: a
-// server that accepts and never answers would otherwise hold `collect`, and
-// the stations file's lock with it, for ever.
-constexpr char kDefaultConnectTimeoutS[] = "10";
-constexpr int kDefaultStatementTimeoutMs = 60000;
-// A peer gone without a word is noticed in about a minute, whether the
-// connection is idle (keepalives) or has data unacknowledged (a COPY under way).
-constexpr char kKeepaliveIdleS[] = "30";
-constexpr char kKeepaliveIntervalS[] = "10";
-constexpr char kKeepaliveCount[] = "3";
-constexpr char kUnacknowledgedMs[] = "60000";
-
-// The server's own statement timeout answers first; past it and this much
-// more, a server whose process hangs (its host still taking the packets) is given up on.
-constexpr qint64 kGraceMs = 5000;
-
-// libpq waits at least 2 s, whatever smaller number it is given.
-constexpr int kLeastConnectTimeoutS = 2;
-
-QString seconds(qint64 ms)
-{
-    return QString::number(ms / 1000.0);
-}
-
-// A connection option as libpq took it, from the text, the environment or its default.
-QByteArray optionOf(PGconn *conn, const char *keyword)
-{
-    QByteArray value;
-    if (PQconninfoOption *options = PQconninfo(conn)) {
-        for (PQconninfoOption *o = options; o->keyword; ++o) {
-            if (std::strcmp(o->keyword, keyword) == 0 && o->val)
-                value = o->val;
-        }
-        PQconninfoFree(options);
-    }
-    return value;
-}
-
 // Collectors starting together would otherwise race to create the same tables.
 constexpr char kSchemaLock[] = "SELECT pg_advisory_xact_lock(7700026)";
 
-// Times are read back as seconds since 1970, whatever the session's zone.
-QDateTime utcFromEpoch(const char *text)
-{
-    return QDateTime::fromSecsSinceEpoch(QByteArray(text).toLongLong(), Qt::UTC);
-}
-
-using Result = std::unique_ptr<PGresult, decltype(&PQclear)>;
-
-// A field for COPY's text format: backslash, tab and line ends escaped.
-void appendCopyField(QByteArray &out, const QString &text)
-{
-    const QByteArray utf8 = text.toUtf8();
-    for (const char c : utf8) {
-        switch (c) {
-        case '\\': out += "\\\\"; break;
-        case '\t': out += "\\t"; break;
-        case '\n': out += "\\n"; break;
-        case '\r': out += "\\r"; break;
-        default: out += c;
-        }
-    }
-}
-
-struct Key {
-    QString station;
-    int channel;
-    qint64 utc;
-    bool operator==(const Key &o) const { return channel == o.channel && utc == o.utc && station == o.station; }
-};
-size_t qHash(const Key &k, size_t seed = 0) { return ::qHash(k.station, seed) ^ ::qHash(k.utc, seed) ^ size_t(k.channel); }
-
-class PostgresStore : public ReadingStore {
+class PostgresStore : public ReadingStore, public PostgresSession {
 public:
-    PostgresStore(PGconn *conn, const QString &name) : conn_(conn), name_(name) {}
-    ~PostgresStore() override { PQfinish(conn_); }
+    PostgresStore(PGconn *conn, const QString &name) : PostgresSession(conn, name) {}
 
     QString name() const override { return name_; }
-
-    bool fail(QString *error, const QString &what, const PGresult *result = nullptr) const
-    {
-        const QString reason = QString::fromUtf8(result ? PQresultErrorMessage(result) : PQerrorMessage(conn_)).trimmed();
-        const char *state = result ? PQresultErrorField(result, PG_DIAG_SQLSTATE) : nullptr;
-        if (silent_)
-            *error = QStringLiteral("the store %1 did not answer within %2 s (no reply came, not even the server's "
-                                    "own timeout: the connection is given up); %3")
-                         .arg(name_, seconds(replyLimitMs() - kGraceMs), what);
-        else if (state && std::strcmp(state, "57014") == 0 && statementTimeoutMs_ > 0)
-            *error = QStringLiteral("the store %1 did not answer within %2 s (%3); %4")
-                         .arg(name_, seconds(statementTimeoutMs_), reason, what);
-        else
-            *error = QStringLiteral("%1: %2: %3").arg(name_, what, reason);
-        return false;
-    }
-
-    // The statement timeout, ours unless the connection's options set one.
-    bool limitStatements(QString *error)
-    {
-        const QString what = QStringLiteral("its statement timeout could not be set");
-        if (!optionOf(conn_, "options").contains("statement_timeout")
-            && !runAll({QByteArray("SET statement_timeout = " + QByteArray::number(kDefaultStatementTimeoutMs))
-                            .constData()},
-                       error, what))
-            return false;
-        const Result limit = run("SELECT setting FROM pg_settings WHERE name = 'statement_timeout'");
-        if (!good(limit) || PQntuples(limit.get()) != 1)
-            return fail(error, what, limit.get());
-        statementTimeoutMs_ = atoi(PQgetvalue(limit.get(), 0, 0));
-        return true;
-    }
-
-    // `params` bound as text; a null QString goes as SQL NULL.
-    Result run(const char *sql, const QStringList &params = {})
-    {
-        std::vector<QByteArray> values;
-        std::vector<const char *> pointers;
-        for (const QString &p : params)
-            values.push_back(p.toUtf8());
-        for (size_t i = 0; i < values.size(); ++i)
-            pointers.push_back(params[int(i)].isNull() ? nullptr : values[i].constData());
-        if (silent_ || !PQsendQueryParams(conn_, sql, int(pointers.size()), nullptr, pointers.data(), nullptr, nullptr, 0))
-            return Result(nullptr, &PQclear);
-        return lastResult();
-    }
-
-    // The same for statements without parameters, several in one text allowed.
-    Result send(const char *sql)
-    {
-        if (silent_ || !PQsendQuery(conn_, sql))
-            return Result(nullptr, &PQclear);
-        return lastResult();
-    }
-
-    // How long a reply may take: the statement timeout and a grace; 0, none.
-    qint64 replyLimitMs() const
-    {
-        const qint64 statement = statementTimeoutMs_ >= 0 ? statementTimeoutMs_ : kDefaultStatementTimeoutMs;
-        return statement > 0 ? statement + kGraceMs : 0;
-    }
-
-    // The last result of what was sent (a COPY's start at once); null when the
-    // connection failed, or when no reply came within replyLimitMs, which
-    // leaves the connection silent_: its state is no longer known.
-    Result lastResult()
-    {
-        Result last(nullptr, &PQclear);
-        QElapsedTimer waited;
-        waited.start();
-        for (;;) {
-            while (PQisBusy(conn_)) {
-                const qint64 limit = replyLimitMs();
-                const qint64 left = limit - waited.elapsed();
-                if (limit > 0 && left <= 0) {
-                    silent_ = true;
-                    return Result(nullptr, &PQclear);
-                }
-                pollfd socket{PQsocket(conn_), POLLIN, 0};
-                if (::poll(&socket, 1, limit > 0 ? int(std::min<qint64>(left, 1000)) : 1000) < 0 && errno != EINTR)
-                    return Result(nullptr, &PQclear);
-                if (!PQconsumeInput(conn_))
-                    break; // the failure comes as the next result
-            }
-            PGresult *next = PQgetResult(conn_);
-            if (!next)
-                return last;
-            last.reset(next);
-            if (PQresultStatus(next) == PGRES_COPY_IN)
-                return last;
-        }
-    }
-
-    static bool good(const Result &r)
-    {
-        const ExecStatusType s = PQresultStatus(r.get());
-        return s == PGRES_COMMAND_OK || s == PGRES_TUPLES_OK;
-    }
-
-    // Runs each statement in turn; false at the first that fails, with *error set.
-    bool runAll(std::initializer_list<const char *> statements, QString *error, const QString &what)
-    {
-        for (const char *sql : statements) {
-            const Result r = send(sql);
-            if (!good(r))
-                return fail(error, what, r.get());
-        }
-        return true;
-    }
-
-    void rollback() { send("ROLLBACK"); }
 
     // Whether the schema_version table holds a row; one of another version
     // is refused. nullopt with *error set when it cannot be told.
@@ -282,7 +53,8 @@ public:
             if (*held)
                 return true;
         }
-        if (!runAll({"BEGIN", kSchemaLock, kSchema}, error, what))
+        const QByteArray schema = storeSchema("TIMESTAMPTZ");
+        if (!runAll({"BEGIN", kSchemaLock, schema.constData()}, error, what))
             return rollback(), false;
         const auto held = versioned(error, what);
         if (!held)
@@ -376,14 +148,14 @@ public:
         if (PQresultStatus(start.get()) != PGRES_COPY_IN)
             return fail(error, what, start.get());
         incomingRows_ = 0;
-        QHash<Key, double> seen;
+        QHash<ReadingKey, double> seen;
         seen.reserve(qsizetype(readings.size()));
         QByteArray buffer;
         constexpr qsizetype kChunk = 1 << 20;
         QDateTime lastUtc;
         QByteArray utc;
         for (const StoredReading &r : readings) {
-            const Key key{r.station, r.channel, r.timeUtc.toSecsSinceEpoch()};
+            const ReadingKey key{r.station, r.channel, r.timeUtc.toSecsSinceEpoch()};
             if (const auto it = seen.constFind(key); it != seen.constEnd()) {
                 if (*it == r.value)
                     ++result.duplicates;
@@ -444,19 +216,6 @@ public:
         // What the batch held that was neither new nor a clash was there already.
         result.duplicates += incomingRows_ - result.inserted - PQntuples(clashes.get());
         return true;
-    }
-
-    static QStringList fields(const StoredReading &r)
-    {
-        return {r.station, QString::number(r.channel), r.label, r.unit.isEmpty() ? QString() : r.unit,
-                utcText(r.timeUtc), r.timeLocal, QString::number(r.value, 'g', 17)};
-    }
-
-    static StoredReading readingAt(const PGresult *r, int row)
-    {
-        const auto text = [&](int column) { return QString::fromUtf8(PQgetvalue(r, row, column)); };
-        return {text(0), text(1).toInt(), text(2), text(3), utcFromEpoch(PQgetvalue(r, row, 4)), text(5),
-                QByteArray(PQgetvalue(r, row, 6)).toDouble()};
     }
 
     static QString optionalTime(const std::optional<QDateTime> &t) { return t ? utcText(*t) : QString(); }
@@ -583,10 +342,6 @@ public:
     }
 
 private:
-    PGconn *conn_;
-    QString name_;
-    int statementTimeoutMs_ = -1; // -1: not known yet
-    bool silent_ = false;
     std::vector<StoredReading> batchClashes_;
     int incomingRows_ = 0;
 };
@@ -632,30 +387,5 @@ std::unique_ptr<ReadingStore> openPostgresStore(const QString &connection, QStri
         return nullptr;
     return store;
 }
-
-namespace {
-
-bool recognizesPostgres(const QString &url)
-{
-    return url.startsWith(QLatin1String("postgresql://")) || url.startsWith(QLatin1String("postgres://"))
-           || (url.contains(u'=') && !url.contains(QLatin1String("://")));
-}
-
-std::optional<StoreLocation> locatePostgres(const QString &url, const QString &, QString *)
-{
-    return StoreLocation{StoreLocation::Kind::Postgres, url};
-}
-
-QStringList noFiles(const QString &)
-{
-    return {};
-}
-
-} // namespace
-
-const StoreBackend kPostgresBackend{StoreLocation::Kind::Postgres,
-                                    "postgresql://HOST/DATABASE or a libpq \"host=... dbname=...\" string",
-                                    recognizesPostgres, locatePostgres, postgresName, noFiles, openPostgresStore,
-                                    openPostgresStore, true};
 
 } // namespace ostrand::collect

@@ -7,6 +7,10 @@ namespace ostrand::collect {
 // Connects with a libpq URI or key=value string and creates the tables when missing.
 std::unique_ptr<ReadingStore> openPostgresStore(const QString &connection, QString *error);
 
+// "PostgreSQL database flow on db1:5432 as collector", from the parts libpq
+// reads in the connection text; never a password nor a password file.
+QString postgresName(const QString &connection);
+
 // A libpq URI or key=value string: a server several collectors can share.
 extern const StoreBackend kPostgresBackend;
 

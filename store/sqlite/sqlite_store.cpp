@@ -1,118 +1,16 @@
 #include "sqlite_store.h"
 
-#include "platform/file_place.h"
+#include "store/sqlite/sqlite_statement.h"
 
-#include <sqlite3.h>
-
-#include <QDir>
 #include <QElapsedTimer>
-#include <QFile>
 #include <QFileInfo>
 #include <QThread>
-
-#include <sys/stat.h>
 
 namespace ostrand::collect {
 namespace {
 
-QString sqliteName(const QString &path)
-{
-    return QStringLiteral("SQLite database %1").arg(path);
-}
-
 // How often a journal mode another connection keeps from changing is asked for again.
 constexpr unsigned long kJournalRetryMs = 20;
-
-const char kSchema[] = R"(
-CREATE TABLE IF NOT EXISTS schema_version (version INTEGER NOT NULL);
-CREATE TABLE IF NOT EXISTS readings (
-    station TEXT NOT NULL, channel INTEGER NOT NULL, label TEXT NOT NULL, unit TEXT NULL,
-    time_utc TEXT NOT NULL, time_local TEXT NOT NULL, value DOUBLE PRECISION NOT NULL,
-    PRIMARY KEY (station, channel, time_utc)) WITHOUT ROWID;
-CREATE TABLE IF NOT EXISTS clashes (
-    station TEXT NOT NULL, channel INTEGER NOT NULL, label TEXT NOT NULL, unit TEXT NULL,
-    time_utc TEXT NOT NULL, time_local TEXT NOT NULL, value DOUBLE PRECISION NOT NULL);
-CREATE TABLE IF NOT EXISTS stations (
-    name TEXT PRIMARY KEY, port TEXT, timezone TEXT, last_attempt_utc TEXT, last_ok_utc TEXT,
-    last_error TEXT NULL);
-CREATE TABLE IF NOT EXISTS collections (
-    station TEXT NOT NULL, started_utc TEXT NOT NULL, finished_utc TEXT NOT NULL, result TEXT NOT NULL,
-    new_readings INTEGER NOT NULL, attempts INTEGER NOT NULL, error TEXT NULL);
-CREATE INDEX IF NOT EXISTS collections_started ON collections (started_utc);
-CREATE TABLE IF NOT EXISTS collection_cursors (station TEXT PRIMARY KEY, cursor TEXT NOT NULL);
-)";
-
-// A prepared statement, finalized when it goes.
-class Statement {
-public:
-    Statement(sqlite3 *db, const char *sql) { status_ = sqlite3_prepare_v2(db, sql, -1, &stmt_, nullptr); }
-    ~Statement() { sqlite3_finalize(stmt_); }
-    Statement(const Statement &) = delete;
-    Statement &operator=(const Statement &) = delete;
-
-    bool ok() const { return status_ == SQLITE_OK; }
-    void reset() { sqlite3_reset(stmt_); sqlite3_clear_bindings(stmt_); }
-    void bind(int i, const QString &text)
-    {
-        const QByteArray utf8 = text.toUtf8();
-        sqlite3_bind_text(stmt_, i, utf8.constData(), int(utf8.size()), SQLITE_TRANSIENT);
-    }
-    // Bytes that outlive the statement's next step, bound without a copy.
-    void bindStatic(int i, const QByteArray &utf8)
-    {
-        sqlite3_bind_text(stmt_, i, utf8.constData(), int(utf8.size()), SQLITE_STATIC);
-    }
-    void bindOrNull(int i, const QString &text)
-    {
-        if (text.isEmpty())
-            sqlite3_bind_null(stmt_, i);
-        else
-            bind(i, text);
-    }
-    void bind(int i, int value) { sqlite3_bind_int(stmt_, i, value); }
-    void bind(int i, double value) { sqlite3_bind_double(stmt_, i, value); }
-    void bind(int i, const std::optional<QDateTime> &utc)
-    {
-        if (utc)
-            bind(i, utcText(*utc));
-        else
-            sqlite3_bind_null(stmt_, i);
-    }
-    int step() { return sqlite3_step(stmt_); }
-    QString text(int column) const
-    {
-        return QString::fromUtf8(reinterpret_cast<const char *>(sqlite3_column_text(stmt_, column)),
-                                 sqlite3_column_bytes(stmt_, column));
-    }
-    bool isNull(int column) const { return sqlite3_column_type(stmt_, column) == SQLITE_NULL; }
-    int integer(int column) const { return sqlite3_column_int(stmt_, column); }
-    double real(int column) const { return sqlite3_column_double(stmt_, column); }
-    std::optional<QDateTime> time(int column) const
-    {
-        return isNull(column) ? std::nullopt : std::optional<QDateTime>(utcFromText(text(column)));
-    }
-
-private:
-    sqlite3_stmt *stmt_ = nullptr;
-    int status_ = SQLITE_ERROR;
-};
-
-// The UTF-8 of the last text asked for, made again only when the text is another.
-class Utf8Cache {
-public:
-    const QByteArray &of(const QString &text)
-    {
-        if (text != last_) {
-            last_ = text;
-            utf8_ = text.toUtf8();
-        }
-        return utf8_;
-    }
-
-private:
-    QString last_;
-    QByteArray utf8_;
-};
 
 // What a database holds before the store uses it.
 enum class Contents { Empty, Ours, Refused };
@@ -221,7 +119,7 @@ public:
             return rollback();
         if (*found == Contents::Ours)
             return exec("COMMIT", error, what) || rollback();
-        if (!exec(kSchema, error, what))
+        if (!exec(storeSchema("TEXT", " WITHOUT ROWID").constData(), error, what))
             return rollback();
         Statement insert(db_, "INSERT INTO schema_version (version) VALUES (?)");
         insert.bind(1, kStoreSchemaVersion);
@@ -442,20 +340,6 @@ private:
 
 } // namespace
 
-QString storeFileProblem(const QString &path)
-{
-    const QString whose = QStringLiteral("a SQLite store");
-    struct stat st {};
-    if (::lstat(QFile::encodeName(path).constData(), &st) == 0) {
-        if (S_ISLNK(st.st_mode))
-            return QStringLiteral("%1 is a symbolic link; %2 must be named by the file itself").arg(path, whose);
-        if (!S_ISREG(st.st_mode))
-            return S_ISDIR(st.st_mode) ? QStringLiteral("%1 is a folder; %2 must be a regular file").arg(path, whose)
-                                       : notRegularFileText(path, st.st_mode, whose);
-    }
-    return sharedFolderProblem(path, QStringLiteral("the store"));
-}
-
 std::unique_ptr<ReadingStore> openSqliteStore(const QString &path, QString *error, int waitMs)
 {
     // Under the outputs' rules: a scheduled run, often root, would otherwise
@@ -482,51 +366,5 @@ std::unique_ptr<ReadingStore> openSqliteStore(const QString &path, QString *erro
         return nullptr;
     return store;
 }
-
-namespace {
-
-bool recognizesSqlite(const QString &url)
-{
-    return url.startsWith(QLatin1String("sqlite:"));
-}
-
-std::optional<StoreLocation> locateSqlite(const QString &url, const QString &baseDir, QString *problem)
-{
-    QString path = url.mid(7);
-    // "sqlite:///var/x.db" is how other tools spell an absolute path.
-    if (path.startsWith(QLatin1String("//")))
-        path = path.mid(2);
-    if (path.isEmpty()) {
-        *problem = QStringLiteral("sqlite: needs a file name (sqlite:readings.db)");
-        return std::nullopt;
-    }
-    return StoreLocation{StoreLocation::Kind::Sqlite, QDir::cleanPath(QDir(baseDir).absoluteFilePath(path))};
-}
-
-QStringList sqliteFiles(const QString &file)
-{
-    return {file, file + QStringLiteral("-wal"), file + QStringLiteral("-shm"), file + QStringLiteral("-journal")};
-}
-
-std::unique_ptr<ReadingStore> openSqlite(const QString &path, QString *error)
-{
-    return openSqliteStore(path, error);
-}
-
-// A file that is not there is refused rather than made: a reader asking for it has the wrong name.
-std::unique_ptr<ReadingStore> openSqliteForReading(const QString &path, QString *error)
-{
-    if (!QFileInfo::exists(path)) {
-        *error = QStringLiteral("there is no %1: check the path, or run collect with this store first")
-                     .arg(sqliteName(path));
-        return nullptr;
-    }
-    return openSqliteStore(path, error);
-}
-
-} // namespace
-
-const StoreBackend kSqliteBackend{StoreLocation::Kind::Sqlite, "sqlite:FILE", recognizesSqlite, locateSqlite,
-                                  sqliteName, sqliteFiles, openSqlite, openSqliteForReading, false};
 
 } // namespace ostrand::collect

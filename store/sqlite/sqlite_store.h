@@ -13,6 +13,9 @@ constexpr int kSqliteWaitMs = 60000;
 // user may write, and a database holding tables of another program.
 std::unique_ptr<ReadingStore> openSqliteStore(const QString &path, QString *error, int waitMs = kSqliteWaitMs);
 
+// "SQLite database /srv/flow.db": the store as every message names it.
+QString sqliteName(const QString &path);
+
 // What is wrong with `path` as a SQLite store's file, by the outputs' rules
 // (no symbolic link, a regular file, not in a folder any user may write), or
 // an empty text. A store has no size limit.
