@@ -400,6 +400,38 @@ TEST(StoreCollectClaim, aClaimIsLetGoDuringTheRetryPauseAndAStationHeldElsewhere
     EXPECT_GE(report["seconds"].toDouble(), 3);
 }
 
+// Whether a station was collected since this collector started is told by the server's clock: a
+// host whose clock is an hour ahead still skips a station another collector committed after its
+// start, rather than collecting it again; with the host's clock, the commit looked an hour old.
+TEST(StoreCollectClaim, collectedSinceTheStartIsToldByTheServersClockNotThisHosts)
+{
+    QTemporaryDir dir;
+    const QString url = server.newDatabase("serverclock");
+    QString error;
+    const auto store = openReadingStore({StoreLocation::Kind::Postgres, url}, &error);
+    ASSERT_TRUE(store) << qPrintable(error);
+    // Committed by another collector, a moment after this one will start.
+    const QDateTime committed = QDateTime::currentDateTimeUtc().addSecs(60);
+    StationWrite write{StationRow{"north", "COM1", "UTC", committed, committed, {}},
+                       CollectionRow{"north", committed.addSecs(-5), committed, "ok", 0, 1, {}}, {}, {}};
+    ASSERT_TRUE(store->write(write, &error)) << qPrintable(error);
+    writeFile(dir.filePath("s.ini"), QString("[store]\nurl = %1\n[north]\nport = %2\noutput = north.csv\n")
+                                         .arg(url, dir.filePath("no-such-port")).toUtf8());
+    QProcessEnvironment environment = QProcessEnvironment::systemEnvironment();
+    environment.insert("RUNTIME_DIRECTORY", dir.path());
+    environment.insert("OSTRAND_CLI_NOW", QDateTime::currentDateTimeUtc().addSecs(3600).toString(Qt::ISODate));
+    QProcess collector;
+    collector.setProcessEnvironment(environment);
+    collector.start(OSTRAND_CLI, QStringList{"collect", "--claim", "--retries", "0", "--stations", dir.filePath("s.ini"),
+                                             "--report", dir.filePath("r.json")});
+    ASSERT_TRUE(collector.waitForFinished(20000));
+    EXPECT_EQ(collector.exitCode(), 0) << collector.readAllStandardError().constData();
+    const QJsonObject report = stationReport(dir.filePath("r.json"));
+    EXPECT_EQ(report["result"].toString(), "skipped");
+    EXPECT_EQ(report["reason"].toString(), "collected by another collector since this one started");
+    EXPECT_EQ(report["attempts"].toInt(), 0);
+}
+
 // The store's database reached by another name, through a link or a linked folder, or a journal
 // beside it: no command writes over it, and it still holds its readings after every refusal.
 TEST(StoreFiles, anExportReportOrOutputOntoTheStoreIsRefusedBeforeAnythingIsWritten)
