@@ -5,6 +5,7 @@
 #include "download/download_display.h"
 #include "platform/file_place.h"
 #include "platform/save_file.h"
+#include "platform/small_file.h"
 #include "platform/system_reason.h"
 
 #include <QFile>
@@ -87,41 +88,14 @@ bool readCumulativeFile(const QString &path, QByteArray *bytes, QString *error)
 {
     if (const QString problem = stationOutputProblem(path); !problem.isEmpty())
         return fail(error, problem);
-    // Without blocking, so a pipe swapped in since the check is refused, not waited on.
-    const int fd = ::open(QFile::encodeName(path).constData(), O_RDONLY | O_NOFOLLOW | O_NONBLOCK | O_CLOEXEC);
-    if (fd < 0)
-        return fail(error, errno == ELOOP ? stationOutputProblem(path)
-                                          : QStringLiteral("Cannot read %1: %2").arg(path, systemReason(errno)));
-    struct stat st {};
-    QString problem;
-    if (::fstat(fd, &st) != 0)
-        problem = QStringLiteral("Cannot read %1: %2").arg(path, systemReason(errno));
-    else if (!S_ISREG(st.st_mode))
-        problem = notRegular(path, st.st_mode);
-    else if (st.st_size > kMaxCumulativeBytes)
-        problem = tooLarge(path, st.st_size);
-    if (problem.isEmpty()) {
-        // One byte past the limit tells a file that grew since fstat.
-        bytes->resize(qsizetype(st.st_size) + 1);
-        qsizetype got = 0;
-        for (;;) {
-            if (got == bytes->size())
-                bytes->resize(std::min<qsizetype>(got * 2, kMaxCumulativeBytes + 1));
-            const ssize_t n = got < bytes->size() ? ::read(fd, bytes->data() + got, size_t(bytes->size() - got)) : 0;
-            if (n < 0 && errno == EINTR)
-                continue;
-            if (n < 0)
-                problem = QStringLiteral("Cannot read %1: %2").arg(path, systemReason(errno));
-            if (n <= 0)
-                break;
-            got += n;
-        }
-        bytes->resize(got);
-        if (problem.isEmpty() && got > kMaxCumulativeBytes)
-            problem = QStringLiteral("%1 grew past 1 GiB while it was read").arg(path);
+    // A link or a pipe swapped in since the check is refused, not followed or waited on.
+    SmallFile file = readSmallFile(path, kMaxCumulativeBytes, Links::Refuse);
+    if (!file.check.ok()) {
+        const QString problem = stationOutputProblem(path);
+        return fail(error, problem.isEmpty() ? file.check.problem : problem);
     }
-    ::close(fd);
-    return problem.isEmpty() || fail(error, problem);
+    *bytes = std::move(file.bytes);
+    return true;
 }
 
 bool saveArchive(const QString &path, const QDateTime &when, const QByteArray &bytes, QString *error)

@@ -60,15 +60,21 @@ FileCheck checkSmallFile(const QString &path, qint64 maxBytes)
     return judge(path, st, maxBytes);
 }
 
-SmallFile readSmallFile(const QString &path, qint64 maxBytes)
+SmallFile readSmallFile(const QString &path, qint64 maxBytes, Links links)
 {
     SmallFile file;
-    file.check = checkSmallFile(path, maxBytes);
-    if (!file.check.ok())
-        return file;
-    const int fd = ::open(QFile::encodeName(path).constData(), O_RDONLY | O_NONBLOCK | O_CLOEXEC);
+    const bool follow = links == Links::Follow;
+    if (follow) {
+        file.check = checkSmallFile(path, maxBytes);
+        if (!file.check.ok())
+            return file;
+    }
+    const int fd = ::open(QFile::encodeName(path).constData(),
+                          O_RDONLY | O_NONBLOCK | O_CLOEXEC | (follow ? 0 : O_NOFOLLOW));
     if (fd < 0) {
-        file.check = unreadable(path, errno);
+        file.check = errno == ENOENT ? FileCheck{FileState::Missing, QStringLiteral("%1: no such file").arg(path)}
+                     : errno == ELOOP ? FileCheck{FileState::NotRegular, QStringLiteral("%1 is a symbolic link").arg(path)}
+                                      : unreadable(path, errno);
         return file;
     }
     struct stat st {};
@@ -76,10 +82,18 @@ SmallFile readSmallFile(const QString &path, qint64 maxBytes)
         file.check = unreadable(path, errno);
     else
         file.check = judge(path, st, maxBytes);
-    // One byte past the limit tells a file that grew since it was looked at.
-    QByteArray bytes(maxBytes + 1, Qt::Uninitialized);
+    // Room for what the file held when looked at, and one byte past it, which
+    // tells a file that grew since; grown as it grows, up to one past the limit.
+    QByteArray bytes;
+    if (file.check.ok())
+        bytes.resize(qsizetype(std::min<qint64>(qint64(st.st_size), maxBytes) + 1));
     qint64 total = 0;
-    while (file.check.ok() && total < bytes.size()) {
+    while (file.check.ok()) {
+        if (total == bytes.size()) {
+            if (total > maxBytes)
+                break;
+            bytes.resize(qsizetype(std::min<qint64>(total * 2, maxBytes + 1)));
+        }
         const ssize_t got = ::read(fd, bytes.data() + total, size_t(bytes.size() - total));
         if (got < 0 && errno == EINTR)
             continue;

@@ -28,10 +28,15 @@ struct SmallFile {
     QByteArray bytes; // the whole file when check.ok()
 };
 
+// Whether a symbolic link is read through or refused (a file a scheduled
+// run, often root, reads and replaces).
+enum class Links { Follow, Refuse };
+
 // Reads the whole of `path` when it is a regular file of at most `maxBytes`.
 // The file is opened without blocking and looked at again once open, so a pipe
-// put in its place between the look and the open is still refused.
-SmallFile readSmallFile(const QString &path, qint64 maxBytes);
+// put in its place between the look and the open is still refused; with
+// Links::Refuse, so is a link (NotRegular).
+SmallFile readSmallFile(const QString &path, qint64 maxBytes, Links links = Links::Follow);
 
 struct FileTail {
     FileCheck check;    // TooLarge never: a larger file gives its tail

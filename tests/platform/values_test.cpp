@@ -1,5 +1,6 @@
 #include "platform/file_identity.h"
 #include "platform/save_file.h"
+#include "platform/small_file.h"
 #include "platform/text_value.h"
 
 #include <QDir>
@@ -80,6 +81,39 @@ TEST(SameFile, NamesMeetThroughLinkedFoldersLinksAndHardLinksWhetherOrNotTheFile
     };
     for (const auto &c : cases)
         EXPECT_TRUE(sameFile(at(c.a), at(c.b)) == c.same && sameFile(at(c.b), at(c.a)) == c.same) << c.a << " and " << c.b;
+}
+
+// A file read whole is read to its end however its size stands to the limit, a byte past the limit
+// refused; a link is read through or refused as the caller asks.
+TEST(SmallFileRead, readsUpToTheLimitAndRefusesALinkWhenAsked)
+{
+    QTemporaryDir dir;
+    const auto make = [&](const QString &name, qsizetype size) {
+        QFile file(dir.filePath(name));
+        EXPECT_TRUE(file.open(QIODevice::WriteOnly));
+        file.write(QByteArray(size, 'x'));
+        return dir.filePath(name);
+    };
+    constexpr qint64 kLimit = 100000;
+    const struct {
+        qsizetype size;
+        FileState state;
+    } sizes[] = {{0, FileState::Regular}, {1, FileState::Regular}, {kLimit, FileState::Regular},
+                 {kLimit + 1, FileState::TooLarge}};
+    for (const auto &row : sizes) {
+        for (const Links links : {Links::Follow, Links::Refuse}) {
+            const SmallFile file = readSmallFile(make(QString::number(row.size), row.size), kLimit, links);
+            EXPECT_EQ(file.check.state, row.state) << row.size;
+            EXPECT_EQ(file.bytes.size(), row.state == FileState::Regular ? row.size : 0) << row.size;
+        }
+    }
+    const QString target = make("target", 10);
+    ASSERT_TRUE(QFile::link(target, dir.filePath("link")));
+    EXPECT_EQ(readSmallFile(dir.filePath("link"), kLimit, Links::Follow).bytes.size(), 10);
+    const SmallFile refused = readSmallFile(dir.filePath("link"), kLimit, Links::Refuse);
+    EXPECT_EQ(refused.check.state, FileState::NotRegular);
+    EXPECT_EQ(refused.check.problem, dir.filePath("link") + " is a symbolic link");
+    EXPECT_EQ(readSmallFile(dir.filePath("none"), kLimit, Links::Refuse).check.state, FileState::Missing);
 }
 
 } // namespace
