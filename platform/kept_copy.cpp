@@ -102,7 +102,8 @@ Made copyExclusively(const QString &from, const QString &to, QString *reason)
 // the file system has no links.
 Made keepAs(const QString &from, const QString &to, QString *reason)
 {
-    if (::linkat(AT_FDCWD, native(from).constData(), AT_FDCWD, native(to).constData(), AT_SYMLINK_FOLLOW) == 0)
+    if (::linkat(AT_FDCWD, native(from).constData(), AT_FDCWD, native(to).constData(),
+                 AT_SYMLINK_FOLLOW) == 0)
         return Made::Yes;
     if (errno == EEXIST) {
         *reason = systemReason(errno);
@@ -155,10 +156,11 @@ bool keepPreviousFile(const QString &path, QString *keptAs, QString *error)
         bool replacesOldest = false;
         const QString target = nextKeptName(path, &replacesOldest);
         if (target.isEmpty())
-            return fail(error, QStringLiteral("Cannot keep the previous %1: %2.1 to %2.%3 are all taken by "
-                                              "things that are not files")
-                                   .arg(path, path)
-                                   .arg(kKeptCopies));
+            return fail(
+                error, QStringLiteral("Cannot keep the previous %1: %2.1 to %2.%3 are all taken by "
+                                      "things that are not files")
+                           .arg(path, path)
+                           .arg(kKeptCopies));
         QString reason;
         if (!replacesOldest) {
             const Made made = keepAs(path, target, &reason);
@@ -168,7 +170,8 @@ bool keepPreviousFile(const QString &path, QString *keptAs, QString *error)
                 return true;
             }
             if (made == Made::Failed)
-                return fail(error, QStringLiteral("Cannot keep the previous %1 as %2: %3").arg(path, target, reason));
+                return fail(error, QStringLiteral("Cannot keep the previous %1 as %2: %3")
+                                       .arg(path, target, reason));
             continue;
         }
         // Made under a name of its own first, so the oldest copy goes only
@@ -178,24 +181,29 @@ bool keepPreviousFile(const QString &path, QString *keptAs, QString *error)
         if (made == Made::NameTaken) {
             // Left by a run that was killed part-way: a copy of ours, not a kept one.
             if (::unlink(native(staging).constData()) != 0)
-                return fail(error, QStringLiteral("Cannot keep the previous %1: %2 is in the way (%3)")
-                                       .arg(path, staging, systemReason(errno)));
+                return fail(error,
+                            QStringLiteral("Cannot keep the previous %1: %2 is in the way (%3)")
+                                .arg(path, staging, systemReason(errno)));
             continue;
         }
         if (made == Made::Failed)
-            return fail(error, QStringLiteral("Cannot keep the previous %1 as %2: %3").arg(path, target, reason));
+            return fail(
+                error,
+                QStringLiteral("Cannot keep the previous %1 as %2: %3").arg(path, target, reason));
         if (::rename(native(staging).constData(), native(target).constData()) != 0) {
             const QString renameReason = systemReason(errno);
             ::unlink(native(staging).constData());
-            return fail(error, QStringLiteral("Cannot keep the previous %1 as %2: %3").arg(path, target, renameReason));
+            return fail(error, QStringLiteral("Cannot keep the previous %1 as %2: %3")
+                                   .arg(path, target, renameReason));
         }
         if (keptAs)
             *keptAs = target;
         return true;
     }
-    return fail(error, QStringLiteral("Cannot keep the previous %1: the names %1.1 to %1.%2 kept changing")
-                           .arg(path)
-                           .arg(kKeptCopies));
+    return fail(error,
+                QStringLiteral("Cannot keep the previous %1: the names %1.1 to %1.%2 kept changing")
+                    .arg(path)
+                    .arg(kKeptCopies));
 }
 
 } // namespace ostrand

@@ -430,7 +430,7 @@ TEST(KeptFiles, aDownloadOntoAFileThatHoldsDataKeepsItAsTheNextNumberAndAnAppend
 {
     QTemporaryDir dir;
     MeterSimProcess sim;
-    ASSERT_TRUE(sim.start(dir.path(), kLog));
+    ASSERT_TRUE(sim.start(dir.path(), {"--records", "40", "--channels", "3", "--log-every-seconds", "2"}));
     const QString output = dir.filePath(QStringLiteral("Logdata.csv"));
     writeFileBytes(output, kPrevious);
     writeFileBytes(output + ".1", "kept before\r\n");
@@ -446,13 +446,17 @@ TEST(KeptFiles, aDownloadOntoAFileThatHoldsDataKeepsItAsTheNextNumberAndAnAppend
     const QByteArray whole = readFileBytes(output);
     ASSERT_TRUE(whole.startsWith("Date / Time,"));
 
+    QTest::qWait(2100); // an instant or two
     const CliRun appended = download({"--since-last", "--append"});
     ASSERT_EQ(appended.exitCode, 0) << appended.errors.toStdString();
     EXPECT_FALSE(appended.errors.contains("kept")) << appended.errors.toStdString();
     EXPECT_FALSE(QFile::exists(output + ".3"));
 
+    const QByteArray grown = readFileBytes(output);
+    QTest::qWait(2100);
     const CliRun since = download({"--since-last"});
     ASSERT_EQ(since.exitCode, 0) << since.errors.toStdString();
     EXPECT_TRUE(since.errors.contains("the previous file was kept as Logdata.csv.3\n")) << since.errors.toStdString();
-    EXPECT_TRUE(readFileBytes(output + ".3").startsWith(whole));
+    EXPECT_EQ(readFileBytes(output + ".3"), grown);
+    EXPECT_TRUE(grown.startsWith(whole) && grown.size() > whole.size());
 }

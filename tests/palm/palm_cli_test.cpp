@@ -131,12 +131,14 @@ TEST_F(PalmCommandLine, WarnsOfAForeignFileAndSaysHowManyRecordsACutShortFileLos
         pdb.add(palmRecord(3, 1, "Flow", at(5, 10, minute), 1));
     // Cut inside the last record, then two records further back: the record
     // list still names every record the copy lost.
-    for (const auto &[cut, lost] : {std::pair{20, "1 record"}, {2 * 32 + 20, "3 records"}}) {
+    // The second conversion goes to the first one's file, which is kept.
+    for (const auto &[cut, lost, kept] : {std::tuple{20, "1 record", ""},
+                                          {2 * 32 + 20, "3 records", "the previous file was kept as Logdata.csv.1\n"}}) {
         put("cut.pdb", pdb.build().chopped(cut));
         const CliRun done = run({"palm", "--pdb", "cut.pdb", "--all"});
         EXPECT_EQ(done.exitCode, 0);
         EXPECT_EQ(done.errors,
-                  QString("the file ends inside a record: %1 not converted\n").arg(lost));
+                  QString("the file ends inside a record: %1 not converted\n").arg(lost) + kept);
         EXPECT_EQ(csv().count("\r\n"), 1 + 5 - (cut + 31) / 32) << lost;
     }
 }

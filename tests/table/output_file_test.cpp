@@ -162,8 +162,10 @@ TEST(OutputFile, ReplacingAFileThatHoldsDataKeepsItAsTheLowestFreeNumberOrInPlac
         EXPECT_EQ(testing::readFileBytes(path), outputFileBytes(grid, state)) << c.what;
         EXPECT_EQ(keptAs, c.keptAs ? keptPath(c.keptAs) : QString()) << c.what;
         for (int n = 1; n <= 9; ++n) {
-            const bool wasThere = std::any_of(c.kept.begin(), c.kept.end(), [n](const Kept &k) { return k.number == n; });
-            const QByteArray expected = n == c.keptAs ? *c.before : wasThere ? "old " + QByteArray::number(n) : QByteArray();
+            const bool wasThere =
+                std::any_of(c.kept.begin(), c.kept.end(), [n](const Kept &k) { return k.number == n; });
+            const QByteArray expected =
+                n == c.keptAs ? *c.before : wasThere ? "old " + QByteArray::number(n) : QByteArray();
             EXPECT_EQ(testing::readFileBytes(keptPath(n)), expected) << c.what << ", copy " << n;
         }
         if (c.keptAs) {
