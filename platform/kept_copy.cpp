@@ -121,6 +121,14 @@ bool fail(QString *error, const QString &text)
 
 } // namespace
 
+bool copyFileAsNew(const QString &from, const QString &to, QString *error)
+{
+    QString reason;
+    if (copyExclusively(from, to, &reason) == Made::Yes)
+        return true;
+    return fail(error, QStringLiteral("Cannot copy %1 to %2: %3").arg(from, to, reason));
+}
+
 QString nextKeptName(const QString &path, bool *replacesOldest)
 {
     int oldest = 0;

@@ -15,6 +15,12 @@ constexpr int kKeptCopies = 9;
 // names are taken by things that are not files.
 QString nextKeptName(const QString &path, bool *replacesOldest = nullptr);
 
+// A synced copy of `from` at the new name `to`, with `from`'s mode and times:
+// how a file is kept where the file system has no hard links. False, with the
+// reason in *error (if given), when `to` exists (it is left alone) or the copy
+// fails (nothing is left at `to`).
+bool copyFileAsNew(const QString &from, const QString &to, QString *error);
+
 // Keeps the data of the regular, non-empty file at `path` as `path`.N (see
 // nextKeptName) with its mode and modification time, before the file is
 // replaced: a hard link where the file system has them, a synced copy
