@@ -89,7 +89,7 @@ void DownloadTab::runSerialDownload(bool sinceLastTime)
             relay.showDetail(QStringLiteral("the meter was not told of this download: "
                                             "Since Last Time brings these rows again"));
         }
-        const DownloadEnd end = !write ? DownloadEnd{result, false, notWritten}
+        const DownloadEnd end = !write ? DownloadEnd{result, false, notWritten, {}}
                                        : finishDownload(result, grid, state, output, relay, [&] {
             // The file is written: the meter is told, whatever Stop says now.
             const auto *stop = link.serial().stopFlag();

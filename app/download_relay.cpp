@@ -54,6 +54,11 @@ void DownloadRelay::setChannelLabel(int channel, const QString &text)
     toTab([channel, text](DownloadDisplay &tab) { tab.setChannelLabel(channel, text); });
 }
 
+void DownloadRelay::fileKept(const QString &keptAs)
+{
+    toTab([keptAs](DownloadDisplay &tab) { tab.fileKept(keptAs); });
+}
+
 void DownloadRelay::showDetail(const QString &text)
 {
     toTab([text](DownloadDisplay &tab) { tab.showDetail(text); });

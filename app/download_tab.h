@@ -115,6 +115,7 @@ private:
     void setRecordsAvailable(const QString &text) override;
     void setChannelLabel(int channel, const QString &text) override;
     void showDetail(const QString &text) override;
+    void fileKept(const QString &keptAs) override;
     // PalmConversionView
     bool separateByModId() const override;
     QString idListText() const override;
@@ -127,6 +128,7 @@ private:
     PalmJobLock gridLock_;
     QString outputFile_;
     QString writtenFile_; // where the last finished download went
+    QString keptAs_;      // where the file it replaced was kept; empty when nowhere
     FolderOpener openFolder_;
     QWidget *startedBy_ = nullptr; // the button of the running or last operation
     bool detailShowing_ = false;   // the status bar holds a detail this tab gave

@@ -1,6 +1,7 @@
 #include "download_tab.h"
 
 #include "app/download_widgets.h"
+#include "download/download_outcome.h"
 
 #include <QApplication>
 #include <QClipboard>
@@ -18,6 +19,7 @@ namespace ostrand {
 void DownloadTab::beginOperation(QWidget *button)
 {
     startedBy_ = button;
+    keptAs_.clear();
     clearWrittenFile();
     // A reason given for the last operation would read as this one's.
     if (std::exchange(detailShowing_, false))
@@ -38,9 +40,19 @@ void DownloadTab::endOperation()
 void DownloadTab::fileWritten(const QString &path)
 {
     writtenFile_ = path;
-    writtenLabel_->setFullText(QStringLiteral("Data in %1").arg(QDir::toNativeSeparators(path)));
+    const QString kept = keptAs_.isEmpty() ? QString() : QStringLiteral(" (%1)").arg(keptText(keptAs_));
+    writtenLabel_->setFullText(QStringLiteral("Data in %1%2").arg(QDir::toNativeSeparators(path), kept));
     writtenLabel_->setVisible(true);
     showInFolderButton_->setVisible(true);
+}
+
+void DownloadTab::fileKept(const QString &keptAs)
+{
+    keptAs_ = keptAs;
+    // A warning the operation gave (labels that differ, say) matters more; the
+    // written file's line says it as well.
+    if (!detailShowing_)
+        showDetail(keptText(keptAs));
 }
 
 void DownloadTab::clearWrittenFile()

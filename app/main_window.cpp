@@ -113,6 +113,8 @@ MainWindow::MainWindow(const FileLocations &locations, Platform platform, QWidge
     connect(downloadTab_, &DownloadTab::resultsChanged, viewTab, &ViewTab::refreshChartIfShown);
     connect(downloadTab_, &DownloadTab::detailShown, this,
             [this](const QString &text) { statusBar()->showMessage(text); });
+    connect(displayTab_, &DisplayTab::noticeShown, this,
+            [this](const QString &text) { statusBar()->showMessage(text); });
     connect(downloadTab_, &DownloadTab::operationRunningChanged, this,
             &MainWindow::onOperationRunningChanged);
 

@@ -23,6 +23,9 @@ public:
     // before each progress step; empty while there is no estimate. A display
     // without room for it ignores it.
     virtual void setTimeLeft(const QString &text) { (void)text; }
+    // The file's previous data was kept as `keptAs` before it was replaced:
+    // said beside the status as a detail, unless the display has a place of its own.
+    virtual void fileKept(const QString &keptAs);
 };
 
 } // namespace ostrand

@@ -5,9 +5,12 @@
 #include <QApplication>
 #include <QLabel>
 #include <QLineEdit>
+#include <QStatusBar>
 #include <QTabWidget>
 #include <QTest>
 #include <QTimer>
+#include <algorithm>
+#include <vector>
 
 using namespace ostrand;
 using namespace ostrand::testing;
@@ -77,6 +80,86 @@ TEST_F(DisplayWindowTest, aSilent7700IsNamedAndDimmed3sAfterItsLastReplyWhileIts
     pump_.runAt(clock_.monotonicMs() + 1000, [&] { click("Command9"); });
     tick("Timer1");
     EXPECT_TRUE(reply().isEmpty() && !window_->line().busy());
+}
+
+// Keys pressed into a silence would reach the meter whenever it came back: a
+// late Enter in a setup menu stores a value nobody meant to send.
+TEST_F(DisplayWindowTest, keysPressedIntoASilenceAreDroppedWithAWordAndTheKeypadIsOffUntilTheNextReply)
+{
+    openWindow();
+    std::vector<std::pair<std::int64_t, QString>> words;
+    QObject::connect(window_->statusBar(), &QStatusBar::messageChanged,
+                     [&](const QString &text) { words.emplace_back(clock_.monotonicMs(), text); });
+    const auto keysWritten = [&](std::size_t from) {
+        QByteArray keys;
+        for (std::size_t i = from; i < port_.sends().size(); ++i) {
+            if (port_.sends()[i].bytes.at(1) == 0x10)
+                keys += port_.sends()[i].bytes.at(7);
+        }
+        return keys;
+    };
+    QWidget *keypad = control("Frame11");
+    click("Command9");
+    tick("Timer1");
+    const std::int64_t lastReply = clock_.monotonicMs();
+    silent = true;
+    click("Command1(0)"); // "1", queued as the meter stops answering: the next tick's write goes unanswered
+    pump_.runAt(lastReply + 2000, [&] { click("Command1(1)"); }); // "2", waits behind the poll
+    pump_.runAt(lastReply + 3000, [&] {
+        tick("ReplyAgeTimer");
+        EXPECT_EQ(reply(), "No reply from meter");
+        EXPECT_FALSE(keypad->isEnabled());
+        EXPECT_EQ(window_->statusBar()->currentMessage(),
+                  "No reply from meter: keys not yet sent are dropped, the keypad is off until it answers");
+    });
+    pump_.runAt(lastReply + 6000, [&] {
+        click("Command1(5)"); // a disabled key does nothing
+        QMetaObject::invokeMethod(control("Command1(14)"), "clicked"); // a click already on its way
+        EXPECT_EQ(window_->statusBar()->currentMessage(), "Enter not sent: no reply from meter");
+    });
+    std::size_t sentAtReturn = 0;
+    pump_.runAt(lastReply + 10000, [&] { // the meter answers the waiting read
+        silent = false;
+        sentAtReturn = port_.sends().size();
+        port_.deliver(replyTo(port_.sends().back().bytes));
+    });
+    tick("Timer1");
+    EXPECT_TRUE(keypad->isEnabled()) << "on again with the reply";
+    EXPECT_EQ(reply(), "");
+    const auto said = [&](const QString &text) {
+        return std::find_if(words.begin(), words.end(), [&](const auto &word) { return word.second == text; });
+    };
+    const auto firstDropped = said("Not sent, as the meter stopped answering: 1");
+    ASSERT_NE(firstDropped, words.end());
+    EXPECT_GE(firstDropped->first, lastReply + 3000);
+    EXPECT_LE(firstDropped->first, lastReply + 10100) << "said by the poll it was dropped in";
+    EXPECT_NE(said("Not sent, as the meter stopped answering: 2"), words.end());
+
+    tick("Timer1");
+    EXPECT_EQ(keysWritten(sentAtReturn), "") << "nothing pressed into the silence reaches the meter";
+    click("Command1(13)"); // "0", pressed with the meter answering
+    tick("Timer1");
+    EXPECT_EQ(keysWritten(sentAtReturn), "0");
+}
+
+// The spec'd queue before "Begin" stays: the first poll sends what was pressed.
+TEST_F(DisplayWindowTest, keysPressedBeforeBeginAreSentByTheFirstPoll)
+{
+    openWindow();
+    click("Command1(12)");
+    click("Command1(14)");
+    EXPECT_TRUE(port_.sends().empty());
+    clock_.advance(60000);
+    click("Command9");
+    tick("Timer1");
+    tick("Timer1");
+    QByteArray keys;
+    for (const auto &sent : port_.sends()) {
+        if (sent.bytes.at(1) == 0x10)
+            keys += sent.bytes.at(7);
+    }
+    EXPECT_EQ(keys, "ME");
+    EXPECT_EQ(port_.sends().front().bytes.at(1), 0x10) << "the first poll begins with the key";
 }
 
 TEST_F(DisplayWindowTest, thePortablePollsFromItsChoiceOnEveryTabAndBeginStartsItAgainAfterAStop)

@@ -95,6 +95,31 @@ TEST_F(DownloadTabTest, downloadDataFillsTheTabTheGridAndTheFileThenConfirmsAndS
     EXPECT_TRUE(chart->hasData());
 }
 
+// Downloaded to the same name again and again, without a question: each time
+// the file held data, it is kept under the next number, and the status bar says so.
+TEST_F(DownloadTabTest, downloadingOntoAFileThatHoldsDataKeepsItUnderTheNextNumberAndSaysSoBesideTheStatus)
+{
+    const QString output = inDir("Logdata.csv");
+    writeFile(output, "earlier\r\n");
+    writeFile(output + ".2", "kept by hand\r\n");
+    click("Command2");
+    EXPECT_EQ(status(), "Finished. Data in File");
+    EXPECT_EQ(window_->statusBar()->currentMessage(), "the previous file was kept as Logdata.csv.1");
+    EXPECT_EQ(readFile(output + ".1"), "earlier\r\n");
+    EXPECT_EQ(text<QLabel>("DataFile"),
+              "Data in " + QDir::toNativeSeparators(output) + " (the previous file was kept as Logdata.csv.1)");
+    const QByteArray first = readFile(output);
+    ASSERT_TRUE(first.startsWith("Date / Time,Flow,Level\r\n"));
+
+    click("Command2");
+    EXPECT_EQ(status(), "Finished. Data in File");
+    EXPECT_EQ(window_->statusBar()->currentMessage(), "the previous file was kept as Logdata.csv.3");
+    EXPECT_EQ(readFile(output + ".3"), first);
+    EXPECT_EQ(readFile(output + ".2"), "kept by hand\r\n");
+    EXPECT_EQ(readFile(output), first) << "the same log again";
+    EXPECT_EQ(meter.confirmations, 2);
+}
+
 TEST_F(DownloadTabTest, anOutputThatCannotBeWrittenIsRefusedBeforeTheMeterOrTheFileIsRead)
 {
     control<QLineEdit>("Text2")->setText(QStringLiteral("no/such/folder/x.csv"));
@@ -203,6 +228,8 @@ TEST_F(SinceLastTimeTest, aFileThatHoldsDataIsAppendedToReplacedOrLeftAndOnlyAWr
         EXPECT_EQ(dialogs_.questions().back().actions,
                   QStringList({"Append the 2 new rows to Logdata.csv", "Replace Logdata.csv"}));
     }
+    EXPECT_EQ(readFile(output() + ".1"), sixRows) << "replacing kept the file; appending needed no copy";
+    EXPECT_FALSE(QFile::exists(output() + ".2"));
 
     // Nothing new: nothing asked (an unexpected question fails the test), and
     // what the last run wrote is no longer claimed.

@@ -54,7 +54,11 @@ TEST_F(PalmWindowTest, getIdListFillsTheListOnceThenDownloadConvertsOneMeterOrAl
     // Each channel keeps the first name met: meter 3 comes first in the file.
     EXPECT_EQ(csvHeading(), "Date / Time,Flow,Level,Flow Tot");
     EXPECT_EQ(window_->statusBar()->currentMessage(),
-              "meters 3 and 7 label channel 2 differently (Level, Velocity): one column holds both");
+              "meters 3 and 7 label channel 2 differently (Level, Velocity): one column holds both")
+        << "the warning outranks the kept file, which the file's own line names";
+    EXPECT_TRUE(control<QLabel>("DataFile")->text().endsWith("(the previous file was kept as Logdata.csv.1)"))
+        << control<QLabel>("DataFile")->text().toStdString();
+    EXPECT_TRUE(readFile(inDir("Logdata.csv.1")).startsWith("Date / Time,Flow,Velocity\r\n"));
     closeWindow();
     EXPECT_EQ(settingsLines()[5], "[PalmDatabaseFile]=" OSTRAND_SAMPLE_PDB);
 }

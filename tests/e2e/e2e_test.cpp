@@ -423,3 +423,40 @@ TEST_F(EndToEnd, sinceLastTimeAsksWhileTheLinesJobWaitsAndAppendsBeforeItConfirm
     const QByteArray nextRows = readFileBytes(next).mid(readFileBytes(next).indexOf('\n') + 1);
     EXPECT_TRUE(readFileBytes(whole).startsWith(appended + nextRows)) << (appended + nextRows).right(400).constData();
 }
+
+// Technicians download to the same name again and again: each replaced file is kept beside it,
+// said on stderr, while rows added by --append need no copy.
+TEST(KeptFiles, aDownloadOntoAFileThatHoldsDataKeepsItAsTheNextNumberAndAnAppendKeepsNothing)
+{
+    QTemporaryDir dir;
+    MeterSimProcess sim;
+    ASSERT_TRUE(sim.start(dir.path(), {"--records", "40", "--channels", "3", "--log-every-seconds", "2"}));
+    const QString output = dir.filePath(QStringLiteral("Logdata.csv"));
+    writeFileBytes(output, kPrevious);
+    writeFileBytes(output + ".1", "kept before\r\n");
+    const auto download = [&](const QStringList &options) {
+        return runCli(QStringList{"download", "--port", sim.linkPath(), "--output", output} + options);
+    };
+    const CliRun first = download({});
+    ASSERT_EQ(first.exitCode, 0) << first.errors.toStdString();
+    EXPECT_EQ(first.lines.value(first.lines.size() - 1), "Finished. Data in File");
+    EXPECT_TRUE(first.errors.contains("the previous file was kept as Logdata.csv.2\n")) << first.errors.toStdString();
+    EXPECT_EQ(readFileBytes(output + ".2"), kPrevious);
+    EXPECT_EQ(readFileBytes(output + ".1"), "kept before\r\n");
+    const QByteArray whole = readFileBytes(output);
+    ASSERT_TRUE(whole.startsWith("Date / Time,"));
+
+    QTest::qWait(2100); // an instant or two
+    const CliRun appended = download({"--since-last", "--append"});
+    ASSERT_EQ(appended.exitCode, 0) << appended.errors.toStdString();
+    EXPECT_FALSE(appended.errors.contains("kept")) << appended.errors.toStdString();
+    EXPECT_FALSE(QFile::exists(output + ".3"));
+
+    const QByteArray grown = readFileBytes(output);
+    QTest::qWait(2100);
+    const CliRun since = download({"--since-last"});
+    ASSERT_EQ(since.exitCode, 0) << since.errors.toStdString();
+    EXPECT_TRUE(since.errors.contains("the previous file was kept as Logdata.csv.3\n")) << since.errors.toStdString();
+    EXPECT_EQ(readFileBytes(output + ".3"), grown);
+    EXPECT_TRUE(grown.startsWith(whole) && grown.size() > whole.size());
+}

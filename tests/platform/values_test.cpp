@@ -1,4 +1,5 @@
 #include "platform/file_identity.h"
+#include "platform/kept_copy.h"
 #include "platform/save_file.h"
 #include "platform/text_value.h"
 
@@ -6,6 +7,8 @@
 #include <QFile>
 #include <QTemporaryDir>
 #include <gtest/gtest.h>
+#include <fcntl.h>
+#include <sys/stat.h>
 #include <unistd.h>
 
 namespace ostrand {
@@ -62,6 +65,36 @@ TEST(AtomicFileWrite, ReplacesTheFileExactlyOrOnFailureGivesAReasonAndLeavesTheO
     EXPECT_EQ(contentOf(dir.filePath(longName)), QByteArray("old"));
     EXPECT_EQ(QDir(dir.path()).entryList(QDir::AllEntries | QDir::Hidden | QDir::NoDotAndDotDot),
               (QStringList{longName, "out.csv"}));
+}
+
+// Where hard links are not to be had, a file is kept by a copy that looks as it did.
+TEST(KeptCopy, ACopyAsNewHasTheBytesModeAndDateOfTheFileAndNeverWritesOverAName)
+{
+    QTemporaryDir dir;
+    const QString from = dir.filePath("Logdata.csv"), to = dir.filePath("Logdata.csv.1");
+    const QByteArray bytes = QByteArray("a,b\r\n\0\xff", 7).repeated(20000); // beyond one buffer
+    ASSERT_TRUE(saveFile(from, bytes));
+    ASSERT_EQ(::chmod(QFile::encodeName(from).constData(), 0640), 0);
+    const struct timespec times[2] = {{1'600'000'000, 5}, {1'600'000'100, 7}};
+    ASSERT_EQ(::utimensat(AT_FDCWD, QFile::encodeName(from).constData(), times, 0), 0);
+    const mode_t mask = ::umask(077); // a umask that would narrow the mode
+    QString error;
+    const bool copied = copyFileAsNew(from, to, &error);
+    ::umask(mask);
+    ASSERT_TRUE(copied) << qPrintable(error);
+    EXPECT_EQ(contentOf(to), bytes);
+    struct stat st {};
+    ASSERT_EQ(::stat(QFile::encodeName(to).constData(), &st), 0);
+    EXPECT_EQ(st.st_mode & 07777, 0640u);
+    EXPECT_EQ(st.st_mtim.tv_sec, 1'600'000'100);
+    EXPECT_EQ(st.st_mtim.tv_nsec, 7);
+
+    ASSERT_TRUE(saveFile(to, "kept before"));
+    EXPECT_FALSE(copyFileAsNew(from, to, &error));
+    EXPECT_TRUE(error.contains(to)) << qPrintable(error);
+    EXPECT_EQ(contentOf(to), "kept before");
+    EXPECT_FALSE(copyFileAsNew(dir.filePath("missing.csv"), dir.filePath("missing.csv.1"), &error));
+    EXPECT_FALSE(QFile::exists(dir.filePath("missing.csv.1")));
 }
 
 // Names that a write through either would put into one file, and names that would not.
