@@ -24,7 +24,11 @@ NetworkChoice::NetworkChoice(QWidget *parent) : QWidget(parent)
     problemLabel_ = named(new QLabel, QStringLiteral("NetworkProblem"));
     problemLabel_->setStyleSheet(QStringLiteral("QLabel { color: #B00020; }"));
     problemLabel_->setWordWrap(true);
-    connect(addressBox_, &QLineEdit::textChanged, this, &NetworkChoice::read);
+    // Read when typed to its end (Enter, or on to another control): "127.0.0.1:9999" on the way
+    // to "127.0.0.1:99999" is an address, and no exchange may go there.
+    connect(addressBox_, &QLineEdit::editingFinished, this, &NetworkChoice::read);
+    // The previous reading's complaint is about text no longer there.
+    connect(addressBox_, &QLineEdit::textEdited, problemLabel_, &QLabel::clear);
     connect(kindBox_, &QComboBox::currentIndexChanged, this, &NetworkChoice::read);
 
     auto *layout = new QVBoxLayout(this);

@@ -12,7 +12,8 @@ namespace ostrand {
 
 // The device server the "Network" port choice leads to: its host:port, raw
 // TCP or RFC 2217, and what is wrong with the address typed, beside the box.
-// An address that does not read is refused: the last good one stays in use.
+// The address is read when typing ends (Enter, or leaving the box), never
+// halfway; one that does not read is refused and the last good one stays in use.
 class NetworkChoice : public QWidget {
     Q_OBJECT
 public:
