@@ -43,12 +43,10 @@ std::optional<qint64> flockHolderIn(const QByteArray &line, const QByteArray &de
 {
     // "1: FLOCK  ADVISORY  WRITE 4242 00:05:1033 0 EOF"; a waiter's line has "->" after its number.
     const QList<QByteArray> fields = line.simplified().split(' ');
-    if (fields.size() < 6 || fields[1] != "FLOCK")
-        return std::nullopt;
-    if (fields[4] != deviceId)
+    if (fields.size() < 6 || fields[1] != "FLOCK" || fields[5] != deviceId)
         return std::nullopt;
     bool ok = false;
-    const qint64 pid = fields[3].toLongLong(&ok);
+    const qint64 pid = fields[4].toLongLong(&ok);
     return ok && pid > 0 ? std::optional<qint64>(pid) : std::nullopt;
 }
 

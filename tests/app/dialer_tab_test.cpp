@@ -3,6 +3,7 @@
 
 #include <QLabel>
 #include <QLineEdit>
+#include <QTimer>
 
 using namespace ostrand;
 using namespace ostrand::testing;
@@ -28,6 +29,10 @@ TEST_F(WindowFixture, dialingTheNumberInThePhoneBoxConnectsAndHangupCloses)
     const QString linkState = control<QLabel>("LinkState")->text();
     EXPECT_TRUE(linkState.endsWith("address 1 · connected by modem: Hangup on the Dialer ends the call"))
         << linkState.toStdString();
+    click("ReleaseWhenIdle");
+    clock_.advance(6000);
+    QMetaObject::invokeMethod(control<QTimer>("IdleReleaseTimer"), "timeout");
+    EXPECT_TRUE(port_.isOpen()) << "a call that is up keeps the port, whatever the idle time";
     const QByteArray dialled = port_.sends().back().bytes;
     EXPECT_TRUE(dialled.startsWith("ATDT") && dialled.contains("5550142")) << dialled.toStdString();
 

@@ -1,6 +1,7 @@
 #include "fake_meter.h"
 #include "window_fixture.h"
 
+#include <QCheckBox>
 #include <QFileInfo>
 #include <QLabel>
 #include <QTimer>
@@ -133,4 +134,31 @@ TEST_F(StatusBarTest, namesTheNetworkChosenAtOnceAndNeverShowsOpenForALineThatWe
     ASSERT_EQ(glance(), com1 + "open");
     QFile::remove(inDir("COM1"));
     EXPECT_EQ(glance(), "COM1 (link to " + inDir("adapterA") + " gone) · 38400 baud · address 1 · not open");
+}
+
+// Ticked, "Let the port go when idle" closes the port 5 s after the last operation ended, not
+// sooner, and the next operation opens it again; unticked (the default) the port stays open.
+TEST_F(StatusBarTest, withLetGoTickedThePortClosesAfter5sIdleAndTheNextOperationOpensItAgain)
+{
+    const auto idleCheck = [this] { QMetaObject::invokeMethod(control<QTimer>("IdleReleaseTimer"), "timeout"); };
+    click("Command2");
+    clock_.advance(60000);
+    idleCheck();
+    ASSERT_TRUE(port_.isOpen()) << "kept open by default";
+    click("ReleaseWhenIdle");
+    click("Command2");
+    const std::size_t opens = port_.opens().size();
+    clock_.advance(4999);
+    idleCheck();
+    EXPECT_TRUE(port_.isOpen()) << "4.999 s idle";
+    clock_.advance(1);
+    idleCheck();
+    EXPECT_FALSE(port_.isOpen()) << "5 s idle";
+    EXPECT_TRUE(label("LinkState").endsWith("· not open")) << label("LinkState").toStdString();
+    click("Command2");
+    EXPECT_EQ(port_.opens().size(), opens + 1);
+    EXPECT_EQ(label("Label4"), "Finished. Data in File");
+    closeWindow();
+    openWindow();
+    EXPECT_TRUE(control<QCheckBox>("ReleaseWhenIdle")->isChecked()) << "kept in ostrand-link.ini";
 }
