@@ -37,10 +37,12 @@ namespace {
 // What a technician needs at the meter, without the manual.
 const char kHelpPage[] = R"(<h3>Ostrand Download</h3>
 <p><b>Connect.</b> On <i>Settings</i> choose the Comm port, the baud rate and the meter's
-Slave ID (Alt+underlined letter or digit selects an option). A meter behind a device server:
-type its host:port in the box under the Comm ports, then choose <i>Network</i>. A 2-wire RS-485
-adapter that returns what it sends needs <i>Adapter echoes</i>; a device that needs a pause
-between requests, a <i>Request gap</i>.</p>
+Slave ID (Alt+underlined letter or digit selects an option); what you type is taken at Enter
+or when you move on. A meter behind a device server: type its host:port in the box under the
+Comm ports, press Enter, then choose <i>Network</i>. A 2-wire RS-485 adapter that returns what it
+sends needs <i>Adapter echoes</i>; a device that needs a pause between requests, a <i>Request
+gap</i>. <i>Let the port go when idle</i> closes the port 5 s after each operation, so other
+programs can use the meter meanwhile.</p>
 <p><b>Download.</b> On <i>Download</i>, <i>Download Data</i> reads the whole log,
 <i>Since Last Time</i> only what was logged after the last stored download; when the file
 already holds data it asks whether to append the new rows, replace the file or cancel. The rows
@@ -192,14 +194,14 @@ void MainWindow::showLinkState()
     // Whether the open port is the one the next exchange uses: another port,
     // speed or device chosen since is opened in its place.
     const bool openIsChosen =
-        line.open && !line.lost
+        line.open
         && (namesNetworkAddress(line.device)
                 ? line.device == link.networkAddress
                 : link.networkAddress.isEmpty() && line.portNumber == link.portNumber && line.baudRate == link.baudRate
                       && !chosenDevice.isEmpty()
                       && (line.device.isEmpty() || QFileInfo(chosenDevice).canonicalFilePath() == line.device));
     // A running operation keeps the port it began on; otherwise the next exchange uses the choice.
-    const bool showOpen = line.open && (line.busy || openIsChosen);
+    const bool showOpen = line.open && (line.busy || (openIsChosen && !line.lost));
     const QString address = showOpen ? (namesNetworkAddress(line.device) ? line.device : QString())
                                      : link.networkAddress;
     const int portNumber = showOpen ? line.portNumber : link.portNumber;
@@ -211,14 +213,15 @@ void MainWindow::showLinkState()
         device = gone.isEmpty() ? QStringLiteral("no device") : QStringLiteral("link to %1 gone").arg(gone);
     }
     const bool network = !address.isEmpty();
-    QString state = showOpen ? (network ? QStringLiteral("connected") : QStringLiteral("open"))
-                             : (network ? QStringLiteral("not connected") : QStringLiteral("not open"));
-    if (line.open && line.lost && !line.busy)
-        state = network ? QStringLiteral("connection lost") : QStringLiteral("line lost");
-    else if (line.busy)
+    QString state = network ? QStringLiteral("not connected") : QStringLiteral("not open");
+    if (line.busy)
         state = QStringLiteral("busy");
+    else if (openIsChosen && line.lost)
+        state = network ? QStringLiteral("connection lost") : QStringLiteral("line lost");
     else if (showOpen && line.modemCall)
         state = QStringLiteral("connected by modem: Hangup on the Dialer ends the call");
+    else if (showOpen)
+        state = network ? QStringLiteral("connected") : QStringLiteral("open");
     // A device server is named by its address, open or next, as every message
     // names it; raw TCP carries no baud rate of its own to show.
     const QString where = network ? QStringLiteral("Network %1").arg(address)

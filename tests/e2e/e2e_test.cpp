@@ -448,9 +448,9 @@ TEST_F(EndToEnd, theWindowLetsThePortGoWhenIdleOnlyIfToldAndIsNamedWhileItHoldsI
     const CliRun refused = runCli(download);
     ::prctl(PR_SET_NAME, ownName);
     EXPECT_EQ(refused.exitCode, 4);
-    EXPECT_TRUE(refused.errors.contains(QStringLiteral("held by ostrand-download, process %1: close it or let it go when idle")
-                                            .arg(::getpid())))
-        << refused.errors.toStdString();
+    const QString holder =
+        QStringLiteral("held by ostrand-download, process %1: close it or let it go when idle").arg(::getpid());
+    EXPECT_TRUE(refused.errors.contains(holder)) << refused.errors.toStdString();
 
     QElapsedTimer idle;
     idle.start();
