@@ -25,9 +25,13 @@ public:
     QString text() const;
     NetworkKind kind() const;
     void restore(const QString &text, NetworkKind kind);
+    // Whether the text as typed so far would read as an address; nothing is taken from it yet.
+    bool typedTextReads() const;
 
 signals:
     void urlChanged();
+    // The text was edited; it is read only when the editing ends.
+    void typed();
 
 private:
     void read();

@@ -139,6 +139,10 @@ SettingsTab::SettingsTab(const QStringList &comLinkDirs, LineWorker &line, QWidg
     network_ = named(new NetworkChoice, QStringLiteral("NetworkChoice"));
     ports->addWidget(network_);
     connect(network_, &NetworkChoice::urlChanged, this, &SettingsTab::onNetworkAddressChanged);
+    // Clicking "Network" ends the typing, so the address is read before the choice is taken.
+    connect(network_, &NetworkChoice::typed, this, [this] {
+        networkButton_->setEnabled(!network_->url().isEmpty() || network_->typedTextReads());
+    });
     ports->addStretch(1);
     describePortDevices();
     connect(portGroup_, &QButtonGroup::idClicked, this, &SettingsTab::onPortClicked);

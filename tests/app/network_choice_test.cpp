@@ -60,7 +60,10 @@ TEST_F(WindowFixture, theAddressSlaveIdAndReplyTimeAreTakenWhenTypedToTheirEndAn
 {
     const auto line = [this] { return window_->line().settings(); };
     openWindow();
-    type("NetworkAddress", "10.0.0.5:4001");
+    type("NetworkAddress", "10.0.0.5:4001", false);
+    EXPECT_TRUE(control("Option2(4)")->isEnabled()) << "its click ends the typing";
+    EXPECT_EQ(line().networkAddress, "");
+    QTest::keyClick(control<QLineEdit>("NetworkAddress"), Qt::Key_Return);
     click("Option2(4)");
     ASSERT_EQ(line().networkAddress, "tcp://10.0.0.5:4001");
     const struct {
