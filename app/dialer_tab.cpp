@@ -90,7 +90,16 @@ void DialerTab::onDialClicked()
         return;
     }
     const QString number = phoneBox_->text();
-    runDialer([number](ModemDialer &dialer) { dialer.dialModem(number); });
+    runDialer([this, number](ModemDialer &dialer) {
+        if (dialer.dialModem(number) != DialResult::Connected)
+            return;
+        // The call holds the line until hung up: the status bar says so, and Hangup is the next step.
+        line_.markModemCall();
+        line_.toWindow([this] {
+            hangUpButton_->setVisible(true);
+            hangUpButton_->setFocus();
+        });
+    });
 }
 
 void DialerTab::onHangUpClicked()

@@ -80,7 +80,7 @@ TEST_F(DownloadTabTest, downloadDataFillsTheTabTheGridAndTheFileThenConfirmsAndS
     click("ShowInFolder");
     QDesktopServices::unsetUrlHandler(QStringLiteral("file"));
     EXPECT_EQ(files.opened, QUrl::fromLocalFile(dir()));
-    control<QLineEdit>("Text1")->setText("300");
+    type("Text1", "300");
     click("Command2");
     EXPECT_TRUE(control<QWidget>("ShowInFolder")->isHidden()) << "a refused download wrote no file to show";
     for (const auto &sent : port_.sends()) {

@@ -70,6 +70,22 @@ TEST_F(PalmWindowTest, aMissingIdIsReported)
     EXPECT_EQ(status(), "Enter ModID");
 }
 
+// A path typed into the box is the file used, from the end of its typing on; the one tried is named.
+TEST_F(PalmWindowTest, aTypedPathIsUsedOnceTypedToItsEndAndAMissingOneIsNamed)
+{
+    const QString missing = inDir(QStringLiteral("backup/PLOGR2.PDB"));
+    type("Text6", missing, false);
+    click("Command6");
+    EXPECT_EQ(status(), "Finished Reading") << "the file browsed to, while the path is being typed";
+    QTest::keyClick(control<QLineEdit>("Text6"), Qt::Key_Return);
+    click("Command6");
+    EXPECT_EQ(status(), "Could not find Palm DataFile!!");
+    EXPECT_TRUE(window_->statusBar()->currentMessage().contains(missing))
+        << window_->statusBar()->currentMessage().toStdString();
+    closeWindow();
+    EXPECT_EQ(settingsLines()[5], "[PalmDatabaseFile]=" + missing);
+}
+
 class PalmBrowse : public WindowFixture {};
 
 TEST_F(PalmBrowse, startsAtTheFileChosenBeforeOrAtHomeWhenTheSettingsNameAFolderThatIsNotThere)

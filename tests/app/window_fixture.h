@@ -12,7 +12,9 @@
 #include <QAbstractButton>
 #include <QDir>
 #include <QFile>
+#include <QLineEdit>
 #include <QTemporaryDir>
+#include <QTest>
 
 #include <gtest/gtest.h>
 #include <map>
@@ -73,6 +75,15 @@ protected:
         return widget;
     }
     void click(const char *button) { control<QAbstractButton>(button)->click(); }
+    // Types `text` over what the box holds, key by key; Enter ends the typing when `finish`.
+    void type(const char *box, const QString &text, bool finish = true)
+    {
+        auto *edit = control<QLineEdit>(box);
+        edit->selectAll();
+        QTest::keyClicks(edit, text);
+        if (finish)
+            QTest::keyClick(edit, Qt::Key_Return);
+    }
     bool shown(const char *name) const { return !control(name)->isHidden(); }
 
     QTemporaryDir tempDir_;

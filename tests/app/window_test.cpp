@@ -59,7 +59,7 @@ TEST_F(WindowTest, aSlaveIdOutOfRangeRefusesADownloadAndIsKeptAndTheBoxKeepsTheL
                                                  {"255", 255}, {"256", -1}, {" -7", -1}, {"5", 5}};
     int lastGood = link().slaveId();
     for (const auto &[text, id] : rows) {
-        box->setText(QLatin1String(text));
+        type("Text1", QLatin1String(text));
         lastGood = id >= 0 ? id : lastGood;
         EXPECT_EQ(link().slaveId(), lastGood) << text;
         EXPECT_EQ(box->property("invalid").toBool(), id < 0) << text;
@@ -88,7 +88,7 @@ TEST_F(WindowTest, whatTheUserChoseIsSavedByteForByte)
     openWindow();
     for (const char *option : {"Option2(2)", "Option1(3)", "Option3(0)", "Option5(2)"})
         click(option);
-    control<QLineEdit>("Text1")->setText(QStringLiteral("017"));
+    type("Text1", QStringLiteral("017"));
     dialogs_.answerNext(QStringLiteral("/data/meters/north.csv"));
     click("Command3");
     EXPECT_EQ(window_->downloadTab().outputFile(), "/data/meters/north.csv") << "this run: the full path";

@@ -14,6 +14,7 @@
 
 #include <QAction>
 #include <QApplication>
+#include <QCheckBox>
 #include <QElapsedTimer>
 #include <QMessageBox>
 #include <QFileInfo>
@@ -28,6 +29,8 @@
 #include <gtest/gtest.h>
 #include <functional>
 #include <memory>
+#include <sys/prctl.h>
+#include <unistd.h>
 
 using namespace ostrand;
 using namespace ostrand::testing;
@@ -459,4 +462,46 @@ TEST(KeptFiles, aDownloadOntoAFileThatHoldsDataKeepsItAsTheNextNumberAndAnAppend
     EXPECT_TRUE(since.errors.contains("the previous file was kept as Logdata.csv.3\n")) << since.errors.toStdString();
     EXPECT_EQ(readFileBytes(output + ".3"), grown);
     EXPECT_TRUE(grown.startsWith(whole) && grown.size() > whole.size());
+}
+
+// Without "Let the port go when idle" the command line is refused with the window named as the
+// port's holder; with it, the window closes the port 5 s after its last operation, the command
+// line downloads on the same pseudo-terminal while the window stays open, and the window's next
+// download opens the port again.
+TEST_F(EndToEnd, theWindowLetsThePortGoWhenIdleOnlyIfToldAndIsNamedWhileItHoldsIt)
+{
+    startWindow(kLog);
+    auto *release = control<QCheckBox>("ReleaseWhenIdle");
+    ASSERT_FALSE(release->isChecked()) << "off unless ticked";
+    control<QPushButton>("Command2")->click();
+    ASSERT_TRUE(statusBecomes("Finished. Data in File")) << status().toStdString();
+    const QString cliFile = dir.filePath(QStringLiteral("cli.csv"));
+    const QStringList download = {"download", "--port", sim.linkPath(), "--output", cliFile};
+
+    // This process holds the port for the window; the system knows it by the window's name.
+    char ownName[17] = {};
+    ::prctl(PR_GET_NAME, ownName);
+    ::prctl(PR_SET_NAME, "ostrand-download");
+    const CliRun refused = runCli(download);
+    ::prctl(PR_SET_NAME, ownName);
+    EXPECT_EQ(refused.exitCode, 4);
+    const QString holder =
+        QStringLiteral("held by ostrand-download, process %1: close it or let it go when idle").arg(::getpid());
+    EXPECT_TRUE(refused.errors.contains(holder)) << refused.errors.toStdString();
+
+    QElapsedTimer idle;
+    idle.start();
+    release->setChecked(true);
+    ASSERT_TRUE(waitFor([&] { return !window->line().state().open; }, 10000));
+    EXPECT_GE(idle.elapsed(), 4900);
+    const CliRun run = runCli(download);
+    EXPECT_EQ(run.exitCode, 0) << run.errors.toStdString();
+    EXPECT_EQ(run.lines.value(3), "Finished. Data in File");
+    EXPECT_TRUE(window->isEnabled());
+
+    control<QPushButton>("Command2")->click();
+    EXPECT_TRUE(statusBecomes("Finished. Data in File")) << status().toStdString();
+    EXPECT_TRUE(window->line().state().open) << "the next operation opened it again";
+    window.reset();
+    EXPECT_TRUE(readFileBytes(dir.filePath(QStringLiteral("ostrand-link.ini"))).contains("releaseWhenIdle=true"));
 }
