@@ -7,6 +7,7 @@
 #include <QDesktopServices>
 #include <QDir>
 #include <QFileInfo>
+#include <QProgressBar>
 #include <QPushButton>
 #include <QUrl>
 
@@ -19,9 +20,19 @@ void DownloadTab::beginOperation(QWidget *button)
 {
     startedBy_ = button;
     clearWrittenFile();
-    // A reason given for the last operation would read as this one's.
-    if (std::exchange(detailShowing_, false))
-        emit detailShown(QString());
+    // A reason given for the last operation would read as this one's, for as
+    // long as this one lasts: it goes at once, and so does how that one ended.
+    detail_.clear();
+    fileError_ = false;
+    showReason();
+    step_.clear();
+    waiting_.clear();
+    timeLeft_.clear();
+    endText_.clear();
+    progressBar_->setValue(0);
+    showProgressText();
+    detailShowing_ = false;
+    emit attemptStarted();
 }
 
 void DownloadTab::endOperation()

@@ -113,6 +113,11 @@ MainWindow::MainWindow(const FileLocations &locations, Platform platform, QWidge
     connect(downloadTab_, &DownloadTab::resultsChanged, viewTab, &ViewTab::refreshChartIfShown);
     connect(downloadTab_, &DownloadTab::detailShown, this,
             [this](const QString &text) { statusBar()->showMessage(text); });
+    // Another attempt's failure would read as this one's for all its length.
+    connect(downloadTab_, &DownloadTab::attemptStarted, this, [this] {
+        statusBar()->clearMessage();
+        showLastError(QString());
+    });
     connect(downloadTab_, &DownloadTab::operationRunningChanged, this,
             &MainWindow::onOperationRunningChanged);
 
