@@ -86,9 +86,7 @@ void DownloadTab::runSerialDownload(bool sinceLastTime)
             // The bar says what is held while the question waits for its answer.
             const int rowsRead = std::min(state.lastGridRow, grid.rows() - 1) - kHeadingRow;
             relay.setStep(rowsReadText(rowsRead));
-            write = askHowToWrite(line, sources_.dialogs,
-                                  {output, std::min(state.lastGridRow, grid.rows() - 1) - kHeadingRow,
-                                   outputHeadingsMatch(output, grid, state)});
+            write = askHowToWrite(line, sources_.dialogs, {output, rowsRead, outputHeadingsMatch(output, grid, state)});
             // The meter kept logging while the question was open: what it
             // logged goes with the answer, or the confirmation would pass over it.
             if (write) {

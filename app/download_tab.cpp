@@ -156,9 +156,10 @@ DownloadTab::DownloadTab(DownloadSources sources, QWidget *parent)
     right->addWidget(statusFrame);
     right->addWidget(channelFrame);
     right->addStretch(1);
+    // The progress and the reason need the room more than the short channel names do.
     auto *layout = new QHBoxLayout(this);
-    layout->addLayout(left, 1);
-    layout->addLayout(right, 1);
+    layout->addLayout(left, 3);
+    layout->addLayout(right, 2);
 
     // Tab goes first to the downloads, then the file, then the boxes that only report. Set once
     // every frame is in the tab: a tab order joins only widgets of one window.
@@ -374,7 +375,6 @@ void DownloadTab::setChannelLabel(int channel, const QString &text)
 
 void DownloadTab::showDetail(const QString &text)
 {
-    detailShowing_ = !text.isEmpty();
     detail_ = text;
     showReason();
     emit detailShown(text);

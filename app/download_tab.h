@@ -139,7 +139,6 @@ private:
     QString writtenFile_; // where the last finished download went
     FolderOpener openFolder_;
     QWidget *startedBy_ = nullptr; // the button of the running or last operation
-    bool detailShowing_ = false;   // the status bar holds a detail this tab gave
     QString detail_;               // why the operation failed, or what it left out
     bool fileError_ = false;       // the result line reads "Error putting into file!!"
     QString timeLeft_;

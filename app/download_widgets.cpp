@@ -63,6 +63,9 @@ WrappedLabel::WrappedLabel()
 
 qreal WrappedLabel::layOut(QTextLayout &layout, qreal width) const
 {
+    // A text layout takes '\n' for a character: the reason's lines are kept as lines.
+    QString text = layout.text();
+    layout.setText(text.replace(QLatin1Char('\n'), QChar::LineSeparator));
     QTextOption option;
     option.setWrapMode(QTextOption::WrapAtWordBoundaryOrAnywhere);
     layout.setFont(font());

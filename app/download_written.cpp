@@ -31,7 +31,6 @@ void DownloadTab::beginOperation(QWidget *button)
     endText_.clear();
     progressBar_->setValue(0);
     showProgressText();
-    detailShowing_ = false;
     emit attemptStarted();
 }
 
@@ -69,7 +68,8 @@ void DownloadTab::onShowInFolderClicked()
     const QUrl url = QUrl::fromLocalFile(folder);
     if (openFolder_ ? openFolder_(url) : QDesktopServices::openUrl(url))
         return;
-    showDetail(
+    // Not why the download failed: the status bar alone says it.
+    emit detailShown(
         QStringLiteral("No program is set up here to show folders (%1): copy the path instead")
             .arg(QDir::toNativeSeparators(folder)));
     copyPathButton_->setVisible(true);
@@ -79,7 +79,7 @@ void DownloadTab::onCopyPathClicked()
 {
     const QString path = QDir::toNativeSeparators(writtenFile_);
     QApplication::clipboard()->setText(path);
-    showDetail(QStringLiteral("Copied %1").arg(path));
+    emit detailShown(QStringLiteral("Copied %1").arg(path));
 }
 
 } // namespace ostrand

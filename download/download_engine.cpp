@@ -33,7 +33,17 @@ DownloadEngine::DownloadEngine(MeterLink &link, ResultsGrid &grid, GridState &st
     : link_(link), grid_(grid), state_(state), display_(display)
 {
     outerWatcher_ = link_.setReplyWaitWatcher([this](const std::optional<ReplyWait> &wait) {
-        display_.setWaiting(wait ? replyWaitText(*wait, waitAttempt_, waitAttempts_) : QString());
+        if (!wait) {
+            display_.setWaiting(QString());
+            return;
+        }
+        ReplyWait shown = *wait;
+        if (triesLeft_ > 0) {
+            const double before = std::round((tryStartMs_ - blockStartMs_) / 1000.0);
+            shown.silentSeconds += static_cast<int>(before);
+            shown.giveUpSeconds = before + triesLeft_ * wait->giveUpSeconds;
+        }
+        display_.setWaiting(replyWaitText(shown));
     });
 }
 
@@ -218,13 +228,15 @@ Result<QByteArray> DownloadEngine::readBlock(const LogAddress &address, int word
         return LinkError::TimedOut;
     Result<QByteArray> reply = LinkError::TimedOut;
     // A refusal is the meter's final word on this block: no more attempts.
+    const Clock &clock = link_.serial().clock();
+    blockStartMs_ = clock.monotonicMs();
     for (int attempt = 0; attempt < attempts && !reply && !isRefusal(reply.error()); ++attempt) {
         if (stopRequested())
             return LinkError::TimedOut;
-        waitAttempt_ = attempt + 1;
-        waitAttempts_ = attempts;
+        tryStartMs_ = clock.monotonicMs();
+        triesLeft_ = attempts > 1 ? attempts - attempt : 0;
         reply = link_.readLogBlock(options_.slave, address.bank, address.page, address.offset, words);
-        waitAttempt_ = waitAttempts_ = 1;
+        triesLeft_ = 0;
         const bool silent = !reply && reply.error() == LinkError::TimedOut
                             && link_.serial().lastByteMs() == SerialLink::kNoByte;
         if (!silent) {

@@ -152,9 +152,11 @@ private:
     LogCursor lastRecord_;
     CursorCheck cursorCheck_ = CursorCheck::NotGiven;
     int slotsPastCursor_ = 0;
-    // The try of a block read under way, for the words of a silent wait.
-    int waitAttempt_ = 1;
-    int waitAttempts_ = 1;
+    // A block read under way, for the words of a silent wait: its tries are
+    // one wait to whoever watches, as the last try's end is the download's.
+    std::int64_t blockStartMs_ = 0;
+    std::int64_t tryStartMs_ = 0;
+    int triesLeft_ = 0; // this one included; 0 outside a block read of several tries
     ReplyWaitWatcher outerWatcher_; // the link's watcher before this engine's
 };
 

@@ -4,15 +4,13 @@
 
 namespace ostrand {
 
-QString replyWaitText(const ReplyWait &wait, int attempt, int attempts)
+QString replyWaitText(const ReplyWait &wait)
 {
     // Rounded up: a wait never reads as having outlived its own limit.
     const int giveUp = static_cast<int>(std::ceil(wait.giveUpSeconds - 1e-9));
-    const QString tries = attempts > 1 ? QStringLiteral(", try %1 of %2").arg(attempt).arg(attempts) : QString();
-    return QStringLiteral("Waiting for the meter: no reply for %1 s (gives up at %2 s%3)")
+    return QStringLiteral("Waiting for the meter: no reply for %1 s (gives up at %2 s)")
         .arg(wait.silentSeconds)
-        .arg(giveUp)
-        .arg(tries);
+        .arg(giveUp);
 }
 
 QString labelStepText(int channel, int channels)

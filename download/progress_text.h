@@ -6,9 +6,8 @@
 
 namespace ostrand {
 
-// "Waiting for the meter: no reply for 12 s (gives up at 30 s)"; with
-// `attempts` above 1, which of the block's tries this is.
-QString replyWaitText(const ReplyWait &wait, int attempt = 1, int attempts = 1);
+// "Waiting for the meter: no reply for 12 s (gives up at 30 s)".
+QString replyWaitText(const ReplyWait &wait);
 
 // "Reading channel labels 3 of 8".
 QString labelStepText(int channel, int channels);

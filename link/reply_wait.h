@@ -9,7 +9,7 @@ namespace ostrand {
 // someone: seconds on the line's clock, both counted from the start its
 // give-up time counts from.
 struct ReplyWait {
-    int silentSeconds = 0;   // whole seconds since the request first went out
+    int silentSeconds = 0;    // whole seconds since the request first went out
     double giveUpSeconds = 0; // when the exchange gives up
 };
 
