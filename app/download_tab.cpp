@@ -61,7 +61,6 @@ DownloadTab::DownloadTab(DownloadSources sources, QWidget *parent)
     statusLabel_->setMinimumWidth(200);
     // Under the result line, the reason in full: the status bar has room for its start only.
     reasonLabel_ = named(new WrappedLabel, QStringLiteral("DownloadReason"));
-    reasonLabel_->setTextInteractionFlags(Qt::TextSelectableByMouse);
     reasonLabel_->setVisible(false);
     // Palm mode is off at start: its controls appear when "Use Palm DataBase" is ticked.
     idListButton_->setVisible(false);
