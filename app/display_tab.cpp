@@ -212,6 +212,7 @@ void DisplayTab::stopPolling()
     if (watch_.pollRunning())
         line_.requestStop();
     showPollingState();
+    showReplyState();
 }
 
 void DisplayTab::startFresh(MeterType type)
@@ -346,7 +347,8 @@ void DisplayTab::showReplyState()
 {
     replyLabel_->setText(watch_.noReply() ? QStringLiteral("No reply from meter") : QString());
     showKeypadState();
-    setStale(watch_.stale());
+    // Once no poll runs, nothing keeps the values current: they read as the last known.
+    setStale(!polling() || watch_.stale());
     const auto next = polling() ? watch_.msUntilChange() : std::nullopt;
     if (next)
         replyAgeTimer_->start(static_cast<int>(*next));

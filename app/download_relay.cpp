@@ -64,6 +64,16 @@ void DownloadRelay::showDetail(const QString &text)
     toTab([text](DownloadDisplay &tab) { tab.showDetail(text); });
 }
 
+void DownloadRelay::setStep(const QString &text)
+{
+    toTab([text](DownloadDisplay &tab) { tab.setStep(text); });
+}
+
+void DownloadRelay::setWaiting(const QString &text)
+{
+    toTab([text](DownloadDisplay &tab) { tab.setWaiting(text); });
+}
+
 void DownloadRelay::copyRowsBefore(int row)
 {
     // Until the engine begins its rows, the state is the one the last download

@@ -8,6 +8,7 @@
 #include <QDesktopServices>
 #include <QDir>
 #include <QFileInfo>
+#include <QProgressBar>
 #include <QPushButton>
 #include <QUrl>
 
@@ -21,9 +22,18 @@ void DownloadTab::beginOperation(QWidget *button)
     startedBy_ = button;
     keptAs_.clear();
     clearWrittenFile();
-    // A reason given for the last operation would read as this one's.
-    if (std::exchange(detailShowing_, false))
-        emit detailShown(QString());
+    // A reason given for the last operation would read as this one's, for as
+    // long as this one lasts: it goes at once, and so does how that one ended.
+    detail_.clear();
+    fileError_ = false;
+    showReason();
+    step_.clear();
+    waiting_.clear();
+    timeLeft_.clear();
+    endText_.clear();
+    progressBar_->setValue(0);
+    showProgressText();
+    emit attemptStarted();
 }
 
 void DownloadTab::endOperation()
@@ -70,7 +80,8 @@ void DownloadTab::onShowInFolderClicked()
     const QUrl url = QUrl::fromLocalFile(folder);
     if (openFolder_ ? openFolder_(url) : QDesktopServices::openUrl(url))
         return;
-    showDetail(
+    // Not why the download failed: the status bar alone says it.
+    emit detailShown(
         QStringLiteral("No program is set up here to show folders (%1): copy the path instead")
             .arg(QDir::toNativeSeparators(folder)));
     copyPathButton_->setVisible(true);
@@ -80,7 +91,7 @@ void DownloadTab::onCopyPathClicked()
 {
     const QString path = QDir::toNativeSeparators(writtenFile_);
     QApplication::clipboard()->setText(path);
-    showDetail(QStringLiteral("Copied %1").arg(path));
+    emit detailShown(QStringLiteral("Copied %1").arg(path));
 }
 
 } // namespace ostrand

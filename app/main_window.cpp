@@ -121,6 +121,11 @@ MainWindow::MainWindow(const FileLocations &locations, Platform platform, QWidge
             [this](const QString &text) { statusBar()->showMessage(text); });
     connect(displayTab_, &DisplayTab::noticeShown, this,
             [this](const QString &text) { statusBar()->showMessage(text); });
+    // Another attempt's failure would read as this one's for all its length.
+    connect(downloadTab_, &DownloadTab::attemptStarted, this, [this] {
+        statusBar()->clearMessage();
+        showLastError(QString());
+    });
     connect(downloadTab_, &DownloadTab::operationRunningChanged, this,
             &MainWindow::onOperationRunningChanged);
 
@@ -147,6 +152,12 @@ MainWindow::MainWindow(const FileLocations &locations, Platform platform, QWidge
     statusBar()->addPermanentWidget(lastErrorTime_);
     statusBar()->addPermanentWidget(lastError_, 1);
     statusBar()->addPermanentWidget(linkState_);
+    // A message is drawn in the room left of the first permanent label, which the
+    // stretching last error takes whole: while a message is up, the error gives way.
+    connect(statusBar(), &QStatusBar::messageChanged, this, [this](const QString &message) {
+        lastErrorTime_->setVisible(message.isEmpty());
+        lastError_->setVisible(message.isEmpty());
+    });
     // The link does not announce a hang-up or an adapter going away; a glance a second does.
     auto *stateTimer = named(new QTimer(this), QStringLiteral("LinkStateTimer"));
     connect(stateTimer, &QTimer::timeout, this, [this] {

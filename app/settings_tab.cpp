@@ -159,6 +159,8 @@ SettingsTab::SettingsTab(const QStringList &comLinkDirs, LineWorker &line, QWidg
     flowGroup_->button(1)->setChecked(true);
     flow->addStretch(1);
 
+    // However crowded the row, the box shows a whole address: they run to 255.
+    slaveIdBox_->setMinimumWidth(slaveIdBox_->fontMetrics().horizontalAdvance(QStringLiteral("0000")) + 12);
     auto *slave = new QHBoxLayout;
     slave->addWidget(slaveLabel);
     slave->addWidget(slaveIdBox_);

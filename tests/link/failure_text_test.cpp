@@ -42,10 +42,12 @@ TEST(FailureText, saysWhatTheExchangeAskedWhereAndWhyFromTheFailureAlone)
          "Cannot open COM1: Permission denied"},
         {failure(LinkError::PortNotOpen), "", "the port would not open"},
         {with(failure(LinkError::PortNotOpen), 0, "the port's own words", true), "the download",
-         "lost the line to COM1 (/dev/pts/1) during the download: the device went away (No such device)"},
+         "lost the line to COM1 (/dev/pts/1) during the download: the device went away (No such device); "
+         "check that the adapter is plugged in and the cable is sound, then start again"},
         {with(failure(LinkError::PortNotOpen), 0, "the port's own words", true), "", "the port's own words"},
         {with(failure(LinkError::SendFailed), 0, "Input/output error", true), "the download",
-         "lost the line to COM1 (/dev/pts/1) during the download: the device went away (No such device)"},
+         "lost the line to COM1 (/dev/pts/1) during the download: the device went away (No such device); "
+         "check that the adapter is plugged in and the cable is sound, then start again"},
         {failure(LinkError::EchoMissing), "the download",
          "the echo of the request did not come back: is echo set for this line?"},
     };

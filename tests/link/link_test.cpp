@@ -380,3 +380,47 @@ TEST_F(LinkTest, aFailureKeepsTheWordsOfItsOwnExchangeWhateverTheLinkDidSince)
     EXPECT_EQ(failureText(silent.failure()), "No answer from address 7 on COM1 at 38400 baud within 1 s: check the "
                                              "cable, the baud rate and the address");
 }
+
+// A display shows a silent wait as its seconds pass and learns when it ends;
+// a reply on its way, however slow, is no silence.
+TEST_F(LinkTest, aSilentWaitIsToldEachWholeSecondUntilItEndsAndAReplyComingInIsNot)
+{
+    std::vector<int> told; // seconds told, -1 for the wait's end
+    double giveUp = 0;
+    link.setReplyWaitWatcher([&](const std::optional<ReplyWait> &wait) {
+        told.push_back(wait ? wait->silentSeconds : -1);
+        if (wait)
+            giveUp = wait->giveUpSeconds;
+    });
+    std::vector<int> thirtySeconds;
+    for (int s = 1; s <= 30; ++s)
+        thirtySeconds.push_back(s);
+    thirtySeconds.push_back(-1);
+    const QByteArray block = logReply(pattern(200));
+    const struct {
+        const char *what;
+        std::function<bool()> exchange;
+        std::function<void()> meter;
+        std::vector<int> told;
+        double giveUp;
+    } rows[] = {
+        {"never answered", [&] { return link.readHoldingRegisters(1, 76, 8).ok(); },
+         [&] { port.setResponder({}); }, thirtySeconds, 30},
+        {"answered after 2.5 s", [&] { return link.readHoldingRegisters(1, 76, 8).ok(); },
+         [&] { answerEverySendWith(frameOf("010310", kRegisters), 2500); }, {1, 2, -1}, 30},
+        {"answered at once", [&] { return link.readLogBlock(1, 0x18, 0x81, 0, 100).ok(); },
+         [&] { answerEverySendWith(block); }, {}, 0},
+        {"a long block trickling in for 2 s", [&] { return link.readLogBlock(1, 0x18, 0x81, 0, 100).ok(); },
+         [&] { answerEverySendWith(block, 200, 100); }, {}, 0},
+    };
+    for (const auto &row : rows) {
+        SCOPED_TRACE(row.what);
+        told.clear();
+        giveUp = 0;
+        row.meter();
+        row.exchange();
+        EXPECT_EQ(told, row.told);
+        EXPECT_EQ(giveUp, row.giveUp);
+        clock.advance(1000);
+    }
+}
