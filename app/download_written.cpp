@@ -61,8 +61,8 @@ void DownloadTab::fileKept(const QString &keptAs)
     keptAs_ = keptAs;
     // A warning the operation gave (labels that differ, say) matters more; the
     // written file's line says it as well.
-    if (!detailShowing_)
-        showDetail(keptText(keptAs));
+    if (detail_.isEmpty())
+        emit detailShown(keptText(keptAs));
 }
 
 void DownloadTab::clearWrittenFile()
