@@ -1,6 +1,7 @@
 #include "link_fixture.h"
 
 #include <functional>
+#include <numeric>
 #include <optional>
 
 using namespace ostrand;
@@ -381,8 +382,6 @@ TEST_F(LinkTest, aFailureKeepsTheWordsOfItsOwnExchangeWhateverTheLinkDidSince)
                                              "cable, the baud rate and the address");
 }
 
-// A display shows a silent wait as its seconds pass and learns when it ends;
-// a reply on its way, however slow, is no silence.
 TEST_F(LinkTest, aSilentWaitIsToldEachWholeSecondUntilItEndsAndAReplyComingInIsNot)
 {
     std::vector<int> told; // seconds told, -1 for the wait's end
@@ -392,10 +391,8 @@ TEST_F(LinkTest, aSilentWaitIsToldEachWholeSecondUntilItEndsAndAReplyComingInIsN
         if (wait)
             giveUp = wait->giveUpSeconds;
     });
-    std::vector<int> thirtySeconds;
-    for (int s = 1; s <= 30; ++s)
-        thirtySeconds.push_back(s);
-    thirtySeconds.push_back(-1);
+    std::vector<int> thirtySeconds(31, -1); // 1 to 30, then the end
+    std::iota(thirtySeconds.begin(), thirtySeconds.end() - 1, 1);
     const QByteArray block = logReply(pattern(200));
     const struct {
         const char *what;
