@@ -128,8 +128,6 @@ TEST_F(DownloadEngineTest, theLogBetweenThePointersIsReadOnceInBlocksWhateverIts
     }
 }
 
-// The file's headings: only a label that is "Not Used" as a whole takes a
-// channel out, and one that reads empty leaves the channel as an earlier download set it.
 TEST_F(DownloadEngineTest, onlyAWholeNotUsedLabelTakesAChannelOutAndAnEmptyOneKeepsItsFlags)
 {
     meter.setLabel(4, "Not Used yet");

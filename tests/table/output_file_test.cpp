@@ -156,8 +156,7 @@ TEST(OutputFile, ReplacingAFileThatHoldsDataKeepsItAsTheLowestFreeNumberOrInPlac
         ResultsGrid grid(4, 10);
         GridState state;
         fill({{1}, {"Flow"}, {kRow1}}, grid, state);
-        QString keptAs = QStringLiteral("stale");
-        QString error;
+        QString keptAs = QStringLiteral("stale"), error;
         ASSERT_TRUE(replaceOutputFile(grid, state, path, &keptAs, &error)) << c.what << ": " << qPrintable(error);
         EXPECT_EQ(testing::readFileBytes(path), outputFileBytes(grid, state)) << c.what;
         EXPECT_EQ(keptAs, c.keptAs ? keptPath(c.keptAs) : QString()) << c.what;
@@ -177,7 +176,6 @@ TEST(OutputFile, ReplacingAFileThatHoldsDataKeepsItAsTheLowestFreeNumberOrInPlac
     }
 }
 
-// Without its copy the old data would be gone: the new file is not written either.
 TEST(OutputFile, AFileWhoseDataCannotBeKeptIsNotReplaced)
 {
     QTemporaryDir dir;
@@ -188,8 +186,7 @@ TEST(OutputFile, AFileWhoseDataCannotBeKeptIsNotReplaced)
     ResultsGrid grid(4, 10);
     GridState state;
     fill({{1}, {"Flow"}, {kRow1}}, grid, state);
-    QString keptAs;
-    QString error;
+    QString keptAs, error;
     EXPECT_FALSE(replaceOutputFile(grid, state, path, &keptAs, &error));
     EXPECT_EQ(testing::readFileBytes(path), "last\r\n");
     EXPECT_TRUE(keptAs.isEmpty());
