@@ -27,10 +27,7 @@ protected:
     // A run that has not ended within 30 s is killed and counts as exit -1.
     CliRun run(const QStringList &arguments) { return runCli(arguments, dir.path(), 30000); }
     void put(const QString &name, const QByteArray &bytes) { writeFileBytes(dir.filePath(name), bytes); }
-    QByteArray csv(const QString &name = "Logdata.csv") const
-    {
-        return readFileBytes(dir.filePath(name));
-    }
+    QByteArray csv(const QString &name = "Logdata.csv") const { return readFileBytes(dir.filePath(name)); }
 };
 
 TEST_F(PalmCommandLine, ConvertsOneMeterIntoTheOutputFileOrEveryMeterIntoLogdataAndListsTheIds)

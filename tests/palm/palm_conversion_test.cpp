@@ -19,6 +19,14 @@ QByteArray with(QByteArray record, int at, int byte)
 
 class PalmConversion : public PalmTest {
 protected:
+    // A fresh grid, every meter's records or only `selected`'s.
+    void reset(const char *selected)
+    {
+        grid.clear();
+        state = GridState();
+        view.separate = selected != nullptr;
+        view.listText = selected;
+    }
     DownloadResult convert(std::vector<QByteArray> records, ResultsGrid *into = nullptr)
     {
         write(PalmDatabaseBuilder{records});
@@ -64,10 +72,7 @@ TEST_F(PalmConversion, GivesEachTimeStampItsOwnRowAndKeepsTheSelectedMetersRecor
          {"7", "12"}},
     };
     for (const auto &c : cases) {
-        grid.clear();
-        state = GridState();
-        view.separate = c.selected != nullptr;
-        view.listText = c.selected;
+        reset(c.selected);
         view.entries.clear();
         EXPECT_EQ(convert(c.records), DownloadResult::Complete) << c.what;
         QStringList rows;
@@ -103,11 +108,8 @@ TEST_F(PalmConversion, SaysWhichMetersNameAChannelDifferentlyWhenTheirRecordsSha
         {"one meter's records kept", {rec(2, t, 1, "Level", 3), rec(2, t, 1, "Velocity", 7)}, {}, "3"},
     };
     for (const auto &c : cases) {
-        grid.clear();
-        state = GridState();
+        reset(c.selected);
         display.details.clear();
-        view.separate = c.selected != nullptr;
-        view.listText = c.selected;
         EXPECT_EQ(convert(c.records), DownloadResult::Complete) << c.what;
         EXPECT_EQ(display.details, c.details) << c.what;
     }
