@@ -22,9 +22,6 @@
 namespace ostrand {
 namespace {
 
-using testing::CliRun;
-using testing::runCli;
-
 // A pretend program folder with COM1 linked to a pty that stands in for the cable.
 class ComLinkedPty : public ::testing::Test {
 protected:
@@ -172,7 +169,7 @@ TEST_F(QtSerialPortTest, APortThatCannotBeHadIsNamedWithTheSystemsReasonAtOnceAn
             continue; // permissions do not bind root
         QElapsedTimer took;
         took.start();
-        const CliRun run = runCli({"download", "--port", device, "--output", programDir.filePath("x.csv")});
+        const testing::CliRun run = testing::runCli({"download", "--port", device, "--output", programDir.filePath("x.csv")});
         EXPECT_LT(took.elapsed(), 1000) << device.toStdString();
         EXPECT_EQ(run.lines, (QStringList{"Downloading", "Error in Downloading!!"}));
         EXPECT_TRUE(run.errors.startsWith("Cannot open " + device + ": ") && run.errors.contains(reason))

@@ -2,6 +2,7 @@
 #include "platform/kept_copy.h"
 #include "platform/save_file.h"
 #include "platform/text_value.h"
+#include "file_bytes.h"
 
 #include <QDir>
 #include <QFile>
@@ -38,19 +39,13 @@ TEST(TextValue, NumbersAreReadFromTheStartAndHalvesRoundToTheEvenNeighbour)
         EXPECT_EQ(wholeTextAsInt16(text), value) << text;
 }
 
-QByteArray contentOf(const QString &path)
-{
-    QFile f(path);
-    return f.open(QIODevice::ReadOnly) ? f.readAll() : QByteArray("<unreadable>");
-}
-
 TEST(AtomicFileWrite, ReplacesTheFileExactlyOrOnFailureGivesAReasonAndLeavesTheOldOneAndNoTemporary)
 {
     QTemporaryDir dir;
     const QByteArray bytes("a,b\r\n\0\xff", 7);
     ASSERT_TRUE(saveFile(dir.filePath("out.csv"), QByteArray(1000, 'x')));
     ASSERT_TRUE(saveFile(dir.filePath("out.csv"), bytes));
-    EXPECT_EQ(contentOf(dir.filePath("out.csv")), bytes);
+    EXPECT_EQ(testing::readFileBytes(dir.filePath("out.csv")), bytes);
     // A name at the length limit has no room for the temporary file's suffix, so the write
     // fails beside an existing file even for a superuser.
     const QString longName(255, u'n');
@@ -62,7 +57,7 @@ TEST(AtomicFileWrite, ReplacesTheFileExactlyOrOnFailureGivesAReasonAndLeavesTheO
         EXPECT_FALSE(saveFile(path, "new", &error)) << path.toStdString();
         EXPECT_FALSE(error.isEmpty()) << path.toStdString();
     }
-    EXPECT_EQ(contentOf(dir.filePath(longName)), QByteArray("old"));
+    EXPECT_EQ(testing::readFileBytes(dir.filePath(longName)), QByteArray("old"));
     EXPECT_EQ(QDir(dir.path()).entryList(QDir::AllEntries | QDir::Hidden | QDir::NoDotAndDotDot),
               (QStringList{longName, "out.csv"}));
 }
@@ -82,7 +77,7 @@ TEST(KeptCopy, ACopyAsNewHasTheBytesModeAndDateOfTheFileAndNeverWritesOverAName)
     const bool copied = copyFileAsNew(from, to, &error);
     ::umask(mask);
     ASSERT_TRUE(copied) << qPrintable(error);
-    EXPECT_EQ(contentOf(to), bytes);
+    EXPECT_EQ(testing::readFileBytes(to), bytes);
     struct stat st {};
     ASSERT_EQ(::stat(QFile::encodeName(to).constData(), &st), 0);
     EXPECT_EQ(st.st_mode & 07777, 0640u);
@@ -92,12 +87,11 @@ TEST(KeptCopy, ACopyAsNewHasTheBytesModeAndDateOfTheFileAndNeverWritesOverAName)
     ASSERT_TRUE(saveFile(to, "kept before"));
     EXPECT_FALSE(copyFileAsNew(from, to, &error));
     EXPECT_TRUE(error.contains(to)) << qPrintable(error);
-    EXPECT_EQ(contentOf(to), "kept before");
+    EXPECT_EQ(testing::readFileBytes(to), "kept before");
     EXPECT_FALSE(copyFileAsNew(dir.filePath("missing.csv"), dir.filePath("missing.csv.1"), &error));
     EXPECT_FALSE(QFile::exists(dir.filePath("missing.csv.1")));
 }
 
-// Names that a write through either would put into one file, and names that would not.
 TEST(SameFile, NamesMeetThroughLinkedFoldersLinksAndHardLinksWhetherOrNotTheFileExists)
 {
     QTemporaryDir dir;
