@@ -286,9 +286,7 @@ TEST_F(LinkTest, aRequestGoesOutOnlyAfterThreeAndAHalfCharactersOfSilenceOrTheRe
 {
     const QByteArray reply = frameOf("010310", kRegisters);
     const struct {
-        int baud;
-        int requestGapMs;
-        int gapMs;
+        int baud, requestGapMs, gapMs;
     } rows[] = {{1200, 0, 33}, {38400, 0, 2}, {1200, 20, 33}, {38400, 300, 300}, {1200, 1000, 1000}};
     for (const auto &[baud, requestGapMs, gapMs] : rows) {
         serial.closePort();

@@ -113,8 +113,7 @@ TEST(OutputFile, AppendsEveryRowUnderMatchingHeadingsAndLeavesAnyOtherFileAsItWa
 
 // Each earlier copy's data and age: the higher `age`, the older its modification time.
 struct Kept {
-    int number;
-    int age;
+    int number, age;
 };
 
 void setAge(const QString &path, int age)
