@@ -146,11 +146,7 @@ protected:
     QValueAxis *timeAxis() { return qobject_cast<QValueAxis *>(chart()->axes(Qt::Horizontal)[0]); }
     QLineSeries *line(int i) { return qobject_cast<QLineSeries *>(chart()->series()[i]); }
     QValueAxis *valueAxis(int i) { return qobject_cast<QValueAxis *>(line(i)->attachedAxes().back()); }
-    // Flow, `second` and a total.
-    void threeChannels(const QString &second)
-    {
-        log.channel(1, "Flow"), log.channel(2, second), log.channel(3, "Total Gal", true);
-    }
+    void threeChannels(const QString &second) { log.channel(1, "Flow"), log.channel(2, second), log.channel(3, "Total Gal", true); }
     void refresh() { view.refresh(), QApplication::processEvents(); }
 
     LogGrid log;

@@ -1,10 +1,8 @@
 #include "app/line_worker.h"
-#include "app/download_tab.h"
 #include "app/main_window.h"
 #include "cli_run.h"
 #include "link/meter_link.h"
 #include "monitor/frame_monitor.h"
-#include "table/results_grid.h"
 #include "fake_file_dialogs.h"
 #include "metersim_process.h"
 #include "platform/qt_event_pump.h"
@@ -16,7 +14,6 @@
 #include <QApplication>
 #include <QCheckBox>
 #include <QElapsedTimer>
-#include <QMessageBox>
 #include <QFileInfo>
 #include <QLabel>
 #include <QLineEdit>

@@ -19,13 +19,9 @@ QByteArray with(QByteArray record, int at, int byte)
 
 class PalmConversion : public PalmTest {
 protected:
-    // A fresh grid, every meter's records or only `selected`'s.
-    void reset(const char *selected)
+    void reset(const char *selected) // every meter's records when null
     {
-        grid.clear();
-        state = GridState();
-        view.separate = selected != nullptr;
-        view.listText = selected;
+        grid.clear(), state = GridState(), view.separate = selected != nullptr, view.listText = selected;
     }
     DownloadResult convert(std::vector<QByteArray> records, ResultsGrid *into = nullptr)
     {
@@ -42,7 +38,7 @@ TEST_F(PalmConversion, GivesEachTimeStampItsOwnRowAndKeepsTheSelectedMetersRecor
         const char *what;
         std::vector<QByteArray> records;
         QStringList rows;               // record number to channel 3
-        const char *selected = nullptr; // null: every meter
+        const char *selected = nullptr;
         QStringList listed = {};
     } cases[] = {
         {"channels of one stamp share a row",
@@ -91,7 +87,7 @@ TEST_F(PalmConversion, SaysWhichMetersNameAChannelDifferentlyWhenTheirRecordsSha
         const char *what;
         std::vector<QByteArray> records;
         QStringList details;
-        const char *selected = nullptr; // null: every meter
+        const char *selected = nullptr;
     } cases[] = {
         {"two meters, two names",
          {rec(2, t, 1, "Level", 3), rec(2, t, 1, "Level", 3), rec(2, t, 1, "Velocity", 7)},
