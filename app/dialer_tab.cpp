@@ -62,9 +62,17 @@ DialerTab::DialerTab(LineWorker &line, QWidget *parent)
     statusLabel_->setFrameShape(QFrame::StyledPanel);
     statusLabel_->setMinimumWidth(240);
 
+    // The boxes start holding their captions' words; once typed over, only a label says which is which.
+    auto *phoneLabel = named(new QLabel(QStringLiteral("Phone &number")), QStringLiteral("PhoneLabel"));
+    auto *descriptionLabel =
+        named(new QLabel(QStringLiteral("Descri&ption")), QStringLiteral("DescriptionLabel"));
+    phoneLabel->setBuddy(phoneBox_);
+    descriptionLabel->setBuddy(descriptionBox_);
     auto *entry = new QGridLayout;
-    entry->addWidget(phoneBox_, 0, 0);
-    entry->addWidget(descriptionBox_, 0, 1);
+    entry->addWidget(phoneLabel, 0, 0);
+    entry->addWidget(descriptionLabel, 0, 1);
+    entry->addWidget(phoneBox_, 1, 0);
+    entry->addWidget(descriptionBox_, 1, 1);
     entry->setColumnStretch(1, 2);
     entry->setColumnStretch(0, 1);
     auto *buttons = new QHBoxLayout;
@@ -90,7 +98,16 @@ void DialerTab::onDialClicked()
         return;
     }
     const QString number = phoneBox_->text();
-    runDialer([number](ModemDialer &dialer) { dialer.dialModem(number); });
+    runDialer([this, number](ModemDialer &dialer) {
+        if (dialer.dialModem(number) != DialResult::Connected)
+            return;
+        // The call holds the line until hung up: the status bar says so, and Hangup is the next step.
+        line_.markModemCall();
+        line_.toWindow([this] {
+            hangUpButton_->setVisible(true);
+            hangUpButton_->setFocus();
+        });
+    });
 }
 
 void DialerTab::onHangUpClicked()

@@ -7,6 +7,7 @@
 #include "display/display_poller.h"
 #include "display/display_timers.h"
 #include "display/display_units.h"
+#include "display/keypad.h"
 #include "display/meter_type.h"
 
 #include <QComboBox>
@@ -166,6 +167,11 @@ public:
     {
         tab_.line_.toWindow([tab = &tab_, answered] { tab->pollEnded(answered); });
     }
+    int silences() const override { return tab_.silences_.load(); }
+    void keysDropped(const QByteArray &codes) override
+    {
+        tab_.line_.toWindow([tab = &tab_, codes] { tab->onKeysDropped(codes); });
+    }
     DisplaySelection selected;
 
 private:
@@ -206,6 +212,7 @@ void DisplayTab::stopPolling()
     if (watch_.pollRunning())
         line_.requestStop();
     showPollingState();
+    showReplyState();
 }
 
 void DisplayTab::startFresh(MeterType type)
@@ -275,12 +282,45 @@ void DisplayTab::tick(bool textDisplay)
 
 void DisplayTab::onKeyClicked(int button)
 {
-    // The key waits its turn behind a poll that is running, as on the meter.
-    line_.run([this, button](MeterLink &link) {
+    // A click already on its way when the keypad went off.
+    if (watch_.noReply()) {
+        emit noticeShown(QStringLiteral("%1 not sent: no reply from meter").arg(keypadCaption(button)));
+        return;
+    }
+    // The key waits its turn behind a poll that is running, as on the meter;
+    // should the meter fall silent meanwhile, the count taken now drops it.
+    line_.run([this, button, silences = silences_.load()](MeterLink &link) {
         if (!poller_)
             poller_ = std::make_unique<DisplayPoller>(link, *relay_);
-        poller_->pressKey(button);
+        poller_->pressKey(button, silences);
     });
+}
+
+void DisplayTab::showKeypadState()
+{
+    const bool off = watch_.noReply();
+    if (off == keypadOff_)
+        return;
+    keypadOff_ = off;
+    if (off)
+        ++silences_;
+    keypadFrame_->setEnabled(!off);
+    if (off && !keypadFrame_->isHidden() && polling())
+        emit noticeShown(QStringLiteral(
+            "No reply from meter: keys not yet sent are dropped, the keypad is off until it answers"));
+}
+
+void DisplayTab::onKeysDropped(const QByteArray &codes)
+{
+    QStringList captions;
+    for (const char code : codes) {
+        for (int button = 0; button < kKeypadButtons; ++button) {
+            if (keypadCode(button) == code)
+                captions << keypadCaption(button);
+        }
+    }
+    emit noticeShown(QStringLiteral("Not sent, as the meter stopped answering: %1")
+                         .arg(captions.join(QStringLiteral(", "))));
 }
 
 void DisplayTab::replyReceived()
@@ -306,7 +346,9 @@ void DisplayTab::onPollFinished()
 void DisplayTab::showReplyState()
 {
     replyLabel_->setText(watch_.noReply() ? QStringLiteral("No reply from meter") : QString());
-    setStale(watch_.stale());
+    showKeypadState();
+    // Once no poll runs, nothing keeps the values current: they read as the last known.
+    setStale(!polling() || watch_.stale());
     const auto next = polling() ? watch_.msUntilChange() : std::nullopt;
     if (next)
         replyAgeTimer_->start(static_cast<int>(*next));

@@ -5,6 +5,7 @@
 
 #include <QWidget>
 #include <array>
+#include <atomic>
 #include <memory>
 
 class QButtonGroup;
@@ -39,6 +40,10 @@ public:
     void apply(const Settings &settings);
     void store(Settings &settings) const;
 
+signals:
+    // A word for the status bar: keys that were not sent, and why.
+    void noticeShown(const QString &text);
+
 private:
     void onMeterTypeClicked(int index);
     void onBeginClicked();
@@ -61,6 +66,10 @@ private:
     // busy (a download, a dial, the last poll still waiting) simply passes.
     void tick(bool textDisplay);
     void onKeyClicked(int button);
+    // The keypad is off while "No reply from meter" shows; each time that
+    // comes on counts as a silence, which drops the keys pressed before it.
+    void showKeypadState();
+    void onKeysDropped(const QByteArray &codes);
 
     class Relay;
     LineWorker &line_;
@@ -68,6 +77,9 @@ private:
     std::unique_ptr<DisplayPoller> poller_;
     std::unique_ptr<Relay> relay_;
     ReplyWatch watch_;
+    // Read by the polls on the line's thread.
+    std::atomic<int> silences_{0};
+    bool keypadOff_ = false;
     QButtonGroup *meterTypeGroup_ = nullptr;
     std::array<QLineEdit *, kDisplayLineCount> lineBoxes_{};
     QLabel *alarmsLabel_ = nullptr;

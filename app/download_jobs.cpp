@@ -1,10 +1,12 @@
 #include "download_tab.h"
 
 #include "app/download_relay.h"
+#include "app/download_widgets.h"
 #include "app/line_worker.h"
 #include "app/output_question.h"
 #include "download/download_engine.h"
 #include "download/download_outcome.h"
+#include "download/progress_text.h"
 #include "link/meter_link.h"
 #include "palm/palm_conversion_view.h"
 #include "palm/palm_import.h"
@@ -26,6 +28,12 @@ namespace {
 const QString kSlaveIdRefused = QStringLiteral("Slave ID out of range (0 to 255): nothing downloaded");
 const QString kCancelled = QStringLiteral("Cancelled: nothing written");
 
+// Rows a run read before it failed or was stopped are only part of the log.
+bool endedPartway(DownloadResult result)
+{
+    return result != DownloadResult::Complete && result != DownloadResult::NoRecords;
+}
+
 } // namespace
 
 void DownloadTab::runSerialDownload(bool sinceLastTime)
@@ -38,10 +46,13 @@ void DownloadTab::runSerialDownload(bool sinceLastTime)
     const std::optional<int> slave = sources_.slaveId();
     if (!slave) {
         setStatus(kSlaveIdRefused);
+        showEnd(kSlaveIdRefused, false);
         return;
     }
-    if (!checkOutputBeforeStart(inProgramDir(outputFile_), *this))
+    if (!checkOutputBeforeStart(inProgramDir(outputFile_), *this)) {
+        showEnd(statusLabel_->text(), false);
         return;
+    }
     downloadRunning_ = true;
     // The grid is one: a Palm conversion cannot start inside this download either.
     gridInUse_ = std::make_unique<PalmJobGuard>(gridLock_);
@@ -72,12 +83,14 @@ void DownloadTab::runSerialDownload(bool sinceLastTime)
         // holding the rest is not replaced by them unasked.
         std::optional<OutputWrite> write = OutputWrite::Replace;
         if (result == DownloadResult::Complete && options.sinceLastTime && outputHoldsData(output)) {
-            write = askHowToWrite(line, sources_.dialogs,
-                                  {output, std::min(state.lastGridRow, grid.rows() - 1) - kHeadingRow,
-                                   outputHeadingsMatch(output, grid, state)});
+            // The bar says what is held while the question waits for its answer.
+            const int rowsRead = std::min(state.lastGridRow, grid.rows() - 1) - kHeadingRow;
+            relay.setStep(rowsReadText(rowsRead));
+            write = askHowToWrite(line, sources_.dialogs, {output, rowsRead, outputHeadingsMatch(output, grid, state)});
             // The meter kept logging while the question was open: what it
             // logged goes with the answer, or the confirmation would pass over it.
             if (write) {
+                relay.setStep(QString());
                 result = engine.readLoggedMeanwhile();
                 relay.copyAllRows();
             }
@@ -89,7 +102,7 @@ void DownloadTab::runSerialDownload(bool sinceLastTime)
             relay.showDetail(QStringLiteral("the meter was not told of this download: "
                                             "Since Last Time brings these rows again"));
         }
-        const DownloadEnd end = !write ? DownloadEnd{result, false, notWritten}
+        const DownloadEnd end = !write ? DownloadEnd{result, false, notWritten, {}}
                                        : finishDownload(result, grid, state, output, relay, [&] {
             // The file is written: the meter is told, whatever Stop says now.
             const auto *stop = link.serial().stopFlag();
@@ -100,17 +113,20 @@ void DownloadTab::runSerialDownload(bool sinceLastTime)
             return tail;
         }, *write);
         const bool written = write && end.result == DownloadResult::Complete && !end.fileFailed;
-        line.toWindow([this, state, written, output] {
-            sources_.gridState = state;
+        GridState ended = state;
+        ended.incomplete = endedPartway(end.result);
+        line.toWindow([this, ended, written, output, status = end.status] {
+            sources_.gridState = ended;
             if (written)
                 fileWritten(output);
-            serialDownloadEnded();
+            serialDownloadEnded(status, written);
         });
     });
 }
 
-void DownloadTab::serialDownloadEnded()
+void DownloadTab::serialDownloadEnded(const QString &status, bool written)
 {
+    showEnd(status, written);
     gridInUse_.reset();
     downloadRunning_ = false;
     setOperationRunning(false);
@@ -167,8 +183,10 @@ void DownloadTab::runPalmJob(bool idList)
     if (downloadRunning_ || gridLock_.busy())
         return;
     beginOperation(idList ? idListButton_ : downloadButton_);
-    if (!idList && !checkOutputBeforeStart(inProgramDir(outputFile_), *this))
+    if (!idList && !checkOutputBeforeStart(inProgramDir(outputFile_), *this)) {
+        showEnd(statusLabel_->text(), false);
         return;
+    }
     // The grid is one: a serial download cannot start inside this conversion.
     gridInUse_ = std::make_unique<PalmJobGuard>(gridLock_);
     const PalmSource source{inProgramDir(sources_.palmDatabasePath())};
@@ -193,11 +211,16 @@ void DownloadTab::runPalmJob(bool idList)
         if (converted)
             relay.copyAllRows();
         const bool written = converted && outcome.result == DownloadResult::Complete && !outcome.fileFailed;
-        line.toWindow([this, state, idList, converted, written, output] {
+        GridState ended = state;
+        ended.incomplete = converted && endedPartway(outcome.result);
+        line.toWindow([this, ended, idList, converted, written, output, status = outcome.status,
+                       result = outcome.result] {
             if (converted)
-                sources_.gridState = state;
+                sources_.gridState = ended;
             if (written)
                 fileWritten(output);
+            // The ID list writes no file: finished, it has nothing to add to the bar.
+            showEnd(status, written || (idList && result == DownloadResult::Complete));
             palmJobEnded(idList);
         });
     });

@@ -54,9 +54,24 @@ void DownloadRelay::setChannelLabel(int channel, const QString &text)
     toTab([channel, text](DownloadDisplay &tab) { tab.setChannelLabel(channel, text); });
 }
 
+void DownloadRelay::fileKept(const QString &keptAs)
+{
+    toTab([keptAs](DownloadDisplay &tab) { tab.fileKept(keptAs); });
+}
+
 void DownloadRelay::showDetail(const QString &text)
 {
     toTab([text](DownloadDisplay &tab) { tab.showDetail(text); });
+}
+
+void DownloadRelay::setStep(const QString &text)
+{
+    toTab([text](DownloadDisplay &tab) { tab.setStep(text); });
+}
+
+void DownloadRelay::setWaiting(const QString &text)
+{
+    toTab([text](DownloadDisplay &tab) { tab.setWaiting(text); });
 }
 
 void DownloadRelay::copyRowsBefore(int row)

@@ -26,6 +26,9 @@ public:
     void setRecordsAvailable(const QString &text) override;
     void setChannelLabel(int channel, const QString &text) override;
     void showDetail(const QString &text) override;
+    void fileKept(const QString &keptAs) override;
+    void setStep(const QString &text) override;
+    void setWaiting(const QString &text) override;
 
     // Copies every row not copied yet, the last one and the column widths
     // included, and the row copied last again (it may have grown).

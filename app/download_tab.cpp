@@ -31,6 +31,7 @@ namespace {
 
 // The button turns to Stop while an operation runs, and back.
 const QString kDownloadCaption = QStringLiteral("&Download Data");
+const QString kFileError = QStringLiteral("Error putting into file!!");
 
 } // namespace
 
@@ -58,6 +59,9 @@ DownloadTab::DownloadTab(DownloadSources sources, QWidget *parent)
     progressBar_->setValue(0);
     statusLabel_ = named(new ElidedLabel, QStringLiteral("Label4"));
     statusLabel_->setMinimumWidth(200);
+    // Under the result line, the reason in full: the status bar has room for its start only.
+    reasonLabel_ = named(new WrappedLabel, QStringLiteral("DownloadReason"));
+    reasonLabel_->setVisible(false);
     // Palm mode is off at start: its controls appear when "Use Palm DataBase" is ticked.
     idListButton_->setVisible(false);
     idList_->setVisible(false);
@@ -73,6 +77,7 @@ DownloadTab::DownloadTab(DownloadSources sources, QWidget *parent)
     start->addWidget(separationLabel_, 3, 0, 1, 2);
     start->addWidget(progressBar_, 4, 0, 1, 2);
     start->addWidget(statusLabel_, 5, 0, 1, 2);
+    start->addWidget(reasonLabel_, 6, 0, 1, 2);
     // Where the last file went, while that is still what the tab is about.
     writtenLabel_ = named(new ElidedLabel, QStringLiteral("DataFile"));
     showInFolderButton_ =
@@ -80,9 +85,9 @@ DownloadTab::DownloadTab(DownloadSources sources, QWidget *parent)
     copyPathButton_ = named(new QPushButton(QStringLiteral("Cop&y path")), QStringLiteral("CopyPath"));
     for (QWidget *shown : std::initializer_list<QWidget *>{writtenLabel_, showInFolderButton_, copyPathButton_})
         shown->setVisible(false);
-    start->addWidget(writtenLabel_, 6, 0, 1, 2);
-    start->addWidget(showInFolderButton_, 7, 1);
-    start->addWidget(copyPathButton_, 7, 0);
+    start->addWidget(writtenLabel_, 7, 0, 1, 2);
+    start->addWidget(showInFolderButton_, 8, 1);
+    start->addWidget(copyPathButton_, 8, 0);
     connect(showInFolderButton_, &QPushButton::clicked, this, &DownloadTab::onShowInFolderClicked);
     connect(copyPathButton_, &QPushButton::clicked, this, &DownloadTab::onCopyPathClicked);
     connect(palmModeBox_, &QCheckBox::stateChanged, this, &DownloadTab::onPalmModeChanged);
@@ -116,6 +121,11 @@ DownloadTab::DownloadTab(DownloadSources sources, QWidget *parent)
         auto *label = named(new QLabel(caption), elementName("Label3", index));
         auto *box = named(new QLineEdit, elementName("Text3", index));
         box->setReadOnly(true);
+        // The meter fills these: drawn on the window's own colour, they do not invite typing.
+        QPalette palette = box->palette();
+        for (const auto group : {QPalette::Active, QPalette::Inactive})
+            palette.setColor(group, QPalette::Base, palette.color(group, QPalette::Window));
+        box->setPalette(palette);
         label->setBuddy(box);
         grid->addWidget(label, row, 0);
         grid->addWidget(box, row, 1);
@@ -124,6 +134,11 @@ DownloadTab::DownloadTab(DownloadSources sources, QWidget *parent)
     auto *statusFrame = groupBox(QStringLiteral("Frame5"), QStringLiteral("Status"));
     auto *status = new QGridLayout(statusFrame);
     recordsAvailableBox_ = addCountRow(status, 8, QStringLiteral("Records available"), 0);
+    // Read as a count of records in the log, it would be mistaken for what a download brings.
+    const QString freeSpace = QStringLiteral("The free space in the meter's log: how many more records "
+                                             "it can hold before it writes over the oldest");
+    recordsAvailableBox_->setToolTip(freeSpace);
+    status->itemAtPosition(0, 0)->widget()->setToolTip(freeSpace);
     recordsUsedBox_ = addCountRow(status, 9, QStringLiteral("Records used"), 1);
 
     auto *channelFrame = groupBox(QStringLiteral("Frame4"), QStringLiteral("Channels"));
@@ -140,9 +155,10 @@ DownloadTab::DownloadTab(DownloadSources sources, QWidget *parent)
     right->addWidget(statusFrame);
     right->addWidget(channelFrame);
     right->addStretch(1);
+    // The progress and the reason need the room more than the short channel names do.
     auto *layout = new QHBoxLayout(this);
-    layout->addLayout(left, 1);
-    layout->addLayout(right, 1);
+    layout->addLayout(left, 3);
+    layout->addLayout(right, 2);
 
     // Tab goes first to the downloads, then the file, then the boxes that only report. Set once
     // every frame is in the tab: a tab order joins only widgets of one window.
@@ -274,6 +290,8 @@ void DownloadTab::setStatus(const QString &text)
     statusLabel_->setFullText(text);
     // Whatever follows a written file no longer speaks of it.
     clearWrittenFile();
+    fileError_ = text == kFileError;
+    showReason();
 }
 
 void DownloadTab::setProgress(int percent)
@@ -286,7 +304,56 @@ void DownloadTab::setProgress(int percent)
 
 void DownloadTab::setTimeLeft(const QString &text)
 {
-    progressBar_->setFormat(text.isEmpty() ? QStringLiteral("%p%") : QStringLiteral("%p% · ") + text);
+    timeLeft_ = text;
+    showProgressText();
+}
+
+void DownloadTab::setStep(const QString &text)
+{
+    step_ = text;
+    showProgressText();
+}
+
+void DownloadTab::setWaiting(const QString &text)
+{
+    waiting_ = text;
+    showProgressText();
+}
+
+void DownloadTab::showProgressText()
+{
+    // A silent meter first: a percentage or an estimate standing still says nothing of it.
+    QString text = !waiting_.isEmpty() ? waiting_ : !step_.isEmpty() ? step_ : endText_;
+    if (text.isEmpty())
+        text = timeLeft_.isEmpty() ? QStringLiteral("%p%") : QStringLiteral("%p% · ") + timeLeft_;
+    if (progressBar_->format() != text)
+        progressBar_->setFormat(text);
+}
+
+void DownloadTab::showEnd(const QString &status, bool written)
+{
+    step_.clear();
+    waiting_.clear();
+    timeLeft_.clear();
+    // The bar keeps where the download got to; its text says how it ended.
+    endText_ = written ? QString() : status;
+    showProgressText();
+}
+
+void DownloadTab::showReason()
+{
+    QString reason = detail_;
+    if (fileError_) {
+        // The path is the first thing to check, and a reason may not name it.
+        const QString path = QDir::toNativeSeparators(inProgramDir(outputFile_));
+        if (!reason.contains(path) && !reason.contains(inProgramDir(outputFile_)))
+            reason = reason.isEmpty() ? path : QStringLiteral("%1: %2").arg(path, reason);
+        reason += QStringLiteral("\nCheck that the folder exists and may be written to, that the disk has room "
+                                 "and that no other program holds the file, or choose another with "
+                                 "\"Change Filename\".");
+    }
+    reasonLabel_->setText(reason);
+    reasonLabel_->setVisible(!reason.isEmpty());
 }
 
 void DownloadTab::setRecordsUsed(const QString &text)
@@ -307,7 +374,8 @@ void DownloadTab::setChannelLabel(int channel, const QString &text)
 
 void DownloadTab::showDetail(const QString &text)
 {
-    detailShowing_ = !text.isEmpty();
+    detail_ = text;
+    showReason();
     emit detailShown(text);
 }
 

@@ -79,6 +79,8 @@ public:
 signals:
     void resultsChanged();
     void detailShown(const QString &text);
+    // An operation begins: what the last one left shown no longer holds.
+    void attemptStarted();
     void operationRunningChanged(bool running);
 
 private:
@@ -93,8 +95,14 @@ private:
     // A download or conversion wrote `path`: "Data in" names it, "Show in folder" offers its folder.
     void fileWritten(const QString &path);
     void clearWrittenFile();
-    // On the window's thread once the line's job has ended.
-    void serialDownloadEnded();
+    // On the window's thread once the line's job has ended with `status`.
+    void serialDownloadEnded(const QString &status, bool written);
+    // The operation ended with `status`: unless its file was written, the bar says so too.
+    void showEnd(const QString &status, bool written);
+    // The bar's text: a wait, a step, or the percentage with the time left.
+    void showProgressText();
+    // The reason under the result line, with what to check for a file error.
+    void showReason();
     void onDownloadButtonClicked();
     // "Download Data" becomes "Stop" and what must not change meanwhile is disabled.
     void setOperationRunning(bool running);
@@ -115,6 +123,9 @@ private:
     void setRecordsAvailable(const QString &text) override;
     void setChannelLabel(int channel, const QString &text) override;
     void showDetail(const QString &text) override;
+    void fileKept(const QString &keptAs) override;
+    void setStep(const QString &text) override;
+    void setWaiting(const QString &text) override;
     // PalmConversionView
     bool separateByModId() const override;
     QString idListText() const override;
@@ -127,9 +138,15 @@ private:
     PalmJobLock gridLock_;
     QString outputFile_;
     QString writtenFile_; // where the last finished download went
+    QString keptAs_;      // where the file it replaced was kept; empty when nowhere
     FolderOpener openFolder_;
     QWidget *startedBy_ = nullptr; // the button of the running or last operation
-    bool detailShowing_ = false;   // the status bar holds a detail this tab gave
+    QString detail_;               // why the operation failed, or what it left out
+    bool fileError_ = false;       // the result line reads "Error putting into file!!"
+    QString timeLeft_;
+    QString step_;
+    QString waiting_;
+    QString endText_; // how the last operation ended, when not with its file written
     bool downloadRunning_ = false;
     bool operationRunning_ = false;
     // Keeps a Palm conversion off the grid while a download fills it.
@@ -144,6 +161,7 @@ private:
     QLabel *separationLabel_ = nullptr;
     QProgressBar *progressBar_ = nullptr;
     ElidedLabel *statusLabel_ = nullptr;
+    QLabel *reasonLabel_ = nullptr;
     ElidedLabel *writtenLabel_ = nullptr;
     QPushButton *showInFolderButton_ = nullptr;
     QPushButton *copyPathButton_ = nullptr;

@@ -4,6 +4,8 @@
 #include <QLabel>
 #include <QLineEdit>
 
+class QTextLayout;
+
 namespace ostrand {
 
 // A tick box the user can only tick or untick; the greyed state is set by the
@@ -39,6 +41,25 @@ public:
 
 protected:
     void paintEvent(QPaintEvent *event) override;
+};
+
+// A reason given whole: wrapped to the width the layout gives it, a long path
+// broken anywhere rather than widening the window or being cut off.
+class WrappedLabel : public QLabel {
+public:
+    WrappedLabel();
+
+    bool hasHeightForWidth() const override { return true; }
+    int heightForWidth(int width) const override;
+    QSize sizeHint() const override;
+    QSize minimumSizeHint() const override;
+
+protected:
+    void paintEvent(QPaintEvent *event) override;
+
+private:
+    // Lays the text out `width` wide; its height.
+    qreal layOut(QTextLayout &layout, qreal width) const;
 };
 
 } // namespace ostrand

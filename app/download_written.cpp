@@ -1,12 +1,14 @@
 #include "download_tab.h"
 
 #include "app/download_widgets.h"
+#include "download/download_outcome.h"
 
 #include <QApplication>
 #include <QClipboard>
 #include <QDesktopServices>
 #include <QDir>
 #include <QFileInfo>
+#include <QProgressBar>
 #include <QPushButton>
 #include <QUrl>
 
@@ -18,10 +20,20 @@ namespace ostrand {
 void DownloadTab::beginOperation(QWidget *button)
 {
     startedBy_ = button;
+    keptAs_.clear();
     clearWrittenFile();
-    // A reason given for the last operation would read as this one's.
-    if (std::exchange(detailShowing_, false))
-        emit detailShown(QString());
+    // A reason given for the last operation would read as this one's, for as
+    // long as this one lasts: it goes at once, and so does how that one ended.
+    detail_.clear();
+    fileError_ = false;
+    showReason();
+    step_.clear();
+    waiting_.clear();
+    timeLeft_.clear();
+    endText_.clear();
+    progressBar_->setValue(0);
+    showProgressText();
+    emit attemptStarted();
 }
 
 void DownloadTab::endOperation()
@@ -38,9 +50,19 @@ void DownloadTab::endOperation()
 void DownloadTab::fileWritten(const QString &path)
 {
     writtenFile_ = path;
-    writtenLabel_->setFullText(QStringLiteral("Data in %1").arg(QDir::toNativeSeparators(path)));
+    const QString kept = keptAs_.isEmpty() ? QString() : QStringLiteral(" (%1)").arg(keptText(keptAs_));
+    writtenLabel_->setFullText(QStringLiteral("Data in %1%2").arg(QDir::toNativeSeparators(path), kept));
     writtenLabel_->setVisible(true);
     showInFolderButton_->setVisible(true);
+}
+
+void DownloadTab::fileKept(const QString &keptAs)
+{
+    keptAs_ = keptAs;
+    // A warning the operation gave (labels that differ, say) matters more; the
+    // written file's line says it as well.
+    if (detail_.isEmpty())
+        emit detailShown(keptText(keptAs));
 }
 
 void DownloadTab::clearWrittenFile()
@@ -58,7 +80,8 @@ void DownloadTab::onShowInFolderClicked()
     const QUrl url = QUrl::fromLocalFile(folder);
     if (openFolder_ ? openFolder_(url) : QDesktopServices::openUrl(url))
         return;
-    showDetail(
+    // Not why the download failed: the status bar alone says it.
+    emit detailShown(
         QStringLiteral("No program is set up here to show folders (%1): copy the path instead")
             .arg(QDir::toNativeSeparators(folder)));
     copyPathButton_->setVisible(true);
@@ -68,7 +91,7 @@ void DownloadTab::onCopyPathClicked()
 {
     const QString path = QDir::toNativeSeparators(writtenFile_);
     QApplication::clipboard()->setText(path);
-    showDetail(QStringLiteral("Copied %1").arg(path));
+    emit detailShown(QStringLiteral("Copied %1").arg(path));
 }
 
 } // namespace ostrand

@@ -160,6 +160,7 @@ void LineWorker::runNow(const Job &job, long id)
     stopRunning_ = false;
     --pendingJobs_;
     publishState();
+    toWindow([this] { emit jobFinished(); });
 }
 
 void LineWorker::toWindow(std::function<void()> work)
@@ -197,6 +198,23 @@ LineState LineWorker::state() const
     return state;
 }
 
+void LineWorker::refreshState()
+{
+    if (inline_)
+        publishState();
+    else if (!shutDown_)
+        QMetaObject::invokeMethod(context_, [this] { publishState(); }, Qt::QueuedConnection);
+}
+
+void LineWorker::markModemCall()
+{
+    // On the line's thread, inside the dial's job.
+    if (!line_ || !line_->port().isOpen())
+        return;
+    const std::lock_guard lock(mutex_);
+    modemCallOpenCount_ = line_->serial().openCount();
+}
+
 void LineWorker::publishState()
 {
     // Called on the line's thread (or inline): the port is read where it lives.
@@ -208,6 +226,11 @@ void LineWorker::publishState()
         const std::lock_guard lock(mutex_);
         state_.open = port.isOpen();
         state_.device = state_.open ? port.deviceName() : QString();
+        state_.lost = port.lineLost();
+        // A call lives on the open it was dialled on: any close or reopen ended it.
+        if (modemCallOpenCount_ >= 0 && (!state_.open || serial.openCount() != modemCallOpenCount_))
+            modemCallOpenCount_ = -1;
+        state_.modemCall = modemCallOpenCount_ >= 0;
         // Each job runs on the settings it was given, and every job ends here:
         // a port opened since the last look was opened on the settings it ran with.
         if (state_.open && serial.openCount() != openCountSeen_) {

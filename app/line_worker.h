@@ -29,6 +29,8 @@ struct LineState {
     QString device;   // the device open now; empty when closed or not known
     int portNumber = 0; // the COM number the open port was opened as, whatever was chosen since
     QString baudRate;   // and its speed
+    bool lost = false;      // the open line went away under it (adapter pulled, server gone)
+    bool modemCall = false; // a modem dial connected and the port has stayed open since
 };
 
 // The window's line: the port, its clock and event pump, and the link over
@@ -70,6 +72,10 @@ public:
     void setSettings(const LinkSettings &settings);
     LinkSettings settings() const;
     LineState state() const;
+    // Reads the port's state again where it lives; stateChanged() follows.
+    void refreshState();
+    // From a job: the modem call its dial made is up. It ends with the port.
+    void markModemCall();
 
     // Frames and failures as they happen on the line, delivered on the window's thread.
     void setObserver(LinkObserver *observer) { windowObserver_ = observer; }
@@ -79,6 +85,8 @@ public:
 
 signals:
     void stateChanged();
+    // A job has ended (on the window's thread).
+    void jobFinished();
 
 private:
     class ObserverRelay;
@@ -111,6 +119,7 @@ private:
     LinkSettings settings_;
     LineState state_;
     int openCountSeen_ = 0; // the line's opens as of the last publishState()
+    int modemCallOpenCount_ = -1; // the open the modem call runs on; -1 when none
     LinkObserver *windowObserver_ = nullptr;
 };
 

@@ -2,6 +2,7 @@
 
 #include "app/dialer_tab.h"
 #include "app/download_widgets.h"
+#include "app/idle_release.h"
 #include "app/line_worker.h"
 #include "app/display_tab.h"
 #include "app/download_tab.h"
@@ -21,6 +22,7 @@
 #include <QCloseEvent>
 #include <QCoreApplication>
 #include <QDir>
+#include <QFileInfo>
 #include <QLabel>
 #include <QTime>
 #include <QTimer>
@@ -35,10 +37,12 @@ namespace {
 // What a technician needs at the meter, without the manual.
 const char kHelpPage[] = R"(<h3>Ostrand Download</h3>
 <p><b>Connect.</b> On <i>Settings</i> choose the Comm port, the baud rate and the meter's
-Slave ID (Alt+underlined letter or digit selects an option). A meter behind a device server:
-type its host:port in the box under the Comm ports, then choose <i>Network</i>. A 2-wire RS-485
-adapter that returns what it sends needs <i>Adapter echoes</i>; a device that needs a pause
-between requests, a <i>Request gap</i>.</p>
+Slave ID (Alt+underlined letter or digit selects an option); what you type is taken at Enter
+or when you move on. A meter behind a device server: type its host:port in the box under the
+Comm ports, press Enter, then choose <i>Network</i>. A 2-wire RS-485 adapter that returns what it
+sends needs <i>Adapter echoes</i>; a device that needs a pause between requests, a <i>Request
+gap</i>. <i>Let the port go when idle</i> closes the port 5 s after each operation, so other
+programs can use the meter meanwhile.</p>
 <p><b>Download.</b> On <i>Download</i>, <i>Download Data</i> reads the whole log,
 <i>Since Last Time</i> only what was logged after the last stored download; when the file
 already holds data it asks whether to append the new rows, replace the file or cancel. The rows
@@ -109,10 +113,19 @@ MainWindow::MainWindow(const FileLocations &locations, Platform platform, QWidge
     displayTab_ = new DisplayTab(*line_, platform.clock);
     dialerTab_ = new DialerTab(*line_);
     connect(settingsTab_, &SettingsTab::linkSettingsChanged, this, &MainWindow::copyLinkSettings);
+    idleRelease_ = new IdleRelease(*line_, platform.clock, this);
+    connect(settingsTab_, &SettingsTab::releaseWhenIdleChanged, idleRelease_, &IdleRelease::setEnabled);
     connect(palmTab_, &PalmTab::separationChanged, downloadTab_, &DownloadTab::showSeparation);
     connect(downloadTab_, &DownloadTab::resultsChanged, viewTab, &ViewTab::refreshChartIfShown);
     connect(downloadTab_, &DownloadTab::detailShown, this,
             [this](const QString &text) { statusBar()->showMessage(text); });
+    connect(displayTab_, &DisplayTab::noticeShown, this,
+            [this](const QString &text) { statusBar()->showMessage(text); });
+    // Another attempt's failure would read as this one's for all its length.
+    connect(downloadTab_, &DownloadTab::attemptStarted, this, [this] {
+        statusBar()->clearMessage();
+        showLastError(QString());
+    });
     connect(downloadTab_, &DownloadTab::operationRunningChanged, this,
             &MainWindow::onOperationRunningChanged);
 
@@ -139,9 +152,18 @@ MainWindow::MainWindow(const FileLocations &locations, Platform platform, QWidge
     statusBar()->addPermanentWidget(lastErrorTime_);
     statusBar()->addPermanentWidget(lastError_, 1);
     statusBar()->addPermanentWidget(linkState_);
+    // A message is drawn in the room left of the first permanent label, which the
+    // stretching last error takes whole: while a message is up, the error gives way.
+    connect(statusBar(), &QStatusBar::messageChanged, this, [this](const QString &message) {
+        lastErrorTime_->setVisible(message.isEmpty());
+        lastError_->setVisible(message.isEmpty());
+    });
     // The link does not announce a hang-up or an adapter going away; a glance a second does.
     auto *stateTimer = named(new QTimer(this), QStringLiteral("LinkStateTimer"));
-    connect(stateTimer, &QTimer::timeout, this, &MainWindow::showLinkState);
+    connect(stateTimer, &QTimer::timeout, this, [this] {
+        line_->refreshState();
+        showLinkState();
+    });
     stateTimer->start(1000);
     showLinkState();
 
@@ -180,26 +202,46 @@ void MainWindow::showLinkState()
 {
     const LinkSettings link = line_->settings();
     const LineState line = line_->state();
-    // An open port is shown as it was opened; a port chosen since is only what the next exchange opens.
-    const int portNumber = line.open ? line.portNumber : link.portNumber;
-    QString device = line.open ? line.device : QString();
+    const QStringList dirs = locations_.comLinkDirs();
+    const QString chosenDevice = link.networkAddress.isEmpty() ? resolveComDevice(dirs, link.portNumber) : QString();
+    // Whether the open port is the one the next exchange uses: another port,
+    // speed or device chosen since is opened in its place.
+    const bool openIsChosen =
+        line.open
+        && (namesNetworkAddress(line.device)
+                ? line.device == link.networkAddress
+                : link.networkAddress.isEmpty() && line.portNumber == link.portNumber && line.baudRate == link.baudRate
+                      && !chosenDevice.isEmpty()
+                      && (line.device.isEmpty() || QFileInfo(chosenDevice).canonicalFilePath() == line.device));
+    // A running operation keeps the port it began on; otherwise the next exchange uses the choice.
+    const bool showOpen = line.open && (line.busy || (openIsChosen && !line.lost));
+    const QString address = showOpen ? (namesNetworkAddress(line.device) ? line.device : QString())
+                                     : link.networkAddress;
+    const int portNumber = showOpen ? line.portNumber : link.portNumber;
+    QString device = showOpen ? line.device : QString();
     if (device.isEmpty())
-        device = resolveComDevice(locations_.comLinkDirs(), portNumber);
+        device = resolveComDevice(dirs, portNumber);
     if (device.isEmpty()) {
-        const QString gone = vanishedComLink(locations_.comLinkDirs(), portNumber);
+        const QString gone = vanishedComLink(dirs, portNumber);
         device = gone.isEmpty() ? QStringLiteral("no device") : QStringLiteral("link to %1 gone").arg(gone);
     }
-    const QString state = line.busy   ? QStringLiteral("busy")
-                          : line.open ? QStringLiteral("open")
-                                      : QStringLiteral("not open");
+    const bool network = !address.isEmpty();
+    QString state = network ? QStringLiteral("not connected") : QStringLiteral("not open");
+    if (line.busy)
+        state = QStringLiteral("busy");
+    else if (openIsChosen && line.lost)
+        state = network ? QStringLiteral("connection lost") : QStringLiteral("line lost");
+    else if (showOpen && line.modemCall)
+        state = QStringLiteral("connected by modem: Hangup on the Dialer ends the call");
+    else if (showOpen)
+        state = network ? QStringLiteral("connected") : QStringLiteral("open");
     // A device server is named by its address, open or next, as every message
     // names it; raw TCP carries no baud rate of its own to show.
-    const QString address = line.open ? (namesNetworkAddress(line.device) ? line.device : QString())
-                                      : link.networkAddress;
-    const QString where = address.isEmpty() ? QStringLiteral("COM%1 (%2)").arg(portNumber).arg(device) : address;
+    const QString where = network ? QStringLiteral("Network %1").arg(address)
+                                  : QStringLiteral("COM%1 (%2)").arg(portNumber).arg(device);
     const QString baud = address.startsWith(QLatin1String("tcp://"))
                              ? QString()
-                             : QStringLiteral("%1 baud · ").arg(line.open ? line.baudRate : link.baudRate);
+                             : QStringLiteral("%1 baud · ").arg(showOpen ? line.baudRate : link.baudRate);
     const QString text = QStringLiteral("%1 · %2address %3 · %4")
                              .arg(where, baud)
                              .arg(link.slave)

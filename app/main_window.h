@@ -21,6 +21,7 @@ class DisplayTab;
 class DownloadTab;
 class EventPump;
 class FileDialogs;
+class IdleRelease;
 class LineWorker;
 class PalmTab;
 class PhoneList;
@@ -107,6 +108,7 @@ private:
     DisplayTab *displayTab_ = nullptr;
     DialerTab *dialerTab_ = nullptr;
     PalmTab *palmTab_ = nullptr;
+    IdleRelease *idleRelease_ = nullptr;
     const QWidget *currentTab_ = nullptr;
     bool settingsSaved_ = false;
     std::function<void()> exitHandler_;

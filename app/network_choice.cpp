@@ -24,7 +24,14 @@ NetworkChoice::NetworkChoice(QWidget *parent) : QWidget(parent)
     problemLabel_ = named(new QLabel, QStringLiteral("NetworkProblem"));
     problemLabel_->setStyleSheet(QStringLiteral("QLabel { color: #B00020; }"));
     problemLabel_->setWordWrap(true);
-    connect(addressBox_, &QLineEdit::textChanged, this, &NetworkChoice::read);
+    // Read when typed to its end (Enter, or on to another control): "127.0.0.1:9999" on the way
+    // to "127.0.0.1:99999" is an address, and no exchange may go there.
+    connect(addressBox_, &QLineEdit::editingFinished, this, &NetworkChoice::read);
+    // The previous reading's complaint is about text no longer there.
+    connect(addressBox_, &QLineEdit::textEdited, this, [this] {
+        problemLabel_->clear();
+        emit typed();
+    });
     connect(kindBox_, &QComboBox::currentIndexChanged, this, &NetworkChoice::read);
 
     auto *layout = new QVBoxLayout(this);
@@ -54,6 +61,11 @@ void NetworkChoice::restore(const QString &text, NetworkKind kind)
     }
     addressBox_->setText(text);
     read(); // the same text as before raises no change
+}
+
+bool NetworkChoice::typedTextReads() const
+{
+    return !readNetworkAddress(addressBox_->text(), kind()).url.isEmpty();
 }
 
 void NetworkChoice::read()

@@ -12,7 +12,8 @@ namespace ostrand {
 
 // The device server the "Network" port choice leads to: its host:port, raw
 // TCP or RFC 2217, and what is wrong with the address typed, beside the box.
-// An address that does not read is refused: the last good one stays in use.
+// The address is read when typing ends (Enter, or leaving the box), never
+// halfway; one that does not read is refused and the last good one stays in use.
 class NetworkChoice : public QWidget {
     Q_OBJECT
 public:
@@ -24,9 +25,13 @@ public:
     QString text() const;
     NetworkKind kind() const;
     void restore(const QString &text, NetworkKind kind);
+    // Whether the text as typed so far would read as an address; nothing is taken from it yet.
+    bool typedTextReads() const;
 
 signals:
     void urlChanged();
+    // The text was edited; it is read only when the editing ends.
+    void typed();
 
 private:
     void read();

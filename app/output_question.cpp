@@ -2,6 +2,7 @@
 
 #include "app/line_worker.h"
 #include "platform/file_dialogs.h"
+#include "platform/kept_copy.h"
 
 #include <QDir>
 #include <QFileInfo>
@@ -33,6 +34,10 @@ std::optional<OutputWrite> ask(FileDialogs &dialogs, const ExistingOutput &outpu
         question += QStringLiteral(
             " Its headings are not this download's: the new rows cannot be added to it.");
     }
+    // Replacing keeps the old file, which the question says so nobody fears for it.
+    const QString keptName = QFileInfo(nextKeptName(output.path)).fileName();
+    if (!keptName.isEmpty())
+        question += QStringLiteral(" Replacing it keeps the old one as %1.").arg(keptName);
     actions << QStringLiteral("Replace %1").arg(shortName);
     const std::optional<int> chosen =
         dialogs.chooseAction(QStringLiteral("Since Last Time"), question, actions);

@@ -40,6 +40,8 @@ PalmTab::PalmTab(FileDialogs &dialogs, QWidget *parent) : QWidget(parent), dialo
     pathBox_ = named(new QLineEdit(QStringLiteral("C:\\PALM\\TALVERN\\BACKUP\\PLOGR2.PDB")),
                      QStringLiteral("Text6"));
     pathBox_->setStyleSheet(QStringLiteral("QLineEdit { background: white; }"));
+    // A path typed or pasted is the file used, once typed to its end.
+    connect(pathBox_, &QLineEdit::editingFinished, this, [this] { databasePath_ = pathBox_->text().trimmed(); });
     auto *hint =
         named(new QLabel(QStringLiteral(
                   "Select the PLOGR2.PDB which is stored in Palm UserName backup directory after "

@@ -17,8 +17,8 @@ class PalmTab : public QWidget {
 public:
     explicit PalmTab(FileDialogs &dialogs, QWidget *parent = nullptr);
 
-    // The file chosen with the browse button or read from the settings, not
-    // what was typed into the box.
+    // The file chosen with the browse button, typed into the box (once typing
+    // ended) or read from the settings.
     QString databasePath() const { return databasePath_; }
     bool separateByMeterId() const;
 

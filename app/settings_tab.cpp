@@ -37,6 +37,7 @@ constexpr qint64 kMaxReplyTimeFileBytes = 16 * 1024;
 const QString kReplyTimeKey = QStringLiteral("link/replyTimeoutMs");
 const QString kRequestGapKey = QStringLiteral("link/requestGapMs");
 const QString kEchoKey = QStringLiteral("link/echo");
+const QString kReleaseWhenIdleKey = QStringLiteral("link/releaseWhenIdle");
 const QString kNetworkChosenKey = QStringLiteral("network/chosen");
 const QString kNetworkAddressKey = QStringLiteral("network/address");
 const QString kNetworkKindKey = QStringLiteral("network/kind");
@@ -58,7 +59,9 @@ SettingsTab::SettingsTab(const QStringList &comLinkDirs, LineWorker &line, QWidg
     slaveIdBox_->setStyleSheet(kSlaveIdNormalStyle);
     slaveIdBox_->setMaximumWidth(120);
     slaveLabel->setBuddy(slaveIdBox_);
-    connect(slaveIdBox_, &QLineEdit::textChanged, this, &SettingsTab::onSlaveIdEdited);
+    // Taken when typed to its end (Enter, or on to another control): the display's poll
+    // must never reach a meter at an address half typed.
+    connect(slaveIdBox_, &QLineEdit::editingFinished, this, &SettingsTab::onSlaveIdEdited);
 
     auto *replyTimeLabel = named(new QLabel(QStringLiteral("Reply time (ms)")), QStringLiteral("ReplyTimeLabel"));
     replyTimeBox_ = named(new QSpinBox, QStringLiteral("ReplyTimeout"));
@@ -68,6 +71,8 @@ SettingsTab::SettingsTab(const QStringList &comLinkDirs, LineWorker &line, QWidg
     replyTimeBox_->setToolTip(QStringLiteral("For a slow line (a modem or radio path): how long a reply may "
                                              "take before the request is sent again"));
     replyTimeLabel->setBuddy(replyTimeBox_);
+    // Typed digits count once the number is complete; the arrows count at once.
+    replyTimeBox_->setKeyboardTracking(false);
     connect(replyTimeBox_, &QSpinBox::valueChanged, this, [this](int ms) {
         keep(kReplyTimeKey, ms);
         emit linkSettingsChanged();
@@ -80,6 +85,7 @@ SettingsTab::SettingsTab(const QStringList &comLinkDirs, LineWorker &line, QWidg
     requestGapBox_->setSpecialValueText(QStringLiteral("none"));
     requestGapBox_->setToolTip(QStringLiteral("For a device that needs a pause between a reply and the next request"));
     requestGapLabel->setBuddy(requestGapBox_);
+    requestGapBox_->setKeyboardTracking(false);
     connect(requestGapBox_, &QSpinBox::valueChanged, this, [this](int ms) {
         keep(kRequestGapKey, ms);
         emit linkSettingsChanged();
@@ -90,6 +96,16 @@ SettingsTab::SettingsTab(const QStringList &comLinkDirs, LineWorker &line, QWidg
     connect(echoBox_, &QCheckBox::toggled, this, [this](bool on) {
         keep(kEchoKey, on);
         emit linkSettingsChanged();
+    });
+    releaseWhenIdleBox_ =
+        named(new QCheckBox(QStringLiteral("&Let the port go when idle")), QStringLiteral("ReleaseWhenIdle"));
+    releaseWhenIdleBox_->setToolTip(QStringLiteral("Closes the port after 5 s without an operation, so another "
+                                                   "program on this computer can use the meter meanwhile; the "
+                                                   "next operation opens it again. The live display and a modem "
+                                                   "call keep it open."));
+    connect(releaseWhenIdleBox_, &QCheckBox::toggled, this, [this](bool on) {
+        keep(kReleaseWhenIdleKey, on);
+        emit releaseWhenIdleChanged(on);
     });
 
     auto *baudFrame = groupBox(QStringLiteral("Frame1"), QStringLiteral("Baud Rate"));
@@ -123,6 +139,10 @@ SettingsTab::SettingsTab(const QStringList &comLinkDirs, LineWorker &line, QWidg
     network_ = named(new NetworkChoice, QStringLiteral("NetworkChoice"));
     ports->addWidget(network_);
     connect(network_, &NetworkChoice::urlChanged, this, &SettingsTab::onNetworkAddressChanged);
+    // Clicking "Network" ends the typing, so the address is read before the choice is taken.
+    connect(network_, &NetworkChoice::typed, this, [this] {
+        networkButton_->setEnabled(!network_->url().isEmpty() || network_->typedTextReads());
+    });
     ports->addStretch(1);
     describePortDevices();
     connect(portGroup_, &QButtonGroup::idClicked, this, &SettingsTab::onPortClicked);
@@ -139,6 +159,8 @@ SettingsTab::SettingsTab(const QStringList &comLinkDirs, LineWorker &line, QWidg
     flowGroup_->button(1)->setChecked(true);
     flow->addStretch(1);
 
+    // However crowded the row, the box shows a whole address: they run to 255.
+    slaveIdBox_->setMinimumWidth(slaveIdBox_->fontMetrics().horizontalAdvance(QStringLiteral("0000")) + 12);
     auto *slave = new QHBoxLayout;
     slave->addWidget(slaveLabel);
     slave->addWidget(slaveIdBox_);
@@ -151,6 +173,9 @@ SettingsTab::SettingsTab(const QStringList &comLinkDirs, LineWorker &line, QWidg
     slave->addSpacing(24);
     slave->addWidget(echoBox_);
     slave->addStretch(1);
+    auto *release = new QHBoxLayout;
+    release->addWidget(releaseWhenIdleBox_);
+    release->addStretch(1);
     auto *groups = new QHBoxLayout;
     groups->addWidget(baudFrame);
     groups->addWidget(portFrame);
@@ -165,6 +190,7 @@ SettingsTab::SettingsTab(const QStringList &comLinkDirs, LineWorker &line, QWidg
     });
     auto *layout = new QVBoxLayout(this);
     layout->addLayout(slave);
+    layout->addLayout(release);
     layout->addLayout(groups);
     layout->addWidget(portPanel, 1);
 }
@@ -216,6 +242,11 @@ bool SettingsTab::echo() const
     return echoBox_->isChecked();
 }
 
+bool SettingsTab::releaseWhenIdle() const
+{
+    return releaseWhenIdleBox_->isChecked();
+}
+
 void SettingsTab::keep(const QString &key, const QVariant &value)
 {
     // Writing reads the file first: a pipe put there since start-up would hold the window.
@@ -258,6 +289,7 @@ QString SettingsTab::useLinkOptionsFile(const QString &path)
     const int gapMs = file.value(kRequestGapKey, 0).toInt();
     requestGapBox_->setValue(LinkSettings::isValidRequestGap(gapMs) ? gapMs : 0);
     echoBox_->setChecked(file.value(kEchoKey, false).toBool());
+    releaseWhenIdleBox_->setChecked(file.value(kReleaseWhenIdleKey, false).toBool());
     network_->restore(file.value(kNetworkAddressKey).toString(),
                       file.value(kNetworkKindKey).toString() == QLatin1String("rfc2217") ? NetworkKind::Rfc2217
                                                                                           : NetworkKind::RawTcp);

@@ -28,7 +28,7 @@ public:
     SettingsTab(const QStringList &comLinkDirs, LineWorker &line, QWidget *parent = nullptr);
 
     // What the link is to use. The port is 0 and the rate empty until a setting
-    // or a click chose one; the slave address is the last valid one typed.
+    // or a click chose one; the slave address is the last valid one typed to its end.
     // With "Network" chosen the port number stays the last COM port chosen.
     int portNumber() const { return portNumber_; }
     // "tcp://HOST:PORT" or "rfc2217://HOST:PORT" while "Network" is chosen; empty for a COM port.
@@ -37,6 +37,8 @@ public:
     int requestGapMs() const;
     // The adapter returns every byte sent.
     bool echo() const;
+    // "Let the port go when idle": off unless the user ticked it.
+    bool releaseWhenIdle() const;
     QString baudRateText() const { return baudRateText_; }
     int slaveId() const { return slaveId_; }
     // How long a reply may take on a slow line, in ms; 0 for the meters' own timings.
@@ -57,6 +59,7 @@ public:
 
 signals:
     void linkSettingsChanged();
+    void releaseWhenIdleChanged(bool on);
 
 private:
     void onBaudClicked(int index);
@@ -72,6 +75,7 @@ private:
     QSpinBox *replyTimeBox_ = nullptr;
     QSpinBox *requestGapBox_ = nullptr;
     QCheckBox *echoBox_ = nullptr;
+    QCheckBox *releaseWhenIdleBox_ = nullptr;
     NetworkChoice *network_ = nullptr;
     QRadioButton *networkButton_ = nullptr;
     QString linkOptionsFile_;

@@ -2,6 +2,7 @@
 
 #include "app/tab_widgets.h"
 #include "chart/log_chart_view.h"
+#include "table/grid_state.h"
 #include "table/results_grid.h"
 #include "table/results_table_model.h"
 
@@ -9,6 +10,7 @@
 #include <QEvent>
 #include <QHBoxLayout>
 #include <QHeaderView>
+#include <QLabel>
 #include <QPainter>
 #include <QPushButton>
 #include <QStackedWidget>
@@ -48,7 +50,7 @@ protected:
 } // namespace
 
 ViewTab::ViewTab(ResultsGrid &results, GridState &gridState, FileDialogs &dialogs, QWidget *parent)
-    : QWidget(parent), results_(results)
+    : QWidget(parent), results_(results), gridState_(gridState)
 {
     resultsView_ = named(new QTableView, QStringLiteral("MSHFlexGrid1"));
     // The filled rows only, under their headings: the grid itself keeps its 65,535 rows.
@@ -87,8 +89,16 @@ ViewTab::ViewTab(ResultsGrid &results, GridState &gridState, FileDialogs &dialog
         pages->setCurrentIndex(chart ? 1 : 0);
         chartButton->setText(chart ? QStringLiteral("&Show Grid") : QStringLiteral("&Show Chart"));
     });
+    // Over the rows, whichever way they are shown: a part of the log is not the log.
+    incompleteNote_ = named(new QLabel(QStringLiteral("incomplete: not written · the rows read before the "
+                                                      "download ended in an error or was stopped")),
+                            QStringLiteral("IncompleteNote"));
+    incompleteNote_->setStyleSheet(QStringLiteral("QLabel { color: #8a1c00; font-weight: bold; }"));
+    incompleteNote_->setWordWrap(true);
+    incompleteNote_->setVisible(false);
     auto *bar = new QHBoxLayout;
-    bar->addStretch(1);
+    bar->addWidget(incompleteNote_, 1);
+    bar->addStretch(0);
     bar->addWidget(chartButton);
     auto *layout = new QVBoxLayout(this);
     layout->addLayout(bar);
@@ -100,6 +110,7 @@ void ViewTab::refreshChartIfShown()
     // A chart on a tab not in front is redrawn when next shown, so a download
     // started from the Download tab is what the View tab shows on return.
     chartView_->refreshWhenShown();
+    incompleteNote_->setVisible(gridState_.incomplete);
 }
 
 void ViewTab::applyColumnWidths()

@@ -2,6 +2,7 @@
 
 #include <QWidget>
 
+class QLabel;
 class QTableView;
 
 namespace ostrand {
@@ -19,13 +20,16 @@ public:
             QWidget *parent = nullptr);
 
     // The chart reads the grid only when shown; a new download redraws it, now
-    // when on screen, else when it is shown next.
+    // when on screen, else when it is shown next. Rows a failed or stopped run
+    // left are marked as such above the grid and on the chart.
     void refreshChartIfShown();
 
 private:
     void applyColumnWidths();
 
     ResultsGrid &results_;
+    const GridState &gridState_;
+    QLabel *incompleteNote_ = nullptr;
     QTableView *resultsView_ = nullptr;
     LogChartView *chartView_ = nullptr;
 };

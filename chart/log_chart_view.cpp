@@ -4,6 +4,7 @@
 #include "chart/value_scale.h"
 #include "platform/file_dialogs.h"
 #include "platform/object_name.h"
+#include "table/grid_state.h"
 
 #include <QCategoryAxis>
 #include <QChart>
@@ -61,10 +62,10 @@ LogChartView::LogChartView(const ResultsGrid &grid, const GridState &state, File
 
     auto *hint = named(new QLabel(tr("Wheel: zoom time (Ctrl: values too) · Drag: zoom to a box · Right or middle "
                                      "drag, arrows: pan · Home: whole log"), this), QStringLiteral("chartHint"));
-    hint->setToolTip(hint->text());
-    // Greyed, and free to be cut short so the buttons keep their room.
+    // Greyed, and wrapped when narrow, so the buttons keep their room and the hint stays whole.
     hint->setEnabled(false);
-    hint->setSizePolicy(QSizePolicy::Ignored, QSizePolicy::Preferred);
+    hint->setWordWrap(true);
+    hint->setSizePolicy(QSizePolicy::Ignored, QSizePolicy::Minimum);
     status_ = named(new QLabel(this), QStringLiteral("chartStatusLabel"));
     readout_ = named(new QLabel(this), QStringLiteral("chartReadout"));
     resetButton_ = named(new QPushButton(tr("&Reset zoom"), this), QStringLiteral("chartResetZoomButton"));
@@ -333,12 +334,16 @@ void LogChartView::updateTitles()
     }
     valueAxis_->setTitleText(axisTitle(tr("Values"), units));
     totalAxis_->setTitleText(axisTitle(tr("Totals"), totalUnits));
-    // Named on the chart itself, so a saved picture says what and when it shows.
-    chart_->setTitle(names.isEmpty() ? QString()
-                                     : QStringLiteral("%1 · %2 to %3")
-                                           .arg(names.join(QStringLiteral(", ")),
-                                                timeText(timeAxis_->min(), "M/d/yyyy h:mm AP"),
-                                                timeText(timeAxis_->max(), "M/d/yyyy h:mm AP")));
+    // Named on the chart itself, so a saved picture says what and when it
+    // shows, and when it is only the part of a log a failed run read.
+    QString title = names.isEmpty() ? QString()
+                                    : QStringLiteral("%1 · %2 to %3")
+                                          .arg(names.join(QStringLiteral(", ")),
+                                               timeText(timeAxis_->min(), "M/d/yyyy h:mm AP"),
+                                               timeText(timeAxis_->max(), "M/d/yyyy h:mm AP"));
+    if (!title.isEmpty() && state_.incomplete)
+        title += QStringLiteral(" · incomplete: not written");
+    chart_->setTitle(title);
 }
 
 void LogChartView::onSaveClicked()

@@ -78,7 +78,8 @@ const RegisterCommand palmRegistration{
      "      Converts the Palm handheld's database FILE (PLOGR2.PDB from the HotSync\n"
      "      backup folder) into the CSV file (default Logdata.csv): with --modid only the\n"
      "      records of the meter with Modbus ID 0 to 255, with --all every meter's records\n"
-     "      merged. The output cannot be the database FILE, by any name. Prints each\n"
+     "      merged. The output cannot be the database FILE, by any name. An output\n"
+     "      that holds data is first kept as OUTPUT.N, as download does. Prints each\n"
      "      status line as the window shows it. Exit status:\n"
      "      0 Finished. Data in File; 1 0 Records Available; 2 Could not find Palm\n"
      "      DataFile!!; 3 Error putting into file!!; 4 Error in Downloading!!\n",

@@ -10,9 +10,9 @@ DisplayPoller::DisplayPoller(MeterLink &link, DisplayView &view) : link_(link), 
 {
 }
 
-bool DisplayPoller::pressKey(int buttonIndex)
+bool DisplayPoller::pressKey(int buttonIndex, int silences)
 {
-    return queueKey(keypadCode(buttonIndex));
+    return queueKey(keypadCode(buttonIndex), silences);
 }
 
 int DisplayPoller::slave() const
@@ -20,13 +20,26 @@ int DisplayPoller::slave() const
     return link_.serial().settings().slave;
 }
 
-bool DisplayPoller::queueKey(char code)
+bool DisplayPoller::queueKey(char code, int silences)
 {
-    return keys_.append(code);
+    if (!keys_.append(code, silences))
+        return false;
+    // Pressed before a silence that has begun since: never to be sent.
+    const bool late = silences < view_.silences();
+    dropKeysOfEarlierSilences();
+    return !late;
+}
+
+void DisplayPoller::dropKeysOfEarlierSilences()
+{
+    const QByteArray dropped = keys_.dropPressedBefore(view_.silences());
+    if (!dropped.isEmpty())
+        view_.keysDropped(dropped);
 }
 
 void DisplayPoller::sendOldestKey()
 {
+    dropKeysOfEarlierSilences();
     if (keys_.isEmpty())
         return;
     // Copied before the write: keys pressed during its wait join the queue meanwhile.
@@ -36,7 +49,11 @@ void DisplayPoller::sendOldestKey()
     if (link_.writeRegisters(slave(), kKeyRegister, {static_cast<quint16>(byte << 8 | byte)})) {
         keys_.removeFront();
         view_.replyReceived();
+        return;
     }
+    // The write waits up to 3 s, in which the silence may have been declared:
+    // then it and the keys behind it go now, not on a later tick that finds the meter back.
+    dropKeysOfEarlierSilences();
 }
 
 bool DisplayPoller::pollTextDisplay()
@@ -55,6 +72,8 @@ bool DisplayPoller::pollTextDisplay()
             answered = true;
         }
     }
+    // Said as the poll ends, not at the next tick, which may be a while off.
+    dropKeysOfEarlierSilences();
     view_.pollEnded(answered);
     return true;
 }

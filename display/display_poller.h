@@ -23,15 +23,20 @@ public:
     DisplayPoller(MeterLink &link, DisplayView &view);
 
     // A keypad button (0 to 15) was pressed: its code joins the queue. False
-    // when the press was dropped (no such button, or the queue is full).
-    bool pressKey(int buttonIndex);
+    // when the press was dropped (no such button, the queue is full, or the
+    // meter fell silent since: `silences` is the view's count at the press,
+    // which the press may reach the poller well after).
+    bool pressKey(int buttonIndex, int silences);
+    bool pressKey(int buttonIndex) { return pressKey(buttonIndex, view_.silences()); }
     // The same for a key code ('0'-'9', '.', 'N', 'L', 'M', 'E', 'F').
-    bool queueKey(char code);
+    bool queueKey(char code, int silences);
+    bool queueKey(char code) { return queueKey(code, view_.silences()); }
     // The keys not yet taken by the meter.
     const KeyQueue &pendingKeys() const { return keys_; }
 
     // One text-display tick: the oldest queued key written to the key register
-    // (kept for the next tick if the write fails), then each of the four lines
+    // (kept for the next tick if the write fails, dropped with every key
+    // pressed before the meter's latest silence), then each of the four lines
     // read and shown, a line whose read fails left as it was. False when refused.
     bool pollTextDisplay();
     // One display-block tick: the block read and, on success, decoded under the
@@ -46,6 +51,8 @@ public:
 
 private:
     void sendOldestKey();
+    // Drops, and reports, the keys pressed before the meter's latest silence.
+    void dropKeysOfEarlierSilences();
     int slave() const;
 
     MeterLink &link_;

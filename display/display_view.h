@@ -2,6 +2,7 @@
 
 #include "display/meter_type.h"
 
+#include <QByteArray>
 #include <QString>
 #include <array>
 
@@ -36,6 +37,13 @@ public:
     virtual void replyReceived() {}
     // A poll's exchanges are over: `answered` when the meter sent something shown.
     virtual void pollEnded(bool answered) { (void)answered; }
+    // How often the meter has fallen silent so far ("No reply from meter"
+    // coming on); read on the polls' side at any moment. A key pressed before
+    // the latest silence is dropped: sent once the meter answers again, it
+    // would act long after the technician gave it up.
+    virtual int silences() const { return 0; }
+    // Keys were dropped unsent for that reason; `codes` oldest first.
+    virtual void keysDropped(const QByteArray &codes) { (void)codes; }
 };
 
 // A DisplayView that keeps the texts, for the command line and the tests.

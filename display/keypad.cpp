@@ -55,18 +55,39 @@ bool isKeypadCode(char code)
     return false;
 }
 
-bool KeyQueue::append(char code)
+bool KeyQueue::append(char code, int silences)
 {
     if (!isKeypadCode(code) || codes_.size() >= kCapacity)
         return false;
     codes_.append(code);
+    silences_.append(silences);
     return true;
 }
 
 void KeyQueue::removeFront()
 {
-    if (!codes_.isEmpty())
+    if (!codes_.isEmpty()) {
         codes_.remove(0, 1);
+        silences_.removeFirst();
+    }
+}
+
+QByteArray KeyQueue::dropPressedBefore(int silences)
+{
+    QByteArray dropped;
+    QByteArray kept;
+    QList<int> keptSilences;
+    for (qsizetype i = 0; i < codes_.size(); ++i) {
+        if (silences_[i] < silences) {
+            dropped += codes_[i];
+        } else {
+            kept += codes_[i];
+            keptSilences << silences_[i];
+        }
+    }
+    codes_ = kept;
+    silences_ = keptSilences;
+    return dropped;
 }
 
 } // namespace ostrand

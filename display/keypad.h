@@ -1,6 +1,7 @@
 #pragma once
 
 #include <QByteArray>
+#include <QList>
 #include <QString>
 #include <QStringList>
 
@@ -22,23 +23,29 @@ bool isKeypadCode(char code);
 // The codes not yet written to the meter, oldest first (PendingKeys). Bounded,
 // so a meter that never takes a key cannot make the queue grow without end:
 // a press beyond the bound is dropped, the keys already queued keep their order.
+// Each code carries the count of the meter's silences when it was pressed: a
+// key pressed before the meter last fell silent is dropped, not sent late.
 class KeyQueue {
 public:
     static constexpr int kCapacity = 64;
 
     // Queues `code` at the end; false when the queue is full or `code` is no key.
-    bool append(char code);
+    bool append(char code, int silences = 0);
     bool isEmpty() const { return codes_.isEmpty(); }
     int size() const { return static_cast<int>(codes_.size()); }
     // The oldest code; only when not empty.
     char front() const { return codes_.front(); }
     // Forgets the oldest code, once the meter took it.
     void removeFront();
+    // Takes out every key pressed before silence number `silences` began and
+    // returns their codes, oldest first.
+    QByteArray dropPressedBefore(int silences);
     // All queued codes, oldest first.
     const QByteArray &codes() const { return codes_; }
 
 private:
     QByteArray codes_;
+    QList<int> silences_; // beside each code
 };
 
 } // namespace ostrand

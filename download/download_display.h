@@ -23,6 +23,17 @@ public:
     // before each progress step; empty while there is no estimate. A display
     // without room for it ignores it.
     virtual void setTimeLeft(const QString &text) { (void)text; }
+    // The file's previous data was kept as `keptAs` before it was replaced:
+    // said beside the status as a detail, unless the display has a place of its own.
+    virtual void fileKept(const QString &keptAs);
+    // What the download does while it reads no log block ("Reading the log's
+    // pointers", "Reading channel labels 3 of 8"), shown in place of the
+    // percentage; empty gives the percentage back.
+    virtual void setStep(const QString &text) { (void)text; }
+    // The meter has not answered for a while ("Waiting for the meter: no
+    // reply for 12 s (gives up at 30 s)"), shown before anything else; empty
+    // once it answers or the exchange ends.
+    virtual void setWaiting(const QString &text) { (void)text; }
 };
 
 } // namespace ostrand

@@ -2,6 +2,7 @@
 
 #include "download/download_display.h"
 #include "download/log_decoder.h"
+#include "download/progress_text.h"
 #include "download/time_left.h"
 #include "link/serial_link.h"
 #include "platform/clock.h"
@@ -31,6 +32,24 @@ int wordsForBytes(int bytes)
 DownloadEngine::DownloadEngine(MeterLink &link, ResultsGrid &grid, GridState &state, DownloadDisplay &display)
     : link_(link), grid_(grid), state_(state), display_(display)
 {
+    outerWatcher_ = link_.setReplyWaitWatcher([this](const std::optional<ReplyWait> &wait) {
+        if (!wait) {
+            display_.setWaiting(QString());
+            return;
+        }
+        ReplyWait shown = *wait;
+        if (triesLeft_ > 0) {
+            const double before = std::round((tryStartMs_ - blockStartMs_) / 1000.0);
+            shown.silentSeconds += static_cast<int>(before);
+            shown.giveUpSeconds = before + triesLeft_ * wait->giveUpSeconds;
+        }
+        display_.setWaiting(replyWaitText(shown));
+    });
+}
+
+DownloadEngine::~DownloadEngine()
+{
+    link_.setReplyWaitWatcher(std::move(outerWatcher_));
 }
 
 void DownloadEngine::yield()
@@ -49,6 +68,7 @@ DownloadResult DownloadEngine::readStartPointers(LogAddress &readFrom, LogAddres
     if (options_.sinceLastTime && !options_.resumeAfter) {
         // Without the pointer there is no start: reading from address zero
         // would download memory that is not log at all.
+        display_.setStep(QStringLiteral("Reading where the last download ended"));
         const auto pointer = link_.readLastDownloadPointer(options_.slave);
         if (!pointer) {
             display_.showDetail(failureText(pointer.failure()));
@@ -66,6 +86,7 @@ DownloadResult DownloadEngine::readStartPointers(LogAddress &readFrom, LogAddres
     }
     if (stopRequested())
         return DownloadResult::Stopped;
+    display_.setStep(QStringLiteral("Reading the log's pointers"));
     const auto registers = readPointerRegisters();
     if (!registers) {
         display_.showDetail(failureText(registers.failure()));
@@ -150,6 +171,7 @@ DownloadResult DownloadEngine::downloadLog(const DownloadOptions &options)
 
         display_.setStatus(options_.sinceLastTime ? QStringLiteral("Since Last Time Download")
                                                   : QStringLiteral("All Data Download"));
+        display_.setStep(QString());
         const DownloadResult read = readLog(readFrom, knownEnd_, byteCount, true);
         return read == DownloadResult::Complete ? catchUp() : read;
     }();
@@ -171,6 +193,7 @@ bool DownloadEngine::readChannelLabels(Labels &labels)
                 continue;
             if (stopRequested())
                 return false;
+            display_.setStep(labelStepText(k, kChannelCount));
             const auto setup = readBlock(LogAddress{kChannelSetupBank, 0x80 + k, 0x00}, kChannelSetupWords, 1);
             if (!setup && (isRefusal(setup.error()) || silentBlockReads_ >= kSilentBlockReads))
                 return false;
@@ -205,10 +228,15 @@ Result<QByteArray> DownloadEngine::readBlock(const LogAddress &address, int word
         return LinkError::TimedOut;
     Result<QByteArray> reply = LinkError::TimedOut;
     // A refusal is the meter's final word on this block: no more attempts.
+    const Clock &clock = link_.serial().clock();
+    blockStartMs_ = clock.monotonicMs();
     for (int attempt = 0; attempt < attempts && !reply && !isRefusal(reply.error()); ++attempt) {
         if (stopRequested())
             return LinkError::TimedOut;
+        tryStartMs_ = clock.monotonicMs();
+        triesLeft_ = attempts > 1 ? attempts - attempt : 0;
         reply = link_.readLogBlock(options_.slave, address.bank, address.page, address.offset, words);
+        triesLeft_ = 0;
         const bool silent = !reply && reply.error() == LinkError::TimedOut
                             && link_.serial().lastByteMs() == SerialLink::kNoByte;
         if (!silent) {

@@ -48,7 +48,11 @@ enum class CursorCheck {
 // engine's end) the download holds the link and its device.
 class DownloadEngine {
 public:
+    // Shows the link's silent waits on `display` for as long as it lives.
     DownloadEngine(MeterLink &link, ResultsGrid &grid, GridState &state, DownloadDisplay &display);
+    ~DownloadEngine();
+    DownloadEngine(const DownloadEngine &) = delete;
+    DownloadEngine &operator=(const DownloadEngine &) = delete;
 
     // One download and how it ended. The grid is expected cleared.
     DownloadResult downloadLog(const DownloadOptions &options);
@@ -148,6 +152,12 @@ private:
     LogCursor lastRecord_;
     CursorCheck cursorCheck_ = CursorCheck::NotGiven;
     int slotsPastCursor_ = 0;
+    // A block read under way, for the words of a silent wait: its tries are
+    // one wait to whoever watches, as the last try's end is the download's.
+    std::int64_t blockStartMs_ = 0;
+    std::int64_t tryStartMs_ = 0;
+    int triesLeft_ = 0; // this one included; 0 outside a block read of several tries
+    ReplyWaitWatcher outerWatcher_; // the link's watcher before this engine's
 };
 
 // Byte count and words of the next block: halves go to the even neighbour,

@@ -4,6 +4,7 @@
 #include "platform/save_file.h"
 #include "table/output_file.h"
 
+#include <QFileInfo>
 #include <algorithm>
 
 namespace ostrand {
@@ -11,6 +12,16 @@ namespace ostrand {
 namespace {
 const QString kFileError = QStringLiteral("Error putting into file!!");
 } // namespace
+
+QString keptText(const QString &keptAs)
+{
+    return QStringLiteral("the previous file was kept as %1").arg(QFileInfo(keptAs).fileName());
+}
+
+void DownloadDisplay::fileKept(const QString &keptAs)
+{
+    showDetail(keptText(keptAs));
+}
 
 bool checkOutputBeforeStart(const QString &outputPath, DownloadDisplay &display)
 {
@@ -26,7 +37,7 @@ DownloadEnd finishDownload(DownloadResult result, const ResultsGrid &grid, const
                            const QString &outputPath, DownloadDisplay &display,
                            const std::function<ConfirmedTail()> &confirm, OutputWrite write)
 {
-    DownloadEnd end{result, false, downloadStatusText(result)};
+    DownloadEnd end{result, false, downloadStatusText(result), {}};
     display.setStatus(end.status);
     if (result != DownloadResult::Complete) {
         // A reader of a pipe we named learns at once that nothing comes.
@@ -36,8 +47,10 @@ DownloadEnd finishDownload(DownloadResult result, const ResultsGrid &grid, const
 
     display.setProgress(100);
     QString error;
-    const bool written = write == OutputWrite::Append ? appendOutputFile(grid, state, outputPath, &error)
-                                                      : writeOutputFile(grid, state, outputPath, &error);
+    // Rows added to a file keep what it held; a file replaced keeps it in a copy.
+    const bool written = write == OutputWrite::Append
+                             ? appendOutputFile(grid, state, outputPath, &error)
+                             : replaceOutputFile(grid, state, outputPath, &end.keptAs, &error);
     if (!written) {
         end.fileFailed = true;
         end.status = kFileError;
@@ -47,6 +60,8 @@ DownloadEnd finishDownload(DownloadResult result, const ResultsGrid &grid, const
     }
     end.status = QStringLiteral("Finished. Data in File");
     display.setStatus(end.status);
+    if (!end.keptAs.isEmpty())
+        display.fileKept(end.keptAs);
     if (!confirm)
         return end;
     const int lastRowWritten = std::min(state.lastGridRow, grid.rows() - 1);

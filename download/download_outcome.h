@@ -22,13 +22,17 @@ struct DownloadEnd {
     DownloadResult result = DownloadResult::Complete;
     bool fileFailed = false; // complete, but the output file could not be written
     QString status;          // the last status text shown
+    QString keptAs;          // where the file's previous data was kept; empty when nowhere
 };
 
 // How a complete download's rows go into the output file.
 enum class OutputWrite {
-    Replace, // the file becomes this download's
+    Replace, // the file becomes this download's, its previous data kept as FILE.N
     Append,  // the rows go under the file's own, whose headings must be the same
 };
+
+// The words beside "Finished. Data in File" once the previous file was kept as `keptAs`.
+QString keptText(const QString &keptAs);
 
 // What follows a download or a Palm conversion: the status texts, the output
 // file after a complete one and, only once that file is written, `confirm`

@@ -25,9 +25,14 @@ QString failureText(const LinkFailure &failure, const QString &during)
 {
     // A write that failed because the device went away is the same lost line.
     const bool portGone = failure.error == LinkError::PortNotOpen || failure.error == LinkError::SendFailed;
-    if (portGone && failure.lineLost && !during.isEmpty())
-        return QStringLiteral("lost the line to %1 during %2: the device went away (%3)")
-            .arg(failure.port, during, failure.lostLineReason);
+    if (portGone && failure.lineLost && !during.isEmpty()) {
+        // A device server is reached by address: the adapter is not what to look at.
+        const bool network = failure.port.contains(QLatin1String("://"));
+        return QStringLiteral("lost the line to %1 during %2: the device went away (%3); check %4, then start again")
+            .arg(failure.port, during, failure.lostLineReason,
+                 network ? QStringLiteral("that the device server is on and can be reached")
+                         : QStringLiteral("that the adapter is plugged in and the cable is sound"));
+    }
     switch (failure.error) {
     case LinkError::PortNotOpen:
         // The port's own report names the device and the system's reason.

@@ -14,6 +14,7 @@
 #include "platform/serial_port.h"
 
 #include <algorithm>
+#include <cmath>
 
 namespace ostrand {
 
@@ -67,6 +68,50 @@ bool isNoise(LinkError error)
 {
     return error == LinkError::CrcError || error == LinkError::WrongReply;
 }
+
+// Tells the watcher of a wait's silence as its whole seconds pass, and of its
+// end: a bar frozen on its last percentage would say nothing of a meter that
+// stopped answering.
+class SilenceReport {
+public:
+    SilenceReport(const ReplyWaitWatcher &watcher, double countFrom, double giveUp)
+        : watcher_(watcher), countFrom_(countFrom), giveUp_(giveUp)
+    {
+    }
+    ~SilenceReport() { quiet(); }
+    SilenceReport(const SilenceReport &) = delete;
+    SilenceReport &operator=(const SilenceReport &) = delete;
+
+    // At `now`, the line quiet since `heardAt` (the last send or byte).
+    void at(double now, double heardAt)
+    {
+        if (!watcher_)
+            return;
+        if (now - heardAt < kReplyWaitShownAfter) {
+            quiet();
+            return;
+        }
+        const int seconds = std::max(0, static_cast<int>(std::floor(now - countFrom_)));
+        if (seconds == shown_)
+            return;
+        shown_ = seconds;
+        watcher_(ReplyWait{seconds, giveUp_});
+    }
+
+private:
+    void quiet()
+    {
+        if (shown_ < 0 || !watcher_)
+            return;
+        shown_ = -1;
+        watcher_(std::nullopt);
+    }
+
+    const ReplyWaitWatcher &watcher_;
+    double countFrom_;
+    double giveUp_;
+    int shown_ = -1;
+};
 
 } // namespace
 
@@ -203,8 +248,15 @@ Result<void> MeterLink::sendAndAwait(Exchange &exchange, const QByteArray &frame
     // a rounded one could resend at once and leave a second reply in flight
     // for the next exchange to take as its own.
     const WaitLine line{link_.settings().replyTimeoutMs / 1000.0, slowPath_.resend(), link_.wireSeconds(expected)};
-    WaitPolicy policy(timing, line, firstSend.value_or(clock.roundedNow()), clock.now());
+    const double countFrom = firstSend.value_or(clock.roundedNow());
+    const double sentAt = clock.now();
+    WaitPolicy policy(timing, line, countFrom, sentAt);
     exchange.setGiveUp(policy.giveUpSeconds());
+    SilenceReport silence(waitWatcher_, countFrom, policy.giveUpSeconds());
+    const auto lastByteAt = [&]() -> std::optional<double> {
+        return link_.lastByteMs() == SerialLink::kNoByte ? std::nullopt
+                                                         : std::optional<double>(clock.at(link_.lastByteMs()));
+    };
     bool replyStarted = false;
     for (;;) {
         link_.waitForEvent();
@@ -214,6 +266,8 @@ Result<void> MeterLink::sendAndAwait(Exchange &exchange, const QByteArray &frame
         if (!link_.port().isOpen())
             return exchange.fail(LinkError::PortNotOpen);
         const double now = clock.now();
+        // Before any give-up: the last second of a wait is shown too.
+        silence.at(now, std::max(sentAt, lastByteAt().value_or(sentAt)));
         if (policy.givesUpBeforeReply(now))
             return exchange.fail(echoDue > 0 ? LinkError::EchoMissing : LinkError::TimedOut);
         if (echoDue > 0) {
@@ -242,9 +296,7 @@ Result<void> MeterLink::sendAndAwait(Exchange &exchange, const QByteArray &frame
         }
         if (replyComplete(frame, expected, received, now, clock))
             return {};
-        const auto lastByte = link_.lastByteMs() == SerialLink::kNoByte
-                                  ? std::nullopt
-                                  : std::optional<double>(clock.at(link_.lastByteMs()));
+        const auto lastByte = lastByteAt();
         WaitPolicy::Step step = policy.next(now, lastByte);
         if (step == WaitPolicy::Step::Resend) {
             if (!sendOnce(true))

@@ -3,11 +3,13 @@
 #include "link/link_observer.h"
 #include "link/link_result.h"
 #include "link/reconnect_budget.h"
+#include "link/reply_wait.h"
 #include "link/serial_link.h"
 #include "link/slow_path.h"
 
 #include <QByteArray>
 #include <QVector>
+#include <utility>
 #include <optional>
 
 namespace ostrand {
@@ -73,6 +75,14 @@ public:
 
     SerialLink &serial() { return link_; }
 
+    // Told of every wait for a reply that goes silent, as it goes on, for a
+    // display that shows it; returns the watcher it replaces, to be put back.
+    ReplyWaitWatcher setReplyWaitWatcher(ReplyWaitWatcher watcher)
+    {
+        std::swap(watcher, waitWatcher_);
+        return watcher;
+    }
+
     // Attaches the communication monitor (nullptr detaches it).
     void setObserver(LinkObserver *observer) { observer_ = observer; }
     LinkObserver *observer() const { return observer_; }
@@ -110,6 +120,7 @@ private:
     bool inExchange_ = false;
     int holds_ = 0;
     LinkObserver *observer_ = nullptr;
+    ReplyWaitWatcher waitWatcher_;
     SlowPath slowPath_;
 };
 

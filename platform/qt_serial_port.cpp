@@ -1,6 +1,7 @@
 #include "qt_serial_port.h"
 
 #include "com_port_names.h"
+#include "port_holder.h"
 #include "system_reason.h"
 #include "port_permission.h"
 
@@ -66,8 +67,7 @@ bool QtSerialPort::lockDevice(const QString &device, int portNumber)
     if (::flock(fd, LOCK_EX | LOCK_NB) != 0) {
         const int error = errno;
         ::close(fd);
-        return refuse(error == EWOULDBLOCK ? QStringLiteral("port in use by another program")
-                                           : systemReason(error));
+        return refuse(error == EWOULDBLOCK ? portInUseReason(device) : systemReason(error));
     }
     lockFd_ = fd;
     return true;

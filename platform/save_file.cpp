@@ -1,6 +1,7 @@
 #include "save_file.h"
 
 #include "system_reason.h"
+#include "platform/kept_copy.h"
 
 #include <QFile>
 #include <QFileInfo>
@@ -81,7 +82,8 @@ bool fail(QString *error, const QString &text)
     return false;
 }
 
-bool replaceAtomically(const QString &path, const QByteArray &bytes, QString *error)
+bool replaceAtomically(const QString &path, const QByteArray &bytes, QString *error,
+                       QString *keptAs = nullptr)
 {
     // Qt 6.4's commit() ignores a failing flush of its buffer and renames a
     // truncated file over the old one; so every step is checked here and the
@@ -101,8 +103,21 @@ bool replaceAtomically(const QString &path, const QByteArray &bytes, QString *er
         file.cancelWriting();
         return fail(error, QStringLiteral("Cannot write %1: %2").arg(path, reason));
     }
-    if (!file.commit())
+    QString kept;
+    if (keptAs) {
+        QString problem;
+        if (!keepPreviousFile(path, &kept, &problem)) {
+            file.cancelWriting();
+            return fail(error, problem);
+        }
+    }
+    if (!file.commit()) {
+        if (!kept.isEmpty())
+            ::unlink(QFile::encodeName(kept).constData());
         return fail(error, QStringLiteral("Cannot write %1: %2").arg(path, file.errorString()));
+    }
+    if (keptAs)
+        *keptAs = kept;
     return true;
 }
 
@@ -203,6 +218,22 @@ bool saveFile(const QString &path, const QByteArray &bytes, QString *error)
     case Destination::Replace: break;
     }
     return replaceAtomically(path, bytes, error);
+}
+
+bool saveFileKeepingPrevious(const QString &path, const QByteArray &bytes, QString *keptAs, QString *error)
+{
+    QString kept;
+    const DestinationCheck check = inspect(path);
+    bool saved = false;
+    switch (check.destination) {
+    case Destination::Refused: saved = fail(error, check.problem); break;
+    // What went into a pipe or a device is gone already: nothing to keep.
+    case Destination::WriteInPlace: saved = writeInPlace(path, bytes, error); break;
+    case Destination::Replace: saved = replaceAtomically(path, bytes, error, &kept); break;
+    }
+    if (keptAs)
+        *keptAs = kept;
+    return saved;
 }
 
 } // namespace ostrand

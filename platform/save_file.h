@@ -30,4 +30,13 @@ void releaseOutput(const QString &path);
 // given) to what happened and the system's reason.
 bool saveFile(const QString &path, const QByteArray &bytes, QString *error = nullptr);
 
+// As saveFile, but a regular file holding data is first kept beside it as
+// `path`.N (keepPreviousFile), once the new bytes are on disk and just before
+// they take its place; *keptAs (if given) names the copy, empty when nothing
+// was kept (a new or empty file, a pipe, a device). A copy that cannot be
+// made fails the save and leaves the file as it was; one made before a rename
+// that then fails is removed again, the file being still there.
+bool saveFileKeepingPrevious(const QString &path, const QByteArray &bytes, QString *keptAs,
+                             QString *error = nullptr);
+
 } // namespace ostrand

@@ -38,6 +38,23 @@ FileCheck unreadable(const QString &path, int error)
             QStringLiteral("%1 cannot be read: %2").arg(path, systemReason(error))};
 }
 
+// Fills `buffer` from `fd` until it is full or the file ends; the count read.
+qint64 readInto(int fd, const QString &path, QByteArray &buffer, FileCheck *check)
+{
+    qint64 total = 0;
+    while (total < buffer.size()) {
+        const ssize_t got = ::read(fd, buffer.data() + total, size_t(buffer.size() - total));
+        if (got < 0 && errno == EINTR)
+            continue;
+        if (got < 0)
+            *check = unreadable(path, errno);
+        if (got <= 0)
+            break;
+        total += got;
+    }
+    return total;
+}
+
 } // namespace
 
 QString sizeText(qint64 bytes)
@@ -134,17 +151,7 @@ FileTail readFileTail(const QString &path, qint64 maxBytes)
     }
     // A file that grows meanwhile gives the bytes it had; its new end is read next time.
     tail.bytes.resize(qsizetype(std::min<qint64>(qint64(st.st_size), maxBytes)));
-    qint64 total = 0;
-    while (tail.check.ok() && total < tail.bytes.size()) {
-        const ssize_t got = ::read(fd, tail.bytes.data() + total, size_t(tail.bytes.size() - total));
-        if (got < 0 && errno == EINTR)
-            continue;
-        if (got < 0)
-            tail.check = unreadable(path, errno);
-        if (got <= 0)
-            break;
-        total += got;
-    }
+    const qint64 total = tail.check.ok() ? readInto(fd, path, tail.bytes, &tail.check) : 0;
     ::close(fd);
     tail.bytes.resize(tail.check.ok() ? total : 0);
     return tail;

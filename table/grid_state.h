@@ -21,6 +21,9 @@ struct GridState {
     int lastGridRow = 1; // last grid row begun; 1 when there are no data rows
     Channels channels;
     RowStamp lastRowStamp;
+    // The rows are what a download or conversion read before it failed or was
+    // stopped: part of the log, and in no file.
+    bool incomplete = false;
     // The grid shows a total rounded down; a reader that keeps the meter's own
     // value (the readings store) asks for it here, by row and channel.
     bool keepExactTotals = false;

@@ -79,6 +79,17 @@ bool writeOutputFile(const ResultsGrid &grid, const GridState &state, const QStr
     return false;
 }
 
+bool replaceOutputFile(const ResultsGrid &grid, const GridState &state, const QString &path, QString *keptAs,
+                       QString *error)
+{
+    QString reason;
+    if (saveFileKeepingPrevious(path, outputFileBytes(grid, state), keptAs, &reason))
+        return true;
+    if (error)
+        *error = reason.isEmpty() ? QStringLiteral("Cannot write %1").arg(path) : reason;
+    return false;
+}
+
 bool outputHoldsData(const QString &path)
 {
     const QFileInfo info(path);

@@ -20,6 +20,14 @@ QByteArray outputFileBytes(const ResultsGrid &grid, const GridState &state);
 bool writeOutputFile(const ResultsGrid &grid, const GridState &state, const QString &path,
                      QString *error);
 
+// As writeOutputFile, but a file there that holds data is first kept as
+// `path`.N (the lowest free N of 1 to 9, the oldest of nine giving way), so a
+// download to the same name as the last one does not lose the last one's
+// rows. *keptAs (if given) is that copy's path, empty when nothing was kept.
+// A copy that cannot be made fails the write: the old data would be lost.
+bool replaceOutputFile(const ResultsGrid &grid, const GridState &state, const QString &path, QString *keptAs,
+                       QString *error);
+
 // The file at `path` is a regular file with something in it: what a new
 // download would either add to or replace.
 bool outputHoldsData(const QString &path);

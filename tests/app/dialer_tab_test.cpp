@@ -3,6 +3,7 @@
 
 #include <QLabel>
 #include <QLineEdit>
+#include <QTimer>
 
 using namespace ostrand;
 using namespace ostrand::testing;
@@ -25,12 +26,20 @@ TEST_F(WindowFixture, dialingTheNumberInThePhoneBoxConnectsAndHangupCloses)
     click("Command4");
     EXPECT_TRUE(control<QLabel>("Label6")->text().contains(QLatin1String("CONNECT")));
     EXPECT_TRUE(shown("Command5"));
+    const QString linkState = control<QLabel>("LinkState")->text();
+    EXPECT_TRUE(linkState.endsWith("address 1 · connected by modem: Hangup on the Dialer ends the call"))
+        << linkState.toStdString();
+    click("ReleaseWhenIdle");
+    clock_.advance(6000);
+    QMetaObject::invokeMethod(control<QTimer>("IdleReleaseTimer"), "timeout");
+    EXPECT_TRUE(port_.isOpen()) << "a call that is up keeps the port, whatever the idle time";
     const QByteArray dialled = port_.sends().back().bytes;
     EXPECT_TRUE(dialled.startsWith("ATDT") && dialled.contains("5550142")) << dialled.toStdString();
 
     click("Command5");
     EXPECT_EQ(control<QLabel>("Label6")->text(), "Okay");
     EXPECT_FALSE(port_.isOpen());
+    EXPECT_TRUE(control<QLabel>("LinkState")->text().endsWith("address 1 · not open"));
 }
 
 // A number with more than a dial string holds is marked in the list and never reaches the modem.

@@ -1,16 +1,7 @@
-#include "app/line_worker.h"
-#include "link/crc16.h"
 #include "window_fixture.h"
 
-#include <QApplication>
-#include <QLabel>
-#include <QLineEdit>
-#include <QTabWidget>
-#include <QTest>
-#include <QTimer>
-
-using namespace ostrand;
-using namespace ostrand::testing;
+#include <algorithm>
+#include <vector>
 
 namespace {
 
@@ -32,17 +23,23 @@ protected:
                          : function == 0x10 ? request.left(6)
                                             : QByteArray::fromHex("01630000") + QByteArray(20, '\0'));
     }
-    void tick(const char *timer) { QMetaObject::invokeMethod(control<QTimer>(timer), "timeout"); }
-    QString reply() const { return control<QLabel>("DisplayReply")->text(); }
+    QString reply() const { return label("DisplayReply"); }
     bool dimmed() const { return control("Text4(0)")->property("stale").toBool(); }
     QString line0() const { return control<QLineEdit>("Text4(0)")->text(); }
+    // The keys the meter was sent from the `from`th request on.
+    QByteArray keysWritten(std::size_t from = 0) const
+    {
+        QByteArray keys;
+        for (std::size_t i = from; i < port_.sends().size(); ++i)
+            keys += port_.sends()[i].bytes.at(1) == 0x10 ? port_.sends()[i].bytes.mid(7, 1) : "";
+        return keys;
+    }
 
     bool silent = false;
 };
 
 } // namespace
 
-// A 7700 read waits up to 30 s for a silent meter: the silence is timed, not the polls.
 TEST_F(DisplayWindowTest, aSilent7700IsNamedAndDimmed3sAfterItsLastReplyWhileItsReadWaitsAndClearedAtTheNext)
 {
     openWindow();
@@ -57,7 +54,7 @@ TEST_F(DisplayWindowTest, aSilent7700IsNamedAndDimmed3sAfterItsLastReplyWhileIts
     for (const auto &row : rows) {
         pump_.runAt(lastReply + row.afterMs, [&, row] {
             tick("ReplyAgeTimer");
-            auto *ageTimer = control<QTimer>("ReplyAgeTimer");
+            const auto *ageTimer = control<QTimer>("ReplyAgeTimer");
             EXPECT_TRUE(window_->line().busy()) << "a read still waits at " << row.afterMs;
             EXPECT_EQ(reply(), row.noReply ? "No reply from meter" : "") << row.afterMs;
             EXPECT_EQ(dimmed(), row.noReply) << row.afterMs;
@@ -73,10 +70,77 @@ TEST_F(DisplayWindowTest, aSilent7700IsNamedAndDimmed3sAfterItsLastReplyWhileIts
     tick("Timer1");
     EXPECT_GT(clock_.monotonicMs(), lastReply + 10050);
 
-    silent = true; // a poll cut short by Stop is not a silent meter
+    silent = true; // a poll cut short by Stop is not a silent meter, but its values are dimmed
     pump_.runAt(clock_.monotonicMs() + 1000, [&] { click("Command9"); });
     tick("Timer1");
     EXPECT_TRUE(reply().isEmpty() && !window_->line().busy());
+    EXPECT_EQ(line0(), "Line of the screen  ");
+    EXPECT_TRUE(dimmed()) << "stopped: nothing keeps them current";
+    click("Command9");
+    EXPECT_FALSE(dimmed()) << "polling again";
+}
+
+TEST_F(DisplayWindowTest, keysPressedIntoASilenceAreDroppedWithAWordAndTheKeypadIsOffUntilTheNextReply)
+{
+    openWindow();
+    std::vector<std::pair<std::int64_t, QString>> words;
+    QObject::connect(window_->statusBar(), &QStatusBar::messageChanged,
+                     [&](const QString &text) { words.emplace_back(clock_.monotonicMs(), text); });
+    QWidget *keypad = control("Frame11");
+    click("Command9");
+    tick("Timer1");
+    const std::int64_t lastReply = clock_.monotonicMs();
+    silent = true;
+    click("Command1(0)"); // "1", queued as the meter stops answering: the next tick's write goes unanswered
+    pump_.runAt(lastReply + 2000, [&] { click("Command1(1)"); }); // "2", waits behind the poll
+    pump_.runAt(lastReply + 3000, [&] {
+        tick("ReplyAgeTimer");
+        EXPECT_EQ(reply(), "No reply from meter");
+        EXPECT_FALSE(keypad->isEnabled());
+        EXPECT_EQ(message(), "No reply from meter: keys not yet sent are dropped, the keypad is off until it answers");
+    });
+    pump_.runAt(lastReply + 6000, [&] {
+        click("Command1(5)"); // a disabled key does nothing
+        QMetaObject::invokeMethod(control("Command1(14)"), "clicked"); // a click already on its way
+        EXPECT_EQ(message(), "Enter not sent: no reply from meter");
+    });
+    std::size_t sentAtReturn = 0;
+    pump_.runAt(lastReply + 10000, [&] { // the meter answers the waiting read
+        silent = false;
+        sentAtReturn = port_.sends().size();
+        port_.deliver(replyTo(port_.sends().back().bytes));
+    });
+    tick("Timer1");
+    EXPECT_TRUE(keypad->isEnabled()) << "on again with the reply";
+    EXPECT_EQ(reply(), "");
+    const auto said = [&](const QString &text) {
+        return std::find_if(words.begin(), words.end(), [&](const auto &word) { return word.second == text; });
+    };
+    const auto firstDropped = said("Not sent, as the meter stopped answering: 1");
+    ASSERT_NE(firstDropped, words.end());
+    EXPECT_GE(firstDropped->first, lastReply + 3000);
+    EXPECT_LE(firstDropped->first, lastReply + 10100) << "said by the poll it was dropped in";
+    EXPECT_NE(said("Not sent, as the meter stopped answering: 2"), words.end());
+
+    tick("Timer1");
+    EXPECT_EQ(keysWritten(sentAtReturn), "") << "nothing pressed into the silence reaches the meter";
+    click("Command1(13)"); // "0", pressed with the meter answering
+    tick("Timer1");
+    EXPECT_EQ(keysWritten(sentAtReturn), "0");
+}
+
+TEST_F(DisplayWindowTest, keysPressedBeforeBeginAreSentByTheFirstPoll)
+{
+    openWindow();
+    click("Command1(12)");
+    click("Command1(14)");
+    EXPECT_TRUE(port_.sends().empty());
+    clock_.advance(60000);
+    click("Command9");
+    tick("Timer1");
+    tick("Timer1");
+    EXPECT_EQ(keysWritten(), "ME");
+    EXPECT_EQ(port_.sends().front().bytes.at(1), 0x10) << "the first poll begins with the key";
 }
 
 TEST_F(DisplayWindowTest, thePortablePollsFromItsChoiceOnEveryTabAndBeginStartsItAgainAfterAStop)
@@ -86,10 +150,7 @@ TEST_F(DisplayWindowTest, thePortablePollsFromItsChoiceOnEveryTabAndBeginStartsI
                                                    {"tab", true},        {"Command9", false}, {"Command9", true}};
     for (const auto &[action, polls] : steps) {
         const std::string at = action + std::string(" at step ") + std::to_string(&action - &steps[0].first);
-        if (action == std::string("tab"))
-            control<QTabWidget>("SSTab1")->setCurrentIndex(0);
-        else
-            click(action);
+        action == std::string("tab") ? showTab(0) : click(action);
         EXPECT_EQ(control<QTimer>("Timer3")->isActive(), polls) << at;
         EXPECT_EQ(control<QAbstractButton>("Command9")->text(), polls ? "&Stop" : "&Begin") << at;
         if (!polls)
@@ -100,7 +161,6 @@ TEST_F(DisplayWindowTest, thePortablePollsFromItsChoiceOnEveryTabAndBeginStartsI
     }
 }
 
-// Every key the help page names presses its button wherever the focus is on the tab.
 TEST_F(DisplayWindowTest, theKeyboardPressesTheMetersKeysWhileTheKeypadIsShown)
 {
     openWindow();

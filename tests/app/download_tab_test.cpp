@@ -2,24 +2,9 @@
 #include "chart/log_chart_view.h"
 #include "monitor/frame_monitor.h"
 #include "table/results_grid.h"
-#include "fake_meter.h"
 #include "window_fixture.h"
 
-#include <QApplication>
-#include <QClipboard>
 #include <QChartView>
-#include <QDesktopServices>
-#include <QLabel>
-#include <QLineEdit>
-#include <QProgressBar>
-#include <QSpinBox>
-#include <QStatusBar>
-#include <QTabWidget>
-#include <QTableView>
-#include <QTest>
-
-using namespace ostrand;
-using namespace ostrand::testing;
 
 namespace {
 
@@ -36,17 +21,11 @@ protected:
     {
         meter.setLabel(1, "Flow");
         meter.setLabel(2, "Level");
-        QByteArray log;
-        for (int i = 0; i < 8; ++i) {
-            const QDateTime when(QDate(2026, 12, 1), QTime(9, 0).addSecs(900 * i));
-            log += FakeMeter::record(1, when, 10.0f + i) + FakeMeter::record(2, when, 2.5f);
-        }
-        meter.writeLog(8, 0x80, 0, log);
+        meter.writeLog(8, 0x80, 0, flowLevelLog(8, QTime(9, 0)));
         meter.setPointers(8, 0x80, 0, 8, 0x80, 0x80, 16, 4096);
         openWindow();
     }
-    template <typename W = QLineEdit> QString text(const char *name) const { return control<W>(name)->text(); }
-    QString status() const { return control<QLabel>("Label4")->text(); }
+    QString text(const char *name) const { return control<QLineEdit>(name)->text(); }
 
     FakeMeter meter{port_};
 };
@@ -74,25 +53,46 @@ TEST_F(DownloadTabTest, downloadDataFillsTheTabTheGridAndTheFileThenConfirmsAndS
     // After it, the marker and the pointers read back (request and reply each).
     EXPECT_EQ(frames.cellText(frames.rowCount() - 5, FrameMonitor::ReadingColumn), "download stored: acknowledged");
     const QString dataIn = "Data in " + QDir::toNativeSeparators(inDir("Logdata.csv"));
-    EXPECT_EQ(std::make_pair(text<QLabel>("DataFile"), control("DataFile")->toolTip()), std::make_pair(dataIn, dataIn));
+    EXPECT_EQ(label("DataFile"), dataIn);
+    EXPECT_EQ(control("DataFile")->toolTip(), dataIn);
     UrlCatcher files;
     QDesktopServices::setUrlHandler(QStringLiteral("file"), &files, "open");
     click("ShowInFolder");
     QDesktopServices::unsetUrlHandler(QStringLiteral("file"));
     EXPECT_EQ(files.opened, QUrl::fromLocalFile(dir()));
-    control<QLineEdit>("Text1")->setText("300");
+    type("Text1", "300");
     click("Command2");
-    EXPECT_TRUE(control<QWidget>("ShowInFolder")->isHidden()) << "a refused download wrote no file to show";
-    for (const auto &sent : port_.sends()) {
-        if (static_cast<quint8>(sent.bytes[1]) == 0x62)
-            break;
-        EXPECT_NE(static_cast<quint8>(sent.bytes[1]), 0x61) << "no since-last-time pointer read to begin with";
-    }
+    EXPECT_FALSE(shown("ShowInFolder")) << "a refused download wrote no file to show";
+    for (std::size_t i = 0; i < port_.sends().size() && port_.sends()[i].bytes[1] != 0x62; ++i)
+        EXPECT_NE(port_.sends()[i].bytes[1], 0x61) << "no since-last-time pointer read to begin with";
 
     auto *chart = control<LogChartView>("LogChart");
     EXPECT_FALSE(chart->hasData()) << "the chart reads the grid only when shown";
     click("ShowChartButton");
     EXPECT_TRUE(chart->hasData());
+}
+
+TEST_F(DownloadTabTest, downloadingOntoAFileThatHoldsDataKeepsItUnderTheNextNumberAndSaysSoBesideTheStatus)
+{
+    const QString output = inDir("Logdata.csv");
+    writeFile(output, "earlier\r\n");
+    writeFile(output + ".2", "kept by hand\r\n");
+    click("Command2");
+    EXPECT_EQ(status(), "Finished. Data in File");
+    EXPECT_EQ(message(), "the previous file was kept as Logdata.csv.1");
+    EXPECT_EQ(readFile(output + ".1"), "earlier\r\n");
+    EXPECT_EQ(label("DataFile"), "Data in " + QDir::toNativeSeparators(output) +
+                                     " (the previous file was kept as Logdata.csv.1)");
+    const QByteArray first = readFile(output);
+    ASSERT_TRUE(first.startsWith("Date / Time,Flow,Level\r\n"));
+
+    click("Command2");
+    EXPECT_EQ(status(), "Finished. Data in File");
+    EXPECT_EQ(message(), "the previous file was kept as Logdata.csv.3");
+    EXPECT_EQ(readFile(output + ".3"), first);
+    EXPECT_EQ(readFile(output + ".2"), "kept by hand\r\n");
+    EXPECT_EQ(readFile(output), first) << "the same log again";
+    EXPECT_EQ(meter.confirmations, 2);
 }
 
 TEST_F(DownloadTabTest, anOutputThatCannotBeWrittenIsRefusedBeforeTheMeterOrTheFileIsRead)
@@ -103,7 +103,7 @@ TEST_F(DownloadTabTest, anOutputThatCannotBeWrittenIsRefusedBeforeTheMeterOrTheF
             click(tick);
         click("Command2");
         EXPECT_EQ(status(), "Error putting into file!!") << "Palm mode: " << *tick;
-        EXPECT_TRUE(window_->statusBar()->currentMessage().contains("does not exist"));
+        EXPECT_TRUE(message().contains("does not exist"));
     }
     EXPECT_TRUE(port_.sends().empty());
 }
@@ -116,15 +116,14 @@ TEST_F(DownloadTabTest, aPortAndSpeedChosenWhileOpenAreWhatTheNextDownloadOpensA
     click("Command2");
     ASSERT_EQ(port_.opens().size(), 2u);
     EXPECT_EQ(std::make_pair(port_.opens()[1].portNumber, port_.opens()[1].baudText), std::make_pair(2, QString("9600")));
-    EXPECT_TRUE(control<QLabel>("LinkState")->text().endsWith("· 9600 baud · address 1 · open"));
+    EXPECT_TRUE(label("LinkState").endsWith("· 9600 baud · address 1 · open"));
 
     port_.failOpenWith(QStringLiteral("adapter gone"));
     click("Option2(0)");
     click("Command2");
     EXPECT_EQ(QStringList({text("Text3(0)"), text("Text3(9)")}), QStringList({"", ""}));
-    EXPECT_TRUE(control<QLabel>("LastError")->text().endsWith("adapter gone"));
-    // The monitor was never shown, yet it holds the failure.
-    control<QTabWidget>("SSTab1")->setCurrentIndex(6);
+    EXPECT_TRUE(label("LastError").endsWith("adapter gone"));
+    showTab(6); // the monitor was never shown, yet it holds the failure
     const QAbstractItemModel *frames = control<QTableView>("monitorTable")->model();
     EXPECT_EQ(frames->index(frames->rowCount() - 1, FrameMonitor::ReadingColumn).data().toString(), "port would not open");
 }
@@ -148,12 +147,7 @@ protected:
     void SetUp() override
     {
         DownloadTabTest::SetUp();
-        QByteArray log;
-        for (int i = 0; i < 8; ++i) {
-            const QDateTime when(QDate(2026, 12, 1), QTime(9, 0).addSecs(900 * (i < 6 ? i : i - 2)));
-            log += FakeMeter::record(1, when, 10.0f + i) + FakeMeter::record(2, when, 2.5f);
-        }
-        meter.writeLog(8, 0x80, 0, log);
+        meter.writeLog(8, 0x80, 0, flowLevelLog(8, QTime(9, 0), 10, 2.5f, [](int i) { return i < 6 ? i : i - 2; }));
         // Every row once: the whole log is the reference for what the file should become.
         control<QLineEdit>("Text2")->setText("all.csv");
         click("Command2");
@@ -203,9 +197,10 @@ TEST_F(SinceLastTimeTest, aFileThatHoldsDataIsAppendedToReplacedOrLeftAndOnlyAWr
         EXPECT_EQ(dialogs_.questions().back().actions,
                   QStringList({"Append the 2 new rows to Logdata.csv", "Replace Logdata.csv"}));
     }
+    EXPECT_EQ(readFile(output() + ".1"), sixRows) << "replacing kept the file; appending needed no copy";
+    EXPECT_FALSE(QFile::exists(output() + ".2"));
 
-    // Nothing new: nothing asked (an unexpected question fails the test), and
-    // what the last run wrote is no longer claimed.
+    // Nothing new: nothing asked (an unexpected question fails the test), the last file not claimed.
     click("Command2");
     ASSERT_TRUE(shown("DataFile"));
     meter.setLastDownloadPointer(8, 0x80, 0x80);
@@ -223,17 +218,9 @@ TEST_F(SinceLastTimeTest, aFileThatHoldsDataIsAppendedToReplacedOrLeftAndOnlyAWr
     EXPECT_EQ(readFile(output()), before);
 }
 
-// The meter logs an instant while the question is open and another just
-// before the confirmation arrives: both reach the file, which then holds what
-// a whole download would.
 TEST_F(SinceLastTimeTest, whatTheMeterLogsWhileTheQuestionIsOpenAndBeforeTheConfirmationGoesIntoTheFile)
 {
-    QByteArray later;
-    for (int i = 0; i < 2; ++i) {
-        const QDateTime when(QDate(2026, 12, 1), QTime(11, 0).addSecs(900 * i));
-        later += FakeMeter::record(1, when, 30.0f + i) + FakeMeter::record(2, when, 3.5f);
-    }
-    meter.writeLog(8, 0x80, 0x80, later);
+    meter.writeLog(8, 0x80, 0x80, flowLevelLog(2, QTime(11, 0), 30, 3.5f));
     writeFile(output(), sixRows);
     dialogs_.whileAsked = [&] { meter.setPointers(8, 0x80, 0, 8, 0x80, 0x90, 18, 4096); };
     meter.onRequest = [&](const QByteArray &q) {
@@ -266,7 +253,7 @@ TEST_F(DownloadTabTest, theWrittenFileIsNamedUntilAnotherIsChosenAndItsPathCanBe
     });
     click("ShowInFolder");
     EXPECT_EQ(asked, QList<QUrl>({QUrl::fromLocalFile(dir())}));
-    EXPECT_TRUE(window_->statusBar()->currentMessage().startsWith("No program is set up here to show folders"));
+    EXPECT_TRUE(message().startsWith("No program is set up here to show folders"));
     ASSERT_TRUE(shown("CopyPath"));
     click("CopyPath");
     EXPECT_EQ(QApplication::clipboard()->text(), path);
@@ -287,7 +274,7 @@ TEST_F(DownloadTabTest, theFocusReturnsToTheButtonThatStartedTheDownload)
     window_->show();
     window_->activateWindow();
     ASSERT_TRUE(QTest::qWaitForWindowActive(window_.get()));
-    control<QTabWidget>("SSTab1")->setCurrentIndex(0);
+    showTab(0);
     for (const char *button : {"Command7", "Command2"}) {
         SCOPED_TRACE(button);
         control(button)->setFocus();
@@ -300,15 +287,12 @@ TEST_F(DownloadTabTest, theFocusReturnsToTheButtonThatStartedTheDownload)
 TEST_F(DownloadTabTest, theChartLeftOpenOnTheViewTabShowsASinceLastTimeDownloadStartedFromTheDownloadTab)
 {
     window_->show();
-    auto *tabs = control<QTabWidget>("SSTab1");
-    const auto chartTitle = [&] {
-        return control<QChartView>("chartView")->chart()->title().toStdString();
-    };
+    const auto chartTitle = [&] { return control<QChartView>("chartView")->chart()->title().toStdString(); };
     click("Command2");
-    tabs->setCurrentIndex(1);
+    showTab(1);
     click("ShowChartButton");
     EXPECT_EQ(chartTitle(), "Flow, Level · 12/1/2026 9:00 AM to 12/1/2026 10:45 AM");
-    tabs->setCurrentIndex(0);
+    showTab(0);
     meter.setLastDownloadPointer(8, 0x80, 0x38); // the records from 10:00 on are new
     dialogs_.answerNextAction(1); // replace the file: the grid and chart hold this download alone
     click("Command7");
@@ -316,7 +300,7 @@ TEST_F(DownloadTabTest, theChartLeftOpenOnTheViewTabShowsASinceLastTimeDownloadS
     EXPECT_EQ(window_->results().rowTexts(2).mid(0, 4), QStringList({"1", "12/1/2026 10:00:00 AM", "14", "2.5"}));
     EXPECT_EQ(window_->results().lastUsedRow(), 5);
     EXPECT_EQ(control<QTableView>("MSHFlexGrid1")->model()->rowCount(), 4) << "the filled rows, not the grid's 65,535";
-    tabs->setCurrentIndex(1);
+    showTab(1);
     EXPECT_EQ(chartTitle(), "Flow, Level · 12/1/2026 10:00 AM to 12/1/2026 10:45 AM");
 }
 

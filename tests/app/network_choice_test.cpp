@@ -1,6 +1,8 @@
 #include "app/line_worker.h"
 #include "window_fixture.h"
 
+#include <QApplication>
+#include <QFocusEvent>
 #include <QLabel>
 #include <QLineEdit>
 #include <QSpinBox>
@@ -14,7 +16,7 @@ TEST_F(WindowFixture, aNetworkAddressIsCheckedBesideItsBoxAndReachesTheLineAcros
     const auto state = [this] { return control<QLabel>("LinkState")->text(); };
     openWindow();
     click("Option2(2)");
-    control<QLineEdit>("NetworkAddress")->setText("meter-7.example:4001");
+    type("NetworkAddress", "meter-7.example:4001");
     click("Option2(4)");
     const char *kOld = "tcp://meter-7.example:4001";
     const struct {
@@ -28,7 +30,7 @@ TEST_F(WindowFixture, aNetworkAddressIsCheckedBesideItsBoxAndReachesTheLineAcros
         {"10.0.0.5:65535", "", "rfc2217://10.0.0.5:65535"},
     };
     for (const auto &row : rows) {
-        control<QLineEdit>("NetworkAddress")->setText(QLatin1String(row.typed));
+        type("NetworkAddress", QLatin1String(row.typed));
         EXPECT_EQ(control<QLabel>("NetworkProblem")->text(), QLatin1String(row.problem)) << row.typed;
         EXPECT_EQ(line().networkAddress, QLatin1String(row.address)) << row.typed;
     }
@@ -42,11 +44,65 @@ TEST_F(WindowFixture, aNetworkAddressIsCheckedBesideItsBoxAndReachesTheLineAcros
         openWindow();
         EXPECT_EQ(std::make_tuple(line().networkAddress, line().portNumber, line().requestGapMs, line().echo),
                   std::make_tuple(QString("rfc2217://10.0.0.5:65535"), 3, 250, true));
-        EXPECT_TRUE(state().startsWith("rfc2217://10.0.0.5:65535 · 38400 baud · address 1")) << state().toStdString();
+        EXPECT_TRUE(state().startsWith("Network rfc2217://10.0.0.5:65535 · 38400 baud · address 1 · not connected"))
+            << state().toStdString();
         closeWindow();
         EXPECT_EQ(readFile(settingsPath()), ini) << start;
     }
     openWindow();
     click("Option2(1)");
     EXPECT_EQ(std::make_pair(line().networkAddress, line().portNumber), std::make_pair(QString(), 2));
+}
+
+// What a box holds is taken when its typing ends, never on the way: "127.0.0.1:9999" is an
+// address, a slave ID of 24 a meter, and the display's poll could reach either mid-word.
+TEST_F(WindowFixture, theAddressSlaveIdAndReplyTimeAreTakenWhenTypedToTheirEndAndOnlyWhenTheyRead)
+{
+    const auto line = [this] { return window_->line().settings(); };
+    openWindow();
+    type("NetworkAddress", "10.0.0.5:4001", false);
+    EXPECT_TRUE(control("Option2(4)")->isEnabled()) << "its click ends the typing";
+    EXPECT_EQ(line().networkAddress, "");
+    QTest::keyClick(control<QLineEdit>("NetworkAddress"), Qt::Key_Return);
+    click("Option2(4)");
+    ASSERT_EQ(line().networkAddress, "tcp://10.0.0.5:4001");
+    const struct {
+        const char *box, *typed;
+        std::function<QString()> used;
+        const char *before, *after; // the value in use while typing, and once Enter ended it
+    } rows[] = {
+        {"NetworkAddress", "127.0.0.1:99999", [&] { return line().networkAddress; }, "tcp://10.0.0.5:4001",
+         "tcp://10.0.0.5:4001"},
+        {"NetworkAddress", "127.0.0.1:4002", [&] { return line().networkAddress; }, "tcp://10.0.0.5:4001",
+         "tcp://127.0.0.1:4002"},
+        {"Text1", "247", [&] { return QString::number(line().slave); }, "1", "247"},
+        {"Text1", "2470", [&] { return QString::number(line().slave); }, "247", "247"},
+    };
+    for (const auto &row : rows) {
+        SCOPED_TRACE(row.typed);
+        auto *box = control<QLineEdit>(row.box);
+        box->selectAll();
+        for (const QChar c : QString::fromLatin1(row.typed)) {
+            QTest::keyClick(box, c.toLatin1());
+            EXPECT_EQ(row.used(), row.before) << box->text().toStdString();
+        }
+        QTest::keyClick(box, Qt::Key_Return);
+        EXPECT_EQ(row.used(), row.after);
+    }
+    EXPECT_EQ(control<QLabel>("NetworkProblem")->text(), "");
+    // Leaving the box ends the typing as Enter does.
+    auto *box = control<QLineEdit>("Text1");
+    box->selectAll();
+    QTest::keyClicks(box, "12");
+    EXPECT_EQ(line().slave, 247);
+    QFocusEvent leave(QEvent::FocusOut, Qt::TabFocusReason);
+    QApplication::sendEvent(box, &leave);
+    EXPECT_EQ(line().slave, 12);
+
+    auto *replyTime = control<QSpinBox>("ReplyTimeout");
+    replyTime->selectAll();
+    QTest::keyClicks(replyTime, "2500");
+    EXPECT_EQ(line().replyTimeoutMs, 0) << "2, 25 and 250 ms were never used";
+    QTest::keyClick(replyTime, Qt::Key_Return);
+    EXPECT_EQ(line().replyTimeoutMs, 2500);
 }

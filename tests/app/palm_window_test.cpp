@@ -54,7 +54,11 @@ TEST_F(PalmWindowTest, getIdListFillsTheListOnceThenDownloadConvertsOneMeterOrAl
     // Each channel keeps the first name met: meter 3 comes first in the file.
     EXPECT_EQ(csvHeading(), "Date / Time,Flow,Level,Flow Tot");
     EXPECT_EQ(window_->statusBar()->currentMessage(),
-              "meters 3 and 7 label channel 2 differently (Level, Velocity): one column holds both");
+              "meters 3 and 7 label channel 2 differently (Level, Velocity): one column holds both")
+        << "the warning outranks the kept file, which the file's own line names";
+    EXPECT_TRUE(control<QLabel>("DataFile")->text().endsWith("(the previous file was kept as Logdata.csv.1)"))
+        << control<QLabel>("DataFile")->text().toStdString();
+    EXPECT_TRUE(readFile(inDir("Logdata.csv.1")).startsWith("Date / Time,Flow,Velocity\r\n"));
     closeWindow();
     EXPECT_EQ(settingsLines()[5], "[PalmDatabaseFile]=" OSTRAND_SAMPLE_PDB);
 }
@@ -64,6 +68,22 @@ TEST_F(PalmWindowTest, aMissingIdIsReported)
     idList()->setEditText(QString());
     click("Command2");
     EXPECT_EQ(status(), "Enter ModID");
+}
+
+// A path typed into the box is the file used, from the end of its typing on; the one tried is named.
+TEST_F(PalmWindowTest, aTypedPathIsUsedOnceTypedToItsEndAndAMissingOneIsNamed)
+{
+    const QString missing = inDir(QStringLiteral("backup/PLOGR2.PDB"));
+    type("Text6", missing, false);
+    click("Command6");
+    EXPECT_EQ(status(), "Finished Reading") << "the file browsed to, while the path is being typed";
+    QTest::keyClick(control<QLineEdit>("Text6"), Qt::Key_Return);
+    click("Command6");
+    EXPECT_EQ(status(), "Could not find Palm DataFile!!");
+    EXPECT_TRUE(window_->statusBar()->currentMessage().contains(missing))
+        << window_->statusBar()->currentMessage().toStdString();
+    closeWindow();
+    EXPECT_EQ(settingsLines()[5], "[PalmDatabaseFile]=" + missing);
 }
 
 class PalmBrowse : public WindowFixture {};

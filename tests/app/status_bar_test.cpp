@@ -1,8 +1,10 @@
 #include "fake_meter.h"
 #include "window_fixture.h"
 
+#include <QCheckBox>
 #include <QFileInfo>
 #include <QLabel>
+#include <QTimer>
 
 using namespace ostrand;
 using namespace ostrand::testing;
@@ -56,9 +58,11 @@ TEST_F(StatusBarTest, namesTheDeviceOpenOrNextAndTheLastErrorUntilAnExchangeSucc
     const Step steps[] = {
         {"nothing run yet", [] {}, "1", "adapterA", "38400", "not open", "", ""},
         {"a download opens COM1", [this] { click("Command2"); }, "1", "adapterA", "38400", "open", "", ""},
-        // The open port is still COM1 at 38400 until the next exchange reopens it.
-        {"COM2 chosen", choose("Option2(1)"), "1", "adapterA", "38400", "open", "", ""},
-        {"9600 chosen", choose("Option1(3)"), "1", "adapterA", "38400", "open", "", ""},
+        // The next exchange closes COM1 and opens the choice: the choice is shown, not yet open.
+        {"COM2 chosen", choose("Option2(1)"), "2", "adapterB", "38400", "not open", "", ""},
+        {"COM1 chosen again", choose("Option2(0)"), "1", "adapterA", "38400", "open", "", ""},
+        {"COM2 and 9600 chosen", [this] { click("Option2(1)"), click("Option1(3)"); }, "2", "adapterB", "9600",
+         "not open", "", ""},
         {"the next download", [this] { click("Command2"); }, "2", "adapterB", "9600", "open", "", ""},
         {"COM1's adapter pulled, its link gone, COM1 chosen",
          [this] {
@@ -104,4 +108,57 @@ TEST_F(StatusBarTest, aGoodExchangeClearsTheLastErrorAndARefusalInAReplyShowsIts
     click("Command2");
     EXPECT_EQ(label("LastError"), "");
     EXPECT_EQ(label("LastErrorTime"), "");
+}
+
+// The status bar names what the next exchange uses: a device server chosen while COM1 is open,
+// and a COM1 whose adapter or link went while nothing ran, seen at the next glance.
+TEST_F(StatusBarTest, namesTheNetworkChosenAtOnceAndNeverShowsOpenForALineThatWent)
+{
+    const auto glance = [this] {
+        QMetaObject::invokeMethod(control<QTimer>("LinkStateTimer"), "timeout");
+        return label("LinkState");
+    };
+    const QString com1 = "COM1 (" + device("adapterA") + ") · 38400 baud · address 1 · ";
+    click("Command2");
+    ASSERT_EQ(glance(), com1 + "open");
+    type("NetworkAddress", "127.0.0.1:4001");
+    click("Option2(4)");
+    EXPECT_EQ(glance(), "Network tcp://127.0.0.1:4001 · address 1 · not connected");
+    click("Option2(0)");
+    EXPECT_EQ(glance(), com1 + "open") << "COM1 is still open and chosen again";
+
+    port_.unplug();
+    EXPECT_EQ(glance(), com1 + "not open");
+    port_.plugBackIn();
+    click("Command2");
+    ASSERT_EQ(glance(), com1 + "open");
+    QFile::remove(inDir("COM1"));
+    EXPECT_EQ(glance(), "COM1 (link to " + inDir("adapterA") + " gone) · 38400 baud · address 1 · not open");
+}
+
+// Ticked, "Let the port go when idle" closes the port 5 s after the last operation ended, not
+// sooner, and the next operation opens it again; unticked (the default) the port stays open.
+TEST_F(StatusBarTest, withLetGoTickedThePortClosesAfter5sIdleAndTheNextOperationOpensItAgain)
+{
+    const auto idleCheck = [this] { QMetaObject::invokeMethod(control<QTimer>("IdleReleaseTimer"), "timeout"); };
+    click("Command2");
+    clock_.advance(60000);
+    idleCheck();
+    ASSERT_TRUE(port_.isOpen()) << "kept open by default";
+    click("ReleaseWhenIdle");
+    click("Command2");
+    const std::size_t opens = port_.opens().size();
+    clock_.advance(4999);
+    idleCheck();
+    EXPECT_TRUE(port_.isOpen()) << "4.999 s idle";
+    clock_.advance(1);
+    idleCheck();
+    EXPECT_FALSE(port_.isOpen()) << "5 s idle";
+    EXPECT_TRUE(label("LinkState").endsWith("· not open")) << label("LinkState").toStdString();
+    click("Command2");
+    EXPECT_EQ(port_.opens().size(), opens + 1);
+    EXPECT_EQ(label("Label4"), "Finished. Data in File");
+    closeWindow();
+    openWindow();
+    EXPECT_TRUE(control<QCheckBox>("ReleaseWhenIdle")->isChecked()) << "kept in ostrand-link.ini";
 }

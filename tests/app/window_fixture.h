@@ -1,18 +1,18 @@
 #pragma once
 
+#include "app/line_worker.h"
 #include "app/main_window.h"
+#include "app/phone_list.h"
 #include "app/settings_file.h"
 #include "fake_file_dialogs.h"
+#include "fake_meter.h"
 #include "file_bytes.h"
-#include "fake_serial_port.h"
 #include "qt_printers.h"
 #include "virtual_clock.h"
 #include "virtual_event_pump.h"
 
-#include <QAbstractButton>
-#include <QDir>
-#include <QFile>
-#include <QTemporaryDir>
+#include <QTest>
+#include <QtWidgets>
 
 #include <gtest/gtest.h>
 #include <map>
@@ -28,10 +28,18 @@ inline QByteArray joinLines(const QStringList &lines)
 {
     return lines.join(QStringLiteral("\r\n")).toLatin1() + "\r\n";
 }
-// The 43 lines of a fresh settings file.
-inline QStringList defaultSettingsLines()
+inline QStringList defaultSettingsLines() { return splitLines(defaultSettingsBytes()); }
+// `n` instants of Flow (from `flow` up by one) and Level, 15 min apart from `start` on 1 Dec 2026;
+// `slot` gives the quarter hour an instant is stamped at.
+inline QByteArray flowLevelLog(int n, QTime start, float flow = 10.0f, float level = 2.5f,
+                               const std::function<int(int)> &slot = [](int i) { return i; })
 {
-    return splitLines(defaultSettingsBytes());
+    QByteArray log;
+    for (int i = 0; i < n; ++i) {
+        const QDateTime when(QDate(2026, 12, 1), start.addSecs(900 * slot(i)));
+        log += FakeMeter::record(1, when, flow + i) + FakeMeter::record(2, when, level);
+    }
+    return log;
 }
 
 // A program directory of its own and the window built on test doubles, so each
@@ -73,7 +81,21 @@ protected:
         return widget;
     }
     void click(const char *button) { control<QAbstractButton>(button)->click(); }
+    // Types `text` over what the box holds, key by key; Enter ends the typing when `finish`.
+    void type(const char *box, const QString &text, bool finish = true)
+    {
+        auto *edit = control<QLineEdit>(box);
+        edit->selectAll();
+        QTest::keyClicks(edit, text);
+        if (finish)
+            QTest::keyClick(edit, Qt::Key_Return);
+    }
     bool shown(const char *name) const { return !control(name)->isHidden(); }
+    QString label(const char *name) const { return control<QLabel>(name)->text(); }
+    QString status() const { return label("Label4"); }
+    QString message() const { return window_->statusBar()->currentMessage(); }
+    void tick(const char *timer) { QMetaObject::invokeMethod(control<QTimer>(timer), "timeout"); }
+    void showTab(int index) { control<QTabWidget>("SSTab1")->setCurrentIndex(index); }
 
     QTemporaryDir tempDir_;
     VirtualClock clock_;
@@ -85,3 +107,6 @@ protected:
 };
 
 } // namespace ostrand::testing
+
+using namespace ostrand;
+using namespace ostrand::testing;

@@ -145,6 +145,8 @@ protected:
     QChart *chart() { return view.findChild<QChartView *>("chartView")->chart(); }
     QValueAxis *timeAxis() { return qobject_cast<QValueAxis *>(chart()->axes(Qt::Horizontal)[0]); }
     QLineSeries *line(int i) { return qobject_cast<QLineSeries *>(chart()->series()[i]); }
+    QValueAxis *valueAxis(int i) { return qobject_cast<QValueAxis *>(line(i)->attachedAxes().back()); }
+    void threeChannels(const QString &second) { log.channel(1, "Flow"), log.channel(2, second), log.channel(3, "Total Gal", true); }
     void refresh() { view.refresh(), QApplication::processEvents(); }
 
     LogGrid log;
@@ -155,18 +157,16 @@ protected:
 
 TEST_F(LogChartViewTest, drawsTotalsOnTheRightAndNoOutOfRangeMarkAndSavesWhatItDrew)
 {
-    log.channel(1, "Flow");
-    log.channel(2, "Pressure PSI");
-    log.channel(3, "Total Gal", true);
+    threeChannels("Pressure PSI");
     log.row("3/15/2004 2:45:00 PM", {{1, "12"}, {2, "1E+37"}, {3, "0"}});
     log.row("3/15/2004 3:00:00 PM", {{1, "8"}, {2, "58"}, {3, "120"}});
     log.row("3/15/2004 3:15:00 PM", {{1, "9"}, {2, "-1E+37"}, {3, "220"}});
     refresh();
     ASSERT_EQ(chart()->series().size(), 3);
     EXPECT_EQ(chart()->title(), "Flow, Pressure PSI, Total Gal · 3/15/2004 2:45 PM to 3/15/2004 3:15 PM");
-    const auto axis = [&](int i) { return qobject_cast<QValueAxis *>(line(i)->attachedAxes().back()); };
-    EXPECT_EQ(QStringList({axis(0)->titleText(), axis(2)->titleText()}), QStringList({"Values (PSI)", "Totals (Gal)"}));
-    EXPECT_EQ(axis(2)->min(), 0) << "no room below zero for totals that never go there";
+    EXPECT_EQ(QStringList({valueAxis(0)->titleText(), valueAxis(2)->titleText()}),
+              QStringList({"Values (PSI)", "Totals (Gal)"}));
+    EXPECT_EQ(valueAxis(2)->min(), 0) << "no room below zero for totals that never go there";
     emit line(0)->hovered({msecs(2004, 3, 15, 15, 6), 8.4}, true);
     EXPECT_EQ(view.findChild<QLabel *>("chartReadout")->text(), "3/15/2004 3:00:00 PM  Flow = 8");
     emit chart()->legend()->markers(line(0))[0]->clicked();
@@ -224,16 +224,13 @@ TEST_F(LogChartViewTest, drawsAFullLogThinnedToItsExtremesYetZoomsInToEveryPoint
 
 TEST_F(LogChartViewTest, hidingAChannelRefitsItsValueAxisToThoseShownAndTakesItsReadOutAlong)
 {
-    log.channel(1, "Flow");
-    log.channel(2, "Spike");
-    log.channel(3, "Total Gal", true);
+    threeChannels("Spike");
     log.row("3/15/2004 2:45:00 PM", {{1, "2"}, {2, "900"}, {3, "10"}});
     log.row("3/15/2004 3:00:00 PM", {{1, "8"}, {2, "1000"}, {3, "5000"}});
     refresh();
     auto *readout = view.findChild<QLabel *>("chartReadout");
     auto *hint = view.findChild<QLabel *>("chartHint");
     const int hintWidth = hint->width();
-    const auto axisOf = [&](int i) { return qobject_cast<QValueAxis *>(line(i)->attachedAxes().back()); };
     const auto toggle = [&](int i) { emit chart()->legend()->markers(line(i))[0]->clicked(); };
     emit line(1)->hovered({msecs(2004, 3, 15, 15), 990}, true);
     QApplication::processEvents();
@@ -246,8 +243,8 @@ TEST_F(LogChartViewTest, hidingAChannelRefitsItsValueAxisToThoseShownAndTakesIts
     } rows[] = {{1, 9, 6000}, {2, 9, 0}, {0, 0, 0}, {1, 1020, 0}, {2, 1020, 6000}, {0, 1200, 6000}};
     for (const auto &row : rows) {
         toggle(row.toggled);
-        EXPECT_EQ(axisOf(0)->isVisible() ? axisOf(0)->max() : 0, row.valueMax) << row.toggled;
-        EXPECT_EQ(axisOf(2)->isVisible() ? axisOf(2)->max() : 0, row.totalMax) << row.toggled;
+        EXPECT_EQ(valueAxis(0)->isVisible() ? valueAxis(0)->max() : 0, row.valueMax) << row.toggled;
+        EXPECT_EQ(valueAxis(2)->isVisible() ? valueAxis(2)->max() : 0, row.totalMax) << row.toggled;
         if (&row == rows) {
             EXPECT_EQ(readout->text(), "") << "gone with its channel";
         }

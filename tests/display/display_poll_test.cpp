@@ -99,6 +99,42 @@ TEST_F(DisplayPollTest, keysGoToRegister208OnePerTickInPressOrderAndAFailedOneIs
     EXPECT_EQ(poller.pendingKeys().front(), '1');
 }
 
+// The window counts the meter's silences; a key pressed before the latest one
+// is not sent when the meter comes back, however late its press reaches the queue.
+TEST_F(DisplayPollTest, aKeyPressedBeforeTheMetersLatestSilenceIsDroppedAndReportedAndOneAfterItIsStillRetried)
+{
+    struct SilenceView : DisplayLines {
+        int silences() const override { return count; }
+        void keysDropped(const QByteArray &codes) override { dropped += codes; }
+        int count = 0;
+        QByteArray dropped;
+    } silenceView;
+    DisplayPoller keys(link, silenceView);
+
+    writesAnswered = false;
+    ASSERT_TRUE(keys.pressKey(12, 0) && keys.pressKey(0, 0)); // "Menu", "1"
+    const std::int64_t start = clock.monotonicMs();
+    pump.runAfter(2000, [&] { silenceView.count = 1; }); // "No reply from meter" comes on during the write
+    ASSERT_TRUE(keys.pollTextDisplay());
+    EXPECT_EQ(keyWrites, QByteArray(keyWrites.size(), 'M'));
+    EXPECT_EQ(silenceView.dropped, "M1") << "the key being written and the one behind it";
+    EXPECT_TRUE(keys.pendingKeys().isEmpty());
+    EXPECT_LT(clock.monotonicMs() - start, 5000) << "dropped as its write gave up, not on a later tick";
+
+    EXPECT_FALSE(keys.pressKey(1, 0)) << "a click from before the silence that reached the queue after it";
+    EXPECT_EQ(silenceView.dropped, "M12");
+
+    keyWrites.clear();
+    ASSERT_TRUE(keys.pressKey(14, 1)); // "Enter", pressed once the meter answered again
+    ASSERT_TRUE(keys.pollTextDisplay());
+    EXPECT_EQ(keys.pendingKeys().codes(), "E") << "within one silence a failed key is tried again";
+    writesAnswered = true;
+    keyWrites.clear();
+    ASSERT_TRUE(keys.pollTextDisplay());
+    EXPECT_EQ(keyWrites, "E");
+    EXPECT_EQ(silenceView.dropped, "M12");
+}
+
 TEST_F(DisplayPollTest, aBlockTickAsksWithFunction99AndShowsTheValuesInTheUnitsChosenDuringItsWaitIfTheReplyIsWhole)
 {
     view.selected = {MeterType::Model8300, -1, -1, -1, -1};

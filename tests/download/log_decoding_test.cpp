@@ -67,7 +67,6 @@ TEST(LogDecoding, BeginsARowWheneverDateOrTimeChangesAndSkipsWhatCannotBeDated)
 }
 // clang-format on
 
-// The same block must give the same texts under any locale settings.
 TEST(LogDecoding, TextsAreUsEnglishUnderAGermanDefaultAndNumericLocale)
 {
     const QLocale before;
@@ -91,15 +90,8 @@ TEST(LogDecoding, TextsAreUsEnglishUnderAGermanDefaultAndNumericLocale)
 TEST(LogCursors, TheEarlierOfTwoIsTheOneNearerTheStartRoundTheRingOrOneTheLogNoLongerHolds)
 {
     const auto at = [](int bank, int page, int offset) { return LogCursor{{bank, page, offset}, QByteArray(8, 'r')}; };
-    const auto log = [](LogAddress start, LogAddress end) {
-        LogPointers pointers;
-        pointers.start = start;
-        pointers.end = end;
-        return pointers;
-    };
-    const LogPointers plain = log({8, 0x80, 0}, {8, 0x90, 0});
-    // Wrapped round: banks 0x10 to 23, then 8 and 9.
-    const LogPointers wrapped = log({0x10, 0x80, 0}, {9, 0x80, 0});
+    const LogPointers plain{{}, {8, 0x80, 0}, {8, 0x90, 0}};
+    const LogPointers wrapped{{}, {0x10, 0x80, 0}, {9, 0x80, 0}}; // banks 0x10 to 23, then 8 and 9
     const struct {
         const char *what;
         LogPointers pointers;

@@ -1,10 +1,8 @@
 #include "app/line_worker.h"
-#include "app/download_tab.h"
 #include "app/main_window.h"
 #include "cli_run.h"
 #include "link/meter_link.h"
 #include "monitor/frame_monitor.h"
-#include "table/results_grid.h"
 #include "fake_file_dialogs.h"
 #include "metersim_process.h"
 #include "platform/qt_event_pump.h"
@@ -14,8 +12,8 @@
 
 #include <QAction>
 #include <QApplication>
+#include <QCheckBox>
 #include <QElapsedTimer>
-#include <QMessageBox>
 #include <QFileInfo>
 #include <QLabel>
 #include <QLineEdit>
@@ -28,6 +26,8 @@
 #include <gtest/gtest.h>
 #include <functional>
 #include <memory>
+#include <sys/prctl.h>
+#include <unistd.h>
 
 using namespace ostrand;
 using namespace ostrand::testing;
@@ -87,6 +87,22 @@ protected:
     std::unique_ptr<MainWindow> window;
 };
 
+CliRun download(const MeterSimProcess &sim, const QString &file, const QStringList &options = {})
+{
+    return runCli(QStringList{"download", "--port", sim.linkPath(), "--output", file} + options);
+}
+
+// The next Since Last Time and a whole log read then: the whole log holds `file`'s rows and the next run's, none twice.
+void expectTheNextRunFollows(const MeterSimProcess &sim, const QTemporaryDir &dir, const QByteArray &file)
+{
+    QTest::qWait(2100);
+    const QString next = dir.filePath(QStringLiteral("next.csv")), whole = dir.filePath(QStringLiteral("whole.csv"));
+    ASSERT_EQ(download(sim, next, {"--since-last"}).exitCode, 0);
+    ASSERT_EQ(download(sim, whole).exitCode, 0);
+    const QByteArray nextRows = readFileBytes(next).mid(readFileBytes(next).indexOf('\n') + 1);
+    EXPECT_TRUE(readFileBytes(whole).startsWith(file + nextRows)) << (file + nextRows).right(400).constData();
+}
+
 } // namespace
 
 TEST_F(EndToEnd, theWindowAndTheCommandLineWriteTheSameFileAndEachConfirmsOnce)
@@ -100,7 +116,7 @@ TEST_F(EndToEnd, theWindowAndTheCommandLineWriteTheSameFileAndEachConfirmsOnce)
     EXPECT_TRUE(sim.waitFor(QStringLiteral("confirmed")));
 
     const QString cliFile = dir.filePath(QStringLiteral("cli.csv"));
-    const CliRun run = runCli({"download", "--port", sim.linkPath(), "--output", cliFile});
+    const CliRun run = download(sim, cliFile);
     EXPECT_EQ(run.exitCode, 0);
     EXPECT_EQ(run.lines, (QStringList{"Downloading", "All Data Download", "Completed Download.",
                                       "Finished. Data in File"}));
@@ -116,9 +132,7 @@ TEST_F(EndToEnd, theWindowAndTheCommandLineWriteTheSameFileAndEachConfirmsOnce)
     EXPECT_TRUE(lines[2].startsWith("11/28/2026 12:15:00 AM,")) << lines[2].toStdString();
 }
 
-// Each row: ostrand-cli downloads from a meter with a fault into a file holding an earlier
-// download. Nothing is lost: either the whole log is written and confirmed (a dropped line
-// is reopened and the download goes on), or the earlier file stands and the meter was not told.
+// Nothing is lost: the whole log written and confirmed, or the earlier file stands unconfirmed.
 TEST(FaultInjection, aFaultyMeterOrLineLosesNothing)
 {
     constexpr int kEither = -1; // the whole log, or the error with the earlier file
@@ -265,7 +279,6 @@ TEST_F(EndToEnd, theMetersShowTheirLinesTakeKeysAndThePortableKeepsPollingThroug
     EXPECT_TRUE(control<QTimer>("Timer3")->isActive());
 }
 
-// Stop, then Exit answered "stop it": each ends the download within a second, writing and confirming nothing.
 TEST_F(EndToEnd, stopAndExitEndADownloadAtOnceWritingAndConfirmingNothingAndExitClosesThePort)
 {
     startWindow({"--records", "2000", "--channels", "8", "--baud", "9600"});
@@ -289,9 +302,6 @@ TEST_F(EndToEnd, stopAndExitEndADownloadAtOnceWritingAndConfirmingNothingAndExit
     EXPECT_FALSE(window->line().state().open) << "the process ends without holding the port";
 }
 
-// The window's own loops (the About box, Help) no longer run the exchanges: a download held
-// open under them goes on undisturbed, and Stop or closing the window ends a "7700 Series"
-// poll waiting on a silent meter at once.
 TEST_F(EndToEnd, dialogsHeldOpenDoNotDisturbADownloadAndStopOrCloseEndAPollAtOnce)
 {
     startWindow({"--records", "1000", "--channels", "3", "--baud", "9600"});
@@ -318,7 +328,7 @@ TEST_F(EndToEnd, dialogsHeldOpenDoNotDisturbADownloadAndStopOrCloseEndAPollAtOnc
     EXPECT_EQ(window->monitor().counters().timeOuts, 0);
     closeLine();
     const QString cliFile = dir.filePath(QStringLiteral("cli.csv"));
-    ASSERT_EQ(runCli({"download", "--port", sim.linkPath(), "--output", cliFile}).exitCode, 0);
+    ASSERT_EQ(download(sim, cliFile).exitCode, 0);
     EXPECT_EQ(readFileBytes(dir.filePath(QStringLiteral("Logdata.csv"))), readFileBytes(cliFile));
 
     MeterSimProcess silent; // takes over COM1
@@ -342,60 +352,41 @@ TEST_F(EndToEnd, dialogsHeldOpenDoNotDisturbADownloadAndStopOrCloseEndAPollAtOnc
     EXPECT_LT(sinceStop.elapsed(), 500);
 }
 
-// ostrand-cli download --since-last --append, run again and again against a meter that keeps
-// logging: each run takes what the meter logged from the marker the last run's confirmation
-// left through the marker its own confirmation leaves, so the file grows by every instant once;
-// only a file that took them is confirmed.
 TEST(SinceLastAppend, theNewRowsGoUnderTheFileOnceAndOtherHeadingsAreRefusedWithoutAConfirmation)
 {
     QTemporaryDir dir;
     MeterSimProcess sim;
     ASSERT_TRUE(sim.start(dir.path(), {"--records", "40", "--channels", "3", "--log-every-seconds", "2"}));
     const QString output = dir.filePath(QStringLiteral("out.csv"));
-    const auto download = [&](const QStringList &options, const QString &file) {
-        return runCli(QStringList{"download", "--port", sim.linkPath(), "--output", file} + options);
-    };
-    ASSERT_EQ(download({}, output).exitCode, 0);
+    ASSERT_EQ(download(sim, output).exitCode, 0);
     QByteArray grown = readFileBytes(output);
     for (int run = 1; run <= 2; ++run) {
         QTest::qWait(2100); // an instant or two
-        const CliRun appended = download({"--since-last", "--append"}, output);
+        const CliRun appended = download(sim, output, {"--since-last", "--append"});
         EXPECT_EQ(appended.exitCode, 0) << appended.errors.toStdString();
         const QByteArray now = readFileBytes(output);
         EXPECT_TRUE(now.startsWith(grown)) << run;
         EXPECT_GT(now.size(), grown.size()) << run;
         grown = now;
     }
-    // The next run starts after the marker the last confirmation left; a whole log read then
-    // holds the file's rows and the next run's in its order: none twice, none missing.
-    QTest::qWait(2100);
-    const QString next = dir.filePath(QStringLiteral("next.csv"));
-    ASSERT_EQ(download({"--since-last"}, next).exitCode, 0);
-    const QString whole = dir.filePath(QStringLiteral("whole.csv"));
-    ASSERT_EQ(download({}, whole).exitCode, 0);
-    const QByteArray nextRows = readFileBytes(next).mid(readFileBytes(next).indexOf('\n') + 1);
-    EXPECT_TRUE(readFileBytes(whole).startsWith(grown + nextRows)) << (grown + nextRows).right(400).constData();
+    expectTheNextRunFollows(sim, dir, grown);
     EXPECT_TRUE(sim.waitFor(QStringLiteral("confirmed"), 5));
 
     const QByteArray other = "Date / Time,Level\r\n11/30/2026 8:00:00 AM,1\r\n";
     writeFileBytes(output, other);
     const int confirmed = sim.confirmations();
     QTest::qWait(2500);
-    const CliRun refused = download({"--since-last", "--append"}, output);
+    const CliRun refused = download(sim, output, {"--since-last", "--append"});
     EXPECT_EQ(refused.exitCode, 3);
     EXPECT_TRUE(refused.errors.contains("are not this download's")) << refused.errors.toStdString();
     EXPECT_EQ(readFileBytes(output), other);
     sim.waitFor(QStringLiteral("confirmed"), confirmed + 1, 500);
     EXPECT_EQ(sim.confirmations(), confirmed);
 
-    EXPECT_EQ(download({"--append"}, output).exitCode, 64) << "a whole log appended would hold its rows twice";
+    EXPECT_EQ(download(sim, output, {"--append"}).exitCode, 64) << "a whole log appended would hold its rows twice";
 }
 
-// The window asks on its own thread while the line's job waits for the answer, then writes
-// and confirms on the line's thread. What is asked and what each answer writes is
-// SinceLastTimeTest's table, on the line run inline. The question held open 10 s while the
-// meter logs every 2 s: what it logged meanwhile goes into the file too, so the file and the
-// next Since Last Time hold every instant once.
+// The question held open 10 s while the meter logs every 2 s: what it logged meanwhile goes into the file too.
 TEST_F(EndToEnd, sinceLastTimeAsksWhileTheLinesJobWaitsAndAppendsBeforeItConfirms)
 {
     startWindow({"--records", "40", "--channels", "3", "--log-every-seconds", "2"});
@@ -414,12 +405,74 @@ TEST_F(EndToEnd, sinceLastTimeAsksWhileTheLinesJobWaitsAndAppendsBeforeItConfirm
     EXPECT_GE(appended.count('\n') - full.count('\n'), 5) << "what was logged while the question was open";
     EXPECT_TRUE(sim.waitFor(QStringLiteral("confirmed"), 2));
     closeLine();
+    expectTheNextRunFollows(sim, dir, appended);
+}
 
+TEST(KeptFiles, aDownloadOntoAFileThatHoldsDataKeepsItAsTheNextNumberAndAnAppendKeepsNothing)
+{
+    QTemporaryDir dir;
+    MeterSimProcess sim;
+    ASSERT_TRUE(sim.start(dir.path(), {"--records", "40", "--channels", "3", "--log-every-seconds", "2"}));
+    const QString output = dir.filePath(QStringLiteral("Logdata.csv"));
+    writeFileBytes(output, kPrevious);
+    writeFileBytes(output + ".1", "kept before\r\n");
+    const CliRun first = download(sim, output);
+    ASSERT_EQ(first.exitCode, 0) << first.errors.toStdString();
+    EXPECT_EQ(first.lines.value(first.lines.size() - 1), "Finished. Data in File");
+    EXPECT_TRUE(first.errors.contains("the previous file was kept as Logdata.csv.2\n")) << first.errors.toStdString();
+    EXPECT_EQ(readFileBytes(output + ".2"), kPrevious);
+    EXPECT_EQ(readFileBytes(output + ".1"), "kept before\r\n");
+    const QByteArray whole = readFileBytes(output);
+    ASSERT_TRUE(whole.startsWith("Date / Time,"));
+
+    QTest::qWait(2100); // an instant or two
+    const CliRun appended = download(sim, output, {"--since-last", "--append"});
+    ASSERT_EQ(appended.exitCode, 0) << appended.errors.toStdString();
+    EXPECT_FALSE(appended.errors.contains("kept")) << appended.errors.toStdString();
+    EXPECT_FALSE(QFile::exists(output + ".3"));
+
+    const QByteArray grown = readFileBytes(output);
     QTest::qWait(2100);
-    const QString next = dir.filePath(QStringLiteral("next.csv"));
-    ASSERT_EQ(runCli({"download", "--port", sim.linkPath(), "--output", next, "--since-last"}).exitCode, 0);
-    const QString whole = dir.filePath(QStringLiteral("whole.csv"));
-    ASSERT_EQ(runCli({"download", "--port", sim.linkPath(), "--output", whole}).exitCode, 0);
-    const QByteArray nextRows = readFileBytes(next).mid(readFileBytes(next).indexOf('\n') + 1);
-    EXPECT_TRUE(readFileBytes(whole).startsWith(appended + nextRows)) << (appended + nextRows).right(400).constData();
+    const CliRun since = download(sim, output, {"--since-last"});
+    ASSERT_EQ(since.exitCode, 0) << since.errors.toStdString();
+    EXPECT_TRUE(since.errors.contains("the previous file was kept as Logdata.csv.3\n")) << since.errors.toStdString();
+    EXPECT_EQ(readFileBytes(output + ".3"), grown);
+    EXPECT_TRUE(grown.startsWith(whole) && grown.size() > whole.size());
+}
+
+TEST_F(EndToEnd, theWindowLetsThePortGoWhenIdleOnlyIfToldAndIsNamedWhileItHoldsIt)
+{
+    startWindow(kLog);
+    auto *release = control<QCheckBox>("ReleaseWhenIdle");
+    ASSERT_FALSE(release->isChecked()) << "off unless ticked";
+    control<QPushButton>("Command2")->click();
+    ASSERT_TRUE(statusBecomes("Finished. Data in File")) << status().toStdString();
+    const QString cliFile = dir.filePath(QStringLiteral("cli.csv"));
+
+    // This process holds the port for the window; the system knows it by the window's name.
+    char ownName[17] = {};
+    ::prctl(PR_GET_NAME, ownName);
+    ::prctl(PR_SET_NAME, "ostrand-download");
+    const CliRun refused = download(sim, cliFile);
+    ::prctl(PR_SET_NAME, ownName);
+    EXPECT_EQ(refused.exitCode, 4);
+    const QString holder =
+        QStringLiteral("held by ostrand-download, process %1: close it or let it go when idle").arg(::getpid());
+    EXPECT_TRUE(refused.errors.contains(holder)) << refused.errors.toStdString();
+
+    QElapsedTimer idle;
+    idle.start();
+    release->setChecked(true);
+    ASSERT_TRUE(waitFor([&] { return !window->line().state().open; }, 10000));
+    EXPECT_GE(idle.elapsed(), 4900);
+    const CliRun run = download(sim, cliFile);
+    EXPECT_EQ(run.exitCode, 0) << run.errors.toStdString();
+    EXPECT_EQ(run.lines.value(3), "Finished. Data in File");
+    EXPECT_TRUE(window->isEnabled());
+
+    control<QPushButton>("Command2")->click();
+    EXPECT_TRUE(statusBecomes("Finished. Data in File")) << status().toStdString();
+    EXPECT_TRUE(window->line().state().open) << "the next operation opened it again";
+    window.reset();
+    EXPECT_TRUE(readFileBytes(dir.filePath(QStringLiteral("ostrand-link.ini"))).contains("releaseWhenIdle=true"));
 }

@@ -124,8 +124,6 @@ TEST(NetworkEndToEnd, aConnectionDroppedMidDownloadIsMadeAgainAndTheFileIsAHealt
     EXPECT_EQ(meter.sim.confirmations(), 1);
 }
 
-// Before, every reconnect whose first exchanges got through started the tries afresh: the
-// download connected again for ever, thousands of times, and never ended.
 TEST(NetworkEndToEnd, aMeterWhoseEveryConnectionDropsAfterAFewHundredBytesEndsTheDownloadAfterThreeReconnects)
 {
     NetworkMeter meter;
@@ -147,12 +145,10 @@ TEST(NetworkEndToEnd, aMeterWhoseEveryConnectionDropsAfterAFewHundredBytesEndsTh
     EXPECT_EQ(meter.sim.confirmations(), 0);
 }
 
-// Stations behind two servers and one that refuses; the last never answers a connect at all.
 TEST(NetworkEndToEnd, aFleetIsCollectedThroughDeviceServersAndAServerRefusingOrSilentIsNamedWithItsReason)
 {
     const QByteArray direct = directDownload(kLog);
-    NetworkMeter north;
-    NetworkMeter south;
+    NetworkMeter north, south;
     ASSERT_TRUE(north.start(Route::TcpListen, kLog) && south.start(Route::Ser2NetRfc2217, kLog));
     const QString refusing = QStringLiteral("tcp://127.0.0.1:%1").arg(freeTcpPort());
     QFile stations(north.dir.filePath(QStringLiteral("s.ini")));
@@ -179,7 +175,6 @@ TEST(NetworkEndToEnd, aFleetIsCollectedThroughDeviceServersAndAServerRefusingOrS
         << run.errors.toStdString();
 }
 
-// The window's line, on its own thread, reaches the device server its settings name, and shows its address.
 TEST(NetworkEndToEnd, theWindowsLineTalksToTheDeviceServerItsSettingsName)
 {
     NetworkMeter meter;

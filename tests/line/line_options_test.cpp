@@ -37,6 +37,7 @@ const QString kBadBaud = QStringLiteral("--baud takes 1200, 2400, 4800, 9600, 14
 const QString kBadSlave = QStringLiteral("--slave takes a number from 0 to 255");
 const QString kBadReply = QStringLiteral("--reply-timeout takes milliseconds from 0 to 60000");
 const QString kBadGap = QStringLiteral("--request-gap takes milliseconds from 0 to 1000");
+const QString kPlain = QStringLiteral("COM1 '' 38400 slave 1, 0 ms");
 
 TEST(LineOptions, everyOptionTakesItsValuesAndRefusesTheRestInItsOwnWords)
 {
@@ -44,55 +45,38 @@ TEST(LineOptions, everyOptionTakesItsValuesAndRefusesTheRestInItsOwnWords)
         QStringList arguments;
         QString read;
     } rows[] = {
-        {{"--port", "COM1"}, "COM1 '' 38400 slave 1, 0 ms"},
-        {{"--port", "com4"}, "COM4 '' 38400 slave 1, 0 ms"},
+        {{"--port", "COM1"}, kPlain}, {{"--port", "com4"}, "COM4 '' 38400 slave 1, 0 ms"},
         {{"--port", "Com2"}, "COM2 '' 38400 slave 1, 0 ms"},
         // Past COM4 or around the pattern, the text is a file's name, as a device path is.
-        {{"--port", "COM5"}, "COM1 'COM5' 38400 slave 1, 0 ms"},
-        {{"--port", "COM0"}, "COM1 'COM0' 38400 slave 1, 0 ms"},
-        {{"--port", "COM10"}, "COM1 'COM10' 38400 slave 1, 0 ms"},
-        {{"--port", "xCOM1"}, "COM1 'xCOM1' 38400 slave 1, 0 ms"},
+        {{"--port", "COM5"}, "COM1 'COM5' 38400 slave 1, 0 ms"}, {{"--port", "COM0"}, "COM1 'COM0' 38400 slave 1, 0 ms"},
+        {{"--port", "COM10"}, "COM1 'COM10' 38400 slave 1, 0 ms"}, {{"--port", "xCOM1"}, "COM1 'xCOM1' 38400 slave 1, 0 ms"},
         {{"--port", "/dev/ttyUSB0"}, "COM1 '/dev/ttyUSB0' 38400 slave 1, 0 ms"},
-        {{"--port", "ttyS1"}, "COM1 'ttyS1' 38400 slave 1, 0 ms"},
-        {{"--port", "-x"}, kBadPort},
-        {{"--port", ""}, kBadPort},
+        {{"--port", "ttyS1"}, "COM1 'ttyS1' 38400 slave 1, 0 ms"}, {{"--port", "-x"}, kBadPort}, {{"--port", ""}, kBadPort},
         // A device server's address is no file name, right or wrong.
-        {{"--port", "tcp://10.0.0.7:4001"}, "COM1 '' 38400 slave 1, 0 ms at 'tcp://10.0.0.7:4001' within 10000 ms"},
-        {{"--port", "RFC2217://gw:2001", "--connect-timeout", "300000"},
-         "COM1 '' 38400 slave 1, 0 ms at 'rfc2217://gw:2001' within 300000 ms"},
-        {{"--port", "tcp://[fe80::1]:502"}, "COM1 '' 38400 slave 1, 0 ms at 'tcp://[fe80::1]:502' within 10000 ms"},
-        {{"--port", "tcp://10.0.0.7"}, kBadPort},
-        {{"--port", "tcp://10.0.0.7:4001/"}, kBadPort},
-        {{"--port", "tcp://:4001"}, kBadPort},
-        {{"--port", "tcp://10.0.0.7:70000"}, kBadPort},
-        {{"--port", "telnet://10.0.0.7:23"}, kBadPort},
-        {{"--port", "COM2", "--connect-timeout", "0"}, kBadConnect},
+        {{"--port", "tcp://10.0.0.7:4001"}, kPlain + " at 'tcp://10.0.0.7:4001' within 10000 ms"},
+        {{"--port", "RFC2217://gw:2001", "--connect-timeout", "300000"}, kPlain + " at 'rfc2217://gw:2001' within 300000 ms"},
+        {{"--port", "tcp://[fe80::1]:502"}, kPlain + " at 'tcp://[fe80::1]:502' within 10000 ms"},
+        {{"--port", "tcp://10.0.0.7"}, kBadPort}, {{"--port", "tcp://10.0.0.7:4001/"}, kBadPort},
+        {{"--port", "tcp://:4001"}, kBadPort}, {{"--port", "tcp://10.0.0.7:70000"}, kBadPort},
+        {{"--port", "telnet://10.0.0.7:23"}, kBadPort}, {{"--port", "COM2", "--connect-timeout", "0"}, kBadConnect},
         {{"--port", "COM2", "--connect-timeout", "300001"}, kBadConnect},
-        {{}, "download needs --port"},
-        {{"--baud", "9600"}, "download needs --port"},
+        {{}, "download needs --port"}, {{"--baud", "9600"}, "download needs --port"},
         {{"--port", "COM1", "--baud", "1200"}, "COM1 '' 1200 slave 1, 0 ms"},
         {{"--port", "COM1", "--baud", "14400"}, "COM1 '' 14400 slave 1, 0 ms"},
-        {{"--port", "COM1", "--baud", "115200"}, kBadBaud},
-        {{"--port", "COM1", "--baud", "9601"}, kBadBaud},
-        {{"--port", "COM1", "--baud", ""}, kBadBaud},
-        {{"--port", "COM1", "--slave", "0"}, "COM1 '' 38400 slave 0, 0 ms"},
+        {{"--port", "COM1", "--baud", "115200"}, kBadBaud}, {{"--port", "COM1", "--baud", "9601"}, kBadBaud},
+        {{"--port", "COM1", "--baud", ""}, kBadBaud}, {{"--port", "COM1", "--slave", "0"}, "COM1 '' 38400 slave 0, 0 ms"},
         {{"--port", "COM1", "--slave", "255"}, "COM1 '' 38400 slave 255, 0 ms"},
-        {{"--port", "COM1", "--slave", "256"}, kBadSlave},
-        {{"--port", "COM1", "--slave", "-1"}, kBadSlave},
+        {{"--port", "COM1", "--slave", "256"}, kBadSlave}, {{"--port", "COM1", "--slave", "-1"}, kBadSlave},
         {{"--port", "COM1", "--slave", "7x"}, kBadSlave},
         {{"--port", "COM1", "--reply-timeout", "60000"}, "COM1 '' 38400 slave 1, 60000 ms"},
-        {{"--port", "COM1", "--reply-timeout", "1500"}, "COM1 '' 38400 slave 1, 1500 ms"},
-        {{"--port", "COM1", "--reply-timeout", "60001"}, kBadReply},
-        {{"--port", "COM1", "--reply-timeout", "-1"}, kBadReply},
-        {{"--port", "COM1", "--reply-timeout", "1.5"}, kBadReply},
-        {{"--port", "COM1", "--request-gap", "1001"}, kBadGap},
-        {{"--port", "COM1", "--echo"}, "COM1 '' 38400 slave 1, 0 ms, echo"},
+        {{"--port", "COM1", "--reply-timeout", "60001"}, kBadReply}, {{"--port", "COM1", "--reply-timeout", "-1"}, kBadReply},
+        {{"--port", "COM1", "--reply-timeout", "1.5"}, kBadReply}, {{"--port", "COM1", "--request-gap", "1001"}, kBadGap},
+        {{"--port", "COM1", "--echo"}, kPlain + ", echo"},
         // The first wrong option in the order port, baud, slave, reply time is the one named.
         {{"--port", "-x", "--baud", "1"}, kBadPort},
         {{"--port", "COM3", "--baud", "1", "--slave", "999", "--reply-timeout", "x"}, kBadBaud},
         {{"--port", "COM3", "--slave", "999", "--reply-timeout", "x"}, kBadSlave},
-        {{"--port", "COM3", "--baud", "4800", "--slave", "17", "--reply-timeout", "900"},
-         "COM3 '' 4800 slave 17, 900 ms"},
+        {{"--port", "COM3", "--baud", "4800", "--slave", "17", "--reply-timeout", "900"}, "COM3 '' 4800 slave 17, 900 ms"},
     };
     for (const auto &row : rows)
         EXPECT_EQ(read(row.arguments), row.read) << qPrintable(row.arguments.join(u' '));
@@ -109,10 +93,10 @@ TEST(LineOptions, aCommandIsOfferedOnlyTheOptionsItTakes)
         {{"--port", "COM2", "--slave", "3"}, kModemLineKeys, "Unknown option 'slave'."},
         {{"--port", "COM2", "--reply-timeout", "3"}, kModemLineKeys, "Unknown option 'reply-timeout'."},
         // collect takes only the reply time, the stations' default, and needs no port.
-        {{}, {LineKey::ReplyTimeout}, "COM1 '' 38400 slave 1, 0 ms"},
+        {{}, {LineKey::ReplyTimeout}, kPlain},
         {{"--reply-timeout", "1500"}, {LineKey::ReplyTimeout}, "COM1 '' 38400 slave 1, 1500 ms"},
         {{"--reply-timeout", "70000"}, {LineKey::ReplyTimeout}, kBadReply},
-        {{"--request-gap", "50", "--echo"}, kStationDefaultKeys, "COM1 '' 38400 slave 1, 0 ms, gap 50 ms, echo"},
+        {{"--request-gap", "50", "--echo"}, kStationDefaultKeys, kPlain + ", gap 50 ms, echo"},
         {{"--port", "COM2", "--echo"}, kModemLineKeys, "Unknown option 'echo'."},
         {{"--port", "COM1"}, {LineKey::ReplyTimeout}, "Unknown option 'port'."},
     };

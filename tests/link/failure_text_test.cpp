@@ -31,6 +31,8 @@ LinkFailure with(LinkFailure f, int code, const char *reason = "", bool lost = f
 
 TEST(FailureText, saysWhatTheExchangeAskedWhereAndWhyFromTheFailureAlone)
 {
+    const char *const lost = "lost the line to COM1 (/dev/pts/1) during the download: the device went away (No such "
+                             "device); check that the adapter is plugged in and the cable is sound, then start again";
     const struct {
         LinkFailure failure;
         const char *during;
@@ -41,11 +43,9 @@ TEST(FailureText, saysWhatTheExchangeAskedWhereAndWhyFromTheFailureAlone)
         {with(failure(LinkError::PortNotOpen), 0, "Cannot open COM1: Permission denied"), "the download",
          "Cannot open COM1: Permission denied"},
         {failure(LinkError::PortNotOpen), "", "the port would not open"},
-        {with(failure(LinkError::PortNotOpen), 0, "the port's own words", true), "the download",
-         "lost the line to COM1 (/dev/pts/1) during the download: the device went away (No such device)"},
+        {with(failure(LinkError::PortNotOpen), 0, "the port's own words", true), "the download", lost},
         {with(failure(LinkError::PortNotOpen), 0, "the port's own words", true), "", "the port's own words"},
-        {with(failure(LinkError::SendFailed), 0, "Input/output error", true), "the download",
-         "lost the line to COM1 (/dev/pts/1) during the download: the device went away (No such device)"},
+        {with(failure(LinkError::SendFailed), 0, "Input/output error", true), "the download", lost},
         {failure(LinkError::EchoMissing), "the download",
          "the echo of the request did not come back: is echo set for this line?"},
     };

@@ -1,6 +1,7 @@
 #include "link_fixture.h"
 
 #include <functional>
+#include <numeric>
 #include <optional>
 
 using namespace ostrand;
@@ -285,9 +286,7 @@ TEST_F(LinkTest, aRequestGoesOutOnlyAfterThreeAndAHalfCharactersOfSilenceOrTheRe
 {
     const QByteArray reply = frameOf("010310", kRegisters);
     const struct {
-        int baud;
-        int requestGapMs;
-        int gapMs;
+        int baud, requestGapMs, gapMs;
     } rows[] = {{1200, 0, 33}, {38400, 0, 2}, {1200, 20, 33}, {38400, 300, 300}, {1200, 1000, 1000}};
     for (const auto &[baud, requestGapMs, gapMs] : rows) {
         serial.closePort();
@@ -379,4 +378,44 @@ TEST_F(LinkTest, aFailureKeepsTheWordsOfItsOwnExchangeWhateverTheLinkDidSince)
     ASSERT_TRUE(link.readHoldingRegisters(1, 76, 8));
     EXPECT_EQ(failureText(silent.failure()), "No answer from address 7 on COM1 at 38400 baud within 1 s: check the "
                                              "cable, the baud rate and the address");
+}
+
+TEST_F(LinkTest, aSilentWaitIsToldEachWholeSecondUntilItEndsAndAReplyComingInIsNot)
+{
+    std::vector<int> told; // seconds told, -1 for the wait's end
+    double giveUp = 0;
+    link.setReplyWaitWatcher([&](const std::optional<ReplyWait> &wait) {
+        told.push_back(wait ? wait->silentSeconds : -1);
+        if (wait)
+            giveUp = wait->giveUpSeconds;
+    });
+    std::vector<int> thirtySeconds(31, -1); // 1 to 30, then the end
+    std::iota(thirtySeconds.begin(), thirtySeconds.end() - 1, 1);
+    const QByteArray block = logReply(pattern(200));
+    const struct {
+        const char *what;
+        std::function<bool()> exchange;
+        std::function<void()> meter;
+        std::vector<int> told;
+        double giveUp;
+    } rows[] = {
+        {"never answered", [&] { return link.readHoldingRegisters(1, 76, 8).ok(); },
+         [&] { port.setResponder({}); }, thirtySeconds, 30},
+        {"answered after 2.5 s", [&] { return link.readHoldingRegisters(1, 76, 8).ok(); },
+         [&] { answerEverySendWith(frameOf("010310", kRegisters), 2500); }, {1, 2, -1}, 30},
+        {"answered at once", [&] { return link.readLogBlock(1, 0x18, 0x81, 0, 100).ok(); },
+         [&] { answerEverySendWith(block); }, {}, 0},
+        {"a long block trickling in for 2 s", [&] { return link.readLogBlock(1, 0x18, 0x81, 0, 100).ok(); },
+         [&] { answerEverySendWith(block, 200, 100); }, {}, 0},
+    };
+    for (const auto &row : rows) {
+        SCOPED_TRACE(row.what);
+        told.clear();
+        giveUp = 0;
+        row.meter();
+        row.exchange();
+        EXPECT_EQ(told, row.told);
+        EXPECT_EQ(giveUp, row.giveUp);
+        clock.advance(1000);
+    }
 }

@@ -57,7 +57,16 @@ protected:
         server->drop();
         server->failOpenWith(QStringLiteral("connection refused"));
     }
-    int reconnects() const { return static_cast<int>(server->opens().size()) - 1; }
+    // Connections made since `since` of them had been (the first one made by the fixture).
+    int reconnects(std::size_t since = 1) const { return static_cast<int>(server->opens().size() - since); }
+    // A fresh connection for the next row; returns the connections made so far.
+    std::size_t connectAfresh()
+    {
+        server->allowOpen();
+        serial.closePort();
+        EXPECT_TRUE(serial.openPort());
+        return server->opens().size();
+    }
 
     const QByteArray block = appendCrc(QByteArray::fromHex("0160088000000a") + QByteArray(10, 'x'));
     DroppingPort *server = nullptr;
@@ -114,10 +123,7 @@ TEST_F(ReconnectFixture, aServerBackAfterItRestartsIsReachedByATryAfterItsPause)
     };
     for (const auto &row : rows) {
         SCOPED_TRACE(row.backAfterMs);
-        server->allowOpen();
-        serial.closePort();
-        ASSERT_TRUE(serial.openPort());
-        const std::size_t opens = server->opens().size();
+        const std::size_t opens = connectAfresh();
         bool dropped = false;
         server->setResponder([&](const QByteArray &, FakeSerialPort &) {
             if (std::exchange(dropped, true))
@@ -130,7 +136,7 @@ TEST_F(ReconnectFixture, aServerBackAfterItRestartsIsReachedByATryAfterItsPause)
         const auto read = link.readLogBlock(1, 8, 0x80, 0, 5);
         pump.clearHooks();
         EXPECT_EQ(read.ok(), row.reached);
-        EXPECT_EQ(static_cast<int>(server->opens().size() - opens), row.reconnects);
+        EXPECT_EQ(reconnects(opens), row.reconnects);
         EXPECT_NEAR(secondsSince(start), row.endsAfter, 0.1);
     }
 }
@@ -164,18 +170,8 @@ TEST_F(ReconnectFixture, aConnectionClosedBetweenExchangesSpendsTheOperationsTri
     EXPECT_EQ(reconnects(), 3);
 }
 
-TEST_F(LinkFixture, aDroppedConnectionIsMadeAgainUpToThreeTimesWithin30sAndOnlyReadsAreAskedAgain)
+TEST_F(ReconnectFixture, aDroppedConnectionIsMadeAgainUpToThreeTimesWithin30sAndOnlyReadsAreAskedAgain)
 {
-    DroppingPort *server = nullptr;
-    serial.setNetworkPortMaker([&](const LinkSettings &, const std::atomic<bool> *) {
-        auto made = std::make_unique<DroppingPort>(clock);
-        server = made.get();
-        return made;
-    });
-    LinkSettings settings{1, QStringLiteral("38400"), 1};
-    settings.networkAddress = QStringLiteral("tcp://gw:4001");
-    serial.setSettings(settings);
-    const QByteArray block = appendCrc(QByteArray::fromHex("0160088000000a") + QByteArray(10, 'x'));
     const char *const lost = "the connection to tcp://gw:4001 was lost (closed by the far end) and ";
     const struct {
         const char *what;
@@ -194,21 +190,13 @@ TEST_F(LinkFixture, aDroppedConnectionIsMadeAgainUpToThreeTimesWithin30sAndOnlyR
     };
     for (const auto &row : rows) {
         SCOPED_TRACE(row.what);
-        if (server)
-            server->allowOpen();
-        serial.closePort();
-        ASSERT_TRUE(serial.openPort());
+        const std::size_t opens = connectAfresh(), sends = server->sends().size();
         server->failedConnectMs = row.failedConnectMs;
-        const size_t sends = server->sends().size();
-        const size_t opens = server->opens().size();
         int n = 0;
         server->setResponder([&](const QByteArray &, FakeSerialPort &) {
             if (++n > row.drops)
                 return server->deliver(row.confirm ? QByteArray::fromHex("01") : block);
-            server->deliver(block.left(5));
-            server->drop();
-            if (row.refused)
-                server->failOpenWith(QStringLiteral("connection refused"));
+            row.refused ? dropAndRefuse() : (server->deliver(block.left(5)), server->drop());
         });
         MeterLink::Hold hold(link);
         std::optional<LinkFailure> failure;
@@ -217,14 +205,14 @@ TEST_F(LinkFixture, aDroppedConnectionIsMadeAgainUpToThreeTimesWithin30sAndOnlyR
         if (const auto read = row.confirm ? Result<QByteArray>(block) : link.readLogBlock(1, 8, 0x80, 0, 5); !read)
             failure = read.failure();
         EXPECT_EQ(static_cast<int>(server->sends().size() - sends), row.sends);
-        EXPECT_EQ(static_cast<int>(server->opens().size() - opens), row.reconnects);
+        EXPECT_EQ(reconnects(opens), row.reconnects);
         const QString text = failure ? failureText(*failure, QStringLiteral("the download")) : QString();
         EXPECT_EQ(text.isEmpty(), row.reason.isEmpty());
         EXPECT_TRUE(text.contains(row.reason)) << text.toStdString();
         // Once the reconnects are spent, the rest of the operation ends at once.
         if (!row.reason.isEmpty() && !row.confirm) {
             EXPECT_EQ(link.readLogBlock(1, 8, 0x81, 0, 5).error(), LinkError::PortNotOpen);
-            EXPECT_EQ(static_cast<int>(server->opens().size() - opens), row.reconnects);
+            EXPECT_EQ(reconnects(opens), row.reconnects);
         }
     }
 }

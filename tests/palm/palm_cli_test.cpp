@@ -1,6 +1,7 @@
 #include "cli_run.h"
 #include "palm_test_support.h"
 
+#include <QDir>
 #include <QRandomGenerator>
 
 #include <sys/stat.h>
@@ -26,10 +27,7 @@ protected:
     // A run that has not ended within 30 s is killed and counts as exit -1.
     CliRun run(const QStringList &arguments) { return runCli(arguments, dir.path(), 30000); }
     void put(const QString &name, const QByteArray &bytes) { writeFileBytes(dir.filePath(name), bytes); }
-    QByteArray csv(const QString &name = "Logdata.csv") const
-    {
-        return readFileBytes(dir.filePath(name));
-    }
+    QByteArray csv(const QString &name = "Logdata.csv") const { return readFileBytes(dir.filePath(name)); }
 };
 
 TEST_F(PalmCommandLine, ConvertsOneMeterIntoTheOutputFileOrEveryMeterIntoLogdataAndListsTheIds)
@@ -50,6 +48,33 @@ TEST_F(PalmCommandLine, ConvertsOneMeterIntoTheOutputFileOrEveryMeterIntoLogdata
               QStringList({"3", "7", "12", "9", "Finished Reading"}));
     EXPECT_EQ(run({"palm-ids", "--pdb", pdbPath(), "--exclude", "7"}).lines,
               QStringList({"3", "12", "9", "Finished Reading"}));
+}
+
+// Converting again to the same name keeps what the file held beside it, and
+// without that copy the file is not replaced.
+TEST_F(PalmCommandLine, ConvertingOntoAFileThatHoldsDataKeepsItAsTheNextNumberAndSaysSo)
+{
+    put("north.csv", "earlier\r\n");
+    put("north.csv.1", "older\r\n");
+    const QStringList convert = {"palm", "--pdb", pdbPath(), "--modid", "3", "--output", "north.csv"};
+    const CliRun again = run(convert);
+    EXPECT_EQ(again.exitCode, 0);
+    EXPECT_EQ(again.lines.value(again.lines.size() - 1), "Finished. Data in File");
+    EXPECT_EQ(again.errors, "the previous file was kept as north.csv.2\n");
+    EXPECT_EQ(csv("north.csv.2"), "earlier\r\n");
+    EXPECT_EQ(csv("north.csv.1"), "older\r\n");
+    EXPECT_EQ(csv("north.csv"), "Date / Time,Flow\r\n12/05/2007 10:03,3\r\n");
+
+    for (int n = 1; n <= 9; ++n) {
+        QFile::remove(dir.filePath(QStringLiteral("north.csv.%1").arg(n)));
+        ASSERT_TRUE(QDir(dir.path()).mkdir(QStringLiteral("north.csv.%1").arg(n)));
+    }
+    put("north.csv", "earlier\r\n");
+    const CliRun refused = run(convert);
+    EXPECT_EQ(refused.exitCode, 3);
+    EXPECT_EQ(refused.lines.value(refused.lines.size() - 1), "Error putting into file!!");
+    EXPECT_TRUE(refused.errors.contains("Cannot keep the previous")) << refused.errors.toStdString();
+    EXPECT_EQ(csv("north.csv"), "earlier\r\n");
 }
 
 TEST_F(PalmCommandLine, ExitsWithTheCodeAndReasonOfEachFailureLeavingThePreviousFileAlone)
@@ -103,12 +128,14 @@ TEST_F(PalmCommandLine, WarnsOfAForeignFileAndSaysHowManyRecordsACutShortFileLos
         pdb.add(palmRecord(3, 1, "Flow", at(5, 10, minute), 1));
     // Cut inside the last record, then two records further back: the record
     // list still names every record the copy lost.
-    for (const auto &[cut, lost] : {std::pair{20, "1 record"}, {2 * 32 + 20, "3 records"}}) {
+    // The second conversion goes to the first one's file, which is kept.
+    for (const auto &[cut, lost, kept] : {std::tuple{20, "1 record", ""},
+                                          {2 * 32 + 20, "3 records", "the previous file was kept as Logdata.csv.1\n"}}) {
         put("cut.pdb", pdb.build().chopped(cut));
         const CliRun done = run({"palm", "--pdb", "cut.pdb", "--all"});
         EXPECT_EQ(done.exitCode, 0);
         EXPECT_EQ(done.errors,
-                  QString("the file ends inside a record: %1 not converted\n").arg(lost));
+                  QString("the file ends inside a record: %1 not converted\n").arg(lost) + kept);
         EXPECT_EQ(csv().count("\r\n"), 1 + 5 - (cut + 31) / 32) << lost;
     }
 }

@@ -19,6 +19,10 @@ QByteArray with(QByteArray record, int at, int byte)
 
 class PalmConversion : public PalmTest {
 protected:
+    void reset(const char *selected) // every meter's records when null
+    {
+        grid.clear(), state = GridState(), view.separate = selected != nullptr, view.listText = selected;
+    }
     DownloadResult convert(std::vector<QByteArray> records, ResultsGrid *into = nullptr)
     {
         write(PalmDatabaseBuilder{records});
@@ -34,7 +38,7 @@ TEST_F(PalmConversion, GivesEachTimeStampItsOwnRowAndKeepsTheSelectedMetersRecor
         const char *what;
         std::vector<QByteArray> records;
         QStringList rows;               // record number to channel 3
-        const char *selected = nullptr; // null: every meter
+        const char *selected = nullptr;
         QStringList listed = {};
     } cases[] = {
         {"channels of one stamp share a row",
@@ -64,10 +68,7 @@ TEST_F(PalmConversion, GivesEachTimeStampItsOwnRowAndKeepsTheSelectedMetersRecor
          {"7", "12"}},
     };
     for (const auto &c : cases) {
-        grid.clear();
-        state = GridState();
-        view.separate = c.selected != nullptr;
-        view.listText = c.selected;
+        reset(c.selected);
         view.entries.clear();
         EXPECT_EQ(convert(c.records), DownloadResult::Complete) << c.what;
         QStringList rows;
@@ -86,7 +87,7 @@ TEST_F(PalmConversion, SaysWhichMetersNameAChannelDifferentlyWhenTheirRecordsSha
         const char *what;
         std::vector<QByteArray> records;
         QStringList details;
-        const char *selected = nullptr; // null: every meter
+        const char *selected = nullptr;
     } cases[] = {
         {"two meters, two names",
          {rec(2, t, 1, "Level", 3), rec(2, t, 1, "Level", 3), rec(2, t, 1, "Velocity", 7)},
@@ -103,11 +104,8 @@ TEST_F(PalmConversion, SaysWhichMetersNameAChannelDifferentlyWhenTheirRecordsSha
         {"one meter's records kept", {rec(2, t, 1, "Level", 3), rec(2, t, 1, "Velocity", 7)}, {}, "3"},
     };
     for (const auto &c : cases) {
-        grid.clear();
-        state = GridState();
+        reset(c.selected);
         display.details.clear();
-        view.separate = c.selected != nullptr;
-        view.listText = c.selected;
         EXPECT_EQ(convert(c.records), DownloadResult::Complete) << c.what;
         EXPECT_EQ(display.details, c.details) << c.what;
     }

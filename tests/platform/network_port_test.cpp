@@ -122,30 +122,30 @@ private:
 TEST(NetworkPort, EachSettingTheServerAcknowledgesIsComparedWithTheOneAskedAndADifferenceEndsTheConnectAtOnce)
 {
     const char *const tail = ": check what the device server's serial port allows";
+    const auto acks = [](const char *speed, int size = 8, int parity = 1, int stop = 1) { // settings 101 to 104
+        return QString::asprintf("fffa2c65 %s fff0 fffa2c66 %02x fff0 fffa2c67 %02x fff0 fffa2c68 %02x fff0", speed,
+                                 size, parity, stop).toLatin1();
+    };
     const struct {
         const char *what;
-        const char *acknowledgements; // the server's replies: speed 101, data size 102, parity 103, stop size 104
-        const char *error;             // after the address; empty: the port opens
+        QByteArray acknowledgements;
+        const char *error; // after the address; empty: the port opens
     } rows[] = {
-        {"all as asked", "fffa2c65 00009600 fff0 fffa2c66 08 fff0 fffa2c67 01 fff0 fffa2c68 01 fff0", ""},
+        {"all as asked", acks("00009600"), ""},
         {"in another order", "fffa2c68 01 fff0 fffa2c67 01 fff0 fffa2c66 08 fff0 fffa2c65 00009600 fff0", ""},
-        {"a value of 0 tells nothing", "fffa2c65 00009600 fff0 fffa2c66 00 fff0 fffa2c67 01 fff0 fffa2c68 01 fff0", ""},
-        {"another speed", "fffa2c65 00002580 fff0 fffa2c66 08 fff0 fffa2c67 01 fff0 fffa2c68 01 fff0",
-         " set the serial speed to 9600 baud, not the 38400 asked"},
-        {"another data size", "fffa2c65 00009600 fff0 fffa2c66 07 fff0 fffa2c67 01 fff0 fffa2c68 01 fff0",
-         " set the data size to 7 bits, not the 8 asked"},
-        {"another parity", "fffa2c65 00009600 fff0 fffa2c66 08 fff0 fffa2c67 03 fff0 fffa2c68 01 fff0",
-         " set the parity to even, not the none asked"},
-        {"other stop bits", "fffa2c65 00009600 fff0 fffa2c66 08 fff0 fffa2c67 01 fff0 fffa2c68 03 fff0",
-         " set the stop bits to 1.5, not the 1 asked"},
-        {"two at once", "fffa2c65 00004b00 fff0 fffa2c66 08 fff0 fffa2c67 02 fff0 fffa2c68 01 fff0",
+        {"a value of 0 tells nothing", acks("00009600", 0), ""},
+        {"another speed", acks("00002580"), " set the serial speed to 9600 baud, not the 38400 asked"},
+        {"another data size", acks("00009600", 7), " set the data size to 7 bits, not the 8 asked"},
+        {"another parity", acks("00009600", 8, 3), " set the parity to even, not the none asked"},
+        {"other stop bits", acks("00009600", 8, 1, 3), " set the stop bits to 1.5, not the 1 asked"},
+        {"two at once", acks("00004b00", 8, 2),
          " set the serial speed to 19200 baud, not the 38400 asked; and the parity to odd, not the none asked"},
         {"a wrong speed alone, the rest never acknowledged", "fffa2c65 00002580 fff0",
          " set the serial speed to 9600 baud, not the 38400 asked"},
     };
     for (const auto &row : rows) {
         SCOPED_TRACE(row.what);
-        ScriptedServer server(hex(row.acknowledgements));
+        ScriptedServer server(QByteArray::fromHex(row.acknowledgements)); // fromHex skips the spaces
         SystemClock clock;
         QtEventPump pump;
         NetworkPort port({NetworkEndpoint::Protocol::Rfc2217, "127.0.0.1", server.port(), {}}, 5000, clock, pump, nullptr);

@@ -1,6 +1,7 @@
 #include "cli_run.h"
 #include "platform/com_port_names.h"
 #include "platform/file_locations.h"
+#include "platform/port_holder.h"
 #include "platform/qt_event_pump.h"
 #include "platform/qt_serial_port.h"
 #include "platform/system_clock.h"
@@ -20,9 +21,6 @@
 
 namespace ostrand {
 namespace {
-
-using testing::CliRun;
-using testing::runCli;
 
 // A pretend program folder with COM1 linked to a pty that stands in for the cable.
 class ComLinkedPty : public ::testing::Test {
@@ -171,12 +169,41 @@ TEST_F(QtSerialPortTest, APortThatCannotBeHadIsNamedWithTheSystemsReasonAtOnceAn
             continue; // permissions do not bind root
         QElapsedTimer took;
         took.start();
-        const CliRun run = runCli({"download", "--port", device, "--output", programDir.filePath("x.csv")});
+        const testing::CliRun run = testing::runCli({"download", "--port", device, "--output", programDir.filePath("x.csv")});
         EXPECT_LT(took.elapsed(), 1000) << device.toStdString();
         EXPECT_EQ(run.lines, (QStringList{"Downloading", "Error in Downloading!!"}));
         EXPECT_TRUE(run.errors.startsWith("Cannot open " + device + ": ") && run.errors.contains(reason))
             << run.errors.toStdString();
     }
+}
+
+// The holder of a refused port is read from the system's lock list, by its own line only.
+TEST_F(QtSerialPortTest, TheProgramHoldingThePortIsNamedFromTheSystemsLockList)
+{
+    const struct {
+        const char *line;
+        qint64 pid; // 0: not this device's granted flock
+    } rows[] = {
+        {"1: FLOCK  ADVISORY  WRITE 4242 00:19:3 0 EOF", 4242},
+        {"1: -> FLOCK  ADVISORY  WRITE 4243 00:19:3 0 EOF", 0}, // a waiter, not the holder
+        {"2: POSIX  ADVISORY  WRITE 4244 00:19:3 0 EOF", 0},
+        {"3: FLOCK  ADVISORY  WRITE 4245 00:19:30 0 EOF", 0}, // another inode
+        {"4: FLOCK  ADVISORY  WRITE x 00:19:3 0 EOF", 0},
+        {"", 0},
+    };
+    for (const auto &row : rows)
+        EXPECT_EQ(flockHolderIn(row.line, "00:19:3").value_or(0), row.pid) << row.line;
+
+    EXPECT_FALSE(findPortHolder(pty.slavePath()).has_value()) << "nobody holds it yet";
+    ASSERT_TRUE(port.open(1, "9600"));
+    const auto holder = findPortHolder(pty.slavePath());
+    ASSERT_TRUE(holder.has_value());
+    EXPECT_EQ(holder->pid, ::getpid());
+    EXPECT_EQ(holder->program, QFileInfo(QFile::symLinkTarget("/proc/self/exe")).fileName())
+        << "the whole name, past the kernel's 15 characters";
+    EXPECT_EQ(portInUseReason(pty.slavePath()), QStringLiteral("port in use by another program (%1, process %2)")
+                                                    .arg(holder->program)
+                                                    .arg(::getpid()));
 }
 
 // The clock only bounds the loops, so a faulty pump fails by missing a deadline instead of hanging.

@@ -1,12 +1,16 @@
 #include "platform/file_identity.h"
+#include "platform/kept_copy.h"
 #include "platform/save_file.h"
 #include "platform/small_file.h"
 #include "platform/text_value.h"
+#include "file_bytes.h"
 
 #include <QDir>
 #include <QFile>
 #include <QTemporaryDir>
 #include <gtest/gtest.h>
+#include <fcntl.h>
+#include <sys/stat.h>
 #include <unistd.h>
 
 namespace ostrand {
@@ -36,19 +40,13 @@ TEST(TextValue, NumbersAreReadFromTheStartAndHalvesRoundToTheEvenNeighbour)
         EXPECT_EQ(wholeTextAsInt16(text), value) << text;
 }
 
-QByteArray contentOf(const QString &path)
-{
-    QFile f(path);
-    return f.open(QIODevice::ReadOnly) ? f.readAll() : QByteArray("<unreadable>");
-}
-
 TEST(AtomicFileWrite, ReplacesTheFileExactlyOrOnFailureGivesAReasonAndLeavesTheOldOneAndNoTemporary)
 {
     QTemporaryDir dir;
     const QByteArray bytes("a,b\r\n\0\xff", 7);
     ASSERT_TRUE(saveFile(dir.filePath("out.csv"), QByteArray(1000, 'x')));
     ASSERT_TRUE(saveFile(dir.filePath("out.csv"), bytes));
-    EXPECT_EQ(contentOf(dir.filePath("out.csv")), bytes);
+    EXPECT_EQ(testing::readFileBytes(dir.filePath("out.csv")), bytes);
     // A name at the length limit has no room for the temporary file's suffix, so the write
     // fails beside an existing file even for a superuser.
     const QString longName(255, u'n');
@@ -60,12 +58,41 @@ TEST(AtomicFileWrite, ReplacesTheFileExactlyOrOnFailureGivesAReasonAndLeavesTheO
         EXPECT_FALSE(saveFile(path, "new", &error)) << path.toStdString();
         EXPECT_FALSE(error.isEmpty()) << path.toStdString();
     }
-    EXPECT_EQ(contentOf(dir.filePath(longName)), QByteArray("old"));
+    EXPECT_EQ(testing::readFileBytes(dir.filePath(longName)), QByteArray("old"));
     EXPECT_EQ(QDir(dir.path()).entryList(QDir::AllEntries | QDir::Hidden | QDir::NoDotAndDotDot),
               (QStringList{longName, "out.csv"}));
 }
 
-// Names that a write through either would put into one file, and names that would not.
+// Where hard links are not to be had, a file is kept by a copy that looks as it did.
+TEST(KeptCopy, ACopyAsNewHasTheBytesModeAndDateOfTheFileAndNeverWritesOverAName)
+{
+    QTemporaryDir dir;
+    const QString from = dir.filePath("Logdata.csv"), to = dir.filePath("Logdata.csv.1");
+    const QByteArray bytes = QByteArray("a,b\r\n\0\xff", 7).repeated(20000); // beyond one buffer
+    ASSERT_TRUE(saveFile(from, bytes));
+    ASSERT_EQ(::chmod(QFile::encodeName(from).constData(), 0640), 0);
+    const struct timespec times[2] = {{1'600'000'000, 5}, {1'600'000'100, 7}};
+    ASSERT_EQ(::utimensat(AT_FDCWD, QFile::encodeName(from).constData(), times, 0), 0);
+    const mode_t mask = ::umask(077); // a umask that would narrow the mode
+    QString error;
+    const bool copied = copyFileAsNew(from, to, &error);
+    ::umask(mask);
+    ASSERT_TRUE(copied) << qPrintable(error);
+    EXPECT_EQ(testing::readFileBytes(to), bytes);
+    struct stat st {};
+    ASSERT_EQ(::stat(QFile::encodeName(to).constData(), &st), 0);
+    EXPECT_EQ(st.st_mode & 07777, 0640u);
+    EXPECT_EQ(st.st_mtim.tv_sec, 1'600'000'100);
+    EXPECT_EQ(st.st_mtim.tv_nsec, 7);
+
+    ASSERT_TRUE(saveFile(to, "kept before"));
+    EXPECT_FALSE(copyFileAsNew(from, to, &error));
+    EXPECT_TRUE(error.contains(to)) << qPrintable(error);
+    EXPECT_EQ(testing::readFileBytes(to), "kept before");
+    EXPECT_FALSE(copyFileAsNew(dir.filePath("missing.csv"), dir.filePath("missing.csv.1"), &error));
+    EXPECT_FALSE(QFile::exists(dir.filePath("missing.csv.1")));
+}
+
 TEST(SameFile, NamesMeetThroughLinkedFoldersLinksAndHardLinksWhetherOrNotTheFileExists)
 {
     QTemporaryDir dir;

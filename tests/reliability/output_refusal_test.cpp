@@ -60,7 +60,6 @@ TEST_F(OutputRefusal, aWriteThatFailsPartWayKeepsThePreviousFileWholeAndSaysWhy)
     EXPECT_EQ(leftovers(dir.path(), "limited.csv"), QStringList());
 }
 
-// Names that are refused before anything is read, each with its exit status.
 TEST_F(OutputRefusal, namesThatCannotTakeTheFileAreRefusedBeforeAnyWork)
 {
     const QString readOnly = dir.filePath("read-only.csv");
@@ -118,7 +117,6 @@ TEST_F(OutputRefusal, aPipeAndACharacterDeviceAreWrittenInPlaceNotReplaced)
     EXPECT_EQ(reader.readAllStandardOutput(), expected);
 }
 
-// The handheld's database named as the output, directly or by another name: refused before it is read.
 TEST_F(OutputRefusal, theOutputCannotBeTheDatabaseItIsConvertedFrom)
 {
     const QString pdb = dir.filePath("PLOGR2.PDB");

@@ -3,9 +3,13 @@
 #include "file_bytes.h"
 #include "qt_printers.h"
 
+#include <QDir>
 #include <QTemporaryDir>
 #include <gtest/gtest.h>
+#include <algorithm>
 #include <optional>
+#include <fcntl.h>
+#include <sys/stat.h>
 
 namespace ostrand {
 namespace {
@@ -105,6 +109,88 @@ TEST(OutputFile, AppendsEveryRowUnderMatchingHeadingsAndLeavesAnyOtherFileAsItWa
         EXPECT_EQ(error.isEmpty(), c.appended) << c.what;
         EXPECT_EQ(testing::readFileBytes(path), c.after) << c.what;
     }
+}
+
+// Each earlier copy's data and age: the higher `age`, the older its modification time.
+struct Kept {
+    int number, age;
+};
+
+void setAge(const QString &path, int age)
+{
+    const struct timespec times[2] = {{1'700'000'000 - age * 60, 0}, {1'700'000'000 - age * 60, 0}};
+    ASSERT_EQ(::utimensat(AT_FDCWD, QFile::encodeName(path).constData(), times, 0), 0) << qPrintable(path);
+}
+
+TEST(OutputFile, ReplacingAFileThatHoldsDataKeepsItAsTheLowestFreeNumberOrInPlaceOfTheOldestOfNine)
+{
+    const struct {
+        const char *what;
+        std::optional<QByteArray> before; // nothing: no file
+        std::vector<Kept> kept;           // copies there already, each holding "old N"
+        int keptAs;                       // 0: nothing kept
+    } cases[] = {
+        {"no file", std::nullopt, {}, 0},
+        {"an empty file", QByteArray(), {{1, 1}}, 0},
+        {"the first copy", "last\r\n", {}, 1},
+        {".1 and .2 there", "last\r\n", {{1, 2}, {2, 1}}, 3},
+        {"a gap in the numbers", "last\r\n", {{1, 3}, {3, 1}, {4, 2}}, 2},
+        {"nine kept: the oldest gives way", "last\r\n",
+         {{1, 5}, {2, 4}, {3, 3}, {4, 9}, {5, 8}, {6, 7}, {7, 6}, {8, 2}, {9, 1}}, 4},
+        {"nine as old as each other: the lowest number", "last\r\n",
+         {{1, 1}, {2, 1}, {3, 1}, {4, 1}, {5, 1}, {6, 1}, {7, 1}, {8, 1}, {9, 1}}, 1},
+    };
+    for (const auto &c : cases) {
+        QTemporaryDir dir;
+        const QString path = dir.filePath(QStringLiteral("Logdata.csv"));
+        const auto keptPath = [&](int n) { return path + QLatin1Char('.') + QString::number(n); };
+        for (const Kept &k : c.kept) {
+            testing::writeFileBytes(keptPath(k.number), "old " + QByteArray::number(k.number));
+            setAge(keptPath(k.number), k.age);
+        }
+        if (c.before) {
+            testing::writeFileBytes(path, *c.before);
+            ASSERT_EQ(::chmod(QFile::encodeName(path).constData(), 0604), 0);
+        }
+        ResultsGrid grid(4, 10);
+        GridState state;
+        fill({{1}, {"Flow"}, {kRow1}}, grid, state);
+        QString keptAs = QStringLiteral("stale"), error;
+        ASSERT_TRUE(replaceOutputFile(grid, state, path, &keptAs, &error)) << c.what << ": " << qPrintable(error);
+        EXPECT_EQ(testing::readFileBytes(path), outputFileBytes(grid, state)) << c.what;
+        EXPECT_EQ(keptAs, c.keptAs ? keptPath(c.keptAs) : QString()) << c.what;
+        for (int n = 1; n <= 9; ++n) {
+            const bool wasThere =
+                std::any_of(c.kept.begin(), c.kept.end(), [n](const Kept &k) { return k.number == n; });
+            const QByteArray expected =
+                n == c.keptAs ? *c.before : wasThere ? "old " + QByteArray::number(n) : QByteArray();
+            EXPECT_EQ(testing::readFileBytes(keptPath(n)), expected) << c.what << ", copy " << n;
+        }
+        if (c.keptAs) {
+            struct stat st {};
+            ASSERT_EQ(::stat(QFile::encodeName(keptPath(c.keptAs)).constData(), &st), 0);
+            EXPECT_EQ(st.st_mode & 07777, 0604u) << c.what << ": the copy has the file's mode";
+        }
+        EXPECT_FALSE(QFile::exists(keptPath(10))) << c.what;
+    }
+}
+
+TEST(OutputFile, AFileWhoseDataCannotBeKeptIsNotReplaced)
+{
+    QTemporaryDir dir;
+    const QString path = dir.filePath(QStringLiteral("Logdata.csv"));
+    testing::writeFileBytes(path, "last\r\n");
+    for (int n = 1; n <= 9; ++n)
+        ASSERT_TRUE(QDir(dir.path()).mkdir(QStringLiteral("Logdata.csv.%1").arg(n)));
+    ResultsGrid grid(4, 10);
+    GridState state;
+    fill({{1}, {"Flow"}, {kRow1}}, grid, state);
+    QString keptAs, error;
+    EXPECT_FALSE(replaceOutputFile(grid, state, path, &keptAs, &error));
+    EXPECT_EQ(testing::readFileBytes(path), "last\r\n");
+    EXPECT_TRUE(keptAs.isEmpty());
+    EXPECT_TRUE(error.contains(path) && error.contains("taken")) << qPrintable(error);
+    EXPECT_EQ(QDir(dir.path()).entryList(QDir::Files), QStringList{"Logdata.csv"}) << "no temporary file left";
 }
 
 } // namespace

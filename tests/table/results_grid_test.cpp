@@ -48,7 +48,6 @@ TEST(ResultsGrid, ShowsCellsOneDownAndOneRightIgnoresWritesOutsideAndKeepsTheMod
     EXPECT_TRUE(complaints.isEmpty()) << complaints.join('\n').toStdString();
 }
 
-// The View tab's rows: the filled ones only, the headings of row 1 above them.
 TEST(ResultsTableModel, showsTheFilledRowsUnderRowOnesHeadingsAsTheGridFillsShrinksAndEmpties)
 {
     ResultsGrid grid(ResultsGrid::kDefaultRows, 4);

@@ -136,5 +136,22 @@ int main(int argc, char **argv)
     QTest::qWait(300);
     if (!window.grab().save(QStringLiteral("%1/failed-line.png").arg(absoluteOut)))
         return 1;
+
+    // A meter that says nothing: the tab counts the silence, pictured part-way, then stopped.
+    QProcess silent;
+    silent.start(QStringLiteral(OSTRAND_METERSIM),
+                 {"--link", QDir(programDir.path()).filePath("COM1"), "--baud", "9600", "--silent"});
+    while (silent.waitForReadyRead(5000) && !silent.readAllStandardOutput().contains("ready")) {
+    }
+    auto *download = window.findChild<QPushButton *>(QStringLiteral("Command2"));
+    download->click();
+    QTest::qWait(12500);
+    if (!window.grab().save(QStringLiteral("%1/download-waiting.png").arg(absoluteOut)))
+        return 1;
+    download->click(); // "Stop"
+    if (!waitUntil([&] { return !window.downloadTab().operationRunning(); }, 10000))
+        return 1;
+    silent.terminate();
+    silent.waitForFinished(3000);
     return 0;
 }

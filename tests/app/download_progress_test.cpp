@@ -1,0 +1,301 @@
+#include "chart/log_chart_view.h"
+#include "fake_meter.h"
+#include "table/results_grid.h"
+#include "window_fixture.h"
+
+#include <QChartView>
+#include <QCoreApplication>
+#include <QLabel>
+#include <QLineEdit>
+#include <QProgressBar>
+#include <QStatusBar>
+#include <QTabWidget>
+
+using namespace ostrand;
+using namespace ostrand::testing;
+
+namespace {
+
+// An adapter that, pulled while open, reports the line lost, as the real port does.
+class PullablePort : public FakeSerialPort {
+public:
+    using FakeSerialPort::FakeSerialPort;
+    void pull()
+    {
+        lost_ = isOpen();
+        unplug();
+    }
+    bool open(int portNumber, const QString &baudText) override
+    {
+        const bool opened = FakeSerialPort::open(portNumber, baudText);
+        lost_ = lost_ && !opened;
+        return opened;
+    }
+    bool lineLost() const override { return lost_; }
+    QString lostLineReason() const override
+    {
+        return lost_ ? QStringLiteral("No such device") : QString();
+    }
+
+private:
+    bool lost_ = false;
+};
+
+// What the Download tab says while a download runs and once it has ended: the
+// bar's text as it changes, and the reason under the result line.
+class DownloadProgressTest : public WindowFixture {
+protected:
+    void SetUp() override
+    {
+        meter.setLabel(1, "Flow");
+        meter.setLabel(2, "Level");
+        // Three blocks of 256 bytes: 48 instants of two channels.
+        QByteArray log;
+        for (int i = 0; i < 48; ++i) {
+            const QDateTime when(QDate(2026, 12, 1), QTime(0, 0).addSecs(900 * i));
+            log += FakeMeter::record(1, when, 10.0f + i) + FakeMeter::record(2, when, 2.5f);
+        }
+        meter.writeLog(8, 0x80, 0, log);
+        meter.setPointers(8, 0x80, 0, 8, 0x83, 0, 96, 4000);
+        window_ = std::make_unique<MainWindow>(dir(), Platform{line, clock_, pump_, dialogs_});
+        window_->load();
+    }
+    // The window's line holds this fixture's port, which goes before the base's members.
+    void TearDown() override { window_.reset(); }
+    QString barText() const { return control<QProgressBar>("ProgressBar1")->text(); }
+    QString status() const { return control<QLabel>("Label4")->text(); }
+    QString reason() const
+    {
+        auto *label = control<QLabel>("DownloadReason");
+        return label->isHidden() ? QString() : label->text();
+    }
+    // Runs `button`, noting every text the bar shows on the way.
+    QStringList clickNotingBar(const char *button)
+    {
+        QStringList seen;
+        pump_.onEachYield([&] {
+            if (seen.isEmpty() || seen.back() != barText())
+                seen << barText();
+        });
+        click(button);
+        pump_.clearHooks();
+        return seen;
+    }
+    static int linear(int bank, int page, int offset) { return bank * 65536 + page * 256 + offset; }
+
+    PullablePort line{clock_};
+    FakeMeter meter{line};
+};
+
+// Whether `expected` appear in `seen` in their order, others between them.
+::testing::AssertionResult inOrder(const QStringList &seen, const QStringList &expected)
+{
+    qsizetype at = 0;
+    for (const QString &text : expected) {
+        at = seen.indexOf(text, at);
+        if (at < 0)
+            return ::testing::AssertionFailure()
+                   << "no \"" << text.toStdString() << "\" in order in:\n"
+                   << seen.join('\n').toStdString();
+        ++at;
+    }
+    return ::testing::AssertionSuccess();
+}
+
+} // namespace
+
+// A silent meter is counted in seconds where the percentage froze, each read
+// before the first block says what it reads, and the bar ends with how it ended.
+TEST_F(DownloadProgressTest, theBarCountsASilenceNamesTheReadsBeforeTheBlocksAndEndsWithTheResult)
+{
+    const QString wait =
+        QStringLiteral("Waiting for the meter: no reply for %1 s (gives up at %2 s)");
+    const struct {
+        const char *what;
+        std::function<void()> fault;
+        QStringList seen; // in this order, other texts between
+        const char *reasonStart;
+    } rows[] = {
+        {"pointers unanswered",
+         [&] { meter.silentFunctions = {0x03}; },
+         {"Reading the log's pointers", wait.arg(1).arg(30), wait.arg(12).arg(30),
+          wait.arg(30).arg(30)},
+         "No answer from address 1 on COM1"},
+        {"channel 3's label unanswered",
+         [&] { meter.silentAddresses = {linear(0x18, 0x83, 0)}; },
+         {"Reading channel labels 2 of 8", "Reading channel labels 3 of 8", wait.arg(4).arg(5),
+          "Reading channel labels 4 of 8"},
+         "No answer from address 1 on COM1"},
+        // A block's five tries are one wait: it is the download's last.
+        {"the second block unanswered",
+         [&] { meter.silentAddresses = {linear(8, 0x81, 0)}; },
+         {"Reading channel labels 8 of 8", "0%", wait.arg(4).arg(25), wait.arg(12).arg(25),
+          wait.arg(25).arg(25)},
+         "No answer from address 1 on COM1"},
+    };
+    for (const auto &row : rows) {
+        SCOPED_TRACE(row.what);
+        meter.silentFunctions.clear();
+        meter.silentAddresses.clear();
+        row.fault();
+        const QStringList seen = clickNotingBar("Command2");
+        ASSERT_FALSE(seen.isEmpty());
+        EXPECT_EQ(seen.front(), "Reading the log's pointers")
+            << "the first read names itself, not 0%";
+        EXPECT_TRUE(inOrder(seen, row.seen));
+        EXPECT_EQ(status(), "Error in Downloading!!");
+        EXPECT_EQ(barText(), "Error in Downloading!!");
+        EXPECT_TRUE(reason().startsWith(row.reasonStart)) << reason().toStdString();
+        EXPECT_TRUE(reason().contains("check the cable, the baud rate and the address"))
+            << reason().toStdString();
+    }
+}
+
+TEST_F(DownloadProgressTest, aWaitThatEndsInAReplyGivesTheBarBackAndAGoodDownloadEndsAtAHundred)
+{
+    meter.silentAddresses = {linear(8, 0x81, 0)};
+    pump_.runAfter(2500,
+                   [&] { meter.silentAddresses.clear(); }); // answers a resend of the first try
+    const QStringList seen = clickNotingBar("Command2");
+    const QString lastWait = "Waiting for the meter: no reply for 2 s (gives up at 25 s)";
+    EXPECT_TRUE(inOrder(
+        seen, {"0%", "Waiting for the meter: no reply for 1 s (gives up at 25 s)", lastWait}));
+    const QStringList after = seen.mid(seen.indexOf(lastWait) + 1);
+    ASSERT_FALSE(after.isEmpty());
+    for (const QString &text : after)
+        EXPECT_TRUE(text.endsWith('%') || text.contains("% · ")) << text.toStdString();
+    EXPECT_EQ(status(), "Finished. Data in File");
+    EXPECT_EQ(barText(), "100%");
+    EXPECT_EQ(reason(), "");
+}
+
+TEST_F(DownloadProgressTest, stoppedCancelledAndTheOpenQuestionEachSayWhatTheRowsAre)
+{
+    meter.silentAddresses = {linear(8, 0x82, 0)};
+    pump_.runAfter(8000, [&] { click("Command2"); });
+    click("Command2");
+    EXPECT_EQ(status(), "Stopped");
+    EXPECT_EQ(barText(), "Stopped");
+    EXPECT_EQ(control<QProgressBar>("ProgressBar1")->value(), 32)
+        << "the bar stays where the download got to";
+
+    // Since Last Time onto a file holding data: the question is open over the rows read.
+    meter.silentAddresses.clear();
+    writeFile(inDir("Logdata.csv"), "Date / Time,Flow,Level\r\n");
+    meter.setLastDownloadPointer(8, 0x80, 0xF8); // the rows of the last two blocks are new
+    QString whileAsked;
+    dialogs_.whileAsked = [&] { whileAsked = barText(); };
+    dialogs_.answerNextAction(std::nullopt);
+    click("Command7");
+    EXPECT_EQ(whileAsked, "32 rows read, not written yet");
+    EXPECT_EQ(status(), "Cancelled: nothing written");
+    EXPECT_EQ(barText(), "Cancelled: nothing written");
+    EXPECT_TRUE(reason().startsWith("the meter was not told of this download"))
+        << reason().toStdString();
+}
+
+TEST_F(DownloadProgressTest, theReasonStandsWholeUnderTheResultLineUntilTheNextAttemptBegins)
+{
+    window_->show();
+    control<QTabWidget>("SSTab1")->setCurrentIndex(0);
+    const int width = window_->width();
+    const QString refusal =
+        QStringLiteral("Cannot connect to tcp://10.20.0.7:4001: connection refused; check the "
+                       "address and that the device server is on and listening");
+    const QString folder = inDir(QString(90, u'x') + "/" + QString(90, u'y'));
+    const struct {
+        const char *what;
+        std::function<void()> fault;
+        const char *status;
+        QStringList reasonHolds;
+    } rows[] = {
+        {"a refused connection",
+         [&] { line.failOpenWith(refusal); },
+         "Error in Downloading!!",
+         {refusal}},
+        {"a file error",
+         [&] {
+             QDir().mkpath(folder);
+             control<QLineEdit>("Text2")->setText(QDir(folder).filePath("Logdata.csv"));
+             // The folder goes while the log is read: only the writing finds out.
+             meter.onRequest = [&](const QByteArray &q) {
+                 if (q[1] == 0x60)
+                     QDir(inDir(QString(90, u'x'))).removeRecursively();
+             };
+         },
+         "Error putting into file!!",
+         {QDir::toNativeSeparators(QDir(folder).filePath("Logdata.csv")),
+          "Check that the folder exists"}},
+        {"a lost line",
+         [&] {
+             meter.onRequest = [&](const QByteArray &q) {
+                 if (q[1] == 0x60 && quint8(q[3]) == 0x81)
+                     line.pull();
+             };
+         },
+         "Error in Downloading!!",
+         {"lost the line to COM1", "during the download", "check that the adapter is plugged in"}},
+    };
+    for (const auto &row : rows) {
+        SCOPED_TRACE(row.what);
+        row.fault();
+        click("Command2");
+        meter.onRequest = nullptr;
+        EXPECT_EQ(status(), row.status);
+        EXPECT_EQ(barText(), row.status);
+        for (const QString &part : row.reasonHolds)
+            EXPECT_TRUE(reason().contains(part)) << reason().toStdString();
+        EXPECT_FALSE(window_->statusBar()->currentMessage().isEmpty())
+            << "the status bar keeps its short form";
+        EXPECT_TRUE(control("LastError")->isHidden()) << "the message has the bar's free room";
+        QCoreApplication::processEvents();
+        EXPECT_EQ(window_->width(), width) << "a long reason wraps instead";
+        auto *reasonLabel = control<QLabel>("DownloadReason");
+        EXPECT_GE(reasonLabel->height(), reasonLabel->heightForWidth(reasonLabel->width()))
+            << "whole, not cut off";
+
+        // The next attempt, on a meter that does not answer: the old reason goes at its start.
+        line.allowOpen();
+        line.plugBackIn();
+        control<QLineEdit>("Text2")->setText("Logdata.csv");
+        meter.silentFunctions = {0x03};
+        pump_.runAfter(1500, [&] {
+            EXPECT_EQ(reason(), "");
+            EXPECT_EQ(window_->statusBar()->currentMessage(), "");
+            EXPECT_EQ(control<QLabel>("LastError")->text(), "");
+            EXPECT_FALSE(control("LastError")->isHidden());
+        });
+        click("Command2");
+        meter.silentFunctions.clear();
+    }
+}
+
+// Rows a failed or stopped download read are only part of the log: the grid
+// and the chart say so until a download that wrote its file.
+TEST_F(DownloadProgressTest,
+       rowsOfAFailedDownloadAreMarkedIncompleteOnTheGridAndTheChartUntilAGoodOne)
+{
+    window_->show();
+    const auto marked = [&] { return !control("IncompleteNote")->isHidden(); };
+    const auto chartTitle = [&] { return control<QChartView>("chartView")->chart()->title(); };
+    control<QTabWidget>("SSTab1")->setCurrentIndex(1);
+    click("ShowChartButton");
+    control<QTabWidget>("SSTab1")->setCurrentIndex(0);
+
+    meter.silentAddresses = {linear(8, 0x82, 0)};
+    click("Command2");
+    ASSERT_EQ(status(), "Error in Downloading!!");
+    EXPECT_EQ(window_->results().lastUsedRow(), 33) << "the two blocks read";
+    control<QTabWidget>("SSTab1")->setCurrentIndex(1);
+    EXPECT_TRUE(marked());
+    EXPECT_TRUE(control<QLabel>("IncompleteNote")->text().startsWith("incomplete: not written"));
+    EXPECT_TRUE(chartTitle().endsWith(" · incomplete: not written")) << chartTitle().toStdString();
+
+    control<QTabWidget>("SSTab1")->setCurrentIndex(0);
+    meter.silentAddresses.clear();
+    click("Command2");
+    ASSERT_EQ(status(), "Finished. Data in File");
+    control<QTabWidget>("SSTab1")->setCurrentIndex(1);
+    EXPECT_FALSE(marked());
+    EXPECT_FALSE(chartTitle().contains("incomplete")) << chartTitle().toStdString();
+}
