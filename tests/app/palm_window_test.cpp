@@ -19,8 +19,11 @@ protected:
 
 } // namespace
 
-TEST_F(PalmWindowTest, getIdListFillsTheListOnceThenDownloadConvertsOneMeterOrAll)
+TEST_F(PalmWindowTest, aMissingIdIsReportedAndGetIdListFillsTheListOnceThenDownloadConvertsOneMeterOrAll)
 {
+    idList()->setEditText(QString());
+    click("Command2");
+    EXPECT_EQ(status(), "Enter ModID");
     click("Command6");
     EXPECT_EQ(status(), "Finished Reading");
     EXPECT_EQ(idList()->currentText(), "3") << "the first meter is chosen";
@@ -48,12 +51,6 @@ TEST_F(PalmWindowTest, getIdListFillsTheListOnceThenDownloadConvertsOneMeterOrAl
     EXPECT_EQ(settingsLines()[5], "[PalmDatabaseFile]=" OSTRAND_SAMPLE_PDB);
 }
 
-TEST_F(PalmWindowTest, aMissingIdIsReported)
-{
-    idList()->setEditText(QString());
-    click("Command2");
-    EXPECT_EQ(status(), "Enter ModID");
-}
 
 TEST_F(PalmWindowTest, aTypedPathIsUsedOnceTypedToItsEndAndAMissingOneIsNamed)
 {
