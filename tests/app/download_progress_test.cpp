@@ -84,11 +84,7 @@ protected:
 TEST_F(DownloadProgressTest, theBarCountsASilenceNamesTheReadsBeforeTheBlocksAndEndsWithTheResult)
 {
     const QString wait = QStringLiteral("Waiting for the meter: no reply for %1 s (gives up at %2 s)");
-    const struct {
-        const char *what;
-        std::function<void()> fault;
-        QStringList seen; // in this order, other texts between
-    } rows[] = {
+    const struct { const char *what; std::function<void()> fault; QStringList seen; } rows[] = { // seen in order
         {"pointers unanswered", [&] { meter.silentFunctions = {0x03}; },
          {"Reading the log's pointers", wait.arg(1).arg(30), wait.arg(12).arg(30), wait.arg(30).arg(30)}},
         {"channel 3's label unanswered", [&] { meter.silentAddresses = {linear(0x18, 0x83, 0)}; },
@@ -162,12 +158,7 @@ TEST_F(DownloadProgressTest, theReasonStandsWholeUnderTheResultLineUntilTheNextA
     const QString refusal = QStringLiteral("Cannot connect to tcp://10.20.0.7:4001: connection refused; check the "
                                            "address and that the device server is on and listening");
     const QString folder = inDir(QString(90, u'x') + "/" + QString(90, u'y'));
-    const struct {
-        const char *what;
-        std::function<void()> fault;
-        const char *status;
-        QStringList reasonHolds;
-    } rows[] = {
+    const struct { const char *what; std::function<void()> fault; const char *status; QStringList reasonHolds; } rows[] = {
         {"a refused connection", [&] { line.failOpenWith(refusal); }, "Error in Downloading!!", {refusal}},
         {"a file error",
          [&] {

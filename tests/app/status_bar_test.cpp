@@ -25,13 +25,8 @@ protected:
     FakeMeter meter{port_};
 };
 
-struct Step {
-    const char *what;
-    std::function<void()> act;
-    const char *com, *adapter, *baud, *state; // adapter empty: the COMn link is gone
-    const char *lastError;                    // how it ends; empty: no error shown
-    const char *errorTime;
-};
+// `adapter` empty: the COMn link is gone; `lastError`: how it ends, empty when none is shown.
+struct Step { const char *what; std::function<void()> act; const char *com, *adapter, *baud, *state, *lastError, *errorTime; };
 
 } // namespace
 
