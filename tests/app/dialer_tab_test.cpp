@@ -1,12 +1,4 @@
-#include "app/phone_list.h"
 #include "window_fixture.h"
-
-#include <QLabel>
-#include <QLineEdit>
-#include <QTimer>
-
-using namespace ostrand;
-using namespace ostrand::testing;
 
 // The Dialer tab's buttons over an echoing Hayes modem on the fake port.
 TEST_F(WindowFixture, dialingTheNumberInThePhoneBoxConnectsAndHangupCloses)
@@ -24,25 +16,22 @@ TEST_F(WindowFixture, dialingTheNumberInThePhoneBoxConnectsAndHangupCloses)
     control<QLineEdit>("Text5(0)")->setText(QStringLiteral("5550142"));
     EXPECT_FALSE(shown("Command5"));
     click("Command4");
-    EXPECT_TRUE(control<QLabel>("Label6")->text().contains(QLatin1String("CONNECT")));
-    EXPECT_TRUE(shown("Command5"));
-    const QString linkState = control<QLabel>("LinkState")->text();
-    EXPECT_TRUE(linkState.endsWith("address 1 · connected by modem: Hangup on the Dialer ends the call"))
-        << linkState.toStdString();
+    EXPECT_TRUE(label("Label6").contains(QLatin1String("CONNECT")) && shown("Command5"));
+    EXPECT_TRUE(label("LinkState").endsWith("address 1 · connected by modem: Hangup on the Dialer ends the call"))
+        << label("LinkState").toStdString();
     click("ReleaseWhenIdle");
     clock_.advance(6000);
-    QMetaObject::invokeMethod(control<QTimer>("IdleReleaseTimer"), "timeout");
+    tick("IdleReleaseTimer");
     EXPECT_TRUE(port_.isOpen()) << "a call that is up keeps the port, whatever the idle time";
     const QByteArray dialled = port_.sends().back().bytes;
     EXPECT_TRUE(dialled.startsWith("ATDT") && dialled.contains("5550142")) << dialled.toStdString();
 
     click("Command5");
-    EXPECT_EQ(control<QLabel>("Label6")->text(), "Okay");
+    EXPECT_EQ(label("Label6"), "Okay");
     EXPECT_FALSE(port_.isOpen());
-    EXPECT_TRUE(control<QLabel>("LinkState")->text().endsWith("address 1 · not open"));
+    EXPECT_TRUE(label("LinkState").endsWith("address 1 · not open"));
 }
 
-// A number with more than a dial string holds is marked in the list and never reaches the modem.
 TEST_F(WindowFixture, aNumberAModemCannotDialIsMarkedAndNotDialled)
 {
     writeSettings({{9, "[ItemPhone#]=555\rATH"}, {12, "[ItemPhone#]=9W,(555) 010-42#"}});
@@ -54,6 +43,6 @@ TEST_F(WindowFixture, aNumberAModemCannotDialIsMarkedAndNotDialled)
         EXPECT_EQ(list.data(cell, Qt::DecorationRole).isNull(), row == 1) << "a warning mark on the bad row";
     }
     click("Command4"); // on the first entry, chosen at start
-    EXPECT_TRUE(control<QLabel>("Label6")->text().startsWith("Not dialled: the number holds U+000D, which a modem"));
+    EXPECT_TRUE(label("Label6").startsWith("Not dialled: the number holds U+000D, which a modem"));
     EXPECT_TRUE(port_.opens().empty() && port_.sends().empty());
 }

@@ -1,13 +1,5 @@
 #include "window_fixture.h"
 
-#include <QComboBox>
-#include <QLabel>
-#include <QLineEdit>
-#include <QStatusBar>
-
-using namespace ostrand;
-using namespace ostrand::testing;
-
 namespace {
 
 // The Palm controls over the generated sample handheld file (meters 3 and 7).
@@ -21,19 +13,17 @@ protected:
         click("Command8");
         click("Check1");
     }
-    QString csvHeading() const
-    {
-        return QString::fromLatin1(readFile(inDir(QStringLiteral("Logdata.csv"))))
-            .section(u'\r', 0, 0);
-    }
-    QString status() const { return control<QLabel>("Label4")->text(); }
+    QString csvHeading() const { return QString::fromLatin1(readFile(inDir("Logdata.csv"))).section(u'\r', 0, 0); }
     QComboBox *idList() const { return control<QComboBox>("SortList"); }
 };
 
 } // namespace
 
-TEST_F(PalmWindowTest, getIdListFillsTheListOnceThenDownloadConvertsOneMeterOrAll)
+TEST_F(PalmWindowTest, aMissingIdIsReportedAndGetIdListFillsTheListOnceThenDownloadConvertsOneMeterOrAll)
 {
+    idList()->setEditText(QString());
+    click("Command2");
+    EXPECT_EQ(status(), "Enter ModID");
     click("Command6");
     EXPECT_EQ(status(), "Finished Reading");
     EXPECT_EQ(idList()->currentText(), "3") << "the first meter is chosen";
@@ -49,28 +39,19 @@ TEST_F(PalmWindowTest, getIdListFillsTheListOnceThenDownloadConvertsOneMeterOrAl
     EXPECT_TRUE(port_.sends().empty()) << "a conversion tells no meter anything";
 
     click("Option4(2)");
-    EXPECT_EQ(control<QLabel>("Label9")->text(), "Files not separated");
+    EXPECT_EQ(label("Label9"), "Files not separated");
     click("Command2");
     // Each channel keeps the first name met: meter 3 comes first in the file.
     EXPECT_EQ(csvHeading(), "Date / Time,Flow,Level,Flow Tot");
-    EXPECT_EQ(window_->statusBar()->currentMessage(),
-              "meters 3 and 7 label channel 2 differently (Level, Velocity): one column holds both")
+    EXPECT_EQ(message(), "meters 3 and 7 label channel 2 differently (Level, Velocity): one column holds both")
         << "the warning outranks the kept file, which the file's own line names";
-    EXPECT_TRUE(control<QLabel>("DataFile")->text().endsWith("(the previous file was kept as Logdata.csv.1)"))
-        << control<QLabel>("DataFile")->text().toStdString();
+    EXPECT_TRUE(label("DataFile").endsWith("(the previous file was kept as Logdata.csv.1)")) << label("DataFile").toStdString();
     EXPECT_TRUE(readFile(inDir("Logdata.csv.1")).startsWith("Date / Time,Flow,Velocity\r\n"));
     closeWindow();
     EXPECT_EQ(settingsLines()[5], "[PalmDatabaseFile]=" OSTRAND_SAMPLE_PDB);
 }
 
-TEST_F(PalmWindowTest, aMissingIdIsReported)
-{
-    idList()->setEditText(QString());
-    click("Command2");
-    EXPECT_EQ(status(), "Enter ModID");
-}
 
-// A path typed into the box is the file used, from the end of its typing on; the one tried is named.
 TEST_F(PalmWindowTest, aTypedPathIsUsedOnceTypedToItsEndAndAMissingOneIsNamed)
 {
     const QString missing = inDir(QStringLiteral("backup/PLOGR2.PDB"));
@@ -80,21 +61,16 @@ TEST_F(PalmWindowTest, aTypedPathIsUsedOnceTypedToItsEndAndAMissingOneIsNamed)
     QTest::keyClick(control<QLineEdit>("Text6"), Qt::Key_Return);
     click("Command6");
     EXPECT_EQ(status(), "Could not find Palm DataFile!!");
-    EXPECT_TRUE(window_->statusBar()->currentMessage().contains(missing))
-        << window_->statusBar()->currentMessage().toStdString();
+    EXPECT_TRUE(message().contains(missing)) << message().toStdString();
     closeWindow();
     EXPECT_EQ(settingsLines()[5], "[PalmDatabaseFile]=" + missing);
 }
 
-class PalmBrowse : public WindowFixture {};
+using PalmBrowse = WindowFixture;
 
 TEST_F(PalmBrowse, startsAtTheFileChosenBeforeOrAtHomeWhenTheSettingsNameAFolderThatIsNotThere)
 {
-    const struct {
-        const char *what;
-        QString setting; // empty: the settings file's default
-        bool there;      // the dialog starts at the setting's file
-    } rows[] = {
+    const struct { const char *what; QString setting; bool there; } rows[] = { // empty: the default; there: starts at it
         {"the default path of another system", {}, false},
         {"a file chosen before", "PLOGR2.PDB", true},
         {"a folder since removed", "gone/PLOGR2.PDB", false},
@@ -102,13 +78,11 @@ TEST_F(PalmBrowse, startsAtTheFileChosenBeforeOrAtHomeWhenTheSettingsNameAFolder
     for (const auto &row : rows) {
         SCOPED_TRACE(row.what);
         const QString chosen = inDir(row.setting);
-        writeSettings(row.setting.isEmpty() ? std::map<int, QString>{}
-                                            : std::map<int, QString>{{5, "[PalmDatabaseFile]=" + chosen}});
+        writeSettings(row.setting.isEmpty() ? std::map<int, QString>{} : std::map<int, QString>{{5, "[PalmDatabaseFile]=" + chosen}});
         openWindow();
         dialogs_.answerNext(std::nullopt);
         click("Command8");
-        EXPECT_EQ(dialogs_.questions().back().proposedName,
-                  row.there ? chosen : QDir::home().filePath("PLOGR2.PDB"));
+        EXPECT_EQ(dialogs_.questions().back().proposedName, row.there ? chosen : QDir::home().filePath("PLOGR2.PDB"));
         closeWindow();
     }
 }

@@ -1,12 +1,6 @@
 #include "window_fixture.h"
 
-#include <QFileInfo>
-#include <QSpinBox>
-#include <QStatusBar>
 #include <sys/stat.h>
-
-using namespace ostrand;
-using namespace ostrand::testing;
 
 namespace {
 
@@ -16,13 +10,11 @@ QString summary(const Settings &s)
     const auto o = [](const auto &v) { return v ? QVariant(*v).toString() : QStringLiteral("-"); };
     const QString item10 = s.phoneListReached ? o(s.phoneList[9][0]) : QStringLiteral("no");
     QString palm = o(s.palmDatabasePath).replace(kDefaultPalmDatabasePath, QStringLiteral("DEF"));
-    return QStringLiteral(
-               "port %1 baud %2 slave %3 file %4 palm %5 use %6 sep %7 item10 %8 type %9")
+    return QStringLiteral("port %1 baud %2 slave %3 file %4 palm %5 use %6 sep %7 item10 %8 type %9")
                .arg(o(s.portIndex), o(s.baudIndex), o(s.slaveIdText), o(s.downloadFileText), palm,
                     o(s.palmCheckState), o(s.separationIndex), item10, o(s.meterTypeIndex)) +
            QStringLiteral(" lists %1/%2/%3/%4 stop %5")
-               .arg(o(s.flowUnits), o(s.flowFormat), o(s.velocityUnits), o(s.totalUnits))
-               .arg(s.stoppedAtLine);
+               .arg(o(s.flowUnits), o(s.flowFormat), o(s.velocityUnits), o(s.totalUnits)).arg(s.stoppedAtLine);
 }
 
 } // namespace
@@ -36,8 +28,7 @@ TEST(SettingsReading, eachDamagedOrReorderedLineHasItsOwnEffect)
     const auto set2 = [](int a, const char *ta, int b, const char *tb) -> Edit {
         return [=](QStringList &l) { l[a] = QLatin1String(ta), l[b] = QLatin1String(tb); };
     };
-    const QString rest = QStringLiteral("file Logdata.csv palm DEF use 0 sep 0 item10  10 type 0 "
-                                        "lists 1/1/1/1 stop 0");
+    const QString rest = QStringLiteral("file Logdata.csv palm DEF use 0 sep 0 item10  10 type 0 lists 1/1/1/1 stop 0");
     const std::pair<Edit, QString> rows[] = {
         {[](QStringList &) {}, "port 0 baud 6 slave 001 " + rest},
         {set2(0, "[Commport]=7", 1, "[CommBaud]=115200"), "port 0 baud 6 "},
@@ -53,8 +44,7 @@ TEST(SettingsReading, eachDamagedOrReorderedLineHasItsOwnEffect)
         {[](QStringList &l) { l = l.mid(0, 4); }, "file - palm - use - sep - item10 no type -"},
         {set(6, "[USEPalmDatabase]=2"), "use 2 sep 0"},
         {set(6, "[USEPalmDatabase]=x"), "use 0 sep 0"},
-        {set2(7, "[PalmFileSep]=1", 38, "[MeterType]=2"),
-         "sep - item10 no type - lists -/-/-/- stop 8"},
+        {set2(7, "[PalmFileSep]=1", 38, "[MeterType]=2"), "sep - item10 no type - lists -/-/-/- stop 8"},
         {set(7, "[PalmFileSep]=2"), "sep 2 item10  10"},
         {set(10, "[Phone#]=555"), "item10  10 type 0 lists 1/1/1/1 stop 0"},
         {set2(38, "[MeterType]=5", 39, "[FlowUnits]= 14 "), "type 0 lists 14/1/1/1 stop 0"},
@@ -67,8 +57,7 @@ TEST(SettingsReading, eachDamagedOrReorderedLineHasItsOwnEffect)
         QStringList lines = defaultSettingsLines();
         edit(lines);
         const QString got = summary(readSettings(joinLines(lines)));
-        EXPECT_TRUE(got.contains(expected))
-            << got.toStdString() << "\n  wanted " << expected.toStdString();
+        EXPECT_TRUE(got.contains(expected)) << got.toStdString() << "\n  wanted " << expected.toStdString();
         // Lines ended by line feeds alone read the same.
         EXPECT_EQ(summary(readSettings(joinLines(lines).replace("\r\n", "\n"))), got);
     }
@@ -82,10 +71,8 @@ TEST(SettingsWriting, theDefaultFileAndAWrittenValueAreByteExact)
         "[PalmDatabaseFile]=c:\\Palm\\UserName\\Backup\\PLOGR2.pdb\r\n"
         "[USEPalmDatabase]=0\r\n[PalmFileSep]=0\r\n";
     for (int k = 1; k <= 10; ++k)
-        expected +=
-            "[Item#]= " + QByteArray::number(k) + "\r\n[ItemPhone#]= \r\n[ItemDescription]= \r\n";
-    expected += "[MeterType]=0\r\n[FlowUnits]=1\r\n[FlowFormat]=1\r\n[VelocityUnits]=1\r\n["
-                "TotalUnits]=1\r\n";
+        expected += "[Item#]= " + QByteArray::number(k) + "\r\n[ItemPhone#]= \r\n[ItemDescription]= \r\n";
+    expected += "[MeterType]=0\r\n[FlowUnits]=1\r\n[FlowFormat]=1\r\n[VelocityUnits]=1\r\n[TotalUnits]=1\r\n";
     EXPECT_EQ(defaultSettingsBytes(), expected);
 
     Settings s;
@@ -95,8 +82,7 @@ TEST(SettingsWriting, theDefaultFileAndAWrittenValueAreByteExact)
     s.meterTypeIndex = 3;  // the portable is not kept
     s.flowUnits = 7;
     s.totalUnits = -1;
-    s.phoneList[0] = {QStringLiteral(" 1"), QStringLiteral("555"),
-                      QString::fromLatin1("Pump \xe9 north ")};
+    s.phoneList[0] = {QStringLiteral(" 1"), QStringLiteral("555"), QString::fromLatin1("Pump \xe9 north ")};
     const QByteArray bytes = settingsBytes(s);
     EXPECT_TRUE(bytes.startsWith(
         "[CommBaud]=1200\r\n[CommHandshaking]=none\r\n[CommSlaveID]=\r\n"
@@ -110,7 +96,6 @@ using SettingsFileTest = WindowFixture;
 
 TEST_F(SettingsFileTest, aSettingsFileThatCannotBeWrittenFailsQuietly)
 {
-    // A settings file that is a folder cannot be replaced; the program carries on.
     QDir(dir()).mkdir(QStringLiteral("7700dwn.ini"));
     openWindow();
     closeWindow();
@@ -119,7 +104,6 @@ TEST_F(SettingsFileTest, aSettingsFileThatCannotBeWrittenFailsQuietly)
 
 TEST_F(SettingsFileTest, aFileThatDidNotReadCleanlyIsKeptAndSaidSoAndNeverLostToDefaults)
 {
-    // A file as a user keeps it: COM2, 9600, slave 007 and ten numbers worth keeping.
     QStringList lines = defaultSettingsLines();
     lines[0] = "[Commport]=2", lines[1] = "[CommBaud]=9600", lines[3] = "[CommSlaveID]=007";
     for (int k = 0; k < 10; ++k)

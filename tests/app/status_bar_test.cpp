@@ -1,13 +1,4 @@
-#include "fake_meter.h"
 #include "window_fixture.h"
-
-#include <QCheckBox>
-#include <QFileInfo>
-#include <QLabel>
-#include <QTimer>
-
-using namespace ostrand;
-using namespace ostrand::testing;
 
 namespace {
 
@@ -25,33 +16,21 @@ protected:
     }
     static void fill(FakeMeter &m)
     {
-        const QDateTime when(QDate(2026, 12, 1), QTime(9, 0));
-        m.writeLog(8, 0x80, 0, FakeMeter::record(1, when, 1.5f));
+        m.writeLog(8, 0x80, 0, FakeMeter::record(1, QDateTime(QDate(2026, 12, 1), QTime(9, 0)), 1.5f));
         m.setPointers(8, 0x80, 0, 8, 0x80, 0x08, 1, 4096);
     }
-    void link(int com, const char *adapter)
-    {
-        ASSERT_TRUE(QFile::link(inDir(adapter), inDir(QStringLiteral("COM%1").arg(com))));
-    }
+    void link(int com, const char *adapter) { ASSERT_TRUE(QFile::link(inDir(adapter), inDir(QStringLiteral("COM%1").arg(com)))); }
     QString device(const char *adapter) const { return QFileInfo(inDir(adapter)).canonicalFilePath(); }
-    QString label(const char *name) const { return control<QLabel>(name)->text(); }
 
     FakeMeter meter{port_};
 };
 
-struct Step {
-    const char *what;
-    std::function<void()> act;
-    const char *com, *adapter, *baud, *state; // adapter empty: the COMn link is gone
-    const char *lastError;                    // how it ends; empty: no error shown
-    const char *errorTime;
-};
+// `adapter` empty: the COMn link is gone; `lastError`: how it ends, empty when none is shown.
+struct Step { const char *what; std::function<void()> act; const char *com, *adapter, *baud, *state, *lastError, *errorTime; };
 
 } // namespace
 
-// Each step changes the choice, the line or the links and runs what the technician would;
-// the status bar must name the device really open under the name it was opened as, or the
-// one the next exchange will use, and the last error stands until an exchange succeeds.
+// Each step changes the choice, the line or the links and runs what the technician would.
 TEST_F(StatusBarTest, namesTheDeviceOpenOrNextAndTheLastErrorUntilAnExchangeSucceeds)
 {
     const auto choose = [this](const char *option) { return [this, option] { click(option); }; };
@@ -61,8 +40,7 @@ TEST_F(StatusBarTest, namesTheDeviceOpenOrNextAndTheLastErrorUntilAnExchangeSucc
         // The next exchange closes COM1 and opens the choice: the choice is shown, not yet open.
         {"COM2 chosen", choose("Option2(1)"), "2", "adapterB", "38400", "not open", "", ""},
         {"COM1 chosen again", choose("Option2(0)"), "1", "adapterA", "38400", "open", "", ""},
-        {"COM2 and 9600 chosen", [this] { click("Option2(1)"), click("Option1(3)"); }, "2", "adapterB", "9600",
-         "not open", "", ""},
+        {"COM2 and 9600 chosen", [this] { click("Option2(1)"), click("Option1(3)"); }, "2", "adapterB", "9600", "not open", "", ""},
         {"the next download", [this] { click("Command2"); }, "2", "adapterB", "9600", "open", "", ""},
         {"COM1's adapter pulled, its link gone, COM1 chosen",
          [this] {
@@ -79,17 +57,14 @@ TEST_F(StatusBarTest, namesTheDeviceOpenOrNextAndTheLastErrorUntilAnExchangeSucc
     for (const Step &step : steps) {
         SCOPED_TRACE(step.what);
         step.act();
-        const QString shown = *step.adapter ? device(step.adapter)
-                                            : QStringLiteral("link to %1 gone").arg(inDir("adapterA"));
-        EXPECT_EQ(label("LinkState"), QStringLiteral("COM%1 (%2) · %3 baud · address 1 · %4")
-                                          .arg(step.com, shown, step.baud, step.state));
+        const QString shown = *step.adapter ? device(step.adapter) : QStringLiteral("link to %1 gone").arg(inDir("adapterA"));
+        EXPECT_EQ(label("LinkState"), QStringLiteral("COM%1 (%2) · %3 baud · address 1 · %4").arg(step.com, shown, step.baud, step.state));
         const QString lastError = label("LastError");
         EXPECT_TRUE(*step.lastError ? lastError.endsWith(step.lastError) : lastError.isEmpty()) << lastError.toStdString();
         EXPECT_EQ(label("LastErrorTime"), step.errorTime);
     }
 }
 
-// A reply that came through clears the last error; a refusal in a reply is an error of its own.
 TEST_F(StatusBarTest, aGoodExchangeClearsTheLastErrorAndARefusalInAReplyShowsItsOwn)
 {
     port_.failOpenWith(QStringLiteral("adapter gone"));
@@ -110,14 +85,9 @@ TEST_F(StatusBarTest, aGoodExchangeClearsTheLastErrorAndARefusalInAReplyShowsIts
     EXPECT_EQ(label("LastErrorTime"), "");
 }
 
-// The status bar names what the next exchange uses: a device server chosen while COM1 is open,
-// and a COM1 whose adapter or link went while nothing ran, seen at the next glance.
 TEST_F(StatusBarTest, namesTheNetworkChosenAtOnceAndNeverShowsOpenForALineThatWent)
 {
-    const auto glance = [this] {
-        QMetaObject::invokeMethod(control<QTimer>("LinkStateTimer"), "timeout");
-        return label("LinkState");
-    };
+    const auto glance = [this] { return tick("LinkStateTimer"), label("LinkState"); };
     const QString com1 = "COM1 (" + device("adapterA") + ") · 38400 baud · address 1 · ";
     click("Command2");
     ASSERT_EQ(glance(), com1 + "open");
@@ -136,11 +106,9 @@ TEST_F(StatusBarTest, namesTheNetworkChosenAtOnceAndNeverShowsOpenForALineThatWe
     EXPECT_EQ(glance(), "COM1 (link to " + inDir("adapterA") + " gone) · 38400 baud · address 1 · not open");
 }
 
-// Ticked, "Let the port go when idle" closes the port 5 s after the last operation ended, not
-// sooner, and the next operation opens it again; unticked (the default) the port stays open.
 TEST_F(StatusBarTest, withLetGoTickedThePortClosesAfter5sIdleAndTheNextOperationOpensItAgain)
 {
-    const auto idleCheck = [this] { QMetaObject::invokeMethod(control<QTimer>("IdleReleaseTimer"), "timeout"); };
+    const auto idleCheck = [this] { tick("IdleReleaseTimer"); };
     click("Command2");
     clock_.advance(60000);
     idleCheck();
@@ -157,7 +125,7 @@ TEST_F(StatusBarTest, withLetGoTickedThePortClosesAfter5sIdleAndTheNextOperation
     EXPECT_TRUE(label("LinkState").endsWith("· not open")) << label("LinkState").toStdString();
     click("Command2");
     EXPECT_EQ(port_.opens().size(), opens + 1);
-    EXPECT_EQ(label("Label4"), "Finished. Data in File");
+    EXPECT_EQ(status(), "Finished. Data in File");
     closeWindow();
     openWindow();
     EXPECT_TRUE(control<QCheckBox>("ReleaseWhenIdle")->isChecked()) << "kept in ostrand-link.ini";

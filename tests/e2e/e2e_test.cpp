@@ -50,33 +50,17 @@ protected:
         window->load();
     }
     QString status() { return control<QLabel>("Label4")->text(); }
-    // Lets the window run until the download's status is `text` or `seconds` pass.
-    bool statusBecomes(const QString &text, int seconds = 30)
-    {
-        return waitFor([&] { return status() == text; }, seconds * 1000);
-    }
+    bool statusBecomes(const QString &text, int seconds = 30) { return waitFor([&] { return status() == text; }, seconds * 1000); }
     // Closes the window's port, as the command line needs the line to itself.
     void closeLine()
     {
         window->line().run([](MeterLink &link) { link.serial().closePort(); });
         waitFor([&] { return !window->line().busy(); });
     }
-    template <typename W>
-    W *control(const char *name)
-    {
-        return window->findChild<W *>(QLatin1String(name));
-    }
+    template <typename W> W *control(const char *name) { return window->findChild<W *>(QLatin1String(name)); }
     QLineEdit *lineEdit(int i) { return control<QLineEdit>(QStringLiteral("Text4(%1)").arg(i).toLatin1()); }
     QString line(int i) { return lineEdit(i)->text(); }
-    // Lets the timers tick until `done` holds or a few seconds pass.
-    bool waitFor(const std::function<bool()> &done, int timeoutMs = 5000)
-    {
-        QElapsedTimer timer;
-        timer.start();
-        while (!done() && timer.elapsed() < timeoutMs)
-            QTest::qWait(10);
-        return done();
-    }
+    bool waitFor(const std::function<bool()> &done, int timeoutMs = 5000) { return QTest::qWaitFor(done, timeoutMs); }
 
     QTemporaryDir dir;
     MeterSimProcess sim;
