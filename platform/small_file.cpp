@@ -38,10 +38,11 @@ FileCheck unreadable(const QString &path, int error)
             QStringLiteral("%1 cannot be read: %2").arg(path, systemReason(error))};
 }
 
-// Fills `buffer` from `fd` until it is full or the file ends; the count read.
-qint64 readInto(int fd, const QString &path, QByteArray &buffer, FileCheck *check)
+// Fills `buffer` from `fd`, past the `from` bytes it holds, until it is full
+// or the file ends; the count it then holds.
+qint64 readInto(int fd, const QString &path, QByteArray &buffer, FileCheck *check, qint64 from = 0)
 {
-    qint64 total = 0;
+    qint64 total = from;
     while (total < buffer.size()) {
         const ssize_t got = ::read(fd, buffer.data() + total, size_t(buffer.size() - total));
         if (got < 0 && errno == EINTR)
@@ -106,19 +107,10 @@ SmallFile readSmallFile(const QString &path, qint64 maxBytes, Links links)
         bytes.resize(qsizetype(std::min<qint64>(qint64(st.st_size), maxBytes) + 1));
     qint64 total = 0;
     while (file.check.ok()) {
-        if (total == bytes.size()) {
-            if (total > maxBytes)
-                break;
-            bytes.resize(qsizetype(std::min<qint64>(total * 2, maxBytes + 1)));
-        }
-        const ssize_t got = ::read(fd, bytes.data() + total, size_t(bytes.size() - total));
-        if (got < 0 && errno == EINTR)
-            continue;
-        if (got < 0)
-            file.check = unreadable(path, errno);
-        if (got <= 0)
+        total = readInto(fd, path, bytes, &file.check, total);
+        if (total < bytes.size() || total > maxBytes)
             break;
-        total += got;
+        bytes.resize(qsizetype(std::min<qint64>(total * 2, maxBytes + 1)));
     }
     ::close(fd);
     if (file.check.ok() && total > maxBytes)
