@@ -162,7 +162,9 @@ void SerialLink::awaitInterFrameGap()
         receivedCount();
         // A device that needs a pause after its reply gets it whatever the rate.
         const double gapMs = std::max(interFrameGapMs(), static_cast<double>(settings_.requestGapMs));
-        const double waitMs = lineQuietFromMs_ + gapMs - static_cast<double>(clock_.monotonicMs());
+        // The clock counts whole milliseconds: the silence may have begun up to one
+        // before the tick it was seen on, so one more keeps the gap whole.
+        const double waitMs = lineQuietFromMs_ + gapMs + 1 - static_cast<double>(clock_.monotonicMs());
         if (waitMs <= 0 || stopRequested())
             return;
         pump_.yield(static_cast<int>(std::ceil(waitMs)));
