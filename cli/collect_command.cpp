@@ -1,4 +1,5 @@
 #include "cli_common.h"
+#include "call_in_run.h"
 #include "cumulative/collection_history.h"
 #include "collect/collection_lock.h"
 #include "collect/fleet_collection.h"
@@ -15,6 +16,7 @@
 #include <QElapsedTimer>
 #include <QDir>
 #include <QSet>
+#include <mutex>
 
 namespace ostrand::cli {
 
@@ -69,24 +71,6 @@ const RegisterCommand registration{{
     "      collected since this run began is skipped.\n",
     15, &runCollectCommand}};
 
-// Holds the lock for the run's length; null when the run must not go on, with
-// *busy set when that is because another run holds it.
-std::unique_ptr<collect::CollectionLock> takeLock(const QString &stationsPath, bool *busy)
-{
-    auto lock = std::make_unique<collect::CollectionLock>(stationsPath);
-    switch (lock->state()) {
-    case collect::CollectionLock::State::Held: return lock;
-    case collect::CollectionLock::State::Busy:
-        *busy = true;
-        printLine(QStringLiteral("another collection from %1 is running (%2): nothing done")
-                      .arg(stationsPath, lock->path()));
-        return nullptr;
-    case collect::CollectionLock::State::Failed: break;
-    }
-    printDetail(QStringLiteral("ostrand-cli: no lock could be taken for %1: %2").arg(stationsPath, lock->error()));
-    return nullptr;
-}
-
 // The report of a run whose store could not be set up: no meter was asked.
 std::vector<collect::StationReport> storeFailedReports(const std::vector<collect::Station> &stations,
                                                        const QString &error)
@@ -97,19 +81,6 @@ std::vector<collect::StationReport> storeFailedReports(const std::vector<collect
         report.name = station.name;
         report.attempts = 1;
         report.errors << error;
-        reports.push_back(report);
-    }
-    return reports;
-}
-
-// The report of a run that collected nothing because another one is collecting.
-std::vector<collect::StationReport> skippedReports(const std::vector<collect::Station> &stations)
-{
-    std::vector<collect::StationReport> reports;
-    for (const collect::Station &station : stations) {
-        collect::StationReport report;
-        report.name = station.name;
-        report.skipped = QStringLiteral("another collection holds the lock");
         reports.push_back(report);
     }
     return reports;
@@ -155,8 +126,15 @@ int writeReport(const QString &reportPath, const std::vector<collect::StationRep
 
 } // namespace
 
-int runCollectCommand(const QStringList &arguments)
+int runCollectCommand(const QStringList &given)
 {
+    // "--listen" alone takes its address from the stations file's [listen].
+    QStringList arguments = given;
+    for (int i = 0; i < arguments.size(); ++i) {
+        if (arguments[i] == QLatin1String("--listen")
+            && (i + 1 == arguments.size() || arguments[i + 1].startsWith(QLatin1String("--"))))
+            arguments[i] = QStringLiteral("--listen=");
+    }
     QCommandLineParser parser;
     parser.addOption({QStringLiteral("stations"), QStringLiteral("The stations file."), QStringLiteral("FILE")});
     parser.addOption({QStringLiteral("only"), QStringLiteral("Collect these stations alone."), QStringLiteral("NAME")});
@@ -169,6 +147,8 @@ int runCollectCommand(const QStringList &arguments)
     parser.addOption({QStringLiteral("claim"), QStringLiteral("Claim each station in the store first.")});
     parser.addOption({QStringLiteral("claim-wait"), QStringLiteral("Seconds to wait for a station held elsewhere."),
                       QStringLiteral("SECONDS"), QStringLiteral("600")});
+    parser.addOption({QStringLiteral("listen"), QStringLiteral("Collect the meters that call in."),
+                      QStringLiteral("[HOST:]PORT")});
     addLineOptions(parser, kStationDefaultKeys);
     if (!parser.parse(arguments))
         return usageError(parser.errorText());
@@ -258,10 +238,14 @@ int runCollectCommand(const QStringList &arguments)
                             file.stations.end());
     }
 
-    bool busy = false;
-    const auto lock = takeLock(stationsPath, &busy);
-    if (!lock)
-        return busy ? writeReport(reportPath, skippedReports(file.stations), code(ExitStatus::FileFailed)) : code(ExitStatus::FileFailed);
+    QString lockProblem;
+    if (collect::lockFolder(&lockProblem).isEmpty()) {
+        printDetail(QStringLiteral("ostrand-cli: no lock could be taken for %1: %2").arg(stationsPath, lockProblem));
+        return code(ExitStatus::FileFailed);
+    }
+    const bool listening = parser.isSet(QStringLiteral("listen"));
+    // A listener collects the meters that call in; a run from a timer, the others.
+    file.stations = collect::callingStations(file.stations, listening);
 
     collect::CollectOptions options;
     options.retries = retries;
@@ -271,8 +255,11 @@ int runCollectCommand(const QStringList &arguments)
     options.claim = claim;
     options.claimWaitMs = claimWait * 1000LL;
     options.startedUtc = *startedUtc;
+    options.stationsPath = stationsPath;
     const bool withStore = file.store.has_value();
+    std::mutex reporting; // stations of a listener finish on threads of their own
     const auto finished = [&](const collect::StationReport &report) {
+        const std::lock_guard<std::mutex> lock(reporting);
         printLine(collect::reportLine(report, withStore));
         for (const QString &error : report.errors)
             printDetail(QStringLiteral("%1: %2").arg(report.name, error));
@@ -293,6 +280,14 @@ int runCollectCommand(const QStringList &arguments)
         options.startedUtc = *serverStart;
     const bool storeFailed = file.store && (!store || (claim && !serverStart));
     store.reset();
+    if (listening) {
+        if (storeFailed) {
+            printDetail(QStringLiteral("ostrand-cli: %1").arg(storeError));
+            return code(ExitStatus::StoreFailed);
+        }
+        CallInRun run{file, options, parser.value(QStringLiteral("listen")), reportPath, finished};
+        return runCallInCollection(run);
+    }
     if (storeFailed) {
         reports = storeFailedReports(file.stations, storeError);
         for (const collect::StationReport &report : reports)

@@ -76,7 +76,7 @@ QString lockFolder(QString *error)
     return error->isEmpty() ? folder : QString();
 }
 
-CollectionLock::CollectionLock(const QString &stationsPath)
+CollectionLock::CollectionLock(const QString &stationsPath, const QString &station)
 {
     const QString folder = lockFolder(&error_);
     if (folder.isEmpty())
@@ -87,7 +87,10 @@ CollectionLock::CollectionLock(const QString &stationsPath)
         real = QFileInfo(stationsPath).absoluteFilePath();
     path_ = QDir(folder).filePath(
         QStringLiteral("collect-%1.lock")
-            .arg(QString::fromLatin1(QCryptographicHash::hash(real.toUtf8(), QCryptographicHash::Sha256).toHex().left(32))));
+            .arg(QString::fromLatin1(QCryptographicHash::hash(real.toUtf8() + '\0' + station.toUtf8(),
+                                                              QCryptographicHash::Sha256)
+                                         .toHex()
+                                         .left(32))));
     fd_ = ::open(QFile::encodeName(path_).constData(), O_RDWR | O_CREAT | O_NOFOLLOW | O_CLOEXEC, 0600);
     if (fd_ < 0) {
         error_ = QStringLiteral("Cannot open the lock file %1: %2").arg(path_, systemReason(errno));

@@ -4,8 +4,10 @@
 
 namespace ostrand::collect {
 
-// The lock one collection from a stations file holds while it runs, so a run
-// started by hand or by cron meanwhile does nothing. It lives in a folder only
+// The lock a collection holds on one station of a stations file while it
+// collects it, so a run started by hand or by a timer meanwhile, or a
+// listener for meters that call in, leaves that station alone and goes on
+// with the others. It lives in a folder only
 // this user may write, so nobody else can plant a lock that switches the
 // collection off, and it is a flock() on an open file: the kernel lets go when
 // the process ends, however it ends, so there is no stale lock to judge.
@@ -13,8 +15,8 @@ class CollectionLock {
 public:
     enum class State { Held, Busy, Failed };
 
-    // Takes the lock for `stationsPath` (an existing file) without waiting.
-    explicit CollectionLock(const QString &stationsPath);
+    // Takes the lock for `station` of `stationsPath` (an existing file) without waiting.
+    CollectionLock(const QString &stationsPath, const QString &station);
     ~CollectionLock();
     CollectionLock(const CollectionLock &) = delete;
     CollectionLock &operator=(const CollectionLock &) = delete;

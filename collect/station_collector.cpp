@@ -1,5 +1,6 @@
 #include "station_collector.h"
 
+#include "collect/collection_lock.h"
 #include "collect/dialled_lines.h"
 #include "collect/file_sink.h"
 #include "collect/quiet_display.h"
@@ -43,8 +44,33 @@ StationReport PortCollector::collect(const Station &station)
     report.name = station.name;
     QElapsedTimer timer;
     timer.start();
+    std::optional<CollectionLock> lock;
+    if (!options_.stationsPath.isEmpty()) {
+        lock.emplace(options_.stationsPath, station.name);
+        if (lock->state() == CollectionLock::State::Busy) {
+            report.skipped = lockedElsewhereText();
+            return report;
+        }
+        if (lock->state() == CollectionLock::State::Failed) {
+            report.attempts = 1;
+            report.errors << lock->error();
+            return report;
+        }
+    }
     if (store_)
         store_->startStation();
+    if (options_.claim && options_.claimSinceEachOperation) {
+        ReadingStore *store = store_->store(report);
+        QString error;
+        const std::optional<QDateTime> now = store ? store->databaseNowUtc(&error) : std::nullopt;
+        if (!now) {
+            report.attempts = 1;
+            if (!error.isEmpty())
+                report.errors << error;
+            return report;
+        }
+        options_.startedUtc = *now;
+    }
     if (options_.claim && !claim(station, report))
         return report;
     bool retryable = true;
@@ -69,6 +95,11 @@ StationReport PortCollector::collect(const Station &station)
     releaseClaim(station);
     report.seconds = timer.elapsed() / 1000.0;
     return report;
+}
+
+QString lockedElsewhereText()
+{
+    return QStringLiteral("another collection holds the lock");
 }
 
 QString heldElsewhereText(qint64 waitedMs)

@@ -53,7 +53,15 @@ struct CollectOptions {
     // How long a station another collector holds is waited for before it is
     // left to that one: a collector stuck on it must not keep this run for ever.
     qint64 claimWaitMs = 600000;
+    // A collector that runs on (one that meters call): "collected since"
+    // counts from each station's operation, by the store's clock, not from `startedUtc`.
+    bool claimSinceEachOperation = false;
+    // Each station is locked in this stations file while it is collected; empty: no lock.
+    QString stationsPath;
 };
+
+// Why a station was left alone: another collection from the stations file holds it.
+QString lockedElsewhereText();
 
 // How often a station another collector holds is asked for again.
 constexpr int kClaimPollMs = 1000;

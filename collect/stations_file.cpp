@@ -26,6 +26,11 @@ QString withoutComment(const QString &line)
     return line;
 }
 
+// A router's registration is up to about 100 bytes.
+constexpr int kMaxCallInIdBytes = 128;
+// Shorter, a heartbeat would turn up in a meter's data too often.
+constexpr int kMinHeartbeatBytes = 4;
+
 // A stations file is a few lines a meter; anything far larger is not one.
 constexpr qint64 kMaxStationsFileBytes = 1024 * 1024;
 
@@ -88,10 +93,88 @@ struct Reader {
             if (value != QLatin1String("local") && value != QLatin1String("standard"))
                 return fail(line, key, QStringLiteral("takes local or standard"));
             s.clock = value == QLatin1String("local") ? MeterClock::Local : MeterClock::Standard;
+        } else if (key == QLatin1String("call-in")) {
+            QString problem;
+            const QByteArray id = callInBytes(value, &problem);
+            if (id.isEmpty())
+                return fail(line, key, problem);
+            if (id.size() > kMaxCallInIdBytes)
+                return fail(line, key, QStringLiteral("an ID is at most %1 bytes").arg(kMaxCallInIdBytes));
+            callIn(s).id = id;
+        } else if (key == QLatin1String("call-in-id")) {
+            if (value != QLatin1String("first") && value != QLatin1String("every"))
+                return fail(line, key, QStringLiteral("takes first or every"));
+            callIn(s).idEveryPacket = value == QLatin1String("every");
+        } else if (key == QLatin1String("heartbeat")) {
+            QString problem;
+            const QByteArray heartbeat = callInBytes(value, &problem);
+            if (heartbeat.isEmpty())
+                return fail(line, key, problem);
+            // Shorter, it would turn up in a meter's data too often to be taken out safely.
+            if (heartbeat.size() < kMinHeartbeatBytes || heartbeat.size() > kMaxCallInIdBytes)
+                return fail(line, key, QStringLiteral("a heartbeat is %1 to %2 bytes")
+                                           .arg(kMinHeartbeatBytes)
+                                           .arg(kMaxCallInIdBytes));
+            callIn(s).heartbeat = heartbeat;
+        } else if (key == QLatin1String("call-in-from")) {
+            const auto subnet = QHostAddress::parseSubnet(value);
+            if (subnet.first.isNull())
+                return fail(line, key, QStringLiteral("takes an address and a prefix length: 10.1.2.0/24, "
+                                                      "198.51.100.7/32"));
+            callIn(s).from = subnet;
+        } else if (key == QLatin1String("interval")) {
+            QString problem;
+            const auto ms = intervalMs(value, &problem);
+            if (!ms)
+                return fail(line, key, problem);
+            s.intervalMs = *ms;
         } else {
             return fail(line, key,
                         QStringLiteral("unknown key (port, baud, slave, reply-timeout, connect-timeout, request-gap, "
-                                       "echo, dial, portable, output, timezone, clock)"));
+                                       "echo, dial, portable, output, timezone, clock, call-in, call-in-id, "
+                                       "heartbeat, call-in-from, interval)"));
+        }
+        return true;
+    }
+
+    static CallIn &callIn(Station &s)
+    {
+        if (!s.callIn)
+            s.callIn.emplace();
+        return *s.callIn;
+    }
+
+    bool takeListen(StationsFile &file, int line, const QString &key, const QString &value)
+    {
+        if (key != QLatin1String("address"))
+            return fail(line, key, QStringLiteral("unknown key in [listen] (address)"));
+        if (value.isEmpty())
+            return fail(line, key, QStringLiteral("needs [HOST:]PORT"));
+        file.listenAddress = value;
+        return true;
+    }
+
+    // Callers must be told apart by their first bytes or their address.
+    bool callersApart(const std::vector<Station> &stations)
+    {
+        for (size_t i = 0; i < stations.size(); ++i) {
+            const auto &a = stations[i].callIn;
+            for (size_t j = 0; a && j < stations.size(); ++j) {
+                const auto &b = stations[j].callIn;
+                if (i == j || !b)
+                    continue;
+                if (!a->id.isEmpty() && !b->id.isEmpty() && b->id.startsWith(a->id))
+                    return fail(stations[j].line, QStringLiteral("call-in"),
+                                a->id == b->id
+                                    ? QStringLiteral("stations '%1' and '%2' have one ID").arg(stations[i].name, stations[j].name)
+                                    : QStringLiteral("the ID of station '%1' begins with that of '%2': where a "
+                                                     "registration ends could not be told")
+                                          .arg(stations[j].name, stations[i].name));
+                if (i < j && a->id.isEmpty() && b->id.isEmpty() && a->from == b->from)
+                    return fail(stations[j].line, QStringLiteral("call-in-from"),
+                                QStringLiteral("stations '%1' and '%2' call from one address and send no ID")
+                                    .arg(stations[i].name, stations[j].name));
+            }
         }
         return true;
     }
@@ -108,7 +191,24 @@ struct Reader {
 
     bool finish(const Station &s, const QSet<QString> &keys, QHash<QString, QString> &outputs)
     {
+        const bool callsIn = keys.contains(QStringLiteral("call-in")) || keys.contains(QStringLiteral("call-in-from"));
+        if (s.callIn && !callsIn)
+            return fail(s.line, keys.contains(QStringLiteral("heartbeat")) ? QStringLiteral("heartbeat")
+                                                                          : QStringLiteral("call-in-id"),
+                        QStringLiteral("station '%1' goes with call-in or call-in-from").arg(s.name));
+        if (callsIn) {
+            for (const char *other : {"port", "dial"}) {
+                if (keys.contains(QLatin1String(other)))
+                    return fail(s.line, QLatin1String(other),
+                                QStringLiteral("station '%1' calls in: it has no %2").arg(s.name, QLatin1String(other)));
+            }
+            if (s.callIn->idEveryPacket && s.callIn->id.isEmpty())
+                return fail(s.line, QStringLiteral("call-in-id"),
+                            QStringLiteral("station '%1' has no call-in ID to send").arg(s.name));
+        }
         for (const char *needed : {"port", "output"}) {
+            if (callsIn && QLatin1String(needed) == QLatin1String("port"))
+                continue;
             if (!keys.contains(QLatin1String(needed)))
                 return fail(s.line, QLatin1String(needed),
                             QStringLiteral("station '%1' has none").arg(s.name));
@@ -160,6 +260,8 @@ StationsFile parseStations(const QByteArray &text, const QString &fileName, cons
     QSet<QString> keys;
     bool inStore = false;
     int storeLine = 0;
+    bool inListen = false;
+    int listenLine = 0;
     const QList<QByteArray> lines = text.split('\n');
     bool ok = true;
     for (int i = 0; ok && i <= lines.size(); ++i) {
@@ -167,12 +269,15 @@ StationsFile parseStations(const QByteArray &text, const QString &fileName, cons
         const QString line = i < lines.size() ? withoutComment(QString::fromUtf8(lines[i])).trimmed()
                                               : QString();
         const bool heading = line.startsWith(u'[');
-        if ((heading || i == lines.size()) && !file.stations.empty() && !inStore)
+        if ((heading || i == lines.size()) && !file.stations.empty() && !inStore && !inListen)
             ok = reader.finish(file.stations.back(), keys, outputs);
         if (heading || i == lines.size()) {
             if (inStore && !keys.contains(QStringLiteral("url")))
                 ok = ok && reader.fail(storeLine, QStringLiteral("url"), QStringLiteral("[store] has none"));
+            if (inListen && !keys.contains(QStringLiteral("address")))
+                ok = ok && reader.fail(listenLine, QStringLiteral("address"), QStringLiteral("[listen] has none"));
             inStore = false;
+            inListen = false;
         }
         if (!ok || line.isEmpty())
             continue;
@@ -184,6 +289,13 @@ StationsFile parseStations(const QByteArray &text, const QString &fileName, cons
                     ok = reader.fail(lineNumber, {}, QStringLiteral("[store] appears twice"));
                 inStore = true;
                 storeLine = lineNumber;
+                continue;
+            }
+            if (name == QLatin1String("listen") && line.endsWith(u']')) {
+                if (listenLine > 0)
+                    ok = reader.fail(lineNumber, {}, QStringLiteral("[listen] appears twice"));
+                inListen = true;
+                listenLine = lineNumber;
                 continue;
             }
             // "[a]]" is a slip of the keyboard, not a station called "a]".
@@ -216,18 +328,22 @@ StationsFile parseStations(const QByteArray &text, const QString &fileName, cons
         else if (const QString inValue = controlCharacter(value); !inValue.isEmpty())
             ok = reader.fail(lineNumber, key,
                              QStringLiteral("the value holds a control character (%1)").arg(inValue));
-        else if (file.stations.empty() && !inStore)
+        else if (file.stations.empty() && !inStore && !inListen)
             ok = reader.fail(lineNumber, key, QStringLiteral("comes before any [station] heading"));
         else if (keys.contains(key))
             ok = reader.fail(lineNumber, key, QStringLiteral("given twice"));
         else if (inStore)
             ok = reader.takeStore(file, lineNumber, key, value);
+        else if (inListen)
+            ok = reader.takeListen(file, lineNumber, key, value);
         else
             ok = reader.take(file.stations.back(), lineNumber, key, value);
         keys.insert(key);
     }
     if (ok && file.stations.empty())
         ok = reader.fail(1, {}, QStringLiteral("no [station] in the file"));
+    if (ok)
+        ok = reader.callersApart(file.stations);
     if (!ok) {
         file.stations.clear();
         file.store.reset();
@@ -248,6 +364,52 @@ StationsFile readStationsFile(const QString &path, const LineChoice &defaults)
         return none;
     }
     return parseStations(file.bytes, path, QFileInfo(path).absolutePath(), defaults);
+}
+
+QByteArray callInBytes(const QString &value, QString *problem)
+{
+    if (value.startsWith(QLatin1String("hex:"), Qt::CaseInsensitive)) {
+        const QString digits = value.mid(4);
+        const bool hex = !digits.isEmpty() && digits.size() % 2 == 0
+                         && std::all_of(digits.begin(), digits.end(), [](QChar c) { return isxdigit(c.toLatin1()); });
+        if (hex)
+            return QByteArray::fromHex(digits.toLatin1());
+        *problem = QStringLiteral("hex: takes pairs of hex digits (hex:0A1B)");
+        return {};
+    }
+    if (value.isEmpty())
+        *problem = QStringLiteral("needs text, or hex: and hex digits");
+    return value.toUtf8();
+}
+
+std::optional<qint64> intervalMs(const QString &value, QString *problem)
+{
+    static const std::pair<const char *, qint64> units[] = {
+        {"", 1000}, {"s", 1000}, {"min", 60000}, {"h", 3600000}, {"d", 86400000}};
+    const QString text = value.trimmed();
+    int digits = 0;
+    while (digits < text.size() && (text[digits].isDigit() || text[digits] == u'.'))
+        ++digits;
+    bool ok = false;
+    const double number = text.left(digits).toDouble(&ok);
+    const QString unit = text.mid(digits).trimmed();
+    for (const auto &[name, ms] : units) {
+        // Up to a year: a longer wait is a typing slip.
+        if (ok && unit == QLatin1String(name) && number >= 0 && number * ms <= 366.0 * 86400000)
+            return static_cast<qint64>(number * ms + 0.5);
+    }
+    *problem = QStringLiteral("takes seconds or a number and a unit (90, 15 min, 1 h, 1 d) up to a year");
+    return std::nullopt;
+}
+
+std::vector<Station> callingStations(const std::vector<Station> &stations, bool callIn)
+{
+    std::vector<Station> chosen;
+    for (const Station &s : stations) {
+        if (s.callIn.has_value() == callIn)
+            chosen.push_back(s);
+    }
+    return chosen;
 }
 
 std::vector<StationOutput> stationOutputs(const std::vector<Station> &stations)

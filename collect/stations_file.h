@@ -5,11 +5,26 @@
 #include "store/store_location.h"
 #include "line/line_choice.h"
 
+#include <QHostAddress>
 #include <QString>
 #include <QStringList>
+#include <optional>
+#include <utility>
 #include <vector>
 
 namespace ostrand::collect {
+
+// How a station that calls in is known when its router connects, and what
+// its router adds to the meter's bytes.
+struct CallIn {
+    QByteArray id;              // the registration; empty: known by its address alone
+    bool idEveryPacket = false; // the ID in front of every packet, not once after connecting
+    QByteArray heartbeat;       // empty: none
+    std::optional<std::pair<QHostAddress, int>> from; // the subnet it must call from
+};
+
+// The collection interval of a station that calls in, unless it says.
+constexpr qint64 kDefaultCallInIntervalMs = 3600 * 1000;
 
 // One meter of the fleet, as its group in the stations file describes it.
 struct Station {
@@ -21,6 +36,8 @@ struct Station {
     QString output;       // absolute path of the station's cumulative CSV file
     QByteArray timezone;  // IANA name of the meter's zone; empty: the machine's
     MeterClock clock = MeterClock::Local;
+    std::optional<CallIn> callIn; // set when its meter calls us rather than we it
+    qint64 intervalMs = -1;       // between its collections; -1: not said
 
     // The zone its stamps are read in.
     QTimeZone timeZone() const;
@@ -33,12 +50,15 @@ struct Station {
 struct StationsFile {
     std::vector<Station> stations;
     std::optional<StoreLocation> store; // from the [store] group; none: the CSV files alone
+    QString listenAddress; // from the [listen] group: where meters call in; empty: not said
     QString error; // "FILE:LINE: key 'KEY': what is wrong"; empty when the file is sound
 };
 
 // Reads a stations file: one [name] group per station with the keys port,
-// baud, slave, reply-timeout, dial, portable, output, timezone and clock, and
-// an optional [store] group with its url (a relative sqlite: file taken from
+// baud, slave, reply-timeout, dial, portable, output, timezone and clock (or,
+// for a meter that calls in, call-in, call-in-id, heartbeat, call-in-from in
+// place of port and dial, and interval), an optional [listen] group with its
+// address, and an optional [store] group with its url (a relative sqlite: file taken from
 // the stations file's folder). Anything it does not
 // understand is an error naming the file, the line and the key, and then no
 // station is returned. A relative output or device path is taken from the
@@ -51,5 +71,14 @@ StationsFile parseStations(const QByteArray &text, const QString &fileName, cons
 
 // Each station's name and cumulative file, for the checks that no two files are one.
 std::vector<StationOutput> stationOutputs(const std::vector<Station> &stations);
+
+// A registration or heartbeat as the stations file gives it: text, or
+// hex:0A0B... for bytes; empty with *problem set when it is neither.
+QByteArray callInBytes(const QString &value, QString *problem);
+// An interval: seconds ("90") or a number and a unit (s, min, h, d): "15 min".
+// Nothing with *problem set when it is none.
+std::optional<qint64> intervalMs(const QString &value, QString *problem);
+// The stations whose meters call in, or the others.
+std::vector<Station> callingStations(const std::vector<Station> &stations, bool callIn);
 
 } // namespace ostrand::collect

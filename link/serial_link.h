@@ -1,6 +1,7 @@
 #pragma once
 
 #include "link/link_settings.h"
+#include "platform/serial_port.h"
 
 #include <QByteArray>
 #include <atomic>
@@ -102,7 +103,7 @@ public:
     // once a network address was opened.
     SerialPort &port() { return *port_; }
     // Whether the port in use is a device server's, reached over the network.
-    bool onNetwork() const { return port_ != &serialPort_; }
+    bool onNetwork() const { return port_ != &serialPort_ || port_->overNetwork(); }
 
     static constexpr std::int64_t kNoByte = std::numeric_limits<std::int64_t>::min();
 

@@ -41,6 +41,9 @@ public:
     // system's reason, and lostLineReason() that reason alone.
     virtual bool lineLost() const { return false; }
     virtual QString lostLineReason() const { return QString(); }
+    // Whether the line is a connection over a network, which may drop and be
+    // made again in the middle of an operation, and keeps no serial timing.
+    virtual bool overNetwork() const { return false; }
     // Keeps open() on the device opened now, or on the next one opened, until
     // released: a link re-pointed in the middle of an operation then takes
     // effect only at the next one.
