@@ -31,6 +31,8 @@ bool CallInPort::adopt()
         return false;
     }
     connection_ = std::make_unique<AcceptedPort>(std::move(socket), QStringLiteral("this collector"));
+    linkOpened_ = false;
+    peer_ = connection_->peerAddress();
     // Each connection starts clean: nothing of an earlier one's reply counts in it.
     filter_ = std::make_unique<ReplyFilter>(heartbeat_, prefix_);
     connectedSinceMs_ = lastHeardMs_ = clock_.monotonicMs();
@@ -44,10 +46,6 @@ bool CallInPort::connected() const
     return connection_ && connection_->isOpen();
 }
 
-QString CallInPort::peer() const
-{
-    return connection_ ? connection_->peerAddress() : QString();
-}
 
 void CallInPort::pull()
 {
@@ -69,7 +67,8 @@ void CallInPort::idle()
 
 bool CallInPort::isOpen() const
 {
-    return connected() && !handover_.waiting();
+    // Open once the link opened it, so the link counts each new connection as the line opened again.
+    return connected() && linkOpened_ && !handover_.waiting();
 }
 
 bool CallInPort::open(int portNumber, const QString &baudText)
@@ -78,13 +77,13 @@ bool CallInPort::open(int portNumber, const QString &baudText)
     (void)baudText;
     if (isOpen())
         return true;
-    if (adopt())
-        return true;
+    if ((connected() && !handover_.waiting()) || adopt())
+        return linkOpened_ = true;
     // The router calls back by itself after a drop, often within seconds.
     const PumpedWait waited = waitPumped(
         clock_, pump_, stopFlag_, [this] { return handover_.waiting(); }, clock_.monotonicMs() + kCallBackWaitMs);
     if (waited == PumpedWait::Done && adopt())
-        return true;
+        return linkOpened_ = true;
     if (error_.isEmpty() || waited != PumpedWait::Done)
         error_ = QStringLiteral("%1 did not call back within %2 s").arg(station_).arg(kCallBackWaitMs / 1000);
     return false;
@@ -95,6 +94,7 @@ void CallInPort::close()
     if (connection_)
         connection_->close();
     connection_.reset();
+    linkOpened_ = false;
 }
 
 void CallInPort::discardInput()

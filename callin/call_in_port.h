@@ -38,7 +38,7 @@ public:
     // Monotonic time the router was last heard (any byte), and the caller's address.
     std::int64_t lastHeardMs() const { return lastHeardMs_; }
     std::int64_t connectedSinceMs() const { return connectedSinceMs_; }
-    QString peer() const;
+    QString peer() const { return peer_; }
 
     bool open(int portNumber, const QString &baudText) override;
     bool isOpen() const override;
@@ -70,6 +70,8 @@ private:
     std::int64_t lastHeardMs_ = 0;
     std::int64_t connectedSinceMs_ = 0;
     QString error_;
+    QString peer_;
+    bool linkOpened_ = false;
 };
 
 } // namespace ostrand::callin
