@@ -35,8 +35,9 @@ install(FILES README.md packaging/copyright ${OSTRAND_PACKAGING_DIR}/changelog.g
         DESTINATION ${OSTRAND_DOCDIR})
 install(FILES docs/sample/PLOGR2.PDB docs/sample/README.md DESTINATION ${OSTRAND_DOCDIR}/sample)
 # Examples for scheduled collection: the site copies and adapts them, so they are not enabled.
-install(FILES docs/collect.md DESTINATION ${OSTRAND_DOCDIR})
+install(FILES docs/collect.md docs/call-in.md DESTINATION ${OSTRAND_DOCDIR})
 install(FILES packaging/systemd/ostrand-collect.service packaging/systemd/ostrand-collect.timer
+              packaging/systemd/ostrand-listen.service
         DESTINATION ${OSTRAND_DOCDIR}/systemd)
 
 set(CPACK_GENERATOR DEB)
