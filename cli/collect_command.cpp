@@ -29,6 +29,7 @@ const RegisterCommand registration{{
     "  collect --stations FILE [--only NAME...] [--report FILE.json] [--retries N]\n"
     "          [--retry-pause SECONDS] [--reply-timeout MS] [--connect-timeout MS]\n"
     "          [--request-gap MS] [--echo] [--store URL] [--claim [--claim-wait SECONDS]]\n"
+    "          [--listen [[HOST:]PORT]]\n"
     "      Collects every station of FILE (one [name] group each: port, baud, slave,\n"
     "      reply-timeout, connect-timeout, request-gap, echo, dial, portable,\n"
     "      output, timezone, clock): a Since Last Time download (all of the log\n"
@@ -43,8 +44,9 @@ const RegisterCommand registration{{
     "      (repeated or comma-separated) collects the named stations alone. Prints\n"
     "      one line per station (name, ok or failed, new rows, seconds), the reasons\n"
     "      to stderr, and with --report the same with the error texts as JSON. A run\n"
-    "      that finds another one collecting from FILE says so, exits 0 and collects\n"
-    "      nothing (its report marks each station skipped). Each station's run is\n"
+    "      that finds another one collecting a station leaves that station alone\n"
+    "      (skipped, \"another collection holds the lock\") and goes on with the\n"
+    "      others. Each station's run is\n"
     "      added to OUTPUT.history beside its output, which status reads. A station's\n"
     "      output must be a regular file, not a symbolic link, pipe or device, and\n"
     "      not in a folder any user may write (another user's, or one like /tmp);\n"
@@ -68,7 +70,12 @@ const RegisterCommand registration{{
     "      to its commit, and let go during the pauses between attempts. One\n"
     "      another collector holds is waited for, up to --claim-wait (default 600\n"
     "      s; then skipped, \"held by another collector for N s\"), and one\n"
-    "      collected since this run began is skipped.\n",
+    "      collected since this run began is skipped.\n"
+    "      --listen [HOST:]PORT (or --listen alone with [listen] address = ... in\n"
+    "      FILE): runs until SIGTERM or SIGINT as the collector that meters' routers\n"
+    "      call (stations with call-in = ID or call-in-from = ADDRESS/PREFIX, and\n"
+    "      call-in-id = first|every, heartbeat, interval); see call-in.md. Without\n"
+    "      --listen, those stations are left to the listener.\n",
     15, &runCollectCommand}};
 
 // The report of a run whose store could not be set up: no meter was asked.
