@@ -5,7 +5,8 @@
 namespace ostrand::sim {
 
 CircularLog::CircularLog(int firstSlot)
-    : memory_(kLogBytes, char(0xFF)), oldest_(wrapSlot(firstSlot)), write_(oldest_)
+    : pages_(kLogBytes / kPageBytes, QByteArray(kPageBytes, char(0xFF))),
+      oldest_(wrapSlot(firstSlot)), write_(oldest_)
 {
 }
 
@@ -17,15 +18,33 @@ int CircularLog::wrapSlot(int slot)
 
 void CircularLog::eraseSlot(int slot)
 {
-    std::fill_n(memory_.begin() + slot * kRecordBytes, kRecordBytes, char(0xFF));
+    if (isErasedSlot(slot))
+        return;
+    RecordBytes erased;
+    erased.fill(0xFF);
+    writeSlot(slot, erased);
+}
+
+bool CircularLog::isErasedSlot(int slot) const
+{
+    const RecordBytes bytes = slotBytes(slot);
+    return std::all_of(bytes.begin(), bytes.end(), [](std::uint8_t b) { return b == 0xFF; });
+}
+
+void CircularLog::writeSlot(int slot, const RecordBytes &record)
+{
+    const int at = wrapSlot(slot) * kRecordBytes;
+    QByteArray &page = pages_[at / kPageBytes];
+    std::copy(record.begin(), record.end(), page.begin() + at % kPageBytes);
 }
 
 RecordBytes CircularLog::slotBytes(int slot) const
 {
     RecordBytes bytes{};
     const int at = wrapSlot(slot) * kRecordBytes;
+    const QByteArray &page = pages_.at(at / kPageBytes);
     for (int i = 0; i < kRecordBytes; ++i)
-        bytes[i] = static_cast<std::uint8_t>(memory_.at(at + i));
+        bytes[i] = static_cast<std::uint8_t>(page.at(at % kPageBytes + i));
     return bytes;
 }
 
@@ -37,7 +56,7 @@ void CircularLog::append(const RecordBytes &record)
         write_ = wrapSlot(write_ + 1);
         ++used_;
     }
-    std::copy(record.begin(), record.end(), memory_.begin() + write_ * kRecordBytes);
+    writeSlot(write_, record);
     if (!isErasedRecord(record))
         ++records_;
     write_ = wrapSlot(write_ + 1);
@@ -97,8 +116,8 @@ QByteArray CircularLog::read(int offset, int length) const
     out.reserve(length);
     int at = ((offset % kLogBytes) + kLogBytes) % kLogBytes;
     while (out.size() < length) {
-        const int chunk = std::min<int>(length - out.size(), kLogBytes - at);
-        out.append(memory_.constData() + at, chunk);
+        const int chunk = std::min<int>(length - out.size(), kPageBytes - at % kPageBytes);
+        out.append(pages_.at(at / kPageBytes).constData() + at % kPageBytes, chunk);
         at = (at + chunk) % kLogBytes;
     }
     return out;

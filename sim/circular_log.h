@@ -56,7 +56,8 @@ public:
     // The byte `offset` bytes into the log memory (taken round the ring).
     char byteAt(int offset) const
     {
-        return memory_.at(((offset % kLogBytes) + kLogBytes) % kLogBytes);
+        const int at = ((offset % kLogBytes) + kLogBytes) % kLogBytes;
+        return pages_.at(at / kPageBytes).at(at % kPageBytes);
     }
     // The eight bytes of slot `slot` (taken round the ring).
     RecordBytes slotBytes(int slot) const;
@@ -71,8 +72,12 @@ private:
     static int wrapSlot(int slot);
     static int distance(int from, int to) { return wrapSlot(to - from); }
     void eraseSlot(int slot);
+    bool isErasedSlot(int slot) const;
+    void writeSlot(int slot, const RecordBytes &record);
 
-    QByteArray memory_;
+    // The log memory in 256-byte pages. Erased pages all share one block of 0xFF, so a
+    // short log costs a few pages, not the whole 256 KiB (a thousand simulated meters fit).
+    QVector<QByteArray> pages_;
     int oldest_ = 0;        // oldest slot still belonging to the log
     int write_ = 0;         // the end pointer
     int used_ = 0;          // slots from oldest_ to write_

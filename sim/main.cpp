@@ -1,3 +1,4 @@
+#include "call_in_fleet.h"
 #include "meter_setup.h"
 #include "ostrand_version.h"
 #include "sim_options.h"
@@ -42,19 +43,33 @@ int main(int argc, char **argv)
         return 0;
     }
 
+    const QDateTime wall = QDateTime::currentDateTime();
+    const QDateTime now(wall.date(), wall.time(), Qt::UTC);
+    TerminationSignals terminations;
+    QObject::connect(&terminations, &TerminationSignals::received, &app,
+                     [](int) { QCoreApplication::quit(); });
+    if (options.callIn.enabled()) {
+        CallInFleet fleet(
+            options, now, [](const QString &line) { printLine(stdout, line); },
+            [](const QString &line) { printLine(stderr, line); });
+        if (!fleet.start(&error)) {
+            printLine(stderr, QStringLiteral("ostrand-metersim: %1").arg(error));
+            return 1;
+        }
+        const int status = app.exec();
+        fleet.stop();
+        return status;
+    }
+
     MeterContents contents;
-    const QDateTime now = QDateTime::currentDateTime();
-    if (!makeContents(options, QDateTime(now.date(), now.time(), Qt::UTC), &contents, &error)) {
+    if (!makeContents(options, now, &contents, &error)) {
         printLine(stderr, QStringLiteral("ostrand-metersim: %1").arg(error));
         return 2;
     }
 
-    TerminationSignals terminations;
     Simulator simulator(
         options, contents, [](const QString &line) { printLine(stdout, line); },
         [](const QString &line) { printLine(stderr, line); });
-    QObject::connect(&terminations, &TerminationSignals::received, &app,
-                     [](int) { QCoreApplication::quit(); });
     if (!simulator.start(&error)) {
         printLine(stderr, QStringLiteral("ostrand-metersim: %1").arg(error));
         return 1;

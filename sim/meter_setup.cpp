@@ -71,14 +71,21 @@ bool readLogFile(const QString &path, QVector<LogRecord> *records, QString *erro
     return true;
 }
 
+double meterValueOffset(Quantity quantity, int meterNumber)
+{
+    const int steps = std::max(0, meterNumber - 1);
+    return quantity == Quantity::Volume ? 1000.0 * steps : 0.125 * steps;
+}
+
 QVector<LogRecord> recordsAt(const QVector<ChannelSetup> &channels, const QDateTime &stamp,
-                             const QDateTime &logStart)
+                             const QDateTime &logStart, int meterNumber)
 {
     QVector<LogRecord> out;
     for (const ChannelSetup &channel : channels) {
         const Quantity quantity = quantityForLabel(channel.label);
-        out.append(
-            {channel.channel, stamp, loggedValue(channel.channel, quantity, stamp, logStart)});
+        out.append({channel.channel, stamp,
+                    loggedValue(channel.channel, quantity, stamp, logStart) +
+                        meterValueOffset(quantity, meterNumber)});
     }
     return out;
 }
@@ -96,6 +103,14 @@ bool makeContents(const SimOptions &options, const QDateTime &now, MeterContents
         for (int k = 1; k <= kChannelCount; ++k) {
             if (used.contains(k))
                 c.channels << channelFor(k, options);
+        }
+        if (options.meterNumber > 1) {
+            for (LogRecord &record : c.records) {
+                const QString label = options.labels.value(record.channel - 1);
+                record.value += meterValueOffset(
+                    quantityForLabel(label.isEmpty() ? defaultLabel(record.channel) : label),
+                    options.meterNumber);
+            }
         }
         if (!c.records.isEmpty()) {
             c.logStart = c.records.first().stamp;
@@ -124,7 +139,8 @@ bool makeContents(const SimOptions &options, const QDateTime &now, MeterContents
         const int first = std::max(0, options.records - keepable);
         c.records.reserve((options.records - first) * c.channels.size());
         for (int i = first; i < options.records; ++i)
-            c.records += recordsAt(c.channels, c.logStart.addSecs(step * i), c.logStart);
+            c.records += recordsAt(c.channels, c.logStart.addSecs(step * i), c.logStart,
+                                   options.meterNumber);
         if (options.records > 0)
             c.lastStamp = last;
     }

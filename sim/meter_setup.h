@@ -3,6 +3,7 @@
 #include "channel_setup.h"
 #include "circular_log.h"
 #include "meter.h"
+#include "process_model.h"
 #include "sim_options.h"
 
 #include <QDateTime>
@@ -28,9 +29,15 @@ bool readLogFile(const QString &path, QVector<LogRecord> *records, QString *erro
 bool makeContents(const SimOptions &options, const QDateTime &now, MeterContents *contents,
                   QString *error);
 
-// The records of one logging instant: one per channel in use, channel order.
+// The records of one logging instant: one per channel in use, channel order, as meter
+// `meterNumber` of a fleet logs them (see meterValueOffset).
 QVector<LogRecord> recordsAt(const QVector<ChannelSetup> &channels, const QDateTime &stamp,
-                             const QDateTime &logStart);
+                             const QDateTime &logStart, int meterNumber = 1);
+
+// What meter `meterNumber` adds to the values of a channel measuring `quantity`, so that
+// the meters of a fleet hold different logs that can still be made again one by one
+// (meter 1 adds nothing). Multiples of 1/8 and whole numbers keep values a float stores.
+double meterValueOffset(Quantity quantity, int meterNumber);
 
 // A meter holding `contents`, set up as `options` says, started at `now`.
 std::unique_ptr<Meter> makeMeter(const SimOptions &options, const MeterContents &contents,

@@ -1,5 +1,6 @@
 #include "sim_options.h"
 
+#include "byte_text.h"
 #include "tcp_line.h"
 
 #include <QCommandLineParser>
@@ -25,6 +26,40 @@ const OptionInfo kOptions[] = {
      "mode would: host 127.0.0.1 unless given, port 0 for one the system picks. One "
      "connection at a time; the next is taken once it closes. Faults that drop the line "
      "close the connection."},
+    {"call-in", "host:port[,host:port...]",
+     "Put the meter behind a cellular router in client mode: it connects out to the collector "
+     "at the address and passes the meter's raw RTU bytes both ways (no Modbus TCP header). "
+     "A connect that fails, or a connection that drops, makes the next connect go to the next "
+     "address in the list. Instead of --link and --tcp-listen."},
+    {"call-in-id", "text|hex:..",
+     "Call-in: the router's registration ID, text or hex: bytes. With --meters, a number "
+     "pattern gives each meter its own: north-%04d is north-0001, north-0002 ... (%d, %4d or "
+     "%04d; %% for a %)."},
+    {"call-in-id-mode", "first|every|none",
+     "Call-in: send the ID once right after connecting (first, the default with an ID), "
+     "alone right after connecting and then in front of every packet (every; heartbeats go "
+     "without it), or never (none, the default without an ID)."},
+    {"heartbeat", "text|hex:..",
+     "Call-in: a heartbeat the router sends on its own timer, between packets (and so "
+     "inside a reply that takes more than one packet)."},
+    {"heartbeat-every", "seconds",
+     "Call-in: seconds between heartbeats, fractions allowed (default 30)."},
+    {"reconnect-after", "seconds",
+     "Call-in: pause before connecting again after a drop or a failed connect (default 5); "
+     "the router keeps trying at this pace until SIGTERM or SIGINT."},
+    {"packet-bytes", "n",
+     "Call-in: the router sends the meter's output in packets of at most n bytes (default "
+     "64), cutting one sooner when the serial side is quiet for 4 character times (--baud)."},
+    {"meters", "n",
+     "Call-in: run n meters in this one process (default 1), each behind a router of its "
+     "own with its own connection, ID and log (values offset by the meter's number)."},
+    {"meter-number", "k",
+     "The meter's number (default 1; with --meters, the first one's): meter k's log, and its "
+     "ID from a pattern. A single meter on a pseudo-terminal with --meter-number k serves "
+     "the log meter k of a --meters run serves, given the same other options."},
+    {"connect-spread", "seconds",
+     "Call-in: spread the meters' first connects evenly over this many seconds (default 0, "
+     "all at once)."},
     {"slave", "n", "Modbus slave address the meter answers (1-255, default 1)."},
     {"portable", nullptr,
      "Behave as an \"R1900 Portable\": pointer registers 76-83 packed one byte earlier."},
@@ -93,9 +128,18 @@ const char kHelpTail[] = R"(
 Output on stdout (one line each, flushed):
   ready <link> -> <pty>   listening (again after a dropped line)
   ready tcp://HOST:PORT   listening on TCP (--tcp-listen)
+  ready call-in ADDRESSES every meter's first connect was tried (--call-in)
+  connected NAME ADDRESS  a router connected (NAME: the meter's ID as text or hex:..,
+                          or meter-K without an ID)
+  unreachable NAME ADDRESS: REASON
+                          a connect failed; the next goes to the next address
+  dropped NAME            a router's connection ended (the collector closed it, the
+                          network failed or a fault dropped it); it connects again
+                          after --reconnect-after
   serial side at N baud   the program on the pseudo-terminal set this speed (seen with
                           each request when it changes)
-  confirmed               a download was confirmed (function 0x62)
+  confirmed               a download was confirmed (function 0x62); with --meters
+                          above 1, "confirmed NAME"
   dropped                 a fault dropped the line
 
 Log file format (--log-file): one record a line,
@@ -125,6 +169,8 @@ Examples:
   ostrand-metersim --link BUILD/bin/COM1 --records 500 --channels 3
   ostrand-metersim --link BUILD/bin/COM2 --portable --wrap --records 2000 --baud 9600
   ostrand-metersim --link BUILD/bin/COM1 --modem --log-file site.txt --verbose
+  ostrand-metersim --call-in collector.example:4100,backup.example:4100 --call-in-id north-%04d \
+      --meters 1000 --connect-spread 30 --heartbeat PING --heartbeat-every 60 --baud 9600
 )";
 
 bool toInt(const QString &text, int low, int high, const char *what, int *value, QString *error)
@@ -140,6 +186,100 @@ bool toInt(const QString &text, int low, int high, const char *what, int *value,
         return false;
     }
     *value = parsed;
+    return true;
+}
+
+// The router options (see CallInSettings); false with `error` set when they make no sense
+// together.
+bool parseCallIn(const QCommandLineParser &parser, SimOptions *o, QString *error)
+{
+    const auto value = [&parser](const char *name) { return parser.value(QLatin1String(name)); };
+    const auto isSet = [&parser](const char *name) { return parser.isSet(QLatin1String(name)); };
+    CallInSettings &c = o->callIn;
+    if (isSet("meter-number") &&
+        !toInt(value("meter-number"), 1, 1000000, "meter-number", &o->meterNumber, error))
+        return false;
+    if (!isSet("call-in")) {
+        for (const char *name : {"call-in-id", "call-in-id-mode", "heartbeat", "heartbeat-every",
+                                 "reconnect-after", "packet-bytes", "meters", "connect-spread"}) {
+            if (isSet(name)) {
+                *error = QStringLiteral("--%1 needs --call-in").arg(QLatin1String(name));
+                return false;
+            }
+        }
+        return true;
+    }
+    if (!o->linkPath.isEmpty() || o->tcpListenPort >= 0 || isSet("modem")) {
+        *error = QStringLiteral("--call-in does not go with --link, --tcp-listen or --modem: the "
+                                "router's connection is the meter's line");
+        return false;
+    }
+    if (!parseCallInAddresses(value("call-in"), &c.addresses, error))
+        return false;
+    if ((isSet("meters") && !toInt(value("meters"), 1, 100000, "meters", &c.meters, error)) ||
+        (isSet("packet-bytes") &&
+         !toInt(value("packet-bytes"), 1, 65536, "packet-bytes", &c.packetBytes, error)) ||
+        (isSet("heartbeat-every") && !parseSeconds(value("heartbeat-every"), 0.01, 86400,
+                                                   "heartbeat-every", &c.heartbeatEveryMs, error)) ||
+        (isSet("reconnect-after") && !parseSeconds(value("reconnect-after"), 0.01, 3600,
+                                                   "reconnect-after", &c.reconnectAfterMs, error)) ||
+        (isSet("connect-spread") && !parseSeconds(value("connect-spread"), 0, 3600,
+                                                  "connect-spread", &c.connectSpreadMs, error)))
+        return false;
+    if (o->meterNumber + c.meters - 1 > 1000000) {
+        *error = QStringLiteral("--meter-number and --meters would number meters past 1000000");
+        return false;
+    }
+    if (isSet("heartbeat")) {
+        bool hex = false;
+        QString why;
+        if (!parseByteText(value("heartbeat"), kMaxHeartbeatBytes, &c.heartbeat, &hex, &why)) {
+            *error = QStringLiteral("--heartbeat: %1").arg(why);
+            return false;
+        }
+    } else if (isSet("heartbeat-every")) {
+        *error = QStringLiteral("--heartbeat-every needs --heartbeat (what to send)");
+        return false;
+    }
+    if (isSet("call-in-id")) {
+        QString why;
+        if (!parseByteText(value("call-in-id"), kMaxIdBytes, &c.id, &c.idIsHex, &why)) {
+            *error = QStringLiteral("--call-in-id: %1").arg(why);
+            return false;
+        }
+        if (!c.idIsHex && !checkIdPattern(c.id, error))
+            return false;
+        if (c.meters > 1 && c.idIsHex) {
+            *error = QStringLiteral("--call-in-id: a hex: ID cannot be numbered, and %1 meters "
+                                    "need an ID each; give a text pattern such as north-%04d")
+                         .arg(c.meters);
+            return false;
+        }
+        if (c.meters > 1 && !isNumberedId(c.id)) {
+            *error = QStringLiteral("--call-in-id \"%1\" would give all %2 meters the same ID; "
+                                    "put a number in it, e.g. %1-%04d")
+                         .arg(QString::fromUtf8(c.id))
+                         .arg(c.meters);
+            return false;
+        }
+        c.idMode = IdMode::First;
+    }
+    if (isSet("call-in-id-mode")) {
+        const QString mode = value("call-in-id-mode").trimmed().toLower();
+        if (mode == QLatin1String("none")) {
+            c.idMode = IdMode::None;
+        } else if (mode == QLatin1String("first") || mode == QLatin1String("every")) {
+            if (c.id.isEmpty()) {
+                *error = QStringLiteral("--call-in-id-mode %1 needs --call-in-id").arg(mode);
+                return false;
+            }
+            c.idMode = mode == QLatin1String("first") ? IdMode::First : IdMode::Every;
+        } else {
+            *error = QStringLiteral("--call-in-id-mode wants first, every or none, not \"%1\"")
+                         .arg(value("call-in-id-mode"));
+            return false;
+        }
+    }
     return true;
 }
 
@@ -230,6 +370,8 @@ bool parseOptions(const QStringList &arguments, SimOptions *options, QString *er
     o.modem = isSet("modem");
     o.verbose = isSet("verbose");
     o.echo = isSet("echo");
+    if (!parseCallIn(parser, &o, error))
+        return false;
     o.faults.silent = isSet("silent");
     o.faults.corruptCrc = isSet("corrupt-crc");
     o.faults.corruptOnce = isSet("corrupt-crc-once");

@@ -1,5 +1,6 @@
 #pragma once
 
+#include "call_in_settings.h"
 #include "fault_policy.h"
 #include "hayes_modem.h"
 
@@ -31,6 +32,9 @@ struct SimOptions {
     FaultSettings faults;
     int baud = 0; // output pacing (0: none)
     bool echo = false; // a 2-wire RS-485 adapter: every byte received goes back at once
+    CallInSettings callIn; // meters behind routers that call a collector
+    // The meter's number in a fleet (the first one's with --meters): its log and its ID.
+    int meterNumber = 1;
     bool verbose = false;
     bool showHelp = false;
     bool showVersion = false;

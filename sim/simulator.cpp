@@ -37,11 +37,16 @@ QString printable(const QByteArray &bytes)
 
 Simulator::Simulator(const SimOptions &options, const MeterContents &contents, Printer say,
                      Printer trace, QObject *parent)
-    : QObject(parent), options_(options), contents_(contents), say_(std::move(say)),
-      trace_(std::move(trace)), faults_(options.faults)
+    : QObject(parent), options_(options), say_(std::move(say)), trace_(std::move(trace))
 {
-    clock_.start();
-    meter_ = makeMeter(options_, contents_, meterNow());
+    service_ = new MeterService(options_, contents, QString(), this);
+    service_->setPrinters(say_, options_.verbose ? trace_ : Printer());
+    service_->setSink([this](const QByteArray &bytes, int dropAfter) {
+        // A reply for a call that has hung up goes nowhere.
+        if (modem_ && !modem_->online())
+            return;
+        writer_->write(bytes, dropAfter);
+    });
     if (options_.modem)
         modem_.emplace(options_.modemSettings);
     writer_ = new PacedWriter(options_.baud, this);
@@ -54,26 +59,13 @@ Simulator::Simulator(const SimOptions &options, const MeterContents &contents, P
     });
     if (options_.logEverySeconds > 0) {
         liveLogTimer_.setInterval(options_.logEverySeconds * 1000);
-        connect(&liveLogTimer_, &QTimer::timeout, this, &Simulator::logNextInstant);
+        connect(&liveLogTimer_, &QTimer::timeout, service_, &MeterService::logNextInstant);
     }
 }
 
 Simulator::~Simulator()
 {
     stop();
-}
-
-QDateTime Simulator::meterNow() const
-{
-    // The meter's clock shows local wall time and knows nothing of zones.
-    const QDateTime now = QDateTime::currentDateTime();
-    return QDateTime(now.date(), now.time(), Qt::UTC);
-}
-
-void Simulator::trace(const QString &line) const
-{
-    if (options_.verbose && trace_)
-        trace_(QStringLiteral("[%1] %2").arg(nowMs() / 1000.0, 9, 'f', 3).arg(line));
 }
 
 bool Simulator::start(QString *error)
@@ -109,11 +101,12 @@ bool Simulator::listenTcp(QString *error)
     acceptable_ = new QSocketNotifier(tcp_->listenFd(), QSocketNotifier::Read, this);
     connect(acceptable_, &QSocketNotifier::activated, this, &Simulator::onConnectionWaiting);
     say_(QStringLiteral("ready %1").arg(tcp_->address()));
+    const Meter &meter = service_->meter();
     trace(QStringLiteral("meter at slave address %1 on %2; log %3 records, start %4, end %5")
-              .arg(meter_->slaveAddress())
+              .arg(meter.slaveAddress())
               .arg(tcp_->address())
-              .arg(meter_->log().recordCount())
-              .arg(toText(meter_->log().startPointer()), toText(meter_->log().endPointer())));
+              .arg(meter.log().recordCount())
+              .arg(toText(meter.log().startPointer()), toText(meter.log().endPointer())));
     return true;
 }
 
@@ -133,8 +126,7 @@ void Simulator::onConnectionWaiting()
     readable_ = new QSocketNotifier(connection_, QSocketNotifier::Read, this);
     connect(readable_, &QSocketNotifier::activated, this, &Simulator::onReadable);
     writer_->setFd(connection_);
-    framer_.reset();
-    faults_.newLine();
+    service_->newLine();
     trace(QStringLiteral("connection from %1").arg(peer));
 }
 
@@ -152,6 +144,7 @@ void Simulator::closeConnection(const QString &why)
     ::close(connection_);
     connection_ = -1;
     ++lineGeneration_;
+    service_->lineGone();
     if (!why.isEmpty())
         trace(why);
     if (acceptable_)
@@ -180,17 +173,17 @@ bool Simulator::openLine(QString *error)
     readable_ = new QSocketNotifier(line_.masterFd(), QSocketNotifier::Read, this);
     connect(readable_, &QSocketNotifier::activated, this, &Simulator::onReadable);
     writer_->setFd(line_.masterFd());
-    framer_.reset();
-    faults_.newLine();
+    service_->newLine();
     if (modem_)
         modem_->reset();
     say_(QStringLiteral("ready %1 -> %2")
              .arg(options_.linkPath.isEmpty() ? device : options_.linkPath, device));
+    const Meter &meter = service_->meter();
     trace(QStringLiteral("meter at slave address %1 on %2; log %3 records, start %4, end %5")
-              .arg(meter_->slaveAddress())
+              .arg(meter.slaveAddress())
               .arg(device)
-              .arg(meter_->log().recordCount())
-              .arg(toText(meter_->log().startPointer()), toText(meter_->log().endPointer())));
+              .arg(meter.log().recordCount())
+              .arg(toText(meter.log().startPointer()), toText(meter.log().endPointer())));
     return true;
 }
 
@@ -265,68 +258,7 @@ void Simulator::armModemTimer()
 
 void Simulator::feedMeter(const QByteArray &bytes)
 {
-    const qint64 discardedBefore = framer_.discardedBytes();
-    if (!framer_.midFrame() && !bytes.isEmpty())
-        quietBeforeRequestMs_ = writer_->msSinceLastByte();
-    // The adapter hears its own transmitter: what the master sends comes back
-    // ahead of anything the meter says.
-    if (options_.echo && !bytes.isEmpty()) {
-        trace(QStringLiteral("echo -> %1").arg(QString::fromLatin1(hexText(bytes))));
-        writer_->write(bytes);
-    }
-    const QList<QByteArray> frames = framer_.feed(bytes, nowMs());
-    const qint64 discarded = framer_.discardedBytes() - discardedBefore;
-    if (discarded > 0)
-        trace(QStringLiteral("skipped %1 byte(s) that make no request").arg(discarded));
-    for (const QByteArray &frame : frames)
-        answer(frame);
-}
-
-void Simulator::answer(const QByteArray &frame)
-{
-    trace(QStringLiteral("<- %1").arg(QString::fromLatin1(hexText(frame))) +
-          (quietBeforeRequestMs_ < 0 ? QString()
-                                     : QStringLiteral("  (%1 ms quiet before it)").arg(quietBeforeRequestMs_)));
-    const auto refusal = options_.faults.refusals.constFind(byteAt(frame, 1));
-    if (byteAt(frame, 0) == options_.slaveAddress && refusal != options_.faults.refusals.cend()) {
-        // A slave without the function answers with an exception and does nothing.
-        QByteArray exception;
-        exception.append(frame.at(0)).append(static_cast<char>(byteAt(frame, 1) | 0x80));
-        exception.append(static_cast<char>(refusal.value()));
-        appendCrc(exception);
-        trace(QStringLiteral("   refused with exception %1").arg(refusal.value()));
-        deliver(FaultOutcome{exception, -1, QString()}, lineGeneration_);
-        return;
-    }
-    const Reply reply = meter_->respond(frame, meterNow());
-    if (!reply.addressed) {
-        trace(QStringLiteral("   not for this meter (slave %1)").arg(byteAt(frame, 0)));
-        return;
-    }
-    if (reply.confirmed)
-        say_(QStringLiteral("confirmed"));
-    const FaultOutcome outcome = faults_.apply(reply);
-    if (!outcome.note.isEmpty())
-        trace(QStringLiteral("   %1").arg(outcome.note));
-    if (outcome.bytes.isEmpty())
-        return;
-    const int generation = lineGeneration_;
-    if (options_.faults.delayMs > 0) {
-        QTimer::singleShot(options_.faults.delayMs, this,
-                           [this, outcome, generation] { deliver(outcome, generation); });
-    } else {
-        deliver(outcome, generation);
-    }
-}
-
-void Simulator::deliver(const FaultOutcome &outcome, int generation)
-{
-    // A reply meant for a line that has dropped since, or for a call that has hung up,
-    // goes nowhere.
-    if (generation != lineGeneration_ || (modem_ && !modem_->online()))
-        return;
-    trace(QStringLiteral("-> %1").arg(QString::fromLatin1(hexText(outcome.bytes))));
-    writer_->write(outcome.bytes, outcome.dropAfter);
+    service_->receive(bytes, writer_->msSinceLastByte());
 }
 
 void Simulator::onDropReached()
@@ -354,25 +286,6 @@ void Simulator::onDropReached()
         if (!openLine(&error) && trace_)
             trace_(QStringLiteral("cannot open a new line: %1").arg(error));
     });
-}
-
-void Simulator::logNextInstant()
-{
-    const QDateTime stamp =
-        contents_.lastStamp.isValid()
-            ? contents_.lastStamp.addSecs(qint64(meter_->intervalMinutes()) * 60)
-            : QDateTime(meterNow().date(),
-                        QTime(meterNow().time().hour(), meterNow().time().minute()), Qt::UTC);
-    if (!isStorableStamp(stamp))
-        return;
-    if (!contents_.logStart.isValid())
-        contents_.logStart = stamp;
-    for (const LogRecord &record : recordsAt(contents_.channels, stamp, contents_.logStart))
-        meter_->log().append(record);
-    contents_.lastStamp = stamp;
-    trace(QStringLiteral("logged %1; end pointer now %2")
-              .arg(stamp.toString(QStringLiteral("yyyy-MM-dd HH:mm")),
-                   toText(meter_->log().endPointer())));
 }
 
 } // namespace ostrand::sim

@@ -1,11 +1,9 @@
 #pragma once
 
-#include "fault_policy.h"
 #include "hayes_modem.h"
-#include "meter.h"
 #include "meter_setup.h"
+#include "meter_service.h"
 #include "pty_line.h"
-#include "request_framer.h"
 #include "sim_options.h"
 #include "tcp_line.h"
 
@@ -51,26 +49,16 @@ private:
     void onReadable();
     void feedOrModem(const QByteArray &bytes);
     void feedMeter(const QByteArray &bytes);
-    void answer(const QByteArray &frame);
-    void deliver(const FaultOutcome &outcome, int generation);
     void takeModemOutput(const ModemOutput &out);
     void armModemTimer();
     void onDropReached();
-    void logNextInstant();
-    qint64 nowMs() const { return clock_.elapsed(); }
-    QDateTime meterNow() const;
-    void trace(const QString &line) const;
+    qint64 nowMs() const { return service_->nowMs(); }
+    void trace(const QString &line) const { service_->trace(line); }
 
     SimOptions options_;
-    MeterContents contents_;
     Printer say_;
     Printer trace_;
-    std::unique_ptr<Meter> meter_;
-    FaultPolicy faults_;
-    RequestFramer framer_;
-    // How long the line was quiet before the request now arriving began (-1: nothing sent yet),
-    // traced so the master's inter-frame gap can be checked from outside.
-    qint64 quietBeforeRequestMs_ = -1;
+    MeterService *service_ = nullptr;
     std::optional<HayesModem> modem_;
     PtyLine line_;
     DeviceLink link_;
@@ -83,7 +71,6 @@ private:
     PacedWriter *writer_ = nullptr;
     QTimer modemTimer_;
     QTimer liveLogTimer_;
-    QElapsedTimer clock_;
     int lineGeneration_ = 0;
 };
 
