@@ -32,6 +32,7 @@ bool CallInPort::adopt()
     }
     connection_ = std::make_unique<AcceptedPort>(std::move(socket), QStringLiteral("this collector"));
     linkOpened_ = false;
+    superseded_ = false;
     peer_ = connection_->peerAddress();
     // Each connection starts clean: nothing of an earlier one's reply counts in it.
     filter_ = std::make_unique<ReplyFilter>(heartbeat_, prefix_);
@@ -52,6 +53,15 @@ void CallInPort::pull()
     if (!connection_)
         return;
     const int count = connection_->receivedCount();
+    const std::int64_t now = clock_.monotonicMs();
+    // A router calls again when its connection died unnoticed: one quiet
+    // while a newer call waits is that dead one, and the exchange under way
+    // moves to the newer call rather than waiting its whole time out.
+    if (count <= 0 && connection_->isOpen() && handover_.waiting() && now - lastHeardMs_ >= kQuietBeforeNewerMs) {
+        connection_->close();
+        superseded_ = true;
+        return;
+    }
     if (count <= 0)
         return;
     lastHeardMs_ = clock_.monotonicMs();
@@ -143,11 +153,13 @@ QString CallInPort::errorString() const
 
 bool CallInPort::lineLost() const
 {
-    return connection_ && connection_->lineLost();
+    return connection_ && (superseded_ || connection_->lineLost());
 }
 
 QString CallInPort::lostLineReason() const
 {
+    if (superseded_)
+        return QStringLiteral("quiet, and a newer call came");
     return connection_ ? connection_->lostLineReason() : QString();
 }
 

@@ -25,6 +25,8 @@ class CallInPort : public SerialPort {
 public:
     // How long an open waits for the router to call again.
     static constexpr int kCallBackWaitMs = 5000;
+    // How long a connection may be quiet under an exchange while a newer call waits.
+    static constexpr int kQuietBeforeNewerMs = 2000;
 
     CallInPort(const Clock &clock, EventPump &pump, const std::atomic<bool> *stopFlag, CallerHandover &handover,
                QByteArray heartbeat, QByteArray prefix, QString stationName);
@@ -72,6 +74,7 @@ private:
     QString error_;
     QString peer_;
     bool linkOpened_ = false;
+    bool superseded_ = false; // closed here for a newer call
 };
 
 } // namespace ostrand::callin
