@@ -1,6 +1,7 @@
 // collect --listen against simulated routers calling in, each test in real time.
 #include "cli_run.h"
 #include "metersim_process.h"
+#include "postgres_server.h"
 #include "store/store_open.h"
 #include "store/reading_store.h"
 
@@ -13,12 +14,16 @@
 #include <QRegularExpression>
 #include <QTcpSocket>
 #include <QTemporaryDir>
+#include <QThread>
 #include <csignal>
 #include <gtest/gtest.h>
 
 using namespace ostrand::testing;
 
 namespace {
+
+// Started before the tests run, for the whole binary.
+PostgresServer &server = PostgresServer::instance();
 
 // A fixed log, so a meter downloaded directly gives the same file.
 const QStringList kLog{"--start", "2024-01-01 00:15", "--records", "96", "--baud", "9600"};
@@ -236,4 +241,44 @@ TEST(CallIn, aConnectedStationIsCollectedAgainEachInterval)
     EXPECT_EQ(listener.errors().count("a newer call"), 0);
     const QByteArray csv = readFileBytes(dir.filePath("north.csv"));
     EXPECT_EQ(storedReadings("sqlite:store.db", dir.path(), "north"), size_t(csv.count('\n') - 1) * 3);
+}
+
+// Two collector hosts sharing a PostgreSQL store with claims, four routers that know both
+// addresses: the first collector is killed once it has collected a station, the routers go to
+// the second, and every meter's log is stored once, as a direct download of it gives it.
+TEST(CallIn, twoCollectorsWithClaimsOneKilledStoreEveryReadingOnce)
+{
+    const QString url = server.newDatabase("callin_claims");
+    ASSERT_FALSE(url.isEmpty()) << qPrintable(server.problem());
+    QTemporaryDir dir;
+    QString stations;
+    for (int k = 1; k <= 4; ++k)
+        stations += QString("[north-%1]\ncall-in = north-000%1\ninterval = 0\noutput = north-%1.csv\n").arg(k);
+    const QString path = stationsFile(dir.path(), url, stations);
+    std::unique_ptr<Listener> hosts[2];
+    for (int h = 0; h < 2; ++h) {
+        // Each its own lock folder, as on a host of its own.
+        qputenv("RUNTIME_DIRECTORY", QDir(dir.path()).filePath(QString("host%1").arg(h)).toUtf8());
+        hosts[h] = std::make_unique<Listener>(path, dir.path(), QStringList{"--claim"});
+        ASSERT_FALSE(hosts[h]->port.isEmpty()) << qPrintable(hosts[h]->errors());
+    }
+    qunsetenv("RUNTIME_DIRECTORY");
+    Program meters(OSTRAND_METERSIM, QStringList{"--call-in", "127.0.0.1:" + hosts[0]->port + ",127.0.0.1:" + hosts[1]->port,
+                                                 "--reconnect-after", "1", "--meters", "4", "--call-in-id", "north-%04d"} + kLog);
+    ASSERT_TRUE(hosts[0]->waitFor(": ok, 96 new rows").hasMatch()) << qPrintable(hosts[0]->errors());
+    hosts[0]->kill();
+    for (int k = 1; k <= 4; ++k)
+        ASSERT_TRUE(meters.waitFor(QString("^confirmed north-000%1").arg(k), 1, 60000).hasMatch()) << k << qPrintable(hosts[1]->errors());
+    // Every station is stored whole, whichever collector took it.
+    QElapsedTimer waited;
+    waited.start();
+    for (int k = 1; k <= 4; ++k) {
+        const QString name = QString("north-%1").arg(k);
+        while (waited.elapsed() < 30000 && storedReadings(url, dir.path(), name) < 96u * 3)
+            QThread::msleep(100);
+        EXPECT_EQ(storedReadings(url, dir.path(), name), 96u * 3) << qPrintable(name);
+        EXPECT_EQ(readFileBytes(dir.filePath(name + ".csv")), directDownload(dir.path(), {"--meter-number", QString::number(k)}))
+            << qPrintable(name);
+    }
+    hosts[1]->terminate();
 }
