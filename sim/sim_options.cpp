@@ -26,7 +26,7 @@ const OptionInfo kOptions[] = {
      "mode would: host 127.0.0.1 unless given, port 0 for one the system picks. One "
      "connection at a time; the next is taken once it closes. Faults that drop the line "
      "close the connection."},
-    {"call-in", "host:port[,host:port...]",
+    {"call-in", "host:port,...",
      "Put the meter behind a cellular router in client mode: it connects out to the collector "
      "at the address and passes the meter's raw RTU bytes both ways (no Modbus TCP header). "
      "A connect that fails, or a connection that drops, makes the next connect go to the next "
@@ -35,7 +35,7 @@ const OptionInfo kOptions[] = {
      "Call-in: the router's registration ID, text or hex: bytes. With --meters, a number "
      "pattern gives each meter its own: north-%04d is north-0001, north-0002 ... (%d, %4d or "
      "%04d; %% for a %)."},
-    {"call-in-id-mode", "first|every|none",
+    {"call-in-id-mode", "mode",
      "Call-in: send the ID once right after connecting (first, the default with an ID), "
      "alone right after connecting and then in front of every packet (every; heartbeats go "
      "without it), or never (none, the default without an ID)."},
@@ -103,8 +103,9 @@ const OptionInfo kOptions[] = {
      "even in the middle of a reply; a fresh pseudo-terminal then takes its place."},
     {"drop-each-line-after", "n",
      "Fault: drop every line once n reply bytes went out on it, even in the middle of a "
-     "reply: each TCP connection (--tcp-listen), each fresh pseudo-terminal. A line that "
-     "never stays up long enough for a download."},
+     "reply: each TCP connection (--tcp-listen), each call-in router's connection (then "
+     "called again after --reconnect-after, the meter keeping its log and download marker), "
+     "each fresh pseudo-terminal. A line that never stays up long enough for a download."},
     {"drop-mid-download", nullptr,
      "Fault: drop the line halfway through the third log block after the pointer registers "
      "were read."},
@@ -128,12 +129,13 @@ const char kHelpTail[] = R"(
 Output on stdout (one line each, flushed):
   ready <link> -> <pty>   listening (again after a dropped line)
   ready tcp://HOST:PORT   listening on TCP (--tcp-listen)
-  ready call-in ADDRESSES every meter's first connect was tried (--call-in)
+  ready call-in ADDRESSES
+                          every meter's first connect was tried (--call-in)
   connected NAME ADDRESS  a router connected (NAME: the meter's ID as text or hex:..,
                           or meter-K without an ID)
   unreachable NAME ADDRESS: REASON
                           a connect failed; the next goes to the next address
-  dropped NAME            a router's connection ended (the collector closed it, the
+  dropped NAME: REASON    a router's connection ended (the collector closed it, the
                           network failed or a fault dropped it); it connects again
                           after --reconnect-after
   serial side at N baud   the program on the pseudo-terminal set this speed (seen with
