@@ -9,6 +9,7 @@
 #include "sim_options.h"
 
 #include <QElapsedTimer>
+#include <QFile>
 #include <QMap>
 #include <QProcess>
 #include <QTcpServer>
@@ -97,6 +98,7 @@ public:
         return count(prefix) >= times;
     }
     QString errors() { return QString::fromUtf8(process_.readAllStandardError()); }
+    qint64 processId() const { return process_.processId(); }
 
 private:
     QProcess process_;
@@ -374,6 +376,38 @@ TEST(CallIn, threeMetersCallWithTheirOwnIdsAndLogsAndMeterTwoAnswersAsAloneOnAPt
     byId["north-0003"]->write(kConfirm);
     readBytes(byId["north-0003"], 4);
     EXPECT_TRUE(sim.waitFor("confirmed north-0003"));
+}
+
+// The peak resident memory of process `pid` in MB, -1 when it cannot be read.
+double peakMegabytes(qint64 pid)
+{
+    QFile status(QStringLiteral("/proc/%1/status").arg(pid));
+    if (!status.open(QIODevice::ReadOnly))
+        return -1;
+    for (const QByteArray &line : status.readAll().split('\n')) {
+        if (line.startsWith("VmHWM:"))
+            return line.mid(6).trimmed().split(' ').value(0).toDouble() / 1024.0;
+    }
+    return -1;
+}
+
+TEST(CallIn, aThousandMetersWithADayOfRecordsEachFitInFarLessThan100MB)
+{
+    quint16 deadPort = 0;
+    {
+        QTcpServer gone;
+        ASSERT_TRUE(gone.listen(QHostAddress::LocalHost, 0));
+        deadPort = gone.serverPort();
+    }
+    CallInSim sim;
+    ASSERT_TRUE(sim.start({"--call-in", QStringLiteral("127.0.0.1:%1").arg(deadPort), "--meters",
+                           "1000", "--call-in-id", "north-%04d", "--records", "96",
+                           "--heartbeat", "HB", "--heartbeat-every", "1"}))
+        << sim.errors().toStdString();
+    EXPECT_TRUE(sim.waitFor("unreachable north-1000"));
+    const double megabytes = peakMegabytes(sim.processId());
+    ASSERT_GT(megabytes, 0);
+    EXPECT_LT(megabytes, 80);
 }
 
 struct RefusedCase {
