@@ -24,7 +24,8 @@ CallInRouter::CallInRouter(const SimOptions &options, const MeterContents &conte
                            const QList<SocketAddress> &addresses, bool many, Printer say,
                            Printer trace, QObject *parent)
     : QObject(parent), options_(options), addresses_(addresses),
-      id_(registrationId(options.callIn, options.meterNumber)), say_(std::move(say))
+      id_(registrationId(options.callIn, options.meterNumber)),
+      idMode_(options.callIn.idModeOf(options.meterNumber)), say_(std::move(say))
 {
     name_ = id_.isEmpty() ? QStringLiteral("meter-%1").arg(options.meterNumber)
                           : printableBytes(id_);
@@ -47,7 +48,7 @@ CallInRouter::CallInRouter(const SimOptions &options, const MeterContents &conte
         closeSocket();
         retryLater();
     });
-    heartbeatTimer_.setInterval(options_.callIn.heartbeatEveryMs);
+    heartbeatTimer_.setInterval(options_.callIn.heartbeatMsOf(options_.meterNumber));
     connect(&heartbeatTimer_, &QTimer::timeout, this, &CallInRouter::sendHeartbeat);
 }
 
@@ -74,7 +75,7 @@ void CallInRouter::connectNext()
     nextAddress_ = (nextAddress_ + 1) % int(addresses_.size());
     peer_ = address.text;
     QString error;
-    fd_ = startConnect(address, &error);
+    fd_ = startConnect(address, options_.callIn.sourceOf(options_.meterNumber), &error);
     if (fd_ < 0) {
         say_(QStringLiteral("unreachable %1 %2: %3").arg(name_, peer_, error));
         retryLater();
@@ -110,9 +111,9 @@ void CallInRouter::onConnected()
     service_->trace(QStringLiteral("connected to %1").arg(peer_));
     // Routers that register send the ID alone as soon as the connection stands, in both
     // modes; "every" then puts it in front of each packet as well.
-    if (options_.callIn.idMode != IdMode::None)
+    if (idMode_ != IdMode::None)
         send(id_);
-    if (!options_.callIn.heartbeat.isEmpty())
+    if (options_.callIn.heartbeatMsOf(options_.meterNumber) > 0)
         heartbeatTimer_.start();
 }
 
@@ -176,7 +177,7 @@ void CallInRouter::send(const QByteArray &bytes)
 void CallInRouter::sendPacket(const QByteArray &packet)
 {
     service_->trace(QStringLiteral("packet -> %1").arg(QString::fromLatin1(hexText(packet))));
-    send(options_.callIn.idMode == IdMode::Every ? id_ + packet : packet);
+    send(idMode_ == IdMode::Every ? id_ + packet : packet);
 }
 
 void CallInRouter::sendHeartbeat()

@@ -54,6 +54,7 @@ private:
     SimOptions options_;
     QList<SocketAddress> addresses_;
     QByteArray id_;
+    IdMode idMode_;
     QString name_;
     Printer say_;
     MeterService *service_ = nullptr;

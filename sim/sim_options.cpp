@@ -38,12 +38,17 @@ const OptionInfo kOptions[] = {
     {"call-in-id-mode", "mode",
      "Call-in: send the ID once right after connecting (first, the default with an ID), "
      "alone right after connecting and then in front of every packet (every; heartbeats go "
-     "without it), or never (none, the default without an ID)."},
+     "without it), or never (none, the default without an ID). A list (first,every,none) "
+     "gives meter k entry k, going round."},
     {"heartbeat", "text|hex:..",
      "Call-in: a heartbeat the router sends on its own timer, between packets (and so "
      "inside a reply that takes more than one packet)."},
     {"heartbeat-every", "seconds",
-     "Call-in: seconds between heartbeats, fractions allowed (default 30)."},
+     "Call-in: seconds between heartbeats, fractions allowed (default 30). A list (1,0) "
+     "gives meter k entry k, going round; 0 is no heartbeat."},
+    {"call-in-source", "address",
+     "Call-in: connect from this IPv4 address, meter k from the one k-1 above it (e.g. "
+     "127.0.0.2 on, for a collector that tells routers without an ID by their address)."},
     {"reconnect-after", "seconds",
      "Call-in: pause before connecting again after a drop or a failed connect (default 5); "
      "the router keeps trying at this pace until SIGTERM or SIGINT."},
@@ -202,8 +207,9 @@ bool parseCallIn(const QCommandLineParser &parser, SimOptions *o, QString *error
         !toInt(value("meter-number"), 1, 1000000, "meter-number", &o->meterNumber, error))
         return false;
     if (!isSet("call-in")) {
-        for (const char *name : {"call-in-id", "call-in-id-mode", "heartbeat", "heartbeat-every",
-                                 "reconnect-after", "packet-bytes", "meters", "connect-spread"}) {
+        for (const char *name :
+             {"call-in-id", "call-in-id-mode", "heartbeat", "heartbeat-every", "reconnect-after",
+              "packet-bytes", "meters", "connect-spread", "call-in-source"}) {
             if (isSet(name)) {
                 *error = QStringLiteral("--%1 needs --call-in").arg(QLatin1String(name));
                 return false;
@@ -221,8 +227,6 @@ bool parseCallIn(const QCommandLineParser &parser, SimOptions *o, QString *error
     if ((isSet("meters") && !toInt(value("meters"), 1, 100000, "meters", &c.meters, error)) ||
         (isSet("packet-bytes") &&
          !toInt(value("packet-bytes"), 1, 65536, "packet-bytes", &c.packetBytes, error)) ||
-        (isSet("heartbeat-every") && !parseSeconds(value("heartbeat-every"), 0.01, 86400,
-                                                   "heartbeat-every", &c.heartbeatEveryMs, error)) ||
         (isSet("reconnect-after") && !parseSeconds(value("reconnect-after"), 0.01, 3600,
                                                    "reconnect-after", &c.reconnectAfterMs, error)) ||
         (isSet("connect-spread") && !parseSeconds(value("connect-spread"), 0, 3600,
@@ -231,6 +235,36 @@ bool parseCallIn(const QCommandLineParser &parser, SimOptions *o, QString *error
     if (o->meterNumber + c.meters - 1 > 1000000) {
         *error = QStringLiteral("--meter-number and --meters would number meters past 1000000");
         return false;
+    }
+    if (isSet("heartbeat-every")) {
+        c.heartbeatEveryMs.clear();
+        for (const QString &item : value("heartbeat-every").split(QLatin1Char(','))) {
+            int ms = 0;
+            if (item.trimmed() != QLatin1String("0") &&
+                !parseSeconds(item, 0.01, 86400, "heartbeat-every", &ms, error))
+                return false;
+            c.heartbeatEveryMs << ms;
+        }
+    }
+    if (isSet("call-in-source")) {
+        const QStringList parts = value("call-in-source").trimmed().split(QLatin1Char('.'));
+        quint32 address = 0;
+        bool ok = parts.size() == 4;
+        for (const QString &part : parts) {
+            const uint byte = part.toUInt(&ok);
+            ok = ok && byte <= 255;
+            if (!ok)
+                break;
+            address = address << 8 | byte;
+        }
+        if (!ok || address == 0 ||
+            quint64(address) + quint64(o->meterNumber + c.meters - 2) > 0xFFFFFFFFull) {
+            *error = QStringLiteral("--call-in-source wants an IPv4 address A.B.C.D with room "
+                                    "for one address a meter, not \"%1\"")
+                         .arg(value("call-in-source"));
+            return false;
+        }
+        c.sourceBase = address;
     }
     if (isSet("heartbeat")) {
         bool hex = false;
@@ -264,22 +298,26 @@ bool parseCallIn(const QCommandLineParser &parser, SimOptions *o, QString *error
                          .arg(c.meters);
             return false;
         }
-        c.idMode = IdMode::First;
+        c.idModes = {IdMode::First};
     }
     if (isSet("call-in-id-mode")) {
-        const QString mode = value("call-in-id-mode").trimmed().toLower();
-        if (mode == QLatin1String("none")) {
-            c.idMode = IdMode::None;
-        } else if (mode == QLatin1String("first") || mode == QLatin1String("every")) {
-            if (c.id.isEmpty()) {
-                *error = QStringLiteral("--call-in-id-mode %1 needs --call-in-id").arg(mode);
+        c.idModes.clear();
+        for (const QString &item : value("call-in-id-mode").split(QLatin1Char(','))) {
+            const QString mode = item.trimmed().toLower();
+            if (mode == QLatin1String("none")) {
+                c.idModes << IdMode::None;
+            } else if (mode == QLatin1String("first") || mode == QLatin1String("every")) {
+                if (c.id.isEmpty()) {
+                    *error = QStringLiteral("--call-in-id-mode %1 needs --call-in-id").arg(mode);
+                    return false;
+                }
+                c.idModes << (mode == QLatin1String("first") ? IdMode::First : IdMode::Every);
+            } else {
+                *error = QStringLiteral("--call-in-id-mode wants first, every or none (or a "
+                                        "list of them), not \"%1\"")
+                             .arg(value("call-in-id-mode"));
                 return false;
             }
-            c.idMode = mode == QLatin1String("first") ? IdMode::First : IdMode::Every;
-        } else {
-            *error = QStringLiteral("--call-in-id-mode wants first, every or none, not \"%1\"")
-                         .arg(value("call-in-id-mode"));
-            return false;
         }
     }
     return true;

@@ -410,6 +410,45 @@ TEST(CallIn, aThousandMetersWithADayOfRecordsEachFitInFarLessThan100MB)
     EXPECT_LT(megabytes, 80);
 }
 
+TEST(CallIn, listsGiveEachMeterOfAFleetItsOwnIdModeHeartbeatAndSourceAddress)
+{
+    Collector collector;
+    CallInSim sim;
+    ASSERT_TRUE(sim.start(callIn(collector, {"--meters", "3", "--call-in-id", "n%d",
+                                             "--call-in-id-mode", "first,every,none", "--heartbeat",
+                                             "~HB~", "--heartbeat-every", "0.05,0",
+                                             "--call-in-source", "127.0.0.2"})))
+        << sim.errors().toStdString();
+    QMap<QString, QTcpSocket *> byAddress;
+    for (int k = 0; k < 3; ++k) {
+        QTcpSocket *router = collector.next();
+        ASSERT_TRUE(router);
+        byAddress.insert(router->peerAddress().toString(), router);
+    }
+    ASSERT_EQ(byAddress.keys(), (QStringList{"127.0.0.2", "127.0.0.3", "127.0.0.4"}));
+    const struct {
+        const char *from;
+        int meter;
+        QByteArray alone;
+        QByteArray prefix;
+        bool heartbeats;
+    } meters[] = {{"127.0.0.2", 1, "n1", "", true},
+                  {"127.0.0.3", 2, "n2", "n2", false},
+                  {"127.0.0.4", 3, "", "", true}};
+    for (const auto &m : meters) {
+        QTcpSocket *router = byAddress[m.from];
+        const QByteArray idle = readFor(router, 250);
+        EXPECT_EQ(QByteArray(idle).replace("~HB~", ""), m.alone) << m.from;
+        EXPECT_EQ(idle.contains("~HB~"), m.heartbeats) << m.from;
+        router->write(kPointerRead);
+        const QByteArray reply =
+            CoreMeter(kLog + QStringList{"--meter-number", QString::number(m.meter)})
+                .answer(kPointerRead);
+        EXPECT_EQ(unweave(readFor(router, 250), "~HB~").rest.toHex(), (m.prefix + reply).toHex())
+            << m.from;
+    }
+}
+
 struct RefusedCase {
     const char *name;
     QStringList arguments;
@@ -444,8 +483,15 @@ INSTANTIATE_TEST_SUITE_P(
         RefusedCase{"callInWithLink", {"--call-in", "h:1", "--link", "/tmp/x"}, "does not go with"},
         RefusedCase{"noPort", {"--call-in", "h"}, "HOST:PORT"},
         RefusedCase{"heartbeatTooOften",
-                    {"--call-in", "h:1", "--heartbeat", "x", "--heartbeat-every", "0"},
+                    {"--call-in", "h:1", "--heartbeat", "x", "--heartbeat-every", "1,0.001"},
                     "--heartbeat-every wants seconds"},
+        RefusedCase{"sourceWithoutRoom",
+                    {"--call-in", "h:1", "--meters", "3", "--call-in-id", "n%d",
+                     "--call-in-source", "255.255.255.254"},
+                    "room for one address a meter"},
+        RefusedCase{"unknownModeInAList",
+                    {"--call-in", "h:1", "--call-in-id", "n", "--call-in-id-mode", "first,each"},
+                    "wants first, every or none"},
         RefusedCase{"everyWithoutHeartbeat", {"--call-in", "h:1", "--heartbeat-every", "2"},
                     "needs --heartbeat"}),
     [](const auto &param) { return std::string(param.param.name); });
