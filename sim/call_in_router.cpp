@@ -27,16 +27,17 @@ CallInRouter::CallInRouter(const SimOptions &options, const MeterContents &conte
       id_(registrationId(options.callIn, options.meterNumber)),
       idMode_(options.callIn.idModeOf(options.meterNumber)), say_(std::move(say))
 {
-    name_ = id_.isEmpty() ? QStringLiteral("meter-%1").arg(options.meterNumber)
-                          : printableBytes(id_);
+    name_ =
+        id_.isEmpty() ? QStringLiteral("meter-%1").arg(options.meterNumber) : printableBytes(id_);
     service_ = new MeterService(options_, contents, many ? name_ : QString(), this);
     service_->setPrinters(say_, options_.verbose ? std::move(trace) : Printer());
     packer_ = new RouterPacker(options_.baud, options_.callIn.packetBytes, this);
     service_->setSink(
         [this](const QByteArray &bytes, int dropAfter) { packer_->write(bytes, dropAfter); });
     packer_->setPacketSink([this](const QByteArray &packet) { sendPacket(packet); });
-    connect(packer_, &RouterPacker::dropReached, this,
-            [this] { drop(QStringLiteral("a fault dropped the line")); });
+    connect(packer_, &RouterPacker::dropReached, this, [this] {
+        drop(QStringLiteral("a fault dropped the line"), options_.callIn.leaveStale);
+    });
 
     reconnectTimer_.setSingleShot(true);
     connect(&reconnectTimer_, &QTimer::timeout, this, &CallInRouter::connectNext);
@@ -66,6 +67,9 @@ void CallInRouter::stop()
 {
     reconnectTimer_.stop();
     closeSocket();
+    for (const int fd : std::as_const(stale_))
+        ::close(fd);
+    stale_.clear();
 }
 
 void CallInRouter::connectNext()
@@ -186,7 +190,7 @@ void CallInRouter::sendHeartbeat()
     send(options_.callIn.heartbeat);
 }
 
-void CallInRouter::closeSocket()
+void CallInRouter::closeSocket(bool leaveOpen)
 {
     connectTimeout_.stop();
     heartbeatTimer_.stop();
@@ -198,7 +202,13 @@ void CallInRouter::closeSocket()
             *notifier = nullptr;
         }
     }
-    if (fd_ >= 0)
+    if (fd_ >= 0 && leaveOpen) {
+        // One stale connection beside the live one is the case worth having; more would
+        // only run the simulator out of descriptors on a line that keeps dropping.
+        for (const int fd : std::as_const(stale_))
+            ::close(fd);
+        stale_ = {fd_};
+    } else if (fd_ >= 0)
         ::close(fd_);
     fd_ = -1;
     connecting_ = false;
@@ -207,12 +217,13 @@ void CallInRouter::closeSocket()
     service_->lineGone();
 }
 
-void CallInRouter::drop(const QString &why)
+void CallInRouter::drop(const QString &why, bool leaveOpen)
 {
     if (fd_ < 0)
         return;
-    closeSocket();
-    say_(QStringLiteral("dropped %1: %2").arg(name_, why));
+    closeSocket(leaveOpen);
+    say_(QStringLiteral("dropped %1: %2%3")
+             .arg(name_, why, leaveOpen ? QStringLiteral(" (left open, silent)") : QString()));
     retryLater();
 }
 

@@ -52,7 +52,8 @@ int startConnect(const SocketAddress &address, quint32 source, QString *error)
 {
     // A collector gone mid-packet must cost a failed write, not the simulator.
     std::signal(SIGPIPE, SIG_IGN);
-    const int fd = ::socket(address.storage.ss_family, SOCK_STREAM | SOCK_NONBLOCK | SOCK_CLOEXEC, 0);
+    const int fd =
+        ::socket(address.storage.ss_family, SOCK_STREAM | SOCK_NONBLOCK | SOCK_CLOEXEC, 0);
     if (fd < 0) {
         *error = QString::fromLocal8Bit(strerror(errno));
         return -1;

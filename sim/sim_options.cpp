@@ -65,6 +65,10 @@ const OptionInfo kOptions[] = {
     {"connect-spread", "seconds",
      "Call-in: spread the meters' first connects evenly over this many seconds (default 0, "
      "all at once)."},
+    {"leave-stale", nullptr,
+     "Call-in fault: a connection a fault drops (--drop-each-line-after, --drop-after, ...) "
+     "is left open and silent instead of closed, as one whose end the network lost; the "
+     "router's next connection stands beside it."},
     {"slave", "n", "Modbus slave address the meter answers (1-255, default 1)."},
     {"portable", nullptr,
      "Behave as an \"R1900 Portable\": pointer registers 76-83 packed one byte earlier."},
@@ -209,7 +213,7 @@ bool parseCallIn(const QCommandLineParser &parser, SimOptions *o, QString *error
     if (!isSet("call-in")) {
         for (const char *name :
              {"call-in-id", "call-in-id-mode", "heartbeat", "heartbeat-every", "reconnect-after",
-              "packet-bytes", "meters", "connect-spread", "call-in-source"}) {
+              "packet-bytes", "meters", "connect-spread", "call-in-source", "leave-stale"}) {
             if (isSet(name)) {
                 *error = QStringLiteral("--%1 needs --call-in").arg(QLatin1String(name));
                 return false;
@@ -236,6 +240,7 @@ bool parseCallIn(const QCommandLineParser &parser, SimOptions *o, QString *error
         *error = QStringLiteral("--meter-number and --meters would number meters past 1000000");
         return false;
     }
+    c.leaveStale = isSet("leave-stale");
     if (isSet("heartbeat-every")) {
         c.heartbeatEveryMs.clear();
         for (const QString &item : value("heartbeat-every").split(QLatin1Char(','))) {
