@@ -18,8 +18,8 @@ bool parseByteText(const QString &text, int maxBytes, QByteArray *bytes, bool *i
             }
         }
         if (digits.size() % 2 != 0) {
-            *error = QStringLiteral("\"%1\" is not whole bytes (an odd number of digits)")
-                         .arg(text);
+            *error =
+                QStringLiteral("\"%1\" is not whole bytes (an odd number of digits)").arg(text);
             return false;
         }
         out = QByteArray::fromHex(digits);

@@ -2,7 +2,6 @@
 
 #include "meter_setup.h"
 
-
 namespace ostrand::sim {
 
 namespace {
@@ -15,8 +14,7 @@ constexpr int kSpareFiles = 64;
 
 CallInFleet::CallInFleet(const SimOptions &options, const QDateTime &now, Printer say,
                          Printer trace, QObject *parent)
-    : QObject(parent), options_(options), now_(now), say_(std::move(say)),
-      trace_(std::move(trace))
+    : QObject(parent), options_(options), now_(now), say_(std::move(say)), trace_(std::move(trace))
 {
     spreadTimer_.setSingleShot(true);
     connect(&spreadTimer_, &QTimer::timeout, this, &CallInFleet::startNext);

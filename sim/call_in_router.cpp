@@ -24,18 +24,20 @@ CallInRouter::CallInRouter(const SimOptions &options, const MeterContents &conte
                            const QList<SocketAddress> &addresses, bool many, Printer say,
                            Printer trace, QObject *parent)
     : QObject(parent), options_(options), addresses_(addresses),
-      id_(registrationId(options.callIn, options.meterNumber)), say_(std::move(say))
+      id_(registrationId(options.callIn, options.meterNumber)),
+      idMode_(options.callIn.idModeOf(options.meterNumber)), say_(std::move(say))
 {
-    name_ = id_.isEmpty() ? QStringLiteral("meter-%1").arg(options.meterNumber)
-                          : printableBytes(id_);
+    name_ =
+        id_.isEmpty() ? QStringLiteral("meter-%1").arg(options.meterNumber) : printableBytes(id_);
     service_ = new MeterService(options_, contents, many ? name_ : QString(), this);
     service_->setPrinters(say_, options_.verbose ? std::move(trace) : Printer());
     packer_ = new RouterPacker(options_.baud, options_.callIn.packetBytes, this);
     service_->setSink(
         [this](const QByteArray &bytes, int dropAfter) { packer_->write(bytes, dropAfter); });
     packer_->setPacketSink([this](const QByteArray &packet) { sendPacket(packet); });
-    connect(packer_, &RouterPacker::dropReached, this,
-            [this] { drop(QStringLiteral("a fault dropped the line")); });
+    connect(packer_, &RouterPacker::dropReached, this, [this] {
+        drop(QStringLiteral("a fault dropped the line"), options_.callIn.leaveStale);
+    });
 
     reconnectTimer_.setSingleShot(true);
     connect(&reconnectTimer_, &QTimer::timeout, this, &CallInRouter::connectNext);
@@ -47,7 +49,7 @@ CallInRouter::CallInRouter(const SimOptions &options, const MeterContents &conte
         closeSocket();
         retryLater();
     });
-    heartbeatTimer_.setInterval(options_.callIn.heartbeatEveryMs);
+    heartbeatTimer_.setInterval(options_.callIn.heartbeatMsOf(options_.meterNumber));
     connect(&heartbeatTimer_, &QTimer::timeout, this, &CallInRouter::sendHeartbeat);
 }
 
@@ -65,6 +67,9 @@ void CallInRouter::stop()
 {
     reconnectTimer_.stop();
     closeSocket();
+    for (const int fd : std::as_const(stale_))
+        ::close(fd);
+    stale_.clear();
 }
 
 void CallInRouter::connectNext()
@@ -74,7 +79,7 @@ void CallInRouter::connectNext()
     nextAddress_ = (nextAddress_ + 1) % int(addresses_.size());
     peer_ = address.text;
     QString error;
-    fd_ = startConnect(address, &error);
+    fd_ = startConnect(address, options_.callIn.sourceOf(options_.meterNumber), &error);
     if (fd_ < 0) {
         say_(QStringLiteral("unreachable %1 %2: %3").arg(name_, peer_, error));
         retryLater();
@@ -110,9 +115,9 @@ void CallInRouter::onConnected()
     service_->trace(QStringLiteral("connected to %1").arg(peer_));
     // Routers that register send the ID alone as soon as the connection stands, in both
     // modes; "every" then puts it in front of each packet as well.
-    if (options_.callIn.idMode != IdMode::None)
+    if (idMode_ != IdMode::None)
         send(id_);
-    if (!options_.callIn.heartbeat.isEmpty())
+    if (options_.callIn.heartbeatMsOf(options_.meterNumber) > 0)
         heartbeatTimer_.start();
 }
 
@@ -176,7 +181,7 @@ void CallInRouter::send(const QByteArray &bytes)
 void CallInRouter::sendPacket(const QByteArray &packet)
 {
     service_->trace(QStringLiteral("packet -> %1").arg(QString::fromLatin1(hexText(packet))));
-    send(options_.callIn.idMode == IdMode::Every ? id_ + packet : packet);
+    send(idMode_ == IdMode::Every ? id_ + packet : packet);
 }
 
 void CallInRouter::sendHeartbeat()
@@ -185,7 +190,7 @@ void CallInRouter::sendHeartbeat()
     send(options_.callIn.heartbeat);
 }
 
-void CallInRouter::closeSocket()
+void CallInRouter::closeSocket(bool leaveOpen)
 {
     connectTimeout_.stop();
     heartbeatTimer_.stop();
@@ -197,7 +202,13 @@ void CallInRouter::closeSocket()
             *notifier = nullptr;
         }
     }
-    if (fd_ >= 0)
+    if (fd_ >= 0 && leaveOpen) {
+        // One stale connection beside the live one is the case worth having; more would
+        // only run the simulator out of descriptors on a line that keeps dropping.
+        for (const int fd : std::as_const(stale_))
+            ::close(fd);
+        stale_ = {fd_};
+    } else if (fd_ >= 0)
         ::close(fd_);
     fd_ = -1;
     connecting_ = false;
@@ -206,12 +217,13 @@ void CallInRouter::closeSocket()
     service_->lineGone();
 }
 
-void CallInRouter::drop(const QString &why)
+void CallInRouter::drop(const QString &why, bool leaveOpen)
 {
     if (fd_ < 0)
         return;
-    closeSocket();
-    say_(QStringLiteral("dropped %1: %2").arg(name_, why));
+    closeSocket(leaveOpen);
+    say_(QStringLiteral("dropped %1: %2%3")
+             .arg(name_, why, leaveOpen ? QStringLiteral(" (left open, silent)") : QString()));
     retryLater();
 }
 

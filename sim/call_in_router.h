@@ -47,13 +47,15 @@ private:
     void send(const QByteArray &bytes);
     void sendPacket(const QByteArray &packet);
     void sendHeartbeat();
-    void closeSocket();
-    void drop(const QString &why);
+    // With `leaveOpen` the descriptor is kept, silent, instead of closed (a stale connection).
+    void closeSocket(bool leaveOpen = false);
+    void drop(const QString &why, bool leaveOpen = false);
     void retryLater();
 
     SimOptions options_;
     QList<SocketAddress> addresses_;
     QByteArray id_;
+    IdMode idMode_;
     QString name_;
     Printer say_;
     MeterService *service_ = nullptr;
@@ -65,6 +67,7 @@ private:
     QSocketNotifier *readable_ = nullptr;
     QSocketNotifier *writable_ = nullptr;
     QByteArray outbox_; // sent but not yet taken by the socket
+    QList<int> stale_;  // the dropped connection left open (--leave-stale)
     QTimer reconnectTimer_;
     QTimer connectTimeout_;
     QTimer heartbeatTimer_;

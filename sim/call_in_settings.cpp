@@ -32,7 +32,8 @@ bool parseCallInAddresses(const QString &text, QList<CallInAddress> *addresses, 
         bool ok = colon > 0;
         if (ok) {
             address.host = item.left(colon);
-            if (address.host.startsWith(QLatin1Char('[')) && address.host.endsWith(QLatin1Char(']')))
+            if (address.host.startsWith(QLatin1Char('[')) &&
+                address.host.endsWith(QLatin1Char(']')))
                 address.host = address.host.mid(1, address.host.size() - 2);
             address.port = item.mid(colon + 1).toInt(&ok);
         }

@@ -26,14 +26,37 @@ struct CallInSettings {
     QList<CallInAddress> addresses; // tried in turn, one per connect; empty: no router
     QByteArray id;                  // registration ID; text may hold a %d number pattern
     bool idIsHex = false;           // given as hex: (taken as it is, never a pattern)
-    IdMode idMode = IdMode::None;
-    QByteArray heartbeat; // empty: none
-    int heartbeatEveryMs = 30000;
+    // Lists cycle over the meters by number (meter K takes entry (K - 1) mod size), so one
+    // fleet can mix routers and a meter run alone still behaves as it did in the fleet.
+    QList<IdMode> idModes{IdMode::None};
+    QByteArray heartbeat;               // empty: none
+    QList<int> heartbeatEveryMs{30000}; // 0: this meter's router sends none
+    quint32 sourceBase = 0;             // IPv4 address meter 1 connects from (0: any)
     int reconnectAfterMs = 5000;
     int packetBytes = 64;
     int meters = 1;
     int connectSpreadMs = 0; // first connects spread evenly over this long
+    // A fault drop leaves the old connection open and silent, as one whose end the network
+    // lost, so the collector sees the new one beside a stale one.
+    bool leaveStale = false;
     bool enabled() const { return !addresses.isEmpty(); }
+    IdMode idModeOf(int meterNumber) const
+    {
+        return idModes.at((meterNumber - 1) % idModes.size());
+    }
+    // Milliseconds between meter `meterNumber`'s heartbeats; 0 for none.
+    int heartbeatMsOf(int meterNumber) const
+    {
+        return heartbeat.isEmpty()
+                   ? 0
+                   : heartbeatEveryMs.at((meterNumber - 1) % heartbeatEveryMs.size());
+    }
+    // The IPv4 address (host order) meter `meterNumber` connects from, counted up from the
+    // base one a meter; 0 when the system picks.
+    quint32 sourceOf(int meterNumber) const
+    {
+        return sourceBase == 0 ? 0 : sourceBase + quint32(meterNumber - 1);
+    }
 };
 
 // Longest registration ID and heartbeat taken: above what routers send, so that a

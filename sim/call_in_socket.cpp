@@ -11,6 +11,15 @@
 
 namespace ostrand::sim {
 
+QString sourceText(quint32 source)
+{
+    return QStringLiteral("%1.%2.%3.%4")
+        .arg(source >> 24)
+        .arg((source >> 16) & 0xFF)
+        .arg((source >> 8) & 0xFF)
+        .arg(source & 0xFF);
+}
+
 bool resolveAddresses(const QList<CallInAddress> &addresses, QList<SocketAddress> *resolved,
                       QString *error)
 {
@@ -39,11 +48,12 @@ bool resolveAddresses(const QList<CallInAddress> &addresses, QList<SocketAddress
     return true;
 }
 
-int startConnect(const SocketAddress &address, QString *error)
+int startConnect(const SocketAddress &address, quint32 source, QString *error)
 {
     // A collector gone mid-packet must cost a failed write, not the simulator.
     std::signal(SIGPIPE, SIG_IGN);
-    const int fd = ::socket(address.storage.ss_family, SOCK_STREAM | SOCK_NONBLOCK | SOCK_CLOEXEC, 0);
+    const int fd =
+        ::socket(address.storage.ss_family, SOCK_STREAM | SOCK_NONBLOCK | SOCK_CLOEXEC, 0);
     if (fd < 0) {
         *error = QString::fromLocal8Bit(strerror(errno));
         return -1;
@@ -51,6 +61,17 @@ int startConnect(const SocketAddress &address, QString *error)
     // Each packet leaves as the router sends it, not merged with the next.
     const int on = 1;
     ::setsockopt(fd, IPPROTO_TCP, TCP_NODELAY, &on, sizeof on);
+    if (source != 0) {
+        sockaddr_in from{};
+        from.sin_family = AF_INET;
+        from.sin_addr.s_addr = htonl(source);
+        if (::bind(fd, reinterpret_cast<const sockaddr *>(&from), sizeof from) != 0) {
+            *error = QStringLiteral("cannot connect from %1: %2")
+                         .arg(sourceText(source), QString::fromLocal8Bit(strerror(errno)));
+            ::close(fd);
+            return -1;
+        }
+    }
     if (::connect(fd, reinterpret_cast<const sockaddr *>(&address.storage), address.length) != 0 &&
         errno != EINPROGRESS) {
         *error = QString::fromLocal8Bit(strerror(errno));

@@ -9,8 +9,7 @@ namespace ostrand::sim {
 
 MeterService::MeterService(const SimOptions &options, const MeterContents &contents,
                            const QString &name, QObject *parent)
-    : QObject(parent), options_(options), contents_(contents), name_(name),
-      faults_(options.faults)
+    : QObject(parent), options_(options), contents_(contents), name_(name), faults_(options.faults)
 {
     clock_.start();
     meter_ = makeMeter(options_, contents_, meterNow());
@@ -76,8 +75,7 @@ void MeterService::answer(const QByteArray &frame)
                ? QString()
                : QStringLiteral("  (%1 ms quiet before it)").arg(quietBeforeRequestMs_)));
     const auto refusal = options_.faults.refusals.constFind(byteAt(frame, 1));
-    if (byteAt(frame, 0) == meter_->slaveAddress() &&
-        refusal != options_.faults.refusals.cend()) {
+    if (byteAt(frame, 0) == meter_->slaveAddress() && refusal != options_.faults.refusals.cend()) {
         // A slave without the function answers with an exception and does nothing.
         QByteArray exception;
         exception.append(frame.at(0)).append(static_cast<char>(byteAt(frame, 1) | 0x80));

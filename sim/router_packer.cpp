@@ -107,8 +107,8 @@ void RouterPacker::arm()
             counted += int(segment.bytes.size());
         }
         const Segment &last = pending_.last();
-        const double end = last.bytes.isEmpty() ? last.startMs
-                                                : arrivalMs(last, int(last.bytes.size()) - 1);
+        const double end =
+            last.bytes.isEmpty() ? last.startMs : arrivalMs(last, int(last.bytes.size()) - 1);
         due = due < 0 ? end : std::min(due, end);
     } else if (!gathered_.isEmpty()) {
         due = lastArrivalMs_ + gapMs_;

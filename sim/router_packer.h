@@ -37,8 +37,8 @@ signals:
 private:
     struct Segment {
         QByteArray bytes;
-        double startMs;    // when its first byte began on the serial side
-        bool drops;        // the line drops once its last byte arrived
+        double startMs; // when its first byte began on the serial side
+        bool drops;     // the line drops once its last byte arrived
     };
 
     double nowMs() const { return clock_.nsecsElapsed() / 1e6; }
@@ -54,8 +54,8 @@ private:
     double gapMs_;
     int packetBytes_;
     PacketSink sink_;
-    QList<Segment> pending_; // still arriving
-    QByteArray gathered_;    // arrived, not sent yet
+    QList<Segment> pending_;  // still arriving
+    QByteArray gathered_;     // arrived, not sent yet
     double serialFreeMs_ = 0; // when the meter's transmitter is free again
     double lastArrivalMs_ = -1;
     QElapsedTimer clock_;

@@ -26,7 +26,7 @@ const OptionInfo kOptions[] = {
      "mode would: host 127.0.0.1 unless given, port 0 for one the system picks. One "
      "connection at a time; the next is taken once it closes. Faults that drop the line "
      "close the connection."},
-    {"call-in", "host:port[,host:port...]",
+    {"call-in", "host:port,...",
      "Put the meter behind a cellular router in client mode: it connects out to the collector "
      "at the address and passes the meter's raw RTU bytes both ways (no Modbus TCP header). "
      "A connect that fails, or a connection that drops, makes the next connect go to the next "
@@ -35,15 +35,20 @@ const OptionInfo kOptions[] = {
      "Call-in: the router's registration ID, text or hex: bytes. With --meters, a number "
      "pattern gives each meter its own: north-%04d is north-0001, north-0002 ... (%d, %4d or "
      "%04d; %% for a %)."},
-    {"call-in-id-mode", "first|every|none",
+    {"call-in-id-mode", "mode",
      "Call-in: send the ID once right after connecting (first, the default with an ID), "
      "alone right after connecting and then in front of every packet (every; heartbeats go "
-     "without it), or never (none, the default without an ID)."},
+     "without it), or never (none, the default without an ID). A list (first,every,none) "
+     "gives meter k entry k, going round."},
     {"heartbeat", "text|hex:..",
      "Call-in: a heartbeat the router sends on its own timer, between packets (and so "
      "inside a reply that takes more than one packet)."},
     {"heartbeat-every", "seconds",
-     "Call-in: seconds between heartbeats, fractions allowed (default 30)."},
+     "Call-in: seconds between heartbeats, fractions allowed (default 30). A list (1,0) "
+     "gives meter k entry k, going round; 0 is no heartbeat."},
+    {"call-in-source", "address",
+     "Call-in: connect from this IPv4 address, meter k from the one k-1 above it (e.g. "
+     "127.0.0.2 on, for a collector that tells routers without an ID by their address)."},
     {"reconnect-after", "seconds",
      "Call-in: pause before connecting again after a drop or a failed connect (default 5); "
      "the router keeps trying at this pace until SIGTERM or SIGINT."},
@@ -60,6 +65,10 @@ const OptionInfo kOptions[] = {
     {"connect-spread", "seconds",
      "Call-in: spread the meters' first connects evenly over this many seconds (default 0, "
      "all at once)."},
+    {"leave-stale", nullptr,
+     "Call-in fault: a connection a fault drops (--drop-each-line-after, --drop-after, ...) "
+     "is left open and silent instead of closed, as one whose end the network lost; the "
+     "router's next connection stands beside it."},
     {"slave", "n", "Modbus slave address the meter answers (1-255, default 1)."},
     {"portable", nullptr,
      "Behave as an \"R1900 Portable\": pointer registers 76-83 packed one byte earlier."},
@@ -103,8 +112,9 @@ const OptionInfo kOptions[] = {
      "even in the middle of a reply; a fresh pseudo-terminal then takes its place."},
     {"drop-each-line-after", "n",
      "Fault: drop every line once n reply bytes went out on it, even in the middle of a "
-     "reply: each TCP connection (--tcp-listen), each fresh pseudo-terminal. A line that "
-     "never stays up long enough for a download."},
+     "reply: each TCP connection (--tcp-listen), each call-in router's connection (then "
+     "called again after --reconnect-after, the meter keeping its log and download marker), "
+     "each fresh pseudo-terminal. A line that never stays up long enough for a download."},
     {"drop-mid-download", nullptr,
      "Fault: drop the line halfway through the third log block after the pointer registers "
      "were read."},
@@ -128,12 +138,13 @@ const char kHelpTail[] = R"(
 Output on stdout (one line each, flushed):
   ready <link> -> <pty>   listening (again after a dropped line)
   ready tcp://HOST:PORT   listening on TCP (--tcp-listen)
-  ready call-in ADDRESSES every meter's first connect was tried (--call-in)
+  ready call-in ADDRESSES
+                          every meter's first connect was tried (--call-in)
   connected NAME ADDRESS  a router connected (NAME: the meter's ID as text or hex:..,
                           or meter-K without an ID)
   unreachable NAME ADDRESS: REASON
                           a connect failed; the next goes to the next address
-  dropped NAME            a router's connection ended (the collector closed it, the
+  dropped NAME: REASON    a router's connection ended (the collector closed it, the
                           network failed or a fault dropped it); it connects again
                           after --reconnect-after
   serial side at N baud   the program on the pseudo-terminal set this speed (seen with
@@ -200,8 +211,9 @@ bool parseCallIn(const QCommandLineParser &parser, SimOptions *o, QString *error
         !toInt(value("meter-number"), 1, 1000000, "meter-number", &o->meterNumber, error))
         return false;
     if (!isSet("call-in")) {
-        for (const char *name : {"call-in-id", "call-in-id-mode", "heartbeat", "heartbeat-every",
-                                 "reconnect-after", "packet-bytes", "meters", "connect-spread"}) {
+        for (const char *name :
+             {"call-in-id", "call-in-id-mode", "heartbeat", "heartbeat-every", "reconnect-after",
+              "packet-bytes", "meters", "connect-spread", "call-in-source", "leave-stale"}) {
             if (isSet(name)) {
                 *error = QStringLiteral("--%1 needs --call-in").arg(QLatin1String(name));
                 return false;
@@ -219,8 +231,6 @@ bool parseCallIn(const QCommandLineParser &parser, SimOptions *o, QString *error
     if ((isSet("meters") && !toInt(value("meters"), 1, 100000, "meters", &c.meters, error)) ||
         (isSet("packet-bytes") &&
          !toInt(value("packet-bytes"), 1, 65536, "packet-bytes", &c.packetBytes, error)) ||
-        (isSet("heartbeat-every") && !parseSeconds(value("heartbeat-every"), 0.01, 86400,
-                                                   "heartbeat-every", &c.heartbeatEveryMs, error)) ||
         (isSet("reconnect-after") && !parseSeconds(value("reconnect-after"), 0.01, 3600,
                                                    "reconnect-after", &c.reconnectAfterMs, error)) ||
         (isSet("connect-spread") && !parseSeconds(value("connect-spread"), 0, 3600,
@@ -229,6 +239,37 @@ bool parseCallIn(const QCommandLineParser &parser, SimOptions *o, QString *error
     if (o->meterNumber + c.meters - 1 > 1000000) {
         *error = QStringLiteral("--meter-number and --meters would number meters past 1000000");
         return false;
+    }
+    c.leaveStale = isSet("leave-stale");
+    if (isSet("heartbeat-every")) {
+        c.heartbeatEveryMs.clear();
+        for (const QString &item : value("heartbeat-every").split(QLatin1Char(','))) {
+            int ms = 0;
+            if (item.trimmed() != QLatin1String("0") &&
+                !parseSeconds(item, 0.01, 86400, "heartbeat-every", &ms, error))
+                return false;
+            c.heartbeatEveryMs << ms;
+        }
+    }
+    if (isSet("call-in-source")) {
+        const QStringList parts = value("call-in-source").trimmed().split(QLatin1Char('.'));
+        quint32 address = 0;
+        bool ok = parts.size() == 4;
+        for (const QString &part : parts) {
+            const uint byte = part.toUInt(&ok);
+            ok = ok && byte <= 255;
+            if (!ok)
+                break;
+            address = address << 8 | byte;
+        }
+        if (!ok || address == 0 ||
+            quint64(address) + quint64(o->meterNumber + c.meters - 2) > 0xFFFFFFFFull) {
+            *error = QStringLiteral("--call-in-source wants an IPv4 address A.B.C.D with room "
+                                    "for one address a meter, not \"%1\"")
+                         .arg(value("call-in-source"));
+            return false;
+        }
+        c.sourceBase = address;
     }
     if (isSet("heartbeat")) {
         bool hex = false;
@@ -262,22 +303,26 @@ bool parseCallIn(const QCommandLineParser &parser, SimOptions *o, QString *error
                          .arg(c.meters);
             return false;
         }
-        c.idMode = IdMode::First;
+        c.idModes = {IdMode::First};
     }
     if (isSet("call-in-id-mode")) {
-        const QString mode = value("call-in-id-mode").trimmed().toLower();
-        if (mode == QLatin1String("none")) {
-            c.idMode = IdMode::None;
-        } else if (mode == QLatin1String("first") || mode == QLatin1String("every")) {
-            if (c.id.isEmpty()) {
-                *error = QStringLiteral("--call-in-id-mode %1 needs --call-in-id").arg(mode);
+        c.idModes.clear();
+        for (const QString &item : value("call-in-id-mode").split(QLatin1Char(','))) {
+            const QString mode = item.trimmed().toLower();
+            if (mode == QLatin1String("none")) {
+                c.idModes << IdMode::None;
+            } else if (mode == QLatin1String("first") || mode == QLatin1String("every")) {
+                if (c.id.isEmpty()) {
+                    *error = QStringLiteral("--call-in-id-mode %1 needs --call-in-id").arg(mode);
+                    return false;
+                }
+                c.idModes << (mode == QLatin1String("first") ? IdMode::First : IdMode::Every);
+            } else {
+                *error = QStringLiteral("--call-in-id-mode wants first, every or none (or a "
+                                        "list of them), not \"%1\"")
+                             .arg(value("call-in-id-mode"));
                 return false;
             }
-            c.idMode = mode == QLatin1String("first") ? IdMode::First : IdMode::Every;
-        } else {
-            *error = QStringLiteral("--call-in-id-mode wants first, every or none, not \"%1\"")
-                         .arg(value("call-in-id-mode"));
-            return false;
         }
     }
     return true;

@@ -9,6 +9,7 @@
 #include "sim_options.h"
 
 #include <QElapsedTimer>
+#include <QFile>
 #include <QMap>
 #include <QProcess>
 #include <QTcpServer>
@@ -97,6 +98,7 @@ public:
         return count(prefix) >= times;
     }
     QString errors() { return QString::fromUtf8(process_.readAllStandardError()); }
+    qint64 processId() const { return process_.processId(); }
 
 private:
     QProcess process_;
@@ -171,7 +173,8 @@ TEST_P(IdModes, theIdGoesOutAsTheModeSaysAndTheReplyIsTheMetersOwn)
     ASSERT_TRUE(sim.start(callIn(collector, c.options))) << sim.errors().toStdString();
     QTcpSocket *router = collector.next();
     ASSERT_TRUE(router);
-    EXPECT_EQ(readFor(router, 300).toHex(), c.alone.toHex());
+    EXPECT_EQ(readBytes(router, int(c.alone.size())).toHex(), c.alone.toHex());
+    EXPECT_EQ(readFor(router, 250).toHex(), QByteArray()) << "the ID alone, nothing after it";
 
     router->write(kPointerRead);
     const QByteArray reply = CoreMeter(kLog).answer(kPointerRead);
@@ -185,16 +188,23 @@ INSTANTIATE_TEST_SUITE_P(
     CallIn, IdModes,
     ::testing::Values(
         IdModeCase{"firstByDefault", {"--call-in-id", "north-7"}, "north-7", ""},
-        IdModeCase{"first", {"--call-in-id", "north-7", "--call-in-id-mode", "first"}, "north-7", ""},
-        IdModeCase{"every", {"--call-in-id", "north-7", "--call-in-id-mode", "every"}, "north-7",
+        IdModeCase{
+            "first", {"--call-in-id", "north-7", "--call-in-id-mode", "first"}, "north-7", ""},
+        IdModeCase{"every",
+                   {"--call-in-id", "north-7", "--call-in-id-mode", "every"},
+                   "north-7",
                    "north-7"},
-        IdModeCase{"noneWithAnId", {"--call-in-id", "north-7", "--call-in-id-mode", "none"}, "", ""},
+        IdModeCase{
+            "noneWithAnId", {"--call-in-id", "north-7", "--call-in-id-mode", "none"}, "", ""},
         IdModeCase{"noId", {}, "", ""},
         IdModeCase{"binaryEvery",
                    {"--call-in-id", "hex:00FF0D0A35", "--call-in-id-mode", "every"},
-                   QByteArray::fromHex("00FF0D0A35"), QByteArray::fromHex("00FF0D0A35")},
+                   QByteArray::fromHex("00FF0D0A35"),
+                   QByteArray::fromHex("00FF0D0A35")},
         IdModeCase{"patternForOneMeter",
-                   {"--call-in-id", "site-%03d", "--meter-number", "12"}, "site-012", ""}),
+                   {"--call-in-id", "site-%03d", "--meter-number", "12"},
+                   "site-012",
+                   ""}),
     [](const auto &param) { return std::string(param.param.name); });
 
 // Splits what came after a request into the heartbeats and the rest, noting whether a
@@ -230,8 +240,8 @@ TEST(CallIn, heartbeatsComeBetweenPacketsAndInsideAReplyLongerThanAPacket)
 {
     Collector collector;
     CallInSim sim;
-    ASSERT_TRUE(sim.start(callIn(collector, {"--baud", "9600", "--heartbeat", "~HB~",
-                                             "--heartbeat-every", "0.05"})));
+    ASSERT_TRUE(sim.start(
+        callIn(collector, {"--baud", "9600", "--heartbeat", "~HB~", "--heartbeat-every", "0.05"})));
     QTcpSocket *router = collector.next();
     ASSERT_TRUE(router);
     const QByteArray idle = readFor(router, 300);
@@ -250,9 +260,9 @@ TEST(CallIn, everyPacketOfALongReplyCarriesTheIdButHeartbeatsDoNot)
 {
     Collector collector;
     CallInSim sim;
-    ASSERT_TRUE(sim.start(callIn(collector, {"--baud", "9600", "--call-in-id", "ID#", "--call-in-id-mode",
-                                             "every", "--heartbeat", "~HB~", "--heartbeat-every",
-                                             "0.03"})));
+    ASSERT_TRUE(sim.start(
+        callIn(collector, {"--baud", "9600", "--call-in-id", "ID#", "--call-in-id-mode", "every",
+                           "--heartbeat", "~HB~", "--heartbeat-every", "0.03"})));
     QTcpSocket *router = collector.next();
     ASSERT_TRUE(router);
     EXPECT_EQ(QByteArray(readFor(router, 200)).replace("~HB~", ""), QByteArray("ID#"));
@@ -262,16 +272,17 @@ TEST(CallIn, everyPacketOfALongReplyCarriesTheIdButHeartbeatsDoNot)
     const Unwoven got = unweave(readFor(router, 600), "~HB~");
     EXPECT_TRUE(got.heartbeatInside);
     // 64 + 64 + 9 bytes, each packet behind the ID.
-    EXPECT_EQ(got.rest.toHex(), ("ID#" + reply.left(64) + "ID#" + reply.mid(64, 64) + "ID#" +
-                                 reply.mid(128))
-                                    .toHex());
+    EXPECT_EQ(
+        got.rest.toHex(),
+        ("ID#" + reply.left(64) + "ID#" + reply.mid(64, 64) + "ID#" + reply.mid(128)).toHex());
 }
 
 TEST(CallIn, aClosedConnectionIsCalledAgainAndTheMeterKeepsItsDownloadMarker)
 {
     Collector collector;
     CallInSim sim;
-    ASSERT_TRUE(sim.start(callIn(collector, {"--call-in-id", "north-1", "--reconnect-after", "0.3"})));
+    ASSERT_TRUE(
+        sim.start(callIn(collector, {"--call-in-id", "north-1", "--reconnect-after", "0.3"})));
     QTcpSocket *first = collector.next();
     ASSERT_TRUE(first);
     EXPECT_EQ(readBytes(first, 7), QByteArray("north-1"));
@@ -300,8 +311,8 @@ TEST(CallIn, aLineDropFaultCutsTheConnectionMidReplyAndTheRouterCallsAgain)
 {
     Collector collector;
     CallInSim sim;
-    ASSERT_TRUE(sim.start(callIn(collector, {"--drop-each-line-after", "10", "--reconnect-after",
-                                             "0.2"})));
+    ASSERT_TRUE(
+        sim.start(callIn(collector, {"--drop-each-line-after", "10", "--reconnect-after", "0.2"})));
     const QByteArray reply = CoreMeter(kLog).answer(kPointerRead);
     for (int connection = 1; connection <= 2; ++connection) {
         QTcpSocket *router = collector.next();
@@ -311,6 +322,32 @@ TEST(CallIn, aLineDropFaultCutsTheConnectionMidReplyAndTheRouterCallsAgain)
         EXPECT_EQ(router->state(), QAbstractSocket::UnconnectedState);
         EXPECT_TRUE(sim.waitFor("dropped meter-1: a fault dropped the line", connection));
     }
+}
+
+TEST(CallIn, aStaleConnectionStaysOpenAndSilentBesideTheNewOneUntilTheNextDrop)
+{
+    Collector collector;
+    CallInSim sim;
+    ASSERT_TRUE(sim.start(callIn(collector, {"--call-in-id", "n1", "--drop-each-line-after", "10",
+                                             "--leave-stale", "--reconnect-after", "0.2"})));
+    QTcpSocket *stale = collector.next();
+    ASSERT_TRUE(stale);
+    stale->write(kPointerRead);
+    EXPECT_EQ(readBytes(stale, 12), "n1" + CoreMeter(kLog).answer(kPointerRead).left(10));
+    QTcpSocket *fresh = collector.next();
+    ASSERT_TRUE(fresh);
+    EXPECT_EQ(readBytes(fresh, 2), QByteArray("n1"));
+    stale->write(kPointerRead);
+    EXPECT_EQ(readFor(stale, 300), QByteArray()) << "the stale connection answers nothing";
+    EXPECT_EQ(stale->state(), QAbstractSocket::ConnectedState);
+    EXPECT_TRUE(sim.waitFor("dropped n1: a fault dropped the line (left open, silent)"));
+
+    fresh->write(kPointerRead);
+    EXPECT_EQ(readBytes(fresh, 10).size(), 10);
+    readFor(stale, 300);
+    EXPECT_EQ(stale->state(), QAbstractSocket::UnconnectedState)
+        << "only the latest dropped connection is kept open";
+    EXPECT_EQ(fresh->state(), QAbstractSocket::ConnectedState);
 }
 
 TEST(CallIn, anUnreachableFirstAddressSendsTheNextConnectToTheSecondAndBack)
@@ -324,9 +361,9 @@ TEST(CallIn, anUnreachableFirstAddressSendsTheNextConnectToTheSecondAndBack)
     const QString dead = QStringLiteral("127.0.0.1:%1").arg(deadPort);
     Collector collector;
     CallInSim sim;
-    ASSERT_TRUE(sim.start(QStringList{"--call-in", dead + "," + collector.address(),
-                                      "--reconnect-after", "0.2"} +
-                          kLog));
+    ASSERT_TRUE(sim.start(
+        QStringList{"--call-in", dead + "," + collector.address(), "--reconnect-after", "0.2"} +
+        kLog));
     EXPECT_TRUE(sim.waitFor("unreachable meter-1 " + dead + ": Connection refused"));
     QTcpSocket *router = collector.next();
     ASSERT_TRUE(router);
@@ -376,6 +413,77 @@ TEST(CallIn, threeMetersCallWithTheirOwnIdsAndLogsAndMeterTwoAnswersAsAloneOnAPt
     EXPECT_TRUE(sim.waitFor("confirmed north-0003"));
 }
 
+// The peak resident memory of process `pid` in MB, -1 when it cannot be read.
+double peakMegabytes(qint64 pid)
+{
+    QFile status(QStringLiteral("/proc/%1/status").arg(pid));
+    if (!status.open(QIODevice::ReadOnly))
+        return -1;
+    for (const QByteArray &line : status.readAll().split('\n')) {
+        if (line.startsWith("VmHWM:"))
+            return line.mid(6).trimmed().split(' ').value(0).toDouble() / 1024.0;
+    }
+    return -1;
+}
+
+TEST(CallIn, aThousandMetersWithADayOfRecordsEachFitInFarLessThan100MB)
+{
+    quint16 deadPort = 0;
+    {
+        QTcpServer gone;
+        ASSERT_TRUE(gone.listen(QHostAddress::LocalHost, 0));
+        deadPort = gone.serverPort();
+    }
+    CallInSim sim;
+    ASSERT_TRUE(sim.start({"--call-in", QStringLiteral("127.0.0.1:%1").arg(deadPort), "--meters",
+                           "1000", "--call-in-id", "north-%04d", "--records", "96", "--heartbeat",
+                           "HB", "--heartbeat-every", "1"}))
+        << sim.errors().toStdString();
+    EXPECT_TRUE(sim.waitFor("unreachable north-1000"));
+    const double megabytes = peakMegabytes(sim.processId());
+    ASSERT_GT(megabytes, 0);
+    EXPECT_LT(megabytes, 80);
+}
+
+TEST(CallIn, listsGiveEachMeterOfAFleetItsOwnIdModeHeartbeatAndSourceAddress)
+{
+    Collector collector;
+    CallInSim sim;
+    ASSERT_TRUE(
+        sim.start(callIn(collector, {"--meters", "3", "--call-in-id", "n%d", "--call-in-id-mode",
+                                     "first,every,none", "--heartbeat", "~HB~", "--heartbeat-every",
+                                     "0.05,0", "--call-in-source", "127.0.0.2"})))
+        << sim.errors().toStdString();
+    QMap<QString, QTcpSocket *> byAddress;
+    for (int k = 0; k < 3; ++k) {
+        QTcpSocket *router = collector.next();
+        ASSERT_TRUE(router);
+        byAddress.insert(router->peerAddress().toString(), router);
+    }
+    ASSERT_EQ(byAddress.keys(), (QStringList{"127.0.0.2", "127.0.0.3", "127.0.0.4"}));
+    const struct {
+        const char *from;
+        int meter;
+        QByteArray alone;
+        QByteArray prefix;
+        bool heartbeats;
+    } meters[] = {{"127.0.0.2", 1, "n1", "", true},
+                  {"127.0.0.3", 2, "n2", "n2", false},
+                  {"127.0.0.4", 3, "", "", true}};
+    for (const auto &m : meters) {
+        QTcpSocket *router = byAddress[m.from];
+        const QByteArray idle = readFor(router, 250);
+        EXPECT_EQ(QByteArray(idle).replace("~HB~", ""), m.alone) << m.from;
+        EXPECT_EQ(idle.contains("~HB~"), m.heartbeats) << m.from;
+        router->write(kPointerRead);
+        const QByteArray reply =
+            CoreMeter(kLog + QStringList{"--meter-number", QString::number(m.meter)})
+                .answer(kPointerRead);
+        EXPECT_EQ(unweave(readFor(router, 250), "~HB~").rest.toHex(), (m.prefix + reply).toHex())
+            << m.from;
+    }
+}
+
 struct RefusedCase {
     const char *name;
     QStringList arguments;
@@ -404,15 +512,24 @@ INSTANTIATE_TEST_SUITE_P(
         RefusedCase{"twoNumbers", {"--call-in", "h:1", "--call-in-id", "%d-%d"}, "more than one"},
         RefusedCase{"strayPercent", {"--call-in", "h:1", "--call-in-id", "50%"}, "may only start"},
         RefusedCase{"oddHex", {"--call-in", "h:1", "--call-in-id", "hex:0A0"}, "whole bytes"},
-        RefusedCase{"everyWithoutId", {"--call-in", "h:1", "--call-in-id-mode", "every"},
+        RefusedCase{"everyWithoutId",
+                    {"--call-in", "h:1", "--call-in-id-mode", "every"},
                     "needs --call-in-id"},
         RefusedCase{"metersWithoutCallIn", {"--meters", "3"}, "--meters needs --call-in"},
         RefusedCase{"callInWithLink", {"--call-in", "h:1", "--link", "/tmp/x"}, "does not go with"},
         RefusedCase{"noPort", {"--call-in", "h"}, "HOST:PORT"},
         RefusedCase{"heartbeatTooOften",
-                    {"--call-in", "h:1", "--heartbeat", "x", "--heartbeat-every", "0"},
+                    {"--call-in", "h:1", "--heartbeat", "x", "--heartbeat-every", "1,0.001"},
                     "--heartbeat-every wants seconds"},
-        RefusedCase{"everyWithoutHeartbeat", {"--call-in", "h:1", "--heartbeat-every", "2"},
+        RefusedCase{"sourceWithoutRoom",
+                    {"--call-in", "h:1", "--meters", "3", "--call-in-id", "n%d", "--call-in-source",
+                     "255.255.255.254"},
+                    "room for one address a meter"},
+        RefusedCase{"unknownModeInAList",
+                    {"--call-in", "h:1", "--call-in-id", "n", "--call-in-id-mode", "first,each"},
+                    "wants first, every or none"},
+        RefusedCase{"everyWithoutHeartbeat",
+                    {"--call-in", "h:1", "--heartbeat-every", "2"},
                     "needs --heartbeat"}),
     [](const auto &param) { return std::string(param.param.name); });
 
