@@ -1,4 +1,4 @@
-// A thousand meters calling in: simulated routers (six ostrand-metersim processes,
+// A thousand meters calling in: simulated routers (one ostrand-metersim process,
 // a third sending their ID once, a third before every packet, a third none and known
 // by their address; half with heartbeats) connect to one ostrand-cli collect --listen
 // within 60 s, each with 96 new records of 3 channels paced at 9600 baud, collected
@@ -67,18 +67,17 @@ struct Listener {
     }
 };
 
-// Meter k's source address when it sends no ID.
+// Meter k's source address: the routers' base address plus k - 1.
 QString sourceOf(int k)
 {
-    return QStringLiteral("127.1.%1.%2").arg(k / 250).arg(k % 250 + 1);
+    return QStringLiteral("127.1.%1.%2").arg((k - 1) / 256).arg((k - 1) % 256);
 }
 
-QString writeStations(const QString &dir, int meters, int firstBlockSize, const QString &name)
+QString writeStations(const QString &dir, int meters, const QString &name)
 {
     QByteArray text = "[store]\nurl = sqlite:" + name.toUtf8() + ".db\n";
     for (int k = 1; k <= meters; ++k) {
-        const int block = (k - 1) / firstBlockSize;
-        const int mode = block / 2; // 0 first, 1 every, 2 none
+        const int mode = (k - 1) % 3; // 0 first, 1 every, 2 none: as the routers' list goes round
         text += QStringLiteral("[m%1]\n").arg(k, 4, 10, QLatin1Char('0')).toUtf8();
         if (mode == 2)
             text += QStringLiteral("call-in-from = %1/32\n").arg(sourceOf(k)).toUtf8();
@@ -86,7 +85,7 @@ QString writeStations(const QString &dir, int meters, int firstBlockSize, const 
             text += QStringLiteral("call-in = north-%1\n").arg(k, 4, 10, QLatin1Char('0')).toUtf8();
         if (mode == 1)
             text += "call-in-id = every\n";
-        if (block % 2 == 1)
+        if ((k - 1) % 2 == 0)
             text += "heartbeat = PING\n";
         text += QStringLiteral("output = %1/m%2.csv\n").arg(name).arg(k, 4, 10, QLatin1Char('0')).toUtf8();
     }
@@ -98,18 +97,12 @@ QString writeStations(const QString &dir, int meters, int firstBlockSize, const 
     return path;
 }
 
-std::unique_ptr<QProcess> startRouters(const QString &port, int first, int count, int block, int spreadSeconds)
+std::unique_ptr<QProcess> startRouters(const QString &port, int meters, int spreadSeconds)
 {
-    const char *modes[] = {"first", "every", "none"};
-    QStringList arguments{"--call-in", "127.0.0.1:" + port, "--meters", QString::number(count), "--meter-number",
-                          QString::number(first), "--call-in-id-mode", modes[block / 2], "--connect-spread",
-                          QString::number(spreadSeconds), "--reconnect-after", "2"};
-    if (block / 2 != 2)
-        arguments << "--call-in-id" << "north-%04d";
-    else
-        arguments << "--call-in-source" << "127.1.0.0";
-    if (block % 2 == 1)
-        arguments << "--heartbeat" << "PING" << "--heartbeat-every" << "5";
+    const QStringList arguments{"--call-in", "127.0.0.1:" + port, "--meters", QString::number(meters),
+                                "--call-in-id", "north-%04d", "--call-in-id-mode", "first,every,none",
+                                "--call-in-source", "127.1.0.0", "--heartbeat", "PING", "--heartbeat-every", "5,0",
+                                "--connect-spread", QString::number(spreadSeconds), "--reconnect-after", "2"};
     auto sim = std::make_unique<QProcess>();
     sim->setStandardOutputFile(QProcess::nullDevice());
     sim->setStandardErrorFile(QProcess::nullDevice());
@@ -123,15 +116,14 @@ int main(int argc, char **argv)
 {
     QCoreApplication app(argc, argv);
     const int meters = argc > 1 ? std::max(6, QString::fromLocal8Bit(argv[1]).toInt()) : 1000;
-    const int blockSize = (meters + 5) / 6;
     QTemporaryDir dir;
 
     // One meter alone: its time from connect to collected.
     Listener alone;
-    alone.start(writeStations(dir.path(), 1, 1, "alone"), dir.path());
+    alone.start(writeStations(dir.path(), 1, "alone"), dir.path());
     QElapsedTimer timer;
     timer.start();
-    auto one = startRouters(alone.port, 1, 1, 0, 0);
+    auto one = startRouters(alone.port, 1, 0);
     alone.waitForOk(1, 60000);
     const double aloneSeconds = timer.elapsed() / 1000.0;
     alone.stop();
@@ -139,15 +131,10 @@ int main(int argc, char **argv)
     one->waitForFinished();
 
     Listener fleet;
-    fleet.start(writeStations(dir.path(), meters, blockSize, "fleet"), dir.path());
+    fleet.start(writeStations(dir.path(), meters, "fleet"), dir.path());
     timer.restart();
     std::vector<std::unique_ptr<QProcess>> routers;
-    for (int block = 0; block < 6; ++block) {
-        const int first = block * blockSize + 1;
-        const int count = std::min(blockSize, meters - first + 1);
-        if (count > 0)
-            routers.push_back(startRouters(fleet.port, first, count, block, 60));
-    }
+    routers.push_back(startRouters(fleet.port, meters, 60));
     const int collected = fleet.waitForOk(meters, 600000);
     const double seconds = timer.elapsed() / 1000.0;
     fleet.stop();
@@ -158,7 +145,7 @@ int main(int argc, char **argv)
 
     // A sample of stations against the same meter downloaded alone.
     int matching = 0;
-    const int sample[] = {1, blockSize + 1, 2 * blockSize + 2, 3 * blockSize + 3, 4 * blockSize + 4, meters};
+    const int sample[] = {1, 2, 3, 4, meters / 2, meters};
     for (const int k : sample) {
         QProcess sim;
         const QString link = dir.filePath(QStringLiteral("direct%1").arg(k));
