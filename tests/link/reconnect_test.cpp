@@ -75,36 +75,42 @@ protected:
 
 } // namespace
 
-// Before, every exchange that got through restarted the tries: a download went on reconnecting for ever.
+// Before, every exchange that got through restarted the tries (a download went on reconnecting for ever),
+// and a connection closed after a whole reply was made again by the next exchange, uncounted.
 TEST_F(ReconnectFixture, aLineThatDropsAgainAfterEveryReconnectEndsTheOperationAfterThreeReconnects)
 {
-    std::size_t connection = 0;
-    int asked = 0;
-    server->setResponder([&](const QByteArray &, FakeSerialPort &) {
-        if (connection != server->opens().size()) {
-            connection = server->opens().size();
-            asked = 0;
-        }
-        // Each connection carries one whole reply and half the next.
-        if (++asked == 1)
-            server->deliver(block);
-        else
-            server->deliver(block.left(5)), server->drop();
-    });
-    MeterLink::Hold hold(link);
-    const std::int64_t start = clock.monotonicMs();
-    std::optional<LinkFailure> failure;
-    for (int blocks = 0; blocks < 100 && !failure; ++blocks) {
-        if (auto read = link.readLogBlock(1, 8, 0x80, 0, 5); !read)
-            failure = read.failure();
+    for (const bool betweenExchanges : {false, true}) {
+        SCOPED_TRACE(betweenExchanges ? "closed after each whole reply" : "one whole reply, then half the next");
+        const std::size_t opens = connectAfresh();
+        std::size_t connection = 0;
+        int asked = 0;
+        server->setResponder([&](const QByteArray &, FakeSerialPort &) {
+            if (connection != server->opens().size())
+                connection = server->opens().size(), asked = 0;
+            if (betweenExchanges || ++asked == 1)
+                server->deliver(block);
+            else
+                server->deliver(block.left(5)), server->drop();
+            if (betweenExchanges) // closed once the reply has been read, before the next request
+                pump.runAt(server->lineIdleAtMs() + 3, [&] { server->drop(); });
+        });
+        MeterLink::Hold hold(link);
+        const std::int64_t start = clock.monotonicMs();
+        std::optional<LinkFailure> failure;
+        int read = 0;
+        for (; read < 100 && !failure; ++read)
+            if (auto got = link.readLogBlock(1, 8, 0x80, 0, 5); !got)
+                failure = got.failure();
+        pump.clearHooks();
+        ASSERT_TRUE(failure);
+        EXPECT_EQ(read - 1, 4) << "one read on each connection";
+        EXPECT_EQ(reconnects(opens), 3);
+        EXPECT_TRUE(failureText(*failure).contains(QStringLiteral("3 tries to connect again failed")))
+            << failureText(*failure).toStdString();
+        // The tries waited 1 s, 3 s and 9 s.
+        EXPECT_GE(secondsSince(start), 13.0);
+        EXPECT_LT(secondsSince(start), 14.0);
     }
-    ASSERT_TRUE(failure);
-    EXPECT_EQ(reconnects(), 3);
-    EXPECT_TRUE(failureText(*failure).contains(QStringLiteral("3 tries to connect again failed")))
-        << failureText(*failure).toStdString();
-    // The tries waited 1 s, 3 s and 9 s.
-    EXPECT_GE(secondsSince(start), 13.0);
-    EXPECT_LT(secondsSince(start), 14.0);
 }
 
 // Before, the three tries fell within a millisecond of the drop: a server restarting in a second was never reached.
@@ -152,22 +158,6 @@ TEST_F(ReconnectFixture, stopDuringThePauseBeforeATryEndsTheExchangeAtOnceWithou
     EXPECT_EQ(link.readLogBlock(1, 8, 0x80, 0, 5).error(), LinkError::Stopped);
     EXPECT_NEAR(secondsSince(start), 0.4, 0.05);
     EXPECT_EQ(reconnects(), 0);
-}
-
-// Before, a connection closed after a whole reply was made again by the next exchange, uncounted.
-TEST_F(ReconnectFixture, aConnectionClosedBetweenExchangesSpendsTheOperationsTriesToo)
-{
-    server->setResponder([&](const QByteArray &, FakeSerialPort &) {
-        server->deliver(block);
-        // Closed once the reply has been read, before the next request.
-        pump.runAt(server->lineIdleAtMs() + 3, [&] { server->drop(); });
-    });
-    MeterLink::Hold hold(link);
-    int read = 0;
-    while (read < 100 && link.readLogBlock(1, 8, 0x80, 0, 5))
-        ++read;
-    EXPECT_EQ(read, 4);
-    EXPECT_EQ(reconnects(), 3);
 }
 
 TEST_F(ReconnectFixture, aDroppedConnectionIsMadeAgainUpToThreeTimesWithin30sAndOnlyReadsAreAskedAgain)
