@@ -10,6 +10,7 @@
 
 using namespace ostrand::collect;
 using ostrand::testing::readFileBytes;
+using ostrand::testing::writeFileBytes;
 
 namespace {
 
@@ -128,17 +129,12 @@ TEST(StationHealth, theFilesSourceReadsTheHistoryAndTheOutputsLastRow)
     QTemporaryDir dir;
     QDir(dir.path()).mkdir("out");
     const QString output = dir.filePath("out/a.csv");
-    QFile csv(output);
-    ASSERT_TRUE(csv.open(QIODevice::WriteOnly));
-    csv.write("Date / Time,Flow\r\n12/6/2026 11:45:00 PM,1.5\r\n12/7/2026,2\r\n");
-    csv.close();
+    writeFileBytes(output, "Date / Time,Flow\r\n12/6/2026 11:45:00 PM,1.5\r\n12/7/2026,2\r\n");
     QString error;
     for (const CollectionRow &r : {run("a", 40 * 24 * kHour, "ok", 1), run("a", 35 * 24 * kHour, "failed", 2),
                                    run("a", 27 * kHour, "ok", 1), run("a", kHour, "failed", 3, "No answer")})
         ASSERT_TRUE(recordRun(output, r, &error)) << qPrintable(error);
-    QFile history(historyFilePath(output));
-    ASSERT_TRUE(history.open(QIODevice::ReadOnly));
-    const std::vector<CollectionRow> kept = historyRuns(history.readAll(), "a");
+    const std::vector<CollectionRow> kept = historyRuns(readFileBytes(historyFilePath(output)), "a");
     ASSERT_EQ(kept.size(), 3u);
     EXPECT_EQ(kept[0].startedUtc, kNow.addSecs(-40 * 24 * kHour));
     const std::vector<Station> stations{{"a", 1, {}, {}, false, output, {}}, {"b", 4, {}, {}, false, dir.filePath("out/b.csv"), {}}};
