@@ -252,33 +252,27 @@ TEST_F(DownloadTabTest, theWrittenFileIsNamedUntilAnotherIsChosenAndItsPathCanBe
     EXPECT_LT(control("DataFile")->minimumSizeHint().width(), 200) << "the path does not widen the window";
 }
 
-TEST_F(DownloadTabTest, theFocusReturnsToTheButtonThatStartedTheDownload)
+TEST_F(DownloadTabTest, theChartLeftOpenOnTheViewTabShowsASinceLastTimeDownloadStartedFromTheDownloadTabWhereTheFocusReturns)
 {
     window_->show();
     window_->activateWindow();
     ASSERT_TRUE(QTest::qWaitForWindowActive(window_.get()));
-    showTab(0);
-    for (const char *button : {"Command7", "Command2"}) {
-        SCOPED_TRACE(button);
+    const auto chartTitle = [&] { return control<QChartView>("chartView")->chart()->title().toStdString(); };
+    // Each download is started by a key on its button, where the focus returns.
+    const auto press = [&](const char *button) {
+        showTab(0);
         control(button)->setFocus();
         QTest::keyClick(control(button), Qt::Key_Space);
         ASSERT_NE(QApplication::focusWidget(), nullptr);
         EXPECT_EQ(QApplication::focusWidget()->objectName(), button);
-    }
-}
-
-TEST_F(DownloadTabTest, theChartLeftOpenOnTheViewTabShowsASinceLastTimeDownloadStartedFromTheDownloadTab)
-{
-    window_->show();
-    const auto chartTitle = [&] { return control<QChartView>("chartView")->chart()->title().toStdString(); };
-    click("Command2");
+    };
+    press("Command2");
     showTab(1);
     click("ShowChartButton");
     EXPECT_EQ(chartTitle(), "Flow, Level · 12/1/2026 9:00 AM to 12/1/2026 10:45 AM");
-    showTab(0);
     meter.setLastDownloadPointer(8, 0x80, 0x38); // the records from 10:00 on are new
     dialogs_.answerNextAction(1); // replace the file: the grid and chart hold this download alone
-    click("Command7");
+    press("Command7");
     // The window's grid took every row though the download before had more.
     EXPECT_EQ(window_->results().rowTexts(2).mid(0, 4), QStringList({"1", "12/1/2026 10:00:00 AM", "14", "2.5"}));
     EXPECT_EQ(window_->results().lastUsedRow(), 5);
