@@ -101,8 +101,6 @@ TEST(ExportFormats, writeTheReadingsAsTheFormatSays)
     }
 }
 
-// Whatever a meter's label holds, every export parses by its own grammar and gives the label
-// back as stored, and every row has as many fields as the headings.
 TEST_P(HostileLabels, everyExportParsesAndGivesTheLabelBack)
 {
     const QString label = GetParam().label;
@@ -155,4 +153,4 @@ INSTANTIATE_TEST_SUITE_P(
                       HostileLabel{"crLf", "Flow\r\n"}, HostileLabel{"tab", "Flow\tGPM"},
                       HostileLabel{"nul", QString("Flow") + QChar(0) + "GPM"},
                       HostileLabel{"everything", QString("\\ ,=\"\n\t") + QChar(0) + QChar(0x85) + "\u00e9\\"}),
-    [](const ::testing::TestParamInfo<HostileLabel> &info) { return std::string(info.param.name); });
+    [](const ::testing::TestParamInfo<HostileLabel> &row) { return std::string(row.param.name); });

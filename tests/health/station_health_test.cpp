@@ -150,9 +150,7 @@ TEST(StationHealth, theFilesSourceReadsTheHistoryAndTheOutputsLastRow)
     EXPECT_EQ(health[1].lastReading, "");
 }
 
-// A history grown past anything collect writes (267 MB, here mostly a hole) is read from its
-// last 4 MiB, and says so: status still finds the success at its end, and the next run
-// replaces it with the runs it could read, so it is small again.
+// 267 MB, here mostly a hole: status still finds the success at its end.
 TEST(StationHealth, anOversizedHistoryIsReadFromItsTailAndShrinksOnTheNextRun)
 {
     QTemporaryDir dir;
@@ -188,8 +186,7 @@ TEST(StationHealth, anOversizedHistoryIsReadFromItsTailAndShrinksOnTheNextRun)
     EXPECT_TRUE(notes.isEmpty()) << qPrintable(notes.join('\n'));
 }
 
-// A station collected every few seconds for a month: the history keeps within what is read,
-// losing its oldest runs, never the newest success.
+// A month of runs every 30 s: the oldest runs go, never the newest success.
 TEST(StationHealth, aHistoryIsNeverWrittenLargerThanItIsRead)
 {
     QByteArray history;

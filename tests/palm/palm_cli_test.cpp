@@ -49,8 +49,6 @@ TEST_F(PalmCommandLine, ConvertsOneMeterIntoTheOutputFileOrEveryMeterIntoLogdata
               QStringList({"3", "12", "9", "Finished Reading"}));
 }
 
-// Without that copy the file is not replaced: OutputFile.AFileWhoseDataCannotBeKeptIsNotReplaced, and
-// a write error's exit status in tests/reliability.
 TEST_F(PalmCommandLine, ConvertingOntoAFileThatHoldsDataKeepsItAsTheNextNumberAndSaysSo)
 {
     put("north.csv", "earlier\r\n");

@@ -47,8 +47,7 @@ using ComPortNames = ComLinkedPty;
 
 TEST_F(ComPortNames, ALinkOrFileBesideTheProgramIsThatPortsDeviceAMissingTargetIsKeptAndElseTtySn)
 {
-    QFile plain(comPath(2));
-    ASSERT_TRUE(plain.open(QIODevice::WriteOnly));
+    testing::writeFileBytes(comPath(2), {});
     ASSERT_TRUE(QFile::link(programDir.filePath("no-such-adapter"), comPath(4)));
     const QString device = QFileInfo(pty.slavePath()).canonicalFilePath();
     EXPECT_EQ(resolveComDevice(programDir.path(), 1), device);
@@ -74,10 +73,8 @@ TEST(FileLocations, PortableWhenTheProgramsFolderIsWritableOrHoldsTheSettingsEls
         if (!r.writable && ::geteuid() == 0)
             continue;
         QTemporaryDir program, user;
-        if (r.holdsSettings) {
-            QFile settings(QDir(program.path()).filePath("7700dwn.ini"));
-            ASSERT_TRUE(settings.open(QIODevice::WriteOnly));
-        }
+        if (r.holdsSettings)
+            testing::writeFileBytes(QDir(program.path()).filePath("7700dwn.ini"), {});
         const auto mode = QFile::permissions(program.path());
         if (!r.writable) {
             ASSERT_TRUE(QFile::setPermissions(program.path(), QFile::ReadOwner | QFile::ExeOwner));
@@ -185,7 +182,6 @@ TEST_F(QtSerialPortTest, APortThatCannotBeHadIsNamedWithTheSystemsReasonAtOnceAn
     }
 }
 
-// The holder of a refused port is read from the system's lock list, by its own line only.
 TEST_F(QtSerialPortTest, TheProgramHoldingThePortIsNamedFromTheSystemsLockList)
 {
     const struct {
@@ -282,9 +278,7 @@ TEST(AtomicFileWrite, ReplacesTheFileExactlyOrOnFailureGivesAReasonAndLeavesTheO
     // A name at the length limit has no room for the temporary file's suffix, so the write
     // fails beside an existing file even for a superuser.
     const QString longName(255, u'n');
-    QFile old(dir.filePath(longName));
-    ASSERT_TRUE(old.open(QIODevice::WriteOnly) && old.write("old") == 3);
-    old.close();
+    testing::writeFileBytes(dir.filePath(longName), "old");
     for (const QString &path : {dir.filePath(longName), dir.filePath("missing/out.csv")}) {
         QString error;
         EXPECT_FALSE(saveFile(path, "new", &error)) << path.toStdString();
@@ -342,15 +336,11 @@ TEST(SameFile, NamesMeetThroughLinkedFoldersLinksAndHardLinksWhetherOrNotTheFile
         EXPECT_TRUE(sameFile(at(c.a), at(c.b)) == c.same && sameFile(at(c.b), at(c.a)) == c.same) << c.a << " and " << c.b;
 }
 
-// A file read whole is read to its end however its size stands to the limit, a byte past the limit
-// refused; a link is read through or refused as the caller asks.
 TEST(SmallFileRead, readsUpToTheLimitAndRefusesALinkWhenAsked)
 {
     QTemporaryDir dir;
     const auto make = [&](const QString &name, qsizetype size) {
-        QFile file(dir.filePath(name));
-        EXPECT_TRUE(file.open(QIODevice::WriteOnly));
-        file.write(QByteArray(size, 'x'));
+        testing::writeFileBytes(dir.filePath(name), QByteArray(size, 'x'));
         return dir.filePath(name);
     };
     constexpr qint64 kLimit = 100000;
