@@ -36,12 +36,11 @@ protected:
         meter.setLabel(3, "Flow Tot");
     }
 
-    // Records of channels 1 and 3 every 15 minutes from 10:00 on 12/1/2026
-    // (the instants from `first` on).
-    void logRecords(int instants, int bank = 8, int page = 0x80, int offset = 0, int first = 0)
+    // Records of channels 1 and 3 every 15 minutes from 10:00 on 12/1/2026.
+    void logRecords(int instants, int bank = 8, int page = 0x80, int offset = 0)
     {
         QByteArray bytes;
-        for (int i = first; i < first + instants; ++i) {
+        for (int i = 0; i < instants; ++i) {
             const QDateTime when(QDate(2026, 12, 1), QTime(10, 0).addSecs(900 * i));
             bytes += FakeMeter::record(1, when, 1.5f + i);
             bytes += FakeMeter::record(3, when, 1000.75f + i);
@@ -55,6 +54,21 @@ protected:
         options.sinceLastTime = sinceLast;
         options.portableMeter = portable;
         return DownloadEngine(link, grid, state, display).downloadLog(options);
+    }
+    // A download into `path` ended as the window and the command line end one; `meanwhile` runs
+    // between the log's read and the file's write.
+    DownloadEnd downloadTo(const QString &path, bool sinceLast = false, const std::function<void()> &meanwhile = {})
+    {
+        grid.clear();
+        display.details.clear();
+        DownloadOptions options;
+        options.sinceLastTime = sinceLast;
+        DownloadEngine engine(link, grid, state, display);
+        const DownloadResult result = engine.downloadLog(options);
+        if (meanwhile)
+            meanwhile();
+        return finishDownload(result, grid, state, path, display, [&] { return engine.confirmDownloadAndReadTail(); },
+                              sinceLast ? OutputWrite::Append : OutputWrite::Replace);
     }
 
     VirtualClock clock;
@@ -259,23 +273,13 @@ TEST_F(DownloadEngineTest, whatHappenedOnTheLineIsToldAndAnotherMeterAfterAReope
         };
         if (c.reopen == None && c.change)
             c.change();
-        grid.clear();
         grid.setRows(c.gridRows);
         const QString path = dir.filePath("log.csv");
         QFile::remove(path);
-        display.details.clear();
         const size_t sendsBefore = port.sends().size();
         const int confirmationsBefore = meter.confirmations;
-
-        DownloadEngine engine(link, grid, state, display);
-        const DownloadResult result = engine.downloadLog({});
-        if (c.reopen == BeforeConfirming)
-            pullAndChange();
-        EXPECT_EQ(
-            finishDownload(result, grid, state, path, display, [&] { return engine.confirmDownloadAndReadTail(); })
-                .status,
-            c.status)
-            << c.what;
+        const auto meanwhile = c.reopen == BeforeConfirming ? std::function<void()>(pullAndChange) : nullptr;
+        EXPECT_EQ(downloadTo(path, false, meanwhile).status, c.status) << c.what;
         EXPECT_EQ(display.details.join('|').replace(dir.path(), "DIR"), c.detail) << c.what;
         EXPECT_EQ(QFile::exists(path), c.status == done) << c.what;
         EXPECT_EQ(meter.confirmations - confirmationsBefore, c.confirmations) << c.what;
@@ -352,16 +356,8 @@ TEST_F(DownloadEngineTest, whatTheMeterLoggedBeforeTheConfirmationArrivedIsAdded
             if (c.atConfirmation)
                 c.atConfirmation();
         };
-        grid.clear();
-        display.details.clear();
         const int confirmedBefore = meter.confirmations;
-        DownloadOptions options;
-        options.sinceLastTime = c.sinceLast;
-        DownloadEngine engine(link, grid, state, display);
-        const DownloadResult result = engine.downloadLog(options);
-        const DownloadEnd end =
-            finishDownload(result, grid, state, path, display, [&] { return engine.confirmDownloadAndReadTail(); },
-                           c.sinceLast ? OutputWrite::Append : OutputWrite::Replace);
+        const DownloadEnd end = downloadTo(path, c.sinceLast);
         meter.onRequest = nullptr;
         EXPECT_EQ(end.status, c.status);
         EXPECT_EQ(end.fileFailed, c.status == fileError);
