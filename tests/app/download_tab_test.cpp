@@ -32,7 +32,7 @@ protected:
 
 } // namespace
 
-TEST_F(DownloadTabTest, downloadDataFillsTheTabTheGridAndTheFileThenConfirmsAndStartsNothingMoreMeanwhile)
+TEST_F(DownloadTabTest, downloadDataFillsTheTabTheGridAndTheFileItNamesThenConfirmsAndStartsNothingMoreMeanwhile)
 {
     pump_.runAfter(2, [&] {
         EXPECT_EQ(control<QAbstractButton>("Command2")->text(), "&Stop");
@@ -60,6 +60,23 @@ TEST_F(DownloadTabTest, downloadDataFillsTheTabTheGridAndTheFileThenConfirmsAndS
     click("ShowInFolder");
     QDesktopServices::unsetUrlHandler(QStringLiteral("file"));
     EXPECT_EQ(files.opened, QUrl::fromLocalFile(dir()));
+    QList<QUrl> asked; // no program to show folders: the path can be copied instead
+    window_->downloadTab().setFolderOpener([&](const QUrl &url) { return asked << url, false; });
+    click("ShowInFolder");
+    EXPECT_EQ(asked, QList<QUrl>({QUrl::fromLocalFile(dir())}));
+    EXPECT_TRUE(message().startsWith("No program is set up here to show folders"));
+    ASSERT_TRUE(shown("CopyPath"));
+    click("CopyPath");
+    EXPECT_EQ(QApplication::clipboard()->text(), QDir::toNativeSeparators(inDir("Logdata.csv")));
+    // A name too long for the tab is cut in the middle on screen, never in the tooltip.
+    const QString folder = inDir(QString(120, u'x') + "/" + QString(120, u'y'));
+    ASSERT_TRUE(QDir().mkpath(folder));
+    const QString longName = QDir(folder).filePath("Logdata.csv");
+    control<QLineEdit>("Text2")->setText(longName);
+    EXPECT_FALSE(shown("DataFile") || shown("ShowInFolder") || shown("CopyPath")) << "the old file named after a change";
+    click("Command2");
+    EXPECT_EQ(control("DataFile")->toolTip(), "Data in " + QDir::toNativeSeparators(longName));
+    EXPECT_LT(control("DataFile")->minimumSizeHint().width(), 200) << "the path does not widen the window";
     type("Text1", "300");
     click("Command2");
     EXPECT_FALSE(shown("ShowInFolder")) << "a refused download wrote no file to show";
@@ -223,33 +240,6 @@ TEST_F(SinceLastTimeTest, whatTheMeterLogsWhileTheQuestionIsOpenAndBeforeTheConf
     click("Command2");
     EXPECT_EQ(splitLines(readFile(output())), splitLines(readFile(inDir("whole.csv"))));
     EXPECT_EQ(splitLines(readFile(output())).size(), 11);
-}
-
-TEST_F(DownloadTabTest, theWrittenFileIsNamedUntilAnotherIsChosenAndItsPathCanBeCopiedWithoutAFileManager)
-{
-    click("Command2");
-    const QString path = QDir::toNativeSeparators(inDir("Logdata.csv"));
-    QList<QUrl> asked;
-    window_->downloadTab().setFolderOpener([&](const QUrl &url) {
-        asked << url;
-        return false;
-    });
-    click("ShowInFolder");
-    EXPECT_EQ(asked, QList<QUrl>({QUrl::fromLocalFile(dir())}));
-    EXPECT_TRUE(message().startsWith("No program is set up here to show folders"));
-    ASSERT_TRUE(shown("CopyPath"));
-    click("CopyPath");
-    EXPECT_EQ(QApplication::clipboard()->text(), path);
-
-    // A name too long for the tab is cut in the middle on screen, never in the tooltip.
-    const QString folder = inDir(QString(120, u'x') + "/" + QString(120, u'y'));
-    ASSERT_TRUE(QDir().mkpath(folder));
-    const QString longName = QDir(folder).filePath("Logdata.csv");
-    control<QLineEdit>("Text2")->setText(longName);
-    EXPECT_FALSE(shown("DataFile") || shown("ShowInFolder") || shown("CopyPath")) << "the old file named after a change";
-    click("Command2");
-    EXPECT_EQ(control("DataFile")->toolTip(), "Data in " + QDir::toNativeSeparators(longName));
-    EXPECT_LT(control("DataFile")->minimumSizeHint().width(), 200) << "the path does not widen the window";
 }
 
 TEST_F(DownloadTabTest, theChartLeftOpenOnTheViewTabShowsASinceLastTimeDownloadStartedFromTheDownloadTabWhereTheFocusReturns)
