@@ -58,7 +58,8 @@ inline void startCli(QProcess &process, const QStringList &arguments, const QStr
 inline CliRun finished(QProcess &process, int timeoutMs = 120000)
 {
     CliRun run;
-    if (process.waitForFinished(timeoutMs))
+    process.waitForFinished(timeoutMs); // false too when it had already finished
+    if (process.state() == QProcess::NotRunning && process.exitStatus() == QProcess::NormalExit)
         run.exitCode = process.exitCode();
     run.lines = QString::fromLocal8Bit(process.readAllStandardOutput()).split(u'\n', Qt::SkipEmptyParts);
     run.errors = QString::fromLocal8Bit(process.readAllStandardError());
