@@ -423,33 +423,6 @@ TEST(TelnetCodec, CommandsLeaveTheLinesBytesWholeAndAreAnsweredOnceEvenSplitAcro
     }
 }
 
-// Nothing turns the event loop here, so the name is never resolved: only the deadline or Stop end the wait.
-TEST(NetworkPort, AConnectEndsAtItsTimeOrAtStopAndAnAddressThatIsNoneIsRefusedAtOnce)
-{
-    const struct {
-        const char *address;
-        int timeoutMs, stopAtMs, endsAtMs;
-        const char *error;
-    } rows[] = {
-        {"meter.invalid", 10000, -1, 10000, "Cannot connect to tcp://meter.invalid:4001: timed out: no answer within 10 s"},
-        {"meter.invalid", 1500, -1, 1500, "Cannot connect to tcp://meter.invalid:4001: timed out: no answer within 1.5 s"},
-        {"meter.invalid", 10000, 300, 300, "Cannot connect to tcp://meter.invalid:4001: stopped while connecting"},
-        {"", 10000, -1, 0, "Cannot connect to tcp://:4001: not a device server address"},
-    };
-    for (const auto &row : rows) {
-        VirtualClock clock;
-        VirtualEventPump pump(clock);
-        std::atomic<bool> stop{false};
-        if (row.stopAtMs >= 0)
-            pump.runAt(clock.monotonicMs() + row.stopAtMs, [&] { stop = true; });
-        NetworkPort port({NetworkEndpoint::Protocol::RawTcp, row.address, 4001, "tcp://:4001"}, row.timeoutMs, clock, pump, &stop);
-        const std::int64_t start = clock.monotonicMs();
-        EXPECT_FALSE(port.open(1, QStringLiteral("9600"))) << row.error;
-        EXPECT_NEAR(clock.monotonicMs() - start, row.endsAtMs, 10) << row.error;
-        EXPECT_TRUE(port.errorString().startsWith(QLatin1String(row.error))) << port.errorString().toStdString();
-    }
-}
-
 // A device server speaking RFC 2217 on 127.0.0.1: it grants port control and,
 // once the client has asked for all four settings, answers with `acknowledgements`.
 class ScriptedServer {
@@ -741,33 +714,46 @@ TEST(NetworkListener, CallersThatHungUpWhileWaitingMakeRoomForOneThatCallsNow)
     EXPECT_EQ(net.readFrom(*next.port, 7), QByteArray("north-3"));
 }
 
-// Nothing turns the event loop here, so no caller ever arrives: only the deadline or Stop end the wait.
-TEST(NetworkListener, AWaitForTheNextCallerEndsAtItsTimeOrAtStop)
+// Nothing turns the event loop here, so no name is resolved and no caller arrives: only the deadline or
+// Stop end a connect or a wait for the next caller.
+TEST(NetworkPort, AConnectOrAWaitForACallerEndsAtItsTimeOrAtStopAndOneThatCannotBeginEndsAtOnce)
 {
+    const char *const meter = "Cannot connect to tcp://meter.invalid:4001: ";
     const struct {
+        bool listener;       // a wait for the next caller, else a connect
+        const char *address; // the device server's, or the listener's (empty: not listening)
         int timeoutMs, stopAtMs, endsAtMs;
-        bool listening;
-        Outcome outcome;
+        QString error;       // the start of the connect's error
+        Outcome outcome = Outcome::Accepted;
     } rows[] = {
-        {1500, -1, 1500, true, Outcome::TimedOut},
-        {10000, 300, 300, true, Outcome::Stopped},
-        {10000, -1, 0, false, Outcome::NotListening},
+        {false, "meter.invalid", 10000, -1, 10000, meter + QStringLiteral("timed out: no answer within 10 s")},
+        {false, "meter.invalid", 1500, -1, 1500, meter + QStringLiteral("timed out: no answer within 1.5 s")},
+        {false, "meter.invalid", 10000, 300, 300, meter + QStringLiteral("stopped while connecting")},
+        {false, "", 10000, -1, 0, "Cannot connect to tcp://:4001: not a device server address"},
+        {true, "127.0.0.1", 1500, -1, 1500, {}, Outcome::TimedOut},
+        {true, "127.0.0.1", 10000, 300, 300, {}, Outcome::Stopped},
+        {true, "", 10000, -1, 0, {}, Outcome::NotListening},
     };
     for (const auto &row : rows) {
-        SCOPED_TRACE(row.timeoutMs + row.stopAtMs);
+        SCOPED_TRACE(std::to_string(row.listener) + row.address + std::to_string(row.timeoutMs + row.stopAtMs));
         VirtualClock clock;
         VirtualEventPump pump(clock);
         std::atomic<bool> stop{false};
         if (row.stopAtMs >= 0)
             pump.runAfter(row.stopAtMs, [&] { stop = true; });
-        NetworkListener listener(clock, pump, &stop);
-        if (row.listening) {
-            ASSERT_TRUE(listener.listen(QStringLiteral("127.0.0.1"), 0));
-        }
         const std::int64_t start = clock.monotonicMs();
-        const auto next = listener.nextCaller(row.timeoutMs);
-        EXPECT_EQ(next.outcome, row.outcome);
-        EXPECT_FALSE(next.port);
+        if (row.listener) {
+            NetworkListener listener(clock, pump, &stop);
+            ASSERT_TRUE(!*row.address || listener.listen(QLatin1String(row.address), 0));
+            const auto next = listener.nextCaller(row.timeoutMs);
+            EXPECT_EQ(next.outcome, row.outcome);
+            EXPECT_FALSE(next.port);
+        } else {
+            NetworkPort port({NetworkEndpoint::Protocol::RawTcp, row.address, 4001, "tcp://:4001"}, row.timeoutMs, clock,
+                             pump, &stop);
+            EXPECT_FALSE(port.open(1, QStringLiteral("9600")));
+            EXPECT_TRUE(port.errorString().startsWith(row.error)) << port.errorString().toStdString();
+        }
         EXPECT_NEAR(clock.monotonicMs() - start, row.endsAtMs, 10);
     }
 }
