@@ -155,7 +155,7 @@ TEST_F(WindowTest, aSilentMeterIsNamedOnThePanelAndItsValuesDimAfterTwoPollPerio
     }
 }
 
-TEST_F(WindowTest, everyCaptionedButtonHasAKeyOfItsOwnOnItsTabAndTabFollowsTheWork)
+TEST_F(WindowTest, everyCaptionedButtonHasAKeyOfItsOwnOnItsTabTabFollowsTheWorkAndHintsAndBoxesShowWhole)
 {
     openWindow();
     showTab(0);
@@ -174,11 +174,8 @@ TEST_F(WindowTest, everyCaptionedButtonHasAKeyOfItsOwnOnItsTabAndTabFollowsTheWo
                                                      keys.insert(button->shortcut().toString()).second))
                 << button->objectName().toStdString();
     }
-}
 
-TEST_F(WindowTest, theChartHintAndTheSlaveIdAreShownWhole)
-{
-    openWindow();
+    // The chart's hint and the slave ID are shown whole.
     window_->show();
     showTab(1);
     click("ShowChartButton");
