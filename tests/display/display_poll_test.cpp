@@ -120,8 +120,6 @@ TEST_F(DisplayPollTest, keysGoToRegister208OnePerTickInPressOrderAndAFailedOneIs
     EXPECT_EQ(poller.pendingKeys().front(), '1');
 }
 
-// The window counts the meter's silences; a key pressed before the latest one
-// is not sent when the meter comes back, however late its press reaches the queue.
 TEST_F(DisplayPollTest, aKeyPressedBeforeTheMetersLatestSilenceIsDroppedAndReportedAndOneAfterItIsStillRetried)
 {
     struct SilenceView : DisplayLines {

@@ -44,7 +44,6 @@ protected:
     QAbstractItemModelTester modelCheck{&monitor, QAbstractItemModelTester::FailureReportingMode::Fatal};
 };
 
-// Each row: how the meter answers one exchange, and the counters and readings it leaves.
 TEST_F(MonitoredLink, eachExchangeIsCountedAndReadRowByRow)
 {
     QByteArray badCrc = appendCrc(QByteArray::fromHex("01630000") + QByteArray(20, '\0'));
@@ -136,7 +135,6 @@ TEST_F(MonitoredLink, rowsAreStampedToTheMillisecondAndBeyondTheCapTheOldestGoAn
     EXPECT_EQ(monitor.counters().crcErrors, 0);
 }
 
-// The page kept on a tab not shown while frames come, then opened, then read.
 TEST_F(MonitoredLink, thePageFollowsTheNewestFrameFromWhenItIsOpenedUntilScrolledUpAndAgainOnceBackAtTheEnd)
 {
     FakeFileDialogs dialogs;
