@@ -1,8 +1,9 @@
-// ostrand-cli collect, status and export against simulated meters, in real time: a fleet, the files a
-// collection writes (names that lead to one file, outputs that are not plain files of the user's own,
-// archives of one second, the run's lock), unattended use, a station's health and the exports.
+// ostrand-cli collect, status and export against simulated meters, in real time.
 #include "collect_scene.h"
 #include "collect/collection_lock.h"
+#include "collect/station_collector.h"
+#include "collect/station_line.h"
+#include "line/meter_line.h"
 #include "export_readers.h"
 #include "store/store_open.h"
 
@@ -17,8 +18,8 @@
 #include <sys/sysmacros.h>
 #include <unistd.h>
 
+using namespace ostrand::collect;
 using namespace ostrand::testing;
-using ostrand::collect::CollectionLock;
 
 namespace {
 
@@ -60,6 +61,38 @@ CliRun runAt(const char *now, const QStringList &arguments)
 
 } // namespace
 
+namespace ostrand::collect {
+// Hands out one line made elsewhere, as a listening port will hand out a meter's call.
+class GivenLines : public LineSource {
+public:
+    explicit GivenLines(const QString &device) : line_(QStringList{})
+    {
+        LineChoice choice;
+        choice.devicePath = device;
+        line_.choose(choice);
+    }
+
+    std::unique_ptr<StationLine> open(const Station &, QStringList *) override
+    {
+        ++opened;
+        struct Given : StationLine {
+            explicit Given(MeterLine &given) : line(given) {}
+            MeterLink &link() override { return line.link(); }
+            void close() override { line.close(); }
+            MeterLine &line;
+        };
+        return std::make_unique<Given>(line_);
+    }
+    EventPump &pump() override { return line_.pump(); }
+    const Clock &clock() const override { return line_.clock(); }
+
+    int opened = 0;
+
+private:
+    MeterLine line_;
+};
+} // namespace ostrand::collect
+
 // A meter that refuses the confirmation (so it sends its whole log every time), one behind a
 // modem, one still logging and a silent one, each on its own port.
 TEST(Collect, aFleetCollectedAcrossAKilledRunAndTwoMoreHoldsEveryLoggedRowOnce)
@@ -78,12 +111,6 @@ TEST(Collect, aFleetCollectedAcrossAKilledRunAndTwoMoreHoldsEveryLoggedRowOnce)
     QDir(dir.path()).mkdir("out");
     writeFileBytes(out + "growing.csv", kOldFile);
     writeFileBytes(out + "silent.csv", "Date / Time,Flow\r\n");
-    {
-        const CollectionLock earlierRun(stations);
-        ASSERT_EQ(earlierRun.state(), CollectionLock::State::Held) << qPrintable(earlierRun.error());
-        EXPECT_EQ(runCli({"collect", "--stations", stations}).exitCode, 0);
-        EXPECT_EQ(readFileBytes(out + "growing.csv"), kOldFile);
-    }
     QProcess killed;
     killed.start(OSTRAND_CLI, {"collect", "--stations", stations});
     ASSERT_FALSE(killed.waitForFinished(1500));
@@ -124,8 +151,7 @@ TEST(Collect, aFleetCollectedAcrossAKilledRunAndTwoMoreHoldsEveryLoggedRowOnce)
     EXPECT_EQ(readFileBytes(out + archived.first()), kOldFile);
 }
 
-// A dialled station's slow line: the meter answers 900 ms late, past the 0.5 s after which a
-// log block is asked again on the meters' own timings. The station's reply time covers it.
+// The meter answers 900 ms late, past the 0.5 s after which a log block is asked again by default.
 TEST(Collect, aStationsReplyTimeLetsASlowMeterAnswerEveryRequestOnce)
 {
     MeterSimProcess sim;
@@ -196,8 +222,7 @@ TEST_F(CollectFiles, namesThatLeadToOneFileAreRefusedBeforeAnyMeterIsAsked)
     EXPECT_EQ(requests(), 0);
 }
 
-// Each refused with the reason naming the file, at the first attempt, before the meter is asked;
-// what the name leads to is left as it was.
+// Each refused naming the file at the first attempt, before the meter is asked; its target left as it was.
 TEST_F(CollectFiles, outputsThatAreNotPlainFilesOfTheUsersOwnFailTheStationUntouched)
 {
     const QString target = dir.filePath("target.csv"), shared = dir.filePath("shared");
@@ -237,8 +262,7 @@ TEST_F(CollectFiles, outputsThatAreNotPlainFilesOfTheUsersOwnFailTheStationUntou
     EXPECT_FALSE(QFile::exists(dir.filePath("made-by-root.csv")));
 }
 
-// Names of the seconds the run may take are already there, one of them a link to a file
-// elsewhere: the old rows go to a name of their own, with the old file's permissions.
+// Archive names of the seconds the run may take are there, one a link: the old rows get a name of their own.
 TEST_F(CollectFiles, anArchiveNeverReplacesAFileOfTheSameSecond)
 {
     const QString output = dir.filePath("s.csv"), elsewhere = dir.filePath("elsewhere.txt");
@@ -305,8 +329,7 @@ TEST_F(CollectFiles, aLockHeldElsewhereSkipsTheRunWithAReportButPlantedOrOpenOne
     EXPECT_TRUE(open.errors.contains(folder) && open.errors.contains("chmod 700")) << qPrintable(open.errors);
 }
 
-// The service's runtime folder first; a runtime folder of another user's (sudo keeps the
-// variable) is passed over for the state folder.
+// A runtime folder of another user's (sudo keeps the variable) is passed over for the state folder.
 TEST_F(CollectFiles, theLockGoesToTheServicesFolderElseTheUsersOwn)
 {
     writeFileBytes(stationsPath, {});
@@ -325,8 +348,6 @@ TEST_F(CollectFiles, theLockGoesToTheServicesFolderElseTheUsersOwn)
     EXPECT_TRUE(inState.startsWith(state.filePath("ostrand/collect-"))) << qPrintable(inState);
 }
 
-// Unattended use: a meter that logs while it is read, clock hours that repeat, a meter reset or
-// swapped between runs. What the meter logged reaches the file exactly once.
 TEST(ContinuousUse, aMeterLoggingWhileItIsReadLosesNothingToCollectAndAnotherMeterOnItsLinkIsNeverTold)
 {
     QTemporaryDir dir;
@@ -338,8 +359,7 @@ TEST(ContinuousUse, aMeterLoggingWhileItIsReadLosesNothingToCollectAndAnotherMet
     // Each run reads what was logged while it ran, too: more than the 60 instants the first time.
     const CliRun first = runCli({"collect", "--stations", stations});
     EXPECT_GT(newRowsReported(first), 60) << qPrintable(first.errors);
-    // A second meter takes over the link in the middle of the third run: the run stays
-    // with the meter it began on, and the other one is never told anything.
+    // A second meter takes over the link during the third run: the run stays with the meter it began on.
     const QString firstMeter = QFileInfo(collected.linkPath()).canonicalFilePath();
     QThread::msleep(1500);
     EXPECT_GT(newRowsReported(runCli({"collect", "--stations", stations})), 0);
@@ -405,8 +425,6 @@ TEST(ContinuousUse, everyReadingIsKeptWhateverItsStampAndTheFirstRunOntoAnOlderF
     }
 }
 
-// A cursor file copied from another station, and an output changed by hand since its cursor was
-// written: neither cursor is the output's, so the whole log is read and the output gets what it lacks.
 TEST(ContinuousUse, aCursorNotWrittenForTheOutputIsLeftAsideAndTheOutputGetsEachMissingRowOnce)
 {
     QTemporaryDir dir;
@@ -518,10 +536,8 @@ TEST(ExportE2e, aCollectedStationExportsAsTheHandWrittenFilesInEachFormat)
     EXPECT_EQ(window.lines, QStringList({"Time (UTC),Offset,Level\r", ",,\r", "2026-07-01T08:30:00Z,+01:00,2.25\r"}));
 }
 
-// Every number a command takes refuses what is not one, not finite or below its range, as bad
-// usage with the option's rule, before anything is read; "nan" fails every comparison, so a
-// check written as "below or above the range" once let it through. A stations file with a
-// mistake is bad usage too, its line and key named (every rule of the reader has its own table).
+// Bad usage with the option's rule, before anything is read ("nan" fails every comparison); a
+// stations file's mistake too, its line and key named (every rule of the reader has its own table).
 TEST(NumericOptionsE2e, notANumberInfinityAndNegativesAreRefusedAsBadUsage)
 {
     QTemporaryDir dir;
@@ -556,10 +572,8 @@ TEST(NumericOptionsE2e, notANumberInfinityAndNegativesAreRefusedAsBadUsage)
     EXPECT_EQ(runCli(status + QStringList{"0.5"}, dir.path()).exitCode, 1);
 }
 
-// A meter whose label holds a line break, a tab, a control byte, a backslash at its end, quotes
-// and an equals sign, at a station whose name has a backslash, quotes, a comma, a space and an
-// equals sign: the store keeps the label without its control characters, and every export of it
-// parses line by line, giving back the label as stored and the station's name.
+// The store keeps the label without its control characters; every export parses line by line,
+// giving back the label as stored and the station's name.
 TEST(ExportE2e, labelsAndNamesThatBreakLinesComeOutEscapedInEveryFormat)
 {
     QTemporaryDir dir;
@@ -602,4 +616,35 @@ TEST(ExportE2e, labelsAndNamesThatBreakLinesComeOutEscapedInEveryFormat)
         ASSERT_TRUE(records && records->size() == csv.records) << csv.format;
         EXPECT_EQ((*records)[0], csv.headings) << csv.format;
     }
+}
+
+// The station's own port leads nowhere: only the line the collector is given reaches the meter,
+// and over it the station is collected, written and confirmed as over a line it opened itself.
+TEST(GivenLine, aStationIsCollectedWrittenAndConfirmedOverTheLineItIsGiven)
+{
+    QTemporaryDir dir;
+    MeterSimProcess sim;
+    ASSERT_TRUE(sim.start(dir.path(), {"--start", "2024-01-01 00:15", "--records", "12"}, "given"));
+    Station station;
+    station.name = "north";
+    station.lineChoice.devicePath = dir.filePath("no-such-port");
+    station.lineChoice.slave = 1;
+    station.output = dir.filePath("north.csv");
+    auto lines = std::make_unique<GivenLines>(sim.linkPath());
+    GivenLines &given = *lines;
+    CollectOptions options;
+    options.retries = 0;
+    PortCollector collector(options, std::move(lines));
+
+    const StationReport report = collector.collect(station);
+    EXPECT_TRUE(report.succeeded) << qPrintable(report.errors.join("; "));
+    EXPECT_EQ(report.newRows, 12);
+    EXPECT_EQ(given.opened, 1);
+    EXPECT_FALSE(readFileBytes(station.output).isEmpty());
+    EXPECT_TRUE(sim.waitFor("confirmed"));
+    // Again over the next line it is given, on from the file's cursor.
+    const StationReport again = collector.collect(station);
+    EXPECT_TRUE(again.succeeded) << qPrintable(again.errors.join("; "));
+    EXPECT_EQ(again.newRows, 0);
+    EXPECT_EQ(given.opened, 2);
 }

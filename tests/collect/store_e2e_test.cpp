@@ -114,9 +114,7 @@ TEST_P(StoreCollect, everyReadingOfTheLogIsStoredOnceAcrossKilledRunsAndThreeMor
     EXPECT_EQ(runsIn(*store).size(), 4u);
 }
 
-// One meter logging every second, collected in turn through two stations files with CSV files of
-// their own (as on two hosts) into one store: after each run, that run's file holds what the store
-// holds, and every file is the log as the meter keeps it, up to its last run, each row once.
+// One meter logging every second, collected in turn as from two hosts: each file is the log up to its last run.
 TEST_P(StoreCollect, twoStationsFilesWithFilesOfTheirOwnEachGetWhatTheOtherCollectedIntoTheSharedStore)
 {
     MeterSimProcess sim;
@@ -146,8 +144,7 @@ TEST_P(StoreCollect, twoStationsFilesWithFilesOfTheirOwnEachGetWhatTheOtherColle
     }
 }
 
-// A store that refuses the first attempt's transaction once its rows are in the file: the report
-// counts what the station gained over both attempts, in the file and in the store.
+// A store that refuses the first attempt's transaction once its rows are in the file.
 TEST_P(StoreCollect, aRetriedStationsReportCountsWhatEachAttemptAdded)
 {
     const QString url = newUrl("retried");
@@ -237,9 +234,7 @@ TEST(StoreCollectTime, repeatedSkippedAndSetBackHoursAreStoredAndReported)
     }
 }
 
-// Twelve meters on TCP, one stations file and one PostgreSQL store shared by three collectors, each
-// as on a host of its own; the collector holding the most stations once the first is committed is
-// killed, and another takes its stations in the same run.
+// The collector holding the most stations once the first is committed is killed; another takes them in the same run.
 TEST(StoreCollectClaim, twelveTcpStationsAreEachCollectedOnceByThreeCollectorsWhenOneIsKilled)
 {
     constexpr int kStations = 12;
@@ -319,9 +314,8 @@ TEST(StoreCollectClaim, twelveTcpStationsAreEachCollectedOnceByThreeCollectorsWh
     checkStations(secondRuns, false);
 }
 
-// A station whose port cannot be opened, collected with claims: during its retry pause another
-// collector takes it at once (not after the 6 s pause); one that holds it past the claim wait, during that pause or before
-// the first attempt, has it left to it, and the wait shows in the station's time.
+// A station on a dead port: taken by another collector during its 6 s retry pause at once; held elsewhere past
+// the claim wait, during that pause or before the first attempt, it is left, the wait shown in its time.
 TEST(StoreCollectClaim, aClaimIsLetGoDuringTheRetryPauseAndAStationHeldElsewhereIsWaitedForBoundedly)
 {
     QTemporaryDir dir;
@@ -361,9 +355,7 @@ TEST(StoreCollectClaim, aClaimIsLetGoDuringTheRetryPauseAndAStationHeldElsewhere
     }
 }
 
-// Whether a station was collected since this collector started is told by the server's clock: a
-// host whose clock is an hour ahead still skips a station another collector committed after its
-// start, rather than collecting it again; with the host's clock, the commit looked an hour old.
+// By the host's clock, an hour ahead, the other collector's commit would look an hour old.
 TEST(StoreCollectClaim, collectedSinceTheStartIsToldByTheServersClockNotThisHosts)
 {
     QTemporaryDir dir;
@@ -389,10 +381,8 @@ TEST(StoreCollectClaim, collectedSinceTheStartIsToldByTheServersClockNotThisHost
     EXPECT_EQ(report["attempts"].toInt(), 0);
 }
 
-// The store's database reached by another name, through a link or a linked folder, or a journal
-// beside it: no command writes over it, and it still holds its readings after every refusal. A
-// store named by a link planted in a folder any user may write, naming a private file, is not
-// followed as root runs collect, and that file stays as it was.
+// The store's database reached by a link, a linked folder or its journal: it keeps its readings after every
+// refusal. A store link planted in a folder any user may write is not followed, its target kept.
 TEST(StoreFiles, anExportReportOrOutputOntoTheStoreIsRefusedBeforeAnythingIsWritten)
 {
     QTemporaryDir dir;
@@ -441,8 +431,7 @@ TEST(StoreFiles, anExportReportOrOutputOntoTheStoreIsRefusedBeforeAnythingIsWrit
     EXPECT_EQ(readFileBytes(secret), "root's own\n");
 }
 
-// Every form a password takes in a connection text, right and wrong, through every command that
-// takes a store: it is in no line printed and no file written.
+// Every form of a password in a connection text, right and wrong, through every command that takes a store.
 TEST(StorePasswords, noCommandPrintsOrWritesTheStorePassword)
 {
     QTemporaryDir dir;
@@ -488,8 +477,7 @@ TEST(StorePasswords, noCommandPrintsOrWritesTheStorePassword)
     }
 }
 
-// A server that takes the connection and never answers: collect (holding the stations file's
-// lock) and export each give up within the url's connect_timeout, and say so.
+// A server that takes the connection and never answers: collect (holding its lock), export and status.
 TEST(StoreLimits, aStoreServerThatNeverAnswersIsGivenUpOnWithinItsConnectTimeout)
 {
     QTemporaryDir dir;
