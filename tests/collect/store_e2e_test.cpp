@@ -424,6 +424,7 @@ TEST(StoreFiles, anExportReportOrOutputOntoTheStoreIsRefusedBeforeAnythingIsWrit
         const CliRun run = runCli(row.arguments, dir.path());
         EXPECT_EQ(run.exitCode, row.exitCode) << qPrintable(row.arguments.join(' '));
         EXPECT_TRUE(run.errors.contains(row.error)) << qPrintable(run.errors);
+        EXPECT_TRUE(row.exitCode != 6 || run.lines == QStringList{"north: failed, 0 new rows, 0 new readings, 0.0 s"});
         const CliRun kept = runCli({"export", "--store", "sqlite:" + db, "--station", "north", "--format", "iso-csv"});
         EXPECT_EQ(kept.lines.value(2).trimmed(), QString("2026-12-01T00:15:00Z,+00:00,1.5")) << qPrintable(kept.errors);
     }
@@ -484,7 +485,8 @@ TEST(StoreLimits, aStoreServerThatNeverAnswersIsGivenUpOnWithinItsConnectTimeout
     SilentServer silent;
     ASSERT_NE(silent.port(), 0);
     const QString url = QString("host=127.0.0.1 port=%1 dbname=flow connect_timeout=2").arg(silent.port());
-    const QString said = QString("the store PostgreSQL database flow on 127.0.0.1:%1 did not answer within 2 s").arg(silent.port());
+    const QString said = QString("the store PostgreSQL database flow on 127.0.0.1:%1 did not answer within 2 s (check that "
+                                 "the server runs and answers; connect_timeout in the url sets the wait)").arg(silent.port());
     writeFileBytes(dir.filePath("s.ini"), northStation("/dev/ttyNONE9") + "[south]\nport = /dev/ttyNONE8\noutput = south.csv\n");
     const struct { QStringList arguments; int exitCode; } rows[] = {
         {{"collect", "--stations", dir.filePath("s.ini"), "--store", url}, 6},
