@@ -40,14 +40,29 @@ protected:
 
 } // namespace
 
-TEST_F(DisplayWindowTest, aSilent7700IsNamedAndDimmed3sAfterItsLastReplyWhileItsReadWaitsAndClearedAtTheNext)
+// Keys pressed before Begin, then a silence: the 7700 is named and dimmed 3 s after its last reply while
+// its read waits, the keys pressed meanwhile are dropped, and the next reply clears it all.
+TEST_F(DisplayWindowTest, keysPressedIntoASilenceAreDroppedWithAWordAndTheKeypadIsOffUntilTheNextReply)
 {
     openWindow();
+    std::vector<std::pair<std::int64_t, QString>> words;
+    QObject::connect(window_->statusBar(), &QStatusBar::messageChanged,
+                     [&](const QString &text) { words.emplace_back(clock_.monotonicMs(), text); });
+    QWidget *keypad = control("Frame11");
+    click("Command1(12)"); // "M" and "E", pressed long before "Begin": the first polls send them
+    click("Command1(14)");
+    EXPECT_TRUE(port_.sends().empty());
+    clock_.advance(60000);
     click("Command9");
     tick("Timer1");
+    tick("Timer1");
+    EXPECT_EQ(keysWritten(), "ME");
+    EXPECT_EQ(port_.sends().front().bytes.at(1), 0x10) << "the first poll begins with the key";
     ASSERT_TRUE(line0() == "Line of the screen  " && reply().isEmpty() && !dimmed());
     const std::int64_t lastReply = clock_.monotonicMs();
     silent = true;
+    click("Command1(0)"); // "1", queued as the meter stops answering: the next tick's write goes unanswered
+    pump_.runAt(lastReply + 2000, [&] { click("Command1(1)"); }); // "2", waits behind the poll
     // ms after the last reply; the age timer is armed for what is left of the 3 s.
     const struct { std::int64_t afterMs; bool noReply; int ageTimerMs; } rows[] = {
         {1500, false, 1500}, {2999, false, 1}, {3000, true, 0}, {9000, true, 0}};
@@ -58,47 +73,14 @@ TEST_F(DisplayWindowTest, aSilent7700IsNamedAndDimmed3sAfterItsLastReplyWhileIts
             EXPECT_TRUE(window_->line().busy()) << "a read still waits at " << row.afterMs;
             EXPECT_EQ(reply(), row.noReply ? "No reply from meter" : "") << row.afterMs;
             EXPECT_EQ(dimmed(), row.noReply) << row.afterMs;
+            EXPECT_EQ(keypad->isEnabled(), !row.noReply) << row.afterMs;
             EXPECT_EQ(ageTimer->isActive() ? ageTimer->interval() : 0, row.ageTimerMs) << row.afterMs;
             EXPECT_EQ(line0(), "Line of the screen  ") << "the last values stay";
+            if (row.afterMs == 3000) {
+                EXPECT_EQ(message(), "No reply from meter: keys not yet sent are dropped, the keypad is off until it answers");
+            }
         });
     }
-    pump_.runAt(lastReply + 10000, [&] { // the meter answers the waiting read
-        silent = false;
-        port_.deliver(replyTo(port_.sends().back().bytes));
-    });
-    pump_.runAt(lastReply + 10050, [&] { EXPECT_TRUE(reply().isEmpty() && !dimmed()) << "before the poll ends"; });
-    tick("Timer1");
-    EXPECT_GT(clock_.monotonicMs(), lastReply + 10050);
-
-    silent = true; // a poll cut short by Stop is not a silent meter, but its values are dimmed
-    pump_.runAt(clock_.monotonicMs() + 1000, [&] { click("Command9"); });
-    tick("Timer1");
-    EXPECT_TRUE(reply().isEmpty() && !window_->line().busy());
-    EXPECT_EQ(line0(), "Line of the screen  ");
-    EXPECT_TRUE(dimmed()) << "stopped: nothing keeps them current";
-    click("Command9");
-    EXPECT_FALSE(dimmed()) << "polling again";
-}
-
-TEST_F(DisplayWindowTest, keysPressedIntoASilenceAreDroppedWithAWordAndTheKeypadIsOffUntilTheNextReply)
-{
-    openWindow();
-    std::vector<std::pair<std::int64_t, QString>> words;
-    QObject::connect(window_->statusBar(), &QStatusBar::messageChanged,
-                     [&](const QString &text) { words.emplace_back(clock_.monotonicMs(), text); });
-    QWidget *keypad = control("Frame11");
-    click("Command9");
-    tick("Timer1");
-    const std::int64_t lastReply = clock_.monotonicMs();
-    silent = true;
-    click("Command1(0)"); // "1", queued as the meter stops answering: the next tick's write goes unanswered
-    pump_.runAt(lastReply + 2000, [&] { click("Command1(1)"); }); // "2", waits behind the poll
-    pump_.runAt(lastReply + 3000, [&] {
-        tick("ReplyAgeTimer");
-        EXPECT_EQ(reply(), "No reply from meter");
-        EXPECT_FALSE(keypad->isEnabled());
-        EXPECT_EQ(message(), "No reply from meter: keys not yet sent are dropped, the keypad is off until it answers");
-    });
     pump_.runAt(lastReply + 6000, [&] {
         click("Command1(5)"); // a disabled key does nothing
         QMetaObject::invokeMethod(control("Command1(14)"), "clicked"); // a click already on its way
@@ -110,9 +92,11 @@ TEST_F(DisplayWindowTest, keysPressedIntoASilenceAreDroppedWithAWordAndTheKeypad
         sentAtReturn = port_.sends().size();
         port_.deliver(replyTo(port_.sends().back().bytes));
     });
+    pump_.runAt(lastReply + 10050, [&] {
+        EXPECT_TRUE(reply().isEmpty() && !dimmed() && keypad->isEnabled()) << "before the poll ends";
+    });
     tick("Timer1");
-    EXPECT_TRUE(keypad->isEnabled()) << "on again with the reply";
-    EXPECT_EQ(reply(), "");
+    EXPECT_GT(clock_.monotonicMs(), lastReply + 10050);
     const auto said = [&](const QString &text) {
         return std::find_if(words.begin(), words.end(), [&](const auto &word) { return word.second == text; });
     };
@@ -127,20 +111,15 @@ TEST_F(DisplayWindowTest, keysPressedIntoASilenceAreDroppedWithAWordAndTheKeypad
     click("Command1(13)"); // "0", pressed with the meter answering
     tick("Timer1");
     EXPECT_EQ(keysWritten(sentAtReturn), "0");
-}
 
-TEST_F(DisplayWindowTest, keysPressedBeforeBeginAreSentByTheFirstPoll)
-{
-    openWindow();
-    click("Command1(12)");
-    click("Command1(14)");
-    EXPECT_TRUE(port_.sends().empty());
-    clock_.advance(60000);
+    silent = true; // a poll cut short by Stop is not a silent meter, but its values are dimmed
+    pump_.runAt(clock_.monotonicMs() + 1000, [&] { click("Command9"); });
+    tick("Timer1");
+    EXPECT_TRUE(reply().isEmpty() && !window_->line().busy());
+    EXPECT_EQ(line0(), "Line of the screen  ");
+    EXPECT_TRUE(dimmed()) << "stopped: nothing keeps them current";
     click("Command9");
-    tick("Timer1");
-    tick("Timer1");
-    EXPECT_EQ(keysWritten(), "ME");
-    EXPECT_EQ(port_.sends().front().bytes.at(1), 0x10) << "the first poll begins with the key";
+    EXPECT_FALSE(dimmed()) << "polling again";
 }
 
 TEST_F(DisplayWindowTest, thePortablePollsFromItsChoiceOnEveryTabAndBeginStartsItAgainAfterAStop)

@@ -32,7 +32,7 @@ protected:
 
 } // namespace
 
-TEST_F(DownloadTabTest, downloadDataFillsTheTabTheGridAndTheFileThenConfirmsAndStartsNothingMoreMeanwhile)
+TEST_F(DownloadTabTest, downloadDataFillsTheTabTheGridAndTheFileItNamesThenConfirmsAndStartsNothingMoreMeanwhile)
 {
     pump_.runAfter(2, [&] {
         EXPECT_EQ(control<QAbstractButton>("Command2")->text(), "&Stop");
@@ -60,6 +60,23 @@ TEST_F(DownloadTabTest, downloadDataFillsTheTabTheGridAndTheFileThenConfirmsAndS
     click("ShowInFolder");
     QDesktopServices::unsetUrlHandler(QStringLiteral("file"));
     EXPECT_EQ(files.opened, QUrl::fromLocalFile(dir()));
+    QList<QUrl> asked; // no program to show folders: the path can be copied instead
+    window_->downloadTab().setFolderOpener([&](const QUrl &url) { return asked << url, false; });
+    click("ShowInFolder");
+    EXPECT_EQ(asked, QList<QUrl>({QUrl::fromLocalFile(dir())}));
+    EXPECT_TRUE(message().startsWith("No program is set up here to show folders"));
+    ASSERT_TRUE(shown("CopyPath"));
+    click("CopyPath");
+    EXPECT_EQ(QApplication::clipboard()->text(), QDir::toNativeSeparators(inDir("Logdata.csv")));
+    // A name too long for the tab is cut in the middle on screen, never in the tooltip.
+    const QString folder = inDir(QString(120, u'x') + "/" + QString(120, u'y'));
+    ASSERT_TRUE(QDir().mkpath(folder));
+    const QString longName = QDir(folder).filePath("Logdata.csv");
+    control<QLineEdit>("Text2")->setText(longName);
+    EXPECT_FALSE(shown("DataFile") || shown("ShowInFolder") || shown("CopyPath")) << "the old file named after a change";
+    click("Command2");
+    EXPECT_EQ(control("DataFile")->toolTip(), "Data in " + QDir::toNativeSeparators(longName));
+    EXPECT_LT(control("DataFile")->minimumSizeHint().width(), 200) << "the path does not widen the window";
     type("Text1", "300");
     click("Command2");
     EXPECT_FALSE(shown("ShowInFolder")) << "a refused download wrote no file to show";
@@ -108,34 +125,17 @@ TEST_F(DownloadTabTest, anOutputThatCannotBeWrittenIsRefusedBeforeTheMeterOrTheF
     EXPECT_TRUE(port_.sends().empty());
 }
 
-TEST_F(DownloadTabTest, aPortAndSpeedChosenWhileOpenAreWhatTheNextDownloadOpensAndAFailureLeavesNoOldValues)
+// The port chosen while open reaching the next download, and the last error, are the status bar test's.
+TEST_F(DownloadTabTest, aFailureAfterAGoodDownloadLeavesNoOldValuesAndTheMonitorNeverShownHoldsIt)
 {
     click("Command2");
-    click("Option2(1)");
-    click("Option1(3)");
-    click("Command2");
-    ASSERT_EQ(port_.opens().size(), 2u);
-    EXPECT_EQ(std::make_pair(port_.opens()[1].portNumber, port_.opens()[1].baudText), std::make_pair(2, QString("9600")));
-    EXPECT_TRUE(label("LinkState").endsWith("· 9600 baud · address 1 · open"));
-
     port_.failOpenWith(QStringLiteral("adapter gone"));
-    click("Option2(0)");
+    click("Option2(1)"); // the next download opens COM2
     click("Command2");
     EXPECT_EQ(QStringList({text("Text3(0)"), text("Text3(9)")}), QStringList({"", ""}));
-    EXPECT_TRUE(label("LastError").endsWith("adapter gone"));
-    showTab(6); // the monitor was never shown, yet it holds the failure
+    showTab(6);
     const QAbstractItemModel *frames = control<QTableView>("monitorTable")->model();
     EXPECT_EQ(frames->index(frames->rowCount() - 1, FrameMonitor::ReadingColumn).data().toString(), "port would not open");
-}
-
-TEST_F(DownloadTabTest, theReplyTimeChosenForASlowLineLetsEachRequestGoOutOnce)
-{
-    meter.replyDelayMs = 1200; // past the meter's own resend intervals
-    control<QSpinBox>("ReplyTimeout")->setValue(1500);
-    click("Command2");
-    EXPECT_EQ(status(), "Finished. Data in File");
-    for (std::size_t i = 1; i < port_.sends().size(); ++i)
-        EXPECT_NE(port_.sends()[i].bytes, port_.sends()[i - 1].bytes) << "sent again at " << i;
 }
 
 namespace {
@@ -242,60 +242,27 @@ TEST_F(SinceLastTimeTest, whatTheMeterLogsWhileTheQuestionIsOpenAndBeforeTheConf
     EXPECT_EQ(splitLines(readFile(output())).size(), 11);
 }
 
-TEST_F(DownloadTabTest, theWrittenFileIsNamedUntilAnotherIsChosenAndItsPathCanBeCopiedWithoutAFileManager)
-{
-    click("Command2");
-    const QString path = QDir::toNativeSeparators(inDir("Logdata.csv"));
-    QList<QUrl> asked;
-    window_->downloadTab().setFolderOpener([&](const QUrl &url) {
-        asked << url;
-        return false;
-    });
-    click("ShowInFolder");
-    EXPECT_EQ(asked, QList<QUrl>({QUrl::fromLocalFile(dir())}));
-    EXPECT_TRUE(message().startsWith("No program is set up here to show folders"));
-    ASSERT_TRUE(shown("CopyPath"));
-    click("CopyPath");
-    EXPECT_EQ(QApplication::clipboard()->text(), path);
-
-    // A name too long for the tab is cut in the middle on screen, never in the tooltip.
-    const QString folder = inDir(QString(120, u'x') + "/" + QString(120, u'y'));
-    ASSERT_TRUE(QDir().mkpath(folder));
-    const QString longName = QDir(folder).filePath("Logdata.csv");
-    control<QLineEdit>("Text2")->setText(longName);
-    EXPECT_FALSE(shown("DataFile") || shown("ShowInFolder") || shown("CopyPath")) << "the old file named after a change";
-    click("Command2");
-    EXPECT_EQ(control("DataFile")->toolTip(), "Data in " + QDir::toNativeSeparators(longName));
-    EXPECT_LT(control("DataFile")->minimumSizeHint().width(), 200) << "the path does not widen the window";
-}
-
-TEST_F(DownloadTabTest, theFocusReturnsToTheButtonThatStartedTheDownload)
+TEST_F(DownloadTabTest, theChartLeftOpenOnTheViewTabShowsASinceLastTimeDownloadStartedFromTheDownloadTabWhereTheFocusReturns)
 {
     window_->show();
     window_->activateWindow();
     ASSERT_TRUE(QTest::qWaitForWindowActive(window_.get()));
-    showTab(0);
-    for (const char *button : {"Command7", "Command2"}) {
-        SCOPED_TRACE(button);
+    const auto chartTitle = [&] { return control<QChartView>("chartView")->chart()->title().toStdString(); };
+    // Each download is started by a key on its button, where the focus returns.
+    const auto press = [&](const char *button) {
+        showTab(0);
         control(button)->setFocus();
         QTest::keyClick(control(button), Qt::Key_Space);
         ASSERT_NE(QApplication::focusWidget(), nullptr);
         EXPECT_EQ(QApplication::focusWidget()->objectName(), button);
-    }
-}
-
-TEST_F(DownloadTabTest, theChartLeftOpenOnTheViewTabShowsASinceLastTimeDownloadStartedFromTheDownloadTab)
-{
-    window_->show();
-    const auto chartTitle = [&] { return control<QChartView>("chartView")->chart()->title().toStdString(); };
-    click("Command2");
+    };
+    press("Command2");
     showTab(1);
     click("ShowChartButton");
     EXPECT_EQ(chartTitle(), "Flow, Level · 12/1/2026 9:00 AM to 12/1/2026 10:45 AM");
-    showTab(0);
     meter.setLastDownloadPointer(8, 0x80, 0x38); // the records from 10:00 on are new
     dialogs_.answerNextAction(1); // replace the file: the grid and chart hold this download alone
-    click("Command7");
+    press("Command7");
     // The window's grid took every row though the download before had more.
     EXPECT_EQ(window_->results().rowTexts(2).mid(0, 4), QStringList({"1", "12/1/2026 10:00:00 AM", "14", "2.5"}));
     EXPECT_EQ(window_->results().lastUsedRow(), 5);

@@ -19,7 +19,7 @@ protected:
     }
 };
 
-TEST_F(WindowTest, opensOnDisplayMeterWithTheLoadedDefaultsAndNothingRunning)
+TEST_F(WindowTest, opensOnDisplayMeterWithTheLoadedDefaultsNothingRunningAndBoxesThatSayWhatTheyAre)
 {
     openWindow();
     EXPECT_EQ(control<QTabWidget>("SSTab1")->currentIndex(), 3);
@@ -36,6 +36,20 @@ TEST_F(WindowTest, opensOnDisplayMeterWithTheLoadedDefaultsAndNothingRunning)
                                "Text4(4)", "Label10"})
         EXPECT_FALSE(shown(hidden)) << hidden;
     EXPECT_TRUE(shown("Command7") && shown("Frame11"));
+
+    // The boxes say what they are, and the meter's do not invite typing.
+    EXPECT_TRUE(control("Text3(8)")->toolTip().contains("free space in the meter's log"));
+    EXPECT_EQ(control("Label3(8)")->toolTip(), control("Text3(8)")->toolTip());
+    for (int i = 0; i < 10; ++i) {
+        auto *box = control<QLineEdit>(QStringLiteral("Text3(%1)").arg(i));
+        EXPECT_TRUE(box->isReadOnly());
+        EXPECT_EQ(box->palette().color(QPalette::Base), box->palette().color(QPalette::Window)) << i;
+    }
+    for (const auto &[label, box] :
+         {std::pair{"PhoneLabel", "Text5(0)"}, std::pair{"DescriptionLabel", "Text5(1)"}}) {
+        EXPECT_EQ(control<QLabel>(label)->buddy(), control(box));
+        EXPECT_FALSE(control<QLabel>(label)->text().isEmpty());
+    }
 }
 
 TEST_F(WindowTest, aSlaveIdOutOfRangeRefusesADownloadAndIsKeptAndTheBoxKeepsTheLastGoodOne)
@@ -141,7 +155,7 @@ TEST_F(WindowTest, aSilentMeterIsNamedOnThePanelAndItsValuesDimAfterTwoPollPerio
     }
 }
 
-TEST_F(WindowTest, everyCaptionedButtonHasAKeyOfItsOwnOnItsTabAndTabFollowsTheWork)
+TEST_F(WindowTest, everyCaptionedButtonHasAKeyOfItsOwnOnItsTabTabFollowsTheWorkAndHintsAndBoxesShowWhole)
 {
     openWindow();
     showTab(0);
@@ -160,11 +174,8 @@ TEST_F(WindowTest, everyCaptionedButtonHasAKeyOfItsOwnOnItsTabAndTabFollowsTheWo
                                                      keys.insert(button->shortcut().toString()).second))
                 << button->objectName().toStdString();
     }
-}
 
-TEST_F(WindowTest, theChartHintAndTheSlaveIdAreShownWhole)
-{
-    openWindow();
+    // The chart's hint and the slave ID are shown whole.
     window_->show();
     showTab(1);
     click("ShowChartButton");
@@ -179,21 +190,4 @@ TEST_F(WindowTest, theChartHintAndTheSlaveIdAreShownWhole)
     option.lineWidth = slaveId->style()->pixelMetric(QStyle::PM_DefaultFrameWidth, &option, slaveId);
     const int room = slaveId->style()->subElementRect(QStyle::SE_LineEditContents, &option, slaveId).width() - 4;
     EXPECT_GE(room, slaveId->fontMetrics().horizontalAdvance("255")) << "three digits fit";
-}
-
-TEST_F(WindowTest, theBoxesSayWhatTheyAreAndTheMeterOnesDoNotInviteTyping)
-{
-    openWindow();
-    EXPECT_TRUE(control("Text3(8)")->toolTip().contains("free space in the meter's log"));
-    EXPECT_EQ(control("Label3(8)")->toolTip(), control("Text3(8)")->toolTip());
-    for (int i = 0; i < 10; ++i) {
-        auto *box = control<QLineEdit>(QStringLiteral("Text3(%1)").arg(i));
-        EXPECT_TRUE(box->isReadOnly());
-        EXPECT_EQ(box->palette().color(QPalette::Base), box->palette().color(QPalette::Window)) << i;
-    }
-    for (const auto &[label, box] :
-         {std::pair{"PhoneLabel", "Text5(0)"}, std::pair{"DescriptionLabel", "Text5(1)"}}) {
-        EXPECT_EQ(control<QLabel>(label)->buddy(), control(box));
-        EXPECT_FALSE(control<QLabel>(label)->text().isEmpty());
-    }
 }

@@ -16,16 +16,14 @@ const QByteArray kGood = "[a]\nport = COM1\noutput = a.csv\n";
 
 TEST(StationsFile, eachMistakeIsRefusedNamingItsLineAndWhatIsWrong)
 {
-    const struct { QByteArray text; const char *error; } rows[] = {
+    struct Row { QByteArray text; QString error; };
+    std::vector<Row> rows{
         {kGood + "colour = red\n", "4: key 'colour': unknown key"},
         {"[a]\noutput = a.csv ; no port\n", "1: key 'port': station 'a' has none"},
         {"[a]\nport = COM1\n[b]\nport = COM2\noutput = b.csv\n", "1: key 'output': station 'a' has none"},
         {kGood + "baud = 9601\n", "4: key 'baud': '9601' is not one of"},
         {kGood + "slave = 256\n", "4: key 'slave': '256' is not a slave address"},
         {kGood + "reply-timeout = 60001\n", "4: key 'reply-timeout': '60001' is not a reply time from 0 to 60000 ms"},
-        {kGood + "reply-timeout = -1\n", "4: key 'reply-timeout': '-1' is not a reply time"},
-        {kGood + "reply-timeout = 1.5\n", "4: key 'reply-timeout': '1.5' is not a reply time"},
-        {kGood + "reply-timeout =\n", "4: key 'reply-timeout': '' is not a reply time"},
         {kGood + "reply-timeout = 900\nReply-Timeout = 900\n", "5: key 'reply-timeout': given twice"},
         {kGood + "portable = yes\n", "4: key 'portable': takes true or false"},
         {kGood + "request-gap = 1001\n", "4: key 'request-gap': '1001' is not a request gap from 0 to 1000 ms"},
@@ -43,11 +41,6 @@ TEST(StationsFile, eachMistakeIsRefusedNamingItsLineAndWhatIsWrong)
         {"; only a comment\n\n", "1: no [station] in the file"},
         {"[a]\nport COM1\n", "2: expected key = value"},
         {"[a]\nport = COM1\noutput =\n", "3: key 'output': needs a file name"},
-        // Headings: stray brackets are a slip, not part of a name.
-        {"[a]]\n", "1: a station heading is [name]"},
-        {"[[a]\n", "1: a station heading is [name]"},
-        {"[ ]\n", "1: a station heading is [name]"},
-        {"[a] north\n", "1: a station heading is [name]"},
         // Control characters: a NUL cuts a path short, a CR ends a modem command early.
         {"[a\x01]\n", "1: the station name holds a control character (U+0001)"},
         {QByteArray("[a]\nport = COM1\noutput = a\0.csv\n", 32),
@@ -58,9 +51,6 @@ TEST(StationsFile, eachMistakeIsRefusedNamingItsLineAndWhatIsWrong)
         {kGood + "slave = 1\t2\n", "4: key 'slave': the value holds a control character (U+0009)"},
         // Dial strings: only what a Hayes modem dials.
         {kGood + "dial = 555-0142 x\n", "4: key 'dial': the number holds 'x', which a modem cannot dial"},
-        {kGood + "dial = 555E\n", "4: key 'dial': the number holds 'E'"},
-        {kGood + "dial = 555a\n", "4: key 'dial': the number holds 'a'"},
-        {kGood + "dial = 5&5\n", "4: key 'dial': the number holds '&'"},
         {kGood + "dial =\n", "4: key 'dial': needs a number"},
         // Time and the store.
         {kGood + "timezone = Europe/Lndon\n", "4: key 'timezone': 'Europe/Lndon' is no time zone"},
@@ -71,10 +61,17 @@ TEST(StationsFile, eachMistakeIsRefusedNamingItsLineAndWhatIsWrong)
         {kGood + "[store]\n", "4: key 'url': [store] has none"},
         {"[store]\nurl = sqlite:a.db\n" + kGood + "[store]\n", "6: [store] appears twice"},
     };
+    for (const char *value : {"-1", "1.5", ""})
+        rows.push_back({kGood + "reply-timeout = " + value + "\n", QString("4: key 'reply-timeout': '%1' is not a reply time").arg(value)});
+    // Headings: stray brackets are a slip, not part of a name.
+    for (const char *heading : {"[a]]", "[[a]", "[ ]", "[a] north"})
+        rows.push_back({heading + QByteArray("\n"), "1: a station heading is [name]"});
+    for (const char *digit : {"E", "a", "&"})
+        rows.push_back({kGood + "dial = 55" + digit + "5\n", QString("4: key 'dial': the number holds '%1'").arg(digit)});
     for (const auto &row : rows) {
         const StationsFile file = parseStations(row.text, "s.ini", "/base");
-        EXPECT_TRUE(file.stations.empty() && file.error.startsWith("s.ini:" + QLatin1String(row.error)))
-            << qPrintable(file.error) << "\n  wanted " << row.error;
+        EXPECT_TRUE(file.stations.empty() && file.error.startsWith("s.ini:" + row.error))
+            << qPrintable(file.error) << "\n  wanted " << qPrintable(row.error);
     }
 }
 

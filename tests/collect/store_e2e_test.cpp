@@ -1,15 +1,11 @@
-#include "cli_run.h"
+#include "collect_scene.h"
 #include "collect/grid_readings.h"
 #include "store/reading_store.h"
-#include "metersim_process.h"
 #include "postgres_server.h"
 #include "silent_server.h"
 #include "store_kinds.h"
-#include "qt_printers.h"
 
-#include <QDir>
-#include <QJsonDocument>
-#include <QJsonObject>
+#include <QElapsedTimer>
 #include <QRegularExpression>
 #include <QThread>
 #include <QUrl>
@@ -23,12 +19,6 @@ using namespace ostrand::testing;
 namespace {
 
 PostgresServer &server = PostgresServer::instance();
-
-void writeFile(const QString &path, const QByteArray &bytes)
-{
-    QFile file(path);
-    ASSERT_TRUE(file.open(QIODevice::WriteOnly) && file.write(bytes) == bytes.size());
-}
 
 // "local stamp|channel|value" of every reading, sorted: the CSV file's, or the store's when given.
 QStringList readingsOf(const QByteArray &csv, const std::vector<StoredReading> &stored = {})
@@ -45,9 +35,17 @@ QStringList readingsOf(const QByteArray &csv, const std::vector<StoredReading> &
     return got;
 }
 
-QJsonObject stationReport(const QString &path)
+// The station's readings in the store, as readingsOf gives them.
+QStringList stored(ReadingStore &store, const QString &station = "north")
 {
-    return QJsonDocument::fromJson(readFileBytes(path))["stations"][0].toObject();
+    QString error;
+    return readingsOf({}, store.readings({station, {}, {}, {}}, &error).value_or(std::vector<StoredReading>{}));
+}
+
+std::vector<CollectionRow> runsIn(ReadingStore &store)
+{
+    QString error;
+    return store.collections(QDateTime::fromSecsSinceEpoch(0, Qt::UTC), &error).value_or(std::vector<CollectionRow>{});
 }
 
 // The application names of the connections holding a station's claim now.
@@ -64,7 +62,19 @@ QStringList claimHolders(const QString &url)
     return names;
 }
 
-class StoreCollect : public ::testing::TestWithParam<StoreLocation::Kind> {};
+class StoreCollect : public ::testing::TestWithParam<StoreLocation::Kind> {
+protected:
+    QString newUrl(const char *name)
+    {
+        return GetParam() == StoreLocation::Kind::Sqlite ? "sqlite:" + dir.filePath("flow.db") : server.newDatabase(name);
+    }
+    std::unique_ptr<ReadingStore> open(const QString &url)
+    {
+        return openReadingStore(*parseStoreUrl(url, dir.path(), &error), &error);
+    }
+    QTemporaryDir dir;
+    QString error, stations = dir.filePath("s.ini"), report = dir.filePath("r.json");
+};
 
 } // namespace
 
@@ -72,32 +82,26 @@ class StoreCollect : public ::testing::TestWithParam<StoreLocation::Kind> {};
 // commit: a run killed mid-download, one killed once it has committed, then three more.
 TEST_P(StoreCollect, everyReadingOfTheLogIsStoredOnceAcrossKilledRunsAndThreeMore)
 {
-    QTemporaryDir dir;
-    const QString url = GetParam() == StoreLocation::Kind::Sqlite ? "sqlite:flow.db" : server.newDatabase("growing");
     MeterSimProcess sim;
     ASSERT_TRUE(sim.start(dir.path(), {"--records", "120", "--baud", "9600", "--log-every-seconds", "2",
                                        "--delay-ms", "300", "--refuse-function", "0x62:1"}, "COM1"));
-    const QString stations = dir.filePath("s.ini"), report = dir.filePath("r.json");
-    writeFile(stations, QString("[store]\nurl = %1\n[north]\nport = %2\nreply-timeout = 1000\noutput = north.csv\n"
-                                "timezone = Europe/London\n").arg(url, sim.linkPath()).toUtf8());
-    QString error;
-    const auto store = openReadingStore(*parseStoreUrl(url, dir.path(), &error), &error);
+    const QString url = newUrl("growing");
+    writeFileBytes(stations, northStation(sim.linkPath(), url, "reply-timeout = 1000\ntimezone = Europe/London\n"));
+    const auto store = open(url);
     ASSERT_TRUE(store) << qPrintable(error);
-    const auto runsStored = [&] { return store->collections(QDateTime::fromSecsSinceEpoch(0, Qt::UTC), &error).value(); };
     for (const bool committed : {false, true}) {
         QProcess killed;
         killed.start(OSTRAND_CLI, {"collect", "--stations", stations});
         QElapsedTimer waited;
         waited.start();
-        while (waited.elapsed() < (committed ? 60000 : 1500) && !(committed && runsStored().size() == 1))
+        while (waited.elapsed() < (committed ? 60000 : 1500) && !(committed && runsIn(*store).size() == 1))
             QThread::msleep(5);
         killed.kill();
         killed.waitForFinished();
         sim.waitFor("ready", 2, 2000);
         // Wholly before its transaction, or wholly after.
-        EXPECT_EQ(runsStored().size(), committed ? 1u : 0u);
-        EXPECT_EQ(readingsOf({}, store->readings({"north", {}, {}, {}}, &error).value()),
-                  readingsOf(committed ? readFileBytes(dir.filePath("north.csv")) : QByteArray()));
+        EXPECT_EQ(runsIn(*store).size(), committed ? 1u : 0u);
+        EXPECT_EQ(stored(*store), readingsOf(committed ? readFileBytes(dir.filePath("north.csv")) : QByteArray()));
     }
     for (int run = 0; run < 3; ++run) {
         const CliRun done = runCli({"collect", "--stations", stations, "--report", report});
@@ -105,31 +109,22 @@ TEST_P(StoreCollect, everyReadingOfTheLogIsStoredOnceAcrossKilledRunsAndThreeMor
         EXPECT_EQ(stationReport(report)["clashes"].toInt(), 0);
         EXPECT_EQ(stationReport(report)["duplicates"].toInt(), 0);
     }
-    const auto readings = store->readings({"north", {}, {}, {}}, &error);
-    ASSERT_TRUE(readings) << qPrintable(error);
-    EXPECT_GT(readings->size(), 360u);
-    EXPECT_EQ(readingsOf({}, *readings), readingsOf(readFileBytes(dir.filePath("north.csv"))));
-    EXPECT_EQ(runsStored().size(), 4u);
+    EXPECT_GT(stored(*store).size(), 360);
+    EXPECT_EQ(stored(*store), readingsOf(readFileBytes(dir.filePath("north.csv"))));
+    EXPECT_EQ(runsIn(*store).size(), 4u);
 }
 
-// One meter logging every second, collected in turn through two stations files with CSV files of
-// their own (as on two hosts) into one store: after each run, that run's file holds what the store
-// holds, and every file is the log as the meter keeps it, up to its last run, each row once.
+// One meter logging every second, collected in turn as from two hosts: each file is the log up to its last run.
 TEST_P(StoreCollect, twoStationsFilesWithFilesOfTheirOwnEachGetWhatTheOtherCollectedIntoTheSharedStore)
 {
-    QTemporaryDir dir;
-    const QString url = GetParam() == StoreLocation::Kind::Sqlite ? "sqlite:" + dir.filePath("flow.db")
-                                                                  : server.newDatabase("twohosts");
     MeterSimProcess sim;
     ASSERT_TRUE(sim.start(dir.path(), {"--records", "20", "--log-every-seconds", "1"}, "COM1"));
+    const QString url = newUrl("twohosts");
     for (const char *host : {"a", "b"}) {
         QDir(dir.path()).mkdir(host);
-        writeFile(dir.filePath(QString(host) + "/s.ini"),
-                  QString("[store]\nurl = %1\n[north]\nport = %2\noutput = north.csv\ntimezone = Europe/London\n")
-                      .arg(url, sim.linkPath()).toUtf8());
+        writeFileBytes(dir.filePath(host) + "/s.ini", northStation(sim.linkPath(), url, "timezone = Europe/London\n"));
     }
-    QString error;
-    const auto store = openReadingStore(*parseStoreUrl(url, dir.path(), &error), &error);
+    const auto store = open(url);
     ASSERT_TRUE(store) << qPrintable(error);
     for (const char *host : {"a", "b", "a", "a", "b", "a"}) {
         SCOPED_TRACE(host);
@@ -138,8 +133,7 @@ TEST_P(StoreCollect, twoStationsFilesWithFilesOfTheirOwnEachGetWhatTheOtherColle
         const CliRun run = runCli({"collect", "--stations", hostDir + "/s.ini", "--report", hostDir + "/r.json"});
         ASSERT_EQ(run.exitCode, 0) << qPrintable(run.errors);
         EXPECT_EQ(stationReport(hostDir + "/r.json")["clashes"].toInt(), 0);
-        EXPECT_EQ(readingsOf(readFileBytes(hostDir + "/north.csv")),
-                  readingsOf({}, store->readings({"north", {}, {}, {}}, &error).value()));
+        EXPECT_EQ(readingsOf(readFileBytes(hostDir + "/north.csv")), stored(*store));
     }
     const QString whole = dir.filePath("whole.csv");
     ASSERT_EQ(runCli({"download", "--port", sim.linkPath(), "--output", whole}).exitCode, 0);
@@ -150,16 +144,12 @@ TEST_P(StoreCollect, twoStationsFilesWithFilesOfTheirOwnEachGetWhatTheOtherColle
     }
 }
 
-// A store that refuses the first attempt's transaction once its rows are in the file: the report
-// counts what the station gained over both attempts, in the file and in the store.
+// A store that refuses the first attempt's transaction once its rows are in the file.
 TEST_P(StoreCollect, aRetriedStationsReportCountsWhatEachAttemptAdded)
 {
-    QTemporaryDir dir;
-    const bool sqlite = GetParam() == StoreLocation::Kind::Sqlite;
-    const QString url = sqlite ? "sqlite:" + dir.filePath("flow.db") : server.newDatabase("retried");
-    QString error;
-    ASSERT_TRUE(openReadingStore(*parseStoreUrl(url, dir.path(), &error), &error)) << qPrintable(error);
-    if (sqlite) {
+    const QString url = newUrl("retried");
+    ASSERT_TRUE(open(url)) << qPrintable(error);
+    if (GetParam() == StoreLocation::Kind::Sqlite) {
         sqlite3 *db = nullptr;
         ASSERT_EQ(sqlite3_open(qPrintable(dir.filePath("flow.db")), &db), SQLITE_OK);
         EXPECT_EQ(sqlite3_exec(db, "CREATE TRIGGER refuse_first BEFORE INSERT ON collections WHEN NEW.attempts = 1 "
@@ -178,23 +168,20 @@ TEST_P(StoreCollect, aRetriedStationsReportCountsWhatEachAttemptAdded)
     }
     MeterSimProcess sim;
     ASSERT_TRUE(sim.start(dir.path(), {"--records", "12", "--channels", "2"}, "COM1"));
-    writeFile(dir.filePath("s.ini"), QString("[store]\nurl = %1\n[north]\nport = %2\noutput = north.csv\n")
-                                         .arg(url, sim.linkPath()).toUtf8());
-    const CliRun run = runCli({"collect", "--stations", dir.filePath("s.ini"), "--retries", "1", "--retry-pause", "0",
-                               "--report", dir.filePath("r.json")});
+    writeFileBytes(stations, northStation(sim.linkPath(), url));
+    const CliRun run = runCli({"collect", "--stations", stations, "--retries", "1", "--retry-pause", "0", "--report", report});
     EXPECT_EQ(run.exitCode, 0) << qPrintable(run.errors);
     EXPECT_TRUE(run.errors.contains("readings were not stored")) << qPrintable(run.errors);
-    const QJsonObject report = stationReport(dir.filePath("r.json"));
-    EXPECT_EQ(report["attempts"].toInt(), 2);
-    EXPECT_EQ(report["newRows"].toInt(), 12);
-    EXPECT_EQ(report["newReadings"].toInt(), 24);
-    EXPECT_EQ(report["duplicates"].toInt(), 0);
+    const QJsonObject station = stationReport(report);
+    EXPECT_EQ(station["attempts"].toInt(), 2);
+    EXPECT_EQ(station["newRows"].toInt(), 12);
+    EXPECT_EQ(station["newReadings"].toInt(), 24);
+    EXPECT_EQ(station["duplicates"].toInt(), 0);
     EXPECT_EQ(run.lines.filter(QRegularExpression("^north: ok, 12 new rows, 24 new readings, [0-9.]+ s$")).size(), 1)
         << qPrintable(run.lines.join('\n'));
-    const auto store = openReadingStore(*parseStoreUrl(url, dir.path(), &error), &error);
+    const auto store = open(url);
     ASSERT_TRUE(store) << qPrintable(error);
-    EXPECT_EQ(readingsOf(readFileBytes(dir.filePath("north.csv"))),
-              readingsOf({}, store->readings({"north", {}, {}, {}}, &error).value()));
+    EXPECT_EQ(readingsOf(readFileBytes(dir.filePath("north.csv"))), stored(*store));
 }
 
 INSTANTIATE_TEST_SUITE_P(Store, StoreCollect, kBothStoreKinds);
@@ -222,33 +209,32 @@ TEST(StoreCollectTime, repeatedSkippedAndSetBackHoursAreStoredAndReported)
          {"2026-06-01T09:00:00Z", "2026-06-01T09:15:00Z", "2026-06-01T09:30:00Z", "2026-06-01T09:45:00Z"}},
     };
     for (const auto &row : rows) {
+        SCOPED_TRACE(row.log.constData());
         QTemporaryDir dir;
-        writeFile(dir.filePath("log.txt"), row.log);
+        writeFileBytes(dir.filePath("log.txt"), row.log);
         MeterSimProcess sim;
         ASSERT_TRUE(sim.start(dir.path(), {"--log-file", dir.filePath("log.txt")}, "COM1"));
-        writeFile(dir.filePath("s.ini"), ("[m]\nport = " + sim.linkPath() + "\noutput = m.csv\ntimezone = Europe/London\n").toUtf8());
+        writeFileBytes(dir.filePath("s.ini"), northStation(sim.linkPath(), {}, "timezone = Europe/London\n"));
         const CliRun run = runCli({"collect", "--stations", dir.filePath("s.ini"), "--store", "sqlite:" + dir.filePath("m.db"),
                                    "--report", dir.filePath("r.json")});
         EXPECT_EQ(run.exitCode, 0) << qPrintable(run.errors);
         const QJsonObject report = stationReport(dir.filePath("r.json"));
-        EXPECT_EQ(report["skippedHourStamps"].toInt(), row.skipped) << row.log.constData();
-        EXPECT_EQ(report["clashes"].toInt(), row.clashes) << row.log.constData();
+        EXPECT_EQ(report["skippedHourStamps"].toInt(), row.skipped);
+        EXPECT_EQ(report["clashes"].toInt(), row.clashes);
         EXPECT_EQ(run.errors.contains("kept in the clashes table"), row.clashes > 0) << qPrintable(run.errors);
         EXPECT_EQ(run.errors.contains("in the hour the clock skips"), row.skipped > 0) << qPrintable(run.errors);
         QString error;
         const auto store = openReadingStore({StoreLocation::Kind::Sqlite, dir.filePath("m.db")}, &error);
-        const auto firstChannel = store ? store->readings({"m", 1, {}, {}}, &error) : std::nullopt;
+        const auto firstChannel = store ? store->readings({"north", 1, {}, {}}, &error) : std::nullopt;
         ASSERT_TRUE(firstChannel) << qPrintable(error);
         QStringList utc;
         for (const StoredReading &r : *firstChannel)
             utc << utcText(r.timeUtc);
-        EXPECT_EQ(utc, row.firstChannelUtc) << row.log.constData();
+        EXPECT_EQ(utc, row.firstChannelUtc);
     }
 }
 
-// Twelve meters on TCP, one stations file and one PostgreSQL store shared by three collectors, each
-// as on a host of its own; the collector holding the most stations once the first is committed is
-// killed, and another takes its stations in the same run.
+// The collector holding the most stations once the first is committed is killed; another takes them in the same run.
 TEST(StoreCollectClaim, twelveTcpStationsAreEachCollectedOnceByThreeCollectorsWhenOneIsKilled)
 {
     constexpr int kStations = 12;
@@ -259,44 +245,31 @@ TEST(StoreCollectClaim, twelveTcpStationsAreEachCollectedOnceByThreeCollectorsWh
     QByteArray stations = "[store]\nurl = " + url.toUtf8() + "\n";
     for (int i = 0; i < kStations; ++i) {
         // Logs of different lengths, so that some stations are still being collected when the first is committed.
-        QByteArray log;
-        for (int k = 0; k < 60 + 15 * i; ++k) {
-            const QDateTime at = QDateTime(QDate(2026, 11, 30), QTime(1, 0)).addSecs(60 * k);
-            for (int channel = 1; channel <= 2; ++channel) {
-                const double value = 100 * i + channel + k / 4.0;
-                log += QString("%1,%2,%3\n").arg(at.toString("yyyy-MM-dd HH:mm")).arg(channel).arg(value).toUtf8();
-                logged[i] << QString("%1|%2|%3").arg(at.toString("yyyy-MM-dd HH:mm:ss")).arg(channel).arg(value, 0, 'g', 15);
-            }
-        }
+        const QString name = QString("m%1").arg(i), log = dir.filePath(name + ".log");
+        writeFileBytes(log, logFile("2026-11-30 01:00", 60 + 15 * i, 100 * i, 60));
+        for (const QByteArray &line : readFileBytes(log).trimmed().split('\n'))
+            logged[i] << QString::fromLatin1(line).replace(16, 1, ":00|").replace(u',', u'|');
         logged[i].sort();
-        const QString name = QString("m%1").arg(i);
-        writeFile(dir.filePath(name + ".log"), log);
-        ASSERT_TRUE(sims[i].start(dir.path(), {"--tcp-listen", "127.0.0.1:0", "--log-file", dir.filePath(name + ".log"),
-                                               "--baud", "9600"}, name));
+        ASSERT_TRUE(sims[i].start(dir.path(), {"--tcp-listen", "127.0.0.1:0", "--log-file", log, "--baud", "9600"}, name));
         const QString address = sims[i].lines().filter("ready tcp://").value(0).mid(6);
         ASSERT_FALSE(address.isEmpty());
         stations += QString("[%1]\nport = %2\noutput = %1.csv\n").arg(name, address).toUtf8();
     }
-    writeFile(dir.filePath("s.ini"), stations);
+    writeFileBytes(dir.filePath("s.ini"), stations);
     QString error;
     const auto store = openReadingStore({StoreLocation::Kind::Postgres, url}, &error);
     ASSERT_TRUE(store) << qPrintable(error);
-    const auto runsStored = [&] { return store->collections(QDateTime::fromSecsSinceEpoch(0, Qt::UTC), &error).value(); };
+    // Each with its own lock folder, as on another host, and a name the server shows beside its claims.
     const auto startCollectors = [&](QProcess (&collectors)[3]) {
-        for (int c = 0; c < 3; ++c) {
-            // Its own lock folder, as on another host, and a name the server shows beside its claims.
-            QProcessEnvironment environment = QProcessEnvironment::systemEnvironment();
-            environment.insert("RUNTIME_DIRECTORY", dir.filePath(QString("host%1").arg(c)));
-            environment.insert("PGAPPNAME", QString("collector%1").arg(c));
-            collectors[c].setProcessEnvironment(environment);
-            collectors[c].start(OSTRAND_CLI, {"collect", "--claim", "--stations", dir.filePath("s.ini")});
-        }
+        for (int c = 0; c < 3; ++c)
+            startCli(collectors[c], {"collect", "--claim", "--stations", dir.filePath("s.ini")},
+                     dir.filePath(QString("host%1").arg(c)), {QString("PGAPPNAME=collector%1").arg(c)});
     };
     QProcess collectors[3];
     startCollectors(collectors);
     QElapsedTimer waited;
     waited.start();
-    while (waited.elapsed() < 60000 && runsStored().empty())
+    while (waited.elapsed() < 60000 && runsIn(*store).empty())
         QThread::msleep(5);
     const QStringList holders = claimHolders(url);
     const auto claims = [&](int c) { return holders.count(QString("collector%1").arg(c)); };
@@ -307,10 +280,8 @@ TEST(StoreCollectClaim, twelveTcpStationsAreEachCollectedOnceByThreeCollectorsWh
     collectors[killed].kill();
     collectors[killed].waitForFinished();
     for (int c = 0; c < 3; ++c) {
-        if (c == killed)
-            continue;
-        ASSERT_TRUE(collectors[c].waitForFinished(120000));
-        EXPECT_EQ(collectors[c].exitCode(), 0) << collectors[c].readAllStandardError().constData();
+        const CliRun run = c == killed ? CliRun{0, {}, {}} : finished(collectors[c]);
+        EXPECT_EQ(run.exitCode, 0) << qPrintable(run.errors);
     }
     // Each station once in the first round; a collector that starts after another has committed a
     // station may collect it again, which then adds nothing.
@@ -318,91 +289,73 @@ TEST(StoreCollectClaim, twelveTcpStationsAreEachCollectedOnceByThreeCollectorsWh
         for (int i = 0; i < kStations; ++i) {
             const QString name = QString("m%1").arg(i);
             QStringList results;
-            for (const CollectionRow &run : runs)
-                results << (run.station == name ? run.result : QString());
-            results.removeAll(QString());
+            for (const CollectionRow &run : runs) {
+                if (run.station == name)
+                    results << run.result;
+            }
             EXPECT_TRUE(once ? results == QStringList{"ok"} : !results.isEmpty() && results.count("ok") == results.size())
                 << qPrintable(name) << ": " << qPrintable(results.join(", "));
-            EXPECT_EQ(readingsOf({}, store->readings({name, {}, {}, {}}, &error).value()), logged[i]) << qPrintable(name);
+            EXPECT_EQ(stored(*store, name), logged[i]) << qPrintable(name);
             // Given the time to read what it printed, a second confirmation would show.
             EXPECT_FALSE(sims[i].waitFor("confirmed", 2, 100)) << qPrintable(name);
             EXPECT_EQ(sims[i].confirmations(), 1) << qPrintable(name);
         }
     };
-    const std::vector<CollectionRow> firstRuns = runsStored();
+    const std::vector<CollectionRow> firstRuns = runsIn(*store);
     checkStations(firstRuns, true);
-
     QProcess again[3];
     startCollectors(again);
     for (QProcess &collector : again) {
-        ASSERT_TRUE(collector.waitForFinished(120000));
-        EXPECT_EQ(collector.exitCode(), 0) << collector.readAllStandardError().constData();
+        const CliRun run = finished(collector);
+        EXPECT_EQ(run.exitCode, 0) << qPrintable(run.errors);
     }
-    std::vector<CollectionRow> secondRuns = runsStored();
+    std::vector<CollectionRow> secondRuns = runsIn(*store);
     secondRuns.erase(secondRuns.begin(), secondRuns.begin() + qsizetype(firstRuns.size()));
     checkStations(secondRuns, false);
 }
 
-// A station whose port cannot be opened, collected with claims: during its retry pause another
-// collector takes it at once (not after the 6 s pause); one that holds it past the claim wait, during that pause or before
-// the first attempt, has it left to it, and the wait shows in the station's time.
+// A station on a dead port: taken by another collector during its 6 s retry pause at once; held elsewhere past
+// the claim wait, during that pause or before the first attempt, it is left, the wait shown in its time.
 TEST(StoreCollectClaim, aClaimIsLetGoDuringTheRetryPauseAndAStationHeldElsewhereIsWaitedForBoundedly)
 {
     QTemporaryDir dir;
     const QString url = server.newDatabase("pause");
+    writeFileBytes(dir.filePath("s.ini"), northStation(dir.filePath("no-such-port"), url));
     const auto collector = [&](QProcess &process, const QString &host, const QStringList &options) {
         QDir(dir.path()).mkdir(host);
-        writeFile(dir.filePath(host + "/s.ini"), QString("[store]\nurl = %1\n[north]\nport = %2\noutput = north.csv\n")
-                                                     .arg(url, dir.filePath("no-such-port")).toUtf8());
-        QProcessEnvironment environment = QProcessEnvironment::systemEnvironment();
-        environment.insert("RUNTIME_DIRECTORY", dir.filePath(host));
-        process.setProcessEnvironment(environment);
-        process.start(OSTRAND_CLI, QStringList{"collect", "--claim", "--stations", dir.filePath(host + "/s.ini"),
-                                               "--report", dir.filePath(host + "/r.json")} + options);
-        ASSERT_TRUE(process.waitForStarted());
+        startCli(process, QStringList{"collect", "--claim", "--stations", dir.filePath("s.ini"), "--report",
+                                      dir.filePath(host + "/r.json")} + options, dir.filePath(host));
     };
-    // As another collector does while it collects the station.
-    const auto holdStation = [&] {
-        PGconn *conn = PQconnectdb(url.toUtf8().constData());
-        PQclear(PQexec(conn, "SELECT pg_advisory_lock(hashtext('ostrand-station'), hashtext('north'))"));
-        return conn;
-    };
-    QProcess pausing;
+    QProcess pausing, during, waiting;
     collector(pausing, "x", {"--retries", "1", "--retry-pause", "6", "--claim-wait", "2"});
     QThread::msleep(1500);
     QElapsedTimer took;
     took.start();
-    QProcess during;
     collector(during, "y", {"--retries", "0"});
-    ASSERT_TRUE(during.waitForFinished(20000));
+    const CliRun taken = finished(during, 20000);
     EXPECT_LT(took.elapsed(), 3500) << "waited for the other collector's pause";
-    EXPECT_EQ(during.exitCode(), 6) << during.readAllStandardError().constData();
-    // Held when the first collector's pause ends, and for longer than it waits.
-    PGconn *holder = holdStation();
-    ASSERT_TRUE(pausing.waitForFinished(20000));
-    EXPECT_EQ(pausing.exitCode(), 0) << pausing.readAllStandardError().constData();
-    QJsonObject report = stationReport(dir.filePath("x/r.json"));
-    EXPECT_EQ(report["result"].toString(), "skipped");
-    EXPECT_EQ(report["reason"].toString(), "held by another collector for 2 s");
-    EXPECT_EQ(report["attempts"].toInt(), 1);
-    EXPECT_GE(report["seconds"].toDouble(), 8);
-
-    // Held before the first attempt: the station is asked for again until the wait is over.
-    QProcess waiting;
+    EXPECT_EQ(taken.exitCode, 6) << qPrintable(taken.errors);
+    // Held, as another collector holds it while it collects, when the first one's pause ends and for
+    // longer than it waits; then held before the first attempt: asked for again until the wait is over.
+    PGconn *holder = PQconnectdb(url.toUtf8().constData());
+    PQclear(PQexec(holder, "SELECT pg_advisory_lock(hashtext('ostrand-station'), hashtext('north'))"));
+    const CliRun paused = finished(pausing, 20000);
     collector(waiting, "z", {"--claim-wait", "3"});
-    ASSERT_TRUE(waiting.waitForFinished(20000));
+    const CliRun held = finished(waiting, 20000);
     PQfinish(holder);
-    EXPECT_EQ(waiting.exitCode(), 0) << waiting.readAllStandardError().constData();
-    EXPECT_TRUE(waiting.readAllStandardOutput().startsWith("north: skipped, "));
-    report = stationReport(dir.filePath("z/r.json"));
-    EXPECT_EQ(report["reason"].toString(), "held by another collector for 3 s");
-    EXPECT_EQ(report["attempts"].toInt(), 0);
-    EXPECT_GE(report["seconds"].toDouble(), 3);
+    const struct { const char *host; CliRun run; int wait, attempts; } rows[] = {{"x", paused, 2, 1}, {"z", held, 3, 0}};
+    for (const auto &row : rows) {
+        EXPECT_EQ(row.run.exitCode, 0) << qPrintable(row.run.errors);
+        EXPECT_TRUE(row.run.lines.value(0).startsWith("north: skipped, ")) << qPrintable(row.run.lines.join('\n'));
+        const QJsonObject report = stationReport(dir.filePath(row.host + QString("/r.json")));
+        EXPECT_EQ(report["result"].toString(), "skipped");
+        EXPECT_EQ(report["reason"].toString(), QString("held by another collector for %1 s").arg(row.wait));
+        EXPECT_EQ(report["attempts"].toInt(), row.attempts);
+        EXPECT_GE(report["seconds"].toDouble(), row.wait + 6 * row.attempts);
+    }
 }
 
-// Whether a station was collected since this collector started is told by the server's clock: a
-// host whose clock is an hour ahead still skips a station another collector committed after its
-// start, rather than collecting it again; with the host's clock, the commit looked an hour old.
+// By the host's clock, an hour ahead, the other collector's commit would look an hour old.
 TEST(StoreCollectClaim, collectedSinceTheStartIsToldByTheServersClockNotThisHosts)
 {
     QTemporaryDir dir;
@@ -412,48 +365,45 @@ TEST(StoreCollectClaim, collectedSinceTheStartIsToldByTheServersClockNotThisHost
     ASSERT_TRUE(store) << qPrintable(error);
     // Committed by another collector, a moment after this one will start.
     const QDateTime committed = QDateTime::currentDateTimeUtc().addSecs(60);
-    StationWrite write{StationRow{"north", "COM1", "UTC", committed, committed, {}},
-                       CollectionRow{"north", committed.addSecs(-5), committed, "ok", 0, 1, {}}, {}, {}};
-    ASSERT_TRUE(store->write(write, &error)) << qPrintable(error);
-    writeFile(dir.filePath("s.ini"), QString("[store]\nurl = %1\n[north]\nport = %2\noutput = north.csv\n")
-                                         .arg(url, dir.filePath("no-such-port")).toUtf8());
-    QProcessEnvironment environment = QProcessEnvironment::systemEnvironment();
-    environment.insert("RUNTIME_DIRECTORY", dir.path());
-    environment.insert("OSTRAND_CLI_NOW", QDateTime::currentDateTimeUtc().addSecs(3600).toString(Qt::ISODate));
+    ASSERT_TRUE(store->write({StationRow{"north", "COM1", "UTC", committed, committed, {}},
+                              CollectionRow{"north", committed.addSecs(-5), committed, "ok", 0, 1, {}}, {}, {}}, &error))
+        << qPrintable(error);
+    writeFileBytes(dir.filePath("s.ini"), northStation(dir.filePath("no-such-port"), url));
     QProcess collector;
-    collector.setProcessEnvironment(environment);
-    collector.start(OSTRAND_CLI, QStringList{"collect", "--claim", "--retries", "0", "--stations", dir.filePath("s.ini"),
-                                             "--report", dir.filePath("r.json")});
-    ASSERT_TRUE(collector.waitForFinished(20000));
-    EXPECT_EQ(collector.exitCode(), 0) << collector.readAllStandardError().constData();
+    startCli(collector, {"collect", "--claim", "--retries", "0", "--stations", dir.filePath("s.ini"), "--report",
+                         dir.filePath("r.json")}, dir.path(),
+             {"OSTRAND_CLI_NOW=" + QDateTime::currentDateTimeUtc().addSecs(3600).toString(Qt::ISODate)});
+    const CliRun run = finished(collector, 20000);
+    EXPECT_EQ(run.exitCode, 0) << qPrintable(run.errors);
     const QJsonObject report = stationReport(dir.filePath("r.json"));
     EXPECT_EQ(report["result"].toString(), "skipped");
     EXPECT_EQ(report["reason"].toString(), "collected by another collector since this one started");
     EXPECT_EQ(report["attempts"].toInt(), 0);
 }
 
-// The store's database reached by another name, through a link or a linked folder, or a journal
-// beside it: no command writes over it, and it still holds its readings after every refusal.
+// The store's database reached by a link, a linked folder or its journal: it keeps its readings after every
+// refusal. A store link planted in a folder any user may write is not followed, its target kept.
 TEST(StoreFiles, anExportReportOrOutputOntoTheStoreIsRefusedBeforeAnythingIsWritten)
 {
     QTemporaryDir dir;
-    const QString db = dir.filePath("flow.db");
+    const QString db = dir.filePath("flow.db"), secret = dir.filePath("secret"), shared = dir.filePath("shared");
     QString error;
     {
         auto store = openReadingStore({StoreLocation::Kind::Sqlite, db}, &error);
         ASSERT_TRUE(store) << qPrintable(error);
-        StationWrite write{StationRow{"north", "COM1", "UTC", QDateTime::currentDateTimeUtc(), {}, {}},
-                           CollectionRow{"north", QDateTime::currentDateTimeUtc(), QDateTime::currentDateTimeUtc(), "ok", 1, 1, {}},
-                           {{"north", 1, "Flow", "GPM", utcFromText("2026-12-01T00:15:00Z"), "2026-12-01 00:15:00", 1.5}}, {}};
-        ASSERT_TRUE(store->write(write, &error)) << qPrintable(error);
+        const QDateTime now = QDateTime::currentDateTimeUtc();
+        ASSERT_TRUE(store->write({StationRow{"north", "COM1", "UTC", now, {}, {}}, CollectionRow{"north", now, now, "ok", 1, 1, {}},
+                                  {{"north", 1, "Flow", "GPM", utcFromText("2026-12-01T00:15:00Z"), "2026-12-01 00:15:00", 1.5}}, {}},
+                                 &error)) << qPrintable(error);
     }
     ASSERT_TRUE(QFile::link(db, dir.filePath("link.db")));
     ASSERT_TRUE(QFile::link(dir.path(), dir.filePath("linked")));
+    writeFileBytes(secret, "root's own\n");
+    QFile::setPermissions(secret, QFile::ReadOwner | QFile::WriteOwner);
+    ASSERT_TRUE(QDir(dir.path()).mkdir("shared"));
+    ::chmod(QFile::encodeName(shared), 01777);
+    ASSERT_TRUE(QFile::link(secret, shared + "/flow.db"));
     const QString stationsFile = dir.filePath("s.ini");
-    const auto stations = [&](const QString &output) {
-        writeFile(stationsFile, QString("[north]\nport = /dev/ttyNONE9\noutput = %1\n").arg(output).toUtf8());
-    };
-    stations("north.csv");
     const QStringList exportTo{"export", "--store", "sqlite:flow.db", "--station", "north", "--format", "csv", "--output"};
     const QStringList collect{"collect", "--stations", stationsFile, "--store", "sqlite:" + db, "--retries", "0"};
     const struct { QString output; QStringList arguments; int exitCode; QString error; } rows[] = {
@@ -465,41 +415,24 @@ TEST(StoreFiles, anExportReportOrOutputOntoTheStoreIsRefusedBeforeAnythingIsWrit
          "--report linked/link.db is the store's file " + db},
         {"linked/flow.db", collect, 64, "station 'north' would write " + dir.filePath("linked/flow.db") + " over the store's file " + db},
         {"link.db", collect, 64, "station 'north' would write " + dir.filePath("link.db") + " over the store's file " + db},
+        {"north.csv", {"collect", "--stations", stationsFile, "--store", "sqlite:" + shared + "/flow.db", "--retries", "0"}, 6,
+         "north: SQLite database " + shared + "/flow.db: " + shared + "/flow.db is a symbolic link; a SQLite store must be "
+         "named by the file itself"},
     };
     for (const auto &row : rows) {
-        stations(row.output);
+        writeFileBytes(stationsFile, QString("[north]\nport = /dev/ttyNONE9\noutput = %1\n").arg(row.output).toUtf8());
         const CliRun run = runCli(row.arguments, dir.path());
         EXPECT_EQ(run.exitCode, row.exitCode) << qPrintable(row.arguments.join(' '));
         EXPECT_TRUE(run.errors.contains(row.error)) << qPrintable(run.errors);
+        EXPECT_TRUE(row.exitCode != 6 || run.lines == QStringList{"north: failed, 0 new rows, 0 new readings, 0.0 s"});
         const CliRun kept = runCli({"export", "--store", "sqlite:" + db, "--station", "north", "--format", "iso-csv"});
         EXPECT_EQ(kept.lines.value(2).trimmed(), QString("2026-12-01T00:15:00Z,+00:00,1.5")) << qPrintable(kept.errors);
     }
     EXPECT_FALSE(QFile::exists(dir.filePath("north.csv")));
-}
-
-// A link planted in a folder any user may write, naming a private file: collect, as root runs
-// it, neither follows it nor asks a meter, and the file stays as it was.
-TEST(StoreFiles, aStoreLinkPlantedInASharedFolderIsNotFollowed)
-{
-    QTemporaryDir dir;
-    const QString secret = dir.filePath("secret"), shared = dir.filePath("shared");
-    writeFile(secret, "root's own\n");
-    QFile::setPermissions(secret, QFile::ReadOwner | QFile::WriteOwner);
-    ASSERT_TRUE(QDir(dir.path()).mkdir("shared"));
-    ::chmod(QFile::encodeName(shared), 01777);
-    ASSERT_TRUE(QFile::link(secret, shared + "/flow.db"));
-    writeFile(dir.filePath("s.ini"), "[north]\nport = /dev/ttyNONE9\noutput = north.csv\n");
-    const CliRun run = runCli({"collect", "--stations", dir.filePath("s.ini"), "--store", "sqlite:" + shared + "/flow.db",
-                               "--retries", "0"});
-    EXPECT_EQ(run.exitCode, 6);
-    EXPECT_EQ(run.lines, QStringList{"north: failed, 0 new rows, 0 new readings, 0.0 s"});
-    EXPECT_TRUE(run.errors.contains("north: SQLite database " + shared + "/flow.db: " + shared + "/flow.db is a symbolic "
-                                    "link; a SQLite store must be named by the file itself")) << qPrintable(run.errors);
     EXPECT_EQ(readFileBytes(secret), "root's own\n");
 }
 
-// Every form a password takes in a connection text, right and wrong, through every command that
-// takes a store: it is in no line printed and no file written.
+// Every form of a password in a connection text, right and wrong, through every command that takes a store.
 TEST(StorePasswords, noCommandPrintsOrWritesTheStorePassword)
 {
     QTemporaryDir dir;
@@ -507,23 +440,23 @@ TEST(StorePasswords, noCommandPrintsOrWritesTheStorePassword)
     const QString right = "Sw0rdfish-9271", wrong = "Wr0ngGuess-5531", host = server.socketFolder();
     ASSERT_TRUE(server.addPasswordUser("keeper", right, "guarded")) << qPrintable(server.problem());
     const QString passfile = dir.filePath(right + ".pgpass");
-    writeFile(passfile, ("*:*:*:keeper:" + right + "\n").toUtf8());
+    writeFileBytes(passfile, ("*:*:*:keeper:" + right + "\n").toUtf8());
     QFile::setPermissions(passfile, QFile::ReadOwner | QFile::WriteOwner);
     const QString encodedHost = QString::fromLatin1(QUrl::toPercentEncoding(host));
     const QStringList forms{"postgresql://keeper:%1@" + encodedHost + "/guarded",
                             "postgresql:///guarded?host=" + host + "&user=keeper&password=%1",
                             "host=" + host + " dbname=guarded user=keeper password=%1",
                             "host=" + host + " dbname=guarded user=keeper passfile=" + dir.filePath("%1.pgpass")};
+    const QString plain = dir.filePath("s.ini"), inFile = dir.filePath("withstore.ini"), report = dir.filePath("r.json");
+    writeFileBytes(plain, northStation("/dev/ttyNONE9"));
     for (const QString &form : forms) {
         for (const QString &password : {right, wrong}) {
             const QString url = form.arg(password);
-            const QString inFile = dir.filePath("withstore.ini"), report = dir.filePath("r.json");
-            writeFile(dir.filePath("s.ini"), "[north]\nport = /dev/ttyNONE9\noutput = north.csv\n");
-            writeFile(inFile, ("[store]\nurl = " + url + "\n[north]\nport = /dev/ttyNONE9\noutput = north.csv\n").toUtf8());
+            writeFileBytes(inFile, northStation("/dev/ttyNONE9", url));
             const QList<QStringList> commands{
-                {"collect", "--stations", dir.filePath("s.ini"), "--store", url, "--retries", "0", "--report", report},
+                {"collect", "--stations", plain, "--store", url, "--retries", "0", "--report", report},
                 {"collect", "--stations", inFile, "--retries", "0", "--report", report},
-                {"status", "--stations", dir.filePath("s.ini"), "--store", url},
+                {"status", "--stations", plain, "--store", url},
                 {"status", "--stations", inFile, "--json"},
                 {"export", "--store", url, "--station", "north", "--format", "iso-csv"},
                 {"export", "--store", url, "--station", "south", "--format", "influx"},
@@ -535,27 +468,26 @@ TEST(StorePasswords, noCommandPrintsOrWritesTheStorePassword)
                 EXPECT_FALSE(written.contains(right) || written.contains(wrong))
                     << qPrintable(command.join(' ')) << ":\n" << qPrintable(written);
                 // Refused, the store is named all the same, and the reason given.
-                if (password == wrong) {
-                    EXPECT_TRUE(run.errors.contains("PostgreSQL database guarded on " + host + " as keeper: no connection")
+                EXPECT_TRUE(password == right
+                            || (run.errors.contains("PostgreSQL database guarded on " + host + " as keeper: no connection")
                                 && (run.errors.contains("password authentication failed")
-                                    || run.errors.contains("no password supplied")))
-                        << qPrintable(command.join(' ')) << ":\n" << qPrintable(run.errors);
-                }
+                                    || run.errors.contains("no password supplied"))))
+                    << qPrintable(command.join(' ')) << ":\n" << qPrintable(run.errors);
             }
         }
     }
 }
 
-// A server that takes the connection and never answers: collect (holding the stations file's
-// lock) and export each give up within the url's connect_timeout, and say so.
+// A server that takes the connection and never answers: collect (holding its lock), export and status.
 TEST(StoreLimits, aStoreServerThatNeverAnswersIsGivenUpOnWithinItsConnectTimeout)
 {
     QTemporaryDir dir;
     SilentServer silent;
     ASSERT_NE(silent.port(), 0);
     const QString url = QString("host=127.0.0.1 port=%1 dbname=flow connect_timeout=2").arg(silent.port());
-    const QString said = QString("the store PostgreSQL database flow on 127.0.0.1:%1 did not answer within 2 s").arg(silent.port());
-    writeFile(dir.filePath("s.ini"), "[north]\nport = /dev/ttyNONE9\noutput = north.csv\n[south]\nport = /dev/ttyNONE8\noutput = south.csv\n");
+    const QString said = QString("the store PostgreSQL database flow on 127.0.0.1:%1 did not answer within 2 s (check that "
+                                 "the server runs and answers; connect_timeout in the url sets the wait)").arg(silent.port());
+    writeFileBytes(dir.filePath("s.ini"), northStation("/dev/ttyNONE9") + "[south]\nport = /dev/ttyNONE8\noutput = south.csv\n");
     const struct { QStringList arguments; int exitCode; } rows[] = {
         {{"collect", "--stations", dir.filePath("s.ini"), "--store", url}, 6},
         {{"export", "--store", url, "--station", "north", "--format", "csv"}, 7},

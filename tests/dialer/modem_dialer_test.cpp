@@ -107,8 +107,6 @@ const DialRow kDialRows[] = {
 
 class DialOutcome : public DialerTest, public ::testing::WithParamInterface<DialRow> {};
 
-// Each row: how the modem answers and what else happens meanwhile, and how the dial ends: its
-// result, every command sent, the status line and its length from one command.
 TEST_P(DialOutcome, endsAsTheModemsAnswersTheNinetySecondWaitsARefusalOrAHangUpDecide)
 {
     const DialRow &row = GetParam();

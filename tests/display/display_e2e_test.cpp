@@ -2,7 +2,6 @@
 #include "metersim_process.h"
 #include "qt_printers.h"
 
-#include <QRegularExpression>
 #include <gtest/gtest.h>
 
 using namespace ostrand::testing;
@@ -47,10 +46,7 @@ TEST(DisplayEndToEnd, showsThe7700sTextSendingAQueuedKeyOnceAndThe8300sValuesAnd
 
     const auto block = displayTicks(
         {"--port", sim.linkPath(), "--type", "8300", "--flow-units", "0", "--flow-format", "0"});
-    ASSERT_EQ(block.size(), 1);
-    EXPECT_TRUE(
-        QRegularExpression(QStringLiteral("^Flow = \\d+\\.$")).match(block[0][0]).hasMatch())
-        << block[0][0].toStdString();
+    ASSERT_EQ(block.size(), 1); // its flow line is the network test's (tests/e2e)
     EXPECT_TRUE(block[0][3].startsWith(QLatin1String("Reverse Total = ")))
         << block[0][3].toStdString();
     EXPECT_EQ(block[0][4],

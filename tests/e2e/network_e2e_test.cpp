@@ -40,6 +40,8 @@ struct NetworkMeter {
             return !(address = sim.lines().filter(QStringLiteral("ready tcp://")).value(0).mid(6)).isEmpty();
         return server.start(sim.linkPath(), route == Route::Ser2NetRfc2217) && !(address = server.address()).isEmpty();
     }
+    QString file(const char *name) const { return dir.filePath(QLatin1String(name)); }
+    CliRun download(const char *name) const { return runCli({"download", "--port", address, "--output", file(name)}); }
 };
 
 // What the same meter gives over its own pseudo-terminal: the file any route must give.
@@ -83,7 +85,7 @@ TEST_P(OverTheNetwork, downloadsDisplaysAndSendsAKeyAsOnASerialLine)
     const auto cli = [&](const QStringList &arguments) {
         return runCli(QStringList{arguments.first(), "--port", meter.address, "--baud", "19200"} + arguments.mid(1));
     };
-    const QString file = meter.dir.filePath(QStringLiteral("got.csv"));
+    const QString file = meter.file("got.csv");
     // Never confirmed, the meter's "since last time" is its whole log; confirmed twice, nothing is new.
     EXPECT_EQ(cli({"download", "--since-last", "--output", file}).exitCode, 0);
     EXPECT_EQ(readFileBytes(file), direct);
@@ -110,39 +112,33 @@ INSTANTIATE_TEST_SUITE_P(Routes, OverTheNetwork,
                                            std::make_tuple("ser2netRfc2217", Route::Ser2NetRfc2217, 19200)),
                          [](const auto &row) { return std::string(std::get<0>(row.param)); });
 
-TEST(NetworkEndToEnd, aConnectionDroppedMidDownloadIsMadeAgainAndTheFileIsAHealthyOnesConfirmedOnce)
+// A connection dropped mid-download is made again: the file is a healthy one's, confirmed once. A meter
+// whose every connection drops ends the download after the first connection and three more, 1, 3 and 9 s apart.
+TEST(NetworkEndToEnd, aConnectionDroppedIsMadeAgainAndOneDroppingEveryTimeEndsTheDownloadAfterThreeReconnects)
 {
     const QStringList log = {"--records", "3000", "--channels", "3", "--start", "2026-10-01 00:00"};
-    const QByteArray direct = directDownload(log);
-    NetworkMeter meter;
-    ASSERT_TRUE(meter.start(Route::TcpListen, log + QStringList{"--drop-mid-download"}, false));
-    const QString file = meter.dir.filePath(QStringLiteral("dropped.csv"));
-    EXPECT_EQ(runCli({"download", "--port", meter.address, "--output", file}).exitCode, 0);
-    EXPECT_EQ(readFileBytes(file), direct);
-    EXPECT_TRUE(meter.sim.waitFor(QStringLiteral("confirmed")));
-    EXPECT_EQ(meter.sim.count(QStringLiteral("dropped")), 1);
-    EXPECT_EQ(meter.sim.confirmations(), 1);
-}
+    NetworkMeter dropped, dropping;
+    ASSERT_TRUE(dropped.start(Route::TcpListen, log + QStringList{"--drop-mid-download"}, false));
+    EXPECT_EQ(dropped.download("dropped.csv").exitCode, 0);
+    EXPECT_EQ(readFileBytes(dropped.file("dropped.csv")), directDownload(log));
+    EXPECT_TRUE(dropped.sim.waitFor(QStringLiteral("confirmed")));
+    EXPECT_EQ(dropped.sim.count(QStringLiteral("dropped")), 1);
+    EXPECT_EQ(dropped.sim.confirmations(), 1);
 
-TEST(NetworkEndToEnd, aMeterWhoseEveryConnectionDropsAfterAFewHundredBytesEndsTheDownloadAfterThreeReconnects)
-{
-    NetworkMeter meter;
-    ASSERT_TRUE(meter.start(Route::TcpListen, kLog + QStringList{"--drop-each-line-after", "300"}, false));
-    const QString file = meter.dir.filePath(QStringLiteral("never.csv"));
+    ASSERT_TRUE(dropping.start(Route::TcpListen, kLog + QStringList{"--drop-each-line-after", "300"}, false));
     QElapsedTimer took;
     took.start();
-    const CliRun run = runCli({"download", "--port", meter.address, "--output", file}, {}, 60000);
+    const CliRun run = dropping.download("never.csv");
     EXPECT_EQ(run.exitCode, 4);
     EXPECT_TRUE(run.lines.contains(QStringLiteral("Error in Downloading!!"))) << run.lines.join('\n').toStdString();
     EXPECT_TRUE(run.errors.contains(QStringLiteral("the connection to %1 was lost (closed by the far end) and 3 tries "
-                                                   "to connect again failed").arg(meter.address)))
+                                                   "to connect again failed").arg(dropping.address)))
         << run.errors.toStdString();
-    // The first connection and three more, 1 s, 3 s and 9 s apart.
-    EXPECT_TRUE(meter.sim.waitFor(QStringLiteral("dropped"), 4, 2000));
-    EXPECT_EQ(meter.sim.count(QStringLiteral("dropped")), 4);
+    EXPECT_TRUE(dropping.sim.waitFor(QStringLiteral("dropped"), 4, 2000));
+    EXPECT_EQ(dropping.sim.count(QStringLiteral("dropped")), 4);
     EXPECT_GE(took.elapsed(), 13000);
     EXPECT_LT(took.elapsed(), 30000);
-    EXPECT_EQ(meter.sim.confirmations(), 0);
+    EXPECT_EQ(dropping.sim.confirmations(), 0);
 }
 
 TEST(NetworkEndToEnd, aFleetIsCollectedThroughDeviceServersAndAServerRefusingOrSilentIsNamedWithItsReason)
@@ -151,23 +147,19 @@ TEST(NetworkEndToEnd, aFleetIsCollectedThroughDeviceServersAndAServerRefusingOrS
     NetworkMeter north, south;
     ASSERT_TRUE(north.start(Route::TcpListen, kLog) && south.start(Route::Ser2NetRfc2217, kLog));
     const QString refusing = QStringLiteral("tcp://127.0.0.1:%1").arg(freeTcpPort());
-    QFile stations(north.dir.filePath(QStringLiteral("s.ini")));
-    ASSERT_TRUE(stations.open(QIODevice::WriteOnly));
-    stations.write(QStringLiteral("[north]\nport = %1\noutput = north.csv\n[south]\nport = %2\nbaud = 19200\n"
-                                  "output = south.csv\n[gone]\nport = %3\noutput = gone.csv\n")
-                       .arg(north.address, south.address, refusing)
-                       .toUtf8());
-    stations.close();
-    const QString report = north.dir.filePath(QStringLiteral("r.json"));
-    EXPECT_EQ(runCli({"collect", "--stations", stations.fileName(), "--retries", "0", "--report", report}).exitCode, 6);
-    EXPECT_EQ(readFileBytes(north.dir.filePath(QStringLiteral("north.csv"))), direct);
-    EXPECT_EQ(readFileBytes(north.dir.filePath(QStringLiteral("south.csv"))), direct);
+    const QString stations = north.file("s.ini"), report = north.file("r.json");
+    writeFileBytes(stations, QStringLiteral("[north]\nport = %1\noutput = north.csv\n[south]\nport = %2\nbaud = 19200\n"
+                                            "output = south.csv\n[gone]\nport = %3\noutput = gone.csv\n")
+                                 .arg(north.address, south.address, refusing).toUtf8());
+    EXPECT_EQ(runCli({"collect", "--stations", stations, "--retries", "0", "--report", report}).exitCode, 6);
+    EXPECT_EQ(readFileBytes(north.file("north.csv")), direct);
+    EXPECT_EQ(readFileBytes(north.file("south.csv")), direct);
     EXPECT_TRUE(south.sim.waitFor(QStringLiteral("serial side at 19200 baud")));
     EXPECT_TRUE(readFileBytes(report).contains(QStringLiteral("Cannot connect to %1: connection refused").arg(refusing).toUtf8()));
 
     int fds[3];
     const QString silent = QStringLiteral("rfc2217://127.0.0.1:%1").arg(silentPort(fds));
-    const CliRun run = runCli({"download", "--port", silent, "--connect-timeout", "1500", "--output", north.dir.filePath("none.csv")});
+    const CliRun run = runCli({"download", "--port", silent, "--connect-timeout", "1500", "--output", north.file("none.csv")});
     for (const int fd : fds)
         ::close(fd);
     EXPECT_EQ(run.exitCode, 4);

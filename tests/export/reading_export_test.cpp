@@ -38,56 +38,6 @@ std::vector<StoredReading> autumnReadings()
     return readings;
 }
 
-struct ExportCase {
-    const char *format;
-    bool empty; // no readings at all
-    const char *expected;
-};
-
-class ExportFormats : public ::testing::TestWithParam<ExportCase> {};
-
-} // namespace
-
-TEST_P(ExportFormats, writeTheReadingsAsTheFormatSays)
-{
-    const ExportCase &c = GetParam();
-    const std::optional<ExportFormat> format = exportFormatNamed(c.format);
-    ASSERT_TRUE(format);
-    const QByteArray text = exportReadings(c.empty ? std::vector<StoredReading>{} : autumnReadings(), *format);
-    EXPECT_EQ(text.toStdString(), c.expected);
-}
-
-INSTANTIATE_TEST_SUITE_P(
-    Table, ExportFormats,
-    ::testing::Values(
-        ExportCase{"csv", false,
-                   "Date / Time,Flow (GPM),\"Level, m=1\",,Total Gal\r\n"
-                   "11/1/2026 1:15:00 AM,100,2.5,7,12345\r\n"
-                   "11/1/2026 1:15:00 AM,101.25,,8,12346\r\n"
-                   "11/2/2026,0.5,3,,12350\r\n"},
-        ExportCase{"csv", true, "Date / Time\r\n"},
-        ExportCase{"iso-csv", false,
-                   "Time (UTC),Offset,Flow (GPM),\"Level, m=1\",Channel 3,Total Gal\r\n"
-                   ",,GPM,,,Gal\r\n"
-                   "2026-11-01T05:15:00Z,-04:00,100,2.5,7,12345.75\r\n"
-                   "2026-11-01T06:15:00Z,-05:00,101.25,,8,12346.5\r\n"
-                   "2026-11-02T05:00:00Z,-05:00,0.5,3,,12350\r\n"},
-        ExportCase{"iso-csv", true, "Time (UTC),Offset\r\n,\r\n"},
-        ExportCase{"influx", false,
-                   "flow,channel=1,label=Flow,station=north\\ pump value=100 1793510100000000000\n"
-                   "flow,channel=2,label=Level\\,\\ m\\=1,station=north\\ pump value=2.5 1793510100000000000\n"
-                   "flow,channel=3,station=north\\ pump value=7 1793510100000000000\n"
-                   "flow,channel=5,label=Total\\ Gal,station=north\\ pump value=12345.75 1793510100000000000\n"
-                   "flow,channel=1,label=Flow\\ (GPM),station=north\\ pump value=101.25 1793513700000000000\n"
-                   "flow,channel=3,station=north\\ pump value=8 1793513700000000000\n"
-                   "flow,channel=5,label=Total\\ Gal,station=north\\ pump value=12346.5 1793513700000000000\n"
-                   "flow,channel=1,label=Flow\\ (GPM),station=north\\ pump value=0.5 1793595600000000000\n"
-                   "flow,channel=2,label=Level\\,\\ m\\=1,station=north\\ pump value=3 1793595600000000000\n"
-                   "flow,channel=5,label=Total\\ Gal,station=north\\ pump value=12350 1793595600000000000\n"},
-        ExportCase{"influx", true, ""}));
-
-namespace {
-
 struct HostileLabel {
     const char *name;
     QString label; // also the unit, and in the station's name
@@ -110,8 +60,47 @@ QString cleaned(QString text)
 
 } // namespace
 
-// Whatever a meter's label holds, every export parses by its own grammar and gives the label
-// back as stored, and every row has as many fields as the headings.
+TEST(ExportFormats, writeTheReadingsAsTheFormatSays)
+{
+    const struct {
+        const char *format;
+        bool empty; // no readings at all
+        const char *expected;
+    } cases[] = {
+        {"csv", false,
+            "Date / Time,Flow (GPM),\"Level, m=1\",,Total Gal\r\n"
+            "11/1/2026 1:15:00 AM,100,2.5,7,12345\r\n"
+            "11/1/2026 1:15:00 AM,101.25,,8,12346\r\n"
+            "11/2/2026,0.5,3,,12350\r\n"},
+        {"csv", true, "Date / Time\r\n"},
+        {"iso-csv", false,
+            "Time (UTC),Offset,Flow (GPM),\"Level, m=1\",Channel 3,Total Gal\r\n"
+            ",,GPM,,,Gal\r\n"
+            "2026-11-01T05:15:00Z,-04:00,100,2.5,7,12345.75\r\n"
+            "2026-11-01T06:15:00Z,-05:00,101.25,,8,12346.5\r\n"
+            "2026-11-02T05:00:00Z,-05:00,0.5,3,,12350\r\n"},
+        {"iso-csv", true, "Time (UTC),Offset\r\n,\r\n"},
+        {"influx", false,
+            "flow,channel=1,label=Flow,station=north\\ pump value=100 1793510100000000000\n"
+            "flow,channel=2,label=Level\\,\\ m\\=1,station=north\\ pump value=2.5 1793510100000000000\n"
+            "flow,channel=3,station=north\\ pump value=7 1793510100000000000\n"
+            "flow,channel=5,label=Total\\ Gal,station=north\\ pump value=12345.75 1793510100000000000\n"
+            "flow,channel=1,label=Flow\\ (GPM),station=north\\ pump value=101.25 1793513700000000000\n"
+            "flow,channel=3,station=north\\ pump value=8 1793513700000000000\n"
+            "flow,channel=5,label=Total\\ Gal,station=north\\ pump value=12346.5 1793513700000000000\n"
+            "flow,channel=1,label=Flow\\ (GPM),station=north\\ pump value=0.5 1793595600000000000\n"
+            "flow,channel=2,label=Level\\,\\ m\\=1,station=north\\ pump value=3 1793595600000000000\n"
+            "flow,channel=5,label=Total\\ Gal,station=north\\ pump value=12350 1793595600000000000\n"},
+        {"influx", true, ""},
+    };
+    for (const auto &c : cases) {
+        const std::optional<ExportFormat> format = exportFormatNamed(c.format);
+        ASSERT_TRUE(format) << c.format;
+        const QByteArray text = exportReadings(c.empty ? std::vector<StoredReading>{} : autumnReadings(), *format);
+        EXPECT_EQ(text.toStdString(), c.expected) << c.format << (c.empty ? ", empty" : "");
+    }
+}
+
 TEST_P(HostileLabels, everyExportParsesAndGivesTheLabelBack)
 {
     const QString label = GetParam().label;
@@ -164,4 +153,4 @@ INSTANTIATE_TEST_SUITE_P(
                       HostileLabel{"crLf", "Flow\r\n"}, HostileLabel{"tab", "Flow\tGPM"},
                       HostileLabel{"nul", QString("Flow") + QChar(0) + "GPM"},
                       HostileLabel{"everything", QString("\\ ,=\"\n\t") + QChar(0) + QChar(0x85) + "\u00e9\\"}),
-    [](const ::testing::TestParamInfo<HostileLabel> &info) { return std::string(info.param.name); });
+    [](const ::testing::TestParamInfo<HostileLabel> &row) { return std::string(row.param.name); });

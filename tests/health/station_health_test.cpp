@@ -10,6 +10,7 @@
 
 using namespace ostrand::collect;
 using ostrand::testing::readFileBytes;
+using ostrand::testing::writeFileBytes;
 
 namespace {
 
@@ -128,17 +129,12 @@ TEST(StationHealth, theFilesSourceReadsTheHistoryAndTheOutputsLastRow)
     QTemporaryDir dir;
     QDir(dir.path()).mkdir("out");
     const QString output = dir.filePath("out/a.csv");
-    QFile csv(output);
-    ASSERT_TRUE(csv.open(QIODevice::WriteOnly));
-    csv.write("Date / Time,Flow\r\n12/6/2026 11:45:00 PM,1.5\r\n12/7/2026,2\r\n");
-    csv.close();
+    writeFileBytes(output, "Date / Time,Flow\r\n12/6/2026 11:45:00 PM,1.5\r\n12/7/2026,2\r\n");
     QString error;
     for (const CollectionRow &r : {run("a", 40 * 24 * kHour, "ok", 1), run("a", 35 * 24 * kHour, "failed", 2),
                                    run("a", 27 * kHour, "ok", 1), run("a", kHour, "failed", 3, "No answer")})
         ASSERT_TRUE(recordRun(output, r, &error)) << qPrintable(error);
-    QFile history(historyFilePath(output));
-    ASSERT_TRUE(history.open(QIODevice::ReadOnly));
-    const std::vector<CollectionRow> kept = historyRuns(history.readAll(), "a");
+    const std::vector<CollectionRow> kept = historyRuns(readFileBytes(historyFilePath(output)), "a");
     ASSERT_EQ(kept.size(), 3u);
     EXPECT_EQ(kept[0].startedUtc, kNow.addSecs(-40 * 24 * kHour));
     const std::vector<Station> stations{{"a", 1, {}, {}, false, output, {}}, {"b", 4, {}, {}, false, dir.filePath("out/b.csv"), {}}};
@@ -154,9 +150,7 @@ TEST(StationHealth, theFilesSourceReadsTheHistoryAndTheOutputsLastRow)
     EXPECT_EQ(health[1].lastReading, "");
 }
 
-// A history grown past anything collect writes (267 MB, here mostly a hole) is read from its
-// last 4 MiB, and says so: status still finds the success at its end, and the next run
-// replaces it with the runs it could read, so it is small again.
+// 267 MB, here mostly a hole: status still finds the success at its end.
 TEST(StationHealth, anOversizedHistoryIsReadFromItsTailAndShrinksOnTheNextRun)
 {
     QTemporaryDir dir;
@@ -192,8 +186,7 @@ TEST(StationHealth, anOversizedHistoryIsReadFromItsTailAndShrinksOnTheNextRun)
     EXPECT_TRUE(notes.isEmpty()) << qPrintable(notes.join('\n'));
 }
 
-// A station collected every few seconds for a month: the history keeps within what is read,
-// losing its oldest runs, never the newest success.
+// A month of runs every 30 s: the oldest runs go, never the newest success.
 TEST(StationHealth, aHistoryIsNeverWrittenLargerThanItIsRead)
 {
     QByteArray history;

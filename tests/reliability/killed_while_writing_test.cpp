@@ -1,4 +1,5 @@
-#include <QFile>
+#include "file_bytes.h"
+
 #include <QProcess>
 #include <QRandomGenerator>
 #include <QTemporaryDir>
@@ -6,13 +7,11 @@
 #include <gtest/gtest.h>
 #include <signal.h>
 
+using ostrand::testing::readFileBytes;
+
 // Kills the writer at random moments, many times over: each time it left one of its two contents, whole.
 TEST(KilledWhileWriting, theOutputAndTheSettingsFileAreAlwaysTheOldOneOrTheCompleteNewOne)
 {
-    const auto readAll = [](const QString &path) {
-        QFile file(path);
-        return file.open(QIODevice::ReadOnly) ? file.readAll() : QByteArray("<missing>");
-    };
     for (const auto &[mode, fileName] : {std::pair{"output", "Logdata.csv"}, {"settings", "7700dwn.ini"}}) {
         QTemporaryDir dir;
         for (int round = 0; round < 12; ++round) {
@@ -22,8 +21,8 @@ TEST(KilledWhileWriting, theOutputAndTheSettingsFileAreAlwaysTheOldOneOrTheCompl
             QThread::msleep(QRandomGenerator::global()->bounded(1, 60));
             ::kill(static_cast<pid_t>(writer.processId()), SIGKILL);
             writer.waitForFinished(5000);
-            const QByteArray left = readAll(dir.filePath(QLatin1String(fileName)));
-            EXPECT_TRUE(left == readAll(dir.filePath("expected-0")) || left == readAll(dir.filePath("expected-1")))
+            const QByteArray left = readFileBytes(dir.filePath(QLatin1String(fileName)));
+            EXPECT_TRUE(left == readFileBytes(dir.filePath("expected-0")) || left == readFileBytes(dir.filePath("expected-1")))
                 << mode << " round " << round << ": " << left.size() << " bytes left";
         }
     }

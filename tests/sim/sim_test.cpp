@@ -43,18 +43,16 @@ SimOptions optionsFrom(const QStringList &arguments)
 
 // The meter `arguments` describe (with the contents it was built from, which it refers to).
 struct BuiltMeter {
+    explicit BuiltMeter(const QStringList &arguments)
+    {
+        const SimOptions options = optionsFrom(arguments);
+        QString error;
+        EXPECT_TRUE(makeContents(options, kNow, &contents, &error)) << error.toStdString();
+        meter = makeMeter(options, contents, kNow);
+    }
     MeterContents contents;
     std::unique_ptr<Meter> meter;
 };
-BuiltMeter meterFrom(const QStringList &arguments)
-{
-    const SimOptions options = optionsFrom(arguments);
-    BuiltMeter built;
-    QString error;
-    EXPECT_TRUE(makeContents(options, kNow, &built.contents, &error)) << error.toStdString();
-    built.meter = makeMeter(options, built.contents, kNow);
-    return built;
-}
 
 // "prefix*size" when only the head of a reply is fixed (live values follow it).
 void expectReply(const QByteArray &got, const char *want, const std::string &where)
@@ -73,16 +71,8 @@ template <std::size_t N> QByteArray hexOf(const std::array<std::uint8_t, N> &b)
 {
     return QByteArray(reinterpret_cast<const char *>(b.data()), int(N)).toHex().toUpper();
 }
-
-QDateTime at(int y, int mo, int d, int h, int mi)
-{
-    return QDateTime(QDate(y, mo, d), QTime(h, mi), Qt::UTC);
-}
-
-int slotOf(const LogAddress &address)
-{
-    return logOffsetOf(address) / kRecordBytes;
-}
+QDateTime at(int y, int mo, int d, int h, int mi) { return QDateTime(QDate(y, mo, d), QTime(h, mi), Qt::UTC); }
+int slotOf(const LogAddress &address) { return logOffsetOf(address) / kRecordBytes; }
 
 } // namespace
 
@@ -108,7 +98,7 @@ TEST(SimReplies, AnswerEachRequestByteForByte)
          {"0163", "", "0763", "07630014*26"}},
     };
     for (const Row &row : rows) {
-        BuiltMeter built = meterFrom(row.arguments);
+        BuiltMeter built(row.arguments);
         for (std::size_t i = 0; i + 1 < row.exchanges.size(); i += 2) {
             expectReply(built.meter->respond(framed(row.exchanges[i]), kNow).bytes, row.exchanges[i + 1],
                         std::string(row.what) + " #" + std::to_string(i / 2));
@@ -127,8 +117,7 @@ TEST(SimFaults, SpoilOrDropExactlyTheRepliesTheyAreFor)
     };
     const char *display = "0163";
     const std::vector<Row> rows = {
-        {{"--corrupt-crc", "--corrupt-every", "3"},
-         {display, display, display, display, display, display, display}, "ggXggXg"},
+        {{"--corrupt-crc", "--corrupt-every", "3"}, std::vector<const char *>(7, display), "ggXggXg"},
         {{"--drop-after", "30"}, {display, display, display}, "gdg"},
         {{"--drop-after", "30"}, {display, display, "|", display, display}, "gdgg"},
         {{"--drop-each-line-after", "30"}, {display, display, display, "|", display, display}, "gdggd"},
@@ -138,7 +127,7 @@ TEST(SimFaults, SpoilOrDropExactlyTheRepliesTheyAreFor)
          "ggggg" "d"},
     };
     for (const Row &row : rows) {
-        BuiltMeter built = meterFrom(kLog);
+        BuiltMeter built(kLog);
         FaultPolicy policy(optionsFrom(row.faults).faults);
         QString got;
         for (const char *request : row.requests) {
@@ -146,8 +135,7 @@ TEST(SimFaults, SpoilOrDropExactlyTheRepliesTheyAreFor)
                 policy.newLine();
                 continue;
             }
-            const FaultOutcome out = policy.apply(built.meter->respond(
-                framed(request), kNow));
+            const FaultOutcome out = policy.apply(built.meter->respond(framed(request), kNow));
             got += out.bytes.isEmpty() ? '-' : out.dropAfter >= 0 ? 'd' : hasValidCrc(out.bytes) ? 'g' : 'X';
         }
         EXPECT_EQ(got, QLatin1String(row.outcomes)) << row.faults.join(' ').toStdString();

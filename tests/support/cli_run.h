@@ -30,8 +30,7 @@ inline CliRun runCli(const QStringList &arguments, const QString &workingDir = {
     if (!cli.waitForFinished(timeoutMs))
         return run;
     run.exitCode = cli.exitStatus() == QProcess::NormalExit ? cli.exitCode() : -1;
-    run.lines =
-        QString::fromLocal8Bit(cli.readAllStandardOutput()).split(u'\n', Qt::SkipEmptyParts);
+    run.lines = QString::fromLocal8Bit(cli.readAllStandardOutput()).split(u'\n', Qt::SkipEmptyParts);
     run.errors = QString::fromLocal8Bit(cli.readAllStandardError());
     return run;
 }

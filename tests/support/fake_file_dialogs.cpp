@@ -3,11 +3,24 @@
 #include <gtest/gtest.h>
 
 namespace ostrand {
+namespace {
 
-void FakeFileDialogs::answerNext(std::optional<QString> answer)
+// The queued answer, or a failure of the running test (a dialog it did not expect) and Cancel.
+template <typename T> std::optional<T> next(std::deque<std::optional<T>> &answers, const char *what, const QString &asked)
 {
-    answers_.push_back(std::move(answer));
+    if (answers.empty()) {
+        ADD_FAILURE() << "unexpected " << what << " \"" << asked.toStdString() << "\"";
+        return std::nullopt;
+    }
+    const std::optional<T> answer = answers.front();
+    answers.pop_front();
+    return answer;
 }
+
+} // namespace
+
+void FakeFileDialogs::answerNext(std::optional<QString> answer) { answers_.push_back(std::move(answer)); }
+void FakeFileDialogs::answerNextAction(std::optional<int> answer) { actionAnswers_.push_back(answer); }
 
 std::optional<QString> FakeFileDialogs::chooseSaveFile(const QString &title, const QString &, const QString &proposedName)
 {
@@ -19,37 +32,18 @@ std::optional<QString> FakeFileDialogs::chooseOpenFile(const QString &title, con
     return ask(Question{title, proposedName});
 }
 
-void FakeFileDialogs::answerNextAction(std::optional<int> answer)
-{
-    actionAnswers_.push_back(answer);
-}
-
-std::optional<int> FakeFileDialogs::chooseAction(const QString &title, const QString &question,
-                                                 const QStringList &actions)
+std::optional<int> FakeFileDialogs::chooseAction(const QString &title, const QString &question, const QStringList &actions)
 {
     questions_.push_back(Question{title, QString(), actions});
     if (const auto wait = whileAsked)
         wait();
-    if (actionAnswers_.empty()) {
-        ADD_FAILURE() << "unexpected question \"" << question.toStdString() << "\"";
-        return std::nullopt;
-    }
-    const std::optional<int> answer = actionAnswers_.front();
-    actionAnswers_.pop_front();
-    return answer;
+    return next(actionAnswers_, "question", question);
 }
 
 std::optional<QString> FakeFileDialogs::ask(Question question)
 {
     questions_.push_back(question);
-    if (answers_.empty()) {
-        // A dialog the test did not expect is a behaviour change worth seeing.
-        ADD_FAILURE() << "unexpected file dialog \"" << question.title.toStdString() << "\"";
-        return std::nullopt;
-    }
-    const std::optional<QString> answer = answers_.front();
-    answers_.pop_front();
-    return answer;
+    return next(answers_, "file dialog", question.title);
 }
 
 } // namespace ostrand

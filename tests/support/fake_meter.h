@@ -20,8 +20,6 @@ public:
     explicit FakeMeter(FakeSerialPort &port) : port_(port)
     {
         port_.setResponder([this](const QByteArray &request, FakeSerialPort &p) { answer(request, p); });
-        for (int k = 1; k <= 8; ++k)
-            setLabel(k, QByteArray());
     }
 
     // One 8-byte log record as the meter stores it.
@@ -40,8 +38,6 @@ public:
         return r;
     }
 
-    static QByteArray meterFloat(float value) { return record(1, QDateTime(QDate(2000, 1, 1), QTime(1, 0)), value).mid(4); }
-
     // Writes bytes at a log address, carrying across pages and banks as the meter does.
     void writeLog(int bank, int page, int offset, const QByteArray &bytes)
     {
@@ -57,13 +53,11 @@ public:
             }
         }
     }
+    // Unset memory reads as erased (0xFF), so a channel without a label needs nothing.
     void setLabel(int channel, const QByteArray &label)
     {
-        QByteArray block(200, '\xff');
-        block.replace(64, label.size(), label);
-        const int base = 0x18 * 65536 + (0x80 + channel) * 256;
-        for (int i = 0; i < block.size(); ++i)
-            memory_[base + i] = block[i];
+        for (int i = 0; i < 200; ++i)
+            memory_[0x18 * 65536 + (0x80 + channel) * 256 + i] = i >= 64 && i < 64 + label.size() ? label[i - 64] : '\xff';
     }
     // Registers 76-83 in the usual layout (or the portable one, a byte earlier).
     void setPointers(int a1, int b1, int c1, int a2, int b2, int c2, float used, float available,
@@ -73,16 +67,12 @@ public:
         const int s = portable ? 0 : 1;
         d[s] = char(a1), d[s + 1] = char(b1), d[s + 2] = char(c1);
         d[s + 4] = char(a2), d[s + 5] = char(b2), d[s + 6] = char(c2);
-        d.replace(s + 7, 4, meterFloat(used));
-        d.replace(s + 11, 4, meterFloat(available));
+        d.replace(s + 7, 4, record(1, {}, used).mid(4));
+        d.replace(s + 11, 4, record(1, {}, available).mid(4));
         registers_ = d;
         end_ = {a2, b2, c2};
     }
-    void setLastDownloadPointer(int a, int b, int c)
-    {
-        lastDownload_ = QByteArray(3, '\0');
-        lastDownload_[0] = char(a), lastDownload_[1] = char(b), lastDownload_[2] = char(c);
-    }
+    void setLastDownloadPointer(int a, int b, int c) { lastDownload_ = address(a, b, c); }
 
     // Faults: requests at these linear addresses (or with this function) go unanswered.
     std::set<int> silentAddresses;
@@ -109,12 +99,9 @@ private:
         const int function = static_cast<quint8>(q[1]);
         if (silentFunctions.count(function))
             return;
-        QByteArray reply;
-        reply.append(q[0]);
-        reply.append(q[1]);
+        QByteArray reply = q.left(2);
         if (function == 0x03) {
-            reply.append(char(registers_.size()));
-            reply.append(registers_);
+            reply += char(registers_.size()) + registers_;
         } else if (function == 0x60) {
             const int bank = quint8(q[2]), page = quint8(q[3]), offset = quint8(q[4]);
             const int words = quint8(q[5]) * 256 + quint8(q[6]);
@@ -126,10 +113,7 @@ private:
                 const auto it = memory_.find(bank * 65536 + page * 256 + offset + i);
                 data.append(it == memory_.end() ? '\xff' : it->second);
             }
-            reply.append(q.mid(2, 3));
-            reply.append(char(data.size() >> 8));
-            reply.append(char(data.size() & 0xFF));
-            reply.append(data);
+            reply += q.mid(2, 3) + char(data.size() >> 8) + char(data.size() & 0xFF) + data;
         } else if (function == 0x61) {
             reply.append(lastDownload_);
         } else if (function == 0x62) {
@@ -151,10 +135,9 @@ private:
                     bank = 23;
             }
         }
-        QByteArray marker(3, '\0');
-        marker[0] = char(bank), marker[1] = char(page), marker[2] = char(offset);
-        return marker;
+        return address(bank, page, offset);
     }
+    static QByteArray address(int bank, int page, int offset) { return QByteArray(1, char(bank)) + char(page) + char(offset); }
 
     FakeSerialPort &port_;
     std::array<int, 3> end_{8, 0x80, 0};

@@ -30,10 +30,13 @@ bool FakeSerialPort::open(int portNumber, const QString &baudText)
     return open_;
 }
 
-bool FakeSerialPort::isOpen() const
-{
-    return open_;
-}
+bool FakeSerialPort::isOpen() const { return open_; }
+QString FakeSerialPort::errorString() const { return error_; }
+void FakeSerialPort::discardOutput() {} // sent bytes are on the line at once: nothing to drop
+void FakeSerialPort::allowOpen() { openFailure_.clear(); }
+void FakeSerialPort::failOpenWith(const QString &error) { openFailure_ = error.isEmpty() ? QStringLiteral("open failed") : error; }
+void FakeSerialPort::failSendsWith(const QString &error) { sendFailure_ = error.isEmpty() ? QStringLiteral("write failed") : error; }
+void FakeSerialPort::setResponder(Responder responder) { responder_ = std::move(responder); }
 
 void FakeSerialPort::close()
 {
@@ -50,21 +53,12 @@ void FakeSerialPort::discardInput()
     received_.clear();
 }
 
-void FakeSerialPort::discardOutput()
-{
-    // Sent bytes are on the line at once here, so there is never anything to drop.
-}
-
 bool FakeSerialPort::send(const QByteArray &bytes)
 {
     settle();
-    if (!open_) {
-        error_ = pluggedIn_ ? QStringLiteral("Port is not open")
-                            : QStringLiteral("COM%1: device vanished").arg(portNumber_);
-        return false;
-    }
-    if (!sendFailure_.isEmpty()) {
-        error_ = sendFailure_;
+    if (!open_ || !sendFailure_.isEmpty()) {
+        error_ = open_ ? sendFailure_
+                 : pluggedIn_ ? QStringLiteral("Port is not open") : QStringLiteral("COM%1: device vanished").arg(portNumber_);
         return false;
     }
     sends_.push_back(Sent{bytes, clock_.monotonicMs()});
@@ -82,40 +76,17 @@ int FakeSerialPort::receivedCount()
 QByteArray FakeSerialPort::read(int count)
 {
     settle();
-    const int n = std::clamp(count, 0, static_cast<int>(received_.size()));
-    const QByteArray taken = received_.left(n);
-    received_.remove(0, n);
+    const QByteArray taken = received_.left(std::max(count, 0));
+    received_.remove(0, taken.size());
     return taken;
-}
-
-QString FakeSerialPort::errorString() const
-{
-    return error_;
-}
-
-void FakeSerialPort::failOpenWith(const QString &error)
-{
-    openFailure_ = error.isEmpty() ? QStringLiteral("open failed") : error;
-}
-
-void FakeSerialPort::failSendsWith(const QString &error)
-{
-    sendFailure_ = error.isEmpty() ? QStringLiteral("write failed") : error;
-}
-
-void FakeSerialPort::allowOpen()
-{
-    openFailure_.clear();
 }
 
 void FakeSerialPort::unplug()
 {
     settle();
-    pluggedIn_ = false;
-    if (open_) {
-        open_ = false;
+    if (open_)
         error_ = QStringLiteral("COM%1: device vanished").arg(portNumber_);
-    }
+    open_ = pluggedIn_ = false;
     received_.clear();
 }
 
@@ -125,44 +96,31 @@ void FakeSerialPort::plugBackIn()
     pluggedIn_ = true;
 }
 
-void FakeSerialPort::setResponder(Responder responder)
-{
-    responder_ = std::move(responder);
-}
-
 void FakeSerialPort::deliver(const QByteArray &bytes, int delayMs, int bytesPerSecond)
 {
     settle();
     if (bytes.isEmpty())
         return;
-    const std::int64_t startUs =
-        std::max(clock_.monotonicMicros() + std::int64_t(std::max(0, delayMs)) * 1000,
-                 lineFreeAtUs_);
+    const std::int64_t startUs = std::max(clock_.monotonicMicros() + std::int64_t(std::max(0, delayMs)) * 1000, lineFreeAtUs_);
     // Each byte is complete only once its stop bit is in; the time is worked out
     // from the start of the delivery so that long replies do not drift.
-    for (int i = 0; i < bytes.size(); ++i) {
-        const std::int64_t atUs =
-            bytesPerSecond > 0 ? startUs + (std::int64_t(i) + 1) * 1'000'000 / bytesPerSecond
-                               : startUs;
-        inFlight_.push_back(Arrival{bytes.at(i), atUs});
-    }
+    for (int i = 0; i < bytes.size(); ++i)
+        inFlight_.push_back(Arrival{bytes.at(i), bytesPerSecond > 0 ? startUs + (i + 1LL) * 1'000'000 / bytesPerSecond : startUs});
     lineFreeAtUs_ = inFlight_.back().atUs;
     settle();
 }
 
 std::int64_t FakeSerialPort::lineIdleAtMs() const
 {
-    const std::int64_t us = std::max(lineFreeAtUs_, clock_.monotonicMicros());
-    return (us + 999) / 1000;
+    return (std::max(lineFreeAtUs_, clock_.monotonicMicros()) + 999) / 1000;
 }
 
 void FakeSerialPort::settle()
 {
     const std::int64_t now = clock_.monotonicMicros();
-    while (!inFlight_.empty() && inFlight_.front().atUs <= now) {
+    for (; !inFlight_.empty() && inFlight_.front().atUs <= now; inFlight_.pop_front()) {
         if (open_)
             received_ += inFlight_.front().byte;
-        inFlight_.pop_front();
     }
 }
 

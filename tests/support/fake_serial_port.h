@@ -12,13 +12,10 @@
 
 namespace ostrand {
 
-// A SerialPort whose far end is the test. It records what the code under test
-// does to the port, and a responder plays the meter: every byte it delivers
-// gets an arrival time on the VirtualClock, so slow lines and late replies
-// behave as on a real wire.
-//
-// Bytes are lost, as on a real line, when they arrive while the port is
-// closed or unplugged; discardInput() drops only bytes that have arrived.
+// A SerialPort whose far end is the test. It records what the code under test does to the port,
+// and a responder plays the meter: every byte it delivers gets an arrival time on the VirtualClock,
+// so slow lines and late replies behave as on a real wire. Bytes are lost when they arrive while
+// the port is closed or unplugged; discardInput() drops only bytes that have arrived.
 class FakeSerialPort : public SerialPort {
 public:
     struct OpenCall {
@@ -37,8 +34,8 @@ public:
     // Bytes per second of an 8N1 line: ten bits a byte with start and stop bits.
     static int bytesPerSecondAt(int baud) { return baud / 10; }
 
-    // SerialPort. open() fails like the real port on a port below 1 or a baud
-    // text that is not a positive whole number, and while told to fail or unplugged.
+    // open() fails like the real port on a port below 1 or a baud text that is not a positive
+    // whole number, and while told to fail or unplugged.
     bool open(int portNumber, const QString &baudText) override;
     bool isOpen() const override;
     void close() override;
@@ -49,30 +46,24 @@ public:
     QByteArray read(int count) override;
     QString errorString() const override;
 
-    // --- the test's side ---
-
     // Makes later open() calls fail with `error` (until allowOpen()).
     void failOpenWith(const QString &error);
     void allowOpen();
-    // Makes later sends on the open port fail with `error`, as a write error
-    // does, until allowSends(); nothing they carry reaches the far end.
+    // Makes later sends fail with `error` until allowSends(); nothing they carry reaches the far end.
     void failSendsWith(const QString &error);
     void allowSends() { sendFailure_.clear(); }
-    // The adapter is pulled: the port closes by itself, waiting bytes are lost,
-    // sends fail and open() fails until plugBackIn().
+    // The adapter is pulled: the port closes, waiting bytes are lost, open() fails until plugBackIn().
     void unplug();
     void plugBackIn();
 
     void setResponder(Responder responder);
-    // The far end puts `bytes` on the line: the first starts `delayMs` from now,
-    // then one arrives every 1/`bytesPerSecond` s (0: all at once). A delivery
-    // never overtakes one still on the line.
+    // The far end puts `bytes` on the line: the first starts `delayMs` from now, then one arrives
+    // every 1/`bytesPerSecond` s (0: all at once), never overtaking a delivery still on the line.
     void deliver(const QByteArray &bytes, int delayMs = 0, int bytesPerSecond = 0);
     // Monotonic ms by which everything delivered will have arrived (now if nothing is in flight).
     std::int64_t lineIdleAtMs() const;
 
-    // --- what the code under test did ---
-
+    // What the code under test did.
     const std::vector<OpenCall> &opens() const { return opens_; }
     const std::vector<Sent> &sends() const { return sends_; }
     int discardInputCount() const { return discardInputs_; }
@@ -83,8 +74,7 @@ private:
         char byte;
         std::int64_t atUs;
     };
-    // Moves bytes whose time has come into the receive buffer, or drops them
-    // if nobody was listening. Called before any change of state.
+    // Moves bytes whose time has come into the receive buffer (or drops them if the port is closed).
     void settle();
 
     VirtualClock &clock_;

@@ -16,11 +16,8 @@ namespace {
 
 void splitLines(QByteArray &partial, QStringList &into)
 {
-    int newline;
-    while ((newline = partial.indexOf('\n')) >= 0) {
+    for (int newline; (newline = partial.indexOf('\n')) >= 0; partial.remove(0, newline + 1))
         into << QString::fromUtf8(partial.left(newline)).trimmed();
-        partial.remove(0, newline + 1);
-    }
 }
 
 } // namespace
@@ -29,17 +26,8 @@ bool MeterSimProcess::start(const QString &dir, const QStringList &arguments, co
 {
     linkPath_ = QDir(dir).filePath(linkName);
     process_.start(QStringLiteral(OSTRAND_METERSIM), QStringList{QStringLiteral("--link"), linkPath_} + arguments);
-    if (!process_.waitForStarted(5000))
-        return false;
-    QElapsedTimer timer;
-    timer.start();
-    while (timer.elapsed() < 10000 && process_.state() == QProcess::Running) {
-        for (const QString &line : lines()) {
-            if (line.startsWith(QLatin1String("ready ")))
-                return true;
-        }
-        process_.waitForReadyRead(100);
-    }
+    if (waitFor(QStringLiteral("ready "), 1, 10000))
+        return true;
     qWarning("ostrand-metersim did not get ready: %s", qPrintable(trace().join(u'\n')));
     return false;
 }
@@ -56,14 +44,15 @@ MeterSimProcess::~MeterSimProcess()
 
 int MeterSimProcess::stop()
 {
-    if (process_.state() == QProcess::NotRunning)
-        return process_.exitStatus() == QProcess::NormalExit ? process_.exitCode() : -1;
-    process_.terminate();
-    if (process_.waitForFinished(3000))
-        return process_.exitStatus() == QProcess::NormalExit ? process_.exitCode() : -1;
-    process_.kill();
-    process_.waitForFinished(1000);
-    return -1;
+    if (process_.state() != QProcess::NotRunning) {
+        process_.terminate();
+        if (!process_.waitForFinished(3000)) {
+            process_.kill();
+            process_.waitForFinished(1000);
+            return -1;
+        }
+    }
+    return process_.exitStatus() == QProcess::NormalExit ? process_.exitCode() : -1;
 }
 
 QStringList MeterSimProcess::lines()
@@ -91,13 +80,13 @@ bool MeterSimProcess::waitFor(const QString &line, int times, int timeoutMs)
     wait.start();
     const auto seen = [&] {
         const QStringList all = lines();
-        return std::count_if(all.begin(), all.end(), [&](const QString &l) { return l.startsWith(line); });
+        return std::count_if(all.begin(), all.end(), [&](const QString &l) { return l.startsWith(line); }) >= times;
     };
-    while (seen() < times && wait.elapsed() < timeoutMs) {
+    while (!seen() && wait.elapsed() < timeoutMs && process_.state() != QProcess::NotRunning) {
         QCoreApplication::processEvents(QEventLoop::AllEvents, 20);
         process_.waitForReadyRead(20);
     }
-    return seen() >= times;
+    return seen();
 }
 
 QByteArray MeterSimProcess::exchange(const QByteArray &request, int replyBytes, int timeoutMs)

@@ -7,9 +7,8 @@
 
 namespace ostrand::testing {
 
-// ostrand-metersim running for one test on a pseudo-terminal: started with a link, stopped on
-// destruction. Its stdout ("ready", "confirmed", "dropped") and stderr (the --verbose trace)
-// are kept apart so tests can assert on each.
+// ostrand-metersim on a pseudo-terminal for one test, stopped on destruction. Its stdout ("ready",
+// "confirmed", "dropped") and stderr (the --verbose trace) are kept apart.
 class MeterSimProcess {
 public:
     // Starts the simulator with `arguments` plus --link <dir>/<linkName>; false if it never got ready.
@@ -28,8 +27,7 @@ public:
     // The request and reply trace so far (stderr; frames only with --verbose).
     QStringList trace();
 
-    // Opens the link raw as any serial program would, sends `request` and reads until `replyBytes`
-    // came, the line hung up or `timeoutMs` passed.
+    // Sends `request` on the raw link and reads until `replyBytes` came, a hang-up or `timeoutMs`.
     QByteArray exchange(const QByteArray &request, int replyBytes, int timeoutMs = 3000);
     // Terminates the simulator; its exit code, -1 when it had to be killed.
     int stop();

@@ -48,15 +48,8 @@ void PostgresProcess::stop()
 
 QString PostgresProcess::newDatabase(const QString &name)
 {
-    const QString base = QString("host=%1 user=ostrand dbname=").arg(dir_.path());
-    PGconn *conn = PQconnectdb((base + "postgres").toUtf8().constData());
-    PGresult *made = PQexec(conn, QString("CREATE DATABASE \"%1\"").arg(name).toUtf8().constData());
-    const bool ok = PQresultStatus(made) == PGRES_COMMAND_OK;
-    if (!ok)
-        problem_ = QString("database %1 not made: %2").arg(name, PQerrorMessage(conn));
-    PQclear(made);
-    PQfinish(conn);
-    return ok ? base + name : QString();
+    return execute(QString("CREATE DATABASE \"%1\"").arg(name))
+               ? QString("host=%1 user=ostrand dbname=%2").arg(dir_.path(), name) : QString();
 }
 
 bool PostgresProcess::execute(const QString &sql)

@@ -14,7 +14,6 @@ public:
     ~PostgresProcess() { stop(); }
     bool start();
     void stop();
-    bool running() const { return running_; }
     QString problem() const { return problem_; } // why it is not running, or a database not made
     // A connection string for a new, empty database `name`; empty when it could not be made.
     QString newDatabase(const QString &name);

@@ -37,35 +37,26 @@ QByteArray readFor(int fd, int count, int timeoutMs, bool stopOnHangUp)
 PseudoTerminal::PseudoTerminal()
 {
     const int fd = posix_openpt(O_RDWR | O_NOCTTY);
-    if (fd < 0)
-        return;
-    if (grantpt(fd) != 0 || unlockpt(fd) != 0 || !ptsname(fd)) {
+    if (fd >= 0 && (grantpt(fd) != 0 || unlockpt(fd) != 0 || !ptsname(fd)))
         ::close(fd);
-        return;
+    else if (fd >= 0) {
+        // Raw master: the line discipline must not echo or translate the bytes we check.
+        termios tio{};
+        if (tcgetattr(fd, &tio) == 0) {
+            cfmakeraw(&tio);
+            tcsetattr(fd, TCSANOW, &tio);
+        }
+        master_ = fd;
+        slavePath_ = QString::fromLocal8Bit(ptsname(fd));
     }
-    // Raw master: the line discipline must not echo or translate the bytes we check.
-    termios tio{};
-    if (tcgetattr(fd, &tio) == 0) {
-        cfmakeraw(&tio);
-        tcsetattr(fd, TCSANOW, &tio);
-    }
-    master_ = fd;
-    slavePath_ = QString::fromLocal8Bit(ptsname(fd));
 }
 
-PseudoTerminal::~PseudoTerminal()
-{
-    hangUp();
-}
+PseudoTerminal::~PseudoTerminal() { hangUp(); }
+QByteArray PseudoTerminal::read(int count, int timeoutMs) { return readFor(master_, count, timeoutMs); }
 
 bool PseudoTerminal::write(const QByteArray &bytes)
 {
     return master_ >= 0 && ::write(master_, bytes.constData(), bytes.size()) == bytes.size();
-}
-
-QByteArray PseudoTerminal::read(int count, int timeoutMs)
-{
-    return readFor(master_, count, timeoutMs);
 }
 
 void PseudoTerminal::hangUp()

@@ -9,8 +9,7 @@ namespace ostrand {
 // read when `stopOnHangUp`; otherwise it waits on, for a device that may be opened again.
 QByteArray readFor(int fd, int count, int timeoutMs, bool stopOnHangUp = false);
 
-// A pseudo-terminal pair standing in for a serial cable: the code under test
-// opens the slave path like any tty, the test reads and writes the master end.
+// A pseudo-terminal standing in for a serial cable: the code under test opens the slave path, the test uses the master end.
 class PseudoTerminal {
 public:
     PseudoTerminal();

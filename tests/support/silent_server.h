@@ -14,9 +14,7 @@ public:
     SilentServer()
     {
         fd_ = ::socket(AF_INET, SOCK_STREAM, 0);
-        sockaddr_in address{};
-        address.sin_family = AF_INET;
-        address.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
+        sockaddr_in address{AF_INET, 0, {htonl(INADDR_LOOPBACK)}, {}};
         socklen_t length = sizeof address;
         if (::bind(fd_, reinterpret_cast<sockaddr *>(&address), length) == 0 && ::listen(fd_, 16) == 0
             && ::getsockname(fd_, reinterpret_cast<sockaddr *>(&address), &length) == 0)

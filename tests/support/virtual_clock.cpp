@@ -7,26 +7,16 @@ namespace {
 
 std::int64_t wrapToDay(std::int64_t us)
 {
-    const std::int64_t r = us % VirtualClock::kMicrosPerDay;
-    return r < 0 ? r + VirtualClock::kMicrosPerDay : r;
+    constexpr std::int64_t kMicrosPerDay = 86'400'000'000;
+    const std::int64_t r = us % kMicrosPerDay;
+    return r < 0 ? r + kMicrosPerDay : r;
 }
 
 } // namespace
 
-VirtualClock::VirtualClock(double secondsSinceMidnight)
-{
-    setTimeOfDay(secondsSinceMidnight);
-}
-
-double VirtualClock::secondsSinceMidnight() const
-{
-    return static_cast<double>(wrapToDay(dayOffsetUs_ + elapsedUs_)) / 1e6;
-}
-
-std::int64_t VirtualClock::monotonicMs() const
-{
-    return elapsedUs_ / 1000;
-}
+VirtualClock::VirtualClock(double secondsSinceMidnight) { setTimeOfDay(secondsSinceMidnight); }
+double VirtualClock::secondsSinceMidnight() const { return static_cast<double>(wrapToDay(dayOffsetUs_ + elapsedUs_)) / 1e6; }
+std::int64_t VirtualClock::monotonicMs() const { return elapsedUs_ / 1000; }
 
 std::int64_t VirtualClock::utcMs() const
 {
@@ -36,19 +26,13 @@ std::int64_t VirtualClock::utcMs() const
 
 void VirtualClock::advance(std::int64_t ms)
 {
-    advanceMicros(ms * 1000);
-}
-
-void VirtualClock::advanceMicros(std::int64_t us)
-{
-    if (us > 0)
-        elapsedUs_ += us;
+    if (ms > 0)
+        elapsedUs_ += ms * 1000;
 }
 
 void VirtualClock::setTimeOfDay(double secondsSinceMidnight)
 {
-    const auto wanted = static_cast<std::int64_t>(std::llround(secondsSinceMidnight * 1e6));
-    dayOffsetUs_ = wrapToDay(wanted - elapsedUs_);
+    dayOffsetUs_ = wrapToDay(static_cast<std::int64_t>(std::llround(secondsSinceMidnight * 1e6)) - elapsedUs_);
 }
 
 } // namespace ostrand

@@ -10,8 +10,6 @@ namespace ostrand {
 // Time is kept in whole microseconds, so thousands of 1 ms steps add up exactly.
 class VirtualClock : public Clock {
 public:
-    static constexpr std::int64_t kMicrosPerDay = 86'400'000'000;
-
     // Starts at `secondsSinceMidnight` (noon by default) with the monotonic time at 0.
     explicit VirtualClock(double secondsSinceMidnight = 12 * 3600.0);
 
@@ -24,8 +22,6 @@ public:
 
     // Lets `ms` milliseconds pass on both clocks (negative values are ignored).
     void advance(std::int64_t ms);
-    // Lets `us` microseconds pass, for events finer than a millisecond.
-    void advanceMicros(std::int64_t us);
     // Microseconds advanced since construction.
     std::int64_t monotonicMicros() const { return elapsedUs_; }
     // Sets the time of day as a user changing the system clock would; monotonic time is kept.

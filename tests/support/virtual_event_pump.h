@@ -10,9 +10,8 @@
 
 namespace ostrand {
 
-// An EventPump on a VirtualClock: each yield lets a little virtual time pass
-// and then runs the test's hooks, which stand in for timer ticks and clicks
-// arriving during the wait. A 30 s wait costs 30000 cheap yields at 1 ms a step.
+// An EventPump on a VirtualClock: each yield lets a little virtual time pass, then runs the test's
+// hooks (timer ticks and clicks arriving during the wait). A 30 s wait is 30000 cheap yields.
 class VirtualEventPump : public EventPump {
 public:
     using Hook = std::function<void()>;

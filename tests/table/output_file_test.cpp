@@ -41,6 +41,15 @@ void fill(const Log &log, ResultsGrid &grid, GridState &state)
 const QStringList kRow1 = {"4/15/2000 9:30:00 AM", "100", "2.5", "7", "", "5", "6", "7", "8"};
 const QStringList kRow2 = {"4/15/2000 9:45:00 AM", "101.25", "2.5", "-1E-37", "4"};
 
+// A grid filled from `log`, and Logdata.csv's name in a fresh folder.
+struct Written {
+    explicit Written(const Log &log = {{1}, {"Flow"}, {kRow1}}) { fill(log, grid, state); }
+    QTemporaryDir dir;
+    const QString path = dir.filePath(QStringLiteral("Logdata.csv"));
+    ResultsGrid grid{4, 10};
+    GridState state;
+};
+
 TEST(OutputFile, WritesTheStampAndTheChannelsInUseByteForByte)
 {
     const struct {
@@ -71,11 +80,9 @@ TEST(OutputFile, WritesTheStampAndTheChannelsInUseByteForByte)
          "Date / Time,Flow, m3/h,x\r\n4/15/2000 9:30:00 AM,,5\r\n"},
     };
     for (const auto &c : cases) {
-        ResultsGrid grid(4, 10);
-        GridState state;
-        fill(c.log, grid, state);
-        state.lastGridRow = std::max(state.lastGridRow, c.log.lastGridRow);
-        EXPECT_EQ(outputFileBytes(grid, state), c.expected) << c.what;
+        Written w(c.log);
+        w.state.lastGridRow = std::max(w.state.lastGridRow, c.log.lastGridRow);
+        EXPECT_EQ(outputFileBytes(w.grid, w.state), c.expected) << c.what;
     }
 }
 
@@ -97,17 +104,13 @@ TEST(OutputFile, AppendsEveryRowUnderMatchingHeadingsAndLeavesAnyOtherFileAsItWa
         {"other headings", "Date / Time,Flow\r\n1\r\n", "Date / Time,Flow\r\n1\r\n", false},
     };
     for (const auto &c : cases) {
-        QTemporaryDir dir;
-        const QString path = dir.filePath(QStringLiteral("Logdata.csv"));
+        Written w({{1, 2}, {"Flow", "Level"}, {kRow1, kRow2}});
         if (c.before)
-            testing::writeFileBytes(path, *c.before);
-        ResultsGrid grid(4, 10);
-        GridState state;
-        fill({{1, 2}, {"Flow", "Level"}, {kRow1, kRow2}}, grid, state);
+            testing::writeFileBytes(w.path, *c.before);
         QString error;
-        EXPECT_EQ(appendOutputFile(grid, state, path, &error), c.appended) << c.what;
+        EXPECT_EQ(appendOutputFile(w.grid, w.state, w.path, &error), c.appended) << c.what;
         EXPECT_EQ(error.isEmpty(), c.appended) << c.what;
-        EXPECT_EQ(testing::readFileBytes(path), c.after) << c.what;
+        EXPECT_EQ(testing::readFileBytes(w.path), c.after) << c.what;
     }
 }
 
@@ -141,8 +144,8 @@ TEST(OutputFile, ReplacingAFileThatHoldsDataKeepsItAsTheLowestFreeNumberOrInPlac
          {{1, 1}, {2, 1}, {3, 1}, {4, 1}, {5, 1}, {6, 1}, {7, 1}, {8, 1}, {9, 1}}, 1},
     };
     for (const auto &c : cases) {
-        QTemporaryDir dir;
-        const QString path = dir.filePath(QStringLiteral("Logdata.csv"));
+        Written w;
+        const QString &path = w.path;
         const auto keptPath = [&](int n) { return path + QLatin1Char('.') + QString::number(n); };
         for (const Kept &k : c.kept) {
             testing::writeFileBytes(keptPath(k.number), "old " + QByteArray::number(k.number));
@@ -152,12 +155,9 @@ TEST(OutputFile, ReplacingAFileThatHoldsDataKeepsItAsTheLowestFreeNumberOrInPlac
             testing::writeFileBytes(path, *c.before);
             ASSERT_EQ(::chmod(QFile::encodeName(path).constData(), 0604), 0);
         }
-        ResultsGrid grid(4, 10);
-        GridState state;
-        fill({{1}, {"Flow"}, {kRow1}}, grid, state);
         QString keptAs = QStringLiteral("stale"), error;
-        ASSERT_TRUE(replaceOutputFile(grid, state, path, &keptAs, &error)) << c.what << ": " << qPrintable(error);
-        EXPECT_EQ(testing::readFileBytes(path), outputFileBytes(grid, state)) << c.what;
+        ASSERT_TRUE(replaceOutputFile(w.grid, w.state, path, &keptAs, &error)) << c.what << ": " << qPrintable(error);
+        EXPECT_EQ(testing::readFileBytes(path), outputFileBytes(w.grid, w.state)) << c.what;
         EXPECT_EQ(keptAs, c.keptAs ? keptPath(c.keptAs) : QString()) << c.what;
         for (int n = 1; n <= 9; ++n) {
             const bool wasThere =
@@ -177,20 +177,16 @@ TEST(OutputFile, ReplacingAFileThatHoldsDataKeepsItAsTheLowestFreeNumberOrInPlac
 
 TEST(OutputFile, AFileWhoseDataCannotBeKeptIsNotReplaced)
 {
-    QTemporaryDir dir;
-    const QString path = dir.filePath(QStringLiteral("Logdata.csv"));
-    testing::writeFileBytes(path, "last\r\n");
+    Written w;
+    testing::writeFileBytes(w.path, "last\r\n");
     for (int n = 1; n <= 9; ++n)
-        ASSERT_TRUE(QDir(dir.path()).mkdir(QStringLiteral("Logdata.csv.%1").arg(n)));
-    ResultsGrid grid(4, 10);
-    GridState state;
-    fill({{1}, {"Flow"}, {kRow1}}, grid, state);
+        ASSERT_TRUE(QDir(w.dir.path()).mkdir(QStringLiteral("Logdata.csv.%1").arg(n)));
     QString keptAs, error;
-    EXPECT_FALSE(replaceOutputFile(grid, state, path, &keptAs, &error));
-    EXPECT_EQ(testing::readFileBytes(path), "last\r\n");
+    EXPECT_FALSE(replaceOutputFile(w.grid, w.state, w.path, &keptAs, &error));
+    EXPECT_EQ(testing::readFileBytes(w.path), "last\r\n");
     EXPECT_TRUE(keptAs.isEmpty());
-    EXPECT_TRUE(error.contains(path) && error.contains("taken")) << qPrintable(error);
-    EXPECT_EQ(QDir(dir.path()).entryList(QDir::Files), QStringList{"Logdata.csv"}) << "no temporary file left";
+    EXPECT_TRUE(error.contains(w.path) && error.contains("taken")) << qPrintable(error);
+    EXPECT_EQ(QDir(w.dir.path()).entryList(QDir::Files), QStringList{"Logdata.csv"}) << "no temporary file left";
 }
 
 } // namespace
