@@ -137,6 +137,14 @@ int main(int argc, char **argv)
     routers.push_back(startRouters(fleet.port, meters, 60));
     const int collected = fleet.waitForOk(meters, 600000);
     const double seconds = timer.elapsed() / 1000.0;
+    long routersKb = 0;
+    QFile routerStatus(QStringLiteral("/proc/%1/status").arg(routers.front()->processId()));
+    if (routerStatus.open(QIODevice::ReadOnly)) {
+        for (const QByteArray &line : routerStatus.readAll().split('\n')) {
+            if (line.startsWith("VmHWM:"))
+                routersKb = line.mid(6).trimmed().split(' ').first().toLong();
+        }
+    }
     fleet.stop();
     for (auto &router : routers)
         router->terminate();
@@ -164,6 +172,7 @@ int main(int argc, char **argv)
     std::printf("%d meters:      %d collected in %.1f s (goal %.1f s: %s)\n", meters, collected, seconds, goal,
                 collected == meters && seconds <= goal ? "met" : "missed");
     std::printf("listener peak:    %ld MB resident, %d threads\n", fleet.peakKb / 1024, fleet.peakThreads);
+    std::printf("simulated routers: %ld MB resident at their peak\n", routersKb / 1024);
     std::printf("sampled stations: %d of %zu as a direct download of the same meter\n", matching, std::size(sample));
     return collected == meters && matching == int(std::size(sample)) ? 0 : 1;
 }

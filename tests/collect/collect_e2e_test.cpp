@@ -293,16 +293,17 @@ TEST_F(CollectFiles, anArchiveNeverReplacesAFileOfTheSameSecond)
         EXPECT_EQ(readFileBytes(dir.filePath(name)), "earlier archive\r\n") << qPrintable(name);
 }
 
-TEST_F(CollectFiles, aLockHeldElsewhereSkipsTheRunWithAReportButPlantedOrOpenOnesDoNot)
+TEST_F(CollectFiles, aLockHeldElsewhereSkipsTheStationWithAReportButPlantedOrOpenOnesDoNot)
 {
     writeStations({{"s", "s.csv"}});
     {
-        // Another open of the same lock file, as another process holds it.
-        const CollectionLock other(stationsPath);
+        // Another open of the station's lock file, as another process (a listener, say) holds it.
+        const CollectionLock other(stationsPath, "s");
         ASSERT_EQ(other.state(), CollectionLock::State::Held) << qPrintable(other.error());
+        EXPECT_EQ(CollectionLock(stationsPath, "t").state(), CollectionLock::State::Held);
         const CliRun run = collect({"--report", reportPath});
         EXPECT_EQ(run.exitCode, 0) << qPrintable(run.errors);
-        EXPECT_TRUE(run.lines.value(0).startsWith("another collection from " + stationsPath + " is running"));
+        EXPECT_TRUE(run.lines.value(0).startsWith("s: skipped")) << qPrintable(run.lines.join('\n'));
         EXPECT_EQ(stationReport(reportPath)["result"].toString(), "skipped");
         EXPECT_EQ(stationReport(reportPath)["reason"].toString(), "another collection holds the lock");
         EXPECT_FALSE(QFile::exists(dir.filePath("s.csv")));
@@ -335,14 +336,14 @@ TEST_F(CollectFiles, theLockGoesToTheServicesFolderElseTheUsersOwn)
     writeFileBytes(stationsPath, {});
     QTemporaryDir service, state, others;
     qputenv("RUNTIME_DIRECTORY", service.path().toUtf8());
-    const QString inService = CollectionLock(stationsPath).path();
+    const QString inService = CollectionLock(stationsPath, "s").path();
     qunsetenv("RUNTIME_DIRECTORY");
     EXPECT_TRUE(inService.startsWith(service.path() + "/collect-")) << qPrintable(inService);
     if (::chown(native(others.path()), 65534, 65534) != 0)
         GTEST_SKIP() << "only root can give a folder away";
     qputenv("XDG_RUNTIME_DIR", others.path().toUtf8());
     qputenv("XDG_STATE_HOME", state.path().toUtf8());
-    const QString inState = CollectionLock(stationsPath).path();
+    const QString inState = CollectionLock(stationsPath, "s").path();
     qputenv("XDG_RUNTIME_DIR", runtime->dir->path().toUtf8());
     qunsetenv("XDG_STATE_HOME");
     EXPECT_TRUE(inState.startsWith(state.filePath("ostrand/collect-"))) << qPrintable(inState);
