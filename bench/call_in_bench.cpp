@@ -104,8 +104,9 @@ std::unique_ptr<QProcess> startRouters(const QString &port, int meters, int spre
                                 "--call-in-source", "127.1.0.0", "--heartbeat", "PING", "--heartbeat-every", "5,0",
                                 "--connect-spread", QString::number(spreadSeconds), "--reconnect-after", "2"};
     auto sim = std::make_unique<QProcess>();
-    sim->setStandardOutputFile(QProcess::nullDevice());
-    sim->setStandardErrorFile(QProcess::nullDevice());
+    // What the routers say goes beside the report, for a run that goes wrong.
+    sim->setStandardOutputFile(QDir::temp().filePath(QStringLiteral("call_in_bench_routers.log")));
+    sim->setStandardErrorFile(QDir::temp().filePath(QStringLiteral("call_in_bench_routers.err")));
     sim->start(QStringLiteral(OSTRAND_METERSIM), arguments + kLog);
     return sim;
 }

@@ -1,5 +1,7 @@
 #include "output_conflicts.h"
 
+#include <QHash>
+
 #include "cumulative/collection_cursor.h"
 #include "cumulative/collection_history.h"
 #include "platform/file_identity.h"
@@ -8,16 +10,22 @@ namespace ostrand::collect {
 
 QString stationsConflict(const std::vector<StationOutput> &stations, const QString &stationsPath)
 {
+    // Each name looked up once: a fleet of a thousand stations is checked in a
+    // thousand lookups, not half a million.
+    const QString stationsKey = fileIdentityKey(stationsPath);
+    QHash<QString, size_t> seen;
     for (size_t i = 0; i < stations.size(); ++i) {
         const StationOutput &s = stations[i];
-        if (sameFile(s.output, stationsPath))
+        const QString key = fileIdentityKey(s.output);
+        if (key == stationsKey)
             return QStringLiteral("%1: station '%2' would write its output %3 over the stations file itself")
                 .arg(stationsPath, s.station, s.output);
-        for (size_t j = 0; j < i; ++j) {
-            if (sameFile(stations[j].output, s.output))
-                return QStringLiteral("%1: stations '%2' and '%3' would write one file: %4 and %5 lead to the same place")
-                    .arg(stationsPath, stations[j].station, s.station, stations[j].output, s.output);
+        if (const auto earlier = seen.constFind(key); earlier != seen.cend()) {
+            const StationOutput &other = stations[*earlier];
+            return QStringLiteral("%1: stations '%2' and '%3' would write one file: %4 and %5 lead to the same place")
+                .arg(stationsPath, other.station, s.station, other.output, s.output);
         }
+        seen.insert(key, i);
     }
     return {};
 }

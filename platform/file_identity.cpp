@@ -44,13 +44,15 @@ Identity identityOf(QString path)
 
 } // namespace
 
+QString fileIdentityKey(const QString &path)
+{
+    const Identity id = identityOf(path);
+    return id.exists ? QStringLiteral("inode %1:%2").arg(id.device).arg(id.inode) : QStringLiteral("place ") + id.place;
+}
+
 bool sameFile(const QString &a, const QString &b)
 {
-    const Identity x = identityOf(a);
-    const Identity y = identityOf(b);
-    if (x.exists != y.exists)
-        return false;
-    return x.exists ? x.device == y.device && x.inode == y.inode : x.place == y.place;
+    return fileIdentityKey(a) == fileIdentityKey(b);
 }
 
 } // namespace ostrand

@@ -9,5 +9,8 @@ namespace ostrand {
 // inode; one not yet made by its real folder and its name (a dangling link by
 // where it points), since that is the file writing either name would create.
 bool sameFile(const QString &a, const QString &b);
+// What sameFile compares, as one text: names whose keys are equal lead to one
+// file. For checking many names against each other in one pass.
+QString fileIdentityKey(const QString &path);
 
 } // namespace ostrand
