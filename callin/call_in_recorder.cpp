@@ -28,8 +28,6 @@ struct CallInRecorder::Shared {
     std::mutex mutex;
     std::condition_variable changed;
     std::map<QString, Noted> noted; // by station; what the writer has not taken yet
-    std::uint64_t notedCount = 0;   // news noted so far
-    std::uint64_t settledCount = 0; // of those, written or failed
     bool stopping = false;
     bool finished = false;
     bool failing = false; // a failure was told, not yet one success since
@@ -60,7 +58,6 @@ void CallInRecorder::Shared::run()
             break;
         std::map<QString, Noted> batch = std::move(noted);
         noted.clear();
-        const std::uint64_t taken = notedCount;
         lock.unlock();
         std::map<QString, Noted> left = write(std::move(batch));
         lock.lock();
@@ -69,8 +66,6 @@ void CallInRecorder::Shared::run()
             noted.emplace(station, std::move(n));
         retryAt = left.empty() ? std::chrono::steady_clock::time_point{}
                                : std::chrono::steady_clock::now() + std::chrono::milliseconds(kRetryMs);
-        settledCount = taken;
-        changed.notify_all();
         // Stopping, the last try has been made.
         if (stopping && !left.empty())
             break;
@@ -156,17 +151,7 @@ void CallInRecorder::note(const collect::Station &station, bool connected, const
     Noted n{{station.name, connected, peer, utc(sinceUtcMs), utc(heardUtcMs), utc(clock_.utcMs())}, station.output};
     const std::lock_guard<std::mutex> lock(shared_->mutex);
     shared_->noted[station.name] = std::move(n);
-    ++shared_->notedCount;
     shared_->changed.notify_all();
-}
-
-bool CallInRecorder::settle(int waitMs)
-{
-    std::unique_lock<std::mutex> lock(shared_->mutex);
-    const std::uint64_t wanted = shared_->notedCount;
-    return shared_->changed.wait_for(lock, std::chrono::milliseconds(waitMs), [&] {
-        return shared_->settledCount >= wanted || shared_->finished;
-    });
 }
 
 } // namespace ostrand::callin

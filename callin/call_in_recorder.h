@@ -41,9 +41,6 @@ public:
     // From any station's thread.
     void note(const collect::Station &station, bool connected, const QString &peer, qint64 sinceUtcMs,
               qint64 heardUtcMs);
-    // Waits until everything noted before is written or its write failed;
-    // false when that took longer than `waitMs`.
-    bool settle(int waitMs);
 
 private:
     struct Shared;

@@ -1,5 +1,4 @@
 #include "callin/call_in_recorder.h"
-#include "cumulative/call_in_line_file.h"
 #include "store/reading_store.h"
 #include "store/store_open.h"
 #include "virtual_clock.h"
@@ -91,25 +90,6 @@ TEST(CallInRecorder, newsFromManyStationThreadsEndAsTheNewestOfEachInTheStore)
     auto reader = openStoreReader(location, &error);
     ASSERT_TRUE(reader) << qPrintable(error);
     expectNewestOfEach(reader->callInStates(&error).value());
-    EXPECT_TRUE(complaints.lines.isEmpty()) << qPrintable(complaints.lines.join('\n'));
-}
-
-TEST(CallInRecorder, withoutAStoreEachStationsLineIsTheFileBesideItsOutput)
-{
-    QTemporaryDir dir;
-    VirtualClock clock;
-    Complaints complaints;
-    CallInRecorder recorder(std::nullopt, clock, complaints.sink());
-    tellFromEveryStationsThread(recorder, dir);
-    ASSERT_TRUE(recorder.settle(10000));
-    std::vector<CallInState> states;
-    for (int i = 0; i < kStations; ++i) {
-        const CallInLineRead read = readCallInLine(station(dir, i).output, station(dir, i).name);
-        ASSERT_TRUE(read.state) << qPrintable(read.error);
-        EXPECT_EQ(read.state->recordedUtc.toMSecsSinceEpoch(), clock.utcMs() / 1000 * 1000);
-        states.push_back(*read.state);
-    }
-    expectNewestOfEach(states);
     EXPECT_TRUE(complaints.lines.isEmpty()) << qPrintable(complaints.lines.join('\n'));
 }
 
