@@ -61,7 +61,8 @@ void StationWorker::run()
         const qint64 utcNow = clock.utcMs();
         heardToldMs = now;
         if (news_.state)
-            news_.state(station_, connected, port.peer(), utcNow - (now - port.connectedSinceMs()),
+            news_.state(station_, connected, port.peer(),
+                        connected ? utcNow - (now - port.connectedSinceMs()) : utcNow,
                         utcNow - (now - port.lastHeardMs()));
     };
     while (!stop_.load()) {

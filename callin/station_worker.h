@@ -15,7 +15,8 @@ namespace ostrand::callin {
 struct StationNews {
     std::function<void(const collect::Station &, const collect::StationReport &)> collected;
     std::function<void(const QString &line)> log;
-    // Connected (with the caller's address) or not, and when last heard, in UTC ms.
+    // Connected or not, the caller's address (of the call that ended, when
+    // not), since when (the call's start, or its end) and when last heard, in UTC ms.
     std::function<void(const collect::Station &, bool connected, const QString &peer, qint64 sinceUtcMs,
                        qint64 heardUtcMs)>
         state;

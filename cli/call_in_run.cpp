@@ -1,10 +1,12 @@
 #include "call_in_run.h"
 
+#include "callin/call_in_recorder.h"
 #include "callin/call_in_service.h"
 #include "cli_common.h"
 #include "collect/fleet_collection.h"
 #include "exit_status.h"
 #include "platform/save_file.h"
+#include "platform/system_clock.h"
 
 #include <QMap>
 #include <atomic>
@@ -73,6 +75,13 @@ int runCallInCollection(const CallInRun &run)
         const std::lock_guard<std::mutex> lock(reporting);
         printDetail(line);
     };
+    // Made before the service and so gone after it: the news of every call
+    // ended by the stop are written before the listener ends.
+    SystemClock clock;
+    callin::CallInRecorder recorder(options.store, clock,
+                                    [](const QString &line) { printDetail(QStringLiteral("ostrand-cli: ") + line); });
+    news.state = [&recorder](const collect::Station &station, bool connected, const QString &peer, qint64 sinceUtcMs,
+                             qint64 heardUtcMs) { recorder.note(station, connected, peer, sinceUtcMs, heardUtcMs); };
     raiseOpenFileLimit();
     catchStopSignals();
     callin::CallInService service(run.file.stations, options, news);

@@ -24,7 +24,9 @@ const RegisterCommand registration{{
     "      or a PostgreSQL URI), else from the history collect keeps beside each\n"
     "      output (FILE.csv.history) and the output's last row. A station is stale\n"
     "      when it has not been collected for more than HOURS (default 26), or\n"
-    "      never has been.\n"
+    "      never has been. A station whose meter calls in also shows whether its\n"
+    "      router is connected now and since when (from which address), or since\n"
+    "      when not, and when it was last heard, as collect --listen records them.\n"
     "      Exit status: 0 every station fresh; 1 some station stale; 7 the store\n"
     "      could not be read; 64 bad usage or a bad stations file.\n",
     16, &runStatusCommand}};

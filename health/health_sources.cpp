@@ -1,5 +1,6 @@
 #include "health_sources.h"
 
+#include "cumulative/call_in_line_file.h"
 #include "cumulative/collection_history.h"
 #include "platform/small_file.h"
 
@@ -30,7 +31,21 @@ std::optional<std::vector<StationHealth>> healthFromStore(StoreReader &store, co
                                         [&](const StationRow &row) { return row.name == station.name; });
         rows.push_back(found != known->end() ? *found : StationRow{station.name, {}, {}, {}, {}, {}});
     }
-    return stationHealth(rows, *runs, nowUtc, staleAfterSeconds);
+    std::vector<StationHealth> health = stationHealth(rows, *runs, nowUtc, staleAfterSeconds);
+    // Asked only of a fleet with stations that call in: the others' report stays as it was.
+    if (std::none_of(stations.begin(), stations.end(), [](const Station &s) { return s.callIn.has_value(); }))
+        return health;
+    const auto lines = store.callInStates(error);
+    if (!lines)
+        return std::nullopt;
+    for (size_t i = 0; i < stations.size(); ++i) {
+        if (!stations[i].callIn)
+            continue;
+        const auto found = std::find_if(lines->begin(), lines->end(),
+                                        [&](const CallInState &line) { return line.station == stations[i].name; });
+        health[i].callIn = callInHealth(found != lines->end() ? std::optional(*found) : std::nullopt, nowUtc);
+    }
+    return health;
 }
 
 std::vector<StationHealth> healthFromFiles(const std::vector<Station> &stations, const QDateTime &nowUtc,
@@ -50,8 +65,15 @@ std::vector<StationHealth> healthFromFiles(const std::vector<Station> &stations,
         runs.insert(runs.end(), own.begin(), own.end());
     }
     std::vector<StationHealth> health = stationHealth(rows, runs, nowUtc, staleAfterSeconds);
-    for (size_t i = 0; i < stations.size(); ++i)
+    for (size_t i = 0; i < stations.size(); ++i) {
         health[i].lastReading = lastRowStamp(stations[i].output);
+        if (!stations[i].callIn)
+            continue;
+        const CallInLineRead line = readCallInLine(stations[i].output, stations[i].name);
+        if (notes && !line.error.isEmpty())
+            *notes << QStringLiteral("%1: its call-in line was not read: %2").arg(stations[i].name, line.error);
+        health[i].callIn = callInHealth(line.state, nowUtc);
+    }
     return health;
 }
 

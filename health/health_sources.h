@@ -10,15 +10,18 @@
 namespace ostrand::collect {
 
 // The fleet's health from a store: each station of the file as the store
-// knows it (never collected when it does not), its runs of the last 24 h.
+// knows it (never collected when it does not), its runs of the last 24 h, and
+// for a station that calls in its call-in line (a store of the version before
+// those were kept has none: never called in).
 // nullopt with *error set when the store would not answer.
 std::optional<std::vector<StationHealth>> healthFromStore(StoreReader &store, const std::vector<Station> &stations,
                                                           const QDateTime &nowUtc, qint64 staleAfterSeconds,
                                                           QString *error);
 
 // The fleet's health from the files beside each output: the runs collect
-// keeps in its history file, and the stamp of the output's last row. A
-// history that could not be read, or was read only in part, gets a line in *notes.
+// keeps in its history file, the stamp of the output's last row and, for a
+// station that calls in, its call-in line. A history or line that could not be
+// read, or a history read only in part, gets a line in *notes.
 std::vector<StationHealth> healthFromFiles(const std::vector<Station> &stations, const QDateTime &nowUtc,
                                            qint64 staleAfterSeconds, QStringList *notes = nullptr);
 

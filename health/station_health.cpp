@@ -58,6 +58,45 @@ std::vector<StationHealth> stationHealth(const std::vector<StationRow> &stations
     return result;
 }
 
+CallInHealth callInHealth(const std::optional<CallInState> &recorded, const QDateTime &nowUtc)
+{
+    CallInHealth health{recorded, false};
+    health.unconfirmed = recorded && recorded->connected && recorded->recordedUtc.secsTo(nowUtc) > kCallInConfirmSeconds;
+    return health;
+}
+
+namespace {
+
+QString callInText(const CallInHealth &callIn)
+{
+    if (!callIn.line)
+        return QStringLiteral("never called in");
+    const CallInState &line = *callIn.line;
+    QString text = line.connected
+                       ? QStringLiteral("connected since %1 from %2").arg(utcText(line.sinceUtc), line.peer)
+                       : QStringLiteral("not connected since %1 (last call from %2)").arg(utcText(line.sinceUtc), line.peer);
+    if (callIn.unconfirmed)
+        text += QStringLiteral(", not confirmed since %1").arg(utcText(line.recordedUtc));
+    return text + QStringLiteral(", last heard %1").arg(utcText(line.heardUtc));
+}
+
+QJsonObject callInJson(const CallInHealth &callIn)
+{
+    const std::optional<CallInState> &line = callIn.line;
+    const auto time = [&](QDateTime CallInState::*field) {
+        return line ? QJsonValue(utcText((*line).*field)) : QJsonValue(QJsonValue::Null);
+    };
+    return QJsonObject{
+        {QStringLiteral("connected"), callIn.unconfirmed ? QJsonValue(QJsonValue::Null) : QJsonValue(line && line->connected)},
+        {QStringLiteral("since"), time(&CallInState::sinceUtc)},
+        {QStringLiteral("peer"), line ? QJsonValue(line->peer) : QJsonValue(QJsonValue::Null)},
+        {QStringLiteral("lastHeard"), time(&CallInState::heardUtc)},
+        {QStringLiteral("recorded"), time(&CallInState::recordedUtc)},
+    };
+}
+
+} // namespace
+
 QString healthLine(const StationHealth &health)
 {
     QString line = health.name + QStringLiteral(": ");
@@ -67,6 +106,8 @@ QString healthLine(const StationHealth &health)
         line += QStringLiteral("%1, last success %2 (%3 h ago)")
                     .arg(health.stale ? QStringLiteral("stale") : QStringLiteral("ok"), utcText(*health.lastOkUtc),
                          hours(health.ageSeconds));
+    if (health.callIn)
+        line += QStringLiteral(", ") + callInText(*health.callIn);
     line += QStringLiteral(", attempts in 24 h: %1, failed: %2").arg(health.attempts).arg(health.failures);
     if (!health.lastReading.isEmpty())
         line += QStringLiteral(", last reading %1").arg(health.lastReading);
@@ -79,7 +120,7 @@ QByteArray healthJson(const std::vector<StationHealth> &stations, const QDateTim
 {
     QJsonArray list;
     for (const StationHealth &health : stations) {
-        list.append(QJsonObject{
+        QJsonObject station{
             {QStringLiteral("name"), health.name},
             {QStringLiteral("stale"), health.stale},
             {QStringLiteral("lastSuccess"), timeOrNull(health.lastOkUtc)},
@@ -90,7 +131,10 @@ QByteArray healthJson(const std::vector<StationHealth> &stations, const QDateTim
             {QStringLiteral("failures24h"), health.failures},
             {QStringLiteral("lastError"), textOrNull(health.lastError)},
             {QStringLiteral("lastReading"), textOrNull(health.lastReading)},
-        });
+        };
+        if (health.callIn)
+            station.insert(QStringLiteral("callIn"), callInJson(*health.callIn));
+        list.append(station);
     }
     return QJsonDocument(QJsonObject{{QStringLiteral("now"), utcText(nowUtc)},
                                      {QStringLiteral("staleAfterHours"), double(staleAfterSeconds) / 3600},

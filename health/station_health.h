@@ -10,6 +10,17 @@
 
 namespace ostrand::collect {
 
+// A listener says at least once a minute that a connection is still up: one
+// recorded as up and not said again for this long may be gone with its
+// listener (stopped, killed, its host down).
+constexpr qint64 kCallInConfirmSeconds = 300;
+
+// How the connection of a station whose meter calls in stands.
+struct CallInHealth {
+    std::optional<CallInState> line; // as last recorded; none: its meter has not called in
+    bool unconfirmed = false;        // recorded as connected, not said again for kCallInConfirmSeconds
+};
+
 // How one station stands, as a monitoring system wants to know it.
 struct StationHealth {
     QString name;
@@ -21,6 +32,7 @@ struct StationHealth {
     QString lastError;
     QString lastReading;   // the newest reading's stamp, when the source knows it
     bool stale = false;    // no success for longer than the limit, or never
+    std::optional<CallInHealth> callIn; // for a station whose meter calls in
 };
 
 // Each station's health at `nowUtc`, in the order of `stations`: the last
@@ -34,8 +46,13 @@ std::vector<StationHealth> stationHealth(const std::vector<StationRow> &stations
                                          const std::vector<CollectionRow> &collections, const QDateTime &nowUtc,
                                          qint64 staleAfterSeconds);
 
+// A call-in station's connection as `recorded` (none when never) at `nowUtc`.
+CallInHealth callInHealth(const std::optional<CallInState> &recorded, const QDateTime &nowUtc);
+
 // One line for a person: "north-pump: ok, last success 2026-12-07T02:30:12Z (5.2 h ago),
-// attempts in 24 h: 1, failed: 0", then the last reading and the last error when known.
+// attempts in 24 h: 1, failed: 0", then the last reading and the last error when known;
+// for a station that calls in, its connection before the attempts ("connected since
+// 2026-12-07T07:12:03Z from 192.0.2.7:40112, last heard 2026-12-07T07:59:40Z").
 QString healthLine(const StationHealth &health);
 
 // The same for a program, with now and the limit.

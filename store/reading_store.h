@@ -32,6 +32,10 @@ struct StationMemory {
     std::optional<QDateTime> lastReadingUtc; // the latest reading stored
 };
 
+// Who opens a store: a collector, which takes a store of an older schema up
+// to this program's, or a reader (status, export), which reads it as it is.
+enum class StoreUse { Collecting, Reading };
+
 // What became of a claim on a station for one collector's run.
 enum class StationClaim {
     Taken,            // this connection holds it until released or closed
@@ -53,14 +57,18 @@ public:
     // A claim lasts until released or until the connection ends, however it ends.
     virtual std::optional<StationClaim> claim(const QString &station, const QDateTime &sinceUtc, QString *error) = 0;
     virtual void releaseClaim(const QString &station) = 0;
+    // The listener's news of its callers, each station's row replaced
+    // (inserted the first time), all in one transaction.
+    virtual bool recordCallInStates(const std::vector<CallInState> &states, QString *error) = 0;
     // The time now by the database's own clock (the server's, for a server),
     // so collectors on several hosts compare times from one clock.
     virtual std::optional<QDateTime> databaseNowUtc(QString *error) = 0;
 };
 
 // Connects and creates the tables in an empty database (one holding another
-// program's tables, or another schema version, is refused; a store already set
-// up is only read); null with *error naming the database and its reason when
+// program's tables, or a schema version this program does not know, is
+// refused; a store already set up is only read, but one of an older version
+// is first taken up to this one, in one transaction); null with *error naming the database and its reason when
 // that fails. A PostgreSQL server is waited for connect_timeout (10 s unless the
 // url sets it), a statement statement_timeout (60 s), then given up on.
 // The back-end is the one store_backends.cpp lists for the location's kind.

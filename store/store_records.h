@@ -38,6 +38,16 @@ struct StationRow {
     QString lastError;
 };
 
+// A station whose meter calls in: its router's connection as the listener last recorded it.
+struct CallInState {
+    QString station;
+    bool connected = false;
+    QString peer;          // the caller's address; when not connected, that of the last call
+    QDateTime sinceUtc;    // connected: when the call began; not connected: when it ended
+    QDateTime heardUtc;    // the router's last byte, heartbeats included
+    QDateTime recordedUtc; // when the listener wrote it: at least once a minute while connected
+};
+
 // Which readings an export or a query wants.
 struct ReadingQuery {
     QString station;
@@ -55,6 +65,12 @@ public:
     virtual std::optional<std::vector<StationRow>> stations(QString *error) = 0;
     // Runs that started at or after `sinceUtc`, oldest first.
     virtual std::optional<std::vector<CollectionRow>> collections(const QDateTime &sinceUtc, QString *error) = 0;
+    // Every call-in line recorded, by station. A store made before they were
+    // kept holds none, and neither does a reader that keeps no lines.
+    virtual std::optional<std::vector<CallInState>> callInStates(QString *)
+    {
+        return std::vector<CallInState>{};
+    }
 };
 
 } // namespace ostrand::collect

@@ -1,10 +1,20 @@
 #include "store_schema.h"
 
 namespace ostrand::collect {
+namespace {
+
+QByteArray inDialect(QByteArray text, const char *timeType, const char *keyedTableOptions = "")
+{
+    return text.replace("@TIME", timeType).replace("@KEYED", keyedTableOptions);
+}
+
+} // namespace
 
 QByteArray storeSchema(const char *timeType, const char *keyedTableOptions)
 {
-    QByteArray schema = R"(
+    // Version 1 as it was written: a store made now and one taken up step by
+    // step end with the same tables.
+    const QByteArray first = R"(
 CREATE TABLE IF NOT EXISTS schema_version (version INTEGER NOT NULL);
 CREATE TABLE IF NOT EXISTS readings (
     station TEXT NOT NULL, channel INTEGER NOT NULL, label TEXT NOT NULL, unit TEXT NULL,
@@ -22,7 +32,31 @@ CREATE TABLE IF NOT EXISTS collections (
 CREATE INDEX IF NOT EXISTS collections_started ON collections (started_utc);
 CREATE TABLE IF NOT EXISTS collection_cursors (station TEXT PRIMARY KEY, cursor TEXT NOT NULL);
 )";
-    return schema.replace("@TIME", timeType).replace("@KEYED", keyedTableOptions);
+    return inDialect(first, timeType, keyedTableOptions) + storeSchemaSteps(1, timeType);
+}
+
+QByteArray storeSchemaStep(int from, const char *timeType)
+{
+    switch (from) {
+    case 1:
+        // The connections of meters that call in, one row a station, replaced as the listener hears of them.
+        return inDialect(R"(
+CREATE TABLE IF NOT EXISTS call_in_lines (
+    station TEXT PRIMARY KEY, connected BOOLEAN NOT NULL, peer TEXT NOT NULL,
+    since_utc @TIME NOT NULL, heard_utc @TIME NOT NULL, recorded_utc @TIME NOT NULL);
+)",
+                         timeType);
+    default:
+        return {};
+    }
+}
+
+QByteArray storeSchemaSteps(int from, const char *timeType)
+{
+    QByteArray steps;
+    for (int version = from; version < kStoreSchemaVersion; ++version)
+        steps += storeSchemaStep(version, timeType);
+    return steps;
 }
 
 } // namespace ostrand::collect

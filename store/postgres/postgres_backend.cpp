@@ -49,11 +49,22 @@ QStringList noFiles(const QString &)
     return {};
 }
 
+std::unique_ptr<ReadingStore> openPostgres(const QString &connection, QString *error)
+{
+    return openPostgresStore(connection, error);
+}
+
+// A reader (status, export) reads an older schema as it is: it may lack the rights to change it.
+std::unique_ptr<ReadingStore> openPostgresForReading(const QString &connection, QString *error)
+{
+    return openPostgresStore(connection, error, StoreUse::Reading);
+}
+
 } // namespace
 
 const StoreBackend kPostgresBackend{StoreLocation::Kind::Postgres,
                                     "postgresql://HOST/DATABASE or a libpq \"host=... dbname=...\" string",
-                                    recognizesPostgres, locatePostgres, postgresName, noFiles, openPostgresStore,
-                                    openPostgresStore, true};
+                                    recognizesPostgres, locatePostgres, postgresName, noFiles, openPostgres,
+                                    openPostgresForReading, true};
 
 } // namespace ostrand::collect

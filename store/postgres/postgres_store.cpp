@@ -16,56 +16,86 @@ constexpr char kSchemaLock[] = "SELECT pg_advisory_xact_lock(7700026)";
 
 class PostgresStore : public ReadingStore, public PostgresSession {
 public:
-    PostgresStore(PGconn *conn, const QString &name) : PostgresSession(conn, name) {}
+    PostgresStore(PGconn *conn, const QString &name, StoreUse use) : PostgresSession(conn, name), use_(use) {}
 
     QString name() const override { return name_; }
 
-    // Whether the schema_version table holds a row; one of another version
-    // is refused. nullopt with *error set when it cannot be told.
-    std::optional<bool> versioned(QString *error, const QString &what)
+    // The version the schema_version table holds, 0 when it holds no row; one
+    // this program does not know is refused. nullopt with *error set when it cannot be told.
+    std::optional<int> heldVersion(QString *error, const QString &what)
     {
         const Result version = run("SELECT version FROM schema_version");
         if (!good(version))
             return fail(error, what, version.get()), std::nullopt;
-        if (PQntuples(version.get()) > 0 && atoi(PQgetvalue(version.get(), 0, 0)) != kStoreSchemaVersion) {
+        if (PQntuples(version.get()) == 0)
+            return 0;
+        const int held = atoi(PQgetvalue(version.get(), 0, 0));
+        if (held < kOldestStoreSchemaVersion || held > kStoreSchemaVersion) {
             *error = QStringLiteral("%1 holds schema version %2, this program writes version %3: give it a "
                                     "store of its own or use the program that made it")
                          .arg(name_, QString::fromLatin1(PQgetvalue(version.get(), 0, 0)))
                          .arg(kStoreSchemaVersion);
             return std::nullopt;
         }
-        return PQntuples(version.get()) > 0;
+        return held;
     }
+
+    // Whether a store of version `held` is as this connection's use wants it:
+    // a reader reads an older schema as it is, a collector takes it up first.
+    bool ready(int held) const { return held == kStoreSchemaVersion || (held > 0 && use_ == StoreUse::Reading); }
 
     bool createSchema(QString *error)
     {
-        const QString what = QStringLiteral("the tables could not be made");
+        QString what = QStringLiteral("the tables could not be made");
         if (!runAll({"SET client_min_messages = warning"}, error, what))
             return false;
         // A store already set up is only read: collectors starting together take no lock for it.
-        const Result present = run("SELECT to_regclass('schema_version') IS NOT NULL");
-        if (!good(present))
-            return fail(error, what, present.get());
-        if (QByteArray(PQgetvalue(present.get(), 0, 0)) == "t") {
-            const auto held = versioned(error, what);
+        const auto present = [&]() -> std::optional<bool> {
+            const Result r = run("SELECT to_regclass('schema_version') IS NOT NULL");
+            if (!good(r))
+                return fail(error, what, r.get()), std::nullopt;
+            return QByteArray(PQgetvalue(r.get(), 0, 0)) == "t";
+        };
+        auto made = present();
+        if (!made)
+            return false;
+        if (*made) {
+            const auto held = heldVersion(error, what);
             if (!held)
                 return false;
-            if (*held)
+            version_ = *held;
+            if (ready(*held))
                 return true;
         }
-        const QByteArray schema = storeSchema("TIMESTAMPTZ");
-        if (!runAll({"BEGIN", kSchemaLock, schema.constData()}, error, what))
+        // Under the lock, asked again: another collector may have made or taken it up meanwhile.
+        if (!runAll({"BEGIN", kSchemaLock}, error, what))
             return rollback(), false;
-        const auto held = versioned(error, what);
+        made = present();
+        const auto held = !made ? std::nullopt : *made ? heldVersion(error, what) : std::optional<int>(0);
         if (!held)
             return rollback(), false;
-        if (!*held) {
+        if (*held > 0 && *held < kStoreSchemaVersion)
+            what = QStringLiteral("its schema could not be taken from version %1 to %2").arg(*held).arg(kStoreSchemaVersion);
+        if (*held == 0) {
+            const QByteArray schema = storeSchema("TIMESTAMPTZ");
+            if (!runAll({schema.constData()}, error, what))
+                return rollback(), false;
             const Result insert = run("INSERT INTO schema_version (version) VALUES ($1)",
                                       {QString::number(kStoreSchemaVersion)});
             if (!good(insert))
                 return fail(error, what, insert.get()), rollback(), false;
+        } else if (*held < kStoreSchemaVersion) {
+            const QByteArray steps = storeSchemaSteps(*held, "TIMESTAMPTZ");
+            if (!runAll({steps.constData()}, error, what))
+                return rollback(), false;
+            const Result update = run("UPDATE schema_version SET version = $1", {QString::number(kStoreSchemaVersion)});
+            if (!good(update))
+                return fail(error, what, update.get()), rollback(), false;
         }
-        return runAll({"COMMIT"}, error, what) || (rollback(), false);
+        if (!runAll({"COMMIT"}, error, what))
+            return rollback(), false;
+        version_ = kStoreSchemaVersion;
+        return true;
     }
 
     std::optional<StationMemory> remembered(const QString &station, QString *error) override
@@ -280,6 +310,40 @@ public:
         return QDateTime::fromMSecsSinceEpoch(QByteArray(PQgetvalue(r.get(), 0, 0)).toLongLong(), Qt::UTC);
     }
 
+    bool recordCallInStates(const std::vector<CallInState> &states, QString *error) override
+    {
+        const QString what = QStringLiteral("the call-in lines were not recorded");
+        if (!runAll({"BEGIN"}, error, what))
+            return rollback(), false;
+        const QByteArray sql = QByteArray("INSERT INTO call_in_lines VALUES ($1, $2, $3, $4, $5, $6)") + kCallInUpsertRule;
+        for (const CallInState &state : states) {
+            const Result upsert = run(sql.constData(),
+                                      {state.station, state.connected ? QStringLiteral("true") : QStringLiteral("false"),
+                                       state.peer, utcText(state.sinceUtc), utcText(state.heardUtc),
+                                       utcText(state.recordedUtc)});
+            if (!good(upsert))
+                return fail(error, what, upsert.get()), rollback(), false;
+        }
+        return runAll({"COMMIT"}, error, what) || (rollback(), false);
+    }
+
+    std::optional<std::vector<CallInState>> callInStates(QString *error) override
+    {
+        std::vector<CallInState> rows;
+        if (version_ < kCallInLinesSchemaVersion)
+            return rows;
+        const Result r = run("SELECT station, connected, peer, extract(epoch FROM since_utc)::bigint, "
+                             "extract(epoch FROM heard_utc)::bigint, extract(epoch FROM recorded_utc)::bigint "
+                             "FROM call_in_lines ORDER BY station");
+        if (!good(r))
+            return fail(error, QStringLiteral("the call-in lines could not be read"), r.get()), std::nullopt;
+        for (int i = 0; i < PQntuples(r.get()); ++i)
+            rows.push_back({QString::fromUtf8(PQgetvalue(r.get(), i, 0)), QByteArray(PQgetvalue(r.get(), i, 1)) == "t",
+                            QString::fromUtf8(PQgetvalue(r.get(), i, 2)), utcFromEpoch(PQgetvalue(r.get(), i, 3)),
+                            utcFromEpoch(PQgetvalue(r.get(), i, 4)), utcFromEpoch(PQgetvalue(r.get(), i, 5))});
+        return rows;
+    }
+
     std::optional<std::vector<StoredReading>> readings(const ReadingQuery &query, QString *error) override
     {
         QByteArray sql = "SELECT station, channel, label, unit, extract(epoch FROM time_utc)::bigint, time_local, "
@@ -342,13 +406,15 @@ public:
     }
 
 private:
+    StoreUse use_;
+    int version_ = 0; // of the schema, once read
     std::vector<StoredReading> batchClashes_;
     int incomingRows_ = 0;
 };
 
 } // namespace
 
-std::unique_ptr<ReadingStore> openPostgresStore(const QString &connection, QString *error)
+std::unique_ptr<ReadingStore> openPostgresStore(const QString &connection, QString *error, StoreUse use)
 {
     const QByteArray text = connection.toUtf8();
     // The limits first: what the connection text says is read after them and wins.
@@ -366,7 +432,7 @@ std::unique_ptr<ReadingStore> openPostgresStore(const QString &connection, QStri
     QElapsedTimer took;
     took.start();
     PGconn *conn = PQconnectdbParams(keys.data(), values.data(), 1);
-    auto store = std::make_unique<PostgresStore>(conn, postgresName(connection));
+    auto store = std::make_unique<PostgresStore>(conn, postgresName(connection), use);
     if (PQstatus(conn) != CONNECTION_OK) {
         const int given = optionOf(conn, "connect_timeout").toInt(); // 0: none, waited as long as it took
         const int limit = std::max(given, kLeastConnectTimeoutS);

@@ -4,8 +4,11 @@
 
 namespace ostrand::collect {
 
-// Connects with a libpq URI or key=value string and creates the tables when missing.
-std::unique_ptr<ReadingStore> openPostgresStore(const QString &connection, QString *error);
+// Connects with a libpq URI or key=value string and creates the tables when
+// missing; a collector takes a store of an older schema up to this program's,
+// under the lock the tables are made under.
+std::unique_ptr<ReadingStore> openPostgresStore(const QString &connection, QString *error,
+                                                StoreUse use = StoreUse::Collecting);
 
 // "PostgreSQL database flow on db1:5432 as collector", from the parts libpq
 // reads in the connection text; never a password nor a password file.

@@ -67,7 +67,7 @@ std::unique_ptr<ReadingStore> openSqliteForReading(const QString &path, QString 
                      .arg(sqliteName(path));
         return nullptr;
     }
-    return openSqliteStore(path, error);
+    return openSqliteStore(path, error, kSqliteWaitMs, StoreUse::Reading);
 }
 
 } // namespace

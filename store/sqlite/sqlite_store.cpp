@@ -17,7 +17,10 @@ enum class Contents { Empty, Ours, Refused };
 
 class SqliteStore : public ReadingStore {
 public:
-    SqliteStore(sqlite3 *db, const QString &path, int waitMs) : db_(db), path_(path), waitMs_(waitMs) {}
+    SqliteStore(sqlite3 *db, const QString &path, int waitMs, StoreUse use)
+        : db_(db), path_(path), waitMs_(waitMs), use_(use)
+    {
+    }
     ~SqliteStore() override { sqlite3_close_v2(db_); }
 
     QString name() const override { return sqliteName(path_); }
@@ -73,7 +76,8 @@ public:
                          .arg(name(), *tables);
             return Contents::Refused;
         }
-        if (version->toInt() != kStoreSchemaVersion) {
+        version_ = version->toInt();
+        if (version_ < kOldestStoreSchemaVersion || version_ > kStoreSchemaVersion) {
             *error = QStringLiteral("%1 holds schema version %2, this program writes version %3: give it a "
                                     "store of its own or use the program that made it")
                          .arg(name(), *version)
@@ -99,8 +103,16 @@ public:
         return true;
     }
 
+    // Whether the store, ours, is as this connection's use wants it: a
+    // reader reads an older schema as it is, a collector takes it up first.
+    bool ready(Contents found) const
+    {
+        return found == Contents::Ours && (version_ == kStoreSchemaVersion || use_ == StoreUse::Reading);
+    }
+
     // The tables are made only in an empty database, so a file of another
-    // program is never changed; a store already set up is only read.
+    // program is never changed; a store already set up is only read, or
+    // taken up from an older schema in one transaction.
     bool setUp(QString *error)
     {
         auto found = contents(error);
@@ -108,24 +120,34 @@ public:
             return false;
         if (!setJournal(error))
             return false;
-        if (*found == Contents::Ours)
+        if (ready(*found))
             return true;
-        const QString what = QStringLiteral("the tables could not be made");
-        // Another connection may have made them since: asked again under the write lock.
+        const QString what = *found == Contents::Empty
+                                 ? QStringLiteral("the tables could not be made")
+                                 : QStringLiteral("its schema could not be taken from version %1 to %2")
+                                       .arg(version_)
+                                       .arg(kStoreSchemaVersion);
+        // Another connection may have done it since: asked again under the write lock.
         if (!exec("BEGIN IMMEDIATE", error, what))
             return false;
         found = contents(error);
         if (!found || *found == Contents::Refused)
             return rollback();
-        if (*found == Contents::Ours)
+        if (ready(*found))
             return exec("COMMIT", error, what) || rollback();
-        if (!exec(storeSchema("TEXT", " WITHOUT ROWID").constData(), error, what))
+        const bool empty = *found == Contents::Empty;
+        const QByteArray tables = empty ? storeSchema("TEXT", " WITHOUT ROWID") : storeSchemaSteps(version_, "TEXT");
+        if (!exec(tables.constData(), error, what))
             return rollback();
-        Statement insert(db_, "INSERT INTO schema_version (version) VALUES (?)");
-        insert.bind(1, kStoreSchemaVersion);
-        if (insert.step() != SQLITE_DONE)
+        Statement version(db_, empty ? "INSERT INTO schema_version (version) VALUES (?)"
+                                     : "UPDATE schema_version SET version = ?");
+        version.bind(1, kStoreSchemaVersion);
+        if (version.step() != SQLITE_DONE)
             return fail(error, QStringLiteral("the schema version could not be written")) || rollback();
-        return exec("COMMIT", error, what) || rollback();
+        if (!exec("COMMIT", error, what))
+            return rollback();
+        version_ = kStoreSchemaVersion;
+        return true;
     }
 
     std::optional<StationMemory> remembered(const QString &station, QString *error) override
@@ -271,6 +293,49 @@ public:
         return utcFromText(*now);
     }
 
+    bool recordCallInStates(const std::vector<CallInState> &states, QString *error) override
+    {
+        const QString what = QStringLiteral("the call-in lines were not recorded");
+        if (!exec("BEGIN IMMEDIATE", error, what))
+            return false;
+        const QByteArray sql = QByteArray("INSERT INTO call_in_lines VALUES (?, ?, ?, ?, ?, ?)") + kCallInUpsertRule;
+        Statement upsert(db_, sql.constData());
+        bool ok = upsert.ok();
+        for (const CallInState &state : states) {
+            if (!ok)
+                break;
+            upsert.reset();
+            upsert.bind(1, state.station);
+            upsert.bind(2, state.connected ? 1 : 0);
+            upsert.bind(3, state.peer);
+            upsert.bind(4, utcText(state.sinceUtc));
+            upsert.bind(5, utcText(state.heardUtc));
+            upsert.bind(6, utcText(state.recordedUtc));
+            ok = upsert.step() == SQLITE_DONE;
+        }
+        if (!ok || sqlite3_exec(db_, "COMMIT", nullptr, nullptr, nullptr) != SQLITE_OK) {
+            fail(error, what);
+            return rollback();
+        }
+        return true;
+    }
+
+    std::optional<std::vector<CallInState>> callInStates(QString *error) override
+    {
+        std::vector<CallInState> rows;
+        if (version_ < kCallInLinesSchemaVersion)
+            return rows;
+        Statement select(db_, "SELECT station, connected, peer, since_utc, heard_utc, recorded_utc FROM call_in_lines "
+                              "ORDER BY station");
+        int step = SQLITE_ERROR;
+        while (select.ok() && (step = select.step()) == SQLITE_ROW)
+            rows.push_back({select.text(0), select.integer(1) != 0, select.text(2), utcFromText(select.text(3)),
+                            utcFromText(select.text(4)), utcFromText(select.text(5))});
+        if (step != SQLITE_DONE)
+            return fail(error, QStringLiteral("the call-in lines could not be read")), std::nullopt;
+        return rows;
+    }
+
     std::optional<std::vector<StoredReading>> readings(const ReadingQuery &query, QString *error) override
     {
         QByteArray sql = "SELECT station, channel, label, unit, time_utc, time_local, value FROM readings "
@@ -336,11 +401,13 @@ private:
     sqlite3 *db_;
     QString path_;
     int waitMs_;
+    StoreUse use_;
+    int version_ = 0; // of the schema, once read
 };
 
 } // namespace
 
-std::unique_ptr<ReadingStore> openSqliteStore(const QString &path, QString *error, int waitMs)
+std::unique_ptr<ReadingStore> openSqliteStore(const QString &path, QString *error, int waitMs, StoreUse use)
 {
     // Under the outputs' rules: a scheduled run, often root, would otherwise
     // make any file a link planted in a shared folder names into a store.
@@ -354,7 +421,7 @@ std::unique_ptr<ReadingStore> openSqliteStore(const QString &path, QString *erro
                                        SQLITE_OPEN_READWRITE | SQLITE_OPEN_CREATE | SQLITE_OPEN_NOMUTEX
                                            | SQLITE_OPEN_NOFOLLOW,
                                        nullptr);
-    auto store = std::make_unique<SqliteStore>(db, path, waitMs);
+    auto store = std::make_unique<SqliteStore>(db, path, waitMs, use);
     if (status != SQLITE_OK) {
         store->fail(error, QStringLiteral("it could not be opened (check that its folder %1 exists and may be "
                                           "written)")

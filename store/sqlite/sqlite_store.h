@@ -10,8 +10,10 @@ constexpr int kSqliteWaitMs = 60000;
 
 // Opens (creating it, and its tables in an empty database) the SQLite file at
 // `path`, refusing a link, anything but a regular file, a file in a folder any
-// user may write, and a database holding tables of another program.
-std::unique_ptr<ReadingStore> openSqliteStore(const QString &path, QString *error, int waitMs = kSqliteWaitMs);
+// user may write, and a database holding tables of another program. A
+// collector takes a store of an older schema up to this program's.
+std::unique_ptr<ReadingStore> openSqliteStore(const QString &path, QString *error, int waitMs = kSqliteWaitMs,
+                                              StoreUse use = StoreUse::Collecting);
 
 // "SQLite database /srv/flow.db": the store as every message names it.
 QString sqliteName(const QString &path);
