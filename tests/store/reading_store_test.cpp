@@ -139,7 +139,7 @@ TEST(StoreErrors, aStoreThatCannotBeUsedIsNamedWithItsReason)
         {{StoreLocation::Kind::Sqlite, dir.filePath("none/flow.db")},
          QString("SQLite database %1: it could not be opened (check that its folder %2 exists and may be written): unable to "
                  "open database file").arg(dir.filePath("none/flow.db"), dir.filePath("none"))},
-        {{StoreLocation::Kind::Sqlite, oldFile}, "SQLite database " + oldFile + " holds schema version 9, this program writes version 1"},
+        {{StoreLocation::Kind::Sqlite, oldFile}, "SQLite database " + oldFile + " holds schema version 9, this program writes version 2"},
         {{StoreLocation::Kind::Postgres, "host=/nonexistent dbname=flow user=me password=secret"},
          "PostgreSQL database flow on /nonexistent as me: no connection (check the url, that the server runs and that it "
          "lets this user in): connection to server on socket \"/nonexistent/.s.PGSQL.5432\" failed"},
