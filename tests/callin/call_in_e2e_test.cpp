@@ -26,7 +26,9 @@ namespace {
 PostgresServer &server = PostgresServer::instance();
 
 // A fixed log, so a meter downloaded directly gives the same file.
-const QStringList kLog{"--start", "2024-01-01 00:15", "--records", "96", "--baud", "9600"};
+const QStringList kLog{"--start", "2024-01-01 00:15", "--records", "40", "--baud", "9600"};
+// A log long enough that a connection dropping after 2600 bytes drops in the middle of it.
+const QStringList kLongLog{"--records", "96"};
 
 // A program run for a test: its stdout lines gathered as they come.
 class Program {
@@ -107,7 +109,8 @@ Program router(const QString &port, const QStringList &arguments)
 QByteArray directDownload(const QString &dir, const QStringList &meter = {})
 {
     MeterSimProcess sim;
-    EXPECT_TRUE(sim.start(dir, kLog + meter, "direct"));
+    // The same log without the serial pacing: only the contents are compared.
+    EXPECT_TRUE(sim.start(dir, kLog.mid(0, 4) + meter, "direct"));
     const QString path = QDir(dir).filePath("direct.csv");
     EXPECT_EQ(runCli({"download", "--port", sim.linkPath(), "--output", path}).exitCode, 0);
     return readFileBytes(path);
@@ -168,7 +171,7 @@ TEST(CallIn, eachKindOfRouterIsCollectedAsADirectDownloadWouldBe)
         ASSERT_FALSE(listener.port.isEmpty()) << c.what << qPrintable(listener.errors());
         Program meter = router(listener.port, c.router + QStringList{"--heartbeat-every", "0.2"});
         ASSERT_TRUE(meter.waitFor("^confirmed").hasMatch()) << c.what << qPrintable(listener.errors());
-        ASSERT_TRUE(listener.waitFor("^north: ok, 96 new rows").hasMatch()) << c.what << qPrintable(listener.errors());
+        ASSERT_TRUE(listener.waitFor("^north: ok, 40 new rows").hasMatch()) << c.what << qPrintable(listener.errors());
         // What the listener heard is in the store for status.
         const QString connected = ", connected since \\S+Z from 127\\.0\\.0\\.1:\\d+, last heard";
         EXPECT_TRUE(statusOf(stations, "^north: ok.*" + connected).contains(QRegularExpression("^north: ok.*" + connected)))
@@ -178,7 +181,7 @@ TEST(CallIn, eachKindOfRouterIsCollectedAsADirectDownloadWouldBe)
         EXPECT_EQ(exitCode, 0) << c.what;
         EXPECT_LT(ms, 5000) << c.what;
         EXPECT_EQ(readFileBytes(dir.filePath("north.csv")), directDownload(dir.path())) << c.what;
-        EXPECT_EQ(storedReadings("sqlite:store.db", dir.path(), "north"), 96u * 3) << c.what;
+        EXPECT_EQ(storedReadings("sqlite:store.db", dir.path(), "north"), 40u * 3) << c.what;
         const QJsonObject report = QJsonDocument::fromJson(readFileBytes(dir.filePath("report.json")))["stations"][0].toObject();
         EXPECT_EQ(report["result"].toString(), "ok") << c.what;
         EXPECT_TRUE(listener.errors().contains("north: called in from 127.0.0.1:")) << c.what;
@@ -193,13 +196,13 @@ TEST(CallIn, aRouterThatDropsAndCallsBackMidDownloadLosesAndRepeatsNothing)
     QTemporaryDir dir;
     const QString stations = stationsFile(dir.path(), "sqlite:store.db", "[north]\ncall-in = north-1\ninterval = 0\noutput = north.csv\n");
     Listener listener(stations, dir.path());
-    Program meter = router(listener.port, {"--call-in-id", "north-1", "--drop-each-line-after", "2600"});
+    Program meter = router(listener.port, QStringList{"--call-in-id", "north-1", "--drop-each-line-after", "2600"} + kLongLog);
     ASSERT_TRUE(meter.waitFor("^confirmed").hasMatch()) << qPrintable(listener.errors());
     EXPECT_TRUE(meter.waitFor("^dropped north-1").hasMatch());
     EXPECT_TRUE(listener.waitFor("^north: ok, 96 new rows").hasMatch());
     listener.terminate();
     EXPECT_EQ(meter.waitFor("^confirmed", 2, 0).hasMatch(), false);
-    EXPECT_EQ(readFileBytes(dir.filePath("north.csv")), directDownload(dir.path()));
+    EXPECT_EQ(readFileBytes(dir.filePath("north.csv")), directDownload(dir.path(), kLongLog));
     EXPECT_EQ(storedReadings("sqlite:store.db", dir.path(), "north"), 96u * 3);
 }
 
@@ -269,7 +272,7 @@ TEST(CallIn, aConnectedStationIsCollectedAgainEachInterval)
     // One connection all along, each collection taking what was logged since the last.
     EXPECT_EQ(listener.errors().count("called in from"), 1);
     EXPECT_EQ(listener.errors().count("a newer call"), 0);
-    EXPECT_GT(readFileBytes(dir.filePath("north.csv")).count('\n'), 97);
+    EXPECT_GT(readFileBytes(dir.filePath("north.csv")).count('\n'), 41);
 }
 
 // Two collector hosts sharing a PostgreSQL store with claims, four routers that know both
@@ -294,7 +297,7 @@ TEST(CallIn, twoCollectorsWithClaimsOneKilledStoreEveryReadingOnce)
     qunsetenv("RUNTIME_DIRECTORY");
     Program meters(OSTRAND_METERSIM, QStringList{"--call-in", "127.0.0.1:" + hosts[0]->port + ",127.0.0.1:" + hosts[1]->port,
                                                  "--reconnect-after", "1", "--meters", "4", "--call-in-id", "north-%04d"} + kLog);
-    ASSERT_TRUE(hosts[0]->waitFor(": ok, 96 new rows").hasMatch()) << qPrintable(hosts[0]->errors());
+    ASSERT_TRUE(hosts[0]->waitFor(": ok, 40 new rows").hasMatch()) << qPrintable(hosts[0]->errors());
     hosts[0]->kill();
     for (int k = 1; k <= 4; ++k)
         ASSERT_TRUE(meters.waitFor(QString("^confirmed north-000%1").arg(k), 1, 60000).hasMatch()) << k << qPrintable(hosts[1]->errors());
@@ -303,9 +306,9 @@ TEST(CallIn, twoCollectorsWithClaimsOneKilledStoreEveryReadingOnce)
     waited.start();
     for (int k = 1; k <= 4; ++k) {
         const QString name = QString("north-%1").arg(k);
-        while (waited.elapsed() < 30000 && storedReadings(url, dir.path(), name) < 96u * 3)
+        while (waited.elapsed() < 30000 && storedReadings(url, dir.path(), name) < 40u * 3)
             QThread::msleep(100);
-        EXPECT_EQ(storedReadings(url, dir.path(), name), 96u * 3) << qPrintable(name);
+        EXPECT_EQ(storedReadings(url, dir.path(), name), 40u * 3) << qPrintable(name);
         EXPECT_EQ(readFileBytes(dir.filePath(name + ".csv")), directDownload(dir.path(), {"--meter-number", QString::number(k)}))
             << qPrintable(name);
     }
