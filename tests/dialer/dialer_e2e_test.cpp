@@ -47,7 +47,6 @@ TEST(DialerEndToEnd, badUsageAndAPortThatWillNotOpenGetTheirExitStatus)
         // A CR would end the dial command and send the rest to the modem as a command.
         {{"dial", "--port", missing, "--number", "555\rATH"}, 64},
         {{"download", "--port", missing, "--dial", "555\rATZ"}, 64},
-        {{"download", "--port", missing, "--dial", "555;x"}, 64},
     };
     for (const auto &[arguments, exitCode] : rows)
         EXPECT_EQ(runCli(arguments).exitCode, exitCode) << arguments.join(u' ').toStdString();

@@ -71,8 +71,6 @@ TEST_F(MonitoredLink, eachExchangeIsCountedAndReadRowByRow)
         {"a wrong CRC", [&] { answerEverySendWith(badCrc); }, [&] { return link.readDisplayBlock(1).ok(); },
          {1, 1, 0, 0, 1, 0, 0}, {"sent", "received"}, {"display block", "reply CRC wrong"}},
         // The link ends a confirmation on its first bytes; what came by then is its reply.
-        {"a confirmation answered", [&] { answerEverySendWith(appendCrc(QByteArray::fromHex("0162")), 5); }, confirm,
-         {1, 1, 0, 0, 0, 0, 0}, {"sent", "received"}, {"download stored", "download stored: acknowledged"}},
         {"a confirmation answered two bytes and a pause", [&] {
              port.setResponder([](const QByteArray &, FakeSerialPort &p) {
                  p.deliver(QByteArray::fromHex("0162"), 5);
@@ -204,7 +202,6 @@ TEST(FrameReading, eachRequestAndEachReplyAgainstItsRequestReadsAsOneLine)
         {request::readDisplayBlock(1), appendCrc(QByteArray::fromHex("01630014") + QByteArray(20, ' ')), "display block 20 bytes"},
         {request::readDisplayBlock(1), QByteArray::fromHex("0103"), "2 bytes, too short for a reply"},
         {registers, framed("018302"), "exception 02: illegal data address"},
-        {request::readLogBlock(1, 8, 0x80, 0, 128), framed("01E001"), "exception 01: illegal function"},
         {registers, framed("018309"), "exception 09"},
         {request::readLastDownloadPointer(1), framed("02610885F8"), "from slave 2: pointer 08 85 F8"},
         {request::readDisplayBlock(1), framed("01610885F8"), "function 61 reply to a function 63 request"},
@@ -255,7 +252,7 @@ TEST_F(ComPorts, aLinkIsReplacedWithNoTemporaryLeftButAFileOrFolderNamedComNNeve
     EXPECT_TRUE(plain.open(QIODevice::ReadOnly) && plain.readAll() == "kept" && QFileInfo(comPath(4)).isDir());
 }
 
-TEST_F(ComPorts, theReplugProofNameOfADeviceIsFoundAndALinkToItResolvesToTheDevice)
+TEST_F(ComPorts, theReplugProofNameOfADeviceIsFound)
 {
     QTemporaryDir byId;
     const QString stable = byId.filePath("usb-FTDI_FT232R_USB_UART_A12345-if00-port0");
@@ -264,8 +261,6 @@ TEST_F(ComPorts, theReplugProofNameOfADeviceIsFoundAndALinkToItResolvesToTheDevi
     EXPECT_EQ(stableNameIn(byId.path(), pty.slavePath()), stable);
     EXPECT_EQ(stableNameIn(byId.path(), "/dev/null"), "");
     EXPECT_EQ(stableNameIn(byId.filePath("absent"), pty.slavePath()), "");
-    ASSERT_TRUE(linkComPort(programDir.path(), 1, stable));
-    EXPECT_EQ(resolveComDevice(programDir.path(), 1), device());
 }
 
 TEST_F(ComPorts, thePanelPointsAComPortAtADevice)
