@@ -236,7 +236,6 @@ TEST_F(PalmConversion, NamesChannelsFromTheirFirstRecordWithTotNotUsedAndFillerN
         << "Tot makes a total, lower-case tot does not, a name of filler changes nothing";
     EXPECT_EQ(display.labels[2], "Level");
     EXPECT_EQ(display.labels[7], "");
-    EXPECT_FALSE(state.channel(4).inUse) << "Not Used";
     EXPECT_TRUE(state.channel(5).inUse);
     for (int k = 1; k <= kChannelCount; ++k)
         EXPECT_EQ(state.channel(k).label, grid.text(kHeadingRow, channelCol(k)))
@@ -328,19 +327,6 @@ TEST_F(PalmCommandLine, ConvertsOneMeterIntoTheOutputFileOrEveryMeterIntoLogdata
               QStringList({"3", "7", "12", "9", "Finished Reading"}));
     EXPECT_EQ(run({"palm-ids", "--pdb", pdbPath(), "--exclude", "7"}).lines,
               QStringList({"3", "12", "9", "Finished Reading"}));
-}
-
-TEST_F(PalmCommandLine, ConvertingOntoAFileThatHoldsDataKeepsItAsTheNextNumberAndSaysSo)
-{
-    put("north.csv", "earlier\r\n");
-    put("north.csv.1", "older\r\n");
-    const CliRun again = run({"palm", "--pdb", pdbPath(), "--modid", "3", "--output", "north.csv"});
-    EXPECT_EQ(again.exitCode, 0);
-    EXPECT_EQ(again.lines.value(again.lines.size() - 1), "Finished. Data in File");
-    EXPECT_EQ(again.errors, "the previous file was kept as north.csv.2\n");
-    EXPECT_EQ(csv("north.csv.2"), "earlier\r\n");
-    EXPECT_EQ(csv("north.csv.1"), "older\r\n");
-    EXPECT_EQ(csv("north.csv"), "Date / Time,Flow\r\n12/05/2007 10:03,3\r\n");
 }
 
 TEST_F(PalmCommandLine, ExitsWithTheCodeAndReasonOfEachFailureLeavingThePreviousFileAlone)

@@ -73,18 +73,6 @@ TEST(Channel, NamesTheUnitItsLabelEndsWith)
 }
 // clang-format on
 
-TEST(Channel, ANewRunForgetsTheLabelsButNotTheFlags)
-{
-    Channels channels;
-    channels[0].takeMeterLabel(QStringLiteral("Flow Tot"));
-    channels[7].takePalmLabel(QStringLiteral("Level"));
-    clearChannelLabels(channels);
-    EXPECT_EQ(std::make_tuple(channels[0].label, channels[0].inUse, channels[0].total),
-              std::make_tuple(QString(), true, true));
-    EXPECT_EQ(std::make_tuple(channels[7].label, channels[7].inUse),
-              std::make_tuple(QString(), true));
-}
-
 // clang-format off
 TEST(MeterFloat, DecodesTheMetersFloatsWithinItsLimitsAndWritesThemAsUsEnglishText)
 {
