@@ -58,7 +58,6 @@ TEST_F(ComPortNames, ALinkOrFileBesideTheProgramIsThatPortsDeviceAMissingTargetI
     ASSERT_TRUE(QFile::link(programDir.filePath("no-such-adapter"), comPath(4)));
     const QString device = QFileInfo(pty.slavePath()).canonicalFilePath();
     EXPECT_EQ(resolveComDevice(programDir.path(), 1), device);
-    EXPECT_EQ(describeComDevice(programDir.path(), 1), QStringLiteral("COM1 → ") + device);
     EXPECT_EQ(resolveComDevice(programDir.path(), 2), QFileInfo(comPath(2)).canonicalFilePath());
     EXPECT_EQ(resolveComDevice(programDir.path(), 4), comPath(4)) << "no fall-back to another port";
     EXPECT_EQ(resolveComDevice(programDir.path(), 3), "/dev/ttyS2");
@@ -113,7 +112,7 @@ protected:
 };
 
 // The round trip itself is left to the end-to-end downloads, which cannot tell a discard that does nothing.
-TEST_F(QtSerialPortTest, DiscardsWhatHasArrivedButNotWhatComesAfterAndSeesCom1LeadElsewhere)
+TEST_F(QtSerialPortTest, DiscardsWhatHasArrivedButNotWhatComesAfter)
 {
     ASSERT_TRUE(port.open(1, "19200")) << port.errorString().toStdString();
     ASSERT_TRUE(pty.write("stale"));
@@ -123,12 +122,6 @@ TEST_F(QtSerialPortTest, DiscardsWhatHasArrivedButNotWhatComesAfterAndSeesCom1Le
     ASSERT_TRUE(pty.write("new"));
     ASSERT_TRUE(receive(3));
     EXPECT_EQ(port.read(100), QByteArray("new"));
-
-    // COM1 pointed at another adapter while open: the open port no longer is COM1.
-    EXPECT_FALSE(port.leadsElsewhere(1));
-    PseudoTerminal other;
-    ASSERT_TRUE(QFile::remove(comPath(1)) && QFile::link(other.slavePath(), comPath(1)));
-    EXPECT_TRUE(port.leadsElsewhere(1));
 }
 
 // An adapter pulled takes its link along: the port must not go on as the system's COM1.
@@ -136,6 +129,7 @@ TEST_F(QtSerialPortTest, AComLinkThatVanishedIsNamedAndNeverReplacedByTheSystems
 {
     const QString device = QFileInfo(pty.slavePath()).canonicalFilePath();
     ASSERT_TRUE(port.open(1, "9600")) << port.errorString().toStdString();
+    EXPECT_FALSE(port.leadsElsewhere(1));
     ASSERT_TRUE(QFile::remove(comPath(1)));
     EXPECT_TRUE(port.leadsElsewhere(1)) << "the open line is no longer COM1";
     port.close();
