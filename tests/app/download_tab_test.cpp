@@ -44,7 +44,6 @@ TEST_F(DownloadTabTest, downloadDataFillsTheTabTheGridAndTheFileItNamesThenConfi
     EXPECT_EQ(status(), "Finished. Data in File");
     EXPECT_EQ(QStringList({text("Text3(0)"), text("Text3(1)"), text("Text3(9)"), text("Text3(8)")}),
               QStringList({"Flow", "Level", "16", "4096"}));
-    EXPECT_EQ(window_->results().text(9, 2), "17");
     EXPECT_EQ(meter.confirmations, 1) << "only the first download ran";
     const FrameMonitor &frames = window_->monitor();
     EXPECT_EQ(frames.counters().replies, frames.counters().requests) << countersText(frames.counters()).toStdString();
@@ -52,7 +51,6 @@ TEST_F(DownloadTabTest, downloadDataFillsTheTabTheGridAndTheFileItNamesThenConfi
     EXPECT_EQ(frames.cellText(frames.rowCount() - 5, FrameMonitor::ReadingColumn), "download stored: acknowledged");
     const QString dataIn = "Data in " + QDir::toNativeSeparators(inDir("Logdata.csv"));
     EXPECT_EQ(label("DataFile"), dataIn);
-    EXPECT_EQ(control("DataFile")->toolTip(), dataIn);
     UrlCatcher files;
     QDesktopServices::setUrlHandler(QStringLiteral("file"), &files, "open");
     click("ShowInFolder");
