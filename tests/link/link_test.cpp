@@ -525,8 +525,7 @@ TEST(WaitPolicy, answersWaitResendOrGiveUpByTheExchangesTimingAndTheLines)
         {"a block past the give-up time", timing::kLogBlock, {}, 0, {4.9}, 5.01, {}, kGiveUp},
         {"a block on the give-up time", timing::kLogBlock, {}, 0, {4.9}, 5.0, {}, kWait},
         {"a confirmation gives up before reading", timing::kConfirmDownload, {}, 0, {}, 4.01, {}, "give up before the reply"},
-        {"a display block never resends", timing::kDisplayBlock, {}, 0, {}, 0.99, {}, kWait},
-        {"a display block past 1 s", timing::kDisplayBlock, {}, 0, {}, 1.01, {}, kGiveUp},
+        {"a display block never resends: past 1 s it gives up", timing::kDisplayBlock, {}, 0, {}, 1.01, {}, kGiveUp},
         // A send just before a whole second counts its give-up from the rounded
         // second, its resend from the real send: not resent at once.
         {"sent 0.05 s before its start: no resend yet", timing::kLogBlock, {}, -0.05, {}, 0.4, {}, kWait},
