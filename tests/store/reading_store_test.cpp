@@ -127,7 +127,7 @@ TEST_P(BothStores, aRunAgainAddsNothingAndAReadingOfAnotherValueIsKeptAsAClash)
 
 INSTANTIATE_TEST_SUITE_P(Store, BothStores, kBothStoreKinds);
 
-// What went wrong names the database and gives its reason, never a password.
+// What went wrong names the database and gives its reason (a PostgreSQL one's, without its password, in StorePasswords).
 TEST(StoreErrors, aStoreThatCannotBeUsedIsNamedWithItsReason)
 {
     QTemporaryDir dir;
@@ -140,13 +140,10 @@ TEST(StoreErrors, aStoreThatCannotBeUsedIsNamedWithItsReason)
          QString("SQLite database %1: it could not be opened (check that its folder %2 exists and may be written): unable to "
                  "open database file").arg(dir.filePath("none/flow.db"), dir.filePath("none"))},
         {{StoreLocation::Kind::Sqlite, oldFile}, "SQLite database " + oldFile + " holds schema version 9, this program writes version 1"},
-        {{StoreLocation::Kind::Postgres, "host=/nonexistent dbname=flow user=me password=secret"},
-         "PostgreSQL database flow on /nonexistent as me: no connection (check the url, that the server runs and that it "
-         "lets this user in): connection to server on socket \"/nonexistent/.s.PGSQL.5432\" failed"},
     };
     for (const auto &row : rows) {
         EXPECT_FALSE(openReadingStore(row.location, &error));
-        EXPECT_TRUE(error.contains(row.error) && !error.contains("secret")) << qPrintable(error);
+        EXPECT_TRUE(error.contains(row.error)) << qPrintable(error);
     }
 }
 
