@@ -121,6 +121,8 @@ TEST_F(DownloadEngineTest, theLogBetweenThePointersIsReadOnceInBlocksWhateverIts
          "8/191/0/128 9/128/0/128 9/128/72/36", tenOClock, 21},
         {"a portable meter, its count beyond reason", {8, 0x80, 0}, {8, 0x81, 0}, none, 16, 70000, true,
          0, ok, "8/128/0/128", tenOClock, 17},
+        {"nothing since the last download", {8, 0x80, 0}, {8, 0x82, 0x80}, {8, 0x82, 0x80}, 40, 80, false,
+         0, empty, "", "", 1},
         {"the last download's pointer unanswered", {8, 0x80, 0}, {8, 0x82, 0x80}, {8, 0x80, 0xF8}, 40, 80,
          false, 0x61, unreadable, "", "", 1},
         {"nothing logged", {8, 0x80, 0x40}, {8, 0x80, 0x40}, none, 0, 0, false, 0, empty, "", "", 1},
@@ -246,6 +248,8 @@ TEST_F(DownloadEngineTest, whatHappenedOnTheLineIsToldAndAnotherMeterAfterAReope
          [&] { meter.setPointers(8, 0x80, 0, 8, 0x81, 0, 32, 2048); }, rows, "Error in Downloading!!", other, 3, 0},
         {"another meter to confirm", BeforeConfirming, [&] { meter.setLabel(1, "Level"); }, rows, done, other, 3, 0},
         {"a grid of eight data rows", None, {}, 10, done, "48 records past the grid's last row were not stored", 3, 1},
+        {"nothing logged: no file", None, [&] { meter.setPointers(8, 0x80, 0, 8, 0x80, 0, 0, 0); }, rows,
+         "0 Records Available", "", 1, 0},
         // clang-format on
     };
     QTemporaryDir dir;
