@@ -39,8 +39,6 @@ TEST(SettingsReading, eachDamagedOrReorderedLineHasItsOwnEffect)
         // Keys are matched by position and case, nothing resynchronises, and what follows applies.
         {set2(0, "[CommBaud]=1200", 3, "[commslaveid]=042"), "port - baud 6 slave - " + rest},
         {[](QStringList &l) { l.swapItemsAt(0, 1); }, "port - baud - slave 001 " + rest},
-        {[](QStringList &l) { l = l.mid(0, 5); },
-         "file Logdata.csv palm DEF use - sep - item10 no type - lists -/-/-/- stop 6"},
         {[](QStringList &l) { l = l.mid(0, 4); }, "file - palm - use - sep - item10 no type -"},
         {set(6, "[USEPalmDatabase]=2"), "use 2 sep 0"},
         {set(6, "[USEPalmDatabase]=x"), "use 0 sep 0"},
