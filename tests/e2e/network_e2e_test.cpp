@@ -107,20 +107,3 @@ TEST(NetworkEndToEnd, aServerDroppingEveryConnectionEndsTheDownloadAfterThreeRec
     EXPECT_LT(took.elapsed(), 30000);
     EXPECT_EQ(dropping.sim.confirmations(), 0);
 }
-
-TEST(NetworkEndToEnd, aFleetIsCollectedThroughDeviceServersAndARefusingServerIsNamedWithItsReason)
-{
-    const QByteArray direct = directDownload(kLog);
-    NetworkMeter north, south;
-    ASSERT_TRUE(north.start(Route::TcpListen, kLog) && south.start(Route::Ser2NetRfc2217, kLog));
-    const QString refusing = QStringLiteral("tcp://127.0.0.1:%1").arg(freeTcpPort());
-    const QString stations = north.file("s.ini"), report = north.file("r.json");
-    writeFileBytes(stations, QStringLiteral("[north]\nport = %1\noutput = north.csv\n[south]\nport = %2\nbaud = 19200\n"
-                                            "output = south.csv\n[gone]\nport = %3\noutput = gone.csv\n")
-                                 .arg(north.address, south.address, refusing).toUtf8());
-    EXPECT_EQ(runCli({"collect", "--stations", stations, "--retries", "0", "--report", report}).exitCode, 6);
-    EXPECT_EQ(readFileBytes(north.file("north.csv")), direct);
-    EXPECT_EQ(readFileBytes(north.file("south.csv")), direct);
-    EXPECT_TRUE(south.sim.waitFor(QStringLiteral("serial side at 19200 baud")));
-    EXPECT_TRUE(readFileBytes(report).contains(QStringLiteral("Cannot connect to %1: connection refused").arg(refusing).toUtf8()));
-}
