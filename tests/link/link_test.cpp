@@ -627,21 +627,23 @@ TEST_F(ReconnectFixture, aLineThatDropsAgainAfterEveryReconnectEndsTheOperationA
 }
 
 // Before, the three tries fell within a millisecond of the drop: a server restarting in a second was never reached.
-TEST_F(ReconnectFixture, aServerBackAfterItRestartsIsReachedByATryAfterItsPause)
+TEST_F(ReconnectFixture, aServerBackAfterItRestartsIsReachedByATryAfterItsPauseAndStopEndsThePauseAtOnce)
 {
     const struct {
         int backAfterMs;
         bool reached;
         int reconnects; // tries made, the last one reaching the server if any did
         double endsAfter; // seconds from the drop
+        int stopAfterMs = -1; // Stop pressed this long after the drop
     } rows[] = {
         {500, true, 1, 1},
         {1200, true, 2, 4},
         {5000, true, 3, 13},
         {14000, false, 3, 13},
+        {14000, false, 0, 0.4, 400}, // during the pause before the first try: no connect
     };
     for (const auto &row : rows) {
-        SCOPED_TRACE(row.backAfterMs);
+        SCOPED_TRACE(std::to_string(row.backAfterMs) + (row.stopAfterMs < 0 ? "" : ", stopped"));
         const std::size_t opens = connectAfresh();
         bool dropped = false;
         server->setResponder([&](const QByteArray &, FakeSerialPort &) {
@@ -649,28 +651,19 @@ TEST_F(ReconnectFixture, aServerBackAfterItRestartsIsReachedByATryAfterItsPause)
                 return server->deliver(block);
             dropAndRefuse();
             pump.runAfter(row.backAfterMs, [&] { server->allowOpen(); });
+            if (row.stopAfterMs >= 0)
+                pump.runAfter(row.stopAfterMs, [&] { stop = true; });
         });
         MeterLink::Hold hold(link);
         const std::int64_t start = clock.monotonicMs();
         const auto read = link.readLogBlock(1, 8, 0x80, 0, 5);
         pump.clearHooks();
+        stop = false;
         EXPECT_EQ(read.ok(), row.reached);
+        EXPECT_EQ(!read.ok() && read.error() == LinkError::Stopped, row.stopAfterMs >= 0);
         EXPECT_EQ(reconnects(opens), row.reconnects);
         EXPECT_NEAR(secondsSince(start), row.endsAfter, 0.1);
     }
-}
-
-TEST_F(ReconnectFixture, stopDuringThePauseBeforeATryEndsTheExchangeAtOnceWithoutConnecting)
-{
-    server->setResponder([&](const QByteArray &, FakeSerialPort &) {
-        dropAndRefuse();
-        pump.runAfter(400, [&] { stop = true; });
-    });
-    MeterLink::Hold hold(link);
-    const std::int64_t start = clock.monotonicMs();
-    EXPECT_EQ(link.readLogBlock(1, 8, 0x80, 0, 5).error(), LinkError::Stopped);
-    EXPECT_NEAR(secondsSince(start), 0.4, 0.05);
-    EXPECT_EQ(reconnects(), 0);
 }
 
 TEST_F(ReconnectFixture, aDroppedConnectionIsMadeAgainUpToThreeTimesWithin30sAndOnlyReadsAreAskedAgain)
