@@ -86,7 +86,7 @@ TEST_F(DownloadTabTest, downloadDataFillsTheTabTheGridAndTheFileItNamesThenConfi
 }
 
 // The numbers a kept copy takes are the table's (tests/table) and SinceLastAppend's end to end.
-TEST_F(DownloadTabTest, downloadingOntoAFileThatHoldsDataKeepsItAndSaysSoBesideTheStatus)
+TEST_F(DownloadTabTest, downloadingOntoAFileThatHoldsDataKeepsItAndSaysSoAndAFailureAfterItLeavesNoOldValues)
 {
     const QString output = inDir("Logdata.csv");
     writeFile(output, "earlier\r\n");
@@ -95,6 +95,13 @@ TEST_F(DownloadTabTest, downloadingOntoAFileThatHoldsDataKeepsItAndSaysSoBesideT
     EXPECT_EQ(readFile(output + ".1"), "earlier\r\n");
     EXPECT_EQ(label("DataFile"), "Data in " + QDir::toNativeSeparators(output) +
                                      " (the previous file was kept as Logdata.csv.1)");
+
+    // A failure after it leaves no old values; the port chosen while open reaching the next download,
+    // and the last error, are the status bar test's, the monitor's row the monitor table's.
+    port_.failOpenWith(QStringLiteral("adapter gone"));
+    click("Option2(1)"); // the next download opens COM2
+    click("Command2");
+    EXPECT_EQ(QStringList({text("Text3(0)"), text("Text3(9)")}), QStringList({"", ""}));
 }
 
 TEST_F(DownloadTabTest, anOutputThatCannotBeWrittenIsRefusedBeforeTheMeterOrTheFileIsRead)
@@ -108,17 +115,6 @@ TEST_F(DownloadTabTest, anOutputThatCannotBeWrittenIsRefusedBeforeTheMeterOrTheF
         EXPECT_TRUE(message().contains("does not exist"));
     }
     EXPECT_TRUE(port_.sends().empty());
-}
-
-// The port chosen while open reaching the next download, and the last error, are the status bar test's;
-// the monitor's row for a port that would not open is the monitor table's.
-TEST_F(DownloadTabTest, aFailureAfterAGoodDownloadLeavesNoOldValues)
-{
-    click("Command2");
-    port_.failOpenWith(QStringLiteral("adapter gone"));
-    click("Option2(1)"); // the next download opens COM2
-    click("Command2");
-    EXPECT_EQ(QStringList({text("Text3(0)"), text("Text3(9)")}), QStringList({"", ""}));
 }
 
 namespace {

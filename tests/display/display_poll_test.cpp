@@ -77,7 +77,7 @@ protected:
 
 } // namespace
 
-TEST_F(DisplayPollTest, aTextTickReadsTenRegistersPerLineFrom24AndALineWhoseReadFailsKeepsItsText)
+TEST_F(DisplayPollTest, aTextTickReadsTenRegistersPerLineFrom24AndALineWhoseReadFailsKeepsItsTextAndBytesAreCleaned)
 {
     silentLine = 34;
     ASSERT_TRUE(poller.pollTextDisplay());
@@ -86,6 +86,12 @@ TEST_F(DisplayPollTest, aTextTickReadsTenRegistersPerLineFrom24AndALineWhoseRead
     EXPECT_EQ(view.lines, (Lines{"Line one of screen  ", "before", "Line three of screen", "Line four...        ",
                                  "before"})) << "the alarm line is not the text display's";
     EXPECT_TRUE(keyWrites.isEmpty());
+
+    // Bytes up to 10 and from 254 become byte 157; the rest and the length are kept.
+    const QByteArray raw("\x00\x01\x0a\x0b Flow\x7f\x9d\xe9\xfd\xfe\xff", 15);
+    EXPECT_EQ(cleanDisplayText(raw),
+              QByteArray("\x9d\x9d\x9d\x0b Flow\x7f\x9d\xe9\xfd\x9d\x9d", 15));
+    EXPECT_EQ(displayLineText(QByteArray("\xe9\xfe", 2)), QString(QChar(0xE9)) + QChar(0x9D));
 }
 
 TEST_F(DisplayPollTest, keysGoToRegister208OnePerTickInPressOrderAndAFailedOneIsRetriedFirst)
@@ -257,14 +263,6 @@ TEST(DisplayBlockDecoding, labelsEachValueInTheChosenUnitsAndListsTheSetAlarmBit
     for (const auto &row : rows)
         EXPECT_EQ(decodeDisplayBlock(row.block, row.selection).lines[row.line].value_or("<not written>"), row.expected)
             << row.expected.toStdString();
-}
-
-TEST(TextDisplayCleaning, replacesBytesUpTo10AndFrom254WithByte157AndKeepsTheRestAndTheLength)
-{
-    const QByteArray raw("\x00\x01\x0a\x0b Flow\x7f\x9d\xe9\xfd\xfe\xff", 15);
-    EXPECT_EQ(cleanDisplayText(raw),
-              QByteArray("\x9d\x9d\x9d\x0b Flow\x7f\x9d\xe9\xfd\x9d\x9d", 15));
-    EXPECT_EQ(displayLineText(QByteArray("\xe9\xfe", 2)), QString(QChar(0xE9)) + QChar(0x9D));
 }
 
 TEST(DisplayTimers, runOnlyTheSelectedTypesTimerKeepingARunningOneAndTheAlarmLine)

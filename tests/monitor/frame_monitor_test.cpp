@@ -261,7 +261,7 @@ TEST_F(ComPorts, theReplugProofNameOfADeviceIsFound)
     EXPECT_EQ(stableNameIn(byId.filePath("absent"), pty.slavePath()), "");
 }
 
-TEST_F(ComPorts, thePanelPointsAComPortAtADevice)
+TEST_F(ComPorts, thePanelPointsAComPortAtADeviceAndAdaptersPluggedInOrOutAreToldApart)
 {
     PortPanel panel(programDir.path(), [this] { return QList{adapter(pty.slavePath(), "A12345")}; });
     panel.refresh();
@@ -270,10 +270,8 @@ TEST_F(ComPorts, thePanelPointsAComPortAtADevice)
     EXPECT_EQ(resolveComDevice(programDir.path(), 2), device());
     EXPECT_EQ(changed.count(), 1);
     EXPECT_EQ(changed.at(0).at(0).toInt(), 2);
-}
 
-TEST(PortDiscovery, adaptersPluggedInOrOutAreToldApartEvenOnTheSamePortName)
-{
+    // Adapters plugged in or out are told apart, even on the same port name.
     const SerialDevice a = adapter("/dev/ttyUSB0", "A1"), b = adapter("/dev/ttyUSB1", "B2");
     EXPECT_TRUE(compareDevices({a, b}, {a, b}).isEmpty());
     const DeviceChanges plugged = compareDevices({a}, {a, b});
