@@ -4,6 +4,7 @@
 #include <functional>
 #include <numeric>
 #include <optional>
+#include <tuple>
 #include <utility>
 
 using namespace ostrand;
@@ -503,7 +504,7 @@ TEST_F(LinkTest, aSilentWaitIsToldEachWholeSecondUntilItEndsAndAReplyComingInIsN
 
 // Each row: a wait begun at second 0 of the give-up count (sent at `sentAt`),
 // resent at the times listed, asked at `now`.
-TEST(WaitPolicy, answersWaitResendOrGiveUpByTheExchangesTimingAndTheLines)
+TEST(WaitPolicy, answersWaitResendOrGiveUpByTheExchangesTimingAndTheLinesAndLearnsFromALateReply)
 {
     const struct {
         const char *what;
@@ -547,20 +548,12 @@ TEST(WaitPolicy, answersWaitResendOrGiveUpByTheExchangesTimingAndTheLines)
             policy.resent(at);
         EXPECT_STREQ(decide(policy, row.now, row.lastByte), row.expect) << row.what;
     }
-}
-
-TEST(WaitPolicy, aReplyAfterAResendTeachesHalfAsLongAgainAsItTookButNoMoreThanTheGiveUpTime)
-{
-    const struct {
-        int resends;
-        double replyAt;
-        double learnt;
-    } rows[] = {{0, 0.8, 0}, {1, 2.0, 3.0}, {2, 21.0, 30.0}};
-    for (const auto &row : rows) {
+    // A reply after a resend teaches half as long again as it took, but no more than the give-up time.
+    for (const auto &[resends, replyAt, learnt] : {std::tuple{0, 0.8, 0.0}, {1, 2.0, 3.0}, {2, 21.0, 30.0}}) {
         WaitPolicy policy(timing::kHoldingRegisters, {}, 0, 0);
-        for (int i = 0; i < row.resends; ++i)
+        for (int i = 0; i < resends; ++i)
             policy.resent(1.0 + i);
-        EXPECT_DOUBLE_EQ(policy.slowPathResend(row.replyAt), row.learnt) << row.replyAt;
+        EXPECT_DOUBLE_EQ(policy.slowPathResend(replyAt), learnt) << replyAt;
     }
 }
 
