@@ -17,8 +17,11 @@
 #include <QElapsedTimer>
 #include <QFileInfo>
 #include <QLabel>
+#include <QLineEdit>
 #include <QPushButton>
+#include <QRadioButton>
 #include <QRegularExpression>
+#include <QTabWidget>
 #include <QTemporaryDir>
 #include <QTest>
 #include <QTimer>
@@ -176,6 +179,23 @@ TEST(FaultInjection, aFaultyMeterOrLineLosesNothing)
         EXPECT_TRUE(!row.error || errors.contains(row.error)) << errors.toStdString();
     }
     EXPECT_TRUE(clean.startsWith("Date / Time,"));
+}
+
+// On the line's own thread against the simulator: the 8300's reverse total and alarm line, and the
+// portable's poll going on through a download, its ticks refused while the download holds the link.
+TEST_F(EndToEnd, theMetersValuesAndAlarmsShowAndThePortableKeepsPollingThroughADownload)
+{
+    startWindow({"--records", "20", "--alarms", "8"});
+    const auto shown = [&](int i) { return control<QLineEdit>(QStringLiteral("Text4(%1)").arg(i).toLatin1())->text(); };
+    for (int type : {2, 3}) {
+        control<QRadioButton>(QStringLiteral("Option5(%1)").arg(type).toLatin1())->click();
+        if (control<QPushButton>("Command9")->text() == "&Begin") // the portable polls once chosen
+            control<QPushButton>("Command9")->click();
+        EXPECT_TRUE(waitFor([&] { return !shown(0).isEmpty() && !shown(4).isEmpty() && (type != 2 || !shown(3).isEmpty()); })) << type;
+    }
+    control<QTabWidget>("SSTab1")->setCurrentIndex(0);
+    EXPECT_TRUE(downloads()) << status().toStdString();
+    EXPECT_TRUE(control<QTimer>("Timer3")->isActive());
 }
 
 TEST_F(EndToEnd, stopAndExitEndADownloadAtOnceWritingAndConfirmingNothingAndExitClosesThePort)
