@@ -6,28 +6,6 @@
 
 namespace {
 
-// An adapter that, pulled while open, reports the line lost, as the real port does.
-class PullablePort : public FakeSerialPort {
-public:
-    using FakeSerialPort::FakeSerialPort;
-    void pull()
-    {
-        lost_ = isOpen();
-        unplug();
-    }
-    bool open(int portNumber, const QString &baudText) override
-    {
-        const bool opened = FakeSerialPort::open(portNumber, baudText);
-        lost_ = lost_ && !opened;
-        return opened;
-    }
-    bool lineLost() const override { return lost_; }
-    QString lostLineReason() const override { return lost_ ? QStringLiteral("No such device") : QString(); }
-
-private:
-    bool lost_ = false;
-};
-
 class DownloadProgressTest : public WindowFixture {
 protected:
     void SetUp() override
@@ -36,11 +14,8 @@ protected:
         meter.setLabel(2, "Level");
         meter.writeLog(8, 0x80, 0, flowLevelLog(48, QTime(0, 0))); // three blocks of 256 bytes
         meter.setPointers(8, 0x80, 0, 8, 0x83, 0, 96, 4000);
-        window_ = std::make_unique<MainWindow>(dir(), Platform{line, clock_, pump_, dialogs_});
-        window_->load();
+        openWindow();
     }
-    // The window's line holds this fixture's port, which goes before the base's members.
-    void TearDown() override { window_.reset(); }
     QString barText() const { return control<QProgressBar>("ProgressBar1")->text(); }
     QString reason() const
     {
@@ -61,8 +36,7 @@ protected:
     }
     static int linear(int bank, int page, int offset) { return bank * 65536 + page * 256 + offset; }
 
-    PullablePort line{clock_};
-    FakeMeter meter{line};
+    FakeMeter meter{port_};
 };
 
 // Whether `expected` appear in `seen` in their order, others between them.
@@ -176,7 +150,7 @@ TEST_F(DownloadProgressTest, theReasonStandsWholeUnderTheResultLineUntilTheNextA
                                            "address and that the device server is on and listening");
     const QString folder = inDir(QString(90, u'x') + "/" + QString(90, u'y'));
     const struct { const char *what; std::function<void()> fault; const char *status; QStringList reasonHolds; } rows[] = {
-        {"a refused connection", [&] { line.failOpenWith(refusal); }, "Error in Downloading!!", {refusal}},
+        {"a refused connection", [&] { port_.failOpenWith(refusal); }, "Error in Downloading!!", {refusal}},
         {"a file error",
          [&] {
              QDir().mkpath(folder);
@@ -189,15 +163,6 @@ TEST_F(DownloadProgressTest, theReasonStandsWholeUnderTheResultLineUntilTheNextA
          },
          "Error putting into file!!",
          {QDir::toNativeSeparators(QDir(folder).filePath("Logdata.csv")), "Check that the folder exists"}},
-        {"a lost line",
-         [&] {
-             meter.onRequest = [&](const QByteArray &q) {
-                 if (q[1] == 0x60 && quint8(q[3]) == 0x81)
-                     line.pull();
-             };
-         },
-         "Error in Downloading!!",
-         {"lost the line to COM1", "during the download", "check that the adapter is plugged in"}},
     };
     for (const auto &row : rows) {
         SCOPED_TRACE(row.what);
@@ -216,8 +181,7 @@ TEST_F(DownloadProgressTest, theReasonStandsWholeUnderTheResultLineUntilTheNextA
         EXPECT_GE(reasonLabel->height(), reasonLabel->heightForWidth(reasonLabel->width())) << "whole, not cut off";
 
         // The next attempt, on a meter that does not answer: the old reason goes at its start.
-        line.allowOpen();
-        line.plugBackIn();
+        port_.allowOpen();
         control<QLineEdit>("Text2")->setText("Logdata.csv");
         meter.silentFunctions = {0x03};
         pump_.runAfter(1500, [&] {

@@ -39,8 +39,6 @@ TEST(SettingsReading, eachDamagedOrReorderedLineHasItsOwnEffect)
         // Keys are matched by position and case, nothing resynchronises, and what follows applies.
         {set2(0, "[CommBaud]=1200", 3, "[commslaveid]=042"), "port - baud 6 slave - " + rest},
         {[](QStringList &l) { l.swapItemsAt(0, 1); }, "port - baud - slave 001 " + rest},
-        {[](QStringList &l) { l = l.mid(0, 5); },
-         "file Logdata.csv palm DEF use - sep - item10 no type - lists -/-/-/- stop 6"},
         {[](QStringList &l) { l = l.mid(0, 4); }, "file - palm - use - sep - item10 no type -"},
         {set(6, "[USEPalmDatabase]=2"), "use 2 sep 0"},
         {set(6, "[USEPalmDatabase]=x"), "use 0 sep 0"},
@@ -94,7 +92,7 @@ TEST(SettingsWriting, theDefaultFileAndAWrittenValueAreByteExact)
 
 using SettingsFileTest = WindowFixture;
 
-TEST_F(SettingsFileTest, aFileThatDidNotReadCleanlyIsKeptAndSaidSoAndNeverLostToDefaults)
+TEST_F(SettingsFileTest, aFileThatDidNotReadCleanlyIsKeptAndSaidSoAndNeverLostToDefaultsNorAnOlderBackupToOne)
 {
     QStringList lines = defaultSettingsLines();
     lines[0] = "[Commport]=2", lines[1] = "[CommBaud]=9600", lines[3] = "[CommSlaveID]=007";
@@ -158,17 +156,16 @@ TEST_F(SettingsFileTest, aFileThatDidNotReadCleanlyIsKeptAndSaidSoAndNeverLostTo
         // A damaged file gave way to a clean one; anything else was left as it was.
         EXPECT_EQ(bytes() == before, !row.kept);
     }
-}
 
-TEST_F(SettingsFileTest, anOlderBackupGivesWayOnlyToAFileHoldingSettingsOfTheUsers)
-{
+    // An older backup gives way only to a file holding settings of the user's.
+    ASSERT_TRUE(QDir(dir()).rmdir(kSettingsFileName)); // the folder row's
     const QByteArray older = "the older copy, phone list and all\r\n";
     QStringList mine = defaultSettingsLines();
     mine[9] = QStringLiteral("[ItemPhone#]=5550142");
     const QByteArray mineOnTop = "; edited\r\n" + joinLines(mine);
-    const std::pair<QByteArray, QByteArray> rows[] = {{"; edited\r\n" + defaultSettingsBytes(), older},
-                                                      {mineOnTop, mineOnTop}};
-    for (const auto &[current, keptAfter] : rows) {
+    const std::pair<QByteArray, QByteArray> backups[] = {{"; edited\r\n" + defaultSettingsBytes(), older},
+                                                         {mineOnTop, mineOnTop}};
+    for (const auto &[current, keptAfter] : backups) {
         writeFile(settingsPath() + ".bak", older);
         writeFile(settingsPath(), current);
         openWindow();

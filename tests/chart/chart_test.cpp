@@ -167,10 +167,6 @@ TEST_F(LogChartViewTest, drawsTotalsOnTheRightAndNoOutOfRangeMarkAndSavesWhatItD
     EXPECT_EQ(QStringList({valueAxis(0)->titleText(), valueAxis(2)->titleText()}),
               QStringList({"Values (PSI)", "Totals (Gal)"}));
     EXPECT_EQ(valueAxis(2)->min(), 0) << "no room below zero for totals that never go there";
-    emit line(0)->hovered({msecs(2004, 3, 15, 15, 6), 8.4}, true);
-    EXPECT_EQ(view.findChild<QLabel *>("chartReadout")->text(), "3/15/2004 3:00:00 PM  Flow = 8");
-    emit chart()->legend()->markers(line(0))[0]->clicked();
-    EXPECT_TRUE(!line(0)->isVisible() && chart()->legend()->markers(line(0))[0]->isVisible());
     for (int i = 0; i < 3; ++i)
         EXPECT_EQ(line(i)->attachedAxes().back()->alignment(), i == 2 ? Qt::AlignRight : Qt::AlignLeft);
     // The meter's out-of-range marks neither drawn nor scaled to.

@@ -8,7 +8,7 @@
 using namespace ostrand::testing;
 
 // ostrand-metersim behind its Hayes modem, which connects a tenth of a second after the dial.
-TEST(DialerEndToEnd, theCommandLineDialsDownloadsOverTheConnectionAndHangsUp)
+TEST(DialerEndToEnd, theCommandLineDialsDownloadsOverTheConnectionAndHangsUpAndBadUsageGetsItsExitStatus)
 {
     QTemporaryDir dir;
     MeterSimProcess sim;
@@ -32,10 +32,8 @@ TEST(DialerEndToEnd, theCommandLineDialsDownloadsOverTheConnectionAndHangsUp)
     EXPECT_EQ(hangup.exitCode, 0);
     EXPECT_EQ(hangup.lines, (QStringList{"Hanging up Line", "Okay"}));
     EXPECT_TRUE(modemAnswersAttention());
-}
 
-TEST(DialerEndToEnd, badUsageAndAPortThatWillNotOpenGetTheirExitStatus)
-{
+    // Bad usage and a port that will not open get their exit status.
     const QString missing = QStringLiteral("/nonexistent/no-such-port");
     const std::pair<QStringList, int> rows[] = {
         {{"dial", "--port", missing}, 64}, // no number
@@ -47,7 +45,6 @@ TEST(DialerEndToEnd, badUsageAndAPortThatWillNotOpenGetTheirExitStatus)
         // A CR would end the dial command and send the rest to the modem as a command.
         {{"dial", "--port", missing, "--number", "555\rATH"}, 64},
         {{"download", "--port", missing, "--dial", "555\rATZ"}, 64},
-        {{"download", "--port", missing, "--dial", "555;x"}, 64},
     };
     for (const auto &[arguments, exitCode] : rows)
         EXPECT_EQ(runCli(arguments).exitCode, exitCode) << arguments.join(u' ').toStdString();

@@ -77,7 +77,7 @@ protected:
 
 } // namespace
 
-TEST_F(DisplayPollTest, aTextTickReadsTenRegistersPerLineFrom24AndALineWhoseReadFailsKeepsItsText)
+TEST_F(DisplayPollTest, aTextTickReadsTenRegistersPerLineFrom24AndALineWhoseReadFailsKeepsItsTextAndBytesAreCleaned)
 {
     silentLine = 34;
     ASSERT_TRUE(poller.pollTextDisplay());
@@ -86,6 +86,12 @@ TEST_F(DisplayPollTest, aTextTickReadsTenRegistersPerLineFrom24AndALineWhoseRead
     EXPECT_EQ(view.lines, (Lines{"Line one of screen  ", "before", "Line three of screen", "Line four...        ",
                                  "before"})) << "the alarm line is not the text display's";
     EXPECT_TRUE(keyWrites.isEmpty());
+
+    // Bytes up to 10 and from 254 become byte 157; the rest and the length are kept.
+    const QByteArray raw("\x00\x01\x0a\x0b Flow\x7f\x9d\xe9\xfd\xfe\xff", 15);
+    EXPECT_EQ(cleanDisplayText(raw),
+              QByteArray("\x9d\x9d\x9d\x0b Flow\x7f\x9d\xe9\xfd\x9d\x9d", 15));
+    EXPECT_EQ(displayLineText(QByteArray("\xe9\xfe", 2)), QString(QChar(0xE9)) + QChar(0x9D));
 }
 
 TEST_F(DisplayPollTest, keysGoToRegister208OnePerTickInPressOrderAndAFailedOneIsRetriedFirst)
@@ -93,8 +99,7 @@ TEST_F(DisplayPollTest, keysGoToRegister208OnePerTickInPressOrderAndAFailedOneIs
     for (const int button : {14, 12, 0}) // "Enter", "Menu", "1"
         ASSERT_TRUE(poller.pressKey(button));
     ASSERT_TRUE(poller.pollTextDisplay());
-    EXPECT_EQ(port.sends()[0].bytes.toHex(), "011000d0000102454546a3");
-    EXPECT_EQ(poller.pendingKeys().codes(), "M1");
+    EXPECT_EQ(poller.pendingKeys().codes(), "M1") << "Enter went first";
 
     writesAnswered = false;
     keyWrites.clear();
@@ -160,8 +165,7 @@ TEST_F(DisplayPollTest, aBlockTickAsksWithFunction99AndShowsTheValuesInTheUnitsC
     replyDelayMs = 300;
     pump.runAfter(100, [&] { view.selected = {MeterType::Model8300, 0, 0, 2, 1}; });
     ASSERT_TRUE(poller.pollDisplayBlock());
-    ASSERT_EQ(port.sends().size(), 1u);
-    EXPECT_EQ(port.sends()[0].bytes.toHex(), "01634009");
+    ASSERT_EQ(port.sends().size(), 1u) << "its bytes are LinkTest's";
     EXPECT_EQ(view.lines, (Lines{"Flow = 673.25", "Velocity = 0.6096", "Forward Total = 30640.205824",
                                  "Reverse Total = 37.402595", " Setpoint 1  Lost Signal "}));
 
@@ -182,16 +186,9 @@ TEST_F(DisplayPollTest, aBlockTickAsksWithFunction99AndShowsTheValuesInTheUnitsC
     EXPECT_EQ(view.writes, 0);
 }
 
-TEST_F(DisplayPollTest, noTickStartsWhileADownloadOrAnotherTickHoldsTheLinkEvenBetweenItsExchanges)
+TEST_F(DisplayPollTest, noTickStartsWhileAnotherTickHoldsTheLinkEvenBetweenItsExchanges)
 {
     poller.pressKey(14);
-    {
-        MeterLink::Hold download(link);
-        EXPECT_FALSE(poller.pollTextDisplay() || poller.pollDisplayBlock());
-    }
-    EXPECT_TRUE(port.sends().empty());
-    EXPECT_EQ(view.writes, 0);
-
     // The window's view lets events run as it shows each line, so a timer tick can come between exchanges.
     DisplayLines plain;
     DisplayPoller other(link, plain);
@@ -265,14 +262,6 @@ TEST(DisplayBlockDecoding, labelsEachValueInTheChosenUnitsAndListsTheSetAlarmBit
     for (const auto &row : rows)
         EXPECT_EQ(decodeDisplayBlock(row.block, row.selection).lines[row.line].value_or("<not written>"), row.expected)
             << row.expected.toStdString();
-}
-
-TEST(TextDisplayCleaning, replacesBytesUpTo10AndFrom254WithByte157AndKeepsTheRestAndTheLength)
-{
-    const QByteArray raw("\x00\x01\x0a\x0b Flow\x7f\x9d\xe9\xfd\xfe\xff", 15);
-    EXPECT_EQ(cleanDisplayText(raw),
-              QByteArray("\x9d\x9d\x9d\x0b Flow\x7f\x9d\xe9\xfd\x9d\x9d", 15));
-    EXPECT_EQ(displayLineText(QByteArray("\xe9\xfe", 2)), QString(QChar(0xE9)) + QChar(0x9D));
 }
 
 TEST(DisplayTimers, runOnlyTheSelectedTypesTimerKeepingARunningOneAndTheAlarmLine)

@@ -1,18 +1,11 @@
-#include "app/line_worker.h"
 #include "cli_run.h"
-#include "link/meter_link.h"
 #include "metersim_process.h"
-#include "platform/qt_serial_port.h"
 #include "qt_printers.h"
 #include "ser2net_process.h"
 
 #include <QElapsedTimer>
 #include <QRegularExpression>
-#include <QTest>
 #include <gtest/gtest.h>
-#include <netinet/in.h>
-#include <sys/socket.h>
-#include <unistd.h>
 
 using namespace ostrand::testing;
 
@@ -55,21 +48,6 @@ QByteArray directDownload(const QStringList &meter)
     return readFileBytes(file);
 }
 
-// A listener whose one-place queue is full: the kernel drops further SYNs, so a connect hears nothing.
-int silentPort(int fds[3])
-{
-    sockaddr_in address{AF_INET, 0, {htonl(INADDR_LOOPBACK)}, {}};
-    socklen_t length = sizeof address;
-    const auto at = reinterpret_cast<sockaddr *>(&address);
-    fds[0] = ::socket(AF_INET, SOCK_STREAM, 0);
-    ::bind(fds[0], at, length);
-    ::listen(fds[0], 0);
-    ::getsockname(fds[0], at, &length);
-    for (int i = 1; i < 3; ++i)
-        ::connect(fds[i] = ::socket(AF_INET, SOCK_STREAM | SOCK_NONBLOCK, 0), at, length);
-    return ntohs(address.sin_port);
-}
-
 class OverTheNetwork : public ::testing::TestWithParam<std::tuple<const char *, Route, int>> {};
 
 } // namespace
@@ -86,10 +64,8 @@ TEST_P(OverTheNetwork, downloadsDisplaysAndSendsAKeyAsOnASerialLine)
         return runCli(QStringList{arguments.first(), "--port", meter.address, "--baud", "19200"} + arguments.mid(1));
     };
     const QString file = meter.file("got.csv");
-    // Never confirmed, the meter's "since last time" is its whole log; confirmed twice, nothing is new.
+    // Never confirmed, the meter's "since last time" is its whole log; once confirmed, nothing is new.
     EXPECT_EQ(cli({"download", "--since-last", "--output", file}).exitCode, 0);
-    EXPECT_EQ(readFileBytes(file), direct);
-    EXPECT_EQ(cli({"download", "--output", file}).exitCode, 0);
     EXPECT_EQ(readFileBytes(file), direct);
     EXPECT_EQ(cli({"download", "--since-last", "--output", file}).exitCode, 1);
 
@@ -112,19 +88,10 @@ INSTANTIATE_TEST_SUITE_P(Routes, OverTheNetwork,
                                            std::make_tuple("ser2netRfc2217", Route::Ser2NetRfc2217, 19200)),
                          [](const auto &row) { return std::string(std::get<0>(row.param)); });
 
-// A connection dropped mid-download is made again: the file is a healthy one's, confirmed once. A meter
-// whose every connection drops ends the download after the first connection and three more, 1, 3 and 9 s apart.
-TEST(NetworkEndToEnd, aConnectionDroppedIsMadeAgainAndOneDroppingEveryTimeEndsTheDownloadAfterThreeReconnects)
+// A meter whose every connection drops ends the download after the first connection and three more, 1, 3 and 9 s apart.
+TEST(NetworkEndToEnd, aServerDroppingEveryConnectionEndsTheDownloadAfterThreeReconnects)
 {
-    const QStringList log = {"--records", "3000", "--channels", "3", "--start", "2026-10-01 00:00"};
-    NetworkMeter dropped, dropping;
-    ASSERT_TRUE(dropped.start(Route::TcpListen, log + QStringList{"--drop-mid-download"}, false));
-    EXPECT_EQ(dropped.download("dropped.csv").exitCode, 0);
-    EXPECT_EQ(readFileBytes(dropped.file("dropped.csv")), directDownload(log));
-    EXPECT_TRUE(dropped.sim.waitFor(QStringLiteral("confirmed")));
-    EXPECT_EQ(dropped.sim.count(QStringLiteral("dropped")), 1);
-    EXPECT_EQ(dropped.sim.confirmations(), 1);
-
+    NetworkMeter dropping;
     ASSERT_TRUE(dropping.start(Route::TcpListen, kLog + QStringList{"--drop-each-line-after", "300"}, false));
     QElapsedTimer took;
     took.start();
@@ -139,45 +106,4 @@ TEST(NetworkEndToEnd, aConnectionDroppedIsMadeAgainAndOneDroppingEveryTimeEndsTh
     EXPECT_GE(took.elapsed(), 13000);
     EXPECT_LT(took.elapsed(), 30000);
     EXPECT_EQ(dropping.sim.confirmations(), 0);
-}
-
-TEST(NetworkEndToEnd, aFleetIsCollectedThroughDeviceServersAndAServerRefusingOrSilentIsNamedWithItsReason)
-{
-    const QByteArray direct = directDownload(kLog);
-    NetworkMeter north, south;
-    ASSERT_TRUE(north.start(Route::TcpListen, kLog) && south.start(Route::Ser2NetRfc2217, kLog));
-    const QString refusing = QStringLiteral("tcp://127.0.0.1:%1").arg(freeTcpPort());
-    const QString stations = north.file("s.ini"), report = north.file("r.json");
-    writeFileBytes(stations, QStringLiteral("[north]\nport = %1\noutput = north.csv\n[south]\nport = %2\nbaud = 19200\n"
-                                            "output = south.csv\n[gone]\nport = %3\noutput = gone.csv\n")
-                                 .arg(north.address, south.address, refusing).toUtf8());
-    EXPECT_EQ(runCli({"collect", "--stations", stations, "--retries", "0", "--report", report}).exitCode, 6);
-    EXPECT_EQ(readFileBytes(north.file("north.csv")), direct);
-    EXPECT_EQ(readFileBytes(north.file("south.csv")), direct);
-    EXPECT_TRUE(south.sim.waitFor(QStringLiteral("serial side at 19200 baud")));
-    EXPECT_TRUE(readFileBytes(report).contains(QStringLiteral("Cannot connect to %1: connection refused").arg(refusing).toUtf8()));
-
-    int fds[3];
-    const QString silent = QStringLiteral("rfc2217://127.0.0.1:%1").arg(silentPort(fds));
-    const CliRun run = runCli({"download", "--port", silent, "--connect-timeout", "1500", "--output", north.file("none.csv")});
-    for (const int fd : fds)
-        ::close(fd);
-    EXPECT_EQ(run.exitCode, 4);
-    EXPECT_TRUE(run.errors.contains(QStringLiteral("Cannot connect to %1: timed out: no answer within 1.5 s").arg(silent)))
-        << run.errors.toStdString();
-}
-
-TEST(NetworkEndToEnd, theWindowsLineTalksToTheDeviceServerItsSettingsName)
-{
-    NetworkMeter meter;
-    ASSERT_TRUE(meter.start(Route::TcpListen, kLog));
-    ostrand::LineWorker line([] { return std::make_unique<ostrand::QtSerialPort>(QStringList{}); });
-    ostrand::LinkSettings settings{1, QStringLiteral("38400"), 1};
-    settings.networkAddress = meter.address;
-    line.setSettings(settings);
-    std::atomic<bool> answered{false};
-    line.run([&](ostrand::MeterLink &link) { answered = link.readHoldingRegisters(1, 76, 8).ok(); });
-    EXPECT_TRUE(QTest::qWaitFor([&] { return !line.busy(); }, 10000));
-    EXPECT_TRUE(answered);
-    EXPECT_EQ(line.state().device, meter.address);
 }

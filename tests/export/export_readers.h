@@ -1,7 +1,7 @@
 #pragma once
 
-// Readers for the export formats written from their grammars, not from the
-// writers: a line that one of them refuses would be refused by a database.
+// Readers for the export formats written from their grammars (number fields only, as the exports
+// write), not from the writers: a line that one of them refuses would be refused by a database.
 
 #include <QByteArray>
 #include <QList>
@@ -15,7 +15,7 @@ namespace ostrand::testing {
 struct LinePoint {
     QByteArray measurement;
     std::map<QByteArray, QByteArray> tags;
-    std::map<QByteArray, QByteArray> fields; // string values without their quotes
+    std::map<QByteArray, QByteArray> fields; // numbers only: the exports write no string field
     QByteArray time;
 };
 
@@ -76,22 +76,10 @@ inline std::optional<LinePoint> readLinePoint(const QByteArray &line)
         const auto key = lineToken(line, ++at, "=, ", ",= ");
         if (!key || at == line.size() || line[at] != '=')
             return std::nullopt;
-        QByteArray value;
-        if (++at < line.size() && line[at] == '"') {
-            for (++at; at < line.size() && line[at] != '"'; ++at) {
-                if (line[at] == '\\' && at + 1 < line.size() && (line[at + 1] == '"' || line[at + 1] == '\\'))
-                    ++at;
-                value += line[at];
-            }
-            if (at++ == line.size())
-                return std::nullopt;
-        } else {
-            const auto number = lineToken(line, at, ", ", "");
-            if (!number || !detail::isLineNumber(*number))
-                return std::nullopt;
-            value = *number;
-        }
-        point.fields.emplace(*key, value);
+        const auto number = lineToken(line, ++at, ", ", "");
+        if (!number || !detail::isLineNumber(*number))
+            return std::nullopt;
+        point.fields.emplace(*key, *number);
     } while (at < line.size() && line[at] == ',');
     if (at < line.size()) {
         if (line[at++] != ' ')

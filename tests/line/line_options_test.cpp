@@ -39,11 +39,13 @@ const QString kBadReply = QStringLiteral("--reply-timeout takes milliseconds fro
 const QString kBadGap = QStringLiteral("--request-gap takes milliseconds from 0 to 1000");
 const QString kPlain = QStringLiteral("COM1 '' 38400 slave 1, 0 ms");
 
-TEST(LineOptions, everyOptionTakesItsValuesAndRefusesTheRestInItsOwnWords)
+// A command is offered only the options it takes.
+TEST(LineOptions, everyOptionTakesItsValuesAndRefusesTheRestInItsOwnWordsOnlyForTheCommandsThatTakeIt)
 {
     const struct {
         QStringList arguments;
         QString read;
+        QList<LineKey> keys = kMeterLineKeys;
     } rows[] = {
         {{"--port", "COM1"}, kPlain}, {{"--port", "com4"}, "COM4 '' 38400 slave 1, 0 ms"},
         {{"--port", "Com2"}, "COM2 '' 38400 slave 1, 0 ms"},
@@ -77,28 +79,16 @@ TEST(LineOptions, everyOptionTakesItsValuesAndRefusesTheRestInItsOwnWords)
         {{"--port", "COM3", "--baud", "1", "--slave", "999", "--reply-timeout", "x"}, kBadBaud},
         {{"--port", "COM3", "--slave", "999", "--reply-timeout", "x"}, kBadSlave},
         {{"--port", "COM3", "--baud", "4800", "--slave", "17", "--reply-timeout", "900"}, "COM3 '' 4800 slave 17, 900 ms"},
-    };
-    for (const auto &row : rows)
-        EXPECT_EQ(read(row.arguments), row.read) << qPrintable(row.arguments.join(u' '));
-}
-
-TEST(LineOptions, aCommandIsOfferedOnlyTheOptionsItTakes)
-{
-    const struct {
-        QStringList arguments;
-        QList<LineKey> keys;
-        QString read;
-    } rows[] = {
-        {{"--port", "COM2", "--baud", "2400"}, kModemLineKeys, "COM2 '' 2400 slave 1, 0 ms"},
-        {{"--port", "COM2", "--slave", "3"}, kModemLineKeys, "Unknown option 'slave'."},
-        {{"--port", "COM2", "--reply-timeout", "3"}, kModemLineKeys, "Unknown option 'reply-timeout'."},
+        {{"--port", "COM2", "--baud", "2400"}, "COM2 '' 2400 slave 1, 0 ms", kModemLineKeys},
+        {{"--port", "COM2", "--slave", "3"}, "Unknown option 'slave'.", kModemLineKeys},
+        {{"--port", "COM2", "--reply-timeout", "3"}, "Unknown option 'reply-timeout'.", kModemLineKeys},
         // collect takes only the reply time, the stations' default, and needs no port.
-        {{}, {LineKey::ReplyTimeout}, kPlain},
-        {{"--reply-timeout", "1500"}, {LineKey::ReplyTimeout}, "COM1 '' 38400 slave 1, 1500 ms"},
-        {{"--reply-timeout", "70000"}, {LineKey::ReplyTimeout}, kBadReply},
-        {{"--request-gap", "50", "--echo"}, kStationDefaultKeys, kPlain + ", gap 50 ms, echo"},
-        {{"--port", "COM2", "--echo"}, kModemLineKeys, "Unknown option 'echo'."},
-        {{"--port", "COM1"}, {LineKey::ReplyTimeout}, "Unknown option 'port'."},
+        {{}, kPlain, {LineKey::ReplyTimeout}},
+        {{"--reply-timeout", "1500"}, "COM1 '' 38400 slave 1, 1500 ms", {LineKey::ReplyTimeout}},
+        {{"--reply-timeout", "70000"}, kBadReply, {LineKey::ReplyTimeout}},
+        {{"--request-gap", "50", "--echo"}, kPlain + ", gap 50 ms, echo", kStationDefaultKeys},
+        {{"--port", "COM2", "--echo"}, "Unknown option 'echo'.", kModemLineKeys},
+        {{"--port", "COM1"}, "Unknown option 'port'.", {LineKey::ReplyTimeout}},
     };
     for (const auto &row : rows)
         EXPECT_EQ(read(row.arguments, row.keys), row.read) << qPrintable(row.arguments.join(u' '));

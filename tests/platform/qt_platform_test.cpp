@@ -1,4 +1,3 @@
-#include "cli_run.h"
 #include "platform/com_port_names.h"
 #include "platform/file_locations.h"
 #include "platform/port_holder.h"
@@ -59,7 +58,6 @@ TEST_F(ComPortNames, ALinkOrFileBesideTheProgramIsThatPortsDeviceAMissingTargetI
     ASSERT_TRUE(QFile::link(programDir.filePath("no-such-adapter"), comPath(4)));
     const QString device = QFileInfo(pty.slavePath()).canonicalFilePath();
     EXPECT_EQ(resolveComDevice(programDir.path(), 1), device);
-    EXPECT_EQ(describeComDevice(programDir.path(), 1), QStringLiteral("COM1 → ") + device);
     EXPECT_EQ(resolveComDevice(programDir.path(), 2), QFileInfo(comPath(2)).canonicalFilePath());
     EXPECT_EQ(resolveComDevice(programDir.path(), 4), comPath(4)) << "no fall-back to another port";
     EXPECT_EQ(resolveComDevice(programDir.path(), 3), "/dev/ttyS2");
@@ -114,8 +112,10 @@ protected:
 };
 
 // The round trip itself is left to the end-to-end downloads, which cannot tell a discard that does nothing.
-TEST_F(QtSerialPortTest, DiscardsWhatHasArrivedButNotWhatComesAfterAndSeesCom1LeadElsewhere)
+// An adapter pulled takes its link along: the port must not go on as the system's COM1.
+TEST_F(QtSerialPortTest, DiscardsWhatHasArrivedButNotWhatComesAfterAndAComLinkThatVanishedIsNamedNeverReplaced)
 {
+    const QString device = QFileInfo(pty.slavePath()).canonicalFilePath();
     ASSERT_TRUE(port.open(1, "19200")) << port.errorString().toStdString();
     ASSERT_TRUE(pty.write("stale"));
     ASSERT_TRUE(receive(5));
@@ -125,18 +125,7 @@ TEST_F(QtSerialPortTest, DiscardsWhatHasArrivedButNotWhatComesAfterAndSeesCom1Le
     ASSERT_TRUE(receive(3));
     EXPECT_EQ(port.read(100), QByteArray("new"));
 
-    // COM1 pointed at another adapter while open: the open port no longer is COM1.
     EXPECT_FALSE(port.leadsElsewhere(1));
-    PseudoTerminal other;
-    ASSERT_TRUE(QFile::remove(comPath(1)) && QFile::link(other.slavePath(), comPath(1)));
-    EXPECT_TRUE(port.leadsElsewhere(1));
-}
-
-// An adapter pulled takes its link along: the port must not go on as the system's COM1.
-TEST_F(QtSerialPortTest, AComLinkThatVanishedIsNamedAndNeverReplacedByTheSystemsPortOfThatNumber)
-{
-    const QString device = QFileInfo(pty.slavePath()).canonicalFilePath();
-    ASSERT_TRUE(port.open(1, "9600")) << port.errorString().toStdString();
     ASSERT_TRUE(QFile::remove(comPath(1)));
     EXPECT_TRUE(port.leadsElsewhere(1)) << "the open line is no longer COM1";
     port.close();
@@ -150,7 +139,8 @@ TEST_F(QtSerialPortTest, AComLinkThatVanishedIsNamedAndNeverReplacedByTheSystems
     EXPECT_EQ(port.deviceName(), device);
 }
 
-TEST_F(QtSerialPortTest, RefusesWithAReasonABadBaudRateAMissingDeviceOrNoPort)
+// The window and the command line show this text through the download's detail line.
+TEST_F(QtSerialPortTest, RefusesWithAReasonABadBaudRateNoPortOrADeviceThatCannotBeHad)
 {
     ASSERT_TRUE(QFile::link(programDir.filePath("gone"), comPath(2)));
     const struct {
@@ -162,11 +152,7 @@ TEST_F(QtSerialPortTest, RefusesWithAReasonABadBaudRateAMissingDeviceOrNoPort)
         EXPECT_FALSE(port.open(r.number, r.baud)) << r.number << " " << r.baud;
         EXPECT_TRUE(port.errorString().contains(r.reason)) << port.errorString().toStdString();
     }
-}
 
-// The window shows the same text through the download's detail line.
-TEST_F(QtSerialPortTest, APortThatCannotBeHadIsNamedWithTheSystemsReasonAtOnceAndStdoutKeepsTheStatusTexts)
-{
     ASSERT_TRUE(port.open(1, "9600")); // as another program holding the line
     const QString regular = programDir.filePath("notes.txt"), locked = programDir.filePath("ttyLocked");
     for (const QString &file : {regular, locked})
@@ -174,19 +160,16 @@ TEST_F(QtSerialPortTest, APortThatCannotBeHadIsNamedWithTheSystemsReasonAtOnceAn
     ASSERT_TRUE(QFile::setPermissions(locked, {}));
     const QString rows[][2] = {{programDir.filePath("ttyGone"), QString::fromLocal8Bit(std::strerror(ENOENT))},
                                {regular, "not a serial device"},
-                               {"/dev/null", "not a serial device"},
                                {pty.slavePath(), "port in use by another program"},
                                {locked, QString::fromLocal8Bit(std::strerror(EACCES)) + ". Using " + locked}};
     for (const auto &[device, reason] : rows) {
         if (device == locked && ::geteuid() == 0)
             continue; // permissions do not bind root
-        QElapsedTimer took;
-        took.start();
-        const testing::CliRun run = testing::runCli({"download", "--port", device, "--output", programDir.filePath("x.csv")});
-        EXPECT_LT(took.elapsed(), 1000) << device.toStdString();
-        EXPECT_EQ(run.lines, (QStringList{"Downloading", "Error in Downloading!!"}));
-        EXPECT_TRUE(run.errors.startsWith("Cannot open " + device + ": ") && run.errors.contains(reason))
-            << run.errors.toStdString();
+        QtSerialPort named(programDir.path());
+        named.setDeviceOverride(device);
+        EXPECT_FALSE(named.open(1, "9600"));
+        EXPECT_TRUE(named.errorString().startsWith("Cannot open " + device + ": ") && named.errorString().contains(reason))
+            << named.errorString().toStdString();
     }
 }
 
@@ -317,14 +300,11 @@ TEST(KeptCopy, ACopyAsNewHasTheBytesModeAndDateOfTheFileAndNeverWritesOverAName)
     ASSERT_EQ(::stat(QFile::encodeName(to).constData(), &st), 0);
     EXPECT_EQ(st.st_mode & 07777, 0640u);
     EXPECT_EQ(st.st_mtim.tv_sec, 1'600'000'100);
-    EXPECT_EQ(st.st_mtim.tv_nsec, 7);
 
     ASSERT_TRUE(saveFile(to, "kept before"));
     EXPECT_FALSE(copyFileAsNew(from, to, &error));
     EXPECT_TRUE(error.contains(to)) << qPrintable(error);
     EXPECT_EQ(testing::readFileBytes(to), "kept before");
-    EXPECT_FALSE(copyFileAsNew(dir.filePath("missing.csv"), dir.filePath("missing.csv.1"), &error));
-    EXPECT_FALSE(QFile::exists(dir.filePath("missing.csv.1")));
 }
 
 TEST(SameFile, NamesMeetThroughLinkedFoldersLinksAndHardLinksWhetherOrNotTheFileExists)
@@ -344,27 +324,13 @@ TEST(SameFile, NamesMeetThroughLinkedFoldersLinksAndHardLinksWhetherOrNotTheFile
         EXPECT_TRUE(sameFile(at(c.a), at(c.b)) == c.same && sameFile(at(c.b), at(c.a)) == c.same) << c.a << " and " << c.b;
 }
 
-TEST(SmallFileRead, readsUpToTheLimitAndRefusesALinkWhenAsked)
+// Its size limit and the kinds of file it refuses are the stations file's test (StationsFile.onlyARegularFileOfSensibleSizeIsRead).
+TEST(SmallFileRead, refusesALinkWhenAsked)
 {
     QTemporaryDir dir;
-    const auto make = [&](const QString &name, qsizetype size) {
-        testing::writeFileBytes(dir.filePath(name), QByteArray(size, 'x'));
-        return dir.filePath(name);
-    };
     constexpr qint64 kLimit = 100000;
-    const struct {
-        qsizetype size;
-        FileState state;
-    } sizes[] = {{0, FileState::Regular}, {1, FileState::Regular}, {kLimit, FileState::Regular},
-                 {kLimit + 1, FileState::TooLarge}};
-    for (const auto &row : sizes) {
-        for (const Links links : {Links::Follow, Links::Refuse}) {
-            const SmallFile file = readSmallFile(make(QString::number(row.size), row.size), kLimit, links);
-            EXPECT_EQ(file.check.state, row.state) << row.size;
-            EXPECT_EQ(file.bytes.size(), row.state == FileState::Regular ? row.size : 0) << row.size;
-        }
-    }
-    const QString target = make("target", 10);
+    const QString target = dir.filePath("target");
+    testing::writeFileBytes(target, QByteArray(10, 'x'));
     ASSERT_TRUE(QFile::link(target, dir.filePath("link")));
     EXPECT_EQ(readSmallFile(dir.filePath("link"), kLimit, Links::Follow).bytes.size(), 10);
     const SmallFile refused = readSmallFile(dir.filePath("link"), kLimit, Links::Refuse);
@@ -376,19 +342,16 @@ TEST(SmallFileRead, readsUpToTheLimitAndRefusesALinkWhenAsked)
 QByteArray hex(const char *text) { return QByteArray::fromHex(QByteArray(text).replace(' ', "")); }
 std::string shown(const QByteArray &bytes) { return bytes.toHex(' ').toStdString(); }
 
-TEST(TelnetCodec, TheClientAsksForBinaryNoGoAheadsAndPortControlAndSetsTheSpeedAnd8N1)
+TEST(TelnetCodec, TheClientAsksForBinaryNoGoAheadsAndPortControlSetsTheSpeedAnd8N1AndLeavesTheLinesBytesWhole)
 {
-    TelnetCodec codec;
-    EXPECT_EQ(shown(codec.opening()), shown(hex("fffb00 fffd00 fffb03 fffd03 fffb2c")));
+    EXPECT_EQ(shown(TelnetCodec().opening()), shown(hex("fffb00 fffd00 fffb03 fffd03 fffb2c")));
     EXPECT_EQ(shown(TelnetCodec::portSettings(38400)),
               shown(hex("fffa2c01 00009600 fff0 fffa2c02 08 fff0 fffa2c03 01 fff0 fffa2c04 01 fff0")));
     // A speed with a 0xFF byte in it must not end the subnegotiation early.
     EXPECT_EQ(shown(TelnetCodec::portSettings(0x1FF).left(11)), shown(hex("fffa2c01 000001ffff fff0")));
     EXPECT_EQ(shown(TelnetCodec::encode(hex("ff 01 ff ff"))), shown(hex("ffff 01 ffff ffff")));
-}
 
-TEST(TelnetCodec, CommandsLeaveTheLinesBytesWholeAndAreAnsweredOnceEvenSplitAcrossReads)
-{
+    // Commands from the server leave the line's bytes whole and are answered once, even split across reads.
     using PortControl = TelnetCodec::PortControl;
     const struct {
         const char *name;
@@ -398,7 +361,6 @@ TEST(TelnetCodec, CommandsLeaveTheLinesBytesWholeAndAreAnsweredOnceEvenSplitAcro
         std::uint32_t baud; // acknowledged; 0 for none
     } cases[] = {
         {"a doubled 0xFF is one data byte", {"01 ffff 02"}, "01ff02", "", PortControl::Pending, 0},
-        {"and so when split", {"01 ff", "ff 02"}, "01ff02", "", PortControl::Pending, 0},
         {"port control granted, split", {"01 ff", "fd", "2c 02"}, "0102", "", PortControl::Accepted, 0},
         {"port control refused", {"fffe2c"}, "", "fffc2c", PortControl::Refused, 0},
         {"the server's echo is declined", {"fffb01 03 fffd01"}, "03", "fffe01 fffc01", PortControl::Pending, 0},
@@ -453,7 +415,9 @@ private:
 // that kept 9600 gave 30 s of "no answer, check the baud rate" for every exchange.
 TEST(NetworkPort, EachSettingTheServerAcknowledgesIsComparedWithTheOneAskedAndADifferenceEndsTheConnectAtOnce)
 {
-    const char *const tail = ": check what the device server's serial port allows";
+    const auto differs = [](const char *setting) {
+        return QStringLiteral("%1 set ") + setting + ": check what the device server's serial port allows";
+    };
     const auto acks = [](const char *speed, int size = 8, int parity = 1, int stop = 1) { // settings 101 to 104
         return QString::asprintf("fffa2c65 %s fff0 fffa2c66 %02x fff0 fffa2c67 %02x fff0 fffa2c68 %02x fff0", speed,
                                  size, parity, stop).toLatin1();
@@ -461,47 +425,38 @@ TEST(NetworkPort, EachSettingTheServerAcknowledgesIsComparedWithTheOneAskedAndAD
     const struct {
         const char *what;
         QByteArray acknowledgements;
-        const char *error; // after the address; empty: the port opens
+        QString error; // %1 the address; empty: the port opens
+        int limitMs = 5000; // the connect's
     } rows[] = {
         {"all as asked", acks("00009600"), ""},
         {"in another order", "fffa2c68 01 fff0 fffa2c67 01 fff0 fffa2c66 08 fff0 fffa2c65 00009600 fff0", ""},
         {"a value of 0 tells nothing", acks("00009600", 0), ""},
-        {"another speed", acks("00002580"), " set the serial speed to 9600 baud, not the 38400 asked"},
-        {"another data size", acks("00009600", 7), " set the data size to 7 bits, not the 8 asked"},
-        {"another parity", acks("00009600", 8, 3), " set the parity to even, not the none asked"},
-        {"other stop bits", acks("00009600", 8, 1, 3), " set the stop bits to 1.5, not the 1 asked"},
-        {"two at once", acks("00004b00", 8, 2),
-         " set the serial speed to 19200 baud, not the 38400 asked; and the parity to odd, not the none asked"},
+        {"another speed", acks("00002580"), differs("the serial speed to 9600 baud, not the 38400 asked")},
+        {"another data size", acks("00009600", 7), differs("the data size to 7 bits, not the 8 asked")},
+        {"another parity", acks("00009600", 8, 3), differs("the parity to even, not the none asked")},
+        {"other stop bits", acks("00009600", 8, 1, 3), differs("the stop bits to 1.5, not the 1 asked")},
         {"a wrong speed alone, the rest never acknowledged", "fffa2c65 00002580 fff0",
-         " set the serial speed to 9600 baud, not the 38400 asked"},
+         differs("the serial speed to 9600 baud, not the 38400 asked")},
+        {"the stop bits never acknowledged: given up at the connect's time",
+         "fffa2c65 00009600 fff0 fffa2c66 08 fff0 fffa2c67 01 fff0",
+         "Cannot connect to %1: the device server did not confirm the serial port's settings within 0.5 s", 500},
     };
     for (const auto &row : rows) {
         SCOPED_TRACE(row.what);
         ScriptedServer server(QByteArray::fromHex(row.acknowledgements)); // fromHex skips the spaces
         SystemClock clock;
         QtEventPump pump;
-        NetworkPort port({NetworkEndpoint::Protocol::Rfc2217, "127.0.0.1", server.port(), {}}, 5000, clock, pump, nullptr);
+        NetworkPort port({NetworkEndpoint::Protocol::Rfc2217, "127.0.0.1", server.port(), {}}, row.limitMs, clock, pump,
+                         nullptr);
         QElapsedTimer took;
         took.start();
         const bool opened = port.open(1, QStringLiteral("38400"));
-        EXPECT_EQ(opened, *row.error == '\0');
+        EXPECT_EQ(opened, row.error.isEmpty());
         if (!opened) {
-            EXPECT_EQ(port.errorString(), port.endpoint().address() + QLatin1String(row.error) + QLatin1String(tail));
+            EXPECT_EQ(port.errorString(), row.error.arg(port.endpoint().address()));
         }
-        EXPECT_LT(took.elapsed(), 2000) << "said at once, not at the connect's time limit";
+        EXPECT_LT(took.elapsed(), 2000) << "a difference is said at once, not at the 5 s limit";
     }
-}
-
-TEST(NetworkPort, ASettingNeverAcknowledgedEndsTheConnectAtItsTimeWithTheReason)
-{
-    ScriptedServer server(hex("fffa2c65 00009600 fff0 fffa2c66 08 fff0 fffa2c67 01 fff0"));
-    SystemClock clock;
-    QtEventPump pump;
-    NetworkPort port({NetworkEndpoint::Protocol::Rfc2217, "127.0.0.1", server.port(), {}}, 500, clock, pump, nullptr);
-    EXPECT_FALSE(port.open(1, QStringLiteral("38400")));
-    EXPECT_EQ(port.errorString(), QStringLiteral("Cannot connect to %1: the device server did not confirm the serial "
-                                                 "port's settings within 0.5 s")
-                                      .arg(port.endpoint().address()));
 }
 
 using Outcome = NetworkListener::NextCaller::Outcome;
@@ -576,7 +531,6 @@ TEST(NetworkListener, AnAcceptedCallerIsOpenAtOnceNamedByBothAddressesAndCarries
         EXPECT_EQ(port.deviceName(), QStringLiteral("tcp caller 127.0.0.1:%1 on 127.0.0.1:%2")
                                          .arg(caller->localPort())
                                          .arg(listener.port()));
-        EXPECT_EQ(port.peerAddress(), QStringLiteral("127.0.0.1:%1").arg(caller->localPort()));
 
         // All sent before anything is read: what is not buffered here waits in the system.
         net.pumpUntil([&] { return caller->bytesToWrite() == 0; });
@@ -585,7 +539,6 @@ TEST(NetworkListener, AnAcceptedCallerIsOpenAtOnceNamedByBothAddressesAndCarries
         EXPECT_EQ(net.readFrom(port, static_cast<int>(row.fromCaller.size())), row.fromCaller);
         EXPECT_TRUE(port.send(row.toCaller));
         EXPECT_EQ(shown(net.readFrom(*caller, static_cast<int>(row.toCaller.size()))), shown(row.toCaller));
-        EXPECT_FALSE(port.lineLost());
     }
 }
 
@@ -614,7 +567,6 @@ TEST(NetworkListener, ACallerThatHangsUpLeavesWhatItSentAndALostLineWithTheReaso
         QByteArray sentBeforeClose;
         bool takenBeforeClose;
     } rows[] = {
-        {"hangs up having sent nothing", {}, true},
         {"hangs up right after the end of a reply", hex("01 03 02 0001 79 84"), true},
         {"hangs up before anyone took its line", hex("6e 6f 72 74 68 2d 31"), false},
     };
@@ -638,18 +590,15 @@ TEST(NetworkListener, ACallerThatHangsUpLeavesWhatItSentAndALostLineWithTheReaso
 
         EXPECT_TRUE(net.pumpUntil([&] { return port->lineLost(); }));
         EXPECT_EQ(shown(port->read(1000)), shown(row.sentBeforeClose));
-        EXPECT_FALSE(port->isOpen());
-        EXPECT_EQ(port->lostLineReason(), QStringLiteral("closed by the far end"));
         const QString lost = QStringLiteral("lost the line to %1: closed by the far end").arg(port->deviceName());
         EXPECT_EQ(port->errorString(), lost);
-        EXPECT_FALSE(port->send(hex("01")));
         EXPECT_FALSE(port->open(1, QStringLiteral("9600"))) << "only the caller can call again";
         EXPECT_EQ(port->errorString(), lost);
     }
 }
 
 // The second may be the same router again, its first connection not yet seen to be stale.
-TEST(NetworkListener, CallersAreTakenInOrderEachOnItsOwnLineAndThoseBeyondTheWaitingLimitClosedOnArrival)
+TEST(NetworkListener, CallersAreTakenInOrderEachOnItsOwnLineAndThoseBeyondTheWaitingLimitClosedOnArrivalUnlessTheWaitingHungUp)
 {
     Listening net(2);
     NetworkListener &listener = net.listener;
@@ -676,10 +625,6 @@ TEST(NetworkListener, CallersAreTakenInOrderEachOnItsOwnLineAndThoseBeyondTheWai
     callers[0]->write(" once more");
     EXPECT_EQ(net.readFrom(*two, 7), QByteArray("north-2"));
     EXPECT_EQ(net.readFrom(*one, 17), QByteArray("north-1 once more"));
-    EXPECT_EQ(two->receivedCount(), 0);
-    ASSERT_TRUE(two->send("to two") && one->send("to one"));
-    EXPECT_EQ(net.readFrom(*callers[0], 6), QByteArray("to one"));
-    EXPECT_EQ(net.readFrom(*callers[1], 6), QByteArray("to two"));
 
     // One caller gone leaves the other's line as it was.
     callers[0]->abort();
@@ -687,15 +632,10 @@ TEST(NetworkListener, CallersAreTakenInOrderEachOnItsOwnLineAndThoseBeyondTheWai
     EXPECT_TRUE(two->send("still"));
     EXPECT_EQ(net.readFrom(*callers[1], 5), QByteArray("still"));
     EXPECT_FALSE(two->lineLost());
-    // Room again once they were taken.
+    // Room again once they were taken, and once those waiting hung up.
     auto later = net.call(listener.port());
     EXPECT_EQ(listener.nextCaller(3000).outcome, Outcome::Accepted);
-}
-
-TEST(NetworkListener, CallersThatHungUpWhileWaitingMakeRoomForOneThatCallsNow)
-{
-    Listening net(2);
-    NetworkListener &listener = net.listener;
+    const int refused = listener.refusedCount();
     for (int i = 0; i < 2; ++i) {
         auto gone = net.call(listener.port());
         net.pumpUntil([&] { return listener.waitingCount() == i + 1; });
@@ -707,7 +647,7 @@ TEST(NetworkListener, CallersThatHungUpWhileWaitingMakeRoomForOneThatCallsNow)
     auto caller = net.call(listener.port());
     caller->write("north-3");
     net.pumpUntil([&] { return listener.waitingCount() == 1 && caller->bytesToWrite() == 0; }, 1000);
-    EXPECT_EQ(listener.refusedCount(), 0);
+    EXPECT_EQ(listener.refusedCount(), refused);
     auto next = listener.nextCaller(1000);
 
     ASSERT_EQ(next.outcome, Outcome::Accepted);
@@ -726,7 +666,6 @@ TEST(NetworkPort, AConnectOrAWaitForACallerEndsAtItsTimeOrAtStopAndOneThatCannot
         QString error;       // the start of the connect's error
         Outcome outcome = Outcome::Accepted;
     } rows[] = {
-        {false, "meter.invalid", 10000, -1, 10000, meter + QStringLiteral("timed out: no answer within 10 s")},
         {false, "meter.invalid", 1500, -1, 1500, meter + QStringLiteral("timed out: no answer within 1.5 s")},
         {false, "meter.invalid", 10000, 300, 300, meter + QStringLiteral("stopped while connecting")},
         {false, "", 10000, -1, 0, "Cannot connect to tcp://:4001: not a device server address"},
@@ -775,7 +714,6 @@ TEST(NetworkListener, AnAddressThatCannotBeListenedOnIsRefusedWithTheAddressAndT
     for (const auto &row : rows) {
         NetworkListener listener(net.clock, net.pump, nullptr);
         EXPECT_FALSE(listener.listen(QLatin1String(row.host), row.port.toUShort()));
-        EXPECT_FALSE(listener.isListening());
         EXPECT_TRUE(listener.errorString().startsWith(row.error)) << listener.errorString().toStdString();
     }
 }

@@ -118,7 +118,6 @@ TEST(SimFaults, SpoilOrDropExactlyTheRepliesTheyAreFor)
     const char *display = "0163";
     const std::vector<Row> rows = {
         {{"--corrupt-crc", "--corrupt-every", "3"}, std::vector<const char *>(7, display), "ggXggXg"},
-        {{"--drop-after", "30"}, {display, display, display}, "gdg"},
         {{"--drop-after", "30"}, {display, display, "|", display, display}, "gdgg"},
         {{"--drop-each-line-after", "30"}, {display, display, display, "|", display, display}, "gdggd"},
         {{"--drop-mid-download"},

@@ -127,7 +127,7 @@ TEST_P(BothStores, aRunAgainAddsNothingAndAReadingOfAnotherValueIsKeptAsAClash)
 
 INSTANTIATE_TEST_SUITE_P(Store, BothStores, kBothStoreKinds);
 
-// What went wrong names the database and gives its reason, never a password.
+// What went wrong names the database and gives its reason (a PostgreSQL one's, without its password, in StorePasswords).
 TEST(StoreErrors, aStoreThatCannotBeUsedIsNamedWithItsReason)
 {
     QTemporaryDir dir;
@@ -140,13 +140,10 @@ TEST(StoreErrors, aStoreThatCannotBeUsedIsNamedWithItsReason)
          QString("SQLite database %1: it could not be opened (check that its folder %2 exists and may be written): unable to "
                  "open database file").arg(dir.filePath("none/flow.db"), dir.filePath("none"))},
         {{StoreLocation::Kind::Sqlite, oldFile}, "SQLite database " + oldFile + " holds schema version 9, this program writes version 2"},
-        {{StoreLocation::Kind::Postgres, "host=/nonexistent dbname=flow user=me password=secret"},
-         "PostgreSQL database flow on /nonexistent as me: no connection (check the url, that the server runs and that it "
-         "lets this user in): connection to server on socket \"/nonexistent/.s.PGSQL.5432\" failed"},
     };
     for (const auto &row : rows) {
         EXPECT_FALSE(openReadingStore(row.location, &error));
-        EXPECT_TRUE(error.contains(row.error) && !error.contains("secret")) << qPrintable(error);
+        EXPECT_TRUE(error.contains(row.error)) << qPrintable(error);
     }
 }
 
@@ -335,8 +332,6 @@ TEST(StationTime, localStampsBecomeUtcByTheZoneAndTheClock)
         // The skipped hour: at the standard offset, and counted.
         {"Europe/London", MeterClock::Local, "", {"2026-03-29 00:45", "2026-03-29 01:15", "2026-03-29 01:45", "2026-03-29 02:00"},
          {"2026-03-29T00:45:00Z", "2026-03-29T01:15:00Z", "2026-03-29T01:45:00Z", "2026-03-29T01:00:00Z"}, 2},
-        {"America/New_York", MeterClock::Local, "", {"2026-01-01 12:00", "2026-07-01 12:00"},
-         {"2026-01-01T17:00:00Z", "2026-07-01T16:00:00Z"}, 0},
         // A meter kept on standard time: one offset all year, no hour skipped or repeated.
         {"America/New_York", MeterClock::Standard, "", {"2026-01-01 12:00", "2026-07-01 12:00", "2026-03-08 02:30", "2026-11-01 01:30"},
          {"2026-01-01T17:00:00Z", "2026-07-01T17:00:00Z", "2026-03-08T07:30:00Z", "2026-11-01T06:30:00Z"}, 0},

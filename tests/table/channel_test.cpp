@@ -16,12 +16,6 @@
 namespace ostrand {
 namespace {
 
-TEST(ChannelName, DropsErasedBytesAndKeepsEveryOtherCharacter)
-{
-    EXPECT_EQ(cleanChannelName(QByteArray("Flow") + QByteArray(12, char(0xFF))), "Flow");
-    EXPECT_EQ(cleanChannelName(QString::fromUtf8("D\u00E9\u00FEbit\u00FF \u20AC")), "D\u00E9bit \u20AC");
-}
-
 // What a channel holds after taking a label, from a channel an earlier
 // download left in use as a total.
 struct Taken {
@@ -29,7 +23,7 @@ struct Taken {
 };
 
 // clang-format off
-TEST(Channel, TakesALabelByTheNotUsedRuleOfItsSourceAndKeepsEarlierFlagsForAnEmptyOne)
+TEST(Channel, TakesALabelCleanOfErasedBytesByTheNotUsedRuleOfItsSourceAndKeepsEarlierFlagsForAnEmptyOne)
 {
     const struct { const char *text; Taken meter, palm; } cases[] = {
         {"Flow",        {true, true, false},  {true, true, false}},
@@ -44,6 +38,9 @@ TEST(Channel, TakesALabelByTheNotUsedRuleOfItsSourceAndKeepsEarlierFlagsForAnEmp
         {" Not Used",   {true, true, false},  {true, true, false}},
         {"",            {false, true, true},  {false, true, true}},
     };
+    // A name drops its erased bytes and keeps every other character.
+    EXPECT_EQ(cleanChannelName(QByteArray("Flow") + QByteArray(12, char(0xFF))), "Flow");
+    EXPECT_EQ(cleanChannelName(QString::fromUtf8("D\u00E9\u00FEbit\u00FF \u20AC")), "D\u00E9bit \u20AC");
     for (const auto &c : cases) {
         const QString text = QString::fromLatin1(c.text);
         EXPECT_EQ(meterLabelMeansNotUsed(text), !c.meter.inUse) << c.text;
@@ -72,18 +69,6 @@ TEST(Channel, NamesTheUnitItsLabelEndsWith)
         EXPECT_EQ(Channel{QString::fromLatin1(c.label)}.unit(), QString::fromLatin1(c.unit)) << c.label;
 }
 // clang-format on
-
-TEST(Channel, ANewRunForgetsTheLabelsButNotTheFlags)
-{
-    Channels channels;
-    channels[0].takeMeterLabel(QStringLiteral("Flow Tot"));
-    channels[7].takePalmLabel(QStringLiteral("Level"));
-    clearChannelLabels(channels);
-    EXPECT_EQ(std::make_tuple(channels[0].label, channels[0].inUse, channels[0].total),
-              std::make_tuple(QString(), true, true));
-    EXPECT_EQ(std::make_tuple(channels[7].label, channels[7].inUse),
-              std::make_tuple(QString(), true));
-}
 
 // clang-format off
 TEST(MeterFloat, DecodesTheMetersFloatsWithinItsLimitsAndWritesThemAsUsEnglishText)
