@@ -299,14 +299,13 @@ TEST(CallIn, twoCollectorsWithClaimsOneKilledStoreEveryReadingOnce)
                                                  "--reconnect-after", "1", "--meters", "4", "--call-in-id", "north-%04d"} + kLog);
     ASSERT_TRUE(hosts[0]->waitFor(": ok, 40 new rows").hasMatch()) << qPrintable(hosts[0]->errors());
     hosts[0]->kill();
-    for (int k = 1; k <= 4; ++k)
-        ASSERT_TRUE(meters.waitFor(QString("^confirmed north-000%1").arg(k), 1, 60000).hasMatch()) << k << qPrintable(hosts[1]->errors());
-    // Every station is stored whole, whichever collector took it.
+    // Every station is stored whole, whichever collector took it. (One the killed collector
+    // stored but never confirmed has nothing new for the other, which then confirms nothing.)
     QElapsedTimer waited;
     waited.start();
     for (int k = 1; k <= 4; ++k) {
         const QString name = QString("north-%1").arg(k);
-        while (waited.elapsed() < 30000 && storedReadings(url, dir.path(), name) < 40u * 3)
+        while (waited.elapsed() < 60000 && storedReadings(url, dir.path(), name) < 40u * 3)
             QThread::msleep(100);
         EXPECT_EQ(storedReadings(url, dir.path(), name), 40u * 3) << qPrintable(name);
         EXPECT_EQ(readFileBytes(dir.filePath(name + ".csv")), directDownload(dir.path(), {"--meter-number", QString::number(k)}))

@@ -47,15 +47,6 @@ int newRowsReported(const CliRun &run)
     return ok.isEmpty() ? -1 : ok.first().section(' ', 2, 2).toInt();
 }
 
-// ostrand-cli run as if it were `now` (the commands' test hook).
-CliRun runAt(const char *now, const QStringList &arguments)
-{
-    qputenv("OSTRAND_CLI_NOW", now);
-    const CliRun run = runCli(arguments, {}, 60000);
-    qunsetenv("OSTRAND_CLI_NOW");
-    return run;
-}
-
 } // namespace
 
 // A meter that refuses the confirmation (so it sends its whole log every time), one behind a
@@ -384,87 +375,6 @@ TEST(ContinuousUse, everyReadingIsKeptWhateverItsStampAndTheFirstRunOntoAnOlderF
         EXPECT_EQ(rowsOf(readFileBytes(out)).mid(c.newRows), rowsOf(readFileBytes(truth)));
         EXPECT_TRUE(sim->waitFor("confirmed", 2, 2000)) << "the download and the collection each confirm";
     }
-}
-
-TEST(ContinuousUse, aCursorNotWrittenForTheOutputIsLeftAsideAndTheOutputGetsEachMissingRowOnce)
-{
-    QTemporaryDir dir;
-    writeFileBytes(dir.filePath("a.txt"), logFile("2026-06-01 00:15", 20, 1));
-    writeFileBytes(dir.filePath("b.txt"), logFile("2026-06-01 00:15", 30, 1));
-    MeterSimProcess a, b;
-    ASSERT_TRUE(a.start(dir.path(), {"--log-file", dir.filePath("a.txt")}, "MA"));
-    ASSERT_TRUE(b.start(dir.path(), {"--log-file", dir.filePath("b.txt")}, "MB"));
-    const QString stations = dir.filePath("s.ini"), out = dir.filePath("a.csv"), truth = dir.filePath("truth.csv");
-    writeFileBytes(stations, QString("[a]\nport = %1\noutput = a.csv\n[b]\nport = %2\noutput = b.csv\n")
-                                 .arg(a.linkPath(), b.linkPath()).toUtf8());
-    ASSERT_EQ(runCli({"download", "--port", a.linkPath(), "--output", truth}).exitCode, 0);
-    ASSERT_EQ(runCli({"collect", "--stations", stations}).exitCode, 0);
-    const auto withoutRows = [&](QList<int> rows) {
-        QList<QByteArray> lines = readFileBytes(out).split('\n');
-        std::sort(rows.rbegin(), rows.rend());
-        for (const int row : rows)
-            lines.removeAt(row);
-        writeFileBytes(out, lines.join('\n'));
-    };
-    const struct {
-        const char *what;
-        std::function<void()> change;
-        int newRows;
-    } cases[] = {
-        {"the cursor file of another station", [&] {
-             QFile::remove(out + ".cursor");
-             QFile::copy(dir.filePath("b.csv.cursor"), out + ".cursor");
-         }, 0},
-        {"rows in the middle removed by hand", [&] { withoutRows({3, 9}); }, 2},
-    };
-    for (const auto &c : cases) {
-        SCOPED_TRACE(c.what);
-        c.change();
-        const CliRun run = runCli({"collect", "--stations", stations, "--only", "a"});
-        EXPECT_EQ(newRowsReported(run), c.newRows) << qPrintable(run.errors);
-        EXPECT_TRUE(run.errors.contains("was not written for")) << qPrintable(run.errors);
-        QList<QByteArray> held = rowsOf(readFileBytes(out)), logged = rowsOf(readFileBytes(truth));
-        std::sort(held.begin(), held.end());
-        std::sort(logged.begin(), logged.end());
-        EXPECT_EQ(held.join('\n').toStdString(), logged.join('\n').toStdString());
-        // Its own cursor again: the next run adds nothing and says nothing.
-        const CliRun again = runCli({"collect", "--stations", stations, "--only", "a"});
-        EXPECT_EQ(newRowsReported(again), 0) << qPrintable(again.errors);
-        EXPECT_TRUE(again.errors.isEmpty()) << qPrintable(again.errors);
-    }
-}
-// Two stations collected at once; a day and three hours later one of them has gone silent.
-TEST(StationHealthE2e, aStationSilentPastStaleAfterTurnsTheStatusTo1)
-{
-    QTemporaryDir dir;
-    const QString stations = dir.filePath("stations.ini");
-    const QStringList log{"--records", "3", "--channels", "1"};
-    MeterSimProcess steady, quiet;
-    ASSERT_TRUE(steady.start(dir.path(), log, "steady"));
-    ASSERT_TRUE(quiet.start(dir.path(), log, "quiet"));
-    writeFileBytes(stations, "[steady]\nport = steady\noutput = steady.csv\n[quiet]\nport = quiet\noutput = quiet.csv\n");
-    const QStringList collect{"collect", "--stations", stations, "--retries", "0"};
-    const QStringList status{"status", "--stations", stations};
-
-    EXPECT_EQ(runAt("2026-12-05T02:30:00Z", collect).exitCode, 0);
-    quiet.stop();
-    MeterSimProcess silent;
-    ASSERT_TRUE(silent.start(dir.path(), log + QStringList{"--silent"}, "quiet"));
-    EXPECT_EQ(runAt("2026-12-06T05:30:00Z", collect).exitCode, 6);
-    const CliRun stale = runAt("2026-12-06T05:31:00Z", status);
-    EXPECT_EQ(stale.exitCode, 1) << qPrintable(stale.errors);
-    ASSERT_EQ(stale.lines.size(), 2) << qPrintable(stale.lines.join('\n'));
-    EXPECT_TRUE(stale.lines[0].startsWith("steady: ok, last success 2026-12-06T05:30:")) << qPrintable(stale.lines[0]);
-    EXPECT_TRUE(stale.lines[1].startsWith("quiet: stale, last success 2026-12-05T02:30:")) << qPrintable(stale.lines[1]);
-    EXPECT_TRUE(stale.lines[1].contains(", attempts in 24 h: 1, failed: 1, last reading ")) << qPrintable(stale.lines[1]);
-    EXPECT_TRUE(stale.lines[1].contains(", last error: Error in Downloading!! (No answer from address 1 on ")) << qPrintable(stale.lines[1]);
-
-    const CliRun json = runAt("2026-12-06T05:31:00Z", status + QStringList{"--json", "--stale-after", "28"});
-    EXPECT_EQ(json.exitCode, 0);
-    const QJsonValue quietJson = QJsonDocument::fromJson(json.lines.join('\n').toUtf8())["stations"][1];
-    EXPECT_EQ(quietJson["name"].toString(), "quiet");
-    EXPECT_EQ(quietJson["stale"], QJsonValue(false));
-    EXPECT_EQ(quietJson["failures24h"].toInt(), 1);
 }
 
 TEST(ExportE2e, aCollectedStationExportsAsTheHandWrittenFilesInEachFormat)
