@@ -252,7 +252,11 @@ int runCollectCommand(const QStringList &given)
     }
     const bool listening = parser.isSet(QStringLiteral("listen"));
     // A listener collects the meters that call in; a run from a timer, the others.
+    const size_t named = file.stations.size();
     file.stations = collect::callingStations(file.stations, listening);
+    if (!listening && file.stations.size() < named)
+        printDetail(QStringLiteral("ostrand-cli: %1 of the stations call in: collect --listen collects them")
+                        .arg(named - file.stations.size()));
 
     collect::CollectOptions options;
     options.retries = retries;
