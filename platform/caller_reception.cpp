@@ -192,8 +192,10 @@ void CallerReception::forget(int descriptor, bool closeIt)
     const QString key = found->second->caller.address.toString();
     if (--perAddress_[key] <= 0)
         perAddress_.erase(key);
-    // The notifier goes before the descriptor is closed or handed on.
-    found->second->notifier.reset();
+    // The notifier lets go of the descriptor before it is closed or handed on,
+    // and is deleted once its own signal, which may have brought us here, is over.
+    found->second->notifier->setEnabled(false);
+    found->second->notifier.release()->deleteLater();
     waiting_.erase(found);
     if (closeIt)
         ::close(descriptor);
