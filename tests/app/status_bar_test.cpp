@@ -39,7 +39,6 @@ TEST_F(StatusBarTest, namesTheDeviceOpenOrNextAndTheLastErrorUntilAnExchangeSucc
         {"a download opens COM1", [this] { click("Command2"); }, "1", "adapterA", "38400", "open", "", ""},
         // The next exchange closes COM1 and opens the choice: the choice is shown, not yet open.
         {"COM2 chosen", choose("Option2(1)"), "2", "adapterB", "38400", "not open", "", ""},
-        {"COM1 chosen again", choose("Option2(0)"), "1", "adapterA", "38400", "open", "", ""},
         {"COM2 and 9600 chosen", [this] { click("Option2(1)"), click("Option1(3)"); }, "2", "adapterB", "9600", "not open", "", ""},
         {"the next download", [this] { click("Command2"); }, "2", "adapterB", "9600", "open", "", ""},
         {"COM1's adapter pulled, its link gone, COM1 chosen",
