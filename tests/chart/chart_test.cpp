@@ -108,14 +108,6 @@ TEST(SeriesFromGrid, readsEachChannelInUseRowByRowUpToTheLastGridRowInTimeOrder)
     EXPECT_EQ(series[2].points, (std::vector<QPointF>{{t0 - 2700000, -2.5e-5}, {t0, 1e6}}));
 }
 
-// Thinning a whole log and zooming in to every point are checked on the view below.
-TEST(DownsampleMinMax, keepsEachBucketsExtremesInXOrderAndDrawsAcrossAViewBetweenTwoPoints)
-{
-    const std::vector<QPointF> bucket{{0, 5}, {1, 9}, {2, 6}, {3, 1}, {4, 7}, {5, 4}};
-    EXPECT_EQ(downsampleMinMax(bucket, 0, 5, 1), (std::vector<QPointF>{{0, 5}, {1, 9}, {3, 1}, {5, 4}}));
-    EXPECT_EQ(downsampleMinMax(bucket, 2.2, 2.8, 10), (std::vector<QPointF>{{2, 6}, {3, 1}}));
-}
-
 TEST(TimeTicks, markRoundTimesEvenlyGivingTheDateOnlyWhereItChangesAndNoMoreThanFit)
 {
     const struct {

@@ -125,7 +125,6 @@ TEST_F(DownloadEngineTest, theLogBetweenThePointersIsReadOnceInBlocksWhateverIts
          0, empty, "", "", 1},
         {"the last download's pointer unanswered", {8, 0x80, 0}, {8, 0x82, 0x80}, {8, 0x80, 0xF8}, 40, 80,
          false, 0x61, unreadable, "", "", 1},
-        {"nothing logged", {8, 0x80, 0x40}, {8, 0x80, 0x40}, none, 0, 0, false, 0, empty, "", "", 1},
         {"pointers unanswered", {8, 0x80, 0}, {8, 0x81, 0}, none, 16, 32, false, 3, unreadable, "", "", 1},
         {"an end pointer outside the log", {8, 0x80, 0}, {24, 0x80, 0}, none, 0, 0, false, 0, unreadable,
          "", "", 1},
@@ -155,24 +154,6 @@ TEST_F(DownloadEngineTest, theLogBetweenThePointersIsReadOnceInBlocksWhateverIts
         EXPECT_EQ(grid.rowTexts(2).mid(1, 4).join(','), c.firstRow) << c.what;
         EXPECT_EQ(display.used, c.used > 65536 ? "Error" : QString::number(c.used)) << c.what;
     }
-}
-
-TEST_F(DownloadEngineTest, onlyAWholeNotUsedLabelTakesAChannelOutAndAnEmptyOneKeepsItsFlags)
-{
-    meter.setLabel(4, "Not Used yet");
-    state.channel(2).inUse = true;
-    state.channel(5) = Channel{QStringLiteral("Old"), true, true};
-    logRecords(16);
-    meter.setPointers(8, 0x80, 0, 8, 0x81, 0, 32, 2048);
-    ASSERT_EQ(download(), DownloadResult::Complete);
-    EXPECT_EQ(outputFileBytes(grid, state).split('\n').mid(0, 2),
-              QList<QByteArray>({"Date / Time,Flow,Flow Tot,Not Used yet,\r",
-                                 "12/1/2026 10:00:00 AM,1.5,1000,,\r"}));
-    EXPECT_EQ(display.labels[4] + '|' + display.labels[5], "Not Used yet|");
-    EXPECT_TRUE(state.channel(5).total);
-    for (int k = 1; k <= kChannelCount; ++k)
-        EXPECT_EQ(state.channel(k).label, grid.text(kHeadingRow, channelCol(k)))
-            << "the chart's name " << k;
 }
 
 TEST_F(DownloadEngineTest, aBlockIsTriedFiveTimesAndLabelsFivePassesThenTheDownloadStops)
