@@ -101,7 +101,8 @@ TEST(ExportFormats, writeTheReadingsAsTheFormatSays)
     }
 }
 
-TEST_P(HostileLabels, everyExportParsesAndGivesTheLabelBack)
+// The same labels through the influx writer, escaped: ExportE2e.labelsAndNamesThatBreakLinesComeOutEscapedInEveryFormat.
+TEST_P(HostileLabels, bothCsvExportsParseAndGiveTheLabelBack)
 {
     const QString label = GetParam().label;
     const QString station = "north " + label;
@@ -111,19 +112,6 @@ TEST_P(HostileLabels, everyExportParsesAndGivesTheLabelBack)
         {station, 2, "Level", "", at("2026-07-01T08:15:00Z"), "2026-07-01 09:15:00", 2},
         {station, 1, label, label, at("2026-07-01T08:30:00Z"), "2026-07-01 09:30:00", 1E+20},
     };
-
-    const QList<QByteArray> lines = influxLines(readings).split('\n');
-    ASSERT_EQ(lines.size(), 4);
-    for (int i = 0; i < 3; ++i) {
-        SCOPED_TRACE(lines[i].toStdString());
-        const std::optional<LinePoint> point = readLinePoint(lines[i]);
-        ASSERT_TRUE(point);
-        const QString tagLabel = readings[i].channel == 1 ? cleaned(label) : "Level";
-        EXPECT_EQ(point->tags, (std::map<QByteArray, QByteArray>{{"channel", QByteArray::number(readings[i].channel)},
-                                                                  {"label", tagLabel.toUtf8()},
-                                                                  {"station", cleaned(station).toUtf8()}}));
-        EXPECT_EQ(point->fields.at("value").toDouble(), readings[i].value);
-    }
 
     const auto iso = readCsvRecords(isoCsv(readings));
     ASSERT_TRUE(iso);
@@ -139,9 +127,7 @@ TEST_P(HostileLabels, everyExportParsesAndGivesTheLabelBack)
 
 INSTANTIATE_TEST_SUITE_P(
     Table, HostileLabels,
-    ::testing::Values(HostileLabel{"backslash", "Flow\\GPM"}, HostileLabel{"trailingBackslash", "Flow\\"},
-                      HostileLabel{"backslashBeforeComma", "a\\,b\\ c\\=d"}, HostileLabel{"comma", "Level, m"},
-                      HostileLabel{"spaces", " Flow  GPM "}, HostileLabel{"equals", "m=1"},
+    ::testing::Values(HostileLabel{"comma", "Level, m"}, HostileLabel{"spaces", " Flow  GPM "},
                       HostileLabel{"quote", "say \"hi\" \""}, HostileLabel{"newline", "Flow\nGPM"},
                       HostileLabel{"crLf", "Flow\r\n"}, HostileLabel{"tab", "Flow\tGPM"},
                       HostileLabel{"nul", QString("Flow") + QChar(0) + "GPM"},

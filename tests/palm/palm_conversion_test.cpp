@@ -165,7 +165,6 @@ TEST_F(PalmConversion, GivesEachTimeStampItsOwnRowAndKeepsTheSelectedMetersRecor
          {rec(1, at(5, 23, 45), 1), rec(1, midnight, 2), rec(2, midnight, 7),
           rec(1, at(6, 23, 45), 3)},
          {"1,12/05/2007 23:45,1,,", "2,12/06/2007 00:00,2,7,", "3,12/06/2007 23:45,3,,"}},
-        {"a first record at midnight", {rec(1, midnight, 9)}, {"1,12/06/2007 00:00,9,,"}},
         {"no sync or an unknown channel code: skipped",
          {with(rec(1, at(5, 9, 0), 1), 0, 0xAB), with(rec(1, at(5, 9, 1), 1), 7, 0x90),
           with(rec(1, at(5, 9, 2), 1), 7, 0x15), with(rec(1, at(5, 9, 3), 1), 7, 0),
