@@ -122,6 +122,24 @@ TEST_F(DisplayWindowTest, keysPressedIntoASilenceAreDroppedWithAWordAndTheKeypad
     EXPECT_FALSE(dimmed()) << "polling again";
 }
 
+TEST_F(DisplayWindowTest, thePortablePollsFromItsChoiceOnEveryTabAndBeginStartsItAgainAfterAStop)
+{
+    openWindow();
+    const std::pair<const char *, bool> steps[] = {{"Option5(3)", true}, {"Command9", false}, {"Command9", true},
+                                                   {"tab", true},        {"Command9", false}, {"Command9", true}};
+    for (const auto &[action, polls] : steps) {
+        const std::string at = action + std::string(" at step ") + std::to_string(&action - &steps[0].first);
+        action == std::string("tab") ? showTab(0) : click(action);
+        EXPECT_EQ(control<QTimer>("Timer3")->isActive(), polls) << at;
+        EXPECT_EQ(control<QAbstractButton>("Command9")->text(), polls ? "&Stop" : "&Begin") << at;
+        if (!polls)
+            continue;
+        const std::size_t sent = port_.sends().size();
+        tick("Timer3");
+        EXPECT_EQ(port_.sends().size(), sent + 1) << at << ": a tick polls";
+    }
+}
+
 TEST_F(DisplayWindowTest, theKeyboardPressesTheMetersKeysWhileTheKeypadIsShown)
 {
     openWindow();
