@@ -1,5 +1,6 @@
 #include "app/download_tab.h"
 #include "chart/log_chart_view.h"
+#include "monitor/frame_monitor.h"
 #include "table/results_grid.h"
 #include "window_fixture.h"
 
@@ -44,6 +45,9 @@ TEST_F(DownloadTabTest, downloadDataFillsTheTabTheGridAndTheFileItNamesThenConfi
     EXPECT_EQ(QStringList({text("Text3(0)"), text("Text3(1)"), text("Text3(9)"), text("Text3(8)")}),
               QStringList({"Flow", "Level", "16", "4096"}));
     EXPECT_EQ(meter.confirmations, 1) << "only the first download ran";
+    // The window's monitor saw it: after the confirmation, the marker and the pointers read back (request and reply each).
+    const FrameMonitor &frames = window_->monitor();
+    EXPECT_EQ(frames.cellText(frames.rowCount() - 5, FrameMonitor::ReadingColumn), "download stored: acknowledged");
     const QString dataIn = "Data in " + QDir::toNativeSeparators(inDir("Logdata.csv"));
     EXPECT_EQ(label("DataFile"), dataIn);
     UrlCatcher files;
