@@ -37,7 +37,6 @@ TEST(DialerEndToEnd, theCommandLineDialsDownloadsOverTheConnectionAndHangsUpAndB
     const QString missing = QStringLiteral("/nonexistent/no-such-port");
     const std::pair<QStringList, int> rows[] = {
         {{"dial", "--port", missing}, 64}, // no number
-        {{"display"}, 64},
         {{"display", "--port", "COM1", "--type", "9000"}, 64},
         {{"display", "--port", "COM1", "--type", "8100", "--keys", "E"}, 64}, // keys only for the 7700
         {{"hangup", "--port", missing}, 2},
