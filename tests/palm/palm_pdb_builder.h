@@ -33,6 +33,13 @@ inline QByteArray palmRecord(int modId, int channel, const QByteArray &name, con
     return r + bigEndian(bits, 4) + '\0';
 }
 
+// What a meter writes for a sample taken at `instant`: the sample at midnight
+// closes the day before and carries that day's date.
+inline QDateTime meterStamp(const QDateTime &instant)
+{
+    return instant.time() == QTime(0, 0) ? instant.addDays(-1) : instant;
+}
+
 // A Palm OS database as a HotSync leaves it: the 78-byte header, the record
 // list (offset, dirty, unique ID from `seed` on), two bytes of gap, then the
 // database records back to back (each one or more log records).
