@@ -197,7 +197,8 @@ TEST(CallIn, aRouterThatDropsAndCallsBackMidDownloadLosesAndRepeatsNothing)
     const QString stations = stationsFile(dir.path(), "sqlite:store.db", "[north]\ncall-in = north-1\ninterval = 0\noutput = north.csv\n");
     Listener listener(stations, dir.path());
     Program meter = router(listener.port, QStringList{"--call-in-id", "north-1", "--drop-each-line-after", "2600"} + kLongLog);
-    ASSERT_TRUE(meter.waitFor("^confirmed").hasMatch()) << qPrintable(listener.errors());
+    // Two downloads' worth of wire time at 9600 baud and the pauses around the drop.
+    ASSERT_TRUE(meter.waitFor("^confirmed", 1, 90000).hasMatch()) << qPrintable(listener.errors());
     EXPECT_TRUE(meter.waitFor("^dropped north-1").hasMatch());
     EXPECT_TRUE(listener.waitFor("^north: ok, 96 new rows").hasMatch());
     listener.terminate();
