@@ -27,7 +27,7 @@ PostgresServer &server = PostgresServer::instance();
 
 // A fixed log, so a meter downloaded directly gives the same file.
 const QStringList kLog{"--start", "2024-01-01 00:15", "--records", "40", "--baud", "9600"};
-// A log long enough that a connection dropping after 2600 bytes drops in the middle of it.
+// A log long enough that a connection dropping after 2900 bytes drops in the middle of it.
 const QStringList kLongLog{"--records", "96"};
 
 // A program run for a test: its stdout lines gathered as they come.
@@ -189,14 +189,14 @@ TEST(CallIn, eachKindOfRouterIsCollectedAsADirectDownloadWouldBe)
 }
 
 // The router's connection drops in the middle of the download (the meter's labels read again
-// after the reconnect take most of a connection's 2600 bytes) and it calls back a second later:
+// after the reconnect take most of a connection's 2900 bytes) and it calls back a second later:
 // the same operation goes on, every reading once, confirmed once.
 TEST(CallIn, aRouterThatDropsAndCallsBackMidDownloadLosesAndRepeatsNothing)
 {
     QTemporaryDir dir;
     const QString stations = stationsFile(dir.path(), "sqlite:store.db", "[north]\ncall-in = north-1\ninterval = 0\noutput = north.csv\n");
     Listener listener(stations, dir.path());
-    Program meter = router(listener.port, QStringList{"--call-in-id", "north-1", "--drop-each-line-after", "2600"} + kLongLog);
+    Program meter = router(listener.port, QStringList{"--call-in-id", "north-1", "--drop-each-line-after", "2900"} + kLongLog);
     // Two downloads' worth of wire time at 9600 baud and the pauses around the drop.
     ASSERT_TRUE(meter.waitFor("^confirmed", 1, 90000).hasMatch()) << qPrintable(listener.errors());
     EXPECT_TRUE(meter.waitFor("^dropped north-1").hasMatch());
