@@ -258,10 +258,16 @@ StationsFile parseStations(const QByteArray &text, const QString &fileName, cons
     QHash<QString, QString> outputs;
     QSet<QString> names;
     QSet<QString> keys;
-    bool inStore = false;
-    int storeLine = 0;
-    bool inListen = false;
-    int listenLine = 0;
+    // The groups that are no station, each with the key it must have and what reads its keys.
+    using GroupReader = bool (Reader::*)(StationsFile &, int, const QString &, const QString &);
+    struct ReservedGroup {
+        const char *name;
+        const char *needs;
+        GroupReader take;
+        int line = 0; // of its heading; 0: not seen
+    };
+    ReservedGroup reserved[] = {{"store", "url", &Reader::takeStore}, {"listen", "address", &Reader::takeListen}};
+    ReservedGroup *group = nullptr; // the reserved group being read, if any
     const QList<QByteArray> lines = text.split('\n');
     bool ok = true;
     for (int i = 0; ok && i <= lines.size(); ++i) {
@@ -269,33 +275,27 @@ StationsFile parseStations(const QByteArray &text, const QString &fileName, cons
         const QString line = i < lines.size() ? withoutComment(QString::fromUtf8(lines[i])).trimmed()
                                               : QString();
         const bool heading = line.startsWith(u'[');
-        if ((heading || i == lines.size()) && !file.stations.empty() && !inStore && !inListen)
+        if ((heading || i == lines.size()) && !file.stations.empty() && !group)
             ok = reader.finish(file.stations.back(), keys, outputs);
         if (heading || i == lines.size()) {
-            if (inStore && !keys.contains(QStringLiteral("url")))
-                ok = ok && reader.fail(storeLine, QStringLiteral("url"), QStringLiteral("[store] has none"));
-            if (inListen && !keys.contains(QStringLiteral("address")))
-                ok = ok && reader.fail(listenLine, QStringLiteral("address"), QStringLiteral("[listen] has none"));
-            inStore = false;
-            inListen = false;
+            if (group && !keys.contains(QLatin1String(group->needs)))
+                ok = ok && reader.fail(group->line, QLatin1String(group->needs),
+                                       QStringLiteral("[%1] has none").arg(QLatin1String(group->name)));
+            group = nullptr;
         }
         if (!ok || line.isEmpty())
             continue;
         if (heading) {
             const QString name = line.mid(1, line.size() - 2).trimmed();
             keys.clear();
-            if (name == QLatin1String("store") && line.endsWith(u']')) {
-                if (storeLine > 0)
-                    ok = reader.fail(lineNumber, {}, QStringLiteral("[store] appears twice"));
-                inStore = true;
-                storeLine = lineNumber;
-                continue;
+            for (ReservedGroup &g : reserved) {
+                if (name == QLatin1String(g.name) && line.endsWith(u']'))
+                    group = &g;
             }
-            if (name == QLatin1String("listen") && line.endsWith(u']')) {
-                if (listenLine > 0)
-                    ok = reader.fail(lineNumber, {}, QStringLiteral("[listen] appears twice"));
-                inListen = true;
-                listenLine = lineNumber;
+            if (group) {
+                if (group->line > 0)
+                    ok = reader.fail(lineNumber, {}, QStringLiteral("[%1] appears twice").arg(name));
+                group->line = lineNumber;
                 continue;
             }
             // "[a]]" is a slip of the keyboard, not a station called "a]".
@@ -328,14 +328,12 @@ StationsFile parseStations(const QByteArray &text, const QString &fileName, cons
         else if (const QString inValue = controlCharacter(value); !inValue.isEmpty())
             ok = reader.fail(lineNumber, key,
                              QStringLiteral("the value holds a control character (%1)").arg(inValue));
-        else if (file.stations.empty() && !inStore && !inListen)
+        else if (file.stations.empty() && !group)
             ok = reader.fail(lineNumber, key, QStringLiteral("comes before any [station] heading"));
         else if (keys.contains(key))
             ok = reader.fail(lineNumber, key, QStringLiteral("given twice"));
-        else if (inStore)
-            ok = reader.takeStore(file, lineNumber, key, value);
-        else if (inListen)
-            ok = reader.takeListen(file, lineNumber, key, value);
+        else if (group)
+            ok = (reader.*group->take)(file, lineNumber, key, value);
         else
             ok = reader.take(file.stations.back(), lineNumber, key, value);
         keys.insert(key);
