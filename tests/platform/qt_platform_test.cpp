@@ -25,7 +25,10 @@
 #include "file_bytes.h"
 #include <fcntl.h>
 #include <sys/stat.h>
-#include "platform/network_listener.h"
+#include "platform/accepted_port.h"
+#include "platform/caller_reception.h"
+#include "platform/pumped_wait.h"
+#include <deque>
 #include "platform/network_port.h"
 #include "platform/telnet_codec.h"
 #include "virtual_clock.h"
@@ -459,8 +462,6 @@ TEST(NetworkPort, EachSettingTheServerAcknowledgesIsComparedWithTheOneAskedAndAD
     }
 }
 
-using Outcome = NetworkListener::NextCaller::Outcome;
-
 // Real loopback sockets on this thread's event loop, as a line worker runs them.
 struct Loopback {
     SystemClock clock;
@@ -493,65 +494,92 @@ struct Loopback {
     }
 };
 
-// A listener on a free loopback port.
+// A reception on a free loopback port; a caller is taken once it sent `takeAfter` bytes (0: at
+// once), and its port made as the thread serving it makes it.
 struct Listening : Loopback {
-    explicit Listening(int maxWaiting = NetworkListener::kDefaultMaxWaiting) : listener(clock, pump, nullptr, maxWaiting)
+    explicit Listening(int takeAfter = 0, CallerReception::Limits limits = {})
+        : reception(
+              clock, limits,
+              [takeAfter](const PendingCaller &caller, bool) {
+                  return caller.bytes.size() >= takeAfter
+                             ? CallerVerdict{CallerVerdict::Kind::Take, 0, {}, caller.bytes}
+                             : CallerVerdict{};
+              },
+              [this](PendingCaller caller, int) { taken.push_back(std::move(caller)); },
+              [this](const PendingCaller &, const QString &reason) { refusals << reason; })
     {
-        EXPECT_TRUE(listener.listen(QStringLiteral("127.0.0.1"), 0)) << listener.errorString().toStdString();
+        EXPECT_TRUE(reception.listen(QStringLiteral("127.0.0.1"), 0)) << reception.errorString().toStdString();
     }
-    NetworkListener listener;
+    bool pumpUntil(const std::function<bool()> &done, int withinMs = 3000)
+    {
+        return Loopback::pumpUntil([&] { reception.expire(); return done(); }, withinMs);
+    }
+    // The next caller taken, with what it sent before; null when none was within the time.
+    std::unique_ptr<AcceptedPort> nextCaller(QByteArray *sentBefore = nullptr)
+    {
+        if (!pumpUntil([&] { return !taken.empty(); }))
+            return nullptr;
+        PendingCaller caller = std::move(taken.front());
+        taken.pop_front();
+        if (sentBefore)
+            *sentBefore = caller.bytes;
+        auto socket = std::make_unique<QTcpSocket>();
+        EXPECT_TRUE(socket->setSocketDescriptor(caller.descriptor));
+        return std::make_unique<AcceptedPort>(std::move(socket), reception.address());
+    }
+    std::deque<PendingCaller> taken;
+    QStringList refusals;
+    CallerReception reception;
 };
 
 // 0xFF bytes are data both ways, never Telnet; past the port's bound the caller is held back, and nothing is lost.
-TEST(NetworkListener, AnAcceptedCallerIsOpenAtOnceNamedByBothAddressesAndCarriesBytesBothWaysUnchanged)
+TEST(CallerReception, AnAcceptedCallerIsOpenAtOnceNamedByBothAddressesAndCarriesBytesBothWaysUnchanged)
 {
     QByteArray fromCaller(3 * SocketPort::kMaxBufferedBytes + 17, '\0');
     for (int i = 0; i < fromCaller.size(); ++i)
         fromCaller[i] = static_cast<char>(i * 7);
     const QByteArray toCaller = hex("ff ff fd 2c");
     Listening net;
-    NetworkListener &listener = net.listener;
-    ASSERT_NE(listener.port(), 0);
-    auto caller = net.call(listener.port());
+    ASSERT_NE(net.reception.port(), 0);
+    auto caller = net.call(net.reception.port());
     caller->write(fromCaller);
 
-    NetworkListener::NextCaller next = listener.nextCaller(3000);
-    ASSERT_EQ(next.outcome, Outcome::Accepted);
-    AcceptedPort &port = *next.port;
-    EXPECT_TRUE(port.isOpen());
-    EXPECT_TRUE(port.open(1, QStringLiteral("9600")));
-    EXPECT_EQ(port.deviceName(), QStringLiteral("tcp caller 127.0.0.1:%1 on 127.0.0.1:%2")
-                                     .arg(caller->localPort())
-                                     .arg(listener.port()));
+    const auto port = net.nextCaller();
+    ASSERT_TRUE(port);
+    EXPECT_TRUE(port->isOpen());
+    EXPECT_TRUE(port->open(1, QStringLiteral("9600")));
+    EXPECT_EQ(port->deviceName(), QStringLiteral("tcp caller 127.0.0.1:%1 on 127.0.0.1:%2")
+                                      .arg(caller->localPort())
+                                      .arg(net.reception.port()));
 
     // All sent before anything is read: what is not buffered here waits in the system.
     net.pumpUntil([&] { return caller->bytesToWrite() == 0; });
     net.pumpUntil([] { return false; }, 50);
-    EXPECT_LE(port.receivedCount(), SocketPort::kMaxBufferedBytes);
-    EXPECT_EQ(net.readFrom(port, static_cast<int>(fromCaller.size())), fromCaller);
-    EXPECT_TRUE(port.send(toCaller));
+    EXPECT_LE(port->receivedCount(), SocketPort::kMaxBufferedBytes);
+    EXPECT_EQ(net.readFrom(*port, static_cast<int>(fromCaller.size())), fromCaller);
+    EXPECT_TRUE(port->send(toCaller));
     EXPECT_EQ(shown(net.readFrom(*caller, static_cast<int>(toCaller.size()))), shown(toCaller));
 }
 
-TEST(NetworkListener, ACallerThatNeverReadsEndsSendingWithTheReasonRatherThanGrowingTheBuffer)
+TEST(CallerReception, ACallerThatNeverReadsEndsSendingWithTheReasonRatherThanGrowingTheBuffer)
 {
     Listening net;
-    auto caller = net.call(net.listener.port());
+    auto caller = net.call(net.reception.port());
     caller->setReadBufferSize(1); // the kernel's buffers fill, then ours
-    auto next = net.listener.nextCaller(3000);
-    ASSERT_EQ(next.outcome, Outcome::Accepted);
+    const auto port = net.nextCaller();
+    ASSERT_TRUE(port);
     const QByteArray chunk(16 * 1024, 'x');
     int sent = 0;
-    while (sent < 4096 && next.port->send(chunk)) {
+    while (sent < 4096 && port->send(chunk)) {
         ++sent;
         net.pump.yield(0);
     }
     EXPECT_LT(sent, 4096) << "64 MB went into a caller that reads nothing";
-    EXPECT_TRUE(next.port->errorString().contains(QLatin1String("takes nothing of what is sent")))
-        << next.port->errorString().toStdString();
+    EXPECT_TRUE(port->errorString().contains(QLatin1String("takes nothing of what is sent")))
+        << port->errorString().toStdString();
 }
 
-TEST(NetworkListener, ACallerThatHangsUpLeavesWhatItSentAndALostLineWithTheReason)
+TEST(CallerReception, ACallerThatHangsUpLeavesWhatItSentAndALostLineWithTheReason)
 {
     const struct {
         const char *what;
@@ -559,13 +587,12 @@ TEST(NetworkListener, ACallerThatHangsUpLeavesWhatItSentAndALostLineWithTheReaso
         bool takenBeforeClose;
     } rows[] = {
         {"hangs up right after the end of a reply", hex("01 03 02 0001 79 84"), true},
-        {"hangs up before anyone took its line", hex("6e 6f 72 74 68 2d 31"), false},
+        {"hangs up before its line was made", hex("6e 6f 72 74 68 2d 31"), false},
     };
     for (const auto &row : rows) {
         SCOPED_TRACE(row.what);
         Listening net;
-        auto caller = net.call(net.listener.port());
-        std::unique_ptr<AcceptedPort> port;
+        auto caller = net.call(net.reception.port());
         const auto hangUp = [&] {
             caller->write(row.sentBeforeClose);
             caller->disconnectFromHost();
@@ -573,9 +600,8 @@ TEST(NetworkListener, ACallerThatHangsUpLeavesWhatItSentAndALostLineWithTheReaso
         };
         if (!row.takenBeforeClose)
             hangUp();
-        auto next = net.listener.nextCaller(3000);
-        ASSERT_EQ(next.outcome, Outcome::Accepted);
-        port = std::move(next.port);
+        const auto port = net.nextCaller();
+        ASSERT_TRUE(port);
         if (row.takenBeforeClose)
             hangUp();
 
@@ -588,105 +614,78 @@ TEST(NetworkListener, ACallerThatHangsUpLeavesWhatItSentAndALostLineWithTheReaso
     }
 }
 
-// The second may be the same router again, its first connection not yet seen to be stale.
-TEST(NetworkListener, CallersAreTakenInOrderEachOnItsOwnLineAndThoseBeyondTheWaitingLimitClosedOnArrivalUnlessTheWaitingHungUp)
+// Whoever reaches the port can call: callers not yet known are bounded in number from one
+// address, in bytes and in time, and each is handed on with what it sent once it is known.
+TEST(CallerReception, CallersNotYetKnownAreBoundedAndEachIsHandedOnWithWhatItSent)
 {
-    Listening net(2);
-    NetworkListener &listener = net.listener;
+    Listening net(7, {512, 2, 16, 400});
     std::vector<std::unique_ptr<QTcpSocket>> callers;
-    for (int i = 0; i < 5; ++i) {
-        callers.push_back(net.call(listener.port()));
-        callers.back()->write(QByteArray("north-") + char('1' + i));
-    }
-    EXPECT_TRUE(net.pumpUntil([&] {
-        return std::count_if(callers.begin(), callers.end(), [](const auto &caller) {
-                   return caller->state() == QAbstractSocket::UnconnectedState;
-               }) == 3;
-    })) << "three of five closed";
-    EXPECT_EQ(listener.refusedCount(), 3);
-    EXPECT_EQ(listener.waitingCount(), 2);
-    std::unique_ptr<AcceptedPort> one, two;
-    for (auto *port : {&one, &two}) {
-        auto next = listener.nextCaller(1000);
-        ASSERT_EQ(next.outcome, Outcome::Accepted);
-        *port = std::move(next.port);
-    }
-    EXPECT_EQ(one->peerAddress(), QStringLiteral("127.0.0.1:%1").arg(callers[0]->localPort()));
-    EXPECT_EQ(two->peerAddress(), QStringLiteral("127.0.0.1:%1").arg(callers[1]->localPort()));
-    callers[0]->write(" once more");
-    EXPECT_EQ(net.readFrom(*two, 7), QByteArray("north-2"));
-    EXPECT_EQ(net.readFrom(*one, 17), QByteArray("north-1 once more"));
+    for (int i = 0; i < 4; ++i)
+        callers.push_back(net.call(net.reception.port()));
+    EXPECT_TRUE(net.pumpUntil([&] { return net.refusals.size() == 2; })) << "two of four closed";
+    EXPECT_EQ(net.refusals.value(0), "2 callers from this address are waiting to say who they are");
+    callers[1]->write("north-2");
+    ASSERT_TRUE(net.pumpUntil([&] { return net.taken.size() == 1; }));
+    callers[0]->write("north-1 once more");
+    QByteArray sentBefore[2];
+    std::unique_ptr<AcceptedPort> ports[2];
+    for (int i = 0; i < 2; ++i)
+        ports[i] = net.nextCaller(&sentBefore[i]);
+    ASSERT_TRUE(ports[0] && ports[1]);
+    EXPECT_EQ(ports[0]->peerAddress(), QStringLiteral("127.0.0.1:%1").arg(callers[1]->localPort()));
+    EXPECT_EQ(sentBefore[0], "north-2");
+    EXPECT_EQ(sentBefore[1] + net.readFrom(*ports[1], 17 - static_cast<int>(sentBefore[1].size())), "north-1 once more");
 
-    // One caller gone leaving the others' lines as they were is CallIn.strangersAreRefusedAndAStaleConnectionGivesWayToTheNewOne's.
-    // Room again once they were taken, and once those waiting hung up.
-    auto later = net.call(listener.port());
-    EXPECT_EQ(listener.nextCaller(3000).outcome, Outcome::Accepted);
-    const int refused = listener.refusedCount();
-    for (int i = 0; i < 2; ++i) {
-        auto gone = net.call(listener.port());
-        net.pumpUntil([&] { return listener.waitingCount() == i + 1; });
-        gone->disconnectFromHost();
-        net.pumpUntil([&] { return gone->state() == QAbstractSocket::UnconnectedState; });
-    }
-    // Long enough for the listener's side to have seen both hang up.
-    net.pumpUntil([] { return false; }, 200);
-    auto caller = net.call(listener.port());
-    caller->write("north-3");
-    net.pumpUntil([&] { return listener.waitingCount() == 1 && caller->bytesToWrite() == 0; }, 1000);
-    EXPECT_EQ(listener.refusedCount(), refused);
-    auto next = listener.nextCaller(1000);
-
-    ASSERT_EQ(next.outcome, Outcome::Accepted);
-    EXPECT_EQ(net.readFrom(*next.port, 7), QByteArray("north-3"));
+    // Room again once they are known: one that says nothing in time, one that hangs up.
+    auto silent = net.call(net.reception.port());
+    EXPECT_TRUE(net.pumpUntil([&] { return net.refusals.size() == 3; }));
+    EXPECT_EQ(net.refusals.value(2), "sent no ID in time");
+    auto gone = net.call(net.reception.port());
+    gone->disconnectFromHost();
+    EXPECT_TRUE(net.pumpUntil([&] { return net.refusals.size() == 4; }));
+    EXPECT_EQ(net.refusals.value(3), "hung up without a word");
+    // And one that says more than an ID takes without being known.
+    Listening strict(1000, {512, 16, 16, 10000});
+    auto talker = strict.call(strict.reception.port());
+    talker->write(QByteArray(20, 'x'));
+    EXPECT_TRUE(strict.pumpUntil([&] { return strict.refusals.size() == 1; }));
+    EXPECT_TRUE(strict.refusals.value(0).startsWith("sent 16 bytes and no ID")) << strict.refusals.value(0).toStdString();
+    EXPECT_EQ(net.reception.waitingCount(), 0);
 }
 
-// Nothing turns the event loop here, so no name is resolved and no caller arrives: only the deadline or
-// Stop end a connect or a wait for the next caller.
-TEST(NetworkPort, AConnectOrAWaitForACallerEndsAtItsTimeOrAtStopAndOneThatCannotBeginEndsAtOnce)
+// Nothing turns the event loop here, so no name is resolved: only the deadline or Stop end a connect.
+TEST(NetworkPort, AConnectEndsAtItsTimeOrAtStopAndOneThatCannotBeginEndsAtOnce)
 {
     const char *const meter = "Cannot connect to tcp://meter.invalid:4001: ";
     const struct {
-        bool listener;       // a wait for the next caller, else a connect
-        const char *address; // the device server's, or the listener's (empty: not listening)
+        const char *address; // the device server's
         int timeoutMs, stopAtMs, endsAtMs;
-        QString error;       // the start of the connect's error
-        Outcome outcome = Outcome::Accepted;
+        QString error; // the start of the connect's error
     } rows[] = {
-        {false, "meter.invalid", 1500, -1, 1500, meter + QStringLiteral("timed out: no answer within 1.5 s")},
-        {false, "meter.invalid", 10000, 300, 300, meter + QStringLiteral("stopped while connecting")},
-        {false, "", 10000, -1, 0, "Cannot connect to tcp://:4001: not a device server address"},
-        {true, "127.0.0.1", 1500, -1, 1500, {}, Outcome::TimedOut},
-        {true, "127.0.0.1", 10000, 300, 300, {}, Outcome::Stopped},
-        {true, "", 10000, -1, 0, {}, Outcome::NotListening},
+        {"meter.invalid", 1500, -1, 1500, meter + QStringLiteral("timed out: no answer within 1.5 s")},
+        {"meter.invalid", 10000, 300, 300, meter + QStringLiteral("stopped while connecting")},
+        {"", 10000, -1, 0, "Cannot connect to tcp://:4001: not a device server address"},
     };
     for (const auto &row : rows) {
-        SCOPED_TRACE(std::to_string(row.listener) + row.address + std::to_string(row.timeoutMs + row.stopAtMs));
+        SCOPED_TRACE(row.address + std::to_string(row.timeoutMs + row.stopAtMs));
         VirtualClock clock;
         VirtualEventPump pump(clock);
         std::atomic<bool> stop{false};
         if (row.stopAtMs >= 0)
             pump.runAfter(row.stopAtMs, [&] { stop = true; });
         const std::int64_t start = clock.monotonicMs();
-        if (row.listener) {
-            NetworkListener listener(clock, pump, &stop);
-            ASSERT_TRUE(!*row.address || listener.listen(QLatin1String(row.address), 0));
-            const auto next = listener.nextCaller(row.timeoutMs);
-            EXPECT_EQ(next.outcome, row.outcome);
-            EXPECT_FALSE(next.port);
-        } else {
-            NetworkPort port({NetworkEndpoint::Protocol::RawTcp, row.address, 4001, "tcp://:4001"}, row.timeoutMs, clock,
-                             pump, &stop);
-            EXPECT_FALSE(port.open(1, QStringLiteral("9600")));
-            EXPECT_TRUE(port.errorString().startsWith(row.error)) << port.errorString().toStdString();
-        }
+        NetworkPort port({NetworkEndpoint::Protocol::RawTcp, row.address, 4001, "tcp://:4001"}, row.timeoutMs, clock,
+                         pump, &stop);
+        EXPECT_FALSE(port.open(1, QStringLiteral("9600")));
+        EXPECT_TRUE(port.errorString().startsWith(row.error)) << port.errorString().toStdString();
         EXPECT_NEAR(clock.monotonicMs() - start, row.endsAtMs, 10);
     }
 }
 
-TEST(NetworkListener, AnAddressThatCannotBeListenedOnIsRefusedWithTheAddressAndTheSystemsReason)
+TEST(CallerReception, AnAddressThatCannotBeListenedOnIsRefusedWithTheAddressAndTheSystemsReason)
 {
     Listening net;
-    const QString inUse = QString::number(net.listener.port());
+    const QString inUse = QString::number(net.reception.port());
     const struct {
         const char *host;
         QString port;
@@ -698,9 +697,10 @@ TEST(NetworkListener, AnAddressThatCannotBeListenedOnIsRefusedWithTheAddressAndT
         {"collector.example", "4100", "Cannot listen on collector.example:4100: not an IP address"},
     };
     for (const auto &row : rows) {
-        NetworkListener listener(net.clock, net.pump, nullptr);
-        EXPECT_FALSE(listener.listen(QLatin1String(row.host), row.port.toUShort()));
-        EXPECT_TRUE(listener.errorString().startsWith(row.error)) << listener.errorString().toStdString();
+        CallerReception other(net.clock, {}, [](const PendingCaller &, bool) { return CallerVerdict{}; },
+                              [](PendingCaller, int) {}, {});
+        EXPECT_FALSE(other.listen(QLatin1String(row.host), row.port.toUShort()));
+        EXPECT_TRUE(other.errorString().startsWith(row.error)) << other.errorString().toStdString();
     }
 }
 
