@@ -1,0 +1,1 @@
+#include "pipe_curves.h"

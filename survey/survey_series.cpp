@@ -1,0 +1,1 @@
+#include "survey_series.h"
