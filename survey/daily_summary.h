@@ -22,12 +22,13 @@ struct DaySummary {
     QDate date;
     qint64 startUtcMs = 0; // the day's midnight
     qint64 endUtcMs = 0;   // the next day's midnight
-    double volume = 0;     // m3: flow x log interval over the day's readings
+    double volume = 0;     // m3: flow x log interval over the day's readings; NaN with no flow reading
     std::optional<double> volumeFromTotal; // m3: the totalizer's rise over the day
-    bool volumesDisagree = false;          // by more than kVolumeDisagreement
+    bool volumesDisagree = false;          // by more than kVolumeDisagreement of `volume`
     double minFlow = 0, meanFlow = 0, maxFlow = 0; // m3/s; NaN with no flow reading
-    double minNightFlow = 0; // m3/s: the lowest hourly mean from 00:00 to 06:00; NaN with none
-    int readings = 0;        // instants logged
+    double minNightFlow = 0; // m3/s: the lowest hourly mean from 00:00 to 06:00; NaN with none.
+                             // Hours are real hours: a clock hour repeated in autumn is two.
+    int readings = 0;        // instants logged: steps of the log interval with a reading
     int expected = 0;        // instants the log interval puts in the day (within the period)
     double completeness = 0; // readings / expected, 0..1
     DayQuality quality = DayQuality::Missing;
@@ -55,6 +56,9 @@ struct SummaryPeriod {
 
 // Days, gaps and completeness. The expected instants are the log interval's
 // steps from the first reading, forwards and backwards through the period.
+// A reading counts for the step nearest it. An unset end leaves its days whole
+// (a log that starts at noon has a Partial first day) but makes no gap of the
+// steps beyond the first or last reading; a given end does.
 SurveySummary summarize(const SurveySeries &series, const SummaryPeriod &period = {});
 
 // The dry-weather diurnal pattern: the mean flow of each local hour over the

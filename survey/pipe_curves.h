@@ -33,7 +33,13 @@ struct CurveFit {
 // Lanfear-Coll: C by least squares with no offset.
 CurveFit fitLanfearColl(double diameter, const std::vector<double> &depths, const std::vector<double> &velocities);
 // Stevens-Schutzbach: the silt depth (0 to half the diameter) and C that
-// together leave the least squared error.
+// together leave the least squared error. The form used is the published
+// one: Manning's shape applied to the section left above a flat sediment bed,
+// V = C R_s^(2/3), R_s the hydraulic radius above the bed, the bed's depth
+// found from the data (Enfinger & Schutzbach, "Scattergraph Principles and
+// Practice", ADS Environmental Services). C comes in closed form for each bed
+// depth; the depth by a coarse scan, then a golden-section search to 0.01 mm.
+// A depth sensor that reads high leaves the same pattern as silt.
 CurveFit fitStevensSchutzbach(double diameter, const std::vector<double> &depths,
                               const std::vector<double> &velocities);
 

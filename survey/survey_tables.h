@@ -9,7 +9,8 @@ namespace ostrand::survey {
 
 // A value as every table, page and file of the survey shows it, so the same
 // number reads the same in a PDF and a CSV: up to 4 significant decimals, no
-// exponent, "" for NaN.
+// exponent, "" for NaN. Four decimals, trailing zeros dropped (0.9712, 1234.5);
+// below 1, four significant digits (0.0003125), so a small flow never reads 0.
 QString surveyNumber(double value);
 
 // The daily table, RFC 4180: "Date,Volume,Volume from total,Min flow,Mean
