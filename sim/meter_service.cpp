@@ -126,8 +126,11 @@ void MeterService::logNextInstant()
         return;
     if (!contents_.logStart.isValid())
         contents_.logStart = stamp;
-    for (const LogRecord &record :
-         recordsAt(contents_.channels, stamp, contents_.logStart, options_.meterNumber))
+    const QVector<LogRecord> records =
+        contents_.survey ? contents_.survey->recordsAt(stamp)
+                         : recordsAt(contents_.channels, stamp, contents_.logStart,
+                                     options_.meterNumber);
+    for (const LogRecord &record : records)
         meter_->log().append(record);
     contents_.lastStamp = stamp;
     trace(QStringLiteral("logged %1; end pointer now %2")

@@ -30,6 +30,19 @@ QDateTime floorToInterval(const QDateTime &now, int intervalMinutes)
     return QDateTime::fromSecsSinceEpoch((minutes - minutes % intervalMinutes) * 60, Qt::UTC);
 }
 
+// The four channels of a survey meter, their spans wide enough for a pipe running full.
+QVector<ChannelSetup> surveyChannels(const SurveySettings &survey)
+{
+    const double fullFlowLps = 1e4 * survey.diameterMm * survey.diameterMm / 1e6;
+    const QStringList labels = surveyLabels();
+    const QStringList units = surveyUnits();
+    const double spans[] = {survey.diameterMm, 10.0, fullFlowLps, 1e7};
+    QVector<ChannelSetup> out;
+    for (int k = 0; k < labels.size(); ++k)
+        out << ChannelSetup{k + 1, true, labels[k], units[k], 0.0, spans[k]};
+    return out;
+}
+
 } // namespace
 
 bool readLogFile(const QString &path, QVector<LogRecord> *records, QString *error)
@@ -117,8 +130,12 @@ bool makeContents(const SimOptions &options, const QDateTime &now, MeterContents
             c.lastStamp = c.records.last().stamp;
         }
     } else {
-        for (int k = 1; k <= options.channels; ++k)
-            c.channels << channelFor(k, options);
+        if (options.survey.enabled) {
+            c.channels = surveyChannels(options.survey);
+        } else {
+            for (int k = 1; k <= options.channels; ++k)
+                c.channels << channelFor(k, options);
+        }
         const qint64 step = qint64(options.intervalMinutes) * 60;
         c.logStart = options.start.isValid()
                          ? options.start
@@ -138,9 +155,21 @@ bool makeContents(const SimOptions &options, const QDateTime &now, MeterContents
         const int keepable = CircularLog::kCapacity / int(c.channels.size()) + 1;
         const int first = std::max(0, options.records - keepable);
         c.records.reserve((options.records - first) * c.channels.size());
-        for (int i = first; i < options.records; ++i)
-            c.records += recordsAt(c.channels, c.logStart.addSecs(step * i), c.logStart,
-                                   options.meterNumber);
+        if (options.survey.enabled) {
+            // Every instant counts toward the total, so the survey walks them all.
+            c.survey.emplace(options.survey, c.logStart, options.intervalMinutes,
+                             options.meterNumber);
+            for (int i = 0; i < options.records; ++i) {
+                const QVector<LogRecord> instant =
+                    c.survey->recordsAt(c.logStart.addSecs(step * i));
+                if (i >= first)
+                    c.records += instant;
+            }
+        } else {
+            for (int i = first; i < options.records; ++i)
+                c.records += recordsAt(c.channels, c.logStart.addSecs(step * i), c.logStart,
+                                       options.meterNumber);
+        }
         if (options.records > 0)
             c.lastStamp = last;
     }

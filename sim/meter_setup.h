@@ -5,10 +5,12 @@
 #include "meter.h"
 #include "process_model.h"
 #include "sim_options.h"
+#include "survey_site.h"
 
 #include <QDateTime>
 #include <QVector>
 #include <memory>
+#include <optional>
 
 namespace ostrand::sim {
 
@@ -18,6 +20,7 @@ struct MeterContents {
     QVector<ChannelSetup> channels; // the channels in use, in channel order
     QDateTime logStart;             // first instant (for totals)
     QDateTime lastStamp;            // last instant logged (invalid for an empty log)
+    std::optional<SurveyLog> survey; // with --survey: where live logging goes on from
 };
 
 // Parses a log file (format in the help text) into records; false with `error` naming

@@ -5,6 +5,7 @@
 
 #include <QCommandLineParser>
 #include <QRegularExpression>
+#include <cmath>
 
 namespace ostrand::sim {
 
@@ -131,6 +132,31 @@ const OptionInfo kOptions[] = {
     {"echo", nullptr,
      "Return every byte received at once, before the meter's reply, as a 2-wire RS-485 "
      "adapter does."},
+    {"survey", nullptr,
+     "Log a flow survey instead of the plain log: four channels \"Depth (mm)\", "
+     "\"Velocity (m/s)\", \"Flow (l/s)\" and \"Flow Tot (m3)\" of a circular pipe. The depth "
+     "follows a dry-weather day (lowest about 04:00, peaks morning and evening, the weekend "
+     "lower) between 15 % and 45 % of the pipe above the silt; the velocity is Manning's for "
+     "the pipe at that depth; the flow is velocity times the wetted area; the total counts "
+     "every interval's flow (gaps too) from the log's start. Not with --log-file, --labels "
+     "or --channels."},
+    {"survey-diameter", "mm", "Survey: the pipe's diameter in millimetres (default 600)."},
+    {"survey-slope", "fraction", "Survey: the pipe's slope (default 0.002)."},
+    {"survey-n", "n", "Survey: Manning's roughness n (default 0.013)."},
+    {"survey-silt", "mm",
+     "Survey: a flat bed of silt this deep (default 0); water flows above it only, its "
+     "surface part of the wetted perimeter."},
+    {"survey-noise", "fraction",
+     "Survey: each depth and velocity reading is off by up to this fraction of itself "
+     "(default 0.02; 0 for none). The same options give the same log every time."},
+    {"survey-storm", "storm",
+     "Survey: START/HOURS, a storm from START (meter time, YYYY-MM-DDTHH:MM) lasting HOURS: the depth "
+     "rises toward the crown, reaching 95 % of the diameter half way through, and falls "
+     "back. May be given more than once."},
+    {"survey-gaps", "gaps",
+     "Survey: START/MINUTES[,START/MINUTES...]: instants from START (meter time, YYYY-MM-DDTHH:MM) for MINUTES are not "
+     "logged (START itself included, START + MINUTES not). A comma-separated list; may be "
+     "given more than once."},
     {"verbose", nullptr, "Log each request and reply in hexadecimal to stderr, each request with how long the line was quiet before it."},
 };
 
@@ -180,6 +206,9 @@ Examples:
   ostrand-metersim --link BUILD/bin/COM1 --records 500 --channels 3
   ostrand-metersim --link BUILD/bin/COM2 --portable --wrap --records 2000 --baud 9600
   ostrand-metersim --link BUILD/bin/COM1 --modem --log-file site.txt --verbose
+  ostrand-metersim --link BUILD/bin/COM1 --survey --interval-minutes 15 --records 1344 \
+      --start "2026-03-02 00:00" --survey-silt 50 --survey-storm 2026-03-10T14:00/6 \
+      --survey-gaps 2026-03-05T10:00/120,2026-03-12T00:00/45
   ostrand-metersim --call-in collector.example:4100,backup.example:4100 --call-in-id north-%04d \
       --meters 1000 --connect-spread 30 --heartbeat PING --heartbeat-every 60 --baud 9600
 )";
@@ -355,6 +384,80 @@ void setUp(QCommandLineParser &parser)
     parser.addOptions(buildOptions());
 }
 
+// A decimal number from `low` to `high` (both included unless `aboveLow`).
+bool toDouble(const QString &text, double low, double high, bool aboveLow, const char *what,
+              double *value, QString *error)
+{
+    bool ok = false;
+    const double parsed = text.trimmed().toDouble(&ok);
+    if (!ok || !std::isfinite(parsed) || parsed < low || (aboveLow && parsed == low) ||
+        parsed > high) {
+        *error = QStringLiteral("--%1 wants a number %2 %3 to %4, not \"%5\"")
+                     .arg(QLatin1String(what), aboveLow ? QStringLiteral("above")
+                                                        : QStringLiteral("from"))
+                     .arg(low)
+                     .arg(high)
+                     .arg(text);
+        return false;
+    }
+    *value = parsed;
+    return true;
+}
+
+// The survey options (see SurveySettings); false with `error` set when they make no sense.
+bool parseSurvey(const QCommandLineParser &parser, SimOptions *o, QString *error)
+{
+    const auto value = [&parser](const char *name) { return parser.value(QLatin1String(name)); };
+    const auto isSet = [&parser](const char *name) { return parser.isSet(QLatin1String(name)); };
+    SurveySettings &s = o->survey;
+    s.enabled = isSet("survey");
+    if (!s.enabled) {
+        for (const char *name : {"survey-diameter", "survey-slope", "survey-n", "survey-silt",
+                                 "survey-noise", "survey-storm", "survey-gaps"}) {
+            if (isSet(name)) {
+                *error = QStringLiteral("--%1 needs --survey").arg(QLatin1String(name));
+                return false;
+            }
+        }
+        return true;
+    }
+    for (const char *name : {"log-file", "labels", "channels"}) {
+        if (isSet(name)) {
+            *error = QStringLiteral("--survey makes its own four channels; it does not go "
+                                    "with --%1")
+                         .arg(QLatin1String(name));
+            return false;
+        }
+    }
+    const auto number = [&](const char *name, double low, double high, bool aboveLow,
+                            double *target) {
+        return !isSet(name) || toDouble(value(name), low, high, aboveLow, name, target, error);
+    };
+    if (!number("survey-diameter", 10, 10000, false, &s.diameterMm) ||
+        !number("survey-slope", 0, 1, true, &s.slope) ||
+        !number("survey-n", 0, 1, true, &s.manningN) ||
+        !number("survey-silt", 0, s.diameterMm / 2, false, &s.siltMm) ||
+        !number("survey-noise", 0, 0.5, false, &s.noise))
+        return false;
+    for (const QString &text : parser.values(QStringLiteral("survey-storm"))) {
+        SurveySettings::Span storm;
+        if (!parseSurveySpan(text, 3600, "survey-storm", &storm, error))
+            return false;
+        s.storms << storm;
+    }
+    for (const QString &list : parser.values(QStringLiteral("survey-gaps"))) {
+        for (const QString &text : list.split(QLatin1Char(','))) {
+            SurveySettings::Span gap;
+            if (!parseSurveySpan(text, 60, "survey-gaps", &gap, error))
+                return false;
+            s.gaps << gap;
+        }
+    }
+    o->labels = surveyLabels();
+    o->channels = int(o->labels.size());
+    return true;
+}
+
 } // namespace
 
 QString defaultLabel(int channel)
@@ -416,6 +519,8 @@ bool parseOptions(const QStringList &arguments, SimOptions *options, QString *er
     o.verbose = isSet("verbose");
     o.echo = isSet("echo");
     if (!parseCallIn(parser, &o, error))
+        return false;
+    if (!parseSurvey(parser, &o, error))
         return false;
     o.faults.silent = isSet("silent");
     o.faults.corruptCrc = isSet("corrupt-crc");

@@ -3,6 +3,7 @@
 #include "call_in_settings.h"
 #include "fault_policy.h"
 #include "hayes_modem.h"
+#include "survey_site.h"
 
 #include <QDateTime>
 #include <QString>
@@ -33,6 +34,7 @@ struct SimOptions {
     int baud = 0; // output pacing (0: none)
     bool echo = false; // a 2-wire RS-485 adapter: every byte received goes back at once
     CallInSettings callIn; // meters behind routers that call a collector
+    SurveySettings survey; // a flow-survey site instead of the plain log
     // The meter's number in a fleet (the first one's with --meters): its log and its ID.
     int meterNumber = 1;
     bool verbose = false;
