@@ -110,6 +110,7 @@ MainWindow::MainWindow(const FileLocations &locations, Platform platform, QWidge
          [this] { return palmTab_->databasePath(); }, [this] { return palmTab_->separateByMeterId(); },
          platform.dialogs});
     auto *viewTab = new ViewTab(*results_, gridState_, platform.dialogs);
+    viewTab->useSurveySettingsFile(QDir(locations.settingsDir).filePath(kReplyTimeFileName));
     displayTab_ = new DisplayTab(*line_, platform.clock);
     dialerTab_ = new DialerTab(*line_);
     connect(settingsTab_, &SettingsTab::linkSettingsChanged, this, &MainWindow::copyLinkSettings);

@@ -1,12 +1,14 @@
 #include "view_tab.h"
 
 #include "app/tab_widgets.h"
+#include "app/survey_page.h"
 #include "chart/log_chart_view.h"
 #include "table/grid_state.h"
 #include "table/results_grid.h"
 #include "table/results_table_model.h"
 
 #include <QAbstractButton>
+#include <QButtonGroup>
 #include <QEvent>
 #include <QHBoxLayout>
 #include <QHeaderView>
@@ -22,6 +24,9 @@
 
 namespace ostrand {
 namespace {
+
+// The views in the order of their buttons; the last two share the survey page.
+enum View { GridPage, ChartPage, ScattergraphPage, DailyPage, SurveyPages = ScattergraphPage };
 
 // The corner above the record numbers carries their heading ("Record #"), drawn
 // as the header sections beside it are.
@@ -75,19 +80,39 @@ ViewTab::ViewTab(ResultsGrid &results, GridState &gridState, FileDialogs &dialog
                 if (orientation == Qt::Horizontal)
                     applyColumnWidths();
             });
-    // The grid stays as it is; a chart of the same rows sits beside it, one at a time.
+    // The grid stays as it is; a chart of the same rows and the survey checks sit beside it, one at a time.
     chartView_ = named(new LogChartView(results_, gridState, dialogs), QStringLiteral("LogChart"));
+    surveyPage_ = named(new SurveyPage(results_, gridState, dialogs), QStringLiteral("SurveyPage"));
     auto *pages = new QStackedWidget;
     pages->addWidget(resultsView_);
     pages->addWidget(chartView_);
-    auto *chartButton =
-        named(new QPushButton(QStringLiteral("&Show Chart")), QStringLiteral("ShowChartButton"));
-    chartButton->setCheckable(true);
-    connect(chartButton, &QPushButton::toggled, this, [this, pages, chartButton](bool chart) {
-        if (chart)
+    pages->addWidget(surveyPage_);
+    auto *choice = new QButtonGroup(this);
+    choice->setExclusive(true);
+    const struct {
+        const char *caption;
+        const char *name;
+    } views[] = {{"&Grid", "ShowGridButton"},
+                 {"&Chart", "ShowChartButton"},
+                 {"&Scattergraph", "ShowScattergraphButton"},
+                 {"&Daily", "ShowDailyButton"}};
+    auto *viewButtons = new QHBoxLayout;
+    viewButtons->setSpacing(0);
+    for (int view = 0; view < 4; ++view) {
+        auto *button = named(new QPushButton(QLatin1String(views[view].caption)), QLatin1String(views[view].name));
+        button->setCheckable(true);
+        button->setChecked(view == GridPage);
+        choice->addButton(button, view);
+        viewButtons->addWidget(button);
+    }
+    connect(choice, &QButtonGroup::idToggled, this, [this, pages](int view, bool on) {
+        if (!on)
+            return;
+        if (view == ChartPage)
             chartView_->refresh();
-        pages->setCurrentIndex(chart ? 1 : 0);
-        chartButton->setText(chart ? QStringLiteral("&Show Grid") : QStringLiteral("&Show Chart"));
+        if (view == ScattergraphPage || view == DailyPage)
+            surveyPage_->showMode(view == ScattergraphPage ? SurveyPage::Mode::Scattergraph : SurveyPage::Mode::Daily);
+        pages->setCurrentIndex(std::min(view, int(SurveyPages)));
     });
     // Over the rows, whichever way they are shown: a part of the log is not the log.
     incompleteNote_ = named(new QLabel(QStringLiteral("incomplete: not written · the rows read before the "
@@ -99,7 +124,7 @@ ViewTab::ViewTab(ResultsGrid &results, GridState &gridState, FileDialogs &dialog
     auto *bar = new QHBoxLayout;
     bar->addWidget(incompleteNote_, 1);
     bar->addStretch(0);
-    bar->addWidget(chartButton);
+    bar->addLayout(viewButtons);
     auto *layout = new QVBoxLayout(this);
     layout->addLayout(bar);
     layout->addWidget(pages, 1);
@@ -110,7 +135,13 @@ void ViewTab::refreshChartIfShown()
     // A chart on a tab not in front is redrawn when next shown, so a download
     // started from the Download tab is what the View tab shows on return.
     chartView_->refreshWhenShown();
+    surveyPage_->gridChanged();
     incompleteNote_->setVisible(gridState_.incomplete);
+}
+
+void ViewTab::useSurveySettingsFile(const QString &path)
+{
+    surveyPage_->useSettingsFile(path);
 }
 
 void ViewTab::applyColumnWidths()
