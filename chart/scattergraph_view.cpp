@@ -109,7 +109,7 @@ private:
 ScattergraphView::ScattergraphView(FileDialogs &dialogs, QWidget *parent) : QWidget(parent), dialogs_(dialogs)
 {
     canvas_ = named(new ScattergraphCanvas(this), QStringLiteral("scattergraphPlot"));
-    resetButton_ = named(new QPushButton(tr("&Reset zoom"), this), QStringLiteral("scattergraphResetButton"));
+    resetButton_ = named(new QPushButton(tr("Reset &zoom"), this), QStringLiteral("scattergraphResetButton"));
     saveButton_ = named(new QPushButton(tr("Save as P&NG..."), this), QStringLiteral("scattergraphSaveButton"));
     status_ = named(new QLabel(this), QStringLiteral("scattergraphStatus"));
     resetButton_->setToolTip(tr("Show all the points again (drag a box or turn the wheel to zoom)"));
