@@ -29,18 +29,20 @@ Segment segment(double diameter, double depth)
 // R^(2/3) of the section over silt, the x of every fit.
 double radiusTerm(double diameter, double depth, double siltDepth)
 {
-    return std::cbrt(std::pow(circularSection(diameter, depth, siltDepth).hydraulicRadius(), 2));
+    const double r = circularSection(diameter, depth, siltDepth).hydraulicRadius();
+    return std::cbrt(r * r);
 }
 
 struct Points {
     std::vector<double> depths;
     std::vector<double> velocities;
+    std::vector<Segment> below; // the segment under each depth, which no silt depth changes
     double sumVV = 0;  // of the velocities squared
     double sst = 0;    // about their mean
 };
 
 // The points a fit can use: both values logged.
-Points usable(const std::vector<double> &depths, const std::vector<double> &velocities)
+Points usable(double diameter, const std::vector<double> &depths, const std::vector<double> &velocities)
 {
     Points points;
     const size_t n = std::min(depths.size(), velocities.size());
@@ -50,6 +52,7 @@ Points usable(const std::vector<double> &depths, const std::vector<double> &velo
             continue;
         points.depths.push_back(depths[i]);
         points.velocities.push_back(velocities[i]);
+        points.below.push_back(segment(diameter, std::min(depths[i], diameter)));
         sum += velocities[i];
         points.sumVV += velocities[i] * velocities[i];
     }
@@ -67,9 +70,17 @@ struct Trial {
 
 Trial trial(double diameter, const Points &points, double siltDepth)
 {
+    // The silt's own segment and surface are the same for every point: only
+    // a division and a cube root are left per point, which keeps a year's fit quick.
+    const double silt = std::clamp(siltDepth, 0.0, diameter);
+    const Segment bed = segment(diameter, silt);
+    const double chord = 2 * std::sqrt(std::max(0.0, silt * (diameter - silt)));
     double sxv = 0, sxx = 0;
     for (size_t i = 0; i < points.depths.size(); ++i) {
-        const double x = radiusTerm(diameter, points.depths[i], siltDepth);
+        const Segment &under = points.below[i];
+        const double perimeter = under.arc - bed.arc + chord;
+        const double r = points.depths[i] > silt && perimeter > 0 ? (under.area - bed.area) / perimeter : 0;
+        const double x = std::cbrt(r * r);
         sxv += x * points.velocities[i];
         sxx += x * x;
     }
@@ -138,7 +149,7 @@ double CurveFit::velocityAt(double diameter, double depth) const
 
 CurveFit fitLanfearColl(double diameter, const std::vector<double> &depths, const std::vector<double> &velocities)
 {
-    const Points points = usable(depths, velocities);
+    const Points points = usable(diameter, depths, velocities);
     if (points.depths.size() < 2 || !(diameter > 0)) {
         CurveFit none;
         none.points = int(points.depths.size());
@@ -150,7 +161,7 @@ CurveFit fitLanfearColl(double diameter, const std::vector<double> &depths, cons
 CurveFit fitStevensSchutzbach(double diameter, const std::vector<double> &depths,
                               const std::vector<double> &velocities)
 {
-    const Points points = usable(depths, velocities);
+    const Points points = usable(diameter, depths, velocities);
     if (points.depths.size() < 3 || !(diameter > 0)) {
         CurveFit none;
         none.points = int(points.depths.size());
