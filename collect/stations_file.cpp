@@ -129,10 +129,23 @@ struct Reader {
                 return fail(line, key, problem);
             s.intervalMs = *ms;
         } else {
+            QString problem;
+            switch (survey::takeSurveyKey(s.survey, key, value, &problem)) {
+            case survey::KeyTaken::Taken:
+                return true;
+            case survey::KeyTaken::Refused:
+                return fail(line, key, problem);
+            case survey::KeyTaken::NotASurveyKey:
+                break;
+            }
+            QStringList surveyKeys;
+            for (const char *name : survey::surveyKeyNames())
+                surveyKeys << QLatin1String(name);
             return fail(line, key,
                         QStringLiteral("unknown key (port, baud, slave, reply-timeout, connect-timeout, request-gap, "
                                        "echo, dial, portable, output, timezone, clock, call-in, call-in-id, "
-                                       "heartbeat, call-in-from, interval)"));
+                                       "heartbeat, call-in-from, interval, %1)")
+                            .arg(surveyKeys.join(QStringLiteral(", "))));
         }
         return true;
     }
@@ -189,6 +202,24 @@ struct Reader {
         return file.store || fail(line, key, problem);
     }
 
+    // One channel's numbers are one quantity: a depth that is also the flow would corrupt both.
+    bool rolesApart(const Station &s)
+    {
+        const survey::ChannelRoles &r = s.survey.roles;
+        const std::pair<const char *, int> roles[] = {
+            {"depth-channel", r.depth}, {"velocity-channel", r.velocity}, {"flow-channel", r.flow},
+            {"total-channel", r.total}};
+        for (size_t i = 0; i < std::size(roles); ++i)
+            for (size_t j = i + 1; j < std::size(roles); ++j)
+                if (roles[i].second != 0 && roles[i].second == roles[j].second)
+                    return fail(s.line, QLatin1String(roles[j].first),
+                                QStringLiteral("station '%1' gives channel %2 to %3 as well")
+                                    .arg(s.name)
+                                    .arg(roles[j].second)
+                                    .arg(QLatin1String(roles[i].first)));
+        return true;
+    }
+
     bool finish(const Station &s, const QSet<QString> &keys, QHash<QString, QString> &outputs)
     {
         const bool callsIn = keys.contains(QStringLiteral("call-in")) || keys.contains(QStringLiteral("call-in-from"));
@@ -218,6 +249,8 @@ struct Reader {
                         QStringLiteral("station '%1' is behind a device server (%2); a modem is dialled on a "
                                        "serial port")
                             .arg(s.name, s.lineChoice.networkAddress));
+        if (!rolesApart(s))
+            return false;
         if (outputs.contains(s.output))
             return fail(s.line, QStringLiteral("output"),
                         QStringLiteral("stations '%1' and '%2' would write the same file %3")

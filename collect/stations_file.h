@@ -4,6 +4,7 @@
 #include "store/station_time.h"
 #include "store/store_location.h"
 #include "line/line_choice.h"
+#include "survey/survey_setup.h"
 
 #include <QHostAddress>
 #include <QString>
@@ -38,6 +39,7 @@ struct Station {
     MeterClock clock = MeterClock::Local;
     std::optional<CallIn> callIn; // set when its meter calls us rather than we it
     qint64 intervalMs = -1;       // between its collections; -1: not said
+    survey::SurveySetup survey;   // its channels' roles and units, and its pipe
 
     // The zone its stamps are read in.
     QTimeZone timeZone() const;
@@ -57,7 +59,10 @@ struct StationsFile {
 // Reads a stations file: one [name] group per station with the keys port,
 // baud, slave, reply-timeout, dial, portable, output, timezone and clock (or,
 // for a meter that calls in, call-in, call-in-id, heartbeat, call-in-from in
-// place of port and dial, and interval), an optional [listen] group with its
+// place of port and dial, and interval), the survey keys (depth-channel,
+// velocity-channel, flow-channel, total-channel, depth-unit, velocity-unit,
+// flow-unit, total-unit, pipe-diameter, pipe-slope, manning-n; no channel in
+// two roles), an optional [listen] group with its
 // address, and an optional [store] group with its url (a relative sqlite: file taken from
 // the stations file's folder). Anything it does not
 // understand is an error naming the file, the line and the key, and then no

@@ -19,6 +19,11 @@ TEST(StationsFile, eachMistakeIsRefusedNamingItsLineAndWhatIsWrong)
     struct Row { QByteArray text; QString error; };
     std::vector<Row> rows{
         {kGood + "colour = red\n", "4: key 'colour': unknown key"},
+        {kGood + "pipe = 600 mm\n", "4: key 'pipe': unknown key (port, baud, slave, reply-timeout, connect-timeout, "
+                                    "request-gap, echo, dial, portable, output, timezone, clock, call-in, call-in-id, "
+                                    "heartbeat, call-in-from, interval, depth-channel, velocity-channel, flow-channel, "
+                                    "total-channel, depth-unit, velocity-unit, flow-unit, total-unit, pipe-diameter, "
+                                    "pipe-slope, manning-n)"},
         {"[a]\noutput = a.csv ; no port\n", "1: key 'port': station 'a' has none"},
         {"[a]\nport = COM1\n[b]\nport = COM2\noutput = b.csv\n", "1: key 'output': station 'a' has none"},
         // A line value's rule is LineOptions' table (the same reader); here its wording in this file.
@@ -53,6 +58,14 @@ TEST(StationsFile, eachMistakeIsRefusedNamingItsLineAndWhatIsWrong)
         {"[store]\npath = x.db\n" + kGood, "2: key 'path': unknown key in [store] (url)"},
         {kGood + "[store]\n", "4: key 'url': [store] has none"},
         {"[store]\nurl = sqlite:a.db\n" + kGood + "[store]\n", "6: [store] appears twice"},
+        // The survey's keys.
+        {kGood + "depth-channel = 9\n", "4: key 'depth-channel': takes a channel number from 1 to 8"},
+        {kGood + "flow-unit = litres\n", "4: key 'flow-unit': takes one of l/s, m3/s, m3/h, gpm, MGD, cfs"},
+        {kGood + "pipe-diameter = 600\n", "4: key 'pipe-diameter': takes a length above zero and its unit"},
+        {kGood + "pipe-slope = 0.2 %\n", "4: key 'pipe-slope': takes a number above 0 and below 1"},
+        {kGood + "manning-n = 1\n", "4: key 'manning-n': takes a number above 0 and below 1"},
+        {kGood + "depth-channel = 2\nflow-channel = 2\n",
+         "1: key 'flow-channel': station 'a' gives channel 2 to depth-channel as well"},
     };
     // Headings: stray brackets are a slip, not part of a name.
     for (const char *heading : {"[a]]", "[[a]", "[ ]", "[a] north"})
@@ -141,4 +154,21 @@ TEST(StationsFile, theStoreAndEachStationsTimeAreRead)
     EXPECT_TRUE(file.store->kind == StoreLocation::Kind::Sqlite && file.store->target == "/srv/flow.db");
     EXPECT_TRUE(file.stations[0].timeZone().id() == "America/Chicago" && file.stations[0].clock == MeterClock::Standard);
     EXPECT_TRUE(file.stations[1].timeZone() == QTimeZone::systemTimeZone() && file.stations[1].clock == MeterClock::Local);
+}
+
+TEST(StationsFile, eachStationKeepsItsOwnSurveyRolesUnitsAndPipe)
+{
+    const StationsFile file = parseStations(kGood + "depth-channel = 3\nvelocity-channel = 4\nflow-unit = MGD\n"
+                                                "depth-unit = in\npipe-diameter = 24 in\npipe-slope = 0.002\n"
+                                                "manning-n = 0.013\n[b]\nport = COM2\noutput = b.csv\n",
+                                            "s.ini", "/base");
+    ASSERT_EQ(file.stations.size(), 2u) << qPrintable(file.error);
+    const ostrand::survey::SurveySetup &a = file.stations[0].survey;
+    EXPECT_EQ(a.roles, (ostrand::survey::ChannelRoles{3, 4, 0, 0}));
+    EXPECT_TRUE(a.flowUnit == ostrand::survey::FlowUnit::Mgd && a.flowUnitGiven);
+    EXPECT_TRUE(a.depthUnit == ostrand::survey::DepthUnit::Inch && a.depthUnitGiven && !a.velocityUnitGiven);
+    EXPECT_TRUE(a.pipe.complete());
+    EXPECT_DOUBLE_EQ(*a.pipe.diameterM, 0.6096);
+    const ostrand::survey::SurveySetup &b = file.stations[1].survey;
+    EXPECT_TRUE(b.roles == ostrand::survey::ChannelRoles{} && !b.flowUnitGiven && !b.pipe.diameterM);
 }
