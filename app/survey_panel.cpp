@@ -32,6 +32,13 @@ const QString kGroup = QStringLiteral("survey/");
 const QString kNone = QStringLiteral("none");
 // The same bound the link options' file is read under: it is one small file.
 constexpr qint64 kMaxSettingsFileBytes = 16 * 1024;
+// A file not there yet is made at the first change; anything else but a small regular file is left alone.
+bool usable(const QString &path)
+{
+    const FileState state = checkSmallFile(path, kMaxSettingsFileBytes).state;
+    return state == FileState::Missing || state == FileState::Regular;
+}
+
 const QString kInvalidStyle = QStringLiteral("QLineEdit { background: #F4C7C3; }");
 
 int &roleChannel(ChannelRoles &roles, int role)
@@ -169,7 +176,7 @@ SurveyPanel::SurveyPanel(QWidget *parent) : QWidget(parent)
 void SurveyPanel::useSettingsFile(const QString &path)
 {
     settingsFile_.clear(); // reading it is no change to write back
-    if (!checkSmallFile(path, kMaxSettingsFileBytes).ok())
+    if (!usable(path))
         return;
     const QSettings file(path, QSettings::IniFormat);
     for (const char *key : surveyKeyNames()) {
@@ -215,7 +222,7 @@ void SurveyPanel::applyKept(const QString &key, const QString &value)
 void SurveyPanel::keep(const QString &key, const QString &value)
 {
     // Writing reads the file first: a pipe put there since start-up would hold the window.
-    if (settingsFile_.isEmpty() || !checkSmallFile(settingsFile_, kMaxSettingsFileBytes).ok())
+    if (settingsFile_.isEmpty() || !usable(settingsFile_))
         return;
     QSettings file(settingsFile_, QSettings::IniFormat);
     if (value.isEmpty())
