@@ -5,6 +5,9 @@
 #include "ostrand_version.h"
 
 #include <QCoreApplication>
+#include <QGuiApplication>
+#include <cstring>
+#include <memory>
 #include <cstdio>
 #include <csignal>
 
@@ -32,7 +35,14 @@ void printHelp()
 
 int main(int argc, char **argv)
 {
-    QCoreApplication app(argc, argv);
+    // The report draws its pages with Qt Gui's fonts and painters, off-screen: it never
+    // needs a display, and a scheduled run has none.
+    const bool drawsPages = argc > 1 && std::strcmp(argv[1], "report") == 0;
+    if (drawsPages)
+        qputenv("QT_QPA_PLATFORM", "offscreen");
+    const std::unique_ptr<QCoreApplication> app = drawsPages
+        ? std::make_unique<QGuiApplication>(argc, argv)
+        : std::make_unique<QCoreApplication>(argc, argv);
     // Past a file-size limit (ulimit -f) the kernel would kill us mid-write;
     // ignored, the write fails with EFBIG and the old file is kept with a reason.
     std::signal(SIGXFSZ, SIG_IGN);
