@@ -30,17 +30,19 @@ std::optional<QDateTime> gridStampTime(const QString &text)
 }
 
 std::vector<StoredReading> gridReadings(const ResultsGrid &grid, const GridState &state, const QString &station,
-                                        StationTime &time)
+                                        StationTime &time, const survey::SurveySetup &survey)
 {
     std::vector<StoredReading> readings;
     // A label is the meter's bytes as they are: kept without its control
     // characters, so that nothing read back from the store can break a line.
     std::array<QString, kChannelCount> labels;
     std::array<QString, kChannelCount> units;
-    for (int k = 1; k <= kChannelCount; ++k) {
+    for (int k = 1; k <= kChannelCount; ++k)
         labels[k - 1] = withoutControlCharacters(state.channel(k).label);
-        units[k - 1] = withoutControlCharacters(state.channel(k).unit());
-    }
+    // The chart may read "Flow Tot" as a flow in "Tot"; the store keeps only a unit someone stated.
+    const survey::ChannelRoles roles = survey::rolesFor(labels, survey.roles);
+    for (int k = 1; k <= kChannelCount; ++k)
+        units[k - 1] = survey::storedUnit(survey, roles, k, labels[k - 1]);
     const int lastRow = std::min(state.lastGridRow, grid.rows() - 1);
     for (int row = kFirstDataRow; row <= lastRow; ++row) {
         const std::optional<QDateTime> local = gridStampTime(grid.text(row, kStampCol));

@@ -98,7 +98,7 @@ void StoreSink::prepare(const Station &station, const NewReadings &readings, Sta
     const std::optional<LogCursor> &cursor = readings.resumedAfter;
     const bool fromStoreCursor = !storeCursor_ || (cursor && *storeCursor_ == *cursor);
     StationTime time(station.timeZone(), station.clock, fromStoreCursor ? memory_->lastReadingUtc : std::nullopt);
-    readings_ = gridReadings(*readings.grid, *readings.gridState, station.name, time);
+    readings_ = gridReadings(*readings.grid, *readings.gridState, station.name, time, station.survey);
     report.skippedHourStamps = time.skippedHourStamps();
     if (readings.newCursor.isSet())
         nextCursor_ = QString::fromLatin1(logCursorText(readings.newCursor));

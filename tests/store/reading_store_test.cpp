@@ -1,4 +1,5 @@
 #include "collect/grid_readings.h"
+#include "table/results_grid.h"
 #include "store/reading_store.h"
 #include "store/station_time.h"
 #include "store/sqlite/sqlite_store.h"
@@ -351,5 +352,39 @@ TEST(StationTime, gridStampsAreReadBack)
     for (const auto &[text, local] : rows) {
         const auto time = gridStampTime(text);
         EXPECT_EQ(time ? time->toString("yyyy-MM-dd HH:mm:ss") : QString(), local) << text;
+    }
+}
+
+// The unit column holds a unit someone stated: the stations file's for the channel's role, else the
+// label's in parentheses. "Flow Tot" names no unit "Tot", and "Velocity ft" none either.
+TEST(StationTime, aStoredUnitIsTheOneGivenForTheRoleOrTheLabelsInParentheses)
+{
+    ostrand::ResultsGrid grid(3, ostrand::kGridCols);
+    grid.setRowTexts(2, {"", "7/1/2026 9:15:00 AM", "12.5", "3000", "2", "0.5"});
+    ostrand::GridState state;
+    state.lastGridRow = 2;
+    const char *labels[] = {"Flow (GPM)", "Flow Tot", "Level", "Velocity ft"};
+    for (int k = 1; k <= 4; ++k)
+        state.channel(k).takeMeterLabel(labels[k - 1]);
+    ostrand::survey::SurveySetup totalGiven;
+    totalGiven.totalUnit = ostrand::survey::TotalUnit::Gallon;
+    totalGiven.totalUnitGiven = true;
+    ostrand::survey::SurveySetup flowGiven;
+    flowGiven.flowUnit = ostrand::survey::FlowUnit::LitrePerSecond;
+    flowGiven.flowUnitGiven = true;
+    flowGiven.roles.depth = 4; // a velocity channel taken as the depth: the role is the user's to say
+    flowGiven.depthUnit = ostrand::survey::DepthUnit::Metre;
+    flowGiven.depthUnitGiven = true;
+    const std::pair<ostrand::survey::SurveySetup, QStringList> rows[] = {
+        {{}, {"GPM", "", "", ""}},
+        {totalGiven, {"GPM", "gal", "", ""}},
+        {flowGiven, {"l/s", "", "", "m"}},
+    };
+    for (const auto &[setup, units] : rows) {
+        StationTime time(QTimeZone("Europe/London"), MeterClock::Local, std::nullopt);
+        QStringList got;
+        for (const StoredReading &r : gridReadings(grid, state, "north", time, setup))
+            got << r.unit;
+        EXPECT_EQ(got, units);
     }
 }
