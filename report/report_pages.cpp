@@ -70,7 +70,8 @@ void ReportPages::drawFooter()
     const double h = QFontMetricsF(small).height();
     const QRectF band(pageBody_.left(), pageBody_.bottom() + h * 0.5, pageBody_.width(), h * 1.2);
     painter_.drawText(band, Qt::AlignLeft | Qt::AlignVCenter, footer_);
-    painter_.drawText(band, Qt::AlignRight | Qt::AlignVCenter, QObject::tr("Page %1").arg(page_));
+    if (device_)
+        painter_.drawText(band, Qt::AlignRight | Qt::AlignVCenter, QObject::tr("Page %1").arg(page_));
     painter_.restore();
 }
 
@@ -106,7 +107,8 @@ void ReportPages::space(double lines)
     y_ = std::min(body_.bottom(), y_ + lineHeight() * lines);
 }
 
-void ReportPages::table(const std::vector<QStringList> &headerRows, const std::vector<QStringList> &rows)
+void ReportPages::table(const std::vector<QStringList> &headerRows, const std::vector<QStringList> &rows,
+                        const CellColor &cellColor)
 {
     qsizetype columns = 0;
     for (const auto *set : {&headerRows, &rows})
@@ -132,21 +134,34 @@ void ReportPages::table(const std::vector<QStringList> &headerRows, const std::v
     for (double &w : widths)
         w *= shrink;
 
+    // A column of numbers reads to the right, its heading with it.
+    std::vector<bool> rightAligned(size_t(columns), true);
+    for (const QStringList &row : rows)
+        for (qsizetype c = 0; c < row.size(); ++c)
+            if (!row[c].isEmpty() && !looksNumeric(row[c]))
+                rightAligned[size_t(c)] = false;
+
     const double rowHeight = plain.height() * 1.3;
-    const auto drawRow = [&](const QStringList &row, bool header, bool shaded) {
+    const auto drawRow = [&](const QStringList &row, bool header, bool shaded, size_t index) {
         const QRectF area = take(rowHeight);
         painter_.save();
         if (shaded)
             painter_.fillRect(QRectF(area.left(), area.top(), std::min(total * shrink, area.width()), rowHeight),
                               QColor(243, 246, 250));
+        double cellX = area.left();
+        for (qsizetype c = 0; c < columns && cellColor && !header; ++c) {
+            const QColor color = cellColor(index, c);
+            if (color.isValid())
+                painter_.fillRect(QRectF(cellX + 1, area.top() + 1, widths[size_t(c)] - 2, rowHeight - 2), color);
+            cellX += widths[size_t(c)];
+        }
         if (header)
             painter_.setFont(bold);
         double x = area.left();
         for (qsizetype c = 0; c < columns; ++c) {
             const QString cell = c < row.size() ? row[c] : QString();
             const QRectF box(x + pad / 2, area.top(), widths[size_t(c)] - pad, rowHeight);
-            const Qt::Alignment align = (!header && looksNumeric(cell)) || (header && c > 0) ? Qt::AlignRight
-                                                                                            : Qt::AlignLeft;
+            const Qt::Alignment align = rightAligned[size_t(c)] ? Qt::AlignRight : Qt::AlignLeft;
             painter_.drawText(box, align | Qt::AlignVCenter, cell);
             x += widths[size_t(c)];
         }
@@ -154,7 +169,7 @@ void ReportPages::table(const std::vector<QStringList> &headerRows, const std::v
     };
     const auto drawHeader = [&] {
         for (const QStringList &row : headerRows)
-            drawRow(row, true, false);
+            drawRow(row, true, false, 0);
         const double y = y_;
         painter_.drawLine(QPointF(body_.left(), y), QPointF(body_.left() + total * shrink, y));
     };
@@ -168,7 +183,7 @@ void ReportPages::table(const std::vector<QStringList> &headerRows, const std::v
                 return;
             drawHeader();
         }
-        drawRow(rows[r], false, r % 2 == 1);
+        drawRow(rows[r], false, r % 2 == 1 && !cellColor, r);
     }
 }
 

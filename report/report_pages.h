@@ -1,10 +1,12 @@
 #pragma once
 
+#include <QColor>
 #include <QFont>
 #include <QRectF>
 #include <QString>
 #include <QStringList>
 
+#include <functional>
 #include <vector>
 
 class QPagedPaintDevice;
@@ -43,7 +45,10 @@ public:
     // A table: `headerRows` (repeated on each page) then `rows`; columns as
     // wide as their widest cell, shrunk together to the width; numbers to the
     // right. Continues on new pages as needed.
-    void table(const std::vector<QStringList> &headerRows, const std::vector<QStringList> &rows);
+    // `cellColor` (if given) fills a body cell (row index, column) behind its text; invalid: none.
+    using CellColor = std::function<QColor(size_t row, qsizetype column)>;
+    void table(const std::vector<QStringList> &headerRows, const std::vector<QStringList> &rows,
+               const CellColor &cellColor = {});
 
 private:
     void drawFooter();

@@ -12,12 +12,15 @@
 #include <QBuffer>
 #include <QDateTime>
 #include <QFontMetricsF>
+#include <QLocale>
 #include <QPageLayout>
 #include <QPageSize>
 #include <QPainter>
 #include <QPdfWriter>
 
 #include <algorithm>
+#include <array>
+#include <optional>
 #include <cmath>
 
 namespace ostrand::report {
@@ -53,6 +56,15 @@ Period periodOf(const SurveyReportInput &input)
 QString localText(qint64 utcMs, const QTimeZone &zone, const QString &format = QStringLiteral("yyyy-MM-dd HH:mm"))
 {
     return QDateTime::fromMSecsSinceEpoch(utcMs, zone).toString(format);
+}
+
+// Without shaping, so no ligature turns "fl" into one glyph that text
+// extraction and searching then read as another letter.
+QFont reportFont(QFont font)
+{
+    font.setPointSizeF(9);
+    font.setStyleStrategy(QFont::PreferNoShaping);
+    return font;
 }
 
 QString intervalText(int seconds)
@@ -247,6 +259,51 @@ void writeDailyTable(ReportPages &pages, const SurveyReportInput &input)
                            "Completeness: readings over those the log interval puts in the day."));
 }
 
+// A week a row, Monday first, each day's completeness on the colour of its quality.
+void writeCompletenessGrid(ReportPages &pages, const survey::SurveySummary &summary)
+{
+    if (summary.days.empty())
+        return;
+    pages.space(0.5);
+    pages.heading(QObject::tr("Completeness by day"), 1.2);
+    QStringList header{QObject::tr("Week of")};
+    for (int d = 1; d <= 7; ++d)
+        header << QLocale::c().dayName(d, QLocale::ShortFormat);
+    const QDate firstMonday = summary.days.front().date.addDays(1 - summary.days.front().date.dayOfWeek());
+    std::vector<QStringList> rows;
+    std::vector<std::array<std::optional<survey::DayQuality>, 7>> qualities;
+    for (const survey::DaySummary &day : summary.days) {
+        const auto week = size_t(firstMonday.daysTo(day.date) / 7);
+        while (rows.size() <= week) {
+            rows.push_back(QStringList{firstMonday.addDays(qint64(rows.size()) * 7).toString(Qt::ISODate)});
+            for (int d = 0; d < 7; ++d)
+                rows.back() << QString();
+            qualities.emplace_back();
+        }
+        const int column = day.date.dayOfWeek();
+        // Rounded down, so a Partial day never reads as 95 %.
+        rows[week][column] = QStringLiteral("%1 %2 %")
+                                 .arg(day.date.toString(QStringLiteral("MM-dd")))
+                                 .arg(std::floor(day.completeness * 100), 0, 'f', 0);
+        qualities[week][size_t(column - 1)] = day.quality;
+    }
+    pages.table({header}, rows, [&](size_t row, qsizetype column) {
+        if (column == 0 || !qualities[row][size_t(column - 1)])
+            return QColor();
+        switch (*qualities[row][size_t(column - 1)]) {
+        case survey::DayQuality::Good:
+            return QColor(214, 240, 214);
+        case survey::DayQuality::Partial:
+            return QColor(255, 228, 170);
+        case survey::DayQuality::Missing:
+            break;
+        }
+        return QColor(248, 196, 196);
+    });
+    pages.line(QObject::tr("Green: Good (%1 % or more of the readings); amber: Partial; red: Missing (none)")
+                   .arg(surveyNumber(survey::kGoodCompleteness * 100)));
+}
+
 void writeGaps(ReportPages &pages, const SurveyReportInput &input)
 {
     pages.nextPage();
@@ -261,7 +318,9 @@ void writeGaps(ReportPages &pages, const SurveyReportInput &input)
     }
     pages.line(QObject::tr("Partial days: %1").arg(partial.isEmpty() ? QObject::tr("none") : partial.join(", ")));
     pages.line(QObject::tr("Missing days: %1").arg(missing.isEmpty() ? QObject::tr("none") : missing.join(", ")));
+    writeCompletenessGrid(pages, input.summary);
     pages.space();
+    pages.heading(QObject::tr("Gaps"), 1.2);
     if (input.summary.gaps.empty()) {
         pages.line(QObject::tr("No gaps: every reading the log interval expects is there."));
         return;
@@ -380,9 +439,7 @@ QByteArray surveyPdf(const SurveyReportInput &input)
         writer.setTitle(QObject::tr("Flow survey: %1").arg(input.station));
         writer.setCreator(QStringLiteral("Ostrand Download"));
         QPainter painter(&writer);
-        QFont font = painter.font();
-        font.setPointSizeF(9);
-        painter.setFont(font);
+        painter.setFont(reportFont(painter.font()));
         const QRectF page(0, 0, writer.width(), writer.height());
         const QTimeZone zone = zoneOf(input);
         ReportPages pages(painter, &writer, page,
@@ -420,9 +477,7 @@ QImage scattergraphPage(const SurveyReportInput &input, QSize size)
     image.setDotsPerMeterY(dotsPerMetre);
     const Period period = periodOf(input);
     QPainter painter(&image);
-    QFont font = painter.font();
-    font.setPointSizeF(9);
-    painter.setFont(font);
+    painter.setFont(reportFont(painter.font()));
     const QTimeZone zone = zoneOf(input);
     ReportPages pages(painter, nullptr, QRectF(image.rect()),
                       QObject::tr("Flow survey: %1, %2 to %3")
