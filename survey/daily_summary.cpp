@@ -128,7 +128,8 @@ SurveySummary summarize(const SurveySeries &series, const SummaryPeriod &period)
 
     const auto [first, last] = indexRange(series, from, to);
     const qint64 step = qint64(summary.intervalSeconds) * 1000;
-    const qint64 anchor = first < last ? series.utcMs[first] : from;
+    // With no reading in the period, the log's own steps are still the ones expected.
+    const qint64 anchor = first < last ? series.utcMs[first] : !series.utcMs.empty() ? series.utcMs.front() : from;
     qint64 kFirst = 0, kEnd = 0;
     std::vector<qint64> steps;
     if (step > 0) {
