@@ -122,8 +122,10 @@ void DailyView::setSeries(std::shared_ptr<const SurveySeries> series, const Summ
     series_ = std::move(series);
     summary_ = summarize(*series_, period);
     const FlowUnit flowUnit = series_->setup.flowUnit;
-    QString status = QStringLiteral("Log interval: %1 s · %2 days · flows in %3, volumes in %4")
-                         .arg(summary_.intervalSeconds)
+    const int interval = summary_.intervalSeconds;
+    QString status = QStringLiteral("Log interval: %1 · %2 days · flows in %3, volumes in %4")
+                         .arg(interval % 60 == 0 ? QStringLiteral("%1 min").arg(interval / 60)
+                                                 : QStringLiteral("%1 s").arg(interval))
                          .arg(summary_.days.size())
                          .arg(unitName(flowUnit), unitName(volumeUnitFor(flowUnit)));
     if (!series_->hasFlow())
@@ -171,8 +173,8 @@ void DailyView::showDays()
         if (day.volumesDisagree && day.volumeFromTotal) {
             // The two volumes of one day are the same water: apart, one of the channels is wrong.
             const QString apart = day.volume != 0
-                                      ? QStringLiteral("%1 %").arg(surveyNumber(
-                                            100 * std::abs(*day.volumeFromTotal - day.volume) / day.volume))
+                                      ? QStringLiteral("%1 %").arg(
+                                            100 * std::abs(*day.volumeFromTotal - day.volume) / day.volume, 0, 'f', 1)
                                       : QStringLiteral("more than 2 %");
             fromTotal->setText(fromTotal->text() + QStringLiteral(" (differs by %1)").arg(apart));
             fromTotal->setBackground(QColor(0xfc, 0xed, 0xc4));

@@ -3,25 +3,82 @@
 #include "app/download_tab.h"
 #include "app/main_window.h"
 #include "app/settings_file.h"
+#include "download/log_decoder.h"
 #include "platform/qt_event_pump.h"
 #include "platform/qt_file_dialogs.h"
 #include "platform/qt_serial_port.h"
 #include "platform/system_clock.h"
+#include "survey/pipe_curves.h"
+#include "table/grid_headings.h"
+#include "table/grid_state.h"
+#include "table/meter_float.h"
+#include "table/results_grid.h"
 
 #include <QApplication>
+#include <QCheckBox>
 #include <QDir>
 #include <QElapsedTimer>
-#include <QLabel>
-#include <QScreen>
 #include <QFile>
+#include <QLabel>
+#include <QLineEdit>
 #include <QProcess>
 #include <QPushButton>
+#include <QScreen>
 #include <QTabWidget>
 #include <QTemporaryDir>
 #include <QTest>
 #include <QTimer>
+#include <cmath>
 #include <functional>
 #include <memory>
+#include <random>
+
+namespace {
+
+// A week's survey of a 600 mm sewer at slope 0.002 and n 0.013, every 15
+// minutes: the depth follows the day's use with a storm on the fourth day, the
+// velocity follows the pipe's Manning curve with a little noise, and the
+// logger missed three hours on the fifth day.
+void fillSurveyLog(ostrand::ResultsGrid &grid, ostrand::GridState &state)
+{
+    using namespace ostrand;
+    constexpr double kDiameter = 0.6, kSlope = 0.002, kN = 0.013;
+    grid.clear();
+    state = GridState{};
+    const char *const labels[] = {"Level (mm)", "Velocity (m/s)", "Flow (l/s)", "Flow Tot (m3)"};
+    for (int k = 1; k <= 4; ++k)
+        state.channel(k).takeMeterLabel(QLatin1String(labels[k - 1]));
+    setUpGridHeadings(grid);
+    setUpChannelHeadings(grid, state);
+    std::mt19937 random(34);
+    std::normal_distribution<double> noise(0.0, 1.0);
+    const QDateTime start(QDate(2026, 11, 2), QTime(0, 0));
+    double total = 51200;
+    ResultsGrid::BulkUpdate bulk(grid);
+    for (int i = 0; i < 7 * 96; ++i) {
+        const QDateTime when = start.addSecs(900LL * i);
+        const double day = i / 96.0;
+        const double hour = when.time().hour() + when.time().minute() / 60.0;
+        const bool weekend = when.date().dayOfWeek() >= 6;
+        // Low at night, a morning peak (later at the weekend) and an evening one.
+        const double use = 0.35 + 0.45 * std::exp(-std::pow(hour - (weekend ? 10 : 8), 2) / 4) +
+                           0.3 * std::exp(-std::pow(hour - 19.5, 2) / 6);
+        const double storm = 2.6 * std::exp(-std::pow(day - 3.6, 2) / 0.01);
+        const double depth = std::min(0.59, 0.12 * use + 0.09 * storm + 0.002 * noise(random));
+        const double velocity = survey::manningVelocity(kDiameter, depth, kSlope, kN) * (1 + 0.03 * noise(random));
+        const double flow = velocity * survey::circularSection(kDiameter, depth).area;
+        total += flow * 900;
+        if (day >= 4.25 && day < 4.375)
+            continue;
+        grid.setRowTexts(state.lastGridRow + 1,
+                         {QString::number(state.lastGridRow), stampText(when.date(), when.time()),
+                          valueText(std::round(depth * 10000) / 10), valueText(std::round(velocity * 1000) / 1000),
+                          valueText(std::round(flow * 10000) / 10), totalValueText(total)});
+        ++state.lastGridRow;
+    }
+}
+
+} // namespace
 
 int main(int argc, char **argv)
 {
@@ -153,5 +210,29 @@ int main(int argc, char **argv)
         return 1;
     silent.terminate();
     silent.waitForFinished(3000);
+
+    // The survey checks of a made-up survey: its scattergraph with the pipe's curves, then its days.
+    fillSurveyLog(window.results(), window.gridState());
+    emit window.downloadTab().resultsChanged();
+    window.resize(1260, 860); // the daily table's columns shown whole
+    tabs->setCurrentIndex(1);
+    window.findChild<QPushButton *>(QStringLiteral("ShowScattergraphButton"))->click();
+    const char *const pipe[][2] = {{"PipeDiameter", "600 mm"}, {"PipeSlope", "0.002"}, {"ManningN", "0.013"}};
+    for (const auto &[name, value] : pipe) {
+        auto *edit = window.findChild<QLineEdit *>(QLatin1String(name));
+        edit->setText(QLatin1String(value));
+        emit edit->editingFinished();
+    }
+    QTest::qWait(500);
+    if (!window.grab().save(QStringLiteral("%1/scattergraph.png").arg(absoluteOut)))
+        return 1;
+    window.findChild<QPushButton *>(QStringLiteral("ShowDailyButton"))->click();
+    // The weekdays before the storm ticked as dry weather.
+    for (auto *dry : window.findChildren<QCheckBox *>(QStringLiteral("DryDay")))
+        if (dry->property("date").toDate() <= QDate(2026, 11, 4))
+            dry->click();
+    QTest::qWait(500);
+    if (!window.grab().save(QStringLiteral("%1/daily.png").arg(absoluteOut)))
+        return 1;
     return 0;
 }
