@@ -19,15 +19,27 @@ qint64 floorDiv(qint64 a, qint64 b)
     return (a % b != 0 && ((a < 0) != (b < 0))) ? q - 1 : q;
 }
 
-qint64 ceilDiv(qint64 a, qint64 b) { return -floorDiv(-a, b); }
+qint64 ceilDiv(qint64 a, qint64 b)
+{
+    return -floorDiv(-a, b);
+}
 
 // A series with no zone is taken in UTC rather than in whatever zone the machine has.
-QTimeZone usableZone(const QTimeZone &zone) { return zone.isValid() ? zone : QTimeZone(0); }
+QTimeZone usableZone(const QTimeZone &zone)
+{
+    return zone.isValid() ? zone : QTimeZone(0);
+}
 
-QDate localDate(qint64 ms, const QTimeZone &zone) { return QDateTime::fromMSecsSinceEpoch(ms, zone).date(); }
+QDate localDate(qint64 ms, const QTimeZone &zone)
+{
+    return QDateTime::fromMSecsSinceEpoch(ms, zone).date();
+}
 
 // The day's first instant; startOfDay copes with a zone whose clocks change at midnight.
-qint64 midnight(const QDate &date, const QTimeZone &zone) { return date.startOfDay(zone).toMSecsSinceEpoch(); }
+qint64 midnight(const QDate &date, const QTimeZone &zone)
+{
+    return date.startOfDay(zone).toMSecsSinceEpoch();
+}
 
 // The local hour 06:00 ends the night; should it fall in a clock change, six hours on.
 qint64 nightEnd(const QDate &date, qint64 dayStart, const QTimeZone &zone)
@@ -61,8 +73,8 @@ double minimumNightFlow(const SurveySeries &series, size_t first, size_t last, q
 
 // The distinct steps (anchor + k x step) the readings in [first, last) lie on:
 // a reading counts for its nearest step, so a meter clock a few seconds out still counts.
-std::vector<qint64> stepsLogged(const SurveySeries &series, size_t first, size_t last, qint64 anchor, qint64 step,
-                                qint64 kFirst, qint64 kEnd)
+std::vector<qint64> stepsLogged(const SurveySeries &series, size_t first, size_t last,
+                                qint64 anchor, qint64 step, qint64 kFirst, qint64 kEnd)
 {
     std::vector<qint64> steps;
     for (size_t i = first; i < last; ++i) {
@@ -73,8 +85,8 @@ std::vector<qint64> stepsLogged(const SurveySeries &series, size_t first, size_t
     return steps;
 }
 
-std::vector<Gap> gapsBetween(const std::vector<qint64> &steps, qint64 anchor, qint64 step, qint64 kFirst,
-                             qint64 kEnd, const SummaryPeriod &period)
+std::vector<Gap> gapsBetween(const std::vector<qint64> &steps, qint64 anchor, qint64 step,
+                             qint64 kFirst, qint64 kEnd, const SummaryPeriod &period)
 {
     std::vector<Gap> gaps;
     auto add = [&](qint64 from, qint64 to) { // missing steps from..to inclusive
@@ -119,17 +131,20 @@ SurveySummary summarize(const SurveySeries &series, const SummaryPeriod &period)
     const QTimeZone zone = usableZone(series.zone);
     if (series.utcMs.empty() && !(period.fromUtcMs && period.toUtcMs))
         return summary;
-    const qint64 from =
-        period.fromUtcMs ? *period.fromUtcMs : midnight(localDate(series.utcMs.front(), zone), zone);
-    const qint64 to =
-        period.toUtcMs ? *period.toUtcMs : midnight(localDate(series.utcMs.back(), zone).addDays(1), zone);
+    const qint64 from = period.fromUtcMs ? *period.fromUtcMs
+                                         : midnight(localDate(series.utcMs.front(), zone), zone);
+    const qint64 to = period.toUtcMs
+                          ? *period.toUtcMs
+                          : midnight(localDate(series.utcMs.back(), zone).addDays(1), zone);
     if (to <= from)
         return summary;
 
     const auto [first, last] = indexRange(series, from, to);
     const qint64 step = qint64(summary.intervalSeconds) * 1000;
     // With no reading in the period, the log's own steps are still the ones expected.
-    const qint64 anchor = first < last ? series.utcMs[first] : !series.utcMs.empty() ? series.utcMs.front() : from;
+    const qint64 anchor = first < last            ? series.utcMs[first]
+                          : !series.utcMs.empty() ? series.utcMs.front()
+                                                  : from;
     qint64 kFirst = 0, kEnd = 0;
     std::vector<qint64> steps;
     if (step > 0) {
@@ -144,7 +159,8 @@ SurveySummary summarize(const SurveySeries &series, const SummaryPeriod &period)
     size_t totalScanned = 0;
     const QDate lastDate = localDate(to - 1, zone);
     qint64 dayStart = midnight(localDate(from, zone), zone);
-    for (QDate date = localDate(from, zone); date.isValid() && date <= lastDate; date = date.addDays(1)) {
+    for (QDate date = localDate(from, zone); date.isValid() && date <= lastDate;
+         date = date.addDays(1)) {
         DaySummary day;
         day.date = date;
         day.startUtcMs = dayStart;
@@ -169,9 +185,10 @@ SurveySummary summarize(const SurveySeries &series, const SummaryPeriod &period)
         day.minFlow = lowest;
         day.maxFlow = highest;
         day.meanFlow = flows > 0 ? sum / flows : kNaN;
-        day.minNightFlow =
-            minimumNightFlow(series, a, indexRange(series, lo, std::min(hi, nightEnd(date, day.startUtcMs, zone))).second,
-                             day.startUtcMs);
+        day.minNightFlow = minimumNightFlow(
+            series, a,
+            indexRange(series, lo, std::min(hi, nightEnd(date, day.startUtcMs, zone))).second,
+            day.startUtcMs);
 
         if (series.hasTotal()) {
             for (; totalScanned < a; ++totalScanned)
@@ -188,9 +205,9 @@ SurveySummary summarize(const SurveySeries &series, const SummaryPeriod &period)
                                                 [](double t) { return std::isfinite(t); });
             if (totalInDay) {
                 day.volumeFromTotal = lastTotal - before;
-                day.volumesDisagree = std::isfinite(day.volume) &&
-                                      std::abs(*day.volumeFromTotal - day.volume) >
-                                          kVolumeDisagreement * std::abs(day.volume);
+                day.volumesDisagree =
+                    std::isfinite(day.volume) && std::abs(*day.volumeFromTotal - day.volume) >
+                                                     kVolumeDisagreement * std::abs(day.volume);
             }
         }
 
@@ -206,9 +223,9 @@ SurveySummary summarize(const SurveySeries &series, const SummaryPeriod &period)
             day.expected = day.readings;
         }
         day.completeness = day.expected > 0 ? double(day.readings) / day.expected : 0;
-        day.quality = day.readings == 0                        ? DayQuality::Missing
+        day.quality = day.readings == 0                       ? DayQuality::Missing
                       : day.completeness >= kGoodCompleteness ? DayQuality::Good
-                                                               : DayQuality::Partial;
+                                                              : DayQuality::Partial;
         summary.days.push_back(day);
     }
     return summary;
@@ -228,18 +245,20 @@ DiurnalPattern dryWeatherPattern(const SurveySeries &series, const SurveySummary
         const int kind = day.date.dayOfWeek() >= 6 ? 1 : 0;
         // Local hours from the zone's offsets, found once for the day, not per reading.
         const QDateTime start = QDateTime::fromMSecsSinceEpoch(day.startUtcMs, Qt::UTC);
-        const QTimeZone::OffsetDataList changes =
-            zone.transitions(start.addMSecs(1), QDateTime::fromMSecsSinceEpoch(day.endUtcMs - 1, Qt::UTC));
+        const QTimeZone::OffsetDataList changes = zone.transitions(
+            start.addMSecs(1), QDateTime::fromMSecsSinceEpoch(day.endUtcMs - 1, Qt::UTC));
         qint64 offsetMs = qint64(zone.offsetFromUtc(start)) * 1000;
         int change = 0;
         const qint64 wallMidnight = QDateTime(day.date, QTime(0, 0), Qt::UTC).toMSecsSinceEpoch();
         const auto [a, b] = indexRange(series, day.startUtcMs, day.endUtcMs);
         for (size_t i = a; i < b; ++i) {
-            while (change < changes.size() && changes[change].atUtc.toMSecsSinceEpoch() <= series.utcMs[i])
+            while (change < changes.size() &&
+                   changes[change].atUtc.toMSecsSinceEpoch() <= series.utcMs[i])
                 offsetMs = qint64(changes[change++].offsetFromUtc) * 1000;
             if (!std::isfinite(series.flow[i]))
                 continue;
-            const int hour = std::clamp(int(floorDiv(series.utcMs[i] + offsetMs - wallMidnight, kHourMs)), 0, 23);
+            const int hour = std::clamp(
+                int(floorDiv(series.utcMs[i] + offsetMs - wallMidnight, kHourMs)), 0, 23);
             sums[kind][hour] += series.flow[i];
             counts[kind][hour] += 1;
         }

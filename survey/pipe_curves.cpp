@@ -37,12 +37,13 @@ struct Points {
     std::vector<double> depths;
     std::vector<double> velocities;
     std::vector<Segment> below; // the segment under each depth, which no silt depth changes
-    double sumVV = 0;  // of the velocities squared
-    double sst = 0;    // about their mean
+    double sumVV = 0;           // of the velocities squared
+    double sst = 0;             // about their mean
 };
 
 // The points a fit can use: both values logged.
-Points usable(double diameter, const std::vector<double> &depths, const std::vector<double> &velocities)
+Points usable(double diameter, const std::vector<double> &depths,
+              const std::vector<double> &velocities)
 {
     Points points;
     const size_t n = std::min(depths.size(), velocities.size());
@@ -79,7 +80,8 @@ Trial trial(double diameter, const Points &points, double siltDepth)
     for (size_t i = 0; i < points.depths.size(); ++i) {
         const Segment &under = points.below[i];
         const double perimeter = under.arc - bed.arc + chord;
-        const double r = points.depths[i] > silt && perimeter > 0 ? (under.area - bed.area) / perimeter : 0;
+        const double r =
+            points.depths[i] > silt && perimeter > 0 ? (under.area - bed.area) / perimeter : 0;
         const double x = std::cbrt(r * r);
         sxv += x * points.velocities[i];
         sxx += x * x;
@@ -102,7 +104,8 @@ CurveFit fitted(const Points &points, const Trial &t, double siltDepth)
     fit.valid = t.fixed;
     fit.coefficient = t.coefficient;
     fit.offsetM = siltDepth;
-    // Velocities that never change leave nothing to explain: a curve through them all is a perfect one.
+    // Velocities that never change leave nothing to explain: a curve through them all is a perfect
+    // one.
     const double scale = std::max(points.sumVV, 1e-300);
     if (points.sst <= scale * 1e-15)
         fit.rSquared = t.sse <= scale * 1e-12 ? 1 : 0;
@@ -137,7 +140,8 @@ double manningVelocity(double diameter, double depth, double slope, double manni
 
 double manningFlow(double diameter, double depth, double slope, double manningN)
 {
-    return manningVelocity(diameter, depth, slope, manningN) * circularSection(diameter, depth).area;
+    return manningVelocity(diameter, depth, slope, manningN) *
+           circularSection(diameter, depth).area;
 }
 
 double CurveFit::velocityAt(double diameter, double depth) const
@@ -147,7 +151,8 @@ double CurveFit::velocityAt(double diameter, double depth) const
     return coefficient * radiusTerm(diameter, depth, offsetM);
 }
 
-CurveFit fitLanfearColl(double diameter, const std::vector<double> &depths, const std::vector<double> &velocities)
+CurveFit fitLanfearColl(double diameter, const std::vector<double> &depths,
+                        const std::vector<double> &velocities)
 {
     const Points points = usable(diameter, depths, velocities);
     if (points.depths.size() < 2 || !(diameter > 0)) {

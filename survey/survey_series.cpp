@@ -22,8 +22,9 @@ struct Logged {
 
 } // namespace
 
-SurveySeries seriesFromReadings(const std::vector<collect::StoredReading> &readings, const QString &station,
-                                const SurveySetup &setup, const QTimeZone &zone)
+SurveySeries seriesFromReadings(const std::vector<collect::StoredReading> &readings,
+                                const QString &station, const SurveySetup &setup,
+                                const QTimeZone &zone)
 {
     SurveySeries series;
     series.zone = zone;
@@ -37,7 +38,8 @@ SurveySeries seriesFromReadings(const std::vector<collect::StoredReading> &readi
             continue;
         const qint64 ms = r.timeUtc.toMSecsSinceEpoch();
         logged.push_back({ms, r.channel, r.value, i});
-        // Labels can be renamed on the meter: the latest is the one that says what the channel is now.
+        // Labels can be renamed on the meter: the latest is the one that says what the channel is
+        // now.
         if (ms >= labelAt[r.channel - 1] && !r.label.isEmpty()) {
             labelAt[r.channel - 1] = ms;
             series.labels[r.channel - 1] = r.label;
@@ -80,7 +82,8 @@ SurveySeries seriesFromReadings(const std::vector<collect::StoredReading> &readi
         const double diameter = *units.pipe.diameterM;
         for (size_t i = 0; i < n; ++i)
             if (std::isfinite(series.depth[i]))
-                series.flow[i] = series.velocity[i] * circularSection(diameter, series.depth[i]).area;
+                series.flow[i] =
+                    series.velocity[i] * circularSection(diameter, series.depth[i]).area;
     }
     return series;
 }

@@ -8,14 +8,16 @@ namespace ostrand::survey {
 
 bool ChannelRoles::operator==(const ChannelRoles &other) const
 {
-    return depth == other.depth && velocity == other.velocity && flow == other.flow && total == other.total;
+    return depth == other.depth && velocity == other.velocity && flow == other.flow &&
+           total == other.total;
 }
 
 const std::array<const char *, 11> &surveyKeyNames()
 {
     static const std::array<const char *, 11> names{
-        "depth-channel", "velocity-channel", "flow-channel", "total-channel", "depth-unit", "velocity-unit",
-        "flow-unit",     "total-unit",       "pipe-diameter", "pipe-slope",   "manning-n"};
+        "depth-channel", "velocity-channel", "flow-channel", "total-channel",
+        "depth-unit",    "velocity-unit",    "flow-unit",    "total-unit",
+        "pipe-diameter", "pipe-slope",       "manning-n"};
     return names;
 }
 
@@ -33,7 +35,8 @@ bool takeChannel(int &role, const QString &value, QString *problem)
     bool ok = false;
     const int channel = value.toInt(&ok);
     if (!ok || channel < 1 || channel > 8)
-        return refuse(problem, QStringLiteral("takes a channel number from 1 to 8; not \"%1\"").arg(value));
+        return refuse(problem,
+                      QStringLiteral("takes a channel number from 1 to 8; not \"%1\"").arg(value));
     role = channel;
     return true;
 }
@@ -50,13 +53,15 @@ bool takeUnit(Unit &unit, bool &given, const std::optional<Unit> &named, const Q
 }
 
 // Slope and roughness are both fractions; a value of 1 or more is a percent or a typing slip.
-bool takeFraction(std::optional<double> &target, const QString &value, const QString &example, QString *problem)
+bool takeFraction(std::optional<double> &target, const QString &value, const QString &example,
+                  QString *problem)
 {
     bool ok = false;
     const double number = value.toDouble(&ok);
     if (!ok || !std::isfinite(number) || number <= 0 || number >= 1)
         return refuse(problem,
-                      QStringLiteral("takes a number above 0 and below 1, such as %1; not \"%2\"").arg(example, value));
+                      QStringLiteral("takes a number above 0 and below 1, such as %1; not \"%2\"")
+                          .arg(example, value));
     target = number;
     return true;
 }
@@ -86,7 +91,8 @@ bool hasTotalWord(const QStringList &words)
 
 } // namespace
 
-KeyTaken takeSurveyKey(SurveySetup &setup, const QString &key, const QString &rawValue, QString *problem)
+KeyTaken takeSurveyKey(SurveySetup &setup, const QString &key, const QString &rawValue,
+                       QString *problem)
 {
     const QString value = rawValue.trimmed();
     bool taken = false;
@@ -99,17 +105,17 @@ KeyTaken takeSurveyKey(SurveySetup &setup, const QString &key, const QString &ra
     else if (key == QLatin1String("total-channel"))
         taken = takeChannel(setup.roles.total, value, problem);
     else if (key == QLatin1String("depth-unit"))
-        taken = takeUnit(setup.depthUnit, setup.depthUnitGiven, depthUnitNamed(value), depthUnitChoices(), value,
-                         problem);
+        taken = takeUnit(setup.depthUnit, setup.depthUnitGiven, depthUnitNamed(value),
+                         depthUnitChoices(), value, problem);
     else if (key == QLatin1String("velocity-unit"))
         taken = takeUnit(setup.velocityUnit, setup.velocityUnitGiven, velocityUnitNamed(value),
                          velocityUnitChoices(), value, problem);
     else if (key == QLatin1String("flow-unit"))
-        taken = takeUnit(setup.flowUnit, setup.flowUnitGiven, flowUnitNamed(value), flowUnitChoices(), value,
-                         problem);
+        taken = takeUnit(setup.flowUnit, setup.flowUnitGiven, flowUnitNamed(value),
+                         flowUnitChoices(), value, problem);
     else if (key == QLatin1String("total-unit"))
-        taken = takeUnit(setup.totalUnit, setup.totalUnitGiven, totalUnitNamed(value), totalUnitChoices(), value,
-                         problem);
+        taken = takeUnit(setup.totalUnit, setup.totalUnitGiven, totalUnitNamed(value),
+                         totalUnitChoices(), value, problem);
     else if (key == QLatin1String("pipe-diameter")) {
         const std::optional<double> metres = lengthInMetres(value, problem);
         if (metres)
@@ -162,7 +168,8 @@ QString unitInParentheses(const QString &label)
     return text.mid(open + 1, text.size() - open - 2).trimmed();
 }
 
-QString storedUnit(const SurveySetup &setup, const ChannelRoles &roles, int channel, const QString &label)
+QString storedUnit(const SurveySetup &setup, const ChannelRoles &roles, int channel,
+                   const QString &label)
 {
     if (channel != 0) {
         if (channel == roles.depth && setup.depthUnitGiven)
@@ -177,7 +184,8 @@ QString storedUnit(const SurveySetup &setup, const ChannelRoles &roles, int chan
     return unitInParentheses(label);
 }
 
-SurveySetup withLabelUnits(SurveySetup setup, const ChannelRoles &roles, const std::array<QString, 8> &labels)
+SurveySetup withLabelUnits(SurveySetup setup, const ChannelRoles &roles,
+                           const std::array<QString, 8> &labels)
 {
     auto unitOf = [&labels](int channel) {
         return channel >= 1 && channel <= 8 ? unitInParentheses(labels[channel - 1]) : QString();

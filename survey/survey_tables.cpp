@@ -11,7 +11,8 @@ namespace {
 // RFC 4180: a field with a comma, a quote or a line break is quoted, its quotes doubled.
 QString field(const QString &text)
 {
-    if (!text.contains(u',') && !text.contains(u'"') && !text.contains(u'\n') && !text.contains(u'\r'))
+    if (!text.contains(u',') && !text.contains(u'"') && !text.contains(u'\n') &&
+        !text.contains(u'\r'))
         return text;
     QString quoted = text;
     quoted.replace(u'"', QLatin1String("\"\""));
@@ -34,7 +35,9 @@ QString zonedTime(qint64 utcMs, const QTimeZone &zone)
     const int offset = time.offsetFromUtc();
     const int minutes = std::abs(offset) / 60;
     return time.toString(QStringLiteral("yyyy-MM-ddTHH:mm:ss")) + (offset < 0 ? u'-' : u'+') +
-           QStringLiteral("%1:%2").arg(minutes / 60, 2, 10, QLatin1Char('0')).arg(minutes % 60, 2, 10, QLatin1Char('0'));
+           QStringLiteral("%1:%2")
+               .arg(minutes / 60, 2, 10, QLatin1Char('0'))
+               .arg(minutes % 60, 2, 10, QLatin1Char('0'));
 }
 
 } // namespace
@@ -68,26 +71,29 @@ QByteArray dailyTableCsv(const SurveySummary &summary, FlowUnit flowUnit)
     const QString volume = unitName(volumeUnit);
     const QString flow = unitName(flowUnit);
     QByteArray csv;
-    addRow(csv, {QStringLiteral("Date"), QStringLiteral("Volume"), QStringLiteral("Volume from total"),
-                 QStringLiteral("Min flow"), QStringLiteral("Mean flow"), QStringLiteral("Max flow"),
-                 QStringLiteral("Min night flow"), QStringLiteral("Readings"), QStringLiteral("Expected"),
-                 QStringLiteral("Completeness"), QStringLiteral("Quality")});
-    addRow(csv, {QString(), volume, volume, flow, flow, flow, flow, QString(), QString(), QStringLiteral("%"),
-                 QString()});
+    addRow(csv,
+           {QStringLiteral("Date"), QStringLiteral("Volume"), QStringLiteral("Volume from total"),
+            QStringLiteral("Min flow"), QStringLiteral("Mean flow"), QStringLiteral("Max flow"),
+            QStringLiteral("Min night flow"), QStringLiteral("Readings"),
+            QStringLiteral("Expected"), QStringLiteral("Completeness"), QStringLiteral("Quality")});
+    addRow(csv, {QString(), volume, volume, flow, flow, flow, flow, QString(), QString(),
+                 QStringLiteral("%"), QString()});
     for (const DaySummary &day : summary.days)
-        addRow(csv, {day.date.toString(Qt::ISODate), surveyNumber(day.volume * perVolume),
-                     day.volumeFromTotal ? surveyNumber(*day.volumeFromTotal * perVolume) : QString(),
-                     surveyNumber(day.minFlow * perFlow), surveyNumber(day.meanFlow * perFlow),
-                     surveyNumber(day.maxFlow * perFlow), surveyNumber(day.minNightFlow * perFlow),
-                     QString::number(day.readings), QString::number(day.expected),
-                     surveyNumber(day.completeness * 100), qualityName(day.quality)});
+        addRow(csv,
+               {day.date.toString(Qt::ISODate), surveyNumber(day.volume * perVolume),
+                day.volumeFromTotal ? surveyNumber(*day.volumeFromTotal * perVolume) : QString(),
+                surveyNumber(day.minFlow * perFlow), surveyNumber(day.meanFlow * perFlow),
+                surveyNumber(day.maxFlow * perFlow), surveyNumber(day.minNightFlow * perFlow),
+                QString::number(day.readings), QString::number(day.expected),
+                surveyNumber(day.completeness * 100), qualityName(day.quality)});
     return csv;
 }
 
 QByteArray gapsCsv(const SurveySummary &summary, const QTimeZone &zone)
 {
     QByteArray csv;
-    addRow(csv, {QStringLiteral("Start"), QStringLiteral("End"), QStringLiteral("Missing intervals")});
+    addRow(csv,
+           {QStringLiteral("Start"), QStringLiteral("End"), QStringLiteral("Missing intervals")});
     for (const Gap &gap : summary.gaps)
         addRow(csv, {zonedTime(gap.firstMissingUtcMs, zone), zonedTime(gap.lastMissingUtcMs, zone),
                      QString::number(gap.missingIntervals)});
@@ -99,7 +105,8 @@ QByteArray diurnalCsv(const DiurnalPattern &pattern, FlowUnit flowUnit)
     const double perFlow = 1 / toCubicMetresPerSecond(flowUnit);
     const QString flow = unitName(flowUnit);
     QByteArray csv;
-    addRow(csv, {QStringLiteral("Hour"), QStringLiteral("Weekday mean"), QStringLiteral("Weekend mean")});
+    addRow(csv, {QStringLiteral("Hour"), QStringLiteral("Weekday mean"),
+                 QStringLiteral("Weekend mean")});
     addRow(csv, {QString(), flow, flow});
     for (int h = 0; h < 24; ++h)
         addRow(csv, {QString::number(h), surveyNumber(pattern.weekday[h] * perFlow),

@@ -15,20 +15,17 @@ constexpr double kGallon = 3.785411784e-3;
 constexpr double kFoot = 0.3048;
 constexpr double kCubicFoot = kFoot * kFoot * kFoot;
 
-template <typename Unit>
-using Names = std::vector<std::pair<Unit, QString>>;
+template <typename Unit> using Names = std::vector<std::pair<Unit, QString>>;
 
 // The first name of each unit is the one shown; the others are read too,
 // since labels spell units as their makers like.
 const Names<DepthUnit> &depthNames()
 {
-    static const Names<DepthUnit> names{{DepthUnit::Millimetre, QStringLiteral("mm")},
-                                        {DepthUnit::Metre, QStringLiteral("m")},
-                                        {DepthUnit::Inch, QStringLiteral("in")},
-                                        {DepthUnit::Foot, QStringLiteral("ft")},
-                                        {DepthUnit::Inch, QStringLiteral("inch")},
-                                        {DepthUnit::Inch, QStringLiteral("inches")},
-                                        {DepthUnit::Foot, QStringLiteral("feet")}};
+    static const Names<DepthUnit> names{
+        {DepthUnit::Millimetre, QStringLiteral("mm")}, {DepthUnit::Metre, QStringLiteral("m")},
+        {DepthUnit::Inch, QStringLiteral("in")},       {DepthUnit::Foot, QStringLiteral("ft")},
+        {DepthUnit::Inch, QStringLiteral("inch")},     {DepthUnit::Inch, QStringLiteral("inches")},
+        {DepthUnit::Foot, QStringLiteral("feet")}};
     return names;
 }
 
@@ -61,8 +58,7 @@ const Names<TotalUnit> &totalNames()
     return names;
 }
 
-template <typename Unit>
-QString nameOf(const Names<Unit> &names, Unit unit)
+template <typename Unit> QString nameOf(const Names<Unit> &names, Unit unit)
 {
     for (const auto &[u, name] : names)
         if (u == unit)
@@ -70,8 +66,7 @@ QString nameOf(const Names<Unit> &names, Unit unit)
     return {};
 }
 
-template <typename Unit>
-std::optional<Unit> named(const Names<Unit> &names, const QString &text)
+template <typename Unit> std::optional<Unit> named(const Names<Unit> &names, const QString &text)
 {
     const QString wanted = text.trimmed();
     for (const auto &[u, name] : names)
@@ -81,8 +76,7 @@ std::optional<Unit> named(const Names<Unit> &names, const QString &text)
 }
 
 // The shown names only, for messages.
-template <typename Unit>
-QString choices(const Names<Unit> &names)
+template <typename Unit> QString choices(const Names<Unit> &names)
 {
     QStringList shown;
     for (const auto &[u, name] : names)
@@ -93,10 +87,22 @@ QString choices(const Names<Unit> &names)
 
 } // namespace
 
-QString unitName(DepthUnit unit) { return nameOf(depthNames(), unit); }
-QString unitName(VelocityUnit unit) { return nameOf(velocityNames(), unit); }
-QString unitName(FlowUnit unit) { return nameOf(flowNames(), unit); }
-QString unitName(TotalUnit unit) { return nameOf(totalNames(), unit); }
+QString unitName(DepthUnit unit)
+{
+    return nameOf(depthNames(), unit);
+}
+QString unitName(VelocityUnit unit)
+{
+    return nameOf(velocityNames(), unit);
+}
+QString unitName(FlowUnit unit)
+{
+    return nameOf(flowNames(), unit);
+}
+QString unitName(TotalUnit unit)
+{
+    return nameOf(totalNames(), unit);
+}
 
 QString unitName(VolumeUnit unit)
 {
@@ -111,15 +117,39 @@ QString unitName(VolumeUnit unit)
     return {};
 }
 
-std::optional<DepthUnit> depthUnitNamed(const QString &name) { return named(depthNames(), name); }
-std::optional<VelocityUnit> velocityUnitNamed(const QString &name) { return named(velocityNames(), name); }
-std::optional<FlowUnit> flowUnitNamed(const QString &name) { return named(flowNames(), name); }
-std::optional<TotalUnit> totalUnitNamed(const QString &name) { return named(totalNames(), name); }
+std::optional<DepthUnit> depthUnitNamed(const QString &name)
+{
+    return named(depthNames(), name);
+}
+std::optional<VelocityUnit> velocityUnitNamed(const QString &name)
+{
+    return named(velocityNames(), name);
+}
+std::optional<FlowUnit> flowUnitNamed(const QString &name)
+{
+    return named(flowNames(), name);
+}
+std::optional<TotalUnit> totalUnitNamed(const QString &name)
+{
+    return named(totalNames(), name);
+}
 
-QString depthUnitChoices() { return choices(depthNames()); }
-QString velocityUnitChoices() { return choices(velocityNames()); }
-QString flowUnitChoices() { return choices(flowNames()); }
-QString totalUnitChoices() { return choices(totalNames()); }
+QString depthUnitChoices()
+{
+    return choices(depthNames());
+}
+QString velocityUnitChoices()
+{
+    return choices(velocityNames());
+}
+QString flowUnitChoices()
+{
+    return choices(flowNames());
+}
+QString totalUnitChoices()
+{
+    return choices(totalNames());
+}
 
 double toMetres(DepthUnit unit)
 {
@@ -203,14 +233,18 @@ VolumeUnit volumeUnitFor(FlowUnit unit)
 
 std::optional<double> lengthInMetres(const QString &text, QString *problem)
 {
-    static const QRegularExpression pattern(QStringLiteral(R"(^\s*([+-]?(?:\d+\.?\d*|\.\d+))\s*([A-Za-z]+)\s*$)"));
+    static const QRegularExpression pattern(
+        QStringLiteral(R"(^\s*([+-]?(?:\d+\.?\d*|\.\d+))\s*([A-Za-z]+)\s*$)"));
     const QRegularExpressionMatch match = pattern.match(text);
-    const std::optional<DepthUnit> unit = match.hasMatch() ? depthUnitNamed(match.captured(2)) : std::nullopt;
+    const std::optional<DepthUnit> unit =
+        match.hasMatch() ? depthUnitNamed(match.captured(2)) : std::nullopt;
     const double number = match.captured(1).toDouble();
     if (!unit || !std::isfinite(number) || number <= 0) {
         if (problem)
-            *problem = QStringLiteral("takes a length above zero and its unit (%1), such as \"600 mm\"; not \"%2\"")
-                           .arg(depthUnitChoices(), text);
+            *problem =
+                QStringLiteral(
+                    "takes a length above zero and its unit (%1), such as \"600 mm\"; not \"%2\"")
+                    .arg(depthUnitChoices(), text);
         return std::nullopt;
     }
     return number * toMetres(*unit);

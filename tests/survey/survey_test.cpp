@@ -18,7 +18,10 @@ namespace {
 constexpr double kD = 0.6, kSlope = 0.002, kN = 0.013;
 constexpr qint64 kQuarterHourMs = 15 * 60 * 1000;
 
-qint64 utc(const char *iso) { return QDateTime::fromString(QString::fromLatin1(iso), Qt::ISODate).toMSecsSinceEpoch(); }
+qint64 utc(const char *iso)
+{
+    return QDateTime::fromString(QString::fromLatin1(iso), Qt::ISODate).toMSecsSinceEpoch();
+}
 
 // A series of flow (l/s) and totalizer (m3) readings; NaN leaves a value unlogged.
 struct SeriesBuilder {
@@ -81,12 +84,15 @@ TEST(PipeCurves, aSiltBedTakesItsSegmentFromTheAreaAndAddsItsSurfaceToTheWettedP
 
 namespace {
 
-// Velocities a curve V = C R^(2/3) gives over a bed `silt` deep, at depths from just above it to 90 % full.
-void curveData(double coefficient, double silt, std::vector<double> &depths, std::vector<double> &velocities)
+// Velocities a curve V = C R^(2/3) gives over a bed `silt` deep, at depths from just above it to 90
+// % full.
+void curveData(double coefficient, double silt, std::vector<double> &depths,
+               std::vector<double> &velocities)
 {
     for (double y = silt + 0.01; y <= 0.54; y += 0.0125) {
         depths.push_back(y);
-        velocities.push_back(coefficient * std::pow(circularSection(kD, y, silt).hydraulicRadius(), 2.0 / 3));
+        velocities.push_back(coefficient *
+                             std::pow(circularSection(kD, y, silt).hydraulicRadius(), 2.0 / 3));
     }
 }
 
@@ -173,7 +179,8 @@ TEST(SurveySetup, aUnitIsOneTheUserGaveForTheRoleOrOneInTheLabelsParentheses)
     EXPECT_EQ(storedUnit(setup, roles, 1, "Level"), "");
     EXPECT_EQ(storedUnit(setup, roles, 3, "Flow Tot"), "");
 
-    const SurveySetup labelled = withLabelUnits(setup, roles, {"Level (ft)", "Flow (m3/h)", "Total (GAL)"});
+    const SurveySetup labelled =
+        withLabelUnits(setup, roles, {"Level (ft)", "Flow (m3/h)", "Total (GAL)"});
     EXPECT_EQ(labelled.depthUnit, DepthUnit::Foot);
     EXPECT_EQ(labelled.flowUnit, FlowUnit::Gpm);
     EXPECT_EQ(labelled.totalUnit, TotalUnit::Gallon);
@@ -185,8 +192,9 @@ TEST(SurveyUnits, lengthsTakeANumberAboveZeroAndAUnit)
         const char *text;
         double metres; // 0: refused
     };
-    const Row rows[] = {{"600 mm", 0.6}, {"0.6m", 0.6},  {"24 in", 0.6096}, {"2 ft", 0.6096}, {"1.5 M", 1.5},
-                        {"0 mm", 0},     {"-600 mm", 0}, {"nan mm", 0},     {"600", 0},      {"600 yd", 0}};
+    const Row rows[] = {{"600 mm", 0.6}, {"0.6m", 0.6}, {"24 in", 0.6096}, {"2 ft", 0.6096},
+                        {"1.5 M", 1.5},  {"0 mm", 0},   {"-600 mm", 0},    {"nan mm", 0},
+                        {"600", 0},      {"600 yd", 0}};
     for (const Row &row : rows) {
         SCOPED_TRACE(row.text);
         QString problem;
@@ -210,11 +218,12 @@ TEST(SurveySetup, surveyKeysRefuseValuesOutsideTheirRange)
         const char *key, *value;
         KeyTaken taken;
     };
-    const Row rows[] = {{"depth-channel", "8", KeyTaken::Taken},    {"depth-channel", "9", KeyTaken::Refused},
-                        {"flow-unit", "MGD", KeyTaken::Taken},       {"flow-unit", "gal", KeyTaken::Refused},
-                        {"pipe-slope", "0.002", KeyTaken::Taken},    {"pipe-slope", "2", KeyTaken::Refused},
-                        {"manning-n", "0", KeyTaken::Refused},       {"pipe-diameter", "24 in", KeyTaken::Taken},
-                        {"port", "COM1", KeyTaken::NotASurveyKey}};
+    const Row rows[] = {
+        {"depth-channel", "8", KeyTaken::Taken},  {"depth-channel", "9", KeyTaken::Refused},
+        {"flow-unit", "MGD", KeyTaken::Taken},    {"flow-unit", "gal", KeyTaken::Refused},
+        {"pipe-slope", "0.002", KeyTaken::Taken}, {"pipe-slope", "2", KeyTaken::Refused},
+        {"manning-n", "0", KeyTaken::Refused},    {"pipe-diameter", "24 in", KeyTaken::Taken},
+        {"port", "COM1", KeyTaken::NotASurveyKey}};
     for (const Row &row : rows) {
         SCOPED_TRACE(row.key + std::string(" ") + row.value);
         SurveySetup setup;
@@ -226,7 +235,8 @@ TEST(SurveySetup, surveyKeysRefuseValuesOutsideTheirRange)
 
 TEST(SurveySeries, readingsBecomeSiValuesAndFlowComesFromTheSectionWithoutAFlowChannel)
 {
-    auto reading = [](const char *station, int channel, const char *label, const char *time, double value) {
+    auto reading = [](const char *station, int channel, const char *label, const char *time,
+                      double value) {
         ostrand::collect::StoredReading r;
         r.station = station;
         r.channel = channel;
@@ -245,7 +255,8 @@ TEST(SurveySeries, readingsBecomeSiValuesAndFlowComesFromTheSectionWithoutAFlowC
         reading("A", 1, "Level", "2026-01-01T00:07:00Z", 150)};
     SurveySetup setup;
     setup.pipe.diameterM = kD;
-    const SurveySeries series = seriesFromReadings(readings, "A", setup, QTimeZone("Europe/London"));
+    const SurveySeries series =
+        seriesFromReadings(readings, "A", setup, QTimeZone("Europe/London"));
     ASSERT_EQ(series.size(), 4u);
     EXPECT_EQ(series.roles, (ChannelRoles{1, 2, 0, 0}));
     EXPECT_TRUE(series.flowFromSection);
@@ -292,7 +303,10 @@ SurveySeries fallBack()
     for (int k = 0; k < 96; ++k) {
         const int hour = k / 4;
         const double q = hour == 1 ? 6 : hour == 2 ? 2 : 10;
-        b.add(utc("2026-10-24T23:00:00Z") + k * kQuarterHourMs, q, k == 0 ? 2000 : k == 95 ? 2850 : NAN);
+        b.add(utc("2026-10-24T23:00:00Z") + k * kQuarterHourMs, q,
+              k == 0    ? 2000
+              : k == 95 ? 2850
+                        : NAN);
     }
     return b.series;
 }
@@ -326,8 +340,9 @@ TEST(DailySummary, aSpringForwardDayHas92QuarterHoursAndItsNightHoursAreTheClock
     EXPECT_EQ(summary.gaps[0].firstMissingUtcMs, utc("2026-03-29T01:00:00Z"));
     EXPECT_EQ(summary.gaps[0].lastMissingUtcMs, utc("2026-03-29T01:45:00Z"));
     EXPECT_EQ(summary.gaps[0].missingIntervals, 4);
-    EXPECT_EQ(gapsCsv(summary, QTimeZone("Europe/London")),
-              "Start,End,Missing intervals\r\n2026-03-29T02:00:00+01:00,2026-03-29T02:45:00+01:00,4\r\n");
+    EXPECT_EQ(
+        gapsCsv(summary, QTimeZone("Europe/London")),
+        "Start,End,Missing intervals\r\n2026-03-29T02:00:00+01:00,2026-03-29T02:45:00+01:00,4\r\n");
 }
 
 TEST(DailySummary, withoutAPeriodTheFirstAndLastDaysAreWholeButNoGapIsMadeBeforeTheLog)
@@ -366,10 +381,12 @@ TEST(DailySummary, anAutumnDayHas100QuarterHoursAndItsRepeatedHourIsAnHourOfItsO
     // The two 01:xx hours averaged together would be 4 l/s.
     EXPECT_NEAR(day.minNightFlow, 0.002, 1e-12);
     // The missing end of the period is a gap.
-    EXPECT_EQ(gapsCsv(summary, QTimeZone("Europe/London")),
-              "Start,End,Missing intervals\r\n2026-10-25T23:00:00+00:00,2026-10-25T23:45:00+00:00,4\r\n");
+    EXPECT_EQ(
+        gapsCsv(summary, QTimeZone("Europe/London")),
+        "Start,End,Missing intervals\r\n2026-10-25T23:00:00+00:00,2026-10-25T23:45:00+00:00,4\r\n");
     EXPECT_EQ(dailyTableCsv(summary, FlowUnit::LitrePerSecond),
-              "Date,Volume,Volume from total,Min flow,Mean flow,Max flow,Min night flow,Readings,Expected,"
+              "Date,Volume,Volume from total,Min flow,Mean flow,Max flow,Min night "
+              "flow,Readings,Expected,"
               "Completeness,Quality\r\n"
               ",m3,m3,l/s,l/s,l/s,l/s,,,%,\r\n"
               "2026-10-25,820.8,850,2,9.5,10,2,96,100,96,Good\r\n");
@@ -377,7 +394,8 @@ TEST(DailySummary, anAutumnDayHas100QuarterHoursAndItsRepeatedHourIsAnHourOfItsO
 
 TEST(DailySummary, aPeriodWithNoReadingIsAMissingDayAndOneGap)
 {
-    const SurveySummary summary = summarize(fallBack(), {utc("2026-11-02T00:00:00Z"), utc("2026-11-03T00:00:00Z")});
+    const SurveySummary summary =
+        summarize(fallBack(), {utc("2026-11-02T00:00:00Z"), utc("2026-11-03T00:00:00Z")});
     ASSERT_EQ(summary.days.size(), 1u);
     EXPECT_EQ(summary.days[0].quality, DayQuality::Missing);
     EXPECT_EQ(summary.days[0].expected, 96);
@@ -401,7 +419,8 @@ TEST(DailySummary, theDryWeatherPatternIsTheMeanByLocalHourOfWeekdaysAndOfTheWee
     EXPECT_EQ(summary.days[2].quality, DayQuality::Partial);
 
     const DiurnalPattern dry = dryWeatherPattern(
-        b.series, summary, {QDate(2026, 6, 1), QDate(2026, 6, 2), QDate(2026, 6, 6), QDate(2026, 6, 7)});
+        b.series, summary,
+        {QDate(2026, 6, 1), QDate(2026, 6, 2), QDate(2026, 6, 6), QDate(2026, 6, 7)});
     const DiurnalPattern good = dryWeatherPattern(b.series, summary);
     for (const DiurnalPattern &pattern : {dry, good}) {
         ASSERT_EQ(pattern.days.size(), 4u);
@@ -411,7 +430,8 @@ TEST(DailySummary, theDryWeatherPatternIsTheMeanByLocalHourOfWeekdaysAndOfTheWee
         }
     }
     const QByteArray csv = diurnalCsv(dry, FlowUnit::LitrePerSecond);
-    EXPECT_TRUE(csv.startsWith("Hour,Weekday mean,Weekend mean\r\n,l/s,l/s\r\n0,15,60\r\n1,16,61\r\n"));
+    EXPECT_TRUE(
+        csv.startsWith("Hour,Weekday mean,Weekend mean\r\n,l/s,l/s\r\n0,15,60\r\n1,16,61\r\n"));
     EXPECT_TRUE(csv.endsWith("\r\n23,38,83\r\n"));
 }
 
@@ -420,7 +440,7 @@ TEST(SurveyTables, theDailyTableGivesVolumesInGallonsForGpmAndLeavesWhatIsUnknow
     SurveySummary summary;
     DaySummary day;
     day.date = QDate(2026, 1, 5);
-    day.volume = 3.785411784;                 // 1000 US gallons
+    day.volume = 3.785411784;                                // 1000 US gallons
     day.minFlow = day.meanFlow = day.maxFlow = 0.0630901964; // 1000 gpm
     day.minNightFlow = NAN;
     day.readings = 1;
@@ -429,15 +449,20 @@ TEST(SurveyTables, theDailyTableGivesVolumesInGallonsForGpmAndLeavesWhatIsUnknow
     day.quality = DayQuality::Partial;
     summary.days.push_back(day);
     EXPECT_EQ(dailyTableCsv(summary, FlowUnit::Gpm).split('\n').mid(1),
-              QList<QByteArray>({",gal,gal,gpm,gpm,gpm,gpm,,,%,\r", "2026-01-05,1000,,1000,1000,1000,,1,3,33.3333,Partial\r", ""}));
+              QList<QByteArray>({",gal,gal,gpm,gpm,gpm,gpm,,,%,\r",
+                                 "2026-01-05,1000,,1000,1000,1000,,1,3,33.3333,Partial\r", ""}));
     EXPECT_TRUE(dailyTableCsv(summary, FlowUnit::Cfs).contains(",ft3,ft3,cfs,"));
 }
 
 TEST(SurveyTables, numbersReadTheSameEverywhere)
 {
-    const std::pair<double, const char *> rows[] = {{0.9711787, "0.9712"}, {1422, "1422"},     {17.954545, "17.9545"},
-                                                    {0.0003125, "0.0003125"}, {-0.00000001, "-0.00000001"},
-                                                    {NAN, ""},               {-2.5, "-2.5"}};
+    const std::pair<double, const char *> rows[] = {{0.9711787, "0.9712"},
+                                                    {1422, "1422"},
+                                                    {17.954545, "17.9545"},
+                                                    {0.0003125, "0.0003125"},
+                                                    {-0.00000001, "-0.00000001"},
+                                                    {NAN, ""},
+                                                    {-2.5, "-2.5"}};
     for (const auto &[value, text] : rows)
         EXPECT_EQ(surveyNumber(value), text) << value;
 }
