@@ -91,7 +91,8 @@ std::vector<Gap> gapsBetween(const std::vector<qint64> &steps, qint64 anchor, qi
     std::vector<Gap> gaps;
     auto add = [&](qint64 from, qint64 to) { // missing steps from..to inclusive
         if (to >= from)
-            gaps.push_back({anchor + from * step, anchor + to * step, int(to - from + 1)});
+            gaps.push_back({anchor + from * step, anchor + to * step,
+                            int(std::min<qint64>(to - from + 1, std::numeric_limits<int>::max()))});
     };
     if (steps.empty()) {
         if (period.fromUtcMs && period.toUtcMs)
