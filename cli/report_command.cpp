@@ -24,52 +24,55 @@ int runReportCommand(const QStringList &arguments);
 
 namespace {
 
-const RegisterCommand registration{{
-    "report",
-    "  report --stations FILE --station NAME [--from TIME] [--to TIME]\n"
-    "         [--format pdf|png|csv|gaps|dwf] [--dry-days DATE,...] [--output FILE]\n"
-    "  report --store URL --station NAME [--timezone ZONE] [SURVEY OPTIONS] ...\n"
-    "  report --csv FILE [--station NAME] [--timezone ZONE] [SURVEY OPTIONS] ...\n"
-    "      The flow-survey checks of a station over a period: pdf, the report (a\n"
-    "      page of hydrographs per week, the depth-velocity scattergraph with the\n"
-    "      pipe's Manning curve and the fitted Lanfear-Coll and Stevens-Schutzbach\n"
-    "      curves, the daily table, the gaps, the completeness, the dry-weather\n"
-    "      pattern); png, the scattergraph page as a picture; csv, the daily table\n"
-    "      (a row per day of the station's time zone, a units row under the\n"
-    "      headings); gaps, a row per run of missing instants; dwf, the dry-weather\n"
-    "      mean flow of each hour, weekdays and weekend. Without --format the\n"
-    "      output's suffix chooses (.png, .csv), else pdf.\n"
-    "      The readings come from the stations file's [store] for the station (or\n"
-    "      its cumulative CSV file when the file names no store), from --store URL\n"
-    "      (sqlite:PATH or a PostgreSQL URI; the zone is the store's for the\n"
-    "      station), or from --csv FILE, a station's cumulative CSV file, whose\n"
-    "      N-th value column is channel N (zone: --timezone, else the machine's).\n"
-    "      SURVEY OPTIONS, which take the stations file's keys of the same names\n"
-    "      and win over them: --depth-channel, --velocity-channel, --flow-channel,\n"
-    "      --total-channel (1 to 8; unset, found by the labels' words: Level or\n"
-    "      Depth, Velocity or Vel, Flow, Tot), --depth-unit (mm, m, in, ft),\n"
-    "      --velocity-unit (m/s, ft/s), --flow-unit (l/s, m3/s, m3/h, gpm, MGD,\n"
-    "      cfs), --total-unit (m3, l, gal, ft3), --pipe-diameter ('600 mm'),\n"
-    "      --pipe-slope (0.002), --manning-n (0.013). --timezone ZONE (IANA name)\n"
-    "      wins over the station's zone. --from (included) and --to (excluded) are\n"
-    "      ISO 8601 times with their zone, as export takes them; unset, the days of\n"
-    "      the first and last readings are taken whole. --dry-days lists the dates\n"
-    "      (YYYY-MM-DD) of dry weather for the pattern; unset, every Good day.\n"
-    "      FILE is replaced whole or left as it was; csv, gaps and dwf go to stdout\n"
-    "      without --output; the store's own file is refused.\n"
-    "      Exit status: 0 written; 3 FILE could not be written; 7 the store or the\n"
-    "      CSV file could not be opened or read; 64 bad usage, an unknown station,\n"
-    "      a role whose channel logged nothing in the period, no depth or velocity\n"
-    "      channel for the scattergraph, no flow for the daily table, or a period\n"
-    "      with no readings.\n",
-    18, &runReportCommand}};
+const RegisterCommand registration{
+    {"report",
+     "  report --stations FILE --station NAME [--from TIME] [--to TIME]\n"
+     "         [--format pdf|png|csv|gaps|dwf] [--dry-days DATE,...] [--output FILE]\n"
+     "  report --store URL --station NAME [--timezone ZONE] [SURVEY OPTIONS] ...\n"
+     "  report --csv FILE [--station NAME] [--timezone ZONE] [SURVEY OPTIONS] ...\n"
+     "      The flow-survey checks of a station over a period: pdf, the report (a\n"
+     "      page of hydrographs per week, the depth-velocity scattergraph with the\n"
+     "      pipe's Manning curve and the fitted Lanfear-Coll and Stevens-Schutzbach\n"
+     "      curves, the daily table, the gaps, the completeness, the dry-weather\n"
+     "      pattern); png, the scattergraph page as a picture; csv, the daily table\n"
+     "      (a row per day of the station's time zone, a units row under the\n"
+     "      headings); gaps, a row per run of missing instants; dwf, the dry-weather\n"
+     "      mean flow of each hour, weekdays and weekend. Without --format the\n"
+     "      output's suffix chooses (.png, .csv), else pdf.\n"
+     "      The readings come from the stations file's [store] for the station (or\n"
+     "      its cumulative CSV file when the file names no store), from --store URL\n"
+     "      (sqlite:PATH or a PostgreSQL URI; the zone is the store's for the\n"
+     "      station), or from --csv FILE, a station's cumulative CSV file, whose\n"
+     "      N-th value column is channel N (zone: --timezone, else the machine's).\n"
+     "      SURVEY OPTIONS, which take the stations file's keys of the same names\n"
+     "      and win over them: --depth-channel, --velocity-channel, --flow-channel,\n"
+     "      --total-channel (1 to 8; unset, found by the labels' words: Level or\n"
+     "      Depth, Velocity or Vel, Flow, Tot), --depth-unit (mm, m, in, ft),\n"
+     "      --velocity-unit (m/s, ft/s), --flow-unit (l/s, m3/s, m3/h, gpm, MGD,\n"
+     "      cfs), --total-unit (m3, l, gal, ft3), --pipe-diameter ('600 mm'),\n"
+     "      --pipe-slope (0.002), --manning-n (0.013). --timezone ZONE (IANA name)\n"
+     "      wins over the station's zone. --from (included) and --to (excluded) are\n"
+     "      ISO 8601 times with their zone, as export takes them; unset, the days of\n"
+     "      the first and last readings are taken whole. --dry-days lists the dates\n"
+     "      (YYYY-MM-DD) of dry weather for the pattern; unset, every Good day.\n"
+     "      FILE is replaced whole or left as it was; csv, gaps and dwf go to stdout\n"
+     "      without --output; the store's own file is refused.\n"
+     "      Exit status: 0 written; 3 FILE could not be written; 7 the store or the\n"
+     "      CSV file could not be opened or read; 64 bad usage, an unknown station,\n"
+     "      a role whose channel logged nothing in the period, no depth or velocity\n"
+     "      channel for the scattergraph, no flow for the daily table, or a period\n"
+     "      with no readings.\n",
+     18, &runReportCommand}};
 
 enum class Format { Pdf, Png, Csv, Gaps, Dwf };
 
 std::optional<Format> formatNamed(const QString &name)
 {
-    static const std::pair<const char *, Format> kNames[] = {
-        {"pdf", Format::Pdf}, {"png", Format::Png}, {"csv", Format::Csv}, {"gaps", Format::Gaps}, {"dwf", Format::Dwf}};
+    static const std::pair<const char *, Format> kNames[] = {{"pdf", Format::Pdf},
+                                                             {"png", Format::Png},
+                                                             {"csv", Format::Csv},
+                                                             {"gaps", Format::Gaps},
+                                                             {"dwf", Format::Dwf}};
     for (const auto &[text, format] : kNames)
         if (name == QLatin1String(text))
             return format;
@@ -87,13 +90,15 @@ Format formatForOutput(const QString &output)
     return Format::Pdf;
 }
 
-std::optional<QDateTime> optionTime(const QCommandLineParser &parser, const QString &name, QString *problem)
+std::optional<QDateTime> optionTime(const QCommandLineParser &parser, const QString &name,
+                                    QString *problem)
 {
     const QString text = parser.value(name);
     const auto time = collect::instantFromIso(text);
     if (!time)
-        *problem = QStringLiteral("--%1 takes an ISO 8601 time with its zone, such as 2026-11-01T00:00:00Z or "
-                                  "2026-11-01T00:00:00-05:00, not '%2'")
+        *problem = QStringLiteral(
+                       "--%1 takes an ISO 8601 time with its zone, such as 2026-11-01T00:00:00Z or "
+                       "2026-11-01T00:00:00-05:00, not '%2'")
                        .arg(name, text);
     return time;
 }
@@ -109,8 +114,8 @@ struct Source {
 };
 
 // The readings of the source over the period; nullopt with the exit code in *status.
-std::optional<std::vector<collect::StoredReading>> readReadings(Source &source, const collect::ReadingQuery &query,
-                                                                int *status)
+std::optional<std::vector<collect::StoredReading>>
+readReadings(Source &source, const collect::ReadingQuery &query, int *status)
 {
     QString error;
     if (!source.store) {
@@ -122,10 +127,11 @@ std::optional<std::vector<collect::StoredReading>> readReadings(Source &source, 
             return std::nullopt;
         }
         auto readings = readingsFromCumulativeCsv(file.readAll(), source.station,
-                                                  source.zone.value_or(QTimeZone::systemTimeZone()), source.clock,
-                                                  &error);
+                                                  source.zone.value_or(QTimeZone::systemTimeZone()),
+                                                  source.clock, &error);
         if (!readings) {
-            printDetail(QStringLiteral("ostrand-cli: the CSV file %1 could not be read: %2").arg(source.csvPath, error));
+            printDetail(QStringLiteral("ostrand-cli: the CSV file %1 could not be read: %2")
+                            .arg(source.csvPath, error));
             *status = code(ExitStatus::StoreFailed);
             return std::nullopt;
         }
@@ -139,7 +145,8 @@ std::optional<std::vector<collect::StoredReading>> readReadings(Source &source, 
     }
     const QString storeName = collect::storeName(*source.store);
     const auto storeFailed = [&] {
-        printDetail(QStringLiteral("ostrand-cli: the store %1 could not be read: %2").arg(storeName, error));
+        printDetail(QStringLiteral("ostrand-cli: the store %1 could not be read: %2")
+                        .arg(storeName, error));
         *status = code(ExitStatus::StoreFailed);
         return std::nullopt;
     };
@@ -149,8 +156,9 @@ std::optional<std::vector<collect::StoredReading>> readReadings(Source &source, 
     const auto stations = store->stations(&error);
     if (!stations)
         return storeFailed();
-    const auto row = std::find_if(stations->begin(), stations->end(),
-                                  [&](const collect::StationRow &s) { return s.name == source.station; });
+    const auto row =
+        std::find_if(stations->begin(), stations->end(),
+                     [&](const collect::StationRow &s) { return s.name == source.station; });
     if (row == stations->end()) {
         QStringList names;
         for (const collect::StationRow &s : *stations)
@@ -161,7 +169,8 @@ std::optional<std::vector<collect::StoredReading>> readReadings(Source &source, 
         return std::nullopt;
     }
     if (!source.zone)
-        source.zone = row->timezone.isEmpty() ? QTimeZone::systemTimeZone() : QTimeZone(row->timezone.toUtf8());
+        source.zone = row->timezone.isEmpty() ? QTimeZone::systemTimeZone()
+                                              : QTimeZone(row->timezone.toUtf8());
     auto readings = store->readings(query, &error);
     if (!readings)
         return storeFailed();
@@ -187,7 +196,8 @@ GivenRoles givenRoles(const survey::ChannelRoles &given)
              {"total-channel", given.total}}};
 }
 
-// Two roles given one channel (the options can undo what the stations file kept apart); empty when none.
+// Two roles given one channel (the options can undo what the stations file kept apart); empty when
+// none.
 QString sharedChannel(const survey::ChannelRoles &given)
 {
     const GivenRoles roles = givenRoles(given);
@@ -201,12 +211,16 @@ QString sharedChannel(const survey::ChannelRoles &given)
 }
 
 // A role the user gave a channel for whose channel logged nothing in the period; empty when none.
-QString silentRole(const survey::ChannelRoles &given, const std::vector<collect::StoredReading> &readings)
+QString silentRole(const survey::ChannelRoles &given,
+                   const std::vector<collect::StoredReading> &readings)
 {
     for (const auto &[key, channel] : givenRoles(given)) {
-        if (channel != 0 && std::none_of(readings.begin(), readings.end(),
-                                         [c = channel](const collect::StoredReading &r) { return r.channel == c; }))
-            return QStringLiteral("%1 is %2, but channel %2 logged nothing").arg(QLatin1String(key)).arg(channel);
+        if (channel != 0 &&
+            std::none_of(readings.begin(), readings.end(),
+                         [c = channel](const collect::StoredReading &r) { return r.channel == c; }))
+            return QStringLiteral("%1 is %2, but channel %2 logged nothing")
+                .arg(QLatin1String(key))
+                .arg(channel);
     }
     return {};
 }
@@ -228,22 +242,27 @@ bool writeOutput(const QString &output, const QByteArray &bytes, QString *error)
 int runReportCommand(const QStringList &arguments)
 {
     QCommandLineParser parser;
-    for (const char *name : {"stations", "station", "store", "csv", "timezone", "from", "to", "format", "output",
-                             "dry-days"})
-        parser.addOption({QLatin1String(name), QStringLiteral("See --help."), QStringLiteral("VALUE")});
+    for (const char *name : {"stations", "station", "store", "csv", "timezone", "from", "to",
+                             "format", "output", "dry-days"})
+        parser.addOption(
+            {QLatin1String(name), QStringLiteral("See --help."), QStringLiteral("VALUE")});
     for (const char *key : survey::surveyKeyNames())
-        parser.addOption({QLatin1String(key), QStringLiteral("See --help."), QStringLiteral("VALUE")});
+        parser.addOption(
+            {QLatin1String(key), QStringLiteral("See --help."), QStringLiteral("VALUE")});
     if (!parser.parse(arguments))
         return usageError(parser.errorText());
     if (!parser.positionalArguments().isEmpty())
-        return usageError(QStringLiteral("unexpected argument '%1'").arg(parser.positionalArguments().first()));
+        return usageError(
+            QStringLiteral("unexpected argument '%1'").arg(parser.positionalArguments().first()));
     const auto isSet = [&parser](const char *name) { return parser.isSet(QLatin1String(name)); };
     const auto value = [&parser](const char *name) { return parser.value(QLatin1String(name)); };
     if (int(isSet("stations")) + int(isSet("store")) + int(isSet("csv")) != 1)
-        return usageError(QStringLiteral("report reads one of --stations FILE, --store URL or --csv FILE"));
+        return usageError(
+            QStringLiteral("report reads one of --stations FILE, --store URL or --csv FILE"));
     if (!isSet("csv") && value("station").isEmpty())
-        return usageError(QStringLiteral("report needs --station with --%1")
-                              .arg(isSet("stations") ? QStringLiteral("stations") : QStringLiteral("store")));
+        return usageError(
+            QStringLiteral("report needs --station with --%1")
+                .arg(isSet("stations") ? QStringLiteral("stations") : QStringLiteral("store")));
 
     const QString output = value("output");
     if (isSet("output") && output.isEmpty())
@@ -252,11 +271,13 @@ int runReportCommand(const QStringList &arguments)
     if (isSet("format")) {
         const auto named = formatNamed(value("format"));
         if (!named)
-            return usageError(QStringLiteral("--format takes pdf, png, csv, gaps or dwf, not '%1'").arg(value("format")));
+            return usageError(QStringLiteral("--format takes pdf, png, csv, gaps or dwf, not '%1'")
+                                  .arg(value("format")));
         format = *named;
     }
     if ((format == Format::Pdf || format == Format::Png) && output.isEmpty())
-        return usageError(QStringLiteral("--format %1 needs --output FILE").arg(format == Format::Pdf ? "pdf" : "png"));
+        return usageError(QStringLiteral("--format %1 needs --output FILE")
+                              .arg(format == Format::Pdf ? "pdf" : "png"));
 
     collect::ReadingQuery query;
     QString problem;
@@ -275,7 +296,8 @@ int runReportCommand(const QStringList &arguments)
         for (const QString &text : value("dry-days").split(u',', Qt::SkipEmptyParts)) {
             const QDate date = QDate::fromString(text.trimmed(), Qt::ISODate);
             if (!date.isValid())
-                return usageError(QStringLiteral("--dry-days takes dates as YYYY-MM-DD, not '%1'").arg(text));
+                return usageError(
+                    QStringLiteral("--dry-days takes dates as YYYY-MM-DD, not '%1'").arg(text));
             dryDays.push_back(date);
         }
     }
@@ -288,10 +310,12 @@ int runReportCommand(const QStringList &arguments)
             printDetail(QStringLiteral("ostrand-cli: ") + file.error);
             return code(ExitStatus::Usage);
         }
-        const auto station = std::find_if(file.stations.begin(), file.stations.end(),
-                                          [&](const collect::Station &s) { return s.name == source.station; });
+        const auto station =
+            std::find_if(file.stations.begin(), file.stations.end(),
+                         [&](const collect::Station &s) { return s.name == source.station; });
         if (station == file.stations.end())
-            return usageError(QStringLiteral("the stations file %1 has no station '%2'").arg(value("stations"), source.station));
+            return usageError(QStringLiteral("the stations file %1 has no station '%2'")
+                                  .arg(value("stations"), source.station));
         source.store = file.store;
         source.csvPath = station->output;
         source.zone = station->timeZone();
@@ -311,13 +335,14 @@ int runReportCommand(const QStringList &arguments)
     if (isSet("timezone")) {
         const QByteArray zone = value("timezone").trimmed().toUtf8();
         if (!QTimeZone::isTimeZoneIdAvailable(zone))
-            return usageError(QStringLiteral("--timezone takes an IANA zone name such as Europe/London, not '%1'")
-                                  .arg(value("timezone")));
+            return usageError(
+                QStringLiteral("--timezone takes an IANA zone name such as Europe/London, not '%1'")
+                    .arg(value("timezone")));
         source.zone = QTimeZone(zone);
     }
     for (const char *key : survey::surveyKeyNames()) {
-        if (isSet(key) && survey::takeSurveyKey(source.setup, QLatin1String(key), value(key), &problem) !=
-                              survey::KeyTaken::Taken)
+        if (isSet(key) && survey::takeSurveyKey(source.setup, QLatin1String(key), value(key),
+                                                &problem) != survey::KeyTaken::Taken)
             return usageError(QStringLiteral("--%1: %2").arg(QLatin1String(key), problem));
     }
 
@@ -326,15 +351,21 @@ int runReportCommand(const QStringList &arguments)
 
     // Before the store is opened: the file written would be the database read.
     if (source.store && !output.isEmpty()) {
-        if (const QString storeFile = collect::storeFileOf(output, *source.store); !storeFile.isEmpty()) {
-            printDetail(QStringLiteral("ostrand-cli: --output %1 is the store's file %2; choose another output file")
-                            .arg(output, storeFile));
+        if (const QString storeFile = collect::storeFileOf(output, *source.store);
+            !storeFile.isEmpty()) {
+            printDetail(
+                QStringLiteral(
+                    "ostrand-cli: --output %1 is the store's file %2; choose another output file")
+                    .arg(output, storeFile));
             return code(ExitStatus::FileFailed);
         }
     }
-    if (!source.store && !output.isEmpty() && QFileInfo(output).canonicalFilePath() == QFileInfo(source.csvPath).canonicalFilePath()
-        && QFileInfo::exists(output)) {
-        printDetail(QStringLiteral("ostrand-cli: --output %1 is the CSV file read; choose another output file").arg(output));
+    if (!source.store && !output.isEmpty() &&
+        QFileInfo(output).canonicalFilePath() == QFileInfo(source.csvPath).canonicalFilePath() &&
+        QFileInfo::exists(output)) {
+        printDetail(QStringLiteral(
+                        "ostrand-cli: --output %1 is the CSV file read; choose another output file")
+                        .arg(output));
         return code(ExitStatus::FileFailed);
     }
 
@@ -345,7 +376,8 @@ int runReportCommand(const QStringList &arguments)
         return status;
     if (std::none_of(readings->begin(), readings->end(),
                      [&](const collect::StoredReading &r) { return r.station == source.station; }))
-        return usageError(QStringLiteral("station '%1' has no readings %2").arg(source.station, periodText(query)));
+        return usageError(QStringLiteral("station '%1' has no readings %2")
+                              .arg(source.station, periodText(query)));
     if (const QString silent = silentRole(source.setup.roles, *readings); !silent.isEmpty())
         return usageError(QStringLiteral("%1 %2").arg(silent, periodText(query)));
 
@@ -355,13 +387,17 @@ int runReportCommand(const QStringList &arguments)
     input.series = survey::seriesFromReadings(*readings, source.station, source.setup, zone);
     readings.reset();
     const survey::SurveySeries &series = input.series;
-    if ((format == Format::Pdf || format == Format::Png) && (!series.hasDepth() || !series.hasVelocity()))
-        return usageError(QStringLiteral("the scattergraph needs a depth and a velocity channel; none is %1: give "
-                                         "--depth-channel and --velocity-channel")
-                              .arg(series.hasDepth() ? QStringLiteral("velocity") : QStringLiteral("depth")));
+    if ((format == Format::Pdf || format == Format::Png) &&
+        (!series.hasDepth() || !series.hasVelocity()))
+        return usageError(
+            QStringLiteral(
+                "the scattergraph needs a depth and a velocity channel; none is %1: give "
+                "--depth-channel and --velocity-channel")
+                .arg(series.hasDepth() ? QStringLiteral("velocity") : QStringLiteral("depth")));
     if ((format == Format::Csv || format == Format::Dwf) && !series.hasFlow())
-        return usageError(QStringLiteral("the daily flows need a flow channel, or depth and velocity channels and "
-                                         "--pipe-diameter: give --flow-channel"));
+        return usageError(QStringLiteral(
+            "the daily flows need a flow channel, or depth and velocity channels and "
+            "--pipe-diameter: give --flow-channel"));
 
     survey::SummaryPeriod period;
     if (query.fromUtc)
@@ -369,10 +405,10 @@ int runReportCommand(const QStringList &arguments)
     if (query.toUtc)
         period.toUtcMs = query.toUtc->toMSecsSinceEpoch();
     input.summary = survey::summarize(series, period);
-    input.fromUtcMs = period.fromUtcMs.value_or(input.summary.days.empty() ? series.utcMs.front()
-                                                                           : input.summary.days.front().startUtcMs);
-    input.toUtcMs = period.toUtcMs.value_or(input.summary.days.empty() ? series.utcMs.back() + 1
-                                                                       : input.summary.days.back().endUtcMs);
+    input.fromUtcMs = period.fromUtcMs.value_or(
+        input.summary.days.empty() ? series.utcMs.front() : input.summary.days.front().startUtcMs);
+    input.toUtcMs = period.toUtcMs.value_or(
+        input.summary.days.empty() ? series.utcMs.back() + 1 : input.summary.days.back().endUtcMs);
     input.dryDays = dryDays;
     input.pattern = survey::dryWeatherPattern(series, input.summary, dryDays);
 
@@ -380,13 +416,15 @@ int runReportCommand(const QStringList &arguments)
     bool written = false;
     switch (format) {
     case Format::Csv:
-        written = writeOutput(output, survey::dailyTableCsv(input.summary, series.setup.flowUnit), &error);
+        written = writeOutput(output, survey::dailyTableCsv(input.summary, series.setup.flowUnit),
+                              &error);
         break;
     case Format::Gaps:
         written = writeOutput(output, survey::gapsCsv(input.summary, zone), &error);
         break;
     case Format::Dwf:
-        written = writeOutput(output, survey::diurnalCsv(input.pattern, series.setup.flowUnit), &error);
+        written =
+            writeOutput(output, survey::diurnalCsv(input.pattern, series.setup.flowUnit), &error);
         break;
     case Format::Pdf:
         written = report::writeSurveyPdf(input, output, &error);

@@ -5,11 +5,9 @@
 
 namespace ostrand::cli {
 
-std::optional<std::vector<collect::StoredReading>> readingsFromCumulativeCsv(const QByteArray &text,
-                                                                             const QString &station,
-                                                                             const QTimeZone &zone,
-                                                                             collect::MeterClock clock,
-                                                                             QString *problem)
+std::optional<std::vector<collect::StoredReading>>
+readingsFromCumulativeCsv(const QByteArray &text, const QString &station, const QTimeZone &zone,
+                          collect::MeterClock clock, QString *problem)
 {
     // The window writes Latin-1; the rows reader takes UTF-8.
     const std::vector<QStringList> rows = report::csvRows(QString::fromLatin1(text).toUtf8());
@@ -20,7 +18,8 @@ std::optional<std::vector<collect::StoredReading>> readingsFromCumulativeCsv(con
     }
     const QStringList &labels = rows.front();
     if (labels.size() - 1 > 8) {
-        *problem = QStringLiteral("line 1 names %1 channels; a meter logs 8 at most").arg(labels.size() - 1);
+        *problem = QStringLiteral("line 1 names %1 channels; a meter logs 8 at most")
+                       .arg(labels.size() - 1);
         return std::nullopt;
     }
     collect::StationTime time(zone, clock, std::nullopt);
@@ -29,7 +28,9 @@ std::optional<std::vector<collect::StoredReading>> readingsFromCumulativeCsv(con
         const QStringList &row = rows[i];
         const std::optional<QDateTime> local = collect::gridStampTime(row.value(0).trimmed());
         if (!local || row.size() > labels.size()) {
-            *problem = QStringLiteral("line %1 is not a row of the file: '%2'").arg(i + 1).arg(row.join(u','));
+            *problem = QStringLiteral("line %1 is not a row of the file: '%2'")
+                           .arg(i + 1)
+                           .arg(row.join(u','));
             return std::nullopt;
         }
         const QDateTime utc = time.toUtc(*local);
@@ -41,10 +42,14 @@ std::optional<std::vector<collect::StoredReading>> readingsFromCumulativeCsv(con
             bool ok = false;
             const double value = cell.toDouble(&ok);
             if (!ok) {
-                *problem = QStringLiteral("line %1, column %2: '%3' is not a number").arg(i + 1).arg(column + 1).arg(cell);
+                *problem = QStringLiteral("line %1, column %2: '%3' is not a number")
+                               .arg(i + 1)
+                               .arg(column + 1)
+                               .arg(cell);
                 return std::nullopt;
             }
-            readings.push_back({station, column, labels[column].trimmed(), QString(), utc, localText, value});
+            readings.push_back(
+                {station, column, labels[column].trimmed(), QString(), utc, localText, value});
         }
     }
     return readings;

@@ -17,10 +17,8 @@ namespace ostrand::cli {
 // the values. The file does not say which channel a column was, so the N-th value column
 // is channel N. Stamps are made UTC in `zone` as the meter's `clock` keeps it; an empty
 // cell is no reading. nullopt with *problem naming the line when the file is not one.
-std::optional<std::vector<collect::StoredReading>> readingsFromCumulativeCsv(const QByteArray &text,
-                                                                             const QString &station,
-                                                                             const QTimeZone &zone,
-                                                                             collect::MeterClock clock,
-                                                                             QString *problem);
+std::optional<std::vector<collect::StoredReading>>
+readingsFromCumulativeCsv(const QByteArray &text, const QString &station, const QTimeZone &zone,
+                          collect::MeterClock clock, QString *problem);
 
 } // namespace ostrand::cli

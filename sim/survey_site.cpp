@@ -202,13 +202,10 @@ bool inSurveyGap(const SurveySettings &settings, const QDateTime &t)
                        });
 }
 
-SurveyLog::SurveyLog(const SurveySettings &settings, const QDateTime &logStart,
-                     int intervalMinutes, int meterNumber)
-    : settings_(settings),
-      logStart_(logStart),
-      stepSeconds_(qint64(intervalMinutes) * 60),
-      meterNumber_(meterNumber),
-      counted_(logStart)
+SurveyLog::SurveyLog(const SurveySettings &settings, const QDateTime &logStart, int intervalMinutes,
+                     int meterNumber)
+    : settings_(settings), logStart_(logStart), stepSeconds_(qint64(intervalMinutes) * 60),
+      meterNumber_(meterNumber), counted_(logStart)
 {
 }
 
@@ -223,10 +220,10 @@ SurveyReading SurveyLog::measured(const QDateTime &t) const
 
     SurveyReading r;
     r.depthMm = onSteps(depth * depthNoise * 1000, 64);
-    r.velocity = onSteps(
-        survey_pipe::velocity(diameter, depth, silt, settings_.slope, settings_.manningN) *
-            velocityNoise,
-        4096);
+    r.velocity =
+        onSteps(survey_pipe::velocity(diameter, depth, silt, settings_.slope, settings_.manningN) *
+                    velocityNoise,
+                4096);
     // The meter's own flow: its velocity over the area of the depth it measured.
     r.flowLps = onSteps(
         r.velocity * survey_pipe::wetted(diameter, r.depthMm / 1000, silt).area * 1000, 256);
@@ -249,7 +246,9 @@ QVector<LogRecord> SurveyLog::recordsAt(const QDateTime &stamp)
     const SurveyReading r = readingAt(stamp);
     if (inSurveyGap(settings_, stamp))
         return {};
-    return {{1, stamp, r.depthMm}, {2, stamp, r.velocity}, {3, stamp, r.flowLps},
+    return {{1, stamp, r.depthMm},
+            {2, stamp, r.velocity},
+            {3, stamp, r.flowLps},
             {4, stamp, r.totalM3}};
 }
 

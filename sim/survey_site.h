@@ -17,8 +17,8 @@ struct SurveySettings {
     double diameterMm = 600.0;
     double slope = 0.002;
     double manningN = 0.013;
-    double siltMm = 0.0;  // a flat bed of silt this deep; water flows above it only
-    double noise = 0.02;  // each depth and velocity reading is off by up to this fraction
+    double siltMm = 0.0; // a flat bed of silt this deep; water flows above it only
+    double noise = 0.02; // each depth and velocity reading is off by up to this fraction
     struct Span {
         QDateTime start; // meter time
         qint64 seconds = 0;

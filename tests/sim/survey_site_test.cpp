@@ -25,7 +25,8 @@ struct SurveyLogOf {
     explicit SurveyLogOf(const QStringList &extra, int records = 1344)
     {
         const QStringList arguments = QStringList{"--survey", "--records", QString::number(records),
-                                                  "--start", "2026-03-02 00:00"} + extra;
+                                                  "--start", "2026-03-02 00:00"} +
+                                      extra;
         QString error;
         EXPECT_TRUE(parseOptions(arguments, &options, &error)) << error.toStdString();
         MeterContents contents;
@@ -74,7 +75,8 @@ TEST(SurveySite, NoiseFreeReadingsLieOnTheSiltedPipesCurveWithinTheDryWeatherRan
     double lowest = 1e9, highest = 0, weekendHighest = 0;
     for (auto it = log.byInstant.begin(); it != log.byInstant.end(); ++it) {
         const double depth = it.value()[0] / 1000;
-        EXPECT_NEAR(it.value()[1], manning(0.6, depth, 0.1), 1e-3) << it.key().toString().toStdString();
+        EXPECT_NEAR(it.value()[1], manning(0.6, depth, 0.1), 1e-3)
+            << it.key().toString().toStdString();
         const double area = survey_pipe::wetted(0.6, depth, 0.1).area;
         EXPECT_NEAR(it.value()[2], it.value()[1] * area * 1000, 0.01);
         const double fraction = (depth - 0.1) / 0.5;
@@ -94,8 +96,8 @@ TEST(SurveySite, GapsLeaveOutExactlyTheInstantsNamed)
 {
     const SurveyLogOf log({"--survey-gaps", "2026-03-05T10:00/60,2026-03-09T23:50/20",
                            "--survey-gaps", "2026-03-12T00:00/15"});
-    const QSet<QDateTime> gone{at(3, 5, 10, 0), at(3, 5, 10, 15), at(3, 5, 10, 30),
-                               at(3, 5, 10, 45), at(3, 10, 0, 0), at(3, 12, 0, 0)};
+    const QSet<QDateTime> gone{at(3, 5, 10, 0),  at(3, 5, 10, 15), at(3, 5, 10, 30),
+                               at(3, 5, 10, 45), at(3, 10, 0, 0),  at(3, 12, 0, 0)};
     for (int i = 0; i < 1344; ++i) {
         const QDateTime t = at(3, 2, 0, 0).addSecs(900 * i);
         EXPECT_EQ(log.byInstant.contains(t), !gone.contains(t)) << t.toString().toStdString();
@@ -124,8 +126,8 @@ TEST(SurveySite, TheTotalRisesByTheFlowOfEachIntervalAndCountsThroughGaps)
         for (auto it = whole.byInstant.lowerBound(at(3, day, 0, 0));
              it != whole.byInstant.end() && it.key() < at(3, day + 1, 0, 0); ++it)
             volume += it.value()[2] * 900 / 1000;
-        const double rise = log.byInstant[at(3, day, 23, 45)][3] -
-                            log.byInstant[at(3, day - 1, 23, 45)][3];
+        const double rise =
+            log.byInstant[at(3, day, 23, 45)][3] - log.byInstant[at(3, day - 1, 23, 45)][3];
         EXPECT_NEAR(rise, volume, 0.01 * volume) << day;
     }
 }

@@ -18,10 +18,19 @@ using namespace ostrand::testing;
 namespace {
 
 // London keeps GMT through these two weeks, so meter time and UTC agree.
-const QStringList kSurvey{"--survey", "--records", "1344", "--start", "2026-03-02 00:00",
-                          "--survey-silt", "50", "--survey-storm", "2026-03-10T14:00/6",
-                          "--survey-gaps", "2026-03-05T10:00/120,2026-03-08T23:30/60",
-                          "--survey-gaps", "2026-03-12T00:00/45"};
+const QStringList kSurvey{"--survey",
+                          "--records",
+                          "1344",
+                          "--start",
+                          "2026-03-02 00:00",
+                          "--survey-silt",
+                          "50",
+                          "--survey-storm",
+                          "2026-03-10T14:00/6",
+                          "--survey-gaps",
+                          "2026-03-05T10:00/120,2026-03-08T23:30/60",
+                          "--survey-gaps",
+                          "2026-03-12T00:00/45"};
 const QByteArray kGaps = "Start,End,Missing intervals\r\n"
                          "2026-03-05T10:00:00+00:00,2026-03-05T11:45:00+00:00,8\r\n"
                          "2026-03-08T23:30:00+00:00,2026-03-09T00:15:00+00:00,4\r\n"
@@ -50,10 +59,11 @@ protected:
         dir = new QTemporaryDir;
         MeterSimProcess meter;
         ASSERT_TRUE(meter.start(dir->path(), kSurvey));
-        writeFileBytes(dir->filePath("stations.ini"),
-                       "[store]\nurl = sqlite:store.db\n\n[culvert]\nport = " + meter.linkPath().toUtf8() +
-                           "\noutput = culvert.csv\ntimezone = Europe/London\npipe-diameter = 600 mm\n"
-                           "pipe-slope = 0.002\nmanning-n = 0.013\n");
+        writeFileBytes(
+            dir->filePath("stations.ini"),
+            "[store]\nurl = sqlite:store.db\n\n[culvert]\nport = " + meter.linkPath().toUtf8() +
+                "\noutput = culvert.csv\ntimezone = Europe/London\npipe-diameter = 600 mm\n"
+                "pipe-slope = 0.002\nmanning-n = 0.013\n");
         const CliRun collected = runCli({"collect", "--stations", dir->filePath("stations.ini")});
         ASSERT_EQ(collected.exitCode, 0) << qPrintable(collected.errors);
     }
@@ -65,7 +75,8 @@ protected:
 
     static CliRun report(const QStringList &extra)
     {
-        return runCli(QStringList{"report", "--stations", dir->filePath("stations.ini"), "--station", "culvert"} +
+        return runCli(QStringList{"report", "--stations", dir->filePath("stations.ini"),
+                                  "--station", "culvert"} +
                       extra);
     }
 
@@ -81,12 +92,14 @@ TEST_F(SurveyReportE2e, theGapsAreExactlyTheOnesTheMeterWasGivenFromTheStoreAndF
     ASSERT_EQ(fromStore.exitCode, 0) << qPrintable(fromStore.errors);
     EXPECT_EQ(readFileBytes(dir->filePath("gaps.csv")).toStdString(), kGaps.toStdString());
 
-    const CliRun fromCsv = runCli({"report", "--csv", dir->filePath("culvert.csv"), "--timezone", "Europe/London",
-                                   "--format", "gaps", "--from", "2026-03-08T00:00:00Z"});
+    const CliRun fromCsv =
+        runCli({"report", "--csv", dir->filePath("culvert.csv"), "--timezone", "Europe/London",
+                "--format", "gaps", "--from", "2026-03-08T00:00:00Z"});
     ASSERT_EQ(fromCsv.exitCode, 0) << qPrintable(fromCsv.errors);
-    EXPECT_EQ(fromCsv.lines, QStringList({"Start,End,Missing intervals\r",
-                                          "2026-03-08T23:30:00+00:00,2026-03-09T00:15:00+00:00,4\r",
-                                          "2026-03-12T00:00:00+00:00,2026-03-12T00:30:00+00:00,3\r"}));
+    EXPECT_EQ(fromCsv.lines,
+              QStringList({"Start,End,Missing intervals\r",
+                           "2026-03-08T23:30:00+00:00,2026-03-09T00:15:00+00:00,4\r",
+                           "2026-03-12T00:00:00+00:00,2026-03-12T00:30:00+00:00,3\r"}));
 }
 
 TEST_F(SurveyReportE2e, theDailyTableCountsTheMissingReadingsAndItsVolumesAgreeWithTheTotalizer)
@@ -95,10 +108,12 @@ TEST_F(SurveyReportE2e, theDailyTableCountsTheMissingReadingsAndItsVolumesAgreeW
     ASSERT_EQ(run.exitCode, 0) << qPrintable(run.errors);
     const QStringList lines = csvLines(readFileBytes(dir->filePath("days.csv")));
     ASSERT_EQ(lines.size(), 2 + 14);
-    EXPECT_EQ(lines[0], "Date,Volume,Volume from total,Min flow,Mean flow,Max flow,Min night flow,Readings,"
-                        "Expected,Completeness,Quality");
+    EXPECT_EQ(lines[0],
+              "Date,Volume,Volume from total,Min flow,Mean flow,Max flow,Min night flow,Readings,"
+              "Expected,Completeness,Quality");
     EXPECT_EQ(lines[1], ",m3,m3,l/s,l/s,l/s,l/s,,,%,");
-    const QMap<QString, int> missing{{"2026-03-05", 8}, {"2026-03-08", 2}, {"2026-03-09", 2}, {"2026-03-12", 3}};
+    const QMap<QString, int> missing{
+        {"2026-03-05", 8}, {"2026-03-08", 2}, {"2026-03-09", 2}, {"2026-03-12", 3}};
     for (int day = 0; day < 14; ++day) {
         const QStringList cells = lines[2 + day].split(u',');
         const QString date = QDate(2026, 3, 2).addDays(day).toString(Qt::ISODate);
@@ -122,7 +137,8 @@ TEST_F(SurveyReportE2e, theDailyTableCountsTheMissingReadingsAndItsVolumesAgreeW
 TEST_F(SurveyReportE2e, thePdfHoldsTheDailyTableAndAFitThatFindsTheSiltAndItsFirstPageIsDrawn)
 {
     const QString pdf = dir->filePath("culvert.pdf");
-    const CliRun run = report({"--output", pdf, "--from", "2026-03-02T00:00:00Z", "--to", "2026-03-16T00:00:00Z"});
+    const CliRun run =
+        report({"--output", pdf, "--from", "2026-03-02T00:00:00Z", "--to", "2026-03-16T00:00:00Z"});
     ASSERT_EQ(run.exitCode, 0) << qPrintable(run.errors);
     const QString text = QString::fromUtf8(outputOf("pdftotext", {"-layout", pdf, "-"}));
     ASSERT_FALSE(text.isEmpty()) << "pdftotext read nothing";
@@ -136,18 +152,22 @@ TEST_F(SurveyReportE2e, thePdfHoldsTheDailyTableAndAFitThatFindsTheSiltAndItsFir
         const QRegularExpression line(QStringLiteral("^\\s*%1\\s.*$").arg(cells[0]),
                                       QRegularExpression::MultilineOption);
         const QString found = line.match(text).captured(0);
-        EXPECT_EQ(found.simplified().split(u' '), cells) << "the PDF's row: " << found.toStdString();
+        EXPECT_EQ(found.simplified().split(u' '), cells)
+            << "the PDF's row: " << found.toStdString();
     }
 
-    const QRegularExpression fit(QStringLiteral("Stevens-Schutzbach: C = ([0-9.]+) m\\^\\(1/3\\)/s, silt ([0-9.]+) mm"));
+    const QRegularExpression fit(
+        QStringLiteral("Stevens-Schutzbach: C = ([0-9.]+) m\\^\\(1/3\\)/s, silt ([0-9.]+) mm"));
     const QRegularExpressionMatch stevens = fit.match(text);
     ASSERT_TRUE(stevens.hasMatch()) << text.toStdString();
-    EXPECT_NEAR(stevens.captured(2).toDouble(), 50.0, 5.0);                // the sim's silt bed
+    EXPECT_NEAR(stevens.captured(2).toDouble(), 50.0, 5.0);             // the sim's silt bed
     EXPECT_NEAR(stevens.captured(1).toDouble(), 3.4401, 0.03 * 3.4401); // sqrt(0.002) / 0.013
     EXPECT_TRUE(text.contains(QRegularExpression(QStringLiteral("Lanfear-Coll: C = [0-9.]+"))));
 
     const QString picture = dir->filePath("page");
-    ASSERT_EQ(QProcess::execute("pdftoppm", {"-png", "-r", "50", "-f", "1", "-l", "1", "-singlefile", pdf, picture}), 0);
+    ASSERT_EQ(QProcess::execute("pdftoppm", {"-png", "-r", "50", "-f", "1", "-l", "1",
+                                             "-singlefile", pdf, picture}),
+              0);
     const QImage page(picture + ".png");
     ASSERT_FALSE(page.isNull());
     QSet<QRgb> colours;
@@ -161,7 +181,8 @@ TEST_F(SurveyReportE2e, thePdfHoldsTheDailyTableAndAFitThatFindsTheSiltAndItsFir
 TEST_F(SurveyReportE2e, whatCannotBeReportedIsRefusedWithItsReason)
 {
     const QString out = dir->filePath("refused.pdf");
-    writeFileBytes(dir->filePath("flow-only.csv"), "Date / Time,Flow,Flow Tot\r\n3/2/2026 12:15:00 AM,1.5,10\r\n");
+    writeFileBytes(dir->filePath("flow-only.csv"),
+                   "Date / Time,Flow,Flow Tot\r\n3/2/2026 12:15:00 AM,1.5,10\r\n");
     const struct {
         QStringList arguments;
         int exitCode;
@@ -183,8 +204,9 @@ TEST_F(SurveyReportE2e, whatCannotBeReportedIsRefusedWithItsReason)
         EXPECT_TRUE(run.errors.contains(QLatin1String(row.reason))) << run.errors.toStdString();
         EXPECT_FALSE(QFile::exists(out));
     }
-    const CliRun noDepth = runCli({"report", "--csv", dir->filePath("flow-only.csv"), "--timezone", "UTC",
-                                   "--format", "png", "--output", out});
+    const CliRun noDepth = runCli({"report", "--csv", dir->filePath("flow-only.csv"), "--timezone",
+                                   "UTC", "--format", "png", "--output", out});
     EXPECT_EQ(noDepth.exitCode, 64);
-    EXPECT_TRUE(noDepth.errors.contains("needs a depth and a velocity channel")) << noDepth.errors.toStdString();
+    EXPECT_TRUE(noDepth.errors.contains("needs a depth and a velocity channel"))
+        << noDepth.errors.toStdString();
 }
