@@ -46,12 +46,6 @@ void SurveyPage::useSettingsFile(const QString &path)
     panel_->useSettingsFile(path);
 }
 
-void SurveyPage::setZone(const QTimeZone &zone)
-{
-    zone_ = zone;
-    gridChanged();
-}
-
 void SurveyPage::showMode(Mode mode)
 {
     mode_ = mode;

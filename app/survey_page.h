@@ -32,9 +32,6 @@ public:
 
     // Keeps the panel's choices in the link options' file at `path`.
     void useSettingsFile(const QString &path);
-    // Days begin at this zone's midnight and the grid's stamps are its wall
-    // clock; the machine's own unless set.
-    void setZone(const QTimeZone &zone);
     void showMode(Mode mode);
     // The grid holds another log: read when next shown, the period the whole of it.
     void gridChanged();
@@ -52,6 +49,8 @@ private:
 
     const ResultsGrid &grid_;
     const GridState &state_;
+    // The machine's: the grid's stamps are its wall clock, days begin at its
+    // midnight, and the period boxes show its time.
     QTimeZone zone_;
     Mode mode_ = Mode::Scattergraph;
     SurveyPanel *panel_ = nullptr;

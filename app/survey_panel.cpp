@@ -348,6 +348,13 @@ void SurveyPanel::onRoleChosen(int role)
     const int channel = channelBoxes_[role]->currentData().toInt();
     chosen_[role] = channel;
     keep(QLatin1String(kChannelKeys[role]), channel == 0 ? kNone : QString::number(channel));
+    // A channel plays one part: another role chosen for it goes back to following the labels.
+    for (int other = 0; other < 4; ++other) {
+        if (other != role && channel != 0 && chosen_[other] == channel) {
+            chosen_[other].reset();
+            keep(QLatin1String(kChannelKeys[other]), QString());
+        }
+    }
     showRoles();
     emit setupChanged();
 }

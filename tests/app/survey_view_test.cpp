@@ -75,7 +75,9 @@ TEST_F(SurveyViewTest, theRolesUnitsAndPipeChosenAreKeptAcrossARestartBesideTheS
                                chosen("TotalChannel")}),
               QList<QVariant>({1, 2, 3, 4}))
         << "by the labels until chosen";
+    choose("VelocityChannel", 5);
     choose("DepthChannel", 5);
+    EXPECT_EQ(chosen("VelocityChannel"), 2) << "one part a channel: velocity follows its label again";
     choose("FlowChannel", 0);
     choose("DepthUnit", int(survey::DepthUnit::Inch));
     type("PipeDiameter", "24 in");
