@@ -117,14 +117,38 @@ TEST(SurveyReport, itsTextHoldsTheFittedCurvesAndEveryCellOfTheDailyTableAndTheG
     }
 }
 
-TEST(SurveyReport, aReportThatCannotBeWrittenSaysWhereAndLeavesTheOldFile)
+TEST(SurveyReport, aPeriodWithNoReadingsStillGivesEveryPartAndSaysTheDaysAreMissing)
+{
+    QTemporaryDir dir;
+    MadeUpSurvey made;
+    report::SurveyReportInput input = reportInput(made);
+    input.fromUtcMs = made.at(20, 0);
+    input.toUtcMs = made.at(22, 0);
+    input.summary = survey::summarize(input.series, {input.fromUtcMs, input.toUtcMs});
+    input.pattern = survey::dryWeatherPattern(input.series, input.summary);
+    const QString path = dir.filePath(QStringLiteral("survey.pdf"));
+    QString error;
+    ASSERT_TRUE(report::writeSurveyPdf(input, path, &error)) << error.toStdString();
+    const QStringList pages = pdfPages(path);
+    ASSERT_EQ(pages.size(), 6);
+    EXPECT_TRUE(pages[0].contains(QStringLiteral("Good 0, Partial 0, Missing 2")));
+    EXPECT_TRUE(pages[2].contains(QStringLiteral("0 points with both a depth and a velocity")));
+    EXPECT_TRUE(pages[4].contains(QStringLiteral("Missing days: 2026-03-22, 2026-03-23")));
+}
+
+TEST(SurveyReport, aReportThatCannotBeWrittenNamesTheFile)
 {
     QTemporaryDir dir;
     const QString path = dir.filePath(QStringLiteral("no-such-folder/survey.pdf"));
     QString error;
     EXPECT_FALSE(report::writeSurveyPdf(reportInput(MadeUpSurvey()), path, &error));
     EXPECT_TRUE(error.contains(path)) << error.toStdString();
+}
 
+TEST(SurveyReport, theScattergraphPageTakesThePlaceOfAFileThereAndIsNotBlank)
+{
+    QTemporaryDir dir;
+    QString error;
     const QString existing = dir.filePath(QStringLiteral("survey.png"));
     testing::writeFileBytes(existing, "old");
     ASSERT_TRUE(report::writeScattergraphPng(reportInput(MadeUpSurvey()), existing, &error));
