@@ -183,7 +183,7 @@ void ReportPages::table(const std::vector<QStringList> &headerRows, const std::v
                 return;
             drawHeader();
         }
-        drawRow(rows[r], false, r % 2 == 1 && !cellColor, r);
+        drawRow(rows[r], false, r % 2 == 1, r);
     }
 }
 

@@ -253,10 +253,16 @@ void writeDailyTable(ReportPages &pages, const SurveyReportInput &input)
     const size_t headerRows = std::min<size_t>(2, rows.size());
     const std::vector<QStringList> header(rows.begin(), rows.begin() + qsizetype(headerRows));
     rows.erase(rows.begin(), rows.begin() + qsizetype(headerRows));
-    pages.table(header, rows);
+    const std::vector<survey::DaySummary> &days = input.summary.days;
+    // The table's rows are the summary's days in order: a day whose two volumes disagree is marked.
+    pages.table(header, rows, [&](size_t row, qsizetype column) {
+        return column == 2 && row < days.size() && days[row].volumesDisagree ? QColor(255, 228, 170) : QColor();
+    });
     pages.space();
     pages.line(QObject::tr("Min night flow: the lowest hourly mean from 00:00 to 06:00. "
                            "Completeness: readings over those the log interval puts in the day."));
+    pages.line(QObject::tr("A volume from total on amber differs from the volume from flow by more than %1 %.")
+                   .arg(surveyNumber(survey::kVolumeDisagreement * 100)));
 }
 
 // A week a row, Monday first, each day's completeness on the colour of its quality.
