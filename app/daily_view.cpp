@@ -46,7 +46,8 @@ QTableWidget *makeTable(const QString &name, const QStringList &headings)
     return table;
 }
 
-QTableWidgetItem *cell(const QString &text, Qt::Alignment alignment = Qt::AlignRight | Qt::AlignVCenter)
+QTableWidgetItem *cell(const QString &text,
+                       Qt::Alignment alignment = Qt::AlignRight | Qt::AlignVCenter)
 {
     auto *item = new QTableWidgetItem(text);
     item->setTextAlignment(alignment);
@@ -56,15 +57,19 @@ QTableWidgetItem *cell(const QString &text, Qt::Alignment alignment = Qt::AlignR
 QColor qualityColor(DayQuality quality)
 {
     switch (quality) {
-    case DayQuality::Good: return QColor(0xd8, 0xef, 0xd3);
-    case DayQuality::Partial: return QColor(0xfc, 0xed, 0xc4);
-    default: return QColor(0xf4, 0xc7, 0xc3);
+    case DayQuality::Good:
+        return QColor(0xd8, 0xef, 0xd3);
+    case DayQuality::Partial:
+        return QColor(0xfc, 0xed, 0xc4);
+    default:
+        return QColor(0xf4, 0xc7, 0xc3);
     }
 }
 
 QString zonedText(qint64 utcMs, const QTimeZone &zone)
 {
-    return QDateTime::fromMSecsSinceEpoch(utcMs, zone).toString(QStringLiteral("yyyy-MM-dd HH:mm:ss"));
+    return QDateTime::fromMSecsSinceEpoch(utcMs, zone)
+        .toString(QStringLiteral("yyyy-MM-dd HH:mm:ss"));
 }
 
 } // namespace
@@ -81,7 +86,8 @@ DailyView::DailyView(QWidget *parent) : QWidget(parent)
     gaps_ = makeTable(QStringLiteral("GapsTable"), {"Start", "End", "Missing intervals"});
     gaps_->horizontalHeader()->setSectionResizeMode(QHeaderView::ResizeToContents);
 
-    auto *patternBox = groupBox(QStringLiteral("DryWeatherBox"), QStringLiteral("Dry-weather pattern"));
+    auto *patternBox =
+        groupBox(QStringLiteral("DryWeatherBox"), QStringLiteral("Dry-weather pattern"));
     auto *patternLayout = new QVBoxLayout(patternBox);
     patternLayout->addWidget(patternNote_);
     patternLayout->addWidget(pattern_, 1);
@@ -129,7 +135,8 @@ void DailyView::setSeries(std::shared_ptr<const SurveySeries> series, const Summ
                          .arg(summary_.days.size())
                          .arg(unitName(flowUnit), unitName(volumeUnitFor(flowUnit)));
     if (!series_->hasFlow())
-        status += QStringLiteral(" · no flow: choose a flow channel, or depth and velocity with the pipe's diameter");
+        status += QStringLiteral(
+            " · no flow: choose a flow channel, or depth and velocity with the pipe's diameter");
     status_->setText(status);
     showDays();
     showPattern();
@@ -147,16 +154,18 @@ void DailyView::showDays()
     days_->setColumnCount(DayColumnCount);
     days_->setHorizontalHeaderLabels(
         {QStringLiteral("Dry"), QStringLiteral("Date"), QStringLiteral("Volume (%1)").arg(volume),
-         QStringLiteral("Volume from total (%1)").arg(volume), QStringLiteral("Min flow (%1)").arg(flow),
-         QStringLiteral("Mean flow (%1)").arg(flow), QStringLiteral("Max flow (%1)").arg(flow),
-         QStringLiteral("Min night flow (%1)").arg(flow), QStringLiteral("Readings/Expected"),
-         QStringLiteral("Completeness (%)"), QStringLiteral("Quality")});
+         QStringLiteral("Volume from total (%1)").arg(volume),
+         QStringLiteral("Min flow (%1)").arg(flow), QStringLiteral("Mean flow (%1)").arg(flow),
+         QStringLiteral("Max flow (%1)").arg(flow), QStringLiteral("Min night flow (%1)").arg(flow),
+         QStringLiteral("Readings/Expected"), QStringLiteral("Completeness (%)"),
+         QStringLiteral("Quality")});
     days_->setRowCount(int(summary_.days.size()));
     for (int row = 0; row < int(summary_.days.size()); ++row) {
         const DaySummary &day = summary_.days[size_t(row)];
         auto *dry = named(new QCheckBox, QStringLiteral("DryDay"));
         dry->setProperty("date", day.date);
-        dry->setToolTip(QStringLiteral("A day of dry weather: the pattern is made of the days ticked"));
+        dry->setToolTip(
+            QStringLiteral("A day of dry weather: the pattern is made of the days ticked"));
         dry->setChecked(dry_.count(day.date) > 0);
         connect(dry, &QCheckBox::toggled, this, [this, date = day.date](bool on) {
             if (on)
@@ -166,26 +175,31 @@ void DailyView::showDays()
             showPattern();
         });
         days_->setCellWidget(row, DryColumn, dry);
-        days_->setItem(row, DateColumn, cell(day.date.toString(Qt::ISODate), Qt::AlignLeft | Qt::AlignVCenter));
+        days_->setItem(row, DateColumn,
+                       cell(day.date.toString(Qt::ISODate), Qt::AlignLeft | Qt::AlignVCenter));
         days_->setItem(row, VolumeColumn, cell(surveyNumber(day.volume / volumeFactor)));
         QTableWidgetItem *fromTotal = cell(
             day.volumeFromTotal ? surveyNumber(*day.volumeFromTotal / volumeFactor) : QString());
         if (day.volumesDisagree && day.volumeFromTotal) {
             // The two volumes of one day are the same water: apart, one of the channels is wrong.
-            const QString apart = day.volume != 0
-                                      ? QStringLiteral("%1 %").arg(
-                                            100 * std::abs(*day.volumeFromTotal - day.volume) / day.volume, 0, 'f', 1)
-                                      : QStringLiteral("more than 2 %");
+            const QString apart =
+                day.volume != 0
+                    ? QStringLiteral("%1 %").arg(
+                          100 * std::abs(*day.volumeFromTotal - day.volume) / day.volume, 0, 'f', 1)
+                    : QStringLiteral("more than 2 %");
             fromTotal->setText(fromTotal->text() + QStringLiteral(" (differs by %1)").arg(apart));
             fromTotal->setBackground(QColor(0xfc, 0xed, 0xc4));
-            fromTotal->setToolTip(QStringLiteral("The total channel's rise and the flow's volume differ by %1").arg(apart));
+            fromTotal->setToolTip(
+                QStringLiteral("The total channel's rise and the flow's volume differ by %1")
+                    .arg(apart));
         }
         days_->setItem(row, TotalVolumeColumn, fromTotal);
         days_->setItem(row, MinFlowColumn, cell(surveyNumber(day.minFlow / flowFactor)));
         days_->setItem(row, MeanFlowColumn, cell(surveyNumber(day.meanFlow / flowFactor)));
         days_->setItem(row, MaxFlowColumn, cell(surveyNumber(day.maxFlow / flowFactor)));
         days_->setItem(row, NightFlowColumn, cell(surveyNumber(day.minNightFlow / flowFactor)));
-        days_->setItem(row, ReadingsColumn, cell(QStringLiteral("%1/%2").arg(day.readings).arg(day.expected)));
+        days_->setItem(row, ReadingsColumn,
+                       cell(QStringLiteral("%1/%2").arg(day.readings).arg(day.expected)));
         days_->setItem(row, CompletenessColumn, cell(surveyNumber(100 * day.completeness)));
         QTableWidgetItem *quality = cell(qualityName(day.quality), Qt::AlignCenter);
         quality->setBackground(qualityColor(day.quality));
@@ -204,16 +218,20 @@ void DailyView::showPattern()
     const DiurnalPattern pattern = dryWeatherPattern(*series_, summary_, ticked);
     const FlowUnit flowUnit = series_->setup.flowUnit;
     const double flowFactor = toCubicMetresPerSecond(flowUnit);
-    patternNote_->setText(ticked.empty()
-                              ? QStringLiteral("Mean flow by hour over the %1 Good days (tick days to choose)")
-                                    .arg(pattern.days.size())
-                              : QStringLiteral("Mean flow by hour over the %1 days ticked dry").arg(ticked.size()));
+    patternNote_->setText(
+        ticked.empty()
+            ? QStringLiteral("Mean flow by hour over the %1 Good days (tick days to choose)")
+                  .arg(pattern.days.size())
+            : QStringLiteral("Mean flow by hour over the %1 days ticked dry").arg(ticked.size()));
     pattern_->setColumnCount(3);
-    pattern_->setHorizontalHeaderLabels({QStringLiteral("Hour"), QStringLiteral("Weekday (%1)").arg(unitName(flowUnit)),
+    pattern_->setHorizontalHeaderLabels({QStringLiteral("Hour"),
+                                         QStringLiteral("Weekday (%1)").arg(unitName(flowUnit)),
                                          QStringLiteral("Weekend (%1)").arg(unitName(flowUnit))});
     pattern_->setRowCount(24);
     for (int hour = 0; hour < 24; ++hour) {
-        pattern_->setItem(hour, 0, cell(QStringLiteral("%1:00").arg(hour, 2, 10, QLatin1Char('0')), Qt::AlignCenter));
+        pattern_->setItem(
+            hour, 0,
+            cell(QStringLiteral("%1:00").arg(hour, 2, 10, QLatin1Char('0')), Qt::AlignCenter));
         pattern_->setItem(hour, 1, cell(surveyNumber(pattern.weekday[size_t(hour)] / flowFactor)));
         pattern_->setItem(hour, 2, cell(surveyNumber(pattern.weekend[size_t(hour)] / flowFactor)));
     }
@@ -227,12 +245,18 @@ void DailyView::showGaps()
                            : QStringLiteral("%1 gap(s), %2 interval(s) missing")
                                  .arg(summary_.gaps.size())
                                  .arg(std::accumulate(summary_.gaps.begin(), summary_.gaps.end(), 0,
-                                                      [](int sum, const Gap &gap) { return sum + gap.missingIntervals; })));
+                                                      [](int sum, const Gap &gap) {
+                                                          return sum + gap.missingIntervals;
+                                                      })));
     gaps_->setRowCount(int(summary_.gaps.size()));
     for (int row = 0; row < int(summary_.gaps.size()); ++row) {
         const Gap &gap = summary_.gaps[size_t(row)];
-        gaps_->setItem(row, 0, cell(zonedText(gap.firstMissingUtcMs, series_->zone), Qt::AlignLeft | Qt::AlignVCenter));
-        gaps_->setItem(row, 1, cell(zonedText(gap.lastMissingUtcMs, series_->zone), Qt::AlignLeft | Qt::AlignVCenter));
+        gaps_->setItem(row, 0,
+                       cell(zonedText(gap.firstMissingUtcMs, series_->zone),
+                            Qt::AlignLeft | Qt::AlignVCenter));
+        gaps_->setItem(
+            row, 1,
+            cell(zonedText(gap.lastMissingUtcMs, series_->zone), Qt::AlignLeft | Qt::AlignVCenter));
         gaps_->setItem(row, 2, cell(QString::number(gap.missingIntervals)));
     }
 }

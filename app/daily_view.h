@@ -21,7 +21,8 @@ public:
 
     // Shows the days of `series` within `period`, flows in the series' flow
     // unit. Days ticked dry before stay ticked where the new days hold them.
-    void setSeries(std::shared_ptr<const survey::SurveySeries> series, const survey::SummaryPeriod &period);
+    void setSeries(std::shared_ptr<const survey::SurveySeries> series,
+                   const survey::SummaryPeriod &period);
     // Shows nothing, with a line saying why.
     void clear(const QString &why);
 

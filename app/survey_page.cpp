@@ -16,7 +16,8 @@
 
 namespace ostrand {
 
-SurveyPage::SurveyPage(const ResultsGrid &grid, const GridState &state, FileDialogs &dialogs, QWidget *parent)
+SurveyPage::SurveyPage(const ResultsGrid &grid, const GridState &state, FileDialogs &dialogs,
+                       QWidget *parent)
     : QWidget(parent), grid_(grid), state_(state), zone_(QTimeZone::systemTimeZone())
 {
     panel_ = named(new SurveyPanel, QStringLiteral("SurveyPanel"));
@@ -80,9 +81,11 @@ void SurveyPage::readGrid()
         panel_->clearLogSpan();
         return;
     }
-    const auto [first, last] = std::minmax_element(
-        readings_.begin(), readings_.end(),
-        [](const collect::StoredReading &a, const collect::StoredReading &b) { return a.timeUtc < b.timeUtc; });
+    const auto [first, last] =
+        std::minmax_element(readings_.begin(), readings_.end(),
+                            [](const collect::StoredReading &a, const collect::StoredReading &b) {
+                                return a.timeUtc < b.timeUtc;
+                            });
     panel_->setLogSpan(first->timeUtc.toMSecsSinceEpoch(), last->timeUtc.toMSecsSinceEpoch());
 }
 
@@ -97,7 +100,8 @@ void SurveyPage::makeSeries()
     taken.reserve(readings_.size());
     for (const collect::StoredReading &reading : readings_) {
         const int k = reading.channel;
-        if (k != 0 && (k == roles.depth || k == roles.velocity || k == roles.flow || k == roles.total))
+        if (k != 0 &&
+            (k == roles.depth || k == roles.velocity || k == roles.flow || k == roles.total))
             taken.push_back(reading);
     }
     series_ = std::make_shared<const survey::SurveySeries>(
@@ -121,7 +125,8 @@ void SurveyPage::updateShown()
             scatter_->clear(QStringLiteral("Choose the depth and velocity channels on the right."));
         } else {
             const auto text = [this](qint64 ms) {
-                return QDateTime::fromMSecsSinceEpoch(ms, zone_).toString(QStringLiteral("yyyy-MM-dd HH:mm"));
+                return QDateTime::fromMSecsSinceEpoch(ms, zone_).toString(
+                    QStringLiteral("yyyy-MM-dd HH:mm"));
             };
             scatter_->setTitle(QStringLiteral("Velocity against depth, %1 to %2")
                                    .arg(text(panel_->fromUtcMs()), text(panel_->toUtcMs() - 1)));

@@ -28,7 +28,8 @@ class SurveyPage : public QWidget {
 public:
     enum class Mode { Scattergraph, Daily };
 
-    SurveyPage(const ResultsGrid &grid, const GridState &state, FileDialogs &dialogs, QWidget *parent = nullptr);
+    SurveyPage(const ResultsGrid &grid, const GridState &state, FileDialogs &dialogs,
+               QWidget *parent = nullptr);
 
     // Keeps the panel's choices in the link options' file at `path`.
     void useSettingsFile(const QString &path);

@@ -22,7 +22,8 @@ using namespace survey;
 enum Role { DepthRole, VelocityRole, FlowRole, TotalRole };
 const char *const kRoleCaptions[] = {"Depth", "Velocity", "Flow", "Total"};
 const char *const kRoleNames[] = {"Depth", "Velocity", "Flow", "Total"}; // for objectNames
-const char *const kChannelKeys[] = {"depth-channel", "velocity-channel", "flow-channel", "total-channel"};
+const char *const kChannelKeys[] = {"depth-channel", "velocity-channel", "flow-channel",
+                                    "total-channel"};
 const char *const kUnitKeys[] = {"depth-unit", "velocity-unit", "flow-unit", "total-unit"};
 const char *const kPipeKeys[] = {"pipe-diameter", "pipe-slope", "manning-n"};
 const char *const kPipeNames[] = {"PipeDiameter", "PipeSlope", "ManningN"};
@@ -32,7 +33,8 @@ const QString kGroup = QStringLiteral("survey/");
 const QString kNone = QStringLiteral("none");
 // The same bound the link options' file is read under: it is one small file.
 constexpr qint64 kMaxSettingsFileBytes = 16 * 1024;
-// A file not there yet is made at the first change; anything else but a small regular file is left alone.
+// A file not there yet is made at the first change; anything else but a small regular file is left
+// alone.
 bool usable(const QString &path)
 {
     const FileState state = checkSmallFile(path, kMaxSettingsFileBytes).state;
@@ -44,10 +46,14 @@ const QString kInvalidStyle = QStringLiteral("QLineEdit { background: #F4C7C3; }
 int &roleChannel(ChannelRoles &roles, int role)
 {
     switch (role) {
-    case DepthRole: return roles.depth;
-    case VelocityRole: return roles.velocity;
-    case FlowRole: return roles.flow;
-    default: return roles.total;
+    case DepthRole:
+        return roles.depth;
+    case VelocityRole:
+        return roles.velocity;
+    case FlowRole:
+        return roles.flow;
+    default:
+        return roles.total;
     }
 }
 
@@ -71,22 +77,32 @@ template <typename Unit> void addUnits(QComboBox *box, std::initializer_list<Uni
 int unitValue(const SurveySetup &setup, int role)
 {
     switch (role) {
-    case DepthRole: return static_cast<int>(setup.depthUnit);
-    case VelocityRole: return static_cast<int>(setup.velocityUnit);
-    case FlowRole: return static_cast<int>(setup.flowUnit);
-    default: return static_cast<int>(setup.totalUnit);
+    case DepthRole:
+        return static_cast<int>(setup.depthUnit);
+    case VelocityRole:
+        return static_cast<int>(setup.velocityUnit);
+    case FlowRole:
+        return static_cast<int>(setup.flowUnit);
+    default:
+        return static_cast<int>(setup.totalUnit);
     }
 }
 
 // The unit `name` names for `role`, as the box's data; nullopt when it names none.
 std::optional<int> unitNamed(int role, const QString &name)
 {
-    const auto asInt = [](auto unit) { return unit ? std::optional<int>(static_cast<int>(*unit)) : std::nullopt; };
+    const auto asInt = [](auto unit) {
+        return unit ? std::optional<int>(static_cast<int>(*unit)) : std::nullopt;
+    };
     switch (role) {
-    case DepthRole: return asInt(depthUnitNamed(name));
-    case VelocityRole: return asInt(velocityUnitNamed(name));
-    case FlowRole: return asInt(flowUnitNamed(name));
-    default: return asInt(totalUnitNamed(name));
+    case DepthRole:
+        return asInt(depthUnitNamed(name));
+    case VelocityRole:
+        return asInt(velocityUnitNamed(name));
+    case FlowRole:
+        return asInt(flowUnitNamed(name));
+    default:
+        return asInt(totalUnitNamed(name));
     }
 }
 
@@ -97,24 +113,33 @@ SurveyPanel::SurveyPanel(QWidget *parent) : QWidget(parent)
     auto *channels = groupBox(QStringLiteral("SurveyChannels"), QStringLiteral("Channels"));
     auto *channelGrid = new QGridLayout(channels);
     for (int role = 0; role < 4; ++role) {
-        auto *box = named(new QComboBox, QStringLiteral("%1Channel").arg(QLatin1String(kRoleNames[role])));
-        box->setToolTip(QStringLiteral("The channel that logs the %1; until one is chosen, the one whose label says so")
-                            .arg(QString::fromLatin1(kRoleCaptions[role]).toLower()));
+        auto *box =
+            named(new QComboBox, QStringLiteral("%1Channel").arg(QLatin1String(kRoleNames[role])));
+        box->setToolTip(
+            QStringLiteral(
+                "The channel that logs the %1; until one is chosen, the one whose label says so")
+                .arg(QString::fromLatin1(kRoleCaptions[role]).toLower()));
         box->setSizeAdjustPolicy(QComboBox::AdjustToMinimumContentsLengthWithIcon);
         box->setMinimumContentsLength(10);
-        auto *unit = named(new QComboBox, QStringLiteral("%1Unit").arg(QLatin1String(kRoleNames[role])));
+        auto *unit =
+            named(new QComboBox, QStringLiteral("%1Unit").arg(QLatin1String(kRoleNames[role])));
         unit->setToolTip(QStringLiteral("What the channel's numbers are in: the log does not say"));
         switch (role) {
         case DepthRole:
-            addUnits(unit, {DepthUnit::Millimetre, DepthUnit::Metre, DepthUnit::Inch, DepthUnit::Foot});
+            addUnits(unit,
+                     {DepthUnit::Millimetre, DepthUnit::Metre, DepthUnit::Inch, DepthUnit::Foot});
             break;
-        case VelocityRole: addUnits(unit, {VelocityUnit::MetrePerSecond, VelocityUnit::FootPerSecond}); break;
+        case VelocityRole:
+            addUnits(unit, {VelocityUnit::MetrePerSecond, VelocityUnit::FootPerSecond});
+            break;
         case FlowRole:
-            addUnits(unit, {FlowUnit::LitrePerSecond, FlowUnit::CubicMetrePerSecond, FlowUnit::CubicMetrePerHour,
-                            FlowUnit::Gpm, FlowUnit::Mgd, FlowUnit::Cfs});
+            addUnits(unit,
+                     {FlowUnit::LitrePerSecond, FlowUnit::CubicMetrePerSecond,
+                      FlowUnit::CubicMetrePerHour, FlowUnit::Gpm, FlowUnit::Mgd, FlowUnit::Cfs});
             break;
         default:
-            addUnits(unit, {TotalUnit::CubicMetre, TotalUnit::Litre, TotalUnit::Gallon, TotalUnit::CubicFoot});
+            addUnits(unit, {TotalUnit::CubicMetre, TotalUnit::Litre, TotalUnit::Gallon,
+                            TotalUnit::CubicFoot});
         }
         auto *caption = new QLabel(QLatin1String(kRoleCaptions[role]));
         caption->setBuddy(box);
@@ -133,7 +158,8 @@ SurveyPanel::SurveyPanel(QWidget *parent) : QWidget(parent)
     auto *pipeForm = new QFormLayout(pipe);
     for (int field = 0; field < 3; ++field) {
         auto *edit = named(new QLineEdit, QLatin1String(kPipeNames[field]));
-        edit->setPlaceholderText(QStringLiteral("e.g. %1").arg(QLatin1String(kPipeExamples[field])));
+        edit->setPlaceholderText(
+            QStringLiteral("e.g. %1").arg(QLatin1String(kPipeExamples[field])));
         edit->setToolTip(field == 0 ? QStringLiteral("A number and mm, m, in or ft: 600 mm")
                                     : QStringLiteral("Empty: no design curve"));
         pipeForm->addRow(QLatin1String(kPipeCaptions[field]), edit);
@@ -154,7 +180,8 @@ SurveyPanel::SurveyPanel(QWidget *parent) : QWidget(parent)
     }
     connect(fromEdit_, &QDateTimeEdit::dateTimeChanged, this, [this] { onRangeEdited(true); });
     connect(toEdit_, &QDateTimeEdit::dateTimeChanged, this, [this] { onRangeEdited(false); });
-    wholeLogButton_ = named(new QPushButton(QStringLiteral("&Whole log")), QStringLiteral("SurveyWholeLog"));
+    wholeLogButton_ =
+        named(new QPushButton(QStringLiteral("&Whole log")), QStringLiteral("SurveyWholeLog"));
     wholeLogButton_->setEnabled(false);
     connect(wholeLogButton_, &QPushButton::clicked, this, [this] {
         setLogSpan(firstUtcMs_, lastUtcMs_);
@@ -376,7 +403,8 @@ void SurveyPanel::onPipeEdited(int field)
         SurveySetup taken;
         QString problem;
         if (takeSurveyKey(taken, key, text, &problem) != KeyTaken::Taken) {
-            // As with the slave address: the last good value stays in use until this one is put right.
+            // As with the slave address: the last good value stays in use until this one is put
+            // right.
             edit->setStyleSheet(kInvalidStyle);
             edit->setToolTip(problem);
             edit->setProperty("invalid", true);

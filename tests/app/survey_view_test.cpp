@@ -14,7 +14,8 @@ protected:
     // minutes from `start` for `instants`, those `missing` says left out;
     // `values(i)` gives the row's channels.
     void download(const QStringList &labels, QDateTime start, int instants,
-                  const std::function<QList<double>(int)> &values, const std::function<bool(int)> &missing = {})
+                  const std::function<QList<double>(int)> &values,
+                  const std::function<bool(int)> &missing = {})
     {
         ResultsGrid &grid = window_->results();
         GridState &state = window_->gridState();
@@ -28,10 +29,12 @@ protected:
             if (missing && missing(i))
                 continue;
             const QDateTime when = start.addSecs(900LL * i);
-            QStringList texts{QString::number(state.lastGridRow), stampText(when.date(), when.time())};
+            QStringList texts{QString::number(state.lastGridRow),
+                              stampText(when.date(), when.time())};
             const QList<double> row = values(i);
             for (int k = 1; k <= row.size(); ++k)
-                texts << (state.channel(k).total ? totalValueText(row[k - 1]) : valueText(row[k - 1]));
+                texts << (state.channel(k).total ? totalValueText(row[k - 1])
+                                                 : valueText(row[k - 1]));
             grid.setRowTexts(++state.lastGridRow, texts);
         }
         emit window_->downloadTab().resultsChanged();
@@ -71,39 +74,45 @@ TEST_F(SurveyViewTest, theRolesUnitsAndPipeChosenAreKeptAcrossARestartBesideTheS
     openWindow();
     showScattergraph();
     download(labels, dec1, 4, values);
-    EXPECT_EQ(QList<QVariant>({chosen("DepthChannel"), chosen("VelocityChannel"), chosen("FlowChannel"),
-                               chosen("TotalChannel")}),
+    EXPECT_EQ(QList<QVariant>({chosen("DepthChannel"), chosen("VelocityChannel"),
+                               chosen("FlowChannel"), chosen("TotalChannel")}),
               QList<QVariant>({1, 2, 3, 4}))
         << "by the labels until chosen";
     choose("VelocityChannel", 5);
     choose("DepthChannel", 5);
-    EXPECT_EQ(chosen("VelocityChannel"), 2) << "one part a channel: velocity follows its label again";
+    EXPECT_EQ(chosen("VelocityChannel"), 2)
+        << "one part a channel: velocity follows its label again";
     choose("FlowChannel", 0);
     choose("DepthUnit", int(survey::DepthUnit::Inch));
     type("PipeDiameter", "24 in");
     type("PipeSlope", "0.002");
     type("ManningN", "0.013");
     type("PipeSlope", "steep");
-    EXPECT_TRUE(control("PipeSlope")->property("invalid").toBool()) << "refused, and the last good slope kept";
+    EXPECT_TRUE(control("PipeSlope")->property("invalid").toBool())
+        << "refused, and the last good slope kept";
     closeWindow();
-    EXPECT_EQ(settingsLines().size(), kSettingsLineCount) << "7700dwn.ini as other installations read it";
+    EXPECT_EQ(settingsLines().size(), kSettingsLineCount)
+        << "7700dwn.ini as other installations read it";
 
     openWindow();
     showScattergraph();
     download(labels, dec1, 4, values);
-    EXPECT_EQ(QList<QVariant>({chosen("DepthChannel"), chosen("VelocityChannel"), chosen("FlowChannel"),
-                               chosen("TotalChannel")}),
+    EXPECT_EQ(QList<QVariant>({chosen("DepthChannel"), chosen("VelocityChannel"),
+                               chosen("FlowChannel"), chosen("TotalChannel")}),
               QList<QVariant>({5, 2, 0, 4}))
         << "None stays none though a label says Flow";
     EXPECT_EQ(control<QComboBox>("DepthUnit")->currentText(), "in");
-    EXPECT_EQ(QStringList({control<QLineEdit>("PipeDiameter")->text(), control<QLineEdit>("PipeSlope")->text(),
+    EXPECT_EQ(QStringList({control<QLineEdit>("PipeDiameter")->text(),
+                           control<QLineEdit>("PipeSlope")->text(),
                            control<QLineEdit>("ManningN")->text()}),
               QStringList({"24 in", "0.002", "0.013"}));
     const QByteArray kept = readFile(inDir(kReplyTimeFileName));
-    EXPECT_TRUE(kept.contains("[survey]") && kept.contains("flow-channel=none")) << kept.toStdString();
+    EXPECT_TRUE(kept.contains("[survey]") && kept.contains("flow-channel=none"))
+        << kept.toStdString();
 }
 
-TEST_F(SurveyViewTest, aPeriodNarrowsTheScattergraphsPointsAndANewDownloadShowsAllOfItOnceTheViewIsShown)
+TEST_F(SurveyViewTest,
+       aPeriodNarrowsTheScattergraphsPointsAndANewDownloadShowsAllOfItOnceTheViewIsShown)
 {
     openWindow();
     window_->show();
@@ -114,7 +123,8 @@ TEST_F(SurveyViewTest, aPeriodNarrowsTheScattergraphsPointsAndANewDownloadShowsA
     EXPECT_EQ(points(), 192);
     auto *from = control<QDateTimeEdit>("SurveyFrom");
     auto *to = control<QDateTimeEdit>("SurveyTo");
-    EXPECT_EQ(std::make_pair(from->dateTime(), to->dateTime()), std::make_pair(dec1, dec1.addSecs(900 * 191)));
+    EXPECT_EQ(std::make_pair(from->dateTime(), to->dateTime()),
+              std::make_pair(dec1, dec1.addSecs(900 * 191)));
     from->setDateTime(dec1.addDays(1));
     EXPECT_EQ(points(), 96);
     to->setDateTime(dec1.addDays(1).addSecs(900 * 47));
@@ -137,7 +147,8 @@ TEST_F(SurveyViewTest, theDailyViewCountsEachDaysReadingsFlagsATotalThatDisagree
     // 10 l/s, so 9 m3 an interval; the totalizer (in litres) runs 5 % fast on the second day,
     // which lacks 10:00 to 11:45.
     const auto values = [](int i) {
-        return QList<double>{300, 0.5, 10, 1000000 + 9000.0 * std::min(i, 96) + 9450.0 * std::max(0, i - 96)};
+        return QList<double>{300, 0.5, 10,
+                             1000000 + 9000.0 * std::min(i, 96) + 9450.0 * std::max(0, i - 96)};
     };
     download({"Level", "Velocity", "Flow", "Flow Tot (l)"}, dec1, 192, values,
              [](int i) { return i >= 96 + 40 && i < 96 + 48; });
@@ -151,13 +162,17 @@ TEST_F(SurveyViewTest, theDailyViewCountsEachDaysReadingsFlagsATotalThatDisagree
         return texts;
     };
     EXPECT_EQ(row(0).mid(0, 2), QStringList({"2026-12-01", "864"}));
-    EXPECT_FALSE(cell("DailyTable", 0, 3).contains("differs")) << cell("DailyTable", 0, 3).toStdString();
+    EXPECT_FALSE(cell("DailyTable", 0, 3).contains("differs"))
+        << cell("DailyTable", 0, 3).toStdString();
     EXPECT_EQ(row(0).mid(3), QStringList({"10", "10", "10", "10", "96/96", "100", "Good"}));
     EXPECT_EQ(row(1).mid(0, 2), QStringList({"2026-12-02", "792"}));
-    EXPECT_TRUE(cell("DailyTable", 1, 3).contains("differs by")) << cell("DailyTable", 1, 3).toStdString();
-    EXPECT_EQ(row(1).mid(7), QStringList({"88/96", survey::surveyNumber(100 * 88 / 96.0), "Partial"}));
-    EXPECT_EQ(QStringList({cell("GapsTable", 0, 0), cell("GapsTable", 0, 1), cell("GapsTable", 0, 2)}),
-              QStringList({"2026-12-02 10:00:00", "2026-12-02 11:45:00", "8"}));
+    EXPECT_TRUE(cell("DailyTable", 1, 3).contains("differs by"))
+        << cell("DailyTable", 1, 3).toStdString();
+    EXPECT_EQ(row(1).mid(7),
+              QStringList({"88/96", survey::surveyNumber(100 * 88 / 96.0), "Partial"}));
+    EXPECT_EQ(
+        QStringList({cell("GapsTable", 0, 0), cell("GapsTable", 0, 1), cell("GapsTable", 0, 2)}),
+        QStringList({"2026-12-02 10:00:00", "2026-12-02 11:45:00", "8"}));
 
     // No tick: the Good day alone makes the pattern; a tick on the day with the gap, that day.
     EXPECT_EQ(cell("DryWeatherTable", 10, 1), "10");
