@@ -102,8 +102,11 @@ void paintHydrograph(QPainter &painter, const QRectF &area, const HydrographSpec
         run.clear();
     };
     for (size_t i = first; i < last && i < values.size(); ++i) {
+        // An instant where only other channels were logged is no break of its
+        // own: the step between this channel's readings tells whether it missed one.
         if (!std::isfinite(values[i])) {
-            flush();
+            if (spec.maxStepMs <= 0)
+                flush();
             continue;
         }
         if (!run.isEmpty() && spec.maxStepMs > 0 && utcMs[i] - previous > spec.maxStepMs)

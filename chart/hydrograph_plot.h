@@ -20,7 +20,7 @@ struct HydrographSpec {
     qint64 toUtcMs = 0;
     QTimeZone zone; // the time axis reads in local time
     // Readings further apart than this are not joined: a gap is drawn as a
-    // break, never bridged. 0: only missing values (NaN) break the line.
+    // break, never bridged. 0 (interval unknown): every missing value (NaN) breaks the line.
     qint64 maxStepMs = 0;
 };
 

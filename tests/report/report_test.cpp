@@ -196,7 +196,11 @@ TEST(Hydrograph, aGapIsABreakInTheLineNeverBridged)
     MadeUpSurvey made;
     made.days = 1;
     made.missing = {{made.at(0, 8), made.at(0, 14)}};
-    const survey::SurveySeries series = made.series();
+    survey::SurveySeries series = made.series();
+    // Instants logged for other channels alone: no depth from 16:00 to 18:00.
+    for (size_t i = 0; i < series.size(); ++i)
+        if (series.utcMs[i] >= made.at(0, 16) && series.utcMs[i] < made.at(0, 18))
+            series.depth[i] = NAN;
     HydrographSpec spec;
     spec.color = QColor(0, 0, 255);
     spec.fromUtcMs = made.at(0, 0);
@@ -218,8 +222,8 @@ TEST(Hydrograph, aGapIsABreakInTheLineNeverBridged)
         return false;
     };
     EXPECT_TRUE(lineInColumn(made.at(0, 4)));
-    EXPECT_TRUE(lineInColumn(made.at(0, 18)));
-    for (int hour : {9, 11, 13})
+    EXPECT_TRUE(lineInColumn(made.at(0, 20)));
+    for (int hour : {9, 11, 13, 17})
         EXPECT_FALSE(lineInColumn(made.at(0, hour))) << hour;
 }
 
