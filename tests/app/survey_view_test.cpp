@@ -174,8 +174,17 @@ TEST_F(SurveyViewTest, theDailyViewCountsEachDaysReadingsFlagsATotalThatDisagree
         QStringList({cell("GapsTable", 0, 0), cell("GapsTable", 0, 1), cell("GapsTable", 0, 2)}),
         QStringList({"2026-12-02 10:00:00", "2026-12-02 11:45:00", "8"}));
 
+    // The same numbers said to be US gallons a minute: 10 gpm for 96 quarter hours.
+    choose("FlowUnit", int(survey::FlowUnit::Gpm));
+    EXPECT_EQ(control<QTableWidget>("DailyTable")->horizontalHeaderItem(2)->text(), "Volume (gal)");
+    EXPECT_EQ(row(0).mid(0, 2), QStringList({"2026-12-01", "14400"}));
+    EXPECT_EQ(row(0)[3], "10");
+    choose("FlowUnit", int(survey::FlowUnit::LitrePerSecond));
+
     // No tick: the Good day alone makes the pattern; a tick on the day with the gap, that day.
     EXPECT_EQ(cell("DryWeatherTable", 10, 1), "10");
+    QCoreApplication::sendPostedEvents(nullptr,
+                                       QEvent::DeferredDelete); // the ticks of the days before
     const auto dryDays = control<QTableWidget>("DailyTable")->findChildren<QCheckBox *>("DryDay");
     ASSERT_EQ(dryDays.size(), 2);
     for (QCheckBox *dry : dryDays)
