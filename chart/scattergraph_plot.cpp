@@ -328,17 +328,30 @@ std::vector<double> isoFlowValues(const ScattergraphModel &model, const ScatterR
         std::max(range.velocityMin, 0.0) * model.velocityFactor * areaAt(diameter, shallowest) / model.flowFactor;
     if (!(most > least))
         return {};
-    double step = niceStep((most - least) / 5);
-    std::vector<double> flows;
-    for (int attempt = 0; attempt < 4; ++attempt) {
-        flows.clear();
-        for (double q = std::floor(least / step + 1) * step; q < most * 0.999; q += step)
-            if (q > 0)
-                flows.push_back(q);
-        if (flows.size() <= 6)
-            break;
-        step = niceStep(step * 1.6);
+    // The largest step of 1, 2, 2.5 or 5 times a power of ten that gives at
+    // least four lines; past six, those nearest the top right corner (where
+    // they cross least of the box) are left out.
+    const auto flowsAt = [&](double step) {
+        std::vector<double> flows;
+        for (double k = std::floor(least / step) + 1; k * step < most * 0.999 && flows.size() < 100; ++k)
+            if (k > 0)
+                flows.push_back(k * step);
+        return flows;
+    };
+    const auto smaller = [](double step) {
+        const double magnitude = std::pow(10.0, std::floor(std::log10(step) + 1e-9));
+        const double fraction = std::round(step / magnitude * 10) / 10;
+        return fraction >= 5 ? 2.5 * magnitude : fraction >= 2.5 ? 2 * magnitude : fraction >= 2 ? magnitude
+                                                                                                 : magnitude / 2;
+    };
+    double step = niceStep(most - least);
+    std::vector<double> flows = flowsAt(step);
+    for (int i = 0; i < 20 && flows.size() < 4; ++i) {
+        step = smaller(step);
+        flows = flowsAt(step);
     }
+    if (flows.size() > 6)
+        flows.resize(6);
     return flows;
 }
 

@@ -1,6 +1,7 @@
 // The survey report read back as a reviewer's tools read it: the PDF's text
 // through poppler's pdftotext, the scattergraph's pixels where the points fall.
 #include "chart/hydrograph_plot.h"
+#include "chart/plot_axes.h"
 #include "chart/scattergraph_plot.h"
 #include "file_bytes.h"
 #include "report/csv_rows.h"
@@ -16,6 +17,8 @@
 #include <QRegularExpression>
 #include <QTemporaryDir>
 #include <gtest/gtest.h>
+
+#include <cmath>
 
 namespace ostrand {
 namespace {
@@ -188,6 +191,62 @@ TEST(Scattergraph, pointsLandWhereTheirValuesSayAndNowhereElse)
         const QPoint at = frame.toPixel(value.x(), value.y()).toPoint();
         EXPECT_FALSE(bluish(image.pixel(at))) << value.x() << " " << value.y();
         EXPECT_NE(image.pixel(at), qRgb(0, 0, 0)) << "the plot is painted over";
+    }
+}
+
+TEST(Scattergraph, linesOfEqualFlowAreFourToSixRoundFlowsEachCrossingTheAxesShown)
+{
+    MadeUpSurvey made;
+    made.days = 2;
+    const ScattergraphModel model = scattergraphModel(made.series(), made.at(0, 0), made.at(2, 0));
+    const ScatterRange ranges[] = {defaultScatterRange(model), {0, 100, 0, 0.5}, {100, 600, 0.2, 1.2},
+                                   {0, 700, 0, 2.5}, {40, 60, 0.25, 0.3}, {550, 900, 0, 1}};
+    for (const ScatterRange &r : ranges) {
+        SCOPED_TRACE(QStringLiteral("%1-%2 mm, %3-%4 m/s").arg(r.depthMin).arg(r.depthMax).arg(r.velocityMin).arg(r.velocityMax).toStdString());
+        const std::vector<double> flows = isoFlowValues(model, r);
+        ASSERT_GE(flows.size(), 4u);
+        ASSERT_LE(flows.size(), 6u);
+        const double step = flows[1] - flows[0];
+        const double mantissa = step / std::pow(10.0, std::floor(std::log10(step) + 1e-9));
+        EXPECT_TRUE(std::abs(mantissa - 1) < 1e-6 || std::abs(mantissa - 2) < 1e-6 || std::abs(mantissa - 2.5) < 1e-6
+                    || std::abs(mantissa - 5) < 1e-6)
+            << step;
+        for (double q : flows) {
+            EXPECT_NEAR(q / step, std::round(q / step), 1e-6);
+            // V = Q / A(depth) is within the velocities shown somewhere between the depths shown.
+            const double qM3s = q / 1000;
+            const double full = survey::circularSection(MadeUpSurvey::kDiameter, std::min(r.depthMax / 1000, MadeUpSurvey::kDiameter)).area;
+            const double shallow = survey::circularSection(MadeUpSurvey::kDiameter, r.depthMin / 1000).area;
+            EXPECT_LE(qM3s / full, r.velocityMax);
+            EXPECT_TRUE(shallow == 0 || qM3s / shallow >= r.velocityMin) << q;
+        }
+    }
+    MadeUpSurvey noPipe;
+    noPipe.withPipe = false;
+    EXPECT_TRUE(isoFlowValues(scattergraphModel(noPipe.series(), noPipe.at(0, 0), noPipe.at(1, 0)), {0, 200, 0, 1}).empty());
+}
+
+TEST(PlotAxes, marksFallOnRoundStepsInsideTheRangeAndNoMoreThanAsked)
+{
+    const struct {
+        double min, max;
+        int maxTicks;
+        double step;
+        std::vector<double> values;
+    } rows[] = {
+        {0, 1, 5, 0.2, {0, 0.2, 0.4, 0.6, 0.8, 1}},
+        {0.13, 0.87, 4, 0.2, {0.2, 0.4, 0.6, 0.8}},
+        {-3, 7, 5, 2, {-2, 0, 2, 4, 6}},
+        {0, 700, 5, 200, {0, 200, 400, 600}}, // 100 would make 8 marks
+        {0.3, 0.3, 5, 1, {}},
+    };
+    for (const auto &row : rows) {
+        SCOPED_TRACE(row.min);
+        const AxisTicks ticks = axisTicks(row.min, row.max, row.maxTicks);
+        EXPECT_DOUBLE_EQ(ticks.step, row.step);
+        ASSERT_EQ(ticks.values.size(), row.values.size());
+        for (size_t i = 0; i < row.values.size(); ++i)
+            EXPECT_NEAR(ticks.values[i], row.values[i], 1e-12);
     }
 }
 
