@@ -44,9 +44,10 @@ survey::SurveySeries makeYear()
     for (int i = 0; i < kInstants; ++i) {
         const double hour = std::fmod(i / 4.0, 24.0);
         // A daily swing, a slow seasonal one and some noise that repeats.
-        const double depth = 0.12 + 0.08 * std::sin((hour - 6) / 24 * 2 * M_PI) + 0.05 * std::sin(i / 3000.0)
-                             + 0.004 * std::sin(i * 12.9898);
-        const double velocity = survey::manningVelocity(kDiameter, depth, kSlope, kManningN) * (1 + 0.03 * std::sin(i * 78.233));
+        const double depth = 0.12 + 0.08 * std::sin((hour - 6) / 24 * 2 * M_PI) +
+                             0.05 * std::sin(i / 3000.0) + 0.004 * std::sin(i * 12.9898);
+        const double velocity = survey::manningVelocity(kDiameter, depth, kSlope, kManningN) *
+                                (1 + 0.03 * std::sin(i * 78.233));
         const double flow = velocity * survey::circularSection(kDiameter, depth).area;
         total += flow * 900;
         series.utcMs.push_back(start + qint64(i) * 900000);
@@ -72,7 +73,8 @@ double bestMs(int repeats, const std::function<void()> &run)
 
 void printMeasured(const char *what, double ms, double goalMs)
 {
-    std::printf("%-34s %9.1f ms  (goal under %.0f ms: %s)\n", what, ms, goalMs, ms < goalMs ? "met" : "MISSED");
+    std::printf("%-34s %9.1f ms  (goal under %.0f ms: %s)\n", what, ms, goalMs,
+                ms < goalMs ? "met" : "MISSED");
 }
 
 } // namespace
@@ -90,7 +92,8 @@ int main(int argc, char **argv)
 
     ScattergraphModel model;
     const double modelMs = bestMs(repeats, [&] { model = scattergraphModel(series, from, to); });
-    std::printf("%-34s %9.1f ms  (points, both fits and the curves, once per date range)\n", "scattergraph model", modelMs);
+    std::printf("%-34s %9.1f ms  (points, both fits and the curves, once per date range)\n",
+                "scattergraph model", modelMs);
     const ScatterRange range = defaultScatterRange(model);
     QImage image(1600, 1130, QImage::Format_RGB32);
     const double drawMs = bestMs(repeats, [&] {
@@ -102,8 +105,8 @@ int main(int argc, char **argv)
     survey::SurveySummary summary;
     const double summaryMs = bestMs(repeats, [&] { summary = survey::summarize(series); });
     printMeasured("daily summary of the year", summaryMs, 200);
-    std::printf("%-34s %zu days, %zu gaps, interval %d s\n", "", summary.days.size(), summary.gaps.size(),
-                summary.intervalSeconds);
+    std::printf("%-34s %zu days, %zu gaps, interval %d s\n", "", summary.days.size(),
+                summary.gaps.size(), summary.intervalSeconds);
 
     report::SurveyReportInput input;
     input.station = QStringLiteral("trunk-12");
@@ -116,7 +119,9 @@ int main(int argc, char **argv)
     const QString path = dir.filePath(QStringLiteral("survey.pdf"));
     QString error;
     bool written = true;
-    const double pdfMs = bestMs(std::min(repeats, 3), [&] { written = written && report::writeSurveyPdf(input, path, &error); });
+    const double pdfMs = bestMs(std::min(repeats, 3), [&] {
+        written = written && report::writeSurveyPdf(input, path, &error);
+    });
     if (!written) {
         std::printf("the report was not written: %s\n", qPrintable(error));
         return 1;

@@ -18,7 +18,8 @@ namespace {
 // time_ticks works on the wall clock read as UTC; the plot is laid out in real time.
 qint64 wallClockMs(const QTimeZone &zone, qint64 utcMs)
 {
-    return utcMs + qint64(zone.offsetFromUtc(QDateTime::fromMSecsSinceEpoch(utcMs, Qt::UTC))) * 1000;
+    return utcMs +
+           qint64(zone.offsetFromUtc(QDateTime::fromMSecsSinceEpoch(utcMs, Qt::UTC))) * 1000;
 }
 
 qint64 realTimeMs(const QTimeZone &zone, double wallMs)
@@ -39,7 +40,8 @@ QRectF hydrographPlotRect(const QRectF &area, const QFont &font)
 {
     const QFontMetricsF metrics(font);
     const double h = metrics.height();
-    return area.adjusted(metrics.horizontalAdvance(QStringLiteral("-00000.0")) + 8, h * 1.4, -h, -h * 2.4);
+    return area.adjusted(metrics.horizontalAdvance(QStringLiteral("-00000.0")) + 8, h * 1.4, -h,
+                         -h * 2.4);
 }
 
 double hydrographX(const QRectF &plot, const HydrographSpec &spec, qint64 utcMs)
@@ -54,8 +56,10 @@ void paintHydrograph(QPainter &painter, const QRectF &area, const HydrographSpec
     painter.save();
     const QFontMetricsF metrics(painter.font());
     const QRectF plot = hydrographPlotRect(area, painter.font());
-    const auto first = size_t(std::lower_bound(utcMs.begin(), utcMs.end(), spec.fromUtcMs) - utcMs.begin());
-    const auto last = size_t(std::lower_bound(utcMs.begin(), utcMs.end(), spec.toUtcMs) - utcMs.begin());
+    const auto first =
+        size_t(std::lower_bound(utcMs.begin(), utcMs.end(), spec.fromUtcMs) - utcMs.begin());
+    const auto last =
+        size_t(std::lower_bound(utcMs.begin(), utcMs.end(), spec.toUtcMs) - utcMs.begin());
 
     ValueSpan span;
     for (size_t i = first; i < last && i < values.size(); ++i)
@@ -65,8 +69,11 @@ void paintHydrograph(QPainter &painter, const QRectF &area, const HydrographSpec
     if (!any)
         span = {0, 1, true};
     span = roundedOutward(span, 4);
-    const AxisTicks ticks = axisTicks(span.min, span.max, std::max(2, int(plot.height() / (metrics.height() * 2))));
-    const auto yAt = [&](double v) { return plot.bottom() - (v - span.min) / (span.max - span.min) * plot.height(); };
+    const AxisTicks ticks =
+        axisTicks(span.min, span.max, std::max(2, int(plot.height() / (metrics.height() * 2))));
+    const auto yAt = [&](double v) {
+        return plot.bottom() - (v - span.min) / (span.max - span.min) * plot.height();
+    };
 
     painter.setPen(Qt::black);
     painter.drawText(QRectF(plot.left(), area.top(), plot.width(), metrics.height() * 1.3),
@@ -121,8 +128,8 @@ void paintHydrograph(QPainter &painter, const QRectF &area, const HydrographSpec
     painter.drawRect(plot);
     for (double v : ticks.values) {
         painter.drawLine(QPointF(plot.left() - 4, yAt(v)), QPointF(plot.left(), yAt(v)));
-        painter.drawText(QRectF(area.left(), yAt(v) - metrics.height() / 2, plot.left() - area.left() - 6,
-                                metrics.height()),
+        painter.drawText(QRectF(area.left(), yAt(v) - metrics.height() / 2,
+                                plot.left() - area.left() - 6, metrics.height()),
                          Qt::AlignRight | Qt::AlignVCenter, valueText(v, ticks.step));
     }
     for (size_t k = 0; k < timeMarks.size(); ++k) {

@@ -7,9 +7,9 @@
 
 #include <QFont>
 #include <QFontMetricsF>
-#include <QPainter>
 #include <QImage>
 #include <QPaintEngine>
+#include <QPainter>
 #include <QPainterPath>
 
 #include <algorithm>
@@ -45,9 +45,9 @@ QImage dotSprite(const QColor &color, double size, qreal devicePixelRatio)
     return sprite;
 }
 
-template <typename Velocity> ScatterCurve sampledCurve(const QString &name, const QColor &color, double diameterM,
-                                                        double fromM, double depthFactor, double velocityFactor,
-                                                        Velocity velocity)
+template <typename Velocity>
+ScatterCurve sampledCurve(const QString &name, const QColor &color, double diameterM, double fromM,
+                          double depthFactor, double velocityFactor, Velocity velocity)
 {
     ScatterCurve curve{name, color, {}};
     curve.points.reserve(kCurveSamples + 1);
@@ -65,7 +65,8 @@ double areaAt(double diameterM, double depthM)
     return survey::circularSection(diameterM, depthM).area;
 }
 
-// The depth (m) below which a flow `flowM3s` would need more than `velocity` m/s: where its line enters from the top.
+// The depth (m) below which a flow `flowM3s` would need more than `velocity` m/s: where its line
+// enters from the top.
 double entryDepth(double diameterM, double flowM3s, double velocity)
 {
     const double neededArea = flowM3s / velocity;
@@ -79,16 +80,21 @@ double entryDepth(double diameterM, double flowM3s, double velocity)
     return high;
 }
 
-QString fitText(const QString &name, const survey::CurveFit &fit, const ScattergraphModel &model, bool withOffset)
+QString fitText(const QString &name, const survey::CurveFit &fit, const ScattergraphModel &model,
+                bool withOffset)
 {
     if (!model.diameterM)
         return QObject::tr("%1: not fitted (the pipe's diameter is not known)").arg(name);
     if (!fit.valid)
         return QObject::tr("%1: not fitted (too few points with depth above zero)").arg(name);
-    QString text = QObject::tr("%1: C = %2 m^(1/3)/s").arg(name, survey::surveyNumber(fit.coefficient));
+    QString text =
+        QObject::tr("%1: C = %2 m^(1/3)/s").arg(name, survey::surveyNumber(fit.coefficient));
     if (withOffset)
-        text += QObject::tr(", silt %1 %2").arg(survey::surveyNumber(fit.offsetM / model.depthFactor), model.depthUnit);
-    return text + QObject::tr(", R² = %1, %2 points").arg(survey::surveyNumber(fit.rSquared)).arg(fit.points);
+        text += QObject::tr(", silt %1 %2")
+                    .arg(survey::surveyNumber(fit.offsetM / model.depthFactor), model.depthUnit);
+    return text + QObject::tr(", R² = %1, %2 points")
+                      .arg(survey::surveyNumber(fit.rSquared))
+                      .arg(fit.points);
 }
 
 QString manningText(const ScattergraphModel &model)
@@ -96,7 +102,8 @@ QString manningText(const ScattergraphModel &model)
     if (!model.manning.points.empty())
         return QObject::tr("Manning design: full-pipe velocity %1 %2")
             .arg(survey::surveyNumber(model.manning.points.back().y()), model.velocityUnit);
-    return QObject::tr("Manning design: not drawn (needs the pipe's diameter, slope and Manning's n)");
+    return QObject::tr(
+        "Manning design: not drawn (needs the pipe's diameter, slope and Manning's n)");
 }
 
 QString numberText(double value, double step)
@@ -121,14 +128,16 @@ void drawIsoFlows(QPainter &painter, const ScatterFrame &frame, const Scattergra
         return;
     const double diameter = *model.diameterM;
     const ScatterRange &r = frame.range;
-    const double topVelocity = (r.velocityMax + (r.velocityMax - r.velocityMin) * 0.05) * model.velocityFactor;
+    const double topVelocity =
+        (r.velocityMax + (r.velocityMax - r.velocityMin) * 0.05) * model.velocityFactor;
     const double lastDepth = r.depthMax * model.depthFactor;
     QPen pen(kIsoFlowColor, 1, Qt::DotLine);
     painter.setPen(pen);
     const QFontMetricsF metrics(painter.font());
     for (double flow : flows) {
         const double flowM3s = flow * model.flowFactor;
-        const double first = std::max(entryDepth(diameter, flowM3s, topVelocity), r.depthMin * model.depthFactor);
+        const double first =
+            std::max(entryDepth(diameter, flowM3s, topVelocity), r.depthMin * model.depthFactor);
         if (first >= lastDepth)
             continue;
         QPolygonF line;
@@ -149,8 +158,9 @@ void drawIsoFlows(QPainter &painter, const ScatterFrame &frame, const Scattergra
         if (at.y() < frame.plot.top() + metrics.height())
             at = line.first();
         const QString label = survey::surveyNumber(flow) + ' ' + model.flowUnit;
-        const QRectF box(at.x() - metrics.horizontalAdvance(label) - 4, at.y() - metrics.height() - 1,
-                         metrics.horizontalAdvance(label) + 2, metrics.height());
+        const QRectF box(at.x() - metrics.horizontalAdvance(label) - 4,
+                         at.y() - metrics.height() - 1, metrics.horizontalAdvance(label) + 2,
+                         metrics.height());
         painter.save();
         painter.setPen(kIsoFlowColor.darker(140));
         painter.drawText(box, Qt::AlignRight | Qt::AlignBottom, label);
@@ -170,18 +180,24 @@ void drawLegend(QPainter &painter, const ScatterFrame &frame, const Scattergraph
 {
     std::vector<LegendEntry> entries;
     entries.push_back({scatterPointColor(0.8), Qt::SolidLine,
-                       QObject::tr("%1 points, oldest light, newest dark").arg(model.points.size()), true});
+                       QObject::tr("%1 points, oldest light, newest dark").arg(model.points.size()),
+                       true});
     if (model.crown)
-        entries.push_back({kCrownColor, Qt::DashLine,
-                           QObject::tr("Crown: %1 %2").arg(survey::surveyNumber(*model.crown), model.depthUnit)});
+        entries.push_back(
+            {kCrownColor, Qt::DashLine,
+             QObject::tr("Crown: %1 %2").arg(survey::surveyNumber(*model.crown), model.depthUnit)});
     if (!model.manning.points.empty())
         entries.push_back({kManningColor, Qt::SolidLine, manningText(model)});
-    entries.push_back({model.lanfearCollCurve.points.empty() ? Qt::transparent : kLanfearCollColor, Qt::SolidLine,
+    entries.push_back({model.lanfearCollCurve.points.empty() ? Qt::transparent : kLanfearCollColor,
+                       Qt::SolidLine,
                        fitText(QObject::tr("Lanfear-Coll"), model.lanfearColl, model, false)});
-    entries.push_back({model.stevensSchutzbachCurve.points.empty() ? Qt::transparent : kStevensSchutzbachColor,
-                       Qt::SolidLine, fitText(QObject::tr("Stevens-Schutzbach"), model.stevensSchutzbach, model, true)});
+    entries.push_back(
+        {model.stevensSchutzbachCurve.points.empty() ? Qt::transparent : kStevensSchutzbachColor,
+         Qt::SolidLine,
+         fitText(QObject::tr("Stevens-Schutzbach"), model.stevensSchutzbach, model, true)});
     if (model.diameterM)
-        entries.push_back({kIsoFlowColor, Qt::DotLine, QObject::tr("Lines of equal flow (%1)").arg(model.flowUnit)});
+        entries.push_back({kIsoFlowColor, Qt::DotLine,
+                           QObject::tr("Lines of equal flow (%1)").arg(model.flowUnit)});
 
     const QFontMetricsF metrics(painter.font());
     const double line = metrics.height() * 1.15;
@@ -208,15 +224,16 @@ void drawLegend(QPainter &painter, const ScatterFrame &frame, const Scattergraph
         }
         painter.setPen(Qt::black);
         painter.drawText(QRectF(x + swatch + 6, y - line / 2, box.right() - x - swatch - 8, line),
-                         Qt::AlignLeft | Qt::AlignVCenter, metrics.elidedText(e.text, Qt::ElideRight,
-                                                                              box.right() - x - swatch - 8));
+                         Qt::AlignLeft | Qt::AlignVCenter,
+                         metrics.elidedText(e.text, Qt::ElideRight, box.right() - x - swatch - 8));
     }
     painter.restore();
 }
 
 } // namespace
 
-ScattergraphModel scattergraphModel(const survey::SurveySeries &series, qint64 fromUtcMs, qint64 toUtcMs)
+ScattergraphModel scattergraphModel(const survey::SurveySeries &series, qint64 fromUtcMs,
+                                    qint64 toUtcMs)
 {
     ScattergraphModel model;
     model.fromUtcMs = fromUtcMs;
@@ -257,24 +274,25 @@ ScattergraphModel scattergraphModel(const survey::SurveySeries &series, qint64 f
     const double diameter = *model.diameterM;
     if (setup.pipe.complete()) {
         const double slope = *setup.pipe.slope, n = *setup.pipe.manningN;
-        model.manning = sampledCurve(QObject::tr("Manning design"), kManningColor, diameter, 0, model.depthFactor,
-                                     model.velocityFactor,
-                                     [&](double d) { return survey::manningVelocity(diameter, d, slope, n); });
+        model.manning = sampledCurve(QObject::tr("Manning design"), kManningColor, diameter, 0,
+                                     model.depthFactor, model.velocityFactor, [&](double d) {
+                                         return survey::manningVelocity(diameter, d, slope, n);
+                                     });
     }
     model.lanfearColl = survey::fitLanfearColl(diameter, depths, velocities);
     model.stevensSchutzbach = survey::fitStevensSchutzbach(diameter, depths, velocities);
     if (model.lanfearColl.valid) {
         const survey::CurveFit fit = model.lanfearColl;
-        model.lanfearCollCurve = sampledCurve(QObject::tr("Lanfear-Coll"), kLanfearCollColor, diameter, 0,
-                                              model.depthFactor, model.velocityFactor,
-                                              [&](double d) { return fit.velocityAt(diameter, d); });
+        model.lanfearCollCurve = sampledCurve(
+            QObject::tr("Lanfear-Coll"), kLanfearCollColor, diameter, 0, model.depthFactor,
+            model.velocityFactor, [&](double d) { return fit.velocityAt(diameter, d); });
     }
     if (model.stevensSchutzbach.valid) {
         const survey::CurveFit fit = model.stevensSchutzbach;
-        model.stevensSchutzbachCurve = sampledCurve(QObject::tr("Stevens-Schutzbach"), kStevensSchutzbachColor,
-                                                    diameter, std::clamp(fit.offsetM, 0.0, diameter),
-                                                    model.depthFactor, model.velocityFactor,
-                                                    [&](double d) { return fit.velocityAt(diameter, d); });
+        model.stevensSchutzbachCurve = sampledCurve(
+            QObject::tr("Stevens-Schutzbach"), kStevensSchutzbachColor, diameter,
+            std::clamp(fit.offsetM, 0.0, diameter), model.depthFactor, model.velocityFactor,
+            [&](double d) { return fit.velocityAt(diameter, d); });
     }
     return model;
 }
@@ -288,18 +306,21 @@ ScatterRange defaultScatterRange(const ScattergraphModel &model)
     }
     if (model.crown)
         depth.include(*model.crown);
-    for (const ScatterCurve *curve : {&model.manning, &model.lanfearCollCurve, &model.stevensSchutzbachCurve})
+    for (const ScatterCurve *curve :
+         {&model.manning, &model.lanfearCollCurve, &model.stevensSchutzbachCurve})
         for (const QPointF &p : curve->points)
             velocity.include(p.y());
     const auto axis = [](ValueSpan span) {
         if (!span.used)
             return std::pair(0.0, 1.0);
-        // Scattergraphs are read from the origin: depth and velocity start at 0 unless the data go below.
+        // Scattergraphs are read from the origin: depth and velocity start at 0 unless the data go
+        // below.
         span.min = std::min(span.min, 0.0);
         if (span.max <= span.min)
             span.max = span.min + 1;
         const double step = niceStep((span.max - span.min) * 1.04 / 6);
-        return std::pair(std::floor(span.min / step) * step, std::ceil(span.max * 1.04 / step) * step);
+        return std::pair(std::floor(span.min / step) * step,
+                         std::ceil(span.max * 1.04 / step) * step);
     };
     const auto [dMin, dMax] = axis(depth);
     const auto [vMin, vMax] = axis(velocity);
@@ -323,9 +344,10 @@ std::vector<double> isoFlowValues(const ScattergraphModel &model, const ScatterR
     const double deepest = std::min(range.depthMax * model.depthFactor, diameter);
     const double shallowest = std::clamp(range.depthMin * model.depthFactor, 0.0, diameter);
     // The flows whose lines cross the box: from its bottom-left corner to its top-right.
-    const double most = range.velocityMax * model.velocityFactor * areaAt(diameter, deepest) / model.flowFactor;
-    const double least =
-        std::max(range.velocityMin, 0.0) * model.velocityFactor * areaAt(diameter, shallowest) / model.flowFactor;
+    const double most =
+        range.velocityMax * model.velocityFactor * areaAt(diameter, deepest) / model.flowFactor;
+    const double least = std::max(range.velocityMin, 0.0) * model.velocityFactor *
+                         areaAt(diameter, shallowest) / model.flowFactor;
     if (!(most > least))
         return {};
     // The largest step of 1, 2, 2.5 or 5 times a power of ten that gives at
@@ -333,7 +355,8 @@ std::vector<double> isoFlowValues(const ScattergraphModel &model, const ScatterR
     // they cross least of the box) are left out.
     const auto flowsAt = [&](double step) {
         std::vector<double> flows;
-        for (double k = std::floor(least / step) + 1; k * step < most * 0.999 && flows.size() < 100; ++k)
+        for (double k = std::floor(least / step) + 1; k * step < most * 0.999 && flows.size() < 100;
+             ++k)
             if (k > 0)
                 flows.push_back(k * step);
         return flows;
@@ -341,8 +364,10 @@ std::vector<double> isoFlowValues(const ScattergraphModel &model, const ScatterR
     const auto smaller = [](double step) {
         const double magnitude = std::pow(10.0, std::floor(std::log10(step) + 1e-9));
         const double fraction = std::round(step / magnitude * 10) / 10;
-        return fraction >= 5 ? 2.5 * magnitude : fraction >= 2.5 ? 2 * magnitude : fraction >= 2 ? magnitude
-                                                                                                 : magnitude / 2;
+        return fraction >= 5     ? 2.5 * magnitude
+               : fraction >= 2.5 ? 2 * magnitude
+               : fraction >= 2   ? magnitude
+                                 : magnitude / 2;
     };
     double step = niceStep(most - least);
     std::vector<double> flows = flowsAt(step);
@@ -365,9 +390,10 @@ QPointF ScatterFrame::toPixel(double depth, double velocity) const
 
 QPointF ScatterFrame::toValue(const QPointF &pixel) const
 {
-    return {range.depthMin + (pixel.x() - plot.left()) / std::max(plot.width(), 1.0) * (range.depthMax - range.depthMin),
-            range.velocityMin
-                + (plot.bottom() - pixel.y()) / std::max(plot.height(), 1.0) * (range.velocityMax - range.velocityMin)};
+    return {range.depthMin + (pixel.x() - plot.left()) / std::max(plot.width(), 1.0) *
+                                 (range.depthMax - range.depthMin),
+            range.velocityMin + (plot.bottom() - pixel.y()) / std::max(plot.height(), 1.0) *
+                                    (range.velocityMax - range.velocityMin)};
 }
 
 ScatterFrame scatterFrame(const QRectF &area, const QFont &font, const ScatterRange &range)
@@ -403,15 +429,17 @@ void paintScattergraph(QPainter &painter, const QRectF &area, const Scattergraph
         bold.setBold(true);
         painter.save();
         painter.setFont(bold);
-        painter.drawText(QRectF(area.left(), area.top(), area.width(), metrics.height() * 1.8), Qt::AlignCenter,
-                         model.title);
+        painter.drawText(QRectF(area.left(), area.top(), area.width(), metrics.height() * 1.8),
+                         Qt::AlignCenter, model.title);
         painter.restore();
     }
 
-    const AxisTicks depthTicks = axisTicks(range.depthMin, range.depthMax,
-                                           std::max(2, int(frame.plot.width() / (metrics.height() * 6))));
-    const AxisTicks velocityTicks = axisTicks(range.velocityMin, range.velocityMax,
-                                              std::max(2, int(frame.plot.height() / (metrics.height() * 3))));
+    const AxisTicks depthTicks =
+        axisTicks(range.depthMin, range.depthMax,
+                  std::max(2, int(frame.plot.width() / (metrics.height() * 6))));
+    const AxisTicks velocityTicks =
+        axisTicks(range.velocityMin, range.velocityMax,
+                  std::max(2, int(frame.plot.height() / (metrics.height() * 3))));
     painter.setPen(QColor(232, 232, 232));
     for (double x : depthTicks.values)
         painter.drawLine(frame.toPixel(x, range.velocityMin), frame.toPixel(x, range.velocityMax));
@@ -430,11 +458,13 @@ void paintScattergraph(QPainter &painter, const QRectF &area, const Scattergraph
         for (auto &bucket : buckets)
             bucket.reserve(model.points.size() / kShades + 1);
         for (size_t i = 0; i < model.points.size(); ++i) {
-            const int shade = std::min(kShades - 1, int((model.pointUtcMs[i] - oldest) / span * kShades));
+            const int shade =
+                std::min(kShades - 1, int((model.pointUtcMs[i] - oldest) / span * kShades));
             buckets[shade].push_back(frame.toPixel(model.points[i].x(), model.points[i].y()));
         }
         const double dot = std::clamp(frame.plot.width() / 220, 3.0, 7.0);
-        const bool raster = painter.paintEngine() && painter.paintEngine()->type() == QPaintEngine::Raster;
+        const bool raster =
+            painter.paintEngine() && painter.paintEngine()->type() == QPaintEngine::Raster;
         for (int shade = 0; shade < kShades; ++shade) {
             if (buckets[shade].empty())
                 continue;
@@ -453,7 +483,8 @@ void paintScattergraph(QPainter &painter, const QRectF &area, const Scattergraph
         }
     }
 
-    for (const ScatterCurve *curve : {&model.manning, &model.lanfearCollCurve, &model.stevensSchutzbachCurve}) {
+    for (const ScatterCurve *curve :
+         {&model.manning, &model.lanfearCollCurve, &model.stevensSchutzbachCurve}) {
         if (curve->points.empty())
             continue;
         painter.setPen(QPen(curve->color, 2.2));
@@ -461,7 +492,8 @@ void paintScattergraph(QPainter &painter, const QRectF &area, const Scattergraph
     }
     if (model.crown) {
         painter.setPen(QPen(kCrownColor, 1.6, Qt::DashLine));
-        painter.drawLine(frame.toPixel(*model.crown, range.velocityMin), frame.toPixel(*model.crown, range.velocityMax));
+        painter.drawLine(frame.toPixel(*model.crown, range.velocityMin),
+                         frame.toPixel(*model.crown, range.velocityMax));
     }
     painter.restore();
 
@@ -471,29 +503,31 @@ void paintScattergraph(QPainter &painter, const QRectF &area, const Scattergraph
     for (double x : depthTicks.values) {
         const QPointF at = frame.toPixel(x, range.velocityMin);
         painter.drawLine(at, at + QPointF(0, 4));
-        painter.drawText(QRectF(at.x() - 60, at.y() + 5, 120, metrics.height()), Qt::AlignHCenter | Qt::AlignTop,
-                         numberText(x, depthTicks.step));
+        painter.drawText(QRectF(at.x() - 60, at.y() + 5, 120, metrics.height()),
+                         Qt::AlignHCenter | Qt::AlignTop, numberText(x, depthTicks.step));
     }
     for (double y : velocityTicks.values) {
         const QPointF at = frame.toPixel(range.depthMin, y);
         painter.drawLine(at, at - QPointF(4, 0));
-        painter.drawText(QRectF(area.left(), at.y() - metrics.height() / 2, at.x() - area.left() - 6,
-                                metrics.height()),
+        painter.drawText(QRectF(area.left(), at.y() - metrics.height() / 2,
+                                at.x() - area.left() - 6, metrics.height()),
                          Qt::AlignRight | Qt::AlignVCenter, numberText(y, velocityTicks.step));
     }
-    painter.drawText(QRectF(frame.plot.left(), frame.plot.bottom() + metrics.height() * 1.5, frame.plot.width(),
-                            metrics.height() * 1.4),
+    painter.drawText(QRectF(frame.plot.left(), frame.plot.bottom() + metrics.height() * 1.5,
+                            frame.plot.width(), metrics.height() * 1.4),
                      Qt::AlignCenter, QObject::tr("Depth (%1)").arg(model.depthUnit));
     painter.save();
     painter.translate(area.left() + metrics.height() * 0.2, frame.plot.center().y());
     painter.rotate(-90);
-    painter.drawText(QRectF(-frame.plot.height() / 2, 0, frame.plot.height(), metrics.height() * 1.2),
-                     Qt::AlignCenter, QObject::tr("Velocity (%1)").arg(model.velocityUnit));
+    painter.drawText(
+        QRectF(-frame.plot.height() / 2, 0, frame.plot.height(), metrics.height() * 1.2),
+        Qt::AlignCenter, QObject::tr("Velocity (%1)").arg(model.velocityUnit));
     painter.restore();
 
     if (model.points.empty()) {
         painter.setPen(QColor(120, 120, 120));
-        painter.drawText(frame.plot, Qt::AlignCenter, QObject::tr("No instant in this period has both a depth and a velocity"));
+        painter.drawText(frame.plot, Qt::AlignCenter,
+                         QObject::tr("No instant in this period has both a depth and a velocity"));
     }
     drawLegend(painter, frame, model);
     painter.restore();

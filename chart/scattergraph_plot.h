@@ -25,8 +25,8 @@ struct ScatterRange {
     double velocityMax = 1;
     bool operator==(const ScatterRange &o) const
     {
-        return depthMin == o.depthMin && depthMax == o.depthMax && velocityMin == o.velocityMin
-               && velocityMax == o.velocityMax;
+        return depthMin == o.depthMin && depthMax == o.depthMax && velocityMin == o.velocityMin &&
+               velocityMax == o.velocityMax;
     }
 };
 
@@ -47,12 +47,12 @@ struct ScattergraphModel {
     // The instants with both a depth and a velocity: x depth, y velocity, oldest first.
     std::vector<QPointF> points;
     std::vector<qint64> pointUtcMs;
-    QString depthUnit;    // "mm"
-    QString velocityUnit; // "m/s"
-    QString flowUnit;     // "l/s"
-    double depthFactor = 1;    // a depth in the unit times this is metres
-    double velocityFactor = 1; // m/s
-    double flowFactor = 1;     // m3/s
+    QString depthUnit;           // "mm"
+    QString velocityUnit;        // "m/s"
+    QString flowUnit;            // "l/s"
+    double depthFactor = 1;      // a depth in the unit times this is metres
+    double velocityFactor = 1;   // m/s
+    double flowFactor = 1;       // m3/s
     std::optional<double> crown; // the pipe's diameter, in the depth unit, when known
     std::optional<double> diameterM;
     // The Manning design curve: empty unless diameter, slope and n are all known.
@@ -67,16 +67,19 @@ struct ScattergraphModel {
 };
 
 // The model of `series` over [fromUtcMs, toUtcMs).
-ScattergraphModel scattergraphModel(const survey::SurveySeries &series, qint64 fromUtcMs, qint64 toUtcMs);
+ScattergraphModel scattergraphModel(const survey::SurveySeries &series, qint64 fromUtcMs,
+                                    qint64 toUtcMs);
 
-// The axes that fit every point and the crown, rounded outward, from depth 0 and velocity 0 where the data allow.
+// The axes that fit every point and the crown, rounded outward, from depth 0 and velocity 0 where
+// the data allow.
 ScatterRange defaultScatterRange(const ScattergraphModel &model);
 
 // One text line per curve with its fitted values, for the legend and for a
 // report page: "Lanfear-Coll: C = 61.2 m^(1/3)/s, R² = 0.981, 672 points".
 QStringList scattergraphCurveTexts(const ScattergraphModel &model);
 
-// Round flows (4 to 6, in the flow unit) whose lines of equal flow cross `range`; none without a diameter.
+// Round flows (4 to 6, in the flow unit) whose lines of equal flow cross `range`; none without a
+// diameter.
 std::vector<double> isoFlowValues(const ScattergraphModel &model, const ScatterRange &range);
 
 // Where a scattergraph painted into `area` with `font` puts its plot, and the

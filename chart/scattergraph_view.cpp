@@ -93,7 +93,8 @@ protected:
         // In about the point under the pointer, which stays where it is.
         const double factor = std::pow(0.8, event->angleDelta().y() / 120.0);
         const QPointF at = f.toValue(event->position());
-        const ScatterRange zoomed{at.x() - (at.x() - range.depthMin) * factor, at.x() + (range.depthMax - at.x()) * factor,
+        const ScatterRange zoomed{at.x() - (at.x() - range.depthMin) * factor,
+                                  at.x() + (range.depthMax - at.x()) * factor,
                                   at.y() - (at.y() - range.velocityMin) * factor,
                                   at.y() + (range.velocityMax - at.y()) * factor};
         if (onRangeChosen)
@@ -106,13 +107,17 @@ private:
     QPointF dragFrom_, dragTo_;
 };
 
-ScattergraphView::ScattergraphView(FileDialogs &dialogs, QWidget *parent) : QWidget(parent), dialogs_(dialogs)
+ScattergraphView::ScattergraphView(FileDialogs &dialogs, QWidget *parent)
+    : QWidget(parent), dialogs_(dialogs)
 {
     canvas_ = named(new ScattergraphCanvas(this), QStringLiteral("scattergraphPlot"));
-    resetButton_ = named(new QPushButton(tr("Reset &zoom"), this), QStringLiteral("scattergraphResetButton"));
-    saveButton_ = named(new QPushButton(tr("Save as P&NG..."), this), QStringLiteral("scattergraphSaveButton"));
+    resetButton_ =
+        named(new QPushButton(tr("Reset &zoom"), this), QStringLiteral("scattergraphResetButton"));
+    saveButton_ = named(new QPushButton(tr("Save as P&NG..."), this),
+                        QStringLiteral("scattergraphSaveButton"));
     status_ = named(new QLabel(this), QStringLiteral("scattergraphStatus"));
-    resetButton_->setToolTip(tr("Show all the points again (drag a box or turn the wheel to zoom)"));
+    resetButton_->setToolTip(
+        tr("Show all the points again (drag a box or turn the wheel to zoom)"));
     connect(resetButton_, &QPushButton::clicked, this, &ScattergraphView::resetZoom);
     connect(saveButton_, &QPushButton::clicked, this, &ScattergraphView::onSaveClicked);
     canvas_->onRangeChosen = [this](const ScatterRange &range) { setRange(range); };
@@ -130,7 +135,8 @@ ScattergraphView::ScattergraphView(FileDialogs &dialogs, QWidget *parent) : QWid
 
 ScattergraphView::~ScattergraphView() = default;
 
-void ScattergraphView::setSeries(const survey::SurveySeries &series, qint64 fromUtcMs, qint64 toUtcMs)
+void ScattergraphView::setSeries(const survey::SurveySeries &series, qint64 fromUtcMs,
+                                 qint64 toUtcMs)
 {
     const QString title = canvas_->model.title;
     canvas_->model = scattergraphModel(series, fromUtcMs, toUtcMs);
@@ -222,14 +228,15 @@ bool ScattergraphView::saveAsPng(const QString &path, QString *error)
 
 void ScattergraphView::onSaveClicked()
 {
-    const std::optional<QString> path = dialogs_.chooseSaveFile(tr("Save scattergraph as PNG"),
-                                                                tr("PNG images (*.png)"),
-                                                                QStringLiteral("scattergraph.png"));
+    const std::optional<QString> path =
+        dialogs_.chooseSaveFile(tr("Save scattergraph as PNG"), tr("PNG images (*.png)"),
+                                QStringLiteral("scattergraph.png"));
     if (!path)
         return;
     QString error;
-    status_->setText(saveAsPng(*path, &error) ? tr("Scattergraph saved to %1").arg(*path)
-                                              : tr("Could not save the scattergraph to %1: %2").arg(*path, error));
+    status_->setText(saveAsPng(*path, &error)
+                         ? tr("Scattergraph saved to %1").arg(*path)
+                         : tr("Could not save the scattergraph to %1: %2").arg(*path, error));
 }
 
 void ScattergraphView::updateControls()

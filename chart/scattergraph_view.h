@@ -21,7 +21,8 @@ public:
     explicit ScattergraphView(FileDialogs &dialogs, QWidget *parent = nullptr);
     ~ScattergraphView() override;
 
-    // Shows `series` over [fromUtcMs, toUtcMs), the whole of it zoomed out; the fits are made here, once.
+    // Shows `series` over [fromUtcMs, toUtcMs), the whole of it zoomed out; the fits are made here,
+    // once.
     void setSeries(const survey::SurveySeries &series, qint64 fromUtcMs, qint64 toUtcMs);
     // Shows nothing (with a line saying why).
     void clear(const QString &why = {});

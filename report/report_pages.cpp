@@ -19,7 +19,8 @@ bool looksNumeric(const QString &text)
 
 } // namespace
 
-ReportPages::ReportPages(QPainter &painter, QPagedPaintDevice *device, const QRectF &page, const QString &footer)
+ReportPages::ReportPages(QPainter &painter, QPagedPaintDevice *device, const QRectF &page,
+                         const QString &footer)
     : painter_(painter), device_(device), footer_(footer), font_(painter.font())
 {
     const double margin = std::min(page.width(), page.height()) * 0.05;
@@ -71,7 +72,8 @@ void ReportPages::drawFooter()
     const QRectF band(pageBody_.left(), pageBody_.bottom() + h * 0.5, pageBody_.width(), h * 1.2);
     painter_.drawText(band, Qt::AlignLeft | Qt::AlignVCenter, footer_);
     if (device_)
-        painter_.drawText(band, Qt::AlignRight | Qt::AlignVCenter, QObject::tr("Page %1").arg(page_));
+        painter_.drawText(band, Qt::AlignRight | Qt::AlignVCenter,
+                          QObject::tr("Page %1").arg(page_));
     painter_.restore();
 }
 
@@ -107,8 +109,8 @@ void ReportPages::space(double lines)
     y_ = std::min(body_.bottom(), y_ + lineHeight() * lines);
 }
 
-void ReportPages::table(const std::vector<QStringList> &headerRows, const std::vector<QStringList> &rows,
-                        const CellColor &cellColor)
+void ReportPages::table(const std::vector<QStringList> &headerRows,
+                        const std::vector<QStringList> &rows, const CellColor &cellColor)
 {
     qsizetype columns = 0;
     for (const auto *set : {&headerRows, &rows})
@@ -146,13 +148,15 @@ void ReportPages::table(const std::vector<QStringList> &headerRows, const std::v
         const QRectF area = take(rowHeight);
         painter_.save();
         if (shaded)
-            painter_.fillRect(QRectF(area.left(), area.top(), std::min(total * shrink, area.width()), rowHeight),
-                              QColor(243, 246, 250));
+            painter_.fillRect(
+                QRectF(area.left(), area.top(), std::min(total * shrink, area.width()), rowHeight),
+                QColor(243, 246, 250));
         double cellX = area.left();
         for (qsizetype c = 0; c < columns && cellColor && !header; ++c) {
             const QColor color = cellColor(index, c);
             if (color.isValid())
-                painter_.fillRect(QRectF(cellX + 1, area.top() + 1, widths[size_t(c)] - 2, rowHeight - 2), color);
+                painter_.fillRect(
+                    QRectF(cellX + 1, area.top() + 1, widths[size_t(c)] - 2, rowHeight - 2), color);
             cellX += widths[size_t(c)];
         }
         if (header)

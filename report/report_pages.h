@@ -19,7 +19,8 @@ namespace ostrand::report {
 class ReportPages {
 public:
     // `device` is null for a single page (an image): nextPage() then fails.
-    ReportPages(QPainter &painter, QPagedPaintDevice *device, const QRectF &page, const QString &footer);
+    ReportPages(QPainter &painter, QPagedPaintDevice *device, const QRectF &page,
+                const QString &footer);
 
     QPainter &painter() { return painter_; }
     // The part of the page below what has been written so far.

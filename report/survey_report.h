@@ -21,7 +21,8 @@ struct SurveyReportInput {
     qint64 toUtcMs = 0;
     survey::SurveySummary summary;  // of series over the period
     survey::DiurnalPattern pattern; // the dry-weather pattern
-    std::vector<QDate> dryDays;     // the days the user marked dry; empty: the pattern is of every Good day
+    std::vector<QDate>
+        dryDays; // the days the user marked dry; empty: the pattern is of every Good day
 };
 
 // The report as PDF bytes: a heading, a page of hydrographs per week, the

@@ -34,8 +34,14 @@ struct ViewFixture {
         plot = view.findChild<QWidget *>(QStringLiteral("scattergraphPlot"));
         view.setSeries(made.series(), made.at(0, 0), made.at(made.days, 0));
     }
-    ScatterFrame frame() const { return scatterFrame(QRectF(plot->rect()), plot->font(), view.range()); }
-    QPushButton *button(const char *name) const { return view.findChild<QPushButton *>(QLatin1String(name)); }
+    ScatterFrame frame() const
+    {
+        return scatterFrame(QRectF(plot->rect()), plot->font(), view.range());
+    }
+    QPushButton *button(const char *name) const
+    {
+        return view.findChild<QPushButton *>(QLatin1String(name));
+    }
 };
 
 bool bluish(QRgb pixel)
@@ -92,8 +98,8 @@ TEST(ScattergraphView, theWheelZoomsAboutThePointUnderThePointer)
     ViewFixture f;
     const ScatterRange all = f.view.range();
     const QPointF pointer = f.frame().toPixel(150, 0.5);
-    QWheelEvent wheel(pointer, f.plot->mapToGlobal(pointer), {}, QPoint(0, 120), Qt::NoButton, Qt::NoModifier,
-                      Qt::NoScrollPhase, false);
+    QWheelEvent wheel(pointer, f.plot->mapToGlobal(pointer), {}, QPoint(0, 120), Qt::NoButton,
+                      Qt::NoModifier, Qt::NoScrollPhase, false);
     QApplication::sendEvent(f.plot, &wheel);
 
     const ScatterRange zoomed = f.view.range();
@@ -118,13 +124,15 @@ TEST(ScattergraphView, saveAsPngWritesThePlotWhereTheDialogSaysAndNothingWhenCan
     const QImage saved(path);
     ASSERT_FALSE(saved.isNull());
     EXPECT_GE(saved.width(), 800);
-    EXPECT_TRUE(f.view.findChild<QLabel *>(QStringLiteral("scattergraphStatus"))->text().contains(path));
+    EXPECT_TRUE(
+        f.view.findChild<QLabel *>(QStringLiteral("scattergraphStatus"))->text().contains(path));
 
     const QString nowhere = dir.filePath(QStringLiteral("missing-folder/scatter.png"));
     f.dialogs.answerNext(nowhere);
     f.button("scattergraphSaveButton")->click();
-    EXPECT_TRUE(f.view.findChild<QLabel *>(QStringLiteral("scattergraphStatus"))->text().startsWith(
-        QStringLiteral("Could not save")));
+    EXPECT_TRUE(f.view.findChild<QLabel *>(QStringLiteral("scattergraphStatus"))
+                    ->text()
+                    .startsWith(QStringLiteral("Could not save")));
     EXPECT_FALSE(QFile::exists(nowhere));
 }
 

@@ -20,7 +20,8 @@ struct MadeUpSurvey {
     QDate firstDay{2026, 3, 2}; // a Monday
     int days = 10;
     double siltM = 0;
-    double coefficient = 0.8 * std::sqrt(kSlope) / kManningN; // a pipe a little rougher than designed
+    double coefficient =
+        0.8 * std::sqrt(kSlope) / kManningN; // a pipe a little rougher than designed
     bool withPipe = true;
     std::vector<std::pair<qint64, qint64>> missing;
 

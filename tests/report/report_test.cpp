@@ -41,7 +41,8 @@ report::SurveyReportInput reportInput(const MadeUpSurvey &made)
 QStringList pdfPages(const QString &path)
 {
     QProcess process;
-    process.start(QStringLiteral("pdftotext"), {QStringLiteral("-layout"), path, QStringLiteral("-")});
+    process.start(QStringLiteral("pdftotext"),
+                  {QStringLiteral("-layout"), path, QStringLiteral("-")});
     if (!process.waitForFinished(60000) || process.exitCode() != 0) {
         ADD_FAILURE() << "pdftotext failed: " << process.readAllStandardError().toStdString();
         return {};
@@ -93,10 +94,13 @@ TEST(SurveyReport, itsTextHoldsTheFittedCurvesAndEveryCellOfTheDailyTableAndTheG
     ASSERT_TRUE(report::writeSurveyPdf(input, path, &error)) << error.toStdString();
     const QString text = pdfPages(path).join(u'\n');
 
-    // Fitted to the logged points here, so the values are the fit's, not the ones the data were made with.
+    // Fitted to the logged points here, so the values are the fit's, not the ones the data were
+    // made with.
     std::vector<double> depths(input.series.depth), velocities(input.series.velocity);
-    const survey::CurveFit lanfearColl = survey::fitLanfearColl(MadeUpSurvey::kDiameter, depths, velocities);
-    const survey::CurveFit stevens = survey::fitStevensSchutzbach(MadeUpSurvey::kDiameter, depths, velocities);
+    const survey::CurveFit lanfearColl =
+        survey::fitLanfearColl(MadeUpSurvey::kDiameter, depths, velocities);
+    const survey::CurveFit stevens =
+        survey::fitStevensSchutzbach(MadeUpSurvey::kDiameter, depths, velocities);
     ASSERT_TRUE(lanfearColl.valid && stevens.valid);
     EXPECT_TRUE(text.contains(QStringLiteral("Lanfear-Coll: C = %1 m^(1/3)/s, R² = %2, %3 points")
                                   .arg(survey::surveyNumber(lanfearColl.coefficient),
@@ -107,8 +111,10 @@ TEST(SurveyReport, itsTextHoldsTheFittedCurvesAndEveryCellOfTheDailyTableAndTheG
                                        survey::surveyNumber(stevens.offsetM * 1000))));
 
     // Each row of the CSV reads, cell after cell, on one line of the PDF.
-    const std::vector<QStringList> daily = report::csvRows(survey::dailyTableCsv(input.summary, survey::FlowUnit::LitrePerSecond));
-    const std::vector<QStringList> gaps = report::csvRows(survey::gapsCsv(input.summary, made.zone()));
+    const std::vector<QStringList> daily =
+        report::csvRows(survey::dailyTableCsv(input.summary, survey::FlowUnit::LitrePerSecond));
+    const std::vector<QStringList> gaps =
+        report::csvRows(survey::gapsCsv(input.summary, made.zone()));
     ASSERT_EQ(daily.size(), 2u + 10u);
     ASSERT_EQ(gaps.size(), 1u + 2u);
     for (const auto *table : {&daily, &gaps}) {
@@ -185,7 +191,8 @@ TEST(Scattergraph, pointsLandWhereTheirValuesSayAndNowhereElse)
         const QPoint at = frame.toPixel(value.x(), value.y()).toPoint();
         EXPECT_TRUE(bluish(image.pixel(at))) << value.x() << " " << value.y();
     }
-    // Where no depth and velocity were logged together: a deep, slow corner, and above the deepest point.
+    // Where no depth and velocity were logged together: a deep, slow corner, and above the deepest
+    // point.
     const double deepest = model.points[56].x();
     for (const QPointF &value : {QPointF(190, 0.05), QPointF(deepest, 0.95)}) {
         const QPoint at = frame.toPixel(value.x(), value.y()).toPoint();
@@ -199,31 +206,43 @@ TEST(Scattergraph, linesOfEqualFlowAreFourToSixRoundFlowsEachCrossingTheAxesShow
     MadeUpSurvey made;
     made.days = 2;
     const ScattergraphModel model = scattergraphModel(made.series(), made.at(0, 0), made.at(2, 0));
-    const ScatterRange ranges[] = {defaultScatterRange(model), {0, 100, 0, 0.5}, {100, 600, 0.2, 1.2},
-                                   {0, 700, 0, 2.5}, {40, 60, 0.25, 0.3}, {550, 900, 0, 1}};
+    const ScatterRange ranges[] = {defaultScatterRange(model), {0, 100, 0, 0.5},
+                                   {100, 600, 0.2, 1.2},       {0, 700, 0, 2.5},
+                                   {40, 60, 0.25, 0.3},        {550, 900, 0, 1}};
     for (const ScatterRange &r : ranges) {
-        SCOPED_TRACE(QStringLiteral("%1-%2 mm, %3-%4 m/s").arg(r.depthMin).arg(r.depthMax).arg(r.velocityMin).arg(r.velocityMax).toStdString());
+        SCOPED_TRACE(QStringLiteral("%1-%2 mm, %3-%4 m/s")
+                         .arg(r.depthMin)
+                         .arg(r.depthMax)
+                         .arg(r.velocityMin)
+                         .arg(r.velocityMax)
+                         .toStdString());
         const std::vector<double> flows = isoFlowValues(model, r);
         ASSERT_GE(flows.size(), 4u);
         ASSERT_LE(flows.size(), 6u);
         const double step = flows[1] - flows[0];
         const double mantissa = step / std::pow(10.0, std::floor(std::log10(step) + 1e-9));
-        EXPECT_TRUE(std::abs(mantissa - 1) < 1e-6 || std::abs(mantissa - 2) < 1e-6 || std::abs(mantissa - 2.5) < 1e-6
-                    || std::abs(mantissa - 5) < 1e-6)
+        EXPECT_TRUE(std::abs(mantissa - 1) < 1e-6 || std::abs(mantissa - 2) < 1e-6 ||
+                    std::abs(mantissa - 2.5) < 1e-6 || std::abs(mantissa - 5) < 1e-6)
             << step;
         for (double q : flows) {
             EXPECT_NEAR(q / step, std::round(q / step), 1e-6);
             // V = Q / A(depth) is within the velocities shown somewhere between the depths shown.
             const double qM3s = q / 1000;
-            const double full = survey::circularSection(MadeUpSurvey::kDiameter, std::min(r.depthMax / 1000, MadeUpSurvey::kDiameter)).area;
-            const double shallow = survey::circularSection(MadeUpSurvey::kDiameter, r.depthMin / 1000).area;
+            const double full =
+                survey::circularSection(MadeUpSurvey::kDiameter,
+                                        std::min(r.depthMax / 1000, MadeUpSurvey::kDiameter))
+                    .area;
+            const double shallow =
+                survey::circularSection(MadeUpSurvey::kDiameter, r.depthMin / 1000).area;
             EXPECT_LE(qM3s / full, r.velocityMax);
             EXPECT_TRUE(shallow == 0 || qM3s / shallow >= r.velocityMin) << q;
         }
     }
     MadeUpSurvey noPipe;
     noPipe.withPipe = false;
-    EXPECT_TRUE(isoFlowValues(scattergraphModel(noPipe.series(), noPipe.at(0, 0), noPipe.at(1, 0)), {0, 200, 0, 1}).empty());
+    EXPECT_TRUE(isoFlowValues(scattergraphModel(noPipe.series(), noPipe.at(0, 0), noPipe.at(1, 0)),
+                              {0, 200, 0, 1})
+                    .empty());
 }
 
 TEST(PlotAxes, marksFallOnRoundStepsInsideTheRangeAndNoMoreThanAsked)
@@ -288,7 +307,8 @@ TEST(Hydrograph, aGapIsABreakInTheLineNeverBridged)
 
 TEST(CsvRows, readsQuotedFieldsWithCommasQuotesAndLineBreaks)
 {
-    const std::vector<QStringList> rows = report::csvRows("a,\"b, c\",\"say \"\"hi\"\"\"\r\n,\"two\nlines\",\r\nlast");
+    const std::vector<QStringList> rows =
+        report::csvRows("a,\"b, c\",\"say \"\"hi\"\"\"\r\n,\"two\nlines\",\r\nlast");
     ASSERT_EQ(rows.size(), 3u);
     EXPECT_EQ(rows[0], (QStringList{"a", "b, c", "say \"hi\""}));
     EXPECT_EQ(rows[1], (QStringList{"", "two\nlines", ""}));
