@@ -31,6 +31,16 @@ void printHelp()
                stdout);
 }
 
+// Qt Gui looks for a runtime folder a scheduled run often lacks, and says so
+// on every report; it needs none for drawing pages, so that line is left out.
+void withoutRuntimeFolderNotice(QtMsgType type, const QMessageLogContext &context, const QString &message)
+{
+    if (message.startsWith(QLatin1String("QStandardPaths: XDG_RUNTIME_DIR")))
+        return;
+    std::fputs(qPrintable(qFormatLogMessage(type, context, message)), stderr);
+    std::fputc('\n', stderr);
+}
+
 } // namespace
 
 int main(int argc, char **argv)
@@ -38,8 +48,10 @@ int main(int argc, char **argv)
     // The report draws its pages with Qt Gui's fonts and painters, off-screen: it never
     // needs a display, and a scheduled run has none.
     const bool drawsPages = argc > 1 && std::strcmp(argv[1], "report") == 0;
-    if (drawsPages)
+    if (drawsPages) {
         qputenv("QT_QPA_PLATFORM", "offscreen");
+        qInstallMessageHandler(withoutRuntimeFolderNotice);
+    }
     const std::unique_ptr<QCoreApplication> app = drawsPages
         ? std::make_unique<QGuiApplication>(argc, argv)
         : std::make_unique<QCoreApplication>(argc, argv);
