@@ -12,6 +12,17 @@ int usageError(const QString &message)
     return code(ExitStatus::Usage);
 }
 
+std::optional<QDateTime> zonedTimeOption(const QCommandLineParser &parser, const QString &name, QString *problem)
+{
+    const QString text = parser.value(name);
+    const auto time = collect::instantFromIso(text);
+    if (!time)
+        *problem = QStringLiteral("--%1 takes an ISO 8601 time with its zone, such as 2026-11-01T00:00:00Z or "
+                                  "2026-11-01T00:00:00-05:00, not '%2'")
+                       .arg(name, text);
+    return time;
+}
+
 std::optional<QDateTime> commandNowUtc(QString *error)
 {
     const QString hook = qEnvironmentVariable("OSTRAND_CLI_NOW");

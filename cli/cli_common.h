@@ -2,6 +2,7 @@
 
 #include "cli/exit_status.h"
 
+#include <QCommandLineParser>
 #include <QDateTime>
 #include <QString>
 #include <optional>
@@ -17,6 +18,10 @@ int usageError(const QString &message);
 // command's entry, and passed on as a value. nullopt, with *error set, for a
 // hook that is not a time.
 std::optional<QDateTime> commandNowUtc(QString *error);
+
+// The zoned ISO 8601 time option `name` gives (--from, --to), or nullopt with
+// *problem saying what it takes: a time without its zone could be any of 24.
+std::optional<QDateTime> zonedTimeOption(const QCommandLineParser &parser, const QString &name, QString *problem);
 
 // Writes one line to stdout at once, so a caller reading a pipe sees each status as it comes.
 void printLine(const QString &line);

@@ -34,18 +34,6 @@ const RegisterCommand registration{{
     "      not be opened or read; 64 bad usage, or a station the store does not hold.\n",
     17, &runExportCommand}};
 
-// The time an option gives, or nullopt with *problem set.
-std::optional<QDateTime> optionTime(const QCommandLineParser &parser, const QString &name, QString *problem)
-{
-    const QString text = parser.value(name);
-    const auto time = collect::instantFromIso(text);
-    if (!time)
-        *problem = QStringLiteral("--%1 takes an ISO 8601 time with its zone, such as 2026-11-01T00:00:00Z or "
-                                  "2026-11-01T00:00:00-05:00, not '%2'")
-                       .arg(name, text);
-    return time;
-}
-
 } // namespace
 
 int runExportCommand(const QStringList &arguments)
@@ -78,7 +66,7 @@ int runExportCommand(const QStringList &arguments)
     for (const char *bound : {"from", "to"}) {
         if (!parser.isSet(QLatin1String(bound)))
             continue;
-        const auto time = optionTime(parser, QLatin1String(bound), &problem);
+        const auto time = zonedTimeOption(parser, QLatin1String(bound), &problem);
         if (!time)
             return usageError(problem);
         (QLatin1String(bound) == QLatin1String("from") ? query.fromUtc : query.toUtc) = time;

@@ -3,6 +3,7 @@
 #include "command_registry.h"
 #include "cumulative/output_conflicts.h"
 #include "platform/save_file.h"
+#include "platform/small_file.h"
 #include "report/survey_report.h"
 #include "report_source.h"
 #include "store/store_open.h"
@@ -64,6 +65,9 @@ const RegisterCommand registration{
      "      with no readings.\n",
      18, &runReportCommand}};
 
+// Decades of quarter-hours on eight channels; anything larger is no station's file.
+constexpr qint64 kMaxCumulativeCsvBytes = qint64(1) << 30;
+
 enum class Format { Pdf, Png, Csv, Gaps, Dwf };
 
 std::optional<Format> formatNamed(const QString &name)
@@ -90,19 +94,6 @@ Format formatForOutput(const QString &output)
     return Format::Pdf;
 }
 
-std::optional<QDateTime> optionTime(const QCommandLineParser &parser, const QString &name,
-                                    QString *problem)
-{
-    const QString text = parser.value(name);
-    const auto time = collect::instantFromIso(text);
-    if (!time)
-        *problem = QStringLiteral(
-                       "--%1 takes an ISO 8601 time with its zone, such as 2026-11-01T00:00:00Z or "
-                       "2026-11-01T00:00:00-05:00, not '%2'")
-                       .arg(name, text);
-    return time;
-}
-
 // Where the readings come from, once the command line and the stations file are read.
 struct Source {
     std::optional<collect::StoreLocation> store;
@@ -119,14 +110,14 @@ readReadings(Source &source, const collect::ReadingQuery &query, int *status)
 {
     QString error;
     if (!source.store) {
-        QFile file(source.csvPath);
-        if (!file.open(QIODevice::ReadOnly)) {
-            printDetail(QStringLiteral("ostrand-cli: the CSV file %1 could not be read: %2")
-                            .arg(source.csvPath, file.errorString()));
+        // Looked at before it is read: a pipe would hold the run, /dev/zero fill memory.
+        const SmallFile file = readSmallFile(source.csvPath, kMaxCumulativeCsvBytes);
+        if (!file.check.ok()) {
+            printDetail(QStringLiteral("ostrand-cli: the CSV file could not be read: %1").arg(file.check.problem));
             *status = code(ExitStatus::StoreFailed);
             return std::nullopt;
         }
-        auto readings = readingsFromCumulativeCsv(file.readAll(), source.station,
+        auto readings = readingsFromCumulativeCsv(file.bytes, source.station,
                                                   source.zone.value_or(QTimeZone::systemTimeZone()),
                                                   source.clock, &error);
         if (!readings) {
@@ -284,7 +275,7 @@ int runReportCommand(const QStringList &arguments)
     for (const char *bound : {"from", "to"}) {
         if (!isSet(bound))
             continue;
-        const auto time = optionTime(parser, QLatin1String(bound), &problem);
+        const auto time = zonedTimeOption(parser, QLatin1String(bound), &problem);
         if (!time)
             return usageError(problem);
         (QLatin1String(bound) == QLatin1String("from") ? query.fromUtc : query.toUtc) = time;
