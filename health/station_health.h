@@ -21,6 +21,17 @@ struct CallInHealth {
     bool unconfirmed = false;        // recorded as connected, not said again for kCallInConfirmSeconds
 };
 
+// A station's state in one word, as `status`, the status page and its JSON
+// give it, worst first: Stale (no success for longer than the limit, or
+// never), Failing (the last attempt failed), Late (no success for 1.5 times
+// its interval), OK.
+enum class StationState { Stale, Failing, Late, Ok };
+QString stateName(StationState state); // "Stale", "Failing", "Late", "OK"
+
+// The time between a station's scheduled collections when its `interval`
+// key does not say: a day, or an hour for a meter that calls in.
+constexpr qint64 kDefaultIntervalMs = 24 * 3600 * 1000LL;
+
 // How one station stands, as a monitoring system wants to know it.
 struct StationHealth {
     QString name;
@@ -32,6 +43,8 @@ struct StationHealth {
     QString lastError;
     QString lastReading;   // the newest reading's stamp, when the source knows it
     bool stale = false;    // no success for longer than the limit, or never
+    StationState state = StationState::Stale;
+    qint64 intervalMs = kDefaultIntervalMs; // the station's, for Late
     std::optional<CallInHealth> callIn; // for a station whose meter calls in
 };
 

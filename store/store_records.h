@@ -48,6 +48,16 @@ struct CallInState {
     QDateTime recordedUtc; // when the listener wrote it: at least once a minute while connected
 };
 
+// How many instants a collection stored for a station on one of its days
+// (the meter's own date), kept with the readings in their transaction so the
+// status page need not count a year of readings to draw completeness.
+struct DayCount {
+    QString station;
+    QDate day;               // the meter's local date
+    int instants = 0;        // distinct logging instants stored that day
+    int intervalSeconds = 0; // the log interval the station's readings showed; 0: not known
+};
+
 // Which readings an export or a query wants.
 struct ReadingQuery {
     QString station;
@@ -70,6 +80,13 @@ public:
     virtual std::optional<std::vector<CallInState>> callInStates(QString *)
     {
         return std::vector<CallInState>{};
+    }
+    // Every station's day counts from `fromDay` on, by station then day. A
+    // store made before they were kept holds none.
+    virtual std::optional<std::vector<DayCount>> dayCounts(const QDate &fromDay, QString *)
+    {
+        Q_UNUSED(fromDay);
+        return std::vector<DayCount>{};
     }
 };
 
