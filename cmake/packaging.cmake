@@ -37,7 +37,7 @@ install(FILES docs/sample/PLOGR2.PDB docs/sample/README.md DESTINATION ${OSTRAND
 # Examples for scheduled collection: the site copies and adapts them, so they are not enabled.
 install(FILES docs/collect.md docs/call-in.md DESTINATION ${OSTRAND_DOCDIR})
 install(FILES packaging/systemd/ostrand-collect.service packaging/systemd/ostrand-collect.timer
-              packaging/systemd/ostrand-listen.service
+              packaging/systemd/ostrand-listen.service packaging/systemd/ostrand-serve.service
         DESTINATION ${OSTRAND_DOCDIR}/systemd)
 
 set(CPACK_GENERATOR DEB)
