@@ -46,6 +46,18 @@ CREATE TABLE IF NOT EXISTS call_in_lines (
     since_utc @TIME NOT NULL, heard_utc @TIME NOT NULL, recorded_utc @TIME NOT NULL);
 )",
                          timeType);
+    case 2:
+        // Each station's logging instants per day of its own, counted once
+        // here from the readings already kept; the log interval is left
+        // unknown (0) until a collection adds readings to the day.
+        return R"(
+CREATE TABLE IF NOT EXISTS station_days (
+    station TEXT NOT NULL, day TEXT NOT NULL, instants INTEGER NOT NULL, interval_seconds INTEGER NOT NULL,
+    PRIMARY KEY (station, day));
+INSERT INTO station_days (station, day, instants, interval_seconds)
+    SELECT station, substr(time_local, 1, 10), count(DISTINCT time_utc), 0 FROM readings
+    GROUP BY station, substr(time_local, 1, 10);
+)";
     default:
         return {};
     }

@@ -7,11 +7,13 @@ namespace ostrand::collect {
 // The schema this program writes. A store of an older version is taken up to
 // it, one step at a time in one transaction, when a collector opens it;
 // readers read it as it is. A newer one is refused.
-constexpr int kStoreSchemaVersion = 2;
+constexpr int kStoreSchemaVersion = 3;
 // The oldest schema this program still reads and takes up.
 constexpr int kOldestStoreSchemaVersion = 1;
 // The first that keeps the call-in lines (call_in_lines).
 constexpr int kCallInLinesSchemaVersion = 2;
+// The first that keeps each station's day counts (station_days).
+constexpr int kDayCountsSchemaVersion = 3;
 
 // How the listener's news of a call-in line replace the row a station has: a
 // call's end does not replace a newer call another collector took meanwhile

@@ -1,5 +1,6 @@
 #include "sqlite_store.h"
 
+#include "store/day_counts.h"
 #include "store/sqlite/sqlite_statement.h"
 
 #include <QElapsedTimer>
@@ -118,6 +119,12 @@ public:
         auto found = contents(error);
         if (!found || *found == Contents::Refused)
             return false;
+        // A reader's connection is read-only: it neither makes tables nor takes a schema up.
+        if (use_ == StoreUse::Reading) {
+            if (*found == Contents::Empty)
+                *error = QStringLiteral("%1 holds no readings store yet: run collect with this store first").arg(name());
+            return *found == Contents::Ours;
+        }
         if (!setJournal(error))
             return false;
         if (ready(*found))
@@ -177,7 +184,10 @@ public:
         if (!exec("BEGIN IMMEDIATE", error, what))
             return std::nullopt;
         WriteResult result;
-        if (!writeReadings(w.readings, result) || !writeRows(w, result.inserted)
+        // The instants held before the batch, for the days it adds to.
+        const std::optional<StationInstants> held = heldInstants(w.readings);
+        if (!held || !writeReadings(w.readings, result) || !writeDays(addedDayCounts(w.readings, *held))
+            || !writeRows(w, result.inserted)
             || sqlite3_exec(db_, "COMMIT", nullptr, nullptr, nullptr) != SQLITE_OK) {
             fail(error, what);
             rollback();
@@ -237,6 +247,49 @@ public:
             if (clash.step() != SQLITE_DONE)
                 return false;
             result.clashes.push_back(r);
+        }
+        return true;
+    }
+
+    // The instants the store holds in each station's span of the batch.
+    std::optional<StationInstants> heldInstants(const std::vector<StoredReading> &readings)
+    {
+        StationInstants held;
+        const QByteArray sql = QByteArray("SELECT DISTINCT time_utc FROM readings WHERE station = ? AND channel IN ")
+                               + kEveryChannel + " AND time_utc >= ? AND time_utc <= ?";
+        Statement select(db_, sql.constData());
+        if (!select.ok())
+            return std::nullopt;
+        const QHash<QString, InstantSpan> spans = stationSpans(readings);
+        for (auto span = spans.constBegin(); span != spans.constEnd(); ++span) {
+            select.reset();
+            select.bind(1, span.key());
+            select.bind(2, utcText(span->firstUtc));
+            select.bind(3, utcText(span->lastUtc));
+            QSet<qint64> &instants = held[span.key()];
+            int step;
+            while ((step = select.step()) == SQLITE_ROW)
+                instants.insert(utcFromText(select.text(0)).toSecsSinceEpoch());
+            if (step != SQLITE_DONE)
+                return std::nullopt;
+        }
+        return held;
+    }
+
+    bool writeDays(const std::vector<DayCount> &days)
+    {
+        const QByteArray sql = QByteArray("INSERT INTO station_days VALUES (?, ?, ?, ?)") + kDayCountUpsertRule;
+        Statement upsert(db_, sql.constData());
+        if (!upsert.ok())
+            return false;
+        for (const DayCount &day : days) {
+            upsert.reset();
+            upsert.bind(1, day.station);
+            upsert.bind(2, day.day.toString(Qt::ISODate));
+            upsert.bind(3, day.instants);
+            upsert.bind(4, day.intervalSeconds);
+            if (upsert.step() != SQLITE_DONE)
+                return false;
         }
         return true;
     }
@@ -336,6 +389,24 @@ public:
         return rows;
     }
 
+    std::optional<std::vector<DayCount>> dayCounts(const QDate &fromDay, QString *error) override
+    {
+        std::vector<DayCount> rows;
+        if (version_ < kDayCountsSchemaVersion)
+            return rows;
+        Statement select(db_, "SELECT station, day, instants, interval_seconds FROM station_days WHERE day >= ? "
+                              "ORDER BY station, day");
+        int step = SQLITE_ERROR;
+        if (select.ok())
+            select.bind(1, fromDay.toString(Qt::ISODate));
+        while (select.ok() && (step = select.step()) == SQLITE_ROW)
+            rows.push_back({select.text(0), QDate::fromString(select.text(1), Qt::ISODate), select.integer(2),
+                            select.integer(3)});
+        if (step != SQLITE_DONE)
+            return fail(error, QStringLiteral("the day counts could not be read")), std::nullopt;
+        return rows;
+    }
+
     std::optional<std::vector<StoredReading>> readings(const ReadingQuery &query, QString *error) override
     {
         QByteArray sql = "SELECT station, channel, label, unit, time_utc, time_local, value FROM readings "
@@ -416,16 +487,18 @@ std::unique_ptr<ReadingStore> openSqliteStore(const QString &path, QString *erro
         return nullptr;
     }
     sqlite3 *db = nullptr;
-    // NOFOLLOW: a link put there since the check is refused all the same.
+    // NOFOLLOW: a link put there since the check is refused all the same. A
+    // reader's connection cannot write, whatever it is asked.
+    const int access = use == StoreUse::Reading ? SQLITE_OPEN_READONLY : SQLITE_OPEN_READWRITE | SQLITE_OPEN_CREATE;
     const int status = sqlite3_open_v2(path.toUtf8().constData(), &db,
-                                       SQLITE_OPEN_READWRITE | SQLITE_OPEN_CREATE | SQLITE_OPEN_NOMUTEX
-                                           | SQLITE_OPEN_NOFOLLOW,
-                                       nullptr);
+                                       access | SQLITE_OPEN_NOMUTEX | SQLITE_OPEN_NOFOLLOW, nullptr);
     auto store = std::make_unique<SqliteStore>(db, path, waitMs, use);
     if (status != SQLITE_OK) {
-        store->fail(error, QStringLiteral("it could not be opened (check that its folder %1 exists and may be "
-                                          "written)")
-                               .arg(QFileInfo(path).absolutePath()));
+        store->fail(error, use == StoreUse::Reading
+                               ? QStringLiteral("it could not be opened for reading (check that it may be read)")
+                               : QStringLiteral("it could not be opened (check that its folder %1 exists and may be "
+                                                "written)")
+                                     .arg(QFileInfo(path).absolutePath()));
         return nullptr;
     }
     sqlite3_busy_timeout(db, waitMs);

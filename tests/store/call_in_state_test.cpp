@@ -159,7 +159,7 @@ TEST_P(CallInStore, aVersionOneStoreIsReadAsItIsAndTakenUpToVersionTwoByACollect
 
     auto store = openReadingStore(location, &error);
     ASSERT_TRUE(store) << qPrintable(error);
-    EXPECT_EQ(raw.version(), "2");
+    EXPECT_EQ(raw.version(), QString::number(kStoreSchemaVersion));
     EXPECT_EQ(raw.value("SELECT count(*) FROM schema_version"), "1");
     const auto readings = store->readings({"north", {}, {}, {}}, &error);
     ASSERT_TRUE(readings && readings->size() == 1) << qPrintable(error);
@@ -179,15 +179,15 @@ TEST_P(CallInStore, aVersionOneStoreIsReadAsItIsAndTakenUpToVersionTwoByACollect
 TEST_P(CallInStore, aStoreOfALaterVersionIsRefusedAndLeftAsItWas)
 {
     const StoreLocation location = versionOneStore("newerstore");
-    ASSERT_TRUE(RawDatabase(location).exec("UPDATE schema_version SET version = 3"));
+    ASSERT_TRUE(RawDatabase(location).exec("UPDATE schema_version SET version = 4"));
     QString error;
     EXPECT_FALSE(openReadingStore(location, &error));
-    EXPECT_TRUE(error.contains("holds schema version 3, this program writes version 2")) << qPrintable(error);
+    EXPECT_TRUE(error.contains("holds schema version 4, this program writes version 3")) << qPrintable(error);
     error.clear();
     EXPECT_FALSE(openStoreReader(location, &error));
-    EXPECT_TRUE(error.contains("holds schema version 3, this program writes version 2")) << qPrintable(error);
+    EXPECT_TRUE(error.contains("holds schema version 4, this program writes version 3")) << qPrintable(error);
     RawDatabase raw(location);
-    EXPECT_EQ(raw.version(), "3");
+    EXPECT_EQ(raw.version(), "4");
     EXPECT_FALSE(raw.hasCallInLines());
 }
 
