@@ -19,7 +19,8 @@ QString browserComplaints(const QByteArray &stderrBytes)
     QStringList kept;
     const QStringList lines = QString::fromLocal8Bit(stderrBytes).split(u'\n', Qt::SkipEmptyParts);
     for (const QString &line : lines) {
-        if (!line.contains(QLatin1String("dbus/")) && !line.contains(QLatin1String("unexpected operator")))
+        if (!line.contains(QLatin1String("dbus/")) &&
+            !line.contains(QLatin1String("unexpected operator")))
             kept << line;
     }
     return kept.join(u'\n');
@@ -45,7 +46,8 @@ RenderedPage renderPage(const QUrl &url, const RenderOptions &options)
     }
     QTemporaryDir profile;
     if (!profile.isValid()) {
-        page.errors = QStringLiteral("no folder for the browser's profile: ") + profile.errorString();
+        page.errors =
+            QStringLiteral("no folder for the browser's profile: ") + profile.errorString();
         return page;
     }
     // Root in a container has no user namespaces for the sandbox, and there is no GPU.
@@ -84,9 +86,11 @@ RenderedPage renderPage(const QUrl &url, const RenderOptions &options)
     page.dom = QString::fromUtf8(browser.readAllStandardOutput());
     const QString complaints = browserComplaints(browser.readAllStandardError());
     if (!ended)
-        page.errors = QStringLiteral("%1 was still loading after %2 ms").arg(shown).arg(options.timeoutMs);
+        page.errors =
+            QStringLiteral("%1 was still loading after %2 ms").arg(shown).arg(options.timeoutMs);
     else if (browser.exitStatus() != QProcess::NormalExit || browser.exitCode() != 0)
-        page.errors = QStringLiteral("the browser ended with %1 on %2").arg(browser.exitCode()).arg(shown);
+        page.errors =
+            QStringLiteral("the browser ended with %1 on %2").arg(browser.exitCode()).arg(shown);
     else if (!options.screenshotPath.isEmpty() && !QFileInfo(options.screenshotPath).size())
         page.errors = QStringLiteral("no picture of %1 in %2").arg(shown, options.screenshotPath);
     else

@@ -15,7 +15,7 @@ struct RenderedPage {
 
 // How to render a page.
 struct RenderOptions {
-    QString screenshotPath;   // a PNG of the window there too, when not empty
+    QString screenshotPath; // a PNG of the window there too, when not empty
     QSize windowSize{1280, 900};
     int virtualTimeMs = 5000; // the scripts' time on the page's own clock: timers run ahead of it
     int timeoutMs = 30000;    // real time, after which the browser is killed
