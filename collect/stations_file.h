@@ -49,9 +49,20 @@ struct Station {
     QString portKey(const QStringList &comLinkDirs) const;
 };
 
+// Where collected readings are published, from the [publish] group.
+struct PublishTarget {
+    QString url;          // mqtt://HOST:PORT or mqtts://HOST:PORT
+    QString caFile;       // mqtts: the authority the broker's certificate is checked against
+    QString username;     // empty: no login
+    QString passwordFile; // the password, read when publishing; empty: none
+    QString topic = QStringLiteral("flow/{station}"); // {station} replaced by the station's name
+    int qos = 1;          // the only one taken: at least once
+};
+
 struct StationsFile {
     std::vector<Station> stations;
     std::optional<StoreLocation> store; // from the [store] group; none: the CSV files alone
+    std::optional<PublishTarget> publish; // from the [publish] group; needs a store
     QString listenAddress; // from the [listen] group: where meters call in; empty: not said
     QString error; // "FILE:LINE: key 'KEY': what is wrong"; empty when the file is sound
 };

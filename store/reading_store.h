@@ -18,6 +18,14 @@ struct StationWrite {
     CollectionRow collection;
     std::vector<StoredReading> readings; // in the order the meter logged them
     QString cursor;                      // the station's new collection cursor; empty: kept as it is
+    bool publish = false;                // the readings inserted also wait in the outbox to be published
+};
+
+// A stored reading still to be published, with its place in the outbox.
+struct OutboxEntry {
+    qint64 id = 0;
+    StoredReading reading;
+    QDateTime queuedUtc;
 };
 
 struct WriteResult {
@@ -60,6 +68,23 @@ public:
     // The listener's news of its callers, each station's row replaced
     // (inserted the first time), all in one transaction.
     virtual bool recordCallInStates(const std::vector<CallInState> &states, QString *error) = 0;
+    // What waits to be published, oldest first, `limit` at most; `station`
+    // empty: every station's.
+    virtual std::optional<std::vector<OutboxEntry>> outbox(const QString &station, int limit, QString *error)
+    {
+        Q_UNUSED(station);
+        Q_UNUSED(limit);
+        *error = QStringLiteral("this store keeps no outbox");
+        return std::nullopt;
+    }
+    // Takes entries out once the broker has acknowledged them; ids no longer
+    // there are no error (another publisher took them first).
+    virtual bool removeFromOutbox(const std::vector<qint64> &ids, QString *error)
+    {
+        Q_UNUSED(ids);
+        *error = QStringLiteral("this store keeps no outbox");
+        return false;
+    }
     // The time now by the database's own clock (the server's, for a server),
     // so collectors on several hosts compare times from one clock.
     virtual std::optional<QDateTime> databaseNowUtc(QString *error) = 0;

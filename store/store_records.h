@@ -58,6 +58,13 @@ struct DayCount {
     int intervalSeconds = 0; // the log interval the station's readings showed; 0: not known
 };
 
+// What waits in the outbox to be published for one station.
+struct OutboxBacklog {
+    QString station;
+    qint64 readings = 0;
+    QDateTime oldestQueuedUtc; // when the oldest of them was stored
+};
+
 // Which readings an export or a query wants.
 struct ReadingQuery {
     QString station;
@@ -80,6 +87,12 @@ public:
     virtual std::optional<std::vector<CallInState>> callInStates(QString *)
     {
         return std::vector<CallInState>{};
+    }
+    // What waits to be published, per station; none in a store made before
+    // the outbox was kept, or with nothing waiting.
+    virtual std::optional<std::vector<OutboxBacklog>> outboxBacklog(QString *)
+    {
+        return std::vector<OutboxBacklog>{};
     }
     // Every station's day counts from `fromDay` on, by station then day. A
     // store made before they were kept holds none.

@@ -1,0 +1,1 @@
+#include "mqtt_publisher.h"
