@@ -23,8 +23,19 @@ struct PublishResult {
 // outbox only once the broker has acknowledged the message that carried it.
 // A broker down, gone mid-way or refusing the login leaves the rest as it is.
 // `stations` gives the topics' names and the status messages' health.
+// `clientId` names this publisher to the broker (clientIdFor); empty: one made
+// from the target. Never throws; each wait is bounded (connect and every
+// acknowledgement 10 s).
 PublishResult publishOutbox(const collect::PublishTarget &target, collect::ReadingStore &store,
                             const std::vector<collect::Station> &stations, const QDateTime &nowUtc,
-                            qint64 staleAfterSeconds);
+                            qint64 staleAfterSeconds, const QString &clientId = QString());
+
+// The client id of the publisher of one stations file: the same for every run
+// from that file ("ostrand-" and a short digest of its absolute path), so the
+// broker's log follows one collector.
+QString clientIdFor(const QString &stationsPath);
+
+// The largest payload a <topic>/readings message is given.
+constexpr int kMaxReadingsPayload = 256 * 1024 - 1;
 
 } // namespace ostrand::publish
