@@ -3,14 +3,31 @@
 namespace ostrand::collect {
 namespace {
 
-QByteArray inDialect(QByteArray text, const char *timeType, const char *keyedTableOptions = "")
+QByteArray inDialect(QByteArray text, const char *timeType, const char *keyedTableOptions = "",
+                     const char *serialKey = "")
 {
-    return text.replace("@TIME", timeType).replace("@KEYED", keyedTableOptions);
+    return text.replace("@TIME", timeType).replace("@KEYED", keyedTableOptions).replace("@SERIAL", serialKey);
+}
+
+// The readings still to be published, queued in the transaction that
+// stored them and taken out as the broker acknowledges them. Only their key
+// is kept: the label, unit and value are the reading's own, joined at read.
+// A store taken up starts with none waiting: what it already held was
+// stored before anything was to be published.
+QByteArray outboxStep(const char *timeType, const char *serialKey)
+{
+    return inDialect(R"(
+CREATE TABLE IF NOT EXISTS outbox (
+    id @SERIAL, station TEXT NOT NULL, channel INTEGER NOT NULL, time_utc @TIME NOT NULL,
+    queued_utc @TIME NOT NULL);
+CREATE INDEX IF NOT EXISTS outbox_station ON outbox (station, id);
+)",
+                     timeType, "", serialKey);
 }
 
 } // namespace
 
-QByteArray storeSchema(const char *timeType, const char *keyedTableOptions)
+QByteArray storeSchema(const char *timeType, const char *keyedTableOptions, const char *serialKey)
 {
     // Version 1 as it was written: a store made now and one taken up step by
     // step end with the same tables.
@@ -32,10 +49,10 @@ CREATE TABLE IF NOT EXISTS collections (
 CREATE INDEX IF NOT EXISTS collections_started ON collections (started_utc);
 CREATE TABLE IF NOT EXISTS collection_cursors (station TEXT PRIMARY KEY, cursor TEXT NOT NULL);
 )";
-    return inDialect(first, timeType, keyedTableOptions) + storeSchemaSteps(1, timeType);
+    return inDialect(first, timeType, keyedTableOptions) + storeSchemaSteps(1, timeType, serialKey);
 }
 
-QByteArray storeSchemaStep(int from, const char *timeType)
+QByteArray storeSchemaStep(int from, const char *timeType, const char *serialKey)
 {
     switch (from) {
     case 1:
@@ -58,16 +75,18 @@ INSERT INTO station_days (station, day, instants, interval_seconds)
     SELECT station, substr(time_local, 1, 10), count(DISTINCT time_utc), 0 FROM readings
     GROUP BY station, substr(time_local, 1, 10);
 )";
+    case 3:
+        return outboxStep(timeType, serialKey);
     default:
         return {};
     }
 }
 
-QByteArray storeSchemaSteps(int from, const char *timeType)
+QByteArray storeSchemaSteps(int from, const char *timeType, const char *serialKey)
 {
     QByteArray steps;
     for (int version = from; version < kStoreSchemaVersion; ++version)
-        steps += storeSchemaStep(version, timeType);
+        steps += storeSchemaStep(version, timeType, serialKey);
     return steps;
 }
 

@@ -14,6 +14,9 @@ namespace {
 
 // Collectors starting together would otherwise race to create the same tables.
 constexpr char kSchemaLock[] = "SELECT pg_advisory_xact_lock(7700026)";
+// The outbox's key: numbers never given twice, so a publisher removing what
+// it sent cannot remove a newer row.
+constexpr char kSerialKey[] = "BIGSERIAL PRIMARY KEY";
 
 class PostgresStore : public ReadingStore, public PostgresSession {
 public:
@@ -83,7 +86,7 @@ public:
         if (*held > 0 && *held < kStoreSchemaVersion)
             what = QStringLiteral("its schema could not be taken from version %1 to %2").arg(*held).arg(kStoreSchemaVersion);
         if (*held == 0) {
-            const QByteArray schema = storeSchema("TIMESTAMPTZ");
+            const QByteArray schema = storeSchema("TIMESTAMPTZ", "", kSerialKey);
             if (!runAll({schema.constData()}, error, what))
                 return rollback(), false;
             const Result insert = run("INSERT INTO schema_version (version) VALUES ($1)",
@@ -91,7 +94,7 @@ public:
             if (!good(insert))
                 return fail(error, what, insert.get()), rollback(), false;
         } else if (*held < kStoreSchemaVersion) {
-            const QByteArray steps = storeSchemaSteps(*held, "TIMESTAMPTZ");
+            const QByteArray steps = storeSchemaSteps(*held, "TIMESTAMPTZ", kSerialKey);
             if (!runAll({steps.constData()}, error, what))
                 return rollback(), false;
             const Result update = run("UPDATE schema_version SET version = $1", {QString::number(kStoreSchemaVersion)});
@@ -132,11 +135,13 @@ public:
                                            "ON COMMIT DROP"},
                                           error, what)
                                        && copyIn("incoming", w.readings, result, error, what)
+                                       && (!w.publish || queueIncoming(w, error, what))
                                        && settle(result, error, what))
                             && storeBatchClashes(result, error, what);
         if (stored && *clear)
             result.inserted = incomingRows_;
-        if (!stored || !writeDays(addedDayCounts(w.readings, *held), error, what)
+        if (!stored || (w.publish && *clear && !queueClearSpan(w, error, what))
+            || !writeDays(addedDayCounts(w.readings, *held), error, what)
             || !writeRows(w, result.inserted, error, what) || !runAll({"COMMIT"}, error, what)) {
             rollback();
             return std::nullopt;
@@ -461,6 +466,104 @@ public:
                             utcFromEpoch(PQgetvalue(r.get(), i, 2)), QString::fromUtf8(PQgetvalue(r.get(), i, 3)),
                             atoi(PQgetvalue(r.get(), i, 4)), atoi(PQgetvalue(r.get(), i, 5)),
                             QString::fromUtf8(PQgetvalue(r.get(), i, 6))});
+        return rows;
+    }
+
+    // The outbox: what waits to be published. A write queues exactly the
+    // readings it inserts, in its transaction: a duplicate skipped was queued
+    // when it was first stored.
+
+    static QString queuedText(const StationWrite &w)
+    {
+        return w.collection.finishedUtc.isValid() ? utcText(w.collection.finishedUtc) : QString();
+    }
+
+    // A batch whose span the store held nothing of went in whole.
+    bool queueClearSpan(const StationWrite &w, QString *error, const QString &what)
+    {
+        if (w.readings.empty())
+            return true;
+        const auto [first, last] = std::minmax_element(w.readings.begin(), w.readings.end(),
+                                                       [](const StoredReading &a, const StoredReading &b) {
+                                                           return a.timeUtc < b.timeUtc;
+                                                       });
+        const QByteArray sql = QByteArray("INSERT INTO outbox (station, channel, time_utc, queued_utc) "
+                                          "SELECT station, channel, time_utc, coalesce($4::timestamptz, now()) "
+                                          "FROM readings WHERE station = $1 AND channel IN ")
+                               + kEveryChannel + " AND time_utc >= $2 AND time_utc <= $3 ORDER BY time_utc, channel";
+        const Result queued = run(sql.constData(), {w.readings.front().station, utcText(first->timeUtc),
+                                                    utcText(last->timeUtc), queuedText(w)});
+        return good(queued) || fail(error, what, queued.get());
+    }
+
+    // Before the batch is settled: what of it the readings do not hold yet is what goes in.
+    bool queueIncoming(const StationWrite &w, QString *error, const QString &what)
+    {
+        const Result analyzed = run("ANALYZE incoming");
+        const Result queued = run("INSERT INTO outbox (station, channel, time_utc, queued_utc) "
+                                  "SELECT i.station, i.channel, i.time_utc, coalesce($1::timestamptz, now()) "
+                                  "FROM incoming i WHERE NOT EXISTS (SELECT 1 FROM readings r WHERE "
+                                  "r.station = i.station AND r.channel = i.channel AND r.time_utc = i.time_utc) "
+                                  "ORDER BY i.time_utc, i.channel",
+                                  {queuedText(w)});
+        for (const Result *r : {&analyzed, &queued}) {
+            if (!good(*r))
+                return fail(error, what, r->get());
+        }
+        return true;
+    }
+
+    std::optional<std::vector<OutboxEntry>> outbox(const QString &station, int limit, QString *error) override
+    {
+        std::vector<OutboxEntry> rows;
+        if (version_ < kOutboxSchemaVersion)
+            return rows;
+        QByteArray sql = "SELECT o.station, o.channel, r.label, r.unit, extract(epoch FROM o.time_utc)::bigint, "
+                         "r.time_local, r.value, o.id, extract(epoch FROM o.queued_utc)::bigint FROM outbox o "
+                         "JOIN readings r ON r.station = o.station AND r.channel = o.channel AND r.time_utc = o.time_utc";
+        if (!station.isEmpty())
+            sql += " WHERE o.station = $2";
+        sql += " ORDER BY o.id LIMIT $1";
+        QStringList params{QString::number(std::max(limit, 0))};
+        if (!station.isEmpty())
+            params << station;
+        const Result r = run(sql.constData(), params);
+        if (!good(r))
+            return fail(error, QStringLiteral("the outbox could not be read"), r.get()), std::nullopt;
+        rows.reserve(size_t(PQntuples(r.get())));
+        for (int i = 0; i < PQntuples(r.get()); ++i)
+            rows.push_back({QByteArray(PQgetvalue(r.get(), i, 7)).toLongLong(), readingAt(r.get(), i),
+                            utcFromEpoch(PQgetvalue(r.get(), i, 8))});
+        return rows;
+    }
+
+    bool removeFromOutbox(const std::vector<qint64> &ids, QString *error) override
+    {
+        if (ids.empty())
+            return true;
+        QStringList numbers;
+        numbers.reserve(qsizetype(ids.size()));
+        for (const qint64 id : ids)
+            numbers << QString::number(id);
+        const Result removed = run("DELETE FROM outbox WHERE id = ANY ($1::bigint[])",
+                                   {'{' + numbers.join(',') + '}'});
+        return good(removed)
+               || fail(error, QStringLiteral("the published readings could not be taken out of the outbox"),
+                       removed.get());
+    }
+
+    std::optional<std::vector<OutboxBacklog>> outboxBacklog(QString *error) override
+    {
+        std::vector<OutboxBacklog> rows;
+        if (version_ < kOutboxSchemaVersion)
+            return rows;
+        const Result r = run("SELECT station, count(*), extract(epoch FROM min(queued_utc))::bigint FROM outbox "
+                             "GROUP BY station ORDER BY station");
+        if (!good(r))
+            return fail(error, QStringLiteral("the outbox could not be read"), r.get()), std::nullopt;
+        for (int i = 0; i < PQntuples(r.get()); ++i)
+            rows.push_back({QString::fromUtf8(PQgetvalue(r.get(), i, 0)), QByteArray(PQgetvalue(r.get(), i, 1)).toLongLong(),
+                            utcFromEpoch(PQgetvalue(r.get(), i, 2))});
         return rows;
     }
 

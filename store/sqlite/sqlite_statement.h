@@ -40,6 +40,7 @@ public:
     }
     void bind(int i, int value) { sqlite3_bind_int(stmt_, i, value); }
     void bind(int i, double value) { sqlite3_bind_double(stmt_, i, value); }
+    void bindInt64(int i, qint64 value) { sqlite3_bind_int64(stmt_, i, value); }
     void bind(int i, const std::optional<QDateTime> &utc)
     {
         if (utc)
@@ -55,6 +56,7 @@ public:
     }
     bool isNull(int column) const { return sqlite3_column_type(stmt_, column) == SQLITE_NULL; }
     int integer(int column) const { return sqlite3_column_int(stmt_, column); }
+    qint64 integer64(int column) const { return sqlite3_column_int64(stmt_, column); }
     double real(int column) const { return sqlite3_column_double(stmt_, column); }
     std::optional<QDateTime> time(int column) const
     {

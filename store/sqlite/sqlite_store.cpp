@@ -7,11 +7,17 @@
 #include <QFileInfo>
 #include <QThread>
 
+#include <algorithm>
+
 namespace ostrand::collect {
 namespace {
 
 // How often a journal mode another connection keeps from changing is asked for again.
 constexpr unsigned long kJournalRetryMs = 20;
+
+// The outbox's key: numbers never given twice, so a publisher removing what
+// it sent cannot remove a newer row that took a freed number.
+constexpr char kSerialKey[] = "INTEGER PRIMARY KEY AUTOINCREMENT";
 
 // What a database holds before the store uses it.
 enum class Contents { Empty, Ours, Refused };
@@ -143,7 +149,8 @@ public:
         if (ready(*found))
             return exec("COMMIT", error, what) || rollback();
         const bool empty = *found == Contents::Empty;
-        const QByteArray tables = empty ? storeSchema("TEXT", " WITHOUT ROWID") : storeSchemaSteps(version_, "TEXT");
+        const QByteArray tables = empty ? storeSchema("TEXT", " WITHOUT ROWID", kSerialKey)
+                                       : storeSchemaSteps(version_, "TEXT", kSerialKey);
         if (!exec(tables.constData(), error, what))
             return rollback();
         Statement version(db_, empty ? "INSERT INTO schema_version (version) VALUES (?)"
@@ -184,10 +191,11 @@ public:
         if (!exec("BEGIN IMMEDIATE", error, what))
             return std::nullopt;
         WriteResult result;
+        inserted_.clear();
         // The instants held before the batch, for the days it adds to.
         const std::optional<StationInstants> held = heldInstants(w.readings);
         if (!held || !writeReadings(w.readings, result) || !writeDays(addedDayCounts(w.readings, *held))
-            || !writeRows(w, result.inserted)
+            || !writeRows(w, result.inserted) || (w.publish && !queueForPublishing(w))
             || sqlite3_exec(db_, "COMMIT", nullptr, nullptr, nullptr) != SQLITE_OK) {
             fail(error, what);
             rollback();
@@ -231,6 +239,7 @@ public:
                 return false;
             if (sqlite3_changes(db_) == 1) {
                 ++result.inserted;
+                inserted_.push_back(&r);
                 continue;
             }
             held.reset();
@@ -468,12 +477,99 @@ public:
         return rows;
     }
 
+    // The outbox: what waits to be published.
+
+    // The readings this write inserted, in the meter's order, queued in its
+    // transaction: a duplicate skipped was queued when it was first stored.
+    bool queueForPublishing(const StationWrite &w)
+    {
+        Statement queue(db_, "INSERT INTO outbox (station, channel, time_utc, queued_utc) "
+                             "VALUES (?, ?, ?, coalesce(?, strftime('%Y-%m-%dT%H:%M:%SZ', 'now')))");
+        if (!queue.ok())
+            return false;
+        const QString queuedUtc = utcText(w.collection.finishedUtc);
+        for (const StoredReading *r : inserted_) {
+            queue.reset();
+            queue.bind(1, r->station);
+            queue.bind(2, r->channel);
+            queue.bind(3, utcText(r->timeUtc));
+            queue.bindOrNull(4, queuedUtc);
+            if (queue.step() != SQLITE_DONE)
+                return false;
+        }
+        return true;
+    }
+
+    std::optional<std::vector<OutboxEntry>> outbox(const QString &station, int limit, QString *error) override
+    {
+        std::vector<OutboxEntry> rows;
+        if (version_ < kOutboxSchemaVersion)
+            return rows;
+        QByteArray sql = "SELECT o.id, o.station, o.channel, r.label, r.unit, o.time_utc, r.time_local, r.value, "
+                         "o.queued_utc FROM outbox o JOIN readings r ON r.station = o.station "
+                         "AND r.channel = o.channel AND r.time_utc = o.time_utc";
+        if (!station.isEmpty())
+            sql += " WHERE o.station = ?2";
+        sql += " ORDER BY o.id LIMIT ?1";
+        Statement select(db_, sql.constData());
+        int step = SQLITE_ERROR;
+        if (select.ok()) {
+            select.bind(1, std::max(limit, 0));
+            if (!station.isEmpty())
+                select.bind(2, station);
+        }
+        while (select.ok() && (step = select.step()) == SQLITE_ROW)
+            rows.push_back({select.integer64(0),
+                            {select.text(1), select.integer(2), select.text(3), select.text(4),
+                             utcFromText(select.text(5)), select.text(6), select.real(7)},
+                            utcFromText(select.text(8))});
+        if (step != SQLITE_DONE)
+            return fail(error, QStringLiteral("the outbox could not be read")), std::nullopt;
+        return rows;
+    }
+
+    bool removeFromOutbox(const std::vector<qint64> &ids, QString *error) override
+    {
+        const QString what = QStringLiteral("the published readings could not be taken out of the outbox");
+        if (ids.empty())
+            return true;
+        if (!exec("BEGIN IMMEDIATE", error, what))
+            return false;
+        Statement remove(db_, "DELETE FROM outbox WHERE id = ?");
+        bool ok = remove.ok();
+        for (auto id = ids.begin(); ok && id != ids.end(); ++id) {
+            remove.reset();
+            remove.bindInt64(1, *id);
+            ok = remove.step() == SQLITE_DONE;
+        }
+        if (!ok || sqlite3_exec(db_, "COMMIT", nullptr, nullptr, nullptr) != SQLITE_OK) {
+            fail(error, what);
+            return rollback();
+        }
+        return true;
+    }
+
+    std::optional<std::vector<OutboxBacklog>> outboxBacklog(QString *error) override
+    {
+        std::vector<OutboxBacklog> rows;
+        if (version_ < kOutboxSchemaVersion)
+            return rows;
+        Statement select(db_, "SELECT station, count(*), min(queued_utc) FROM outbox GROUP BY station ORDER BY station");
+        int step = SQLITE_ERROR;
+        while (select.ok() && (step = select.step()) == SQLITE_ROW)
+            rows.push_back({select.text(0), select.integer64(1), utcFromText(select.text(2))});
+        if (step != SQLITE_DONE)
+            return fail(error, QStringLiteral("the outbox could not be read")), std::nullopt;
+        return rows;
+    }
+
 private:
     sqlite3 *db_;
     QString path_;
     int waitMs_;
     StoreUse use_;
     int version_ = 0; // of the schema, once read
+    std::vector<const StoredReading *> inserted_; // by the write under way, for its outbox
 };
 
 } // namespace

@@ -179,15 +179,15 @@ TEST_P(CallInStore, aVersionOneStoreIsReadAsItIsAndTakenUpToVersionTwoByACollect
 TEST_P(CallInStore, aStoreOfALaterVersionIsRefusedAndLeftAsItWas)
 {
     const StoreLocation location = versionOneStore("newerstore");
-    ASSERT_TRUE(RawDatabase(location).exec("UPDATE schema_version SET version = 4"));
+    ASSERT_TRUE(RawDatabase(location).exec("UPDATE schema_version SET version = 5"));
     QString error;
     EXPECT_FALSE(openReadingStore(location, &error));
-    EXPECT_TRUE(error.contains("holds schema version 4, this program writes version 3")) << qPrintable(error);
+    EXPECT_TRUE(error.contains("holds schema version 5, this program writes version 4")) << qPrintable(error);
     error.clear();
     EXPECT_FALSE(openStoreReader(location, &error));
-    EXPECT_TRUE(error.contains("holds schema version 4, this program writes version 3")) << qPrintable(error);
+    EXPECT_TRUE(error.contains("holds schema version 5, this program writes version 4")) << qPrintable(error);
     RawDatabase raw(location);
-    EXPECT_EQ(raw.version(), "4");
+    EXPECT_EQ(raw.version(), "5");
     EXPECT_FALSE(raw.hasCallInLines());
 }
 
