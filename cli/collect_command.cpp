@@ -1,6 +1,7 @@
 #include "cli_common.h"
 #include "call_in_run.h"
 #include "cumulative/collection_history.h"
+#include "collect/publish_group.h"
 #include "collect/collection_lock.h"
 #include "collect/fleet_collection.h"
 #include "cumulative/output_guard.h"
@@ -221,6 +222,10 @@ int runCollectCommand(const QStringList &given)
             return code(ExitStatus::FileFailed);
         }
     }
+    if (const QString noStore = collect::publishWithoutStoreProblem(file, file.store); !noStore.isEmpty()) {
+        printDetail(QStringLiteral("ostrand-cli: %1: %2").arg(stationsPath, noStore));
+        return code(ExitStatus::Usage);
+    }
     const bool claim = parser.isSet(QStringLiteral("claim"));
     if (claim && (!file.store || !collect::storeTakesClaims(*file.store)))
         return usageError(QStringLiteral("--claim needs a PostgreSQL store (postgresql://... in [store] or --store)"));
@@ -263,6 +268,7 @@ int runCollectCommand(const QStringList &given)
     options.retryPauseMs = pause * 1000;
     options.comLinkDirs = fileLocationsAtStartUp().comLinkDirs();
     options.store = file.store;
+    options.publish = file.publish.has_value();
     options.claim = claim;
     options.claimWaitMs = claimWait * 1000LL;
     options.startedUtc = *startedUtc;

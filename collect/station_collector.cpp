@@ -31,6 +31,7 @@ PortCollector::PortCollector(const CollectOptions &options, std::unique_ptr<Line
     sinks_.push_back(std::make_unique<CumulativeFileSink>(lines_->clock()));
     if (options.store) {
         auto store = std::make_unique<StoreSink>(*options.store, lines_->clock());
+        store->setPublishing(options.publish);
         store_ = store.get();
         sinks_.push_back(std::move(store));
     }

@@ -45,6 +45,8 @@ struct CollectOptions {
     int retryPauseMs = 10000;    // between attempts: a meter or a modem busy now may not be soon
     QStringList comLinkDirs;     // where COMn links are looked for
     std::optional<StoreLocation> store; // where readings go besides the CSV files; none: the files alone
+    // The readings the store gains also wait in its outbox, to be published once committed.
+    bool publish = false;
     // Several collectors share the store's stations: each is claimed there
     // first, and one collected by any of them since `startedUtc` (the run's
     // start by the store's clock) is skipped.

@@ -1,5 +1,7 @@
 #include "stations_file.h"
 
+#include "collect/publish_group.h"
+
 #include "line/line_options.h"
 #include "line/line_values.h"
 #include "link/dial_string.h"
@@ -202,6 +204,27 @@ struct Reader {
         return file.store || fail(line, key, problem);
     }
 
+    bool takePublish(StationsFile &file, int line, const QString &key, const QString &value)
+    {
+        QString problem;
+        if (!file.publish)
+            file.publish.emplace();
+        return takePublishKey(*file.publish, key, value, baseDir, &problem) || fail(line, key, problem);
+    }
+
+    // The [publish] group's keys together, and the stations' names in its topics.
+    bool publishSound(const StationsFile &file, int groupLine)
+    {
+        if (!file.publish)
+            return true;
+        const auto problem = publishProblem(*file.publish, file.stations);
+        if (!problem)
+            return true;
+        const auto station = std::find_if(file.stations.begin(), file.stations.end(),
+                                          [&](const Station &s) { return s.name == problem->station; });
+        return fail(station == file.stations.end() ? groupLine : station->line, problem->key, problem->what);
+    }
+
     // One channel's numbers are one quantity: a depth that is also the flow would corrupt both.
     bool rolesApart(const Station &s)
     {
@@ -299,7 +322,9 @@ StationsFile parseStations(const QByteArray &text, const QString &fileName, cons
         GroupReader take;
         int line = 0; // of its heading; 0: not seen
     };
-    ReservedGroup reserved[] = {{"store", "url", &Reader::takeStore}, {"listen", "address", &Reader::takeListen}};
+    ReservedGroup reserved[] = {{"store", "url", &Reader::takeStore},
+                                {"listen", "address", &Reader::takeListen},
+                                {"publish", "url", &Reader::takePublish}};
     ReservedGroup *group = nullptr; // the reserved group being read, if any
     const QList<QByteArray> lines = text.split('\n');
     bool ok = true;
@@ -375,9 +400,12 @@ StationsFile parseStations(const QByteArray &text, const QString &fileName, cons
         ok = reader.fail(1, {}, QStringLiteral("no [station] in the file"));
     if (ok)
         ok = reader.callersApart(file.stations);
+    if (ok)
+        ok = reader.publishSound(file, reserved[2].line);
     if (!ok) {
         file.stations.clear();
         file.store.reset();
+        file.publish.reset();
         file.error = reader.error;
     }
     return file;

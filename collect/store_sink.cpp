@@ -123,6 +123,7 @@ bool StoreSink::storeRun(const Station &station, StationReport &report, bool ok,
     StationWrite write;
     write.readings = std::move(readings);
     write.cursor = cursor;
+    write.publish = publish_;
     write.station = StationRow{station.name, portText(station), QString::fromUtf8(station.timeZone().id()), now,
                                ok ? std::optional<QDateTime>(now) : std::nullopt,
                                ok ? QString() : report.errors.value(report.errors.size() - 1)};

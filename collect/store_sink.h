@@ -40,6 +40,8 @@ public:
     ReadingStore *connected() const { return store_.get(); }
     // Forgets the connection after a failure, which may have left it in any state.
     void drop() { store_.reset(); }
+    // The readings stored from now on also wait in the store's outbox.
+    void setPublishing(bool publish) { publish_ = publish; }
     // When this collector committed the station, if it did.
     QDateTime committedUtc() const { return committedUtc_; }
 
@@ -55,6 +57,7 @@ private:
     QDateTime startedUtc_;  // of the station being collected
     bool runStored_ = false; // its collections row is written
     QDateTime committedUtc_;
+    bool publish_ = false;
     // Made ready by prepare:
     QString nextCursor_;
     std::vector<StoredReading> readings_;

@@ -1,4 +1,5 @@
 #include "collect/stations_file.h"
+#include "collect/publish_group.h"
 #include "file_bytes.h"
 #include "qt_printers.h"
 
@@ -171,4 +172,63 @@ TEST(StationsFile, eachStationKeepsItsOwnSurveyRolesUnitsAndPipe)
     EXPECT_DOUBLE_EQ(*a.pipe.diameterM, 0.6096);
     const ostrand::survey::SurveySetup &b = file.stations[1].survey;
     EXPECT_TRUE(b.roles == ostrand::survey::ChannelRoles{} && !b.flowUnitGiven && !b.pipe.diameterM);
+}
+
+// [publish]: what a broker takes, and what would break a station's topics or lose readings.
+TEST(StationsFile, aPublishGroupIsRefusedWithItsReasonWhereItWouldBreakTopicsOrLoseReadings)
+{
+    const QByteArray store = "[store]\nurl = sqlite:flow.db\n";
+    const QByteArray publish = store + "[publish]\nurl = mqtt://broker:1883\n";
+    struct Row { QByteArray text; QString error; };
+    const Row rows[] = {
+        {store + "[publish]\ntopic = flow/{station}\n" + kGood, "3: key 'url': [publish] has none"},
+        {store + "[publish]\nurl = tcp://broker:1883\n" + kGood, "4: key 'url': 'tcp://broker:1883' is not mqtt://HOST:PORT"},
+        {store + "[publish]\nurl = mqtt://broker\n" + kGood, "4: key 'url': 'mqtt://broker' is not mqtt://HOST:PORT"},
+        {store + "[publish]\nurl = mqtt://broker:70000\n" + kGood, "4: key 'url': 'mqtt://broker:70000' is not"},
+        {store + "[publish]\nurl = mqtts://broker:8883/flow\n" + kGood, "4: key 'url': 'mqtts://broker:8883/flow' is not"},
+        {publish + "qos = 0\n" + kGood, "5: key 'qos': qos 0 is not taken: the broker would not acknowledge"},
+        {publish + "qos = 2\n" + kGood, "5: key 'qos': qos 2 is not taken: a reading may be sent again"},
+        {publish + "qos = once\n" + kGood, "5: key 'qos': takes 1 (at least once)"},
+        {publish + "topic = flow/#\n" + kGood, "5: key 'topic': 'flow/#' holds '#', a wildcard"},
+        {publish + "topic = flow/+/{station}\n" + kGood, "5: key 'topic': 'flow/+/{station}' holds '+', a wildcard"},
+        {publish + "topic = flow/all\n" + kGood, "5: key 'topic': 'flow/all' has no {station}: every station's retained"},
+        {publish + "topic = $SYS/{station}\n" + kGood, "5: key 'topic': '$SYS/{station}' begins with '$'"},
+        {publish + "ca-file = ca.pem\n" + kGood, "3: key 'ca-file': is for mqtts:// (TLS)"},
+        {publish + "password-file = broker.pass\n" + kGood, "3: key 'password-file': goes with username"},
+        {publish + "retain = true\n" + kGood, "5: key 'retain': unknown key in [publish] (url, ca-file, username,"},
+        {publish + kGood + "[publish]\nurl = mqtt://other:1883\n", "8: [publish] appears twice"},
+    };
+    for (const auto &row : rows) {
+        const StationsFile file = parseStations(row.text, "s.ini", "/base");
+        EXPECT_TRUE(file.stations.empty() && !file.publish && file.error.startsWith("s.ini:" + row.error))
+            << qPrintable(file.error) << "\n  wanted " << qPrintable(row.error);
+    }
+    // A station name with a topic's own characters is refused at its heading, only when publishing.
+    const std::pair<const char *, const char *> names[] = {{"north+1", "+"}, {"pump#2", "#"}, {"river/east", "/"}};
+    for (const auto &[name, character] : names) {
+        const QByteArray station = QByteArray("[") + name + "]\nport = COM2\noutput = b.csv\n";
+        const StationsFile file = parseStations(publish + kGood + station, "s.ini", "/base");
+        const QString wanted = QString("s.ini:8: the station name '%1' holds '%2', which would break its MQTT topics")
+                                   .arg(name, character);
+        EXPECT_TRUE(file.stations.empty() && file.error.startsWith(wanted)) << qPrintable(file.error);
+        EXPECT_EQ(parseStations(store + kGood + station, "s.ini", "/base").stations.size(), 2u) << name;
+    }
+}
+
+// A sound [publish]: its files from the stations file's folder, the topic's default, and no
+// publishing without a store, wherever the store would come from.
+TEST(StationsFile, aPublishGroupIsReadAndNeedsAStore)
+{
+    const QByteArray publish = "[publish]\nurl = MQTTS://broker.example:8883\nca-file = certs/ca.pem\n"
+                               "username = collector\npassword-file = /etc/ostrand/broker.pass\nqos = 1\n";
+    const StationsFile file = parseStations(publish + kGood, "s.ini", "/base");
+    ASSERT_TRUE(file.publish) << qPrintable(file.error);
+    EXPECT_EQ(file.publish->url, "mqtts://broker.example:8883");
+    EXPECT_EQ(file.publish->caFile, "/base/certs/ca.pem");
+    EXPECT_EQ(file.publish->passwordFile, "/etc/ostrand/broker.pass");
+    EXPECT_EQ(file.publish->username, "collector");
+    EXPECT_EQ(file.publish->topic, "flow/{station}");
+    EXPECT_TRUE(publishWithoutStoreProblem(file, std::nullopt).startsWith("[publish] needs a store"));
+    EXPECT_EQ(publishWithoutStoreProblem(file, StoreLocation{StoreLocation::Kind::Sqlite, "/srv/flow.db"}), QString());
+    EXPECT_EQ(publishWithoutStoreProblem(parseStations(kGood, "s.ini", "/base"), std::nullopt), QString());
 }
