@@ -18,6 +18,7 @@ enum class ExitStatus : int {
     SomeStationsFailed = 6, // collect
     StaleStation = 1,     // status: a station not collected for longer than --stale-after
     StoreFailed = 7,      // export, status: the store could not be opened or read
+    BrokerFailed = 8,     // publish: the broker could not take the readings; they wait in the outbox
     Usage = 64,           // a command line or stations file that makes no sense (sysexits' EX_USAGE)
 };
 

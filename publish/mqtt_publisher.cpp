@@ -32,6 +32,7 @@ public:
         for (;;) {
             const auto entries = m_store.outbox(QString(), kOutboxBatch, error);
             if (!entries) {
+                m_storeFailed = true;
                 *error = QStringLiteral("the outbox of %1 could not be read: %2").arg(m_store.name(), *error);
                 return false;
             }
@@ -64,6 +65,7 @@ public:
         QString storeError;
         const auto health = collect::healthFromStore(m_store, all, nowUtc, staleAfterSeconds, &storeError);
         if (!health) {
+            m_storeFailed = true;
             *error = QStringLiteral("the state of the stations could not be read from %1: %2")
                          .arg(m_store.name(), storeError);
             return false;
@@ -95,6 +97,7 @@ public:
             return true;
         QString storeError;
         if (!m_store.removeFromOutbox(m_acknowledged, &storeError)) {
+            m_storeFailed = true;
             *error = QStringLiteral("%1 readings the broker took stay in the outbox of %2, to be sent again: %3")
                          .arg(m_acknowledged.size())
                          .arg(m_store.name(), storeError);
@@ -108,6 +111,7 @@ public:
     }
 
     qint64 published() const { return m_published; }
+    bool storeFailed() const { return m_storeFailed; }
 
 private:
     bool publishBatch(const std::vector<collect::OutboxEntry> &entries, QString *error)
@@ -151,6 +155,7 @@ private:
     std::set<qint64> m_removed;
     std::map<QString, std::map<int, collect::StoredReading>> m_newest;
     qint64 m_published = 0;
+    bool m_storeFailed = false;
 };
 
 qint64 waiting(collect::ReadingStore &store)
@@ -183,6 +188,7 @@ PublishResult publish(const collect::PublishTarget &target, collect::ReadingStor
             pass.publishStates(stations, nowUtc, staleAfterSeconds, &error);
         result.published = pass.published();
         result.error = error;
+        result.storeFailed = pass.storeFailed();
     }
     result.left = waiting(store);
     result.ok = result.error.isEmpty();

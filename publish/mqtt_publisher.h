@@ -15,6 +15,7 @@ struct PublishResult {
     qint64 published = 0;    // readings the broker acknowledged, now out of the outbox
     qint64 left = 0;         // readings still waiting
     QString error;           // why it stopped: the broker, its address and its reason; empty when ok
+    bool storeFailed = false; // it stopped because the store would not answer, not the broker
 };
 
 // Publishes what waits in `store`'s outbox to the broker of `target`: each
