@@ -1,5 +1,7 @@
 #include "fleet_collection.h"
 
+#include "store/outbox_backlog.h"
+
 #include <QElapsedTimer>
 #include <QJsonArray>
 #include <QJsonDocument>
@@ -108,6 +110,8 @@ QByteArray reportJson(const std::vector<StationReport> &reports, bool withStore)
         }
         if (!report.skipped.isEmpty())
             station.insert(QStringLiteral("reason"), report.skipped);
+        if (report.unpublished)
+            station.insert(QStringLiteral("unpublished"), unpublishedJson(*report.unpublished));
         stations.append(station);
     }
     return QJsonDocument(QJsonObject{{QStringLiteral("stations"), stations}}).toJson();

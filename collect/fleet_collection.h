@@ -24,7 +24,8 @@ QString reportLine(const StationReport &report, bool withStore = false);
 
 // The reports as a JSON document, error texts included; a station not tried
 // at all has the result "skipped" and a "reason". With a store, each also
-// has "newReadings", "duplicates", "clashes" and "skippedHourStamps".
+// has "newReadings", "duplicates", "clashes" and "skippedHourStamps", and with
+// readings waiting to be published "unpublished" ({"readings", "since"}).
 QByteArray reportJson(const std::vector<StationReport> &reports, bool withStore = false);
 
 } // namespace ostrand::collect

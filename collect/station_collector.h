@@ -2,6 +2,7 @@
 
 #include "collect/stations_file.h"
 #include "store/store_location.h"
+#include "store/store_records.h"
 
 #include <QDateTime>
 #include <QStringList>
@@ -38,6 +39,8 @@ struct StationReport {
     int duplicates = 0;        // read again with the values it holds: skipped
     int clashes = 0;           // read again with other values: kept in its clashes table
     int skippedHourStamps = 0; // stamps in the hour the clock skips in spring
+    // With [publish], after the run: its readings still waiting to be published; none: none wait.
+    std::optional<OutboxBacklog> unpublished;
 };
 
 struct CollectOptions {

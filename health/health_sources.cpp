@@ -3,6 +3,7 @@
 #include "cumulative/call_in_line_file.h"
 #include "cumulative/collection_history.h"
 #include "platform/small_file.h"
+#include "store/outbox_backlog.h"
 
 #include <QFile>
 #include <limits>
@@ -12,6 +13,17 @@ namespace {
 
 // A row is a stamp and eight values: far less than this.
 constexpr qint64 kTailBytes = 4096;
+
+// What of each station waits to be published; a store made before the outbox has none.
+bool addUnpublished(StoreReader &store, std::vector<StationHealth> &health, QString *error)
+{
+    const auto backlogs = store.outboxBacklog(error);
+    if (!backlogs)
+        return false;
+    for (StationHealth &station : health)
+        station.unpublished = backlogOf(*backlogs, station.name);
+    return true;
+}
 
 } // namespace
 
@@ -32,6 +44,8 @@ std::optional<std::vector<StationHealth>> healthFromStore(StoreReader &store, co
         rows.push_back(found != known->end() ? *found : StationRow{station.name, {}, {}, {}, {}, {}});
     }
     std::vector<StationHealth> health = stationHealth(rows, *runs, nowUtc, staleAfterSeconds);
+    if (!addUnpublished(store, health, error))
+        return std::nullopt;
     // Asked only of a fleet with stations that call in: the others' report stays as it was.
     if (std::none_of(stations.begin(), stations.end(), [](const Station &s) { return s.callIn.has_value(); }))
         return health;

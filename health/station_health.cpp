@@ -1,5 +1,6 @@
 #include "station_health.h"
 
+#include "store/outbox_backlog.h"
 #include "store/run_result.h"
 #include "store/time_text.h"
 
@@ -111,6 +112,8 @@ QString healthLine(const StationHealth &health)
     line += QStringLiteral(", attempts in 24 h: %1, failed: %2").arg(health.attempts).arg(health.failures);
     if (!health.lastReading.isEmpty())
         line += QStringLiteral(", last reading %1").arg(health.lastReading);
+    if (health.unpublished)
+        line += QStringLiteral(", ") + unpublishedText(*health.unpublished);
     if (!health.lastError.isEmpty())
         line += QStringLiteral(", last error: %1").arg(health.lastError);
     return line;
@@ -134,6 +137,8 @@ QByteArray healthJson(const std::vector<StationHealth> &stations, const QDateTim
         };
         if (health.callIn)
             station.insert(QStringLiteral("callIn"), callInJson(*health.callIn));
+        if (health.unpublished)
+            station.insert(QStringLiteral("unpublished"), unpublishedJson(*health.unpublished));
         list.append(station);
     }
     return QJsonDocument(QJsonObject{{QStringLiteral("now"), utcText(nowUtc)},

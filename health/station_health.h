@@ -46,6 +46,7 @@ struct StationHealth {
     StationState state = StationState::Stale;
     qint64 intervalMs = kDefaultIntervalMs; // the station's, for Late
     std::optional<CallInHealth> callIn; // for a station whose meter calls in
+    std::optional<OutboxBacklog> unpublished; // its readings waiting to be published; none: none wait
 };
 
 // Each station's health at `nowUtc`, in the order of `stations`: the last
@@ -65,7 +66,8 @@ CallInHealth callInHealth(const std::optional<CallInState> &recorded, const QDat
 // One line for a person: "north-pump: ok, last success 2026-12-07T02:30:12Z (5.2 h ago),
 // attempts in 24 h: 1, failed: 0", then the last reading and the last error when known;
 // for a station that calls in, its connection before the attempts ("connected since
-// 2026-12-07T07:12:03Z from 192.0.2.7:40112, last heard 2026-12-07T07:59:40Z").
+// 2026-12-07T07:12:03Z from 192.0.2.7:40112, last heard 2026-12-07T07:59:40Z"), and
+// before the last error what waits to be published, when some does.
 QString healthLine(const StationHealth &health);
 
 // The same for a program, with now and the limit.

@@ -1,8 +1,12 @@
+#include "store/time_text.h"
 #include "cumulative/collection_history.h"
 #include "health/health_sources.h"
 #include "health/station_health.h"
 #include "file_bytes.h"
 
+#include <QJsonObject>
+#include <QJsonDocument>
+#include <QJsonArray>
 #include <QDir>
 #include <QFileInfo>
 #include <QTemporaryDir>
@@ -37,6 +41,7 @@ class MemoryStore : public StoreReader {
 public:
     std::vector<StationRow> stationRows;
     std::vector<CollectionRow> runs;
+    std::vector<OutboxBacklog> backlog;
     QString failure;
 
     std::optional<std::vector<StoredReading>> readings(const ReadingQuery &, QString *error) override
@@ -51,6 +56,8 @@ public:
                      [&](const CollectionRow &r) { return r.startedUtc >= since; });
         return answer(after, error);
     }
+
+    std::optional<std::vector<OutboxBacklog>> outboxBacklog(QString *error) override { return answer(backlog, error); }
 
 private:
     template <typename T>
@@ -121,6 +128,26 @@ TEST(StationHealth, theStoreSourceNamesEveryStationOfTheFileAndPassesOnItsFailur
     store.failure = "the database is locked";
     EXPECT_FALSE(healthFromStore(store, stations, kNow, kStaleAfter, &error));
     EXPECT_EQ(error, "the database is locked");
+}
+
+// What waits to be published is said for the station it waits for, in the line and the JSON; a
+// station with nothing waiting reads as it did before the outbox was kept.
+TEST(StationHealth, theStoreSourceSaysHowManyReadingsWaitToBePublishedAndSinceWhen)
+{
+    MemoryStore store;
+    store.stationRows = {{"a", "COM1", "UTC", kNow, kNow.addSecs(-kHour), {}}, {"b", "COM2", "UTC", kNow, kNow, {}}};
+    store.backlog = {{"b", 288, kNow.addSecs(-3 * kHour)}, {"gone", 5, kNow}};
+    const std::vector<Station> stations{{"a", 1, {}, {}, false, "a.csv", {}}, {"b", 4, {}, {}, false, "b.csv", {}}};
+    QString error;
+    const auto health = healthFromStore(store, stations, kNow, kStaleAfter, &error);
+    ASSERT_TRUE(health) << qPrintable(error);
+    const QString waiting = ", 288 readings wait to be published, since " + utcText(kNow.addSecs(-3 * kHour));
+    EXPECT_TRUE(healthLine((*health)[1]).endsWith(waiting)) << qPrintable(healthLine((*health)[1]));
+    EXPECT_FALSE(healthLine((*health)[0]).contains("publish")) << qPrintable(healthLine((*health)[0]));
+    const QJsonArray json = QJsonDocument::fromJson(healthJson(*health, kNow, kStaleAfter))["stations"].toArray();
+    EXPECT_FALSE(json[0].toObject().contains("unpublished"));
+    EXPECT_EQ(json[1]["unpublished"].toObject(),
+              (QJsonObject{{"readings", 288}, {"since", utcText(kNow.addSecs(-3 * kHour))}}));
 }
 
 // A month of history is kept, and the last success before it: here the one of ten days ago.
