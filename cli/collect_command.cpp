@@ -13,6 +13,7 @@
 #include "line/line_options.h"
 #include "platform/file_locations.h"
 #include "platform/save_file.h"
+#include "publish/mqtt_publisher.h"
 
 #include <QCommandLineParser>
 #include <QElapsedTimer>
@@ -77,8 +78,16 @@ const RegisterCommand registration{{
     "      FILE): runs until SIGTERM or SIGINT as the collector that meters' routers\n"
     "      call (stations with call-in = ID or call-in-from = ADDRESS/PREFIX, and\n"
     "      call-in-id = first|every, heartbeat, interval); see call-in.md. Without\n"
-    "      --listen, those stations are left to the listener.\n",
+    "      --listen, those stations are left to the listener.\n"
+    "      With [publish] in FILE (see publish), once every station is collected\n"
+    "      and committed, the readings waiting in the store's outbox are published\n"
+    "      to its broker; a broker that is down or refuses them changes neither the\n"
+    "      run's exit status nor any confirmation: what was left waiting is said\n"
+    "      on stderr, for the next run or publish to send.\n",
     15, &runCollectCommand}};
+
+// As status judges it, for the retained state each station is published with.
+constexpr qint64 kPublishStaleAfterSeconds = 26 * 3600;
 
 // The report of a run whose store could not be set up: no meter was asked.
 std::vector<collect::StationReport> storeFailedReports(const std::vector<collect::Station> &stations,
@@ -131,6 +140,29 @@ int writeReport(const QString &reportPath, const std::vector<collect::StationRep
         return code(ExitStatus::Done);
     printDetail(QStringLiteral("ostrand-cli: the report was not written: %1").arg(error));
     return failed;
+}
+
+// After every station is collected and committed: the outbox on to the
+// broker. Whatever becomes of it is said on stderr and changes no status.
+void publishAfterCollection(const collect::StationsFile &file, const QString &stationsPath, const QDateTime &nowUtc)
+{
+    QString error;
+    const auto store = collect::openReadingStore(*file.store, &error);
+    if (!store) {
+        printDetail(QStringLiteral("ostrand-cli: nothing published to %1: %2").arg(file.publish->url, error));
+        return;
+    }
+    const publish::PublishResult result = publish::publishOutbox(*file.publish, *store, file.stations, nowUtc,
+                                                                 kPublishStaleAfterSeconds,
+                                                                 publish::clientIdFor(stationsPath));
+    if (result.ok) {
+        printDetail(QStringLiteral("ostrand-cli: published %1 readings to %2").arg(result.published).arg(file.publish->url));
+        return;
+    }
+    printDetail(QStringLiteral("ostrand-cli: published %1 readings, %2 left waiting in the outbox: %3")
+                    .arg(result.published)
+                    .arg(result.left)
+                    .arg(result.error));
 }
 
 } // namespace
@@ -317,6 +349,8 @@ int runCollectCommand(const QStringList &given)
     const bool allOk = std::all_of(reports.begin(), reports.end(), [](const collect::StationReport &r) {
         return r.succeeded || !r.skipped.isEmpty();
     });
+    if (file.publish && file.store && !storeFailed)
+        publishAfterCollection(file, stationsPath, startedUtc->addMSecs(sinceStart.elapsed()));
     // After the run (and its publishing): what is left waiting, in the report and its lines.
     if (file.publish && file.store && !storeFailed) {
         QString backlogError;
