@@ -1,3 +1,5 @@
+#include "collect/fleet_collection.h"
+#include "collect/unpublished_report.h"
 #include "store/reading_store.h"
 #include "store/store_open.h"
 #include "postgres_server.h"
@@ -5,6 +7,9 @@
 #include "qt_printers.h"
 
 #include <QFile>
+#include <QJsonArray>
+#include <QJsonDocument>
+#include <QJsonObject>
 #include <QTemporaryDir>
 #include <libpq-fe.h>
 #include <sqlite3.h>
@@ -224,3 +229,24 @@ TEST_P(Outbox, aVersionThreeStoreIsReadAsItIsAndTakenUpByACollector)
 }
 
 INSTANTIATE_TEST_SUITE_P(Store, Outbox, kBothStoreKinds);
+
+// After a run with [publish], collect's report and lines say what is left waiting, for the
+// stations with some; the others' entries are as they were.
+TEST(OutboxReport, theCollectReportSaysWhatWaitsForTheStationsWithSome)
+{
+    QTemporaryDir dir;
+    const StoreLocation location{StoreLocation::Kind::Sqlite, dir.filePath("flow.db")};
+    QString error;
+    ASSERT_TRUE(openReadingStore(location, &error)->write(
+        run(readings("north", {1, 2}, "2026-10-26T01:00:00Z", {0, 15}), true), &error));
+    std::vector<StationReport> reports(2);
+    reports[0].name = "north";
+    reports[1].name = "south";
+    ASSERT_TRUE(addUnpublished(reports, location, &error)) << qPrintable(error);
+    EXPECT_EQ(unpublishedLines(reports),
+              QStringList({"north: 4 readings wait to be published, since 2026-10-26T06:00:00Z"}));
+    const QJsonArray stations = QJsonDocument::fromJson(reportJson(reports, true))["stations"].toArray();
+    EXPECT_EQ(stations[0]["unpublished"].toObject(),
+              (QJsonObject{{"readings", 4}, {"since", "2026-10-26T06:00:00Z"}}));
+    EXPECT_FALSE(stations[1].toObject().contains("unpublished"));
+}
