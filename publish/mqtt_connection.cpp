@@ -5,6 +5,7 @@
 #include <MQTTClient.h>
 #include <QFile>
 #include <QUrl>
+#include <chrono>
 #include <sys/stat.h>
 
 namespace ostrand::publish {
@@ -20,6 +21,33 @@ constexpr qint64 kMaxPasswordFileBytes = 4096;
 MQTTClient handle(void *client)
 {
     return static_cast<MQTTClient>(client);
+}
+
+// Paho's thread calls these as the broker's packets come: an acknowledgement
+// is known the moment it arrives, so a broker that goes away after taking a
+// message never has it sent again for want of having been asked.
+void connectionLost(void *context, char *)
+{
+    auto *events = static_cast<MqttConnection::Events *>(context);
+    const std::lock_guard<std::mutex> lock(events->mutex);
+    events->lost = true;
+    events->changed.notify_all();
+}
+
+void deliveryComplete(void *context, MQTTClient_deliveryToken token)
+{
+    auto *events = static_cast<MqttConnection::Events *>(context);
+    const std::lock_guard<std::mutex> lock(events->mutex);
+    events->acknowledged.insert(token);
+    events->changed.notify_all();
+}
+
+// Nothing is subscribed to; Paho wants the callback all the same.
+int messageArrived(void *, char *topic, int, MQTTClient_message *message)
+{
+    MQTTClient_freeMessage(&message);
+    MQTTClient_free(topic);
+    return 1;
 }
 
 } // namespace
@@ -131,6 +159,11 @@ bool MqttConnection::open(const collect::PublishTarget &target, const QString &c
         return false;
     }
     m_client = client;
+    rc = MQTTClient_setCallbacks(client, &m_events, &connectionLost, &messageArrived, &deliveryComplete);
+    if (rc != MQTTCLIENT_SUCCESS) {
+        *error = QStringLiteral("%1: %2").arg(m_name, reason(rc));
+        return false;
+    }
 
     MQTTClient_connectOptions options = MQTTClient_connectOptions_initializer;
     options.keepAliveInterval = 30;
@@ -161,21 +194,53 @@ bool MqttConnection::open(const collect::PublishTarget &target, const QString &c
 
 bool MqttConnection::waitOldest(QString *error)
 {
-    InFlight oldest = std::move(m_inFlight.front());
-    m_inFlight.pop_front();
-    const int rc = MQTTClient_waitForCompletion(handle(m_client), oldest.token, kAcknowledgeMs);
-    if (rc != MQTTCLIENT_SUCCESS) {
-        m_inFlight.clear();
-        m_connected = MQTTClient_isConnected(handle(m_client));
-        *error = m_connected ? QStringLiteral("%1: no acknowledgement within %2 s")
-                                   .arg(m_name)
-                                   .arg(kAcknowledgeMs / 1000)
-                             : QStringLiteral("%1: the connection was lost while publishing (%2)")
-                                   .arg(m_name, reason(rc));
+    const int token = m_inFlight.front().token;
+    bool acknowledged = false;
+    {
+        std::unique_lock<std::mutex> lock(m_events.mutex);
+        acknowledged = m_events.changed.wait_for(lock, std::chrono::milliseconds(kAcknowledgeMs), [&] {
+            return m_events.acknowledged.count(token) > 0 || m_events.lost;
+        }) && m_events.acknowledged.count(token) > 0;
+        if (acknowledged)
+            m_events.acknowledged.erase(token);
+    }
+    if (!acknowledged) {
+        const bool lost = [&] {
+            const std::lock_guard<std::mutex> lock(m_events.mutex);
+            return m_events.lost;
+        }();
+        failed(lost ? QStringLiteral("%1: the connection was lost while publishing").arg(m_name)
+                    : QStringLiteral("%1: no acknowledgement within %2 s").arg(m_name).arg(kAcknowledgeMs / 1000),
+               error);
         return false;
     }
+    InFlight oldest = std::move(m_inFlight.front());
+    m_inFlight.pop_front();
     oldest.acknowledged();
     return true;
+}
+
+// Every message the broker took before it failed counts as taken, whatever
+// its place in the queue.
+void MqttConnection::settle()
+{
+    std::set<int> acknowledged;
+    {
+        const std::lock_guard<std::mutex> lock(m_events.mutex);
+        acknowledged.swap(m_events.acknowledged);
+    }
+    for (InFlight &message : m_inFlight) {
+        if (acknowledged.count(message.token))
+            message.acknowledged();
+    }
+    m_inFlight.clear();
+}
+
+void MqttConnection::failed(const QString &why, QString *error)
+{
+    settle();
+    m_connected = m_client && MQTTClient_isConnected(handle(m_client));
+    *error = why;
 }
 
 bool MqttConnection::send(const QString &topic, const QByteArray &payload, bool retained,
@@ -198,8 +263,7 @@ bool MqttConnection::send(const QString &topic, const QByteArray &payload, bool 
     const QByteArray topicBytes = topic.toUtf8();
     const int rc = MQTTClient_publishMessage(handle(m_client), topicBytes.constData(), &message, &token);
     if (rc != MQTTCLIENT_SUCCESS) {
-        m_connected = MQTTClient_isConnected(handle(m_client));
-        *error = QStringLiteral("%1: publishing on %2 failed: %3").arg(m_name, topic, reason(rc));
+        failed(QStringLiteral("%1: publishing on %2 failed: %3").arg(m_name, topic, reason(rc)), error);
         return false;
     }
     m_inFlight.push_back({token, std::move(acknowledged)});

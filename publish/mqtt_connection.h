@@ -4,9 +4,12 @@
 
 #include <QByteArray>
 #include <QString>
+#include <condition_variable>
 #include <deque>
 #include <functional>
 #include <memory>
+#include <mutex>
+#include <set>
 
 namespace ostrand::publish {
 
@@ -35,8 +38,18 @@ public:
     // "mqtt://HOST:PORT" as messages name the broker.
     QString brokerName() const { return m_name; }
 
+    // What the client's own thread tells: the broker's acknowledgements and a lost connection.
+    struct Events {
+        std::mutex mutex;
+        std::condition_variable changed;
+        std::set<int> acknowledged; // tokens
+        bool lost = false;
+    };
+
 private:
     bool waitOldest(QString *error);
+    void settle();
+    void failed(const QString &why, QString *error);
     QString reason(int code) const;
 
     void *m_client = nullptr;
@@ -47,6 +60,7 @@ private:
         std::function<void()> acknowledged;
     };
     std::deque<InFlight> m_inFlight;
+    Events m_events;
 };
 
 // The broker's address Paho takes ("tcp://HOST:PORT", "ssl://HOST:PORT") for
