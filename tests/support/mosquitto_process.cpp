@@ -150,6 +150,9 @@ MqttSubscriber::~MqttSubscriber()
 
 bool MqttSubscriber::start(int port, const QString &topic, const QString &user, const QString &password)
 {
+    const QString outputPath = dir_.filePath(QStringLiteral("received"));
+    process_.setStandardOutputFile(outputPath);
+    output_.setFileName(outputPath);
     QStringList login;
     if (!user.isEmpty())
         login << "-u" << user << "-P" << password;
@@ -164,7 +167,7 @@ bool MqttSubscriber::start(int port, const QString &topic, const QString &user, 
                           QStringList{"-h", "127.0.0.1", "-p", QString::number(port), "-q", "1", "-t", kProbeTopic,
                                       "-m", "x"}
                               + login);
-        process_.waitForReadyRead(200);
+        QThread::msleep(100);
         read();
     }
     return probed_;
@@ -182,7 +185,9 @@ void MqttSubscriber::stop()
 
 void MqttSubscriber::read()
 {
-    partial_ += process_.readAllStandardOutput();
+    if (!output_.isOpen() && !output_.open(QIODevice::ReadOnly))
+        return;
+    partial_ += output_.readAll();
     qsizetype end = 0;
     while ((end = partial_.indexOf('\n')) >= 0) {
         const QByteArray line = partial_.left(end);
