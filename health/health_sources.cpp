@@ -15,6 +15,13 @@ constexpr qint64 kTailBytes = 4096;
 
 } // namespace
 
+qint64 stationIntervalMs(const Station &station)
+{
+    if (station.intervalMs >= 0)
+        return station.intervalMs;
+    return station.callIn ? kDefaultCallInIntervalMs : kDefaultIntervalMs;
+}
+
 std::optional<std::vector<StationHealth>> healthFromStore(StoreReader &store, const std::vector<Station> &stations,
                                                           const QDateTime &nowUtc, qint64 staleAfterSeconds,
                                                           QString *error)
@@ -32,6 +39,8 @@ std::optional<std::vector<StationHealth>> healthFromStore(StoreReader &store, co
         rows.push_back(found != known->end() ? *found : StationRow{station.name, {}, {}, {}, {}, {}});
     }
     std::vector<StationHealth> health = stationHealth(rows, *runs, nowUtc, staleAfterSeconds);
+    for (size_t i = 0; i < stations.size(); ++i)
+        setInterval(health[i], stationIntervalMs(stations[i]));
     // Asked only of a fleet with stations that call in: the others' report stays as it was.
     if (std::none_of(stations.begin(), stations.end(), [](const Station &s) { return s.callIn.has_value(); }))
         return health;
@@ -66,6 +75,7 @@ std::vector<StationHealth> healthFromFiles(const std::vector<Station> &stations,
     }
     std::vector<StationHealth> health = stationHealth(rows, runs, nowUtc, staleAfterSeconds);
     for (size_t i = 0; i < stations.size(); ++i) {
+        setInterval(health[i], stationIntervalMs(stations[i]));
         health[i].lastReading = lastRowStamp(stations[i].output);
         if (!stations[i].callIn)
             continue;

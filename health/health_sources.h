@@ -9,8 +9,12 @@
 
 namespace ostrand::collect {
 
+// The time between a station's scheduled collections: its `interval`, else
+// a day, or an hour for a meter that calls in.
+qint64 stationIntervalMs(const Station &station);
+
 // The fleet's health from a store: each station of the file as the store
-// knows it (never collected when it does not), its runs of the last 24 h, and
+// knows it (never collected when it does not), judged by its own interval, its runs of the last 24 h, and
 // for a station that calls in its call-in line (a store of the version before
 // those were kept has none: never called in).
 // nullopt with *error set when the store would not answer.
