@@ -16,42 +16,46 @@ QString timeCell(const std::optional<QDateTime> &time)
     return time && time->isValid() ? esc(collect::utcText(*time)) : QStringLiteral("<span class=\"muted\">never</span>");
 }
 
+// The cells are most of a fleet's page: written by appending, not by formatting.
 QString hourBar(const FleetRow &row)
 {
     QString out = QStringLiteral("<span class=\"bar\">");
-    for (const HourCell &cell : row.hours)
-        out += QStringLiteral("<i class=\"h-%1\" title=\"%2: %3 attempts, %4 failed\"></i>")
-                   .arg(hourStateName(cell.state), esc(collect::utcText(cell.startUtc)))
-                   .arg(cell.attempts)
-                   .arg(cell.failures);
+    for (const HourCell &cell : row.hours) {
+        out += QLatin1String("<i class=\"h-") + hourStateName(cell.state) + QLatin1String("\" title=\"")
+               + collect::utcText(cell.startUtc) + QLatin1String(": ") + QString::number(cell.attempts)
+               + QLatin1String(" attempts, ") + QString::number(cell.failures) + QLatin1String(" failed\"></i>");
+    }
     return out + QStringLiteral("</span> %1 attempts, %2 failed").arg(row.health.attempts).arg(row.health.failures);
 }
 
-QString dayClass(const DayCell &day)
+QLatin1String dayClass(const DayCell &day)
 {
     if (day.instants == 0)
-        return QStringLiteral("d-missing");
-    return day.whole ? QStringLiteral("d-whole") : QStringLiteral("d-part");
+        return QLatin1String("d-missing");
+    return day.whole ? QLatin1String("d-whole") : QLatin1String("d-part");
 }
 
 QString dayTitle(const DayCell &day)
 {
+    const QString date = day.date.toString(Qt::ISODate);
     if (day.instants == 0)
-        return day.date.toString(Qt::ISODate) + QStringLiteral(": no readings");
+        return date + QLatin1String(": no readings");
     if (day.expected == 0)
-        return day.date.toString(Qt::ISODate) + QStringLiteral(": %1 instants, interval not known").arg(day.instants);
-    return day.date.toString(Qt::ISODate) + QStringLiteral(": %1 of %2 instants").arg(day.instants).arg(day.expected);
+        return date + QLatin1String(": ") + QString::number(day.instants) + QLatin1String(" instants, interval not known");
+    return date + QLatin1String(": ") + QString::number(day.instants) + QLatin1String(" of ")
+           + QString::number(day.expected) + QLatin1String(" instants");
 }
 
 QString strip(const FleetRow &row)
 {
     if (!row.dayCountsKept)
-        return QStringLiteral("<span class=\"muted\">not kept by this store's version</span>");
+        return QStringLiteral("<span class=\"muted\">no day counts in the store (one older than this version keeps none)</span>");
     QString out = QStringLiteral("<span class=\"strip\">");
     int short_ = 0;
     int missing = 0;
     for (const DayCell &day : row.days) {
-        out += QStringLiteral("<i class=\"%1\" title=\"%2\"></i>").arg(dayClass(day), dayTitle(day));
+        out += QLatin1String("<i class=\"") + dayClass(day) + QLatin1String("\" title=\"") + dayTitle(day)
+               + QLatin1String("\"></i>");
         short_ += day.instants > 0 && !day.whole;
         missing += day.instants == 0;
     }
@@ -129,7 +133,7 @@ const char kScript[] = R"JS(
     tr.appendChild(td);
     td = el('td');
     if (!s.day_counts_kept) {
-      td.appendChild(el('span', 'muted', "not kept by this store's version"));
+      td.appendChild(el('span', 'muted', "no day counts in the store (one older than this version keeps none)"));
     } else {
       var strip = el('span', 'strip'), shortDays = 0, missing = 0;
       s.days.forEach(function (d) {

@@ -4,6 +4,7 @@
 #include "store/run_result.h"
 
 #include <algorithm>
+#include <QHash>
 #include <map>
 
 namespace ostrand::web {
@@ -47,19 +48,30 @@ qint64 daySeconds(const QDate &date, const QTimeZone &zone, MeterClock clock)
 std::vector<DayCell> stripDays(const std::vector<DayCount> &counts, const QDate &today, const QTimeZone &zone,
                                MeterClock clock)
 {
-    std::map<QDate, const DayCount *> byDay;
-    for (const DayCount &count : counts)
-        byDay[count.day] = &count;
+    const QDate first = today.addDays(-kStripDays);
+    // Only a day with a clock change differs from 24 h: those are found from the zone's
+    // transitions, not by asking the zone about each of a fleet's days.
+    QHash<QDate, qint64> changedDays;
+    if (clock == MeterClock::Local && zone.isValid()) {
+        const QDateTime from(first.addDays(-1), QTime(0, 0), Qt::UTC);
+        const QDateTime to(today.addDays(1), QTime(0, 0), Qt::UTC);
+        for (const QTimeZone::OffsetData &change : zone.transitions(from, to)) {
+            const QDate date = change.atUtc.toTimeZone(zone).date();
+            changedDays.insert(date, daySeconds(date, zone, clock));
+        }
+    }
     std::vector<DayCell> days;
     days.reserve(kStripDays);
-    for (int back = kStripDays; back >= 1; --back) {
+    auto count = counts.begin();
+    for (QDate date = first; date < today; date = date.addDays(1)) {
         DayCell cell;
-        cell.date = today.addDays(-back);
-        const auto found = byDay.find(cell.date);
-        if (found != byDay.end()) {
-            cell.instants = found->second->instants;
-            if (found->second->intervalSeconds > 0)
-                cell.expected = int(daySeconds(cell.date, zone, clock) / found->second->intervalSeconds);
+        cell.date = date;
+        while (count != counts.end() && count->day < date)
+            ++count;
+        if (count != counts.end() && count->day == date) {
+            cell.instants = count->instants;
+            if (count->intervalSeconds > 0)
+                cell.expected = int(changedDays.value(date, 24 * 3600) / count->intervalSeconds);
             // An interval not known cannot vouch for a day: it is drawn short rather than whole.
             cell.whole = cell.expected > 0 && cell.instants >= cell.expected;
         }
@@ -70,7 +82,7 @@ std::vector<DayCell> stripDays(const std::vector<DayCount> &counts, const QDate 
 
 namespace {
 
-std::array<HourCell, kBarHours> hourBar(const QString &station, const std::vector<collect::CollectionRow> &runs,
+std::array<HourCell, kBarHours> hourBar(const std::vector<const collect::CollectionRow *> &runs,
                                         const QDateTime &nowUtc)
 {
     std::array<HourCell, kBarHours> hours;
@@ -79,8 +91,9 @@ std::array<HourCell, kBarHours> hourBar(const QString &station, const std::vecto
         hours[i].startUtc = from.addSecs(i * 3600);
     const QString failed = collect::runResultText(collect::RunResult::Failed);
     const QString ok = collect::runResultText(collect::RunResult::Ok);
-    for (const collect::CollectionRow &run : runs) {
-        if (run.station != station || run.startedUtc < from || run.startedUtc > nowUtc)
+    for (const collect::CollectionRow *each : runs) {
+        const collect::CollectionRow &run = *each;
+        if (run.startedUtc < from || run.startedUtc > nowUtc)
             continue;
         // The run started exactly now belongs to the last hour, not a 25th.
         const int i = std::min<qint64>(kBarHours - 1, from.secsTo(run.startedUtc) / 3600);
@@ -103,26 +116,6 @@ int stateRank(collect::StationState state)
     return int(state); // declared worst first
 }
 
-// The newest reading at or after `fromUtc`, read in a window that grows back
-// to `fromUtc` only when the last two hours hold none.
-std::optional<QDateTime> newestReading(collect::StoreReader &store, const QString &station, const QDateTime &fromUtc,
-                                       const QDateTime &nowUtc, bool *answered, QString *error)
-{
-    QDateTime from = std::max(fromUtc, nowUtc.addSecs(-2 * 3600));
-    for (;;) {
-        const auto readings = store.readings({station, {}, from, {}}, error);
-        if (!readings) {
-            *answered = false;
-            return std::nullopt;
-        }
-        if (!readings->empty())
-            return readings->back().timeUtc;
-        if (from <= fromUtc)
-            return std::nullopt;
-        from = fromUtc;
-    }
-}
-
 } // namespace
 
 std::optional<std::vector<FleetRow>> fleetRows(const std::vector<Station> &stations, collect::StoreReader &store,
@@ -138,9 +131,16 @@ std::optional<std::vector<FleetRow>> fleetRows(const std::vector<Station> &stati
     const auto counts = store.dayCounts(nowUtc.date().addDays(-kStripDays - 2), error);
     if (!counts)
         return std::nullopt;
-    std::map<QString, std::vector<DayCount>> countsOf;
+    const auto newest = store.newestReadings(error);
+    if (!newest)
+        return std::nullopt;
+    // By station once: a fleet's day of runs is thousands of rows.
+    QHash<QString, std::vector<DayCount>> countsOf;
     for (const DayCount &count : *counts)
         countsOf[count.station].push_back(count);
+    QHash<QString, std::vector<const collect::CollectionRow *>> runsOf;
+    for (const collect::CollectionRow &run : *runs)
+        runsOf[run.station].push_back(&run);
 
     std::vector<FleetRow> rows;
     rows.reserve(stations.size());
@@ -149,29 +149,20 @@ std::optional<std::vector<FleetRow>> fleetRows(const std::vector<Station> &stati
         FleetRow row;
         row.health = (*health)[i];
         row.stationName = station.name;
-        row.hours = hourBar(station.name, *runs, nowUtc);
+        row.hours = hourBar(runsOf.value(station.name), nowUtc);
         row.dayCountsKept = !counts->empty();
         const QTimeZone zone = station.timeZone();
-        const std::vector<DayCount> &own = countsOf[station.name];
+        const std::vector<DayCount> own = countsOf.value(station.name);
         if (row.dayCountsKept) {
             const QDate today = station.clock == MeterClock::Standard
                                     ? nowUtc.toOffsetFromUtc(zone.standardTimeOffset(nowUtc)).date()
                                     : nowUtc.toTimeZone(zone).date();
             row.days = stripDays(own, today, zone, station.clock);
         }
-        if (!row.health.lastReading.isEmpty()) {
+        if (!row.health.lastReading.isEmpty())
             row.lastReadingUtc = QDateTime::fromString(row.health.lastReading, Qt::ISODate);
-        } else {
-            // The newest day with readings bounds the search to a day's readings at most.
-            const auto newest = std::find_if(own.rbegin(), own.rend(), [](const DayCount &c) { return c.instants > 0; });
-            if (newest != own.rend()) {
-                const QDateTime dayStart = QDateTime(newest->day, QTime(0, 0), zone).addSecs(-3600).toUTC();
-                bool answered = true;
-                row.lastReadingUtc = newestReading(store, station.name, dayStart, nowUtc, &answered, error);
-                if (!answered)
-                    return std::nullopt;
-            }
-        }
+        else if (newest->contains(station.name))
+            row.lastReadingUtc = newest->value(station.name);
         rows.push_back(std::move(row));
     }
     std::stable_sort(rows.begin(), rows.end(), [](const FleetRow &a, const FleetRow &b) {

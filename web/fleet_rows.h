@@ -45,7 +45,7 @@ struct FleetRow {
     std::optional<QDateTime> lastReadingUtc;
     std::array<HourCell, kBarHours> hours;
     std::vector<DayCell> days;     // kStripDays, oldest first; empty when the store keeps no day counts
-    bool dayCountsKept = false;    // the store keeps day counts (one of an older version does not)
+    bool dayCountsKept = false;    // the store holds day counts (one of an older version holds none)
 };
 
 // A meter that calls in: "connected", "not connected", "never called in", or
@@ -64,7 +64,7 @@ std::optional<std::vector<FleetRow>> fleetRows(const std::vector<collect::Statio
 // 25 hours on a clock change for a meter that follows it, 24 for one on standard time.
 qint64 daySeconds(const QDate &date, const QTimeZone &zone, collect::MeterClock clock);
 
-// The strip's cells for the `kStripDays` days before `today` from one station's counts.
+// The strip's cells for the `kStripDays` days before `today` from one station's counts, by day.
 std::vector<DayCell> stripDays(const std::vector<collect::DayCount> &counts, const QDate &today,
                                const QTimeZone &zone, collect::MeterClock clock);
 

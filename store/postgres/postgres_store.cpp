@@ -386,6 +386,25 @@ public:
         return rows;
     }
 
+    std::optional<QHash<QString, QDateTime>> newestReadings(QString *error) override
+    {
+        // One channel at a time, each a seek on the key, never a scan of the station's readings.
+        QByteArray sql = "SELECT name, extract(epoch FROM greatest(";
+        for (int channel = 1; channel <= 8; ++channel)
+            sql += QByteArray(channel > 1 ? ", " : "")
+                   + "(SELECT max(time_utc) FROM readings r WHERE r.station = s.name AND r.channel = "
+                   + QByteArray::number(channel) + ")";
+        sql += "))::bigint FROM stations s";
+        const Result r = run(sql.constData());
+        if (!good(r))
+            return fail(error, QStringLiteral("the stations' newest readings could not be read"), r.get()), std::nullopt;
+        QHash<QString, QDateTime> times;
+        for (int i = 0; i < PQntuples(r.get()); ++i)
+            if (!PQgetisnull(r.get(), i, 1))
+                times.insert(QString::fromUtf8(PQgetvalue(r.get(), i, 0)), utcFromEpoch(PQgetvalue(r.get(), i, 1)));
+        return times;
+    }
+
     std::optional<std::vector<DayCount>> dayCounts(const QDate &fromDay, QString *error) override
     {
         std::vector<DayCount> rows;

@@ -389,6 +389,35 @@ public:
         return rows;
     }
 
+    std::optional<QHash<QString, QDateTime>> newestReadings(QString *error) override
+    {
+        // One channel at a time, each a seek on the key, never a scan of the station's readings.
+        QByteArray newest = "SELECT max(t) FROM (";
+        for (int channel = 1; channel <= 8; ++channel)
+            newest += QByteArray(channel > 1 ? " UNION ALL " : "")
+                      + "SELECT max(time_utc) AS t FROM readings WHERE station = ?1 AND channel = "
+                      + QByteArray::number(channel);
+        newest += ")";
+        Statement names(db_, "SELECT name FROM stations");
+        Statement select(db_, newest.constData());
+        QHash<QString, QDateTime> times;
+        int step = SQLITE_ERROR;
+        while (names.ok() && select.ok() && (step = names.step()) == SQLITE_ROW) {
+            const QString name = names.text(0);
+            select.bind(1, name);
+            if (select.step() != SQLITE_ROW) {
+                step = SQLITE_ERROR;
+                break;
+            }
+            if (const auto time = select.time(0))
+                times.insert(name, *time);
+            select.reset();
+        }
+        if (step != SQLITE_DONE)
+            return fail(error, QStringLiteral("the stations' newest readings could not be read")), std::nullopt;
+        return times;
+    }
+
     std::optional<std::vector<DayCount>> dayCounts(const QDate &fromDay, QString *error) override
     {
         std::vector<DayCount> rows;
