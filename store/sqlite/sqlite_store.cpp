@@ -184,10 +184,15 @@ public:
         if (!exec("BEGIN IMMEDIATE", error, what))
             return std::nullopt;
         WriteResult result;
-        // The instants held before the batch, for the days it adds to.
-        const std::optional<StationInstants> held = heldInstants(w.readings);
-        if (!held || !writeReadings(w.readings, result) || !writeDays(addedDayCounts(w.readings, *held))
-            || !writeRows(w, result.inserted)
+        // The instants held before the batch, for the days it adds to: told
+        // from what each insert did, the store asked only of an instant the
+        // batch added to within a span it already held readings in.
+        std::vector<bool> inserted;
+        const std::optional<QSet<QString>> unclear = stationsHeldInSpan(w.readings);
+        std::optional<StationInstants> held;
+        if (!unclear || !writeReadings(w.readings, result, inserted)
+            || !(held = heldInstants(w.readings, inserted, *unclear))
+            || !writeDays(addedDayCounts(w.readings, *held)) || !writeRows(w, result.inserted)
             || sqlite3_exec(db_, "COMMIT", nullptr, nullptr, nullptr) != SQLITE_OK) {
             fail(error, what);
             rollback();
@@ -196,8 +201,9 @@ public:
         return result;
     }
 
-    bool writeReadings(const std::vector<StoredReading> &readings, WriteResult &result)
+    bool writeReadings(const std::vector<StoredReading> &readings, WriteResult &result, std::vector<bool> &inserted)
     {
+        inserted.assign(readings.size(), false);
         Statement insert(db_, "INSERT INTO readings VALUES (?, ?, ?, ?, ?, ?, ?) ON CONFLICT DO NOTHING");
         Statement held(db_, "SELECT value FROM readings WHERE station = ? AND channel = ? AND time_utc = ?");
         Statement clash(db_, "INSERT INTO clashes VALUES (?, ?, ?, ?, ?, ?, ?)");
@@ -208,7 +214,8 @@ public:
         Utf8Cache station, label, unit, local;
         QDateTime lastUtc;
         QByteArray utc;
-        for (const StoredReading &r : readings) {
+        for (size_t i = 0; i < readings.size(); ++i) {
+            const StoredReading &r = readings[i];
             if (r.timeUtc != lastUtc) {
                 lastUtc = r.timeUtc;
                 utc = utcText(r.timeUtc).toLatin1();
@@ -231,6 +238,7 @@ public:
                 return false;
             if (sqlite3_changes(db_) == 1) {
                 ++result.inserted;
+                inserted[i] = true;
                 continue;
             }
             held.reset();
@@ -251,27 +259,59 @@ public:
         return true;
     }
 
-    // The instants the store holds in each station's span of the batch.
-    std::optional<StationInstants> heldInstants(const std::vector<StoredReading> &readings)
+    // The stations of the batch the store already holds readings of between their first and last instant in it.
+    std::optional<QSet<QString>> stationsHeldInSpan(const std::vector<StoredReading> &readings)
     {
-        StationInstants held;
-        const QByteArray sql = QByteArray("SELECT DISTINCT time_utc FROM readings WHERE station = ? AND channel IN ")
-                               + kEveryChannel + " AND time_utc >= ? AND time_utc <= ?";
+        const QByteArray sql = QByteArray("SELECT EXISTS (SELECT 1 FROM readings WHERE station = ? AND channel IN ")
+                               + kEveryChannel + " AND time_utc >= ? AND time_utc <= ?)";
         Statement select(db_, sql.constData());
-        if (!select.ok())
-            return std::nullopt;
+        QSet<QString> held;
         const QHash<QString, InstantSpan> spans = stationSpans(readings);
         for (auto span = spans.constBegin(); span != spans.constEnd(); ++span) {
             select.reset();
             select.bind(1, span.key());
             select.bind(2, utcText(span->firstUtc));
             select.bind(3, utcText(span->lastUtc));
-            QSet<qint64> &instants = held[span.key()];
-            int step;
-            while ((step = select.step()) == SQLITE_ROW)
-                instants.insert(utcFromText(select.text(0)).toSecsSinceEpoch());
-            if (step != SQLITE_DONE)
+            if (!select.ok() || select.step() != SQLITE_ROW)
                 return std::nullopt;
+            if (select.integer(0) != 0)
+                held.insert(span.key());
+        }
+        return held;
+    }
+
+    // The batch's instants the store held before it: those none of whose
+    // readings went in, and, of a station in `unclear`, those holding more
+    // readings now than the batch put in.
+    std::optional<StationInstants> heldInstants(const std::vector<StoredReading> &readings,
+                                                const std::vector<bool> &inserted, const QSet<QString> &unclear)
+    {
+        QHash<QString, QHash<qint64, int>> insertedAt; // by station and instant
+        for (size_t i = 0; i < readings.size(); ++i)
+            insertedAt[readings[i].station][readings[i].timeUtc.toSecsSinceEpoch()] += inserted[i] ? 1 : 0;
+        const QByteArray sql = QByteArray("SELECT count(*) FROM readings WHERE station = ? AND channel IN ")
+                               + kEveryChannel + " AND time_utc = ?";
+        Statement count(db_, sql.constData());
+        if (!count.ok())
+            return std::nullopt;
+        StationInstants held;
+        for (auto station = insertedAt.constBegin(); station != insertedAt.constEnd(); ++station) {
+            QSet<qint64> &instants = held[station.key()];
+            for (auto at = station->constBegin(); at != station->constEnd(); ++at) {
+                if (at.value() == 0) {
+                    instants.insert(at.key());
+                    continue;
+                }
+                if (!unclear.contains(station.key()))
+                    continue;
+                count.reset();
+                count.bind(1, station.key());
+                count.bind(2, utcText(QDateTime::fromSecsSinceEpoch(at.key(), Qt::UTC)));
+                if (count.step() != SQLITE_ROW)
+                    return std::nullopt;
+                if (count.integer(0) > at.value())
+                    instants.insert(at.key());
+            }
         }
         return held;
     }
@@ -428,9 +468,15 @@ public:
         int step = SQLITE_ERROR;
         if (select.ok())
             select.bind(1, fromDay.toString(Qt::ISODate));
+        // The store's own day text, read by hand: a fleet's page reads a hundred thousand of them.
+        const auto dayOf = [](const QString &text) {
+            const QStringView day(text);
+            return day.size() == 10 && day[4] == u'-' && day[7] == u'-'
+                       ? QDate(day.left(4).toInt(), day.mid(5, 2).toInt(), day.mid(8, 2).toInt())
+                       : QDate();
+        };
         while (select.ok() && (step = select.step()) == SQLITE_ROW)
-            rows.push_back({select.text(0), QDate::fromString(select.text(1), Qt::ISODate), select.integer(2),
-                            select.integer(3)});
+            rows.push_back({select.text(0), dayOf(select.text(1)), select.integer(2), select.integer(3)});
         if (step != SQLITE_DONE)
             return fail(error, QStringLiteral("the day counts could not be read")), std::nullopt;
         return rows;

@@ -183,8 +183,9 @@ TEST_P(DayCounts, aReaderCannotWriteNorMakeAStore)
     EXPECT_EQ(collector->readings({"north", {}, {}, {}}, &error).value().size(), 2u);
 
     const StoreLocation empty = newStore("empty");
-    if (GetParam() == StoreLocation::Kind::Sqlite)
+    if (GetParam() == StoreLocation::Kind::Sqlite) {
         ASSERT_TRUE(QFile(empty.target).open(QIODevice::WriteOnly));
+    }
     error.clear();
     EXPECT_FALSE(openStoreReader(empty, &error));
     EXPECT_TRUE(error.contains("holds no readings store yet: run collect with this store first")) << qPrintable(error);
