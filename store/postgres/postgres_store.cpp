@@ -14,6 +14,8 @@ namespace {
 
 // Collectors starting together would otherwise race to create the same tables.
 constexpr char kSchemaLock[] = "SELECT pg_advisory_xact_lock(7700026)";
+// How long the steps that take a store up may run: a year of a large fleet's readings is read once.
+constexpr int kSchemaStepTimeoutMs = 3600 * 1000;
 
 class PostgresStore : public ReadingStore, public PostgresSession {
 public:
@@ -91,8 +93,15 @@ public:
             if (!good(insert))
                 return fail(error, what, insert.get()), rollback(), false;
         } else if (*held < kStoreSchemaVersion) {
+            // Counting a large fleet's days of readings may take longer than
+            // a statement may: the steps alone are given longer, once.
+            const int usualTimeoutMs = statementTimeoutMs_;
+            statementTimeoutMs_ = kSchemaStepTimeoutMs;
+            const QByteArray longer = "SET LOCAL statement_timeout = " + QByteArray::number(kSchemaStepTimeoutMs);
             const QByteArray steps = storeSchemaSteps(*held, "TIMESTAMPTZ");
-            if (!runAll({steps.constData()}, error, what))
+            const bool stepped = runAll({longer.constData(), steps.constData()}, error, what);
+            statementTimeoutMs_ = usualTimeoutMs;
+            if (!stepped)
                 return rollback(), false;
             const Result update = run("UPDATE schema_version SET version = $1", {QString::number(kStoreSchemaVersion)});
             if (!good(update))
