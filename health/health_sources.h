@@ -21,6 +21,11 @@ qint64 stationIntervalMs(const Station &station);
 std::optional<std::vector<StationHealth>> healthFromStore(StoreReader &store, const std::vector<Station> &stations,
                                                           const QDateTime &nowUtc, qint64 staleAfterSeconds,
                                                           QString *error);
+// The same with the runs of the 24 h before now (any stations') already read.
+std::optional<std::vector<StationHealth>> healthFromStore(StoreReader &store, const std::vector<Station> &stations,
+                                                          const std::vector<CollectionRow> &runs,
+                                                          const QDateTime &nowUtc, qint64 staleAfterSeconds,
+                                                          QString *error);
 
 // The fleet's health from the files beside each output: the runs collect
 // keeps in its history file, the stamp of the output's last row and, for a

@@ -3,6 +3,7 @@
 #include "store/run_result.h"
 #include "store/time_text.h"
 
+#include <QHash>
 #include <QJsonArray>
 #include <QJsonDocument>
 #include <QJsonObject>
@@ -34,6 +35,11 @@ std::vector<StationHealth> stationHealth(const std::vector<StationRow> &stations
                                          qint64 staleAfterSeconds)
 {
     const QDateTime countedFrom = nowUtc.addSecs(-kCountedSeconds);
+    const QString failed = runResultText(RunResult::Failed), ok = runResultText(RunResult::Ok);
+    // By station once: a fleet's day of runs is tens of thousands of rows.
+    QHash<QString, std::vector<const CollectionRow *>> runsOf;
+    for (const CollectionRow &run : collections)
+        runsOf[run.station].push_back(&run);
     std::vector<StationHealth> result;
     for (const StationRow &station : stations) {
         StationHealth health;
@@ -45,13 +51,14 @@ std::vector<StationHealth> stationHealth(const std::vector<StationRow> &stations
             health.ageSeconds = station.lastOkUtc->secsTo(nowUtc);
         health.stale = !station.lastOkUtc || health.ageSeconds > staleAfterSeconds;
         health.state = stationState(health);
-        for (const CollectionRow &run : collections) {
-            if (run.station != station.name || run.startedUtc < countedFrom || run.startedUtc > nowUtc)
+        for (const CollectionRow *each : runsOf.value(station.name)) {
+            const CollectionRow &run = *each;
+            if (run.startedUtc < countedFrom || run.startedUtc > nowUtc)
                 continue;
             health.attempts += run.attempts;
-            if (run.result == runResultText(RunResult::Failed))
+            if (run.result == failed)
                 health.failures += run.attempts;
-            else if (run.result == runResultText(RunResult::Ok) && run.attempts > 1)
+            else if (run.result == ok && run.attempts > 1)
                 health.failures += run.attempts - 1;
         }
         result.push_back(health);

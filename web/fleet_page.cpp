@@ -16,14 +16,18 @@ QString timeCell(const std::optional<QDateTime> &time)
     return time && time->isValid() ? esc(collect::utcText(*time)) : QStringLiteral("<span class=\"muted\">never</span>");
 }
 
-// The cells are most of a fleet's page: written by appending, not by formatting.
+// The cells are most of a fleet's page: written by appending, not by
+// formatting, and only a cell with something to say carries a title.
 QString hourBar(const FleetRow &row)
 {
     QString out = QStringLiteral("<span class=\"bar\">");
     for (const HourCell &cell : row.hours) {
-        out += QLatin1String("<i class=\"h-") + hourStateName(cell.state) + QLatin1String("\" title=\"")
-               + collect::utcText(cell.startUtc) + QLatin1String(": ") + QString::number(cell.attempts)
-               + QLatin1String(" attempts, ") + QString::number(cell.failures) + QLatin1String(" failed\"></i>");
+        out += QLatin1String("<i class=\"h-") + hourStateName(cell.state);
+        if (cell.attempts > 0)
+            out += QLatin1String("\" title=\"") + collect::utcText(cell.startUtc).mid(11, 5)
+                   + QLatin1String(" UTC: ") + QString::number(cell.attempts) + QLatin1String(" attempts, ")
+                   + QString::number(cell.failures) + QLatin1String(" failed");
+        out += QLatin1String("\"></i>");
     }
     return out + QStringLiteral("</span> %1 attempts, %2 failed").arg(row.health.attempts).arg(row.health.failures);
 }
@@ -50,12 +54,18 @@ QString strip(const FleetRow &row)
 {
     if (!row.dayCountsKept)
         return QStringLiteral("<span class=\"muted\">no day counts in the store (one older than this version keeps none)</span>");
-    QString out = QStringLiteral("<span class=\"strip\">");
+    QString out = QStringLiteral("<span class=\"strip\"");
+    if (!row.days.empty())
+        out += QLatin1String(" title=\"") + row.days.front().date.toString(Qt::ISODate) + QLatin1String(" to ")
+               + row.days.back().date.toString(Qt::ISODate) + u'"';
+    out += u'>';
     int short_ = 0;
     int missing = 0;
     for (const DayCell &day : row.days) {
-        out += QLatin1String("<i class=\"") + dayClass(day) + QLatin1String("\" title=\"") + dayTitle(day)
-               + QLatin1String("\"></i>");
+        out += QLatin1String("<i class=\"") + dayClass(day);
+        if (!day.whole)
+            out += QLatin1String("\" title=\"") + dayTitle(day);
+        out += QLatin1String("\"></i>");
         short_ += day.instants > 0 && !day.whole;
         missing += day.instants == 0;
     }
@@ -125,7 +135,8 @@ const char kScript[] = R"JS(
     tr.appendChild(el('td', null, s.connection || ''));
     td = el('td'); var bar = el('span', 'bar');
     s.hours.forEach(function (h) {
-      var i = el('i', 'h-' + h.state); i.title = h.start + ': ' + h.attempts + ' attempts, ' + h.failures + ' failed';
+      var i = el('i', 'h-' + h.state);
+      if (h.attempts > 0) i.title = h.start.substr(11, 5) + ' UTC: ' + h.attempts + ' attempts, ' + h.failures + ' failed';
       bar.appendChild(i);
     });
     td.appendChild(bar);
@@ -136,10 +147,11 @@ const char kScript[] = R"JS(
       td.appendChild(el('span', 'muted', "no day counts in the store (one older than this version keeps none)"));
     } else {
       var strip = el('span', 'strip'), shortDays = 0, missing = 0;
+      if (s.days.length) strip.title = s.days[0].date + ' to ' + s.days[s.days.length - 1].date;
       s.days.forEach(function (d) {
         var cls = d.instants === 0 ? 'd-missing' : (d.whole ? 'd-whole' : 'd-part');
         var i = el('i', cls);
-        i.title = d.date + ': ' + (d.instants === 0 ? 'no readings'
+        if (!d.whole) i.title = d.date + ': ' + (d.instants === 0 ? 'no readings'
           : (d.expected === 0 ? d.instants + ' instants, interval not known' : d.instants + ' of ' + d.expected + ' instants'));
         if (d.instants === 0) missing++; else if (!d.whole) shortDays++;
         strip.appendChild(i);
@@ -204,7 +216,12 @@ QByteArray fleetPage(const std::vector<FleetRow> &rows, const QDateTime &nowUtc)
     for (const FleetRow &row : rows)
         body += rowHtml(row);
     body += QStringLiteral("</tbody></table>\n<script>");
-    return pageHead(QStringLiteral("Fleet status")) + body.toUtf8() + kScript + "</script></body></html>\n";
+    QByteArray page = pageHead(QStringLiteral("Fleet status"));
+    page.reserve(page.size() + body.size() * 2 + int(sizeof kScript) + 32);
+    page += body.toUtf8();
+    page += kScript;
+    page += "</script></body></html>\n";
+    return page;
 }
 
 } // namespace ostrand::web

@@ -121,11 +121,11 @@ int stateRank(collect::StationState state)
 std::optional<std::vector<FleetRow>> fleetRows(const std::vector<Station> &stations, collect::StoreReader &store,
                                                const QDateTime &nowUtc, qint64 staleAfterSeconds, QString *error)
 {
-    auto health = collect::healthFromStore(store, stations, nowUtc, staleAfterSeconds, error);
-    if (!health)
-        return std::nullopt;
     const auto runs = store.collections(nowUtc.addSecs(-kBarHours * 3600), error);
     if (!runs)
+        return std::nullopt;
+    auto health = collect::healthFromStore(store, stations, *runs, nowUtc, staleAfterSeconds, error);
+    if (!health)
         return std::nullopt;
     // Two days early: a zone ahead of UTC is already on a later date.
     const auto counts = store.dayCounts(nowUtc.date().addDays(-kStripDays - 2), error);
