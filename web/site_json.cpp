@@ -75,9 +75,10 @@ QByteArray stationJsonText(const FleetRow &row)
     field(out, "last_attempt", timeOrNull(h.lastAttemptUtc));
     field(out, "last_reading", timeOrNull(row.lastReadingUtc));
     field(out, "last_error", textOrNull(h.lastError));
+    // As `status --json` gives it: null for a station we call and for a line not confirmed lately.
     QByteArray connected = "null";
-    if (h.callIn)
-        connected = h.callIn->line && h.callIn->line->connected && !h.callIn->unconfirmed ? "true" : "false";
+    if (h.callIn && !h.callIn->unconfirmed)
+        connected = h.callIn->line && h.callIn->line->connected ? "true" : "false";
     field(out, "connected", connected);
     field(out, "connection", textOrNull(connectionText(h)));
     field(out, "interval_seconds", QByteArray::number(h.intervalMs / 1000));

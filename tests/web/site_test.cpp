@@ -321,3 +321,53 @@ TEST_F(Site, aStationPageDrawsItsDaysBrokenAtAGapWithSummaryScattergraphAndColle
     EXPECT_TRUE(page.contains("CRC error in reply"));
     EXPECT_TRUE(page.contains("format=influx"));
 }
+
+TEST_F(Site, aMeterThatCallsInShowsItsConnectionAndOneWeCallShowsNone)
+{
+    const struct {
+        const char *name;
+        std::optional<bool> connectedSecondsAgo; // none: never called in
+        int recordedSecondsAgo;
+        QJsonValue connected;
+        const char *connection;
+    } table[] = {
+        {"up", true, 30, true, "connected"},
+        {"down", false, 30, false, "not connected"},
+        {"silent-listener", true, 900, QJsonValue::Null, "unconfirmed"},
+        {"never", std::nullopt, 0, false, "never called in"},
+    };
+    std::vector<CallInState> lines;
+    for (const auto &t : table) {
+        Station s = station(t.name);
+        s.callIn = CallIn{};
+        settings.stations.push_back(s);
+        put(run(t.name, kNow.addSecs(-600)));
+        if (t.connectedSecondsAgo)
+            lines.push_back({t.name, *t.connectedSecondsAgo, "192.0.2.7:40112", kNow.addSecs(-3600),
+                             kNow.addSecs(-t.recordedSecondsAgo), kNow.addSecs(-t.recordedSecondsAgo)});
+    }
+    settings.stations.push_back(station("called"));
+    ASSERT_TRUE(store->recordCallInStates(lines, &error)) << qPrintable(error);
+
+    QHash<QString, QJsonObject> rows;
+    for (const QJsonValue &row : stationsJson())
+        rows.insert(row.toObject()["name"].toString(), row.toObject());
+    for (const auto &t : table) {
+        EXPECT_EQ(rows[t.name]["connected"], t.connected) << t.name;
+        EXPECT_EQ(rows[t.name]["connection"].toString(), t.connection) << t.name;
+    }
+    EXPECT_TRUE(rows["called"]["connected"].isNull());
+    EXPECT_TRUE(rows["called"]["connection"].isNull());
+}
+
+TEST_F(Site, aStoreWithoutDayCountsSaysSoRatherThanDrawingNinetyMissingDays)
+{
+    settings.stations = {station("north")};
+    put(run("north", kNow.addSecs(-600)));
+    const QJsonObject row = stationsJson()[0].toObject();
+    EXPECT_FALSE(row["day_counts_kept"].toBool());
+    EXPECT_TRUE(row["days"].toArray().isEmpty());
+    const QByteArray page = get("/").body;
+    EXPECT_TRUE(page.contains("no day counts in the store"));
+    EXPECT_FALSE(page.contains("<i class=\"d-missing\" title"));
+}
