@@ -6,86 +6,110 @@
 namespace ostrand::web {
 namespace {
 
-QString esc(const QString &text)
+// The page is written as UTF-8 bytes from the start: a fleet's page is
+// megabytes, mostly the cells' fixed marks.
+void addText(QByteArray &out, const QString &text)
 {
-    return htmlEscaped(text);
+    out += htmlEscaped(text).toUtf8();
 }
 
-QString timeCell(const std::optional<QDateTime> &time)
+void addTime(QByteArray &out, const std::optional<QDateTime> &time)
 {
-    return time && time->isValid() ? esc(collect::utcText(*time)) : QStringLiteral("<span class=\"muted\">never</span>");
+    if (time && time->isValid())
+        collect::appendUtcText(out, *time);
+    else
+        out += "<span class=\"muted\">never</span>";
 }
 
-// The cells are most of a fleet's page: written by appending, not by
-// formatting, and only a cell with something to say carries a title.
-QString hourBar(const FleetRow &row)
+// Only a cell with something to say carries a title.
+void addHourBar(QByteArray &out, const FleetRow &row)
 {
-    QString out = QStringLiteral("<span class=\"bar\">");
+    out += "<span class=\"bar\">";
     for (const HourCell &cell : row.hours) {
-        out += QLatin1String("<i class=\"h-") + hourStateName(cell.state);
-        if (cell.attempts > 0)
-            out += QLatin1String("\" title=\"") + collect::utcText(cell.startUtc).mid(11, 5)
-                   + QLatin1String(" UTC: ") + QString::number(cell.attempts) + QLatin1String(" attempts, ")
-                   + QString::number(cell.failures) + QLatin1String(" failed");
-        out += QLatin1String("\"></i>");
+        out += "<i class=\"h-";
+        out += hourStateName(cell.state).toLatin1();
+        if (cell.attempts > 0) {
+            QByteArray start;
+            collect::appendUtcText(start, cell.startUtc);
+            out += "\" title=\"" + start.mid(11, 5) + " UTC: " + QByteArray::number(cell.attempts) + " attempts, "
+                   + QByteArray::number(cell.failures) + " failed";
+        }
+        out += "\"></i>";
     }
-    return out + QStringLiteral("</span> %1 attempts, %2 failed").arg(row.health.attempts).arg(row.health.failures);
+    out += "</span> " + QByteArray::number(row.health.attempts) + " attempts, " + QByteArray::number(row.health.failures)
+           + " failed";
 }
 
-QLatin1String dayClass(const DayCell &day)
+const char *dayClass(const DayCell &day)
 {
     if (day.instants == 0)
-        return QLatin1String("d-missing");
-    return day.whole ? QLatin1String("d-whole") : QLatin1String("d-part");
+        return "d-missing";
+    return day.whole ? "d-whole" : "d-part";
 }
 
-QString dayTitle(const DayCell &day)
+QByteArray dayTitle(const DayCell &day)
 {
-    const QString date = day.date.toString(Qt::ISODate);
+    const QByteArray date = day.date.toString(Qt::ISODate).toLatin1();
     if (day.instants == 0)
-        return date + QLatin1String(": no readings");
+        return date + ": no readings";
     if (day.expected == 0)
-        return date + QLatin1String(": ") + QString::number(day.instants) + QLatin1String(" instants, interval not known");
-    return date + QLatin1String(": ") + QString::number(day.instants) + QLatin1String(" of ")
-           + QString::number(day.expected) + QLatin1String(" instants");
+        return date + ": " + QByteArray::number(day.instants) + " instants, interval not known";
+    return date + ": " + QByteArray::number(day.instants) + " of " + QByteArray::number(day.expected) + " instants";
 }
 
-QString strip(const FleetRow &row)
+void addStrip(QByteArray &out, const FleetRow &row)
 {
-    if (!row.dayCountsKept)
-        return QStringLiteral("<span class=\"muted\">no day counts in the store (one older than this version keeps none)</span>");
-    QString out = QStringLiteral("<span class=\"strip\"");
+    if (!row.dayCountsKept) {
+        out += "<span class=\"muted\">no day counts in the store (one older than this version keeps none)</span>";
+        return;
+    }
+    out += "<span class=\"strip\"";
     if (!row.days.empty())
-        out += QLatin1String(" title=\"") + row.days.front().date.toString(Qt::ISODate) + QLatin1String(" to ")
-               + row.days.back().date.toString(Qt::ISODate) + u'"';
-    out += u'>';
+        out += " title=\"" + row.days.front().date.toString(Qt::ISODate).toLatin1() + " to "
+               + row.days.back().date.toString(Qt::ISODate).toLatin1() + '"';
+    out += '>';
     int short_ = 0;
     int missing = 0;
     for (const DayCell &day : row.days) {
-        out += QLatin1String("<i class=\"") + dayClass(day);
+        out += "<i class=\"";
+        out += dayClass(day);
         if (!day.whole)
-            out += QLatin1String("\" title=\"") + dayTitle(day);
-        out += QLatin1String("\"></i>");
+            out += "\" title=\"" + dayTitle(day);
+        out += "\"></i>";
         short_ += day.instants > 0 && !day.whole;
         missing += day.instants == 0;
     }
-    return out + QStringLiteral("</span> %1 short, %2 missing").arg(short_).arg(missing);
+    out += "</span> " + QByteArray::number(short_) + " short, " + QByteArray::number(missing) + " missing";
 }
 
-QString rowHtml(const FleetRow &row)
+void addRow(QByteArray &out, const FleetRow &row)
 {
     const collect::StationHealth &h = row.health;
-    const QString state = collect::stateName(h.state);
-    const QString age = h.lastOkUtc ? QStringLiteral(" <span class=\"muted\">(%1 ago)</span>").arg(ageText(h.ageSeconds))
-                                    : QString();
-    const QString connection = connectionText(h);
-    return QStringLiteral("<tr data-name=\"%1\" data-state=\"%2\">"
-                          "<td><a href=\"/station/%3\">%4</a></td>"
-                          "<td><span class=\"state s-%2\">%2</span></td>"
-                          "<td>%5%6</td><td>%7</td><td class=\"err\">%8</td><td>%9</td><td>%10</td><td>%11</td></tr>\n")
-        .arg(esc(row.stationName), esc(state), esc(pathSegment(row.stationName)), esc(row.stationName),
-             timeCell(h.lastOkUtc), age, timeCell(row.lastReadingUtc), esc(h.lastError),
-             connection.isEmpty() ? QString() : esc(connection), hourBar(row), strip(row));
+    const QByteArray state = htmlEscaped(collect::stateName(h.state)).toUtf8();
+    out += "<tr data-name=\"";
+    addText(out, row.stationName);
+    out += "\" data-state=\"" + state + "\"><td><a href=\"/station/";
+    addText(out, pathSegment(row.stationName));
+    out += "\">";
+    addText(out, row.stationName);
+    out += "</a></td><td><span class=\"state s-" + state + "\">" + state + "</span></td><td>";
+    addTime(out, h.lastOkUtc);
+    if (h.lastOkUtc) {
+        out += " <span class=\"muted\">(";
+        out += ageText(h.ageSeconds).toUtf8();
+        out += " ago)</span>";
+    }
+    out += "</td><td>";
+    addTime(out, row.lastReadingUtc);
+    out += "</td><td class=\"err\">";
+    addText(out, h.lastError);
+    out += "</td><td>";
+    addText(out, connectionText(h));
+    out += "</td><td>";
+    addHourBar(out, row);
+    out += "</td><td>";
+    addStrip(out, row);
+    out += "</td></tr>\n";
 }
 
 // Redraws the table from /api/stations every minute, with the same marks the
@@ -200,25 +224,22 @@ QString ageText(qint64 seconds)
 
 QByteArray fleetPage(const std::vector<FleetRow> &rows, const QDateTime &nowUtc)
 {
-    QString body;
-    body.reserve(int(rows.size()) * 6000 + 8000);
-    body += QStringLiteral(
-        "<h1>The fleet</h1>\n<p><label>Name <input id=\"name-filter\" type=\"search\"></label> "
-        "<label>State <select id=\"state-filter\"><option value=\"\">all</option><option>Stale</option>"
-        "<option>Failing</option><option>Late</option><option>OK</option></select></label> "
-        "<span id=\"shown\" class=\"muted\"></span> <span id=\"updated\" class=\"muted\">Drawn %1</span></p>\n"
-        "<p class=\"legend muted\">Last 24 h:<i class=\"h-ok\"></i>collected<i class=\"h-failed\"></i>failed"
-        "<i class=\"h-none\"></i>no attempt. Last 90 days:<i class=\"d-whole\"></i>whole"
-        "<i class=\"d-part\"></i>short of an interval or more<i class=\"d-missing\"></i>no readings</p>\n"
-        "<table><thead><tr><th>Station</th><th>State</th><th>Last success</th><th>Last reading</th>"
-        "<th>Last error</th><th>Call-in</th><th>Last 24 h</th><th>Last 90 days</th></tr></thead>\n<tbody id=\"rows\">\n")
-                .arg(esc(collect::utcText(nowUtc)));
-    for (const FleetRow &row : rows)
-        body += rowHtml(row);
-    body += QStringLiteral("</tbody></table>\n<script>");
     QByteArray page = pageHead(QStringLiteral("Fleet status"));
-    page.reserve(page.size() + body.size() * 2 + int(sizeof kScript) + 32);
-    page += body.toUtf8();
+    page.reserve(int(rows.size()) * 5000 + 16000);
+    page += "<h1>The fleet</h1>\n<p><label>Name <input id=\"name-filter\" type=\"search\"></label> "
+            "<label>State <select id=\"state-filter\"><option value=\"\">all</option><option>Stale</option>"
+            "<option>Failing</option><option>Late</option><option>OK</option></select></label> "
+            "<span id=\"shown\" class=\"muted\"></span> <span id=\"updated\" class=\"muted\">Drawn ";
+    collect::appendUtcText(page, nowUtc);
+    page += "</span></p>\n"
+            "<p class=\"legend muted\">Last 24 h:<i class=\"h-ok\"></i>collected<i class=\"h-failed\"></i>failed"
+            "<i class=\"h-none\"></i>no attempt. Last 90 days:<i class=\"d-whole\"></i>whole"
+            "<i class=\"d-part\"></i>short of an interval or more<i class=\"d-missing\"></i>no readings</p>\n"
+            "<table><thead><tr><th>Station</th><th>State</th><th>Last success</th><th>Last reading</th>"
+            "<th>Last error</th><th>Call-in</th><th>Last 24 h</th><th>Last 90 days</th></tr></thead>\n<tbody id=\"rows\">\n";
+    for (const FleetRow &row : rows)
+        addRow(page, row);
+    page += "</tbody></table>\n<script>";
     page += kScript;
     page += "</script></body></html>\n";
     return page;
