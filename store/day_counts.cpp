@@ -17,7 +17,8 @@ struct Instant {
 
 // The batch's distinct instants by station, then time. A run's batch is one
 // station's readings in time order: sorting it is a pass over them.
-std::vector<Instant> distinctInstants(const std::vector<StoredReading> &readings, QStringList *stations)
+std::vector<Instant> distinctInstants(const std::vector<StoredReading> &readings,
+                                      QStringList *stations)
 {
     QHash<QString, int> index;
     std::vector<Instant> instants;
@@ -37,10 +38,12 @@ std::vector<Instant> distinctInstants(const std::vector<StoredReading> &readings
         instants.push_back({last, r.timeUtc.toSecsSinceEpoch(), &r.timeLocal});
     }
     const auto key = [](const Instant &i) { return std::make_pair(i.station, i.utc); };
-    std::stable_sort(instants.begin(), instants.end(), [&](const Instant &a, const Instant &b) { return key(a) < key(b); });
-    instants.erase(std::unique(instants.begin(), instants.end(),
-                               [&](const Instant &a, const Instant &b) { return key(a) == key(b); }),
-                   instants.end());
+    std::stable_sort(instants.begin(), instants.end(),
+                     [&](const Instant &a, const Instant &b) { return key(a) < key(b); });
+    instants.erase(
+        std::unique(instants.begin(), instants.end(),
+                    [&](const Instant &a, const Instant &b) { return key(a) == key(b); }),
+        instants.end());
     return instants;
 }
 
@@ -65,7 +68,8 @@ int commonSpacing(const std::vector<Instant> &instants, size_t from, size_t to)
 
 } // namespace
 
-std::vector<DayCount> addedDayCounts(const std::vector<StoredReading> &readings, const StationInstants &storedInstants)
+std::vector<DayCount> addedDayCounts(const std::vector<StoredReading> &readings,
+                                     const StationInstants &storedInstants)
 {
     QStringList stations;
     const std::vector<Instant> instants = distinctInstants(readings, &stations);
