@@ -6,9 +6,9 @@
 // not stored: the page reads the day counts. Run by hand:
 //   BUILD/bench/status_page_bench
 
+#include "health/health_sources.h"
 #include "store/reading_store.h"
 #include "store/time_text.h"
-#include "health/health_sources.h"
 #include "web/fleet_page.h"
 #include "web/fleet_rows.h"
 #include "web/status_site.h"
@@ -49,7 +49,8 @@ bool exec(sqlite3 *db, const char *sql)
     return false;
 }
 
-// Station rows, their last runs and readings through the store; the day counts and the day's other runs directly.
+// Station rows, their last runs and readings through the store; the day counts and the day's other
+// runs directly.
 bool fill(const QString &path)
 {
     QString error;
@@ -66,15 +67,18 @@ bool fill(const QString &path)
         std::vector<StoredReading> readings;
         for (int q = 0; q < 24; ++q) {
             const QDateTime at = lastOk.addSecs(-6 * 3600 + q * 900);
-            const QString local = at.toTimeZone(zone).toString(QStringLiteral("yyyy-MM-dd HH:mm:ss"));
+            const QString local =
+                at.toTimeZone(zone).toString(QStringLiteral("yyyy-MM-dd HH:mm:ss"));
             for (int k = 1; k <= 8; ++k)
-                readings.push_back({name, k, QStringLiteral("Flow %1 (l/s)").arg(k), QStringLiteral("l/s"), at, local, q + k * 0.5});
+                readings.push_back({name, k, QStringLiteral("Flow %1 (l/s)").arg(k),
+                                    QStringLiteral("l/s"), at, local, q + k * 0.5});
         }
-        const StationWrite write{StationRow{name, "COM1", "Europe/London", failing ? kNow.addSecs(-300) : lastOk,
-                                            lastOk, failing ? QStringLiteral("no reply from slave 1") : QString()},
-                                 CollectionRow{name, lastOk.addSecs(-20), lastOk, "ok", int(readings.size()), 1, {}},
-                                 std::move(readings),
-                                 {}};
+        const StationWrite write{
+            StationRow{name, "COM1", "Europe/London", failing ? kNow.addSecs(-300) : lastOk, lastOk,
+                       failing ? QStringLiteral("no reply from slave 1") : QString()},
+            CollectionRow{name, lastOk.addSecs(-20), lastOk, "ok", int(readings.size()), 1, {}},
+            std::move(readings),
+            {}};
         if (!store->write(write, &error)) {
             std::fprintf(stderr, "%s\n", qPrintable(error));
             return false;
@@ -86,8 +90,10 @@ bool fill(const QString &path)
     if (sqlite3_open(path.toUtf8().constData(), &db) != SQLITE_OK || !exec(db, "BEGIN"))
         return false;
     sqlite3_stmt *day = nullptr, *runRow = nullptr;
-    sqlite3_prepare_v2(db, "INSERT OR REPLACE INTO station_days VALUES (?, ?, ?, 900)", -1, &day, nullptr);
-    sqlite3_prepare_v2(db, "INSERT INTO collections VALUES (?, ?, ?, ?, 0, ?, ?)", -1, &runRow, nullptr);
+    sqlite3_prepare_v2(db, "INSERT OR REPLACE INTO station_days VALUES (?, ?, ?, 900)", -1, &day,
+                       nullptr);
+    sqlite3_prepare_v2(db, "INSERT INTO collections VALUES (?, ?, ?, ?, 0, ?, ?)", -1, &runRow,
+                       nullptr);
     if (!day || !runRow) {
         std::fprintf(stderr, "%s\n", sqlite3_errmsg(db));
         return false;
@@ -108,7 +114,8 @@ bool fill(const QString &path)
         for (int h = 1; h < 24; ++h) {
             const QDateTime started = kNow.addSecs(-h * 3600 - 120);
             const bool failed = (i + h) % 13 == 0;
-            const QByteArray start = utcText(started).toUtf8(), end = utcText(started.addSecs(40)).toUtf8();
+            const QByteArray start = utcText(started).toUtf8(),
+                             end = utcText(started.addSecs(40)).toUtf8();
             sqlite3_bind_text(runRow, 1, name.constData(), -1, SQLITE_TRANSIENT);
             sqlite3_bind_text(runRow, 2, start.constData(), -1, SQLITE_TRANSIENT);
             sqlite3_bind_text(runRow, 3, end.constData(), -1, SQLITE_TRANSIENT);
@@ -129,7 +136,8 @@ bool fill(const QString &path)
     return ok;
 }
 
-// This thread's processor time: on a machine shared with builds the wall time says more of them than of us.
+// This thread's processor time: on a machine shared with builds the wall time says more of them
+// than of us.
 double cpuMs()
 {
     timespec t{};
@@ -197,10 +205,11 @@ int main(int argc, char **argv)
         const Timing t = measure(settings, *store, QString::fromLatin1(page));
         const bool fast = t.medianMs < kGoalMs;
         met = met && fast && t.status == 200;
-        std::printf("%-14s %d stations: median %.1f ms (processor %.1f ms), best %.1f ms, worst %.1f ms of %d "
+        std::printf("%-14s %d stations: median %.1f ms (processor %.1f ms), best %.1f ms, worst "
+                    "%.1f ms of %d "
                     "(%.1f MB, status %d); goal under %.0f ms: %s\n",
-                    page, kStations, t.medianMs, t.medianCpuMs, t.bestMs, t.worstMs, kRuns, t.bytes / 1e6, t.status, kGoalMs,
-                    fast ? "met" : "NOT met");
+                    page, kStations, t.medianMs, t.medianCpuMs, t.bestMs, t.worstMs, kRuns,
+                    t.bytes / 1e6, t.status, kGoalMs, fast ? "met" : "NOT met");
     }
     // Where the time goes, once each.
     const auto step = [](const char *what, const auto &work) {
@@ -208,11 +217,13 @@ int main(int argc, char **argv)
         timer.start();
         const double cpuFrom = cpuMs();
         work();
-        std::printf("  %-34s %7.1f ms (processor %.1f ms)\n", what, timer.nsecsElapsed() / 1e6, cpuMs() - cpuFrom);
+        std::printf("  %-34s %7.1f ms (processor %.1f ms)\n", what, timer.nsecsElapsed() / 1e6,
+                    cpuMs() - cpuFrom);
     };
     std::printf("of which:\n");
     step("stations and runs read, health", [&] {
-        ostrand::collect::healthFromStore(*store, settings.stations, kNow, settings.staleAfterSeconds, &error);
+        ostrand::collect::healthFromStore(*store, settings.stations, kNow,
+                                          settings.staleAfterSeconds, &error);
     });
     step("a day of runs read", [&] { store->collections(kNow.addSecs(-24 * 3600), &error); });
     step("day counts read", [&] { store->dayCounts(kNow.date().addDays(-kDays), &error); });

@@ -21,7 +21,7 @@ void addTime(QByteArray &out, const std::optional<QDateTime> &time)
         out += "<span class=\"muted\">never</span>";
 }
 
-// Only a cell with something to say carries a title.
+// Only an hour with attempts carries a title.
 void addHourBar(QByteArray &out, const FleetRow &row)
 {
     out += "<span class=\"bar\">";
@@ -31,13 +31,13 @@ void addHourBar(QByteArray &out, const FleetRow &row)
         if (cell.attempts > 0) {
             QByteArray start;
             collect::appendUtcText(start, cell.startUtc);
-            out += "\" title=\"" + start.mid(11, 5) + " UTC: " + QByteArray::number(cell.attempts) + " attempts, "
-                   + QByteArray::number(cell.failures) + " failed";
+            out += "\" title=\"" + start.mid(11, 5) + " UTC: " + QByteArray::number(cell.attempts) +
+                   " attempts, " + QByteArray::number(cell.failures) + " failed";
         }
         out += "\"></i>";
     }
-    out += "</span> " + QByteArray::number(row.health.attempts) + " attempts, " + QByteArray::number(row.health.failures)
-           + " failed";
+    out += "</span> " + QByteArray::number(row.health.attempts) + " attempts, " +
+           QByteArray::number(row.health.failures) + " failed";
 }
 
 const char *dayClass(const DayCell &day)
@@ -47,39 +47,47 @@ const char *dayClass(const DayCell &day)
     return day.whole ? "d-whole" : "d-part";
 }
 
-QByteArray dayTitle(const DayCell &day)
+void addDayTitle(QByteArray &out, const DayCell &day)
 {
-    const QByteArray date = day.date.toString(Qt::ISODate).toLatin1();
-    if (day.instants == 0)
-        return date + ": no readings";
-    if (day.expected == 0)
-        return date + ": " + QByteArray::number(day.instants) + " instants, interval not known";
-    return date + ": " + QByteArray::number(day.instants) + " of " + QByteArray::number(day.expected) + " instants";
+    appendIsoDate(out, day.date);
+    if (day.instants == 0) {
+        out += ": no readings";
+    } else if (day.expected == 0) {
+        out += ": " + QByteArray::number(day.instants) + " instants, interval not known";
+    } else {
+        out += ": ";
+        out += QByteArray::number(day.instants);
+        out += " of ";
+        out += QByteArray::number(day.expected);
+        out += " instants";
+    }
 }
 
 void addStrip(QByteArray &out, const FleetRow &row)
 {
     if (!row.dayCountsKept) {
-        out += "<span class=\"muted\">no day counts in the store (one older than this version keeps none)</span>";
+        out += "<span class=\"muted\">no day counts in the store (one older than this version "
+               "keeps none)</span>";
         return;
     }
     out += "<span class=\"strip\"";
     if (!row.days.empty())
-        out += " title=\"" + row.days.front().date.toString(Qt::ISODate).toLatin1() + " to "
-               + row.days.back().date.toString(Qt::ISODate).toLatin1() + '"';
+        out += " title=\"" + row.days.front().date.toString(Qt::ISODate).toLatin1() + " to " +
+               row.days.back().date.toString(Qt::ISODate).toLatin1() + '"';
     out += '>';
     int short_ = 0;
     int missing = 0;
     for (const DayCell &day : row.days) {
         out += "<i class=\"";
         out += dayClass(day);
-        if (!day.whole)
-            out += "\" title=\"" + dayTitle(day);
+        out += "\" title=\"";
+        addDayTitle(out, day);
         out += "\"></i>";
         short_ += day.instants > 0 && !day.whole;
         missing += day.instants == 0;
     }
-    out += "</span> " + QByteArray::number(short_) + " short, " + QByteArray::number(missing) + " missing";
+    out += "</span> " + QByteArray::number(short_) + " short, " + QByteArray::number(missing) +
+           " missing";
 }
 
 void addRow(QByteArray &out, const FleetRow &row)
@@ -175,7 +183,7 @@ const char kScript[] = R"JS(
       s.days.forEach(function (d) {
         var cls = d.instants === 0 ? 'd-missing' : (d.whole ? 'd-whole' : 'd-part');
         var i = el('i', cls);
-        if (!d.whole) i.title = d.date + ': ' + (d.instants === 0 ? 'no readings'
+        i.title = d.date + ': ' + (d.instants === 0 ? 'no readings'
           : (d.expected === 0 ? d.instants + ' instants, interval not known' : d.instants + ' of ' + d.expected + ' instants'));
         if (d.instants === 0) missing++; else if (!d.whole) shortDays++;
         strip.appendChild(i);
@@ -226,17 +234,23 @@ QByteArray fleetPage(const std::vector<FleetRow> &rows, const QDateTime &nowUtc)
 {
     QByteArray page = pageHead(QStringLiteral("Fleet status"));
     page.reserve(int(rows.size()) * 5000 + 16000);
-    page += "<h1>The fleet</h1>\n<p><label>Name <input id=\"name-filter\" type=\"search\"></label> "
-            "<label>State <select id=\"state-filter\"><option value=\"\">all</option><option>Stale</option>"
-            "<option>Failing</option><option>Late</option><option>OK</option></select></label> "
-            "<span id=\"shown\" class=\"muted\"></span> <span id=\"updated\" class=\"muted\">Drawn ";
+    page +=
+        "<h1>The fleet</h1>\n<p><label>Name <input id=\"name-filter\" type=\"search\"></label> "
+        "<label>State <select id=\"state-filter\"><option "
+        "value=\"\">all</option><option>Stale</option>"
+        "<option>Failing</option><option>Late</option><option>OK</option></select></label> "
+        "<span id=\"shown\" class=\"muted\"></span> <span id=\"updated\" class=\"muted\">Drawn ";
     collect::appendUtcText(page, nowUtc);
-    page += "</span></p>\n"
-            "<p class=\"legend muted\">Last 24 h:<i class=\"h-ok\"></i>collected<i class=\"h-failed\"></i>failed"
-            "<i class=\"h-none\"></i>no attempt. Last 90 days:<i class=\"d-whole\"></i>whole"
-            "<i class=\"d-part\"></i>short of an interval or more<i class=\"d-missing\"></i>no readings</p>\n"
-            "<table><thead><tr><th>Station</th><th>State</th><th>Last success</th><th>Last reading</th>"
-            "<th>Last error</th><th>Call-in</th><th>Last 24 h</th><th>Last 90 days</th></tr></thead>\n<tbody id=\"rows\">\n";
+    page +=
+        "</span></p>\n"
+        "<p class=\"legend muted\">Last 24 h:<i class=\"h-ok\"></i>collected<i "
+        "class=\"h-failed\"></i>failed"
+        "<i class=\"h-none\"></i>no attempt. Last 90 days:<i class=\"d-whole\"></i>whole"
+        "<i class=\"d-part\"></i>short of an interval or more<i class=\"d-missing\"></i>no "
+        "readings</p>\n"
+        "<table><thead><tr><th>Station</th><th>State</th><th>Last success</th><th>Last reading</th>"
+        "<th>Last error</th><th>Call-in</th><th>Last 24 h</th><th>Last 90 "
+        "days</th></tr></thead>\n<tbody id=\"rows\">\n";
     for (const FleetRow &row : rows)
         addRow(page, row);
     page += "</tbody></table>\n<script>";

@@ -3,8 +3,8 @@
 #include "health/health_sources.h"
 #include "store/run_result.h"
 
-#include <algorithm>
 #include <QHash>
+#include <algorithm>
 #include <map>
 
 namespace ostrand::web {
@@ -17,11 +17,31 @@ using collect::StationHealth;
 QString hourStateName(HourState state)
 {
     switch (state) {
-    case HourState::Ok: return QStringLiteral("ok");
-    case HourState::Failed: return QStringLiteral("failed");
-    case HourState::None: break;
+    case HourState::Ok:
+        return QStringLiteral("ok");
+    case HourState::Failed:
+        return QStringLiteral("failed");
+    case HourState::None:
+        break;
     }
     return QStringLiteral("none");
+}
+
+void appendIsoDate(QByteArray &out, const QDate &date)
+{
+    char text[10];
+    const int y = date.year(), m = date.month(), d = date.day();
+    text[0] = char('0' + y / 1000 % 10);
+    text[1] = char('0' + y / 100 % 10);
+    text[2] = char('0' + y / 10 % 10);
+    text[3] = char('0' + y % 10);
+    text[4] = '-';
+    text[5] = char('0' + m / 10);
+    text[6] = char('0' + m % 10);
+    text[7] = '-';
+    text[8] = char('0' + d / 10);
+    text[9] = char('0' + d % 10);
+    out.append(text, 10);
 }
 
 QString connectionText(const StationHealth &health)
@@ -45,8 +65,8 @@ qint64 daySeconds(const QDate &date, const QTimeZone &zone, MeterClock clock)
     return start.secsTo(end);
 }
 
-std::vector<DayCell> stripDays(const std::vector<DayCount> &counts, const QDate &today, const QTimeZone &zone,
-                               MeterClock clock)
+std::vector<DayCell> stripDays(const std::vector<DayCount> &counts, const QDate &today,
+                               const QTimeZone &zone, MeterClock clock)
 {
     const QDate first = today.addDays(-kStripDays);
     // Only a day with a clock change differs from 24 h: those are found from the zone's
@@ -118,13 +138,15 @@ int stateRank(collect::StationState state)
 
 } // namespace
 
-std::optional<std::vector<FleetRow>> fleetRows(const std::vector<Station> &stations, collect::StoreReader &store,
-                                               const QDateTime &nowUtc, qint64 staleAfterSeconds, QString *error)
+std::optional<std::vector<FleetRow>> fleetRows(const std::vector<Station> &stations,
+                                               collect::StoreReader &store, const QDateTime &nowUtc,
+                                               qint64 staleAfterSeconds, QString *error)
 {
     const auto runs = store.collections(nowUtc.addSecs(-kBarHours * 3600), error);
     if (!runs)
         return std::nullopt;
-    auto health = collect::healthFromStore(store, stations, *runs, nowUtc, staleAfterSeconds, error);
+    auto health =
+        collect::healthFromStore(store, stations, *runs, nowUtc, staleAfterSeconds, error);
     if (!health)
         return std::nullopt;
     // Two days early: a zone ahead of UTC is already on a later date.
@@ -169,8 +191,10 @@ std::optional<std::vector<FleetRow>> fleetRows(const std::vector<Station> &stati
         if (a.health.state != b.health.state)
             return stateRank(a.health.state) < stateRank(b.health.state);
         // Never a success is the oldest of all.
-        const qint64 ageA = a.health.lastOkUtc ? a.health.ageSeconds : std::numeric_limits<qint64>::max();
-        const qint64 ageB = b.health.lastOkUtc ? b.health.ageSeconds : std::numeric_limits<qint64>::max();
+        const qint64 ageA =
+            a.health.lastOkUtc ? a.health.ageSeconds : std::numeric_limits<qint64>::max();
+        const qint64 ageB =
+            b.health.lastOkUtc ? b.health.ageSeconds : std::numeric_limits<qint64>::max();
         if (ageA != ageB)
             return ageA > ageB;
         return a.stationName < b.stationName;

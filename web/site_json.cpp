@@ -30,24 +30,6 @@ QByteArray timeOrNull(const std::optional<QDateTime> &time)
     return text + '"';
 }
 
-// "2026-12-03", without Qt's formatting: a fleet's JSON has ninety thousand of them.
-void appendDate(QByteArray &out, const QDate &date)
-{
-    char text[10];
-    const int y = date.year(), m = date.month(), d = date.day();
-    text[0] = char('0' + y / 1000 % 10);
-    text[1] = char('0' + y / 100 % 10);
-    text[2] = char('0' + y / 10 % 10);
-    text[3] = char('0' + y % 10);
-    text[4] = '-';
-    text[5] = char('0' + m / 10);
-    text[6] = char('0' + m % 10);
-    text[7] = '-';
-    text[8] = char('0' + d / 10);
-    text[9] = char('0' + d % 10);
-    out.append(text, 10);
-}
-
 void field(QByteArray &out, const char *name, const QByteArray &value, bool first = false)
 {
     if (!first)
@@ -71,7 +53,8 @@ QByteArray stationJsonText(const FleetRow &row)
     field(out, "name", jsonString(row.stationName), true);
     field(out, "state", jsonString(collect::stateName(h.state)));
     field(out, "last_success", timeOrNull(h.lastOkUtc));
-    field(out, "age_seconds", h.lastOkUtc ? QByteArray::number(h.ageSeconds) : QByteArrayLiteral("null"));
+    field(out, "age_seconds",
+          h.lastOkUtc ? QByteArray::number(h.ageSeconds) : QByteArrayLiteral("null"));
     field(out, "last_attempt", timeOrNull(h.lastAttemptUtc));
     field(out, "last_reading", timeOrNull(row.lastReadingUtc));
     field(out, "last_error", textOrNull(h.lastError));
@@ -103,7 +86,7 @@ QByteArray stationJsonText(const FleetRow &row)
     for (size_t i = 0; i < row.days.size(); ++i) {
         const DayCell &day = row.days[i];
         out += i ? ",{\"date\":\"" : "{\"date\":\"";
-        appendDate(out, day.date);
+        appendIsoDate(out, day.date);
         out += "\",\"instants\":";
         out += QByteArray::number(day.instants);
         out += ",\"expected\":";
@@ -119,11 +102,13 @@ QJsonObject stationJson(const FleetRow &row)
     return QJsonDocument::fromJson(stationJsonText(row)).object();
 }
 
-QByteArray stationsJson(const std::vector<FleetRow> &rows, const QDateTime &nowUtc, qint64 staleAfterSeconds)
+QByteArray stationsJson(const std::vector<FleetRow> &rows, const QDateTime &nowUtc,
+                        qint64 staleAfterSeconds)
 {
     QByteArray out = "{\"now\":\"";
     collect::appendUtcText(out, nowUtc);
-    out += "\",\"stale_after_seconds\":" + QByteArray::number(staleAfterSeconds) + ",\"stations\":[";
+    out +=
+        "\",\"stale_after_seconds\":" + QByteArray::number(staleAfterSeconds) + ",\"stations\":[";
     out.reserve(int(rows.size()) * 6000 + 200);
     for (size_t i = 0; i < rows.size(); ++i) {
         if (i)

@@ -14,6 +14,7 @@ QJsonObject stationJson(const FleetRow &row);
 QByteArray stationJsonText(const FleetRow &row);
 
 // The fleet's rows, worst first, with now and the stale limit.
-QByteArray stationsJson(const std::vector<FleetRow> &rows, const QDateTime &nowUtc, qint64 staleAfterSeconds);
+QByteArray stationsJson(const std::vector<FleetRow> &rows, const QDateTime &nowUtc,
+                        qint64 staleAfterSeconds);
 
 } // namespace ostrand::web
