@@ -80,6 +80,12 @@ std::vector<DayCell> stripDays(const std::vector<DayCount> &counts, const QDate 
             changedDays.insert(date, daySeconds(date, zone, clock));
         }
     }
+    // A day counted when an older store was taken up has no interval of its
+    // own: the station's newest known one stands for it.
+    int knownInterval = 0;
+    for (const DayCount &c : counts)
+        if (c.intervalSeconds > 0)
+            knownInterval = c.intervalSeconds;
     std::vector<DayCell> days;
     days.reserve(kStripDays);
     auto count = counts.begin();
@@ -90,8 +96,10 @@ std::vector<DayCell> stripDays(const std::vector<DayCount> &counts, const QDate 
             ++count;
         if (count != counts.end() && count->day == date) {
             cell.instants = count->instants;
-            if (count->intervalSeconds > 0)
-                cell.expected = int(changedDays.value(date, 24 * 3600) / count->intervalSeconds);
+            const int interval =
+                count->intervalSeconds > 0 ? count->intervalSeconds : knownInterval;
+            if (interval > 0)
+                cell.expected = int(changedDays.value(date, 24 * 3600) / interval);
             // An interval not known cannot vouch for a day: it is drawn short rather than whole.
             cell.whole = cell.expected > 0 && cell.instants >= cell.expected;
         }
@@ -181,9 +189,8 @@ std::optional<std::vector<FleetRow>> fleetRows(const std::vector<Station> &stati
                                     : nowUtc.toTimeZone(zone).date();
             row.days = stripDays(own, today, zone, station.clock);
         }
-        if (!row.health.lastReading.isEmpty())
-            row.lastReadingUtc = QDateTime::fromString(row.health.lastReading, Qt::ISODate);
-        else if (newest->contains(station.name))
+        // The store's own newest instant: a health source's lastReading is a meter's local stamp.
+        if (newest->contains(station.name))
             row.lastReadingUtc = newest->value(station.name);
         rows.push_back(std::move(row));
     }

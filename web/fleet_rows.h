@@ -69,7 +69,10 @@ std::optional<std::vector<FleetRow>> fleetRows(const std::vector<collect::Statio
 // 25 hours on a clock change for a meter that follows it, 24 for one on standard time.
 qint64 daySeconds(const QDate &date, const QTimeZone &zone, collect::MeterClock clock);
 
-// The strip's cells for the `kStripDays` days before `today` from one station's counts, by day.
+// The strip's cells for the `kStripDays` days before `today` from one
+// station's counts, by day. A day without an interval of its own (counted
+// when an older store was taken up) is measured by the station's newest known
+// one; with none known at all it cannot be vouched for and is drawn short.
 std::vector<DayCell> stripDays(const std::vector<collect::DayCount> &counts, const QDate &today,
                                const QTimeZone &zone, collect::MeterClock clock);
 

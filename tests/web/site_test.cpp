@@ -204,6 +204,7 @@ TEST(Strip, aDayShortOfOneIntervalIsNotWholeAndClockChangeDaysAreMeasuredInTheir
         {{2026, 10, 20}, 5, 0, MeterClock::Local, 0, false}, // interval not known: never whole
     };
     for (const auto &t : table) {
+        SCOPED_TRACE(qPrintable(t.day.toString(Qt::ISODate)));
         const QDate ending = t.day < today.addDays(-kStripDays) ? t.day.addDays(1) : today;
         const std::vector<DayCell> days =
             stripDays({{"a", t.day, t.instants, t.intervalSeconds}}, ending, london, t.clock);
@@ -411,4 +412,22 @@ TEST_F(Site, aStoreWithoutDayCountsSaysSoRatherThanDrawingNinetyMissingDays)
     const QByteArray page = get("/").body;
     EXPECT_TRUE(page.contains("no day counts in the store"));
     EXPECT_FALSE(page.contains("<i class=\"d-missing\" title"));
+}
+
+TEST(Strip, aDayCountedWhenAnOlderStoreWasTakenUpIsMeasuredByTheStationsKnownInterval)
+{
+    const QTimeZone london("Europe/London");
+    const std::vector<DayCount> counts{
+        {"a", {2026, 10, 20}, 96, 0}, // taken up: no interval of its own
+        {"a", {2026, 10, 21}, 95, 0},
+        {"a", {2026, 11, 1}, 96, 900}};
+    const std::vector<DayCell> days =
+        stripDays(counts, QDate(2026, 11, 2), london, MeterClock::Local);
+    const auto cell = [&](const QDate &date) {
+        return *std::find_if(days.begin(), days.end(),
+                             [&](const DayCell &d) { return d.date == date; });
+    };
+    EXPECT_TRUE(cell({2026, 10, 20}).whole);
+    EXPECT_EQ(cell({2026, 10, 20}).expected, 96);
+    EXPECT_FALSE(cell({2026, 10, 21}).whole);
 }
