@@ -1,6 +1,7 @@
 #include "postgres_store.h"
 
 #include "store/day_counts.h"
+#include "store/postgres/postgres_day_counts.h"
 #include "store/postgres/postgres_rows.h"
 #include "store/postgres/postgres_session.h"
 
@@ -135,7 +136,7 @@ public:
         std::optional<bool> clear;
         std::optional<StationInstants> held;
         const bool stored = runAll({"BEGIN"}, error, what) && (clear = spanIsClear(w.readings, error, what))
-                            && (held = *clear ? StationInstants() : heldInstants(w.readings, error, what))
+                            && (held = *clear ? StationInstants() : heldInstants(*this, w.readings, error, what))
                             && (*clear ? copyIn("readings", w.readings, result, error, what)
                                  : runAll({"CREATE TEMPORARY TABLE incoming (LIKE readings INCLUDING DEFAULTS) "
                                            "ON COMMIT DROP"},
@@ -145,7 +146,7 @@ public:
                             && storeBatchClashes(result, error, what);
         if (stored && *clear)
             result.inserted = incomingRows_;
-        if (!stored || !writeDays(addedDayCounts(w.readings, *held), error, what)
+        if (!stored || !writeDays(*this, addedDayCounts(w.readings, *held), error, what)
             || !writeRows(w, result.inserted, error, what) || !runAll({"COMMIT"}, error, what)) {
             rollback();
             return std::nullopt;
@@ -173,39 +174,6 @@ public:
         if (!good(held))
             return fail(error, what, held.get()), std::nullopt;
         return QByteArray(PQgetvalue(held.get(), 0, 0)) != "t";
-    }
-
-    // The instants the store holds in each station's span of the batch, before it goes in.
-    std::optional<StationInstants> heldInstants(const std::vector<StoredReading> &readings, QString *error,
-                                                const QString &what)
-    {
-        StationInstants held;
-        const QByteArray sql = QByteArray("SELECT DISTINCT extract(epoch FROM time_utc)::bigint FROM readings "
-                                          "WHERE station = $1 AND channel IN ")
-                               + kEveryChannel + " AND time_utc >= $2 AND time_utc <= $3";
-        const QHash<QString, InstantSpan> spans = stationSpans(readings);
-        for (auto span = spans.constBegin(); span != spans.constEnd(); ++span) {
-            const Result r = run(sql.constData(), {span.key(), utcText(span->firstUtc), utcText(span->lastUtc)});
-            if (!good(r))
-                return fail(error, what, r.get()), std::nullopt;
-            QSet<qint64> &instants = held[span.key()];
-            for (int i = 0; i < PQntuples(r.get()); ++i)
-                instants.insert(QByteArray(PQgetvalue(r.get(), i, 0)).toLongLong());
-        }
-        return held;
-    }
-
-    bool writeDays(const std::vector<DayCount> &days, QString *error, const QString &what)
-    {
-        const QByteArray sql = QByteArray("INSERT INTO station_days VALUES ($1, $2, $3, $4)") + kDayCountUpsertRule;
-        for (const DayCount &day : days) {
-            const Result upsert = run(sql.constData(), {day.station, day.day.toString(Qt::ISODate),
-                                                        QString::number(day.instants),
-                                                        QString::number(day.intervalSeconds)});
-            if (!good(upsert))
-                return fail(error, what, upsert.get());
-        }
-        return true;
     }
 
     // Readings that clashed within the batch itself.
@@ -416,19 +384,9 @@ public:
 
     std::optional<std::vector<DayCount>> dayCounts(const QDate &fromDay, QString *error) override
     {
-        std::vector<DayCount> rows;
         if (version_ < kDayCountsSchemaVersion)
-            return rows;
-        const Result r = run("SELECT station, day, instants, interval_seconds FROM station_days WHERE day >= $1 "
-                             "ORDER BY station, day",
-                             {fromDay.toString(Qt::ISODate)});
-        if (!good(r))
-            return fail(error, QStringLiteral("the day counts could not be read"), r.get()), std::nullopt;
-        for (int i = 0; i < PQntuples(r.get()); ++i)
-            rows.push_back({QString::fromUtf8(PQgetvalue(r.get(), i, 0)),
-                            QDate::fromString(QString::fromLatin1(PQgetvalue(r.get(), i, 1)), Qt::ISODate),
-                            atoi(PQgetvalue(r.get(), i, 2)), atoi(PQgetvalue(r.get(), i, 3))});
-        return rows;
+            return std::vector<DayCount>{};
+        return readDayCounts(*this, fromDay, error);
     }
 
     std::optional<std::vector<StoredReading>> readings(const ReadingQuery &query, QString *error) override

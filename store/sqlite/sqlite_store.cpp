@@ -1,6 +1,7 @@
 #include "sqlite_store.h"
 
 #include "store/day_counts.h"
+#include "store/sqlite/sqlite_day_counts.h"
 #include "store/sqlite/sqlite_statement.h"
 
 #include <QElapsedTimer>
@@ -188,11 +189,11 @@ public:
         // from what each insert did, the store asked only of an instant the
         // batch added to within a span it already held readings in.
         std::vector<bool> inserted;
-        const std::optional<QSet<QString>> unclear = stationsHeldInSpan(w.readings);
+        const std::optional<QSet<QString>> unclear = stationsHeldInSpan(db_, w.readings);
         std::optional<StationInstants> held;
         if (!unclear || !writeReadings(w.readings, result, inserted)
-            || !(held = heldInstants(w.readings, inserted, *unclear))
-            || !writeDays(addedDayCounts(w.readings, *held)) || !writeRows(w, result.inserted)
+            || !(held = heldInstants(db_, w.readings, inserted, *unclear))
+            || !writeDays(db_, addedDayCounts(w.readings, *held)) || !writeRows(w, result.inserted)
             || sqlite3_exec(db_, "COMMIT", nullptr, nullptr, nullptr) != SQLITE_OK) {
             fail(error, what);
             rollback();
@@ -255,81 +256,6 @@ public:
             if (clash.step() != SQLITE_DONE)
                 return false;
             result.clashes.push_back(r);
-        }
-        return true;
-    }
-
-    // The stations of the batch the store already holds readings of between their first and last instant in it.
-    std::optional<QSet<QString>> stationsHeldInSpan(const std::vector<StoredReading> &readings)
-    {
-        const QByteArray sql = QByteArray("SELECT EXISTS (SELECT 1 FROM readings WHERE station = ? AND channel IN ")
-                               + kEveryChannel + " AND time_utc >= ? AND time_utc <= ?)";
-        Statement select(db_, sql.constData());
-        QSet<QString> held;
-        const QHash<QString, InstantSpan> spans = stationSpans(readings);
-        for (auto span = spans.constBegin(); span != spans.constEnd(); ++span) {
-            select.reset();
-            select.bind(1, span.key());
-            select.bind(2, utcText(span->firstUtc));
-            select.bind(3, utcText(span->lastUtc));
-            if (!select.ok() || select.step() != SQLITE_ROW)
-                return std::nullopt;
-            if (select.integer(0) != 0)
-                held.insert(span.key());
-        }
-        return held;
-    }
-
-    // The batch's instants the store held before it: those none of whose
-    // readings went in, and, of a station in `unclear`, those holding more
-    // readings now than the batch put in.
-    std::optional<StationInstants> heldInstants(const std::vector<StoredReading> &readings,
-                                                const std::vector<bool> &inserted, const QSet<QString> &unclear)
-    {
-        QHash<QString, QHash<qint64, int>> insertedAt; // by station and instant
-        for (size_t i = 0; i < readings.size(); ++i)
-            insertedAt[readings[i].station][readings[i].timeUtc.toSecsSinceEpoch()] += inserted[i] ? 1 : 0;
-        const QByteArray sql = QByteArray("SELECT count(*) FROM readings WHERE station = ? AND channel IN ")
-                               + kEveryChannel + " AND time_utc = ?";
-        Statement count(db_, sql.constData());
-        if (!count.ok())
-            return std::nullopt;
-        StationInstants held;
-        for (auto station = insertedAt.constBegin(); station != insertedAt.constEnd(); ++station) {
-            QSet<qint64> &instants = held[station.key()];
-            for (auto at = station->constBegin(); at != station->constEnd(); ++at) {
-                if (at.value() == 0) {
-                    instants.insert(at.key());
-                    continue;
-                }
-                if (!unclear.contains(station.key()))
-                    continue;
-                count.reset();
-                count.bind(1, station.key());
-                count.bind(2, utcText(QDateTime::fromSecsSinceEpoch(at.key(), Qt::UTC)));
-                if (count.step() != SQLITE_ROW)
-                    return std::nullopt;
-                if (count.integer(0) > at.value())
-                    instants.insert(at.key());
-            }
-        }
-        return held;
-    }
-
-    bool writeDays(const std::vector<DayCount> &days)
-    {
-        const QByteArray sql = QByteArray("INSERT INTO station_days VALUES (?, ?, ?, ?)") + kDayCountUpsertRule;
-        Statement upsert(db_, sql.constData());
-        if (!upsert.ok())
-            return false;
-        for (const DayCount &day : days) {
-            upsert.reset();
-            upsert.bind(1, day.station);
-            upsert.bind(2, day.day.toString(Qt::ISODate));
-            upsert.bind(3, day.instants);
-            upsert.bind(4, day.intervalSeconds);
-            if (upsert.step() != SQLITE_DONE)
-                return false;
         }
         return true;
     }
@@ -460,25 +386,11 @@ public:
 
     std::optional<std::vector<DayCount>> dayCounts(const QDate &fromDay, QString *error) override
     {
-        std::vector<DayCount> rows;
         if (version_ < kDayCountsSchemaVersion)
-            return rows;
-        Statement select(db_, "SELECT station, day, instants, interval_seconds FROM station_days WHERE day >= ? "
-                              "ORDER BY station, day");
-        int step = SQLITE_ERROR;
-        if (select.ok())
-            select.bind(1, fromDay.toString(Qt::ISODate));
-        // The store's own day text, read by hand: a fleet's page reads a hundred thousand of them.
-        const auto dayOf = [](const QString &text) {
-            const QStringView day(text);
-            return day.size() == 10 && day[4] == u'-' && day[7] == u'-'
-                       ? QDate(day.left(4).toInt(), day.mid(5, 2).toInt(), day.mid(8, 2).toInt())
-                       : QDate();
-        };
-        while (select.ok() && (step = select.step()) == SQLITE_ROW)
-            rows.push_back({select.text(0), dayOf(select.text(1)), select.integer(2), select.integer(3)});
-        if (step != SQLITE_DONE)
-            return fail(error, QStringLiteral("the day counts could not be read")), std::nullopt;
+            return std::vector<DayCount>{};
+        auto rows = readDayCounts(db_, fromDay);
+        if (!rows)
+            fail(error, QStringLiteral("the day counts could not be read"));
         return rows;
     }
 
