@@ -81,8 +81,11 @@ StationState stationState(const StationHealth &health)
 {
     if (health.stale || !health.lastOkUtc)
         return StationState::Stale;
-    // A run that succeeds records its attempt and its success at one time.
-    if (health.lastAttemptUtc && *health.lastAttemptUtc > *health.lastOkUtc)
+    // A run that succeeds records its attempt and its success at one time and
+    // clears the error; the store keeps whole seconds, so a failure in the
+    // same second as a success is told by the error it left.
+    if (health.lastAttemptUtc && (*health.lastAttemptUtc > *health.lastOkUtc ||
+                                  (*health.lastAttemptUtc == *health.lastOkUtc && !health.lastError.isEmpty())))
         return StationState::Failing;
     // Compared in milliseconds, so exactly one and a half intervals is not yet late.
     if (health.intervalMs > 0 && health.ageSeconds * 1000 * 2 > health.intervalMs * 3)

@@ -110,6 +110,7 @@ struct StateCase {
     qint64 lastAttemptAgo; // -1: never
     qint64 intervalSeconds;
     StationState state;
+    const char *lastError = "";
 };
 
 // Each state's edges: Late past one and a half intervals, Stale past the limit, Failing
@@ -125,6 +126,7 @@ TEST(StationHealth, theStateFollowsTheTableAtEachEdge)
         {"a second past one and a half intervals", 6 * kHour + 1, 6 * kHour + 1, interval, StationState::Late},
         {"failed a minute after a fresh success", kHour, kHour - 60, interval, StationState::Failing},
         {"failing and late", 7 * kHour, kHour, interval, StationState::Failing},
+        {"failed in the second of a success", kHour, kHour, interval, StationState::Failing, "no reply"},
         {"exactly at the stale limit", kStaleAfter, kStaleAfter, 24 * kHour, StationState::Ok},
         {"a second past the stale limit", kStaleAfter + 1, kStaleAfter + 1, 24 * kHour, StationState::Stale},
         {"failing past the stale limit", kStaleAfter + 1, kHour, 24 * kHour, StationState::Stale},
@@ -133,7 +135,7 @@ TEST(StationHealth, theStateFollowsTheTableAtEachEdge)
     };
     for (const StateCase &c : cases) {
         SCOPED_TRACE(c.name);
-        StationRow row{c.name, {}, {}, {}, {}, {}};
+        StationRow row{c.name, {}, {}, {}, {}, QString::fromLatin1(c.lastError)};
         if (c.lastOkAgo >= 0)
             row.lastOkUtc = kNow.addSecs(-c.lastOkAgo);
         if (c.lastAttemptAgo >= 0)
