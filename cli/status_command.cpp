@@ -18,16 +18,20 @@ namespace {
 const RegisterCommand registration{{
     "status",
     "  status --stations FILE [--store URL] [--stale-after HOURS] [--json]\n"
-    "      The health of every station of FILE: its last success and how long ago,\n"
-    "      its attempts and failures in the last 24 h and its last error, one line\n"
-    "      each (--json: one document). Read from the store (--store, sqlite:PATH\n"
-    "      or a PostgreSQL URI), else from the history collect keeps beside each\n"
-    "      output (FILE.csv.history) and the output's last row. A station is stale\n"
-    "      when it has not been collected for more than HOURS (default 26), or\n"
-    "      never has been. A station whose meter calls in also shows whether its\n"
-    "      router is connected now and since when (from which address), or since\n"
-    "      when not, and when it was last heard, as collect --listen records them.\n"
-    "      Exit status: 0 every station fresh; 1 some station stale; 7 the store\n"
+    "      The health of every station of FILE: its state, its last success and how\n"
+    "      long ago, its attempts and failures in the last 24 h and its last error,\n"
+    "      one line each (--json: one document). Read from the store (--store,\n"
+    "      sqlite:PATH or a PostgreSQL URI, opened read-only), else from the history\n"
+    "      collect keeps beside each output (FILE.csv.history) and the output's last\n"
+    "      row. The state is the worst that holds: Stale when the station has not\n"
+    "      been collected for more than HOURS (default 26), or never has been;\n"
+    "      Failing when its last attempt failed; Late when its last success is more\n"
+    "      than 1.5 times its interval old (the station's interval key: default\n"
+    "      1 d, 1 h for a meter that calls in); else OK. A station whose meter calls\n"
+    "      in also shows whether its router is connected now and since when (from\n"
+    "      which address), or since when not, and when it was last heard, as\n"
+    "      collect --listen records them.\n"
+    "      Exit status: 0 no station Stale; 1 some station Stale; 7 the store\n"
     "      could not be read; 64 bad usage or a bad stations file.\n",
     16, &runStatusCommand}};
 

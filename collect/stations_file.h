@@ -24,7 +24,8 @@ struct CallIn {
     std::optional<std::pair<QHostAddress, int>> from; // the subnet it must call from
 };
 
-// The collection interval of a station that calls in, unless it says.
+// The collection interval of a station that calls in, unless it says (the
+// status report's default for the others, a day, is kDefaultIntervalMs).
 constexpr qint64 kDefaultCallInIntervalMs = 3600 * 1000;
 
 // One meter of the fleet, as its group in the stations file describes it.
@@ -38,7 +39,7 @@ struct Station {
     QByteArray timezone;  // IANA name of the meter's zone; empty: the machine's
     MeterClock clock = MeterClock::Local;
     std::optional<CallIn> callIn; // set when its meter calls us rather than we it
-    qint64 intervalMs = -1;       // between its collections; -1: not said
+    qint64 intervalMs = -1;       // between its scheduled collections (the listener's, or the timer's that runs collect); -1: not said
     survey::SurveySetup survey;   // its channels' roles and units, and its pipe
 
     // The zone its stamps are read in.
@@ -68,9 +69,9 @@ struct StationsFile {
 };
 
 // Reads a stations file: one [name] group per station with the keys port,
-// baud, slave, reply-timeout, dial, portable, output, timezone and clock (or,
-// for a meter that calls in, call-in, call-in-id, heartbeat, call-in-from in
-// place of port and dial, and interval), the survey keys (depth-channel,
+// baud, slave, reply-timeout, dial, portable, output, timezone, clock and
+// interval (or, for a meter that calls in, call-in, call-in-id, heartbeat,
+// call-in-from in place of port and dial), the survey keys (depth-channel,
 // velocity-channel, flow-channel, total-channel, depth-unit, velocity-unit,
 // flow-unit, total-unit, pipe-diameter, pipe-slope, manning-n; no channel in
 // two roles), an optional [listen] group with its

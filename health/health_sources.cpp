@@ -6,6 +6,7 @@
 #include "store/outbox_backlog.h"
 
 #include <QFile>
+#include <QHash>
 #include <limits>
 
 namespace ostrand::collect {
@@ -27,23 +28,42 @@ bool addUnpublished(StoreReader &store, std::vector<StationHealth> &health, QStr
 
 } // namespace
 
+qint64 stationIntervalMs(const Station &station)
+{
+    if (station.intervalMs >= 0)
+        return station.intervalMs;
+    return station.callIn ? kDefaultCallInIntervalMs : kDefaultIntervalMs;
+}
+
 std::optional<std::vector<StationHealth>> healthFromStore(StoreReader &store, const std::vector<Station> &stations,
+                                                          const QDateTime &nowUtc, qint64 staleAfterSeconds,
+                                                          QString *error)
+{
+    const auto runs = store.collections(nowUtc.addSecs(-24 * 3600), error);
+    if (!runs)
+        return std::nullopt;
+    return healthFromStore(store, stations, *runs, nowUtc, staleAfterSeconds, error);
+}
+
+std::optional<std::vector<StationHealth>> healthFromStore(StoreReader &store, const std::vector<Station> &stations,
+                                                          const std::vector<CollectionRow> &runs,
                                                           const QDateTime &nowUtc, qint64 staleAfterSeconds,
                                                           QString *error)
 {
     const auto known = store.stations(error);
     if (!known)
         return std::nullopt;
-    const auto runs = store.collections(nowUtc.addSecs(-24 * 3600), error);
-    if (!runs)
-        return std::nullopt;
+    QHash<QString, const StationRow *> byName;
+    for (const StationRow &row : *known)
+        byName.insert(row.name, &row);
     std::vector<StationRow> rows;
     for (const Station &station : stations) {
-        const auto found = std::find_if(known->begin(), known->end(),
-                                        [&](const StationRow &row) { return row.name == station.name; });
-        rows.push_back(found != known->end() ? *found : StationRow{station.name, {}, {}, {}, {}, {}});
+        const StationRow *found = byName.value(station.name);
+        rows.push_back(found ? *found : StationRow{station.name, {}, {}, {}, {}, {}});
     }
-    std::vector<StationHealth> health = stationHealth(rows, *runs, nowUtc, staleAfterSeconds);
+    std::vector<StationHealth> health = stationHealth(rows, runs, nowUtc, staleAfterSeconds);
+    for (size_t i = 0; i < stations.size(); ++i)
+        setInterval(health[i], stationIntervalMs(stations[i]));
     if (!addUnpublished(store, health, error))
         return std::nullopt;
     // Asked only of a fleet with stations that call in: the others' report stays as it was.
@@ -80,6 +100,7 @@ std::vector<StationHealth> healthFromFiles(const std::vector<Station> &stations,
     }
     std::vector<StationHealth> health = stationHealth(rows, runs, nowUtc, staleAfterSeconds);
     for (size_t i = 0; i < stations.size(); ++i) {
+        setInterval(health[i], stationIntervalMs(stations[i]));
         health[i].lastReading = lastRowStamp(stations[i].output);
         if (!stations[i].callIn)
             continue;

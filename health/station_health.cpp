@@ -4,6 +4,7 @@
 #include "store/run_result.h"
 #include "store/time_text.h"
 
+#include <QHash>
 #include <QJsonArray>
 #include <QJsonDocument>
 #include <QJsonObject>
@@ -35,6 +36,11 @@ std::vector<StationHealth> stationHealth(const std::vector<StationRow> &stations
                                          qint64 staleAfterSeconds)
 {
     const QDateTime countedFrom = nowUtc.addSecs(-kCountedSeconds);
+    const QString failed = runResultText(RunResult::Failed), ok = runResultText(RunResult::Ok);
+    // By station once: a fleet's day of runs is tens of thousands of rows.
+    QHash<QString, std::vector<const CollectionRow *>> runsOf;
+    for (const CollectionRow &run : collections)
+        runsOf[run.station].push_back(&run);
     std::vector<StationHealth> result;
     for (const StationRow &station : stations) {
         StationHealth health;
@@ -45,18 +51,53 @@ std::vector<StationHealth> stationHealth(const std::vector<StationRow> &stations
         if (station.lastOkUtc)
             health.ageSeconds = station.lastOkUtc->secsTo(nowUtc);
         health.stale = !station.lastOkUtc || health.ageSeconds > staleAfterSeconds;
-        for (const CollectionRow &run : collections) {
-            if (run.station != station.name || run.startedUtc < countedFrom || run.startedUtc > nowUtc)
+        health.state = stationState(health);
+        for (const CollectionRow *each : runsOf.value(station.name)) {
+            const CollectionRow &run = *each;
+            if (run.startedUtc < countedFrom || run.startedUtc > nowUtc)
                 continue;
             health.attempts += run.attempts;
-            if (run.result == runResultText(RunResult::Failed))
+            if (run.result == failed)
                 health.failures += run.attempts;
-            else if (run.result == runResultText(RunResult::Ok) && run.attempts > 1)
+            else if (run.result == ok && run.attempts > 1)
                 health.failures += run.attempts - 1;
         }
         result.push_back(health);
     }
     return result;
+}
+
+QString stateName(StationState state)
+{
+    switch (state) {
+    case StationState::Stale: return QStringLiteral("Stale");
+    case StationState::Failing: return QStringLiteral("Failing");
+    case StationState::Late: return QStringLiteral("Late");
+    case StationState::Ok: return QStringLiteral("OK");
+    }
+    return {};
+}
+
+StationState stationState(const StationHealth &health)
+{
+    if (health.stale || !health.lastOkUtc)
+        return StationState::Stale;
+    // A run that succeeds records its attempt and its success at one time and
+    // clears the error; the store keeps whole seconds, so a failure in the
+    // same second as a success is told by the error it left.
+    if (health.lastAttemptUtc && (*health.lastAttemptUtc > *health.lastOkUtc ||
+                                  (*health.lastAttemptUtc == *health.lastOkUtc && !health.lastError.isEmpty())))
+        return StationState::Failing;
+    // Compared in milliseconds, so exactly one and a half intervals is not yet late.
+    if (health.intervalMs > 0 && health.ageSeconds * 1000 * 2 > health.intervalMs * 3)
+        return StationState::Late;
+    return StationState::Ok;
+}
+
+void setInterval(StationHealth &health, qint64 intervalMs)
+{
+    health.intervalMs = intervalMs;
+    health.state = stationState(health);
 }
 
 CallInHealth callInHealth(const std::optional<CallInState> &recorded, const QDateTime &nowUtc)
@@ -100,13 +141,11 @@ QJsonObject callInJson(const CallInHealth &callIn)
 
 QString healthLine(const StationHealth &health)
 {
-    QString line = health.name + QStringLiteral(": ");
+    QString line = health.name + QStringLiteral(": ") + stateName(health.state);
     if (!health.lastOkUtc)
-        line += QStringLiteral("stale, never collected");
+        line += QStringLiteral(", never collected");
     else
-        line += QStringLiteral("%1, last success %2 (%3 h ago)")
-                    .arg(health.stale ? QStringLiteral("stale") : QStringLiteral("ok"), utcText(*health.lastOkUtc),
-                         hours(health.ageSeconds));
+        line += QStringLiteral(", last success %1 (%2 h ago)").arg(utcText(*health.lastOkUtc), hours(health.ageSeconds));
     if (health.callIn)
         line += QStringLiteral(", ") + callInText(*health.callIn);
     line += QStringLiteral(", attempts in 24 h: %1, failed: %2").arg(health.attempts).arg(health.failures);
@@ -125,7 +164,9 @@ QByteArray healthJson(const std::vector<StationHealth> &stations, const QDateTim
     for (const StationHealth &health : stations) {
         QJsonObject station{
             {QStringLiteral("name"), health.name},
+            {QStringLiteral("state"), stateName(health.state)},
             {QStringLiteral("stale"), health.stale},
+            {QStringLiteral("intervalSeconds"), double(health.intervalMs) / 1000},
             {QStringLiteral("lastSuccess"), timeOrNull(health.lastOkUtc)},
             {QStringLiteral("ageHours"),
              health.lastOkUtc ? QJsonValue(double(health.ageSeconds) / 3600) : QJsonValue(QJsonValue::Null)},

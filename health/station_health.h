@@ -56,14 +56,24 @@ struct StationHealth {
 // failed run's attempts all count as failures, a good run's all but its last.
 // A station is stale when its last success is more than `staleAfterSeconds`
 // old, or it has none: a station never collected is as silent as one gone quiet.
+// Its state is by kDefaultIntervalMs until setInterval gives its own.
 std::vector<StationHealth> stationHealth(const std::vector<StationRow> &stations,
                                          const std::vector<CollectionRow> &collections, const QDateTime &nowUtc,
                                          qint64 staleAfterSeconds);
 
+// The state of a station whose other fields are set: Stale when `stale`;
+// Failing when its last attempt came after its last success; Late when its
+// last success is more than 1.5 times intervalMs old (never for an interval
+// of 0: a station collected at every connect has no schedule to fall behind); else OK.
+StationState stationState(const StationHealth &health);
+
+// The station's own interval set, and its state with it.
+void setInterval(StationHealth &health, qint64 intervalMs);
+
 // A call-in station's connection as `recorded` (none when never) at `nowUtc`.
 CallInHealth callInHealth(const std::optional<CallInState> &recorded, const QDateTime &nowUtc);
 
-// One line for a person: "north-pump: ok, last success 2026-12-07T02:30:12Z (5.2 h ago),
+// One line for a person: "north-pump: OK, last success 2026-12-07T02:30:12Z (5.2 h ago),
 // attempts in 24 h: 1, failed: 0", then the last reading and the last error when known;
 // for a station that calls in, its connection before the attempts ("connected since
 // 2026-12-07T07:12:03Z from 192.0.2.7:40112, last heard 2026-12-07T07:59:40Z"), and

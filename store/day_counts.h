@@ -15,14 +15,11 @@ using StationInstants = QHash<QString, QSet<qint64>>;
 // of its local stamps), the distinct instants the store did not hold before,
 // `storedInstants` being those it held in the station's span of the batch. A
 // day with none is left out, so a batch written twice adds nothing the second
-// time. intervalSeconds is the station's log interval in the batch for every
-// day (0 when it cannot tell). By station, then day.
-std::vector<DayCount> addedDayCounts(const std::vector<StoredReading> &readings, const StationInstants &storedInstants);
-
-// The most common spacing of the batch's consecutive distinct instants in
-// seconds, the shorter of two as common: what a missing reading or a clock
-// change leaves does not change it. 0 for fewer than two instants.
-int commonSpacingSeconds(const std::vector<StoredReading> &readings);
+// time. intervalSeconds is the most common spacing of the station's
+// consecutive instants in the batch, for every day (0 when it cannot tell).
+// By station, then day.
+std::vector<DayCount> addedDayCounts(const std::vector<StoredReading> &readings,
+                                     const StationInstants &storedInstants);
 
 // Each station's first and last instant in a batch: what the store is asked
 // which instants it holds between.
@@ -35,7 +32,8 @@ QHash<QString, InstantSpan> stationSpans(const std::vector<StoredReading> &readi
 // How the day counts a batch adds go into station_days: added to a day's
 // count, its interval replaced when the batch could tell one.
 constexpr char kDayCountUpsertRule[] =
-    " ON CONFLICT (station, day) DO UPDATE SET instants = station_days.instants + excluded.instants, "
+    " ON CONFLICT (station, day) DO UPDATE SET instants = station_days.instants + "
+    "excluded.instants, "
     "interval_seconds = CASE WHEN excluded.interval_seconds > 0 THEN excluded.interval_seconds "
     "ELSE station_days.interval_seconds END";
 

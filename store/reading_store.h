@@ -41,7 +41,8 @@ struct StationMemory {
 };
 
 // Who opens a store: a collector, which takes a store of an older schema up
-// to this program's, or a reader (status, export), which reads it as it is.
+// to this program's, or a reader (status, export, the status page), whose
+// connection is read-only and reads it as it is.
 enum class StoreUse { Collecting, Reading };
 
 // What became of a claim on a station for one collector's run.

@@ -27,7 +27,8 @@ struct StoreBackend {
     QStringList (*files)(const QString &target);
     // Connects, and sets up the tables in an empty database.
     std::unique_ptr<ReadingStore> (*open)(const QString &target, QString *error);
-    // Connects for the exports and the health report; a file store refuses to make a file here.
+    // Connects read-only for the exports, the health report and the status page; a file store
+    // refuses to make a file here, and any store a database holding none.
     std::unique_ptr<ReadingStore> (*openForReading)(const QString &target, QString *error);
     // Whether several collectors can share it, each claiming a station before collecting it.
     bool takesClaims;

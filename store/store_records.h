@@ -1,6 +1,7 @@
 #pragma once
 
 #include <QDateTime>
+#include <QHash>
 #include <QString>
 #include <optional>
 #include <vector>
@@ -93,6 +94,14 @@ public:
     virtual std::optional<std::vector<OutboxBacklog>> outboxBacklog(QString *)
     {
         return std::vector<OutboxBacklog>{};
+    }
+    // Each station of the stations table's newest reading instant, found
+    // through the reading key channel by channel so a fleet's page need not
+    // read its readings; a station without readings is left out, and so is
+    // every station by a reader that cannot tell.
+    virtual std::optional<QHash<QString, QDateTime>> newestReadings(QString *)
+    {
+        return QHash<QString, QDateTime>{};
     }
     // Every station's day counts from `fromDay` on, by station then day. A
     // store made before they were kept holds none.

@@ -6,72 +6,118 @@
 namespace ostrand::web {
 namespace {
 
-QString esc(const QString &text)
+// The page is written as UTF-8 bytes from the start: a fleet's page is
+// megabytes, mostly the cells' fixed marks.
+void addText(QByteArray &out, const QString &text)
 {
-    return htmlEscaped(text);
+    out += htmlEscaped(text).toUtf8();
 }
 
-QString timeCell(const std::optional<QDateTime> &time)
+void addTime(QByteArray &out, const std::optional<QDateTime> &time)
 {
-    return time && time->isValid() ? esc(collect::utcText(*time)) : QStringLiteral("<span class=\"muted\">never</span>");
+    if (time && time->isValid())
+        collect::appendUtcText(out, *time);
+    else
+        out += "<span class=\"muted\">never</span>";
 }
 
-QString hourBar(const FleetRow &row)
+// Only an hour with attempts carries a title.
+void addHourBar(QByteArray &out, const FleetRow &row)
 {
-    QString out = QStringLiteral("<span class=\"bar\">");
-    for (const HourCell &cell : row.hours)
-        out += QStringLiteral("<i class=\"h-%1\" title=\"%2: %3 attempts, %4 failed\"></i>")
-                   .arg(hourStateName(cell.state), esc(collect::utcText(cell.startUtc)))
-                   .arg(cell.attempts)
-                   .arg(cell.failures);
-    return out + QStringLiteral("</span> %1 attempts, %2 failed").arg(row.health.attempts).arg(row.health.failures);
+    out += "<span class=\"bar\">";
+    for (const HourCell &cell : row.hours) {
+        out += "<i class=\"h-";
+        out += hourStateName(cell.state).toLatin1();
+        if (cell.attempts > 0) {
+            QByteArray start;
+            collect::appendUtcText(start, cell.startUtc);
+            out += "\" title=\"" + start.mid(11, 5) + " UTC: " + QByteArray::number(cell.attempts) +
+                   " attempts, " + QByteArray::number(cell.failures) + " failed";
+        }
+        out += "\"></i>";
+    }
+    out += "</span> " + QByteArray::number(row.health.attempts) + " attempts, " +
+           QByteArray::number(row.health.failures) + " failed";
 }
 
-QString dayClass(const DayCell &day)
+const char *dayClass(const DayCell &day)
 {
     if (day.instants == 0)
-        return QStringLiteral("d-missing");
-    return day.whole ? QStringLiteral("d-whole") : QStringLiteral("d-part");
+        return "d-missing";
+    return day.whole ? "d-whole" : "d-part";
 }
 
-QString dayTitle(const DayCell &day)
+void addDayTitle(QByteArray &out, const DayCell &day)
 {
-    if (day.instants == 0)
-        return day.date.toString(Qt::ISODate) + QStringLiteral(": no readings");
-    if (day.expected == 0)
-        return day.date.toString(Qt::ISODate) + QStringLiteral(": %1 instants, interval not known").arg(day.instants);
-    return day.date.toString(Qt::ISODate) + QStringLiteral(": %1 of %2 instants").arg(day.instants).arg(day.expected);
+    appendIsoDate(out, day.date);
+    if (day.instants == 0) {
+        out += ": no readings";
+    } else if (day.expected == 0) {
+        out += ": " + QByteArray::number(day.instants) + " instants, interval not known";
+    } else {
+        out += ": ";
+        out += QByteArray::number(day.instants);
+        out += " of ";
+        out += QByteArray::number(day.expected);
+        out += " instants";
+    }
 }
 
-QString strip(const FleetRow &row)
+void addStrip(QByteArray &out, const FleetRow &row)
 {
-    if (!row.dayCountsKept)
-        return QStringLiteral("<span class=\"muted\">not kept by this store's version</span>");
-    QString out = QStringLiteral("<span class=\"strip\">");
+    if (!row.dayCountsKept) {
+        out += "<span class=\"muted\">no day counts in the store (one older than this version "
+               "keeps none)</span>";
+        return;
+    }
+    out += "<span class=\"strip\"";
+    if (!row.days.empty())
+        out += " title=\"" + row.days.front().date.toString(Qt::ISODate).toLatin1() + " to " +
+               row.days.back().date.toString(Qt::ISODate).toLatin1() + '"';
+    out += '>';
     int short_ = 0;
     int missing = 0;
     for (const DayCell &day : row.days) {
-        out += QStringLiteral("<i class=\"%1\" title=\"%2\"></i>").arg(dayClass(day), dayTitle(day));
+        out += "<i class=\"";
+        out += dayClass(day);
+        out += "\" title=\"";
+        addDayTitle(out, day);
+        out += "\"></i>";
         short_ += day.instants > 0 && !day.whole;
         missing += day.instants == 0;
     }
-    return out + QStringLiteral("</span> %1 short, %2 missing").arg(short_).arg(missing);
+    out += "</span> " + QByteArray::number(short_) + " short, " + QByteArray::number(missing) +
+           " missing";
 }
 
-QString rowHtml(const FleetRow &row)
+void addRow(QByteArray &out, const FleetRow &row)
 {
     const collect::StationHealth &h = row.health;
-    const QString state = collect::stateName(h.state);
-    const QString age = h.lastOkUtc ? QStringLiteral(" <span class=\"muted\">(%1 ago)</span>").arg(ageText(h.ageSeconds))
-                                    : QString();
-    const QString connection = connectionText(h);
-    return QStringLiteral("<tr data-name=\"%1\" data-state=\"%2\">"
-                          "<td><a href=\"/station/%3\">%4</a></td>"
-                          "<td><span class=\"state s-%2\">%2</span></td>"
-                          "<td>%5%6</td><td>%7</td><td class=\"err\">%8</td><td>%9</td><td>%10</td><td>%11</td></tr>\n")
-        .arg(esc(row.stationName), esc(state), esc(pathSegment(row.stationName)), esc(row.stationName),
-             timeCell(h.lastOkUtc), age, timeCell(row.lastReadingUtc), esc(h.lastError),
-             connection.isEmpty() ? QString() : esc(connection), hourBar(row), strip(row));
+    const QByteArray state = htmlEscaped(collect::stateName(h.state)).toUtf8();
+    out += "<tr data-name=\"";
+    addText(out, row.stationName);
+    out += "\" data-state=\"" + state + "\"><td><a href=\"/station/";
+    addText(out, pathSegment(row.stationName));
+    out += "\">";
+    addText(out, row.stationName);
+    out += "</a></td><td><span class=\"state s-" + state + "\">" + state + "</span></td><td>";
+    addTime(out, h.lastOkUtc);
+    if (h.lastOkUtc) {
+        out += " <span class=\"muted\">(";
+        out += ageText(h.ageSeconds).toUtf8();
+        out += " ago)</span>";
+    }
+    out += "</td><td>";
+    addTime(out, row.lastReadingUtc);
+    out += "</td><td class=\"err\">";
+    addText(out, h.lastError);
+    out += "</td><td>";
+    addText(out, connectionText(h));
+    out += "</td><td>";
+    addHourBar(out, row);
+    out += "</td><td>";
+    addStrip(out, row);
+    out += "</td></tr>\n";
 }
 
 // Redraws the table from /api/stations every minute, with the same marks the
@@ -121,7 +167,8 @@ const char kScript[] = R"JS(
     tr.appendChild(el('td', null, s.connection || ''));
     td = el('td'); var bar = el('span', 'bar');
     s.hours.forEach(function (h) {
-      var i = el('i', 'h-' + h.state); i.title = h.start + ': ' + h.attempts + ' attempts, ' + h.failures + ' failed';
+      var i = el('i', 'h-' + h.state);
+      if (h.attempts > 0) i.title = h.start.substr(11, 5) + ' UTC: ' + h.attempts + ' attempts, ' + h.failures + ' failed';
       bar.appendChild(i);
     });
     td.appendChild(bar);
@@ -129,9 +176,10 @@ const char kScript[] = R"JS(
     tr.appendChild(td);
     td = el('td');
     if (!s.day_counts_kept) {
-      td.appendChild(el('span', 'muted', "not kept by this store's version"));
+      td.appendChild(el('span', 'muted', "no day counts in the store (one older than this version keeps none)"));
     } else {
       var strip = el('span', 'strip'), shortDays = 0, missing = 0;
+      if (s.days.length) strip.title = s.days[0].date + ' to ' + s.days[s.days.length - 1].date;
       s.days.forEach(function (d) {
         var cls = d.instants === 0 ? 'd-missing' : (d.whole ? 'd-whole' : 'd-part');
         var i = el('i', cls);
@@ -184,23 +232,31 @@ QString ageText(qint64 seconds)
 
 QByteArray fleetPage(const std::vector<FleetRow> &rows, const QDateTime &nowUtc)
 {
-    QString body;
-    body.reserve(int(rows.size()) * 6000 + 8000);
-    body += QStringLiteral(
+    QByteArray page = pageHead(QStringLiteral("Fleet status"));
+    page.reserve(int(rows.size()) * 5000 + 16000);
+    page +=
         "<h1>The fleet</h1>\n<p><label>Name <input id=\"name-filter\" type=\"search\"></label> "
-        "<label>State <select id=\"state-filter\"><option value=\"\">all</option><option>Stale</option>"
+        "<label>State <select id=\"state-filter\"><option "
+        "value=\"\">all</option><option>Stale</option>"
         "<option>Failing</option><option>Late</option><option>OK</option></select></label> "
-        "<span id=\"shown\" class=\"muted\"></span> <span id=\"updated\" class=\"muted\">Drawn %1</span></p>\n"
-        "<p class=\"legend muted\">Last 24 h:<i class=\"h-ok\"></i>collected<i class=\"h-failed\"></i>failed"
+        "<span id=\"shown\" class=\"muted\"></span> <span id=\"updated\" class=\"muted\">Drawn ";
+    collect::appendUtcText(page, nowUtc);
+    page +=
+        "</span></p>\n"
+        "<p class=\"legend muted\">Last 24 h:<i class=\"h-ok\"></i>collected<i "
+        "class=\"h-failed\"></i>failed"
         "<i class=\"h-none\"></i>no attempt. Last 90 days:<i class=\"d-whole\"></i>whole"
-        "<i class=\"d-part\"></i>short of an interval or more<i class=\"d-missing\"></i>no readings</p>\n"
+        "<i class=\"d-part\"></i>short of an interval or more<i class=\"d-missing\"></i>no "
+        "readings</p>\n"
         "<table><thead><tr><th>Station</th><th>State</th><th>Last success</th><th>Last reading</th>"
-        "<th>Last error</th><th>Call-in</th><th>Last 24 h</th><th>Last 90 days</th></tr></thead>\n<tbody id=\"rows\">\n")
-                .arg(esc(collect::utcText(nowUtc)));
+        "<th>Last error</th><th>Call-in</th><th>Last 24 h</th><th>Last 90 "
+        "days</th></tr></thead>\n<tbody id=\"rows\">\n";
     for (const FleetRow &row : rows)
-        body += rowHtml(row);
-    body += QStringLiteral("</tbody></table>\n<script>");
-    return pageHead(QStringLiteral("Fleet status")) + body.toUtf8() + kScript + "</script></body></html>\n";
+        addRow(page, row);
+    page += "</tbody></table>\n<script>";
+    page += kScript;
+    page += "</script></body></html>\n";
+    return page;
 }
 
 } // namespace ostrand::web

@@ -34,19 +34,22 @@ QString esc(const QString &text)
 
 QString zonedTime(qint64 utcMs, const QTimeZone &zone)
 {
-    const QDateTime time = QDateTime::fromMSecsSinceEpoch(utcMs, zone.isValid() ? zone : QTimeZone(0));
+    const QDateTime time =
+        QDateTime::fromMSecsSinceEpoch(utcMs, zone.isValid() ? zone : QTimeZone(0));
     return time.toString(Qt::ISODate);
 }
 
 std::vector<double> scaled(const std::vector<double> &values, double factor)
 {
     std::vector<double> out(values.size());
-    std::transform(values.begin(), values.end(), out.begin(), [factor](double v) { return v * factor; });
+    std::transform(values.begin(), values.end(), out.begin(),
+                   [factor](double v) { return v * factor; });
     return out;
 }
 
 // The lines to draw: the survey's quantities when a role is known, else every channel as logged.
-std::vector<HydrographLine> hydrographLines(const SurveySeries &series, const std::vector<StoredReading> &readings)
+std::vector<HydrographLine> hydrographLines(const SurveySeries &series,
+                                            const std::vector<StoredReading> &readings)
 {
     std::vector<HydrographLine> lines;
     const SurveySetup &units = series.setup;
@@ -57,7 +60,8 @@ std::vector<HydrographLine> hydrographLines(const SurveySeries &series, const st
         lines.push_back({QStringLiteral("Velocity"), unitName(units.velocityUnit), series.utcMs,
                          scaled(series.velocity, 1 / toMetresPerSecond(units.velocityUnit))});
     if (series.hasFlow())
-        lines.push_back({series.flowFromSection ? QStringLiteral("Flow (from depth and velocity)") : QStringLiteral("Flow"),
+        lines.push_back({series.flowFromSection ? QStringLiteral("Flow (from depth and velocity)")
+                                                : QStringLiteral("Flow"),
                          unitName(units.flowUnit), series.utcMs,
                          scaled(series.flow, 1 / toCubicMetresPerSecond(units.flowUnit))});
     if (!lines.empty())
@@ -80,8 +84,9 @@ std::vector<HydrographLine> hydrographLines(const SurveySeries &series, const st
         }
         if (!any)
             continue;
-        line.title = series.labels[channel - 1].isEmpty() ? QStringLiteral("Channel %1").arg(channel)
-                                                          : series.labels[channel - 1];
+        line.title = series.labels[channel - 1].isEmpty()
+                         ? QStringLiteral("Channel %1").arg(channel)
+                         : series.labels[channel - 1];
         lines.push_back(std::move(line));
     }
     return lines;
@@ -91,16 +96,20 @@ QString dailyTable(const SurveySummary &summary, const SurveySeries &series)
 {
     const FlowUnit flowUnit = series.setup.flowUnit;
     const VolumeUnit volumeUnit = volumeUnitFor(flowUnit);
-    const double perVolume = 1 / toCubicMetres(volumeUnit), perFlow = 1 / toCubicMetresPerSecond(flowUnit);
+    const double perVolume = 1 / toCubicMetres(volumeUnit),
+                 perFlow = 1 / toCubicMetresPerSecond(flowUnit);
     const QString volume = esc(unitName(volumeUnit)), flow = esc(unitName(flowUnit));
-    QString html = QStringLiteral(
-                       "<table class=\"daily\"><thead><tr><th>Date</th><th>Volume (%1)</th><th>Volume from total (%1)</th>"
-                       "<th>Min flow (%2)</th><th>Mean flow (%2)</th><th>Max flow (%2)</th><th>Min night flow (%2)</th>"
-                       "<th>Readings</th><th>Expected</th><th>Completeness (%)</th><th>Quality</th></tr></thead><tbody>")
+    QString html = QStringLiteral("<table class=\"daily\"><thead><tr><th>Date</th><th>Volume "
+                                  "(%1)</th><th>Volume from total (%1)</th>"
+                                  "<th>Min flow (%2)</th><th>Mean flow (%2)</th><th>Max flow "
+                                  "(%2)</th><th>Min night flow (%2)</th>"
+                                  "<th>Readings</th><th>Expected</th><th>Completeness "
+                                  "(%)</th><th>Quality</th></tr></thead><tbody>")
                        .arg(volume, flow);
     for (const DaySummary &day : summary.days) {
         const QStringList cells{surveyNumber(day.volume * perVolume),
-                                day.volumeFromTotal ? surveyNumber(*day.volumeFromTotal * perVolume) : QString(),
+                                day.volumeFromTotal ? surveyNumber(*day.volumeFromTotal * perVolume)
+                                                    : QString(),
                                 surveyNumber(day.minFlow * perFlow),
                                 surveyNumber(day.meanFlow * perFlow),
                                 surveyNumber(day.maxFlow * perFlow),
@@ -120,20 +129,23 @@ QString gapsTable(const SurveySummary &summary, const QTimeZone &zone)
 {
     if (summary.gaps.empty())
         return QStringLiteral("<p>No gaps in these days.</p>\n");
-    QString html = QStringLiteral(
-        "<table class=\"gaps\"><thead><tr><th>Start</th><th>End</th><th>Missing intervals</th></tr></thead><tbody>");
+    QString html =
+        QStringLiteral("<table class=\"gaps\"><thead><tr><th>Start</th><th>End</th><th>Missing "
+                       "intervals</th></tr></thead><tbody>");
     for (const Gap &gap : summary.gaps)
-        html += QStringLiteral("<tr><td>%1</td><td>%2</td><td class=\"num\">%3</td></tr>")
-                    .arg(zonedTime(gap.firstMissingUtcMs, zone), zonedTime(gap.lastMissingUtcMs, zone))
-                    .arg(gap.missingIntervals);
+        html +=
+            QStringLiteral("<tr><td>%1</td><td>%2</td><td class=\"num\">%3</td></tr>")
+                .arg(zonedTime(gap.firstMissingUtcMs, zone), zonedTime(gap.lastMissingUtcMs, zone))
+                .arg(gap.missingIntervals);
     return html + QStringLiteral("</tbody></table>\n");
 }
 
 QString scatterSection(const SurveySeries &series)
 {
     if (!series.hasDepth() || !series.hasVelocity())
-        return QStringLiteral("<p class=\"muted\">No scattergraph: no channel is known to log both depth and "
-                              "velocity (depth-channel and velocity-channel in the stations file).</p>\n");
+        return QStringLiteral(
+            "<p class=\"muted\">No scattergraph: no channel is known to log both depth and "
+            "velocity (depth-channel and velocity-channel in the stations file).</p>\n");
     const SurveySetup &units = series.setup;
     Scatter scatter;
     scatter.depthM = series.depth;
@@ -146,29 +158,38 @@ QString scatterSection(const SurveySeries &series)
     QString fits;
     if (scatter.diameterM) {
         scatter.lanfearColl = fitLanfearColl(*scatter.diameterM, series.depth, series.velocity);
-        scatter.stevensSchutzbach = fitStevensSchutzbach(*scatter.diameterM, series.depth, series.velocity);
-        fits = QStringLiteral("<table class=\"fits\"><thead><tr><th>Curve</th><th>C (m<sup>1/3</sup>/s)</th>"
-                              "<th>Silt or offset (%1)</th><th>R&sup2;</th><th>Points</th></tr></thead><tbody>")
-                   .arg(esc(scatter.depthUnit));
+        scatter.stevensSchutzbach =
+            fitStevensSchutzbach(*scatter.diameterM, series.depth, series.velocity);
+        fits =
+            QStringLiteral(
+                "<table class=\"fits\"><thead><tr><th>Curve</th><th>C (m<sup>1/3</sup>/s)</th>"
+                "<th>Silt or offset (%1)</th><th>R&sup2;</th><th>Points</th></tr></thead><tbody>")
+                .arg(esc(scatter.depthUnit));
         const std::pair<const char *, const CurveFit *> rows[] = {
-            {"Lanfear-Coll", &scatter.lanfearColl}, {"Stevens-Schutzbach", &scatter.stevensSchutzbach}};
+            {"Lanfear-Coll", &scatter.lanfearColl},
+            {"Stevens-Schutzbach", &scatter.stevensSchutzbach}};
         for (const auto &[name, fit] : rows) {
             if (!fit->valid) {
-                fits += QStringLiteral("<tr><td>%1</td><td colspan=\"4\" class=\"muted\">too few readings to fit</td></tr>")
+                fits += QStringLiteral("<tr><td>%1</td><td colspan=\"4\" class=\"muted\">too few "
+                                       "readings to fit</td></tr>")
                             .arg(QLatin1String(name));
                 continue;
             }
-            fits += QStringLiteral("<tr><td>%1</td><td class=\"num\">%2</td><td class=\"num\">%3</td>"
-                                   "<td class=\"num\">%4</td><td class=\"num\">%5</td></tr>")
-                        .arg(QLatin1String(name), surveyNumber(fit->coefficient),
-                             surveyNumber(fit->offsetM * scatter.depthPerMetre), surveyNumber(fit->rSquared))
-                        .arg(fit->points);
+            fits +=
+                QStringLiteral("<tr><td>%1</td><td class=\"num\">%2</td><td class=\"num\">%3</td>"
+                               "<td class=\"num\">%4</td><td class=\"num\">%5</td></tr>")
+                    .arg(QLatin1String(name), surveyNumber(fit->coefficient),
+                         surveyNumber(fit->offsetM * scatter.depthPerMetre),
+                         surveyNumber(fit->rSquared))
+                    .arg(fit->points);
         }
-        fits += QStringLiteral("</tbody></table><p class=\"muted\">Lanfear-Coll in red, Stevens-Schutzbach in "
-                               "green.</p>\n");
+        fits += QStringLiteral(
+            "</tbody></table><p class=\"muted\">Lanfear-Coll in red, Stevens-Schutzbach in "
+            "green.</p>\n");
     } else {
-        fits = QStringLiteral("<p class=\"muted\">No fitted curves: the pipe's diameter is not known "
-                              "(pipe-diameter in the stations file).</p>\n");
+        fits =
+            QStringLiteral("<p class=\"muted\">No fitted curves: the pipe's diameter is not known "
+                           "(pipe-diameter in the stations file).</p>\n");
     }
     return scattergraphSvg(scatter) + fits;
 }
@@ -181,15 +202,19 @@ QString collectionsTable(const QString &station, const std::vector<collect::Coll
             own.push_back(&run);
     if (own.empty())
         return QStringLiteral("<p>No collections in these days.</p>\n");
-    QString html = QStringLiteral("<table class=\"collections\"><thead><tr><th>Started</th><th>Finished</th>"
-                                  "<th>Result</th><th>New readings</th><th>Attempts</th><th>Error</th></tr></thead><tbody>");
+    QString html = QStringLiteral(
+        "<table class=\"collections\"><thead><tr><th>Started</th><th>Finished</th>"
+        "<th>Result</th><th>New readings</th><th>Attempts</th><th>Error</th></tr></thead><tbody>");
     int shown = 0;
     for (auto it = own.rbegin(); it != own.rend() && shown < kCollectionsShown; ++it, ++shown) {
         const collect::CollectionRow &run = **it;
-        html += QStringLiteral("<tr><td>%1</td><td>%2</td><td>%3</td><td class=\"num\">%4</td><td class=\"num\">%5</td>"
-                               "<td class=\"err\">%6</td></tr>")
-                    .arg(esc(collect::utcText(run.startedUtc)), esc(collect::utcText(run.finishedUtc)), esc(run.result),
-                         QString::number(run.newReadings), QString::number(run.attempts), esc(run.error));
+        html +=
+            QStringLiteral("<tr><td>%1</td><td>%2</td><td>%3</td><td class=\"num\">%4</td><td "
+                           "class=\"num\">%5</td>"
+                           "<td class=\"err\">%6</td></tr>")
+                .arg(esc(collect::utcText(run.startedUtc)), esc(collect::utcText(run.finishedUtc)),
+                     esc(run.result), QString::number(run.newReadings),
+                     QString::number(run.attempts), esc(run.error));
     }
     return html + QStringLiteral("</tbody></table>\n");
 }
@@ -201,9 +226,12 @@ QString downloadLinks(const QString &station, const QDateTime &fromUtc, const QD
     for (const char *format : formats) {
         const QString href =
             QStringLiteral("/api/stations/%1/readings?from=%2&to=%3&format=%4")
-                .arg(pathSegment(station), QString::fromLatin1(QUrl::toPercentEncoding(collect::utcText(fromUtc))),
-                     QString::fromLatin1(QUrl::toPercentEncoding(collect::utcText(toUtc))), QLatin1String(format));
-        html += QStringLiteral("<a href=\"%1\" download>%2</a> ").arg(esc(href), QLatin1String(format));
+                .arg(pathSegment(station),
+                     QString::fromLatin1(QUrl::toPercentEncoding(collect::utcText(fromUtc))),
+                     QString::fromLatin1(QUrl::toPercentEncoding(collect::utcText(toUtc))),
+                     QLatin1String(format));
+        html +=
+            QStringLiteral("<a href=\"%1\" download>%2</a> ").arg(esc(href), QLatin1String(format));
     }
     return html + QStringLiteral("</p>\n");
 }
@@ -217,8 +245,10 @@ QDateTime stationPageFrom(const collect::Station &station, const QDateTime &nowU
     return QDateTime(today.addDays(-(kStationPageDays - 1)), QTime(0, 0), zone).toUTC();
 }
 
-std::optional<QByteArray> stationPage(const collect::Station &station, const collect::StationHealth &health,
-                                      collect::StoreReader &store, const QDateTime &nowUtc, QString *error)
+std::optional<QByteArray> stationPage(const collect::Station &station,
+                                      const collect::StationHealth &health,
+                                      collect::StoreReader &store, const QDateTime &nowUtc,
+                                      QString *error)
 {
     const QTimeZone zone = station.timeZone();
     const QDateTime fromUtc = stationPageFrom(station, nowUtc);
@@ -233,15 +263,20 @@ std::optional<QByteArray> stationPage(const collect::Station &station, const col
     const qint64 fromMs = fromUtc.toMSecsSinceEpoch(), toMs = nowUtc.toMSecsSinceEpoch();
     const int interval = logIntervalSeconds(series.utcMs);
     // A step longer than one and a half intervals is a gap, drawn as one.
-    const qint64 breakAfterMs = interval > 0 ? qint64(interval) * 1500 : std::numeric_limits<qint64>::max();
+    const qint64 breakAfterMs =
+        interval > 0 ? qint64(interval) * 1500 : std::numeric_limits<qint64>::max();
 
     const QString state = collect::stateName(health.state);
-    QString html = QStringLiteral("<p><a href=\"/\">&larr; The fleet</a></p>\n<h1>%1 <span class=\"state s-%2\">%2</span></h1>\n")
+    QString html = QStringLiteral("<p><a href=\"/\">&larr; The fleet</a></p>\n<h1>%1 <span "
+                                  "class=\"state s-%2\">%2</span></h1>\n")
                        .arg(esc(station.name), esc(state));
     html += QStringLiteral("<p>Last success: %1%2. Last attempt: %3. Zone: %4.</p>\n")
-                .arg(health.lastOkUtc ? esc(collect::utcText(*health.lastOkUtc)) : QStringLiteral("never"),
-                     health.lastOkUtc ? QStringLiteral(" (%1 ago)").arg(ageText(health.ageSeconds)) : QString(),
-                     health.lastAttemptUtc ? esc(collect::utcText(*health.lastAttemptUtc)) : QStringLiteral("never"),
+                .arg(health.lastOkUtc ? esc(collect::utcText(*health.lastOkUtc))
+                                      : QStringLiteral("never"),
+                     health.lastOkUtc ? QStringLiteral(" (%1 ago)").arg(ageText(health.ageSeconds))
+                                      : QString(),
+                     health.lastAttemptUtc ? esc(collect::utcText(*health.lastAttemptUtc))
+                                           : QStringLiteral("never"),
                      esc(QString::fromUtf8(zone.id())));
     if (!health.lastError.isEmpty())
         html += QStringLiteral("<p class=\"err\">Last error: %1</p>\n").arg(esc(health.lastError));
@@ -256,10 +291,12 @@ std::optional<QByteArray> stationPage(const collect::Station &station, const col
 
     html += QStringLiteral("<h2>Daily summary</h2>\n");
     if (interval == 0) {
-        html += QStringLiteral("<p class=\"muted\">Too few readings to tell the log interval.</p>\n");
+        html +=
+            QStringLiteral("<p class=\"muted\">Too few readings to tell the log interval.</p>\n");
     } else {
         const SurveySummary summary = summarize(series, {fromMs, toMs});
-        html += QStringLiteral("<p>Log interval: %1 s.</p>\n").arg(interval) + dailyTable(summary, series);
+        html += QStringLiteral("<p>Log interval: %1 s.</p>\n").arg(interval) +
+                dailyTable(summary, series);
         html += QStringLiteral("<h2>Gaps</h2>\n") + gapsTable(summary, zone);
     }
     html += QStringLiteral("<h2>Scattergraph</h2>\n") + scatterSection(series);

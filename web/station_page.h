@@ -20,7 +20,9 @@ QDateTime stationPageFrom(const collect::Station &station, const QDateTime &nowU
 // daily summary and gaps, the scattergraph when it logs depth and velocity,
 // its last collections, and links to download the days in each export format.
 // nullopt with *error set when the store would not answer.
-std::optional<QByteArray> stationPage(const collect::Station &station, const collect::StationHealth &health,
-                                      collect::StoreReader &store, const QDateTime &nowUtc, QString *error);
+std::optional<QByteArray> stationPage(const collect::Station &station,
+                                      const collect::StationHealth &health,
+                                      collect::StoreReader &store, const QDateTime &nowUtc,
+                                      QString *error);
 
 } // namespace ostrand::web

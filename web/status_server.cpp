@@ -6,7 +6,6 @@
 #include "store/store_open.h"
 
 #include <QHttpServerRequest>
-#include <QPointer>
 #include <QSslCertificate>
 #include <QSslKey>
 #include <QTcpSocket>
@@ -23,6 +22,36 @@ QByteArray unauthorizedBody()
            "(any user name), or send \"Authorization: Bearer TOKEN\".\n";
 }
 
+// Whether the client said it takes "deflate" (and not with q=0).
+bool takesDeflate(const QHttpServerRequest &request)
+{
+    for (const QByteArray &item : request.value("accept-encoding").split(',')) {
+        const QList<QByteArray> parts = item.split(';');
+        if (parts.first().trimmed().compare("deflate", Qt::CaseInsensitive) != 0)
+            continue;
+        for (const QByteArray &parameter : parts.mid(1)) {
+            const QByteArray p = parameter.trimmed();
+            if (p.startsWith("q=") && p.mid(2).toDouble() <= 0)
+                return false;
+        }
+        return true;
+    }
+    return false;
+}
+
+// The body as HTTP's "deflate" (a zlib stream), when it is text large enough
+// to gain: the fleet's JSON repeats the same keys a thousand times.
+QByteArray deflatedBody(const SiteResponse &response)
+{
+    if (response.body.size() < 1024)
+        return {};
+    const QByteArray &type = response.contentType;
+    if (!type.startsWith("text/") && !type.contains("json") && !type.contains("svg") && !type.contains("xml"))
+        return {};
+    // qCompress puts the length before the zlib stream; the stream is what HTTP wants.
+    return qCompress(response.body, 6).mid(4);
+}
+
 } // namespace
 
 StatusServer::StatusServer(ServerSettings settings, QObject *parent)
@@ -33,6 +62,7 @@ StatusServer::StatusServer(ServerSettings settings, QObject *parent)
     // A few pages drawn at once is plenty for an operator's fleet; more
     // would only share the same cores and the same database.
     workers_.setMaxThreadCount(std::max(2, std::min(QThread::idealThreadCount(), 8)));
+    clock_.start();
 }
 
 StatusServer::~StatusServer()
@@ -83,10 +113,37 @@ bool StatusServer::handleRequest(const QHttpServerRequest &request, QTcpSocket *
         return true;
     }
     const SiteRequest site{request.url().path(QUrl::FullyDecoded), request.query()};
+    const QString key = site.path + u'?' + site.query.toString(QUrl::FullyEncoded);
+    answer(key, site, {QPointer<QTcpSocket>(socket), slot, close, headOnly, takesDeflate(request)});
+    return true;
+}
+
+void StatusServer::answer(const QString &key, const SiteRequest &site, const Waiter &waiter)
+{
+    forget();
+    Shared &shared = answers_[key];
+    if (shared.ready) {
+        const qint64 age = clock_.elapsed() - shared.madeAtMs;
+        if (age <= settings_.staleMs) {
+            send(waiter, shared.response, shared.deflated);
+            if (age > settings_.reuseMs)
+                make(key, site);
+            return;
+        }
+    }
+    shared.waiters.push_back(waiter);
+    make(key, site);
+}
+
+void StatusServer::make(const QString &key, const SiteRequest &site)
+{
+    Shared &shared = answers_[key];
+    if (shared.making)
+        return;
+    shared.making = true;
     const QDateTime now = settings_.nowUtc();
-    const QPointer<QTcpSocket> target(socket);
-    workers_.start([this, site, now, slot, close, headOnly, target] {
-        // A reader per request, opened on the thread that uses it: a
+    workers_.start([this, key, site, now] {
+        // A reader per making, opened on the thread that uses it: a
         // connection is never shared between threads, and a store that was
         // replaced or migrated since is seen as it is now.
         QString error;
@@ -100,17 +157,74 @@ bool StatusServer::handleRequest(const QHttpServerRequest &request, QTcpSocket *
                                 .arg(collect::storeName(settings_.store), error)
                                 .toUtf8();
         }
-        const QByteArray bytes =
-            httpAnswer(response.status, response.contentType, response.body, response.headers, close, headOnly);
+        const QByteArray deflated = deflatedBody(response);
         QMetaObject::invokeMethod(
-            this,
-            [target, slot, bytes, close] {
-                if (ConnectionGuard *owner = target ? ConnectionGuard::of(target) : nullptr)
-                    owner->deliver(slot, bytes, close);
-            },
-            Qt::QueuedConnection);
+            this, [this, key, response, deflated] { made(key, response, deflated); }, Qt::QueuedConnection);
     });
-    return true;
+}
+
+void StatusServer::made(const QString &key, const SiteResponse &response, const QByteArray &deflated)
+{
+    Shared &shared = answers_[key];
+    shared.making = false;
+    const std::vector<Waiter> waiters = std::move(shared.waiters);
+    shared.waiters.clear();
+    // A store that would not answer is asked again by the next request.
+    if (response.status >= 500) {
+        answers_.erase(key);
+    } else {
+        shared.response = response;
+        shared.deflated = deflated;
+        shared.madeAtMs = clock_.elapsed();
+        shared.ready = true;
+    }
+    for (const Waiter &waiter : waiters)
+        send(waiter, response, deflated);
+}
+
+void StatusServer::send(const Waiter &waiter, const SiteResponse &response, const QByteArray &deflated)
+{
+    ConnectionGuard *guard = waiter.socket ? ConnectionGuard::of(waiter.socket) : nullptr;
+    if (!guard)
+        return;
+    QList<QPair<QByteArray, QByteArray>> headers = response.headers;
+    headers.append(qMakePair(QByteArray("Vary"), QByteArray("Accept-Encoding")));
+    const bool deflate = waiter.deflate && !deflated.isEmpty();
+    if (deflate)
+        headers.append(qMakePair(QByteArray("Content-Encoding"), QByteArray("deflate")));
+    guard->deliver(waiter.slot,
+                   httpAnswer(response.status, response.contentType, deflate ? deflated : response.body, headers,
+                              waiter.close, waiter.headOnly),
+                   waiter.close);
+}
+
+void StatusServer::forget()
+{
+    const qint64 now = clock_.elapsed();
+    qint64 kept = 0;
+    std::vector<std::pair<qint64, QString>> byAge;
+    for (auto it = answers_.begin(); it != answers_.end();) {
+        const Shared &shared = it->second;
+        const bool idle = !shared.making && shared.waiters.empty();
+        if (idle && (!shared.ready || now - shared.madeAtMs > settings_.staleMs)) {
+            it = answers_.erase(it);
+            continue;
+        }
+        if (shared.ready) {
+            kept += shared.response.body.size();
+            if (idle)
+                byAge.emplace_back(shared.madeAtMs, it->first);
+        }
+        ++it;
+    }
+    // Past the bytes allowed, the oldest answers go first.
+    std::sort(byAge.begin(), byAge.end());
+    for (const auto &[madeAt, key] : byAge) {
+        if (kept <= settings_.keptBytes)
+            break;
+        kept -= answers_[key].response.body.size();
+        answers_.erase(key);
+    }
 }
 
 void StatusServer::missingHandler(const QHttpServerRequest &, QTcpSocket *socket)

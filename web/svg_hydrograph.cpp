@@ -16,12 +16,13 @@ constexpr double kLeft = 60, kRight = 10, kTop = 22, kBottom = 24;
 
 } // namespace
 
-QString hydrographSvg(const HydrographLine &line, qint64 fromUtcMs, qint64 toUtcMs, const QTimeZone &zone,
-                      qint64 breakAfterMs)
+QString hydrographSvg(const HydrographLine &line, qint64 fromUtcMs, qint64 toUtcMs,
+                      const QTimeZone &zone, qint64 breakAfterMs)
 {
     double low = INFINITY, high = -INFINITY;
     for (size_t i = 0; i < line.values.size(); ++i)
-        if (std::isfinite(line.values[i]) && line.utcMs[i] >= fromUtcMs && line.utcMs[i] < toUtcMs) {
+        if (std::isfinite(line.values[i]) && line.utcMs[i] >= fromUtcMs &&
+            line.utcMs[i] < toUtcMs) {
             low = std::min(low, line.values[i]);
             high = std::max(high, line.values[i]);
         }
@@ -33,12 +34,16 @@ QString hydrographSvg(const HydrographLine &line, qint64 fromUtcMs, qint64 toUtc
     auto x = [&](qint64 ms) { return kLeft + plotW * double(ms - fromUtcMs) / span; };
     auto y = [&](double v) { return kTop + plotH * (1 - (v - yLow) / (yHigh - yLow)); };
 
-    const QString title = line.unit.isEmpty() ? line.title : QStringLiteral("%1 (%2)").arg(line.title, line.unit);
-    QString svg = QStringLiteral("<svg class=\"hydrograph\" xmlns=\"http://www.w3.org/2000/svg\" width=\"%1\" "
-                                 "height=\"%2\" viewBox=\"0 0 %1 %2\" role=\"img\" aria-label=\"%3\">"
-                                 "<title>%3</title><text x=\"%4\" y=\"14\" font-weight=\"bold\">%3</text>")
-                      .arg(svgNumber(kWidth), svgNumber(kHeight), htmlEscaped(title), svgNumber(kLeft));
-    svg += QStringLiteral("<rect x=\"%1\" y=\"%2\" width=\"%3\" height=\"%4\" fill=\"none\" stroke=\"#999\"/>")
+    const QString title =
+        line.unit.isEmpty() ? line.title : QStringLiteral("%1 (%2)").arg(line.title, line.unit);
+    QString svg =
+        QStringLiteral(
+            "<svg class=\"hydrograph\" xmlns=\"http://www.w3.org/2000/svg\" width=\"%1\" "
+            "height=\"%2\" viewBox=\"0 0 %1 %2\" role=\"img\" aria-label=\"%3\">"
+            "<title>%3</title><text x=\"%4\" y=\"14\" font-weight=\"bold\">%3</text>")
+            .arg(svgNumber(kWidth), svgNumber(kHeight), htmlEscaped(title), svgNumber(kLeft));
+    svg += QStringLiteral(
+               "<rect x=\"%1\" y=\"%2\" width=\"%3\" height=\"%4\" fill=\"none\" stroke=\"#999\"/>")
                .arg(kLeft)
                .arg(kTop)
                .arg(plotW)
@@ -71,7 +76,8 @@ QString hydrographSvg(const HydrographLine &line, qint64 fromUtcMs, qint64 toUtc
                    .arg(day.toString(QStringLiteral("ddd d MMM")));
     }
     if (empty) {
-        svg += QStringLiteral("<text x=\"%1\" y=\"%2\" text-anchor=\"middle\" fill=\"#a40000\">no readings in these "
+        svg += QStringLiteral("<text x=\"%1\" y=\"%2\" text-anchor=\"middle\" fill=\"#a40000\">no "
+                              "readings in these "
                               "days</text></svg>")
                    .arg(kLeft + plotW / 2)
                    .arg(kTop + plotH / 2);
@@ -95,7 +101,9 @@ QString hydrographSvg(const HydrographLine &line, qint64 fromUtcMs, qint64 toUtc
         drawing = true;
         previous = ms;
     }
-    svg += QStringLiteral("<path d=\"%1\" fill=\"none\" stroke=\"#1a5fb4\" stroke-width=\"1.4\" stroke-linecap=\"round\"/></svg>").arg(path);
+    svg += QStringLiteral("<path d=\"%1\" fill=\"none\" stroke=\"#1a5fb4\" stroke-width=\"1.4\" "
+                          "stroke-linecap=\"round\"/></svg>")
+               .arg(path);
     return svg;
 }
 

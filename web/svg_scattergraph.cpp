@@ -22,7 +22,8 @@ QString scattergraphSvg(const Scatter &s)
     for (size_t i = 0; i < s.depthM.size() && i < s.velocityMs.size(); ++i) {
         if (!std::isfinite(s.depthM[i]) || !std::isfinite(s.velocityMs[i]))
             continue;
-        const double v = s.velocityMs[i] * s.velocityPerMetrePerSecond, d = s.depthM[i] * s.depthPerMetre;
+        const double v = s.velocityMs[i] * s.velocityPerMetrePerSecond,
+                     d = s.depthM[i] * s.depthPerMetre;
         points.emplace_back(v, d);
         vLow = std::min(vLow, v);
         vHigh = std::max(vHigh, v);
@@ -32,17 +33,24 @@ QString scattergraphSvg(const Scatter &s)
         dHigh = std::max(dHigh, *s.diameterM * s.depthPerMetre);
     const std::vector<double> vTicks = axisTicks(vLow, vHigh), dTicks = axisTicks(0, dHigh);
     const double plotW = kSize - kLeft - kRight, plotH = kSize - kTop - kBottom;
-    auto x = [&](double v) { return kLeft + plotW * (v - vTicks.front()) / (vTicks.back() - vTicks.front()); };
-    auto y = [&](double d) { return kTop + plotH * (1 - (d - dTicks.front()) / (dTicks.back() - dTicks.front())); };
+    auto x = [&](double v) {
+        return kLeft + plotW * (v - vTicks.front()) / (vTicks.back() - vTicks.front());
+    };
+    auto y = [&](double d) {
+        return kTop + plotH * (1 - (d - dTicks.front()) / (dTicks.back() - dTicks.front()));
+    };
 
     const QString depthTitle = htmlEscaped(QStringLiteral("Depth (%1)").arg(s.depthUnit));
     const QString velocityTitle = htmlEscaped(QStringLiteral("Velocity (%1)").arg(s.velocityUnit));
-    QString svg = QStringLiteral("<svg class=\"scattergraph\" xmlns=\"http://www.w3.org/2000/svg\" width=\"%1\" "
-                                 "height=\"%1\" viewBox=\"0 0 %1 %1\" role=\"img\" aria-label=\"Scattergraph\">"
-                                 "<title>Scattergraph: %2 against %3</title>")
-                      .arg(kSize)
-                      .arg(depthTitle, velocityTitle);
-    svg += QStringLiteral("<rect x=\"%1\" y=\"%2\" width=\"%3\" height=\"%4\" fill=\"none\" stroke=\"#999\"/>")
+    QString svg =
+        QStringLiteral(
+            "<svg class=\"scattergraph\" xmlns=\"http://www.w3.org/2000/svg\" width=\"%1\" "
+            "height=\"%1\" viewBox=\"0 0 %1 %1\" role=\"img\" aria-label=\"Scattergraph\">"
+            "<title>Scattergraph: %2 against %3</title>")
+            .arg(kSize)
+            .arg(depthTitle, velocityTitle);
+    svg += QStringLiteral(
+               "<rect x=\"%1\" y=\"%2\" width=\"%3\" height=\"%4\" fill=\"none\" stroke=\"#999\"/>")
                .arg(kLeft)
                .arg(kTop)
                .arg(plotW)
@@ -57,12 +65,14 @@ QString scattergraphSvg(const Scatter &s)
                    .arg(svgNumber(x(t)))
                    .arg(kTop + plotH + 14)
                    .arg(survey::surveyNumber(t));
-    svg += QStringLiteral("<text x=\"%1\" y=\"%2\" text-anchor=\"middle\">%3</text>"
-                          "<text transform=\"translate(14 %4) rotate(-90)\" text-anchor=\"middle\">%5</text>")
-               .arg(svgNumber(kLeft + plotW / 2), svgNumber(kSize - 6), velocityTitle, svgNumber(kTop + plotH / 2),
-                    depthTitle);
+    svg += QStringLiteral(
+               "<text x=\"%1\" y=\"%2\" text-anchor=\"middle\">%3</text>"
+               "<text transform=\"translate(14 %4) rotate(-90)\" text-anchor=\"middle\">%5</text>")
+               .arg(svgNumber(kLeft + plotW / 2), svgNumber(kSize - 6), velocityTitle,
+                    svgNumber(kTop + plotH / 2), depthTitle);
     for (const auto &[v, d] : points)
-        svg += QStringLiteral("<circle cx=\"%1\" cy=\"%2\" r=\"1.8\" fill=\"#1a5fb4\" fill-opacity=\"0.5\"/>")
+        svg += QStringLiteral(
+                   "<circle cx=\"%1\" cy=\"%2\" r=\"1.8\" fill=\"#1a5fb4\" fill-opacity=\"0.5\"/>")
                    .arg(svgNumber(x(v)), svgNumber(y(d)));
     // The fitted curves across the pipe's depth.
     const struct {
@@ -76,13 +86,16 @@ QString scattergraphSvg(const Scatter &s)
             QString path;
             for (int k = 0; k <= 60; ++k) {
                 const double depth = *s.diameterM * k / 60;
-                const double v = curve.fit->velocityAt(*s.diameterM, depth) * s.velocityPerMetrePerSecond;
+                const double v =
+                    curve.fit->velocityAt(*s.diameterM, depth) * s.velocityPerMetrePerSecond;
                 if (!std::isfinite(v) || v < vTicks.front() || v > vTicks.back())
                     continue;
-                path += QChar(path.isEmpty() ? u'M' : u'L') + svgNumber(x(v)) + u' ' + svgNumber(y(depth * s.depthPerMetre));
+                path += QChar(path.isEmpty() ? u'M' : u'L') + svgNumber(x(v)) + u' ' +
+                        svgNumber(y(depth * s.depthPerMetre));
             }
-            svg += QStringLiteral("<path d=\"%1\" fill=\"none\" stroke=\"%2\" stroke-width=\"1.5\"/>")
-                       .arg(path, QLatin1String(curve.colour));
+            svg +=
+                QStringLiteral("<path d=\"%1\" fill=\"none\" stroke=\"%2\" stroke-width=\"1.5\"/>")
+                    .arg(path, QLatin1String(curve.colour));
         }
     }
     return svg + QStringLiteral("</svg>");

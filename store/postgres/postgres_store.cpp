@@ -1,6 +1,7 @@
 #include "postgres_store.h"
 
 #include "store/day_counts.h"
+#include "store/postgres/postgres_day_counts.h"
 #include "store/postgres/postgres_rows.h"
 #include "store/postgres/postgres_session.h"
 
@@ -17,6 +18,8 @@ constexpr char kSchemaLock[] = "SELECT pg_advisory_xact_lock(7700026)";
 // The outbox's key: numbers never given twice, so a publisher removing what
 // it sent cannot remove a newer row.
 constexpr char kSerialKey[] = "BIGSERIAL PRIMARY KEY";
+// How long the steps that take a store up may run: a year of a large fleet's readings is read once.
+constexpr int kSchemaStepTimeoutMs = 3600 * 1000;
 
 class PostgresStore : public ReadingStore, public PostgresSession {
 public:
@@ -94,8 +97,15 @@ public:
             if (!good(insert))
                 return fail(error, what, insert.get()), rollback(), false;
         } else if (*held < kStoreSchemaVersion) {
+            // Counting a large fleet's days of readings may take longer than
+            // a statement may: the steps alone are given longer, once.
+            const int usualTimeoutMs = statementTimeoutMs_;
+            statementTimeoutMs_ = kSchemaStepTimeoutMs;
+            const QByteArray longer = "SET LOCAL statement_timeout = " + QByteArray::number(kSchemaStepTimeoutMs);
             const QByteArray steps = storeSchemaSteps(*held, "TIMESTAMPTZ", kSerialKey);
-            if (!runAll({steps.constData()}, error, what))
+            const bool stepped = runAll({longer.constData(), steps.constData()}, error, what);
+            statementTimeoutMs_ = usualTimeoutMs;
+            if (!stepped)
                 return rollback(), false;
             const Result update = run("UPDATE schema_version SET version = $1", {QString::number(kStoreSchemaVersion)});
             if (!good(update))
@@ -129,7 +139,7 @@ public:
         std::optional<bool> clear;
         std::optional<StationInstants> held;
         const bool stored = runAll({"BEGIN"}, error, what) && (clear = spanIsClear(w.readings, error, what))
-                            && (held = *clear ? StationInstants() : heldInstants(w.readings, error, what))
+                            && (held = *clear ? StationInstants() : heldInstants(*this, w.readings, error, what))
                             && (*clear ? copyIn("readings", w.readings, result, error, what)
                                  : runAll({"CREATE TEMPORARY TABLE incoming (LIKE readings INCLUDING DEFAULTS) "
                                            "ON COMMIT DROP"},
@@ -141,7 +151,7 @@ public:
         if (stored && *clear)
             result.inserted = incomingRows_;
         if (!stored || (w.publish && *clear && !queueClearSpan(w, error, what))
-            || !writeDays(addedDayCounts(w.readings, *held), error, what)
+            || !writeDays(*this, addedDayCounts(w.readings, *held), error, what)
             || !writeRows(w, result.inserted, error, what) || !runAll({"COMMIT"}, error, what)) {
             rollback();
             return std::nullopt;
@@ -169,39 +179,6 @@ public:
         if (!good(held))
             return fail(error, what, held.get()), std::nullopt;
         return QByteArray(PQgetvalue(held.get(), 0, 0)) != "t";
-    }
-
-    // The instants the store holds in each station's span of the batch, before it goes in.
-    std::optional<StationInstants> heldInstants(const std::vector<StoredReading> &readings, QString *error,
-                                                const QString &what)
-    {
-        StationInstants held;
-        const QByteArray sql = QByteArray("SELECT DISTINCT extract(epoch FROM time_utc)::bigint FROM readings "
-                                          "WHERE station = $1 AND channel IN ")
-                               + kEveryChannel + " AND time_utc >= $2 AND time_utc <= $3";
-        const QHash<QString, InstantSpan> spans = stationSpans(readings);
-        for (auto span = spans.constBegin(); span != spans.constEnd(); ++span) {
-            const Result r = run(sql.constData(), {span.key(), utcText(span->firstUtc), utcText(span->lastUtc)});
-            if (!good(r))
-                return fail(error, what, r.get()), std::nullopt;
-            QSet<qint64> &instants = held[span.key()];
-            for (int i = 0; i < PQntuples(r.get()); ++i)
-                instants.insert(QByteArray(PQgetvalue(r.get(), i, 0)).toLongLong());
-        }
-        return held;
-    }
-
-    bool writeDays(const std::vector<DayCount> &days, QString *error, const QString &what)
-    {
-        const QByteArray sql = QByteArray("INSERT INTO station_days VALUES ($1, $2, $3, $4)") + kDayCountUpsertRule;
-        for (const DayCount &day : days) {
-            const Result upsert = run(sql.constData(), {day.station, day.day.toString(Qt::ISODate),
-                                                        QString::number(day.instants),
-                                                        QString::number(day.intervalSeconds)});
-            if (!good(upsert))
-                return fail(error, what, upsert.get());
-        }
-        return true;
     }
 
     // Readings that clashed within the batch itself.
@@ -391,21 +368,30 @@ public:
         return rows;
     }
 
+    std::optional<QHash<QString, QDateTime>> newestReadings(QString *error) override
+    {
+        // One channel at a time, each a seek on the key, never a scan of the station's readings.
+        QByteArray sql = "SELECT name, extract(epoch FROM greatest(";
+        for (int channel = 1; channel <= 8; ++channel)
+            sql += QByteArray(channel > 1 ? ", " : "")
+                   + "(SELECT max(time_utc) FROM readings r WHERE r.station = s.name AND r.channel = "
+                   + QByteArray::number(channel) + ")";
+        sql += "))::bigint FROM stations s";
+        const Result r = run(sql.constData());
+        if (!good(r))
+            return fail(error, QStringLiteral("the stations' newest readings could not be read"), r.get()), std::nullopt;
+        QHash<QString, QDateTime> times;
+        for (int i = 0; i < PQntuples(r.get()); ++i)
+            if (!PQgetisnull(r.get(), i, 1))
+                times.insert(QString::fromUtf8(PQgetvalue(r.get(), i, 0)), utcFromEpoch(PQgetvalue(r.get(), i, 1)));
+        return times;
+    }
+
     std::optional<std::vector<DayCount>> dayCounts(const QDate &fromDay, QString *error) override
     {
-        std::vector<DayCount> rows;
         if (version_ < kDayCountsSchemaVersion)
-            return rows;
-        const Result r = run("SELECT station, day, instants, interval_seconds FROM station_days WHERE day >= $1 "
-                             "ORDER BY station, day",
-                             {fromDay.toString(Qt::ISODate)});
-        if (!good(r))
-            return fail(error, QStringLiteral("the day counts could not be read"), r.get()), std::nullopt;
-        for (int i = 0; i < PQntuples(r.get()); ++i)
-            rows.push_back({QString::fromUtf8(PQgetvalue(r.get(), i, 0)),
-                            QDate::fromString(QString::fromLatin1(PQgetvalue(r.get(), i, 1)), Qt::ISODate),
-                            atoi(PQgetvalue(r.get(), i, 2)), atoi(PQgetvalue(r.get(), i, 3))});
-        return rows;
+            return std::vector<DayCount>{};
+        return readDayCounts(*this, fromDay, error);
     }
 
     std::optional<std::vector<StoredReading>> readings(const ReadingQuery &query, QString *error) override

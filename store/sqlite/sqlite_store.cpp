@@ -1,6 +1,7 @@
 #include "sqlite_store.h"
 
 #include "store/day_counts.h"
+#include "store/sqlite/sqlite_day_counts.h"
 #include "store/sqlite/sqlite_statement.h"
 
 #include <QElapsedTimer>
@@ -191,11 +192,16 @@ public:
         if (!exec("BEGIN IMMEDIATE", error, what))
             return std::nullopt;
         WriteResult result;
-        inserted_.clear();
-        // The instants held before the batch, for the days it adds to.
-        const std::optional<StationInstants> held = heldInstants(w.readings);
-        if (!held || !writeReadings(w.readings, result) || !writeDays(addedDayCounts(w.readings, *held))
-            || !writeRows(w, result.inserted) || (w.publish && !queueForPublishing(w))
+        // The instants held before the batch, for the days it adds to: told
+        // from what each insert did, the store asked only of an instant the
+        // batch added to within a span it already held readings in.
+        std::vector<bool> inserted;
+        const std::optional<QSet<QString>> unclear = stationsHeldInSpan(db_, w.readings);
+        std::optional<StationInstants> held;
+        if (!unclear || !writeReadings(w.readings, result, inserted)
+            || !(held = heldInstants(db_, w.readings, inserted, *unclear))
+            || !writeDays(db_, addedDayCounts(w.readings, *held)) || !writeRows(w, result.inserted)
+            || (w.publish && !queueForPublishing(w, inserted))
             || sqlite3_exec(db_, "COMMIT", nullptr, nullptr, nullptr) != SQLITE_OK) {
             fail(error, what);
             rollback();
@@ -204,8 +210,9 @@ public:
         return result;
     }
 
-    bool writeReadings(const std::vector<StoredReading> &readings, WriteResult &result)
+    bool writeReadings(const std::vector<StoredReading> &readings, WriteResult &result, std::vector<bool> &inserted)
     {
+        inserted.assign(readings.size(), false);
         Statement insert(db_, "INSERT INTO readings VALUES (?, ?, ?, ?, ?, ?, ?) ON CONFLICT DO NOTHING");
         Statement held(db_, "SELECT value FROM readings WHERE station = ? AND channel = ? AND time_utc = ?");
         Statement clash(db_, "INSERT INTO clashes VALUES (?, ?, ?, ?, ?, ?, ?)");
@@ -216,7 +223,8 @@ public:
         Utf8Cache station, label, unit, local;
         QDateTime lastUtc;
         QByteArray utc;
-        for (const StoredReading &r : readings) {
+        for (size_t i = 0; i < readings.size(); ++i) {
+            const StoredReading &r = readings[i];
             if (r.timeUtc != lastUtc) {
                 lastUtc = r.timeUtc;
                 utc = utcText(r.timeUtc).toLatin1();
@@ -239,7 +247,7 @@ public:
                 return false;
             if (sqlite3_changes(db_) == 1) {
                 ++result.inserted;
-                inserted_.push_back(&r);
+                inserted[i] = true;
                 continue;
             }
             held.reset();
@@ -256,49 +264,6 @@ public:
             if (clash.step() != SQLITE_DONE)
                 return false;
             result.clashes.push_back(r);
-        }
-        return true;
-    }
-
-    // The instants the store holds in each station's span of the batch.
-    std::optional<StationInstants> heldInstants(const std::vector<StoredReading> &readings)
-    {
-        StationInstants held;
-        const QByteArray sql = QByteArray("SELECT DISTINCT time_utc FROM readings WHERE station = ? AND channel IN ")
-                               + kEveryChannel + " AND time_utc >= ? AND time_utc <= ?";
-        Statement select(db_, sql.constData());
-        if (!select.ok())
-            return std::nullopt;
-        const QHash<QString, InstantSpan> spans = stationSpans(readings);
-        for (auto span = spans.constBegin(); span != spans.constEnd(); ++span) {
-            select.reset();
-            select.bind(1, span.key());
-            select.bind(2, utcText(span->firstUtc));
-            select.bind(3, utcText(span->lastUtc));
-            QSet<qint64> &instants = held[span.key()];
-            int step;
-            while ((step = select.step()) == SQLITE_ROW)
-                instants.insert(utcFromText(select.text(0)).toSecsSinceEpoch());
-            if (step != SQLITE_DONE)
-                return std::nullopt;
-        }
-        return held;
-    }
-
-    bool writeDays(const std::vector<DayCount> &days)
-    {
-        const QByteArray sql = QByteArray("INSERT INTO station_days VALUES (?, ?, ?, ?)") + kDayCountUpsertRule;
-        Statement upsert(db_, sql.constData());
-        if (!upsert.ok())
-            return false;
-        for (const DayCount &day : days) {
-            upsert.reset();
-            upsert.bind(1, day.station);
-            upsert.bind(2, day.day.toString(Qt::ISODate));
-            upsert.bind(3, day.instants);
-            upsert.bind(4, day.intervalSeconds);
-            if (upsert.step() != SQLITE_DONE)
-                return false;
         }
         return true;
     }
@@ -398,21 +363,42 @@ public:
         return rows;
     }
 
+    std::optional<QHash<QString, QDateTime>> newestReadings(QString *error) override
+    {
+        // One channel at a time, each a seek on the key, never a scan of the station's readings.
+        QByteArray newest = "SELECT max(t) FROM (";
+        for (int channel = 1; channel <= 8; ++channel)
+            newest += QByteArray(channel > 1 ? " UNION ALL " : "")
+                      + "SELECT max(time_utc) AS t FROM readings WHERE station = ?1 AND channel = "
+                      + QByteArray::number(channel);
+        newest += ")";
+        Statement names(db_, "SELECT name FROM stations");
+        Statement select(db_, newest.constData());
+        QHash<QString, QDateTime> times;
+        int step = SQLITE_ERROR;
+        while (names.ok() && select.ok() && (step = names.step()) == SQLITE_ROW) {
+            const QString name = names.text(0);
+            select.bind(1, name);
+            if (select.step() != SQLITE_ROW) {
+                step = SQLITE_ERROR;
+                break;
+            }
+            if (const auto time = select.time(0))
+                times.insert(name, *time);
+            select.reset();
+        }
+        if (step != SQLITE_DONE)
+            return fail(error, QStringLiteral("the stations' newest readings could not be read")), std::nullopt;
+        return times;
+    }
+
     std::optional<std::vector<DayCount>> dayCounts(const QDate &fromDay, QString *error) override
     {
-        std::vector<DayCount> rows;
         if (version_ < kDayCountsSchemaVersion)
-            return rows;
-        Statement select(db_, "SELECT station, day, instants, interval_seconds FROM station_days WHERE day >= ? "
-                              "ORDER BY station, day");
-        int step = SQLITE_ERROR;
-        if (select.ok())
-            select.bind(1, fromDay.toString(Qt::ISODate));
-        while (select.ok() && (step = select.step()) == SQLITE_ROW)
-            rows.push_back({select.text(0), QDate::fromString(select.text(1), Qt::ISODate), select.integer(2),
-                            select.integer(3)});
-        if (step != SQLITE_DONE)
-            return fail(error, QStringLiteral("the day counts could not be read")), std::nullopt;
+            return std::vector<DayCount>{};
+        auto rows = readDayCounts(db_, fromDay);
+        if (!rows)
+            fail(error, QStringLiteral("the day counts could not be read"));
         return rows;
     }
 
@@ -481,14 +467,17 @@ public:
 
     // The readings this write inserted, in the meter's order, queued in its
     // transaction: a duplicate skipped was queued when it was first stored.
-    bool queueForPublishing(const StationWrite &w)
+    bool queueForPublishing(const StationWrite &w, const std::vector<bool> &inserted)
     {
         Statement queue(db_, "INSERT INTO outbox (station, channel, time_utc, queued_utc) "
                              "VALUES (?, ?, ?, coalesce(?, strftime('%Y-%m-%dT%H:%M:%SZ', 'now')))");
         if (!queue.ok())
             return false;
         const QString queuedUtc = utcText(w.collection.finishedUtc);
-        for (const StoredReading *r : inserted_) {
+        for (size_t i = 0; i < w.readings.size(); ++i) {
+            if (!inserted[i])
+                continue;
+            const StoredReading *r = &w.readings[i];
             queue.reset();
             queue.bind(1, r->station);
             queue.bind(2, r->channel);
@@ -569,7 +558,6 @@ private:
     int waitMs_;
     StoreUse use_;
     int version_ = 0; // of the schema, once read
-    std::vector<const StoredReading *> inserted_; // by the write under way, for its outbox
 };
 
 } // namespace

@@ -174,7 +174,7 @@ TEST(CallIn, eachKindOfRouterIsCollectedAsADirectDownloadWouldBe)
         ASSERT_TRUE(listener.waitFor("^north: ok, 40 new rows").hasMatch()) << c.what << qPrintable(listener.errors());
         // What the listener heard is in the store for status.
         const QString connected = ", connected since \\S+Z from 127\\.0\\.0\\.1:\\d+, last heard";
-        EXPECT_TRUE(statusOf(stations, "^north: ok.*" + connected).contains(QRegularExpression("^north: ok.*" + connected)))
+        EXPECT_TRUE(statusOf(stations, "^north: OK.*" + connected).contains(QRegularExpression("^north: OK.*" + connected)))
             << c.what;
         const auto [exitCode, ms] = listener.terminate();
         EXPECT_TRUE(statusOf(stations, "not connected since").contains("not connected since")) << c.what;
@@ -267,7 +267,7 @@ TEST(CallIn, aConnectedStationIsCollectedAgainEachInterval)
                                            "1", "--log-every-seconds", "1"});
     ASSERT_TRUE(listener.waitFor("^north: ok", 3, 20000).hasMatch()) << qPrintable(listener.errors());
     // Without a store, status reads the call from beside the station's file.
-    const QString connected = "^north: ok.*, connected since \\S+Z from 127";
+    const QString connected = "^north: OK.*, connected since \\S+Z from 127";
     EXPECT_TRUE(statusOf(stations, connected).contains(QRegularExpression(connected)));
     listener.terminate();
     // One connection all along, each collection taking what was logged since the last.

@@ -50,13 +50,13 @@ const std::vector<Recorded> kFleet = {
 };
 
 const QStringList kLines = {
-    "pump: stale, never collected, attempts in 24 h: 0, failed: 0",
-    "north: ok, last success 2026-12-07T07:30:00Z (0.5 h ago), connected since 2026-12-07T07:12:03Z from "
+    "pump: Stale, never collected, attempts in 24 h: 0, failed: 0",
+    "north: OK, last success 2026-12-07T07:30:00Z (0.5 h ago), connected since 2026-12-07T07:12:03Z from "
     "192.0.2.7:40112, last heard 2026-12-07T07:59:40Z, attempts in 24 h: 1, failed: 0",
-    "south: stale, never collected, not connected since 2026-12-07T06:00:00Z (last call from 198.51.100.4:5000), "
+    "south: Stale, never collected, not connected since 2026-12-07T06:00:00Z (last call from 198.51.100.4:5000), "
     "last heard 2026-12-07T05:59:30Z, attempts in 24 h: 0, failed: 0",
-    "east: stale, never collected, never called in, attempts in 24 h: 0, failed: 0",
-    "west: stale, last success 2026-12-06T02:00:00Z (30.0 h ago), connected since 2026-12-07T07:00:00Z from "
+    "east: Stale, never collected, never called in, attempts in 24 h: 0, failed: 0",
+    "west: Stale, last success 2026-12-06T02:00:00Z (30.0 h ago), connected since 2026-12-07T07:00:00Z from "
     "[2001:db8::5]:7001, not confirmed since 2026-12-07T07:40:05Z, last heard 2026-12-07T07:39:00Z, attempts in "
     "24 h: 0, failed: 0",
 };
@@ -138,8 +138,8 @@ TEST_P(CallInStatus, theJsonHasACallInObjectForStationsThatCallInAlone)
     ASSERT_EQ(stations.size(), 5) << qPrintable(run.lines.join('\n'));
     EXPECT_FALSE(stations.at(0).toObject().contains("callIn"));
     EXPECT_EQ(stations.at(0).toObject().keys(),
-              QStringList({"ageHours", "attempts24h", "failures24h", "lastAttempt", "lastError", "lastReading",
-                           "lastSuccess", "name", "stale"}));
+              QStringList({"ageHours", "attempts24h", "failures24h", "intervalSeconds", "lastAttempt", "lastError",
+                           "lastReading", "lastSuccess", "name", "stale", "state"}));
     const auto callIn = [&](int i) {
         return QString::fromUtf8(QJsonDocument(stations.at(i)["callIn"].toObject()).toJson(QJsonDocument::Compact));
     };
@@ -152,6 +152,11 @@ TEST_P(CallInStatus, theJsonHasACallInObjectForStationsThatCallInAlone)
     EXPECT_EQ(callIn(4), R"({"connected":null,"lastHeard":"2026-12-07T07:39:00Z","peer":"[2001:db8::5]:7001",)"
                          R"("recorded":"2026-12-07T07:40:05Z","since":"2026-12-07T07:00:00Z"})");
     EXPECT_EQ(stations.at(4)["stale"], QJsonValue(true));
+    EXPECT_EQ(stations.at(4)["state"], QJsonValue("Stale"));
+    // A dialled station's day, a meter that calls in's hour, unless the file says.
+    EXPECT_EQ(stations.at(0)["intervalSeconds"], QJsonValue(86400));
+    EXPECT_EQ(stations.at(1)["state"], QJsonValue("OK"));
+    EXPECT_EQ(stations.at(1)["intervalSeconds"], QJsonValue(3600));
 }
 
 INSTANTIATE_TEST_SUITE_P(Health, CallInStatus, ::testing::Values(Source::Store, Source::Files));

@@ -111,6 +111,76 @@ TEST(StationHealth, staleStationsAndTheDaysAttemptsFollowTheTable)
     }
 }
 
+struct StateCase {
+    const char *name;
+    qint64 lastOkAgo;      // -1: never
+    qint64 lastAttemptAgo; // -1: never
+    qint64 intervalSeconds;
+    StationState state;
+    const char *lastError = "";
+};
+
+// Each state's edges: Late past one and a half intervals, Stale past the limit, Failing
+// when the last attempt failed, the worst of them winning.
+TEST(StationHealth, theStateFollowsTheTableAtEachEdge)
+{
+    const qint64 interval = 4 * kHour; // late after 6 h
+    const std::vector<StateCase> cases = {
+        {"never collected nor tried", -1, -1, interval, StationState::Stale},
+        {"never collected, tried and failed", -1, kHour, interval, StationState::Stale},
+        {"collected just now", 0, 0, interval, StationState::Ok},
+        {"exactly one and a half intervals", 6 * kHour, 6 * kHour, interval, StationState::Ok},
+        {"a second past one and a half intervals", 6 * kHour + 1, 6 * kHour + 1, interval, StationState::Late},
+        {"failed a minute after a fresh success", kHour, kHour - 60, interval, StationState::Failing},
+        {"failing and late", 7 * kHour, kHour, interval, StationState::Failing},
+        {"failed in the second of a success", kHour, kHour, interval, StationState::Failing, "no reply"},
+        {"exactly at the stale limit", kStaleAfter, kStaleAfter, 24 * kHour, StationState::Ok},
+        {"a second past the stale limit", kStaleAfter + 1, kStaleAfter + 1, 24 * kHour, StationState::Stale},
+        {"failing past the stale limit", kStaleAfter + 1, kHour, 24 * kHour, StationState::Stale},
+        {"late at the stale limit", kStaleAfter, kStaleAfter, kHour, StationState::Late},
+        {"no interval: never late", 20 * kHour, 20 * kHour, 0, StationState::Ok},
+    };
+    for (const StateCase &c : cases) {
+        SCOPED_TRACE(c.name);
+        StationRow row{c.name, {}, {}, {}, {}, QString::fromLatin1(c.lastError)};
+        if (c.lastOkAgo >= 0)
+            row.lastOkUtc = kNow.addSecs(-c.lastOkAgo);
+        if (c.lastAttemptAgo >= 0)
+            row.lastAttemptUtc = kNow.addSecs(-c.lastAttemptAgo);
+        StationHealth health = stationHealth({row}, {}, kNow, kStaleAfter).at(0);
+        setInterval(health, c.intervalSeconds * 1000);
+        EXPECT_EQ(stateName(health.state), stateName(c.state));
+        EXPECT_EQ(health.stale, c.state == StationState::Stale);
+        EXPECT_TRUE(healthLine(health).startsWith(QString(c.name) + ": " + stateName(c.state) + ", "))
+            << qPrintable(healthLine(health));
+    }
+}
+
+// Every station takes an interval; without one a dialled station's is a day, a calling one's an hour.
+TEST(StationHealth, eachStationIsJudgedByItsOwnIntervalOrItsKindsDefault)
+{
+    const QByteArray text = "[quarter]\nport = COM1\noutput = q.csv\ninterval = 15 min\n"
+                            "[daily]\nport = COM2\noutput = d.csv\n"
+                            "[caller]\ncall-in = c-1\noutput = c.csv\n"
+                            "[every-connect]\ncall-in = e-1\noutput = e.csv\ninterval = 0\n";
+    const StationsFile file = parseStations(text, "stations.ini", QDir::tempPath());
+    ASSERT_EQ(file.error, "");
+    MemoryStore store;
+    for (const Station &s : file.stations)
+        store.stationRows.push_back({s.name, {}, {}, kNow.addSecs(-2 * kHour), kNow.addSecs(-2 * kHour), {}});
+    QString error;
+    const auto health = healthFromStore(store, file.stations, kNow, kStaleAfter, &error);
+    ASSERT_TRUE(health) << qPrintable(error);
+    const std::vector<std::pair<qint64, QString>> expected{
+        {15 * 60, "Late"}, {24 * kHour, "OK"}, {kHour, "Late"}, {0, "OK"}};
+    ASSERT_EQ(health->size(), expected.size());
+    for (size_t i = 0; i < expected.size(); ++i) {
+        SCOPED_TRACE(qPrintable((*health)[i].name));
+        EXPECT_EQ((*health)[i].intervalMs, expected[i].first * 1000);
+        EXPECT_EQ(stateName((*health)[i].state), expected[i].second);
+    }
+}
+
 TEST(StationHealth, theStoreSourceNamesEveryStationOfTheFileAndPassesOnItsFailure)
 {
     MemoryStore store;

@@ -258,8 +258,8 @@ protected:
             // The fleet's table is wide: the whole of its strip in the picture.
             if (path == QLatin1String("/"))
                 options.windowSize = QSize(1600, 640);
-            // A script of a name run as markup would stop the page on its alert: a time-out here.
-            options.timeoutMs = 20000;
+            // A script of a name run as markup would hold the page on its alert until the
+            // browser is killed at its time-out (30 s: long enough on a machine also building).
             found = scene->pages.emplace(key, renderPage(scene->serve.url(path), options)).first;
             if (!picture.isEmpty())
                 std::printf("picture of %s: %s\n", qPrintable(path),
