@@ -35,11 +35,12 @@ install(FILES README.md packaging/copyright ${OSTRAND_PACKAGING_DIR}/changelog.g
         DESTINATION ${OSTRAND_DOCDIR})
 install(FILES docs/sample/PLOGR2.PDB docs/sample/README.md DESTINATION ${OSTRAND_DOCDIR}/sample)
 # Examples for scheduled collection: the site copies and adapts them, so they are not enabled.
-install(FILES docs/collect.md docs/call-in.md docs/status-page.md DESTINATION ${OSTRAND_DOCDIR})
+install(FILES docs/collect.md docs/call-in.md docs/status-page.md docs/mqtt.md DESTINATION ${OSTRAND_DOCDIR})
 install(FILES docs/screenshots/status-fleet.png docs/screenshots/status-station.png
         DESTINATION ${OSTRAND_DOCDIR}/screenshots)
 install(FILES packaging/systemd/ostrand-collect.service packaging/systemd/ostrand-collect.timer
               packaging/systemd/ostrand-listen.service packaging/systemd/ostrand-serve.service
+              packaging/systemd/ostrand-publish.service packaging/systemd/ostrand-publish.timer
         DESTINATION ${OSTRAND_DOCDIR}/systemd)
 
 set(CPACK_GENERATOR DEB)
