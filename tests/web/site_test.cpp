@@ -117,6 +117,7 @@ TEST_F(Site, theFleetIsSortedWorstFirstWithEachStationsStateAttemptsAndError)
     const QJsonObject failing = rows[2].toObject();
     EXPECT_EQ(failing["last_error"].toString(), "no reply from slave 1");
     EXPECT_EQ(failing["last_success"].toString(), "2026-12-07T07:00:00Z");
+    EXPECT_EQ(failing["last_attempt"].toString(), "2026-12-07T10:00:00Z");
     EXPECT_EQ(failing["age_seconds"].toInt(), 5 * 3600);
     EXPECT_TRUE(rows[0].toObject()["last_success"].isNull());
     // The bar's hours end now: the failed run 2 h ago is in the third hour from the end, the good

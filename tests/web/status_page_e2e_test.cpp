@@ -1,14 +1,13 @@
 // ostrand-cli serve over a SQLite store that ostrand-cli collect filled from simulated meters,
 // loaded in a headless Chromium: what a person sees on the fleet page and on a station's page
-// once their scripts ran, a station named as markup shown as text, the token, and the JSON
-// against the store. Pictures of both pages are kept in OSTRAND_TEST_OUTPUT_DIR.
+// once their scripts ran, a station named as markup shown as text, and the token carried by the
+// page's own refresh. Pictures of both pages are kept in OSTRAND_TEST_OUTPUT_DIR.
 #include "headless_browser.h"
 #include "store/store_open.h"
 #include "tests/collect/collect_scene.h"
 
 #include <QElapsedTimer>
 #include <QRegularExpression>
-#include <QTcpSocket>
 #include <QThread>
 #include <QTimeZone>
 #include <map>
@@ -24,57 +23,6 @@ const QString kGappy = QStringLiteral("culvert-7");   // two hours missing from 
 const QString kNever = QStringLiteral("new-site");    // in the stations file, never collected
 const QString kMarkup = QStringLiteral("<script>alert(1)</script>"); // never collected either
 const QByteArray kToken = "tok-5e1f0a9c3b7d";
-
-// ---- HTTP without a browser, for the status codes and headers a browser hides.
-
-struct HttpReply {
-    int status = 0; // 0: no answer
-    QByteArray head;
-    QByteArray body;
-    QByteArray header(const QByteArray &name) const
-    {
-        for (const QByteArray &line : head.split('\n')) {
-            if (line.toLower().startsWith(name.toLower() + ':'))
-                return line.mid(name.size() + 1).trimmed();
-        }
-        return {};
-    }
-};
-
-HttpReply httpGet(quint16 port, const QByteArray &path, const QByteArray &moreHeaders = {})
-{
-    QTcpSocket socket;
-    socket.connectToHost(QHostAddress::LocalHost, port);
-    if (!socket.waitForConnected(5000))
-        return {};
-    socket.write("GET " + path + " HTTP/1.1\r\nHost: 127.0.0.1\r\nConnection: close\r\n" +
-                 moreHeaders + "\r\n");
-    QByteArray bytes;
-    HttpReply reply;
-    QElapsedTimer clock;
-    clock.start();
-    qint64 length = -1;
-    int headEnd = -1;
-    while (clock.elapsed() < 10000) {
-        if (socket.bytesAvailable() == 0 && !socket.waitForReadyRead(200) &&
-            socket.state() != QAbstractSocket::ConnectedState)
-            break;
-        bytes += socket.readAll();
-        if (headEnd < 0 && (headEnd = bytes.indexOf("\r\n\r\n")) >= 0) {
-            reply.head = bytes.left(headEnd);
-            const QByteArray declared = reply.header("Content-Length");
-            length = declared.isEmpty() ? -1 : declared.toLongLong();
-        }
-        if (headEnd >= 0 && length >= 0 && bytes.size() - headEnd - 4 >= length)
-            break;
-    }
-    bytes += socket.readAll();
-    if (headEnd < 0)
-        return {};
-    reply.status = reply.head.split(' ').value(1).toInt();
-    reply.body = bytes.mid(headEnd + 4);
-    return reply;
-}
 
 // ---- ostrand-cli serve for the length of a test suite.
 
@@ -378,7 +326,7 @@ StatusPageE2e::Scene *StatusPageE2e::scene = nullptr;
 
 } // namespace
 
-TEST_F(StatusPageE2e, theFleetPageShowsEachStationsStateAndItsErrorWorstFirst)
+TEST_F(StatusPageE2e, theFleetPageShowsEachStationsStateAndItsError)
 {
     const RenderedPage &fleet = page(QStringLiteral("/"), QStringLiteral("status-fleet.png"));
     ASSERT_TRUE(fleet.ok) << qPrintable(fleet.errors);
@@ -400,12 +348,6 @@ TEST_F(StatusPageE2e, theFleetPageShowsEachStationsStateAndItsErrorWorstFirst)
         EXPECT_EQ(line->state, station.state);
         EXPECT_EQ(line->error, station.name == kFailing ? scene->failingError : QString());
     }
-    // Worst first: the two never collected, then the failing one, then the two that are well.
-    const auto rank = [](const QString &state) {
-        return QStringList{"Stale", "Failing", "Late", "OK"}.indexOf(state);
-    };
-    for (size_t i = 1; i < lines.size(); ++i)
-        EXPECT_LE(rank(lines[i - 1].state), rank(lines[i].state)) << qPrintable(lines[i].name);
 }
 
 TEST_F(StatusPageE2e, theDayWithTheGapIsDrawnShortInTheStripAndTheSameDayOfAWholeLogIsWhole)
@@ -456,7 +398,7 @@ TEST_F(StatusPageE2e, theMinutelyRefreshRedrawsTheSameTableFromTheJson)
     }
 }
 
-TEST_F(StatusPageE2e, aStationPageDrawsItsHydrographAsSvgAndLinksItsExports)
+TEST_F(StatusPageE2e, aStationPageDrawsItsHydrographAsSvgBrokenAtTheGap)
 {
     const RenderedPage &station =
         page(QStringLiteral("/station/") + kGappy, QStringLiteral("status-station.png"));
@@ -475,9 +417,6 @@ TEST_F(StatusPageE2e, aStationPageDrawsItsHydrographAsSvgAndLinksItsExports)
     // Nothing from outside: the page works on a site with no internet.
     EXPECT_FALSE(dom.contains(QRegularExpression(QStringLiteral("(?:src|href)=\"(?:https?:)?//"))))
         << qPrintable(dom);
-    for (const char *format : {"iso-csv", "influx"})
-        EXPECT_TRUE(dom.contains(QStringLiteral("format=%1").arg(QLatin1String(format)))) << format;
-    EXPECT_TRUE(dom.contains(QRegularExpression(QStringLiteral("format=csv\\b")))) << "csv";
     EXPECT_TRUE(shownText(dom).contains(kGappy));
 }
 
@@ -511,18 +450,6 @@ TEST_F(StatusPageE2e, withATokenThePageIsRefusedWithoutItAndLoadsWithIt)
                               &why))
         << qPrintable(why);
 
-    const HttpReply bare = httpGet(guarded.port(), "/");
-    EXPECT_EQ(bare.status, 401);
-    EXPECT_TRUE(bare.header("WWW-Authenticate").startsWith("Basic")) << bare.head.constData();
-    EXPECT_FALSE(bare.body.contains(kHealthy.toUtf8()));
-    const QByteArray wrong =
-        "Authorization: Basic " + QByteArray("operator:tok-5e1f0a9c3b7e").toBase64() + "\r\n";
-    EXPECT_EQ(httpGet(guarded.port(), "/", wrong).status, 401);
-    EXPECT_EQ(httpGet(guarded.port(), "/api/stations").status, 401);
-    EXPECT_EQ(
-        httpGet(guarded.port(), "/api/stations", "Authorization: Bearer " + kToken + "\r\n").status,
-        200);
-
     const RenderedPage refused = renderPage(guarded.url(QStringLiteral("/")));
     EXPECT_FALSE(refused.dom.contains(kHealthy)) << qPrintable(refused.dom);
     // With the token as the password in the address, and past the first refresh, which must
@@ -533,68 +460,4 @@ TEST_F(StatusPageE2e, withATokenThePageIsRefusedWithoutItAndLoadsWithIt)
     ASSERT_TRUE(let.ok) << qPrintable(let.errors);
     EXPECT_EQ(fleetLines(let.dom).size(), 5u) << qPrintable(let.dom);
     EXPECT_TRUE(let.dom.contains("Updated ")) << "the refresh was refused";
-}
-
-TEST_F(StatusPageE2e, theJsonGivesTheStatesAndLastSuccessesTheStoreHolds)
-{
-    const HttpReply reply = httpGet(scene->serve.port(), "/api/stations");
-    ASSERT_EQ(reply.status, 200) << reply.body.constData();
-    EXPECT_TRUE(reply.header("Content-Type").startsWith("application/json"));
-    const QJsonArray stations = QJsonDocument::fromJson(reply.body)["stations"].toArray();
-    ASSERT_EQ(stations.size(), 5);
-
-    QString why;
-    const auto store = ostrand::collect::openStoreReader(QStringLiteral("sqlite:store.db"),
-                                                         scene->dir.path(), &why);
-    ASSERT_TRUE(store) << qPrintable(why);
-    const auto rows = store->stations(&why);
-    ASSERT_TRUE(rows) << qPrintable(why);
-    const auto counts = store->dayCounts(scene->gapDay, &why);
-    ASSERT_TRUE(counts) << qPrintable(why);
-
-    const QMap<QString, QString> states{{kHealthy, "OK"},
-                                        {kFailing, "Failing"},
-                                        {kGappy, "OK"},
-                                        {kNever, "Stale"},
-                                        {kMarkup, "Stale"}};
-    for (const QJsonValue &value : stations) {
-        const QJsonObject station = value.toObject();
-        const QString name = station["name"].toString();
-        SCOPED_TRACE(name.toStdString());
-        ASSERT_TRUE(states.contains(name));
-        EXPECT_EQ(station["state"].toString(), states[name]);
-        std::optional<QDateTime> lastOk;
-        std::optional<QDateTime> lastAttempt;
-        QString lastError;
-        for (const auto &row : *rows) {
-            if (row.name == name) {
-                lastOk = row.lastOkUtc;
-                lastAttempt = row.lastAttemptUtc;
-                lastError = row.lastError;
-            }
-        }
-        if (lastOk) {
-            EXPECT_EQ(QDateTime::fromString(station["last_success"].toString(), Qt::ISODate),
-                      *lastOk);
-        } else {
-            EXPECT_TRUE(station["last_success"].isNull())
-                << qPrintable(station["last_success"].toString());
-        }
-        EXPECT_EQ(station["last_error"].toString(), lastError);
-        if (lastAttempt) {
-            EXPECT_EQ(QDateTime::fromString(station["last_attempt"].toString(), Qt::ISODate),
-                      *lastAttempt);
-        }
-        // Each day the store counted is the day the JSON gives.
-        for (const auto &count : *counts) {
-            if (count.station != name)
-                continue;
-            for (const QJsonValue &day : station["days"].toArray()) {
-                if (day["date"].toString() == count.day.toString(Qt::ISODate)) {
-                    EXPECT_EQ(day["instants"].toInt(), count.instants)
-                        << qPrintable(day["date"].toString());
-                }
-            }
-        }
-    }
 }
