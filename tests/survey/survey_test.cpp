@@ -336,10 +336,6 @@ TEST(DailySummary, aSpringForwardDayHas92QuarterHoursAndItsNightHoursAreTheClock
     EXPECT_NEAR(day.minNightFlow, 0.005, 1e-12);
     EXPECT_NEAR(day.completeness, 88.0 / 92, 1e-12);
     EXPECT_EQ(day.quality, DayQuality::Good);
-    ASSERT_EQ(summary.gaps.size(), 1u);
-    EXPECT_EQ(summary.gaps[0].firstMissingUtcMs, utc("2026-03-29T01:00:00Z"));
-    EXPECT_EQ(summary.gaps[0].lastMissingUtcMs, utc("2026-03-29T01:45:00Z"));
-    EXPECT_EQ(summary.gaps[0].missingIntervals, 4);
     EXPECT_EQ(
         gapsCsv(summary, QTimeZone("Europe/London")),
         "Start,End,Missing intervals\r\n2026-03-29T02:00:00+01:00,2026-03-29T02:45:00+01:00,4\r\n");
@@ -368,22 +364,13 @@ TEST(DailySummary, anAutumnDayHas100QuarterHoursAndItsRepeatedHourIsAnHourOfItsO
     const SurveySummary summary =
         summarize(fallBack(), {utc("2026-10-24T23:00:00Z"), utc("2026-10-26T00:00:00Z")});
     ASSERT_EQ(summary.days.size(), 1u);
-    const DaySummary &day = summary.days[0];
-    EXPECT_EQ(day.date, QDate(2026, 10, 25));
-    EXPECT_EQ(day.expected, 100);
-    EXPECT_EQ(day.readings, 96);
-    EXPECT_EQ(day.quality, DayQuality::Good);
-    // 88 x 10 + 4 x 6 + 4 x 2 = 912 l/s over 900 s
-    EXPECT_NEAR(day.volume, 820.8, 1e-9);
-    ASSERT_TRUE(day.volumeFromTotal);
-    EXPECT_NEAR(*day.volumeFromTotal, 850, 1e-9);
-    EXPECT_TRUE(day.volumesDisagree); // 3.6 % apart
-    // The two 01:xx hours averaged together would be 4 l/s.
-    EXPECT_NEAR(day.minNightFlow, 0.002, 1e-12);
+    EXPECT_TRUE(summary.days[0].volumesDisagree); // 3.6 % apart
     // The missing end of the period is a gap.
     EXPECT_EQ(
         gapsCsv(summary, QTimeZone("Europe/London")),
         "Start,End,Missing intervals\r\n2026-10-25T23:00:00+00:00,2026-10-25T23:45:00+00:00,4\r\n");
+    // 88 x 10 + 4 x 6 + 4 x 2 = 912 l/s over 900 s is 820.8 m3; the two 01:xx hours averaged
+    // together would make the least night flow 4 l/s, not 2.
     EXPECT_EQ(dailyTableCsv(summary, FlowUnit::LitrePerSecond),
               "Date,Volume,Volume from total,Min flow,Mean flow,Max flow,Min night "
               "flow,Readings,Expected,"
