@@ -17,23 +17,6 @@
 namespace ostrand::cli {
 namespace {
 
-// Set by SIGTERM or SIGINT; a lock-free atomic is safe to set from a handler.
-std::atomic<bool> stopSignalled{false};
-
-void onStopSignal(int)
-{
-    stopSignalled = true;
-}
-
-void catchStopSignals()
-{
-    struct sigaction action {};
-    action.sa_handler = onStopSignal;
-    sigemptyset(&action.sa_mask);
-    sigaction(SIGTERM, &action, nullptr);
-    sigaction(SIGINT, &action, nullptr);
-}
-
 // Each caller holds a descriptor: as many as the system lets this process have.
 void raiseOpenFileLimit()
 {
@@ -83,7 +66,7 @@ int runCallInCollection(const CallInRun &run)
     news.state = [&recorder](const collect::Station &station, bool connected, const QString &peer, qint64 sinceUtcMs,
                              qint64 heardUtcMs) { recorder.note(station, connected, peer, sinceUtcMs, heardUtcMs); };
     raiseOpenFileLimit();
-    catchStopSignals();
+    std::atomic<bool> &stopSignalled = catchStopSignals();
     callin::CallInService service(run.file.stations, options, news);
     QString error;
     if (!service.listen(host, port, &error)) {

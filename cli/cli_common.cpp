@@ -2,6 +2,7 @@
 
 #include "store/time_text.h"
 
+#include <csignal>
 #include <cstdio>
 
 namespace ostrand::cli {
@@ -21,6 +22,43 @@ std::optional<QDateTime> zonedTimeOption(const QCommandLineParser &parser, const
                                   "2026-11-01T00:00:00-05:00, not '%2'")
                        .arg(name, text);
     return time;
+}
+
+namespace {
+
+// Set by SIGTERM or SIGINT; a lock-free atomic is safe to set from a handler.
+std::atomic<bool> stopSignalled{false};
+
+void onStopSignal(int)
+{
+    stopSignalled = true;
+}
+
+} // namespace
+
+std::atomic<bool> &catchStopSignals()
+{
+    struct sigaction action {};
+    action.sa_handler = onStopSignal;
+    sigemptyset(&action.sa_mask);
+    sigaction(SIGTERM, &action, nullptr);
+    sigaction(SIGINT, &action, nullptr);
+    return stopSignalled;
+}
+
+std::optional<double> staleAfterHours(const QCommandLineParser &parser, QString *problem)
+{
+    if (!parser.isSet(QStringLiteral("stale-after")))
+        return 26.0;
+    bool ok = false;
+    const QString text = parser.value(QStringLiteral("stale-after"));
+    const double hours = text.toDouble(&ok);
+    // Written so that "nan", which fails every comparison, fails this one too.
+    if (!ok || !(hours > 0 && hours <= 24 * 366)) {
+        *problem = QStringLiteral("--stale-after takes hours, more than 0 and at most 8784, not '%1'").arg(text);
+        return std::nullopt;
+    }
+    return hours;
 }
 
 std::optional<QDateTime> commandNowUtc(QString *error)

@@ -4,6 +4,7 @@
 
 #include <QCommandLineParser>
 #include <QDateTime>
+#include <atomic>
 #include <QString>
 #include <optional>
 
@@ -22,6 +23,15 @@ std::optional<QDateTime> commandNowUtc(QString *error);
 // The zoned ISO 8601 time option `name` gives (--from, --to), or nullopt with
 // *problem saying what it takes: a time without its zone could be any of 24.
 std::optional<QDateTime> zonedTimeOption(const QCommandLineParser &parser, const QString &name, QString *problem);
+
+// The hours after which a station without a success is stale: --stale-after
+// when given (more than 0, at most a leap year), else 26. nullopt with
+// *problem set for any other text ("nan" included).
+std::optional<double> staleAfterHours(const QCommandLineParser &parser, QString *problem);
+
+// SIGTERM and SIGINT set the flag this returns, for a command that runs until
+// told to stop (a listener, the status page): its loops and waits read it.
+std::atomic<bool> &catchStopSignals();
 
 // Writes one line to stdout at once, so a caller reading a pipe sees each status as it comes.
 void printLine(const QString &line);

@@ -42,24 +42,6 @@ const RegisterCommand registration{{
     "      address it could not listen on.\n",
     19, &runServeCommand}};
 
-constexpr double kDefaultStaleHours = 26;
-
-// Set by SIGTERM or SIGINT; a lock-free atomic is safe to set from a handler.
-std::atomic<bool> stopAsked{false};
-
-void onStopSignal(int)
-{
-    stopAsked = true;
-}
-
-void catchStopSignals()
-{
-    struct sigaction action {};
-    action.sa_handler = onStopSignal;
-    sigemptyset(&action.sa_mask);
-    sigaction(SIGTERM, &action, nullptr);
-    sigaction(SIGINT, &action, nullptr);
-}
 
 QString urlOf(bool https, const QHostAddress &address, quint16 port)
 {
@@ -82,14 +64,11 @@ int runServeCommand(const QStringList &arguments)
         return usageError(QStringLiteral("unexpected argument '%1'").arg(parser.positionalArguments().first()));
     if (parser.value(QStringLiteral("stations")).isEmpty())
         return usageError(QStringLiteral("serve needs --stations"));
-    double staleHours = kDefaultStaleHours;
-    if (parser.isSet(QStringLiteral("stale-after"))) {
-        bool ok = false;
-        const QString text = parser.value(QStringLiteral("stale-after"));
-        staleHours = text.toDouble(&ok);
-        if (!ok || !(staleHours > 0 && staleHours <= 24 * 366))
-            return usageError(QStringLiteral("--stale-after takes hours, more than 0 and at most 8784, not '%1'").arg(text));
-    }
+    QString staleProblem;
+    const std::optional<double> hoursGiven = staleAfterHours(parser, &staleProblem);
+    if (!hoursGiven)
+        return usageError(staleProblem);
+    const double staleHours = *hoursGiven;
     const QString listen = parser.isSet(QStringLiteral("listen")) ? parser.value(QStringLiteral("listen"))
                                                                   : QStringLiteral("127.0.0.1:8080");
     QHostAddress address;
@@ -149,7 +128,7 @@ int runServeCommand(const QStringList &arguments)
         return code(ExitStatus::StoreFailed);
     }
 
-    catchStopSignals();
+    const std::atomic<bool> &stopAsked = catchStopSignals();
     const bool https = settings.tls.has_value();
     web::StatusServer server(std::move(settings));
     const quint16 listening = server.listenOn(address, port, &problem);
@@ -161,7 +140,7 @@ int runServeCommand(const QStringList &arguments)
     std::fflush(stdout);
 
     QTimer stopWatch;
-    QObject::connect(&stopWatch, &QTimer::timeout, [] {
+    QObject::connect(&stopWatch, &QTimer::timeout, [&stopAsked] {
         if (stopAsked)
             QCoreApplication::quit();
     });

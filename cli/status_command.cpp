@@ -35,7 +35,6 @@ const RegisterCommand registration{{
     "      could not be read; 64 bad usage or a bad stations file.\n",
     16, &runStatusCommand}};
 
-constexpr double kDefaultStaleHours = 26;
 
 } // namespace
 
@@ -52,15 +51,11 @@ int runStatusCommand(const QStringList &arguments)
         return usageError(QStringLiteral("unexpected argument '%1'").arg(parser.positionalArguments().first()));
     if (parser.value(QStringLiteral("stations")).isEmpty())
         return usageError(QStringLiteral("status needs --stations"));
-    double staleHours = kDefaultStaleHours;
-    if (parser.isSet(QStringLiteral("stale-after"))) {
-        bool ok = false;
-        const QString text = parser.value(QStringLiteral("stale-after"));
-        staleHours = text.toDouble(&ok);
-        // Written so that "nan", which fails every comparison, fails this one too.
-        if (!ok || !(staleHours > 0 && staleHours <= 24 * 366))
-            return usageError(QStringLiteral("--stale-after takes hours, more than 0 and at most 8784, not '%1'").arg(text));
-    }
+    QString staleProblem;
+    const std::optional<double> hoursGiven = staleAfterHours(parser, &staleProblem);
+    if (!hoursGiven)
+        return usageError(staleProblem);
+    const double staleHours = *hoursGiven;
     if (parser.isSet(QStringLiteral("store")) && parser.value(QStringLiteral("store")).isEmpty())
         return usageError(QStringLiteral("--store needs a URL"));
     QString error;

@@ -72,24 +72,6 @@ QStringList backlog(const std::optional<std::vector<OutboxBacklog>> &backlogs)
     return lines;
 }
 
-// Statements run around the store's own code, as another program (or an older version) would.
-bool rawExec(const StoreLocation &location, const char *sql)
-{
-    if (location.kind == StoreLocation::Kind::Sqlite) {
-        sqlite3 *db = nullptr;
-        sqlite3_open(QFile::encodeName(location.target), &db);
-        const bool ok = sqlite3_exec(db, sql, nullptr, nullptr, nullptr) == SQLITE_OK;
-        sqlite3_close(db);
-        return ok;
-    }
-    PGconn *conn = PQconnectdb(location.target.toUtf8().constData());
-    PGresult *r = PQexec(conn, sql);
-    const bool ok = PQresultStatus(r) == PGRES_COMMAND_OK || PQresultStatus(r) == PGRES_TUPLES_OK;
-    PQclear(r);
-    PQfinish(conn);
-    return ok;
-}
-
 class Outbox : public ::testing::TestWithParam<StoreLocation::Kind> {
 protected:
     StoreLocation newStore(const char *name)

@@ -2,6 +2,10 @@
 
 #include "store/store_location.h"
 
+#include <QFile>
+#include <libpq-fe.h>
+#include <sqlite3.h>
+
 #include <gtest/gtest.h>
 #include <ostream>
 
@@ -15,5 +19,23 @@ inline void PrintTo(StoreLocation::Kind kind, std::ostream *out)
 
 // Both databases a test runs against.
 inline const auto kBothStoreKinds = ::testing::Values(StoreLocation::Kind::Sqlite, StoreLocation::Kind::Postgres);
+
+// Statements run around the store's own code, as another program (or an older version) would.
+inline bool rawExec(const StoreLocation &location, const char *sql)
+{
+    if (location.kind == StoreLocation::Kind::Sqlite) {
+        sqlite3 *db = nullptr;
+        sqlite3_open(QFile::encodeName(location.target), &db);
+        const bool ok = sqlite3_exec(db, sql, nullptr, nullptr, nullptr) == SQLITE_OK;
+        sqlite3_close(db);
+        return ok;
+    }
+    PGconn *conn = PQconnectdb(location.target.toUtf8().constData());
+    PGresult *r = PQexec(conn, sql);
+    const bool ok = PQresultStatus(r) == PGRES_COMMAND_OK || PQresultStatus(r) == PGRES_TUPLES_OK;
+    PQclear(r);
+    PQfinish(conn);
+    return ok;
+}
 
 } // namespace ostrand::collect
