@@ -13,15 +13,28 @@ int usageError(const QString &message)
     return code(ExitStatus::Usage);
 }
 
-std::optional<QDateTime> zonedTimeOption(const QCommandLineParser &parser, const QString &name, QString *problem)
+bool readPeriodOptions(const QCommandLineParser &parser, std::optional<QDateTime> *from,
+                       std::optional<QDateTime> *to, QString *problem)
 {
-    const QString text = parser.value(name);
-    const auto time = collect::instantFromIso(text);
-    if (!time)
-        *problem = QStringLiteral("--%1 takes an ISO 8601 time with its zone, such as 2026-11-01T00:00:00Z or "
-                                  "2026-11-01T00:00:00-05:00, not '%2'")
-                       .arg(name, text);
-    return time;
+    for (const char *bound : {"from", "to"}) {
+        const QString name = QLatin1String(bound);
+        if (!parser.isSet(name))
+            continue;
+        const QString text = parser.value(name);
+        const auto time = collect::instantFromIso(text);
+        if (!time) {
+            *problem = QStringLiteral("--%1 takes an ISO 8601 time with its zone, such as 2026-11-01T00:00:00Z or "
+                                      "2026-11-01T00:00:00-05:00, not '%2'")
+                           .arg(name, text);
+            return false;
+        }
+        *(name == QLatin1String("from") ? from : to) = time;
+    }
+    if (*from && *to && **from >= **to) {
+        *problem = QStringLiteral("--from must come before --to");
+        return false;
+    }
+    return true;
 }
 
 namespace {

@@ -20,9 +20,11 @@ int usageError(const QString &message);
 // hook that is not a time.
 std::optional<QDateTime> commandNowUtc(QString *error);
 
-// The zoned ISO 8601 time option `name` gives (--from, --to), or nullopt with
-// *problem saying what it takes: a time without its zone could be any of 24.
-std::optional<QDateTime> zonedTimeOption(const QCommandLineParser &parser, const QString &name, QString *problem);
+// --from (included) and --to (excluded) as zoned ISO 8601 times into `from`
+// and `to` (left unset when not given); false with *problem saying what they
+// take, or that --from must come first: a time without its zone could be any of 24.
+bool readPeriodOptions(const QCommandLineParser &parser, std::optional<QDateTime> *from,
+                       std::optional<QDateTime> *to, QString *problem);
 
 // The hours after which a station without a success is stale: --stale-after
 // when given (more than 0, at most a leap year), else 26. nullopt with

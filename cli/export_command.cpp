@@ -63,16 +63,8 @@ int runExportCommand(const QStringList &arguments)
         query.channel = channel;
     }
     QString problem;
-    for (const char *bound : {"from", "to"}) {
-        if (!parser.isSet(QLatin1String(bound)))
-            continue;
-        const auto time = zonedTimeOption(parser, QLatin1String(bound), &problem);
-        if (!time)
-            return usageError(problem);
-        (QLatin1String(bound) == QLatin1String("from") ? query.fromUtc : query.toUtc) = time;
-    }
-    if (query.fromUtc && query.toUtc && *query.fromUtc >= *query.toUtc)
-        return usageError(QStringLiteral("--from must come before --to"));
+    if (!readPeriodOptions(parser, &query.fromUtc, &query.toUtc, &problem))
+        return usageError(problem);
     const QString output = parser.value(QStringLiteral("output"));
     if (parser.isSet(QStringLiteral("output")) && output.isEmpty())
         return usageError(QStringLiteral("--output needs a file name"));

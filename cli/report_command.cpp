@@ -272,16 +272,8 @@ int runReportCommand(const QStringList &arguments)
 
     collect::ReadingQuery query;
     QString problem;
-    for (const char *bound : {"from", "to"}) {
-        if (!isSet(bound))
-            continue;
-        const auto time = zonedTimeOption(parser, QLatin1String(bound), &problem);
-        if (!time)
-            return usageError(problem);
-        (QLatin1String(bound) == QLatin1String("from") ? query.fromUtc : query.toUtc) = time;
-    }
-    if (query.fromUtc && query.toUtc && *query.fromUtc >= *query.toUtc)
-        return usageError(QStringLiteral("--from must come before --to"));
+    if (!readPeriodOptions(parser, &query.fromUtc, &query.toUtc, &problem))
+        return usageError(problem);
     std::vector<QDate> dryDays;
     if (isSet("dry-days")) {
         for (const QString &text : value("dry-days").split(u',', Qt::SkipEmptyParts)) {
